@@ -1,0 +1,5 @@
+#include "kestrelvault.h"
+
+namespace kv {
+const char* VersionBanner() { return KESTRELVAULT_BANNER; }
+}  // namespace kv

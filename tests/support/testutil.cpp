@@ -1,0 +1,107 @@
+#include "support/testutil.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace kvtest {
+
+namespace {
+std::string Slurp(int fd) {
+  std::string s;
+  char buf[65536];
+  ssize_t n;
+  while ((n = read(fd, buf, sizeof buf)) > 0) s.append(buf, size_t(n));
+  return s;
+}
+}  // namespace
+
+CommandResult Run(const std::vector<std::string>& argv) {
+  CommandResult r;
+  std::string dir = MakeTempDir();
+  std::string outPath = dir + "/out", errPath = dir + "/err";
+  pid_t pid = fork();
+  if (pid == 0) {
+    int o = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    int e = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    int in = open("/dev/null", O_RDONLY);
+    dup2(in, 0);
+    dup2(o, 1);
+    dup2(e, 2);
+    std::vector<char*> args;
+    for (auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  r.out = ReadFile(outPath);
+  r.err = ReadFile(errPath);
+  RemoveTree(dir);
+  return r;
+}
+
+std::string KveditPath() { return KV_KVEDIT_PATH; }
+
+std::string CorpusDir() {
+  const char* env = std::getenv("KV_CORPUS");
+  std::string dir = env && *env ? env : KV_CORPUS_DIR;
+  std::error_code ec;
+  if (!fs::is_directory(dir + "/dxl", ec)) return "";
+  return dir;
+}
+
+std::vector<std::string> FilesBelow(const std::string& dir) {
+  std::vector<std::string> files;
+  std::error_code ec;
+  for (auto it = fs::recursive_directory_iterator(dir, ec); !ec && it != fs::recursive_directory_iterator();
+       it.increment(ec))
+    if (it->is_regular_file()) files.push_back(it->path().string());
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+std::string MakeTempDir() {
+  std::string tmpl = (fs::temp_directory_path() / "kvtest-XXXXXX").string();
+  std::vector<char> buf(tmpl.begin(), tmpl.end());
+  buf.push_back(0);
+  char* made = mkdtemp(buf.data());
+  return made ? std::string(made) : std::string();
+}
+
+void RemoveTree(const std::string& path) {
+  std::error_code ec;
+  if (!path.empty()) fs::remove_all(path, ec);
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+void WriteFile(const std::string& path, const std::string& data) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << data;
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::string line;
+  std::istringstream ss(text);
+  while (std::getline(ss, line)) lines.push_back(line);
+  return lines;
+}
+
+}  // namespace kvtest

@@ -1,0 +1,36 @@
+// Helpers shared by the test programs.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace kvtest {
+
+struct CommandResult {
+  int exitCode = -1;
+  std::string out;   // standard output
+  std::string err;   // standard error
+};
+
+// Runs argv[0] with the given arguments (no shell), capturing both streams.
+CommandResult Run(const std::vector<std::string>& argv);
+
+// The kvedit binary under test.
+std::string KveditPath();
+
+// The corpus folder (KV_CORPUS env var, else the build-time default); empty when absent.
+std::string CorpusDir();
+
+// Every regular file below dir, sorted.
+std::vector<std::string> FilesBelow(const std::string& dir);
+
+// A new empty folder under the system temp folder, removed by the caller.
+std::string MakeTempDir();
+void RemoveTree(const std::string& path);
+
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& data);
+
+std::vector<std::string> SplitLines(const std::string& text);
+
+}  // namespace kvtest

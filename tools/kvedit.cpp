@@ -1,0 +1,317 @@
+// kvedit: the command-line face of the rich-text engine.
+//
+// Exit status: 0 success, 1 usage error, 2 input error (one line on stderr).
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "cdscan.h"
+#include "nn/nn.h"
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitUsage = 1;
+constexpr int kExitInput = 2;
+
+struct Failure {
+  int code;
+  std::string message;
+};
+
+[[noreturn]] void Fail(int code, const std::string& message) { throw Failure{code, message}; }
+
+std::string StatusText(NnStatus status) {
+  char buf[256];
+  NnLoadStatusText(status, buf, sizeof buf);
+  return std::string(buf) + " (status " + std::to_string(status) + ")";
+}
+
+// Command-line arguments: positionals and "--name value" / "--flag" options.
+struct Args {
+  std::vector<std::string> positional;
+  std::map<std::string, std::string> options;
+  std::map<std::string, bool> flags;
+
+  static Args Parse(int argc, char** argv, int first, const std::vector<std::string>& valued,
+                    const std::vector<std::string>& boolean) {
+    Args a;
+    for (int i = first; i < argc; ++i) {
+      std::string s = argv[i];
+      if (s.size() > 2 && s.compare(0, 2, "--") == 0) {
+        std::string name = s.substr(2);
+        bool isValued = false, isBool = false;
+        for (auto& v : valued) isValued |= v == name;
+        for (auto& b : boolean) isBool |= b == name;
+        if (isValued) {
+          if (i + 1 >= argc) Fail(kExitUsage, "option --" + name + " needs a value");
+          a.options[name] = argv[++i];
+        } else if (isBool) {
+          a.flags[name] = true;
+        } else {
+          Fail(kExitUsage, "unknown option --" + name);
+        }
+      } else {
+        a.positional.push_back(s);
+      }
+    }
+    return a;
+  }
+  bool Has(const std::string& name) const { return options.count(name) != 0; }
+  bool Flag(const std::string& name) const { return flags.count(name) != 0; }
+};
+
+class Database {
+ public:
+  explicit Database(const std::string& path) {
+    NnStatus st = NnDbOpen(path.c_str(), 0, &handle_);
+    if (st != NN_OK) {
+      std::string detail = NnDbLastLoadError();
+      Fail(kExitInput, "cannot open " + path + ": " + (detail.empty() ? StatusText(st) : detail));
+    }
+  }
+  ~Database() { NnDbClose(handle_); }
+  Database(const Database&) = delete;
+  Database& operator=(const Database&) = delete;
+  NnHandle handle() const { return handle_; }
+
+ private:
+  NnHandle handle_ = 0;
+};
+
+class Note {
+ public:
+  Note(NnHandle db, NOTEID id) {
+    NnStatus st = NnNoteOpen(db, id, 0, &handle_);
+    if (st != NN_OK) Fail(kExitInput, "cannot open note " + std::to_string(id) + ": " + StatusText(st));
+  }
+  ~Note() { NnNoteClose(handle_); }
+  Note(const Note&) = delete;
+  Note& operator=(const Note&) = delete;
+  NnHandle handle() const { return handle_; }
+
+ private:
+  NnHandle handle_ = 0;
+};
+
+std::string UnidText(const ORIGINATORID_tag& oid) {
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "%.8X%.8X%.8X%.8X", unsigned(oid.File.Innards[1]),
+                unsigned(oid.File.Innards[0]), unsigned(oid.Note.Innards[1]),
+                unsigned(oid.Note.Innards[0]));
+  return buf;
+}
+
+std::string ClassName(uint16_t noteClass) {
+  switch (noteClass) {
+    case NN_CLASS_DOCUMENT: return "document";
+    case NN_CLASS_INFO: return "helpaboutdocument";
+    case NN_CLASS_FORM: return "form";
+    case NN_CLASS_VIEW: return "view";
+    case NN_CLASS_ICON: return "icon";
+    case NN_CLASS_DESIGN: return "design";
+    case NN_CLASS_ACL: return "acl";
+    case NN_CLASS_HELP_INDEX: return "helpindex";
+    case NN_CLASS_HELP: return "helpusingdocument";
+    case NN_CLASS_FILTER: return "filter";
+    case NN_CLASS_FIELD: return "sharedfield";
+    case NN_CLASS_REPLFORMULA: return "replicationformula";
+    default: {
+      char buf[16];
+      std::snprintf(buf, sizeof buf, "0x%X", unsigned(noteClass));
+      return buf;
+    }
+  }
+}
+
+std::string TypeName(uint16_t type) {
+  switch (type) {
+    case NN_TYPE_TEXT: return "text";
+    case NN_TYPE_TEXT_LIST: return "textlist";
+    case NN_TYPE_NUMBER: return "number";
+    case NN_TYPE_NUMBER_RANGE: return "numberlist";
+    case NN_TYPE_TIME: return "time";
+    case NN_TYPE_TIME_RANGE: return "timelist";
+    case NN_TYPE_COMPOSITE: return "composite";
+    case NN_TYPE_OBJECT: return "object";
+    case NN_TYPE_FORMULA: return "formula";
+    default: {
+      char buf[16];
+      std::snprintf(buf, sizeof buf, "0x%.4X", unsigned(type));
+      return buf;
+    }
+  }
+}
+
+struct NoteRef {
+  uint32_t number;  // 1-based, document order
+  NOTEID id;
+  std::string unid;
+  uint16_t noteClass;
+};
+
+std::vector<NoteRef> ListNotes(NnHandle db) {
+  std::vector<NoteRef> notes;
+  uint32_t count = NnDbNoteCount(db);
+  for (uint32_t i = 0; i < count; ++i) {
+    NoteRef ref{i + 1, 0, "", 0};
+    if (NnDbNoteIdAt(db, i, &ref.id) != NN_OK) continue;
+    ORIGINATORID_tag oid{};
+    tagTIMEDATE modified{};
+    NnDbGetNoteInfo(db, ref.id, &oid, &modified, &ref.noteClass);
+    ref.unid = UnidText(oid);
+    notes.push_back(ref);
+  }
+  return notes;
+}
+
+bool EqualsNoCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  return true;
+}
+
+// "#N", "0xID" or a universal id.
+const NoteRef& SelectNote(const std::vector<NoteRef>& notes, const std::string& selector) {
+  for (const auto& n : notes) {
+    if (selector.size() > 1 && selector[0] == '#') {
+      if (selector.substr(1) == std::to_string(n.number)) return n;
+    } else if (selector.size() > 2 && (selector.compare(0, 2, "0x") == 0 || selector.compare(0, 2, "0X") == 0)) {
+      char* end = nullptr;
+      unsigned long id = std::strtoul(selector.c_str() + 2, &end, 16);
+      if (end && *end == 0 && id == n.id) return n;
+    } else if (EqualsNoCase(selector, n.unid)) {
+      return n;
+    }
+  }
+  Fail(kExitInput, "no note " + selector);
+}
+
+struct ItemSegments {
+  std::string name;
+  uint16_t type = 0;
+  std::vector<NnItemDesc> segments;
+  uint64_t bytes = 0;  // value bytes without the type words
+};
+
+// Items grouped by name (case-insensitive), in order of first appearance.
+std::vector<ItemSegments> GroupItems(NnHandle note) {
+  std::vector<ItemSegments> groups;
+  uint32_t count = NnNoteItemCount(note);
+  for (uint32_t i = 0; i < count; ++i) {
+    NnItemDesc d;
+    if (NnNoteItemAt(note, i, &d) != NN_OK) continue;
+    ItemSegments* g = nullptr;
+    for (auto& existing : groups)
+      if (EqualsNoCase(existing.name, d.name)) g = &existing;
+    if (!g) {
+      groups.push_back(ItemSegments{d.name, d.type, {}, 0});
+      g = &groups.back();
+    }
+    g->bytes += d.valueLen >= 2 ? d.valueLen - 2 : 0;
+    g->segments.push_back(d);
+  }
+  return groups;
+}
+
+// The data of one segment (after the type word).
+std::vector<uint8_t> SegmentData(const NnItemDesc& d) {
+  const uint8_t* p = static_cast<const uint8_t*>(NnBlockLock(d.value));
+  std::vector<uint8_t> data;
+  if (p && d.valueLen >= 2) data.assign(p + 2, p + d.valueLen);
+  NnBlockUnlock(d.value);
+  return data;
+}
+
+int CmdInfo(const Args& args) {
+  if (args.positional.size() != 1) Fail(kExitUsage, "usage: kvedit info FILE");
+  Database db(args.positional[0]);
+  for (const auto& ref : ListNotes(db.handle())) {
+    std::printf("note #%u id 0x%X unid %s class %s\n", unsigned(ref.number), unsigned(ref.id),
+                ref.unid.c_str(), ClassName(ref.noteClass).c_str());
+    Note note(db.handle(), ref.id);
+    for (const auto& g : GroupItems(note.handle()))
+      std::printf("  %s %s %llu\n", g.name.c_str(), TypeName(g.type).c_str(),
+                  static_cast<unsigned long long>(g.bytes));
+  }
+  return kExitOk;
+}
+
+int CmdRecords(const Args& args) {
+  if (args.positional.size() != 1)
+    Fail(kExitUsage, "usage: kvedit records FILE [--note #N|0xID|UNID] [--item NAME]");
+  Database db(args.positional[0]);
+  std::vector<NoteRef> notes = ListNotes(db.handle());
+  std::vector<NoteRef> chosen;
+  if (args.Has("note"))
+    chosen.push_back(SelectNote(notes, args.options.at("note")));
+  else
+    chosen = notes;
+  bool any = false;
+  for (const auto& ref : chosen) {
+    Note note(db.handle(), ref.id);
+    for (const auto& g : GroupItems(note.handle())) {
+      if (g.type != NN_TYPE_COMPOSITE) continue;
+      if (args.Has("item") && !EqualsNoCase(args.options.at("item"), g.name)) continue;
+      any = true;
+      std::vector<kvtool::PlainRecord> records;
+      std::vector<std::vector<kvtool::PlainRecord>> perSegment;
+      for (const auto& seg : g.segments) {
+        std::vector<uint8_t> data = SegmentData(seg);
+        std::vector<kvtool::PlainRecord> segRecords;
+        std::string error;
+        if (!kvtool::ScanCanonicalRecords(data.data(), data.size(), &segRecords, &error))
+          Fail(kExitInput, "item " + g.name + " of note #" + std::to_string(ref.number) + ": " + error);
+        records.insert(records.end(), segRecords.begin(), segRecords.end());
+      }
+      std::printf("note #%u unid %s item %s segments %zu bytes %llu records %zu\n",
+                  unsigned(ref.number), ref.unid.c_str(), g.name.c_str(), g.segments.size(),
+                  static_cast<unsigned long long>(g.bytes), records.size());
+      for (size_t i = 0; i < records.size(); ++i)
+        std::printf("%zu 0x%.4X %u\n", i + 1, unsigned(records[i].signature),
+                    unsigned(records[i].length));
+    }
+  }
+  if (args.Has("item") && !any) Fail(kExitInput, "no rich-text item " + args.options.at("item"));
+  return kExitOk;
+}
+
+void Usage() {
+  std::fprintf(stderr,
+               "usage: kvedit COMMAND ...\n"
+               "  info FILE                      notes and their items\n"
+               "  records FILE [--note SEL] [--item NAME]\n"
+               "                                 the records of rich-text items\n"
+               "SEL is #N (document order from 1), 0xID (note id) or a universal id.\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    Usage();
+    return kExitUsage;
+  }
+  std::string command = argv[1];
+  try {
+    if (command == "info") return CmdInfo(Args::Parse(argc, argv, 2, {}, {}));
+    if (command == "records") return CmdRecords(Args::Parse(argc, argv, 2, {"note", "item"}, {}));
+    if (command == "--help" || command == "help") {
+      Usage();
+      return kExitOk;
+    }
+    Usage();
+    return kExitUsage;
+  } catch (const Failure& f) {
+    std::fprintf(stderr, "kvedit: %s\n", f.message.c_str());
+    if (f.code == kExitUsage) Usage();
+    return f.code;
+  }
+}
