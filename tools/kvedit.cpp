@@ -1,23 +1,29 @@
 // kvedit: the command-line face of the rich-text engine.
 //
-// Exit status: 0 success, 1 usage error, 2 input error (one line on stderr).
+// Exit status: 0 success, 1 usage error, 2 input error (one line on stderr),
+// 3 when a round trip differs.
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
-#include "cdscan.h"
+#include "lsxsessi.h"
 #include "nn/nn.h"
+#include "richtext/item/cdlayout.h"
+#include "richtext/item/recordlist.h"
+#include "rtitem.h"
 
 namespace {
 
 constexpr int kExitOk = 0;
 constexpr int kExitUsage = 1;
 constexpr int kExitInput = 2;
+constexpr int kExitDiffers = 3;
 
 struct Failure {
   int code;
@@ -244,9 +250,64 @@ int CmdInfo(const Args& args) {
   return kExitOk;
 }
 
+// The joined stored bytes of an item's segments, each segment padded to an
+// even length (a segment may end on an odd record without its pad byte).
+std::vector<uint8_t> JoinedSegments(NnHandle note, const std::string& name) {
+  std::vector<uint8_t> joined;
+  for (const auto& g : GroupItems(note)) {
+    if (!EqualsNoCase(g.name, name)) continue;
+    for (const auto& seg : g.segments) {
+      if (seg.type != NN_TYPE_COMPOSITE) continue;
+      std::vector<uint8_t> data = SegmentData(seg);
+      // Zero the pad byte after each odd-length record: its value is not data.
+      size_t pos = 0;
+      uint16_t sig;
+      kv::cd::HeaderKind kind;
+      uint32_t len, headerSize;
+      while (pos < data.size() &&
+             kv::cd::ReadCanonicalHeader(data.data() + pos, data.size() - pos, &sig, &kind, &len,
+                                         &headerSize) &&
+             len >= headerSize && len <= data.size() - pos) {
+        pos += len;
+        if (len % 2 && pos < data.size()) data[pos++] = 0;
+      }
+      joined.insert(joined.end(), data.begin(), data.end());
+      if (joined.size() % 2) joined.push_back(0);
+    }
+  }
+  return joined;
+}
+
+// The stored length of a host-layout record.
+uint32_t StoredLength(const RTRecordNode* node) {
+  std::vector<uint8_t> canonical;
+  if (kv::cd::HostToCanonical(node->data, node->length, &canonical) != NN_OK) return node->length;
+  return uint32_t(canonical.size());
+}
+
+// Commits the item's records into a second copy of the note and compares the
+// stored bytes with the original's. Pad bytes compare as zero.
+std::string RoundTrip(LSXLsiSession* session, NnHandle db, NOTEID id, NnHandle original,
+                      const std::string& name) {
+  Note scratch(db, id);
+  TorvoRTItem item(session);
+  NnStatus st = item.ConnectBackend(db, scratch.handle(), name.c_str());
+  if (st == NN_OK) st = item.LoadRecords();
+  if (st == NN_OK) st = item.Commit();
+  if (st != NN_OK) return "failed: " + StatusText(st);
+  std::vector<uint8_t> before = JoinedSegments(original, name);
+  std::vector<uint8_t> after = JoinedSegments(scratch.handle(), name);
+  size_t n = std::min(before.size(), after.size());
+  for (size_t i = 0; i < n; ++i)
+    if (before[i] != after[i]) return "differs at byte " + std::to_string(i);
+  if (before.size() != after.size()) return "differs at byte " + std::to_string(n);
+  return "identical";
+}
+
 int CmdRecords(const Args& args) {
   if (args.positional.size() != 1)
-    Fail(kExitUsage, "usage: kvedit records FILE [--note #N|0xID|UNID] [--item NAME]");
+    Fail(kExitUsage,
+         "usage: kvedit records FILE [--note #N|0xID|UNID] [--item NAME] [--host] [--roundtrip]");
   Database db(args.positional[0]);
   std::vector<NoteRef> notes = ListNotes(db.handle());
   std::vector<NoteRef> chosen;
@@ -254,40 +315,48 @@ int CmdRecords(const Args& args) {
     chosen.push_back(SelectNote(notes, args.options.at("note")));
   else
     chosen = notes;
+  LSXLsiSession session;
+  if (!session.IsValid()) Fail(kExitInput, "out of memory");
   bool any = false;
+  std::vector<std::string> roundTrips;
+  bool allIdentical = true;
   for (const auto& ref : chosen) {
     Note note(db.handle(), ref.id);
     for (const auto& g : GroupItems(note.handle())) {
       if (g.type != NN_TYPE_COMPOSITE) continue;
       if (args.Has("item") && !EqualsNoCase(args.options.at("item"), g.name)) continue;
       any = true;
-      std::vector<kvtool::PlainRecord> records;
-      std::vector<std::vector<kvtool::PlainRecord>> perSegment;
-      for (const auto& seg : g.segments) {
-        std::vector<uint8_t> data = SegmentData(seg);
-        std::vector<kvtool::PlainRecord> segRecords;
-        std::string error;
-        if (!kvtool::ScanCanonicalRecords(data.data(), data.size(), &segRecords, &error))
-          Fail(kExitInput, "item " + g.name + " of note #" + std::to_string(ref.number) + ": " + error);
-        records.insert(records.end(), segRecords.begin(), segRecords.end());
-      }
-      std::printf("note #%u unid %s item %s segments %zu bytes %llu records %zu\n",
+      NnStatus st = NN_OK;
+      RecordList* list = RecordListLoadFromNote(&session, note.handle(), g.name.c_str(), &st);
+      if (!list)
+        Fail(kExitInput, "item " + g.name + " of note #" + std::to_string(ref.number) + ": " +
+                             StatusText(st));
+      std::printf("note #%u unid %s item %s segments %zu bytes %llu records %u\n",
                   unsigned(ref.number), ref.unid.c_str(), g.name.c_str(), g.segments.size(),
-                  static_cast<unsigned long long>(g.bytes), records.size());
-      for (size_t i = 0; i < records.size(); ++i)
-        std::printf("%zu 0x%.4X %u\n", i + 1, unsigned(records[i].signature),
-                    unsigned(records[i].length));
+                  static_cast<unsigned long long>(g.bytes), unsigned(list->count));
+      uint32_t seq = 0;
+      for (const RTRecordNode* node = RecordListNext(list, nullptr); node;
+           node = RecordListNext(list, node))
+        std::printf("%u 0x%.4X %u\n", unsigned(++seq), unsigned(node->signature),
+                    unsigned(args.Flag("host") ? node->length : StoredLength(node)));
+      RecordListFreeWithAllocator(&session, list);
+      if (args.Flag("roundtrip")) {
+        std::string verdict = RoundTrip(&session, db.handle(), ref.id, note.handle(), g.name);
+        allIdentical &= verdict == "identical";
+        roundTrips.push_back("roundtrip " + g.name + " " + verdict);
+      }
     }
   }
   if (args.Has("item") && !any) Fail(kExitInput, "no rich-text item " + args.options.at("item"));
-  return kExitOk;
+  for (const auto& line : roundTrips) std::printf("%s\n", line.c_str());
+  return allIdentical ? kExitOk : kExitDiffers;
 }
 
 void Usage() {
   std::fprintf(stderr,
                "usage: kvedit COMMAND ...\n"
                "  info FILE                      notes and their items\n"
-               "  records FILE [--note SEL] [--item NAME]\n"
+               "  records FILE [--note SEL] [--item NAME] [--host] [--roundtrip]\n"
                "                                 the records of rich-text items\n"
                "SEL is #N (document order from 1), 0xID (note id) or a universal id.\n");
 }
@@ -302,7 +371,7 @@ int main(int argc, char** argv) {
   std::string command = argv[1];
   try {
     if (command == "info") return CmdInfo(Args::Parse(argc, argv, 2, {}, {}));
-    if (command == "records") return CmdRecords(Args::Parse(argc, argv, 2, {"note", "item"}, {}));
+    if (command == "records") return CmdRecords(Args::Parse(argc, argv, 2, {"note", "item"}, {"host", "roundtrip"}));
     if (command == "--help" || command == "help") {
       Usage();
       return kExitOk;

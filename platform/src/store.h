@@ -4,6 +4,7 @@
 
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -28,7 +29,16 @@ struct Item {
   uint16_t type = 0;
   uint16_t flags = 0;
   std::vector<uint8_t> value;   // canonical value with its 16-bit type word first
+  // Content we could not interpret, kept as its XML so it is written back
+  // unchanged; such an item reports type 0 with an empty value.
+  std::string verbatimXml;
 };
+
+// Item flag kept for DXL authors='true'; not part of the public flag set.
+constexpr uint16_t kItemAuthors = 0x0020;
+
+// Size of the canonical file object that follows the type word of a $FILE value.
+constexpr uint32_t kFileObjectSize = 36;
 
 struct FileData {                 // the stored object of an attachment
   std::vector<uint8_t> bytes;
@@ -48,6 +58,7 @@ struct Note {
 
 struct Database {
   std::string path;               // as opened
+  std::string key;                // normalised path that shares the database
   std::string dxlPath;            // file it was loaded from, empty for a new one
   NnReplicaInfo replica{};
   std::vector<std::shared_ptr<Note>> notes;   // document order
@@ -67,6 +78,9 @@ struct OpenNote {
   Note work;
 };
 
+// Every store operation runs under this lock.
+std::recursive_mutex& storeMutex();
+
 // Handle lookups; null for an unknown handle.
 std::shared_ptr<Database> databaseOf(NnHandle hDb);
 OpenNote* openNoteOf(NnHandle hNote);
@@ -75,6 +89,34 @@ OpenNote* openNoteOf(NnHandle hNote);
 // error text ("path:line: message"). Nothing half-loaded is ever returned.
 std::shared_ptr<Database> loadDxl(const std::string& path, std::string* error);
 NnStatus saveDxl(const Database& db, const std::string& path);
+
+// Text between XML (UTF-8) and stored text (LMBCS); plain ASCII passes unchanged.
+std::string toLmbcs(const std::string& utf8);
+std::string fromLmbcs(const std::string& lmbcs);
+
+// Checks a canonical CD record stream; on failure returns false with a reason.
+bool checkRecordStream(const uint8_t* p, size_t n, std::string* why);
+
+// Parses a $FILE value (type word first) into its file object and name.
+bool parseFileValue(const std::vector<uint8_t>& value, NnFileObject* fo, std::string* name);
+std::vector<uint8_t> makeFileValue(const NnFileObject& fo, const std::string& name);
+
+// Deterministic 64-bit hash used for derived replica and universal ids.
+uint64_t hash64(const std::string& s);
+// Allocates the note's id and universal id at its first update.
+void assignNewIdentity(Database& db, Note& note);
+
+// Item and file names compare without regard to (ASCII) case.
+inline bool sameName(const std::string& a, const char* b, size_t n) {
+  if (a.size() != n) return false;
+  for (size_t i = 0; i < n; ++i) {
+    unsigned char x = uint8_t(a[i]), y = uint8_t(b[i]);
+    if (x >= 'A' && x <= 'Z') x = uint8_t(x + 32);
+    if (y >= 'A' && y <= 'Z') y = uint8_t(y + 32);
+    if (x != y) return false;
+  }
+  return true;
+}
 
 // Canonical little-endian helpers shared by the platform sources.
 inline uint16_t rd16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }

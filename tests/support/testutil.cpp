@@ -14,17 +14,8 @@ namespace fs = std::filesystem;
 
 namespace kvtest {
 
-namespace {
-std::string Slurp(int fd) {
-  std::string s;
-  char buf[65536];
-  ssize_t n;
-  while ((n = read(fd, buf, sizeof buf)) > 0) s.append(buf, size_t(n));
-  return s;
-}
-}  // namespace
 
-CommandResult Run(const std::vector<std::string>& argv) {
+CommandResult RunCommand(const std::vector<std::string>& argv) {
   CommandResult r;
   std::string dir = MakeTempDir();
   std::string outPath = dir + "/out", errPath = dir + "/err";

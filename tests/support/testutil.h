@@ -13,7 +13,7 @@ struct CommandResult {
 };
 
 // Runs argv[0] with the given arguments (no shell), capturing both streams.
-CommandResult Run(const std::vector<std::string>& argv);
+CommandResult RunCommand(const std::vector<std::string>& argv);
 
 // The kvedit binary under test.
 std::string KveditPath();

@@ -14,30 +14,30 @@
 
 namespace {
 
-using kvtest::Run;
+using kvtest::RunCommand;
 
 std::string Example() { return std::string(KV_SOURCE_DIR) + "/examples/sample.dxl"; }
 
 TEST(KveditUsage, BadCallsExitWithOne) {
-  EXPECT_EQ(Run({kvtest::KveditPath()}).exitCode, 1);
-  EXPECT_EQ(Run({kvtest::KveditPath(), "frobnicate"}).exitCode, 1);
-  EXPECT_EQ(Run({kvtest::KveditPath(), "info"}).exitCode, 1);
-  EXPECT_EQ(Run({kvtest::KveditPath(), "records", Example(), "--bogus"}).exitCode, 1);
-  EXPECT_EQ(Run({kvtest::KveditPath(), "records", Example(), "--note"}).exitCode, 1);
+  EXPECT_EQ(RunCommand({kvtest::KveditPath()}).exitCode, 1);
+  EXPECT_EQ(RunCommand({kvtest::KveditPath(), "frobnicate"}).exitCode, 1);
+  EXPECT_EQ(RunCommand({kvtest::KveditPath(), "info"}).exitCode, 1);
+  EXPECT_EQ(RunCommand({kvtest::KveditPath(), "records", Example(), "--bogus"}).exitCode, 1);
+  EXPECT_EQ(RunCommand({kvtest::KveditPath(), "records", Example(), "--note"}).exitCode, 1);
 }
 
 TEST(KveditUsage, InputErrorsExitWithTwoAndOneLine) {
-  auto r = Run({kvtest::KveditPath(), "info", "/nonexistent/file.dxl"});
+  auto r = RunCommand({kvtest::KveditPath(), "info", "/nonexistent/file.dxl"});
   EXPECT_EQ(r.exitCode, 2);
   EXPECT_EQ(kvtest::SplitLines(r.err).size(), 1u) << r.err;
-  r = Run({kvtest::KveditPath(), "records", Example(), "--note", "#99"});
+  r = RunCommand({kvtest::KveditPath(), "records", Example(), "--note", "#99"});
   EXPECT_EQ(r.exitCode, 2);
-  r = Run({kvtest::KveditPath(), "records", Example(), "--item", "NoSuchItem"});
+  r = RunCommand({kvtest::KveditPath(), "records", Example(), "--item", "NoSuchItem"});
   EXPECT_EQ(r.exitCode, 2);
 }
 
 TEST(KveditInfo, ListsTheExampleNoteAndItems) {
-  auto r = Run({kvtest::KveditPath(), "info", Example()});
+  auto r = RunCommand({kvtest::KveditPath(), "info", Example()});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   auto lines = kvtest::SplitLines(r.out);
   ASSERT_GE(lines.size(), 5u) << r.out;
@@ -49,7 +49,7 @@ TEST(KveditInfo, ListsTheExampleNoteAndItems) {
 }
 
 TEST(KveditRecords, ExampleBodyRecordsInOrder) {
-  auto r = Run({kvtest::KveditPath(), "records", Example(), "--note", "#1", "--item", "body"});
+  auto r = RunCommand({kvtest::KveditPath(), "records", Example(), "--note", "#1", "--item", "body"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   auto lines = kvtest::SplitLines(r.out);
   ASSERT_FALSE(lines.empty());
@@ -63,8 +63,8 @@ TEST(KveditRecords, ExampleBodyRecordsInOrder) {
   EXPECT_EQ(lines[4], "4 0x0083 4");
   EXPECT_EQ(lines[5], "5 0xFF85 25");  // odd length kept as stored
   // The same note chosen by id and by universal id gives the same listing.
-  auto byId = Run({kvtest::KveditPath(), "records", Example(), "--note", "0x8fa", "--item", "Body"});
-  auto byUnid = Run({kvtest::KveditPath(), "records", Example(), "--note",
+  auto byId = RunCommand({kvtest::KveditPath(), "records", Example(), "--note", "0x8fa", "--item", "Body"});
+  auto byUnid = RunCommand({kvtest::KveditPath(), "records", Example(), "--note",
                      "5a1b2c3d4e5f60718293a4b5c6d7e8f9", "--item", "Body"});
   EXPECT_EQ(byId.out, r.out);
   EXPECT_EQ(byUnid.out, r.out);
@@ -179,7 +179,7 @@ TEST(KveditCorpus, RecordsAgreeWithAnIndependentCount) {
     CollectNotes(xmlDocGetRootElement(doc), &notes, &expected);
     xmlFreeDoc(doc);
 
-    auto r = Run({kvtest::KveditPath(), "records", file});
+    auto r = RunCommand({kvtest::KveditPath(), "records", file});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     // Parse our listing back: headers and record lines.
     std::vector<ExpectedItem> got;
@@ -215,6 +215,45 @@ TEST(KveditCorpus, RecordsAgreeWithAnIndependentCount) {
     if (!got.empty()) ++filesWithRichText;
   }
   EXPECT_GT(filesWithRichText, 20);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(KveditRecords, HostLengthsFollowTheHostLayout) {
+  auto stored = kvtest::RunCommand({kvtest::KveditPath(), "records", Example(), "--item", "Body"});
+  auto host = kvtest::RunCommand({kvtest::KveditPath(), "records", Example(), "--item", "Body", "--host"});
+  ASSERT_EQ(host.exitCode, 0) << host.err;
+  auto s = kvtest::SplitLines(stored.out), h = kvtest::SplitLines(host.out);
+  ASSERT_EQ(s.size(), h.size());
+  EXPECT_EQ(h[1], "1 0xFF82 72") << "a paragraph definition grows by its tail padding";
+  EXPECT_EQ(h[5], "5 0xFF85 25") << "a text record is the same in both layouts";
+}
+
+TEST(KveditRecords, RoundTripOfTheExampleIsIdentical) {
+  auto r = kvtest::RunCommand({kvtest::KveditPath(), "records", Example(), "--roundtrip"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  auto lines = kvtest::SplitLines(r.out);
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[lines.size() - 2], "roundtrip $Fonts identical");
+  EXPECT_EQ(lines.back(), "roundtrip Body identical");
+}
+
+TEST(KveditCorpus, EveryRichTextItemRoundTripsIdentically) {
+  std::string corpus = kvtest::CorpusDir();
+  if (corpus.empty()) GTEST_SKIP() << "corpus not present";
+  size_t items = 0;
+  for (const auto& file : kvtest::FilesBelow(corpus + "/dxl")) {
+    auto r = kvtest::RunCommand({kvtest::KveditPath(), "records", file, "--roundtrip"});
+    EXPECT_EQ(r.exitCode, 0) << file << "\n" << r.err;
+    for (const auto& line : kvtest::SplitLines(r.out)) {
+      if (line.rfind("roundtrip ", 0) != 0) continue;
+      ++items;
+      EXPECT_EQ(line.substr(line.size() - 10), " identical") << file << ": " << line;
+    }
+  }
+  EXPECT_GT(items, 200u);
 }
 
 }  // namespace

@@ -271,7 +271,8 @@ NnStatus NnCollectionClose(NnHandle hCollection);
 // Ids of every document of the collection, in a new ID table (which holds them
 // sorted by id, like every ID table).
 NnStatus NnCollectionGetIds(NnHandle hCollection, NnHandle* idTable);
-// Ids of the documents whose key equals key (without regard to case), in a new ID table.
+// Ids of the documents whose key equals key (without regard to case), in a new ID table;
+// NN_ERR_NOT_FOUND, and no table, when no document has that key.
 NnStatus NnCollectionFindByKey(NnHandle hCollection, const char* key, NnHandle* idTable);
 
 // ---- Attachments ($FILE objects) ------------------------------------------------

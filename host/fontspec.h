@@ -1,0 +1,113 @@
+// Font specifications, the parsed font state and the 32-bit font identifier.
+//
+// Font identifier (u32; bytes on a little-endian host): byte 0 face id,
+// byte 1 attributes, byte 2 colour (palette index), byte 3 point size.
+// Attribute bits: bold 0x01, italic 0x02, underline 0x04, strikeout 0x08,
+// superscript 0x10, subscript 0x20; bits 0x40 and 0x80 hold one effect:
+// 0x40 shadow, 0x80 emboss, 0xC0 extrude.
+//
+// Grammar of a font specification (words separated by blanks, all matched
+// without regard to case):
+// - "+WORD" turns a style on, "-WORD" turns it off, a bare style word turns it
+//   on. Style words: Bold, Italic, Underline, Strikeout (also StrikeThrough),
+//   Superscript (Super), Subscript (Sub), Shadow, Emboss, Extrude.
+// - "Plain" or "Normal" (also "+Plain") clears every style; later style words
+//   still apply.
+// - A number with "pt" ("12pt") or a bare number ("12") is the point size,
+//   1 to 255.
+// - A colour word: a colour name, "#rgb"/"#rrggbb", "RGB(r,g,b)" (blanks
+//   allowed inside the parentheses) or "RGB r g b" (see host/color.h).
+// - A word quoted with ' or " (it may contain blanks) is the face name.
+// - Any other word belongs to the face name; several such words are joined
+//   with single blanks ("Times New Roman 12pt" has the face
+//   "Times New Roman"). A quoted name replaces any earlier face name, and an
+//   unquoted word after a quoted name starts a new one.
+// - "+WORD"/"-WORD" with a word that is no style is an error.
+// Face names with fixed ids: 0 "Times New Roman" (also "Times", "Roman"),
+// 1 "Arial" (also "Helvetica", "Swiss"), 4 "Courier New" (also "Courier",
+// "Typewriter"). Other names go to the face resolver (SetFontFaceResolver)
+// when an item is given; without an item or resolver, or when the resolver
+// does not know the name, the face id stays kFaceUnresolved and only the name
+// is kept.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "host/color.h"
+
+// Style bits of FontState::styles (the low six equal the attribute bits).
+constexpr uint16_t FONT_BOLD = 0x0001;
+constexpr uint16_t FONT_ITALIC = 0x0002;
+constexpr uint16_t FONT_UNDERLINE = 0x0004;
+constexpr uint16_t FONT_STRIKEOUT = 0x0008;
+constexpr uint16_t FONT_SUPERSCRIPT = 0x0010;
+constexpr uint16_t FONT_SUBSCRIPT = 0x0020;
+constexpr uint16_t FONT_SHADOW = 0x0040;
+constexpr uint16_t FONT_EMBOSS = 0x0080;
+constexpr uint16_t FONT_EXTRUDE = 0x0100;
+constexpr uint16_t FONT_ALL_STYLES = 0x01FF;
+
+// Mask bits: the low 16 are the style bits whose value the specification set;
+// the others say which further parts it set.
+constexpr uint32_t FONT_MASK_STYLES = 0x000001FF;
+constexpr uint32_t FONT_MASK_FACE = 0x00010000;
+constexpr uint32_t FONT_MASK_SIZE = 0x00020000;
+constexpr uint32_t FONT_MASK_COLOR = 0x00040000;
+constexpr uint32_t FONT_MASK_HIGHLIGHT = 0x00080000;  // set by callers; no specification word
+
+constexpr uint16_t kFaceUnresolved = 0xFFFF;
+constexpr size_t kFaceNameMax = 131;
+
+struct FontState {
+  uint16_t faceId = kFaceUnresolved;  // kFaceUnresolved: known by name only
+  char faceName[kFaceNameMax + 1] = {};
+  uint8_t pointSize = 0;
+  uint8_t colorIndex = 0;             // palette index (0..239)
+  ColorRGB color;                     // the colour as given
+  uint16_t styles = 0;                // FONT_* bits
+  uint16_t highlight = 0;             // highlight value handed out by FontApplyChanges
+};
+
+// Resolves a face name through an item's font table: the face id, or -1.
+using FontFaceResolver = int (*)(void* item, const char* faceName);
+// Installs the process-wide resolver (null removes it).
+void SetFontFaceResolver(FontFaceResolver resolver);
+
+// The fixed id of a face name, or -1.
+int FontFaceIdForName(const char* faceName);
+
+// Parses `spec` and then `spec2` (either may be null) into a fresh state and
+// mask: the result is written to `stateOut` / `maskOut` (either may be null)
+// only on success. Returns 0, or 1028 (NN_ERR_INVALID_ARG) for a word that is
+// malformed (a point size out of range, an unterminated quote, a face name
+// longer than 131 characters, "+"/"-" before a word that is no style),
+// leaving the outputs as they were.
+uint16_t ParseFontSpec(const char* spec, const char* spec2, void* item, FontState* stateOut,
+                       uint32_t* maskOut, ColorNames names = ColorNames::Standard);
+
+// Applies the parts of `state` selected by `mask` to the font identifier.
+// `colorOut` gets 0x01000000 | blue << 16 | green << 8 | red when the mask
+// holds a colour (the top byte tells black from no change), else 0;
+// `highlightOut` gets state->highlight when the mask holds
+// FONT_MASK_HIGHLIGHT, else 0. Outputs may be null. A face that is not
+// resolved leaves the face byte as it was.
+void FontApplyChanges(uint32_t* fontIdInOut, uint32_t* colorOut, uint16_t* highlightOut,
+                      const FontState* state, uint32_t mask);
+
+// Writes a specification that parses back to the same state and mask (under
+// the same naming set). Returns 0; 263 (NN_ERR_MEMORY) when it does not fit
+// `outSize` bytes with its NUL; 1028 for a face name holding both quote
+// characters. On failure `out` holds the empty text.
+uint16_t FontSpecToText(const FontState* state, uint32_t mask, char* out, size_t outSize,
+                        ColorNames names = ColorNames::Standard);
+
+// Font identifier helpers.
+inline uint8_t FontIdFace(uint32_t id) { return static_cast<uint8_t>(id); }
+inline uint8_t FontIdAttrib(uint32_t id) { return static_cast<uint8_t>(id >> 8); }
+inline uint8_t FontIdColor(uint32_t id) { return static_cast<uint8_t>(id >> 16); }
+inline uint8_t FontIdSize(uint32_t id) { return static_cast<uint8_t>(id >> 24); }
+inline uint32_t MakeFontId(uint8_t face, uint8_t attrib, uint8_t color, uint8_t size) {
+  return static_cast<uint32_t>(face) | static_cast<uint32_t>(attrib) << 8 |
+         static_cast<uint32_t>(color) << 16 | static_cast<uint32_t>(size) << 24;
+}

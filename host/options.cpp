@@ -1,0 +1,66 @@
+#include "host/options.h"
+
+#include <cctype>
+#include <cstring>
+
+namespace {
+
+bool IsQuote(char c) { return c == '\'' || c == '"' || c == '|' || c == '~'; }
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+char Lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
+
+bool MatchesAt(const char* text, const char* key, size_t keyLen) {
+  for (size_t i = 0; i < keyLen; i++) {
+    if (!text[i] || Lower(text[i]) != Lower(key[i])) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+const char* StrIStr(const char* text, const char* pattern) {
+  if (!text || !pattern || !*text) return nullptr;
+  size_t len = std::strlen(pattern);
+  for (const char* p = text; *p; p++) {
+    if (MatchesAt(p, pattern, len)) return p;
+  }
+  return len == 0 ? text : nullptr;
+}
+
+int GetOptionValueN(const char* optionString, const char* key, char* out, size_t max) {
+  if (!optionString || !key || !*key) return 0;
+  size_t keyLen = std::strlen(key);
+  const char* found = nullptr;
+  for (const char* p = optionString; *p; p++) {
+    if (p != optionString) {
+      unsigned char prev = static_cast<unsigned char>(p[-1]);
+      // A key glued to a word, or right after a quote, is part of another value.
+      if (std::isalnum(prev) || IsQuote(static_cast<char>(prev))) continue;
+    }
+    if (MatchesAt(p, key, keyLen)) {
+      found = p;
+      break;
+    }
+  }
+  if (!found) return 0;
+  if (!out) return 1;
+  const char* v = found + keyLen;
+  const char* end;
+  if (IsQuote(*v)) {
+    char q = *v++;
+    end = std::strchr(v, q);
+    if (!end) end = v + std::strlen(v);
+  } else {
+    end = v;
+    while (*end && !IsBlank(*end)) end++;
+  }
+  size_t len = static_cast<size_t>(end - v);
+  if (len > max) len = max;
+  std::memmove(out, v, len);
+  out[len] = 0;
+  return 1;
+}
+
+int GetOptionValue(const char* optionString, const char* key, char* out) {
+  return GetOptionValueN(optionString, key, out, kOptionValueMax);
+}

@@ -1,0 +1,29 @@
+// Option strings: "Key=value" pairs separated by blanks.
+//
+// A key includes its "=" and matches without regard to case, at the start of
+// the text or where the character before it is neither a letter or digit nor
+// one of the quote characters ' " | ~. A value that begins with one of those
+// quote characters runs to the next same character (to the end of the text
+// when there is none) and is given without its quotes; any other value runs
+// to the next blank (space, tab, CR or LF). The first occurrence that meets
+// the boundary rule wins.
+#pragma once
+
+#include <cstddef>
+
+constexpr size_t kOptionValueMax = 4095;
+
+// Non-zero when `key` is present in `optionString`; then its value, cut to
+// 4,095 characters, is copied into `out` (which must hold 4,096 bytes) with a
+// NUL. When the key is absent (or an argument is null) 0 is returned and `out`
+// is left as it was, so callers may preset a default there. `out` may be null
+// to test presence only.
+int GetOptionValue(const char* optionString, const char* key, char* out);
+
+// As GetOptionValue with a caller-given maximum of `max` characters (`out`
+// must hold max + 1 bytes).
+int GetOptionValueN(const char* optionString, const char* key, char* out, size_t max);
+
+// Pointer to the first occurrence of `pattern` in `text` without regard to
+// case; null when there is none, when either is null or the text is empty.
+const char* StrIStr(const char* text, const char* pattern);

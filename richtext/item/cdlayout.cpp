@@ -1,0 +1,247 @@
+#include "richtext/item/cdlayout.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <new>
+
+namespace kv::cd {
+
+// Both layouts store scalars little-endian, so a field moves as plain bytes.
+static_assert(std::endian::native == std::endian::little,
+              "the host layout table describes a little-endian host");
+
+namespace {
+
+// Largest length a byte header can state: 0xFF in the high byte of the first
+// word would make a reader take the record for a word-header record.
+constexpr uint32_t kMaxByteLength = 0xFE;
+
+uint16_t LoadU16(const uint8_t* p) {
+  uint16_t v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+uint32_t LoadU32(const uint8_t* p) {
+  uint32_t v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+void StoreU16(uint8_t* p, uint16_t v) { std::memcpy(p, &v, sizeof v); }
+void StoreU32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, sizeof v); }
+
+HeaderKind KindOfFirstWord(uint16_t word) {
+  switch (word >> 8) {
+    case 0xFF: return HeaderKind::Word;
+    case 0x00: return HeaderKind::Long;
+    default: return HeaderKind::Byte;
+  }
+}
+
+// Reads a header in either layout; the long header's length sits at 2
+// (canonical) or 4 (host).
+bool ReadHeader(const uint8_t* p, size_t avail, bool hostLayout, uint16_t* signature,
+                HeaderKind* kind, uint32_t* length, uint32_t* headerSize) {
+  if (p == nullptr || avail < 2) return false;
+  const uint16_t word = LoadU16(p);
+  const HeaderKind k = KindOfFirstWord(word);
+  const uint32_t size = hostLayout ? HostHeaderSize(k) : CanonicalHeaderSize(k);
+  if (avail < size) return false;
+  uint16_t sig;
+  uint32_t len;
+  switch (k) {
+    case HeaderKind::Byte:
+      sig = static_cast<uint16_t>(word & 0xFF);
+      len = word >> 8;
+      break;
+    case HeaderKind::Word:
+      sig = word;
+      len = LoadU16(p + 2);
+      break;
+    case HeaderKind::Long:
+    default:
+      sig = word;
+      len = LoadU32(p + (hostLayout ? 4 : 2));
+      break;
+  }
+  if (signature) *signature = sig;
+  if (kind) *kind = k;
+  if (length) *length = len;
+  if (headerSize) *headerSize = size;
+  return true;
+}
+
+bool SignatureSuitsKind(uint16_t signature, HeaderKind kind) {
+  return kind == HeaderKind::Word ? (signature >> 8) == 0xFF : (signature >> 8) == 0;
+}
+
+// Writes a header of the given layout into a buffer known to be large enough.
+void StoreHeader(uint8_t* p, bool hostLayout, uint16_t signature, HeaderKind kind,
+                 uint32_t length) {
+  switch (kind) {
+    case HeaderKind::Byte:
+      p[0] = static_cast<uint8_t>(signature);
+      p[1] = static_cast<uint8_t>(length);
+      break;
+    case HeaderKind::Word:
+      StoreU16(p, signature);
+      StoreU16(p + 2, static_cast<uint16_t>(length));
+      break;
+    case HeaderKind::Long:
+      StoreU16(p, signature);
+      if (hostLayout) {
+        StoreU16(p + 2, 0);
+        StoreU32(p + 4, length);
+      } else {
+        StoreU32(p + 2, length);
+      }
+      break;
+  }
+}
+
+bool LengthFits(HeaderKind kind, uint64_t length) {
+  switch (kind) {
+    case HeaderKind::Byte: return length <= kMaxByteLength;
+    case HeaderKind::Word: return length <= 0xFFFF;
+    case HeaderKind::Long: return length <= 0xFFFFFFFFu;
+  }
+  return false;
+}
+
+// The one converter. `toHost` picks the direction; the field list is walked
+// the same way both ways, only source and destination offsets swap.
+NnStatus Convert(const uint8_t* rec, uint32_t avail, bool toHost, std::vector<uint8_t>* out) {
+  if (out == nullptr) return NN_ERR_CD_STRUCTURE;
+  uint16_t sig = 0;
+  HeaderKind kind = HeaderKind::Byte;
+  uint32_t length = 0;
+  uint32_t headerSize = 0;
+  if (!ReadHeader(rec, avail, !toHost, &sig, &kind, &length, &headerSize))
+    return NN_ERR_CD_STRUCTURE;
+  if (length < headerSize || length > avail) return NN_ERR_CD_STRUCTURE;
+
+  const RecordLayout* layout = FindRecordLayout(sig);
+  // A known signature stored with another header kind is not the record the
+  // table describes (e.g. a byte signature behind a long header).
+  if (layout != nullptr && layout->kind != kind) return NN_ERR_CD_STRUCTURE;
+
+  // An unknown record is its header plus opaque bytes.
+  const uint32_t canonFixed = layout ? layout->canonicalFixed : CanonicalHeaderSize(kind);
+  const uint32_t hostFixed = layout ? layout->hostFixed : HostHeaderSize(kind);
+  const uint32_t srcFixed = toHost ? canonFixed : hostFixed;
+  const uint32_t dstFixed = toHost ? hostFixed : canonFixed;
+  if (length < srcFixed) return NN_ERR_CD_STRUCTURE;
+
+  const uint64_t newLength = uint64_t{length} - srcFixed + dstFixed;
+  if (!LengthFits(kind, newLength)) return NN_ERR_CD_STRUCTURE;
+
+  std::vector<uint8_t> buf;
+  try {
+    buf.assign(static_cast<size_t>(newLength), 0);
+  } catch (const std::bad_alloc&) {
+    return NN_ERR_MEMORY;
+  }
+  uint8_t* dst = buf.data();
+  StoreHeader(dst, toHost, sig, kind, static_cast<uint32_t>(newLength));
+
+  const uint32_t canonHeader = CanonicalHeaderSize(kind);
+  if (layout != nullptr) {
+    for (const FieldLayout& f : layout->Fields()) {
+      if (f.canonicalOffset < canonHeader) continue;  // the header is rewritten above
+      const uint32_t from = toHost ? f.canonicalOffset : f.hostOffset;
+      const uint32_t to = toHost ? f.hostOffset : f.canonicalOffset;
+      // The table keeps fields inside both fixed parts; checked again here so
+      // that a bad table row can never move bytes out of bounds.
+      const uint32_t n = f.ByteSize();
+      if (from + n > srcFixed || to + n > dstFixed) return NN_ERR_CD_STRUCTURE;
+      std::memcpy(dst + to, rec + from, n);
+    }
+  }
+  const uint32_t variable = length - srcFixed;
+  if (variable != 0) std::memcpy(dst + dstFixed, rec + srcFixed, variable);
+
+  out->swap(buf);
+  return NN_OK;
+}
+
+bool ReadScalar(const uint8_t* p, size_t avail, uint32_t offset, size_t size, void* value) {
+  if (p == nullptr || value == nullptr || offset > avail || avail - offset < size) return false;
+  std::memcpy(value, p + offset, size);
+  return true;
+}
+
+}  // namespace
+
+const RecordLayout* FindRecordLayout(uint16_t signature) {
+  const std::span<const RecordLayout> all = AllRecordLayouts();
+  auto it = std::lower_bound(all.begin(), all.end(), signature,
+                             [](const RecordLayout& l, uint16_t s) { return l.signature < s; });
+  if (it == all.end() || it->signature != signature) return nullptr;
+  return &*it;
+}
+
+const FieldLayout* FindField(const RecordLayout& layout, std::string_view name) {
+  for (const FieldLayout& f : layout.Fields())
+    if (name == f.name) return &f;
+  for (const FieldLayout& f : layout.Extension())
+    if (name == f.name) return &f;
+  return nullptr;
+}
+
+int32_t HostFieldOffset(uint16_t signature, std::string_view name) {
+  const RecordLayout* layout = FindRecordLayout(signature);
+  const FieldLayout* f = layout ? FindField(*layout, name) : nullptr;
+  return f ? int32_t{f->hostOffset} : -1;
+}
+
+int32_t CanonicalFieldOffset(uint16_t signature, std::string_view name) {
+  const RecordLayout* layout = FindRecordLayout(signature);
+  const FieldLayout* f = layout ? FindField(*layout, name) : nullptr;
+  return f ? int32_t{f->canonicalOffset} : -1;
+}
+
+bool ReadCanonicalHeader(const uint8_t* p, size_t avail, uint16_t* signature, HeaderKind* kind,
+                         uint32_t* length, uint32_t* headerSize) {
+  return ReadHeader(p, avail, false, signature, kind, length, headerSize);
+}
+
+bool ReadHostHeader(const uint8_t* p, size_t avail, uint16_t* signature, HeaderKind* kind,
+                    uint32_t* length, uint32_t* headerSize) {
+  return ReadHeader(p, avail, true, signature, kind, length, headerSize);
+}
+
+bool WriteHostHeader(uint8_t* p, size_t avail, uint16_t signature, HeaderKind kind,
+                     uint32_t length) {
+  const uint32_t size = HostHeaderSize(kind);
+  if (p == nullptr || avail < size || length < size) return false;
+  if (!SignatureSuitsKind(signature, kind) || !LengthFits(kind, length)) return false;
+  StoreHeader(p, true, signature, kind, length);
+  return true;
+}
+
+bool SetHostRecordLength(uint8_t* p, size_t avail, uint32_t length) {
+  uint16_t sig = 0;
+  HeaderKind kind = HeaderKind::Byte;
+  if (!ReadHostHeader(p, avail, &sig, &kind, nullptr, nullptr)) return false;
+  return WriteHostHeader(p, avail, sig, kind, length);
+}
+
+NnStatus CanonicalToHost(const uint8_t* rec, uint32_t canonicalLength, std::vector<uint8_t>* out) {
+  return Convert(rec, canonicalLength, true, out);
+}
+
+NnStatus HostToCanonical(const uint8_t* rec, uint32_t hostLength, std::vector<uint8_t>* out) {
+  return Convert(rec, hostLength, false, out);
+}
+
+bool ReadU8(const uint8_t* p, size_t avail, uint32_t offset, uint8_t* value) {
+  return ReadScalar(p, avail, offset, sizeof *value, value);
+}
+bool ReadU16(const uint8_t* p, size_t avail, uint32_t offset, uint16_t* value) {
+  return ReadScalar(p, avail, offset, sizeof *value, value);
+}
+bool ReadU32(const uint8_t* p, size_t avail, uint32_t offset, uint32_t* value) {
+  return ReadScalar(p, avail, offset, sizeof *value, value);
+}
+
+}  // namespace kv::cd

@@ -1,0 +1,271 @@
+#include "richtext/item/recordlist.h"
+
+#include <cstring>
+#include <string>
+
+#include "host/pool.h"
+#include "lsxsessi.h"
+#include "richtext/item/cdlayout.h"
+#include "rtitem.h"
+
+namespace {
+
+struct Converted {
+  uint16_t signature;
+  uint32_t position;
+  uint16_t segment;
+  size_t offset;   // into the load area
+  uint32_t length;
+};
+
+// Collects the canonical bytes of every segment of the item, in order.
+NnStatus ReadSegments(NnHandle hNote, const char* itemName,
+                      std::vector<std::vector<uint8_t>>* segments, uint16_t* firstFlags) {
+  NnBlockId item, value;
+  uint16_t type = 0;
+  uint32_t len = 0;
+  uint16_t nameLen = uint16_t(std::strlen(itemName));
+  NnStatus st = NnItemInfo(hNote, itemName, nameLen, &item, &type, &value, &len);
+  bool first = true;
+  while (st == NN_OK) {
+    if (type == NN_TYPE_COMPOSITE) {
+      const uint8_t* p = static_cast<const uint8_t*>(NnBlockLock(value));
+      if (!p || len < 2) {
+        NnBlockUnlock(value);
+        return NN_ERR_BAD_ITEM;
+      }
+      segments->emplace_back(p + 2, p + len);
+      NnBlockUnlock(value);
+      if (first && firstFlags) {
+        NnItemDesc desc;
+        uint32_t n = NnNoteItemCount(hNote);
+        for (uint32_t i = 0; i < n; ++i)
+          if (NnNoteItemAt(hNote, i, &desc) == NN_OK && desc.item == item) *firstFlags = desc.flags;
+      }
+      first = false;
+    }
+    NnBlockId prev = item;
+    st = NnItemInfoNext(hNote, prev, itemName, nameLen, &item, &type, &value, &len);
+  }
+  if (st == NN_ERR_ITEM_NOT_FOUND || st == NN_ERR_NO_MORE) return NN_OK;
+  return st;
+}
+
+NnStatus Refuse(const std::string& itemName, uint16_t segment, size_t offset, const char* why) {
+  NnLogMessage(NN_ERR_CD_STRUCTURE, "ZELKO: Item %s, segment %u, record at byte %lu: %s",
+               itemName.c_str(), unsigned(segment), static_cast<unsigned long>(offset), why);
+  return NN_ERR_CD_STRUCTURE;
+}
+
+RecordList* LoadFromSegments(LSXLsiSession* session, const std::string& itemName,
+                             const std::vector<std::vector<uint8_t>>& segments, uint16_t itemFlags,
+                             NnStatus* status) {
+  // Convert every record first, so that a broken one leaves nothing behind.
+  std::vector<uint8_t> area;
+  std::vector<Converted> records;
+  std::vector<uint8_t> host;
+  for (size_t s = 0; s < segments.size(); ++s) {
+    const std::vector<uint8_t>& seg = segments[s];
+    size_t pos = 0;
+    while (pos < seg.size()) {
+      uint16_t sig;
+      kv::cd::HeaderKind kind;
+      uint32_t len, headerSize;
+      if (!kv::cd::ReadCanonicalHeader(seg.data() + pos, seg.size() - pos, &sig, &kind, &len,
+                                       &headerSize)) {
+        // A lone pad byte at the very end of a segment is not a record.
+        if (seg.size() - pos == 1 && seg[pos] == 0) break;
+        *status = Refuse(itemName, uint16_t(s), pos, "the header does not fit");
+        return nullptr;
+      }
+      if (len < headerSize) {
+        *status = Refuse(itemName, uint16_t(s), pos, "the length is below its header");
+        return nullptr;
+      }
+      if (len > seg.size() - pos) {
+        *status = Refuse(itemName, uint16_t(s), pos, "the record runs past the end of the item");
+        return nullptr;
+      }
+      host.clear();
+      NnStatus st = kv::cd::CanonicalToHost(seg.data() + pos, len, &host);
+      if (st != NN_OK) {
+        *status = st == NN_ERR_MEMORY ? st
+                                      : Refuse(itemName, uint16_t(s), pos,
+                                               "the record is shorter than its fixed part");
+        return nullptr;
+      }
+      // Keep host records aligned for the handlers that read them in place.
+      while (area.size() % 8) area.push_back(0);
+      records.push_back({sig, uint32_t(pos), uint16_t(s), area.size(), uint32_t(host.size())});
+      area.insert(area.end(), host.begin(), host.end());
+      pos += len;
+      if (len % 2 && pos < seg.size()) ++pos;
+    }
+  }
+
+  RecordList* list = RecordListCreate(session);
+  if (!list) {
+    *status = NN_ERR_MEMORY;
+    return nullptr;
+  }
+  list->storedSegments = uint16_t(segments.size());
+  list->itemFlags = itemFlags;
+  if (!area.empty()) {
+    list->loadArea = static_cast<uint8_t*>(POOL_ALLOC(session, area.size(), false));
+    if (!list->loadArea) {
+      RecordListFreeWithAllocator(session, list);
+      *status = NN_ERR_MEMORY;
+      return nullptr;
+    }
+    std::memcpy(list->loadArea, area.data(), area.size());
+    list->loadAreaSize = area.size();
+  }
+  for (const Converted& c : records) {
+    RTRecordNode* node =
+        RecordListAppendNode(session, list, c.signature, list->loadArea + c.offset, c.length, 0);
+    if (!node) {
+      RecordListFreeWithAllocator(session, list);
+      *status = NN_ERR_MEMORY;
+      return nullptr;
+    }
+    node->position = c.position;
+    node->segment = c.segment;
+  }
+  *status = NN_OK;
+  return list;
+}
+
+}  // namespace
+
+RecordList* RecordListCreate(LSXLsiSession* session) {
+  void* mem = POOL_ALLOC(session, sizeof(RecordList), true);
+  return mem ? new (mem) RecordList() : nullptr;
+}
+
+RTRecordNode* RecordListAppendNode(LSXLsiSession* session, RecordList* list, uint16_t signature,
+                                   uint8_t* data, uint32_t length, uint16_t flags) {
+  void* mem = POOL_ALLOC(session, sizeof(RTRecordNode), true);
+  if (!mem) return nullptr;
+  RTRecordNode* node = new (mem) RTRecordNode();
+  node->signature = signature;
+  node->data = data;
+  node->length = length;
+  node->flags = flags;
+  node->prev = list->last;
+  node->sequence = ++list->count;
+  if (list->last)
+    list->last->next = node;
+  else
+    list->first = node;
+  list->last = node;
+  return node;
+}
+
+void RecordListUnlink(LSXLsiSession* session, RecordList* list, RTRecordNode* node) {
+  if (!list || !node) return;
+  if (node->prev)
+    node->prev->next = node->next;
+  else
+    list->first = node->next;
+  if (node->next)
+    node->next->prev = node->prev;
+  else
+    list->last = node->prev;
+  if (list->count) --list->count;
+  if ((node->flags & kNodeAuxHandle) && node->aux) {
+    NnMemFree(static_cast<NnHandle>(reinterpret_cast<uintptr_t>(node->aux)));
+    node->aux = nullptr;
+  }
+  node->~RTRecordNode();
+  PoolFree(session, node);
+}
+
+void RecordListRenumber(RecordList* list) {
+  uint32_t n = 0;
+  for (RTRecordNode* node = list ? list->first : nullptr; node; node = node->next)
+    node->sequence = ++n;
+  if (list) list->count = n;
+}
+
+RecordList* RecordListLoad(TorvoRTItem* item, uint32_t, RecordList** loadArea, uint32_t,
+                           NnStatus* status) {
+  NnStatus local = NN_OK;
+  NnStatus* st = status ? status : &local;
+  if (!item || !item->session || !item->hNote) {
+    *st = NN_ERR_INVALID_ARG;
+    return nullptr;
+  }
+  RecordList* list = RecordListLoadFromNote(item->session, item->hNote, item->itemName, st);
+  if (list && loadArea) *loadArea = list;
+  return list;
+}
+
+RecordList* RecordListLoadFromNote(LSXLsiSession* session, NnHandle hNote, const char* itemName,
+                                   NnStatus* status) {
+  NnStatus local = NN_OK;
+  NnStatus* st = status ? status : &local;
+  if (!session || !hNote || !itemName) {
+    *st = NN_ERR_INVALID_ARG;
+    return nullptr;
+  }
+  std::vector<std::vector<uint8_t>> segments;
+  uint16_t flags = 0;
+  NnStatus read = ReadSegments(hNote, itemName, &segments, &flags);
+  if (read != NN_OK) {
+    NnLogMessage(read, "ZELKO: Unable to read rich text item %s", itemName);
+    *st = read;
+    return nullptr;
+  }
+  return LoadFromSegments(session, itemName, segments, flags, st);
+}
+
+RTRecordNode* RecordListNext(const RecordList* list, const RTRecordNode* node) {
+  if (!list) return nullptr;
+  return node ? node->next : list->first;
+}
+
+RTRecordNode* RecordListPrev(const RecordList*, const RTRecordNode* node) {
+  return node ? node->prev : nullptr;
+}
+
+void RecordListFreeWithAllocator(LSXLsiSession* session, RecordList* list) {
+  if (!list) return;
+  while (list->first) RecordListUnlink(session, list, list->first);
+  if (list->loadArea) PoolFree(session, list->loadArea);
+  for (NnHandle h : list->segments) {
+    NnMemUnlock(h);
+    NnMemFree(h);
+  }
+  list->~RecordList();
+  PoolFree(session, list);
+}
+
+NnStatus RecordListToSegments(const RecordList* list,
+                              std::vector<std::vector<uint8_t>>* segments) {
+  std::vector<std::vector<uint8_t>> out;
+  std::vector<uint8_t> canonical;
+  out.emplace_back();
+  for (const RTRecordNode* node = list ? list->first : nullptr; node; node = node->next) {
+    if (node->flags & kNodeDrop) continue;
+    canonical.clear();
+    NnStatus st = kv::cd::HostToCanonical(node->data, node->length, &canonical);
+    if (st != NN_OK) {
+      NnLogMessage(st, "ZELKO: Unable to convert record %lu (0x%04X) for storing",
+                   static_cast<unsigned long>(node->sequence), unsigned(node->signature));
+      return st;
+    }
+    size_t padded = canonical.size() + (canonical.size() % 2);
+    if (padded > kMaxItemSegment) {
+      NnLogMessage(NN_ERR_CD_STRUCTURE, "ZELKO: Record %lu of %lu bytes does not fit an item segment",
+                   static_cast<unsigned long>(node->sequence),
+                   static_cast<unsigned long>(canonical.size()));
+      return NN_ERR_CD_STRUCTURE;
+    }
+    if (out.back().size() + padded > kMaxItemSegment) out.emplace_back();
+    std::vector<uint8_t>& seg = out.back();
+    seg.insert(seg.end(), canonical.begin(), canonical.end());
+    if (canonical.size() % 2) seg.push_back(0);
+  }
+  segments->swap(out);
+  return NN_OK;
+}

@@ -1,0 +1,301 @@
+// TorvoRTItem: binding, loading, the font table and the write-back.
+#include <strings.h>
+
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "host/noteops.h"
+#include "host/pool.h"
+#include "lsxsessi.h"
+#include "richtext/item/cdlayout.h"
+#include "richtext/item/recordlist.h"
+#include "rtitem.h"
+
+namespace {
+
+// Faces every item knows before its "$Fonts" table is read.
+struct BuiltinFace {
+  uint8_t id;
+  uint8_t family;
+  const char* name;
+};
+constexpr BuiltinFace kBuiltinFaceTable[kBuiltinFaces] = {
+    {0, 0x12, "Times New Roman"}, {1, 0x22, "Arial"},     {2, 0x22, "Arial Unicode MS"},
+    {3, 0x12, "Symbol"},          {4, 0x32, "Courier New"}, {5, 0x22, "Helvetica"},
+    {6, 0x22, "Verdana"},         {7, 0x22, "Tahoma"},
+};
+
+constexpr uint16_t kSigFontTable = 0xFF8B;
+constexpr uint32_t kFaceRecordSize = 34;  // id, family, 32-byte name
+
+void SetFace(RTItemContext* ctx, uint8_t id, uint8_t family, const char* name, size_t nameLen) {
+  FontFace& f = ctx->faces[id];
+  if (!f.inUse) ++ctx->faceCount;
+  f.id = id;
+  f.family = family;
+  f.inUse = 1;
+  size_t n = 0;
+  while (n < nameLen && n < kFaceNameSize && name[n]) ++n;
+  std::memcpy(f.name, name, n);
+  f.name[n] = 0;
+}
+
+void ResetFaces(RTItemContext* ctx) {
+  for (auto& f : ctx->faces) f = FontFace();
+  ctx->faceCount = 0;
+  for (const auto& b : kBuiltinFaceTable) SetFace(ctx, b.id, b.family, b.name, std::strlen(b.name));
+  ctx->fontsChanged = 0;
+}
+
+// Reads the note's "$Fonts" table over the built-in faces. A damaged table is
+// read as far as it is whole.
+void LoadFontTable(TorvoRTItem* item) {
+  RTItemContext* ctx = item->context;
+  ResetFaces(ctx);
+  NnBlockId value;
+  uint16_t type = 0;
+  uint32_t len = 0;
+  if (NnItemInfo(item->hNote, "$Fonts", 6, nullptr, &type, &value, &len) != NN_OK) return;
+  if (type != NN_TYPE_COMPOSITE || len < 2) return;
+  const uint8_t* p = static_cast<const uint8_t*>(NnBlockLock(value));
+  if (!p) return;
+  const uint8_t* data = p + 2;
+  uint32_t size = len - 2;
+  uint16_t sig;
+  kv::cd::HeaderKind kind;
+  uint32_t recLen, headerSize;
+  if (kv::cd::ReadCanonicalHeader(data, size, &sig, &kind, &recLen, &headerSize) &&
+      sig == kSigFontTable && recLen <= size && recLen >= headerSize + 2) {
+    uint16_t count = uint16_t(data[headerSize] | (data[headerSize + 1] << 8));
+    uint32_t off = headerSize + 2;
+    for (uint16_t i = 0; i < count && off + kFaceRecordSize <= recLen; ++i, off += kFaceRecordSize)
+      SetFace(ctx, data[off], data[off + 1], reinterpret_cast<const char*>(data + off + 2),
+              kFaceNameSize);
+  }
+  NnBlockUnlock(value);
+}
+
+// Writes the faces that are not built in as the note's "$Fonts" table.
+NnStatus StoreFontTable(TorvoRTItem* item) {
+  RTItemContext* ctx = item->context;
+  std::vector<uint8_t> rec(6, 0);
+  uint16_t count = 0;
+  for (const auto& f : ctx->faces) {
+    if (!f.inUse || f.id < kBuiltinFaces) continue;
+    rec.push_back(f.id);
+    rec.push_back(f.family);
+    char name[kFaceNameSize] = {};
+    std::memcpy(name, f.name, std::strlen(f.name));
+    rec.insert(rec.end(), name, name + kFaceNameSize);
+    ++count;
+  }
+  uint16_t total = uint16_t(rec.size());
+  rec[0] = uint8_t(kSigFontTable);
+  rec[1] = uint8_t(kSigFontTable >> 8);
+  rec[2] = uint8_t(total);
+  rec[3] = uint8_t(total >> 8);
+  rec[4] = uint8_t(count);
+  rec[5] = uint8_t(count >> 8);
+  while (NnItemDelete(item->hNote, "$Fonts", 6) == NN_OK) {
+  }
+  return NnItemAppend(item->hNote, 0, "$Fonts", 6, NN_TYPE_COMPOSITE, rec.data(),
+                      uint32_t(rec.size()));
+}
+
+void FreePoolText(LSXLsiSession* session, char*& text) {
+  if (text) PoolFree(session, text);
+  text = nullptr;
+}
+
+void FreeStyleMappings(LSXLsiSession* session, _StyleMapping_Info*& head) {
+  while (head) {
+    _StyleMapping_Info* next = head->next;
+    FreePoolText(session, head->styleName);
+    FreePoolText(session, head->elementName);
+    FreePoolText(session, head->className);
+    FreePoolText(session, head->closingTags);
+    FreePoolText(session, head->listClosingTags);
+    head->~_StyleMapping_Info();
+    PoolFree(session, head);
+    head = next;
+  }
+}
+
+}  // namespace
+
+TorvoRTItem::TorvoRTItem(LSXLsiSession* s) : session(s) {
+  sessionDelete = [](SessionListed* self) { delete static_cast<TorvoRTItem*>(self); };
+  if (!session) return;
+  void* mem = POOL_ALLOC(session, sizeof(RTItemContext), true);
+  if (mem) {
+    context = new (mem) RTItemContext();
+    context->item = this;
+    context->scratch1 = static_cast<uint8_t*>(POOL_ALLOC(session, kWorkBlockSize, true));
+    context->scratch2 = static_cast<uint8_t*>(POOL_ALLOC(session, kWorkBlockSize, true));
+    context->currentFont = 0x0A000001u;  // face 1, plain, colour 0, 10 points
+    ResetFaces(context);
+  }
+  session->AddToRTITEMList(this);
+}
+
+TorvoRTItem::~TorvoRTItem() {
+  if (session) {
+    ReleaseRecords();
+    if (context) {
+      FreeStyleMappings(session, context->styleMappings);
+      FreeStyleMappings(session, context->internalStyleMappings);
+      if (context->scratch1) PoolFree(session, context->scratch1);
+      if (context->scratch2) PoolFree(session, context->scratch2);
+      context->~RTItemContext();
+      PoolFree(session, context);
+      context = nullptr;
+    }
+    FreePoolText(session, defaultFontSpec);
+    FreePoolText(session, linkStyle);
+    FreePoolText(session, linkStyle2);
+    FreePoolText(session, highlightStyle);
+    FreePoolText(session, wikiLinkStyle);
+    FreePoolText(session, styleText);
+  }
+  if (hRenderNote && hRenderNote != hNote) NnNoteClose(hRenderNote);
+  if (ownsNote && hNote) NnNoteClose(hNote);
+  if (ownsDb && hDb) NnDbClose(hDb);
+  if (session) session->RemoveFromRTITEMList(this);
+}
+
+NnStatus TorvoRTItem::Connect(const char* server, const char* path, NOTEID noteId,
+                              const char* name, uint16_t) {
+  if (!session || !context || !path || !name || !*name) return lastStatus = NN_ERR_INVALID_ARG;
+  NnHandle db = 0, note = 0;
+  NnStatus st = kv::OpenDatabaseByNameCore(server ? server : "", path, &db);
+  if (st != NN_OK) return lastStatus = st;
+  st = NnNoteOpen(db, noteId, 0, &note);
+  if (st != NN_OK) {
+    NnDbClose(db);
+    return lastStatus = st;
+  }
+  st = ConnectBackend(db, note, name);
+  if (st != NN_OK) {
+    NnNoteClose(note);
+    NnDbClose(db);
+    return st;
+  }
+  ownsDb = ownsNote = 1;
+  std::strncpy(dbPath, path, sizeof dbPath - 1);
+  return NN_OK;
+}
+
+NnStatus TorvoRTItem::ConnectBackend(NnHandle db, NnHandle note, const char* name) {
+  if (!session || !context || !note || !name || !*name || std::strlen(name) >= sizeof itemName)
+    return lastStatus = NN_ERR_INVALID_ARG;
+  ReleaseRecords();
+  if (ownsNote && hNote && hNote != note) NnNoteClose(hNote);
+  if (ownsDb && hDb && hDb != db) NnDbClose(hDb);
+  ownsNote = ownsDb = 0;
+  hDb = db;
+  hNote = note;
+  std::strcpy(itemName, name);
+  if (db) NnDbGetPath(db, dbPath, sizeof dbPath);
+  uint16_t noteClass = NN_CLASS_DOCUMENT;
+  NnNoteGetInfo(note, NN_NOTE_INFO_CLASS, &noteClass);
+  context->designNote = noteClass != NN_CLASS_DOCUMENT;
+  LoadFontTable(this);
+  connected = 1;
+  modified = 0;
+  return lastStatus = NN_OK;
+}
+
+NnStatus TorvoRTItem::LoadRecords() {
+  if (!context) return NN_ERR_INVALID_ARG;
+  if (context->records) return NN_OK;
+  NnStatus st = NN_OK;
+  RecordList* list = RecordListLoad(this, 0, &context->loadArea, 0, &st);
+  if (!list) return lastStatus = st;
+  context->records = list;
+  return NN_OK;
+}
+
+void TorvoRTItem::ReleaseRecords() {
+  if (!context) return;
+  if (context->records) RecordListFreeWithAllocator(session, context->records);
+  if (context->newRecords && context->newRecords != context->records)
+    RecordListFreeWithAllocator(session, context->newRecords);
+  context->records = context->newRecords = context->loadArea = nullptr;
+}
+
+void TorvoRTItem::InstallRecords(RecordList* list) {
+  if (!context) return;
+  if (context->records && context->records != list)
+    RecordListFreeWithAllocator(session, context->records);
+  context->records = list;
+  context->loadArea = list;
+  context->newRecords = nullptr;
+}
+
+NnStatus TorvoRTItem::Commit() {
+  if (!context || !hNote) return lastStatus = NN_ERR_INVALID_ARG;
+  if (!context->records) return lastStatus = NN_OK;  // nothing loaded: nothing to write
+  std::vector<std::vector<uint8_t>> segments;
+  NnStatus st = RecordListToSegments(context->records, &segments);
+  if (st != NN_OK) return lastStatus = st;
+
+  // Keep the old segments until the new ones are all in place, so that a
+  // failure leaves the item as it was.
+  std::vector<NnBlockId> old;
+  NnBlockId item;
+  uint16_t nameLen = uint16_t(std::strlen(itemName));
+  for (NnStatus f = NnItemInfo(hNote, itemName, nameLen, &item, nullptr, nullptr, nullptr);
+       f == NN_OK;
+       f = NnItemInfoNext(hNote, old.back(), itemName, nameLen, &item, nullptr, nullptr, nullptr))
+    old.push_back(item);
+  uint32_t before = NnNoteItemCount(hNote);
+  uint16_t flags = context->records->itemFlags;
+  for (const auto& seg : segments) {
+    st = NnItemAppend(hNote, flags, itemName, nameLen, NN_TYPE_COMPOSITE, seg.data(),
+                      uint32_t(seg.size()));
+    if (st != NN_OK) {
+      // Take back what was appended: the new segments are the last items.
+      while (NnNoteItemCount(hNote) > before) {
+        NnItemDesc d;
+        if (NnNoteItemAt(hNote, NnNoteItemCount(hNote) - 1, &d) != NN_OK ||
+            NnItemDeleteByBlock(hNote, d.item) != NN_OK)
+          break;
+      }
+      NnLogMessage(st, "ZELKO: Unable to write rich text item %s", itemName);
+      return lastStatus = st;
+    }
+  }
+  // Delete the old segments, last first, so the earlier blocks stay valid.
+  for (auto it = old.rbegin(); it != old.rend(); ++it) NnItemDeleteByBlock(hNote, *it);
+  if (context->fontsChanged) {
+    st = StoreFontTable(this);
+    if (st != NN_OK) return lastStatus = st;
+    context->fontsChanged = 0;
+  }
+  modified = 0;
+  return lastStatus = NN_OK;
+}
+
+int TorvoRTItem::FindFaceByID(uint8_t faceId, char* name) const {
+  if (!context || !name) return 0;
+  const FontFace& f = context->faces[faceId];
+  if (!f.inUse) return 0;
+  std::strcpy(name, f.name);
+  return 1;
+}
+
+int TorvoRTItem::FindFaceByName(const char* name, bool add) {
+  if (!context || !name || !*name) return -1;
+  for (const auto& f : context->faces)
+    if (f.inUse && strcasecmp(f.name, name) == 0) return f.id;
+  if (!add) return -1;
+  for (uint32_t id = kBuiltinFaces; id < kFontTableSize; ++id) {
+    if (context->faces[id].inUse) continue;
+    SetFace(context, uint8_t(id), 0x22, name, std::strlen(name));
+    context->fontsChanged = 1;
+    return int(id);
+  }
+  return -1;
+}

@@ -1,0 +1,88 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "host/options.h"
+
+namespace {
+
+std::string Value(const char* options, const char* key) {
+  char out[4096] = "untouched";
+  return GetOptionValue(options, key, out) ? std::string(out) : std::string("<absent>");
+}
+
+TEST(OptionString, PlainValuesRunToTheNextBlank) {
+  const char* opts = "HeadTag=<meta> AttachmentHandling=DISK\tIconPtSize=14";
+  EXPECT_EQ(Value(opts, "HeadTag="), "<meta>");
+  EXPECT_EQ(Value(opts, "AttachmentHandling="), "DISK");
+  EXPECT_EQ(Value(opts, "IconPtSize="), "14");
+  EXPECT_EQ(Value(opts, "Missing="), "<absent>");
+  EXPECT_EQ(Value("Empty= Next=1", "Empty="), "");
+  EXPECT_EQ(Value("Empty=", "Empty="), "");
+}
+
+TEST(OptionString, KeysMatchWithoutRegardToCase) {
+  EXPECT_EQ(Value("iconfont=Arial", "IconFont="), "Arial");
+  EXPECT_EQ(Value("ICONFONT=Arial", "iconfont="), "Arial");
+  // The "=" belongs to the key: a longer key with the same start is another key.
+  EXPECT_EQ(Value("IconFontSize=3", "IconFont="), "<absent>");
+}
+
+TEST(OptionString, BoundaryRule) {
+  // Glued to a letter or digit: part of another key.
+  EXPECT_EQ(Value("XIconFont=A", "IconFont="), "<absent>");
+  EXPECT_EQ(Value("9IconFont=A", "IconFont="), "<absent>");
+  // After a quote character: inside another value.
+  EXPECT_EQ(Value("Opt='Key=inner' Key=outer", "Key="), "outer");
+  EXPECT_EQ(Value("Opt=|Key=inner| ", "Key="), "<absent>");
+  EXPECT_EQ(Value("~Key=1", "Key="), "<absent>");
+  EXPECT_EQ(Value("\"Key=1", "Key="), "<absent>");
+  // Punctuation and blanks are fine boundaries; the first good one wins.
+  EXPECT_EQ(Value("a;Key=1 Key=2", "Key="), "1");
+  EXPECT_EQ(Value("XKey=1 Key=2", "Key="), "2");
+  EXPECT_EQ(Value("Key=1", "Key="), "1");
+}
+
+TEST(OptionString, QuotedValuesRunToTheSameQuote) {
+  EXPECT_EQ(Value("Title='Hello world' X=1", "Title="), "Hello world");
+  EXPECT_EQ(Value("Title=\"It's here\" X=1", "Title="), "It's here");
+  EXPECT_EQ(Value("Title=|a 'b' \"c\"| X=1", "Title="), "a 'b' \"c\"");
+  EXPECT_EQ(Value("Title=~x|y~", "Title="), "x|y");
+  EXPECT_EQ(Value("Title='unterminated value", "Title="), "unterminated value");
+  EXPECT_EQ(Value("Title=''", "Title="), "");
+}
+
+TEST(OptionString, ValueIsCutAtTheMaximum) {
+  std::string opts = "Big=" + std::string(5000, 'v') + " After=1";
+  char out[4096];
+  ASSERT_TRUE(GetOptionValue(opts.c_str(), "Big=", out));
+  EXPECT_EQ(std::string(out).size(), 4095u);
+  char small[8];
+  ASSERT_TRUE(GetOptionValueN("Name='Times New Roman'", "Name=", small, 7));
+  EXPECT_STREQ(small, "Times N");
+  char none[1];
+  ASSERT_TRUE(GetOptionValueN("Name=abc", "Name=", none, 0));
+  EXPECT_STREQ(none, "");
+}
+
+TEST(OptionString, NullSafeAndAbsentLeavesOutput) {
+  char out[16] = "default";
+  EXPECT_EQ(GetOptionValue(nullptr, "Key=", out), 0);
+  EXPECT_EQ(GetOptionValue("Key=1", nullptr, out), 0);
+  EXPECT_EQ(GetOptionValue("Key=1", "", out), 0);
+  EXPECT_EQ(GetOptionValue("Other=1", "Key=", out), 0);
+  EXPECT_STREQ(out, "default");
+  EXPECT_NE(GetOptionValue("Key=1", "Key=", nullptr), 0);
+}
+
+TEST(StrIStrTest, FindsWithoutCase) {
+  const char* text = "Hello World";
+  EXPECT_EQ(StrIStr(text, "WORLD"), text + 6);
+  EXPECT_EQ(StrIStr(text, "xyz"), nullptr);
+  EXPECT_EQ(StrIStr("", "a"), nullptr);
+  EXPECT_EQ(StrIStr(nullptr, "a"), nullptr);
+  EXPECT_EQ(StrIStr(text, nullptr), nullptr);
+  EXPECT_EQ(StrIStr("ab", "abc"), nullptr);
+}
+
+}  // namespace

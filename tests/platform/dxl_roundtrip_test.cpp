@@ -1,0 +1,307 @@
+// DXL loading and saving: real documents, typed values, malformed input.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+
+#include "nn/nn.h"
+#include "support/testutil.h"
+
+namespace {
+
+struct TempDir {
+  std::string path = kvtest::MakeTempDir();
+  ~TempDir() { kvtest::RemoveTree(path); }
+  std::string file(const std::string& name, const std::string& content) const {
+    std::string p = path + "/" + name;
+    kvtest::WriteFile(p, content);
+    return p;
+  }
+};
+
+std::string valueBytes(const NnItemDesc& d) {
+  const char* p = static_cast<const char*>(NnBlockLock(d.value));
+  std::string s = p ? std::string(p, d.valueLen) : std::string();
+  NnBlockUnlock(d.value);
+  return s;
+}
+
+// Every note, item and attachment of two databases is the same.
+void expectSameDatabases(NnHandle a, NnHandle b, const std::string& what) {
+  ASSERT_EQ(NnDbNoteCount(a), NnDbNoteCount(b)) << what;
+  NnReplicaInfo ra{}, rb{};
+  ASSERT_EQ(NnDbGetReplicaInfo(a, &ra), NN_OK);
+  ASSERT_EQ(NnDbGetReplicaInfo(b, &rb), NN_OK);
+  EXPECT_EQ(0, std::memcmp(&ra.ID, &rb.ID, sizeof ra.ID)) << what;
+  for (uint32_t i = 0; i < NnDbNoteCount(a); ++i) {
+    NOTEID ia = 0, ib = 0;
+    ASSERT_EQ(NnDbNoteIdAt(a, i, &ia), NN_OK);
+    ASSERT_EQ(NnDbNoteIdAt(b, i, &ib), NN_OK);
+    EXPECT_EQ(ia, ib) << what;
+    NnHandle na = 0, nb = 0;
+    ASSERT_EQ(NnNoteOpen(a, ia, 0, &na), NN_OK);
+    ASSERT_EQ(NnNoteOpen(b, ib, 0, &nb), NN_OK);
+    ORIGINATORID_tag oa{}, ob{};
+    uint16_t ca = 0, cb = 0;
+    NnNoteGetInfo(na, NN_NOTE_INFO_OID, &oa);
+    NnNoteGetInfo(nb, NN_NOTE_INFO_OID, &ob);
+    NnNoteGetInfo(na, NN_NOTE_INFO_CLASS, &ca);
+    NnNoteGetInfo(nb, NN_NOTE_INFO_CLASS, &cb);
+    EXPECT_EQ(0, std::memcmp(&oa, &ob, 16)) << what << " note " << i;  // File and Note
+    EXPECT_EQ(oa.Sequence, ob.Sequence) << what;
+    EXPECT_EQ(ca, cb) << what;
+    ASSERT_EQ(NnNoteItemCount(na), NnNoteItemCount(nb)) << what << " note " << i;
+    for (uint32_t k = 0; k < NnNoteItemCount(na); ++k) {
+      NnItemDesc da, db;
+      ASSERT_EQ(NnNoteItemAt(na, k, &da), NN_OK);
+      ASSERT_EQ(NnNoteItemAt(nb, k, &db), NN_OK);
+      EXPECT_EQ(da.name, db.name) << what;
+      EXPECT_EQ(da.type, db.type) << what << " item " << da.name;
+      EXPECT_EQ(da.flags, db.flags) << what << " item " << da.name;
+      EXPECT_EQ(valueBytes(da), valueBytes(db)) << what << " item " << da.name;
+      if (da.type == NN_TYPE_OBJECT) {
+        const char* v = static_cast<const char*>(NnBlockLock(da.value));
+        uint16_t nameLen;
+        std::memcpy(&nameLen, v + 2 + 6, 2);
+        std::string file(v + 2 + 36, nameLen);
+        uint32_t sa = 0, sb = 0;
+        EXPECT_EQ(NnDbGetObjectSize(a, ia, file.c_str(), &sa), NN_OK) << what << " " << file;
+        EXPECT_EQ(NnDbGetObjectSize(b, ib, file.c_str(), &sb), NN_OK) << what << " " << file;
+        EXPECT_EQ(sa, sb);
+      }
+    }
+    NnNoteClose(na);
+    NnNoteClose(nb);
+  }
+}
+
+TEST(DxlRoundTrip, EveryCorpusDocumentLoadsAndSavesBackTheSame) {
+  std::string corpus = kvtest::CorpusDir();
+  if (corpus.empty() || !std::filesystem::is_directory(corpus + "/dxl")) GTEST_SKIP() << "no corpus";
+  TempDir tmp;
+  int files = 0;
+  for (const std::string& f : kvtest::FilesBelow(corpus + "/dxl")) {
+    NnHandle a = 0, b = 0;
+    ASSERT_EQ(NnDbOpen(f.c_str(), 0, &a), NN_OK) << NnDbLastLoadError();
+    EXPECT_GE(NnDbNoteCount(a), 1u) << f;
+    std::string saved = tmp.path + "/saved" + std::to_string(files++) + ".xml";
+    ASSERT_EQ(NnDbSaveDxl(a, saved.c_str()), NN_OK) << f;
+    ASSERT_EQ(NnDbOpen(saved.c_str(), 0, &b), NN_OK) << f << ": " << NnDbLastLoadError();
+    expectSameDatabases(a, b, f);
+    NnDbClose(a);
+    NnDbClose(b);
+  }
+  EXPECT_GT(files, 50);
+}
+
+const char* kTyped = R"(<?xml version='1.0' encoding='utf-8'?>
+<database xmlns='http://www.lotus.com/dxl' replicaid='0123456789ABCDEF'>
+<note class='form' default='true'>
+<noteinfo noteid='1a2' unid='00112233445566778899AABBCCDDEEFF' sequence='7'>
+<created><datetime>20200102T030405,06+00</datetime></created></noteinfo>
+<item name='Title' summary='true' sign='true'><text>one<break/>two</text></item>
+<item name='List'><textlist><text>a</text><text/><text>c</text></textlist></item>
+<item name='Num'><number>1.5</number></item>
+<item name='Nums'><numberlist><number>1</number><number>-2.25</number></numberlist></item>
+<item name='When'><datetime>20210516T111915,37-04</datetime></item>
+<item name='Span'><datetimepair><datetime>20210101T000000,00+00</datetime><datetime>20210102T000000,00+00</datetime></datetimepair></item>
+<item name='$Formula'><formula>@If(a;"x";
+ "y")</formula></item>
+<item name='Body' readers='true'><rawitemdata type='1'>gQKDBAEA</rawitemdata></item>
+<item name='Body'><rawitemdata type='1'></rawitemdata></item>
+<item name='Empty'><rawitemdata type='0'></rawitemdata></item>
+<item name='Rich'><richtext><par def='1'>Hello &amp; <run>bye</run></par></richtext></item>
+<item name='$FILE' summary='true'><object><file hosttype='msdos' compression='none' flags='storedindoc' encoding='none' name='a.txt' size='5'>
+<filedata>aGVsbG8=</filedata></file></object></item>
+</note>
+<sharedfield name='f'><item name='$Body'><text>field</text></item></sharedfield>
+<note><item name='Plain'><text>doc</text></item></note>
+</database>
+)";
+
+TEST(DxlLoad, TypedValuesLandInCanonicalForm) {
+  TempDir tmp;
+  std::string path = tmp.file("typed.xml", kTyped);
+  NnHandle db = 0;
+  ASSERT_EQ(NnDbOpen(path.c_str(), 0, &db), NN_OK) << NnDbLastLoadError();
+  ASSERT_EQ(NnDbNoteCount(db), 3u);
+  NOTEID id = 0;
+  ASSERT_EQ(NnDbNoteIdAt(db, 0, &id), NN_OK);
+  EXPECT_EQ(id, 0x1A2u);
+  NnReplicaInfo rep{};
+  NnDbGetReplicaInfo(db, &rep);
+  EXPECT_EQ(rep.ID.Innards[1], 0x01234567u);
+  EXPECT_EQ(rep.ID.Innards[0], 0x89ABCDEFu);
+
+  UNIVERSALNOTEID_tag unid{{{0x44556677, 0x00112233}}, {{0xCCDDEEFF, 0x8899AABB}}};
+  NnHandle note = 0;
+  ASSERT_EQ(NnNoteOpenByUnid(db, &unid, 0, &note), NN_OK);
+  uint16_t cls = 0;
+  NnNoteGetInfo(note, NN_NOTE_INFO_CLASS, &cls);
+  EXPECT_EQ(cls, NN_CLASS_FORM);
+
+  char buf[64];
+  EXPECT_EQ(NnItemGetText(note, "title", buf, sizeof buf), 7);
+  EXPECT_STREQ(buf, "one\ntwo");
+  EXPECT_EQ(NnItemConvertToText(note, "List", buf, sizeof buf, ';'), 4);
+  EXPECT_STREQ(buf, "a;;c");
+  NnItemConvertToText(note, "Num", buf, sizeof buf, ',');
+  EXPECT_STREQ(buf, "1.5");
+  NnItemConvertToText(note, "Nums", buf, sizeof buf, ',');
+  EXPECT_STREQ(buf, "1,-2.25");
+
+  uint16_t type = 0;
+  uint32_t len = 0;
+  NnBlockId item, value;
+  ASSERT_EQ(NnItemInfo(note, "When", 0, &item, &type, &value, &len), NN_OK);
+  EXPECT_EQ(type, NN_TYPE_TIME);
+  EXPECT_EQ(len, 10u);
+  ASSERT_EQ(NnItemInfo(note, "Span", 0, nullptr, &type, nullptr, &len), NN_OK);
+  EXPECT_EQ(type, NN_TYPE_TIME_RANGE);
+  EXPECT_EQ(len, 2u + 4u + 16u);
+
+  // Formula source is kept exactly, line break and leading space included.
+  ASSERT_EQ(NnItemInfo(note, "$Formula", 8, nullptr, &type, &value, &len), NN_OK);
+  EXPECT_EQ(type, NN_TYPE_FORMULA);
+  std::string f(static_cast<const char*>(NnBlockLock(value)) + 2, len - 2);
+  EXPECT_EQ(f, "@If(a;\"x\";\n \"y\")");
+
+  // Two segments of one name, in document order, with their own flags.
+  NnItemDesc first;
+  ASSERT_EQ(NnItemInfo(note, "BODY", 4, &item, &type, &value, &len), NN_OK);
+  EXPECT_EQ(type, NN_TYPE_COMPOSITE);
+  EXPECT_EQ(len, 8u);
+  NnBlockId next;
+  ASSERT_EQ(NnItemInfoNext(note, item, "Body", 4, &next, &type, &value, &len), NN_OK);
+  EXPECT_EQ(len, 2u);
+  EXPECT_EQ(NnItemInfoNext(note, next, "Body", 4, nullptr, nullptr, nullptr, nullptr),
+            NN_ERR_ITEM_NOT_FOUND);
+  ASSERT_EQ(NnNoteItemAt(note, item.index - 1, &first), NN_OK);
+  EXPECT_EQ(first.flags, NN_ITEM_READERS);
+
+  // Content not understood reports type 0.
+  ASSERT_EQ(NnItemInfo(note, "Rich", 0, nullptr, &type, nullptr, &len), NN_OK);
+  EXPECT_EQ(type, 0);
+
+  uint32_t size = 0;
+  EXPECT_EQ(NnDbGetObjectSize(db, id, "A.TXT", &size), NN_OK);
+  EXPECT_EQ(size, 5u);
+  NnNoteClose(note);
+
+  // A non-note element holding items is a note of the class its name gives.
+  ASSERT_EQ(NnDbNoteIdAt(db, 1, &id), NN_OK);
+  NnDbGetNoteInfo(db, id, nullptr, nullptr, &cls);
+  EXPECT_EQ(cls, NN_CLASS_FIELD);
+  ASSERT_EQ(NnDbNoteIdAt(db, 2, &id), NN_OK);
+  NnDbGetNoteInfo(db, id, nullptr, nullptr, &cls);
+  EXPECT_EQ(cls, NN_CLASS_DOCUMENT);
+
+  // Saved and loaded again: the same notes; the unknown content is written back as it was.
+  std::string saved = tmp.path + "/saved.xml";
+  ASSERT_EQ(NnDbSaveDxl(db, saved.c_str()), NN_OK);
+  std::string xml = kvtest::ReadFile(saved);
+  EXPECT_NE(xml.find("<richtext><par def=\"1\">Hello &amp; <run>bye</run></par></richtext>"),
+            std::string::npos)
+      << xml;
+  EXPECT_NE(xml.find("default='true'"), std::string::npos);
+  NnHandle again = 0;
+  ASSERT_EQ(NnDbOpen(saved.c_str(), 0, &again), NN_OK) << NnDbLastLoadError();
+  expectSameDatabases(db, again, "typed");
+  NnDbClose(again);
+  NnDbClose(db);
+}
+
+TEST(DxlLoad, NotesWithoutNoteInfoGetStableIds) {
+  TempDir tmp;
+  std::string doc = "<note class='view'><item name='A'><text>x</text></item></note>";
+  std::string path = tmp.file("plain.xml", doc);
+  ORIGINATORID_tag first{}, second{};
+  NOTEID id = 0;
+  for (ORIGINATORID_tag* oid : {&first, &second}) {
+    NnHandle db = 0;
+    ASSERT_EQ(NnDbOpen(path.c_str(), 0, &db), NN_OK);
+    ASSERT_EQ(NnDbNoteIdAt(db, 0, &id), NN_OK);
+    EXPECT_NE(id, 0u);
+    ASSERT_EQ(NnDbGetNoteInfo(db, id, oid, nullptr, nullptr), NN_OK);
+    NnDbClose(db);  // the last close drops it, so the next open loads again
+  }
+  EXPECT_EQ(0, std::memcmp(&first, &second, 16));
+  EXPECT_NE(first.Note.Innards[0] | first.Note.Innards[1], 0u);
+}
+
+struct BadCase {
+  const char* what;
+  const char* doc;
+  const char* message;  // a part of the expected message
+  int line;
+};
+
+TEST(DxlLoad, MalformedDocumentsLoadNothing) {
+  const BadCase cases[] = {
+      {"truncated base64", "<note>\n<item name='B'>\n<rawitemdata type='1'>gQKC/1o</rawitemdata></item></note>",
+       "base64", 3},
+      {"base64 outside the alphabet", "<note><item name='B'><rawitemdata type='5'>gQ!C</rawitemdata></item></note>",
+       "base64", 1},
+      {"record running past the item's end",
+       "<note>\n<item name='Good'><text>x</text></item>\n\n<item name='Body'><rawitemdata type='1'>gQKDCAAA</rawitemdata></item></note>",
+       "past the item's end", 4},
+      {"record length below its header",
+       "<note><item name='Body'><rawitemdata type='1'>X/8CAA==</rawitemdata></item></note>", "header size", 1},
+      {"bad type", "<note><item name='B'><rawitemdata type='zz'>AAAA</rawitemdata></item></note>", "type", 1},
+      {"malformed XML", "<note>\n<item name='a'><text>x</item></note>", "", 2},
+      {"bad second note",
+       "<database><note><item name='A'><text>x</text></item></note>\n<note><item name='B'><rawitemdata "
+       "type='1'>gQ</rawitemdata></item></note></database>",
+       "base64", 2},
+  };
+  TempDir tmp;
+  for (const BadCase& c : cases) {
+    std::string path = tmp.file("bad.xml", c.doc);
+    NnLogClear();
+    NnHandle db = 0;
+    EXPECT_EQ(NnDbOpen(path.c_str(), 0, &db), NN_ERR_DXL) << c.what;
+    std::string err = NnDbLastLoadError();
+    EXPECT_EQ(err.rfind(path + ":" + std::to_string(c.line) + ": ", 0), 0u) << c.what << ": " << err;
+    EXPECT_NE(err.find(c.message), std::string::npos) << c.what << ": " << err;
+    EXPECT_NE(NnLogCaptured().find(err), std::string::npos) << c.what;
+    // Nothing was registered: the path loads afresh once the file is fixed.
+    kvtest::WriteFile(path, "<note><item name='Fixed'><text>ok</text></item></note>");
+    ASSERT_EQ(NnDbOpen(path.c_str(), 0, &db), NN_OK) << c.what;
+    EXPECT_EQ(NnDbNoteCount(db), 1u);
+    EXPECT_TRUE(NnDbLastLoadError().empty());
+    NnDbClose(db);
+  }
+}
+
+TEST(DxlLoad, MissingFilesAndCreation) {
+  TempDir tmp;
+  std::string path = tmp.path + "/none.nsf";
+  NnHandle db = 0;
+  EXPECT_EQ(NnDbOpen(path.c_str(), 0, &db), NN_ERR_FILE_NOT_FOUND);
+  ASSERT_EQ(NnDbOpen(path.c_str(), NN_DB_CREATE, &db), NN_OK);
+  EXPECT_EQ(NnDbNoteCount(db), 0u);
+  // A second open of the same path shares the database.
+  NnHandle other = 0;
+  ASSERT_EQ(NnDbOpen(path.c_str(), 0, &other), NN_OK);
+  EXPECT_NE(db, other);
+  NnHandle note = 0;
+  ASSERT_EQ(NnNoteCreate(db, NN_CLASS_DOCUMENT, &note), NN_OK);
+  ASSERT_EQ(NnNoteUpdate(note, 0), NN_OK);
+  EXPECT_EQ(NnDbNoteCount(other), 1u);
+  NnNoteClose(note);
+  char buf[8];
+  EXPECT_EQ(NnDbGetPath(db, buf, sizeof buf), NN_ERR_MEMORY);
+  EXPECT_EQ(std::strlen(buf), 7u);
+  NnReplicaInfo r1{}, r2{};
+  NnDbGetReplicaInfo(db, &r1);
+  NnDbClose(db);
+  NnDbClose(other);
+  EXPECT_EQ(NnDbClose(other), NN_ERR_BAD_HANDLE);
+  ASSERT_EQ(NnDbOpen(path.c_str(), NN_DB_CREATE, &db), NN_OK);
+  EXPECT_EQ(NnDbNoteCount(db), 0u);  // dropped at its last close
+  NnDbGetReplicaInfo(db, &r2);
+  EXPECT_EQ(0, std::memcmp(&r1.ID, &r2.ID, sizeof r1.ID));
+  NnDbClose(db);
+}
+
+}  // namespace

@@ -1,0 +1,170 @@
+// Views: selection, keys, sorting and lookups by key.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "nn/nn.h"
+
+namespace {
+
+std::vector<NOTEID> ids(NnHandle table) {
+  std::vector<NOTEID> out;
+  NOTEID id = 0;
+  for (bool first = true; NnIdTableScan(table, first, &id); first = false) out.push_back(id);
+  NnIdTableFree(table);
+  return out;
+}
+
+bool formulasWork() {
+  NnHandle h = 0;
+  uint16_t len = 0, off = 0, elen = 0;
+  if (NnFormulaCompile("1", 1, &h, &len, &off, &elen) != NN_OK) return false;
+  NnMemFree(h);
+  return true;
+}
+
+class Views : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string path = std::string("views-") +
+                       ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".nsf";
+    ASSERT_EQ(NnDbOpen(path.c_str(), NN_DB_CREATE, &db_), NN_OK);
+  }
+  void TearDown() override {
+    if (db_) NnDbClose(db_);
+  }
+
+  // A note with text items name=value.
+  NOTEID add(uint16_t noteClass, const std::vector<std::pair<std::string, std::string>>& items) {
+    NnHandle h = 0;
+    EXPECT_EQ(NnNoteCreate(db_, noteClass, &h), NN_OK);
+    for (const auto& [name, value] : items)
+      EXPECT_EQ(NnItemSetText(h, name.c_str(), value.data(), uint16_t(value.size())), NN_OK);
+    EXPECT_EQ(NnNoteUpdate(h, 0), NN_OK);
+    NOTEID id = 0;
+    EXPECT_EQ(NnNoteGetInfo(h, NN_NOTE_INFO_ID, &id), NN_OK);
+    NnNoteClose(h);
+    return id;
+  }
+
+  NnHandle db_ = 0;
+};
+
+TEST_F(Views, WithoutFormulasEveryDocumentHasTheEmptyKey) {
+  NOTEID a = add(NN_CLASS_DOCUMENT, {{"Subject", "a"}});
+  NOTEID b = add(NN_CLASS_DOCUMENT, {{"Subject", "b"}});
+  add(NN_CLASS_FORM, {{"$TITLE", "Form"}});
+  NOTEID view = add(NN_CLASS_VIEW, {{"$TITLE", "All"}});
+  NnHandle c = 0;
+  ASSERT_EQ(NnViewOpen(db_, view, &c), NN_OK);
+  NnHandle t = 0;
+  ASSERT_EQ(NnCollectionGetIds(c, &t), NN_OK);
+  EXPECT_EQ(ids(t), (std::vector<NOTEID>{a, b}));
+  ASSERT_EQ(NnCollectionFindByKey(c, "", &t), NN_OK);
+  EXPECT_EQ(ids(t), (std::vector<NOTEID>{a, b}));
+  t = 0;
+  EXPECT_EQ(NnCollectionFindByKey(c, "a", &t), NN_ERR_NOT_FOUND);
+  EXPECT_EQ(t, 0u);
+  EXPECT_EQ(NnCollectionClose(c), NN_OK);
+  EXPECT_EQ(NnCollectionClose(c), NN_ERR_BAD_HANDLE);
+  EXPECT_EQ(NnCollectionGetIds(c, &t), NN_ERR_BAD_HANDLE);
+}
+
+TEST_F(Views, CollectionIsASnapshot) {
+  NOTEID a = add(NN_CLASS_DOCUMENT, {});
+  NOTEID view = add(NN_CLASS_VIEW, {});
+  NnHandle c = 0;
+  ASSERT_EQ(NnViewOpen(db_, view, &c), NN_OK);
+  add(NN_CLASS_DOCUMENT, {});
+  NnHandle t = 0;
+  ASSERT_EQ(NnCollectionGetIds(c, &t), NN_OK);
+  EXPECT_EQ(ids(t), std::vector<NOTEID>{a});
+  // It outlives the database handle it came from.
+  NnDbClose(db_);
+  db_ = 0;
+  ASSERT_EQ(NnCollectionGetIds(c, &t), NN_OK);
+  EXPECT_EQ(ids(t), std::vector<NOTEID>{a});
+  NnCollectionClose(c);
+}
+
+TEST_F(Views, RefusesWhatIsNotAnOpenView) {
+  NOTEID doc = add(NN_CLASS_DOCUMENT, {});
+  NnHandle c = 0;
+  EXPECT_EQ(NnViewOpen(db_, doc, &c), NN_ERR_NOT_FOUND);
+  EXPECT_EQ(NnViewOpen(db_, 0x7FFFFF0, &c), NN_ERR_NOTE_NOT_FOUND);
+  EXPECT_EQ(NnViewOpen(0x02FFFFFF, doc, &c), NN_ERR_BAD_HANDLE);
+  EXPECT_EQ(NnViewOpen(db_, doc, nullptr), NN_ERR_INVALID_ARG);
+  NnHandle t = 0;
+  NnHandle idTable = 0;
+  ASSERT_EQ(NnIdTableCreate(&idTable), NN_OK);
+  // A handle of another kind is not a collection.
+  EXPECT_EQ(NnCollectionGetIds(idTable, &t), NN_ERR_BAD_HANDLE);
+  EXPECT_EQ(NnCollectionClose(idTable), NN_ERR_BAD_HANDLE);
+  EXPECT_EQ(NnCollectionFindByKey(0x05FFFFFF, "k", &t), NN_ERR_BAD_HANDLE);
+  NnIdTableFree(idTable);
+}
+
+TEST_F(Views, SelectionAndKeysFromFormulas) {
+  if (!formulasWork()) GTEST_SKIP() << "formula engine not available";
+  NOTEID pear = add(NN_CLASS_DOCUMENT, {{"Form", "Fruit"}, {"Name", "pear"}});
+  NOTEID apple = add(NN_CLASS_DOCUMENT, {{"Form", "Fruit"}, {"Name", "Apple"}});
+  add(NN_CLASS_DOCUMENT, {{"Form", "Veg"}, {"Name", "apple"}});
+  NOTEID apple2 = add(NN_CLASS_DOCUMENT, {{"Form", "Fruit"}, {"Name", "APPLE"}});
+  NOTEID view = add(NN_CLASS_VIEW, {{"$SelectionFormula", "  select Form = \"Fruit\""},
+                                    {"$KeyColumn", "Name"}});
+  NnHandle c = 0;
+  ASSERT_EQ(NnViewOpen(db_, view, &c), NN_OK);
+  NnHandle t = 0;
+  ASSERT_EQ(NnCollectionGetIds(c, &t), NN_OK);
+  EXPECT_EQ(ids(t), (std::vector<NOTEID>{pear, apple, apple2}));
+  ASSERT_EQ(NnCollectionFindByKey(c, "apple", &t), NN_OK);
+  EXPECT_EQ(ids(t), (std::vector<NOTEID>{apple, apple2}));
+  ASSERT_EQ(NnCollectionFindByKey(c, "PEAR", &t), NN_OK);
+  EXPECT_EQ(ids(t), std::vector<NOTEID>{pear});
+  EXPECT_EQ(NnCollectionFindByKey(c, "appl", &t), NN_ERR_NOT_FOUND);
+  NnCollectionClose(c);
+}
+
+TEST_F(Views, NumberKeysAndTextSelection) {
+  if (!formulasWork()) GTEST_SKIP() << "formula engine not available";
+  NOTEID a = add(NN_CLASS_DOCUMENT, {{"Pick", "yes"}});
+  add(NN_CLASS_DOCUMENT, {{"Pick", ""}});
+  NOTEID view = add(NN_CLASS_VIEW, {{"$SelectionFormula", "SELECT Pick"}, {"$KeyColumn", "2.5"}});
+  NnHandle c = 0;
+  ASSERT_EQ(NnViewOpen(db_, view, &c), NN_OK);
+  NnHandle t = 0;
+  ASSERT_EQ(NnCollectionFindByKey(c, "2.5", &t), NN_OK);
+  EXPECT_EQ(ids(t), std::vector<NOTEID>{a});
+  NnCollectionClose(c);
+}
+
+TEST_F(Views, ListKeyListsTheDocumentUnderEachValue) {
+  if (!formulasWork()) GTEST_SKIP() << "formula engine not available";
+  NOTEID a = add(NN_CLASS_DOCUMENT, {});
+  NOTEID view = add(NN_CLASS_VIEW, {{"$SelectionFormula", "SELECT @All"},
+                                    {"$KeyColumn", "\"x\" : \"Y\""}});
+  NnHandle c = 0;
+  ASSERT_EQ(NnViewOpen(db_, view, &c), NN_OK);
+  NnHandle t = 0;
+  for (const char* key : {"X", "y"}) {
+    ASSERT_EQ(NnCollectionFindByKey(c, key, &t), NN_OK) << key;
+    EXPECT_EQ(ids(t), std::vector<NOTEID>{a});
+  }
+  ASSERT_EQ(NnCollectionGetIds(c, &t), NN_OK);
+  EXPECT_EQ(ids(t), std::vector<NOTEID>{a});
+  NnCollectionClose(c);
+}
+
+TEST_F(Views, SyntaxErrorFailsTheOpenAndLeaksNothing) {
+  if (!formulasWork()) GTEST_SKIP() << "formula engine not available";
+  add(NN_CLASS_DOCUMENT, {});
+  NOTEID view = add(NN_CLASS_VIEW, {{"$SelectionFormula", "SELECT (1"}});
+  size_t before = NnMemLiveCount();
+  NnHandle c = 0;
+  EXPECT_NE(NnViewOpen(db_, view, &c), NN_OK);
+  EXPECT_EQ(NnMemLiveCount(), before);
+}
+
+}  // namespace
