@@ -316,3 +316,23 @@ uint16_t FontSpecToText(const FontState* state, uint32_t mask, char* out, size_t
   std::memcpy(out, text.c_str(), text.size() + 1);
   return 0;
 }
+
+int FontMatches(const uint32_t* fontId, const FontState* pattern, uint32_t mask) {
+  if (!fontId) return 0;
+  if (!pattern || mask == 0) return 1;
+  uint32_t id = *fontId;
+  if ((mask & FONT_MASK_FACE) && pattern->faceId != kFaceUnresolved &&
+      FontIdFace(id) != pattern->faceId)
+    return 0;
+  if ((mask & FONT_MASK_SIZE) && FontIdSize(id) != pattern->pointSize) return 0;
+  if ((mask & FONT_MASK_COLOR) && FontIdColor(id) != pattern->colorIndex) return 0;
+  // The six plain styles are the attribute bits; the effects share bits 0x40/0x80.
+  uint16_t attrib = FontIdAttrib(id);
+  uint16_t have = attrib & 0x3F;
+  uint8_t effect = attrib & 0xC0;
+  if (effect == 0x40) have |= FONT_SHADOW;
+  if (effect == 0x80) have |= FONT_EMBOSS;
+  if (effect == 0xC0) have |= FONT_EXTRUDE;
+  uint16_t styleMask = uint16_t(mask & FONT_MASK_STYLES);
+  return (have & styleMask) == (pattern->styles & styleMask) ? 1 : 0;
+}

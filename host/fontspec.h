@@ -111,3 +111,8 @@ inline uint32_t MakeFontId(uint8_t face, uint8_t attrib, uint8_t color, uint8_t 
   return static_cast<uint32_t>(face) | static_cast<uint32_t>(attrib) << 8 |
          static_cast<uint32_t>(color) << 16 | static_cast<uint32_t>(size) << 24;
 }
+
+// Non-zero when the run's font identifier matches the parts of `pattern` that
+// `mask` selects (face when resolved, point size, colour, and each style bit of
+// the mask); a null pattern or an empty mask matches every font.
+int FontMatches(const uint32_t* fontId, const FontState* pattern, uint32_t mask);

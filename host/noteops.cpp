@@ -236,4 +236,8 @@ void CloseNoteAndDatabase(NnHandle hNote, NnHandle hDb) {
   if (hDb != 0) NnDbClose(hDb);
 }
 
+NnStatus OpenDatabaseByName(LSXLsiSession*, const char* server, const char* file, NnHandle* out) {
+  return OpenDatabaseByNameCore(server, file, out);
+}
+
 }  // namespace kv

@@ -7,6 +7,8 @@
 
 #include "nn/nn.h"
 
+class LSXLsiSession;
+
 namespace kv {
 
 // Finds the attachment whose file name equals name without regard to case and
@@ -55,6 +57,10 @@ NnStatus AttachmentToBase64String(NnHandle hNote, const char* name, uint32_t opt
 // "ZELKO: Unable to open database." and returns NN_ERR_INVALID_ARG (1028);
 // *out is set only on success.
 NnStatus OpenDatabaseByNameCore(const char* server, const char* file, NnHandle* out);
+
+// The session's form of the same; the session is not used by the open itself.
+NnStatus OpenDatabaseByName(LSXLsiSession* session, const char* server, const char* file,
+                            NnHandle* out);
 
 // Opens the database and the note of that id in it; on failure nothing stays
 // open and the outputs are 0. Returns the opening status.

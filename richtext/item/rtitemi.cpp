@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "host/fontspec.h"
 #include "host/noteops.h"
 #include "host/pool.h"
 #include "lsxsessi.h"
@@ -126,6 +127,10 @@ void FreeStyleMappings(LSXLsiSession* session, _StyleMapping_Info*& head) {
 }  // namespace
 
 TorvoRTItem::TorvoRTItem(LSXLsiSession* s) : session(s) {
+  // Font specifications given with an item name their faces through its table.
+  SetFontFaceResolver([](void* item, const char* name) {
+    return item ? static_cast<TorvoRTItem*>(item)->FindFaceByName(name, true) : -1;
+  });
   sessionDelete = [](SessionListed* self) { delete static_cast<TorvoRTItem*>(self); };
   if (!session) return;
   void* mem = POOL_ALLOC(session, sizeof(RTItemContext), true);
@@ -169,7 +174,7 @@ NnStatus TorvoRTItem::Connect(const char* server, const char* path, NOTEID noteI
                               const char* name, uint16_t) {
   if (!session || !context || !path || !name || !*name) return lastStatus = NN_ERR_INVALID_ARG;
   NnHandle db = 0, note = 0;
-  NnStatus st = kv::OpenDatabaseByNameCore(server ? server : "", path, &db);
+  NnStatus st = kv::OpenDatabaseByName(session, server ? server : "", path, &db);
   if (st != NN_OK) return lastStatus = st;
   st = NnNoteOpen(db, noteId, 0, &note);
   if (st != NN_OK) {
