@@ -148,16 +148,18 @@ class Parser {
     } else {
       static const char* const kTwo[] = {":=", "!=", "<>", "<=", ">="};
       t.kind = Token::Punct;
+      size_t opLen = 0;
       for (const char* two : kTwo) {
         if (p_ + 1 < n_ && c == two[0] && s_[p_ + 1] == two[1]) {
-          t.value = two;
+          opLen = 2;
           break;
         }
       }
-      if (t.value.empty()) {
+      if (opLen == 0) {
         if (!std::strchr(":+-*/=<>&|!;()", c)) failAt(p_, 1);
-        t.value.assign(1, c);
+        opLen = 1;
       }
+      t.value = std::string(s_ + p_, opLen);
       p_ += t.value.size();
     }
     t.len = p_ - t.pos;

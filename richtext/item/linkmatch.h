@@ -1,0 +1,30 @@
+// The link-matching context: the keys a link-matching run collected from the
+// documents of a view, and the state the engine keeps while it matches them.
+#pragma once
+
+#include <cstdint>
+
+#include "nn/nn.h"
+
+class LSXLsiSession;
+
+constexpr uint32_t kLinkMatchKeyLists = 10;
+constexpr uint32_t kLinkMatchFirstLetters = 16350;   // bytes, one per key
+constexpr uint32_t kLinkMatchNoteIdBlock = 65406;    // bytes of the note-identifier block
+
+// Allocated zeroed with operator new by its creators; released with
+// LinkMatchContextDelete (include/rtitem.h), which frees what it holds.
+struct LinkMatchContext {
+  LSXLsiSession* session = nullptr;                // owner: its pool holds the arrays
+  NnHandle keyLists[kLinkMatchKeyLists] = {};      // platform text lists of keys, in key order
+  NnHandle noteIdBlock = 0;                        // one u32 note id per key (memory handle)
+  uint32_t* noteIds = nullptr;                     // its locked address, or null
+  uint32_t* matchedFlags = nullptr;                // pool: one u32 per key, zeroed
+  uint16_t shortestKeyLength = 0;
+  uint16_t MatchMode = 1;                          // 1 word, 2 starts, 3 ends, 4 substring
+  uint32_t singleMatch = 0;
+  uint32_t replaceExtra = 0;
+  uint16_t LetterIndex[26] = {};                   // per text run, a..z
+  uint8_t* firstLetters = nullptr;                 // pool: lower-cased first letter per key, or 0
+  uint16_t keyCount = 0;                           // keys over all the lists
+};
