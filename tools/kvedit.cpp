@@ -9,13 +9,16 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "lsxsessi.h"
 #include "nn/nn.h"
+#include "richtext/engine/opcodes.h"
 #include "richtext/item/cdlayout.h"
 #include "richtext/item/recordlist.h"
+#include "rtchunk.h"
 #include "rtitem.h"
 
 namespace {
@@ -352,12 +355,194 @@ int CmdRecords(const Args& args) {
   return allIdentical ? kExitOk : kExitDiffers;
 }
 
+// ---- Chunk commands ------------------------------------------------------------
+
+bool IsRichTextItem(const ItemSegments& g) {
+  // "$Fonts" is the note's font table, stored like rich text but not text.
+  return g.type == NN_TYPE_COMPOSITE && !EqualsNoCase(g.name, "$Fonts");
+}
+
+// The note and rich-text item a chunk command works on: --note and --item
+// when given, else the first note holding a rich-text item and its first one.
+struct ItemChoice {
+  NOTEID id = 0;
+  std::string name;
+};
+
+ItemChoice ChooseItem(NnHandle db, const Args& args) {
+  std::vector<NoteRef> notes = ListNotes(db);
+  std::vector<NoteRef> chosen;
+  if (args.Has("note"))
+    chosen.push_back(SelectNote(notes, args.options.at("note")));
+  else
+    chosen = notes;
+  for (const auto& ref : chosen) {
+    Note note(db, ref.id);
+    for (const auto& g : GroupItems(note.handle())) {
+      if (!IsRichTextItem(g)) continue;
+      if (args.Has("item") && !EqualsNoCase(args.options.at("item"), g.name)) continue;
+      return ItemChoice{ref.id, g.name};
+    }
+  }
+  if (args.Has("item")) Fail(kExitInput, "no rich-text item " + args.options.at("item"));
+  Fail(kExitInput, "no rich-text item");
+}
+
+// An open item with the chunks defined over it; members go in reverse order
+// (chunks, item, session, note, database).
+class ChunkWork {
+ public:
+  ChunkWork(const std::string& file, const Args& args) : db_(file) {
+    ItemChoice choice = ChooseItem(db_.handle(), args);
+    note_ = std::make_unique<Note>(db_.handle(), choice.id);
+    session_ = std::make_unique<LSXLsiSession>();
+    if (!session_->IsValid()) Fail(kExitInput, "out of memory");
+    item_ = std::make_unique<TorvoRTItem>(session_.get());
+    NnStatus st = item_->ConnectBackend(db_.handle(), note_->handle(), choice.name.c_str());
+    if (st != NN_OK) Fail(kExitInput, "item " + choice.name + ": " + StatusText(st));
+  }
+  ~ChunkWork() {
+    chunks_.clear();
+    item_.reset();
+    session_.reset();
+  }
+  ChunkWork(const ChunkWork&) = delete;
+  ChunkWork& operator=(const ChunkWork&) = delete;
+
+  // A chunk over the item; null or empty gives the Everything chunk.
+  TorvoRTChunk* Define(const std::string& definition) {
+    TorvoRTChunk* chunk = item_->DefineChunk(definition.c_str());
+    if (!chunk) Fail(kExitInput, "invalid definition: " + definition);
+    chunks_.emplace_back(chunk);
+    return chunk;
+  }
+  LSXLsiSession* session() { return session_.get(); }
+  NnHandle db() const { return db_.handle(); }
+  NnHandle note() const { return note_->handle(); }
+
+ private:
+  Database db_;
+  std::unique_ptr<Note> note_;
+  std::unique_ptr<LSXLsiSession> session_;
+  std::unique_ptr<TorvoRTItem> item_;
+  std::vector<std::unique_ptr<TorvoRTChunk>> chunks_;
+};
+
+// A failed chunk call: 1028 is a definition (or argument) that was refused.
+[[noreturn]] void ChunkFail(NnStatus status, const std::string& definition) {
+  if (status == NN_ERR_INVALID_ARG) Fail(kExitInput, "invalid definition: " + definition);
+  Fail(kExitInput, StatusText(status));
+}
+
+int CmdDefine(const Args& args) {
+  if (args.positional.size() != 1) Fail(kExitUsage, "usage: kvedit define TEXT");
+  LSXLsiSession session;
+  if (!session.IsValid()) Fail(kExitInput, "out of memory");
+  chunkdef_info* chain = ParseChunkDefinition(&session, nullptr, args.positional[0].c_str(), nullptr);
+  if (!chain) {
+    std::printf("invalid\n");
+    return kExitInput;
+  }
+  std::vector<char> text(kTextBufferSize);
+  TorvoRTChunk::CalculateDefinition(chain, text.data());
+  FreeChunkDefinition(chain);
+  std::printf("%s\n", text.data());
+  return kExitOk;
+}
+
+int CmdCount(const Args& args) {
+  if (args.positional.size() != 2)
+    Fail(kExitUsage, "usage: kvedit count FILE [--note SEL] [--item NAME] DEFINITION");
+  ChunkWork work(args.positional[0], args);
+  TorvoRTChunk* everything = work.Define("");
+  long count = everything->GetCount(args.positional[1].c_str());
+  if (count < 0) ChunkFail(NN_ERR_INVALID_ARG, args.positional[1]);
+  if (everything->lastStatus != NN_OK) ChunkFail(everything->lastStatus, args.positional[1]);
+  std::printf("%ld\n", count);
+  return kExitOk;
+}
+
+int CmdTargets(const Args& args) {
+  if (args.positional.size() != 2)
+    Fail(kExitUsage, "usage: kvedit targets FILE [--note SEL] [--item NAME] DEFINITION");
+  ChunkWork work(args.positional[0], args);
+  TorvoRTChunk* chunk = work.Define(args.positional[1]);
+  SessionGlobals* g = work.session()->globals;
+  uint32_t walked = 0;
+  if (chunk->Exists()) {
+    do {
+      // The existence test may stop at the target's first record; a find
+      // locate reports its whole range.
+      g->FirstMatchRecord = g->LastMatchRecord = 0;
+      NnStatus st = chunk->RunFrame(STEP_LOCATE, PROP_FIND, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+      if (st != NN_OK) ChunkFail(st, args.positional[1]);
+      const chunkdef_info* inner = chunk->InnermostNode();
+      ++walked;
+      uint32_t number = inner && inner->occurrenceCount ? inner->occurrences[0] : walked;
+      std::printf("%u %u-%u\n", unsigned(number), unsigned(g->FirstMatchRecord),
+                  unsigned(g->LastMatchRecord));
+    } while (chunk->GetNextTarget());
+  }
+  if (chunk->lastStatus != NN_OK) ChunkFail(chunk->lastStatus, args.positional[1]);
+  return kExitOk;
+}
+
+int CmdText(const Args& args) {
+  if (args.positional.empty() || args.positional.size() > 2)
+    Fail(kExitUsage,
+         "usage: kvedit text FILE [--note SEL] [--item NAME] [--all] [--sep TEXT] [DEFINITION]");
+  ChunkWork work(args.positional[0], args);
+  TorvoRTChunk* everything = work.Define("");
+  std::string definition = args.positional.size() == 2 ? args.positional[1] : "";
+  std::string separator = NnUtf8ToLmbcs(args.Has("sep") ? args.options.at("sep").data() : "\n",
+                                        args.Has("sep") ? args.options.at("sep").size() : 1);
+  std::vector<char> buffer(kResultTextSize + 1);
+  bool all = args.Flag("all");
+  unsigned long n = everything->GetText(definition.c_str(), buffer.data(), buffer.size(),
+                                        all ? 1 : 0, all ? separator.c_str() : nullptr);
+  if (everything->lastStatus != NN_OK) ChunkFail(everything->lastStatus, definition);
+  std::string utf8 = NnLmbcsToUtf8(buffer.data(), n);
+  std::fwrite(utf8.data(), 1, utf8.size(), stdout);
+  std::fputc('\n', stdout);
+  return kExitOk;
+}
+
+int CmdSetText(const Args& args) {
+  if (args.positional.size() != 3 || !args.Has("out"))
+    Fail(kExitUsage,
+         "usage: kvedit set-text FILE [--note SEL] [--item NAME] --out OUT.dxl DEFINITION TEXT");
+  const std::string& definition = args.positional[1];
+  if (definition.empty()) Fail(kExitUsage, "set-text needs a definition");
+  ChunkWork work(args.positional[0], args);
+  // A target that does not exist is an error here, not a quiet no-op.
+  TorvoRTChunk* target = work.Define(definition);
+  if (!target->Exists()) Fail(kExitInput, "no target " + definition);
+  TorvoRTChunk* everything = work.Define("");
+  std::string text = NnUtf8ToLmbcs(args.positional[2].data(), args.positional[2].size());
+  NnStatus st = everything->SetText(definition.c_str(), text.c_str(), 0, nullptr);
+  if (st != NN_OK) ChunkFail(st, definition);
+  st = NnNoteUpdate(work.note(), 0);
+  if (st != NN_OK) Fail(kExitInput, "cannot store the note: " + StatusText(st));
+  st = NnDbSaveDxl(work.db(), args.options.at("out").c_str());
+  if (st != NN_OK) Fail(kExitInput, "cannot write " + args.options.at("out") + ": " + StatusText(st));
+  return kExitOk;
+}
+
 void Usage() {
   std::fprintf(stderr,
                "usage: kvedit COMMAND ...\n"
                "  info FILE                      notes and their items\n"
                "  records FILE [--note SEL] [--item NAME] [--host] [--roundtrip]\n"
                "                                 the records of rich-text items\n"
+               "  define TEXT                    a chunk definition as it reads back\n"
+               "  count FILE [ITEM] DEFINITION   how many targets the definition has\n"
+               "  targets FILE [ITEM] DEFINITION each target from the defined one on:\n"
+               "                                 number, first-last record\n"
+               "  text FILE [ITEM] [--all] [--sep TEXT] [DEFINITION]\n"
+               "                                 the text of a chunk (every run with --all)\n"
+               "  set-text FILE [ITEM] --out OUT.dxl DEFINITION TEXT\n"
+               "                                 replaces the target's text, saves to OUT.dxl\n"
+               "ITEM is [--note SEL] [--item NAME]: default the first note with rich text.\n"
                "SEL is #N (document order from 1), 0xID (note id) or a universal id.\n");
 }
 
@@ -372,6 +557,13 @@ int main(int argc, char** argv) {
   try {
     if (command == "info") return CmdInfo(Args::Parse(argc, argv, 2, {}, {}));
     if (command == "records") return CmdRecords(Args::Parse(argc, argv, 2, {"note", "item"}, {"host", "roundtrip"}));
+    if (command == "define") return CmdDefine(Args::Parse(argc, argv, 2, {}, {}));
+    if (command == "count") return CmdCount(Args::Parse(argc, argv, 2, {"note", "item"}, {}));
+    if (command == "targets") return CmdTargets(Args::Parse(argc, argv, 2, {"note", "item"}, {}));
+    if (command == "text")
+      return CmdText(Args::Parse(argc, argv, 2, {"note", "item", "sep"}, {"all"}));
+    if (command == "set-text")
+      return CmdSetText(Args::Parse(argc, argv, 2, {"note", "item", "out"}, {}));
     if (command == "--help" || command == "help") {
       Usage();
       return kExitOk;

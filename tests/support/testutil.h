@@ -1,6 +1,7 @@
 // Helpers shared by the test programs.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -32,5 +33,9 @@ std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& data);
 
 std::vector<std::string> SplitLines(const std::string& text);
+
+// Decodes base64 written independently of the library (tests compare the two):
+// white space and "=" are skipped; false on any other stray character.
+bool DecodeBase64(const std::string& text, std::vector<uint8_t>* out);
 
 }  // namespace kvtest

@@ -74,23 +74,7 @@ TEST(KveditRecords, ExampleBodyRecordsInOrder) {
 
 std::vector<uint8_t> DecodeBase64(const std::string& text) {
   std::vector<uint8_t> out;
-  uint32_t acc = 0;
-  int bits = 0;
-  for (char c : text) {
-    int v;
-    if (c >= 'A' && c <= 'Z') v = c - 'A';
-    else if (c >= 'a' && c <= 'z') v = c - 'a' + 26;
-    else if (c >= '0' && c <= '9') v = c - '0' + 52;
-    else if (c == '+') v = 62;
-    else if (c == '/') v = 63;
-    else continue;
-    acc = (acc << 6) | uint32_t(v);
-    bits += 6;
-    if (bits >= 8) {
-      bits -= 8;
-      out.push_back(uint8_t(acc >> bits));
-    }
-  }
+  kvtest::DecodeBase64(text, &out);
   return out;
 }
 

@@ -1,0 +1,60 @@
+// Where an element of the target begins: the run of untouched records before
+// it is written out, then what the operation does at that position.
+#include <cstring>
+
+#include "host/pool.h"
+#include "host/sortcmp.h"
+#include "lsxsessi.h"
+#include "richtext/engine/rtproc.h"
+#include "rtchunk.h"
+
+namespace {
+
+// Step 2: one more position entry, its range starting at this record.
+NnStatus AddPositionEntry(RTProcessContext* ctx) {
+  if (ctx->PositionCount == UINT16_MAX) return NN_ERR_MEMORY;
+  size_t count = size_t(ctx->PositionCount) + 1;
+  auto* grown = static_cast<kv::SortKeyEntry*>(
+      POOL_ALLOC(ctx->Session, count * sizeof(kv::SortKeyEntry), true));
+  if (!grown) return NN_ERR_MEMORY;
+  if (ctx->Positions) {
+    std::memcpy(grown, ctx->Positions, ctx->PositionCount * sizeof(kv::SortKeyEntry));
+    PoolFree(ctx->Session, ctx->Positions);
+  }
+  kv::SortKeyEntry& e = grown[ctx->PositionCount];
+  e.firstRecord = ctx->RecordNumber;
+  e.lastRecord = ctx->RecordNumber;
+  e.keyText = nullptr;
+  e.keyLength = 0;
+  e.reserved = 0;
+  e.originalIndex = ctx->PositionCount;
+  ctx->Positions = grown;
+  ctx->PositionCount = uint16_t(count);
+  ctx->TargetDone = 0;
+  return 0;
+}
+
+}  // namespace
+
+NnStatus ApplyOperationAtTarget(uint8_t* /*data*/, uint16_t /*signature*/, uint32_t /*length*/,
+                                RTProcessContext* ctx) {
+  // 1.
+  ctx->AtTarget = 1;
+  // 2. Records before the target are copied before anything is inserted.
+  if (ctx->WriteMode && ctx->PendingRunStart && ctx->PendingRunStart < ctx->RecordNumber) {
+    NnStatus st = FlushPendingRun(ctx, ctx->RecordNumber);
+    if (st) return st;
+  }
+  // 3.
+  switch (ctx->OperationCode) {
+    case STEP_LOCATE:
+      if (ctx->SubCode == PROP_EXISTS && ctx->Chunk) ctx->Chunk->lastStatus = NN_ERR_READONLY_DONE;
+      return 0;
+    case STEP_POSITIONS:
+      return AddPositionEntry(ctx);
+    // The insertions (2351 to 2448), the paragraph steps (25, 42, 47, 48, 54)
+    // and the cell queries (2601 to 2603) act here with their operations.
+    default:
+      return 0;
+  }
+}

@@ -1,0 +1,25 @@
+// What happens after an element of the target ends.
+#include "lsxsessi.h"
+#include "host/sortcmp.h"
+#include "richtext/engine/rtproc.h"
+
+NnStatus ApplyChunkElementAction(uint8_t* /*data*/, uint16_t /*signature*/, uint32_t /*length*/,
+                                 RTProcessContext* ctx) {
+  switch (ctx->OperationCode) {
+    case STEP_POSITIONS:
+      // The range closes at the element's last record; an ending record that
+      // already belongs to what follows is not part of it.
+      if (ctx->PositionCount && ctx->Positions) {
+        kv::SortKeyEntry& e = ctx->Positions[ctx->PositionCount - 1];
+        uint32_t last = ctx->RecordNumber;
+        if (ctx->EndingRecordOutside && last > e.firstRecord) --last;
+        e.lastRecord = last;
+      }
+      return 0;
+    // The appends after the element (insert position not 0), the closing
+    // records of removals and wrappings, rendering and element options act
+    // here with their operations.
+    default:
+      return 0;
+  }
+}

@@ -1,0 +1,166 @@
+// The chunk operation engine: its entry, its per-call context and the record
+// walk. Every chunk method reaches the item's records through
+// ProcessChunkOperation.
+#pragma once
+
+#include <cstdint>
+
+#include "host/fontspec.h"
+#include "nn/nn.h"
+#include "richtext/engine/opcodes.h"
+#include "richtext/item/compose.h"
+#include "richtext/item/recordlist.h"
+
+class LSXLsiSession;
+class TorvoRTChunk;
+class TorvoRTItem;
+struct chunkdef_info;
+namespace kv {
+struct SortKeyEntry;
+}
+
+constexpr uint32_t kMaxBeginDepth = 50;
+constexpr uint32_t kMaxEngineTableDepth = 8;
+constexpr uint32_t kInvalidRecordLength = 0x10000;
+constexpr uint32_t kMinRecordSignature = 82;
+
+// The engine's per-call working context. Zeroed at allocation, owned by one
+// call of ProcessChunkOperation and freed before it returns.
+struct RTProcessContext {
+  LSXLsiSession* Session = nullptr;
+  ComposeContext Compose;
+
+  // The call's arguments.
+  ChunkOperationCode OperationCode = 0;
+  uint32_t SubCode = 0;
+  uint32_t Number1 = 0, Number2 = 0, Number3 = 0;
+  const char* Text1 = nullptr;
+  const char* Text2 = nullptr;
+  void* Extra = nullptr;            // the calling chunk (2358, 2808, 2809), sort arguments (2396)
+  NnHandle NoteHandle = 0;
+
+  // Walk counters.
+  uint32_t RecordNumber = 0;        // records handed to the dispatcher so far, from 1
+  uint32_t LastProcessedRecord = 0;
+  uint16_t PreviousSignature = 0;
+
+  // Collected positions (steps 2 and 11): 24-byte entries.
+  uint16_t PositionCount = 0;
+  uint16_t PositionCursor = 0;
+  kv::SortKeyEntry* Positions = nullptr;
+
+  // Record range of a stretch of the item.
+  uint32_t RangeFirst = 0, RangeLast = 0;
+
+  // Nesting counters kept by the dispatcher.
+  int32_t HotspotDepth = 0;
+  int32_t LayerDepth = 0;
+  int32_t OpenSignatureDepth = 0;   // BEGIN/END depth, at most kMaxBeginDepth
+  int32_t TableBeginCount = 0;      // table depth
+  uint16_t FlagFF68 = 0;
+  uint16_t OpenSignatures[kMaxBeginDepth + 1] = {};  // slots 1..50
+
+  uint32_t TableBeginFlag = 0;
+  uint32_t TargetDone = 0;          // result flag
+  uint32_t AtTarget = 0;            // insertion reached
+
+  uint32_t ElementActionPending = 0;
+  uint32_t PendingRunStart = 0;     // first record not yet copied; 0 = none
+
+  // Definition nodes.
+  chunkdef_info* FirstNode = nullptr;
+  chunkdef_info* LastMatchedNode = nullptr;
+  chunkdef_info* NodeUnderTest = nullptr;
+
+  // Paragraph state.
+  uint8_t ParagraphRecord[2] = {129, 2};
+  uint32_t ParagraphStartPending = 0;
+  uint32_t ParagraphDefinitionPending = 0;
+  uint32_t ParagraphReferencePending = 0;
+  uint16_t NewParagraphId = 0;
+  uint16_t DefaultParagraphId = 0;
+  uint8_t PendingParagraphDefinition[96] = {};  // host layout, copied from the walk
+  uint8_t PendingParagraphReference[4] = {};
+
+  // Chunk options copied at entry.
+  uint32_t TextWildcards = 0;
+  uint32_t SetImpliedProperties = 0;
+
+  uint32_t WriteMode = 0;
+
+  uint32_t RecordHandled = 0;
+  uint32_t ElementHandled = 0;
+  uint32_t StopRequested = 0;
+
+  // Font and paragraph set-up of the call.
+  FontState Font;
+  uint32_t FontMask = 0;
+  uint32_t FontId = 0;
+  uint16_t FontGiven = 0;
+  void* ParagraphSpec = nullptr;    // parsed paragraph string (pool), when any
+
+  char WikiOpen[3] = "((";
+  char WikiClose[3] = "))";
+  uint32_t ClosingTextSeen = 0;
+
+  void** SavedParagraphDefinitions = nullptr;
+
+  RTRecordNode* CurrentNode = nullptr;
+  RecordList* Records = nullptr;    // the item's list being walked
+  TorvoRTChunk* Chunk = nullptr;
+  TorvoRTItem* Item = nullptr;
+
+  uint32_t SkipThroughRecord = 0;
+  uint8_t* ScratchRecord = nullptr; // a record-sized work area (pool), allocated on demand
+  uint32_t PassthruOpen = 0;
+  uint32_t ReferenceFont = 0;       // complex-text reference font (2644); 0 none
+  uint32_t KeyTableDepth = 0;       // table depth of the first cell (step 11)
+
+  // Walk state of the dispatcher beyond the fields above.
+  RTRecordNode* PendingRunNode = nullptr;  // node of PendingRunStart
+  uint32_t BeginOverflow = 0;       // BEGIN records past kMaxBeginDepth still open
+  uint32_t SatisfiedThisRecord = 0; // nodes satisfied while handling the current record
+  uint32_t EndingRecordOutside = 0; // the record ending the element belongs to what follows
+  uint32_t CurrentCellColumn = 0;   // column (from 1) of the last cell record; 0 outside tables
+  uint16_t PendingParagraphDefinitionLength = 0;
+  uint32_t ComposeParagraphPending = 0;  // a paragraph the composition still has to start
+  uint32_t ReferenceFontSet = 0;    // ReferenceFont holds the complex-text reference
+  NnStatus SetupStatus = 0;
+};
+
+// Sets the engine's process-wide progress callback (null removes it). It is
+// asked at records 1, 101, 201 ...; a non-zero answer interrupts the walk.
+using ChunkProgressCallback = int (*)(uint32_t recordNumber);
+void SetChunkProgressCallback(ChunkProgressCallback callback);
+
+// The engine entry. Returns 0 on success (546 from the walk counts as 0); sets
+// the chunk's last status to 1298 after a read-only call.
+NnStatus ProcessChunkOperation(TorvoRTChunk* chunk, NnHandle hNote, const char* itemName,
+                               ChunkOperationCode code, uint32_t subCode, uint32_t number1,
+                               uint32_t number2, uint32_t number3, const char* text1,
+                               const char* text2, uint64_t reserved, chunkdef_info* extraDefinition,
+                               void* extra);
+
+// The record walk (one record).
+NnStatus ProcessChunkRecord(uint8_t* data, uint16_t signature, uint32_t length,
+                            RTProcessContext* ctx);
+int TestChunkRecordBoundary(chunkdef_info* node, const uint8_t* data, uint16_t signature,
+                            uint16_t previousSignature, uint32_t* singleRecord,
+                            RTProcessContext* ctx);
+int MatchRecordToTarget(chunkdef_info* node, const uint8_t* data, uint16_t signature,
+                        uint16_t previousSignature, uint32_t* counted, uint32_t* endOutside,
+                        uint32_t alreadyStarted, RTProcessContext* ctx);
+// Unlinks the node from the walked list, frees what it owns, returns the next node.
+RTRecordNode* UnlinkRecordNode(RTProcessContext* ctx, RTRecordNode* node);
+
+// Where the target begins, inside it, and where an element of it ends.
+NnStatus ApplyOperationAtTarget(uint8_t* data, uint16_t signature, uint32_t length,
+                                RTProcessContext* ctx);
+NnStatus ApplyOperationToRecord(uint8_t* data, uint16_t signature, uint32_t length,
+                                RTProcessContext* ctx);
+NnStatus ApplyChunkElementAction(uint8_t* data, uint16_t signature, uint32_t length,
+                                 RTProcessContext* ctx);
+
+// Appends the run of untouched records from the pending run start up to (not
+// including) `upTo` (0: to the end of the list); closes the run.
+NnStatus FlushPendingRun(RTProcessContext* ctx, uint32_t upTo);
