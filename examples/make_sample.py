@@ -27,10 +27,12 @@ def font(face, size, bold=False, italic=False, color=0):
 def text(fid, s):
     return word_rec(0xFF85, fid + s.encode("latin-1"))
 
-def pabdef(pab_id, left=1440, right=0, first=1440, justify=0):
+BULLETED, NUMBERED = 0x0400, 0x1000   # paragraph definition flags
+
+def pabdef(pab_id, left=1440, right=0, first=1440, justify=0, flags=0):
     body = struct.pack("<HHHHHHHHH", pab_id, justify, 0, 0, 0, left, right, first, 0)
     body += b"\0" * 40               # tab stops
-    body += struct.pack("<HIH", 0, 0, 0)
+    body += struct.pack("<HIH", flags, 0, 0)
     return word_rec(0xFF82, body)
 
 def para():
@@ -52,6 +54,76 @@ def table_cell(row, col, width=0x4000):
 def table_end():
     return byte_rec(0xA5, struct.pack("<I", 0))
 
+def long_rec(sig, payload=b""):
+    return struct.pack("<HI", sig, 6 + len(payload)) + payload
+
+def lzw(pixels, min_size):
+    """GIF image data: LZW codes packed least significant bit first."""
+    clear, eoi = 1 << min_size, (1 << min_size) + 1
+    table = {bytes([i]): i for i in range(clear)}
+    size, nxt = min_size + 1, eoi + 1
+    acc = nbits = 0
+    out = bytearray()
+    def put(code):
+        nonlocal acc, nbits
+        acc |= code << nbits
+        nbits += size
+        while nbits >= 8:
+            out.append(acc & 0xFF)
+            acc >>= 8
+            nbits -= 8
+    put(clear)
+    w = bytes([pixels[0]])
+    for p in pixels[1:]:
+        wk = w + bytes([p])
+        if wk in table:
+            w = wk
+            continue
+        put(table[w])
+        if nxt < 4096:
+            table[wk] = nxt
+            nxt += 1
+            if nxt > (1 << size) and size < 12:
+                size += 1
+        else:
+            put(clear)
+            table = {bytes([i]): i for i in range(clear)}
+            size, nxt = min_size + 1, eoi + 1
+        w = bytes([p])
+    put(table[w])
+    put(eoi)
+    if nbits:
+        out.append(acc & 0xFF)
+    return bytes(out)
+
+def sample_gif(width=24, height=16):
+    """A small four-colour picture: a blue frame around red and gold stripes."""
+    palette = bytes([255, 255, 255, 0, 0, 160, 200, 30, 30, 240, 190, 40])
+    pixels = []
+    for y in range(height):
+        for x in range(width):
+            if x in (0, width - 1) or y in (0, height - 1):
+                pixels.append(1)
+            else:
+                pixels.append(2 if (x // 4) % 2 == 0 else 3)
+    data = lzw(pixels, 2)
+    blocks = b"".join(bytes([len(data[i:i + 255])]) + data[i:i + 255]
+                      for i in range(0, len(data), 255))
+    return (b"GIF89a" + struct.pack("<HHBBB", width, height, 0x81, 0, 0) + palette +
+            b"," + struct.pack("<HHHHB", 0, 0, width, height, 0) + bytes([2]) + blocks +
+            b"\0;")
+
+def graphic(gif, width, height):
+    """A picture: the graphic record, its image header, then the image segments."""
+    recs = [long_rec(0x99, struct.pack("<HHHHHHHHHBBH", 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 0))]
+    segments = [gif[i:i + 10240] for i in range(0, len(gif), 10240)]
+    recs.append(long_rec(0x7D, struct.pack("<HHHIIII", 1, width, height, len(gif),
+                                           len(segments), 0, 0)))
+    for seg in segments:
+        padded = seg + (b"\0" if len(seg) % 2 else b"")
+        recs.append(long_rec(0x7C, struct.pack("<HH", len(seg), len(padded)) + padded))
+    return recs
+
 SWISS, ROMAN, VERDANA = 1, 0, 5
 BLUE, RED = 4, 2
 
@@ -62,6 +134,14 @@ body = [pabdef(1), pabdef(2, left=2160, first=2160),
         text(font(VERDANA, 10, color=BLUE), "and this part in a second font, in blue."),
         para(), pabref(2),
         text(font(ROMAN, 11, italic=True), "An indented paragraph in italics."),
+        pabdef(3, left=2160, first=2160, flags=BULLETED),
+        pabdef(4, left=2160, first=2160, flags=NUMBERED),
+        para(), pabref(1), text(font(ROMAN, 11), "Two bulleted items:"),
+        para(), pabref(3), text(font(ROMAN, 11), "apples"),
+        para(), pabref(3), text(font(ROMAN, 11), "pears"),
+        para(), pabref(1), text(font(ROMAN, 11), "and two numbered steps:"),
+        para(), pabref(4), text(font(ROMAN, 11), "open the document"),
+        para(), pabref(4), text(font(ROMAN, 11), "render it"),
         para(), pabref(1), text(font(ROMAN, 11), "A table of two rows:"),
         table_begin()]
 cells = [("Name", "Value"), ("Colour", "Red")]
@@ -70,7 +150,9 @@ for r, row in enumerate(cells):
         body += [table_cell(r, c), pabref(1),
                  text(font(SWISS, 10, bold=(r == 0), color=(RED if value == "Red" else 0)), value)]
 body += [table_end(),
-         para(), pabref(1), text(font(ROMAN, 11), "Read more at "),
+         para(), pabref(1), text(font(ROMAN, 11), "A picture: ")]
+body += graphic(sample_gif(), 24, 16)
+body += [para(), pabref(1), text(font(ROMAN, 11), "Read more at "),
          hotspot_url("https://example.org/kestrelvault"),
          text(font(ROMAN, 11, color=BLUE), "the project page"),
          byte_rec(0xAA),

@@ -199,6 +199,8 @@ class LSXLsiSession {
   void SetResultText(const char* text, uint32_t length);
   void ClearResultText() { ResultTextLength = 0; ResultText[0] = 0; }
 
+  NnStatus PreprocessXMLProperties(RenderContext* ctx, uint16_t outputKind, const char* fileName, const char* optionString);
+
   // ---- product name (default "Zelko"); cut to 63 characters; null restores the default
   const char* ProductName() const { return productName; }
   void SetProductName(const char* name);

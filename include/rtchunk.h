@@ -9,6 +9,7 @@
 
 class TorvoRTItem;
 class TorvoRTChunk;
+class TorvoCollection;
 struct RenderContext;
 namespace kv {
 struct SortKeyEntry;
@@ -156,6 +157,28 @@ class TorvoRTChunk : public SessionListed {
   // in richtext/chunk). Returns the status; 1298 is turned into 0.
   NnStatus RunFrame(uint16_t code, uint32_t subCode, uint32_t n1, uint32_t n2, uint32_t n3,
                     const char* text, const char* text2, const char* definition, void* extra);
+
+  // ---- HTML generation (export/generate.cpp) ----
+  // The chunk as a whole page: GenerateHTML writes HTML, GenerateXML XHTML
+  // (well-formed XML). On success *page is a pool text of the session (free it
+  // with PoolFree), UTF-8, NUL-terminated, *length bytes without the NUL.
+  // `fileName` (may be null) names the page; `options` is the Key=value render
+  // option string (the page title is the note's Subject);
+  // `collection` is set for a multi-document render. The output buffer starts
+  // at 1 MB and grows fourfold up to 256 MB; a page that does not fit gives 263
+  // and no page. A render never comes back truncated as success.
+  NnStatus GenerateHTML(const char* fileName, const char* options, char** page, uint32_t* length,
+                        TorvoCollection* collection = nullptr);
+  NnStatus GenerateXML(const char* fileName, const char* options, char** page, uint32_t* length,
+                       TorvoCollection* collection = nullptr);
+  // A multipart/related MIME message (pool text as above): the HTML page as the
+  // first part, then one part per inline image, referenced from the page by
+  // "cid:" URLs.
+  NnStatus GenerateHTMLToMime(const char* options, char** message, uint32_t* length);
+  // Operation 2419 into a prepared context (options read, output buffer and
+  // cursor set; the caller's prologue may already stand in it): the engine's
+  // render, then the finishing call. 263 when the output did not fit.
+  NnStatus RenderIntoContext(RenderContext* ctx);
 
   // ---- state ----
   LSXLsiSession* session = nullptr;

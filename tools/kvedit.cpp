@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "host/pool.h"
 #include "lsxsessi.h"
 #include "nn/nn.h"
 #include "richtext/engine/opcodes.h"
@@ -528,6 +529,36 @@ int CmdSetText(const Args& args) {
   return kExitOk;
 }
 
+// Renders the item's Everything chunk as an HTML (or XHTML) page.
+int CmdRender(const Args& args) {
+  if (args.positional.size() != 1)
+    Fail(kExitUsage, "usage: kvedit render FILE [--note SEL] [--item NAME] [--xhtml] "
+                     "[--options \"KEY=VALUE ...\"] [--out PATH]");
+  ChunkWork work(args.positional[0], args);
+  TorvoRTChunk* everything = work.Define("");
+  const std::string optionsUtf8 = args.Has("options") ? args.options.at("options") : "";
+  std::string options = NnUtf8ToLmbcs(optionsUtf8.data(), optionsUtf8.size());
+  const char* outPath = args.Has("out") ? args.options.at("out").c_str() : nullptr;
+  char* page = nullptr;
+  uint32_t length = 0;
+  NnStatus st = args.Flag("xhtml")
+                    ? everything->GenerateXML(outPath, options.c_str(), &page, &length)
+                    : everything->GenerateHTML(outPath, options.c_str(), &page, &length);
+  if (st != NN_OK || !page) Fail(kExitInput, "render failed: " + StatusText(st ? st : NnStatus(NN_ERR_MEMORY)));
+  std::string text(page, length);
+  PoolFree(work.session(), page);
+  if (outPath) {
+    FILE* f = std::fopen(outPath, "wb");
+    if (!f) Fail(kExitInput, std::string("cannot write ") + outPath);
+    bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+    ok = std::fclose(f) == 0 && ok;
+    if (!ok) Fail(kExitInput, std::string("cannot write ") + outPath);
+  } else {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+  }
+  return kExitOk;
+}
+
 void Usage() {
   std::fprintf(stderr,
                "usage: kvedit COMMAND ...\n"
@@ -542,6 +573,8 @@ void Usage() {
                "                                 the text of a chunk (every run with --all)\n"
                "  set-text FILE [ITEM] --out OUT.dxl DEFINITION TEXT\n"
                "                                 replaces the target's text, saves to OUT.dxl\n"
+               "  render FILE [ITEM] [--xhtml] [--options \"KEY=VALUE ...\"] [--out PATH]\n"
+               "                                 the item as an HTML (XHTML) page\n"
                "ITEM is [--note SEL] [--item NAME]: default the first note with rich text.\n"
                "SEL is #N (document order from 1), 0xID (note id) or a universal id.\n");
 }
@@ -564,6 +597,8 @@ int main(int argc, char** argv) {
       return CmdText(Args::Parse(argc, argv, 2, {"note", "item", "sep"}, {"all"}));
     if (command == "set-text")
       return CmdSetText(Args::Parse(argc, argv, 2, {"note", "item", "out"}, {}));
+    if (command == "render")
+      return CmdRender(Args::Parse(argc, argv, 2, {"note", "item", "options", "out"}, {"xhtml"}));
     if (command == "--help" || command == "help") {
       Usage();
       return kExitOk;

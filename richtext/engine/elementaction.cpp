@@ -1,6 +1,7 @@
 // What happens after an element of the target ends.
 #include "lsxsessi.h"
 #include "host/sortcmp.h"
+#include "richtext/engine/render2419.h"  // operation 2419
 #include "richtext/engine/rtproc.h"
 
 NnStatus ApplyChunkElementAction(uint8_t* /*data*/, uint16_t /*signature*/, uint32_t /*length*/,
@@ -16,6 +17,8 @@ NnStatus ApplyChunkElementAction(uint8_t* /*data*/, uint16_t /*signature*/, uint
         e.lastRecord = last;
       }
       return 0;
+    case 2419:  // the element is rendered
+      return Render2419Element(ctx);
     // The appends after the element (insert position not 0), the closing
     // records of removals and wrappings, rendering and element options act
     // here with their operations.

@@ -10,6 +10,7 @@
 #include "host/pool.h"
 #include "host/sortcmp.h"
 #include "lsxsessi.h"
+#include "richtext/engine/render2419.h"  // operation 2419
 #include "richtext/engine/rtproc.h"
 #include "richtext/item/cdlayout.h"
 #include "rtchunk.h"
@@ -285,6 +286,9 @@ NnStatus ApplyOperationToRecord(uint8_t* data, uint16_t signature, uint32_t leng
         break;
       case STEP_POSITIONS:
         st = CollectPositionKey(data, signature, length, ctx);
+        break;
+      case 2419:  // the render range: its first and last record
+        st = Render2419Record(ctx);
         break;
       // The queries (2407, 2825, 2421, 2414, 2436), rendering (2419) and the
       // rewriting families act here with their operations.

@@ -11,6 +11,7 @@
 #include "host/pool.h"
 #include "host/sortcmp.h"
 #include "lsxsessi.h"
+#include "richtext/engine/render2419.h"  // operation 2419
 #include "richtext/item/cdlayout.h"
 #include "richtext/item/itemhelpers.h"
 #include "rtchunk.h"
@@ -315,6 +316,8 @@ NnStatus ProcessChunkOperation(TorvoRTChunk* chunk, NnHandle hNote, const char* 
 
   // 9, 10.
   NnStatus status = OperationSetup(ctx);
+  // Operation 2419: the render context's set-up.
+  if (status == 0 && code == 2419) status = Render2419Setup(ctx, extraDefinition);
   if (status == 0 && ctx->WriteMode) status = ComposeBufferGrow(&ctx->Compose);
   // 11. A failed load ends the call here: nothing was walked or written.
   RecordList* oldList = nullptr;
@@ -337,9 +340,11 @@ NnStatus ProcessChunkOperation(TorvoRTChunk* chunk, NnHandle hNote, const char* 
   // 12. Pre-walk work of the paragraph operations.
   if (code == 2417 || code == 2364 || code == 25)
     ctx->NewParagraphId = NewDefaultParagraph(kNextParagraphId, 2, &ctx->Compose);
+  // Operation 2419: the paragraph-definition table of the item.
+  if (code == 2419) status = Render2419PreWalk(ctx);
 
   // 13. The walk.
-  while (ctx->CurrentNode) {
+  while (status == 0 && ctx->CurrentNode) {
     RTRecordNode* node = ctx->CurrentNode;
     if (node->length == 0) {
       // In write mode a record without length would cut the item short.
@@ -397,6 +402,9 @@ NnStatus ProcessChunkOperation(TorvoRTChunk* chunk, NnHandle hNote, const char* 
     status = ApplyChunkElementAction(run, 0xFF85, 8, ctx);
     ctx->ElementActionPending = 0;
   }
+
+  // 16. Operation 2419 of a sub-chunk: the finishing call.
+  if (status == 0 && code == 2419) status = Render2419Finish(ctx);
 
   // 17.
   if (code == 2405 && status == 0 && !ctx->TargetDone) status = NN_ERR_CATASTROPHIC;

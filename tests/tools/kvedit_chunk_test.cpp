@@ -168,8 +168,8 @@ TEST(KveditChunkExample, CountTargetsAndText) {
 
   auto targets = RunCommand({KveditPath(), "targets", Example(), "Table 1"});
   ASSERT_EQ(targets.exitCode, 0) << targets.err;
-  // The table runs from its begin record (16) to its end record (29).
-  EXPECT_EQ(targets.out, "1 16-29\n");
+  // The table runs from its begin record (36) to its end record (49).
+  EXPECT_EQ(targets.out, "1 36-49\n");
   EXPECT_EQ(RunCommand({KveditPath(), "targets", Example(), "Table 2"}).out, "");
   EXPECT_EQ(RunCommand({KveditPath(), "targets", Example(), "Table"}).exitCode, 2);
 

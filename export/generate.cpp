@@ -1,0 +1,345 @@
+// The chunk's HTML generators: a render context per attempt, the option
+// reader, operation 2419 through the chunk frame, and the page around the
+// rendered body. The output buffer grows until the page fits, so that a page
+// is either whole or not returned at all.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "host/base64.h"
+#include "host/options.h"
+#include "host/pool.h"
+#include "lsxsessi.h"
+#include "render/render.h"
+#include "render/rendercontext.h"
+#include "richtext/engine/opcodes.h"
+#include "rtchunk.h"
+#include "rtitem.h"
+
+namespace {
+
+constexpr uint32_t kFirstCapacity = 1u << 20;      // 1 MB
+constexpr uint32_t kLastCapacity = 256u << 20;     // 256 MB
+constexpr uint16_t kRenderOperation = 2419;
+
+// Text for element content or an attribute value; control characters go.
+std::string Escape(const char* text) {
+  std::string out;
+  for (const char* p = text ? text : ""; *p; ++p) {
+    unsigned char c = static_cast<unsigned char>(*p);
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      case '\'': out += "&#39;"; break;
+      default:
+        if (c >= 0x20 && c != 0x7F) out += char(c);
+        else if (c == '\t') out += ' ';
+    }
+  }
+  return out;
+}
+
+// The page title: the note's Subject (platform text).
+std::string PageTitle(const TorvoRTItem* item, const char*) {
+  char subject[512] = {};
+  if (item && item->hNote) NnItemGetText(item->hNote, "Subject", subject, sizeof subject);
+  return Escape(subject);
+}
+
+const char* MetaCharset(const RenderContext* ctx) {
+  // Without "Translation=" the platform text is turned into UTF-8 at the end.
+  if (!(ctx->renderFlagsA & 0x1000)) return "utf-8";
+  switch (ctx->characterSet) {
+    case 1: return "utf-8";
+    case 160: return "utf-16";
+    default: return "iso-8859-1";
+  }
+}
+
+bool IsFragment(const RenderContext* ctx) { return (ctx->renderFlagsA & 0x2) != 0; }
+
+// The prologue up to the head's own content; the head writer finishes the head.
+bool WritePrologue(RenderContext* ctx, const std::string& title) {
+  if (IsFragment(ctx) || ctx->outputKind == kOutputPlain) return true;
+  char head[1024];
+  if (ctx->outputKind == kOutputXhtml) {
+    std::snprintf(head, sizeof head,
+                  "<?xml version=\"1.0\" encoding=\"%s\"?>\n"
+                  "<!DOCTYPE html PUBLIC \"-//W3C//DTD XHTML 1.0 Transitional//EN\" "
+                  "\"http://www.w3.org/TR/xhtml1/DTD/xhtml1-transitional.dtd\">\n"
+                  "<html xmlns=\"http://www.w3.org/1999/xhtml\"><head>"
+                  "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=%s\" />",
+                  MetaCharset(ctx), MetaCharset(ctx));
+  } else {
+    std::snprintf(head, sizeof head, "<!DOCTYPE html>\n<html><head><meta charset=\"%s\">",
+                  MetaCharset(ctx));
+  }
+  return RenderAppend(ctx, head) && RenderAppend(ctx, "<title>") &&
+         RenderAppendN(ctx, title.data(), title.size()) && RenderAppend(ctx, "</title>");
+}
+
+bool WriteEpilogue(RenderContext* ctx) {
+  if (IsFragment(ctx) || ctx->outputKind == kOutputPlain) return true;
+  return RenderAppend(ctx, "</body></html>\n");
+}
+
+// The tables the engine's pre-walk allocated for this context.
+void FreeEngineTables(RenderContext* ctx) {
+  PoolFree(ctx->session, ctx->definitionTable);
+  PoolFree(ctx->session, ctx->paragraphIdMapStored);
+  PoolFree(ctx->session, ctx->paragraphIdMapInForce);
+  ctx->definitionTable = nullptr;
+  ctx->definitionCount = 0;
+  ctx->paragraphIdMapStored = ctx->paragraphIdMapInForce = nullptr;
+  ctx->paragraphIdMapCount = 0;
+}
+
+void FreeContext(RenderContext* ctx) {
+  if (!ctx) return;
+  FreeEngineTables(ctx);
+  RenderContextFree(ctx);
+}
+
+// A pool copy of text; 263 when the pool is out of memory.
+NnStatus PoolText(LSXLsiSession* session, const std::string& text, char** out, uint32_t* length) {
+  if (text.size() >= UINT32_MAX) return NN_ERR_MEMORY;
+  char* copy = static_cast<char*>(POOL_ALLOC(session, text.size() + 1, false));
+  if (!copy) return NN_ERR_MEMORY;
+  std::memcpy(copy, text.data(), text.size());
+  copy[text.size()] = 0;
+  *out = copy;
+  if (length) *length = uint32_t(text.size());
+  return 0;
+}
+
+// Collects the parts the renderer flushes (MIME output).
+struct PartCollector {
+  std::string text;
+};
+
+void CollectPart(RenderContext*, const char* text, size_t length, int, void* closure) {
+  if (closure && text) static_cast<PartCollector*>(closure)->text.append(text, length);
+}
+
+// How a page is produced in one attempt; the MIME generator adds its parts.
+struct PageRequest {
+  uint16_t outputKind = kOutputHtml;
+  const char* fileName = nullptr;
+  const char* options = nullptr;
+  TorvoCollection* collection = nullptr;
+  bool mime = false;
+};
+
+}  // namespace
+
+NnStatus TorvoRTChunk::RenderIntoContext(RenderContext* ctx) {
+  if (!ctx || !ctx->outputBuffer || !ctx->outputCursor || !session || !item || !internal)
+    return NN_ERR_INVALID_ARG;
+  SessionGlobals* g = session->globals;
+  RenderContext* savedContext = internal->renderContext;
+  const char* savedOptions = g->optionString;
+  RenderContext* savedGlobal = g->renderContext;
+  internal->renderContext = ctx;
+  g->optionString = ctx->optionString;
+  g->renderContext = ctx;
+  ctx->session = session;
+  ctx->item = item;
+  ctx->chunk = this;
+  bool tableLoaded = false;
+  if (!ctx->charsetTable &&
+      NnCharsetTableLoad(NN_CHARSET_LMBCS, NN_CHARSET_UTF8, &ctx->charsetTable) == NN_OK)
+    tableLoaded = true;
+
+  NnStatus st = RunFrame(kRenderOperation, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+  // A sub-chunk render was finished by the engine; otherwise the last part
+  // still has to reach a part writer.
+  if (st == 0 && !ctx->subChunk && ctx->partWriter) st = PrXMLStr(ctx, 0, 0, 2);
+  // An append that did not fit means a truncated page, whatever a writer said.
+  if (st == 0 && ctx->driver.outputFull) st = NN_ERR_MEMORY;
+
+  if (tableLoaded) {
+    NnCharsetTableFree(ctx->charsetTable);
+    ctx->charsetTable = nullptr;
+  }
+  internal->renderContext = savedContext;
+  g->optionString = savedOptions;
+  g->renderContext = savedGlobal;
+  return st;
+}
+
+namespace {
+
+// One page; the output buffer grows fourfold while the render runs out of room.
+NnStatus GeneratePage(TorvoRTChunk* chunk, const PageRequest& request, std::string* page) {
+  LSXLsiSession* session = chunk->session;
+  if (!session || !chunk->item) return NN_ERR_INVALID_ARG;
+  const char* options = request.options ? request.options : "";
+  std::string title = PageTitle(chunk->item, options);
+  NnStatus st = NN_ERR_MEMORY;
+  for (uint32_t capacity = kFirstCapacity;; capacity *= 4) {
+    RenderContext* ctx = RenderContextCreate(session, capacity);
+    if (!ctx) return NN_ERR_MEMORY;
+    ctx->item = chunk->item;
+    ctx->chunk = chunk;
+    st = session->PreprocessXMLProperties(ctx, request.outputKind, request.fileName, options);
+    ctx->collection = request.collection;
+    PartCollector parts;
+    NnHandle savedRenderNote = chunk->item->hRenderNote;
+    if (request.mime) {
+      // Images travel as parts of the message: the renderer writes them
+      // inline, and the message takes them out again.
+      ctx->mimeRender = 1;
+      ctx->markerNoteOpen = 0;
+      ctx->containerKind = 1;
+      if (!ctx->dataImages) ctx->dataImages = UINT32_MAX;
+      ctx->flushThreshold = 0;
+      ctx->partWriter = CollectPart;
+      ctx->partClosure = &parts;
+    }
+    if (st == 0 && !WritePrologue(ctx, title)) st = NN_ERR_MEMORY;
+    const char* afterPrologue = ctx->outputCursor;
+    if (st == 0) st = chunk->RenderIntoContext(ctx);
+    // An item with nothing to render leaves the head open: close it here.
+    if (st == 0 && ctx->outputCursor == afterPrologue && !IsFragment(ctx) &&
+        ctx->outputKind != kOutputPlain && !RenderAppend(ctx, "</head><body>"))
+      st = NN_ERR_MEMORY;
+    if (request.mime) {
+      if (ctx->markerNoteOpen && chunk->item->hRenderNote) {
+        NnNoteClose(chunk->item->hRenderNote);
+        chunk->item->hRenderNote = 0;
+      }
+      chunk->item->hRenderNote = savedRenderNote;
+    }
+    ctx->collection = nullptr;
+    if (st == 0 && !WriteEpilogue(ctx)) st = NN_ERR_MEMORY;
+    if (st == 0) {
+      // Flushed parts come first; what is left in the buffer follows them.
+      std::string raw = parts.text;
+      size_t used = size_t(ctx->outputCursor - ctx->outputBuffer);
+      raw.append(ctx->outputBuffer, used);
+      *page = (ctx->renderFlagsA & 0x1000) ? raw : NnLmbcsToUtf8(raw.data(), raw.size());
+    }
+    FreeContext(ctx);
+    if (st != NN_ERR_MEMORY || capacity >= kLastCapacity) break;
+  }
+  return st;
+}
+
+// The images a page carries as data URLs in src attributes become parts of
+// the message; the page refers to them by content id.
+struct ImagePart {
+  std::string id;
+  std::string type;
+  std::string base64;
+};
+
+std::string ExtractImages(const std::string& page, std::vector<ImagePart>* images) {
+  std::string out;
+  size_t pos = 0;
+  static const char kMarker[] = "src=\"data:";
+  while (true) {
+    size_t at = page.find(kMarker, pos);
+    if (at == std::string::npos) break;
+    size_t typeStart = at + sizeof kMarker - 1;
+    size_t close = page.find('"', typeStart);
+    size_t comma = page.find(";base64,", typeStart);
+    if (close == std::string::npos || comma == std::string::npos || comma > close) {
+      out.append(page, pos, typeStart - pos);
+      pos = typeStart;
+      continue;
+    }
+    std::string type = page.substr(typeStart, comma - typeStart);
+    bool plainType = type.compare(0, 6, "image/") == 0 &&
+                     type.find_first_of(" \r\n;\"<>") == std::string::npos;
+    if (!plainType) {
+      out.append(page, pos, typeStart - pos);
+      pos = typeStart;
+      continue;
+    }
+    ImagePart part;
+    part.id = "image" + std::to_string(images->size() + 1) + "@kestrelvault";
+    part.type = type;
+    part.base64 = page.substr(comma + 8, close - comma - 8);
+    out.append(page, pos, at - pos);
+    out += "src=\"cid:" + part.id;
+    images->push_back(std::move(part));
+    pos = close;
+  }
+  out.append(page, pos, std::string::npos);
+  return out;
+}
+
+std::string Wrapped(const std::string& base64) {
+  std::string out;
+  size_t n = 0;
+  for (char c : base64) {
+    if (c == '\r' || c == '\n' || c == ' ') continue;
+    out += c;
+    if (++n % 76 == 0) out += "\r\n";
+  }
+  if (n % 76) out += "\r\n";
+  return out;
+}
+
+}  // namespace
+
+NnStatus TorvoRTChunk::GenerateHTML(const char* fileName, const char* options, char** page,
+                                    uint32_t* length, TorvoCollection* collection) {
+  if (!page) return NN_ERR_INVALID_ARG;
+  *page = nullptr;
+  if (length) *length = 0;
+  PageRequest request{kOutputHtml, fileName, options, collection, false};
+  std::string text;
+  NnStatus st = GeneratePage(this, request, &text);
+  if (st == 0) st = PoolText(session, text, page, length);
+  return st;
+}
+
+NnStatus TorvoRTChunk::GenerateXML(const char* fileName, const char* options, char** page,
+                                   uint32_t* length, TorvoCollection* collection) {
+  if (!page) return NN_ERR_INVALID_ARG;
+  *page = nullptr;
+  if (length) *length = 0;
+  PageRequest request{kOutputXhtml, fileName, options, collection, false};
+  std::string text;
+  NnStatus st = GeneratePage(this, request, &text);
+  if (st == 0) st = PoolText(session, text, page, length);
+  return st;
+}
+
+NnStatus TorvoRTChunk::GenerateHTMLToMime(const char* options, char** message, uint32_t* length) {
+  if (!message) return NN_ERR_INVALID_ARG;
+  *message = nullptr;
+  if (length) *length = 0;
+  PageRequest request{kOutputHtml, nullptr, options, nullptr, true};
+  std::string page;
+  NnStatus st = GeneratePage(this, request, &page);
+  if (st) return st;
+  std::vector<ImagePart> images;
+  std::string html = ExtractImages(page, &images);
+  // A boundary that the parts cannot contain: base64 and the page are
+  // checked for it.
+  std::string boundary = "=_kestrelvault_related_0";
+  for (int n = 1; html.find(boundary) != std::string::npos; ++n)
+    boundary = "=_kestrelvault_related_" + std::to_string(n);
+  std::string out;
+  out += "MIME-Version: 1.0\r\n";
+  out += "Content-Type: multipart/related; type=\"text/html\"; boundary=\"" + boundary + "\"\r\n";
+  out += "\r\n";
+  out += "--" + boundary + "\r\n";
+  out += "Content-Type: text/html; charset=utf-8\r\n";
+  out += "Content-Transfer-Encoding: base64\r\n\r\n";
+  out += Wrapped(kv::Base64Encode(html.data(), html.size()));
+  for (const ImagePart& image : images) {
+    out += "--" + boundary + "\r\n";
+    out += "Content-Type: " + image.type + "\r\n";
+    out += "Content-Transfer-Encoding: base64\r\n";
+    out += "Content-ID: <" + image.id + ">\r\n\r\n";
+    out += Wrapped(image.base64);
+  }
+  out += "--" + boundary + "--\r\n";
+  return PoolText(session, out, message, length);
+}

@@ -1,0 +1,257 @@
+// The HTML renderer: the driver and its writers. Every writer takes the
+// RenderContext first, appends at outputCursor and leaves it on the new
+// terminating NUL; none writes past outputCapacity less kOutputReserve.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "nn/nn.h"
+#include "render/rendercontext.h"
+
+struct RTProcessContext;
+struct _StyleMapping_Info;
+
+// ---- Driver (render/driver.cpp) ----------------------------------------------------
+// Renders currentRecord..lastRecord. Modes: 0 the only or last range, 1 a
+// further range follows, 2 the finishing call.
+NnStatus PrXMLStr(RenderContext* ctx, uint16_t endType, uint16_t depth, uint32_t mode);
+// Output room left before the writers must stop (capacity less the reserve
+// less what is written); 0 when none.
+size_t RenderRoom(const RenderContext* ctx);
+// Appends text at the cursor when it fits the room; false (nothing written) when not.
+bool RenderAppend(RenderContext* ctx, const char* text);
+bool RenderAppendN(RenderContext* ctx, const char* text, size_t length);
+bool RenderAppendf(RenderContext* ctx, const char* format, ...) __attribute__((format(printf, 2, 3)));
+// Driver internals shared by render/driver.cpp, handlers.cpp, textrun.cpp and
+// rules.cpp. A failed append sets ctx->driver.outputFull, after which every
+// append fails and the driver reports 263.
+constexpr uint16_t kRenderDepthLimit = 64;   // deeper begin records are rendered flat
+struct RenderWalk {
+  uint16_t endType = 0;
+  uint16_t depth = 0;
+  uint32_t mode = 0;
+  size_t startOffset = 0;     // output length when this call's walk began
+  bool leave = false;         // a handler ends this call with the status it returned
+  uint32_t flatBlocks = 0;    // blocks beyond the depth limit opened in this call
+};
+// Dispatches the record at currentRecord (render/handlers.cpp).
+NnStatus RenderHandleRecord(RenderContext* ctx, RenderWalk* walk);
+// True when this call is nested and the record before currentRecord ends its block.
+bool RenderNestedEndReached(const RenderContext* ctx, const RenderWalk* walk);
+// Flushes the pending output as a part: translation, encoding, part writer.
+NnStatus RenderFlushPart(RenderContext* ctx, int finalPart);
+// The output check run before the walk and after every record.
+NnStatus RenderOutputCheck(RenderContext* ctx);
+// Frees the per-render tables (border classes, class texts, interned strings).
+void RenderReleaseTables(RenderContext* ctx);
+// Text runs and document markers (render/textrun.cpp).
+NnStatus RenderTextRunRecord(RenderContext* ctx, RenderWalk* walk);
+// Horizontal rule, table preamble, pass-through (render/rules.cpp).
+NnStatus RenderHorizontalRule(RenderContext* ctx);
+NnStatus RenderTableBegin(RenderContext* ctx, RenderWalk* walk);
+NnStatus RenderPassthruRecord(RenderContext* ctx, RenderWalk* walk);
+// The CSS colour of palette entry `index` (a name for the sixteen standard
+// colours, else "rgb(r,g,b)") into out.
+void RenderColorName(uint16_t index, char* out, size_t outSize);
+
+// ---- Document head and paragraphs (render/head.cpp, paracss.cpp, paragraph.cpp) ----
+// Steps 3 and 4 of the depth-0 start: head, style sheet, body opening.
+NnStatus WriteDocumentHead(RenderContext* ctx);
+NnStatus WriteBodyOpening(RenderContext* ctx);
+// The paragraph-start path at a paragraph reference.
+NnStatus WriteParagraphStart(RenderContext* ctx, uint16_t endType, uint16_t depth);
+// The CSS declarations of a paragraph definition (host layout) into out.
+size_t FormatParagraphCss(RenderContext* ctx, const RTRecordNode* definition, char* out,
+                          size_t outSize);
+int CompareParagraphDefinitions(const uint8_t* definition, const uint8_t* requested,
+                                uint32_t selectors1, uint32_t selectors2, void* state);
+void FormatParagraphAttributes(int reserved, const uint8_t* definition, char* out, uint32_t option);
+void CollectParagraphDefinition(RenderContext* ctx, RTRecordNode* node);
+int IsParagraphIdMapped(const RenderContext* ctx, uint16_t id);
+int IsParagraphIdHidden(const RenderContext* ctx, uint16_t id);
+uint16_t MapParagraphId(const RenderContext* ctx, uint16_t id);
+RTRecordNode* FindNumberedListDefinition(const RenderContext* ctx, uint16_t id);
+RTRecordNode* FindBulletListDefinition(const RenderContext* ctx, uint16_t id);
+void CollectClassRules(RenderContext* ctx);
+void WritePaperColor(NnHandle hNote, char* buffer);
+// Paragraph tables (render/paracss.cpp). The class and hidden-id tables and
+// the collected definitions spill into pool arrays beyond their fixed slots.
+// Adds a class (its interned declaration text) for an identifier; false when
+// out of memory.
+bool AddParagraphClass(RenderContext* ctx, uint16_t id, const char* css);
+// Classes stored (fixed and spilled); the identifier and text of entry i.
+uint32_t ParagraphClassTotal(const RenderContext* ctx);
+uint16_t ParagraphClassIdAt(const RenderContext* ctx, uint32_t index);
+const char* ParagraphClassCssAt(const RenderContext* ctx, uint32_t index);
+// The class text of an identifier; null when it has no class.
+const char* FindParagraphClassCss(const RenderContext* ctx, uint16_t id);
+void AddHiddenParagraphId(RenderContext* ctx, uint16_t id);
+// Frees the spill arrays and empties the three tables (call at the end of a
+// top-level render, and before a new head is written).
+void ReleaseParagraphTables(RenderContext* ctx);
+// CSS-safe form of a URL for url('...'): characters that could end the value
+// or the attribute are percent-encoded. Returns the length written.
+size_t EscapeCssUrl(const char* url, char* out, size_t outSize);
+// The 7 x 7 check-box bullet images as data URIs (checked or not).
+const char* CheckBoxBulletDataUri(int checked);
+
+// ---- Open-element lists (render/elements.cpp) -------------------------------------
+OpenElement* PushOpenElement(RenderContext* ctx, int list, const char* closingText, uint32_t level);
+void PushOpenTag(RenderContext* ctx, int list, const char* closingText);
+int IsElementOpen(const RenderContext* ctx, int list, const char* closingText, int anywhere);
+int IsElementOpenAbove(const RenderContext* ctx, int list, const char* closingText,
+                       const char* barrier, const char* barrier2);
+int IsElementOpenBefore(const RenderContext* ctx, int list, const char* closingText,
+                        const char* barrier, const char* barrier2, const char* barrier3);
+uint32_t FindOpenElementLevel(const RenderContext* ctx, int list, const char* closingText, int flags);
+// Writes the closing texts down to and including the named one ("" for all) and pops them.
+int CloseOpenElements(RenderContext* ctx, int list, const char* closingText, uint32_t flags);
+int CloseOpenElementsTo(RenderContext* ctx, int list, const char* closingText, uint32_t flags);
+void PopOpenElementsInto(RenderContext* ctx, int list, OpenElement* savedHead, char* buffer,
+                         size_t bufferSize);
+void FreeOpenElements(RenderContext* ctx);
+
+// ---- Text and small writers (render/text.cpp, output.cpp, htmlout.cpp) ---------------
+// The text run at currentRecord (0xFF85 / 0xFFE4) and the runs right after it
+// in the same font, as one element: without "StandardFontTags="
+//   <span style="{font-family:'Face';font-size:12pt;color:#rrggbb;
+//   font-weight:bold;font-style:italic;text-decoration:underline line-through;
+//   vertical-align:super;text-shadow:...;direction:rtl;}">text</span>
+// ({ } are styleDelimiterOpen/Close; only the parts that differ from baseFont
+// are written; no element at all when none differ); with it
+//   <font face="Face" size="1..7" color="#rrggbb"><b><i><u><s><sup>text</sup>
+//   </s></u></i></b></font> (only the tags the run needs).
+// NUL in the text is "<br>" ("<br />" in XHTML). In substitution mode only the
+// one run is consumed and the session scratch text stands in for its text.
+// blankAsEmpty: a run of only blanks and tabs writes nothing. Moves
+// currentRecord past what it wrote; 263 (output untouched, currentRecord
+// unmoved) when it does not fit.
+NnStatus ProcessXMLText(RenderContext* ctx, uint16_t endType, uint32_t blankAsEmpty);
+// The font change for fontId (4 bytes: face, attributes, colour, size) as the
+// opening markup of ProcessXMLText, whose closing texts are pushed on the
+// inline list (1) for the caller to close; with styleTextOnly the CSS
+// declarations only ("font-family:...;font-size:10pt;") into styleOut.
+// mode 0 writes only what differs from baseFont; mode bit 0x1 writes every
+// part. colorRecord (a 0x00D2 colour record, or null) gives the colour as RGB.
+void WriteFontChangeHTML(RenderContext* ctx, const uint8_t* fontId, const uint8_t* colorRecord,
+                         uint32_t mode, int rightToLeft, int styleTextOnly, char* styleOut,
+                         size_t styleOutSize);
+void WriteClearBreak(RenderContext* ctx, int reserved);
+int SignaturesMatch(uint16_t a, uint16_t b);
+const char* GetEntityNameForNotesChar(const NnCharsetInfo* table, const char* character,
+                                      uint32_t byteSize);
+const char* InternRenderString(RenderContext* ctx, const char* text);
+int RecordRunIsBlank(const RTRecordNode* node);
+// Joins a canonical text list (listSize readable bytes) with the separator into
+// destination (maximum + 1 bytes); returns the joined length.
+uint32_t JoinTextList(const void* textList, uint32_t listSize, char* destination,
+                      const char* separator, uint32_t maximum);
+void WriteTextOrFormulaHTML(RenderContext* ctx, const char* text, uint16_t length,
+                            const void* settings, int keepLineBreaks, int allSpaces, int formula);
+void WriteTextOrFormulaHTMLTo(RenderContext* ctx, const char* text, uint16_t length,
+                              const void* settings, char* destination, size_t destinationSize,
+                              int keepLineBreaks, int allSpaces, int formula, int keepAmpersands);
+// Output parts: translation, transfer encoding and the part writer.
+void TranslateTextForOutput(RenderContext* ctx, int finalPart);
+void EncodeTextForOutput(RenderContext* ctx, int finalPart);
+NnStatus WriteMIMEHTMLPart(RenderContext* ctx);
+// Text escaped for an attribute value or element content (& < > " ' become
+// references; a NUL ends the text); at most outSize-1 bytes, never a partial
+// reference; returns the length written.
+size_t EscapeHtmlText(const char* text, size_t length, char* out, size_t outSize);
+// The character loop of the text-or-formula writers into out (at most
+// outSize - 1 bytes, then a NUL). nulAsBreak writes NUL as "<br>"/"<br />".
+// False when not all of the text fitted (out holds the characters that fitted whole).
+bool RenderTextCharacters(const RenderContext* ctx, const char* text, size_t length,
+                          const void* settings, int keepLineBreaks, int allSpaces,
+                          int keepAmpersands, int nulAsBreak, char* out, size_t outSize,
+                          size_t* written);
+// The Unicode code point of one platform character (0 when it has none).
+uint32_t RenderCharacterCode(const char* character, uint32_t byteSize);
+// The HTML text writer's cursors 1, 2 (work texts) and 3 (the output).
+char* HtmlOutPrintf(RenderContext* ctx, int cursor, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
+int HtmlOutFormatAt(RenderContext* ctx, int cursor, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
+void HtmlOutPuts(RenderContext* ctx, int cursor, const char* text);
+void HtmlOutAppend(RenderContext* ctx, int cursor, const char* text);
+void HtmlOutCopyN(RenderContext* ctx, int cursor, const char* text, size_t n);
+char* HtmlOutReset(RenderContext* ctx, int cursor, size_t n);
+void HtmlOutStartTag(RenderContext* ctx, const char* tag, const char* attributes,
+                     const char* style, int selfClosing);
+void HtmlOutEndTag(RenderContext* ctx, const char* tag);
+void GetFormBackgroundColor(NnHandle hNote, char* buffer);
+void ConvertPathToFileURL(char* path, char* scratch);
+
+// ---- Element writers (render/table.cpp, graphic.cpp, hotspot.cpp, fields.cpp ...) ----
+NnStatus RenderTableHTML(RenderContext* ctx, uint16_t endType, uint16_t depth);
+NnStatus PXMLGr(RenderContext* ctx, uint16_t endType, uint32_t mode);
+NnStatus PXMLH(RenderContext* ctx, uint16_t endType, uint16_t depth);
+NnStatus ProcessXMLDoclink(RenderContext* ctx, uint16_t endType, uint16_t depth, int reserved,
+                           void* hotspotState);
+NnStatus RenderLayoutRegion(RenderContext* ctx, uint16_t depth);
+NnStatus RenderPassthruHtml(RenderContext* ctx, uint16_t endType);
+NnStatus RenderTextFieldHtml(RenderContext* ctx, uint16_t endType);
+NnStatus RenderChoiceFieldHtml(RenderContext* ctx);
+NnStatus ProcessXMLButton(RenderContext* ctx, uint16_t signature);
+NnStatus ProcessXMLEmbeddedCtl(RenderContext* ctx, uint16_t signature);
+void WriteElementIdAttributes(const uint8_t* attributeRecord, uint32_t length, RenderContext* ctx,
+                              int reserved1, int reserved2);
+// The graphic records of the range, for the graphic writer (records 0x0099 and
+// what belongs to each).
+NnStatus BuildGraphicRecordTable(RTProcessContext* engine, RenderContext* ctx);
+
+// ---- Element writers: markup and shared helpers (render/table.cpp, graphic.cpp,
+// hotspot.cpp, links.cpp, fields.cpp, layout.cpp, passthru.cpp) ----------------------
+// Markup written (the same for HTML and XHTML; empty elements self-close):
+// - RenderTableHTML: <table style="border-collapse:collapse;[margin-left:Npx;][width:100%;]"
+//   [table id/class/style/title]> then per row <tr>, per cell <td [rowspan="n"] [colspan="n"]
+//   [cell id/class/title] [style="width:P%;border-<side>:Npx solid|double #000;
+//   background-color:#rrggbb;..."]> content </td>, </tr>, </table>. "</td>" sits on the
+//   block list while a cell's content renders (a barrier for lists and paragraphs). A range
+//   that ends inside an outermost table leaves it open (tableContinues, tableRowOpen).
+// - PXMLGr: <img src="SRC" width="W" height="H" alt="ALT" /> with SRC a data URI, a file
+//   name under the image URL directory, or "cid:" + identifier; a graphic without usable
+//   image data writes <img alt="ALT" width="W" height="H" /> when it has alt text, else nothing.
+// - PXMLH (basic): <a href="URL"[ target="FRAME"][ id/class/style/title]>content</a> for URL
+//   links (refused schemes give the content alone); buttons and embedded controls through
+//   their writers; every other type its content only.
+// - ProcessXMLDoclink: <a href="notes://[server]/REPLICA[/VIEW[/NOTE]][#anchor]"
+//   class="doclink">comment</a> ("Link" when there is no comment).
+// - RenderTextFieldHtml: <span class="field" title="NAME">NAME</span>.
+// - RenderChoiceFieldHtml: <span class="keywords"><label><input type="checkbox|radio"
+//   disabled="disabled"[ checked="checked"] />VALUE</label>...</span>.
+// - ProcessXMLButton: <button type="button" disabled="disabled">LABEL</button>.
+// - ProcessXMLEmbeddedCtl: <input type="text" disabled="disabled" />.
+// - RenderLayoutRegion: <div class="layout" style="position:relative;width:Wpx;height:Hpx;">
+//   with one <div style="position:absolute;left:Lpx;top:Tpx;width:Wpx;height:Hpx;"> per
+//   layout element around its content, </div>s closed in order.
+// - RenderPassthruHtml: <!--PassthruStart-->TEXT<!--PassthruEnd--> (TEXT verbatim; in
+//   XHTML a text that is not well-formed is written escaped instead).
+// - WriteElementIdAttributes: id, name, class, style, title and the harmless extra
+//   attributes (no event handlers, no script URLs), every value escaped.
+
+// Nesting beyond this depth renders element content flat (text only, no recursion).
+constexpr uint16_t kElementDepthLimit = 48;
+// Document text (platform charset) escaped for element content or a quoted attribute:
+// XML specials as entities, characters beyond ASCII as numeric references, line
+// breaks as blanks, characters XML forbids dropped. Whole characters only; at most
+// outSize - 1 bytes and a NUL. Returns the length written.
+size_t EscapeDocumentText(const char* text, size_t length, char* out, size_t outSize);
+// Appends escaped document text at the cursor; false (output full) when it does not fit.
+bool AppendDocumentText(RenderContext* ctx, const char* text, size_t length);
+// True for a URL whose scheme may run script (javascript:, vbscript:, data:, livescript:),
+// blanks and control characters ignored as browsers do.
+bool IsRefusedUrl(const char* url, size_t length);
+// Appends a URL for a quoted href or src attribute (percent-encoding what may not stand
+// there, "&" as "&amp;"); false when it does not fit. Callers test IsRefusedUrl first.
+bool AppendDocumentUrl(RenderContext* ctx, const char* url, size_t length);
+// True when node lies within the render range (not null, not past lastRecord).
+bool RecordInRange(const RenderContext* ctx, const RTRecordNode* node);
+// The text runs from currentRecord up to (not including) stop, escaped, without nesting
+// or markup; paragraph marks become blanks. Leaves currentRecord at stop.
+NnStatus RenderRecordsFlat(RenderContext* ctx, RTRecordNode* stop);
+// WriteElementIdAttributes with declarations merged in front of the record's style.
+void WriteElementIdAttributesStyled(const uint8_t* attributeRecord, uint32_t length,
+                                    RenderContext* ctx, const char* extraStyle);

@@ -1,0 +1,360 @@
+// The table writer: a table's cell records become rows and cells, each cell's
+// content rendered by a nested driver call.
+#include <cstdio>
+#include <cstring>
+
+#include "render/render.h"
+#include "richtext/item/cdlayout.h"
+#include "richtext/item/recordlist.h"
+
+namespace {
+
+using kv::cd::ReadU16;
+
+constexpr uint16_t kPreTable = 0xFFFB;
+constexpr uint16_t kBegin = 0x00A3, kNestedBegin = 0x00CF;
+constexpr uint16_t kCell = 0x00A4, kNestedCell = 0x00D0;
+constexpr uint16_t kEnd = 0x00A5, kNestedEnd = 0x00D1;
+constexpr uint16_t kCellColor = 0x00D3, kCellIdName = 0xFF7B, kIdName = 0xFF7A;
+constexpr uint16_t kGroupBegin = 0x00DD, kGroupEnd = 0x00DE;
+
+bool IsTableBegin(uint16_t s) { return s == kBegin || s == kNestedBegin; }
+bool IsTableEnd(uint16_t s) { return s == kEnd || s == kNestedEnd; }
+bool IsCell(uint16_t s) { return s == kCell || s == kNestedCell; }
+
+uint16_t GroupType(const RTRecordNode* n) {
+  uint16_t t = 0;
+  ReadU16(n->data, n->length, 4, &t);
+  return t;
+}
+
+uint32_t TwipsToPixels(uint32_t twips) { return twips * 96 / 1440; }
+
+// What the cell's trailing property records say: its colour and attributes.
+struct CellExtras {
+  const RTRecordNode* color = nullptr;
+  const RTRecordNode* idName = nullptr;
+};
+
+// Scans a cell's content (nested tables skipped) up to the next boundary of
+// its own table for the property records that trail it.
+CellExtras ScanCell(const RenderContext* ctx, const RTRecordNode* cell) {
+  CellExtras x;
+  int nesting = 0;
+  for (const RTRecordNode* n = cell->next; RecordInRange(ctx, n); n = n->next) {
+    const uint16_t s = n->signature;
+    if (IsTableBegin(s)) {
+      ++nesting;
+    } else if (IsTableEnd(s)) {
+      if (nesting == 0) break;
+      --nesting;
+    } else if (nesting == 0) {
+      if (IsCell(s)) break;
+      if (s == kCellColor) x.color = n;
+      if (s == kCellIdName) x.idName = n;
+    }
+  }
+  return x;
+}
+
+// Sum of the fractional widths of the table's first row, the 100 percent of
+// its cells' widths (0 when the widths are not given).
+uint32_t FirstRowWidth(const RenderContext* ctx, const RTRecordNode* from) {
+  uint32_t total = 0;
+  int nesting = 0;
+  int row = -1;
+  for (const RTRecordNode* n = from; RecordInRange(ctx, n); n = n->next) {
+    const uint16_t s = n->signature;
+    if (n != from && IsTableBegin(s)) {
+      ++nesting;
+    } else if (IsTableEnd(s)) {
+      if (nesting == 0) break;
+      --nesting;
+    } else if (nesting == 0 && IsCell(s) && n->length >= 18) {
+      if (row < 0) row = n->data[2];
+      if (n->data[2] != row) break;
+      uint16_t w = 0;
+      ReadU16(n->data, n->length, 8, &w);
+      total += w;
+    }
+  }
+  return total;
+}
+
+// The pre-table record of a table begin, and the table's attribute record
+// within its group; both null when the begin stands alone.
+void FindPreTable(const RTRecordNode* begin, const RTRecordNode** preTable,
+                  const RTRecordNode** idName) {
+  *preTable = nullptr;
+  *idName = nullptr;
+  int steps = 0;
+  for (const RTRecordNode* n = begin->prev; n && steps < 16; n = n->prev, ++steps) {
+    const uint16_t s = n->signature;
+    if (s == kPreTable) {
+      *preTable = n;
+      return;
+    }
+    if (s == kIdName && !*idName) *idName = n;
+    else if (s != kGroupBegin && s != kGroupEnd && s != 0xFF5C && s != 0xFFFC && s != kIdName)
+      return;
+  }
+}
+
+struct Writer {
+  RenderContext* ctx;
+  bool ok = true;
+  void Put(const char* t) { ok = ok && RenderAppend(ctx, t); }
+};
+
+void AppendBorders(char* style, size_t size, const uint8_t* cell, uint32_t length) {
+  uint16_t v42 = 0;
+  ReadU16(cell, length, 12, &v42);
+  const uint8_t border = cell[10];
+  static const char* const kSides[4] = {"left", "right", "top", "bottom"};
+  for (int side = 0; side < 4; ++side) {
+    uint32_t width = 0;
+    const char* kind = "solid";
+    const uint32_t twoBit = (border >> (2 * side)) & 0x3u;
+    if (v42) {
+      width = (v42 >> (4 * side)) & 0xFu;
+      if (width && twoBit == 2) kind = "double";
+    } else if (twoBit) {
+      width = twoBit == 2 ? 3 : 1;
+      if (twoBit == 2) kind = "double";
+    }
+    if (width == 0) continue;
+    const size_t used = std::strlen(style);
+    std::snprintf(style + used, size - used, "border-%s:%upx %s #000;", kSides[side], width, kind);
+  }
+}
+
+void AppendColor(char* style, size_t size, const RTRecordNode* color) {
+  if (!color || color->length < 8) return;
+  uint16_t flags = 0;
+  ReadU16(color->data, color->length, 2, &flags);
+  if (flags & 0x4) return;  // no colour: transparent
+  const uint8_t* d = color->data;
+  const size_t used = std::strlen(style);
+  if ((flags & 0x10) && color->length >= 14) {
+    std::snprintf(style + used, size - used,
+                  "background-color:#%02x%02x%02x;background-image:linear-gradient(to bottom, "
+                  "#%02x%02x%02x, #%02x%02x%02x);",
+                  d[4], d[5], d[6], d[4], d[5], d[6], d[10], d[11], d[12]);
+  } else {
+    std::snprintf(style + used, size - used, "background-color:#%02x%02x%02x;", d[4], d[5], d[6]);
+  }
+}
+
+// Closes what the cell's content left open, down to and including its "</td>"
+// (pushed on the block list above blockHead when `pushed`).
+void CloseCell(RenderContext* ctx, OpenElement* inlineHead, OpenElement* blockHead, bool pushed,
+               bool* ok) {
+  if (ctx->inlineElementList != inlineHead) {
+    char closing[2048] = {};
+    PopOpenElementsInto(ctx, 1, inlineHead, closing, sizeof closing);
+    *ok = *ok && RenderAppend(ctx, closing);
+  }
+  if (!pushed) {
+    *ok = *ok && RenderAppend(ctx, "</td>");
+    return;
+  }
+  if (ctx->blockElementList != blockHead) CloseOpenElementsTo(ctx, 0, "</td>", 0);
+  if (ctx->blockElementList != blockHead) *ok = false;  // the closings could not be written
+}
+
+// Renders a cell's content: nested driver calls until the next boundary of
+// this table; a call that stops early on a stray record steps past it.
+NnStatus RenderCellContent(RenderContext* ctx, uint16_t cellSig, uint16_t depth) {
+  NnStatus st = NN_OK;
+  while (st == NN_OK && RecordInRange(ctx, ctx->currentRecord)) {
+    RTRecordNode* at = ctx->currentRecord;
+    const uint16_t s = at->signature;
+    if (IsCell(s) || IsTableEnd(s)) break;
+    st = PrXMLStr(ctx, cellSig, uint16_t(depth + 1), 0);
+    if (st == NN_OK && ctx->currentRecord == at) ctx->currentRecord = at->next;
+  }
+  return st;
+}
+
+}  // namespace
+
+NnStatus RenderTableHTML(RenderContext* ctx, uint16_t endType, uint16_t depth) {
+  RTRecordNode* node = ctx->currentRecord;
+  if (!node || !node->data) return NN_OK;
+
+  // A pre-table record: on to the table begin. When the pre-table records sit
+  // in a group of their own, its end returns the driver's nested call first;
+  // the driver then meets the table begin and calls again.
+  if (node->signature == kPreTable) {
+    RTRecordNode* n = node->next;
+    for (int steps = 0; RecordInRange(ctx, n) && steps < 32; n = n->next, ++steps) {
+      if (IsTableBegin(n->signature)) break;
+      if (n->signature == kGroupEnd && endType != 0 && GroupType(n) == endType) {
+        ctx->currentRecord = n->next;
+        return NN_OK;
+      }
+    }
+    if (!RecordInRange(ctx, n) || !IsTableBegin(n->signature)) {
+      ctx->currentRecord = node->next;
+      return NN_OK;
+    }
+    node = n;
+  }
+
+  RTRecordNode* begin = nullptr;
+  uint16_t cellSig, endSig;
+  if (IsTableBegin(node->signature)) {
+    begin = node;
+    cellSig = node->signature == kBegin ? kCell : kNestedCell;
+    endSig = node->signature == kBegin ? kEnd : kNestedEnd;
+  } else if (IsCell(node->signature)) {
+    cellSig = node->signature;
+    endSig = node->signature == kCell ? kEnd : kNestedEnd;
+  } else {
+    ctx->currentRecord = node->next;
+    return NN_OK;
+  }
+
+  // Too deep: the table's text, flat, with no further nesting.
+  if (depth > kElementDepthLimit) {
+    int nesting = 0;
+    RTRecordNode* n = begin ? begin->next : node;
+    for (; RecordInRange(ctx, n); n = n->next) {
+      if (IsTableBegin(n->signature)) ++nesting;
+      else if (IsTableEnd(n->signature) && nesting-- == 0) break;
+    }
+    ctx->currentRecord = begin ? begin->next : node;
+    NnStatus st = RenderRecordsFlat(ctx, n);
+    if (st == NN_OK && RecordInRange(ctx, n)) ctx->currentRecord = n->next;
+    return st;
+  }
+
+  const uint16_t savedLevel = ctx->tableLevel;
+  const uint16_t level = savedLevel >= 8 ? 8 : uint16_t(savedLevel + 1);
+  ctx->tableLevel = level;
+  const bool outermost = depth <= 1 && savedLevel == 0;
+  const bool continuing = !begin && outermost && ctx->tableContinues;
+  if (outermost) ctx->tableContinues = 0;
+
+  Writer w{ctx};
+  uint16_t hSpace = 0, vSpace = 0, leftMargin = 0;
+  if (begin) {
+    ReadU16(begin->data, begin->length, 2, &leftMargin);
+    ReadU16(begin->data, begin->length, 8, &hSpace);
+    ReadU16(begin->data, begin->length, 10, &vSpace);
+    ctx->tableLevelValues[0][level] = hSpace;
+    ctx->tableLevelValues[1][level] = vSpace;
+  }
+  RTRecordNode* first = begin ? begin->next : node;
+  const uint32_t total = FirstRowWidth(ctx, first);
+
+  bool rowOpen = false;
+  uint32_t row = 0;
+  if (continuing) {
+    rowOpen = ctx->tableRowOpen != 0;
+    row = ctx->table.continuedRow;
+  } else {
+    const RTRecordNode *preTable = nullptr, *idName = nullptr;
+    if (begin) FindPreTable(begin, &preTable, &idName);
+    char style[96] = "border-collapse:collapse;";
+    // A table's left margin counts from the page's one-inch margin.
+    if (leftMargin > 1440) {
+      const size_t used = std::strlen(style);
+      std::snprintf(style + used, sizeof style - used, "margin-left:%upx;",
+                    TwipsToPixels(leftMargin - 1440u));
+    }
+    if (total) std::strcat(style, "width:100%;");
+    w.Put("<table");
+    if (w.ok && idName) {
+      WriteElementIdAttributesStyled(idName->data, idName->length, ctx, style);
+    } else if (w.ok) {
+      w.Put(" style=\"");
+      w.Put(style);
+      w.Put("\"");
+    }
+    w.Put(">");
+    ++ctx->table.tableCounter;
+  }
+
+  NnStatus st = NN_OK;
+  bool ended = false;
+  RTRecordNode* n = first;
+  while (w.ok && st == NN_OK && RecordInRange(ctx, n)) {
+    const uint16_t s = n->signature;
+    if (s == cellSig && n->length >= 18) {
+      const uint8_t* c = n->data;
+      if (!rowOpen || c[2] != row) {
+        if (rowOpen) w.Put("</tr>");
+        w.Put("<tr>");
+        rowOpen = true;
+        row = c[2];
+      }
+      const CellExtras extras = ScanCell(ctx, n);
+      char attrs[64] = "";
+      if (c[14] > 1) std::snprintf(attrs, sizeof attrs, " rowspan=\"%u\"", unsigned(c[14]));
+      if (c[15] > 1) {
+        const size_t used = std::strlen(attrs);
+        std::snprintf(attrs + used, sizeof attrs - used, " colspan=\"%u\"", unsigned(c[15]));
+      }
+      char style[512] = "";
+      uint16_t fw = 0;
+      ReadU16(c, n->length, 8, &fw);
+      if (total && fw) {
+        uint32_t pct = (uint32_t(fw) * 100 + total / 2) / total;
+        if (pct == 0) pct = 1;
+        if (pct > 100) pct = 100;
+        std::snprintf(style, sizeof style, "width:%u%%;", pct);
+      }
+      AppendBorders(style, sizeof style, c, n->length);
+      AppendColor(style, sizeof style, extras.color);
+      w.Put("<td");
+      w.Put(attrs);
+      if (w.ok && extras.idName) {
+        WriteElementIdAttributesStyled(extras.idName->data, extras.idName->length, ctx, style);
+      } else if (*style) {
+        w.Put(" style=\"");
+        w.Put(style);
+        w.Put("\"");
+      }
+      w.Put(">");
+      if (!w.ok) break;
+      OpenElement* inlineHead = ctx->inlineElementList;
+      OpenElement* blockHead = ctx->blockElementList;
+      const bool pushed = PushOpenElement(ctx, 0, "</td>", level) != nullptr;
+      ctx->currentRecord = n->next;
+      st = RenderCellContent(ctx, cellSig, depth);
+      CloseCell(ctx, inlineHead, blockHead, pushed, &w.ok);
+      n = ctx->currentRecord;
+      continue;
+    }
+    if (s == endSig) {
+      if (rowOpen) w.Put("</tr>");
+      w.Put("</table>");
+      rowOpen = false;
+      ended = true;
+      n = n->next;
+      break;
+    }
+    // A boundary of an enclosing table: this one was never ended.
+    if (endSig == kNestedEnd && (s == kCell || s == kEnd)) break;
+    n = n->next;
+  }
+
+  if (!ended && w.ok && st == NN_OK) {
+    if (outermost && !RecordInRange(ctx, n)) {
+      // The range ends inside the table: a later range continues it.
+      ctx->tableContinues = 1;
+      ctx->tableRowOpen = rowOpen ? 1 : 0;
+      ctx->table.continuedRow = row;
+    } else {
+      if (rowOpen) w.Put("</tr>");
+      w.Put("</table>");
+    }
+  } else if (ended) {
+    ctx->tableRowOpen = 0;
+  }
+  ctx->currentRecord = n;
+  ctx->tableLevel = savedLevel;
+  if (!w.ok && st == NN_OK) st = NN_ERR_MEMORY;
+  return st;
+}

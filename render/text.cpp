@@ -1,0 +1,494 @@
+// Text runs and the renderer's small text helpers: float-clearing breaks,
+// signature matching, escaping, entity names, interned strings, blank runs,
+// joined text lists, font changes and the text-run writer.
+#include <strings.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "host/color.h"
+#include "host/pool.h"
+#include "lsxsessi.h"
+#include "render/render.h"
+#include "richtext/item/recordlist.h"
+#include "rtitem.h"
+
+void WriteClearBreak(RenderContext* ctx, int /*reserved*/) {
+  if (ctx == nullptr) return;
+  const char* text;
+  if (ctx->outputKind == kOutputXhtml)
+    text = "<br style=\"clear:both;\" />";
+  else if (ctx->outputKind == kOutputHtml)
+    text = (ctx->renderFlagsA & 0x8) ? "<br clear=\"all\">" : "<br style=\"clear:both;\">";
+  else
+    text = "<br />";
+  RenderAppend(ctx, text);
+}
+
+int SignaturesMatch(uint16_t a, uint16_t b) {
+  if (a == b) return 1;
+  // A version 4 hotspot begins with 0xFFAD and ends with 0x00AE.
+  return (a == 0xFFAD && b == 0x00AE) || (a == 0x00AE && b == 0xFFAD);
+}
+
+size_t EscapeHtmlText(const char* text, size_t length, char* out, size_t outSize) {
+  if (out == nullptr || outSize == 0) return 0;
+  size_t used = 0;
+  out[0] = 0;
+  if (text == nullptr) return 0;
+  for (size_t i = 0; i < length && text[i] != 0; ++i) {
+    const char c = text[i];
+    const char* entity = nullptr;
+    switch (c) {
+      case '&': entity = "&amp;"; break;
+      case '<': entity = "&lt;"; break;
+      case '>': entity = "&gt;"; break;
+      case '"': entity = "&quot;"; break;
+      case '\'': entity = "&#39;"; break;
+      default: break;
+    }
+    const size_t n = entity ? std::strlen(entity) : 1;
+    if (used + n >= outSize) break;  // never a partial reference
+    if (entity)
+      std::memcpy(out + used, entity, n);
+    else
+      out[used] = c;
+    used += n;
+  }
+  out[used] = 0;
+  return used;
+}
+
+// ---- entity names ------------------------------------------------------------
+
+namespace {
+
+// HTML names of U+00A0..U+00FF.
+const char* const kLatin1Names[96] = {
+    "nbsp",   "iexcl",  "cent",   "pound",  "curren", "yen",    "brvbar", "sect",
+    "uml",    "copy",   "ordf",   "laquo",  "not",    "shy",    "reg",    "macr",
+    "deg",    "plusmn", "sup2",   "sup3",   "acute",  "micro",  "para",   "middot",
+    "cedil",  "sup1",   "ordm",   "raquo",  "frac14", "frac12", "frac34", "iquest",
+    "Agrave", "Aacute", "Acirc",  "Atilde", "Auml",   "Aring",  "AElig",  "Ccedil",
+    "Egrave", "Eacute", "Ecirc",  "Euml",   "Igrave", "Iacute", "Icirc",  "Iuml",
+    "ETH",    "Ntilde", "Ograve", "Oacute", "Ocirc",  "Otilde", "Ouml",   "times",
+    "Oslash", "Ugrave", "Uacute", "Ucirc",  "Uuml",   "Yacute", "THORN",  "szlig",
+    "agrave", "aacute", "acirc",  "atilde", "auml",   "aring",  "aelig",  "ccedil",
+    "egrave", "eacute", "ecirc",  "euml",   "igrave", "iacute", "icirc",  "iuml",
+    "eth",    "ntilde", "ograve", "oacute", "ocirc",  "otilde", "ouml",   "divide",
+    "oslash", "ugrave", "uacute", "ucirc",  "uuml",   "yacute", "thorn",  "yuml"};
+
+struct NamedCharacter {
+  uint32_t code;
+  const char* name;
+};
+const NamedCharacter kOtherNames[] = {
+    {0x0152, "OElig"},  {0x0153, "oelig"},  {0x0160, "Scaron"}, {0x0161, "scaron"},
+    {0x0178, "Yuml"},   {0x0192, "fnof"},   {0x02C6, "circ"},   {0x02DC, "tilde"},
+    {0x2013, "ndash"},  {0x2014, "mdash"},  {0x2018, "lsquo"},  {0x2019, "rsquo"},
+    {0x201A, "sbquo"},  {0x201C, "ldquo"},  {0x201D, "rdquo"},  {0x201E, "bdquo"},
+    {0x2020, "dagger"}, {0x2021, "Dagger"}, {0x2022, "bull"},   {0x2026, "hellip"},
+    {0x2030, "permil"}, {0x2039, "lsaquo"}, {0x203A, "rsaquo"}, {0x20AC, "euro"},
+    {0x2122, "trade"}};
+
+}  // namespace
+
+// The Unicode code point of one platform character; 0 when it has none.
+uint32_t RenderCharacterCode(const char* character, uint32_t byteSize) {
+  if (character == nullptr || byteSize == 0) return 0;
+  const auto* b = reinterpret_cast<const uint8_t*>(character);
+  if (byteSize == 1 && b[0] < 0x80) return b[0];
+  NnCharsetInfo* table = nullptr;
+  if (NnCharsetTableLoad(NN_CHARSET_LMBCS, NN_CHARSET_UNICODE, &table) != NN_OK) return 0;
+  uint8_t units[8] = {};
+  uint32_t n = 0;
+  NnStatus st = NnCharsetTranslate(table, 144, character, byteSize,
+                                   reinterpret_cast<char*>(units), sizeof units, &n);
+  NnCharsetTableFree(table);
+  if (st != NN_OK || n < 2) return 0;
+  uint32_t first = uint32_t(units[0]) | uint32_t(units[1]) << 8;
+  if (first >= 0xD800 && first < 0xDC00 && n >= 4) {
+    uint32_t second = uint32_t(units[2]) | uint32_t(units[3]) << 8;
+    if (second >= 0xDC00 && second < 0xE000)
+      return 0x10000 + ((first - 0xD800) << 10) + (second - 0xDC00);
+    return 0;
+  }
+  return n == 2 ? first : 0;
+}
+
+const char* GetEntityNameForNotesChar(const NnCharsetInfo* /*table*/, const char* character,
+                                      uint32_t byteSize) {
+  const uint32_t code = RenderCharacterCode(character, byteSize);
+  if (code >= 0xA0 && code <= 0xFF) return kLatin1Names[code - 0xA0];
+  for (const NamedCharacter& n : kOtherNames)
+    if (n.code == code) return n.name;
+  return nullptr;
+}
+
+// ---- interned strings, blank runs, text lists ----------------------------------
+
+const char* InternRenderString(RenderContext* ctx, const char* text) {
+  if (ctx == nullptr || text == nullptr) return "";
+  const uint32_t count = ctx->stringTableCount < kStringTableSize - 1 ? ctx->stringTableCount
+                                                                     : kStringTableSize - 1;
+  for (uint32_t i = 0; i < count; ++i)
+    if (ctx->stringTable[i] != nullptr && std::strcmp(ctx->stringTable[i], text) == 0)
+      return ctx->stringTable[i];
+  if (count >= kStringTableSize - 1 || ctx->session == nullptr) return "";
+  char* copy = POOL_STRDUP(ctx->session, text);
+  if (copy == nullptr) return "";
+  ctx->stringTable[count] = copy;
+  ctx->stringTableCount = uint16_t(count + 1);
+  return copy;
+}
+
+namespace {
+
+bool IsTextSignature(uint16_t s) { return s == 0xFF85 || s == 0xFFE4; }
+
+// Records that show nothing by themselves: definitions, styles, fonts and
+// the markers of grouping.
+bool IsInvisibleSignature(uint16_t s) {
+  switch (s) {
+    case 0xFF82:  // paragraph definition
+    case 0xFFBB:  // paragraph hide
+    case 0x00BC:  // paragraph formula reference
+    case 0x00A6:  // style name
+    case 0x00D2:  // colour
+    case 0xFFC3:  // text effect
+    case 0xFFE5:  // bidirectional text effect
+    case 0xFF7A:  // id and name
+    case 0xFF68:  // large paragraph
+    case 0x00DD:  // begin
+    case 0x00DE:  // end
+    case 0x0062:  // data flags
+    case 0x0059:  // ignore
+    case 0xFF70:  // text properties table
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+int RecordRunIsBlank(const RTRecordNode* node) {
+  for (const RTRecordNode* n = node; n != nullptr; n = n->next) {
+    if (n->signature == 0x0081 || n->signature == 0x0083) break;  // next paragraph
+    if (IsTextSignature(n->signature)) {
+      if (n->data == nullptr) continue;
+      for (uint32_t i = 8; i < n->length; ++i)
+        if (n->data[i] != ' ' && n->data[i] != '\t') return 0;
+      continue;
+    }
+    if (!IsInvisibleSignature(n->signature)) return 0;
+  }
+  return 1;
+}
+
+uint32_t JoinTextList(const void* textList, uint32_t listSize, char* destination,
+                      const char* separator, uint32_t maximum) {
+  if (destination == nullptr) return 0;
+  destination[0] = 0;
+  uint16_t count = 0;
+  if (textList == nullptr || NnTextListCountChecked(textList, listSize, &count) != NN_OK)
+    return 0;
+  const size_t sepLength = separator ? std::strlen(separator) : 0;
+  uint32_t used = 0;
+  for (uint16_t i = 0; i < count; ++i) {
+    const char* text = nullptr;
+    uint16_t length = 0;
+    if (NnTextListGetEntryChecked(textList, listSize, i, &text, &length) != NN_OK) break;
+    if (i > 0 && sepLength > 0) {
+      const uint32_t n = uint32_t(sepLength) < maximum - used ? uint32_t(sepLength) : maximum - used;
+      std::memcpy(destination + used, separator, n);
+      used += n;
+    }
+    const uint32_t n = length < maximum - used ? length : maximum - used;
+    if (n > 0) std::memcpy(destination + used, text, n);
+    used += n;
+    if (used >= maximum) break;
+  }
+  destination[used] = 0;
+  return used;
+}
+
+// ---- fonts ------------------------------------------------------------------------
+
+namespace {
+
+bool FaceName(const RenderContext* ctx, uint8_t face, char* name, size_t nameSize) {
+  char buffer[kFaceNameSize + 32] = {};
+  if (ctx->item != nullptr && ctx->item->FindFaceByID(face, buffer) && buffer[0] != 0) {
+    std::snprintf(name, nameSize, "%.*s", int(kFaceNameSize), buffer);
+    return true;
+  }
+  if (ctx->faceNames[face][0] != 0) {
+    std::snprintf(name, nameSize, "%.*s", int(kFaceNameSize), ctx->faceNames[face]);
+    return true;
+  }
+  return false;
+}
+
+bool IsGenericFamily(const char* name, size_t n) {
+  static const char* const kGeneric[] = {"serif", "sans-serif", "monospace", "cursive",
+                                         "fantasy"};
+  for (const char* g : kGeneric)
+    if (std::strlen(g) == n && strncasecmp(g, name, n) == 0) return true;
+  return false;
+}
+
+// A family list for CSS: each name quoted, any character that could end the
+// quote, the declaration or the attribute written as a CSS escape.
+void FamilyCss(const char* names, std::string* out) {
+  const char* p = names;
+  bool first = true;
+  while (*p != 0) {
+    const char* end = std::strchr(p, ',');
+    if (end == nullptr) end = p + std::strlen(p);
+    const char* a = p;
+    const char* b = end;
+    while (a < b && (*a == ' ' || *a == '\t')) ++a;
+    while (b > a && (b[-1] == ' ' || b[-1] == '\t')) --b;
+    if (a < b) {
+      if (!first) out->push_back(',');
+      first = false;
+      if (IsGenericFamily(a, size_t(b - a))) {
+        out->append(a, size_t(b - a));
+      } else {
+        out->push_back('\'');
+        for (const char* q = a; q < b; ++q) {
+          const uint8_t c = uint8_t(*q);
+          if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+              c == ' ' || c == '-' || c == '_' || c == '.' || c >= 0x80) {
+            out->push_back(char(c));
+          } else if (c >= 0x20) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\%x ", c);
+            out->append(escape);
+          }
+        }
+        out->push_back('\'');
+      }
+    }
+    p = *end ? end + 1 : end;
+  }
+}
+
+uint32_t HtmlFontSize(const RenderContext* ctx, uint8_t points) {
+  uint32_t size = 1;
+  for (uint32_t k = 0; k < 6; ++k)
+    if (points >= ctx->fontSizeThresholds[k]) size = k + 2;
+  return size;
+}
+
+struct FontMarkup {
+  std::string css;                   // the declarations
+  std::string open;                  // the opening markup
+  std::vector<std::string> closings; // in the order opened
+};
+
+// The markup of `font` against `base` (null: every part).
+void BuildFontMarkup(const RenderContext* ctx, const uint8_t* font, const uint8_t* base,
+                     const uint8_t* rgb, int rightToLeft, FontMarkup* m) {
+  const uint8_t face = font[0], attrs = font[1], colour = font[2], size = font[3];
+  char face_[kFaceNameSize + 32] = {};
+  const bool faceWanted = (base == nullptr || base[0] != face) && FaceName(ctx, face, face_, sizeof face_);
+  const bool sizeWanted = (base == nullptr || base[3] != size) && size != 0;
+  char colourText[8] = {};
+  if (rgb != nullptr)
+    std::snprintf(colourText, sizeof colourText, "#%02x%02x%02x", rgb[0], rgb[1], rgb[2]);
+  else if ((base == nullptr || base[2] != colour) && colour < kPaletteSize)
+    std::snprintf(colourText, sizeof colourText, "#%02x%02x%02x", PaletteRgbTable[colour][0],
+                  PaletteRgbTable[colour][1], PaletteRgbTable[colour][2]);
+  const uint8_t baseAttrs = base ? base[1] : 0;
+  const uint8_t changed = base ? uint8_t(attrs ^ baseAttrs) : attrs;
+  char buffer[96];
+
+  std::string& css = m->css;
+  if (faceWanted) {
+    css += "font-family:";
+    FamilyCss(face_, &css);
+    css += ';';
+  }
+  if (sizeWanted) {
+    std::snprintf(buffer, sizeof buffer, "font-size:%upt;", unsigned(size));
+    css += buffer;
+  }
+  if (colourText[0]) {
+    css += "color:";
+    css += colourText;
+    css += ';';
+  }
+  if (changed & 0x01) css += (attrs & 0x01) ? "font-weight:bold;" : "font-weight:normal;";
+  if (changed & 0x02) css += (attrs & 0x02) ? "font-style:italic;" : "font-style:normal;";
+  if (changed & 0x0C) {
+    const uint8_t d = attrs & 0x0C;
+    css += d == 0x0C   ? "text-decoration:underline line-through;"
+           : d == 0x04 ? "text-decoration:underline;"
+           : d == 0x08 ? "text-decoration:line-through;"
+                       : "text-decoration:none;";
+  }
+  if (changed & 0x30) {
+    css += (attrs & 0x10)   ? "vertical-align:super;"
+           : (attrs & 0x20) ? "vertical-align:sub;"
+                            : "vertical-align:baseline;";
+  }
+  if (changed & 0xC0) {
+    const uint8_t e = attrs & 0xC0;
+    css += e == 0x40   ? "text-shadow:1px 1px 1px #808080;"
+           : e == 0x80 ? "text-shadow:-1px -1px 0 #ffffff,1px 1px 0 #808080;"
+           : e == 0xC0 ? "text-shadow:1px 1px 0 #808080,2px 2px 0 #808080;"
+                       : "text-shadow:none;";
+  }
+  if (rightToLeft) css += "direction:rtl;";
+
+  if ((ctx->renderFlagsA & 0x8) == 0) {
+    if (!css.empty()) {
+      m->open = "<span style=\"";
+      m->open += ctx->styleDelimiterOpen ? ctx->styleDelimiterOpen : "";
+      m->open += css;
+      m->open += ctx->styleDelimiterClose ? ctx->styleDelimiterClose : "";
+      m->open += "\">";
+      m->closings.push_back("</span>");
+    }
+    return;
+  }
+  // Standard font tags.
+  std::string attributes;
+  if (faceWanted) {
+    char escaped[kFaceNameSize * 6 + 1];
+    EscapeHtmlText(face_, std::strlen(face_), escaped, sizeof escaped);
+    attributes += " face=\"";
+    attributes += escaped;
+    attributes += '"';
+  }
+  if (sizeWanted) {
+    std::snprintf(buffer, sizeof buffer, " size=\"%u\"", HtmlFontSize(ctx, size));
+    attributes += buffer;
+  }
+  if (colourText[0]) {
+    attributes += " color=\"";
+    attributes += colourText;
+    attributes += '"';
+  }
+  if (rightToLeft) attributes += " dir=\"rtl\"";
+  if (!attributes.empty()) {
+    m->open = "<font" + attributes + ">";
+    m->closings.push_back("</font>");
+  }
+  static const struct {
+    uint8_t bit;
+    const char* open;
+    const char* close;
+  } kTags[] = {{0x01, "<b>", "</b>"},     {0x02, "<i>", "</i>"},
+               {0x04, "<u>", "</u>"},     {0x08, "<s>", "</s>"},
+               {0x10, "<sup>", "</sup>"}, {0x20, "<sub>", "</sub>"}};
+  for (const auto& t : kTags) {
+    if ((attrs & t.bit) && (changed & t.bit)) {
+      if (t.bit == 0x20 && (attrs & 0x10)) continue;  // one of super and subscript
+      m->open += t.open;
+      m->closings.push_back(t.close);
+    }
+  }
+}
+
+}  // namespace
+
+void WriteFontChangeHTML(RenderContext* ctx, const uint8_t* fontId, const uint8_t* colorRecord,
+                         uint32_t mode, int rightToLeft, int styleTextOnly, char* styleOut,
+                         size_t styleOutSize) {
+  if (ctx == nullptr || fontId == nullptr) return;
+  const uint8_t* rgb = nullptr;
+  // A colour record: signature byte, length byte, flags, then red, green, blue.
+  if (colorRecord != nullptr && colorRecord[1] >= 7) rgb = colorRecord + 4;
+  FontMarkup m;
+  BuildFontMarkup(ctx, fontId, (mode & 0x1) ? nullptr : ctx->baseFont, rgb, rightToLeft, &m);
+  if (styleTextOnly) {
+    if (styleOut != nullptr && styleOutSize > 0)
+      std::snprintf(styleOut, styleOutSize, "%s", m.css.c_str());
+    return;
+  }
+  if (m.open.empty() || !RenderAppend(ctx, m.open.c_str())) return;
+  for (const std::string& closing : m.closings) PushOpenTag(ctx, 1, closing.c_str());
+}
+
+// ---- text runs ------------------------------------------------------------------
+
+NnStatus ProcessXMLText(RenderContext* ctx, uint16_t /*endType*/, uint32_t blankAsEmpty) {
+  if (ctx == nullptr) return NN_ERR_INVALID_ARG;
+  RTRecordNode* node = ctx->currentRecord;
+  if (node == nullptr) return NN_OK;
+  if (!IsTextSignature(node->signature) || node->data == nullptr || node->length < 8) {
+    ctx->currentRecord = node->next;
+    return NN_OK;
+  }
+  if (ctx->outputCursor == nullptr) return NN_ERR_MEMORY;
+  const uint8_t* font = node->data + 4;
+
+  // The run: this record and the text records after it in the same font.
+  struct Piece {
+    const char* text;
+    size_t length;
+  };
+  std::vector<Piece> pieces;
+  RTRecordNode* last = node;
+  if (ctx->substituteText) {
+    if (ctx->session != nullptr && ctx->session->globals != nullptr) {
+      const char* block = ctx->session->globals->workBuffer1;
+      uint16_t length = 0;
+      std::memcpy(&length, block + 16, 2);
+      if (length > kWorkBlockSize - 18) length = uint16_t(kWorkBlockSize - 18);
+      pieces.push_back({block + 18, length});
+    }
+  } else {
+    pieces.push_back({reinterpret_cast<const char*>(node->data) + 8, node->length - 8});
+    for (RTRecordNode* n = node->next; n != nullptr; n = n->next) {
+      if (n->signature != node->signature || n->data == nullptr || n->length < 8 ||
+          std::memcmp(n->data + 4, font, 4) != 0)
+        break;
+      if (ctx->lastRecord != nullptr && n->sequence > ctx->lastRecord->sequence) break;
+      pieces.push_back({reinterpret_cast<const char*>(n->data) + 8, n->length - 8});
+      last = n;
+    }
+  }
+
+  bool blank = true;
+  for (const Piece& p : pieces)
+    for (size_t i = 0; i < p.length && blank; ++i)
+      if (p.text[i] != ' ' && p.text[i] != '\t') blank = false;
+
+  char* const start = ctx->outputCursor;
+  bool ok = true;
+  if (!(blankAsEmpty && blank)) {
+    FontMarkup m;
+    BuildFontMarkup(ctx, font, ctx->baseFont, nullptr, 0, &m);
+    ok = m.open.empty() || RenderAppend(ctx, m.open.c_str());
+    for (size_t k = 0; ok && k < pieces.size(); ++k) {
+      size_t written = 0;
+      ok = RenderTextCharacters(ctx, pieces[k].text, pieces[k].length, nullptr, 0, 0, 0, 1,
+                                ctx->outputCursor, RenderRoom(ctx) + 1, &written);
+      if (ok) ctx->outputCursor += written;
+    }
+    for (auto it = m.closings.rbegin(); ok && it != m.closings.rend(); ++it)
+      ok = RenderAppend(ctx, it->c_str());
+  }
+  char* note = ctx->hotspot.disabledActionNote;
+  if (ok && note[0] != 0) {
+    char escaped[sizeof ctx->hotspot.disabledActionNote * 6];
+    EscapeHtmlText(note, strnlen(note, sizeof ctx->hotspot.disabledActionNote), escaped,
+                   sizeof escaped);
+    ok = RenderAppend(ctx, escaped);
+    if (ok) note[0] = 0;  // written once, after the run it belongs to
+  }
+  if (!ok) {
+    ctx->outputCursor = start;
+    *start = 0;
+    ctx->driver.outputFull = 1;
+    return NN_ERR_MEMORY;
+  }
+  ctx->currentRecord = last->next;
+  return NN_OK;
+}

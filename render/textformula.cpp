@@ -1,0 +1,392 @@
+// The text-or-formula writers: platform text, or the result of a compiled
+// formula, written as HTML text with character references.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "lsxsessi.h"
+#include "render/render.h"
+#include "rtitem.h"
+
+namespace {
+
+constexpr uint32_t kFormulaCut = 65341;
+constexpr uint32_t kJoinMaximum = 65342;
+
+// Translation tables, loaded on first use and freed with the loop.
+class Tables {
+ public:
+  ~Tables() {
+    if (latin1_) NnCharsetTableFree(latin1_);
+    if (unicode_) NnCharsetTableFree(unicode_);
+  }
+  NnCharsetInfo* Latin1() { return Load(&latin1_, &latin1Tried_, NN_CHARSET_LATIN1); }
+  NnCharsetInfo* Unicode() { return Load(&unicode_, &unicodeTried_, NN_CHARSET_UNICODE); }
+
+ private:
+  static NnCharsetInfo* Load(NnCharsetInfo** slot, bool* tried, uint16_t to) {
+    if (!*tried) {
+      *tried = true;
+      if (NnCharsetTableLoad(NN_CHARSET_LMBCS, to, slot) != NN_OK) *slot = nullptr;
+    }
+    return *slot;
+  }
+  NnCharsetInfo* latin1_ = nullptr;
+  NnCharsetInfo* unicode_ = nullptr;
+  bool latin1Tried_ = false;
+  bool unicodeTried_ = false;
+};
+
+// Bounded output: each character's text goes in whole or not at all.
+struct Sink {
+  char* out;
+  size_t capacity;  // bytes usable before the NUL
+  size_t used = 0;
+  bool full = false;
+  bool Put(const char* text, size_t n) {
+    if (full) return false;
+    if (n > capacity - used) {
+      full = true;
+      return false;
+    }
+    std::memcpy(out + used, text, n);
+    used += n;
+    return true;
+  }
+  bool Put(const char* text) { return Put(text, std::strlen(text)); }
+  bool Reference(uint32_t code) {
+    char buffer[16];
+    int n = std::snprintf(buffer, sizeof buffer, "&#%u;", code);
+    return Put(buffer, size_t(n));
+  }
+};
+
+// Code points that XML does not allow, even as references.
+bool XmlAllows(uint32_t code) {
+  if (code < 0x20) return code == 9 || code == 10 || code == 13;
+  if (code >= 0xD800 && code < 0xE000) return false;
+  return code != 0xFFFE && code != 0xFFFF && code <= 0x10FFFF;
+}
+
+uint32_t ReadSettingsU16(const void* settings, size_t offset) {
+  uint16_t value = 0;
+  std::memcpy(&value, static_cast<const uint8_t*>(settings) + offset, 2);
+  return value;
+}
+
+// A character from 0x80 on, of more than one byte, or a control character.
+bool PutOther(const RenderContext* ctx, Tables& tables, Sink& sink, const char* ch,
+              uint32_t size) {
+  const auto* b = reinterpret_cast<const uint8_t*>(ch);
+  if (size == 1 && b[0] < 0x80) {
+    // Controls: only those XML allows are written, as references.
+    return XmlAllows(b[0]) ? sink.Reference(b[0]) : true;
+  }
+  const bool xmlEntities = (ctx->renderFlagsC & 0x800) || ctx->outputKind == kOutputXhtml;
+  if (!xmlEntities) {
+    const char* name = GetEntityNameForNotesChar(nullptr, ch, size);
+    if (name != nullptr) {
+      char buffer[24];
+      int n = std::snprintf(buffer, sizeof buffer, "&%s;", name);
+      return sink.Put(buffer, size_t(n));
+    }
+  }
+  char result[8] = {};
+  uint32_t n = 0;
+  NnCharsetInfo* latin1 = tables.Latin1();
+  NnStatus st = latin1 ? NnCharsetTranslate(latin1, 144, ch, size, result, sizeof result, &n)
+                       : NnStatus(NN_ERR_CHARSET);
+  if (st == NN_OK && n == 1 && result[0] != '?') {
+    const uint32_t code = uint8_t(result[0]);
+    return XmlAllows(code) ? sink.Reference(code) : true;
+  }
+  if (st == NN_OK) {
+    NnCharsetInfo* unicode = tables.Unicode();
+    uint8_t units[8] = {};
+    uint32_t m = 0;
+    if (unicode && NnCharsetTranslate(unicode, 144, ch, size, reinterpret_cast<char*>(units),
+                                      sizeof units, &m) == NN_OK) {
+      uint32_t code = 0;
+      if (m == 2) {
+        code = uint32_t(units[1]) * 256 + units[0];
+      } else if (m == 4) {
+        // A character beyond the basic plane comes as a surrogate pair.
+        const uint32_t hi = uint32_t(units[1]) * 256 + units[0];
+        const uint32_t lo = uint32_t(units[3]) * 256 + units[2];
+        if (hi >= 0xD800 && hi < 0xDC00 && lo >= 0xDC00 && lo < 0xE000)
+          code = 0x10000 + ((hi - 0xD800) << 10) + (lo - 0xDC00);
+      }
+      if (code != 0) return XmlAllows(code) ? sink.Reference(code) : true;
+    }
+    // Nothing better: the platform bytes as they stand (group bytes dropped
+    // so the output never carries a stray control byte).
+    for (uint32_t k = 0; k < size; ++k)
+      if (b[k] >= 0x20 && !sink.Put(ch + k, 1)) return false;
+    return true;
+  }
+  if (size == 3 && b[0] == 0x14 && b[1] == 0x20 && b[2] == 0xAC)
+    return sink.Put(xmlEntities ? "&#8364;" : "&euro;");
+  if (size == 2 && b[0] == 0x01 && b[1] == 'v' && !(ctx->renderFlagsB & 0x400))
+    return sink.Put(xmlEntities ? "&#8482;" : "&trade;");
+  if (n >= 1) {
+    const uint32_t code = uint8_t(result[0]);
+    return XmlAllows(code) ? sink.Reference(code) : true;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool RenderTextCharacters(const RenderContext* ctx, const char* text, size_t length,
+                          const void* settings, int keepLineBreaks, int allSpaces,
+                          int keepAmpersands, int nulAsBreak, char* out, size_t outSize,
+                          size_t* written) {
+  if (written) *written = 0;
+  if (out == nullptr || outSize == 0) return length == 0;
+  Sink sink{out, outSize - 1};
+  out[0] = 0;
+  if (ctx == nullptr || text == nullptr) return true;
+
+  uint32_t tabWidth = ctx->tabSpaces;
+  bool preserve = (ctx->renderFlagsA & 0x40) != 0;
+  if (settings != nullptr) {
+    const uint32_t width = ReadSettingsU16(settings, 624);
+    if (width >= 1 && width <= 80) tabWidth = width;
+    if (ReadSettingsU16(settings, 626) & 0x80) preserve = false;
+  }
+  const bool xmlEntities = (ctx->renderFlagsC & 0x800) || ctx->outputKind == kOutputXhtml;
+  const char* nbsp = xmlEntities ? "&#160;" : "&nbsp;";
+  const char* lineBreak = ctx->outputKind == kOutputXhtml ? "<br />" : "<br>";
+  Tables tables;
+
+  size_t i = 0;
+  while (i < length && !sink.full) {
+    uint32_t size = 1;
+    if (NnCharsetByteSize(text + i, 1, uint32_t(length - i < 0xFFFFFFFFu ? length - i : 0xFFFFFFFFu),
+                          &size, nullptr) != NN_OK ||
+        size == 0)
+      size = 1;
+    if (size > length - i) size = uint32_t(length - i);
+    // A character beyond the basic plane is two Unicode-group characters.
+    if (size == 3 && i + 6 <= length && uint8_t(text[i]) == 0x14 && text[i + 3] == 0x14 &&
+        (uint8_t(text[i + 1]) & 0xFC) == 0xD8 && (uint8_t(text[i + 4]) & 0xFC) == 0xDC)
+      size = 6;
+    const char c = text[i];
+    if (size == 1 && uint8_t(c) < 0x80) {
+      switch (c) {
+        case 0:
+          if (nulAsBreak)
+            sink.Put(lineBreak);
+          else if (!keepLineBreaks)
+            sink.Put("\r\n", 2);
+          break;  // kept line breaks: a NUL is a control character, not written
+        case '&': sink.Put(keepAmpersands ? "&" : "&amp;"); break;
+        case '<': sink.Put("&lt;"); break;
+        case '>': sink.Put("&gt;"); break;
+        case '"': sink.Put("&quot;"); break;
+        case '\'': sink.Put("&#39;"); break;  // safe in attributes of either quote
+        case '\t':
+          if (tabWidth == 0) {
+            sink.Put(" ", 1);
+          } else {
+            for (uint32_t k = 0; k < tabWidth; ++k) sink.Put(nbsp);
+          }
+          break;
+        case ' ': {
+          bool plain;
+          if (keepAmpersands)
+            plain = true;
+          else if (allSpaces)
+            plain = false;
+          else if (!preserve)
+            plain = true;
+          else
+            plain = i + 1 < length && text[i + 1] != ' ';
+          if (plain) {
+            sink.Put(" ", 1);
+          } else {
+            while (i < length && text[i] == ' ' && sink.Put(nbsp)) ++i;
+            continue;
+          }
+          break;
+        }
+        case '\r':
+        case '\n':
+          if (!keepLineBreaks) PutOther(ctx, tables, sink, text + i, 1);
+          break;
+        default:
+          if (c >= 33 && c <= 126)
+            sink.Put(&text[i], 1);
+          else
+            PutOther(ctx, tables, sink, text + i, 1);
+          break;
+      }
+    } else {
+      PutOther(ctx, tables, sink, text + i, size);
+    }
+    if (sink.full) break;
+    i += size;
+  }
+  out[sink.used] = 0;
+  if (written) *written = sink.used;
+  return !sink.full;
+}
+
+namespace {
+
+// Runs the compiled formula on the render note; the result as text.
+bool EvaluateFormula(RenderContext* ctx, const char* compiled, uint32_t length,
+                     std::string* result) {
+  result->clear();
+  if (ctx->session == nullptr || ctx->session->globals == nullptr) return false;
+  char* scratch = ctx->session->globals->workBuffer1;
+  if (length > kFormulaCut + 1) length = kFormulaCut;
+  std::memmove(scratch, compiled, length);
+  scratch[length] = 0;  // the platform reads the formula up to its NUL
+  NnHandle note = 0;
+  if (ctx->item != nullptr) note = ctx->item->hRenderNote ? ctx->item->hRenderNote : ctx->item->hNote;
+  NnHandle compute = 0;
+  if (NnComputeStart(scratch, &compute) != NN_OK) return false;
+  NnHandle hResult = 0;
+  uint32_t resultLength = 0;
+  if (NnComputeEvaluate(compute, note, &hResult, &resultLength) != NN_OK) {
+    NnComputeStop(compute);
+    return false;
+  }
+  const auto* value = static_cast<const uint8_t*>(NnMemLock(hResult));
+  if (value != nullptr && resultLength >= 2) {
+    uint16_t type = 0;
+    std::memcpy(&type, value, 2);
+    const uint8_t* data = value + 2;
+    const uint32_t size = resultLength - 2;
+    auto u16 = [&](uint32_t at) {
+      uint16_t v = 0;
+      std::memcpy(&v, data + at, 2);
+      return v;
+    };
+    char buffer[200];
+    switch (type) {
+      case NN_TYPE_TEXT:
+        result->assign(reinterpret_cast<const char*>(data), size);
+        break;
+      case NN_TYPE_TEXT_LIST: {
+        std::string joined(kJoinMaximum + 1, '\0');
+        uint32_t n = JoinTextList(data, size, joined.data(), ";", kJoinMaximum);
+        result->assign(joined.data(), n);
+        break;
+      }
+      case NN_TYPE_NUMBER:
+      case NN_TYPE_NUMBER_RANGE: {
+        const uint32_t at = type == NN_TYPE_NUMBER ? 0 : 4;
+        const bool present = type == NN_TYPE_NUMBER ? size >= 8 : size >= 4 && u16(0) > 0;
+        if (present && size >= at + 8) {
+          double number = 0;
+          std::memcpy(&number, data + at, 8);
+          std::snprintf(buffer, sizeof buffer, "%g", number);
+          result->assign(buffer);
+        }
+        break;
+      }
+      case NN_TYPE_TIME:
+        if (size >= 8) {
+          tagTIMEDATE td;
+          std::memcpy(&td, data, 8);
+          uint16_t n = 0;
+          if (NnTimeToText(&td, buffer, 80, &n) == NN_OK) result->assign(buffer, n);
+        }
+        break;
+      case NN_TYPE_TIME_RANGE:
+        if (size >= 4) {
+          const uint32_t times = u16(0), pairs = u16(2);
+          uint32_t at = 4;
+          bool first = true;
+          for (uint32_t k = 0; k < times && at + 8 <= size; ++k, at += 8) {
+            tagTIMEDATE td;
+            std::memcpy(&td, data + at, 8);
+            uint16_t n = 0;
+            if (NnTimeToText(&td, buffer, 80, &n) != NN_OK) continue;
+            if (!first) result->push_back(';');
+            result->append(buffer, n);
+            first = false;
+          }
+          for (uint32_t k = 0; k < pairs && at + 16 <= size; ++k, at += 16) {
+            tagTIMEDATE a, b;
+            std::memcpy(&a, data + at, 8);
+            std::memcpy(&b, data + at + 8, 8);
+            uint16_t n = 0;
+            if (NnTimeRangeToText(&a, &b, buffer, 163, &n) != NN_OK) continue;
+            if (!first) result->push_back(';');
+            result->append(buffer, n);
+            first = false;
+          }
+        }
+        break;
+      default:
+        break;
+    }
+  }
+  if (value != nullptr) NnMemUnlock(hResult);
+  NnMemFree(hResult);
+  NnComputeStop(compute);
+  if (result->size() > kJoinMaximum) result->resize(kJoinMaximum);
+  // The result stays in the scratch block for the text-run writer.
+  const uint16_t stored = uint16_t(result->size() < kWorkBlockSize - 19 ? result->size()
+                                                                        : kWorkBlockSize - 19);
+  std::memcpy(scratch + 16, &stored, 2);
+  std::memcpy(scratch + 18, result->data(), stored);
+  scratch[18 + stored] = 0;
+  return true;
+}
+
+void WriteTextOrFormula(RenderContext* ctx, const char* text, uint16_t length,
+                        const void* settings, char* out, size_t outSize, size_t* written,
+                        bool* fitted, int keepLineBreaks, int allSpaces, int formula,
+                        int keepAmpersands) {
+  *written = 0;
+  *fitted = true;
+  if (length == 0 || text == nullptr) return;
+  std::string result;
+  const char* source = text;
+  size_t sourceLength = length;
+  if (formula) {
+    if (!EvaluateFormula(ctx, text, length, &result)) return;
+    source = result.data();
+    sourceLength = result.size();
+  }
+  *fitted = RenderTextCharacters(ctx, source, sourceLength, settings, keepLineBreaks, allSpaces,
+                                 keepAmpersands, 0, out, outSize, written);
+}
+
+}  // namespace
+
+void WriteTextOrFormulaHTML(RenderContext* ctx, const char* text, uint16_t length,
+                            const void* settings, int keepLineBreaks, int allSpaces,
+                            int formula) {
+  if (ctx == nullptr || ctx->outputCursor == nullptr) return;
+  size_t written = 0;
+  bool fitted = true;
+  WriteTextOrFormula(ctx, text, length, settings, ctx->outputCursor, RenderRoom(ctx) + 1,
+                     &written, &fitted, keepLineBreaks, allSpaces, formula, 0);
+  if (!fitted) {
+    // A text cut short is never left behind.
+    *ctx->outputCursor = 0;
+    ctx->driver.outputFull = 1;
+    return;
+  }
+  ctx->outputCursor += written;
+}
+
+void WriteTextOrFormulaHTMLTo(RenderContext* ctx, const char* text, uint16_t length,
+                              const void* settings, char* destination, size_t destinationSize,
+                              int keepLineBreaks, int allSpaces, int formula,
+                              int keepAmpersands) {
+  if (ctx == nullptr || destination == nullptr || destinationSize == 0) return;
+  const size_t already = strnlen(destination, destinationSize - 1);
+  destination[already] = 0;
+  size_t written = 0;
+  bool fitted = true;
+  WriteTextOrFormula(ctx, text, length, settings, destination + already,
+                     destinationSize - already, &written, &fitted, keepLineBreaks, allSpaces,
+                     formula, keepAmpersands);
+  if (!fitted) destination[already] = 0;
+}
