@@ -180,6 +180,18 @@ class TorvoRTChunk : public SessionListed {
   // render, then the finishing call. 263 when the output did not fit.
   NnStatus RenderIntoContext(RenderContext* ctx);
 
+  // ---- properties, queries and events (richtext/chunk/properties.cpp) ----
+  // (declarations of the property family go here)
+
+  // ---- editing and appending (richtext/chunk/editing.cpp, appending.cpp) ----
+  // (declarations of the editing family go here)
+
+  // ---- hotspots with code, sorting, comparison (richtext/chunk/hotspots.cpp, sorting.cpp) ----
+  // (declarations of that family go here)
+
+  // ---- link and wiki matching (richtext/chunk/matching.cpp, wiki.cpp) ----
+  // (declarations of the matching family go here)
+
   // ---- state ----
   LSXLsiSession* session = nullptr;
   TorvoRTItem* item = nullptr;

@@ -6,6 +6,7 @@
 #include "host/sortcmp.h"
 #include "lsxsessi.h"
 #include "richtext/engine/rtproc.h"
+#include "richtext/engine/opfamily.h"
 #include "rtchunk.h"
 
 namespace {
@@ -36,7 +37,7 @@ NnStatus AddPositionEntry(RTProcessContext* ctx) {
 
 }  // namespace
 
-NnStatus ApplyOperationAtTarget(uint8_t* /*data*/, uint16_t /*signature*/, uint32_t /*length*/,
+NnStatus ApplyOperationAtTarget(uint8_t* data, uint16_t signature, uint32_t length,
                                 RTProcessContext* ctx) {
   // 1.
   ctx->AtTarget = 1;
@@ -53,8 +54,11 @@ NnStatus ApplyOperationAtTarget(uint8_t* /*data*/, uint16_t /*signature*/, uint3
     case STEP_POSITIONS:
       return AddPositionEntry(ctx);
     // The insertions (2351 to 2448), the paragraph steps (25, 42, 47, 48, 54)
-    // and the cell queries (2601 to 2603) act here with their operations.
-    default:
-      return 0;
+    // and the cell queries (2601 to 2603) act here with their families.
+    default: {
+      NnStatus st = 0;
+      FamilyAtTarget(data, signature, length, ctx, &st);
+      return st;
+    }
   }
 }

@@ -3,8 +3,9 @@
 #include "host/sortcmp.h"
 #include "richtext/engine/render2419.h"  // operation 2419
 #include "richtext/engine/rtproc.h"
+#include "richtext/engine/opfamily.h"
 
-NnStatus ApplyChunkElementAction(uint8_t* /*data*/, uint16_t /*signature*/, uint32_t /*length*/,
+NnStatus ApplyChunkElementAction(uint8_t* data, uint16_t signature, uint32_t length,
                                  RTProcessContext* ctx) {
   switch (ctx->OperationCode) {
     case STEP_POSITIONS:
@@ -20,9 +21,12 @@ NnStatus ApplyChunkElementAction(uint8_t* /*data*/, uint16_t /*signature*/, uint
     case 2419:  // the element is rendered
       return Render2419Element(ctx);
     // The appends after the element (insert position not 0), the closing
-    // records of removals and wrappings, rendering and element options act
-    // here with their operations.
-    default:
-      return 0;
+    // records of removals and wrappings and element options act here with
+    // their families.
+    default: {
+      NnStatus st = 0;
+      FamilyElementEnd(data, signature, length, ctx, &st);
+      return st;
+    }
   }
 }

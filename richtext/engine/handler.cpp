@@ -12,6 +12,7 @@
 #include "lsxsessi.h"
 #include "richtext/engine/render2419.h"  // operation 2419
 #include "richtext/engine/rtproc.h"
+#include "richtext/engine/opfamily.h"
 #include "richtext/item/cdlayout.h"
 #include "rtchunk.h"
 #include "rtitem.h"
@@ -290,10 +291,17 @@ NnStatus ApplyOperationToRecord(uint8_t* data, uint16_t signature, uint32_t leng
       case 2419:  // the render range: its first and last record
         st = Render2419Record(ctx);
         break;
-      // The queries (2407, 2825, 2421, 2414, 2436), rendering (2419) and the
-      // rewriting families act here with their operations.
-      default:
+      // The queries and the rewriting families act here with their operations.
+      default: {
+        RecordEmission em{out.data, out.signature, out.length, nullptr};
+        if (FamilyRecord(data, signature, length, ctx, &em, &st)) {
+          out.data = em.data;
+          out.signature = em.signature;
+          out.length = em.length;
+          replacement = em.replacement;
+        }
         break;
+      }
     }
   }
 

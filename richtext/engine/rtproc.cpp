@@ -2,6 +2,7 @@
 // records, walks them through the dispatcher and, in write mode, replaces the
 // item's records by the composed ones.
 #include "richtext/engine/rtproc.h"
+#include "richtext/engine/opfamily.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -178,10 +179,13 @@ NnStatus OperationSetup(RTProcessContext* ctx) {
       return 0;
     }
     // Paragraph strings (2364, 2417, 2442), the link-matching styles (2386,
-    // 2816, 2819), removals (2366), rendering (2419) and the work blocks
-    // (2416) are set up with their operations.
-    default:
-      return 0;
+    // 2816, 2819), removals (2366) and the work blocks (2416) are set up by
+    // the families of those operations.
+    default: {
+      NnStatus st = 0;
+      FamilySetup(ctx, &st);
+      return st;
+    }
   }
 }
 
@@ -342,6 +346,7 @@ NnStatus ProcessChunkOperation(TorvoRTChunk* chunk, NnHandle hNote, const char* 
     ctx->NewParagraphId = NewDefaultParagraph(kNextParagraphId, 2, &ctx->Compose);
   // Operation 2419: the paragraph-definition table of the item.
   if (code == 2419) status = Render2419PreWalk(ctx);
+  if (status == 0) FamilyPreWalk(ctx, &status);
 
   // 13. The walk.
   while (status == 0 && ctx->CurrentNode) {
@@ -405,6 +410,7 @@ NnStatus ProcessChunkOperation(TorvoRTChunk* chunk, NnHandle hNote, const char* 
 
   // 16. Operation 2419 of a sub-chunk: the finishing call.
   if (status == 0 && code == 2419) status = Render2419Finish(ctx);
+  if (status == 0) FamilyPostWalk(ctx, &status);
 
   // 17.
   if (code == 2405 && status == 0 && !ctx->TargetDone) status = NN_ERR_CATASTROPHIC;
