@@ -78,9 +78,15 @@ chunkdef_info* ParseChunkDefinition(LSXLsiSession* session, const chunkdef_info*
                                     const char* text, uint32_t* simpleFlag);
 
 using ActOnTextCallback = int (*)(TorvoRTChunk* chunk, const char* text, uint32_t length);
-using QueryLinkDataCallback = int (*)(TorvoRTChunk* chunk, const char* linkText, void* reserved,
-                                      uint16_t kind, const char* url, uint32_t flags, char* answer,
-                                      uint32_t answerSize, void* extra1, void* extra2);
+// The link data a handler is asked about: the kind, the replica identifier as
+// given and as read, the view and note identifiers as read, and three further
+// texts with their lengths (0 for a null text).
+using QueryLinkDataCallback = int (*)(TorvoRTChunk* chunk, uint16_t kind, const char* replicaText,
+                                      uint32_t replicaLength, const tagTIMEDATE* replicaId,
+                                      const UNIVERSALNOTEID_tag* viewId,
+                                      const UNIVERSALNOTEID_tag* noteId, const char* text1,
+                                      uint32_t length1, const char* text2, uint32_t length2,
+                                      const char* text3, uint32_t length3);
 using QueryExportNamesCallback = int (*)(TorvoRTChunk* chunk, const char* kind, char* path,
                                          char* url);
 
@@ -181,16 +187,169 @@ class TorvoRTChunk : public SessionListed {
   NnStatus RenderIntoContext(RenderContext* ctx);
 
   // ---- properties, queries and events (richtext/chunk/properties.cpp) ----
-  // (declarations of the property family go here)
+  // Properties by name (richtext/engine/properties.h lists them). The getters
+  // give 0 or the empty text for an unknown name; the setters 1 on success, 0
+  // on refusal (read-only, no handler: logged) or failure.
+  uint16_t GetPropertyInternal(const char* name, char* buffer, uint16_t size, double* number,
+                               uint16_t mode);
+  double GetPropertyNumber(const char* name);
+  uint16_t GetPropertyText(const char* name, char* buffer, uint16_t size);
+  int SetPropertyNumber(const char* name, double value);
+  // A null value: `name` is an option string and the first settable property
+  // whose "Name=" key it holds is set to that key's value. Length 0: the whole text.
+  int SetPropertyText(const char* name, const char* value, uint16_t length);
+  // Queries: each returns the session's result text (GetEncodedValue null when empty).
+  char* GetHTMLValue(const char* attribute, const char* element);
+  char* GetTargetProperties(const char* typeName, const char* propertyName);
+  char* GetTableProperties(const char* propertyName);
+  char* GetEncodedValue(uint16_t size, uint16_t flagA, uint16_t flagB);
+  char* GetCellBorder(const char* side);
+  // 1 bytes of text, 2 characters, 3 words.
+  long GetRichTextStat(uint16_t which);
+  // Event answers in slots 1..6 (other slots do nothing), and raising events.
+  void SetEventRetString(uint16_t slot, const char* text, uint16_t length);
+  void CleanupEventRetString(uint16_t slot);
+  void RaiseActOnText(const char* text, uint16_t length);
+  void RaiseQueryExportNames(const char* kind, char* path, char* url);
+  void RaiseQueryLinkData(const char* unused1, uint16_t unused2, uint16_t kind,
+                          const char* replicaId, const char* viewId, const char* noteId,
+                          const char* text1, const char* text2, const char* text3);
 
   // ---- editing and appending (richtext/chunk/editing.cpp, appending.cpp) ----
-  // (declarations of the editing family go here)
+  // Each runs the method frame with its operation and returns its status
+  // unless said otherwise. Refusals of missing texts return 20017 or 1028
+  // without touching the item.
+  NnStatus RemoveSections();
+  NnStatus RemoveLinks(int keepText);
+  NnStatus RemoveHotspots();
+  NnStatus RemoveFields(const char* name, uint16_t length);
+  NnStatus Highlight(int flag);
+  NnStatus HighlightText(const char* text, uint16_t length);
+  int FontInUse(const char* font);  // 1 when the font is used in the chunk
+  NnStatus VerifyGraphics(uint16_t flags);
+  NnStatus FixupGraphics(uint16_t flags, const char* options);
+  NnStatus ExtractOLEFile(const char* a, const char* b);
+  NnStatus ExportGraphic(const char* file, const char* options);
+  void ConvertBitmaps(const char* options);
+  void ExpandPabDefs(const char* options);
+  NnStatus ChangeTable(const char* properties, uint16_t unused);
+  NnStatus ChangeParagraph(const char* properties, const char* b, int flag);
+  NnStatus ChangeFont(const char* font, const char* b, int flag);
+  NnStatus Remove();
+  NnStatus InsertText(const char* text, uint16_t length, const char* font);
+  NnStatus AppendText(const char* text, uint16_t length, const char* font);
+  NnStatus InsertRTItem(TorvoRTItem* other);
+  NnStatus AppendRTItem(TorvoRTItem* other);
+  NnStatus AppendRTItemInternal(TorvoRTItem* other, int position);
+  NnStatus AppendRTItem(const char* server, const char* database, unsigned long noteId,
+                        const char* itemName);
+  NnStatus InsertParagraph(const char* text, const char* font, const char* formula,
+                           uint16_t formulaLength);
+  NnStatus AppendParagraph(const char* text, const char* font, const char* formula,
+                           uint16_t formulaLength);
+  NnStatus AppendParagraphInternal(const char* text, const char* font, const char* formula,
+                                   uint16_t formulaLength, int position);
+  NnStatus AppendTabs(uint16_t count);
+  NnStatus AppendPageBreak();
+  NnStatus AppendNewLines(uint16_t count, int flag);
+  NnStatus AppendSubformBody(const char* name);
+  NnStatus AppendPageBody(const char* name);
+  NnStatus AppendFormBody(const char* name);
+  NnStatus AppendImportFile(const char* file, const char* filter);
+  NnStatus AppendAnchor(const char* name, uint16_t flag);
+  // Returns 1028 for an empty target, else 0 (the frame's status is in lastStatus).
+  NnStatus AppendLink(const char* a, uint16_t n1, const char* target, const char* s2,
+                      const char* s3, const char* s4, uint16_t n2, const char* s5, uint16_t n3,
+                      const char* s6, uint16_t n4);
+  NnStatus AppendFileAttachment(const char* file, const char* name, int flag,
+                                const char* options);
+  NnStatus RenameAttachment(const char* name, int flag, const char* options);
+  NnStatus ResetGraphicDimensions(int flag, const char* options);
+  NnStatus RefreshAttachmentIcon(int flag, const char* options);
+  NnStatus SwitchRTFieldsToHTMLEditor(int flag, const char* options, const char* unused);
+  NnStatus SwitchRTFieldToNotSaveAsMIME(const char* field);
+  NnStatus ReplaceTextQuick(const char* find, uint16_t findLength, const char* replace,
+                            uint16_t replaceLength, const char* scope);
+  NnStatus AlterMIME(uint16_t, uint16_t, uint16_t, uint16_t, uint16_t, const char*, const char*,
+                     const char* definition, TorvoRTChunk* other);
+  NnStatus AppendField();  // allocates the three field work blocks
+  // Scope bits of ReplaceTextQuick's scope text (1 text, 2 non-text, 4
+  // formulas, 8 hide-when, 16 URLs; "EVERYTHING" 31).
+  static uint32_t ReplaceScopeBits(const char* scope);
+  // (richtext/chunk/appending.cpp)
+  NnStatus AppendTable(uint16_t rows, uint16_t columns, int flag, const char* options,
+                       const char* const* columnSpecs);
+  NnStatus AppendRow(int flag, uint16_t row, const char* const* cellTexts);
+  NnStatus AppendLayer(const char* top, const char* left, const char* height, const char* width,
+                       uint16_t number, const char* text, const char* style, const char* formula,
+                       uint16_t formulaLength);
+  NnStatus AppendHTML(const char* source, const char* html, const char* options);
+  NnStatus AppendGraphic(const char* source, const char* file, const char* options);
+  NnStatus AppendRTChunk(const char* server, const char* database, unsigned long noteId,
+                         const char* itemName, const char* definition, int flag);
 
   // ---- hotspots with code, sorting, comparison (richtext/chunk/hotspots.cpp, sorting.cpp) ----
-  // (declarations of that family go here)
+  // Wraps the chunk in a new hotspot (action, button, popup, mouse-over, computed
+  // text, subform, file upload) carrying a formula, LotusScript or JavaScript;
+  // `type` names both. Refusals: 1028. Runs operation 2423.
+  uint16_t AppendHotspot(const char* type, const char* code, uint16_t codeLength,
+                         const char* options, const char* label, uint16_t labelLength);
+  // Gives the chunk's image a click action in `language` ("Formula",
+  // "LotusScript", "JavaScript"; else 257). Runs operation 2447.
+  uint16_t SetImageHotspot(const char* language, const char* code, uint16_t codeLength,
+                           const char* options, const char* target, uint16_t number);
+  // Sorts the rows of the addressed table by column `column` (from 1), after up
+  // to five secondary keys of the options ("SecondaryCol1=" ...). 20020 when
+  // the chunk does not address a table.
+  uint16_t SortByRow(uint16_t column, int flag, int numeric, int reverse, const char* options);
 
   // ---- link and wiki matching (richtext/chunk/matching.cpp, wiki.cpp) ----
-  // (declarations of the matching family go here)
+  // Matches the delimited texts of the chunk against keys taken from the
+  // documents of a view (server "@DbName" or "" for local) and acts on each
+  // match as `mode` says (2801 Append, 2802 Highlight, 2803 Insert, 2804
+  // Keyword, 2805 Popup, 2806 Replace, anything else a document link).
+  // `referenceField` is an item name or, starting with '"', '@' or '(', a
+  // formula giving each document's keys; `resultField` (optional) a formula
+  // evaluated per match; `properties` an option string ("MinLength=",
+  // "WikiDelimiters=", "MatchText=", "ReplaceExtra=", "SingleMatch=",
+  // "Separator=", "Hotspot=", "MatchFont=") or a formula. 0 or a status;
+  // KeywordMatching leaves the keyword list in the session's result text.
+  uint16_t LinkMatching(const char* server, const char* database, const char* view,
+                        const char* referenceField, const char* resultField,
+                        const char* properties, uint16_t mode);
+  uint16_t AppendMatching(const char* server, const char* database, const char* view,
+                          const char* referenceField, const char* resultField,
+                          const char* properties);
+  uint16_t HighlightMatching(const char* server, const char* database, const char* view,
+                             const char* referenceField, const char* resultField,
+                             const char* properties);
+  uint16_t InsertMatching(const char* server, const char* database, const char* view,
+                          const char* referenceField, const char* resultField,
+                          const char* properties);
+  uint16_t KeywordMatching(const char* server, const char* database, const char* view,
+                           const char* referenceField, const char* resultField,
+                           const char* properties);
+  uint16_t PopupMatching(const char* server, const char* database, const char* view,
+                         const char* referenceField, const char* resultField,
+                         const char* properties);
+  uint16_t ReplaceMatching(const char* server, const char* database, const char* view,
+                           const char* referenceField, const char* resultField,
+                           const char* properties);
+  // Kept callable for the note workflows and the importer; they do nothing.
+  uint16_t RegexLink(const char* a, const char* b, const char* c, uint16_t d);
+  uint16_t RegexHighlight(const char* a, const char* b, const char* c);
+  uint16_t RegexKeywords(const char* a, const char* b, const char* c);
+  uint16_t RegexPopup(const char* a, const char* b, const char* c);
+  uint16_t RegexReplace(const char* a, const char* b, const char* c);
+  int RaiseReplaceHTMLScripting(const char* a, const char* b, const char* c, const char* d,
+                                const char* e);
+  // Turns wiki texts ("((Page))", "((Page|shown))", "((https://...))",
+  // "((attach:file))") into document links, URL links, attachment icons or,
+  // for pages that do not exist yet, compose hotspots. Properties: "Tag=",
+  // "WikiDelimiters=", "OneWayOnly=", "ResolveTags=", "Form=".
+  uint16_t WikiMatching(const char* server, const char* database, const char* view,
+                        const char* referenceField, const char* resultField,
+                        const char* properties);
 
   // ---- state ----
   LSXLsiSession* session = nullptr;

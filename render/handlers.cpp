@@ -193,8 +193,11 @@ NnStatus BeginRecord(RenderContext* ctx, RenderWalk* walk) {
   uint16_t type = BlockType(begin);
   if (type == 108) {
     ++ctx->layerDepth;
-    StepPast(ctx);
-    return NN_OK;
+    if ((ctx->renderFlagsA & 0x8) || walk->depth >= kRenderDepthLimit) {
+      StepPast(ctx);
+      return NN_OK;
+    }
+    return PXMLL(ctx, walk->endType, static_cast<uint16_t>(walk->depth + 1));
   }
   RTRecordNode* next = begin->next;
   if (!next) {
@@ -322,6 +325,8 @@ NnStatus RenderHandleRecord(RenderContext* ctx, RenderWalk* walk) {
       return Doclink(ctx, walk);
     case 0xFFCB:
       return NamedAnchor(ctx);
+    case 0xFFAC:
+      return RenderSectionBarRecord(ctx);
     case 0x007F:
     case 0x00AA:
     case 0x00AE:

@@ -1,11 +1,26 @@
-// The hotspot writer, basic form: URL links become anchors, buttons and
-// embedded controls go to their writers, every other hotspot renders its
-// content alone.
-#include <cstring>
+// The hotspot writer: URL, wiki and scripted-action anchors, text popups,
+// attachments (links, stored files, names and icons), buttons, embedded
+// controls and section hotspots. It opens what the hotspot stands for,
+// renders the hotspot's content one level deeper and closes what it opened
+// at the hotspot's end record.
+#include <strings.h>
+#include <sys/stat.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "host/base64.h"
+#include "host/noteops.h"
+#include "host/options.h"
+#include "lsxsessi.h"
 #include "render/render.h"
 #include "richtext/item/cdlayout.h"
 #include "richtext/item/recordlist.h"
+#include "rtchunk.h"
+#include "rtitem.h"
 
 namespace {
 
@@ -14,16 +29,23 @@ using kv::cd::ReadU32;
 namespace host = kv::cd::host;
 
 constexpr uint32_t kMaxUrl = 4095;
+constexpr uint32_t kFormulaCut = 65341;
+constexpr uint16_t kMaxLevel = kMaxSectionLevels - 1;
 
-bool IsHotspotBegin(uint16_t s) { return s == 0xFFA9 || s == 0xFFAD || s == 0xFF7E || s == 0xFF74; }
+bool IsHotspotBegin(uint16_t s) { return s == 0xFFA9 || s == 0xFFAD || s == 0xFF7E; }
 bool IsHotspotEnd(uint16_t s) { return s == 0x007F || s == 0x00AA || s == 0x00AE; }
+bool IsTextRun(uint16_t s) { return s == 0xFF85 || s == 0xFFE4; }
+
+void Trace(const RenderContext* ctx, const char* text) {
+  if (ctx->debugLevel > 2) NnLogMessage(NN_OK, "%s", text);
+}
 
 // The end record that matches the hotspot begin (nested hotspots counted);
 // null when the range ends first.
 RTRecordNode* FindHotspotEnd(const RenderContext* ctx, RTRecordNode* begin) {
   int nesting = 0;
   for (RTRecordNode* n = begin->next; RecordInRange(ctx, n); n = n->next) {
-    if (IsHotspotBegin(n->signature) && n->signature != 0xFF74) {
+    if (IsHotspotBegin(n->signature)) {
       ++nesting;
     } else if (IsHotspotEnd(n->signature)) {
       if (nesting == 0) return n;
@@ -38,172 +60,967 @@ template <typename Fn>
 void ForOwnRecords(const RenderContext* ctx, RTRecordNode* begin, RTRecordNode* end, Fn fn) {
   int nesting = 0;
   for (RTRecordNode* n = begin->next; n != end && RecordInRange(ctx, n); n = n->next) {
-    if (IsHotspotBegin(n->signature) && n->signature != 0xFF74) ++nesting;
+    if (IsHotspotBegin(n->signature)) ++nesting;
     else if (IsHotspotEnd(n->signature)) --nesting;
-    else if (nesting == 0 && !fn(n)) return;
+    else if (nesting == 0 && n->data && !fn(n)) return;
   }
 }
 
-// The URL text of a link-target record of kind 1 (not a formula).
-bool LinkTargetUrl(const RTRecordNode* n, const char** url, size_t* len) {
-  uint32_t flags = 0;
-  uint16_t kind = 0, textLen = 0, serverLen = 0, fileLen = 0;
-  const uint8_t* d = n->data;
-  if (!ReadU32(d, n->length, 4, &flags) || !ReadU16(d, n->length, 8, &kind) ||
-      !ReadU16(d, n->length, 12, &textLen) || !ReadU16(d, n->length, 14, &serverLen) ||
-      !ReadU16(d, n->length, 16, &fileLen))
-    return false;
-  if (kind != 1 || (flags & 0x1)) return false;
-  const uint64_t off = 28ull + serverLen + fileLen;
-  if (off + textLen > n->length) return false;
-  *url = reinterpret_cast<const char*>(d + off);
-  *len = textLen;
+bool IsYesText(const char* v) {
+  if (!v || !*v) return false;
+  const char c = char(v[0] | 0x20);
+  return c == 'y' || c == 't' || c == '1' || strcasecmp(v, "ON") == 0;
+}
+
+bool OptionOn(const RenderContext* ctx, const char* key) {
+  char value[kOptionValueMax + 1];
+  return GetOptionValue(ctx->optionString, key, value) && IsYesText(value);
+}
+
+bool OptionText(const RenderContext* ctx, const char* key, std::string* out) {
+  char value[kOptionValueMax + 1];
+  if (!GetOptionValue(ctx->optionString, key, value)) return false;
+  out->assign(value);
   return true;
+}
+
+bool Xhtml(const RenderContext* ctx) { return ctx->outputKind == kOutputXhtml; }
+
+NnHandle RenderNote(const RenderContext* ctx) {
+  if (!ctx->item) return 0;
+  return ctx->item->hRenderNote ? ctx->item->hRenderNote : ctx->item->hNote;
+}
+
+// Runs a compiled formula on the render note; its result as text. False (and
+// an empty text) when it does not start or evaluate.
+bool FormulaText(RenderContext* ctx, const uint8_t* compiled, uint32_t length, std::string* out) {
+  out->clear();
+  if (length == 0) return true;
+  if (length > kFormulaCut) length = kFormulaCut;
+  std::vector<uint8_t> copy(compiled, compiled + length);
+  copy.push_back(0);
+  NnHandle compute = 0;
+  if (NnComputeStart(copy.data(), &compute) != NN_OK) return false;
+  NnHandle result = 0;
+  uint32_t size = 0;
+  if (NnComputeEvaluate(compute, RenderNote(ctx), &result, &size) != NN_OK) {
+    NnComputeStop(compute);
+    return false;
+  }
+  const auto* value = static_cast<const uint8_t*>(NnMemLock(result));
+  if (value && size >= 2) {
+    uint16_t type = 0;
+    std::memcpy(&type, value, 2);
+    const uint8_t* data = value + 2;
+    const uint32_t n = size - 2;
+    char buffer[200];
+    if (type == NN_TYPE_TEXT) {
+      out->assign(reinterpret_cast<const char*>(data), n);
+    } else if (type == NN_TYPE_TEXT_LIST) {
+      std::string joined(65343, '\0');
+      out->assign(joined.data(), JoinTextList(data, n, joined.data(), ";", 65342));
+    } else if ((type == NN_TYPE_NUMBER && n >= 8) || (type == NN_TYPE_NUMBER_RANGE && n >= 12)) {
+      double number = 0;
+      std::memcpy(&number, data + (type == NN_TYPE_NUMBER ? 0 : 4), 8);
+      std::snprintf(buffer, sizeof buffer, "%g", number);
+      out->assign(buffer);
+    } else if (type == NN_TYPE_TIME && n >= 8) {
+      tagTIMEDATE td;
+      std::memcpy(&td, data, 8);
+      uint16_t len = 0;
+      if (NnTimeToText(&td, buffer, 80, &len) == NN_OK) out->assign(buffer, len);
+    } else if (type == NN_TYPE_TIME_RANGE && n >= 4) {
+      uint16_t times = 0, pairs = 0;
+      std::memcpy(&times, data, 2);
+      std::memcpy(&pairs, data + 2, 2);
+      uint32_t at = 4;
+      for (uint32_t k = 0; k < times && at + 8 <= n; ++k, at += 8) {
+        tagTIMEDATE td;
+        std::memcpy(&td, data + at, 8);
+        uint16_t len = 0;
+        if (NnTimeToText(&td, buffer, 80, &len) != NN_OK) continue;
+        if (!out->empty()) out->push_back(';');
+        out->append(buffer, len);
+      }
+      for (uint32_t k = 0; k < pairs && at + 16 <= n; ++k, at += 16) {
+        tagTIMEDATE a, b;
+        std::memcpy(&a, data + at, 8);
+        std::memcpy(&b, data + at + 8, 8);
+        uint16_t len = 0;
+        if (NnTimeRangeToText(&a, &b, buffer, 163, &len) != NN_OK) continue;
+        if (!out->empty()) out->push_back(';');
+        out->append(buffer, len);
+      }
+    }
+  }
+  if (value) NnMemUnlock(result);
+  NnMemFree(result);
+  NnComputeStop(compute);
+  return true;
+}
+
+// A text of the hotspot data up to its first NUL.
+std::string CText(const uint8_t* data, size_t length) {
+  const char* text = reinterpret_cast<const char*>(data);
+  return std::string(text, strnlen(text, length));
+}
+
+// The texts of an attribute record (0xFF7A): id, class, style, title, extra, name.
+bool IdText(const RTRecordNode* n, int index, std::string* out) {
+  uint32_t at = 26;
+  for (int i = 0; i <= index; ++i) {
+    uint16_t len = 0;
+    if (!ReadU16(n->data, n->length, 4 + 2 * uint32_t(i), &len)) return false;
+    if (i == index) {
+      if (at + len > n->length) return false;
+      *out = CText(n->data + at, len);
+      return true;
+    }
+    at += len;
+  }
+  return false;
+}
+
+// JavaScript string text (the attribute escaping follows separately).
+std::string ScriptString(const std::string& text) {
+  std::string out;
+  char buffer[8];
+  for (unsigned char c : text) {
+    if (c == '\\' || c == '"' || c == '\'') {
+      out += '\\';
+      out += char(c);
+    } else if (c < 0x20 || c == '<' || c == '>' || c == '&') {
+      std::snprintf(buffer, sizeof buffer, "\\x%02x", c);
+      out += buffer;
+    } else {
+      out += char(c);
+    }
+  }
+  return out;
+}
+
+// The attribute name of an event kind.
+const char* EventAttribute(uint16_t kind) {
+  static const char* const kNames[] = {
+      "OnClick",   "OnClick",   "OnDblClick", "OnMouseDown", "OnMouseUp", "OnMouseOver",
+      "OnMouseMove", "OnMouseOut", "OnKeyPress", "OnKeyDown", "OnKeyUp",  "OnFocus",
+      "OnBlur",    "OnLoad",    "OnUnload",   "Header",      "OnSubmit",  "OnReset",
+      "OnChange",  "OnError",   "OnHelp",     "OnSelect"};
+  return kind < sizeof kNames / sizeof kNames[0] ? kNames[kind] : "OnClick";
+}
+
+// A file name that stays inside the directory it is written to.
+std::string SafeFileName(const std::string& name) {
+  std::string out;
+  for (unsigned char c : name) {
+    if (c < 0x20 || c == '/' || c == '\\' || c == ':') out += '_';
+    else out += char(c);
+  }
+  if (out.empty() || out == "." || out == "..") out = "_" + out;
+  return out;
+}
+
+bool MakeDirectories(const std::string& path) {
+  if (path.empty()) return false;
+  for (size_t at = 1; at <= path.size(); ++at) {
+    if (at == path.size() || path[at] == '/' || path[at] == '\\') {
+      const std::string part = path.substr(0, at);
+      if (::mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) return false;
+    }
+  }
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// The state of one call.
+struct Call {
+  RTRecordNode* begin = nullptr;
+  RTRecordNode* end = nullptr;
+  uint16_t type = 0;
+  uint32_t flags = 0;
+  const uint8_t* data = nullptr;
+  uint16_t dataLength = 0;
+  uint16_t depth = 0;
+  bool anchor = false;      // this call pushed "</a>"
+  bool acronym = false;     // this call pushed "</acronym>"
+  bool attachment = false;
+  std::string openTag;      // the anchor's start tag, for re-opening
+  NnStatus status = NN_OK;  // a step's failure, returned after the end
+};
+
+void PushAnchor(RenderContext* ctx, Call* c, size_t startOffset) {
+  c->openTag.assign(ctx->outputBuffer + startOffset,
+                    size_t(ctx->outputCursor - ctx->outputBuffer) - startOffset);
+  c->anchor = PushOpenElement(ctx, 0, "</a>", c->depth) != nullptr;
+  if (!c->anchor) RenderAppend(ctx, "</a>");  // no memory to keep it open: close it at once
+  ctx->hotspot.anchorOpen = 1;
+  ctx->hotspot.sectionFlag2 = 1;
+}
+
+size_t Offset(const RenderContext* ctx) { return size_t(ctx->outputCursor - ctx->outputBuffer); }
+
+// The frame target and element attributes of the hotspot (the first of each:
+// an element carries an attribute once).
+void WriteFrameAndAttributes(RenderContext* ctx, const Call& c) {
+  bool frame = false;
+  const RTRecordNode* attributes = nullptr;
+  ForOwnRecords(ctx, c.begin, c.end, [&](RTRecordNode* n) {
+    uint16_t len = 0, frameFlags = 0;
+    if (n->signature == 0xFFF2 && !frame && ReadU16(n->data, n->length, 4, &len) &&
+        ReadU16(n->data, n->length, 6, &frameFlags) && !(frameFlags & 0x1) && len &&
+        12u + len <= n->length) {
+      const std::string name = CText(n->data + 12, len);
+      if (!name.empty()) {
+        RenderAppend(ctx, " target=\"");
+        AppendDocumentText(ctx, name.data(), name.size());
+        RenderAppend(ctx, "\"");
+        frame = true;
+      }
+    }
+    if (n->signature == 0xFF7A && !attributes) attributes = n;
+    return true;
+  });
+  if (attributes) WriteElementIdAttributes(attributes->data, attributes->length, ctx, 0, 0);
+}
+
+// The URL anchor. An empty or refused URL writes none.
+void WriteUrlAnchor(RenderContext* ctx, Call* c, std::string url) {
+  if (url.size() > kMaxUrl) url.resize(kMaxUrl);
+  while (!url.empty() && (url.back() == ' ' || url.back() == 0)) url.pop_back();
+  size_t lead = 0;
+  while (lead < url.size() && url[lead] == ' ') ++lead;
+  url.erase(0, lead);
+  if (url.empty()) return;
+  char value[kOptionValueMax + 1];
+  if (GetOptionValue(ctx->optionString, "RaiseLinkEvent=", value) && strcasestr(value, "URL")) {
+    // The owner answers (event return string 1) with the URL to write; no
+    // answer, no anchor.
+    TorvoRTChunk* chunk = ctx->chunk;
+    if (!chunk || !chunk->internal || !chunk->internal->QueryLinkData) return;
+    if (chunk->eventReturn[1]) chunk->eventReturn[1][0] = 0;
+    const tagTIMEDATE replica{};
+    const UNIVERSALNOTEID_tag none{};
+    chunk->internal->QueryLinkData(chunk, 2, nullptr, 0, &replica, &none, &none, url.c_str(),
+                                   uint32_t(url.size()), nullptr, 0, nullptr, 0);
+    url = chunk->eventReturn[1] ? chunk->eventReturn[1] : "";
+    if (url.empty()) return;
+  }
+  if (IsRefusedUrl(url.data(), url.size())) return;
+  const size_t start = Offset(ctx);
+  RenderAppend(ctx, "<a href=\"");
+  AppendDocumentUrl(ctx, url.data(), url.size());
+  RenderAppend(ctx, "\"");
+  WriteFrameAndAttributes(ctx, *c);
+  RenderAppend(ctx, ">");
+  PushAnchor(ctx, c, start);
+}
+
+// The URL of the hotspot's first link-target record of kind 1.
+bool LinkTargetUrl(RenderContext* ctx, const Call& c, std::string* url, bool* kind2) {
+  bool found = false;
+  ForOwnRecords(ctx, c.begin, c.end, [&](RTRecordNode* n) {
+    if (n->signature != 0xFFF6) return true;
+    uint32_t flags = 0;
+    uint16_t kind = 0, textLen = 0, serverLen = 0, fileLen = 0;
+    const uint8_t* d = n->data;
+    if (!ReadU32(d, n->length, 4, &flags) || !ReadU16(d, n->length, 8, &kind) ||
+        !ReadU16(d, n->length, 12, &textLen) || !ReadU16(d, n->length, 14, &serverLen) ||
+        !ReadU16(d, n->length, 16, &fileLen))
+      return true;
+    if (kind == 2) {
+      *kind2 = true;
+      return true;
+    }
+    if (kind != 1) return true;
+    const uint64_t off = 28ull + serverLen + fileLen;
+    if (off + textLen > n->length) return true;
+    if (flags & 0x1) {
+      if (!FormulaText(ctx, d + off, textLen, url)) return true;
+    } else {
+      *url = CText(d + off, textLen);
+    }
+    found = true;
+    return false;
+  });
+  return found;
+}
+
+// A wiki link, when the prefix is set and the hotspot's first attribute
+// record names the wiki link class and a title.
+bool WriteWikiLink(RenderContext* ctx, Call* c) {
+  const char* prefix = ctx->hotspot.wikiUrlPrefix;
+  if (!prefix || !*prefix) return false;
+  const RTRecordNode* attributes = nullptr;
+  ForOwnRecords(ctx, c->begin, c->end, [&](RTRecordNode* n) {
+    if (n->signature == 0xFF7A) attributes = n;
+    return attributes == nullptr;
+  });
+  std::string cls, title;
+  if (!attributes || !IdText(attributes, 1, &cls) || !IdText(attributes, 3, &title)) return false;
+  if (cls.empty() || cls.size() > 8 || strncasecmp(cls.c_str(), "WikiLink", cls.size()) != 0 ||
+      title.empty())
+    return false;
+  const size_t start = Offset(ctx);
+  char value[kOptionValueMax + 1];
+  if (GetOptionValue(ctx->optionString, "UseJavaScript=", value) && strcasecmp(value, "no") != 0) {
+    const std::string script = "var newWin = window.open(\"" + ScriptString(prefix) +
+                               "\"); newWin.document.getElementsByName(\"Subject\")[0].value = \"" +
+                               ScriptString(title) + "\";";
+    RenderAppend(ctx, "<a href=\"\" class=\"WikiLink\" onClick=\"");
+    AppendDocumentText(ctx, script.data(), script.size());
+    RenderAppend(ctx, "; return false;\">");
+  } else {
+    std::string tail = title;
+    for (size_t i = 1; i < tail.size(); ++i)
+      if (tail[i] == ' ') tail[i] = '+';
+    const std::string url = std::string("http:") + prefix + tail;
+    RenderAppend(ctx, "<a href=\"");
+    AppendDocumentUrl(ctx, url.data(), url.size());
+    RenderAppend(ctx, "\" class=\"WikiLink\" target=\"_top\">");
+  }
+  PushAnchor(ctx, c, start);
+  ctx->hotspot.wikiLinkWritten = 1;
+  return true;
+}
+
+// The script text of an event: inline after the record, or in the script
+// pieces that follow it.
+std::string EventScript(const RTRecordNode* event, uint32_t length) {
+  std::string script;
+  if (uint64_t(32) + length <= event->length && length) {
+    script.assign(reinterpret_cast<const char*>(event->data + 32), length);
+  } else {
+    for (const RTRecordNode* n = event->next; n && n->signature == 0xFFDC && script.size() < length;
+         n = n->next) {
+      uint16_t piece = 0;
+      if (!n->data || !ReadU16(n->data, n->length, 6, &piece)) break;
+      if (18u + piece > n->length) piece = uint16_t(n->length > 18 ? n->length - 18 : 0);
+      script.append(reinterpret_cast<const char*>(n->data + 18), piece);
+    }
+    if (script.size() > length) script.resize(length);
+  }
+  script.resize(strnlen(script.c_str(), script.size()));
+  return script;
+}
+
+void WriteAction(RenderContext* ctx, Call* c) {
+  const bool events = c->flags & 0x200000;
+  if (ctx->renderFlagsE & 0x80) {
+    std::string note = " (disabled ";
+    if (events) {
+      ForOwnRecords(ctx, c->begin, c->end, [&](RTRecordNode* n) {
+        uint16_t language = 0;
+        if (n->signature == 0xFFF9 && ReadU16(n->data, n->length, 10, &language)) {
+          if (language == 4) note += "JavaScript ";
+          else if (language == 3) note += "LotusScript ";
+        }
+        return true;
+      });
+    } else if (c->flags & 0x100) {
+      note += "LotusScript ";
+    }
+    note += "script)";
+    std::snprintf(ctx->hotspot.disabledActionNote, sizeof ctx->hotspot.disabledActionNote, "%s",
+                  note.c_str());
+    return;
+  }
+  if (events) {
+    const size_t start = Offset(ctx);
+    bool opened = false;
+    std::string written = " ";
+    ForOwnRecords(ctx, c->begin, c->end, [&](RTRecordNode* n) {
+      uint16_t kind = 0, language = 0;
+      uint32_t length = 0;
+      if (n->signature != 0xFFF9 || !ReadU16(n->data, n->length, 8, &kind) ||
+          !ReadU16(n->data, n->length, 10, &language) || !ReadU32(n->data, n->length, 12, &length) ||
+          language != 4)
+        return true;
+      const char* name = EventAttribute(kind);
+      // One attribute of a name: a repeated one is not XML.
+      if (written.find(std::string(" ") + name + " ") != std::string::npos) return true;
+      written += std::string(name) + " ";
+      RenderAppend(ctx, opened ? " " : "<a href=\"\" ");
+      opened = true;
+      RenderAppend(ctx, name);
+      RenderAppend(ctx, "=\"");
+      std::string script = EventScript(n, length);
+      while (!script.empty() && script.back() == ' ') script.pop_back();
+      AppendDocumentText(ctx, script.data(), script.size());
+      if (script.empty() || script.back() != ';') RenderAppend(ctx, "; ");
+      RenderAppend(ctx, "return false;\"");
+      return true;
+    });
+    if (opened) {
+      RenderAppend(ctx, ">");
+      PushAnchor(ctx, c, start);
+    }
+    return;
+  }
+  if (!(c->flags & 0x100)) WriteWikiLink(ctx, c);
+}
+
+// Popups: returns true when the hotspot is finished (nothing more renders).
+bool WritePopup(RenderContext* ctx, Call* c) {
+  std::string text;
+  const bool formula = c->flags & 0x10;
+  if (formula) {
+    FormulaText(ctx, c->data, c->dataLength, &text);  // a failed formula gives the empty text
+  } else {
+    text = CText(c->data, c->dataLength);
+  }
+  if (formula && (c->flags & 0x40000)) {
+    if (text.empty()) return false;
+    RTRecordNode* run = nullptr;
+    ForOwnRecords(ctx, c->begin, c->end, [&](RTRecordNode* n) {
+      if (IsTextRun(n->signature)) run = n;
+      return run == nullptr;
+    });
+    if (!run) {
+      AppendDocumentText(ctx, text.data(), text.size());
+      return false;
+    }
+    // The computed text stands in for the run's text, in the run's font.
+    if (ctx->session && ctx->session->globals) {
+      char* block = ctx->session->globals->workBuffer1;
+      const uint16_t n = uint16_t(text.size() < kWorkBlockSize - 19 ? text.size() : kWorkBlockSize - 19);
+      std::memcpy(block + 16, &n, 2);
+      std::memcpy(block + 18, text.data(), n);
+      block[18 + n] = 0;
+      ctx->currentRecord = run;
+      ctx->substituteText = 1;
+      ProcessXMLText(ctx, 0, 0);
+      ctx->substituteText = 0;
+    }
+    return true;
+  }
+  if (c->flags & 0x40000) return c->type == 1;
+  if (!formula && text.empty()) return false;
+  const bool highlight = c->flags & 0x100000;
+  const bool border = !(c->flags & 0x8);
+  RenderAppend(ctx, "<acronym");
+  if (highlight) RenderAppend(ctx, " bgcolor=\"#ffff00\"");
+  else if (border) RenderAppend(ctx, " bgcolor=\"#c0c0c0\"");
+  RenderAppend(ctx, " title=\"");
+  AppendDocumentText(ctx, text.data(), text.size());
+  RenderAppend(ctx, "\"");
+  if (!(ctx->renderFlagsA & 0x8)) {
+    RenderAppend(ctx, " style=\"text-decoration: none;");
+    if (highlight) RenderAppend(ctx, "background-color:#ffff00;");
+    else if (border) RenderAppend(ctx, "border:1px solid black;");
+    RenderAppend(ctx, "\"");
+  }
+  RenderAppend(ctx, ">");
+  c->acronym = PushOpenElement(ctx, 0, "</acronym>", c->depth) != nullptr;
+  if (!c->acronym) RenderAppend(ctx, "</acronym>");
+  return false;
+}
+
+// ---- attachments ----------------------------------------------------------------
+
+std::string Unid(const RenderContext* ctx) {
+  ORIGINATORID_tag oid{};
+  char text[40] = "00000000000000000000000000000000";
+  if (NnHandle note = RenderNote(ctx); note && NnNoteGetInfo(note, NN_NOTE_INFO_OID, &oid) == NN_OK)
+    std::snprintf(text, sizeof text, "%08X%08X%08X%08X", oid.File.Innards[1], oid.File.Innards[0],
+                  oid.Note.Innards[1], oid.Note.Innards[0]);
+  return text;
+}
+
+// The database path relative to the data directory, with "/" separators.
+std::string DatabasePath(const RenderContext* ctx) {
+  NnHandle db = ctx->item ? ctx->item->hDb : 0;
+  if (!db && RenderNote(ctx)) NnNoteGetInfo(RenderNote(ctx), NN_NOTE_INFO_DB, &db);
+  char path[1024] = {};
+  if (!db || NnDbGetPath(db, path, sizeof path) != NN_OK) return std::string();
+  std::string p = path;
+  char dir[1024] = {};
+  NnGetDataDirectory(dir, sizeof dir);
+  const size_t n = std::strlen(dir);
+  if (n && p.size() > n && p.compare(0, n, dir) == 0 && (p[n] == '/' || p[n] == '\\'))
+    p.erase(0, n + 1);
+  for (char& ch : p)
+    if (ch == '\\') ch = '/';
+  return p;
+}
+
+// "ExtraFileHotspotParams=": attribute text of the caller, filtered as an
+// element's extra attributes are.
+void WriteExtraParams(RenderContext* ctx) {
+  std::string extra;
+  if (!OptionText(ctx, "ExtraFileHotspotParams=", &extra) || extra.empty()) return;
+  if (extra.size() > 4000) extra.resize(4000);
+  std::vector<uint8_t> record(26, 0);
+  const uint16_t len = uint16_t(extra.size());
+  std::memcpy(record.data() + 12, &len, 2);
+  record.insert(record.end(), extra.begin(), extra.end());
+  const uint16_t size = uint16_t(record.size());
+  const uint16_t sig = 0xFF7A;
+  std::memcpy(record.data(), &sig, 2);
+  std::memcpy(record.data() + 2, &size, 2);
+  WriteElementIdAttributes(record.data(), uint32_t(record.size()), ctx, 0, 0);
+}
+
+// The file icon with the display name under it, as an inline GIF; closes the anchor.
+void WriteInlineIcon(RenderContext* ctx, Call* c) {
+  const char* display = ctx->hotspot.attachmentDisplayName;
+  char caption[256] = {};
+  NnCharsetInfo* table = nullptr;
+  if (NnCharsetTableLoad(NN_CHARSET_LMBCS, NN_CHARSET_UTF8, &table) == NN_OK) {
+    uint32_t n = 0;
+    NnCharsetTranslate(table, 0, display, uint32_t(std::strlen(display)), caption,
+                       sizeof caption - 1, &n);
+    caption[n < sizeof caption ? n : sizeof caption - 1] = 0;
+    NnCharsetTableFree(table);
+  }
+  const char* dot = std::strrchr(display, '.');
+  std::vector<uint8_t> gif(4095);
+  uint32_t size = uint32_t(gif.size());
+  uint16_t width = 0, height = 0;
+  const NnStatus st = AnnotateGifToBuffer(caption, ctx->iconFont, ctx->iconPointSize,
+                                          dot ? dot + 1 : "", 0xFFFFFF, gif.data(), &size, &width,
+                                          &height);
+  if (st != NN_OK) {
+    c->status = st;
+    RenderAppend(ctx, "</a>");
+    return;
+  }
+  if (size > gif.size()) size = uint32_t(gif.size());
+  const std::string data = kv::Base64Encode(gif.data(), size);
+  const char* alt = ctx->hotspot.attachmentDisplayNameEscaped;
+  if (width > 0 && height > 0)
+    RenderAppendf(ctx,
+                  "<img border=\"0\" alt=\"%s\" src=\"data:image/gif;base64,%s\" width=\"%u\" "
+                  "height=\"%u\" /></a>",
+                  alt, data.c_str(), unsigned(width), unsigned(height));
+  else
+    RenderAppendf(ctx, "<img border=\"0\" alt=\"%s\" src=\"data:image/gif;base64,%s\" /></a>", alt,
+                  data.c_str());
+}
+
+void WriteAttachmentNote(RenderContext* ctx, const char* fallback) {
+  std::string message;
+  if (!OptionText(ctx, "SeeAttachedMsg=", &message) || message.empty()) message = fallback;
+  RenderAppend(ctx, "<i>(");
+  AppendDocumentText(ctx, message.data(), message.size());
+  RenderAppend(ctx, "'");
+  RenderAppend(ctx, ctx->hotspot.attachmentDisplayNameEscaped);
+  RenderAppend(ctx, "')</i>");
+}
+
+void WriteGraphicAndText(RenderContext* ctx) {
+  std::string graphic;
+  if (OptionText(ctx, "AttachmentGraphic=", &graphic) && !graphic.empty() &&
+      !IsRefusedUrl(graphic.data(), graphic.size())) {
+    RenderAppend(ctx, "<img src=\"");
+    AppendDocumentUrl(ctx, graphic.data(), graphic.size());
+    RenderAppendf(ctx, "\" alt=\" %s \" border=\"0\"%s", ctx->hotspot.attachmentDisplayNameEscaped,
+                  Xhtml(ctx) ? " />" : ">");
+  }
+  if (OptionOn(ctx, "AttachmentTextInLink=")) RenderAppend(ctx, ctx->hotspot.attachmentDisplayNameEscaped);
+}
+
+// Mode 2: the file goes to the attachment directory and the link points there.
+void WriteAttachmentToDisk(RenderContext* ctx, Call* c) {
+  const std::string name = ctx->hotspot.attachmentName;
+  const std::string unid = Unid(ctx);
+  const bool asFolder = OptionOn(ctx, "AttachmentUNIDAsFolder=");
+  const bool asPrefix = !asFolder && OptionOn(ctx, "AttachmentUNIDAsPrefix=");
+  const std::string unidPart = asFolder ? unid + "/" : asPrefix ? unid + "_" : std::string();
+  const std::string safe = SafeFileName(name);
+  std::string dir = ctx->attachmentDirectory ? ctx->attachmentDirectory : "";
+  std::string path = dir.empty() ? std::string() : dir + "/" + unidPart + safe;
+  std::string url = ctx->attachmentURLDirectory ? ctx->attachmentURLDirectory : ".";
+  if (!url.empty()) url += "/";
+  url += unidPart + safe;
+
+  char value[kOptionValueMax + 1];
+  if (GetOptionValue(ctx->optionString, "RaiseNamesEvent=", value) &&
+      (strcasestr(value, "File") || strcasestr(value, "Att")) && ctx->chunk &&
+      ctx->chunk->internal && ctx->chunk->internal->QueryExportNames) {
+    const char* dot = std::strrchr(name.c_str(), '.');
+    std::string kind = std::string("File,") + (dot ? dot + 1 : "");
+    if (std::strcmp(ctx->hotspot.attachmentDisplayName, name.c_str()) != 0)
+      kind += std::string(",") + ctx->hotspot.attachmentDisplayName;
+    std::vector<char> answerPath(kOptionValueMax + 1, 0), answerUrl(kOptionValueMax + 1, 0);
+    std::snprintf(answerPath.data(), answerPath.size(), "%s", path.c_str());
+    std::snprintf(answerUrl.data(), answerUrl.size(), "%s", url.c_str());
+    ctx->chunk->internal->QueryExportNames(ctx->chunk, kind.c_str(), answerPath.data(),
+                                           answerUrl.data());
+    answerPath.back() = answerUrl.back() = 0;
+    path = answerPath.data();
+    url = answerUrl.data();
+    const size_t slash = path.find_last_of("/\\");
+    if (slash != std::string::npos) dir = path.substr(0, slash);
+  } else if (asFolder && !dir.empty()) {
+    dir += "/" + unid;
+  }
+
+  bool linked = false;
+  if (!dir.empty() && !path.empty() && MakeDirectories(dir)) {
+    ctx->hotspot.attachmentDirectoryMade = 1;
+    std::remove(path.c_str());
+    char stored[1024] = {};
+    NnStatus st = kv::NoteFindAttachmentName(RenderNote(ctx), name.c_str(), 0, stored, sizeof stored);
+    if (st == NN_OK) st = NnNoteExtractFile(RenderNote(ctx), stored, path.c_str());
+    if (st != NN_OK) c->status = st;
+    std::string extra;
+    if (OptionText(ctx, "ExtraFileHotspotParams=", &extra) && !extra.empty()) {
+      RenderAppend(ctx, "<a");
+      WriteExtraParams(ctx);
+      RenderAppend(ctx, " href=\"");
+    } else {
+      RenderAppend(ctx, "<a href=\"");
+    }
+    if (url.size() > 1 && url[1] == ':' && url.compare(0, 7, "file://") != 0) url = "file://" + url;
+    if (IsRefusedUrl(url.data(), url.size())) url = safe;
+    AppendDocumentUrl(ctx, url.data(), url.size());
+    RenderAppend(ctx, "\">");
+    linked = true;
+  }
+  WriteGraphicAndText(ctx);
+  if (linked) {
+    c->anchor = PushOpenElement(ctx, 0, "</a>", c->depth) != nullptr;
+    if (!c->anchor) RenderAppend(ctx, "</a>");
+  }
+}
+
+// Returns true when the hotspot is finished (its content is not rendered).
+bool WriteAttachment(RenderContext* ctx, Call* c) {
+  HotspotWriterState& h = ctx->hotspot;
+  const std::string internal = CText(c->data, c->dataLength);
+  std::string display;
+  if (internal.size() + 1 < c->dataLength)
+    display = CText(c->data + internal.size() + 1, c->dataLength - internal.size() - 1);
+  if (display.empty()) display = internal;
+  std::snprintf(h.attachmentName, sizeof h.attachmentName, "%s", internal.c_str());
+  std::snprintf(h.attachmentDisplayName, sizeof h.attachmentDisplayName, "%s", display.c_str());
+  EscapeDocumentText(h.attachmentName, std::strlen(h.attachmentName), h.attachmentNameEscaped,
+                     sizeof h.attachmentNameEscaped);
+  EscapeDocumentText(h.attachmentDisplayName, std::strlen(h.attachmentDisplayName),
+                     h.attachmentDisplayNameEscaped, sizeof h.attachmentDisplayNameEscaped);
+  h.attachmentInProgress = 1;
+  h.sectionFlag1 = 1;
+  c->attachment = true;
+  if (OptionOn(ctx, "SuppressAttachments=")) {
+    if (ctx->debugLevel >= 1)
+      NnLogMessage(NN_OK, "Attachment suppressed due to SuppressAttachments setting");
+    return true;
+  }
+  const bool mime = ctx->mimeRender != 0;
+  const uint32_t mode = ctx->attachmentHandling;
+  if (mode == 0) return true;
+  if (ctx->renderFlagsE & 0x2) ++h.elementCounter;
+  if (mode == 2) {
+    WriteAttachmentToDisk(ctx, c);
+    return false;
+  }
+  if (mode == 4) {
+    if (!mime && !(ctx->renderFlagsE & 0x80) && !(ctx->renderFlagsE & 0x200)) {
+      RenderAppendf(ctx, "<div id=\"%s\"></div>", h.attachmentDisplayNameEscaped);
+      WriteGraphicAndText(ctx);
+    } else {
+      WriteAttachmentNote(ctx, "See attached file: ");
+    }
+    return false;
+  }
+  if (mode == 8) {
+    const bool xpage = (ctx->renderFlagsE & 0x100) != 0;
+    const bool links = OptionOn(ctx, "AttachmentLinks=");
+    if (!(mime && xpage)) {
+      WriteAttachmentNote(ctx, "Attached file: ");
+      if (mime && (ctx->renderFlagsE & 0x80) && !links) ++h.attachmentCounter;
+      return false;
+    }
+    ++h.attachmentCounter;
+    if ((ctx->renderFlagsE & 0x80) && !(ctx->renderFlagsB & 0x800) && links) {
+      RenderAppend(ctx, "<a href=\"");
+      AppendDocumentUrl(ctx, internal.data(), internal.size());
+      RenderAppendf(ctx, "\" title=\"%s\">", h.attachmentDisplayNameEscaped);
+    } else {
+      const std::string db = DatabasePath(ctx);
+      RenderAppend(ctx, "<a href=\"xsp/.ibmmodres/domino/OpenAttachment/");
+      AppendDocumentUrl(ctx, db.data(), db.size());
+      RenderAppendf(ctx, "/%s/", Unid(ctx).c_str());
+      const char* item = ctx->item && ctx->item->itemName[0] ? ctx->item->itemName : "Body";
+      AppendDocumentUrl(ctx, item, std::strlen(item));
+      RenderAppend(ctx, "/");
+      AppendDocumentUrl(ctx, internal.data(), internal.size());
+      RenderAppendf(ctx, "\" title=\"%s\" class=\"xspLinkFileDownload\">",
+                    h.attachmentDisplayNameEscaped);
+    }
+    WriteInlineIcon(ctx, c);
+    return false;
+  }
+  // Mode 1: a link into the note's stored file.
+  const std::string unid = Unid(ctx);
+  if (ctx->renderFlagsE & 0x200) {
+    std::string file = internal;
+    const char* ownDot = std::strrchr(internal.c_str(), '.');
+    const char* displayDot = std::strrchr(display.c_str(), '.');
+    if (internal != display && displayDot) {
+      file = internal.substr(0, ownDot ? size_t(ownDot - internal.c_str()) : internal.size()) +
+             displayDot;
+    }
+    const size_t dot = file.find_last_of('.');
+    if (dot == std::string::npos) file += ".gif";
+    else file = file.substr(0, dot) + ".gif";
+    RenderAppendf(ctx, "<img src=\"%s/", unid.c_str());
+    AppendDocumentUrl(ctx, file.data(), file.size());
+    RenderAppendf(ctx, "\" alt=\"%s\" style=\"border:none;\" />", h.attachmentDisplayNameEscaped);
+    return false;
+  }
+  std::string base;
+  if (ctx->inPlaceAttachmentURLDirectory) {
+    base = ctx->inPlaceAttachmentURLDirectory;
+  } else {
+    base = "/" + DatabasePath(ctx);
+  }
+  const size_t start = Offset(ctx);
+  RenderAppend(ctx, "<a href=\"");
+  AppendDocumentUrl(ctx, base.data(), base.size());
+  RenderAppendf(ctx, "/0/%s/$FILE/", unid.c_str());
+  AppendDocumentUrl(ctx, internal.data(), internal.size());
+  RenderAppend(ctx, "\"");
+  WriteExtraParams(ctx);
+  std::string field;
+  if (OptionText(ctx, "FileNamesFld=", &field) && !field.empty() && RenderNote(ctx))
+    NnItemAppendTextList(RenderNote(ctx), field.c_str(), internal.c_str(),
+                         uint16_t(internal.size() < 0xFFFF ? internal.size() : 0xFFFF), true);
+  if (ctx->renderFlagsB & 0x800) {
+    RenderAppendf(ctx, " title=\"%s\">", h.attachmentDisplayNameEscaped);
+    WriteInlineIcon(ctx, c);
+    return false;
+  }
+  RenderAppend(ctx, ">");
+  PushAnchor(ctx, c, start);
+  return false;
+}
+
+// Closes the elements this call opened that are still open.
+void CloseOwn(RenderContext* ctx, Call* c) {
+  if (c->acronym && IsElementOpen(ctx, 0, "</acronym>", 1)) {
+    CloseOpenElementsTo(ctx, 1, "", 0);
+    CloseOpenElementsTo(ctx, 0, "</acronym>", 0);
+  }
+  if (c->anchor && IsElementOpen(ctx, 0, "</a>", 1)) {
+    CloseOpenElementsTo(ctx, 1, "", 0);
+    CloseOpenElementsTo(ctx, 0, "</a>", 0);
+  }
+  c->acronym = c->anchor = false;
+}
+
+// Skips to the record after the end (and a group end right after it).
+RTRecordNode* AfterEnd(RTRecordNode* end) {
+  if (!end) return nullptr;
+  RTRecordNode* n = end->next;
+  if (end->signature == 0x00AA && n && n->signature == 0x00AA) n = n->next;
+  if (n && n->signature == 0x00DE) n = n->next;
+  return n;
+}
+
+// Buttons and embedded controls: their own writers; the content is theirs.
+void WriteControls(RenderContext* ctx, Call* c) {
+  ForOwnRecords(ctx, c->begin, c->end, [&](RTRecordNode* n) {
+    if ((c->type == 3 && n->signature == 0xFFAB) || (c->type == 28 && n->signature == 0xFFF7)) {
+      ctx->currentRecord = n;
+      const NnStatus st = c->type == 3 ? ProcessXMLButton(ctx, c->begin->signature)
+                                       : ProcessXMLEmbeddedCtl(ctx, c->begin->signature);
+      if (st != NN_OK) c->status = st;
+      if ((ctx->renderFlagsE & 0x2) && c->type == 3) ++ctx->hotspot.elementCounter;
+      if (c->type == 28) return false;
+    }
+    return c->status == NN_OK;
+  });
+}
+
+// Whether a version 5 hotspot begin renders: true when something before its
+// end would show.
+bool V5HotspotRenders(const RenderContext* ctx, const RTRecordNode* begin) {
+  for (const RTRecordNode* n = begin->next; RecordInRange(ctx, n); n = n->next) {
+    const uint16_t s = n->signature;
+    if (IsHotspotEnd(s)) return false;
+    if (s == 0xFFAD) {
+      uint16_t type = 0;
+      if (n->data) ReadU16(n->data, n->length, host::kHotspotType, &type);
+      if (type == 3 || type == 12 || type == 13) return true;
+      continue;
+    }
+    if (IsTextRun(s)) {
+      if (n->length > 8) return true;
+      continue;
+    }
+    if (s == 0x00DD || s == 0x00DE) {
+      uint16_t type = 0;
+      if (n->data) ReadU16(n->data, n->length, 4, &type);
+      if (type != 0xFF85 && type != 0xFFE4) return true;
+      continue;
+    }
+    if (s == 0xFFF6 || s == 0x00D2 || s == 0xFF7E || s == 0xFFF2 || s == 0xFFA9) continue;
+    return true;
+  }
+  return false;
 }
 
 }  // namespace
 
 NnStatus PXMLH(RenderContext* ctx, uint16_t /*endType*/, uint16_t depth) {
-  RTRecordNode* begin = ctx->currentRecord;
-  if (!begin || !begin->data || !IsHotspotBegin(begin->signature)) {
-    if (begin) ctx->currentRecord = begin->next;
+  RTRecordNode* first = ctx->currentRecord;
+  if (!first || !first->data || !IsHotspotBegin(first->signature)) {
+    if (first) ctx->currentRecord = first->next;
     return NN_OK;
   }
+  Trace(ctx, "PXMLH - IN");
   // A begin directly followed by its end stands for nothing.
-  if (begin->next && IsHotspotEnd(begin->next->signature)) {
-    ctx->currentRecord = begin->next->next;
+  if (first->next && IsHotspotEnd(first->next->signature)) {
+    ctx->currentRecord = first->next->next;
+    Trace(ctx, "PXMLH - OUT");
     return NN_OK;
   }
+  if (first->signature == 0xFF7E && !V5HotspotRenders(ctx, first)) {
+    RTRecordNode* end = FindHotspotEnd(ctx, first);
+    RTRecordNode* n = first;
+    while (RecordInRange(ctx, n)) n = n->next;
+    ctx->currentRecord = end ? AfterEnd(end) : n;
+    Trace(ctx, "PXMLH - OUT");
+    return NN_OK;
+  }
+  RTRecordNode* begin = first;
   RTRecordNode* end = FindHotspotEnd(ctx, begin);
-  RTRecordNode* after = end ? end->next : nullptr;
 
   if (depth > kElementDepthLimit) {
     ctx->currentRecord = begin->next;
     NnStatus st = RenderRecordsFlat(ctx, end);
-    if (st == NN_OK && end) ctx->currentRecord = after;
+    if (st == NN_OK && end) ctx->currentRecord = AfterEnd(end);
     return st;
   }
 
-  uint16_t type = 0, dataLength = 0;
-  uint32_t flags = 0;
+  Call c;
+  c.begin = begin;
+  c.end = end;
+  c.depth = depth;
   const uint8_t* d = begin->data;
-  ReadU16(d, begin->length, host::kHotspotType, &type);
-  ReadU32(d, begin->length, host::kHotspotFlags, &flags);
-  ReadU16(d, begin->length, host::kHotspotDataLength, &dataLength);
-  if (host::kHotspotFixed + uint32_t(dataLength) > begin->length)
-    dataLength = uint16_t(begin->length > host::kHotspotFixed ? begin->length - host::kHotspotFixed : 0);
+  ReadU16(d, begin->length, host::kHotspotType, &c.type);
+  ReadU32(d, begin->length, host::kHotspotFlags, &c.flags);
+  ReadU16(d, begin->length, host::kHotspotDataLength, &c.dataLength);
+  if (host::kHotspotFixed + uint32_t(c.dataLength) > begin->length)
+    c.dataLength =
+        uint16_t(begin->length > host::kHotspotFixed ? begin->length - host::kHotspotFixed : 0);
+  c.data = d + (begin->length >= host::kHotspotFixed ? host::kHotspotFixed : begin->length);
 
-  // Buttons and embedded controls: their own writers; the content is theirs.
-  if (type == 3 || type == 28) {
-    NnStatus st = NN_OK;
-    ForOwnRecords(ctx, begin, end, [&](RTRecordNode* n) {
-      if ((type == 3 && n->signature == 0xFFAB) || (type == 28 && n->signature == 0xFFF7)) {
-        ctx->currentRecord = n;
-        st = type == 3 ? ProcessXMLButton(ctx, begin->signature)
-                       : ProcessXMLEmbeddedCtl(ctx, begin->signature);
-        if (type == 28) return false;
-      }
-      return st == NN_OK;
-    });
-    if (st != NN_OK) return st;
-    if (end) {
-      ctx->currentRecord = after;
-    } else {  // no end in the range: nothing of it is left to render
-      RTRecordNode* n = begin;
-      while (RecordInRange(ctx, n)) n = n->next;
-      ctx->currentRecord = n;
-    }
-    return NN_OK;
-  }
-
-  // A URL link: the URL in the hotspot data or in a link-target record.
-  const char* url = nullptr;
-  size_t urlLen = 0;
-  if (type == 11) {
-    // A literal URL in the data (flag 0x1000, or no flag naming another form);
-    // flag 0x1 keeps it in a link-target record; 0x10 makes the data a formula.
-    const bool inData = (flags & 0x1000) || !(flags & 0x1);
-    if (inData && !(flags & 0x10) && dataLength) {
-      url = reinterpret_cast<const char*>(d + host::kHotspotFixed);
-      urlLen = dataLength;
-      if (const void* nul = std::memchr(url, 0, urlLen))
-        urlLen = size_t(static_cast<const char*>(nul) - url);
-    }
-    if (urlLen == 0) {
-      ForOwnRecords(ctx, begin, end, [&](RTRecordNode* n) {
-        return !(n->signature == 0xFFF6 && LinkTargetUrl(n, &url, &urlLen));
-      });
-    }
-    if (urlLen > kMaxUrl) urlLen = kMaxUrl;
-    // Blanks around a typed URL are not part of it.
-    while (urlLen && (url[urlLen - 1] == ' ' || url[urlLen - 1] == 0)) --urlLen;
-    while (urlLen && *url == ' ') ++url, --urlLen;
-    if (urlLen == 0 || IsRefusedUrl(url, urlLen)) url = nullptr;
-  }
-
-  char* mark = ctx->outputCursor;
-  bool ok = true;
-  bool anchor = false;
-  OpenElement* inlineHead = ctx->inlineElementList;
-  OpenElement* blockHead = ctx->blockElementList;
+  // The nesting level: one per hotspot, at most 49.
+  if (ctx->sectionLevel < kMaxLevel) ++ctx->sectionLevel;
+  const uint16_t level = ctx->sectionLevel;
+  ctx->sectionSlots[level] = nullptr;
   const uint32_t savedAnchorOpen = ctx->hotspot.anchorOpen;
-  if (url) {
-    ok = RenderAppend(ctx, "<a href=\"") && AppendDocumentUrl(ctx, url, urlLen) &&
-         RenderAppend(ctx, "\"");
-    bool targetWritten = false;
-    const RTRecordNode* attributes = nullptr;
-    ForOwnRecords(ctx, begin, end, [&](RTRecordNode* n) {
-      uint16_t len = 0, frameFlags = 0;
-      if (n->signature == 0xFFF2 && !targetWritten && ReadU16(n->data, n->length, 4, &len) &&
-          ReadU16(n->data, n->length, 6, &frameFlags) && !(frameFlags & 0x1) && len &&
-          12u + len <= n->length) {
-        size_t l = len;
-        const char* frame = reinterpret_cast<const char*>(n->data + 12);
-        while (l && frame[l - 1] == 0) --l;
-        ok = ok && RenderAppend(ctx, " target=\"") && AppendDocumentText(ctx, frame, l) &&
-             RenderAppend(ctx, "\"");
-        targetWritten = true;
+
+  bool finished = false;  // nothing of the content renders
+  const bool suppressLinks = OptionOn(ctx, "SuppressLinks=");
+  switch (c.type) {
+    case 3:
+    case 28:
+      WriteControls(ctx, &c);
+      finished = true;
+      break;
+    case 12:
+    case 13:
+      ForOwnRecords(ctx, begin, end, [&](RTRecordNode* n) {
+        if (n->signature == 0xFFAC) ctx->sectionSlots[level] = n;
+        return n->signature != 0xFFAC;
+      });
+      break;
+    case 1:
+    case 22:
+      finished = WritePopup(ctx, &c);
+      break;
+    case 4:
+    case 10:
+      finished = WriteAttachment(ctx, &c);
+      break;
+    case 11:
+      if (!suppressLinks && !ctx->hotspot.anchorOpen) {
+        std::string url;
+        bool kind2 = false;
+        const bool inData = (c.flags & 0x1000) || !(c.flags & 0x1);
+        if (inData && c.dataLength) {
+          if (c.flags & 0x10) FormulaText(ctx, c.data, c.dataLength, &url);
+          else url = CText(c.data, c.dataLength);
+        }
+        if (url.empty()) LinkTargetUrl(ctx, c, &url, &kind2);
+        WriteUrlAnchor(ctx, &c, url);
       }
-      if (n->signature == 0xFF7A && !attributes) attributes = n;
-      return true;
-    });
-    if (ok && attributes) WriteElementIdAttributes(attributes->data, attributes->length, ctx, 0, 0);
-    ok = ok && RenderAppend(ctx, ">");
-    if (!ok) {
-      ctx->outputCursor = mark;
-      if (mark) *mark = 0;
-      return NN_ERR_MEMORY;
-    }
-    anchor = PushOpenElement(ctx, 0, "</a>", depth) != nullptr;
-    if (!anchor) blockHead = ctx->blockElementList;
-    ctx->hotspot.anchorOpen = 1;
+      break;
+    case 2:
+      if (!suppressLinks && !ctx->hotspot.anchorOpen) WriteAction(ctx, &c);
+      break;
+    default:
+      break;
+  }
+  // Link-target records of any other hotspot: a URL, or a wiki link.
+  if (!finished && !c.anchor && c.type != 11 && c.type != 2 && c.type != 4 && c.type != 10 &&
+      !suppressLinks && !ctx->hotspot.anchorOpen) {
+    std::string url;
+    bool kind2 = false;
+    if (LinkTargetUrl(ctx, c, &url, &kind2)) WriteUrlAnchor(ctx, &c, url);
+    else if (kind2) WriteWikiLink(ctx, &c);
   }
 
-  // The content, one level deeper; a nested call that stops on a stray record
-  // steps past it and goes on.
+  // The content, one level deeper.
   NnStatus st = NN_OK;
-  ctx->currentRecord = begin->next;
-  while (st == NN_OK && RecordInRange(ctx, ctx->currentRecord) && ctx->currentRecord != end) {
+  ctx->currentRecord = finished ? end : begin->next;
+  if (finished && !end) {
+    RTRecordNode* n = begin;
+    while (RecordInRange(ctx, n)) n = n->next;
+    ctx->currentRecord = n;
+  }
+  while (st == NN_OK && RecordInRange(ctx, ctx->currentRecord) && ctx->currentRecord != end &&
+         !ctx->driver.outputFull) {
     RTRecordNode* at = ctx->currentRecord;
+    if (at->signature == 0xFFAC) {
+      Trace(ctx, "PXMLH - section bar");
+      st = WriteSectionBar(ctx, at, 0);
+      ctx->currentRecord = at->next;
+      continue;
+    }
+    if ((at->signature == 0xFF91 || at->signature == 0xFF92) && c.anchor) {
+      ctx->currentRecord = at->next;  // a link inside this call's anchor would nest anchors
+      continue;
+    }
+    const bool anchorOnTop = c.anchor && IsElementOpen(ctx, 0, "</a>", 0);
     st = PrXMLStr(ctx, begin->signature, uint16_t(depth + 1), 0);
     if (st == NN_OK && ctx->currentRecord == at) ctx->currentRecord = at->next;
+    if (st == NN_OK && anchorOnTop && !IsElementOpen(ctx, 0, "</a>", 1) && !c.openTag.empty()) {
+      // A paragraph closed the anchor: the rest of the hotspot stays linked.
+      const size_t len = c.openTag.size();
+      const size_t used = Offset(ctx);
+      if (used >= len + 4 &&
+          std::memcmp(ctx->outputCursor - 4 - len, c.openTag.data(), len) == 0 &&
+          std::memcmp(ctx->outputCursor - 4, "</a>", 4) == 0) {
+        ctx->outputCursor -= 4;
+        *ctx->outputCursor = 0;
+      } else {
+        RenderAppend(ctx, c.openTag.c_str());
+      }
+      c.anchor = PushOpenElement(ctx, 0, "</a>", c.depth) != nullptr;
+      if (!c.anchor) RenderAppend(ctx, "</a>");
+    }
   }
 
-  if (url) {
-    if (ctx->inlineElementList != inlineHead) {
-      char closing[2048] = {};
-      PopOpenElementsInto(ctx, 1, inlineHead, closing, sizeof closing);
-      ok = RenderAppend(ctx, closing);
-    }
-    if (anchor) {
-      if (ctx->blockElementList != blockHead) CloseOpenElementsTo(ctx, 0, "</a>", 0);
-      if (ctx->blockElementList != blockHead) ok = false;
-    } else {
-      ok = ok && RenderAppend(ctx, "</a>");
-    }
-    ctx->hotspot.anchorOpen = savedAnchorOpen;
-  }
-  if (st == NN_OK && ctx->currentRecord == end && end) ctx->currentRecord = after;
-  if (st == NN_OK && !ok) st = NN_ERR_MEMORY;
+  // The hotspot end.
+  if (ctx->currentRecord == end && end) Trace(ctx, "PXMLH - #5");
+  CloseStyledSection(ctx, c.attachment ? 1 : 0);
+  const uint16_t ownLevel = ctx->sectionLevel;
+  if (ctx->sectionLevel > 0) --ctx->sectionLevel;
+  // A wiki link needs nothing more than its anchor.
+  ctx->hotspot.wikiLinkWritten = 0;
+  CloseOwn(ctx, &c);
+  if ((ctx->renderFlagsB & 0x200) && !c.attachment) CloseSectionDivisions(ctx, ownLevel);
+  ctx->hotspot.attachmentInProgress = 0;
+  ctx->hotspot.sectionFlag1 = 0;
+  ctx->hotspot.anchorOpen = savedAnchorOpen;
+  ctx->hotspot.sectionFlag2 = savedAnchorOpen;
+  if (st == NN_OK && end && ctx->currentRecord == end) ctx->currentRecord = AfterEnd(end);
+  if (st == NN_OK && ctx->driver.outputFull) st = NN_ERR_MEMORY;
+  if (st == NN_OK) st = c.status;
+  Trace(ctx, "PXMLH - OUT");
   return st;
 }

@@ -255,3 +255,37 @@ NnStatus RenderRecordsFlat(RenderContext* ctx, RTRecordNode* stop);
 // WriteElementIdAttributes with declarations merged in front of the record's style.
 void WriteElementIdAttributesStyled(const uint8_t* attributeRecord, uint32_t length,
                                     RenderContext* ctx, const char* extraStyle);
+
+// ---- Delimited HTML marking (render/delimited.cpp) ------------------------------------
+// Before rendering: two-character text runs "[<" and ">]" become the start and end of a
+// pass-through block (0xFFCC / 0xFFCD), their text the delimiters with "<" and ">".
+// Delimiters: null or empty take "<!--DelimitedStart-->" / "<!--DelimitedEnd-->"; longer
+// than 55 bytes: 1028. Changes the list in place; 263 when out of memory, and then the
+// list is as it was.
+NnStatus ProcessDelimitedHTML(LSXLsiSession* session, RecordList* list, const char* startDelimiter,
+                              const char* endDelimiter);
+// Before the HTML importer: text between the start and end delimiters is escaped so the
+// parser keeps it as text, the delimiters become brackets, and pass-through blocks are
+// closed around it. Empty or null delimiters leave the list alone. 263 (list unchanged)
+// when memory runs out or a rewritten text would not fit a record.
+NnStatus EscapeTextRecordsAsHTML(LSXLsiSession* session, RecordList* list,
+                                 const char* startDelimiter, const char* endDelimiter);
+
+// ---- Hotspots, sections and layers (render/hotspot.cpp, sections.cpp, sectionbar.cpp,
+// layers.cpp) ------------------------------------------------------------------------
+// The opening markup of the section whose bar record (0xFFAC) is `bar`, in the
+// form the options choose (plain, script or styled header); fromWalk: the bar
+// was met by the driver's own walk rather than by the hotspot writer. Moves
+// nothing; 263 when the output is full.
+NnStatus WriteSectionBar(RenderContext* ctx, RTRecordNode* bar, int fromWalk);
+// The driver's handler of a section bar met by its walk: writes it and steps past.
+NnStatus RenderSectionBarRecord(RenderContext* ctx);
+// Hotspot end of a styled-header section: when the slot of the current level
+// holds a bar, closes what is open inside the section (unless an attachment is
+// being closed) and the section's two divisions, and clears the slot.
+void CloseStyledSection(RenderContext* ctx, int attachment);
+// Closes the "</div>" entries stored with `level` (the script form's expanded blocks).
+void CloseSectionDivisions(RenderContext* ctx, uint32_t level);
+// A layer (begin group of type 108, or record 0x006C) at currentRecord: one
+// positioned <div> around its content.
+NnStatus PXMLL(RenderContext* ctx, uint16_t endType, uint16_t depth);

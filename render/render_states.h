@@ -40,6 +40,11 @@ struct HotspotWriterState {
   char disabledActionNote[256] = {};
   uint32_t sectionFlag1 = 0, sectionFlag2 = 0;
   // Further fields are the hotspot writer's own.
+  const char* wikiUrlPrefix = nullptr;     // wiki links resolve under this URL; not owned
+  uint32_t wikiLinkWritten = 0;            // the last anchor written was a wiki link
+  uint32_t elementCounter = 0;             // elements counted for "SupportOutlook="
+  uint32_t splitTitle = 0;                 // a style-10 section title was split in three
+  uint32_t attachmentDirectoryMade = 0;    // "AttachmentDirectory=" exists
 };
 
 // The document head and paragraph opening (head, paragraph CSS, lists).

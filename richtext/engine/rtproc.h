@@ -8,6 +8,7 @@
 #include "host/fontspec.h"
 #include "nn/nn.h"
 #include "richtext/engine/opcodes.h"
+#include "richtext/engine/tabletextstate.h"
 #include "richtext/item/compose.h"
 #include "richtext/item/recordlist.h"
 
@@ -126,6 +127,66 @@ struct RTProcessContext {
   uint32_t ComposeParagraphPending = 0;  // a paragraph the composition still has to start
   uint32_t ReferenceFontSet = 0;    // ReferenceFont holds the complex-text reference
   NnStatus SetupStatus = 0;
+
+  // Link data, replacement and removal operations (linkops, replaceops,
+  // removeops). Records the removals mark ahead carry kNodeDrop on the walked
+  // list; when the call fails and that list stays the item's, the guard
+  // clears the marks so that no later call loses those records.
+  struct DropMarkGuard {
+    TorvoRTItem* item = nullptr;
+    RecordList* list = nullptr;
+    DropMarkGuard() = default;
+    DropMarkGuard(const DropMarkGuard&) = delete;
+    DropMarkGuard& operator=(const DropMarkGuard&) = delete;
+    ~DropMarkGuard();
+  } DropMarks;
+  uint32_t FieldSwitchMark = 0;     // step 71: the next field record is marked
+  uint32_t PropertyOnceDone = 0;    // 2437: bits of the once-per-target changes
+  uint32_t LinkRewriteCount = 0;    // 2362: links rewritten
+
+  // Link and wiki matching (matchops, wikiops): the session's key context,
+  // the "MatchFont=" pattern a run's font must match, and the hotspot state
+  // the read-only keyword pass keeps itself.
+  struct LinkMatchContext* LinkMatch = nullptr;
+  FontState MatchFontPattern;
+  uint32_t MatchFontMask = 0;
+
+  // Table, cell, text-run, paragraph and graphic operations (tableops,
+  // textops): the requested paragraph change and their working state.
+  TableTextOpsState TableText;
+
+  // Properties and queries (properties, queries): the written flags of the
+  // property writers, the margins of step 36, the table levels of steps 34
+  // and 42, and the hide-when state of step 25.
+  uint8_t PropWritten[32] = {};
+  uint32_t PropMaxRight = 0;
+  uint32_t PropMinLeft = 0;
+  int32_t PropTableDepth = 0;
+  int32_t PropFirstLevel = 0;       // level of the first table met (step 42); 0 none
+  uint8_t PropRefit[kMaxEngineTableDepth + 2] = {};
+  uint16_t PropRowEdge[kMaxEngineTableDepth + 2] = {};
+  uint32_t PropHideWritten = 0;
+  uint16_t PropFormulaHolder = 0;
+  uint16_t PropHighestId = 0;
+  uint16_t PropNextId = 0;
+  uint16_t PropIdMapCount = 0;
+  uint16_t PropIdMap[32][2] = {};   // step 25: replaced definition ids, old and new
+
+  // Graphic and attachment operations (graphicops): the caption of the icons
+  // drawn in the current attachment hotspot (2814, 2815), and whether the old
+  // picture of a redrawn icon is still to be dropped.
+  char GraphicCaption[132] = {};
+  uint32_t GraphicDropPicture = 0;
+
+  // Insertions and element actions (insertops): the once-per-element option
+  // flags, the once-per-call records, and the cell positions per table level.
+  uint32_t AltTextWritten = 0;
+  uint32_t CaptionWritten = 0;
+  uint32_t HtmlAttributesWritten = 0;
+  uint32_t GraphicBeginOpen = 0;
+  uint32_t InsertOnceDone = 0;      // 2394, 2422, 2447, step 42 wrote their record
+  uint8_t InsertCellColumn[kMaxEngineTableDepth + 2] = {};
+  uint8_t InsertCellRow[kMaxEngineTableDepth + 2] = {};
 };
 
 // Sets the engine's process-wide progress callback (null removes it). It is

@@ -13,7 +13,9 @@ uint32_t TextReplaceMatches(const char* text, uint32_t length, RTProcessContext*
   char* out = ctx->Session->OptionValue;
   out[0] = 0;
   if (!ctx->Text2 || (!text && length)) return kTextReplaceFailed;
-  uint32_t findLen = ctx->Number2 ? ctx->Number2 : uint32_t(std::strlen(ctx->Text2));
+  // The method frame passes the find length as the first number (the
+  // replacement's length is the sub-code, the scope the second number).
+  uint32_t findLen = ctx->Number1 ? ctx->Number1 : uint32_t(std::strlen(ctx->Text2));
   const char* replace = ctx->Text1 ? ctx->Text1 : "";
   uint32_t replaceLen = ctx->Text1 ? ctx->SubCode : 0;
   kv::TextMatchOptions options;

@@ -9,7 +9,7 @@ struct RTProcessContext;
 constexpr uint32_t kTextReplaceFailed = 0xFFFFFFFFu;
 
 // Replaces every match of the operation's find text (second text, its length
-// the second number or, when 0, its own length) by its replacement (first
+// the first number or, when 0, its own length) by its replacement (first
 // text, its length the sub-code) in text[0, length), under the chunk's
 // AccentSensitive, CaseSensitive, RegularExpression, SearchWordBoundaries and
 // TextWildcards. The new text is left NUL-terminated in the session's

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include <string>
+
 #include "nn/nn.h"
 
 class LSXLsiSession;
@@ -28,3 +30,23 @@ struct LinkMatchContext {
   uint8_t* firstLetters = nullptr;                 // pool: lower-cased first letter per key, or 0
   uint16_t keyCount = 0;                           // keys over all the lists
 };
+
+// ---- process-wide state of one matching operation ----------------------------
+// One matching operation runs at a time per process (link or wiki matching).
+constexpr uint32_t kMatchKeyMax = 80;                // characters of a key
+constexpr uint32_t kMatchedTextSize = 64384;         // a run's text fits with its NUL
+constexpr uint32_t kKeywordBufferSize = 65406;       // KeywordMatching's collected list
+constexpr uint32_t kKeywordBufferLimit = 64906;      // no more keywords past this length
+extern char MatchKeyBuffer[kMatchKeyMax + 1];
+extern char MatchedTextBuffer[kMatchedTextSize];
+extern uint32_t MatchedNoteId;
+// Raised by a matching pass that changed something (the caller runs another).
+extern uint32_t MatchPassChanged;
+
+// Evaluates a started computation on a note (0: none) and turns the result
+// into text: text as is, a text list joined with ";", a number "%g", a number
+// list its first number, a time as text, a time list its times and then its
+// ranges joined with ";". Anything else, or a failed evaluation, gives "".
+// At most `maximum` bytes are kept.
+void EvaluateComputationToText(NnHandle hCompute, NnHandle hNote, uint32_t maximum,
+                               std::string* out);

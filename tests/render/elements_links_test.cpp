@@ -81,15 +81,22 @@ TEST_F(LinkTest, PlainDataUrlLinksAndFormulaDataDoesNot) {
   EXPECT_EQ(out.find("compiled"), std::string::npos);
 }
 
-TEST_F(LinkTest, OtherHotspotTypesRenderTheirContentOnly) {
+TEST_F(LinkTest, PopupsCarryTheirTextAndUnknownTypesRenderTheirContentOnly) {
   Add(HotspotBegin(1, 0x0, "popup text", 0xFFA9));
   Add(Text("hover"));
   Add(HotspotEnd(0x00AA));
+  Add(HotspotBegin(99, 0x0, "ignored", 0xFFA9));
+  Add(Text("plain"));
+  Add(HotspotEnd(0x00AA));
   Add(Text("next"));
   const std::string out = Render();
-  EXPECT_EQ(out.find("<a"), std::string::npos);
-  EXPECT_EQ(out.find("popup"), std::string::npos);
-  EXPECT_LT(out.find("hover"), out.find("next"));
+  EXPECT_EQ(out.find("<a "), std::string::npos) << "no link";
+  EXPECT_NE(out.find("<acronym"), std::string::npos) << out;
+  EXPECT_NE(out.find("title=\"popup text\""), std::string::npos) << out;
+  EXPECT_EQ(out.find("ignored"), std::string::npos) << out;
+  EXPECT_LT(out.find("hover"), out.find("plain"));
+  EXPECT_LT(out.find("plain"), out.find("next"));
+  EXPECT_TRUE(ParsesAsXml(out)) << out;
 }
 
 TEST_F(LinkTest, NestedHotspotsCloseInOrder) {

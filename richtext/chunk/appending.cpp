@@ -1,0 +1,338 @@
+// The chunk's appending methods that prepare more than the frame's arguments:
+// tables, rows, layers, HTML, graphics and copies of another note's chunk.
+#include <strings.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "host/fileops.h"
+#include "host/logging.h"
+#include "host/noteops.h"
+#include "host/options.h"
+#include "host/pool.h"
+#include "host/zip/zipstor.h"
+#include "richtext/chunk/editing_util.h"
+#include "richtext/compose/composeutil.h"
+#include "richtext/engine/opcodes.h"
+#include "richtext/engine/rtproc.h"
+#include "rtchunk.h"
+#include "rtitem.h"
+
+using namespace kv::chunkedit;
+
+namespace {
+
+constexpr NnStatus kStatusMissingText = 20017;
+constexpr NnStatus kStatusWrongTarget = 20016;
+constexpr uint32_t kColumnTextExtra = 61;
+
+bool Usable(const TorvoRTChunk* c) { return c->session && c->item && c->session->globals; }
+
+void ReleaseCellTexts(LSXLsiSession* s) {
+  SessionGlobals* g = s->globals;
+  for (uint32_t i = 0; i < kCellTextSlots; ++i) {
+    if (g->cellText[i]) PoolFree(s, g->cellText[i]);
+    g->cellText[i] = nullptr;
+  }
+}
+
+// A pool copy of a text with room for `extra` more bytes.
+char* CopyText(LSXLsiSession* s, const char* text, uint32_t extra) {
+  const size_t n = std::strlen(text);
+  char* copy = static_cast<char*>(POOL_ALLOC(s, n + 1 + extra, true));
+  if (copy) std::memcpy(copy, text, n + 1);
+  return copy;
+}
+
+// The whole-word source kinds of AppendHTML and AppendGraphic.
+bool WordIs(const char* text, const char* word) { return text && !strcasecmp(text, word); }
+
+void CloseSessionPackage(SessionGlobals* g) {
+  if (g->package) {
+    if (g->packageRelease) g->packageRelease(g->package);
+    else delete g->package;
+  }
+  g->package = nullptr;
+  g->packageFileName[0] = 0;
+}
+
+void DeletePackage(zipstorage* zip) { delete zip; }
+
+}  // namespace
+
+NnStatus TorvoRTChunk::AppendTable(uint16_t rows, uint16_t columns, int flag, const char* options,
+                                   const char* const* columnSpecs) {
+  if (rows < 1 || rows > 255 || columns < 1 || columns > kMaxTableColumns)
+    return kStatusMissingText;
+  if (!Usable(this)) return NN_ERR_INVALID_ARG;
+  LSXLsiSession* s = session;
+  SessionGlobals* g = s->globals;
+  g->tableMethodFlag = uint32_t(flag);
+  long multiplier = 96;
+  char value[kOptionValueMax + 1] = {};
+  if (GetOptionValue(options, "PixelMultiplier=", value)) {
+    multiplier = std::strtol(value, nullptr, 10);
+    if (multiplier <= 0 || multiplier > 999) multiplier = 96;
+  }
+  const uint16_t base = item->tableWidth ? item->tableWidth : 9360;
+  g->tableBaseWidth = base;
+  NnStatus st = 0;
+  for (uint32_t c = 0; c < kMaxTableColumns; ++c) {
+    g->columnWidths[c] = c < columns ? uint16_t(base / columns) : 0;
+    g->columnFixed[c] = 0;
+  }
+  for (uint32_t c = 0; c < columns && c < kCellTextSlots && columnSpecs; ++c) {
+    const char* spec = columnSpecs[c];
+    if (!spec) continue;
+    char* text = CopyText(s, spec, kColumnTextExtra);
+    if (!text) {
+      st = NN_ERR_MEMORY;
+      break;
+    }
+    g->cellText[c] = text;
+    if (!GetOptionValue(text, "Width=", value)) continue;
+    char* end = nullptr;
+    long w = std::strtol(value, &end, 10);
+    const bool fixed = w <= 0;
+    if (w < 0) w = -w;
+    double twips;
+    const size_t used = std::strlen(text);
+    if (std::strstr(value, "px")) {
+      std::snprintf(text + used, kColumnTextExtra, " CellHTMLOther=\"width='%ld'\"", w);
+      twips = double(w) / double(multiplier) * 1440.0;
+    } else if (std::strchr(value, '%')) {
+      std::snprintf(text + used, kColumnTextExtra, " CellHTMLOther=\"width='%ld%%'\"", w);
+      twips = double(base) * double(w) / 100.0;
+    } else {
+      twips = double(w) * 1440.0;
+    }
+    if (twips > 65535) twips = 65535;
+    g->columnWidths[c] = uint16_t(std::lround(twips));
+    g->columnFixed[c] = fixed ? 1 : 0;
+  }
+  if (st == 0) {
+    s->ClearResultText();
+    lastStatus = 0;
+    if (GetOptionValue(options, "HideFormula=", value) && *value) {
+      if (CompileToResult(s, value, uint16_t(std::strlen(value))) == 0) {
+        g->tableHideFormulaFlag = 1;
+      } else {
+        lastInternalError = kStatusMissingText;
+        lastStatus = NN_ERR_CATASTROPHIC;
+      }
+    }
+    // The column option texts are not the table's cell texts.
+    char* columnTexts[kCellTextSlots];
+    std::memcpy(columnTexts, g->cellText, sizeof columnTexts);
+    std::memset(g->cellText, 0, sizeof g->cellText);
+    if (lastStatus == 0) RunFrame(2359, columns, rows, 0, 0, options, nullptr, nullptr, nullptr);
+    std::memcpy(g->cellText, columnTexts, sizeof columnTexts);
+    st = lastStatus;
+  }
+  g->tableHideFormulaFlag = 0;
+  g->tableBaseWidth = 0;
+  std::memset(g->columnWidths, 0, sizeof g->columnWidths);
+  std::memset(g->columnFixed, 0, sizeof g->columnFixed);
+  ReleaseCellTexts(s);
+  s->ClearResultText();
+  return st;
+}
+
+NnStatus TorvoRTChunk::AppendRow(int flag, uint16_t row, const char* const* cellTexts) {
+  if (!Usable(this)) return NN_ERR_INVALID_ARG;
+  LSXLsiSession* s = session;
+  SessionGlobals* g = s->globals;
+  for (int i = 1; i <= 6; ++i) {
+    delete[] eventReturn[i];
+    eventReturn[i] = nullptr;
+  }
+  ReleaseCellTexts(s);
+  if (flag == 0 && cellTexts) {
+    for (uint32_t i = 0; i < kCellTextSlots; ++i) {
+      if (!cellTexts[i]) continue;
+      g->cellText[i] = CopyText(s, cellTexts[i], 0);
+      if (!g->cellText[i]) {
+        ReleaseCellTexts(s);
+        return NN_ERR_MEMORY;
+      }
+    }
+  }
+  char sub[32] = {};
+  if (targetType == TABLE) {
+    std::snprintf(sub, sizeof sub, "Row %u", row ? unsigned(row) : 1u);
+  } else if (targetType != ROW) {
+    ReleaseCellTexts(s);
+    lastInternalError = kStatusWrongTarget;
+    return kStatusWrongTarget;
+  }
+  g->FirstMatchRecord = 0;
+  g->LastMatchRecord = 0;
+  RunFrame(STEP_LOCATE, PROP_FIND, 0, 0, 0, nullptr, nullptr, *sub ? sub : nullptr, nullptr);
+  lastStatus = 0;
+  const uint32_t first = g->FirstMatchRecord, last = g->LastMatchRecord;
+  if (first) RunFrame(2355, first, last, uint32_t(flag), 0, nullptr, nullptr, nullptr, nullptr);
+  ReleaseCellTexts(s);
+  return lastStatus;
+}
+
+NnStatus TorvoRTChunk::AppendLayer(const char* top, const char* left, const char* height,
+                                   const char* width, uint16_t number, const char* text,
+                                   const char* style, const char* formula,
+                                   uint16_t formulaLength) {
+  if (!Usable(this)) return NN_ERR_INVALID_ARG;
+  LSXLsiSession* s = session;
+  const char* values[4] = {top && *top ? top : "auto", left && *left ? left : "auto",
+                           height && *height ? height : "150px",
+                           width && *width ? width : "250px"};
+  static const char* const kNames[4] = {"top", "left", "height", "width"};
+  for (int i = 0; i < 4; ++i) {
+    if (std::strpbrk(values[i], " ;")) {
+      char message[128];
+      std::snprintf(message, sizeof message,
+                    "ZELKO: Invalid '%s' for AppendLayer. No spaces or semicolons!", kNames[i]);
+      LogMessage(s, message);
+      lastInternalError = kStatusMissingText;
+      return kStatusMissingText;
+    }
+  }
+  s->ClearResultText();
+  lastStatus = 0;
+  NnStatus formulaStatus = 0;
+  if (formula && formulaLength > 0) {
+    if (CompileToResult(s, formula, formulaLength) != 0) {
+      lastInternalError = kStatusMissingText;
+      lastStatus = NN_ERR_CATASTROPHIC;
+      s->ClearResultText();
+      formulaStatus = NN_ERR_CATASTROPHIC;
+    }
+  }
+  const char* st = style ? style : "";
+  const size_t size = std::strlen(values[0]) + std::strlen(values[1]) + std::strlen(values[2]) +
+                      std::strlen(values[3]) + std::strlen(st) + 8;
+  char* position = static_cast<char*>(POOL_ALLOC(s, size, true));
+  if (!position) return NN_ERR_MEMORY;
+  std::snprintf(position, size, "%s;%s;%s;%s;%s", values[0], values[1], values[3], values[2], st);
+  if (formulaStatus == 0) RunFrame(2442, number, 0, 0, 0, text, position, nullptr, nullptr);
+  PoolFree(s, position);
+  s->ClearResultText();
+  return formulaStatus;
+}
+
+NnStatus TorvoRTChunk::AppendHTML(const char* source, const char* html, const char* options) {
+  uint32_t kind;
+  if (!source || !*source || WordIs(source, "FILE")) kind = 1;
+  else if (WordIs(source, "URL")) kind = 2;
+  else if (WordIs(source, "BodyContext")) kind = 4;
+  else if (!strncasecmp(source, "IN", 2)) kind = 3;
+  else if (WordIs(source, "NONE")) kind = 0;
+  else return NN_ERR_INVALID_ARG;
+  if (!Usable(this)) return NN_ERR_INVALID_ARG;
+  SessionGlobals* g = session->globals;
+  lastStatus = 0;
+  char* packageName = session->OptionValue;
+  if (!GetOptionValue(options, "Package=", packageName)) {
+    CloseSessionPackage(g);
+  } else if (!g->package || std::strcmp(g->packageFileName, packageName) != 0) {
+    CloseSessionPackage(g);
+    zipstorage* zip = nullptr;
+    if (ZipStorageLoadFile(session, packageName, &zip) == 0 && zip) {
+      if (ZipStorageOpenForRead(zip) == 0) {
+        g->package = zip;
+        g->packageRelease = DeletePackage;
+        const size_t n = strnlen(packageName, sizeof g->packageFileName - 1);
+        std::memcpy(g->packageFileName, packageName, n);
+        g->packageFileName[n] = 0;
+      } else {
+        delete zip;
+      }
+    }
+  }
+  if (kind == 0 || kind == 2) return lastStatus;
+  g->stepResult = 0;
+  return RunFrame(OP_APPEND_HTML, kind, 0, 0, 0, html, options, nullptr, nullptr);
+}
+
+NnStatus TorvoRTChunk::AppendGraphic(const char* source, const char* file, const char* options) {
+  uint32_t kind;
+  if (!source || !*source || WordIs(source, "FILE")) kind = 1;
+  else if (WordIs(source, "URL")) kind = 2;
+  else if (WordIs(source, "ATTACHMENT")) kind = 4;
+  else if (WordIs(source, "BUFFER")) kind = 5;
+  else return NN_ERR_INVALID_ARG;
+  if (!Usable(this)) return NN_ERR_INVALID_ARG;
+  if (kind == 4 || kind == 5) {
+    lastStatus = 0;
+    return 0;
+  }
+  if (kind == 2) return RunFrame(2438, 2, 0, 0, 0, file, options, nullptr, nullptr);
+  char attach[kOptionValueMax + 1] = {};
+  if (!GetOptionValue(options, "Attach=", attach) || !strcasecmp(attach, "no")) {
+    session->globals->stepResult = 0;
+    return RunWithOptions(this, options, [&] {
+      return RunFrame(2352, 1, 0, 0, 1, file, nullptr, nullptr, nullptr);
+    });
+  }
+  if (!file || !*file) return NN_ERR_INVALID_ARG;
+  char name[256] = {};
+  std::snprintf(name, sizeof name, "%s", kv::compose::FileBaseName(file));
+  if (!*name) return NN_ERR_INVALID_ARG;
+  if (kv::NoteFindAttachmentName(item->hNote, name, 0, nullptr, 0) == 0) {
+    const char* ext = kv::compose::FileExtension(file);
+    bool found = false;
+    for (int i = 0; i < 1000 && !found; ++i) {
+      char candidate[256];
+      std::snprintf(candidate, sizeof candidate, "Att%d%.200s", i, ext);
+      if (kv::NoteFindAttachmentName(item->hNote, candidate, 0, nullptr, 0) != 0) {
+        std::snprintf(name, sizeof name, "%s", candidate);
+        found = true;
+      }
+    }
+    if (!found) return NN_ERR_INVALID_ARG;
+  }
+  FILE* f = std::fopen(file, "rb");
+  if (!f) return NN_ERR_FILE_NOT_FOUND;
+  std::string bytes;
+  char buf[65536];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes.append(buf, n);
+  const bool readError = std::ferror(f) != 0;
+  std::fclose(f);
+  if (readError) return NN_ERR_FILE_IO;
+  NnStatus st = NnNoteAttachData(item->hNote, name, bytes.data(), uint32_t(bytes.size()));
+  if (st) return st;
+  return RunFrame(2438, 1, 0, 0, 0, name, options, nullptr, nullptr);
+}
+
+NnStatus TorvoRTChunk::AppendRTChunk(const char* server, const char* database,
+                                     unsigned long noteId, const char* itemName,
+                                     const char* definition, int flag) {
+  if (!Usable(this)) return NN_ERR_INVALID_ARG;
+  TorvoRTItem* source = new (std::nothrow) TorvoRTItem(session);
+  if (!source) return NN_ERR_MEMORY;
+  NnStatus st = source->Connect(server ? server : "", database, NOTEID(noteId), itemName, 0);
+  if (st) {
+    delete source;
+    return st;
+  }
+  TorvoRTChunk* other = source->DefineChunk(definition);
+  if (!other) {
+    delete source;
+    return NN_ERR_INVALID_ARG;
+  }
+  linkKind = 0;
+  SessionGlobals* g = session->globals;
+  g->FirstMatchRecord = 0;
+  g->LastMatchRecord = 0;
+  if (!flag) RunFrame(STEP_NEXT_PARAGRAPH_ID, 3, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+  other->RunFrame(STEP_LOCATE, PROP_FIND, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+  if (g->FirstMatchRecord != 0) {
+    RunFrame(2356, g->stepResult, uint32_t(flag), 0, 0, nullptr, nullptr, nullptr, other);
+  } else {
+    lastStatus = NN_ERR_ITEM_NOT_FOUND;
+  }
+  if (other != source->everything) delete other;
+  delete source;
+  return lastStatus;
+}

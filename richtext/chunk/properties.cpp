@@ -1,0 +1,532 @@
+// The chunk's properties by name, its query methods and its events. A
+// property's row names the engine step that reads or sets it and the place
+// (a session buffer or number) where the value travels.
+#include <strings.h>
+
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "host/logging.h"
+#include "host/options.h"
+#include "lsxsessi.h"
+#include "richtext/engine/opcodes.h"
+#include "richtext/engine/properties.h"
+#include "rtchunk.h"
+#include "rtitem.h"
+
+namespace {
+
+constexpr uint16_t kModeText = 0;
+constexpr uint16_t kModeNumber = 1;
+constexpr uint32_t kStatusTextMax = 1024;
+
+// The option of a search-option row, null for other rows.
+uint16_t* OptionField(TorvoRTChunk* c, uint16_t code) {
+  switch (code) {
+    case 2622: return &c->AccentSensitive;
+    case 2611: return &c->CaseSensitive;
+    case 2632: return &c->RegularExpression;
+    case 2613: return &c->SearchWordBoundaries;
+    case 2616: return &c->SetImpliedProperties;
+    case 2334: return &c->TextWildcards;
+    default: return nullptr;
+  }
+}
+
+// The text buffer of a group (1, 2, 3, and the boolean and numeric groups
+// that read them), null for the others.
+char* GroupBuffer(LSXLsiSession* s, uint16_t group) {
+  switch (group) {
+    case 1:
+    case 11: return s->PropertyText;
+    case 2: return s->OptionValue;
+    case 3:
+    case 13:
+    case 19: return s->LinkText;
+    default: return nullptr;
+  }
+}
+
+void ClearGroup(LSXLsiSession* s, uint16_t group) {
+  SessionGlobals* g = s->globals;
+  switch (group) {
+    case 0:
+    case 10: s->ClearResultText(); break;
+    case 14: g->FoundCount = 0; break;
+    case 15:
+    case 16:
+      g->FirstMatchRecord = 0;
+      g->LastMatchRecord = 0;
+      break;
+    case 18: g->recordTypeValue = 0; break;
+    case 20: g->paraDefValue = 0; break;
+    default:
+      if (char* b = GroupBuffer(s, group)) b[0] = 0;
+      break;
+  }
+}
+
+// Copies `n` bytes of text into the caller's buffer, cut to size - 1.
+uint16_t CopyOut(const char* text, uint32_t n, char* buffer, uint16_t size) {
+  if (!buffer || size == 0) return 0;
+  if (n > uint32_t(size - 1)) n = size - 1u;
+  if (n) std::memmove(buffer, text, n);
+  buffer[n] = 0;
+  return uint16_t(n);
+}
+
+// The byte length of a text group's value, as the platform counts it.
+uint32_t TextLength(LSXLsiSession* s, const char* text, uint32_t capacity) {
+  uint32_t bytes = 0;
+  if (NnCharsetByteSize(text, 65535, capacity, &bytes, s->globals->charsetInfo) != NN_OK)
+    return uint32_t(strnlen(text, capacity));
+  if (bytes && bytes <= capacity && text[bytes - 1] == 0) --bytes;
+  return bytes;
+}
+
+void StatusText(NnStatus status, const char* prefix, char* out, size_t outSize) {
+  char text[kStatusTextMax + 1] = {};
+  NnLoadStatusText(NnStatus(status & 0x3FFF), text, uint16_t(sizeof text - 1));
+  text[kStatusTextMax] = 0;
+  std::snprintf(out, outSize, "%s%s", prefix, text);
+}
+
+// Turns the compiled formula in the result text back into formula text.
+void DecompileResult(LSXLsiSession* s) {
+  if (s->ResultTextLength == 0) return;
+  NnHandle h = 0;
+  uint16_t len = 0;
+  NnStatus st = NnFormulaToText(s->ResultText, s->ResultTextLength, &h, &len);
+  if (st != NN_OK) {
+    char message[kStatusTextMax + 16];
+    StatusText(st, "*** Error: ", message, sizeof message);
+    s->SetResultText(message, uint32_t(std::strlen(message)));
+    return;
+  }
+  const char* text = static_cast<const char*>(NnMemLock(h));
+  if (text)
+    s->SetResultText(text, len);
+  else
+    s->ClearResultText();
+  NnMemUnlock(h);
+  NnMemFree(h);
+}
+
+void Refuse(LSXLsiSession* s, const char* format, const char* name) {
+  char message[kTextBufferSize];
+  std::snprintf(message, sizeof message, format, s->ProductName(), name);
+  s->SetResultText(message, uint32_t(std::strlen(message)));
+  LogMessage(s, message);
+}
+
+// A double as the 16-bit number the engine takes: truncated, cut to the range.
+uint16_t To16(double value) {
+  if (!std::isfinite(value)) return 0;
+  if (value >= 2147483647.0) value = 2147483647.0;
+  if (value <= -2147483648.0) value = -2147483648.0;
+  return uint16_t(int32_t(value));
+}
+
+// The formula rows whose values the chunk compiles and decompiles: the
+// action formula, and the hide formula, whose step also works on compiled
+// bytes (a formula text stored as compiled bytes would corrupt the item).
+bool IsHideFormula(const ChunkPropertyRow* row) {
+  return row->code == 2333 && row->getStep == 24;
+}
+
+uint32_t ParseHex(const char* text, size_t n) {
+  uint32_t v = 0;
+  for (size_t i = 0; i < n && text[i]; ++i) {
+    int c = std::tolower(static_cast<unsigned char>(text[i]));
+    if (c >= '0' && c <= '9')
+      v = v << 4 | uint32_t(c - '0');
+    else if (c >= 'a' && c <= 'f')
+      v = v << 4 | uint32_t(c - 'a' + 10);
+  }
+  return v;
+}
+
+void ParseUnid(const char* text, UNIVERSALNOTEID_tag* out) {
+  if (!text || std::strlen(text) != 32) return;
+  out->File.Innards[1] = ParseHex(text, 8);
+  out->File.Innards[0] = ParseHex(text + 8, 8);
+  out->Note.Innards[1] = ParseHex(text + 16, 8);
+  out->Note.Innards[0] = ParseHex(text + 24, 8);
+}
+
+uint32_t Len(const char* t) { return t ? uint32_t(std::strlen(t)) : 0; }
+
+}  // namespace
+
+// ---- get -------------------------------------------------------------------------------
+
+uint16_t TorvoRTChunk::GetPropertyInternal(const char* name, char* buffer, uint16_t size,
+                                           double* number, uint16_t mode) {
+  if (buffer && size) buffer[0] = 0;
+  if (!session || !session->IsValid()) return 0;
+  const ChunkPropertyRow* row = FindChunkProperty(name);
+  if (!row) return 0;
+  LSXLsiSession* s = session;
+  SessionGlobals* g = s->globals;
+  ClearGroup(s, row->group);
+
+  // Without a caller buffer the text is still needed for its number.
+  char local[64];
+  if (!buffer || size == 0) {
+    buffer = local;
+    size = sizeof local;
+    buffer[0] = 0;
+  }
+  uint16_t written = 0;
+  double value = 0;
+  bool haveNumber = false;
+
+  if (!row->chunkHandled) {
+    if (row->getStep)
+      RunFrame(row->getStep, row->code, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    if (IsHideFormula(row)) DecompileResult(s);
+    if (row->group <= 10) {
+      const char* text;
+      uint32_t capacity;
+      if (row->group == 0 || row->group == 10) {
+        text = s->ResultText;
+        capacity = uint32_t(s->ResultTextLength) + 1;
+      } else {
+        text = GroupBuffer(s, row->group);
+        capacity = kTextBufferSize;
+      }
+      if (text) written = CopyOut(text, TextLength(s, text, capacity), buffer, size);
+    } else {
+      char numberText[32] = {};
+      const char* text = numberText;
+      switch (row->group) {
+        case 11:
+        case 13:
+          text = GroupBuffer(s, row->group);
+          value = strcasecmp(text, "TRUE") == 0 ? 1 : 0;
+          break;
+        case 14:
+          value = g->FoundCount;
+          std::snprintf(numberText, sizeof numberText, "%u", unsigned(g->FoundCount));
+          break;
+        case 15:
+          value = g->FirstMatchRecord;
+          std::snprintf(numberText, sizeof numberText, "%ld", long(g->FirstMatchRecord));
+          break;
+        case 16:
+          value = g->LastMatchRecord;
+          std::snprintf(numberText, sizeof numberText, "%ld", long(g->LastMatchRecord));
+          break;
+        case 18:
+          value = g->recordTypeValue;
+          std::snprintf(numberText, sizeof numberText, "%ld", long(g->recordTypeValue));
+          break;
+        case 19:
+          text = GroupBuffer(s, row->group);
+          value = std::atof(text);
+          break;
+        case 20:
+          value = g->paraDefValue;
+          std::snprintf(numberText, sizeof numberText, "%ld", long(g->paraDefValue));
+          break;
+        default:
+          break;
+      }
+      haveNumber = true;
+      if (mode == kModeText) written = CopyOut(text, Len(text), buffer, size);
+    }
+  } else {
+    switch (row->code) {
+      case PROPC_ACTION_FORMULA:
+        s->ClearResultText();
+        RunFrame(row->getStep, row->code, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+        DecompileResult(s);
+        written = CopyOut(s->ResultText, s->ResultTextLength, buffer, size);
+        break;
+      case PROPC_DEFINITION:
+        if (definitionText) written = CopyOut(definitionText, Len(definitionText), buffer, size);
+        break;
+      case 2315:
+        value = Exists();
+        haveNumber = true;
+        if (mode == kModeText)
+          written = CopyOut(value ? "1" : "0", 1, buffer, size);
+        break;
+      case 2623:
+      case 2602:
+      case 2603:
+        haveNumber = true;
+        if (mode == kModeText) written = CopyOut("0", 1, buffer, size);
+        break;
+      default:
+        if (uint16_t* field = OptionField(this, row->code)) {
+          value = *field ? 1 : 0;
+          haveNumber = true;
+          if (mode == kModeText) {
+            char text[32];
+            int n = std::snprintf(text, sizeof text, "%f", value);
+            written = CopyOut(text, uint32_t(n), buffer, size);
+          }
+        }
+        // The other rows the chunk answers itself have no value here.
+        break;
+    }
+  }
+  if (mode == kModeNumber) {
+    if (!haveNumber) value = std::atof(buffer);
+    if (number) *number = value;
+    return 0;
+  }
+  return buffer == local ? 0 : written;
+}
+
+double TorvoRTChunk::GetPropertyNumber(const char* name) {
+  double value = 0;
+  GetPropertyInternal(name, nullptr, 0, &value, kModeNumber);
+  return value;
+}
+
+uint16_t TorvoRTChunk::GetPropertyText(const char* name, char* buffer, uint16_t size) {
+  return GetPropertyInternal(name, buffer, size, nullptr, kModeText);
+}
+
+// ---- set -------------------------------------------------------------------------------
+
+int TorvoRTChunk::SetPropertyNumber(const char* name, double value) {
+  if (!session || !session->IsValid()) return 0;
+  const ChunkPropertyRow* row = FindChunkPropertyAnywhere(name);
+  if (!row) return 0;
+  if (row->readOnly) {
+    Refuse(session, "%s: Unable to set read-only property '%s'", row->name);
+    return 0;
+  }
+  if (!row->chunkHandled && !row->setStep) {
+    Refuse(session, "%s: No handler enabled to set property '%s'", row->name);
+    return 0;
+  }
+  if (row->group >= 1 && row->group <= 3)
+    std::strcpy(GroupBuffer(session, row->group), value == 0 ? "TRUE" : "FALSE");
+  if (!row->chunkHandled)
+    return RunFrame(row->setStep, row->code, To16(value), 0, 0, nullptr, nullptr, nullptr,
+                    nullptr) == 0
+               ? 1
+               : 0;
+  if (uint16_t* field = OptionField(this, row->code)) {
+    *field = To16(value);
+    return 1;
+  }
+  if (row->code == PROPC_PASSTHRU) {
+    RunFrame(48, To16(value), 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    return RunFrame(STEP_CLEANUP_TEXT, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr) == 0 ? 1
+                                                                                            : 0;
+  }
+  return 0;
+}
+
+namespace {
+
+// Compiles formula text; on failure logs "Zelko: " and the platform's text.
+bool CompileFormula(LSXLsiSession* s, const char* text, uint16_t length, NnHandle* h,
+                    uint16_t* compiledLen) {
+  uint16_t errOffset = 0, errLength = 0;
+  NnStatus st = NnFormulaCompile(text, length, h, compiledLen, &errOffset, &errLength);
+  if (st == NN_OK) return true;
+  char message[kStatusTextMax + 16];
+  StatusText(st, "Zelko: ", message, sizeof message);
+  LogMessage(s, message);
+  return false;
+}
+
+}  // namespace
+
+int TorvoRTChunk::SetPropertyText(const char* name, const char* value, uint16_t length) {
+  if (!session || !session->IsValid() || !name) return 0;
+  LSXLsiSession* s = session;
+  const ChunkPropertyRow* row = nullptr;
+  if (!value) {
+    // The name is an option string: the first settable property it names.
+    if (!std::strchr(name, '=')) return 0;
+    for (size_t i = 0; i < kChunkPropertyRows && ChunkPropertyTable[i].name; ++i) {
+      const ChunkPropertyRow& r = ChunkPropertyTable[i];
+      if (!r.setStep) continue;
+      char key[64];
+      std::snprintf(key, sizeof key, "%s=", r.name);
+      if (GetOptionValue(name, key, s->PropertyText)) {
+        row = &r;
+        break;
+      }
+    }
+    if (!row) return 0;
+    value = s->PropertyText;
+    length = uint16_t(strnlen(value, kTextBufferSize - 1));
+  } else {
+    row = FindChunkPropertyAnywhere(name);
+    if (!row) return 0;
+    if (length == 0) length = uint16_t(strnlen(value, 0xFFFF));
+    if (row->readOnly) {
+      Refuse(s, "%s: Unable to set read-only property '%s'", row->name);
+      return 0;
+    }
+    if (!row->chunkHandled && !row->setStep) {
+      Refuse(s, "%s: No handler enabled to set property '%s'", row->name);
+      return 0;
+    }
+  }
+  const bool actionFormula = row->chunkHandled && row->code == PROPC_ACTION_FORMULA;
+  if (row->chunkHandled && !actionFormula) return 0;
+  if (actionFormula || IsHideFormula(row)) {
+    // Formulas travel compiled; an empty hide formula removes it.
+    NnHandle h = 0;
+    uint16_t compiledLen = 0;
+    if (length == 0 && !actionFormula) {
+      s->ClearResultText();
+    } else {
+      if (!CompileFormula(s, value, length, &h, &compiledLen)) return 0;
+      const void* compiled = NnMemLock(h);
+      if (!compiled || compiledLen > kResultTextSize - 1) {
+        if (compiled) NnMemUnlock(h);
+        NnMemFree(h);
+        return 0;
+      }
+      s->SetResultText(static_cast<const char*>(compiled), compiledLen);
+      NnMemUnlock(h);
+      NnMemFree(h);
+    }
+    return RunFrame(row->setStep, row->code, s->ResultTextLength, 0, 0, s->ResultText, nullptr,
+                    nullptr, nullptr) == 0
+               ? 1
+               : 0;
+  }
+  return RunFrame(row->setStep, row->code, length, 0, 0, value, nullptr, nullptr, nullptr) == 0
+             ? 1
+             : 0;
+}
+
+// ---- queries ----------------------------------------------------------------------------
+
+char* TorvoRTChunk::GetHTMLValue(const char* attribute, const char* element) {
+  if (!session) return nullptr;
+  lastInternalError = 0;
+  session->ClearResultText();
+  static const char* const kAttributes[6] = {"NAME", "ID", "CLASS", "STYLE", "TITLE", "OTHER"};
+  uint32_t which = 0;
+  for (uint32_t i = 0; attribute && i < 6; ++i)
+    if (strcasecmp(attribute, kAttributes[i]) == 0) which = i + 1;
+  if (!which) return session->ResultText;
+  uint32_t elem = 0;
+  if (element && strcasecmp(element, "Table") == 0) elem = 1;
+  if (element && strcasecmp(element, "Cell") == 0) elem = 2;
+  RunFrame(2421, which, elem, 0, 0, attribute, nullptr, nullptr, nullptr);
+  return session->ResultText;
+}
+
+char* TorvoRTChunk::GetTargetProperties(const char* typeName, const char* propertyName) {
+  if (!session) return nullptr;
+  session->ClearResultText();
+  uint16_t type = FindTargetTypeByName(typeName);
+  uint32_t index = FindTargetPropertyIndex(type, propertyName);
+  RunFrame(2436, index, type, 0, 0, nullptr, nullptr, nullptr, nullptr);
+  if (propertyName && *propertyName) {
+    char key[256];
+    std::snprintf(key, sizeof key, "%s=", propertyName);
+    char value[kOptionValueMax + 1];
+    if (GetOptionValue(session->ResultText, key, value))
+      session->SetResultText(value, uint32_t(std::strlen(value)));
+    else
+      session->ClearResultText();
+  }
+  return session->ResultText;
+}
+
+char* TorvoRTChunk::GetTableProperties(const char* propertyName) {
+  if (!session) return nullptr;
+  session->ClearResultText();
+  RunFrame(2414, FindTargetPropertyIndex(TABLE, propertyName), 0, 0, 0, nullptr, nullptr, nullptr,
+           nullptr);
+  return session->ResultText;
+}
+
+char* TorvoRTChunk::GetEncodedValue(uint16_t size, uint16_t flagA, uint16_t flagB) {
+  if (!session) return nullptr;
+  lastInternalError = 0;
+  uint32_t limit = size == 0 ? 4096 : size >= kResultTextSize ? kResultTextSize - 1 : size;
+  if (limit < 128) return nullptr;
+  session->ClearResultText();
+  RunFrame(2825, limit, flagB == 1 ? 1 : 0, flagA == 1 ? 1 : 0, 0, nullptr, nullptr, nullptr,
+           nullptr);
+  return session->ResultTextLength ? session->ResultText : nullptr;
+}
+
+char* TorvoRTChunk::GetCellBorder(const char* side) {
+  if (!session) return nullptr;
+  lastInternalError = 0;
+  session->ClearResultText();
+  uint32_t n = 0;
+  switch (side ? std::toupper(static_cast<unsigned char>(side[0])) : 0) {
+    case 'L': n = 1; break;
+    case 'R': n = 2; break;
+    case 'T': n = 3; break;
+    case 'B': n = 4; break;
+    default: break;
+  }
+  RunFrame(2407, n, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+  return session->ResultText;
+}
+
+long TorvoRTChunk::GetRichTextStat(uint16_t which) {
+  if (!session || !session->IsValid()) return 0;
+  session->globals->FirstMatchRecord = 0;
+  RunFrame(77, which, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+  return long(session->globals->FirstMatchRecord);
+}
+
+// ---- events -------------------------------------------------------------------------------
+
+void TorvoRTChunk::SetEventRetString(uint16_t slot, const char* text, uint16_t length) {
+  if (slot < 1 || slot > 6) return;
+  char* copy = new (std::nothrow) char[size_t(length) + 1];
+  if (!copy) return;
+  if (text && length) std::memcpy(copy, text, length);
+  else length = 0;
+  copy[length] = 0;
+  delete[] eventReturn[slot];
+  eventReturn[slot] = copy;
+}
+
+void TorvoRTChunk::CleanupEventRetString(uint16_t slot) {
+  if (slot < 1 || slot > 6) return;
+  delete[] eventReturn[slot];
+  eventReturn[slot] = nullptr;
+}
+
+void TorvoRTChunk::RaiseActOnText(const char* text, uint16_t length) {
+  if (internal && internal->ActOnText) internal->ActOnText(this, text, length);
+}
+
+void TorvoRTChunk::RaiseQueryExportNames(const char* kind, char* path, char* url) {
+  if (internal && internal->QueryExportNames) internal->QueryExportNames(this, kind, path, url);
+}
+
+void TorvoRTChunk::RaiseQueryLinkData(const char*, uint16_t, uint16_t kind, const char* replicaId,
+                                      const char* viewId, const char* noteId, const char* text1,
+                                      const char* text2, const char* text3) {
+  if (!internal || !internal->QueryLinkData) return;
+  tagTIMEDATE replica = {};
+  UNIVERSALNOTEID_tag view = {}, note = {};
+  const size_t n = replicaId ? std::strlen(replicaId) : 0;
+  if (n == 16 && std::strchr(replicaId, ':')) {
+    replica.Innards[0] = ParseHex(replicaId + 8, 8);
+    replica.Innards[1] = ParseHex(replicaId, 8);
+  } else if (n >= 18 && replicaId[0] == '_' && std::strchr(replicaId, ':')) {
+    replica.Innards[1] = ParseHex(replicaId + 2, 8);
+    replica.Innards[0] = ParseHex(replicaId + 10, 8);
+  }
+  ParseUnid(viewId, &view);
+  ParseUnid(noteId, &note);
+  internal->QueryLinkData(this, kind, replicaId, uint32_t(n), &replica, &view, &note, text1,
+                          Len(text1), text2, Len(text2), text3, Len(text3));
+}

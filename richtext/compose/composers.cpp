@@ -1,0 +1,527 @@
+// Composers of links, popups, doc links, anchors, sections, layers, buttons and
+// fields, and the helpers that apply option strings to records.
+#include "richtext/compose/composers.h"
+
+#include <strings.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "host/fontspec.h"
+#include "host/options.h"
+#include "host/pool.h"
+#include "lsxsessi.h"
+#include "richtext/compose/composeutil.h"
+#include "richtext/engine/rtproc.h"
+#include "richtext/item/itemhelpers.h"
+#include "rtchunk.h"
+#include "rtitem.h"
+
+using namespace kv::compose;
+
+namespace {
+
+constexpr uint16_t kSigLinkBegin = 0xFFAD;
+constexpr uint16_t kSigHotspotBegin = 0xFFA9;
+constexpr uint16_t kHotspotTypePopup = 1;
+constexpr uint16_t kHotspotTypeButton = 3;
+constexpr uint16_t kHotspotTypeSection = 7;
+constexpr uint16_t kHotspotTypeUrl = 11;
+// A hotspot's data must leave room for its header in one record.
+constexpr uint32_t kMaxHotspotData = 16000;
+
+// Opens a hotspot record with the given data (a NUL is added after it).
+NnStatus EmitHotspotBegin(uint16_t signature, uint16_t type, uint32_t flags, const void* data,
+                          uint32_t dataLength, bool addNul, RTProcessContext* ctx) {
+  const uint32_t stored = dataLength + (addNul ? 1 : 0);
+  if (stored > kMaxHotspotData) return NN_ERR_INVALID_ARG;
+  RecordBuffer rec(ctx->Session, 16 + stored);
+  if (!rec.ok()) return NN_ERR_MEMORY;
+  PutU16(rec.data(), 0, signature);
+  PutU16(rec.data(), 2, uint16_t(16 + stored));
+  PutU16(rec.data(), 4, type);
+  PutU32(rec.data(), 8, flags);
+  PutU16(rec.data(), 12, uint16_t(stored));
+  if (dataLength) std::memcpy(rec.data() + 16, data, dataLength);
+  NnStatus st = AppendRecord(rec.data(), signature, 16 + stored, &ctx->Compose);
+  if (st == 0) {
+    ctx->Compose.hotspotOpen = 1;
+    if (signature == kSigLinkBegin) ctx->Compose.linkOpen = 1;
+  }
+  return st;
+}
+
+// The font of a link's text: the item's current font changed by a style.
+uint32_t StyledFont(RTProcessContext* ctx, const char* style) {
+  uint32_t font = CurrentFont(ctx);
+  if (style && *style) {
+    FontState state;
+    uint32_t mask = 0;
+    if (ParseFontSpec(style, nullptr, ctx->Item, &state, &mask) == 0 && mask) {
+      uint32_t color = 0;
+      uint16_t highlight = 0;
+      FontApplyChanges(&font, &color, &highlight, &state, mask);
+    }
+  }
+  return font;
+}
+
+const char* LinkStyle(RTProcessContext* ctx) {
+  TorvoRTItem* item = ctx->Item;
+  return item && item->linkStyle && *item->linkStyle ? item->linkStyle : "BLUE +UNDERLINE";
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// 16 hex digits as a TIMEDATE (high word first, as links are written).
+bool ParseHexTimeDate(const char* text, tagTIMEDATE* out) {
+  uint32_t words[2] = {0, 0};
+  for (int i = 0; i < 16; ++i) {
+    int v = HexValue(text[i]);
+    if (v < 0) return false;
+    words[i / 8] = (words[i / 8] << 4) | uint32_t(v);
+  }
+  out->Innards[1] = words[0];
+  out->Innards[0] = words[1];
+  return true;
+}
+
+bool ParseHexUnid(const char* text, UNIVERSALNOTEID_tag* out) {
+  tagTIMEDATE a, b;
+  if (std::strlen(text) < 32 || !ParseHexTimeDate(text, &a) || !ParseHexTimeDate(text + 16, &b))
+    return false;
+  std::memcpy(out, &a, 8);
+  std::memcpy(reinterpret_cast<uint8_t*>(out) + 8, &b, 8);
+  return true;
+}
+
+// Appends a NUL-ended text to a growing byte area; false when it would not fit.
+bool AddCText(uint8_t* area, uint32_t capacity, uint32_t* used, const char* text) {
+  size_t n = text ? std::strlen(text) : 0;
+  if (*used + n + 1 > capacity) return false;
+  if (n) std::memcpy(area + *used, text, n);
+  area[*used + n] = 0;
+  *used += uint32_t(n + 1);
+  return true;
+}
+
+// A doc link record (0xFF92) with its identifiers and texts.
+NnStatus EmitDocLinkRecord(const uint8_t link[40], const char* comment, const char* server,
+                           const char* anchor, RTProcessContext* ctx) {
+  constexpr uint32_t kCapacity = 44 + 3 * 1024;
+  uint8_t rec[kCapacity] = {};
+  uint32_t used = 44;
+  if (!AddCText(rec, kCapacity, &used, comment ? comment : "") ||
+      !AddCText(rec, kCapacity, &used, server ? server : "") ||
+      !AddCText(rec, kCapacity, &used, anchor ? anchor : ""))
+    return NN_ERR_INVALID_ARG;
+  PutU16(rec, 0, 0xFF92);
+  PutU16(rec, 2, uint16_t(used));
+  std::memcpy(rec + 4, link, 40);
+  return AppendRecord(rec, 0xFF92, used, &ctx->Compose);
+}
+
+}  // namespace
+
+// ---- hotspot records --------------------------------------------------------
+
+int IsHotspotRecordSignature(uint16_t signature) {
+  return signature == 0xFF74 || signature == 0xFF7E || signature == 0xFFA9 || signature == 0xFFAD;
+}
+
+int IsHotspotRecordSignatureEx(uint16_t signature) {
+  return IsHotspotRecordSignature(signature) || signature == 0x007F || signature == 0x00AA ||
+         signature == 0x00AE;
+}
+
+NnStatus EmitHotspotEnd(RTProcessContext* ctx, uint16_t endSignature, uint16_t flag) {
+  if (!ctx) return NN_ERR_INVALID_ARG;
+  if (endSignature != 0x7F && endSignature != 0xAA && endSignature != 0xAE)
+    return NN_ERR_INVALID_ARG;
+  // With the flag the end belongs to a hotspot this call opened; none is open
+  // when the opening failed or was never made, and an end alone would leave
+  // a stray record.
+  if (flag && !ctx->Compose.hotspotOpen && !ctx->Compose.linkOpen) return 0;
+  uint8_t rec[2] = {uint8_t(endSignature), 2};
+  NnStatus st = AppendRecord(rec, endSignature, 2, &ctx->Compose);
+  if (st == 0) {
+    ctx->Compose.hotspotOpen = 0;
+    ctx->Compose.linkOpen = 0;
+  }
+  return st;
+}
+
+// ---- links -------------------------------------------------------------------
+
+NnStatus ComposeLinkHotspot(const char* text, uint32_t textLength, const char* address,
+                            uint32_t addressLength, RTProcessContext* ctx) {
+  if (!ctx || !address || addressLength == 0) return NN_ERR_INVALID_ARG;
+  if (!text) {
+    text = address;
+    textLength = addressLength;
+  }
+  // The address ends at its first NUL.
+  const void* nul = std::memchr(address, 0, addressLength);
+  if (nul) addressLength = uint32_t(static_cast<const char*>(nul) - address);
+  if (addressLength == 0) return NN_ERR_INVALID_ARG;
+  NnStatus st = EmitHotspotBegin(kSigLinkBegin, kHotspotTypeUrl, 0, address, addressLength, true,
+                                 ctx);
+  if (st) return st;
+  uint32_t font = StyledFont(ctx, LinkStyle(ctx));
+  st = EmitTextRecord(text, textLength, &font, &ctx->Compose);
+  if (st) return st;
+  return EmitHotspotEnd(ctx, 0xAE, 0);
+}
+
+NnStatus ComposePopup(const char* hotspotText, const char* popupText, const char* options,
+                      RTProcessContext* ctx) {
+  if (!ctx || !hotspotText) return NN_ERR_INVALID_ARG;
+  if (!popupText) popupText = "";
+  // A mouse-over popup opens on pointing (flag 0x0100 of the hotspot), a
+  // click popup by default.
+  uint32_t flags = 0;
+  char value[kOptionValueMax + 1] = {};
+  if (GetOptionValue(options, "PopupStyle=", value) && !strncasecmp(value, "Mouse", 5))
+    flags |= 0x0100;
+  NnStatus st = EmitHotspotBegin(kSigHotspotBegin, kHotspotTypePopup, flags, popupText,
+                                 uint32_t(std::strlen(popupText)), true, ctx);
+  if (st) return st;
+  st = EmitTextRecord(hotspotText, uint32_t(std::strlen(hotspotText)), nullptr, &ctx->Compose);
+  if (st) return st;
+  return EmitHotspotEnd(ctx, 0xAA, 0);
+}
+
+NnStatus ComposeDocLink(const char* options, uint32_t /*number*/, RTProcessContext* ctx,
+                        int /*flag*/) {
+  if (!ctx || !ctx->Session) return NN_ERR_INVALID_ARG;
+  SessionGlobals* g = ctx->Session->globals;
+  TorvoRTChunk* chunk = ctx->Chunk;
+  // The texts AppendLink lends: slot 1 the target, 2 the shown text, 3 the
+  // anchor. The first text names the server (link kind 3).
+  const char* target = chunk ? chunk->eventReturn[1] : nullptr;
+  const char* shown = chunk ? chunk->eventReturn[2] : nullptr;
+  const char* anchor = chunk ? chunk->eventReturn[3] : nullptr;
+  const char* server = options;
+  const uint16_t kind = chunk ? chunk->linkKind : 1;
+  char value[kOptionValueMax + 1];
+
+  // An option string as the target: its keys name the parts.
+  const bool optionForm = target && std::strchr(target, '=');
+  if (optionForm) {
+    static thread_local char url[kOptionValueMax + 1];
+    if (GetOptionValue(target, "URL=", url)) {
+      const char* text = shown && *shown ? shown : url;
+      if (GetOptionValue(target, "Text=", value)) text = value;
+      return ComposeLinkHotspot(text, uint32_t(std::strlen(text)), url, uint32_t(std::strlen(url)),
+                                ctx);
+    }
+  }
+  if (!optionForm && kind == 4) {
+    if (!target || !*target) return NN_ERR_INVALID_ARG;
+    const char* text = shown && *shown ? shown : target;
+    return ComposeLinkHotspot(text, uint32_t(std::strlen(text)), target,
+                              uint32_t(std::strlen(target)), ctx);
+  }
+
+  uint8_t link[40] = {};
+  LinkChangeBlock change;
+  bool any = false;
+  if (optionForm) {
+    if (GetOptionValue(target, "ReplicaID=", value)) {
+      if (std::strlen(value) < 16 || !ParseHexTimeDate(value, &change.replicaId))
+        return NN_ERR_INVALID_ARG;
+      change.replicaSet = 'Y';
+      any = true;
+    }
+    if (GetOptionValue(target, "ViewID=", value)) {
+      if (!ParseHexUnid(value, &change.viewId)) return NN_ERR_INVALID_ARG;
+      change.viewSet = 'Y';
+    }
+    if (GetOptionValue(target, "NoteID=", value) || GetOptionValue(target, "UNID=", value)) {
+      if (!ParseHexUnid(value, &change.noteId)) return NN_ERR_INVALID_ARG;
+      change.noteSet = 'Y';
+    }
+  } else if (target) {
+    // "replica[/view[/note]]" in hex, the form a rendered link shows.
+    const char* p = target;
+    if (std::strlen(p) >= 16 && ParseHexTimeDate(p, &change.replicaId)) {
+      change.replicaSet = 'Y';
+      any = true;
+      p += 16;
+      if (*p == '/' && ParseHexUnid(p + 1, &change.viewId)) {
+        change.viewSet = 'Y';
+        p += 33;
+        if (*p == '/' && ParseHexUnid(p + 1, &change.noteId)) change.noteSet = 'Y';
+      }
+    }
+  }
+  // Without a replica of its own the link points into the session's database.
+  if (!any) {
+    if (g->replicaInfo.ID.Innards[0] == 0 && g->replicaInfo.ID.Innards[1] == 0) {
+      NnHandle db = g->hDb ? g->hDb : (ctx->Item ? ctx->Item->hDb : 0);
+      if (db) NnDbGetReplicaInfo(db, &g->replicaInfo);
+    }
+    change.replicaId = g->replicaInfo.ID;
+    if (change.replicaId.Innards[0] == 0 && change.replicaId.Innards[1] == 0)
+      return NN_ERR_INVALID_ARG;
+  }
+  std::memcpy(link, &change.replicaId, 8);
+  if (change.viewSet) std::memcpy(link + 8, &change.viewId, 16);
+  if (change.noteSet) std::memcpy(link + 24, &change.noteId, 16);
+  if (optionForm) {
+    if (GetOptionValue(target, "Server=", value)) server = nullptr;
+  }
+  char serverText[kOptionValueMax + 1] = {};
+  if (optionForm && GetOptionValue(target, "Server=", serverText)) server = serverText;
+  char anchorText[kOptionValueMax + 1] = {};
+  if (optionForm && GetOptionValue(target, "Anchor=", anchorText)) anchor = anchorText;
+  char comment[kOptionValueMax + 1] = {};
+  if (optionForm && GetOptionValue(target, "Text=", comment)) shown = comment;
+  NnStatus st = EmitDocLinkRecord(link, shown && *shown ? shown : "Link", server, anchor, ctx);
+  if (st) return st;
+  // What was asked for, for the operation that rewrites links.
+  if (change.replicaSet) {
+    g->linkChange.replicaId = change.replicaId;
+    g->linkChange.replicaSet = 'Y';
+  }
+  if (change.viewSet) {
+    g->linkChange.viewId = change.viewId;
+    g->linkChange.viewSet = 'Y';
+  }
+  if (change.noteSet) {
+    g->linkChange.noteId = change.noteId;
+    g->linkChange.noteSet = 'Y';
+  }
+  return 0;
+}
+
+NnStatus ComposeLinkHotspotFromOptions(const char* options, uint32_t /*kind*/,
+                                       RTProcessContext* ctx, int closeHere, int /*flag*/) {
+  if (!ctx) return NN_ERR_INVALID_ARG;
+  char url[kOptionValueMax + 1] = {};
+  if (!GetOptionValue(options, "URL=", url) && !GetOptionValue(options, "HREF=", url)) {
+    // A bare address is the whole option text.
+    if (!options || !*options || std::strchr(options, '=')) return NN_ERR_INVALID_ARG;
+    std::snprintf(url, sizeof url, "%s", options);
+  }
+  if (!*url) return NN_ERR_INVALID_ARG;
+  NnStatus st = EmitHotspotBegin(kSigLinkBegin, kHotspotTypeUrl, 0, url,
+                                 uint32_t(std::strlen(url)), true, ctx);
+  if (st) return st;
+  char text[kOptionValueMax + 1] = {};
+  if (GetOptionValue(options, "Text=", text) && *text) {
+    uint32_t font = StyledFont(ctx, LinkStyle(ctx));
+    st = EmitTextRecord(text, uint32_t(std::strlen(text)), &font, &ctx->Compose);
+    if (st) return st;
+  }
+  return closeHere ? EmitHotspotEnd(ctx, 0xAE, 1) : 0;
+}
+
+NnStatus ComposeHypertextLink(const char* keyText, const char* hotspotText, NOTEID noteId,
+                              const char* options, RTProcessContext* ctx) {
+  if (!ctx || !ctx->Session || !keyText) return NN_ERR_INVALID_ARG;
+  SessionGlobals* g = ctx->Session->globals;
+  NnHandle db = g->hDb ? g->hDb : (ctx->Item ? ctx->Item->hDb : 0);
+  if (!db) return NN_ERR_INVALID_ARG;
+  if (g->replicaInfo.ID.Innards[0] == 0 && g->replicaInfo.ID.Innards[1] == 0)
+    NnDbGetReplicaInfo(db, &g->replicaInfo);
+  ORIGINATORID_tag oid = {};
+  NnStatus st = NnDbGetNoteInfo(db, noteId, &oid, nullptr, nullptr);
+  if (st) return st;
+  uint8_t link[40] = {};
+  std::memcpy(link, &g->replicaInfo.ID, 8);
+  std::memcpy(link + 8, &g->viewOriginatorId, 16);  // the view's universal id
+  std::memcpy(link + 24, &oid, 16);                 // the note's universal id
+  char anchor[kOptionValueMax + 1] = {};
+  GetOptionValue(options, "Anchor=", anchor);
+  const char* shown = hotspotText && *hotspotText ? hotspotText : keyText;
+  return EmitDocLinkRecord(link, shown, "", anchor, ctx);
+}
+
+// ---- anchors, sections ---------------------------------------------------------
+
+NnStatus ComposeAnchor(const char* name, uint32_t nameLength, RTProcessContext* ctx) {
+  if (!ctx || (!name && nameLength)) return NN_ERR_INVALID_ARG;
+  if (name) {
+    const void* nul = std::memchr(name, 0, nameLength);
+    if (nul) nameLength = uint32_t(static_cast<const char*>(nul) - name);
+  }
+  if (nameLength > 1024) return NN_ERR_INVALID_ARG;
+  // Length: the name and a NUL after the 12-byte fixed part, kept even.
+  uint32_t length = (nameLength + 12 + 1) & ~1u;
+  uint8_t rec[12 + 1024 + 2] = {};
+  PutU16(rec, 0, 0xFFCB);
+  PutU16(rec, 2, uint16_t(length));
+  PutU16(rec, 4, uint16_t(nameLength));
+  if (nameLength) std::memcpy(rec + 12, name, nameLength);
+  return AppendRecord(rec, 0xFFCB, length, &ctx->Compose);
+}
+
+NnStatus ComposeSection(RTProcessContext* ctx, int /*kind*/, int /*flag*/) {
+  if (!ctx) return NN_ERR_INVALID_ARG;
+  // The section's title is its first paragraph; the section hotspot opens
+  // here and the element action closes it.
+  return EmitHotspotBegin(kSigHotspotBegin, kHotspotTypeSection, 0, nullptr, 0, false, ctx);
+}
+
+NnStatus ComposeLayer(uint32_t /*kind*/, RTProcessContext* ctx, const char* text,
+                      const char* position) {
+  if (!ctx) return NN_ERR_INVALID_ARG;
+  // "top;left;width;height;style"
+  char parts[5][256] = {};
+  const char* p = position ? position : "";
+  for (int i = 0; i < 5 && p; ++i) {
+    const char* semi = i < 4 ? std::strchr(p, ';') : nullptr;
+    size_t n = semi ? size_t(semi - p) : std::strlen(p);
+    if (n >= sizeof parts[i]) n = sizeof parts[i] - 1;
+    std::memcpy(parts[i], p, n);
+    p = semi ? semi + 1 : nullptr;
+  }
+  uint8_t positioning[120] = {};
+  positioning[0] = 107;
+  positioning[1] = 120;
+  positioning[2] = 1;  // absolute placement
+  // Offsets of the top, left, bottom and right lengths; width and height are
+  // kept as the right and bottom extents from the top left.
+  static const uint32_t kOffsets[4] = {8, 32, 80, 56};
+  for (int i = 0; i < 4; ++i) {
+    if (!*parts[i] || !strcasecmp(parts[i], "auto")) continue;
+    if (ParseCssLength(positioning + kOffsets[i], 24, parts[i], 0)) return NN_ERR_INVALID_ARG;
+  }
+  uint8_t layer[20] = {108, 20};
+  NnStatus st = EmitBeginRecord(108, 0, &ctx->Compose);
+  if (st == 0) st = AppendRecord(layer, 108, sizeof layer, &ctx->Compose);
+  if (st == 0) st = AppendRecord(positioning, 107, sizeof positioning, &ctx->Compose);
+  if (st == 0 && *parts[4]) {
+    const char* strings[6] = {nullptr, nullptr, parts[4], nullptr, nullptr, nullptr};
+    st = ComposeHtmlAttributes(0xFF7A, strings, ctx);
+  }
+  if (st == 0) st = EmitParagraphStart(ctx);
+  if (st == 0) st = EmitParagraphReference(ctx);
+  if (st == 0) st = EmitTextRecord(text ? text : "", text ? uint32_t(std::strlen(text)) : 0,
+                                   nullptr, &ctx->Compose);
+  if (st == 0) st = EmitEndRecord(108, 0, &ctx->Compose);
+  return st;
+}
+
+NnStatus ComposeHtmlAttributes(uint16_t signature, const char* const strings[6],
+                               RTProcessContext* ctx) {
+  if (!ctx || !strings || (signature != 0xFF7A && signature != 0xFF7B)) return NN_ERR_INVALID_ARG;
+  uint32_t total = 26;
+  uint32_t lengths[6];
+  for (int i = 0; i < 6; ++i) {
+    lengths[i] = strings[i] ? uint32_t(std::strlen(strings[i])) : 0;
+    if (lengths[i] > 4096) return NN_ERR_INVALID_ARG;
+    total += lengths[i];
+  }
+  const uint32_t length = (total + 1) & ~1u;
+  RecordBuffer rec(ctx->Session, length);
+  if (!rec.ok()) return NN_ERR_MEMORY;
+  PutU16(rec.data(), 0, signature);
+  PutU16(rec.data(), 2, uint16_t(length));
+  uint32_t at = 26;
+  for (int i = 0; i < 6; ++i) {
+    PutU16(rec.data(), 4 + 2 * uint32_t(i), uint16_t(lengths[i]));
+    if (lengths[i]) std::memcpy(rec.data() + at, strings[i], lengths[i]);
+    at += lengths[i];
+  }
+  return AppendRecord(rec.data(), signature, length, &ctx->Compose);
+}
+
+// ---- buttons, fields, image maps -------------------------------------------------
+
+NnStatus ComposeButton(const char* /*options*/, uint32_t number, const char* label,
+                       uint32_t /*kind*/, RTProcessContext* ctx) {
+  if (!ctx || !ctx->Session) return NN_ERR_INVALID_ARG;
+  LSXLsiSession* s = ctx->Session;
+  SessionGlobals* g = s->globals;
+  const uint16_t type = g->hotspotType ? g->hotspotType : kHotspotTypeButton;
+  // The code waits 16 bytes into the result buffer; `number` is its length.
+  uint32_t codeLength = 0;
+  const uint8_t* code = nullptr;
+  if (s->ResultTextLength > 16) {
+    codeLength = s->ResultTextLength - 16u;
+    code = reinterpret_cast<const uint8_t*>(s->ResultText) + 16;
+  } else if (number && number < kResultTextSize) {
+    codeLength = 0;
+  }
+  uint32_t flags = g->codeKind & 0x10 ? 0x10 : 0;  // a formula hotspot
+  NnStatus st = EmitHotspotBegin(kSigHotspotBegin, type, flags, code, codeLength, false, ctx);
+  if (st) return st;
+  const char* text = label && *label ? label : "Action Hotspot";
+  const uint32_t textLength = uint32_t(std::strlen(text));
+  if (type == kHotspotTypeButton) {
+    if (textLength > 1024) return NN_ERR_INVALID_ARG;
+    uint8_t rec[16 + 1024 + 1] = {};
+    const uint32_t length = 16 + textLength;
+    PutU16(rec, 0, 0xFFAB);
+    PutU16(rec, 2, uint16_t(length));
+    PutU16(rec, 6, uint16_t(textLength * 120 + 240));  // width in twips: room for the label
+    PutU16(rec, 10, 1);
+    PutU32(rec, 12, CurrentFont(ctx));
+    std::memcpy(rec + 16, text, textLength);
+    st = AppendRecord(rec, 0xFFAB, length, &ctx->Compose);
+  } else {
+    st = EmitTextRecord(text, textLength, nullptr, &ctx->Compose);
+  }
+  if (st) return st;
+  return EmitHotspotEnd(ctx, 0xAA, 0);
+}
+
+NnStatus ComposeField(const char* fieldOptions, const char* /*text2*/, int /*flag*/,
+                      const char* mode, RTProcessContext* ctx) {
+  if (!ctx || !mode || strcasecmp(mode, "Add") != 0) return NN_ERR_INVALID_ARG;
+  char name[kOptionValueMax + 1] = {};
+  if (!GetOptionValue(fieldOptions, "Name=", name) || !*name) return NN_ERR_INVALID_ARG;
+  const uint32_t nameLength = uint32_t(std::strlen(name));
+  if (nameLength > 255) return NN_ERR_INVALID_ARG;
+  char type[kOptionValueMax + 1] = "Text";
+  GetOptionValue(fieldOptions, "Type=", type);
+  uint16_t dataType = 1280;  // text
+  if (!strcasecmp(type, "Number")) dataType = 768;
+  else if (!strcasecmp(type, "Date") || !strcasecmp(type, "Time")) dataType = 1024;
+  else if (!strcasecmp(type, "RichText")) dataType = 1;
+  // Host layout: flags u16 4, data type u16 6, list delimiter u16 8, number
+  // and time formats 12..20, font 20, the six lengths from 24, then the name.
+  uint8_t rec[40 + 256] = {};
+  const uint32_t length = 40 + nameLength;
+  PutU16(rec, 0, 0xFF8A);
+  PutU16(rec, 2, uint16_t(length));
+  PutU16(rec, 4, 0x0002);  // editable
+  PutU16(rec, 6, dataType);
+  PutU32(rec, 20, CurrentFont(ctx));
+  PutU16(rec, 34, uint16_t(nameLength));  // the name follows the formulas (all empty)
+  std::memcpy(rec + 40, name, nameLength);
+  return AppendRecord(rec, 0xFF8A, length, &ctx->Compose);
+}
+
+NnStatus ComposeImageMap(const char* options, uint32_t /*codeLength*/, uint32_t kind,
+                         RTProcessContext* ctx) {
+  if (!ctx || !ctx->Session) return NN_ERR_INVALID_ARG;
+  LSXLsiSession* s = ctx->Session;
+  const uint32_t length = s->ResultTextLength < kResultTextSize ? s->ResultTextLength : 0;
+  NnStatus st = EmitHotspotBegin(kSigHotspotBegin, 2, kind == 1 ? 0x10 : 0, s->ResultText,
+                                 length, false, ctx);
+  if (st) return st;
+  char target[kOptionValueMax + 1] = {};
+  if (GetOptionValue(options, "Target=", target) && *target) {
+    const uint32_t n = uint32_t(std::strlen(target));
+    if (n <= 1024) {
+      uint8_t rec[12 + 1024 + 1] = {};
+      PutU16(rec, 0, 0xFFF2);
+      PutU16(rec, 2, uint16_t(12 + n));
+      PutU16(rec, 4, uint16_t(n));
+      std::memcpy(rec + 12, target, n);
+      st = AppendRecord(rec, 0xFFF2, 12 + n, &ctx->Compose);
+      if (st) return st;
+    }
+  }
+  return 0;
+}

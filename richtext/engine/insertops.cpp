@@ -1,0 +1,672 @@
+// Insertions at the target and the actions after an element: new text,
+// paragraphs, links, tables, layers, images, attachments, imported files,
+// HTML and other items' records. With the chunk's insert position 0 the
+// content goes in front of the target (at its first record); otherwise after
+// each element of it.
+#include <strings.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "host/fontspec.h"
+#include "host/noteops.h"
+#include "host/options.h"
+#include "host/zip/zipstor.h"
+#include "import/import.h"
+#include "lsxsessi.h"
+#include "richtext/compose/composers.h"
+#include "richtext/compose/composeutil.h"
+#include "richtext/compose/pabdef.h"
+#include "richtext/engine/opfamily.h"
+#include "richtext/engine/rtproc.h"
+#include "richtext/item/cdlayout.h"
+#include "richtext/item/itemhelpers.h"
+#include "richtext/item/parastring.h"
+#include "rtchunk.h"
+#include "rtitem.h"
+
+using namespace kv::compose;
+
+namespace {
+
+constexpr uint16_t kInternalImportFailed = 20014;
+constexpr uint32_t kMaxRepeat = 32;
+
+bool IsText(uint16_t s) { return s == 0xFF85 || s == 0xFFE4; }
+bool IsCell(uint16_t s) { return s == 164 || s == 208; }
+
+bool InsertsBefore(const RTProcessContext* ctx) {
+  return ctx->Chunk && ctx->Chunk->insertPosition == 0;
+}
+
+// The item's current font, changed by the call's parsed font when the item
+// overrides fonts or the call names one. A colour the change produced is
+// left in the session.
+uint32_t CallFont(RTProcessContext* ctx, bool callNamesFont) {
+  uint32_t font = CurrentFont(ctx);
+  if ((ctx->Item->fontOverride || callNamesFont) && ctx->FontMask) {
+    uint32_t color = 0;
+    uint16_t highlight = 0;
+    FontApplyChanges(&font, &color, &highlight, &ctx->Font, ctx->FontMask);
+    ctx->Session->globals->fontColor = color;
+    ctx->Session->globals->fontHighlight = highlight;
+  }
+  return font;
+}
+
+// A paragraph start and an empty text, so that an item that begins with the
+// composed element begins with a paragraph.
+NnStatus LeadIfFirst(RTProcessContext* ctx) {
+  if (ctx->RecordNumber != 1 || !InsertsBefore(ctx)) return 0;
+  NnStatus st = EmitParagraphStart(ctx);
+  if (st == 0) st = EmitEmptyText(ctx);
+  return st;
+}
+
+NnStatus Anchor(RTProcessContext* ctx) {
+  const char* name = ctx->Text1 ? ctx->Text1 : "";
+  uint32_t n = uint32_t(std::strlen(name));
+  if (ctx->Number1 && ctx->Number1 < n) n = ctx->Number1;
+  return ComposeAnchor(name, n, ctx);
+}
+
+NnStatus Repeated(RTProcessContext* ctx) {
+  char buf[kMaxRepeat];
+  const uint32_t count = ctx->SubCode < kMaxRepeat ? ctx->SubCode : kMaxRepeat;
+  std::memset(buf, ctx->OperationCode == 2360 ? '\t' : 0, sizeof buf);
+  uint32_t font = CallFont(ctx, false);
+  NnStatus st = EmitTextRecord(buf, count, &font, &ctx->Compose);
+  if (st == 0 && ctx->OperationCode == 2354 && ctx->Number1) {
+    st = EmitParagraphStart(ctx);
+    if (st == 0) st = EmitParagraphReference(ctx);
+  }
+  return st;
+}
+
+// The text of 2361, with its colour wrapper when the font change gave one.
+NnStatus TextRun(RTProcessContext* ctx) {
+  const char* text = ctx->Text1 ? ctx->Text1 : "";
+  uint32_t length = ctx->Number1 ? uint32_t(strnlen(text, ctx->Number1)) : uint32_t(std::strlen(text));
+  uint32_t font = CallFont(ctx, ctx->Text2 && *ctx->Text2);
+  SessionGlobals* g = ctx->Session->globals;
+  const bool colored = g->fontColor != 0;
+  NnStatus st = 0;
+  if (colored) st = EmitBeginRecord(0xFF85, 0, &ctx->Compose);
+  if (st == 0) st = EmitTextRecord(text, length, &font, &ctx->Compose);
+  if (st == 0 && colored) {
+    st = EmitRecord8(210, g->fontColor & 0xFFFFFF, g->fontHighlight, &ctx->Compose);
+    if (st == 0) st = EmitEndRecord(0xFF85, 0, &ctx->Compose);
+  }
+  if (st == 0 && length && ctx->Item->context) ctx->Item->context->textFollowUp = 1;
+  return st;
+}
+
+bool KeepsParagraph(uint16_t s) {
+  return IsText(s) || s == 0xFFAD || s == 0xFFA9 || s == 170 || s == 174;
+}
+
+NnStatus TextBefore(uint8_t* data, uint16_t sig, uint32_t length, RTProcessContext* ctx) {
+  NnStatus st = TextRun(ctx);
+  if (st) return st;
+  bool keep = KeepsParagraph(sig) || sig == 163 || sig == 165 || sig == 207 || sig == 209 ||
+              sig == 0xFFFB;
+  if (sig == 222 && length >= 6) {
+    uint16_t of = 0;
+    kv::cd::ReadU16(data, length, 2, &of);
+    keep = KeepsParagraph(of);
+  }
+  if (keep) return 0;
+  // The text stands in a paragraph of its own, before the target's.
+  st = EmitParagraphStart(ctx);
+  if (st == 0 && ctx->ParagraphDefinitionPending && ctx->PendingParagraphDefinitionLength >= 72)
+    st = AppendRecord(ctx->PendingParagraphDefinition, 0xFF82,
+                      ctx->PendingParagraphDefinitionLength, &ctx->Compose);
+  if (st == 0) st = EmitParagraphReference(ctx);
+  return st;
+}
+
+NnStatus TextAfter(uint8_t* data, uint16_t sig, uint32_t length, RTProcessContext* ctx) {
+  uint16_t ref = sig;
+  chunkdef_info* inner = ctx->Chunk ? ctx->Chunk->InnermostNode() : nullptr;
+  if (inner && (inner->relation == REL_INSIDE || inner->relation == REL_OUTSIDE ||
+                inner->relation == REL_BEFORE) &&
+      ctx->CurrentNode && ctx->CurrentNode->prev)
+    ref = ctx->CurrentNode->prev->signature;
+  bool keep = IsText(ref) || ref == 164 || ref == 208 || KeepsParagraph(ref);
+  if (ref == 222 && length >= 6 && ref == sig) {
+    uint16_t of = 0;
+    kv::cd::ReadU16(data, length, 2, &of);
+    keep = of == 0xFF85 || of == 163 || of == 165 || KeepsParagraph(of);
+  }
+  if (ref == 165 || ref == 209) keep = false;
+  if (!keep) {
+    NnStatus st = EmitParagraphStart(ctx);
+    if (st == 0) st = EmitParagraphReference(ctx);
+    if (st) return st;
+  }
+  return TextRun(ctx);
+}
+
+// Rows of the table (2355): the row range of the call, re-emitted with the
+// cell texts the caller left in the session.
+NnStatus Rows(RTProcessContext* ctx) {
+  SessionGlobals* g = ctx->Session->globals;
+  ctx->RangeFirst = ctx->SubCode ? ctx->SubCode : g->FirstMatchRecord;
+  ctx->RangeLast = ctx->Number1 ? ctx->Number1 : g->LastMatchRecord;
+  if (!ctx->Records || !ctx->RangeFirst || ctx->RangeLast < ctx->RangeFirst)
+    return NN_ERR_INVALID_ARG;
+  bool anyText = false;
+  for (uint32_t i = 0; i < kCellTextSlots; ++i) anyText |= g->cellText[i] != nullptr;
+  if (!anyText) return InsertDesignElementContent(ctx->Chunk, ctx, 0);
+  int32_t cell = -1;
+  int nesting = 0;
+  bool textDone = false;
+  for (RTRecordNode* n = ctx->Records->first; n; n = n->next) {
+    if (n->sequence < ctx->RangeFirst) continue;
+    if (n->sequence > ctx->RangeLast) break;
+    const uint16_t s = n->signature;
+    if ((s == 163 || s == 207) && n->sequence != ctx->RangeFirst) ++nesting;
+    if ((s == 165 || s == 209) && nesting > 0) --nesting;
+    if (nesting == 0 && IsCell(s)) {
+      ++cell;
+      textDone = false;
+    }
+    const char* text = cell >= 0 && cell < int32_t(kCellTextSlots) ? g->cellText[cell] : nullptr;
+    if (nesting == 0 && text && IsText(s)) {
+      if (textDone) continue;  // the cell's old text goes
+      uint32_t font = 0;
+      if (!kv::cd::ReadU32(n->data, n->length, 4, &font)) font = CurrentFont(ctx);
+      NnStatus st = EmitTextRecord(text, uint32_t(std::strlen(text)), &font, &ctx->Compose);
+      if (st) return st;
+      textDone = true;
+      continue;
+    }
+    NnStatus st = AppendRecord(n->data, s, n->length, &ctx->Compose);
+    if (st) return st;
+  }
+  return 0;
+}
+
+NnStatus PageBreak(RTProcessContext* ctx) {
+  NnStatus st = EmitParagraphStart(ctx);
+  if (st) return st;
+  const uint16_t id = NewDefaultParagraph(kNextParagraphId, 2, &ctx->Compose);
+  if (!id) return NN_ERR_MEMORY;
+  uint8_t def[72] = {};
+  PutU16(def, 0, 0xFF82);
+  PutU16(def, 2, 72);
+  PutU16(def, 4, id);
+  PutU16(def, kv::cd::host::kPabLeftMargin, 1440);
+  PutU16(def, kv::cd::host::kPabFirstLineLeftMargin, 1440);
+  PutU16(def, kv::cd::host::kPabTabs, 720);
+  PutU16(def, kv::cd::host::kPabFlags, 0x0101);  // page break before
+  st = AppendRecord(def, 0xFF82, sizeof def, &ctx->Compose);
+  uint8_t ref[4] = {131, 4};
+  PutU16(ref, 2, id);
+  if (st == 0) st = AppendRecord(ref, 131, 4, &ctx->Compose);
+  if (st == 0) st = EmitEmptyText(ctx);
+  if (st == 0) st = EmitParagraphStart(ctx);
+  return st;
+}
+
+NnStatus Paragraph(RTProcessContext* ctx) {
+  const uint32_t sequence = ctx->CurrentNode ? ctx->CurrentNode->sequence : 1;
+  NnStatus st = 0;
+  if (sequence > 1 || !InsertsBefore(ctx)) st = EmitParagraphStart(ctx);
+  if (st) return st;
+  uint16_t id = NewDefaultParagraph(kNextParagraphId, 2, &ctx->Compose);
+  if (!id) return NN_ERR_MEMORY;
+  uint8_t def[kPabFullLength] = {};
+  std::memcpy(def, ctx->Compose.paragraphDefinition, sizeof def);
+  PutU16(def, 4, id);
+  uint16_t defLength = 0;
+  std::memcpy(&defLength, def + 2, 2);
+  if (defLength < 72 || defLength > kPabFullLength) defLength = 72;
+  PutU16(def, 2, defLength);
+  auto* spec = static_cast<ParagraphSpec*>(ctx->ParagraphSpec);
+  ParagraphSpec local;
+  if (!spec && ctx->Text2 && std::strchr(ctx->Text2, '=')) {
+    // A paragraph string in the second text when no set-up parsed one.
+    if (ParseParagraphSpec(ctx->Text2, nullptr, &local) == 0) spec = &local;
+  }
+  if (spec) {
+    st = BuildParagraphDefinitionFromSpec(def, sizeof def, spec, 0, 0);
+    if (st) return st;
+    PutU16(def, 4, id);
+    std::memcpy(&defLength, def + 2, 2);
+    if (spec->hasHideWhen && spec->hideWhenLength) {
+      // The hide-when text travels in a 0xFFBB record before the definition.
+      uint16_t flags = 0;
+      std::memcpy(&flags, def + kv::cd::host::kPabFlags, 2);
+      PutU16(def, kv::cd::host::kPabFlags, uint16_t(flags | 0x0800));
+      const uint32_t n = spec->hideWhenLength <= kParagraphExtTextMax ? spec->hideWhenLength : 0;
+      const uint32_t len = (n + 14 + 1) & ~1u;
+      RecordBuffer rec(ctx->Session, len);
+      if (!rec.ok()) return NN_ERR_MEMORY;
+      PutU16(rec.data(), 0, 0xFFBB);
+      PutU16(rec.data(), 2, uint16_t(len));
+      PutU16(rec.data(), 4, id);
+      std::memcpy(rec.data() + 14, spec->hideWhen, n);
+      st = AppendRecord(rec.data(), 0xFFBB, len, &ctx->Compose);
+      if (st) return st;
+    }
+  }
+  st = AppendRecord(def, 0xFF82, defLength, &ctx->Compose);
+  uint8_t ref[4] = {131, 4};
+  PutU16(ref, 2, id);
+  if (st == 0) st = AppendRecord(ref, 131, 4, &ctx->Compose);
+  if (st) return st;
+  const char* text = ctx->Text1 ? ctx->Text1 : "";
+  uint32_t length = ctx->SubCode ? uint32_t(strnlen(text, ctx->SubCode)) : uint32_t(std::strlen(text));
+  uint32_t font = CurrentFont(ctx);
+  if (ctx->Text2 && *ctx->Text2 && !std::strchr(ctx->Text2, '=')) {
+    FontState state;
+    uint32_t mask = 0;
+    if (ParseFontSpec(ctx->Text2, nullptr, ctx->Item, &state, &mask) == 0 && mask) {
+      uint32_t color = 0;
+      uint16_t hl = 0;
+      FontApplyChanges(&font, &color, &hl, &state, mask);
+    }
+  }
+  st = EmitTextRecord(text, length, &font, &ctx->Compose);
+  if (st == 0 && sequence == 1 && InsertsBefore(ctx)) st = EmitParagraphStart(ctx);
+  return st;
+}
+
+NnStatus ImportFailed(RTProcessContext* ctx, NnStatus st) {
+  if (st && !ctx->Compose.internalError) ctx->Compose.internalError = kInternalImportFailed;
+  return st;
+}
+
+// 2352: a file brought in by its kind.
+NnStatus ImportFile(RTProcessContext* ctx) {
+  const char* file = ctx->Text1;
+  if (!file || !*file) return ImportFailed(ctx, NN_ERR_INVALID_ARG);
+  const char* ext = FileExtension(file);
+  const char* options = ctx->Text2;
+  SessionGlobals* g = ctx->Session->globals;
+  if (ctx->Item->imageSwitch) {
+    uint32_t kind = !strcasecmp(ext, ".gif") ? 1
+                    : (!strcasecmp(ext, ".jpg") || !strcasecmp(ext, ".jpeg")) ? 2
+                    : !strcasecmp(ext, ".png") ? 3 : 0;
+    if (kind) {
+      char alt[kOptionValueMax + 1] = {};
+      if (ctx->Number3) GetOptionValue(g->optionString, "AltText=", alt);
+      return ImportFailed(ctx, ComposeImageFromFile(file, kind, ctx, *alt ? alt : nullptr));
+    }
+  }
+  NnStatus st;
+  if (options && *options && strncasecmp(options, "Torvo", 5) != 0) {
+    if (!strcasecmp(ext, ".txt")) {
+      char value[kOptionValueMax + 1] = {};
+      uint32_t lineLength = kDefaultTextLineLength;
+      if (GetOptionValue(options, "LineLength=", value)) {
+        long v = std::strtol(value, nullptr, 10);
+        if (v >= 1 && v <= 32000) lineLength = uint32_t(v);
+      }
+      st = EmitTextParagraph(file, lineLength, &ctx->Compose);
+    } else if (!strncasecmp(ext, ".htm", 4)) {
+      st = ImportHTMLFromFile(file, options, &ctx->Compose);
+    } else {
+      st = NN_ERR_INVALID_ARG;
+    }
+    return ImportFailed(ctx, st);
+  }
+  char filter[256] = {}, name[256] = {};
+  if (!FindEditFilter(ctx->Session, file, filter, sizeof filter, name, sizeof name, 0)) {
+    // Without a filter only a file of records is taken.
+    if (strcasecmp(ext, ".cd") != 0) return ImportFailed(ctx, NN_ERR_INVALID_ARG);
+    st = NN_ERR_INVALID_ARG;  // record files are not read here: see the report
+    return ImportFailed(ctx, st);
+  }
+  char recordFile[1024] = {};
+  st = ImportImageViaFilter(&ctx->Compose, file, filter, name, recordFile, sizeof recordFile);
+  return ImportFailed(ctx, st);
+}
+
+NnStatus AppendHtml(RTProcessContext* ctx) {
+  SessionGlobals* g = ctx->Session->globals;
+  NnStatus st = 0;
+  switch (ctx->SubCode) {
+    case 1:
+      if (!ctx->Text1 || !*ctx->Text1) {
+        st = NN_ERR_INVALID_ARG;
+      } else if (g->package) {
+        int r = ZipStorageReadEntry(g->package, ctx->Text1, 0, 0);
+        if (r == 1) {
+          st = NN_ERR_INVALID_ARG;
+        } else if (r != 0) {
+          st = NN_ERR_FILE_IO;
+        } else {
+          auto& buf = g->package->buffer;
+          st = ImportHTMLFromBuffer(reinterpret_cast<const char*>(buf.data()),
+                                    uint32_t(buf.size()), ctx->Text2, &ctx->Compose, nullptr, 0);
+          buf.clear();
+          buf.shrink_to_fit();
+        }
+      } else {
+        st = ImportHTMLFromFile(ctx->Text1, ctx->Text2, &ctx->Compose);
+      }
+      break;
+    case 2:
+      return 0;
+    case 3:
+      if (!ctx->Text1) {
+        st = NN_ERR_INVALID_ARG;
+      } else {
+        const auto* part = static_cast<const HtmlMimeBody*>(g->pendingMimePart);
+        st = ImportHTMLFromBuffer(ctx->Text1, 0, ctx->Text2, &ctx->Compose, part, part ? 2 : 0);
+      }
+      break;
+    case 4: {
+      const auto* bodies = static_cast<const HtmlMimeBody*>(
+          ctx->Item->context ? ctx->Item->context->pendingMimeBodies : nullptr);
+      st = ImportPendingMimeBodies(bodies, nullptr, ctx->Text2, &ctx->Compose);
+      break;
+    }
+    default:
+      st = NN_ERR_INVALID_ARG;
+  }
+  if (st == kImportStatusNoContent) {
+    ctx->Compose.internalError = uint16_t(kImportStatusNoContent);
+    return st;
+  }
+  return ImportFailed(ctx, st);
+}
+
+NnStatus Attachment(RTProcessContext* ctx) {
+  const char* path = ctx->Text1 ? ctx->Text1 : "";
+  const char* source = ctx->Text2 && *ctx->Text2 ? ctx->Text2 : path;
+  char name[256] = {};
+  std::snprintf(name, sizeof name, "%s", FileBaseName(source));
+  if (!*name) return NN_ERR_INVALID_ARG;
+  const char* options = ctx->Session->globals->optionString;
+  char already[kOptionValueMax + 1] = {};
+  const bool attached =
+      GetOptionValue(options, "AlreadyAttached=", already) && !strcasecmp(already, "Yes");
+  const NnHandle hNote = ctx->Item->hNote;
+  if (!attached && kv::NoteFindAttachmentName(hNote, name, 0, nullptr, 0) == 0) {
+    // The name is taken: the first free "Att<n><ext>".
+    const char* ext = FileExtension(path);
+    bool found = false;
+    for (int i = 0; i < 1000 && !found; ++i) {
+      char candidate[256];
+      std::snprintf(candidate, sizeof candidate, "Att%d%.200s", i, ext);
+      if (kv::NoteFindAttachmentName(hNote, candidate, 0, nullptr, 0) != 0) {
+        std::snprintf(name, sizeof name, "%s", candidate);
+        found = true;
+      }
+    }
+    if (!found) return NN_ERR_INVALID_ARG;
+  }
+  return ComposeAttachmentIcon(path, name, name, ctx->SubCode != 0, options, ctx);
+}
+
+// The operations that insert content: before the target with insert position
+// 0, after each element otherwise.
+bool IsInsertion(uint16_t code) {
+  switch (code) {
+    case 2351: case 2352: case 2353: case 2354: case 2355: case 2356: case 2357: case 2358:
+    case 2359: case 2360: case 2361: case 2409: case 2411: case 2417: case 2423: case 2424:
+    case 2438: case 2442: case 2443: case 2448: case 2808: case 2809: case 2812:
+      return true;
+    default:
+      return false;
+  }
+}
+
+NnStatus Insert(uint8_t* data, uint16_t sig, uint32_t length, RTProcessContext* ctx, bool before) {
+  const uint16_t code = ctx->OperationCode;
+  NnStatus st = 0;
+  switch (code) {
+    case 2351:
+      if (before) {
+        st = Anchor(ctx);
+        if (st == 0) st = EmitEmptyText(ctx);
+      } else {
+        st = EmitEmptyText(ctx);
+        if (st == 0) st = Anchor(ctx);
+      }
+      break;
+    case 2352:
+      st = ImportFile(ctx);
+      break;
+    case 2353:
+      st = LeadIfFirst(ctx);
+      if (st == 0) st = ComposeDocLink(ctx->Text1, ctx->SubCode, ctx, 1);
+      break;
+    case 2354:
+    case 2360:
+      st = Repeated(ctx);
+      break;
+    case 2355:
+      st = Rows(ctx);
+      break;
+    case 2356:
+    case 2357:
+    case 2358:
+    case 2808:
+    case 2809:
+      st = InsertDesignElementContent(ctx->Chunk, ctx, code);
+      break;
+    case 2443:
+      ComposeTableResetColumnCounter();
+      [[fallthrough]];
+    case 2359:
+      st = LeadIfFirst(ctx);
+      if (st == 0) st = ComposeTable(ctx->SubCode, ctx->Number1, ctx);
+      break;
+    case 2361:
+      st = before ? TextBefore(data, sig, length, ctx) : TextAfter(data, sig, length, ctx);
+      break;
+    case 2409:
+      st = PageBreak(ctx);
+      break;
+    case 2411:
+      st = ComposeField(ctx->Text1, ctx->Text2, 1, "Add", ctx);
+      break;
+    case 2417:
+      st = Paragraph(ctx);
+      break;
+    case 2423:
+      st = LeadIfFirst(ctx);
+      if (st == 0) st = ComposeButton(ctx->Text2, ctx->Number3, ctx->Text1, ctx->Number2, ctx);
+      break;
+    case 2424:
+      st = ComposeGraphicOptions(ctx->SubCode, ctx->Number1, ctx->Text1, ctx->Text2, ctx);
+      break;
+    case 2438:
+      st = LeadIfFirst(ctx);
+      if (st == 0) st = ComposeImage(ctx->SubCode, ctx->Text1, ctx->Text2, ctx);
+      break;
+    case 2442:
+      st = ComposeLayer(ctx->SubCode, ctx, ctx->Text1, ctx->Text2);
+      break;
+    case 2448:
+      st = AppendHtml(ctx);
+      break;
+    case 2812:
+      st = Attachment(ctx);
+      break;
+    default:
+      break;
+  }
+  if (st == 0) ctx->Item->modified = 1;
+  return st;
+}
+
+// 2601 to 2603: questions about a table cell.
+void CellQuery(const uint8_t* data, uint16_t sig, uint32_t length, RTProcessContext* ctx) {
+  if (!IsCell(sig) || length < 16) return;
+  LSXLsiSession* s = ctx->Session;
+  const uint8_t flags = data[11];
+  if (ctx->OperationCode == 2601) {
+    const bool single = !(flags & 0x0C) && data[14] < 2 && data[15] < 2;
+    s->SetResultText(single ? "FALSE" : "TRUE", single ? 5 : 4);
+    return;
+  }
+  const bool column = ctx->OperationCode == 2602;
+  const bool merged = column ? (flags & 0x0C) != 0 : (flags & 0x08) != 0;
+  uint32_t value = uint32_t(column ? data[3] : data[2]) + 1;
+  if (merged) {
+    uint16_t row = 0, col = 0;
+    if (LocateTableCell(ctx->RecordNumber, ctx->Records, &row, &col) == 0)
+      value = uint32_t(column ? col : row) + 1;
+  }
+  char text[16];
+  int n = std::snprintf(text, sizeof text, "%u", value);
+  s->SetResultText(text, uint32_t(n));
+}
+
+bool AtTargetBlock(uint8_t* data, uint16_t sig, uint32_t length, RTProcessContext* ctx,
+                   NnStatus* status) {
+  const uint16_t code = ctx->OperationCode;
+  // Once-per-element flags start afresh with each element.
+  ctx->AltTextWritten = ctx->CaptionWritten = ctx->HtmlAttributesWritten = 0;
+  if (IsInsertion(code)) {
+    *status = InsertsBefore(ctx) ? Insert(data, sig, length, ctx, true) : 0;
+    return true;
+  }
+  switch (code) {
+    case 2387:
+    case 2388:
+      // The element becomes the link's content; its end closes the link.
+      *status = ComposeLinkHotspotFromOptions(ctx->Text1, ctx->SubCode, ctx, 0,
+                                              code == 2387 ? 1 : 0);
+      if (*status == 0) ctx->Item->modified = 1;
+      return true;
+    case 2394:
+      ctx->TargetDone = 0;
+      return true;
+    case 2404: {
+      NnStatus st = 0;
+      if (!IsText(ctx->PreviousSignature)) st = EmitEmptyText(ctx);
+      if (st == 0) st = ComposeSection(ctx, 0, 0);
+      *status = st;
+      return true;
+    }
+    case 2422:
+      if (ctx->Chunk && ctx->Chunk->targetType == TABLE && sig == 0xFFFB) {
+        uint8_t pre[48] = {};
+        PutU16(pre, 0, 0xFFFB);
+        PutU16(pre, 2, 48);
+        NnStatus st = EmitBeginRecord(0xFFFB, 0, &ctx->Compose);
+        if (st == 0) st = AppendRecord(pre, 0xFFFB, sizeof pre, &ctx->Compose);
+        *status = st;
+      }
+      return true;
+    case 2437:
+      ctx->GraphicBeginOpen = 0;
+      return false;  // the property family sets the records themselves
+    case 2601:
+    case 2602:
+    case 2603:
+      CellQuery(data, sig, length, ctx);
+      return true;
+    case 2615:
+      if (ctx->HotspotDepth > 0) ++ctx->Session->globals->counter1;
+      return true;
+    case 2330:
+      ctx->Session->globals->recordTypeValue = sig;
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool ElementEndBlock(uint8_t* data, uint16_t sig, uint32_t length, RTProcessContext* ctx,
+                     NnStatus* status) {
+  const uint16_t code = ctx->OperationCode;
+  if (IsInsertion(code)) {
+    *status = InsertsBefore(ctx) ? 0 : Insert(data, sig, length, ctx, false);
+    return true;
+  }
+  NnStatus st = 0;
+  switch (code) {
+    case 2387:
+    case 2388:
+      st = EmitHotspotEnd(ctx, 0xAE, 1);
+      break;
+    case 2404:
+      st = EmitHotspotEnd(ctx, 0xAE, 1);
+      if (st == 0) st = EmitParagraphStart(ctx);
+      if (st == 0) st = EmitParagraphReference(ctx);
+      if (st == 0) st = EmitEmptyText(ctx);
+      break;
+    case 2394:
+      if (!ctx->TargetDone) {
+        SessionGlobals* g = ctx->Session->globals;
+        st = EmitRecord8(211, g->CellColorRgb & 0xFFFFFF, g->CellColorIndex, &ctx->Compose);
+        if (st == 0) ctx->TargetDone = 1;
+      }
+      break;
+    case 2422:
+      if (!(ctx->InsertOnceDone & 0x1) && (ctx->Number1 == 0 || ctx->Number1 == 2) &&
+          ctx->Chunk && (ctx->Chunk->targetType == ROW || ctx->Chunk->targetType == COLUMN)) {
+        const char* strings[6] = {};
+        if (ctx->SubCode >= 1 && ctx->SubCode <= 5) strings[ctx->SubCode - 1] = ctx->Text2;
+        st = ComposeHtmlAttributes(0xFF7B, strings, ctx);
+        if (st == 0) ctx->InsertOnceDone |= 0x1;
+      }
+      break;
+    case 2447:
+      if (!(ctx->InsertOnceDone & 0x2)) {
+        st = ComposeImageMap(ctx->Text2, ctx->Number2, ctx->Session->globals->codeKind, ctx);
+        if (st == 0) st = EmitHotspotEnd(ctx, 0xAA, 1);
+        if (st == 0) {
+          ctx->InsertOnceDone |= 0x2;
+          ctx->TargetDone = 1;
+        }
+      }
+      break;
+    case 2437:
+      if (ctx->Text1 && (ctx->SubCode == 4 || ctx->SubCode == 15 || ctx->SubCode == 29)) {
+        st = ComposeElementOptions(ctx->SubCode, ctx->Text1, ctx);
+        break;
+      }
+      return false;
+    default:
+      return false;
+  }
+  if (st == 0 && ctx->WriteMode) ctx->Item->modified = 1;
+  *status = st;
+  return true;
+}
+
+const OperationFamily kInsertOps = {"insertions", nullptr, nullptr, AtTargetBlock, nullptr,
+                                    ElementEndBlock, nullptr};
+
+}  // namespace
+
+KV_REGISTER_OPERATION_FAMILY(kInsertOps);
+
+// Stand-ins for the importer's entries until its implementation is linked in:
+// weak, so the importer's own definitions replace them. They refuse, so an
+// import never reports success without having imported anything.
+__attribute__((weak)) NnStatus ImportHTMLFromFile(const char*, const char*, ComposeContext*) {
+  return NN_ERR_INVALID_ARG;
+}
+__attribute__((weak)) NnStatus ImportHTMLFromBuffer(const char*, uint32_t, const char*,
+                                                    ComposeContext*, const HtmlMimeBody*, int) {
+  return NN_ERR_INVALID_ARG;
+}
+__attribute__((weak)) NnStatus ImportPendingMimeBodies(const HtmlMimeBody*, const HtmlMimeBody*,
+                                                       const char*, ComposeContext*) {
+  return NN_ERR_INVALID_ARG;
+}
+__attribute__((weak)) NnStatus EmitTextParagraph(const char*, uint32_t, ComposeContext*) {
+  return NN_ERR_INVALID_ARG;
+}
+__attribute__((weak)) int FindEditFilter(LSXLsiSession*, const char*, char* filterOut,
+                                         uint32_t filterSize, char* nameOut, uint32_t nameSize,
+                                         int) {
+  if (filterOut && filterSize) *filterOut = 0;
+  if (nameOut && nameSize) *nameOut = 0;
+  return 0;
+}
+__attribute__((weak)) NnStatus ImportImageViaFilter(ComposeContext*, const char*, const char*,
+                                                    const char*, char* recordFileOut,
+                                                    uint32_t recordFileSize) {
+  if (recordFileOut && recordFileSize) *recordFileOut = 0;
+  return NN_ERR_INVALID_ARG;
+}

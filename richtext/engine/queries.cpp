@@ -1,0 +1,256 @@
+// The engine's query operations: cell borders (2407), an encoded value
+// (2825), one HTML attribute (2421), the properties of a table (2414) and of
+// the current target (2436). They only read: each fills the session's result
+// text and lets every record pass.
+#include <cstdio>
+#include <cstring>
+
+#include "host/noteops.h"
+#include "lsxsessi.h"
+#include "richtext/engine/opcodes.h"
+#include "richtext/engine/opfamily.h"
+#include "richtext/engine/propwriters.h"
+#include "richtext/engine/rtproc.h"
+#include "richtext/item/cdlayout.h"
+#include "richtext/item/recordlist.h"
+#include "richtext/item/recordutil.h"
+#include "rtitem.h"
+
+namespace {
+
+uint8_t B(const uint8_t* p, uint32_t len, uint32_t off) {
+  uint8_t v = 0;
+  kv::cd::ReadU8(p, len, off, &v);
+  return v;
+}
+uint16_t W(const uint8_t* p, uint32_t len, uint32_t off) {
+  uint16_t v = 0;
+  kv::cd::ReadU16(p, len, off, &v);
+  return v;
+}
+uint32_t L(const uint8_t* p, uint32_t len, uint32_t off) {
+  uint32_t v = 0;
+  kv::cd::ReadU32(p, len, off, &v);
+  return v;
+}
+
+bool IsCell(uint16_t sig) { return sig == 164 || sig == 208; }
+bool IsHotspotBegin(uint16_t sig) { return sig == 0xFFAD || sig == 0xFFA9; }
+
+// The element whose BEGIN record is innermost, 0 when none.
+uint16_t OpenElement(const RTProcessContext* ctx) {
+  int32_t d = ctx->OpenSignatureDepth;
+  if (d <= 0 || d > int32_t(kMaxBeginDepth) || ctx->BeginOverflow) return 0;
+  return ctx->OpenSignatures[d];
+}
+
+// The result text as a writer's output, and back.
+struct ResultOut {
+  LSXLsiSession* s;
+  PropText out;
+  explicit ResultOut(LSXLsiSession* session)
+      : s(session), out(session->ResultText, kResultTextSize, session->ResultTextLength) {}
+  ~ResultOut() { s->ResultTextLength = uint16_t(out.length); }
+};
+
+// 2407: the borders of the first cell: two bits per side, or four bits per
+// side from the border word when flag 0x02 says it is there.
+void CellBorder(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx) {
+  if (!IsCell(sig) || ctx->TargetDone) return;
+  ctx->TargetDone = 1;
+  int side[4];
+  if (B(data, len, 11) & 0x02) {
+    uint16_t w = W(data, len, 12);
+    for (int i = 0; i < 4; ++i) side[i] = (w >> (4 * i)) & 0x0F;
+  } else {
+    uint8_t b = B(data, len, 10);
+    for (int i = 0; i < 4; ++i) side[i] = (b >> (2 * i)) & 0x03;
+  }
+  char text[64];
+  int n = 0;
+  if (ctx->SubCode == 0)
+    n = std::snprintf(text, sizeof text, "%d,%d,%d,%d", side[0], side[1], side[2], side[3]);
+  else if (ctx->SubCode <= 4)
+    n = std::snprintf(text, sizeof text, "%d", side[ctx->SubCode - 1]);
+  else
+    return;
+  ctx->Session->SetResultText(text, uint32_t(n));
+}
+
+// 2825: the base64 text of the hotspot's attachment (Number1 not 0) or of an
+// image header's data, when it fits in the asked size (SubCode).
+void EncodedValue(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx) {
+  if (ctx->TargetDone) return;
+  LSXLsiSession* s = ctx->Session;
+  if (ctx->Number1) {
+    if (!IsHotspotBegin(sig)) return;
+    ctx->TargetDone = 1;
+    uint32_t n = W(data, len, 12);
+    if (len < 16) n = 0;
+    else if (n > len - 16) n = len - 16;
+    n = uint32_t(strnlen(reinterpret_cast<const char*>(data) + (len < 16 ? len : 16), n));
+    if (n > kTextBufferSize - 1) n = kTextBufferSize - 1;
+    std::snprintf(s->OptionValue, kTextBufferSize, "%.*s", int(n),
+                  reinterpret_cast<const char*>(data) + (len < 16 ? len : 16));
+    uint32_t got = kv::AttachmentToBase64(ctx->NoteHandle, s->ResultText, kResultTextSize,
+                                      s->OptionValue, ctx->Number2 ? kv::kBase64MimeLines : 0);
+    if (got && got <= ctx->SubCode && got < kResultTextSize) {
+      s->ResultTextLength = uint16_t(got);
+    } else {
+      s->ClearResultText();
+    }
+    return;
+  }
+  if (sig != 125) return;
+  ctx->TargetDone = 1;
+  uint64_t size = L(data, len, 16);
+  uint64_t estimate = (size >= 4 ? (size - 4) / 4 * 3 : 0) + 1;
+  if (estimate >= ctx->SubCode || !ctx->CurrentNode) return;
+  uint32_t room = ctx->SubCode < kResultTextSize ? ctx->SubCode : kResultTextSize;
+  uint32_t got = RecordDataToBase64(s->ResultText, room, ctx->CurrentNode, ctx->Number2 ? 1 : 0);
+  if (got < kResultTextSize) s->ResultTextLength = uint16_t(got);
+}
+
+// 2421: one string of the first attribute record: 1 Name, 2 ID, 3 Class,
+// 4 Style, 5 Title, any other Other. Number1 1 asks for the table's record,
+// 2 for the cell's, 0 for either.
+void HtmlValue(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx) {
+  if (sig != 0xFF7A && sig != 0xFF7B) return;
+  if (ctx->Number1 == 1 && sig != 0xFF7A) return;
+  if (ctx->Number1 == 2 && sig != 0xFF7B) return;
+  if (ctx->TargetDone || len < 26) return;
+  ctx->TargetDone = 1;
+  uint32_t which;  // position among ID, Class, Style, Title, Other, Name
+  switch (ctx->SubCode) {
+    case 1: which = 5; break;
+    case 2: which = 0; break;
+    case 3: which = 1; break;
+    case 4: which = 2; break;
+    case 5: which = 3; break;
+    default: which = 4; break;
+  }
+  uint32_t off = 26;
+  for (uint32_t i = 0; i < which; ++i) off += W(data, len, 4 + 2 * i);
+  uint32_t n = W(data, len, 4 + 2 * which);
+  if (off >= len) n = 0;
+  else if (n > len - off) n = len - off;
+  if (n == 0) {
+    ctx->Session->ResultTextLength = 0;
+    return;
+  }
+  ctx->Session->SetResultText(reinterpret_cast<const char*>(data) + off, n);
+}
+
+// The records of a table's listing (2414, and 2436 for tables).
+void TableListing(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx,
+                  bool withTabs) {
+  ResultOut r(ctx->Session);
+  WrittenFlags flags(ctx->PropWritten);
+  const uint32_t sel = ctx->SubCode;
+  const uint16_t naming = ItemColorNaming(ctx->Item);
+  switch (sig) {
+    case 0xFFFB:
+      if (!ctx->TargetDone) WriteTableProps(data, len, &r.out, sel, &flags, naming);
+      break;
+    case 163:
+    case 207:
+      if (!ctx->TargetDone) {
+        WriteTableWidthProps(data, len, &r.out, sel, &flags);
+        ctx->TargetDone = 1;
+      }
+      break;
+    case 225:
+      WriteRowCycleProp(data, len, &r.out, sel, &flags);
+      break;
+    case 0xFF7A:
+      if (OpenElement(ctx) == 0xFFFB)
+        WriteHtmlAttrProps(data, len, &r.out, "Table", sel, 19, 29, &flags);
+      break;
+    case 0xFF5C:
+      if (withTabs && !ctx->TargetDone) WriteTabProps(data, len, &r.out, sel, &flags, ctx->Item);
+      break;
+    default:
+      break;
+  }
+}
+
+void TargetProperties(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx) {
+  const uint32_t type = ctx->Number1;
+  const uint32_t sel = ctx->SubCode;
+  if (type == TABLE) {
+    TableListing(data, sig, len, ctx, false);
+    return;
+  }
+  ResultOut r(ctx->Session);
+  WrittenFlags flags(ctx->PropWritten);
+  switch (type) {
+    case SECTION:
+      if (sig == 0xFF7A && OpenElement(ctx) == 0xFFAD)
+        WriteHtmlAttrProps(data, len, &r.out, "Section", sel, 11, 17, &flags);
+      break;
+    case GRAPHIC:
+      if (sig == 0xFFCA) WriteAltTextProp(data, len, &r.out, sel, &flags);
+      if (sig == 0xFF76) WriteCaptionProp(data, len, &r.out, sel, &flags);
+      if (sig == 0xFF7A) WriteHtmlAttrProps(data, len, &r.out, "Graphic", sel, 2, 17, &flags);
+      break;
+    case FIELD:
+      if (sig == 0xFF8A && !ctx->TargetDone && len >= 40) {
+        uint32_t off = 40u + W(data, len, 24) + W(data, len, 26) + W(data, len, 30);
+        uint32_t n = W(data, len, 32);
+        if (off >= len) n = 0;
+        else if (n > len - off) n = len - off;
+        r.out.Append("Fieldname=");
+        r.out.Append(reinterpret_cast<const char*>(data) + (off < len ? off : len), n);
+        ctx->TargetDone = 1;
+      }
+      break;
+    case HORIZONTALRULE:
+      if (sig == 0xFFC9) {
+        const RTRecordNode* next = ctx->CurrentNode ? ctx->CurrentNode->next : nullptr;
+        const uint8_t* color = next && next->signature == 210 ? next->data : nullptr;
+        WriteImageFlagProps(data, len, color, color ? next->length : 0, &r.out, sel, &flags,
+                            ItemColorNaming(ctx->Item));
+      }
+      break;
+    case LAYER:
+      if (sig == 107) WriteLayerPositionProps(data, len, &r.out, sel, &flags);
+      if (sig == 0xFF7A) WriteHtmlAttrProps(data, len, &r.out, "Layer", sel, 2, 17, &flags);
+      break;
+    case URLLink:
+      if (sig == 0xFFF2 && len >= 12) {
+        uint32_t n = W(data, len, 4);
+        if (n > len - 12) n = len - 12;
+        r.out.Format("Target=%.*s", int(n), reinterpret_cast<const char*>(data) + 12);
+      }
+      break;
+    case ImageMap:
+      if (sig == 0xFFF4) WriteMapNameProp(data, len, &r.out, sel, &flags);
+      break;
+    case GraphicHotspot:
+      if (sig == 0xFFF5) WriteShapeProps(data, len, &r.out, sel, &flags);
+      break;
+    default:
+      break;
+  }
+}
+
+bool QueryRecord(uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx,
+                 RecordEmission* /*out*/, NnStatus* status) {
+  switch (ctx->OperationCode) {
+    case 2407: CellBorder(data, sig, len, ctx); break;
+    case 2825: EncodedValue(data, sig, len, ctx); break;
+    case 2421: HtmlValue(data, sig, len, ctx); break;
+    case 2414: TableListing(data, sig, len, ctx, true); break;
+    case 2436: TargetProperties(data, sig, len, ctx); break;
+    default: return false;
+  }
+  *status = 0;
+  return true;
+}
+
+const OperationFamily kQueryOperations = {"queries", nullptr, nullptr, nullptr,
+                                          QueryRecord, nullptr, nullptr};
+
+}  // namespace
+
+KV_REGISTER_OPERATION_FAMILY(kQueryOperations);

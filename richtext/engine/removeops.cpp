@@ -1,0 +1,514 @@
+// Removal operations: the chunk's content (2366), hotspots (2389), links
+// (2390), fields (2430) and sections (2391) leave the output of the walk, and
+// a table gains a row (2355). The clean-up after a text insertion (step 49)
+// also lives here: one pass over the list before the walk.
+//
+// Each record of the target is kept, dropped, or marks records ahead of it
+// for dropping (kNodeDrop); a marked record is dropped whenever it is reached,
+// inside the target or in a run of untouched records.
+#include <cstring>
+
+#include "host/logging.h"
+#include "host/pool.h"
+#include "host/textmatch.h"
+#include "lsxsessi.h"
+#include "richtext/compose/composers.h"
+#include "richtext/engine/opfamily.h"
+#include "richtext/engine/rtproc.h"
+#include "richtext/item/cdlayout.h"
+#include "richtext/item/itemhelpers.h"
+#include "rtchunk.h"
+#include "rtitem.h"
+
+namespace {
+
+constexpr uint16_t kSigBegin = 221;
+constexpr uint16_t kSigEnd = 222;
+constexpr uint16_t kSigText = 0xFF85;
+constexpr uint16_t kSigBidiText = 0xFFE4;
+constexpr uint16_t kSigPab = 0xFF82;
+constexpr uint16_t kSigField = 0xFF8A;
+constexpr uint16_t kSigSection = 0xFFAC;
+constexpr uint16_t kSigPassthruStart = 0xFFCC;
+constexpr uint16_t kSigPassthruEnd = 0xFFCD;
+constexpr uint32_t kEmptyText = kv::cd::host::kTextFixed;
+
+uint16_t U16(const uint8_t* p, uint32_t len, uint32_t off) {
+  uint16_t v = 0;
+  kv::cd::ReadU16(p, len, off, &v);
+  return v;
+}
+uint32_t U32(const uint8_t* p, uint32_t len, uint32_t off) {
+  uint32_t v = 0;
+  kv::cd::ReadU32(p, len, off, &v);
+  return v;
+}
+
+bool IsHotspotBegin(uint16_t sig) {
+  return sig == 0xFF74 || sig == 0xFF7E || sig == 0xFFA9 || sig == 0xFFAD;
+}
+bool IsHotspotEnd(uint16_t sig) { return sig == 0x7F || sig == 0xAA || sig == 0xAE; }
+bool IsDocLink(uint16_t sig) { return sig == 0xFF91 || sig == 0xFF92; }
+bool IsEventRecord(uint16_t sig) {
+  return sig == 0xFF5A || sig == 0xFF78 || sig == 0xFF71 || sig == 0xFFF6;
+}
+bool IsFieldRecord(uint16_t sig) {
+  return sig == 0xFFF7 || sig == 0xFFFE || sig == 0xFFB0 || sig == kSigField;
+}
+bool IsTextSig(uint16_t sig) { return sig == kSigText || sig == kSigBidiText; }
+
+uint16_t Wrapped(const RTRecordNode* n) {
+  return n && (n->signature == kSigBegin || n->signature == kSigEnd) ? U16(n->data, n->length, 4)
+                                                                      : 0;
+}
+uint16_t HotspotType(const RTRecordNode* n) {
+  return U16(n->data, n->length, kv::cd::host::kHotspotType);
+}
+bool IsEmptyText(const RTRecordNode* n) {
+  return n && n->signature == kSigText && n->length == kEmptyText;
+}
+
+void MarkDrop(RTProcessContext* ctx, RTRecordNode* n) {
+  if (!n) return;
+  n->flags |= kNodeDrop;
+  ctx->DropMarks.item = ctx->Item;
+  ctx->DropMarks.list = ctx->Records;
+}
+
+// Marks every record after `from` up to and including the next END.
+void MarkThroughNextEnd(RTProcessContext* ctx, RTRecordNode* from) {
+  for (RTRecordNode* n = from ? from->next : nullptr; n; n = n->next) {
+    MarkDrop(ctx, n);
+    if (n->signature == kSigEnd) return;
+  }
+}
+
+// The END that closes the BEGIN at `begin`, counting nested pairs.
+RTRecordNode* MatchingEnd(RTRecordNode* begin) {
+  int depth = 0;
+  for (RTRecordNode* n = begin; n; n = n->next) {
+    if (n->signature == kSigBegin) ++depth;
+    if (n->signature == kSigEnd && --depth == 0) return n;
+  }
+  return nullptr;
+}
+
+// The end record (127, 170, 174) of the hotspot begun at `begin`, counting
+// hotspots nested in it.
+RTRecordNode* MatchingHotspotEnd(RTRecordNode* begin) {
+  int depth = 0;
+  for (RTRecordNode* n = begin; n; n = n->next) {
+    // A legacy begin directly followed by a newer one opens one hotspot.
+    if (IsHotspotBegin(n->signature) &&
+        !(n->signature == 0xFFA9 && n->prev && n->prev->signature == 0xFFAD && n != begin))
+      ++depth;
+    if (IsHotspotEnd(n->signature) && --depth <= 0) return n;
+  }
+  return nullptr;
+}
+
+// The object a BEGIN announces: the first record after it, before the next
+// BEGIN or END, that the BEGIN names; else the record right after it.
+RTRecordNode* AnnouncedObject(RTRecordNode* begin) {
+  uint16_t obj = Wrapped(begin);
+  for (RTRecordNode* n = begin->next; n; n = n->next) {
+    if (n->signature == kSigBegin || n->signature == kSigEnd) break;
+    if (n->signature == obj) return n;
+  }
+  return begin->next;
+}
+
+// The innermost node of the call's chain.
+const chunkdef_info* InnermostNode(const RTProcessContext* ctx) {
+  const chunkdef_info* n = ctx->FirstNode;
+  while (n && n->inner) n = n->inner;
+  return n;
+}
+
+// ---- 2366 -------------------------------------------------------------------
+
+void KeepDeletedParagraphDefinition(const uint8_t* data, uint32_t len, RTProcessContext* ctx) {
+  LSXLsiSession* s = ctx->Session;
+  SessionGlobals* g = s->globals;
+  if (g->deletedParaDefCount >= kMaxSavedParaDefs) {
+    LogMessage(s, "ZELKO: Unable to save additional deleted PAB definitions.");
+  } else {
+    auto* copy = static_cast<uint8_t*>(POOL_ALLOC(s, kParaDefCopySize, true));
+    if (copy) {
+      std::memcpy(copy, data, len < kParaDefCopySize ? len : kParaDefCopySize);
+      g->deletedParaDefs[g->deletedParaDefCount++] = copy;
+    }
+  }
+  // Paragraphs after the chunk that still refer to this definition get it
+  // back when the untouched records are written (the engine's saved list).
+  if (g->savedParaDefCount < kMaxSavedParaDefs && len >= 6) {
+    auto* saved = static_cast<uint8_t*>(POOL_ALLOC(s, len, false));
+    if (saved) {
+      std::memcpy(saved, data, len);
+      g->savedParaDefs[g->savedParaDefCount++] = saved;
+    }
+  }
+}
+
+bool RemoveContent(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx) {
+  if (sig == kSigPab) KeepDeletedParagraphDefinition(data, len, ctx);
+  const chunkdef_info* inner = InnermostNode(ctx);
+  if (inner && inner->relation == REL_INSIDE && inner->targetType > 0 &&
+      inner->targetType < kTargetTypeCount) {
+    const TargetTypeDescriptor& d = TargetTypeDescriptors[inner->targetType];
+    for (uint16_t s : d.beginSignatures)
+      if (s && s == sig) return false;  // the element's own frame stays
+  }
+  return true;
+}
+
+// ---- 2389 -------------------------------------------------------------------
+
+bool RemoveHotspotRecord(RTRecordNode* node, uint16_t sig, RTProcessContext* ctx) {
+  const uint8_t* data = node->data;
+  uint32_t len = node->length;
+  if (IsHotspotBegin(sig) || IsHotspotEnd(sig)) return true;
+  if (IsEventRecord(sig)) {
+    uint16_t kind = U16(data, len, 8);
+    return kind == 1 || kind == 2 || kind == 5;
+  }
+  if (IsDocLink(sig) || sig == 0xFFAB || sig == kSigSection) return true;
+  if (sig == kSigBegin) {
+    uint16_t obj = Wrapped(node);
+    if (IsHotspotBegin(obj)) return true;
+    if (IsDocLink(obj) || obj == kSigSection) {
+      MarkThroughNextEnd(ctx, node);
+      return true;
+    }
+    return false;
+  }
+  if (sig == kSigEnd) {
+    uint16_t obj = Wrapped(node);
+    return IsHotspotBegin(obj) || IsHotspotEnd(obj) || IsDocLink(obj);
+  }
+  if (sig == 0xFF7B || sig == 0xFF7A || sig == 0xFFF2) {
+    for (RTRecordNode* p = node->prev; p; p = p->prev) {
+      if (p->signature == kSigBegin) {
+        uint16_t obj = Wrapped(p);
+        return IsHotspotBegin(obj) || IsDocLink(obj);
+      }
+    }
+  }
+  return false;
+}
+
+// ---- 2390 -------------------------------------------------------------------
+
+// Does the hotspot begun at `begin` count as a link? `strict` (the operation's
+// argument) also excludes URL hotspots and events of kind 1.
+bool HotspotIsLink(RTRecordNode* begin, bool strict) {
+  for (RTRecordNode* n = begin; n; n = n->next) {
+    uint16_t s = n->signature;
+    if (IsHotspotBegin(s)) {
+      uint16_t type = HotspotType(n);
+      uint32_t flags = U32(n->data, n->length, kv::cd::host::kHotspotFlags);
+      if (type == 11 && (flags & 0x1000) && strict) return false;
+      if (type != 11 && type != 32) return false;
+    } else if (IsEventRecord(s)) {
+      uint16_t kind = U16(n->data, n->length, 8);
+      if (kind == 1 && strict) return false;
+      if (kind != 1 && kind != 2) return false;
+    } else if (IsHotspotEnd(s)) {
+      return true;
+    }
+  }
+  return true;  // the last record closes it
+}
+
+// Marks the link's end record, the doclink BEGIN/END pairs inside it and the
+// END of a BEGIN that wraps the hotspot.
+void MarkLinkRecords(RTRecordNode* begin, RTProcessContext* ctx) {
+  RTRecordNode* end = MatchingHotspotEnd(begin);
+  for (RTRecordNode* n = begin->next; n && n != end; n = n->next) {
+    if (n->signature == kSigBegin && IsDocLink(Wrapped(n))) {
+      MarkDrop(ctx, n);
+      MarkThroughNextEnd(ctx, n);
+    }
+  }
+  if (!end) return;
+  MarkDrop(ctx, end);
+  RTRecordNode* after = end->next;
+  if (after && after->signature == kSigEnd &&
+      (IsHotspotBegin(Wrapped(after)) || IsHotspotEnd(Wrapped(after))))
+    MarkDrop(ctx, after);
+}
+
+bool RemoveLinkRecord(RTRecordNode* node, uint16_t sig, RTProcessContext* ctx) {
+  const bool strict = ctx->SubCode != 0;
+  if (IsHotspotBegin(sig)) {
+    if (!HotspotIsLink(node, strict)) return false;
+    MarkLinkRecords(node, ctx);
+    return true;
+  }
+  if (sig == kSigBegin) {
+    uint16_t obj = Wrapped(node);
+    if (IsDocLink(obj)) {
+      MarkThroughNextEnd(ctx, node);
+      return true;
+    }
+    // A BEGIN that wraps a link goes with it.
+    if (IsHotspotBegin(obj)) {
+      RTRecordNode* h = AnnouncedObject(node);
+      if (h && IsHotspotBegin(h->signature) && HotspotIsLink(h, strict)) return true;
+    }
+  }
+  return false;
+}
+
+// ---- 2430 -------------------------------------------------------------------
+
+// The field's name (0xFF8A): at 40 plus the lengths at 24, 26 and 30, with
+// the length at 32. False when it does not lie inside the record.
+bool FieldName(const RTRecordNode* f, const char** name, uint32_t* nameLen) {
+  const uint8_t* d = f->data;
+  uint32_t len = f->length;
+  uint32_t off = kv::cd::host::kFieldFixed + uint32_t(U16(d, len, 24)) + U16(d, len, 26) +
+                 U16(d, len, 30);
+  uint32_t n = U16(d, len, 32);
+  if (len < kv::cd::host::kFieldFixed || off > len || n > len - off) return false;
+  *name = reinterpret_cast<const char*>(d) + off;
+  *nameLen = n;
+  return true;
+}
+
+bool RemoveFieldRecord(RTRecordNode* node, uint16_t sig, RTProcessContext* ctx) {
+  bool begin = sig == kSigBegin && IsFieldRecord(Wrapped(node));
+  if (!begin && !IsFieldRecord(sig)) return false;
+  RTRecordNode* field = nullptr;
+  RTRecordNode* stop = begin ? MatchingEnd(node) : nullptr;
+  for (RTRecordNode* n = node; n; n = n->next) {
+    if (n->signature == kSigField) {
+      field = n;
+      break;
+    }
+    if (n != node && (n == stop || (!begin && !IsFieldRecord(n->signature)))) break;
+  }
+  if (!field) return false;
+  const char* want = ctx->Text1;
+  if (want && *want) {
+    uint32_t wantLen = ctx->SubCode ? ctx->SubCode : uint32_t(std::strlen(want));
+    if (wantLen > std::strlen(want)) wantLen = uint32_t(std::strlen(want));
+    const char* name = nullptr;
+    uint32_t nameLen = 0;
+    if (!FieldName(field, &name, &nameLen) || nameLen != wantLen) return false;
+    uint32_t matchLen = 0;
+    int32_t pos = kv::TextFindMatch(name, nameLen, want, wantLen, 0, 1, 1, 0, 0, &matchLen,
+                                    nullptr);
+    if (pos != 0 || matchLen != wantLen) return false;
+  }
+  RTRecordNode* last = begin ? stop : field;
+  for (RTRecordNode* n = node == last ? nullptr : node->next; n; n = n->next) {
+    MarkDrop(ctx, n);
+    if (n == last) break;
+  }
+  return true;
+}
+
+// ---- 2391 -------------------------------------------------------------------
+
+bool IsSectionHotspot(const RTRecordNode* n) {
+  if (!n || !IsHotspotBegin(n->signature)) return false;
+  uint16_t type = HotspotType(n);
+  return type == 12 || type == 13;
+}
+
+bool RemoveSectionRecord(RTRecordNode* node, uint16_t sig, RTProcessContext* ctx) {
+  if (sig == kSigSection) return true;
+  if (sig == kSigBegin) {
+    uint16_t obj = Wrapped(node);
+    if (obj == kSigSection) {
+      MarkThroughNextEnd(ctx, node);
+      return true;
+    }
+    if (IsHotspotBegin(obj) && IsSectionHotspot(AnnouncedObject(node))) {
+      MarkDrop(ctx, MatchingEnd(node));
+      return true;
+    }
+    return false;
+  }
+  if (sig == kSigEnd) return Wrapped(node) == kSigSection;
+  if (IsSectionHotspot(node)) {
+    MarkDrop(ctx, MatchingHotspotEnd(node));
+    return true;
+  }
+  return false;
+}
+
+// ---- 2355 -------------------------------------------------------------------
+
+// The table that gains a row counts it: the row count byte (offset 8) of its
+// pre-table record rises by one. The row itself is written by the insertion
+// blocks of the operation; a nested table's record is left alone.
+NnStatus AppendRowRecord(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx,
+                         RecordEmission* out) {
+  constexpr uint32_t kRowCountDone = 0x1;
+  if (sig != 0xFFFB || len <= 8 || (ctx->PropertyOnceDone & kRowCountDone)) return 0;
+  ctx->PropertyOnceDone |= kRowCountDone;
+  if (data[8] == 0xFF) return 0;  // the byte cannot count further
+  auto* copy = static_cast<uint8_t*>(POOL_ALLOC(ctx->Session, len, false));
+  if (!copy) return NN_ERR_MEMORY;
+  std::memcpy(copy, data, len);
+  ++copy[8];
+  out->data = copy;
+  out->replacement = copy;
+  ctx->Item->modified = 1;
+  return 0;
+}
+
+// ---- step 49 ----------------------------------------------------------------
+
+bool AnnouncesText(const RTRecordNode* n) {
+  return n && n->signature == kSigBegin && IsTextSig(Wrapped(n));
+}
+
+void CleanupAfterTextInsertion(RTProcessContext* ctx) {
+  const bool cleanupSwitch = ctx->Item && ctx->Item->cleanupSwitch;
+  bool passthruOpen = false;
+  RTRecordNode* n = ctx->Records ? ctx->Records->first : nullptr;
+  while (n) {
+    RTRecordNode* next = n->next;
+    const uint16_t sig = n->signature;
+    if (AnnouncesText(n) && IsEmptyText(next) && next->next && !IsTextSig(next->next->signature)) {
+      RTRecordNode* other = next->next;
+      const RTRecordNode* before = n->prev;
+      const RTRecordNode* twoAfter = other->next ? other->next->next : nullptr;
+      bool textBefore = before && (IsTextSig(before->signature) ||
+                                   (before->signature == kSigEnd && IsTextSig(Wrapped(before))));
+      bool textAfter = twoAfter && (IsTextSig(twoAfter->signature) || AnnouncesText(twoAfter));
+      if (cleanupSwitch && (textBefore || textAfter)) {
+        RTRecordNode* p = n;
+        while (p) {
+          bool wasEnd = p->signature == kSigEnd;
+          p = UnlinkRecordNode(ctx, p);
+          if (wasEnd) break;
+        }
+        n = p;
+        continue;
+      }
+    }
+    if (sig == kSigText && next && next->signature == kSigText) {
+      if (n->length == kEmptyText) {
+        n = UnlinkRecordNode(ctx, n);
+        continue;
+      }
+      if (next->length == kEmptyText) {
+        UnlinkRecordNode(ctx, next);
+        continue;  // the record after it may be empty too
+      }
+    }
+    if (sig == kSigPassthruStart) {
+      if (passthruOpen || !next) {
+        n = UnlinkRecordNode(ctx, n);
+        continue;
+      }
+      if (next->signature == kSigPassthruEnd) {
+        UnlinkRecordNode(ctx, next);
+        n = UnlinkRecordNode(ctx, n);
+        continue;
+      }
+      if (IsEmptyText(next)) {
+        if (next->next && next->next->signature == kSigPassthruEnd) {
+          UnlinkRecordNode(ctx, next->next);
+          n = UnlinkRecordNode(ctx, n);
+          continue;
+        }
+        if (!next->next) {
+          n = UnlinkRecordNode(ctx, n);
+          continue;
+        }
+      }
+      passthruOpen = true;
+    } else if (sig == kSigPassthruEnd) {
+      bool wasOpen = passthruOpen;
+      passthruOpen = false;
+      if (!wasOpen) {
+        n = UnlinkRecordNode(ctx, n);
+        continue;
+      }
+    }
+    n = next;
+  }
+}
+
+// ---- the family ---------------------------------------------------------------
+
+bool IsRemoval(uint16_t code) {
+  return code == 2366 || code == 2389 || code == 2390 || code == 2430 || code == 2391;
+}
+
+bool RemovalPreWalk(RTProcessContext* ctx, NnStatus* status) {
+  uint16_t code = ctx->OperationCode;
+  if (code == STEP_CLEANUP_TEXT) {
+    CleanupAfterTextInsertion(ctx);
+    *status = 0;
+    return true;
+  }
+  if (!IsRemoval(code) && code != 2355) return false;
+  // No mark from an earlier call may survive into this one.
+  for (RTRecordNode* n = ctx->Records ? ctx->Records->first : nullptr; n; n = n->next)
+    n->flags &= uint16_t(~kNodeDrop);
+  *status = 0;
+  return true;
+}
+
+bool RemovalRecord(uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx,
+                   RecordEmission* out, NnStatus* status) {
+  const uint16_t code = ctx->OperationCode;
+  if (!IsRemoval(code) && code != 2355) return false;
+  *status = 0;
+  RTRecordNode* node = ctx->CurrentNode;
+  if (!node || node->data != data) {
+    // Only the walked record can be judged with its neighbours.
+    if (code == 2366) out->length = 0;
+    return true;
+  }
+  if (code == 2355) {
+    *status = AppendRowRecord(data, sig, len, ctx, out);
+    return true;
+  }
+  bool drop = (node->flags & kNodeDrop) != 0;
+  if (!drop) {
+    switch (code) {
+      case 2366: drop = RemoveContent(data, sig, len, ctx); break;
+      case 2389: drop = RemoveHotspotRecord(node, sig, ctx); break;
+      case 2390: drop = RemoveLinkRecord(node, sig, ctx); break;
+      case 2430: drop = RemoveFieldRecord(node, sig, ctx); break;
+      case 2391: drop = RemoveSectionRecord(node, sig, ctx); break;
+      default: break;
+    }
+  }
+  if (drop) out->length = 0;
+  return true;
+}
+
+bool RemovalPostWalk(RTProcessContext* ctx, NnStatus* status) {
+  if (ctx->OperationCode != 2366) return false;
+  *status = 0;
+  // The attachments that the removed records named go with them; the range
+  // comes from the locate step that the removal follows.
+  SessionGlobals* g = ctx->Session->globals;
+  if (g->FirstMatchRecord && g->LastMatchRecord >= g->FirstMatchRecord && ctx->Records) {
+    ctx->RangeFirst = g->FirstMatchRecord;
+    ctx->RangeLast = g->LastMatchRecord;
+    DeleteReferencedObjects(ctx->Item, ctx->Records, ctx->RangeFirst, ctx->RangeLast);
+  }
+  return true;
+}
+
+const OperationFamily kRemovals = {"removals",      nullptr, RemovalPreWalk, nullptr,
+                                   RemovalRecord, nullptr,      RemovalPostWalk};
+
+}  // namespace
+
+KV_REGISTER_OPERATION_FAMILY(kRemovals);
+
+RTProcessContext::DropMarkGuard::~DropMarkGuard() {
+  // Still the item's list: the call failed, and its marks must not outlive it.
+  if (!list || !item || !item->context || item->context->records != list) return;
+  for (RTRecordNode* n = list->first; n; n = n->next) n->flags &= uint16_t(~kNodeDrop);
+}

@@ -1,0 +1,547 @@
+// Table and cell operations: table options (2413), cell borders (2393), cell
+// colour get (step 38) and set (2394), merging (2405) and unmerging (2406)
+// cells, and one HTML attribute of a table or cell (2422). They act on the
+// records of the current target; everything else passes.
+#include "richtext/engine/tableops.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "host/options.h"
+#include "host/pool.h"
+#include "lsxsessi.h"
+#include "richtext/compose/composers.h"
+#include "richtext/engine/opfamily.h"
+#include "richtext/engine/rtproc.h"
+#include "richtext/item/cdlayout.h"
+#include "richtext/item/compose.h"
+#include "rtitem.h"
+
+uint32_t gCellColorMarker = 0;
+
+// The composers provide this; a build without them leaves table options as
+// they are.
+NnStatus ComposeTableProps(LSXLsiSession* session, RTProcessContext* ctx, uint16_t signature,
+                           uint8_t* record, uint32_t capacity, const char* options, int flag)
+    __attribute__((weak));
+
+namespace {
+
+namespace h = kv::cd::host;
+
+constexpr uint16_t kSigPreTable = 0xFFFB;
+constexpr uint16_t kSigTableAttr = 0xFF7A;
+constexpr uint16_t kSigCellAttr = 0xFF7B;
+constexpr uint16_t kSigPab = 0xFF82;
+constexpr uint32_t kCellLength = 18;
+constexpr uint32_t kRowCycleLength = 16;
+constexpr uint32_t kAttrHead = 26;
+constexpr uint32_t kAttrStrings = 6;
+constexpr uint8_t kCellHasColor = 0x01;
+constexpr uint8_t kCellMergedBelow = 0x08;  // inside a merged range, above its last row
+constexpr uint8_t kCellMergedRight = 0x04;  // in the merged range's last row, left of its last cell
+constexpr const char* kRowCycleKey = "RowCycleMilliseconds=";
+
+// Cell record offsets (host = stored layout).
+constexpr uint32_t kCellRow = 2, kCellColumn = 3, kCellLeft = 4, kCellRight = 6, kCellBorder = 10,
+                   kCellFlags = 11, kCellBorderWord = 12, kCellRowSpan = 14, kCellColumnSpan = 15,
+                   kCellBackground = 16;
+
+bool IsCell(uint16_t sig) { return sig == 164 || sig == 208; }
+bool IsTableBegin(uint16_t sig) { return sig == 163 || sig == 207; }
+bool IsTableEnd(uint16_t sig) { return sig == 165 || sig == 209; }
+
+uint8_t U8(const uint8_t* p, uint32_t len, uint32_t off) {
+  uint8_t v = 0;
+  kv::cd::ReadU8(p, len, off, &v);
+  return v;
+}
+uint16_t U16(const uint8_t* p, uint32_t len, uint32_t off) {
+  uint16_t v = 0;
+  kv::cd::ReadU16(p, len, off, &v);
+  return v;
+}
+void Put16(uint8_t* p, uint32_t off, uint16_t v) { std::memcpy(p + off, &v, 2); }
+void Put32(uint8_t* p, uint32_t off, uint32_t v) { std::memcpy(p + off, &v, 4); }
+
+void MarkModified(RTProcessContext* ctx) {
+  ctx->Item->modified = 1;
+}
+
+// A copy of a small record in the context's replacement area, emitted instead
+// of the walked one (whose data belongs to the loaded list and stays as it is,
+// so that a failed call leaves the item untouched). Null when it does not fit.
+uint8_t* SmallCopy(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx,
+                   RecordEmission* out) {
+  uint8_t* buf = ctx->TableText.Record;
+  if (len > sizeof ctx->TableText.Record) return nullptr;
+  std::memcpy(buf, data, len);
+  out->data = buf;
+  out->signature = sig;
+  out->length = len;
+  return buf;
+}
+
+// The signature a table begin is written back with: nested below another
+// table of the walk, or not. The walk has already counted this table.
+uint16_t TableBeginSignature(const RTProcessContext* ctx) {
+  return ctx->TableBeginCount > 1 ? 207 : 163;
+}
+
+bool RowCycleValue(const RTProcessContext* ctx, uint32_t* ms) {
+  if (!ctx->Text1) return false;
+  char value[kOptionValueMax + 1];
+  if (!GetOptionValue(ctx->Text1, kRowCycleKey, value)) return false;
+  *ms = uint32_t(std::strtoul(value, nullptr, 10));
+  return true;
+}
+
+// ---- 2413 ChangeTable ---------------------------------------------------------
+
+NnStatus ChangeTable(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx,
+                     RecordEmission* out) {
+  LSXLsiSession* s = ctx->Session;
+  if (sig == kSigPreTable || IsTableBegin(sig)) {
+    uint32_t cap = len + 50;
+    if (sig == kSigPreTable && cap < 148) cap = 148;
+    if (cap < 14) cap = 14;
+    if (cap > kMaxRecordLength) cap = kMaxRecordLength;
+    if (len > cap) return 0;  // a record as large as the largest passes as it is
+    auto* copy = static_cast<uint8_t*>(POOL_ALLOC(s, cap, true));
+    if (!copy) return NN_ERR_MEMORY;
+    std::memcpy(copy, data, len);
+    NnStatus st = ComposeTableProps
+                      ? ComposeTableProps(s, ctx, sig, copy, cap, ctx->Text1 ? ctx->Text1 : "", 0)
+                      : NnStatus(0);
+    if (st == NN_ERR_MEMORY) {
+      PoolFree(s, copy);
+      return st;
+    }
+    uint32_t newLen = len;
+    uint16_t outSig = sig;
+    if (sig == kSigPreTable) {
+      newLen = U16(copy, cap, 2);
+      if (newLen < len || newLen > cap) newLen = len;
+    } else {
+      newLen = U8(copy, cap, 1);
+      if (newLen < len || newLen > cap) newLen = len;
+      outSig = TableBeginSignature(ctx);
+      copy[0] = uint8_t(outSig);
+    }
+    st = AppendRecord(copy, outSig, newLen, &ctx->Compose);
+    PoolFree(s, copy);
+    if (st) return st;
+    out->length = 0;
+    MarkModified(ctx);
+    return 0;
+  }
+  uint32_t ms = 0;
+  if (sig == 225) {
+    if (!RowCycleValue(ctx, &ms) || len < 8) return 0;
+    uint8_t* copy = SmallCopy(data, sig, len, ctx, out);
+    if (!copy) return 0;
+    Put32(copy, 4, ms);
+    MarkModified(ctx);
+    return 0;
+  }
+  if (IsTableEnd(sig)) {
+    if (!RowCycleValue(ctx, &ms)) return 0;
+    const RTRecordNode* prev = RecordListPrev(ctx->Records, ctx->CurrentNode);
+    const RTRecordNode* prev2 = RecordListPrev(ctx->Records, prev);
+    if ((prev && prev->signature == 225) || (prev2 && prev2->signature == 225)) return 0;
+    uint8_t rec[kRowCycleLength] = {225, uint8_t(kRowCycleLength)};
+    Put32(rec, 4, ms);
+    NnStatus st = AppendRecord(rec, 225, kRowCycleLength, &ctx->Compose);
+    if (st) return st;
+    MarkModified(ctx);
+  }
+  return 0;
+}
+
+// ---- 2393 cell borders ------------------------------------------------------------
+
+NnStatus CellBorders(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx,
+                     RecordEmission* out) {
+  if (!IsCell(sig) || !ctx->Text1 || len < kCellLength) return 0;
+  uint8_t* cell = SmallCopy(data, sig, len, ctx, out);
+  if (!cell) return 0;
+  // Characters in the order top, bottom, left, right; the bit positions of
+  // each side in the border word (4 bits) and the border byte (2 bits).
+  static constexpr uint32_t kWordShift[4] = {8, 12, 0, 4};
+  static constexpr uint32_t kByteShift[4] = {4, 6, 0, 2};
+  const uint16_t oldWord = U16(cell, len, kCellBorderWord);
+  uint16_t word = 0;
+  uint8_t border = cell[kCellBorder];
+  bool ended = false;
+  for (int side = 0; side < 4; ++side) {
+    const char c = ended ? 0 : ctx->Text1[side];
+    if (!c) ended = true;
+    if (ended) {
+      // A missing character changes nothing on its side.
+      word = uint16_t(word | (oldWord & (0xF << kWordShift[side])));
+      continue;
+    }
+    uint16_t value = 0;
+    if (c == '1')
+      value = 1;
+    else if (c == '2')
+      value = 2;
+    else if (c >= '0' && c <= '9')
+      value = uint16_t(c - '0');
+    word = uint16_t(word | ((value & 0xF) << kWordShift[side]));
+    if (c == '0' || c == '1' || c == '2') {
+      border = uint8_t(border & ~(0x3 << kByteShift[side]));
+      border = uint8_t(border | ((c - '0') << kByteShift[side]));
+    }
+  }
+  Put16(cell, kCellBorderWord, word);
+  cell[kCellBorder] = border;
+  MarkModified(ctx);
+  return 0;
+}
+
+// ---- step 38 CellColor get ------------------------------------------------------
+
+void CellColorGet(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx) {
+  SessionGlobals* g = ctx->Session->globals;
+  if (IsCell(sig) && !ctx->TargetDone) {
+    if (len >= kCellLength && (data[kCellFlags] & kCellHasColor))
+      g->CellColorIndex = U16(data, len, kCellBackground);
+    ctx->TargetDone = 1;
+    gCellColorMarker = 1;
+  } else if (sig == 211 && len >= 8 && (g->CellColorRgb == 0 || !ctx->TargetDone)) {
+    g->CellColorRgb = uint32_t(data[4]) | uint32_t(data[5]) << 8 | uint32_t(data[6]) << 16;
+    ctx->TargetDone = 1;
+    gCellColorMarker = 1;
+  }
+}
+
+// ---- 2394 CellColor set --------------------------------------------------------
+
+NnStatus CellColorSet(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx,
+                      RecordEmission* out) {
+  SessionGlobals* g = ctx->Session->globals;
+  const uint32_t rgb = g->CellColorRgb & 0xFFFFFF;
+  const uint16_t index = g->CellColorIndex;
+  if (IsCell(sig)) {
+    if (len < kCellLength) return 0;
+    const bool topLeft = data[kCellRow] == 0 && data[kCellColumn] == 0;
+    if (!ctx->AtTarget && rgb && index == 0 && !topLeft) {
+      NnStatus st = EmitRecord8(211, rgb, 0, &ctx->Compose);
+      if (st) return st;
+    } else {
+      ctx->TargetDone = 0;
+    }
+    uint8_t* cell = SmallCopy(data, sig, len, ctx, out);
+    if (!cell) return 0;
+    cell[kCellFlags] = uint8_t(cell[kCellFlags] | kCellHasColor);
+    Put16(cell, kCellBackground, index);
+    if (rgb == 0) ctx->TargetDone = 1;
+    MarkModified(ctx);
+    return 0;
+  }
+  if (IsTableEnd(sig)) {
+    if (!ctx->AtTarget && rgb && index == 0) {
+      NnStatus st = EmitRecord8(211, rgb, 0, &ctx->Compose);
+      if (st) return st;
+      ctx->TargetDone = 1;
+      MarkModified(ctx);
+    }
+    return 0;
+  }
+  if (sig == 211) {
+    if (index == 0 && rgb && len >= 8) {
+      uint8_t* rec = SmallCopy(data, sig, len, ctx, out);
+      if (!rec) return 0;
+      rec[4] = uint8_t(rgb);
+      rec[5] = uint8_t(rgb >> 8);
+      rec[6] = uint8_t(rgb >> 16);
+      rec[7] = 0;
+    } else {
+      out->length = 0;  // a palette colour replaces the cell's own colour record
+    }
+    ctx->TargetDone = 1;
+    MarkModified(ctx);
+  }
+  return 0;
+}
+
+// ---- 2405 merge cells ---------------------------------------------------------------
+
+// The paragraph definition in force in the cell that starts at `cell`: the
+// definition named by the first paragraph reference of the cell's content,
+// else the composition's default. Copied into `out` (kPabFullLength bytes,
+// zero-filled first); returns its length.
+uint16_t CellParagraphDefinition(const RTRecordNode* cell, RTProcessContext* ctx, uint8_t* out) {
+  std::memset(out, 0, kPabFullLength);
+  uint16_t id = 0;
+  bool found = false;
+  for (const RTRecordNode* n = cell ? cell->next : nullptr; n; n = n->next) {
+    if (IsCell(n->signature) || IsTableEnd(n->signature) || IsTableBegin(n->signature)) break;
+    if (n->signature == 131 && n->length >= 4) {
+      id = U16(n->data, n->length, h::kPabReferenceId);
+      found = true;
+      break;
+    }
+  }
+  const RTRecordNode* def = nullptr;
+  if (found) {
+    // The definition is stored before its first use; the nearest one before
+    // the cell wins over later redefinitions.
+    for (const RTRecordNode* n = cell; n; n = n->prev)
+      if (n->signature == kSigPab && U16(n->data, n->length, h::kPabId) == id) {
+        def = n;
+        break;
+      }
+    if (!def)
+      for (const RTRecordNode* n = cell; n; n = n->next)
+        if (n->signature == kSigPab && U16(n->data, n->length, h::kPabId) == id) {
+          def = n;
+          break;
+        }
+  }
+  const uint8_t* src = ctx->Compose.defaultParagraphDefinition;
+  uint32_t len = U16(src, kPabFullLength, 2);
+  if (def && def->length >= h::kPabFixed) {
+    src = def->data;
+    len = def->length;
+  }
+  if (len > kPabFullLength) len = kPabFullLength;
+  if (len < h::kPabFixed) len = h::kPabFixed;
+  std::memcpy(out, src, len);
+  Put16(out, 2, uint16_t(len));
+  return uint16_t(len);
+}
+
+NnStatus MergeCells(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx,
+                    RecordEmission* out) {
+  TableTextOpsState& t = ctx->TableText;
+  if (IsCell(sig)) {
+    if (t.CellDepth < 0) t.CellDepth = ctx->TableBeginCount;
+    if (ctx->TableBeginCount != t.CellDepth || len < kCellLength) return 0;  // a nested table's cell
+    const uint32_t row = uint32_t(data[kCellRow]) + 1, col = uint32_t(data[kCellColumn]) + 1;
+    const uint32_t r1 = ctx->SubCode, r2 = ctx->Number2, c1 = ctx->Number1, c2 = ctx->Number3;
+    // 1.
+    if (row < r1 || row > r2 || col < c1 || col > c2) {
+      t.MergedContent = 0;
+      return 0;
+    }
+    // 2.
+    if ((data[kCellFlags] & (kCellMergedBelow | kCellMergedRight)) || data[kCellRowSpan] >= 2 ||
+        data[kCellColumnSpan] >= 2)
+      return NN_ERR_CATASTROPHIC;
+    uint8_t* cell = SmallCopy(data, sig, len, ctx, out);
+    if (!cell) return NN_ERR_CD_STRUCTURE;
+    // 3.
+    if (row < r2)
+      cell[kCellFlags] = uint8_t(cell[kCellFlags] | kCellMergedBelow);
+    else if (col < c2)
+      cell[kCellFlags] = uint8_t(cell[kCellFlags] | kCellMergedRight);
+    MarkModified(ctx);
+    const bool first = row == r1 && col == c1, last = row == r2 && col == c2;
+    if (first) {
+      // 4. The merged cell's paragraph spans the range: it starts at the
+      // first cell's left edge.
+      t.MergedDefinitionLength = CellParagraphDefinition(ctx->CurrentNode, ctx, t.MergedDefinition);
+      const uint16_t left = U16(cell, len, kCellLeft);
+      Put16(t.MergedDefinition, h::kPabLeftMargin, left);
+      Put16(t.MergedDefinition, h::kPabFirstLineLeftMargin, left);
+      t.MergedContent = 0;
+    }
+    if (last) {
+      // 5.
+      if (!first && t.MergedDefinitionLength == 0)
+        t.MergedDefinitionLength =
+            CellParagraphDefinition(ctx->CurrentNode, ctx, t.MergedDefinition);
+      cell[kCellRowSpan] = uint8_t(r2 - r1 + 1);
+      cell[kCellColumnSpan] = uint8_t(c2 - c1 + 1);
+      Put16(t.MergedDefinition, h::kPabRightMargin, U16(cell, len, kCellRight));
+      Put16(t.MergedDefinition, h::kPabId, uint16_t(col - 1 + 1 + 1000));
+      static const uint8_t paragraph[2] = {129, 2};
+      uint8_t reference[4] = {131, 4};
+      Put16(reference, h::kPabReferenceId, uint16_t(col - 1 + 1 + 1000));
+      NnStatus st = AppendRecord(cell, sig, len, &ctx->Compose);
+      if (st == 0) st = AppendRecord(paragraph, 129, 2, &ctx->Compose);
+      if (st == 0)
+        st = AppendRecord(t.MergedDefinition, kSigPab, t.MergedDefinitionLength, &ctx->Compose);
+      if (st == 0) st = AppendRecord(reference, 131, 4, &ctx->Compose);
+      if (st) return st;
+      out->length = 0;
+      t.MergedContent = 1;
+      ctx->TargetDone = 1;
+      return 0;
+    }
+    if (!first) {
+      // 7.
+      t.MergedContent = 0;
+      cell[kCellRowSpan] = 1;
+      cell[kCellColumnSpan] = 1;
+    }
+    return 0;
+  }
+  // 6. The merged cell's own paragraph start and first reference give way
+  // to the ones written with it.
+  if (t.MergedContent && ctx->TableBeginCount == t.CellDepth) {
+    if (sig == 129) {
+      out->length = 0;
+    } else if (sig == 131) {
+      out->length = 0;
+      t.MergedContent = 0;
+    }
+  }
+  return 0;
+}
+
+// ---- 2406 unmerge -----------------------------------------------------------------
+
+void UnmergeCells(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx,
+                  RecordEmission* out) {
+  if (!IsCell(sig) || len < kCellLength) return;
+  uint8_t* cell = SmallCopy(data, sig, len, ctx, out);
+  if (!cell) return;
+  cell[kCellFlags] = uint8_t(cell[kCellFlags] & ~(kCellMergedBelow | kCellMergedRight));
+  cell[kCellRowSpan] = 1;
+  cell[kCellColumnSpan] = 1;
+  MarkModified(ctx);
+}
+
+// ---- 2422 set HTML value ----------------------------------------------------------
+
+// The string slot (0 ID, 1 Class, 2 Style, 3 Title, 4 Other, 5 Name) a
+// sub-code chooses.
+uint32_t AttributeSlot(uint32_t subCode) {
+  switch (subCode) {
+    case 1: return 5;
+    case 2: return 0;
+    case 3: return 1;
+    case 4: return 2;
+    case 5: return 3;
+    default: return 4;
+  }
+}
+
+NnStatus ReplaceAttribute(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx,
+                          RecordEmission* out) {
+  uint16_t lengths[kAttrStrings];
+  uint32_t total = kAttrHead;
+  if (len < kAttrHead) return 0;
+  for (uint32_t i = 0; i < kAttrStrings; ++i) {
+    lengths[i] = U16(data, len, 4 + 2 * i);
+    total += lengths[i];
+  }
+  if (total > len) return 0;  // strings run past the record: left as it is
+  const uint32_t slot = AttributeSlot(ctx->SubCode);
+  uint32_t offset = kAttrHead;
+  for (uint32_t i = 0; i < slot; ++i) offset += lengths[i];
+  const char* value = ctx->Text2 ? ctx->Text2 : "";
+  const size_t valueLen = std::strlen(value);
+  ctx->TargetDone = 1;  // the target has its record
+  if (valueLen == lengths[slot] && std::memcmp(data + offset, value, valueLen) == 0) return 0;
+  const size_t newTotal = total - lengths[slot] + valueLen;
+  const size_t newLen = (newTotal + 1) & ~size_t(1);
+  if (valueLen > 0xFFFF || newLen > kMaxRecordLength) return NN_ERR_MEMORY;
+  auto* rec = static_cast<uint8_t*>(POOL_ALLOC(ctx->Session, newLen, true));
+  if (!rec) return NN_ERR_MEMORY;
+  std::memcpy(rec, data, kAttrHead);
+  Put16(rec, 2, uint16_t(newLen));
+  Put16(rec, 4 + 2 * slot, uint16_t(valueLen));
+  std::memcpy(rec + kAttrHead, data + kAttrHead, offset - kAttrHead);
+  std::memcpy(rec + offset, value, valueLen);
+  std::memcpy(rec + offset + valueLen, data + offset + lengths[slot], total - offset - lengths[slot]);
+  out->data = rec;
+  out->signature = sig;
+  out->length = uint32_t(newLen);
+  out->replacement = rec;
+  MarkModified(ctx);
+  return 0;
+}
+
+// Whether the table whose pre-table record is current already has an
+// attribute record (it follows the pre-table record, before the table begins).
+bool TableHasAttributes(const RTRecordNode* node) {
+  for (const RTRecordNode* n = node ? node->next : nullptr; n; n = n->next) {
+    if (n->signature == kSigTableAttr) return true;
+    if (IsTableBegin(n->signature) || IsCell(n->signature) || n->signature == kSigPreTable)
+      break;
+  }
+  return false;
+}
+
+NnStatus WriteNewAttribute(uint16_t attrSig, bool closePreTable, RTProcessContext* ctx) {
+  const char* value = ctx->Text2 ? ctx->Text2 : "";
+  const size_t valueLen = std::strlen(value);
+  const size_t len = (kAttrHead + valueLen + 1) & ~size_t(1);
+  if (len > kMaxRecordLength) return NN_ERR_MEMORY;
+  auto* rec = static_cast<uint8_t*>(POOL_ALLOC(ctx->Session, len, true));
+  if (!rec) return NN_ERR_MEMORY;
+  Put16(rec, 0, attrSig);
+  Put16(rec, 2, uint16_t(len));
+  Put16(rec, 4 + 2 * AttributeSlot(ctx->SubCode), uint16_t(valueLen));
+  std::memcpy(rec + kAttrHead, value, valueLen);
+  NnStatus st = AppendRecord(rec, attrSig, uint32_t(len), &ctx->Compose);
+  PoolFree(ctx->Session, rec);
+  if (st == 0 && closePreTable) st = EmitEndRecord(kSigPreTable, 1, &ctx->Compose);
+  if (st) return st;
+  ctx->TargetDone = 0;
+  MarkModified(ctx);
+  return 0;
+}
+
+NnStatus SetHtmlValue(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx,
+                      RecordEmission* out) {
+  const uint32_t kind = ctx->Number1;
+  if ((sig == kSigTableAttr && (kind == 1 || kind == 0)) ||
+      (sig == kSigCellAttr && (kind == 2 || kind == 0)))
+    return ReplaceAttribute(data, sig, len, ctx, out);
+  if (kind == 1 && sig == kSigPreTable && !ctx->TargetDone) {
+    if (TableHasAttributes(ctx->CurrentNode)) return 0;
+    return WriteNewAttribute(kSigTableAttr, true, ctx);
+  }
+  if (kind == 2 && (IsCell(sig) || IsTableEnd(sig))) {
+    // A cell's attribute record closes its content: one is written for the
+    // cell that ends here unless it had one, and not for a cell before the target.
+    NnStatus st = 0;
+    if (!ctx->TargetDone && !ctx->AtTarget) st = WriteNewAttribute(kSigCellAttr, false, ctx);
+    ctx->TargetDone = 0;
+    return st;
+  }
+  if (IsTableBegin(sig) && ctx->TargetDone) ctx->TargetDone = 0;
+  return 0;
+}
+
+// ---- the family ---------------------------------------------------------------------
+
+bool Record(uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx, RecordEmission* out,
+            NnStatus* status) {
+  switch (ctx->OperationCode) {
+    case 2413:
+      *status = ChangeTable(data, sig, len, ctx, out);
+      return true;
+    case 2393:
+      *status = CellBorders(data, sig, len, ctx, out);
+      return true;
+    case kStepCellColorGet:
+      CellColorGet(data, sig, len, ctx);
+      return true;
+    case 2394:
+      *status = CellColorSet(data, sig, len, ctx, out);
+      return true;
+    case 2405:
+      *status = MergeCells(data, sig, len, ctx, out);
+      return true;
+    case 2406:
+      UnmergeCells(data, sig, len, ctx, out);
+      return true;
+    case 2422:
+      *status = SetHtmlValue(data, sig, len, ctx, out);
+      return true;
+    default:
+      return false;
+  }
+}
+
+const OperationFamily kTableOps = {"tables", nullptr, nullptr, nullptr, Record, nullptr, nullptr};
+
+}  // namespace
+
+KV_REGISTER_OPERATION_FAMILY(kTableOps);

@@ -1,0 +1,13 @@
+// Table and cell operations of the engine (tableops.cpp): table options 2413,
+// cell borders 2393, cell colour get (step 38) and set 2394, merging 2405 and
+// unmerging 2406 cells, and the HTML attribute value 2422.
+#pragma once
+
+#include <cstdint>
+
+// The CellColor get step: the first cell's colour into the session globals'
+// CellColorIndex / CellColorRgb.
+constexpr uint16_t kStepCellColorGet = 38;
+
+// Set to 1 by every cell colour the get step reads (process-wide).
+extern uint32_t gCellColorMarker;

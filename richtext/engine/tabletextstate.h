@@ -1,0 +1,45 @@
+// Working state of the table, cell, text-run, paragraph and graphic
+// operations, kept inside the engine's per-call context (RTProcessContext).
+#pragma once
+
+#include <cstdint>
+
+#include "host/fontspec.h"
+#include "richtext/item/parastring.h"
+
+struct TableTextOpsState {
+  // The requested paragraph properties (2364, 2417, 2442), parsed at set-up;
+  // RTProcessContext::ParagraphSpec points here when a paragraph text was given.
+  ParagraphSpec ParagraphChange;
+
+  // Work copy of one paragraph definition (host layout, room for the largest form).
+  uint8_t ParagraphDefinition[kPabFullLength] = {};
+  // 2364: the identifier of the last definition of the target that was handled.
+  uint16_t RememberedParagraphId = 0;
+  uint16_t RememberedParagraphSet = 0;
+
+  // 2405: the merged cell's paragraph definition and the merged-content state.
+  uint8_t MergedDefinition[kPabFullLength] = {};
+  uint16_t MergedDefinitionLength = 0;
+  uint16_t MergedContent = 0;
+  int32_t CellDepth = -1;          // table depth of the cells the operation acts on
+
+  // Small replacement records (cells, references, colour records) emitted
+  // instead of the walked one.
+  uint8_t Record[96] = {};
+
+  // Text-run operations: inside a BEGIN/END pair that wraps a text run.
+  uint16_t InTextWrap = 0;
+  // Text-run changes: colour and highlight of the wrapped run being rebuilt.
+  uint32_t WrapColor = 0;
+  uint16_t WrapHighlight = 0;
+
+  // Section titles and button labels change only in fonts that match this
+  // pattern ("MatchFont=" of the option string; an empty mask matches all).
+  uint16_t MatchPatternReady = 0;
+  uint32_t MatchMask = 0;
+  FontState MatchPattern;
+
+  // Graphic operations: the operation ran once (2367, 2447).
+  uint16_t Once = 0;
+};

@@ -1,0 +1,10 @@
+// Text-run, paragraph and graphic operations of the engine (textops.cpp).
+#pragma once
+
+#include <cstdint>
+
+// Steps of the property table that read fonts and paragraphs, and the
+// expansion of short paragraph definitions.
+constexpr uint16_t kStepFontGet = 13;       // Font, FontColor, FontFace, PointSize, TextAttributes
+constexpr uint16_t kStepParagraphGet = 14;  // the paragraph's attribute text into LinkText
+constexpr uint16_t kStepExpandPabDefs = 69;
