@@ -57,7 +57,7 @@ void MimeBodyListFree(HtmlMimeBody* head);
 
 // Import options (a Key=value option string, may be null):
 //   Charset=<name>   utf-8 (default), iso-8859-1/latin1, windows-1252, us-ascii
-//   Font=<spec>      the base text font (a font specification, host/fontspec.h)
+//   Font=<spec>      the base text font (a font string, host/fonts.h)
 //   IgnoreImages=1   leave images out
 //   IgnoreTables=1   tables as paragraphs of their cell texts
 //   IgnoreLinks=1    links as their plain text

@@ -15,7 +15,7 @@
 
 #include "host/base64.h"
 #include "host/color.h"
-#include "host/fontspec.h"
+#include "host/fonts.h"
 #include "host/options.h"
 #include "import/import.h"
 #include "import/importwriter.h"

@@ -93,7 +93,7 @@ class TorvoRTItem : public SessionListed {
   // `add` and absent; -1 when absent and not added (or the table is full).
   int FindFaceByName(const char* name, bool add);
 
-  // Paragraph specifications; the grammar is in richtext/item/parastring.h.
+  // Paragraph strings; the grammar is in richtext/item/parastring.h.
   NnStatus ParseParagraphString(const char* spec, const char* spec2, void* outputs);
 
   _StyleMapping_Info* GetStyleMappingByFontID(uint32_t fontId, int listSelector) const;

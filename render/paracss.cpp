@@ -549,7 +549,7 @@ int CompareParagraphDefinitions(const uint8_t* definition, const uint8_t* reques
   return 1;
 }
 
-// Writes the definition as a paragraph specification (the attribute text of
+// Writes the definition as a paragraph string (the attribute text of
 // the paragraph property) into out, at most 4,095 characters. The option is
 // reserved.
 void FormatParagraphAttributes(int /*reserved*/, const uint8_t* definition, char* out,

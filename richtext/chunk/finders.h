@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-#include "host/fontspec.h"
+#include "host/fonts.h"
 
 class TorvoRTChunk;
 

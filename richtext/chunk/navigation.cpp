@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "host/fontspec.h"
+#include "host/fonts.h"
 #include "richtext/chunk/finders.h"
 #include "richtext/engine/opcodes.h"
 #include "richtext/engine/rtproc.h"

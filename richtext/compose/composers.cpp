@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "host/fontspec.h"
+#include "host/fonts.h"
 #include "host/options.h"
 #include "host/pool.h"
 #include "lsxsessi.h"

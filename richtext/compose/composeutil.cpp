@@ -1,6 +1,6 @@
 #include "richtext/compose/composeutil.h"
 
-#include "host/fontspec.h"
+#include "host/fonts.h"
 #include "lsxsessi.h"
 #include "richtext/engine/rtproc.h"
 #include "rtitem.h"

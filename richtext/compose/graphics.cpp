@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "host/fontspec.h"
+#include "host/fonts.h"
 #include "host/noteops.h"
 #include "host/options.h"
 #include "lsxsessi.h"

@@ -1,5 +1,5 @@
 // The paragraph-definition builder: applies a requested paragraph change (the
-// parsed form of a paragraph specification, richtext/item/parastring.h) to a
+// parsed form of a paragraph string, richtext/item/parastring.h) to a
 // paragraph-definition record (0xFF82, host layout).
 #pragma once
 
@@ -36,6 +36,6 @@ NnStatus BuildParagraphDefinition(uint8_t* target, size_t targetCapacity, uint8_
                                   int32_t rightPercentDelta, int32_t* given, int tracking,
                                   int forceExtra);
 
-// The same with every request taken from a parsed specification.
+// The same with every request taken from a parsed paragraph string.
 NnStatus BuildParagraphDefinitionFromSpec(uint8_t* target, size_t targetCapacity,
                                           ParagraphSpec* spec, int tracking, int forceExtra);

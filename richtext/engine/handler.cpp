@@ -6,7 +6,7 @@
 
 #include <cstring>
 
-#include "host/fontspec.h"
+#include "host/fonts.h"
 #include "host/pool.h"
 #include "host/sortcmp.h"
 #include "lsxsessi.h"

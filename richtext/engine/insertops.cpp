@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "host/fontspec.h"
+#include "host/fonts.h"
 #include "host/noteops.h"
 #include "host/options.h"
 #include "host/zip/zipstor.h"

@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "host/color.h"
-#include "host/fontspec.h"
+#include "host/fonts.h"
 #include "host/options.h"
 #include "host/pool.h"
 #include "host/textmatch.h"

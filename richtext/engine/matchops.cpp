@@ -11,7 +11,7 @@
 #include <cstring>
 #include <string>
 
-#include "host/fontspec.h"
+#include "host/fonts.h"
 #include "host/options.h"
 #include "host/pool.h"
 #include "lsxsessi.h"

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "host/fontspec.h"
+#include "host/fonts.h"
 #include "nn/nn.h"
 #include "richtext/engine/opcodes.h"
 #include "richtext/engine/tabletextstate.h"

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "host/fontspec.h"
+#include "host/fonts.h"
 #include "richtext/item/parastring.h"
 
 struct TableTextOpsState {

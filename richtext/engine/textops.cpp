@@ -11,7 +11,7 @@
 #include <new>
 #include <string>
 
-#include "host/fontspec.h"
+#include "host/fonts.h"
 #include "host/logging.h"
 #include "host/options.h"
 #include "host/pool.h"

@@ -1,4 +1,4 @@
-// Paragraph specifications: parser and writer (grammar in parastring.h).
+// Paragraph strings: parser and writer (grammar in parastring.h).
 #include "richtext/item/parastring.h"
 
 #include <strings.h>

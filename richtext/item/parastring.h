@@ -1,8 +1,8 @@
-// Paragraph specifications: the text form of a paragraph's settings, the
+// Paragraph strings: the text form of a paragraph's settings, the
 // parsed form that the paragraph-definition builder consumes, and the writer
 // that turns a paragraph definition back into text.
 //
-// Grammar. A paragraph specification is an option string (host/options.h):
+// Grammar. A paragraph string is an option string (host/options.h):
 // Key=value pairs separated by blanks; keys match without regard to case and
 // include their "="; a value holding blanks is quoted with ', ", | or ~.
 // Unknown keys are ignored. Words in values match without regard to case.
@@ -161,7 +161,7 @@ struct ParagraphSpec {
   int32_t percentDelta = 0;   // left percent
   int32_t rightPercentDelta = 0;
   // Hide-when formula text (for a 0xFFBB record); hasHideWhen 1 when the
-  // specification named one (an empty text then removes it).
+  // string named one (an empty text then removes it).
   uint16_t hasHideWhen = 0;
   uint16_t hideWhenLength = 0;
   char hideWhen[kParagraphExtTextMax + 1] = {};
@@ -173,10 +173,10 @@ void ParagraphSpecReset(ParagraphSpec* out);
 
 // Parses `spec` and then `spec2` (either may be null; a key in spec2 wins)
 // into `out`. NN_ERR_INVALID_ARG for a malformed value (out untouched); a
-// specification without known keys leaves `out` reset.
+// string without known keys leaves `out` reset.
 NnStatus ParseParagraphSpec(const char* spec, const char* spec2, ParagraphSpec* out);
 
 // Writes the settings of a paragraph definition (host layout, `length` bytes
-// readable; at least the 72-byte fixed part) as a specification, each pair
+// readable; at least the 72-byte fixed part) as a string, each pair
 // followed by a blank. Empty when the definition is too short.
 std::string FormatParagraphSpec(const uint8_t* definition, size_t length);

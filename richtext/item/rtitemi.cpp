@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "host/fontspec.h"
+#include "host/fonts.h"
 #include "host/noteops.h"
 #include "host/pool.h"
 #include "lsxsessi.h"
@@ -127,7 +127,7 @@ void FreeStyleMappings(LSXLsiSession* session, _StyleMapping_Info*& head) {
 }  // namespace
 
 TorvoRTItem::TorvoRTItem(LSXLsiSession* s) : session(s) {
-  // Font specifications given with an item name their faces through its table.
+  // Font strings given with an item name their faces through its table.
   SetFontFaceResolver([](void* item, const char* name) {
     return item ? static_cast<TorvoRTItem*>(item)->FindFaceByName(name, true) : -1;
   });

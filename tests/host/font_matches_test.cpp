@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "host/fontspec.h"
+#include "host/fonts.h"
 
 namespace {
 

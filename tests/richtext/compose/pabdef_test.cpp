@@ -135,7 +135,7 @@ TEST(ParagraphDefinitionBuilder, GrowsToTheSmallestFormAndRefusesPastCapacity) {
   EXPECT_EQ(z.Apply(bad), NN_ERR_CD_STRUCTURE);
 }
 
-TEST(ParagraphDefinitionBuilder, FromParsedSpecification) {
+TEST(ParagraphDefinitionBuilder, FromParsedParagraphString) {
   ParagraphSpec spec;
   ASSERT_EQ(ParseParagraphSpec("LeftMargin=2in Alignment=Center List=Square", nullptr, &spec),
             NN_OK);

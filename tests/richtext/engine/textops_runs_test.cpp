@@ -248,7 +248,7 @@ TEST_F(TextOps, ChangeParagraphGivesTheTargetParagraphANewDefinition) {
   EXPECT_EQ(Word(recs[0], 14), 1440);
 }
 
-TEST_F(TextOps, ChangeParagraphWithABadSpecificationChangesNothing) {
+TEST_F(TextOps, ChangeParagraphWithABadParagraphStringChangesNothing) {
   Make({Pab(1), Para(), PabRef(1), Text("one")}, Chain({Node(REL_CONTAINS, PARAGRAPH, {1})}));
   Bytes before = Stored();
   EXPECT_NE(Run(2364, 0, 0, "LeftMargin=lots"), 0);

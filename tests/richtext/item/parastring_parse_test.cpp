@@ -1,4 +1,4 @@
-// Paragraph specifications: each key, relative and percent forms, the second
+// Paragraph strings: each key, relative and percent forms, the second
 // specification's precedence, refusals, and the writer's round trip.
 #include "richtext/item/parastring.h"
 
@@ -172,7 +172,7 @@ TEST(ParastringParse, MalformedValueLeavesOutputsUntouched) {
     EXPECT_EQ(p.given[0], 77) << spec;
     EXPECT_EQ(p.leftDelta, 5) << spec;
   }
-  // The second specification is checked as well.
+  // The second string is checked as well.
   ParagraphSpec p;
   EXPECT_EQ(ParseParagraphSpec("Alignment=Left", "Alignment=Nowhere", &p), NN_ERR_INVALID_ARG);
 }

@@ -1,4 +1,4 @@
-// Font specifications, the parsed font state and the 32-bit font identifier.
+// Font strings, the parsed font state and the 32-bit font identifier.
 //
 // Font identifier (u32; bytes on a little-endian host): byte 0 face id,
 // byte 1 attributes, byte 2 colour (palette index), byte 3 point size.
@@ -6,7 +6,7 @@
 // superscript 0x10, subscript 0x20; bits 0x40 and 0x80 hold one effect:
 // 0x40 shadow, 0x80 emboss, 0xC0 extrude.
 //
-// Grammar of a font specification (words separated by blanks, all matched
+// Grammar of a font string (words separated by blanks, all matched
 // without regard to case):
 // - "+WORD" turns a style on, "-WORD" turns it off, a bare style word turns it
 //   on. Style words: Bold, Italic, Underline, Strikeout (also StrikeThrough),
@@ -48,13 +48,13 @@ constexpr uint16_t FONT_EMBOSS = 0x0080;
 constexpr uint16_t FONT_EXTRUDE = 0x0100;
 constexpr uint16_t FONT_ALL_STYLES = 0x01FF;
 
-// Mask bits: the low 16 are the style bits whose value the specification set;
+// Mask bits: the low 16 are the style bits whose value the string set;
 // the others say which further parts it set.
 constexpr uint32_t FONT_MASK_STYLES = 0x000001FF;
 constexpr uint32_t FONT_MASK_FACE = 0x00010000;
 constexpr uint32_t FONT_MASK_SIZE = 0x00020000;
 constexpr uint32_t FONT_MASK_COLOR = 0x00040000;
-constexpr uint32_t FONT_MASK_HIGHLIGHT = 0x00080000;  // set by callers; no specification word
+constexpr uint32_t FONT_MASK_HIGHLIGHT = 0x00080000;  // set by callers; no word of the string
 
 constexpr uint16_t kFaceUnresolved = 0xFFFF;
 constexpr size_t kFaceNameMax = 131;
@@ -95,7 +95,7 @@ uint16_t ParseFontSpec(const char* spec, const char* spec2, void* item, FontStat
 void FontApplyChanges(uint32_t* fontIdInOut, uint32_t* colorOut, uint16_t* highlightOut,
                       const FontState* state, uint32_t mask);
 
-// Writes a specification that parses back to the same state and mask (under
+// Writes a string that parses back to the same state and mask (under
 // the same naming set). Returns 0; 263 (NN_ERR_MEMORY) when it does not fit
 // `outSize` bytes with its NUL; 1028 for a face name holding both quote
 // characters. On failure `out` holds the empty text.

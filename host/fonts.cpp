@@ -1,4 +1,4 @@
-#include "host/fontspec.h"
+#include "host/fonts.h"
 
 #include <cstdio>
 #include <cstring>
@@ -68,7 +68,7 @@ struct Word {
   bool quoted = false;
 };
 
-// Splits a specification into words; false for an unterminated quote.
+// Splits a string into words; false for an unterminated quote.
 bool Split(const char* spec, std::vector<Word>& words) {
   const char* p = spec;
   while (*p) {

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "host/fontspec.h"
+#include "host/fonts.h"
 #include "nn/nn.h"
 
 namespace {
