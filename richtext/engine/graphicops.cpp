@@ -50,21 +50,9 @@ constexpr size_t kCaptionMax = 130;
 constexpr uint32_t kDropPicture = 1;      // the icon was redrawn: its old picture goes
 constexpr uint32_t kInAttachment = 2;     // inside an attachment hotspot of the target
 
-uint16_t U16(const uint8_t* p, uint32_t len, uint32_t off) {
-  uint16_t v = 0;
-  kv::cd::ReadU16(p, len, off, &v);
-  return v;
-}
-uint32_t U32(const uint8_t* p, uint32_t len, uint32_t off) {
-  uint32_t v = 0;
-  kv::cd::ReadU32(p, len, off, &v);
-  return v;
-}
-uint8_t U8(const uint8_t* p, uint32_t len, uint32_t off) {
-  uint8_t v = 0;
-  kv::cd::ReadU8(p, len, off, &v);
-  return v;
-}
+using kv::cd::U16;
+using kv::cd::U32;
+using kv::cd::U8;
 void Put16(uint8_t* p, uint32_t off, uint16_t v) { std::memcpy(p + off, &v, 2); }
 void Put32(uint8_t* p, uint32_t off, uint32_t v) { std::memcpy(p + off, &v, 4); }
 

@@ -25,11 +25,7 @@ constexpr uint32_t kTextFixed = kv::cd::host::kTextFixed;
 constexpr uint32_t kResultCap = 65340;
 constexpr uint32_t kMaxKeyLength = 1023;
 
-uint16_t U16(const uint8_t* p, uint32_t len, uint32_t off) {
-  uint16_t v = 0;
-  kv::cd::ReadU16(p, len, off, &v);
-  return v;
-}
+using kv::cd::U16;
 
 bool StartsWithIgnoringCase(const char* text, const char* prefix) {
   return text && strncasecmp(text, prefix, std::strlen(prefix)) == 0;

@@ -33,16 +33,8 @@ constexpr uint16_t kSigPassthruStart = 0xFFCC;
 constexpr uint16_t kSigPassthruEnd = 0xFFCD;
 constexpr uint32_t kEmptyText = kv::cd::host::kTextFixed;
 
-uint16_t U16(const uint8_t* p, uint32_t len, uint32_t off) {
-  uint16_t v = 0;
-  kv::cd::ReadU16(p, len, off, &v);
-  return v;
-}
-uint32_t U32(const uint8_t* p, uint32_t len, uint32_t off) {
-  uint32_t v = 0;
-  kv::cd::ReadU32(p, len, off, &v);
-  return v;
-}
+using kv::cd::U16;
+using kv::cd::U32;
 
 bool IsHotspotBegin(uint16_t sig) {
   return sig == 0xFF74 || sig == 0xFF7E || sig == 0xFFA9 || sig == 0xFFAD;

@@ -51,16 +51,8 @@ bool IsCell(uint16_t sig) { return sig == 164 || sig == 208; }
 bool IsTableBegin(uint16_t sig) { return sig == 163 || sig == 207; }
 bool IsTableEnd(uint16_t sig) { return sig == 165 || sig == 209; }
 
-uint8_t U8(const uint8_t* p, uint32_t len, uint32_t off) {
-  uint8_t v = 0;
-  kv::cd::ReadU8(p, len, off, &v);
-  return v;
-}
-uint16_t U16(const uint8_t* p, uint32_t len, uint32_t off) {
-  uint16_t v = 0;
-  kv::cd::ReadU16(p, len, off, &v);
-  return v;
-}
+using kv::cd::U8;
+using kv::cd::U16;
 void Put16(uint8_t* p, uint32_t off, uint16_t v) { std::memcpy(p + off, &v, 2); }
 void Put32(uint8_t* p, uint32_t off, uint32_t v) { std::memcpy(p + off, &v, 4); }
 

@@ -46,16 +46,8 @@ constexpr uint32_t kBarFont = 8;
 constexpr uint32_t kButtonFont = 12;
 constexpr const char* kObsoleteFull = "ZELKO: Unable to save additional obsoleted PAB definitions.";
 
-uint16_t U16(const uint8_t* p, uint32_t len, uint32_t off) {
-  uint16_t v = 0;
-  kv::cd::ReadU16(p, len, off, &v);
-  return v;
-}
-uint32_t U32(const uint8_t* p, uint32_t len, uint32_t off) {
-  uint32_t v = 0;
-  kv::cd::ReadU32(p, len, off, &v);
-  return v;
-}
+using kv::cd::U16;
+using kv::cd::U32;
 void Put16(uint8_t* p, uint32_t off, uint16_t v) { std::memcpy(p + off, &v, 2); }
 void Put32(uint8_t* p, uint32_t off, uint32_t v) { std::memcpy(p + off, &v, 4); }
 

@@ -28,21 +28,9 @@ constexpr uint16_t kSigLargeParagraph = 0xFF68;
 
 ChunkProgressCallback gProgressCallback = nullptr;
 
-uint16_t U16(const uint8_t* p, uint32_t len, uint32_t off) {
-  uint16_t v = 0;
-  kv::cd::ReadU16(p, len, off, &v);
-  return v;
-}
-uint32_t U32(const uint8_t* p, uint32_t len, uint32_t off) {
-  uint32_t v = 0;
-  kv::cd::ReadU32(p, len, off, &v);
-  return v;
-}
-uint8_t U8(const uint8_t* p, uint32_t len, uint32_t off) {
-  uint8_t v = 0;
-  kv::cd::ReadU8(p, len, off, &v);
-  return v;
-}
+using kv::cd::U16;
+using kv::cd::U32;
+using kv::cd::U8;
 
 bool IsTextRecord(uint16_t sig) { return sig == kSigText || sig == kSigBidiText; }
 bool IsTableStart(uint16_t sig) { return sig == 163 || sig == 207; }

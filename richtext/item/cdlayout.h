@@ -173,4 +173,21 @@ bool ReadU8(const uint8_t* p, size_t avail, uint32_t offset, uint8_t* value);
 bool ReadU16(const uint8_t* p, size_t avail, uint32_t offset, uint16_t* value);
 bool ReadU32(const uint8_t* p, size_t avail, uint32_t offset, uint32_t* value);
 
+// The same as values: 0 when the field does not lie inside `avail`.
+inline uint8_t U8(const uint8_t* p, size_t avail, uint32_t offset) {
+  uint8_t v = 0;
+  ReadU8(p, avail, offset, &v);
+  return v;
+}
+inline uint16_t U16(const uint8_t* p, size_t avail, uint32_t offset) {
+  uint16_t v = 0;
+  ReadU16(p, avail, offset, &v);
+  return v;
+}
+inline uint32_t U32(const uint8_t* p, size_t avail, uint32_t offset) {
+  uint32_t v = 0;
+  ReadU32(p, avail, offset, &v);
+  return v;
+}
+
 }  // namespace kv::cd
