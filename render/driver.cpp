@@ -327,6 +327,7 @@ NnStatus PrXMLStr(RenderContext* ctx, uint16_t endType, uint16_t depth, uint32_t
   if (mode == 2) {
     Trace(ctx, NN_OK, "PrXMLStr - Step 2");
     CloseContinuedTable(ctx);
+    CloseOpenElementsTo(ctx, 0, "", 0);
     NnStatus status = ctx->driver.outputFull ? NnStatus{NN_ERR_MEMORY} : RenderFlushPart(ctx, 1);
     if (depth == 0) ReleaseStep(ctx);
     return status;
@@ -379,14 +380,19 @@ NnStatus PrXMLStr(RenderContext* ctx, uint16_t endType, uint16_t depth, uint32_t
 
   if (depth > 0) return status;
 
-  CloseOpenElementsTo(ctx, 0, "", 0);
+  // Elements opened around a table that the range ends inside close after the
+  // table, not before it (closing them first would misnest the page). A range
+  // that another call continues (mode 1) keeps both open; the finishing call
+  // closes them in that order.
   if (mode == 0 && ctx->tableContinues) {
     CloseContinuedTable(ctx);
+    CloseOpenElementsTo(ctx, 0, "", 0);
     if (FlushesParts(ctx)) {
       NnStatus flushed = ctx->driver.outputFull ? NnStatus{NN_ERR_MEMORY} : RenderFlushPart(ctx, 0);
       if (status == NN_OK) status = flushed;
     }
   }
+  if (!ctx->tableContinues) CloseOpenElementsTo(ctx, 0, "", 0);
   if (status == NN_OK && ctx->driver.outputFull) status = NN_ERR_MEMORY;
   ReleaseStep(ctx);
   return status;

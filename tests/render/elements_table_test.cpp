@@ -236,3 +236,24 @@ TEST_F(TableTest, CellRecordsCutShortAreSkipped) {
 
 }  // namespace
 }  // namespace elements
+
+namespace elements {
+namespace {
+
+// A range that ends inside a table (a damaged item without its table end):
+// the paragraph around the table closes after the table, never inside it.
+TEST_F(TableTest, ATableCutShortClosesBeforeTheParagraphAroundIt) {
+  Add(Paragraph());
+  Add(Text("before"));
+  Add(TableBegin());
+  Add(Cell(0, 0, 7200));
+  Add(Text("a"));
+  Add(Cell(0, 1, 7200));
+  Add(Paragraph());
+  const std::string out = Render();
+  EXPECT_TRUE(ParsesAsXml(out)) << out;
+  EXPECT_NE(out.find("</table>"), std::string::npos) << out;
+}
+
+}  // namespace
+}  // namespace elements
