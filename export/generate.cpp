@@ -131,6 +131,7 @@ struct PageRequest {
   const char* options = nullptr;
   TorvoCollection* collection = nullptr;
   bool mime = false;
+  bool epub = false;
 };
 
 }  // namespace
@@ -186,6 +187,8 @@ NnStatus GeneratePage(TorvoRTChunk* chunk, const PageRequest& request, std::stri
     ctx->chunk = chunk;
     st = session->PreprocessXMLProperties(ctx, request.outputKind, request.fileName, options);
     ctx->collection = request.collection;
+    // EPUB pages: alignment goes into styles, the body carries the top anchor.
+    if (request.epub) ctx->renderFlagsE |= 0x200;
     PartCollector parts;
     NnHandle savedRenderNote = chunk->item->hRenderNote;
     if (request.mime) {
@@ -215,6 +218,7 @@ NnStatus GeneratePage(TorvoRTChunk* chunk, const PageRequest& request, std::stri
     }
     ctx->collection = nullptr;
     if (st == 0 && !WriteEpilogue(ctx)) st = NN_ERR_MEMORY;
+    ctx->renderFlagsE &= ~uint32_t(0x200);
     if (st == 0) {
       // Flushed parts come first; what is left in the buffer follows them.
       std::string raw = parts.text;
@@ -304,6 +308,18 @@ NnStatus TorvoRTChunk::GenerateXML(const char* fileName, const char* options, ch
   *page = nullptr;
   if (length) *length = 0;
   PageRequest request{kOutputXhtml, fileName, options, collection, false};
+  std::string text;
+  NnStatus st = GeneratePage(this, request, &text);
+  if (st == 0) st = PoolText(session, text, page, length);
+  return st;
+}
+
+NnStatus TorvoRTChunk::GenerateHTMLToEPub(const char* fileName, const char* options, char** page,
+                                          uint32_t* length, TorvoCollection* collection) {
+  if (!page) return NN_ERR_INVALID_ARG;
+  *page = nullptr;
+  if (length) *length = 0;
+  PageRequest request{kOutputXhtml, fileName, options, collection, false, true};
   std::string text;
   NnStatus st = GeneratePage(this, request, &text);
   if (st == 0) st = PoolText(session, text, page, length);

@@ -177,6 +177,11 @@ class TorvoRTChunk : public SessionListed {
                         TorvoCollection* collection = nullptr);
   NnStatus GenerateXML(const char* fileName, const char* options, char** page, uint32_t* length,
                        TorvoCollection* collection = nullptr);
+  // An XHTML page for an EPUB package (as GenerateXML): paragraph alignment
+  // is written in styles rather than align attributes, and the body opens
+  // with the "_TOP_" anchor instead of a text colour.
+  NnStatus GenerateHTMLToEPub(const char* fileName, const char* options, char** page,
+                              uint32_t* length, TorvoCollection* collection = nullptr);
   // A multipart/related MIME message (pool text as above): the HTML page as the
   // first part, then one part per inline image, referenced from the page by
   // "cid:" URLs.

@@ -773,7 +773,8 @@ bool WriteAttachment(RenderContext* ctx, Call* c) {
   if (ctx->inPlaceAttachmentURLDirectory) {
     base = ctx->inPlaceAttachmentURLDirectory;
   } else {
-    base = "/" + DatabasePath(ctx);
+    base = "/";
+    base += DatabasePath(ctx);
   }
   const size_t start = Offset(ctx);
   RenderAppend(ctx, "<a href=\"");

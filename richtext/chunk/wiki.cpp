@@ -14,6 +14,7 @@
 #include "lsxsessi.h"
 #include "richtext/engine/matchops.h"
 #include "richtext/item/linkmatch.h"
+#include "richtext/item/recordlist.h"
 #include "rtchunk.h"
 #include "rtitem.h"
 
@@ -21,12 +22,121 @@ namespace {
 
 constexpr uint16_t kStatusMissingArgument = 20017;
 constexpr size_t kMaxTag = 31;
+constexpr size_t kShownTextMax = 1024;
 
 void Refuse(LSXLsiSession* s, const char* text) {
   std::snprintf(s->MessageText, sizeof s->MessageText, "%s", text);
   s->MessageTextLength = uint16_t(std::strlen(s->MessageText));
   LogMessage(s, s->MessageText);
   s->globals->lookupBuildTime = {};
+}
+
+// Class values of the elements an earlier run created. Hotspots: "WikiLink",
+// or "WikiLink" followed by the tag when tagged.
+bool IsWikiHotspotClass(const std::string& cls, const char* tag) {
+  if (!*tag) return strcasecmp(cls.c_str(), "WikiLink") == 0;
+  return cls.size() > 8 && strncasecmp(cls.c_str(), "WikiLink", 8) == 0 &&
+         strcasecmp(cls.c_str() + 8, tag) == 0;
+}
+
+// Links also carry the scheme they were made from.
+bool IsWikiLinkClass(const std::string& cls, const char* tag) {
+  if (cls.size() < 8 || strncasecmp(cls.c_str(), "WikiLink", 8) != 0) return false;
+  const char* rest = cls.c_str() + 8;
+  static const char* const kCommon[] = {"https", "zelko", "file", "attach"};
+  for (const char* word : kCommon)
+    if (!strcasecmp(rest, word)) return true;
+  if (*tag) return strcasecmp(rest, tag) == 0;
+  return !*rest || !strcasecmp(rest, "google") || !strcasecmp(rest, "http");
+}
+
+// The session's result text as a string (the queries leave their value there).
+std::string ResultString(LSXLsiSession* s, const char* value) {
+  if (!value) return "";
+  uint32_t n = s->ResultTextLength;
+  if (n >= kResultTextSize) n = kResultTextSize - 1;
+  return std::string(value, strnlen(value, n));
+}
+
+// The delimited wiki text an element stands for, from its shown text and title.
+std::string WikiTextOf(const std::string& text, const std::string& title, const char* open,
+                       const char* close, const char* tag) {
+  std::string out = open;
+  if (*tag) {
+    out += tag;
+    out += ':';
+  }
+  if (title.empty() || title == text) {
+    out += text;
+  } else {
+    out += title;
+    const std::string page = title.substr(0, title.find('#'));
+    if (!page.empty() && page != text) out += "|" + text;
+  }
+  out += close;
+  return out;
+}
+
+// Removes the attribute records (class, title) inside the element: removing
+// a hotspot or link keeps every record that is not its own frame, and an
+// attribute record left behind would pass its class to whatever follows.
+// An element's own records come first, so a few places are enough.
+void RemoveAttributeRecords(TorvoRTChunk* element) {
+  LSXLsiSession* s = element->session;
+  uint32_t n = 1;
+  for (uint32_t step = 0; step < 8 && n <= 4; ++step) {
+    char definition[16];
+    std::snprintf(definition, sizeof definition, "Record %u", unsigned(n));
+    TorvoRTChunk* record = element->DefineSubChunk(definition);
+    if (!record) return;
+    bool exists = record->Exists() != 0;
+    // Only an attribute record answers with a class or title.
+    bool attributes = exists && (!ResultString(s, record->GetHTMLValue("Class", nullptr)).empty() ||
+                                 !ResultString(s, record->GetHTMLValue("Title", nullptr)).empty());
+    // After a removal the next record moves up into this place.
+    if (!attributes || record->Remove() != 0) ++n;
+    delete record;
+    if (!exists) return;
+  }
+}
+
+// Turns every wiki element the definition selects back into its delimited
+// text: the element's text becomes that text, then the element goes and the
+// text stays. An element whose change fails keeps its form and the loop
+// moves past it, so that no element is visited twice without end.
+void ElementsBackToText(TorvoRTChunk* chunk, const char* definition, bool links,
+                        const char* open, const char* close, const char* tag) {
+  LSXLsiSession* s = chunk->session;
+  TorvoRTChunk* sub = chunk->DefineSubChunk(definition);
+  if (!sub) return;
+  const char* element = links ? "Hyperlink" : "ActionFormula";
+  // Each pass either removes an element or moves one further: the item's
+  // record count bounds them.
+  uint32_t budget = 1u << 16;
+  if (chunk->item && chunk->item->context && chunk->item->context->records)
+    budget = chunk->item->context->records->count * 2u + 4u;
+  while (budget-- && sub->Exists()) {
+    const std::string cls = ResultString(s, sub->GetHTMLValue("Class", element));
+    if (cls.empty() || !(links ? IsWikiLinkClass(cls, tag) : IsWikiHotspotClass(cls, tag))) {
+      if (!sub->GetNextTarget()) break;
+      continue;
+    }
+    char text[kShownTextMax + 1] = {};
+    sub->GetPropertyText("Text", text, sizeof text);
+    const std::string title = ResultString(s, sub->GetHTMLValue("Title", element));
+    const std::string wiki = WikiTextOf(text, title, open, close, tag);
+    bool done = wiki.size() <= 0xFFFF &&
+                sub->SetPropertyText("Text", wiki.c_str(), uint16_t(wiki.size())) == 1;
+    if (done) {
+      RemoveAttributeRecords(sub);
+      const NnStatus st = links ? sub->RemoveLinks(1) : sub->RemoveHotspots();
+      done = st == 0 || st == NN_ERR_READONLY_DONE;
+      // The element stays: so does its text.
+      if (!done) sub->SetPropertyText("Text", text, uint16_t(std::strlen(text)));
+    }
+    if (!done && !sub->GetNextTarget()) break;
+  }
+  delete sub;
 }
 
 }  // namespace
@@ -125,6 +235,15 @@ uint16_t TorvoRTChunk::WikiMatching(const char* server, const char* database, co
   const uint16_t savedWildcards = TextWildcards;
   item->DeferCommitFlag = 1;
   item->secondFlag = 0;
+
+  // 5. Two-way: what an earlier run made of wiki texts becomes text again, so
+  // that it can be edited and matched anew.
+  // Any hotspot kind: the action-hotspot selection passes over hotspots with
+  // formula code, and the new-page hotspots carry exactly that.
+  if (!oneWay) {
+    ElementsBackToText(this, "Hotspot 1", false, open, close, tag);
+    ElementsBackToText(this, "HyperLink 1", true, open, close, tag);
+  }
 
   // 6. Every delimited text becomes a text run of its own.
   {

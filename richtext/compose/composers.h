@@ -151,3 +151,48 @@ NnStatus ComposeField(const char* fieldOptions, const char* text2, int flag, con
 // code; `options` may give "Target=".
 NnStatus ComposeImageMap(const char* options, uint32_t codeLength, uint32_t kind,
                          RTProcessContext* ctx);
+
+// ---- graphics kept as attachments, graphics written to files -----------------
+struct RTRecordNode;
+class TorvoRTItem;
+
+// Brings the note's attachment `name` in as a picture: with `inlineOnly` 1 an
+// image header (125) and image segments (124) for the graphic that precedes
+// them, with 0 a whole graphic element. GIF, JPEG and PNG are taken; anything
+// else gives NN_ERR_INVALID_ARG, and a missing attachment the platform's
+// status, in both cases before anything is appended. `link` is the storage
+// link that named the attachment.
+NnStatus ExtractAttachmentToMemory(RTProcessContext* ctx, const char* name,
+                                   const RTRecordNode* link, int inlineOnly);
+// Stores the picture of the graphic at `graphic` (the image segments its image
+// header or image data record counts, before `following`) as a file
+// attachment of the note named "Graphic" or "Graphic%d" (the first free one)
+// and appends the storage link (0xFFC4, type 1) that names it. The attachment
+// is removed again when the call does not install its new records.
+NnStatus CreateGraphicAttachment(RTProcessContext* ctx, const RTRecordNode* graphic,
+                                 const RTRecordNode* following);
+// Writes the picture of the graphic, image header or image data record at
+// `node` to the file. NN_ERR_CD_STRUCTURE when the records hold no whole
+// picture, NN_ERR_FILE_IO when the file cannot be written (no partial file stays).
+NnStatus ExportGraphicToFile(TorvoRTItem* item, const char* file,
+                             const RTRecordNode* node);
+// The same for a graphic given by its records: pictures in image segments are
+// written as they are; a bitmap (149/150) needs a graphic converter that this
+// library does not have and is refused (NN_ERR_INVALID_ARG, no file).
+NnStatus ExportGraphicRecordsToFile(TorvoRTItem* item, const char* file,
+                                    const RTRecordNode* node);
+
+// ---- graphic repair -------------------------------------------------------------
+// Checks the records of the graphic whose header 153 is the engine's current
+// record (`data` must be that node's record) against their headers: image
+// header counts and sizes against its segments, bitmap counts against its
+// segments and tables, metafile counts against its segments, segment sizes
+// against their records, a missing image header (made from the data), a
+// missing END of the graphic's BEGIN.
+// Read-only (the context's write mode clear): 0 when sound, 1027 when damaged.
+// Write mode: emits the repaired sequence (header, picture, END when missing),
+// stores the last record it consumed in ctx->SkipThroughRecord and marks the
+// consumed records dropped; 0 on success. 1027 for a graphic that cannot be
+// repaired (no picture data left); nothing is emitted then.
+NnStatus RepairGraphicRecords(const uint8_t* data, uint16_t signature, uint32_t length,
+                              RTProcessContext* ctx);

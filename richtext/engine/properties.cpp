@@ -717,9 +717,12 @@ NnStatus ComposeDefinition(const uint8_t* d, uint32_t len, uint16_t id, RTProces
   std::memcpy(copy, d, len);
   if (len >= 6) Put16(copy, 4, id);
   if (len >= 70) {
-    uint16_t f2 = W(copy, len, 68);
-    f2 = formulaLen ? uint16_t(f2 | 0x800) : uint16_t(f2 & ~0x800);
-    Put16(copy, 68, f2);
+    // The hide-by-formula flag is bit 0x0800 of the first flags word (offset
+    // 62), where the renderer reads it; the same bit of the extended flags
+    // word marks a circle bullet.
+    uint16_t f = W(copy, len, kv::cd::host::kPabFlags);
+    f = formulaLen ? uint16_t(f | 0x800) : uint16_t(f & ~0x800);
+    Put16(copy, kv::cd::host::kPabFlags, f);
   }
   NnStatus st = Compose(ctx, copy, 0xFF82, len);
   PoolFree(ctx->Session, copy);

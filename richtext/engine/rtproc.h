@@ -187,6 +187,20 @@ struct RTProcessContext {
   uint32_t InsertOnceDone = 0;      // 2394, 2422, 2447, step 42 wrote their record
   uint8_t InsertCellColumn[kMaxEngineTableDepth + 2] = {};
   uint8_t InsertCellRow[kMaxEngineTableDepth + 2] = {};
+
+  // Graphic storage and export steps (graphicsteps): the attachments that
+  // step 68 "storage" made in this call. When the call does not install its
+  // new records (the walked list is still the item's), the guard removes them.
+  struct GraphicAttachmentGuard {
+    TorvoRTItem* item = nullptr;
+    RecordList* list = nullptr;
+    NnHandle note = 0;
+    void* names = nullptr;          // owned: the names made (richtext/compose/attachments.cpp)
+    GraphicAttachmentGuard() = default;
+    GraphicAttachmentGuard(const GraphicAttachmentGuard&) = delete;
+    GraphicAttachmentGuard& operator=(const GraphicAttachmentGuard&) = delete;
+    ~GraphicAttachmentGuard();
+  } GraphicAttachments;
 };
 
 // Sets the engine's process-wide progress callback (null removes it). It is

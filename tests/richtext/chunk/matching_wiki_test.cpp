@@ -138,4 +138,177 @@ TEST_F(WikiMatching, MissingArgumentsAreRefused) {
   EXPECT_EQ(session->globals->propertiesText, nullptr);
 }
 
+// ---- two-way runs: earlier wiki elements become text again ----
+
+// An attribute record (id, class, style, title, extra, name) in canonical form.
+Bytes Attributes(const std::string& cls, const std::string& title) {
+  Bytes b;
+  Put16(b, 0xFF7A);
+  Put16(b, uint16_t(26 + cls.size() + title.size()));
+  Put16(b, 0);
+  Put16(b, uint16_t(cls.size()));
+  Put16(b, 0);
+  Put16(b, uint16_t(title.size()));
+  Put16(b, 0);
+  Put16(b, 0);
+  b.insert(b.end(), 10, 0);
+  b.insert(b.end(), cls.begin(), cls.end());
+  b.insert(b.end(), title.begin(), title.end());
+  return b;
+}
+
+// A URL link carrying the class and title a wiki run gives its links.
+std::vector<Bytes> WikiUrlLink(const std::string& cls, const std::string& url,
+                               const std::string& shown) {
+  return {Hotspot(0xFFAD, 11, url), Attributes(cls, url), Text(shown), Bytes{174, 2}};
+}
+
+int ActionHotspots(const std::vector<Rec>& records) {
+  int n = 0;
+  for (const Rec& r : records) n += r.sig == 0xFFA9;
+  return n;
+}
+
+class WikiTwoWay : public WikiMatching {
+ protected:
+  // A second run on the same item, through a fresh item object as a later
+  // session would see it.
+  uint16_t Again(const char* properties) {
+    delete item;
+    item = new TorvoRTItem(session);
+    EXPECT_EQ(item->ConnectBackend(db, note, "Body"), NN_OK);
+    chunk = item->DefineChunk("Everything");
+    EXPECT_NE(chunk, nullptr);
+    return Wiki(properties);
+  }
+};
+
+TEST_F(WikiTwoWay, SecondRunTurnsTheComposeHotspotBackIntoText) {
+  AddKey("Other");
+  AddView();
+  Make({Para(), Text("((New Page|click here))")});
+  ASSERT_EQ(Wiki(nullptr), 0);
+  ASSERT_EQ(ActionHotspots(Records()), 1);
+  // Without resolving, the run stops after turning elements back.
+  EXPECT_EQ(Again("ResolveTags=No"), 0);
+  EXPECT_EQ(AllText(), "((New Page|click here))");
+  EXPECT_EQ(ActionHotspots(Records()), 0);
+  EXPECT_FALSE(StoredHas("WikiLink"));
+}
+
+TEST_F(WikiTwoWay, RepeatedRunsKeepOneHotspot) {
+  AddKey("Other");
+  AddView();
+  Make({Para(), Text("((New Page|click here))"), Text(" and "), Text("((Lonely))")});
+  ASSERT_EQ(Wiki(nullptr), 0);
+  EXPECT_EQ(Again(nullptr), 0);
+  EXPECT_EQ(Again(nullptr), 0);
+  EXPECT_EQ(AllText(), "click here and Lonely");
+  EXPECT_EQ(ActionHotspots(Records()), 2);
+  EXPECT_EQ(Count(0xAA), 2) << "every hotspot closed once";
+}
+
+TEST_F(WikiTwoWay, TitleOnlyWhenItIsTheShownText) {
+  AddKey("Other");
+  AddView();
+  Make({Para(), Text("((Lonely))"), Para(), Text("((Page#Chapter 2))")});
+  ASSERT_EQ(Wiki(nullptr), 0);
+  EXPECT_EQ(Again("ResolveTags=No"), 0);
+  // "Page#Chapter 2" shows "Page": the page name is the shown text, no '|'.
+  EXPECT_EQ(AllText(), "((Lonely))((Page#Chapter 2))");
+}
+
+TEST_F(WikiTwoWay, TextComesBackInTheRunsDelimiters) {
+  AddKey("Other");
+  AddView();
+  Make({Para(), Text("[[New Page|click here]]")});
+  ASSERT_EQ(Wiki("WikiDelimiters=[[]]"), 0);
+  ASSERT_EQ(ActionHotspots(Records()), 1);
+  EXPECT_EQ(Again("WikiDelimiters=[[]] ResolveTags=No"), 0);
+  EXPECT_EQ(AllText(), "[[New Page|click here]]");
+}
+
+TEST_F(WikiTwoWay, OneWayRunLeavesHotspotsAlone) {
+  AddKey("Other");
+  AddView();
+  Make({Para(), Text("((New Page|click here))")});
+  ASSERT_EQ(Wiki(nullptr), 0);
+  EXPECT_EQ(Again("OneWayOnly=yes"), 0);
+  EXPECT_EQ(AllText(), "click here");
+  EXPECT_EQ(ActionHotspots(Records()), 1);
+}
+
+TEST_F(WikiTwoWay, TaggedHotspotsNeedTheirTag) {
+  AddKey("Other");
+  AddView();
+  Make({Para(), Text("((Topic:Intro))")});
+  ASSERT_EQ(Wiki("Tag=Topic"), 0);
+  ASSERT_TRUE(StoredHas("WikiLinkTopic"));
+  // Another tag, and no tag, leave it as it is.
+  EXPECT_EQ(Again("Tag=Other ResolveTags=No"), 0);
+  EXPECT_EQ(ActionHotspots(Records()), 1);
+  EXPECT_EQ(Again("ResolveTags=No"), 0);
+  EXPECT_EQ(ActionHotspots(Records()), 1);
+  EXPECT_EQ(Again("Tag=topic: ResolveTags=No"), 0);
+  EXPECT_EQ(ActionHotspots(Records()), 0);
+  EXPECT_EQ(AllText(), "((topic:Intro))");
+}
+
+TEST_F(WikiTwoWay, OtherHotspotsStayAndLaterWikiHotspotsAreStillFound) {
+  AddKey("Other");
+  AddView();
+  Make({Para(), Hotspot(0xFFA9, 2, ""), Attributes("Menu", "m"), Text("plain"), Bytes{170, 2},
+        Para(), Text("((New Page|click here))")});
+  ASSERT_EQ(Wiki(nullptr), 0);
+  ASSERT_EQ(ActionHotspots(Records()), 2);
+  EXPECT_EQ(Again("ResolveTags=No"), 0);
+  EXPECT_EQ(AllText(), "plain((New Page|click here))");
+  EXPECT_EQ(ActionHotspots(Records()), 1);
+  EXPECT_TRUE(StoredHas("Menu"));
+}
+
+TEST_F(WikiTwoWay, WikiLinksBecomeTextWithTheirAddress) {
+  AddView();
+  std::vector<Bytes> recs = {Para()};
+  for (const Bytes& r : WikiUrlLink("WikiLinkhttp", "http://example.com/a", "Example"))
+    recs.push_back(r);
+  recs.push_back(Para());
+  for (const Bytes& r : WikiUrlLink("WikiLinkHTTPS", "https://b.example", "https://b.example"))
+    recs.push_back(r);
+  recs.push_back(Para());
+  for (const Bytes& r : WikiUrlLink("SiteLink", "http://c.example", "Site")) recs.push_back(r);
+  Make(recs);
+  EXPECT_EQ(Wiki("ResolveTags=No"), 0);
+  EXPECT_EQ(AllText(), "((http://example.com/a|Example))((https://b.example))Site");
+  EXPECT_EQ(Count(0xFFAD), 1) << "the link of another class stays";
+  EXPECT_EQ(Count(0xFF7A), 1) << "the attributes went with their links";
+  EXPECT_TRUE(StoredHas("SiteLink"));
+}
+
+TEST_F(WikiTwoWay, TaggedRunTakesOnlyTheSchemesItMayHaveMade) {
+  AddView();
+  std::vector<Bytes> recs = {Para()};
+  for (const Bytes& r : WikiUrlLink("WikiLinkgoogle", "https://s.example/?q=a", "a"))
+    recs.push_back(r);
+  for (const Bytes& r : WikiUrlLink("WikiLinkzelko", "https://h.example/?q=b", "b"))
+    recs.push_back(r);
+  Make(recs);
+  EXPECT_EQ(Wiki("Tag=Topic ResolveTags=No"), 0);
+  EXPECT_EQ(AllText(), "a((Topic:https://h.example/?q=b|b))");
+  EXPECT_EQ(Count(0xFFAD), 1);
+}
+
+TEST_F(WikiTwoWay, RoundTripThroughANewRunResolvesAgain) {
+  AddView();
+  std::vector<Bytes> recs = {Para()};
+  for (const Bytes& r : WikiUrlLink("WikiLinkhttps", "https://example.com/a", "Example"))
+    recs.push_back(r);
+  Make(recs);
+  EXPECT_EQ(Wiki(nullptr), 0);
+  EXPECT_EQ(AllText(), "Example");
+  EXPECT_EQ(Count(0xFFAD), 1);
+  EXPECT_EQ(Count(0xAE), 1);
+  EXPECT_TRUE(StoredHas("https://example.com/a"));
+}
+
 }  // namespace

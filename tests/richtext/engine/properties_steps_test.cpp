@@ -287,6 +287,13 @@ TEST_F(Steps, HideFormulaOnEverythingMarksDefinitionsAndLinksReferences) {
     if (stored[i] == 188 && stored[i + 1] == 6 && stored[i + 2] == 1 && stored[i + 4] == 2)
       link = true;
   EXPECT_TRUE(link);
+  // The definitions carry the hide-by-formula bit in their first flags word;
+  // the extended flags word (where 0x0800 is a circle bullet) is untouched.
+  for (size_t i = 0; i + 70 <= stored.size(); ++i) {
+    if (stored[i] != 0x82 || stored[i + 1] != 0xFF) continue;
+    EXPECT_TRUE(stored[i + 62 + 1] & 0x08) << "flags word at " << i;
+    EXPECT_FALSE(stored[i + 68 + 1] & 0x08) << "extended flags at " << i;
+  }
   // Removing it drops the hide record and the links.
   ASSERT_EQ(Run(25, 2333, 0, ""), 0);
   session->ClearResultText();
