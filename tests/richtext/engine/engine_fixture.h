@@ -17,6 +17,8 @@
 #include "rtchunk.h"
 #include "rtitem.h"
 
+#include "richtext/item/cdlayout.h"
+
 namespace enginetest {
 
 using Bytes = std::vector<uint8_t>;
@@ -203,5 +205,28 @@ class EngineDoc : public ::testing::Test {
   TorvoRTItem* item = nullptr;
   TorvoRTChunk* chunk = nullptr;
 };
+
+// The stored records of an item's bytes, one by one (canonical, header included).
+struct Rec {
+  uint16_t sig;
+  Bytes bytes;
+};
+
+inline std::vector<Rec> Split(const Bytes& data) {
+  std::vector<Rec> out;
+  size_t pos = 0;
+  while (pos < data.size()) {
+    uint16_t sig;
+    kv::cd::HeaderKind kind;
+    uint32_t len = 0, header = 0;
+    if (!kv::cd::ReadCanonicalHeader(data.data() + pos, data.size() - pos, &sig, &kind, &len,
+                                     &header) ||
+        len < header || len > data.size() - pos)
+      break;
+    out.push_back({sig, Bytes(data.begin() + long(pos), data.begin() + long(pos + len))});
+    pos += len + (len % 2);
+  }
+  return out;
+}
 
 }  // namespace enginetest

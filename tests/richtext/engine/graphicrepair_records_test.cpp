@@ -17,28 +17,6 @@
 namespace enginetest {
 namespace {
 
-struct Rec {
-  uint16_t sig;
-  Bytes bytes;  // canonical
-};
-
-std::vector<Rec> Split(const Bytes& data) {
-  std::vector<Rec> out;
-  size_t pos = 0;
-  while (pos < data.size()) {
-    uint16_t sig;
-    kv::cd::HeaderKind kind;
-    uint32_t len = 0, header = 0;
-    if (!kv::cd::ReadCanonicalHeader(data.data() + pos, data.size() - pos, &sig, &kind, &len,
-                                     &header) ||
-        len < header || len > data.size() - pos)
-      break;
-    out.push_back({sig, Bytes(data.begin() + long(pos), data.begin() + long(pos + len))});
-    pos += len + (len % 2);
-  }
-  return out;
-}
-
 uint16_t Word(const Rec& r, size_t at) { return uint16_t(r.bytes[at] | r.bytes[at + 1] << 8); }
 uint32_t Long(const Rec& r, size_t at) { return Word(r, at) | uint32_t(Word(r, at + 2)) << 16; }
 

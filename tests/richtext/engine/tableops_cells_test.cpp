@@ -10,28 +10,6 @@ namespace {
 
 using TableOps = EngineDoc;
 
-struct Rec {
-  uint16_t sig;
-  Bytes bytes;  // canonical, header included
-};
-
-std::vector<Rec> Split(const Bytes& data) {
-  std::vector<Rec> out;
-  size_t pos = 0;
-  while (pos < data.size()) {
-    uint16_t sig;
-    kv::cd::HeaderKind kind;
-    uint32_t len = 0, header = 0;
-    if (!kv::cd::ReadCanonicalHeader(data.data() + pos, data.size() - pos, &sig, &kind, &len,
-                                     &header) ||
-        len < header || len > data.size() - pos)
-      break;
-    out.push_back({sig, Bytes(data.begin() + long(pos), data.begin() + long(pos + len))});
-    pos += len + (len % 2);
-  }
-  return out;
-}
-
 std::vector<uint16_t> Sigs(const std::vector<Rec>& recs) {
   std::vector<uint16_t> s;
   for (const Rec& r : recs) s.push_back(r.sig);

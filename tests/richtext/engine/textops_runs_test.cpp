@@ -11,28 +11,6 @@ namespace {
 
 using TextOps = EngineDoc;
 
-struct Rec {
-  uint16_t sig;
-  Bytes bytes;  // canonical
-};
-
-std::vector<Rec> Split(const Bytes& data) {
-  std::vector<Rec> out;
-  size_t pos = 0;
-  while (pos < data.size()) {
-    uint16_t sig;
-    kv::cd::HeaderKind kind;
-    uint32_t len = 0, header = 0;
-    if (!kv::cd::ReadCanonicalHeader(data.data() + pos, data.size() - pos, &sig, &kind, &len,
-                                     &header) ||
-        len < header || len > data.size() - pos)
-      break;
-    out.push_back({sig, Bytes(data.begin() + long(pos), data.begin() + long(pos + len))});
-    pos += len + (len % 2);
-  }
-  return out;
-}
-
 uint32_t FontOf(const Rec& r, size_t offset = 4) {
   return uint32_t(r.bytes[offset] | r.bytes[offset + 1] << 8 | r.bytes[offset + 2] << 16 |
                   r.bytes[offset + 3] << 24);

@@ -1,5 +1,5 @@
 // Paragraph strings: each key, relative and percent forms, the second
-// specification's precedence, refusals, and the writer's round trip.
+// string's precedence, refusals, and the writer's round trip.
 #include "richtext/item/parastring.h"
 
 #include <gtest/gtest.h>
