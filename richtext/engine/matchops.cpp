@@ -34,7 +34,6 @@ namespace {
 
 constexpr uint16_t kSigText = 0xFF85;
 constexpr uint32_t kFixed = kv::cd::host::kTextFixed;  // characters start here
-constexpr uint32_t kNoLetter = 0xFFFFFFFFu;
 
 bool IsLetter(uint8_t c) { return std::isalpha(c) != 0; }
 uint8_t Lower(uint8_t c) { return uint8_t(std::tolower(c)); }
