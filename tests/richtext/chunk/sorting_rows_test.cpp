@@ -58,3 +58,69 @@ TEST_F(SortByRowTest, ATableChunkSucceedsEvenWhenNoKeyIsFound) {
 }
 
 }  // namespace
+
+namespace {
+
+// Rows keyed "cherry", "apple", "banana" in the first column come back in
+// order, each row whole (its second cell travels with it), the item otherwise
+// unchanged; the reverse sort gives the opposite order.
+class SortByRowOrderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(NnDbOpen("mem-sorting-order.nsf", NN_DB_CREATE, &db), NN_OK);
+    ASSERT_EQ(NnNoteCreate(db, NN_CLASS_DOCUMENT, &note), NN_OK);
+    std::string s;
+    auto add = [&](std::string r) {
+      s += r;
+      if (r.size() % 2) s.push_back('\0');
+    };
+    auto text = [&](const std::string& t) {
+      std::string r("\x85\xFF", 2);
+      r += char(8 + t.size());
+      r += std::string("\x00\x01\x00\x00\x0A", 5);
+      r += t;
+      add(r);
+    };
+    text("before");
+    add(std::string{char(0xA3), 14} + std::string(12, '\0'));
+    const char* keys[] = {"cherry", "apple", "banana"};
+    for (int row = 0; row < 3; ++row) {
+      for (int col = 0; col < 2; ++col) {
+        add(std::string{char(0xA4), 18, char(row), char(col)} + std::string(14, '\0'));
+        text(col == 0 ? keys[row] : std::string(keys[row]) + "-2");
+      }
+    }
+    add(std::string{char(0xA5), 6, 0, 0, 0, 0});
+    text("after");
+    ASSERT_EQ(NnItemAppend(note, 0, "Body", 4, NN_TYPE_COMPOSITE, s.data(), uint32_t(s.size())),
+              NN_OK);
+    item = new TorvoRTItem(&session);
+    ASSERT_EQ(item->ConnectBackend(db, note, "Body"), NN_OK);
+  }
+  void TearDown() override {
+    NnNoteClose(note);
+    NnDbClose(db);
+  }
+  std::string Text() {
+    TorvoRTChunk* all = item->DefineChunk("");
+    char buffer[1024] = {};
+    all->GetText("", buffer, sizeof buffer, 1, "|");
+    delete all;
+    return buffer;
+  }
+  LSXLsiSession session;
+  NnHandle db = 0, note = 0;
+  TorvoRTItem* item = nullptr;
+};
+
+TEST_F(SortByRowOrderTest, RowsComeBackInKeyOrderWhole) {
+  TorvoRTChunk* table = item->DefineChunk("Table 1");
+  ASSERT_NE(table, nullptr);
+  EXPECT_EQ(table->SortByRow(1, 0, 0, 0, ""), 0);
+  EXPECT_EQ(Text(), "before|apple|apple-2|banana|banana-2|cherry|cherry-2|after");
+  EXPECT_EQ(table->SortByRow(1, 0, 0, 1, ""), 0);
+  EXPECT_EQ(Text(), "before|cherry|cherry-2|banana|banana-2|apple|apple-2|after");
+  delete table;
+}
+
+}  // namespace
