@@ -357,6 +357,12 @@ uint32_t TorvoRTChunk::ReplaceScopeBits(const char* scope) {
 NnStatus TorvoRTChunk::ReplaceTextQuick(const char* find, uint16_t findLength, const char* replace,
                                         uint16_t replaceLength, const char* scope) {
   if (!find || !replace) return kStatusMissingText;
+  // A length of 0 means the text's own length, for the replacement as for the
+  // find text: a caller who means to delete passes an empty replacement.
+  if (replaceLength == 0) {
+    size_t own = std::strlen(replace);
+    replaceLength = uint16_t(own < 0xFFFF ? own : 0xFFFF);
+  }
   return RunFrame(2392, replaceLength, findLength, ReplaceScopeBits(scope), 0, replace, find,
                   nullptr, nullptr);
 }

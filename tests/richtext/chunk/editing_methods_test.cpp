@@ -130,3 +130,24 @@ TEST_F(EditingMethods, AppendFieldAllocatesWorkBlocks) {
 }
 
 }  // namespace
+
+namespace {
+
+// Replacement lengths of 0 stand for the texts' own lengths; an empty
+// replacement deletes the matches.
+TEST_F(EditingMethods, ReplaceTextQuickReplacesAndDeletes) {
+  Make({Para(), PabRef(1), Text("apples and apples")});
+  auto text = [&] {
+    char buffer[256] = {};
+    chunk->GetText("", buffer, sizeof buffer, 1, "|");
+    return std::string(buffer);
+  };
+  ASSERT_EQ(chunk->ReplaceTextQuick("apples", 0, "pears", 0, ""), 0);
+  EXPECT_EQ(text(), "body|pears and pears");
+  ASSERT_EQ(chunk->ReplaceTextQuick("pears", 0, "figs", 2, "TEXT"), 0);
+  EXPECT_EQ(text(), "body|fi and fi");
+  ASSERT_EQ(chunk->ReplaceTextQuick(" and fi", 0, "", 0, ""), 0);
+  EXPECT_EQ(text(), "body|fi");
+}
+
+}  // namespace
