@@ -45,8 +45,8 @@ constexpr uint32_t kTableFixed = 8, kColorEntry = 3, kPatternEntry = 24;
 constexpr uint32_t kMetaHeaderFixed = 28, kMetaSize = 20, kMetaSegCount = 24;
 constexpr uint32_t kMacHeaderFixed = 20, kMacSize = 12, kMacSegCount = 16;
 
-void Put16(uint8_t* p, uint32_t off, uint16_t v) { std::memcpy(p + off, &v, 2); }
-void Put32(uint8_t* p, uint32_t off, uint32_t v) { std::memcpy(p + off, &v, 4); }
+using kv::cd::Put16;
+using kv::cd::Put32;
 
 // Records that may follow a graphic header as part of it.
 bool PartOfGraphic(uint16_t s) {

@@ -53,8 +53,8 @@ constexpr uint32_t kInAttachment = 2;     // inside an attachment hotspot of the
 using kv::cd::U16;
 using kv::cd::U32;
 using kv::cd::U8;
-void Put16(uint8_t* p, uint32_t off, uint16_t v) { std::memcpy(p + off, &v, 2); }
-void Put32(uint8_t* p, uint32_t off, uint32_t v) { std::memcpy(p + off, &v, 4); }
+using kv::cd::Put16;
+using kv::cd::Put32;
 
 bool IsHotspotBegin(uint16_t sig) { return sig == 0xFFA9 || sig == 0xFFAD; }
 bool IsHotspotEnd(uint16_t sig) { return sig == 170 || sig == 174 || sig == 127; }

@@ -44,11 +44,7 @@ bool SameIgnoringCase(const uint8_t* a, const char* b, uint32_t n) {
   return true;
 }
 
-uint32_t ReadU32At(const uint8_t* p, uint32_t len, uint32_t off) {
-  uint32_t v = 0;
-  kv::cd::ReadU32(p, len, off, &v);
-  return v;
-}
+constexpr auto ReadU32At = kv::cd::U32;
 
 }  // namespace
 

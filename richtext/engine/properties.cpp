@@ -131,23 +131,11 @@ namespace {
 constexpr uint32_t kMaxWordRecord = 0xFFFE;  // largest even length a word header holds
 constexpr uint32_t kResultCap = kResultTextSize - 1;
 
-uint8_t B(const uint8_t* p, uint32_t len, uint32_t off) {
-  uint8_t v = 0;
-  kv::cd::ReadU8(p, len, off, &v);
-  return v;
-}
-uint16_t W(const uint8_t* p, uint32_t len, uint32_t off) {
-  uint16_t v = 0;
-  kv::cd::ReadU16(p, len, off, &v);
-  return v;
-}
-uint32_t L(const uint8_t* p, uint32_t len, uint32_t off) {
-  uint32_t v = 0;
-  kv::cd::ReadU32(p, len, off, &v);
-  return v;
-}
-void Put16(uint8_t* p, uint32_t off, uint16_t v) { std::memcpy(p + off, &v, 2); }
-void Put32(uint8_t* p, uint32_t off, uint32_t v) { std::memcpy(p + off, &v, 4); }
+constexpr auto B = kv::cd::U8;
+constexpr auto W = kv::cd::U16;
+constexpr auto L = kv::cd::U32;
+using kv::cd::Put16;
+using kv::cd::Put32;
 
 // The bytes of a record's field [off, off + n) cut to the record.
 uint32_t Avail(uint32_t len, uint32_t off, uint32_t n) {

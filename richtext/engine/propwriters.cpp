@@ -22,21 +22,9 @@ using kv::cd::ReadU16;
 using kv::cd::ReadU32;
 using kv::cd::ReadU8;
 
-uint8_t B(const uint8_t* p, uint32_t len, uint32_t off) {
-  uint8_t v = 0;
-  ReadU8(p, len, off, &v);
-  return v;
-}
-uint16_t W(const uint8_t* p, uint32_t len, uint32_t off) {
-  uint16_t v = 0;
-  ReadU16(p, len, off, &v);
-  return v;
-}
-uint32_t L(const uint8_t* p, uint32_t len, uint32_t off) {
-  uint32_t v = 0;
-  ReadU32(p, len, off, &v);
-  return v;
-}
+constexpr auto B = kv::cd::U8;
+constexpr auto W = kv::cd::U16;
+constexpr auto L = kv::cd::U32;
 double D(const uint8_t* p, uint32_t len, uint32_t off) {
   double v = 0;
   if (p && off + 8 <= len) std::memcpy(&v, p + off, 8);
@@ -569,8 +557,8 @@ int WriteMapNameProp(const uint8_t* rec, uint32_t len, PropText* out, uint32_t s
 
 namespace {
 
-void Put16(uint8_t* p, uint32_t off, uint16_t v) { std::memcpy(p + off, &v, 2); }
-void Put32(uint8_t* p, uint32_t off, uint32_t v) { std::memcpy(p + off, &v, 4); }
+using kv::cd::Put16;
+using kv::cd::Put32;
 
 bool Yes(const char* v) { return strcasecmp(v, "Yes") == 0; }
 bool No(const char* v) { return strcasecmp(v, "No") == 0; }

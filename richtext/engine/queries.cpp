@@ -18,21 +18,9 @@
 
 namespace {
 
-uint8_t B(const uint8_t* p, uint32_t len, uint32_t off) {
-  uint8_t v = 0;
-  kv::cd::ReadU8(p, len, off, &v);
-  return v;
-}
-uint16_t W(const uint8_t* p, uint32_t len, uint32_t off) {
-  uint16_t v = 0;
-  kv::cd::ReadU16(p, len, off, &v);
-  return v;
-}
-uint32_t L(const uint8_t* p, uint32_t len, uint32_t off) {
-  uint32_t v = 0;
-  kv::cd::ReadU32(p, len, off, &v);
-  return v;
-}
+constexpr auto B = kv::cd::U8;
+constexpr auto W = kv::cd::U16;
+constexpr auto L = kv::cd::U32;
 
 bool IsCell(uint16_t sig) { return sig == 164 || sig == 208; }
 bool IsHotspotBegin(uint16_t sig) { return sig == 0xFFAD || sig == 0xFFA9; }

@@ -53,8 +53,8 @@ bool IsTableEnd(uint16_t sig) { return sig == 165 || sig == 209; }
 
 using kv::cd::U8;
 using kv::cd::U16;
-void Put16(uint8_t* p, uint32_t off, uint16_t v) { std::memcpy(p + off, &v, 2); }
-void Put32(uint8_t* p, uint32_t off, uint32_t v) { std::memcpy(p + off, &v, 4); }
+using kv::cd::Put16;
+using kv::cd::Put32;
 
 void MarkModified(RTProcessContext* ctx) {
   ctx->Item->modified = 1;

@@ -48,8 +48,8 @@ constexpr const char* kObsoleteFull = "ZELKO: Unable to save additional obsolete
 
 using kv::cd::U16;
 using kv::cd::U32;
-void Put16(uint8_t* p, uint32_t off, uint16_t v) { std::memcpy(p + off, &v, 2); }
-void Put32(uint8_t* p, uint32_t off, uint32_t v) { std::memcpy(p + off, &v, 4); }
+using kv::cd::Put16;
+using kv::cd::Put32;
 
 bool IsCell(uint16_t sig) { return sig == 164 || sig == 208; }
 

@@ -189,5 +189,13 @@ inline uint32_t U32(const uint8_t* p, size_t avail, uint32_t offset) {
   ReadU32(p, avail, offset, &v);
   return v;
 }
+// Little-endian stores into a record the caller has sized.
+inline void Put16(uint8_t* p, uint32_t offset, uint16_t v) {
+  p[offset] = uint8_t(v);
+  p[offset + 1] = uint8_t(v >> 8);
+}
+inline void Put32(uint8_t* p, uint32_t offset, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[offset + i] = uint8_t(v >> (8 * i));
+}
 
 }  // namespace kv::cd

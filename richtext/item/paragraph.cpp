@@ -14,7 +14,7 @@ namespace H = kv::cd::host;
 constexpr uint16_t kSigPab = 0xFF82;
 constexpr uint8_t kSigPabReference = 131;
 
-void Put16(uint8_t* d, uint32_t off, uint16_t v) { std::memcpy(d + off, &v, 2); }
+using kv::cd::Put16;
 
 // The defaults every new paragraph starts from: one-inch left and first-line
 // margins, no right margin, default tab stops every half inch.

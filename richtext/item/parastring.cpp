@@ -28,13 +28,13 @@ uint16_t Get16(const uint8_t* d, uint32_t off) {
   std::memcpy(&v, d + off, 2);
   return v;
 }
-void Put16(uint8_t* d, uint32_t off, uint16_t v) { std::memcpy(d + off, &v, 2); }
+using kv::cd::Put16;
 uint32_t Get32(const uint8_t* d, uint32_t off) {
   uint32_t v;
   std::memcpy(&v, d + off, 4);
   return v;
 }
-void Put32(uint8_t* d, uint32_t off, uint32_t v) { std::memcpy(d + off, &v, 4); }
+using kv::cd::Put32;
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 

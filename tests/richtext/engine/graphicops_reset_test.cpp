@@ -3,10 +3,15 @@
 #include <cstdio>
 
 #include "engine_fixture.h"
+#include "graphicsteps_records.h"
 #include "richtext/engine/graphicops.h"
 
 namespace enginetest {
 namespace {
+
+using pictures::BitmapHeader;
+using pictures::ImageHeader;
+using pictures::SharedImage;
 
 // Canonical records.
 Bytes Graphic(uint16_t w, uint16_t h, uint16_t resized, uint8_t version, uint8_t flags) {
@@ -20,43 +25,6 @@ Bytes Graphic(uint16_t w, uint16_t h, uint16_t resized, uint8_t version, uint8_t
   b.push_back(version);
   b.push_back(flags);
   Put16(b, 0);
-  return b;
-}
-Bytes BitmapHeader(uint16_t w, uint16_t h) {
-  Bytes b;
-  Put16(b, 0x0095);
-  Put32(b, 38);
-  b.resize(22, 0);
-  Put16(b, w);
-  Put16(b, h);
-  b.resize(38, 0);
-  return b;
-}
-Bytes ImageHeader(uint16_t type, uint16_t w, uint16_t h, uint32_t segments) {
-  Bytes b;
-  Put16(b, 0x007D);
-  Put32(b, 28);
-  Put16(b, type);
-  Put16(b, w);
-  Put16(b, h);
-  Put32(b, 0);
-  Put32(b, segments);
-  b.resize(28, 0);
-  return b;
-}
-// A named shared-image reference.
-Bytes SharedImage(const std::string& name, uint32_t flags) {
-  Bytes b;
-  Put16(b, 0xFFF6);
-  Put16(b, uint16_t(26 + 8 + name.size()));
-  Put32(b, flags);
-  Put16(b, 3);
-  Put16(b, 19);
-  Put16(b, uint16_t(name.size()));
-  Put16(b, 0);
-  Put16(b, 0);
-  b.resize(26 + 8, 0);
-  b.insert(b.end(), name.begin(), name.end());
   return b;
 }
 
