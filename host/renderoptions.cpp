@@ -145,7 +145,7 @@ void CopyFamilyName(char* out, size_t outSize, const char* name) {
 // and face 5 from the "StaticFont1" setting.
 void FillFaceNames(RenderContext* ctx) {
   static const char* const kBuiltin[] = {"Default Sans Serif", "Arial", "Arial Unicode MS",
-                                         "Symbol", "Courier New", "Helvetica"};
+                                         "Arial", "Courier New", "Helvetica"};
   for (size_t i = 0; i < sizeof kBuiltin / sizeof kBuiltin[0]; ++i)
     CopyFamilyName(ctx->faceNames[i], kFaceNameTextSize, kBuiltin[i]);
   if (ctx->item) {
@@ -252,15 +252,25 @@ NnStatus LSXLsiSession::PreprocessXMLProperties(RenderContext* ctx, uint16_t out
     ctx->css3Features = (IsYes(v) || strcasecmp(v, "All") == 0)
                             ? 31u
                             : uint32_t(ClampedNumber(v, 0, 31, 0));
-  ctx->forcedFontSize =
-      GetOptionValue(o, "ForceFontSize=", v) ? uint32_t(ClampedNumber(v, 0, 255, 0)) : 0;
+  // "ForceFontSize=": a point size for all text, or "Yes" to state every
+  // paragraph's size (kForcedFontSizeStated).
+  ctx->forcedFontSize = 0;
+  if (GetOptionValue(o, "ForceFontSize=", v)) {
+    if (IsYes(v))
+      ctx->forcedFontSize = kForcedFontSizeStated;
+    else
+      ctx->forcedFontSize = uint32_t(ClampedNumber(v, 0, 255, 0));
+  }
+  // "ForceFontFace=": a face number or name, kept with kForcedFontFaceSet so
+  // that face 0 can be forced too.
   ctx->forcedFontFace = 0;
   if (GetOptionValue(o, "ForceFontFace=", v) && *v) {
-    if (std::isdigit(static_cast<unsigned char>(v[0])))
-      ctx->forcedFontFace = uint32_t(ClampedNumber(v, 0, 255, 0));
-    else if (ctx->item) {
+    if (std::isdigit(static_cast<unsigned char>(v[0]))) {
+      long id = ClampedNumber(v, 0, 255, -1);
+      if (id >= 0) ctx->forcedFontFace = kForcedFontFaceSet | uint32_t(id);
+    } else if (ctx->item) {
       int id = ctx->item->FindFaceByName(v, false);
-      ctx->forcedFontFace = id >= 0 ? uint32_t(id) : 0;
+      if (id >= 0 && id < 256) ctx->forcedFontFace = kForcedFontFaceSet | uint32_t(id);
     }
   }
   ctx->forcedFontColour = GetOptionValue(o, "ForceFontColor=", v) ? ColourOption(v) : 0;

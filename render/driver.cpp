@@ -328,6 +328,7 @@ NnStatus PrXMLStr(RenderContext* ctx, uint16_t endType, uint16_t depth, uint32_t
     Trace(ctx, NN_OK, "PrXMLStr - Step 2");
     CloseContinuedTable(ctx);
     CloseOpenElementsTo(ctx, 0, "", 0);
+    WritePageClosings(ctx);
     NnStatus status = ctx->driver.outputFull ? NnStatus{NN_ERR_MEMORY} : RenderFlushPart(ctx, 1);
     if (depth == 0) ReleaseStep(ctx);
     return status;
@@ -393,6 +394,8 @@ NnStatus PrXMLStr(RenderContext* ctx, uint16_t endType, uint16_t depth, uint32_t
     }
   }
   if (!ctx->tableContinues) CloseOpenElementsTo(ctx, 0, "", 0);
+  // The page ends with this range unless a later call continues it.
+  if (mode == 0) WritePageClosings(ctx);
   if (status == NN_OK && ctx->driver.outputFull) status = NN_ERR_MEMORY;
   ReleaseStep(ctx);
   return status;

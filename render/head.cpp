@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <strings.h>
 
 #include "host/color.h"
 #include "host/options.h"
@@ -99,6 +100,74 @@ std::string AttributeText(const char* text) {
   return out;
 }
 
+// Head markup an option brings ("AddStyleSheetInfo=", "HeadTag="): only
+// meta and link elements and style elements holding style text are taken,
+// rewritten so that every element is closed; anything else (scripts, event
+// attributes, script URLs, stray text) refuses the whole value.
+bool SafeHeadMarkup(const char* value, std::string* out) {
+  out->clear();
+  const char* p = value;
+  auto skipBlanks = [&]() {
+    while (*p == ' ' || *p == '\t' || *p == '\r' || *p == '\n') ++p;
+  };
+  skipBlanks();
+  if (!*p) return false;
+  while (*p) {
+    if (*p != '<') return false;
+    ++p;
+    std::string name;
+    while (std::isalpha(static_cast<unsigned char>(*p))) name += static_cast<char>(std::tolower(*p++));
+    if (name != "meta" && name != "link" && name != "style") return false;
+    std::string element = "<" + name;
+    // Attributes: name="value" or name='value'.
+    while (true) {
+      skipBlanks();
+      if (*p == '>' || (p[0] == '/' && p[1] == '>')) break;
+      std::string attribute;
+      while (std::isalnum(static_cast<unsigned char>(*p)) || *p == '-' || *p == ':')
+        attribute += static_cast<char>(std::tolower(*p++));
+      if (attribute.empty() || attribute.compare(0, 2, "on") == 0) return false;
+      skipBlanks();
+      if (*p != '=') return false;
+      ++p;
+      skipBlanks();
+      const char quote = *p;
+      if (quote != '"' && quote != '\'') return false;
+      const char* start = ++p;
+      while (*p && *p != quote) ++p;
+      if (!*p) return false;
+      const std::string text(start, static_cast<size_t>(p - start));
+      ++p;
+      std::string compact;
+      for (char c : text)
+        if (static_cast<unsigned char>(c) > 0x20) compact += static_cast<char>(std::tolower(c));
+      if (compact.find("script:") != std::string::npos || compact.find("data:") == 0 ||
+          compact.find("expression(") != std::string::npos)
+        return false;
+      element += " " + attribute + "=\"" + AttributeText(text.c_str()) + "\"";
+    }
+    const bool selfClosed = *p == '/';
+    p += selfClosed ? 2 : 1;
+    if (name == "style") {
+      if (selfClosed) return false;
+      const char* end = strcasestr(p, "</style>");
+      if (!end) return false;
+      const std::string css(p, static_cast<size_t>(end - p));
+      if (css.find('<') != std::string::npos) return false;
+      *out += element + ">" + CssText(css.c_str()) + "</style>";
+      p = end + 8;
+    } else {
+      *out += element + " />";
+      skipBlanks();
+      // An explicit end tag of an empty element is taken too.
+      const std::string endTag = "</" + name + ">";
+      if (strncasecmp(p, endTag.c_str(), endTag.size()) == 0) p += endTag.size();
+    }
+    skipBlanks();
+  }
+  return true;
+}
+
 // A path for a URL: backslashes become slashes; anything outside the
 // unreserved set and "/" is percent-encoded.
 std::string UrlPath(const char* text) {
@@ -146,21 +215,33 @@ bool NewlinesWanted(const RenderContext* ctx) {
 }
 
 // The hide-when formula of a definition: the 0xFFBB record with its
-// identifier that follows it; true when it evaluates to a non-zero number.
-bool HiddenByFormula(RenderContext* ctx, const RTRecordNode* definition, uint16_t id) {
-  const RTRecordNode* hide = nullptr;
+// identifier next to it (after it, or before it as the paragraph layout
+// operation writes it); true when it evaluates to a non-zero number.
+const RTRecordNode* HideFormulaRecord(const RenderContext* ctx, const RTRecordNode* definition,
+                                      uint16_t id) {
   for (const RTRecordNode* n = definition->next; !PastRange(ctx, n); n = n->next) {
-    if (n->signature == 0xFFBB && Word(n, 4) == id) {
-      hide = n;
-      break;
-    }
-    if (n->signature == 0xFF82 || n->signature == 0x0083) break;
+    if (n->signature == 0xFFBB && Word(n, 4) == id) return n;
+    if (n->signature == 0xFF82 || n->signature == 0x0083 || n->signature == 0x0081) break;
   }
-  if (!hide || hide->length <= 14) return false;
+  for (const RTRecordNode* n = definition->prev; n; n = n->prev) {
+    if (n->signature == 0xFFBB && Word(n, 4) == id) return n;
+    if (n->signature == 0xFF82 || n->signature == 0x0083 || n->signature == 0x0081) break;
+  }
+  return nullptr;
+}
+
+bool HiddenByFormula(RenderContext* ctx, const RTRecordNode* definition, uint16_t id) {
+  const RTRecordNode* hide = HideFormulaRecord(ctx, definition, id);
+  if (!hide || !hide->data || hide->length <= 14) return false;
+  // The formula runs to the end of the record (or a NUL before it); the
+  // formula operations want it NUL-terminated, so it is copied out.
+  const char* text = reinterpret_cast<const char*>(hide->data) + 14;
+  const std::string formula(text, strnlen(text, hide->length - 14));
+  if (formula.empty()) return false;
   NnHandle note = 0;
   if (ctx->item) note = ctx->item->hRenderNote ? ctx->item->hRenderNote : ctx->item->hNote;
   NnHandle compute = 0;
-  if (NnComputeStart(hide->data + 14, &compute) != NN_OK) return false;
+  if (NnComputeStart(formula.c_str(), &compute) != NN_OK) return false;
   NnHandle result = 0;
   uint32_t resultLen = 0;
   bool hidden = false;
@@ -433,9 +514,26 @@ void WritePaperColor(NnHandle hNote, char* buffer) {
   }
   const void* cursor = p + 2;
   NnDocumentRecord record{};
-  if (NnOdsRead(&cursor, valueLen - 2, NN_ODS_DOCUMENT, &record) == NN_OK)
-    std::snprintf(buffer, 8, "#%.2x%.2x%.2x", record.paperColorRed, record.paperColorGreen,
-                  record.paperColorBlue);
+  // The RGB bytes count only when their colour flags say the colour is RGB;
+  // otherwise (and in old records that end before them or hold other data
+  // there) the palette index names the page colour.
+  uint16_t index = 0xFFFF;
+  if (NnOdsRead(&cursor, valueLen - 2, NN_ODS_DOCUMENT, &record) == NN_OK) {
+    // Bits no colour value defines mean an old record with other data there.
+    const bool colourValue = (record.paperColorFlags & ~0xF01Fu) == 0;
+    if (colourValue && (record.paperColorFlags & 0x1)) {
+      std::snprintf(buffer, 8, "#%.2x%.2x%.2x", record.paperColorRed, record.paperColorGreen,
+                    record.paperColorBlue);
+    } else {
+      index = record.paperColor;
+    }
+  } else if (valueLen >= 2 + 4 && p[2] == 0x86) {
+    index = static_cast<uint16_t>(p[4] | p[5] << 8);
+  }
+  if (index < kPaletteSize) {
+    const uint8_t* rgb = PaletteRgbTable[index];
+    std::snprintf(buffer, 8, "#%.2x%.2x%.2x", rgb[0], rgb[1], rgb[2]);
+  }
   NnBlockUnlock(value);
 }
 
@@ -492,7 +590,10 @@ NnStatus WriteDocumentHead(RenderContext* ctx) {
 
   if ((ctx->renderFlagsE & 0x800) && !ctx->classRules) CollectClassRules(ctx);
 
-  // 3. Pre-pass.
+  // 3. Pre-pass. Formatting the class texts may meet a right-to-left
+  // definition; the walk's paragraphs state "direction: ltr;" only after the
+  // first right-to-left one they write themselves.
+  const uint32_t rightToLeftSeen = ctx->rightToLeftSeen;
   uint16_t codesThisPass = 0;
   const RTRecordNode* cells[9] = {};
   for (RTRecordNode* n = ctx->currentRecord; !PastRange(ctx, n); n = n->next) {
@@ -535,11 +636,26 @@ NnStatus WriteDocumentHead(RenderContext* ctx) {
     }
   }
   ctx->head.cellInForce = nullptr;
+  ctx->rightToLeftSeen = rightToLeftSeen;
 
   // 4.
   char value[kOptionValueMax + 1];
-  if (GetOptionValue(ctx->optionString, "AddStyleSheetInfo=", value))
-    ok &= RenderAppend(ctx, CssText(value).c_str());
+  // Inside the open style element the value is style text. Without one it is
+  // head markup (a link or style element), or style text that gets a style
+  // element of its own; it never lands as text of the page.
+  if (GetOptionValue(ctx->optionString, "AddStyleSheetInfo=", value) && value[0]) {
+    if (styleOpen) {
+      ok &= RenderAppend(ctx, CssText(value).c_str());
+    } else {
+      const char* first = value;
+      while (*first == ' ' || *first == '\t' || *first == '\r' || *first == '\n') ++first;
+      std::string markup;
+      if (*first != '<')
+        ok &= RenderAppendf(ctx, "%s%s</style>", kStyleOpen, CssText(value).c_str());
+      else if (SafeHeadMarkup(first, &markup))
+        ok &= RenderAppend(ctx, markup.c_str());
+    }
+  }
 
   // 5. Class rules.
   const uint32_t classes = ParagraphClassTotal(ctx);
@@ -569,6 +685,17 @@ NnStatus WriteDocumentHead(RenderContext* ctx) {
     }
   } else {
     cutEmptyStyle();
+  }
+  // The cell border classes ("CSSBorders="): in the open style element, or
+  // in one of their own.
+  if (ctx->borderClassCount) {
+    if (!styleOpen) ok &= RenderAppend(ctx, kStyleOpen);
+    styleOpen = true;
+    for (uint16_t i = 0; i < ctx->borderClassCount && ok; ++i) {
+      if (!ctx->borderClassCss[i]) continue;
+      ok &= RenderAppend(ctx, ctx->borderClassCss[i]);
+      ok &= RenderAppend(ctx, newline);
+    }
   }
   // Whatever was opened is closed: the head must stay well-formed.
   if (styleOpen) {
@@ -626,13 +753,43 @@ NnStatus WriteDocumentHead(RenderContext* ctx) {
     if (ctx->stylesheetUrl && ctx->stylesheetUrl[0])
       ok &= RenderAppendf(ctx, "<link rel=\"stylesheet\" type=\"text/css\" href=\"%s\"/>",
                           AttributeText(ctx->stylesheetUrl).c_str());
-    // 8. "HeadTag=" hands the head's closing to the caller: no scripts and no
-    // "</head>" are written then.
-    if (!GetOptionValue(ctx->optionString, "HeadTag=", value)) ok &= WriteScripts(ctx);
+    // 8. "HeadTag=" takes the place of the head's closing: no script blocks;
+    // its value (head markup, up to its own "</head>") is written, then the
+    // head is closed, so the page stays well-formed.
+    if (!GetOptionValue(ctx->optionString, "HeadTag=", value)) {
+      ok &= WriteScripts(ctx);
+    } else {
+      char* close = strcasestr(value, "</head>");
+      if (close) *close = 0;
+      std::string markup;
+      if (SafeHeadMarkup(value, &markup)) ok &= RenderAppend(ctx, markup.c_str());
+      ok &= RenderAppend(ctx, "</head>");
+    }
     // 9.
     if (NewlinesWanted(ctx)) ok &= RenderAppend(ctx, "\n");
   }
   return ok ? NN_OK : NN_ERR_MEMORY;
+}
+
+bool CellBorderClass(const RenderContext* ctx, const RTRecordNode* cell, char* name, size_t size) {
+  if (!ctx || !cell || !cell->data || !name || size == 0 || !(ctx->renderFlagsA & 0x4000))
+    return false;
+  int widths[4];
+  char code[5];
+  BorderCode(cell, widths, code);
+  for (uint16_t i = 0; i < ctx->borderClassCount; ++i) {
+    if (!ctx->borderClassCss[i] || std::strcmp(ctx->borderClassCodes[i], code) != 0) continue;
+    std::snprintf(name, size, "brdr%s", code);
+    return true;
+  }
+  return false;
+}
+
+bool WritePageClosings(RenderContext* ctx) {
+  if (!ctx || !ctx->head.pageClosing[0]) return true;
+  const bool ok = RenderAppend(ctx, ctx->head.pageClosing);
+  ctx->head.pageClosing[0] = 0;
+  return ok;
 }
 
 NnStatus WriteBodyOpening(RenderContext* ctx) {
@@ -641,18 +798,27 @@ NnStatus WriteBodyOpening(RenderContext* ctx) {
   const bool fragment = Fragment(ctx);
   char value[kOptionValueMax + 1];
 
+  // What the opening leaves open is closed at the end of the page, innermost
+  // first (WritePageClosings).
+  std::string closings;
   bool opened = false;
   // 1. "OpeningBody=": a single body or div start tag, nothing else.
   if (GetOptionValue(ctx->optionString, "OpeningBody=", value)) {
     const size_t n = std::strlen(value);
-    const bool tagOnly = n > 2 && value[0] == '<' && value[n - 1] == '>' &&
-                         (strncasecmp(value, "<body", 5) == 0 || strncasecmp(value, "<div", 4) == 0) &&
+    const bool body = strncasecmp(value, "<body", 5) == 0 &&
+                      (value[5] == '>' || value[5] == ' ' || value[5] == '\t');
+    const bool division = strncasecmp(value, "<div", 4) == 0 &&
+                          (value[4] == '>' || value[4] == ' ' || value[4] == '\t');
+    const bool tagOnly = n > 2 && value[0] == '<' && value[n - 1] == '>' && (body || division) &&
                          std::strchr(value + 1, '<') == nullptr &&
                          std::strchr(value, '>') == value + n - 1 && value[n - 2] != '/';
     size_t quotes = 0, apostrophes = 0;
     for (const char* p = value; *p; ++p) quotes += *p == '"', apostrophes += *p == '\'';
     if (tagOnly && quotes % 2 == 0 && apostrophes % 2 == 0) {
+      // A division opening a whole page stands inside a body of its own.
+      if (division && !fragment) ok &= RenderAppend(ctx, "<body>");
       ok &= RenderAppend(ctx, value);
+      closings = body ? "</body>" : "</div>";
       opened = true;
     }
   }
@@ -689,11 +855,15 @@ NnStatus WriteBodyOpening(RenderContext* ctx) {
           clean = false;
       if (clean) {
         ok &= RenderAppendf(ctx, "<div id='%s'>", value);
+        closings.insert(0, "</div>");
         division = true;
       }
     }
     // 4.
-    if (!division && !opened && (ctx->renderFlagsE & 0x80)) ok &= RenderAppend(ctx, "<body>");
+    if (!division && !opened && (ctx->renderFlagsE & 0x80)) {
+      ok &= RenderAppend(ctx, "<body>");
+      closings.insert(0, "</body>");
+    }
   }
 
   // 5.
@@ -702,7 +872,12 @@ NnStatus WriteBodyOpening(RenderContext* ctx) {
     const std::string form = UrlPath(ctx->formPath ? ctx->formPath : "");
     ok &= RenderAppendf(ctx, "<form method=\"post\" action=\"/%s/%s?CreateDocument\" name=\"_%s\">",
                         db.c_str(), form.c_str(), AttributeText(ctx->formName).c_str());
+    closings.insert(0, "</form>");
   }
+  // The epilogue of a whole page closes its body itself.
+  if (!fragment && closings.size() >= 7 && closings.compare(closings.size() - 7, 7, "</body>") == 0)
+    closings.resize(closings.size() - 7);
+  std::snprintf(ctx->head.pageClosing, sizeof ctx->head.pageClosing, "%s", closings.c_str());
 
   // 6. Style mappings of the fonts in use.
   if (ctx->item) {

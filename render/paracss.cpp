@@ -244,9 +244,11 @@ size_t FormatParagraphCss(RenderContext* ctx, const RTRecordNode* definition, ch
       css.Add("text-indent:%d%%; ", relativeIndents ? firstPct : firstPct - leftPct);
   } else {
     int32_t first = F, left = L;
+    // The extended margins are measured apart from the plain ones: both
+    // take the place of F and L together, never one alone.
     if (extended && (x2 & (kPab2FirstOffset | kPab2LeftOffset))) {
-      if (x2 & kPab2FirstOffset) first = extFirst;
-      if (x2 & kPab2LeftOffset) left = extLeft;
+      first = extFirst;
+      left = extLeft;
     }
     const bool defaultFirst = extended && (x2 & 0x0100) && first == 1440;
     if (first != left && !defaultFirst)

@@ -179,6 +179,52 @@ std::string ItemSpacing(const RTRecordNode* def) {
   return s;
 }
 
+// The paragraph's inline font style, from its first text run's font: asked
+// for by "ForceFontSize=", "ForceFontFace=", "ForceFontColor=" and
+// "RelativePtSize="; empty otherwise.
+std::string ParagraphFontStyle(const RenderContext* ctx, const RTRecordNode* ref) {
+  const bool em = (ctx->renderFlagsE & 0x400) != 0;
+  const bool percent = (ctx->renderFlagsE & 0x1000) != 0;
+  if (!ctx->forcedFontSize && !ctx->forcedFontFace && !ctx->forcedFontColour && !em && !percent)
+    return {};
+  uint32_t run = 0;
+  if (!FirstRunFont(ctx, ref, &run)) return {};
+  uint8_t face = uint8_t(run & 0xFF);
+  const uint8_t colour = uint8_t((run >> 16) & 0xFF);
+  uint32_t size = (run >> 24) & 0xFF;
+  if (ctx->forcedFontFace & kForcedFontFaceSet) face = uint8_t(ctx->forcedFontFace & 0xFF);
+  const bool sizeForced = ctx->forcedFontSize != 0;
+  if (sizeForced && ctx->forcedFontSize < kForcedFontSizeStated) size = ctx->forcedFontSize;
+  std::string css;
+  char buffer[64];
+  if (size && (sizeForced || size != ctx->baseFont[3] || em)) {
+    if (percent)
+      std::snprintf(buffer, sizeof buffer, "font-size: %ld%%; ", long(size) * 10);
+    else if (em)
+      std::snprintf(buffer, sizeof buffer, "font-size: %3.1fem; ", size / 10.0);
+    else
+      std::snprintf(buffer, sizeof buffer, "font-size: %upt; ", unsigned(size));
+    css += buffer;
+  }
+  if (ctx->forcedFontColour) {
+    std::snprintf(buffer, sizeof buffer, "color: rgb(%u,%u,%u); ",
+                  unsigned(ctx->forcedFontColour & 0xFF),
+                  unsigned((ctx->forcedFontColour >> 8) & 0xFF),
+                  unsigned((ctx->forcedFontColour >> 16) & 0xFF));
+    css += buffer;
+  } else if (colour != ctx->baseFont[2]) {
+    char name[32];
+    RenderColorName(colour, name, sizeof name);
+    css += std::string("color: ") + name + "; ";
+  }
+  if ((ctx->forcedFontFace & kForcedFontFaceSet) || face != ctx->baseFont[0]) {
+    std::string family;
+    if (FontFamilyCss(ctx, face, &family)) css += "font-family: " + family + "; ";
+  }
+  if (ctx->paragraphRightToLeft) css += "direction: rtl; ";
+  return css;
+}
+
 const char* ListClosing(const RTRecordNode* def) { return IsNumbered(def) ? "</ol>" : "</ul>"; }
 
 // Closes the innermost open list when it is open above any table cell.
@@ -293,7 +339,15 @@ NnStatus WriteParagraphStart(RenderContext* ctx, uint16_t /*endType*/, uint16_t 
   const bool empty = PastRange(ctx, node->next) || node->next->signature == 0x0083 ||
                      node->next->signature == 0x0081;
 
-  if (list) {
+  // A list paragraph at the deepest level that has no list of its own to
+  // join (a table cell lies between) is written as an ordinary paragraph.
+  bool asList = list;
+  if (list && ctx->listDepth >= kMaxListLevels &&
+      !IsElementOpenBefore(ctx, 0, ListClosing(ctx->listDefinitions[ctx->listDepth]), "</td>",
+                           "</th>", nullptr))
+    asList = false;
+
+  if (asList) {
     // 8. Lists and items.
     const bool numbered = IsNumbered(def);
     const char* css = classCss;
@@ -306,8 +360,14 @@ NnStatus WriteParagraphStart(RenderContext* ctx, uint16_t /*endType*/, uint16_t 
                                 (ctx->renderFlagsB & 0x800);
     const std::string types = typeAttributes ? ListTypeAttributes(css, numbered) : std::string();
     const RTRecordNode* top = ctx->listDepth ? ctx->listDefinitions[ctx->listDepth] : nullptr;
-    const bool continues = top && Word(top, h::kPabFirstLineLeftMargin) == firstLine &&
-                           IsList(top) && IsNumbered(top) == numbered &&
+    // At the deepest level a further list is not opened: the paragraph
+    // becomes an item of the innermost list, so that every list the depth
+    // counts can be closed again.
+    const bool full = ctx->listDepth >= kMaxListLevels;
+    const bool continues = top &&
+                           ((Word(top, h::kPabFirstLineLeftMargin) == firstLine && IsList(top) &&
+                             IsNumbered(top) == numbered) ||
+                            full) &&
                            IsElementOpenBefore(ctx, 0, ListClosing(top), "</td>", "</th>", nullptr);
     if (continues) {
       if (IsElementOpenBefore(ctx, 0, "</li>", ListClosing(top), nullptr, nullptr)) {
@@ -327,7 +387,7 @@ NnStatus WriteParagraphStart(RenderContext* ctx, uint16_t /*endType*/, uint16_t 
                       AttributeText(css).c_str(), post);
       open += buffer;
       ok &= RenderAppend(ctx, open.c_str());
-      if (ctx->listDepth < kMaxListLevels) ++ctx->listDepth;
+      ++ctx->listDepth;
       ctx->listDefinitions[ctx->listDepth] = const_cast<RTRecordNode*>(def);
       PushOpenElement(ctx, 0, numbered ? "</ol>" : "</ul>", ctx->listDepth);
     }
@@ -347,7 +407,20 @@ NnStatus WriteParagraphStart(RenderContext* ctx, uint16_t /*endType*/, uint16_t 
     const char* clear = ctx->clearNextParagraph ? " style=\"clear:both;\"" : "";
     std::string open;
     std::string closing = paragraphClosing;
-    if (mapping) {
+    // "RestoreCSSRefs=": a style record whose name is a class (".name")
+    // gives the paragraph that class instead of a pabid class.
+    std::string classReference;
+    if ((ctx->renderFlagsE & 0x800) && !mapping) {
+      const std::string style = StyleNameOf(def);
+      bool valid = style.size() > 1 && style[0] == '.';
+      for (size_t i = 1; valid && i < style.size(); ++i)
+        valid = std::isalnum(static_cast<unsigned char>(style[i])) || style[i] == '-' ||
+                style[i] == '_';
+      if (valid) classReference = style.substr(1);
+    }
+    if (!classReference.empty()) {
+      open = std::string("<") + element + " class=\"" + classReference + "\"" + clear + ">";
+    } else if (mapping) {
       open = std::string("<") + mapping->elementName;
       if (mapping->className && mapping->className[0])
         open += std::string(" class=\"") + AttributeText(mapping->className) + "\"";
@@ -356,6 +429,7 @@ NnStatus WriteParagraphStart(RenderContext* ctx, uint16_t /*endType*/, uint16_t 
       closing = std::string("</") + mapping->elementName + ">";
       ctx->head.mappingInForce = mapping;
     } else if (hasClass) {
+      const std::string font = ParagraphFontStyle(ctx, node);
       open = std::string("<") + element;
       if (!(ctx->renderFlagsE & 0x200)) {
         if (justify == 1) open += " align='right'";
@@ -366,13 +440,19 @@ NnStatus WriteParagraphStart(RenderContext* ctx, uint16_t /*endType*/, uint16_t 
       char buffer[64];
       std::snprintf(buffer, sizeof buffer, " class=\"pabid%d\"", id);
       open += buffer;
-      open += clear;
+      if (!font.empty()) {
+        open += std::string(" style=\"") + pre + (ctx->clearNextParagraph ? "clear:both;" : "") +
+                AttributeText(font.c_str()) + post + "\"";
+      } else {
+        open += clear;
+      }
       open += ">";
     } else {
       char css[2048] = {};
       if (def) FormatParagraphCss(ctx, def, css, sizeof css);
       std::string style = ctx->clearNextParagraph ? "clear:both;" : "";
       style += css;
+      style += ParagraphFontStyle(ctx, node);
       if (!style.empty()) {
         open = std::string("<") + element + " style=\"" + pre + AttributeText(style.c_str()) +
                post + "\"";

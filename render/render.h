@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "nn/nn.h"
 #include "render/rendercontext.h"
@@ -59,6 +60,14 @@ void RenderColorName(uint16_t index, char* out, size_t outSize);
 // Steps 3 and 4 of the depth-0 start: head, style sheet, body opening.
 NnStatus WriteDocumentHead(RenderContext* ctx);
 NnStatus WriteBodyOpening(RenderContext* ctx);
+// Closes what the body opening left open (form, fragment division or body).
+bool WritePageClosings(RenderContext* ctx);
+// The CSS family list of a face (its name quoted and escaped); false when the
+// face has no name.
+bool FontFamilyCss(const RenderContext* ctx, uint8_t face, std::string* out);
+// The class of a table cell's borders when "CSSBorders=" made one for it
+// ("brdr" and the four-digit code); false when the cell keeps inline borders.
+bool CellBorderClass(const RenderContext* ctx, const RTRecordNode* cell, char* name, size_t size);
 // The paragraph-start path at a paragraph reference.
 NnStatus WriteParagraphStart(RenderContext* ctx, uint16_t endType, uint16_t depth);
 // The CSS declarations of a paragraph definition (host layout) into out.

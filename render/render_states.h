@@ -68,6 +68,9 @@ struct HeadWriterState {
   // paragraph was a list paragraph.
   void* mappingInForce = nullptr;          // _StyleMapping_Info*
   uint32_t previousWasList = 0;
+  // The closing tags of what the body opening left open (a form, a
+  // fragment's division or body), written at the end of the page.
+  char pageClosing[32] = {};
   // Further fields are the head and paragraph writers' own.
 };
 

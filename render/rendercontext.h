@@ -32,6 +32,9 @@ struct ClassRule {
   uint16_t paragraphId = 0;
 };
 
+constexpr uint32_t kForcedFontSizeStated = 0x100;
+constexpr uint32_t kForcedFontFaceSet = 0x100;
+
 // Output kinds.
 enum : uint16_t {
   kOutputPlain = 0,
@@ -104,6 +107,8 @@ struct RenderContext {
   const char* tableCloseText = nullptr;
   uint32_t flushThreshold = 0;
   uint16_t styleVariant = 0;
+  // Forced fonts: a point size (or kForcedFontSizeStated), a face with
+  // kForcedFontFaceSet, a colour as 0x01BBGGRR; 0 when not forced.
   uint32_t forcedFontSize = 0, forcedFontFace = 0, forcedFontColour = 0;
   uint8_t baseFont[4] = {1, 0, 0, 10};       // face, attributes, colour, point size
   uint16_t characterSet = 32;

@@ -305,10 +305,21 @@ NnStatus RenderTableHTML(RenderContext* ctx, uint16_t endType, uint16_t depth) {
         if (pct > 100) pct = 100;
         std::snprintf(style, sizeof style, "width:%u%%;", pct);
       }
-      AppendBorders(style, sizeof style, c, n->length);
+      // "CSSBorders=": a cell whose borders have a class in the head uses it
+      // (unless the cell's own attributes may name a class).
+      char borderClass[16] = "";
+      if (extras.idName || !CellBorderClass(ctx, n, borderClass, sizeof borderClass)) {
+        borderClass[0] = 0;
+        AppendBorders(style, sizeof style, c, n->length);
+      }
       AppendColor(style, sizeof style, extras.color);
       w.Put("<td");
       w.Put(attrs);
+      if (borderClass[0]) {
+        w.Put(" class=\"");
+        w.Put(borderClass);
+        w.Put("\"");
+      }
       if (w.ok && extras.idName) {
         WriteElementIdAttributesStyled(extras.idName->data, extras.idName->length, ctx, style);
       } else if (*style) {

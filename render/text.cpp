@@ -293,7 +293,22 @@ struct FontMarkup {
 // The markup of `font` against `base` (null: every part).
 void BuildFontMarkup(const RenderContext* ctx, const uint8_t* font, const uint8_t* base,
                      const uint8_t* rgb, int rightToLeft, FontMarkup* m) {
-  const uint8_t face = font[0], attrs = font[1], colour = font[2], size = font[3];
+  // Forced fonts ("ForceFontFace=", "ForceFontSize=", "ForceFontColor=")
+  // take the place of the run's own.
+  const uint8_t face = (ctx->forcedFontFace & kForcedFontFaceSet)
+                           ? uint8_t(ctx->forcedFontFace & 0xFF)
+                           : font[0];
+  const uint8_t attrs = font[1], colour = font[2];
+  const uint8_t size = (ctx->forcedFontSize && ctx->forcedFontSize < kForcedFontSizeStated)
+                           ? uint8_t(ctx->forcedFontSize)
+                           : font[3];
+  uint8_t forcedRgb[3];
+  if (ctx->forcedFontColour) {
+    forcedRgb[0] = uint8_t(ctx->forcedFontColour & 0xFF);
+    forcedRgb[1] = uint8_t((ctx->forcedFontColour >> 8) & 0xFF);
+    forcedRgb[2] = uint8_t((ctx->forcedFontColour >> 16) & 0xFF);
+    rgb = forcedRgb;
+  }
   char face_[kFaceNameSize + 32] = {};
   const bool faceWanted = (base == nullptr || base[0] != face) && FaceName(ctx, face, face_, sizeof face_);
   const bool sizeWanted = (base == nullptr || base[3] != size) && size != 0;
@@ -396,6 +411,14 @@ void BuildFontMarkup(const RenderContext* ctx, const uint8_t* font, const uint8_
 }
 
 }  // namespace
+
+bool FontFamilyCss(const RenderContext* ctx, uint8_t face, std::string* out) {
+  if (ctx == nullptr || out == nullptr) return false;
+  char name[kFaceNameSize + 32] = {};
+  if (!FaceName(ctx, face, name, sizeof name)) return false;
+  FamilyCss(name, out);
+  return true;
+}
 
 void WriteFontChangeHTML(RenderContext* ctx, const uint8_t* fontId, const uint8_t* colorRecord,
                          uint32_t mode, int rightToLeft, int styleTextOnly, char* styleOut,

@@ -16,7 +16,8 @@
 
 namespace {
 
-// Faces every item knows before its "$Fonts" table is read.
+// Faces every item knows before its "$Fonts" table is read. Face 3 is a text
+// face: real forms set ordinary labels in it.
 struct BuiltinFace {
   uint8_t id;
   uint8_t family;
@@ -24,7 +25,7 @@ struct BuiltinFace {
 };
 constexpr BuiltinFace kBuiltinFaceTable[kBuiltinFaces] = {
     {0, 0x12, "Times New Roman"}, {1, 0x22, "Arial"},     {2, 0x22, "Arial Unicode MS"},
-    {3, 0x12, "Symbol"},          {4, 0x32, "Courier New"}, {5, 0x22, "Helvetica"},
+    {3, 0x22, "Arial"},          {4, 0x32, "Courier New"}, {5, 0x22, "Helvetica"},
     {6, 0x22, "Verdana"},         {7, 0x22, "Tahoma"},
 };
 
