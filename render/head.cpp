@@ -683,7 +683,8 @@ NnStatus WriteDocumentHead(RenderContext* ctx) {
         ok &= RenderAppend(ctx, newline);
       }
     }
-  } else {
+  } else if ((ctx->renderFlagsD & 0x1000) || !ctx->scratchText[0]) {
+    // "HybridFontTags=" (or no class text at all): no empty style element.
     cutEmptyStyle();
   }
   // The cell border classes ("CSSBorders="): in the open style element, or

@@ -197,7 +197,17 @@ NnStatus PXMLL(RenderContext* ctx, uint16_t /*endType*/, uint16_t depth) {
   NnStatus status = NN_OK;
   if (!empty) {
     ctx->currentRecord = content;
+    // The layer's content is a block of its own: its paragraphs neither
+    // close the elements around the layer nor stay open past its end.
+    OpenElement* const blockAround = ctx->blockElementList;
+    OpenElement* const inlineAround = ctx->inlineElementList;
+    ctx->blockElementList = nullptr;
+    ctx->inlineElementList = nullptr;
     status = PrXMLStr(ctx, kLayerType, depth ? depth : 1, 0);
+    CloseOpenElementsTo(ctx, 1, "", 0);
+    CloseOpenElementsTo(ctx, 0, "", 0);
+    ctx->blockElementList = blockAround;
+    ctx->inlineElementList = inlineAround;
   } else {
     ctx->currentRecord = layerEnd ? layerEnd->next : scan;
     // The end record was not walked: the layer is no longer open.
