@@ -256,10 +256,10 @@ NnStatus LSXLsiSession::PreprocessXMLProperties(RenderContext* ctx, uint16_t out
   // paragraph's size (kForcedFontSizeStated).
   ctx->forcedFontSize = 0;
   if (GetOptionValue(o, "ForceFontSize=", v)) {
-    if (IsYes(v))
-      ctx->forcedFontSize = kForcedFontSizeStated;
-    else
+    if (std::isdigit(static_cast<unsigned char>(v[0])))
       ctx->forcedFontSize = uint32_t(ClampedNumber(v, 0, 255, 0));
+    else if (IsYes(v))
+      ctx->forcedFontSize = kForcedFontSizeStated;
   }
   // "ForceFontFace=": a face number or name, kept with kForcedFontFaceSet so
   // that face 0 can be forced too.

@@ -174,6 +174,8 @@ NnStatus RenderTableBegin(RenderContext* ctx, RenderWalk* walk) {
   const bool noBreak = ctx->head.noBreakBeforeTable ||
                        static_cast<size_t>(ctx->outputCursor - ctx->outputBuffer) ==
                            walk->startOffset;
+  // The alignment block written around the table (below) ends with it.
+  const OpenElement* alignment = nullptr;
   if (ctx->renderFlagsA & 0x8) {
     if (IsElementOpen(ctx, 0, "</p>", 1)) CloseOpenElements(ctx, 0, "</p>", 0);
     const RTRecordNode* def = DefinitionInForce(ctx);
@@ -193,12 +195,14 @@ NnStatus RenderTableBegin(RenderContext* ctx, RenderWalk* walk) {
         RenderAppend(ctx, rtl ? "<div style='direction: rtl;' align='left'>"
                               : "<div style='direction: rtl;' align='right'>");
         PushOpenTag(ctx, 0, "</div>");
+        alignment = ctx->blockElementList;
         break;
       case 3:
       case 2:
         RenderAppend(ctx, justify == 3 ? "<div align='center'" : "<div align='justify'");
         RenderAppend(ctx, rtl ? " style='direction: rtl;'>" : ">");
         PushOpenTag(ctx, 0, "</div>");
+        alignment = ctx->blockElementList;
         break;
       default:
         if (!noBreak) WriteClearBreak(ctx, 0);
@@ -211,6 +215,9 @@ NnStatus RenderTableBegin(RenderContext* ctx, RenderWalk* walk) {
     return NN_OK;
   }
   NnStatus status = RenderTableHTML(ctx, walk->endType, static_cast<uint16_t>(walk->depth + 1));
+  // Left open, the block would hold every later paragraph of the page.
+  if (alignment && ctx->blockElementList == alignment && !ctx->tableContinues)
+    CloseOpenElementsTo(ctx, 0, "</div>", 0);
   if (ctx->currentRecord == begin) ctx->currentRecord = begin->next;
   if (status == NN_OK && RenderNestedEndReached(ctx, walk)) walk->leave = true;
   return status;
