@@ -1,0 +1,193 @@
+// Pages of real documents and of items the chunk methods write: the page
+// colour, the elements the body opening leaves open, and hide-when formulas
+// the composers write (also after a save and reload).
+#include <gtest/gtest.h>
+#include <libxml/parser.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "host/pool.h"
+#include "lsxsessi.h"
+#include "nn/nn.h"
+#include "rtchunk.h"
+#include "rtitem.h"
+#include "support/testutil.h"
+
+namespace {
+
+bool WellFormed(const std::string& page) {
+  xmlDoc* doc = xmlReadMemory(page.data(), int(page.size()), "page.xhtml", nullptr,
+                              XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+  if (!doc) return false;
+  xmlFreeDoc(doc);
+  return true;
+}
+
+// One item of a DXL file (the first note that has it), rendered.
+class FileItem {
+ public:
+  FileItem(const std::string& path, const char* name) {
+    if (NnDbOpen(path.c_str(), 0, &db_) != NN_OK) return;
+    for (uint32_t i = 0; i < NnDbNoteCount(db_) && !chunk_; ++i) {
+      NOTEID id = 0;
+      if (NnDbNoteIdAt(db_, i, &id) != NN_OK || NnNoteOpen(db_, id, 0, &note_) != NN_OK) continue;
+      uint16_t type = 0;
+      if (NnItemInfo(note_, name, uint16_t(std::strlen(name)), nullptr, &type, nullptr,
+                     nullptr) == NN_OK) {
+        item_ = std::make_unique<TorvoRTItem>(&session_);
+        if (item_->ConnectBackend(db_, note_, name) == NN_OK) chunk_.reset(item_->DefineChunk(""));
+        if (chunk_) break;
+        item_.reset();
+      }
+      NnNoteClose(note_);
+      note_ = 0;
+    }
+  }
+  ~FileItem() {
+    chunk_.reset();
+    item_.reset();
+    if (note_) NnNoteClose(note_);
+    if (db_) NnDbClose(db_);
+  }
+  TorvoRTChunk* chunk() { return chunk_.get(); }
+  NnHandle db() const { return db_; }
+  NnHandle note() const { return note_; }
+
+  std::string Page(bool xhtml, const char* options = "") {
+    char* text = nullptr;
+    uint32_t length = 0;
+    const NnStatus st = xhtml ? chunk_->GenerateXML(nullptr, options, &text, &length)
+                              : chunk_->GenerateHTML(nullptr, options, &text, &length);
+    EXPECT_EQ(st, 0) << options;
+    std::string out;
+    if (text) {
+      out.assign(text, length);
+      PoolFree(&session_, text);
+    }
+    return out;
+  }
+
+ private:
+  LSXLsiSession session_;
+  NnHandle db_ = 0, note_ = 0;
+  std::unique_ptr<TorvoRTItem> item_;
+  std::unique_ptr<TorvoRTChunk> chunk_;
+};
+
+std::string CorpusFile(const std::string& relative) {
+  const std::string corpus = kvtest::CorpusDir();
+  return corpus.empty() ? std::string() : corpus + "/dxl/" + relative;
+}
+
+TEST(PageBody, PageColourIsThePaletteEntryUnlessTheFlagsSayRgb) {
+  const std::string form = CorpusFile("jnx/testDbDesignForms/form-activityreport.xml");
+  if (form.empty()) GTEST_SKIP() << "no corpus";
+  {
+    // Colour flags 0: the RGB bytes (all 0) are not the colour; entry 6 is.
+    FileItem open(form, "$Body");
+    ASSERT_NE(open.chunk(), nullptr);
+    const std::string page = open.Page(false);
+    EXPECT_NE(page.find("<body style='background: #ffff00;' text='#000000'>"), std::string::npos)
+        << page.substr(0, 400);
+  }
+  {
+    // An old record whose colour words hold other data: entry 7.
+    FileItem open(CorpusFile("jnx/testV1discuss/2190.xml"), "$BODY");
+    ASSERT_NE(open.chunk(), nullptr);
+    const std::string page = open.Page(false);
+    EXPECT_NE(page.find("<body style='background: #00ffff;'"), std::string::npos)
+        << page.substr(0, 400);
+    EXPECT_EQ(page.find("#1f044f"), std::string::npos);
+  }
+  {
+    // An RGB colour with its flag: the RGB bytes.
+    FileItem open(CorpusFile("jnx/testDbDesignForms/form-components.xml"), "$Body");
+    ASSERT_NE(open.chunk(), nullptr);
+    const std::string page = open.Page(false);
+    EXPECT_NE(page.find("<body style='background: #ffffff;'"), std::string::npos)
+        << page.substr(0, 400);
+  }
+}
+
+TEST(PageBody, FormAndFragmentElementsCloseOnRealDocuments) {
+  const std::string form = CorpusFile("jnx/testDbDesignForms/form-activityreport.xml");
+  if (form.empty()) GTEST_SKIP() << "no corpus";
+  FileItem open(form, "$Body");
+  ASSERT_NE(open.chunk(), nullptr);
+  std::string page = open.Page(true, "FormName=Report");
+  EXPECT_TRUE(WellFormed(page));
+  EXPECT_NE(page.find("name=\"_Report\">"), std::string::npos);
+  EXPECT_NE(page.find("</div></form></body></html>\n"), std::string::npos)
+      << page.substr(page.size() > 200 ? page.size() - 200 : 0);
+
+  page = open.Page(true, "Generation=Fragment AjaxID=report");
+  EXPECT_EQ(page.rfind("<div id='report'>", 0), 0u) << page.substr(0, 200);
+  EXPECT_EQ(page.substr(page.size() - 12), "</div></div>");
+  EXPECT_TRUE(WellFormed(page));
+
+  page = open.Page(true, "HeadTag='<meta name=\"robots\" content=\"none\"/>'");
+  EXPECT_NE(page.find("<meta name=\"robots\" content=\"none\" /></head>"), std::string::npos);
+  EXPECT_TRUE(WellFormed(page));
+}
+
+// A new document with one paragraph, and a paragraph with a hide formula the
+// chunk appends (its hide record before its definition, filling its record).
+class ComposedHide : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir = kvtest::MakeTempDir();
+    ASSERT_EQ(NnDbOpen((dir + "/hide.nsf").c_str(), NN_DB_CREATE, &db), NN_OK);
+    ASSERT_EQ(NnNoteCreate(db, NN_CLASS_DOCUMENT, &note), NN_OK);
+    const uint8_t body[] = {129, 2};
+    ASSERT_EQ(NnItemAppend(note, 0, "Body", 4, NN_TYPE_COMPOSITE, body, sizeof body), NN_OK);
+    item = std::make_unique<TorvoRTItem>(&session);
+    ASSERT_EQ(item->ConnectBackend(db, note, "Body"), NN_OK);
+    chunk.reset(item->DefineChunk("Everything"));
+    ASSERT_NE(chunk, nullptr);
+    ASSERT_EQ(chunk->AppendParagraph("Always shown", nullptr, nullptr, 0), 0);
+    ASSERT_EQ(chunk->AppendParagraph("Hidden by formula", "HideWhen=11", nullptr, 0), 0);
+  }
+  void TearDown() override {
+    chunk.reset();
+    item.reset();
+    if (note) NnNoteClose(note);
+    if (db) NnDbClose(db);
+    kvtest::RemoveTree(dir);
+  }
+  std::string Page(TorvoRTChunk* c, const char* options) {
+    char* text = nullptr;
+    uint32_t length = 0;
+    EXPECT_EQ(c->GenerateXML(nullptr, options, &text, &length), 0);
+    std::string out(text ? text : "", length);
+    if (text) PoolFree(&session, text);
+    return out;
+  }
+  std::string dir;
+  LSXLsiSession session;
+  NnHandle db = 0, note = 0;
+  std::unique_ptr<TorvoRTItem> item;
+  std::unique_ptr<TorvoRTChunk> chunk;
+};
+
+TEST_F(ComposedHide, TheFormulaHidesItsParagraphBeforeAndAfterReload) {
+  std::string page = Page(chunk.get(), "RespectHiddenFormulas=Yes");
+  EXPECT_NE(page.find("Always shown"), std::string::npos) << page;
+  EXPECT_EQ(page.find("Hidden by formula"), std::string::npos) << page;
+  page = Page(chunk.get(), "");
+  EXPECT_NE(page.find("Hidden by formula"), std::string::npos) << page;
+
+  // Saved and loaded again: the records come back from the file.
+  ASSERT_EQ(NnNoteUpdate(note, 0), NN_OK);
+  const std::string saved = dir + "/hide.dxl";
+  ASSERT_EQ(NnDbSaveDxl(db, saved.c_str()), NN_OK);
+  FileItem reloaded(saved, "Body");
+  ASSERT_NE(reloaded.chunk(), nullptr);
+  page = reloaded.Page(true, "RespectHiddenFormulas=Yes");
+  EXPECT_TRUE(WellFormed(page));
+  EXPECT_NE(page.find("Always shown"), std::string::npos) << page;
+  EXPECT_EQ(page.find("Hidden by formula"), std::string::npos) << page;
+}
+
+}  // namespace
