@@ -73,8 +73,10 @@ void CutOutput(RenderContext* ctx, size_t n) {
 std::string CssText(const char* text) {
   std::string out;
   for (const char* p = text ? text : ""; *p; ++p) {
+    // '>' is a child combinator: it stays, except after "]]" (XML's "]]>").
     if (*p == '<') out += "\\3c ";
-    else if (*p == '>') out += "\\3e ";
+    else if (*p == '>' && out.size() >= 2 && out.compare(out.size() - 2, 2, "]]") == 0)
+      out += "\\3e ";
     else if (*p == '&') out += "\\26 ";
     else if (static_cast<unsigned char>(*p) < 0x20 && *p != '\t' && *p != '\n' && *p != '\r')
       continue;
@@ -591,8 +593,8 @@ NnStatus WriteDocumentHead(RenderContext* ctx) {
   if ((ctx->renderFlagsE & 0x800) && !ctx->classRules) CollectClassRules(ctx);
 
   // 3. Pre-pass. Formatting the class texts may meet a right-to-left
-  // definition; the walk's paragraphs state "direction: ltr;" only after the
-  // first right-to-left one they write themselves.
+  // definition; paragraphs state "direction: ltr;" only after the first
+  // right-to-left one the walk writes.
   const uint32_t rightToLeftSeen = ctx->rightToLeftSeen;
   uint16_t codesThisPass = 0;
   const RTRecordNode* cells[9] = {};
@@ -631,6 +633,9 @@ NnStatus WriteDocumentHead(RenderContext* ctx) {
       std::memset(ctx->scratchText, 0, 2048);
       ctx->head.cellInForce = cells[ctx->tableLevel];
       FormatParagraphCss(ctx, n, ctx->scratchText, 2048);
+      // Classes come before every paragraph: none states "direction: ltr;"
+      // unless "ForceDirection=" asked for it from the start.
+      ctx->rightToLeftSeen = rightToLeftSeen;
       const char* interned = InternRenderString(ctx, ctx->scratchText);
       if (!AddParagraphClass(ctx, id, interned)) return NN_ERR_MEMORY;
     }

@@ -7,6 +7,7 @@
 
 #include "render/paragraph_support.h"
 #include "richtext/item/parastring.h"
+#include "host/color.h"
 #include "rtitem.h"
 
 namespace {
@@ -185,6 +186,12 @@ TEST_F(PageOptions, AddStyleSheetInfoIsStyleOrHeadMarkupNeverText) {
   out = Render("AddStyleSheetInfo='<script>alert(1)</script>'");
   EXPECT_EQ(out.find("script"), std::string::npos) << out;
   EXPECT_EQ(out.find("alert"), std::string::npos) << out;
+  // Style text keeps its child combinators; what could end the element goes.
+  Make(65536);
+  out = Render("AddStyleSheetInfo='ul > li {margin:0} </style><b>'");
+  EXPECT_EQ(out.rfind("<style type=\"text/css\">ul > li {margin:0} \\3c /style>\\3c b></style>", 0),
+            0u)
+      << out;
   // Inside the page's own style element the value stays style text.
   Make(65536);
   out = Render("MoveStylesInline=No AddStyleSheetInfo='p {margin:0}'");
@@ -257,6 +264,15 @@ TEST_F(PageOptions, LeftToRightIsStatedOnlyAfterTheFirstRightToLeftParagraph) {
   ASSERT_NE(rtl, std::string::npos) << out;
   EXPECT_EQ(out.find("direction: ltr;"), out.rfind("direction: ltr;")) << out;
   EXPECT_GT(out.find("direction: ltr;"), rtl) << out;
+
+  // Class rules stand before every paragraph: none states left to right.
+  Make(65536);
+  const std::string classes = Render("MoveStylesInline=No");
+  EXPECT_NE(classes.find("div.pabid2 {direction: rtl;}"), std::string::npos) << classes;
+  EXPECT_EQ(classes.find("direction: ltr;"), std::string::npos) << classes;
+  Make(65536);
+  const std::string forced = Render("MoveStylesInline=No ForceDirection=RTL");
+  EXPECT_NE(forced.find("div.pabid1 {direction: ltr;}"), std::string::npos) << forced;
 }
 
 TEST_F(PageOptions, ExtendedMarginsReplaceLeftAndFirstLineTogether) {
@@ -292,6 +308,20 @@ TEST_F(PageOptions, FaceThreeIsATextFace) {
       << out;
   EXPECT_NE(out.find("font-family:'Times New Roman';"), std::string::npos) << out;
   EXPECT_NE(out.find("font-family:'Courier New';"), std::string::npos) << out;
+}
+
+TEST_F(PageOptions, ColoursAboveFifteenComeFromThePalette) {
+  Definition(1);
+  AddRecord(0x0081, 2);
+  AddReference(1);
+  AddText("tinted", 1, 0, 17);
+  const std::string out = Render("");
+  char colour[32];
+  std::snprintf(colour, sizeof colour, "color:#%02x%02x%02x;", PaletteRgbTable[17][0],
+                PaletteRgbTable[17][1], PaletteRgbTable[17][2]);
+  EXPECT_NE(out.find(std::string("<span style=\"") + colour + "\">tinted</span>"),
+            std::string::npos)
+      << out;
 }
 
 }  // namespace
