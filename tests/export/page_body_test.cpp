@@ -132,6 +132,17 @@ TEST(PageBody, FormAndFragmentElementsCloseOnRealDocuments) {
   EXPECT_TRUE(WellFormed(page));
 }
 
+TEST(PageBody, LayerContentStaysInsideItsLayerUnderParagraphTags) {
+  const std::string file = CorpusFile("jnx/testDbDesignEmbedded/embedded_view.xml");
+  if (file.empty()) GTEST_SKIP() << "no corpus";
+  FileItem open(file, "$Body");
+  ASSERT_NE(open.chunk(), nullptr);
+  const std::string page = open.Page(true, "UsePTags=Yes");
+  EXPECT_TRUE(WellFormed(page));
+  // The layer's table and its paragraphs close before the layer does.
+  EXPECT_NE(page.find("RT1</span></p></td></tr></table></p></div></p>"), std::string::npos) << page;
+}
+
 // A new document with one paragraph, and a paragraph with a hide formula the
 // chunk appends (its hide record before its definition, filling its record).
 class ComposedHide : public ::testing::Test {
