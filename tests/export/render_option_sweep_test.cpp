@@ -7,6 +7,7 @@
 #include <libxml/parser.h>
 #include <strings.h>
 
+#include <cstdio>
 #include <map>
 #include <memory>
 #include <set>
@@ -186,7 +187,7 @@ const std::map<std::string, std::string>& NeedsMissingFeature() {
       {"DelimitedHTMLStart=", "typed HTML between two-character runs \"[<\" and \">]\""},
       {"MarkDelimitedHTML=", "typed HTML between two-character runs \"[<\" and \">]\""},
       {"UseJavaScript=", "wiki links"},
-      {"ForceParagraphs=", "a paragraph left open where an item style mapping begins"},
+      {"ForceParagraphs=", "a p element that another writer left open before a paragraph"},
   };
   return keys;
 }
@@ -315,6 +316,7 @@ TEST_P(OptionSweep, EveryKeyRendersWellFormedAndChangesSomePage) {
   }
   kvtest::RemoveTree(dir);
   EXPECT_GT(items, 20u);
+  std::printf("%zu items, %zu keys\n", items, keys.size());
   for (const Key& key : keys) {
     const std::string name = KeyName(key.option);
     if (NeedsMissingFeature().count(name) || NoEffectOnXhtmlPages().count(name)) continue;
