@@ -128,7 +128,10 @@ bool SafeHeadMarkup(const char* value, std::string* out) {
       std::string attribute;
       while (std::isalnum(static_cast<unsigned char>(*p)) || *p == '-' || *p == ':')
         attribute += static_cast<char>(std::tolower(*p++));
-      if (attribute.empty() || attribute.compare(0, 2, "on") == 0) return false;
+      // Event attributes run script; a meta element's http-equiv can
+      // redirect the page.
+      if (attribute.empty() || attribute.compare(0, 2, "on") == 0 || attribute == "http-equiv")
+        return false;
       skipBlanks();
       if (*p != '=') return false;
       ++p;
@@ -143,7 +146,7 @@ bool SafeHeadMarkup(const char* value, std::string* out) {
       std::string compact;
       for (char c : text)
         if (static_cast<unsigned char>(c) > 0x20) compact += static_cast<char>(std::tolower(c));
-      if (compact.find("script:") != std::string::npos || compact.find("data:") == 0 ||
+      if (compact.find("script:") != std::string::npos || compact.find("data:") != std::string::npos ||
           compact.find("expression(") != std::string::npos)
         return false;
       element += " " + attribute + "=\"" + AttributeText(text.c_str()) + "\"";

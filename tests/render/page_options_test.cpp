@@ -324,4 +324,36 @@ TEST_F(PageOptions, ColoursAboveFifteenComeFromThePalette) {
       << out;
 }
 
+TEST_F(PageOptions, HeadMarkupOptionsNeverBringScriptOrBreakThePage) {
+  Definition(1);
+  Paragraph(1, "text");
+  const char* const values[] = {
+      "'<link href=\"x\"'",
+      "'<style>a{}'",
+      "'<style>a</b></style>'",
+      "'<link href=\"javascript:alert(1)\"/>'",
+      "'<link onload=\"alert(1)\" href=\"x\"/>'",
+      "'<meta content=\"a\"/>text'",
+      "'<link/ >'",
+      "'<iframe src=\"x\"></iframe>'",
+      "'<meta http-equiv=\"refresh\" content=\"0;url=data:text/html,x\"/>'",
+      "'<style>a{}</style><script>x</script>'",
+      "'<'",
+      "'< link href=\"x\"/>'",
+  };
+  for (const char* key : {"AddStyleSheetInfo=", "HeadTag="}) {
+    for (const char* value : values) {
+      Make(65536);
+      const std::string options = std::string(key) + value;
+      const std::string out = Render(options.c_str());
+      EXPECT_EQ(out.find("<script"), std::string::npos) << options << ": " << out;
+      EXPECT_EQ(out.find("<iframe"), std::string::npos) << options << ": " << out;
+      EXPECT_EQ(out.find("onload"), std::string::npos) << options << ": " << out;
+      EXPECT_EQ(out.find("javascript:"), std::string::npos) << options << ": " << out;
+      EXPECT_EQ(out.find("url=data:"), std::string::npos) << options << ": " << out;
+      EXPECT_TRUE(WellFormed(out)) << options << ": " << out;
+    }
+  }
+}
+
 }  // namespace
