@@ -118,7 +118,8 @@ bool SafeHeadMarkup(const char* value, std::string* out) {
     if (*p != '<') return false;
     ++p;
     std::string name;
-    while (std::isalpha(static_cast<unsigned char>(*p))) name += static_cast<char>(std::tolower(*p++));
+    while (std::isalpha(static_cast<unsigned char>(*p)))
+      name += static_cast<char>(std::tolower(static_cast<unsigned char>(*p++)));
     if (name != "meta" && name != "link" && name != "style") return false;
     std::string element = "<" + name;
     // Attributes: name="value" or name='value'.
@@ -127,7 +128,7 @@ bool SafeHeadMarkup(const char* value, std::string* out) {
       if (*p == '>' || (p[0] == '/' && p[1] == '>')) break;
       std::string attribute;
       while (std::isalnum(static_cast<unsigned char>(*p)) || *p == '-' || *p == ':')
-        attribute += static_cast<char>(std::tolower(*p++));
+        attribute += static_cast<char>(std::tolower(static_cast<unsigned char>(*p++)));
       // Event attributes run script; a meta element's http-equiv can
       // redirect the page.
       if (attribute.empty() || attribute.compare(0, 2, "on") == 0 || attribute == "http-equiv")
@@ -145,8 +146,10 @@ bool SafeHeadMarkup(const char* value, std::string* out) {
       ++p;
       std::string compact;
       for (char c : text)
-        if (static_cast<unsigned char>(c) > 0x20) compact += static_cast<char>(std::tolower(c));
-      if (compact.find("script:") != std::string::npos || compact.find("data:") != std::string::npos ||
+        if (static_cast<unsigned char>(c) > 0x20)
+          compact += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      if (compact.find("script:") != std::string::npos ||
+          compact.find("data:") != std::string::npos ||
           compact.find("expression(") != std::string::npos)
         return false;
       element += " " + attribute + "=\"" + AttributeText(text.c_str()) + "\"";
