@@ -201,6 +201,7 @@ NnStatus PXMLL(RenderContext* ctx, uint16_t /*endType*/, uint16_t depth) {
     // close the elements around the layer nor stay open past its end.
     OpenElement* const blockAround = ctx->blockElementList;
     OpenElement* const inlineAround = ctx->inlineElementList;
+    const uint16_t listsAround = ctx->listDepth;
     ctx->blockElementList = nullptr;
     ctx->inlineElementList = nullptr;
     status = PrXMLStr(ctx, kLayerType, depth ? depth : 1, 0);
@@ -208,6 +209,8 @@ NnStatus PXMLL(RenderContext* ctx, uint16_t /*endType*/, uint16_t depth) {
     CloseOpenElementsTo(ctx, 0, "", 0);
     ctx->blockElementList = blockAround;
     ctx->inlineElementList = inlineAround;
+    // Lists opened inside the layer closed with it.
+    if (ctx->listDepth > listsAround) ctx->listDepth = listsAround;
   } else {
     ctx->currentRecord = layerEnd ? layerEnd->next : scan;
     // The end record was not walked: the layer is no longer open.
