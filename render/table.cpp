@@ -332,9 +332,12 @@ NnStatus RenderTableHTML(RenderContext* ctx, uint16_t endType, uint16_t depth) {
       OpenElement* inlineHead = ctx->inlineElementList;
       OpenElement* blockHead = ctx->blockElementList;
       const bool pushed = PushOpenElement(ctx, 0, "</td>", level) != nullptr;
+      const uint16_t listsAround = ctx->listDepth;
       ctx->currentRecord = n->next;
       st = RenderCellContent(ctx, cellSig, depth);
       CloseCell(ctx, inlineHead, blockHead, pushed, &w.ok);
+      // Lists opened inside the cell closed with it.
+      if (ctx->listDepth > listsAround) ctx->listDepth = listsAround;
       n = ctx->currentRecord;
       continue;
     }

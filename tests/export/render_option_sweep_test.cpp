@@ -330,7 +330,8 @@ TEST(OptionSweepKeys, EveryGroupIsInTheSweep) {
   EXPECT_EQ(KeyGroups().size(), 8u);
   std::set<std::string> names;
   for (const auto& group : KeyGroups())
-    for (const Key& key : group) EXPECT_TRUE(names.insert(KeyName(key.option)).second) << key.option;
+    for (const Key& key : group)
+      EXPECT_TRUE(names.insert(KeyName(key.option)).second) << key.option;
   for (const auto& [name, why] : NeedsMissingFeature()) EXPECT_TRUE(names.count(name)) << name;
   for (const auto& [name, why] : NoEffectOnXhtmlPages()) EXPECT_TRUE(names.count(name)) << name;
 }

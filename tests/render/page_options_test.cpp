@@ -151,6 +151,27 @@ TEST_F(PageOptions, ListsDeeperThanTheDepthLimitCloseAgain) {
   EXPECT_EQ(ctx->listDepth, 0u);
 }
 
+TEST_F(PageOptions, ListsInsideATableCellEndWithTheCell) {
+  AddDefinition(1, 1800, 1800, kPabBullet);
+  Definition(2);
+  RTRecordNode* begin = AddRecord(0x00A3, 14);
+  begin->data[1] = 14;
+  RTRecordNode* cell = AddRecord(0x00A4, 18);
+  cell->data[1] = 18;
+  Paragraph(1, "in cell");
+  RTRecordNode* end = AddRecord(0x00A5, 8);
+  end->data[1] = 6;
+  Paragraph(1, "outside");
+  Paragraph(2, "after");
+  const std::string out = Render("");
+  EXPECT_NE(out.find("in cell</li></ul></td>"), std::string::npos) << out;
+  EXPECT_NE(out.find("<li type=\"disc\">outside</li></ul><div align='left'>after</div>"),
+            std::string::npos)
+      << out;
+  EXPECT_EQ(Count(out, "<ul"), 2u) << out;
+  EXPECT_EQ(ctx->listDepth, 0u);
+}
+
 // ---- hide-when formulas --------------------------------------------------------------
 
 TEST_F(PageOptions, HideFormulasThatFillTheirRecordOrComeFirstHide) {
