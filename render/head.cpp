@@ -531,7 +531,7 @@ NnStatus WriteDocumentHead(RenderContext* ctx) {
       ctx->head.cellInForce = cells[ctx->tableLevel];
       FormatParagraphCss(ctx, n, ctx->scratchText, 2048);
       const char* interned = InternRenderString(ctx, ctx->scratchText);
-      if (!AddParagraphClass(ctx, id, interned)) return NN_ERR_MEMORY;
+      if (!interned || !AddParagraphClass(ctx, id, interned)) return NN_ERR_MEMORY;
     }
   }
   ctx->head.cellInForce = nullptr;
