@@ -1,0 +1,141 @@
+// A render run for a collection raises the collection's events: the link
+// event for URLs and the names event for exported attachments; without a
+// collection the chunk's own events answer.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <string>
+
+#include "collection.h"
+#include "host/pool.h"
+#include "lsxsessi.h"
+#include "nn/nn.h"
+#include "rtchunk.h"
+#include "rtitem.h"
+#include "support/testutil.h"
+
+namespace {
+
+struct Heard {
+  int links = 0, names = 0;
+  std::string url, kind, path;
+};
+Heard* g_heard = nullptr;
+
+int CollectionLink(TorvoCollection* c, const char*, void*, uint16_t kind, const char* url,
+                   uint32_t, void*, void*, void*) {
+  ++g_heard->links;
+  g_heard->url = url ? url : "";
+  if (kind == 2) c->SetAnswer("https://answered.example/page");
+  return 0;
+}
+
+int CollectionNames(TorvoCollection* c, const char* kind, const char* path, const char*) {
+  ++g_heard->names;
+  g_heard->kind = kind ? kind : "";
+  g_heard->path = path ? path : "";
+  const std::string answered = std::string(static_cast<const char*>(c->userData)) + "/renamed.txt";
+  c->SetExportNames(answered.c_str(), "files/renamed.txt");
+  return 0;
+}
+
+int ChunkLink(TorvoRTChunk* chunk, uint16_t, const char*, uint32_t, const tagTIMEDATE*,
+              const UNIVERSALNOTEID_tag*, const UNIVERSALNOTEID_tag*, const char*, uint32_t,
+              const char*, uint32_t, const char*, uint32_t) {
+  ++g_heard->links;
+  chunk->SetEventRetString(1, "https://chunk.example/", 22);
+  return 0;
+}
+
+class CollectionRender : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    static std::atomic<int> counter{0};
+    g_heard = &heard;
+    session = new LSXLsiSession();
+    const std::string path = "mem-collection-render-" + std::to_string(++counter) + ".nsf";
+    ASSERT_EQ(NnDbOpen(path.c_str(), NN_DB_CREATE, &db), NN_OK);
+    ASSERT_EQ(NnNoteCreate(db, NN_CLASS_DOCUMENT, &note), NN_OK);
+    const uint8_t body[] = {0x81, 2, 0x85, 0xFF, 12, 0, 1, 0, 0, 10, 'S', 'e', 'e', ' '};
+    ASSERT_EQ(NnItemAppend(note, 0, "Body", 4, NN_TYPE_COMPOSITE, body, sizeof body), NN_OK);
+    item = new TorvoRTItem(session);
+    ASSERT_EQ(item->ConnectBackend(db, note, "Body"), NN_OK);
+    chunk = item->DefineChunk("Everything");
+    ASSERT_NE(chunk, nullptr);
+    dir = kvtest::MakeTempDir();
+    collection = new TorvoCollection(session);
+    collection->userData = const_cast<char*>(dir.c_str());
+  }
+  void TearDown() override {
+    delete session;
+    NnNoteClose(note);
+    NnDbClose(db);
+    kvtest::RemoveTree(dir);
+    g_heard = nullptr;
+  }
+  std::string Render(const std::string& options, TorvoCollection* owner) {
+    char* text = nullptr;
+    uint32_t length = 0;
+    EXPECT_EQ(chunk->GenerateXML(nullptr, options.c_str(), &text, &length, owner), NN_OK);
+    std::string out = text ? std::string(text, length) : std::string();
+    if (text) PoolFree(session, text);
+    return out;
+  }
+
+  Heard heard;
+  LSXLsiSession* session = nullptr;
+  NnHandle db = 0, note = 0;
+  TorvoRTItem* item = nullptr;
+  TorvoRTChunk* chunk = nullptr;
+  TorvoCollection* collection = nullptr;
+  std::string dir;
+};
+
+TEST_F(CollectionRender, LinkEventOfTheCollectionGivesTheUrl) {
+  ASSERT_EQ(chunk->AppendLink(nullptr, 0, "http://example.com/a", "the page", nullptr, nullptr, 0,
+                              nullptr, 0, nullptr, 0),
+            0);
+  ASSERT_EQ(chunk->lastStatus, 0);
+  collection->QueryLinkData = CollectionLink;
+  const std::string page = Render("RaiseLinkEvent=URL", collection);
+  EXPECT_EQ(heard.links, 1);
+  EXPECT_EQ(heard.url, "http://example.com/a");
+  EXPECT_NE(page.find("<a href=\"https://answered.example/page\""), std::string::npos) << page;
+  EXPECT_EQ(page.find("http://example.com/a"), std::string::npos);
+
+  // A collection that does not answer: no anchor, the text stays.
+  collection->QueryLinkData = nullptr;
+  const std::string plain = Render("RaiseLinkEvent=URL", collection);
+  EXPECT_EQ(plain.find("<a href"), std::string::npos);
+  EXPECT_NE(plain.find("the page"), std::string::npos);
+
+  // Without a collection the chunk's event answers.
+  chunk->internal->QueryLinkData = ChunkLink;
+  const std::string own = Render("RaiseLinkEvent=URL", nullptr);
+  EXPECT_NE(own.find("<a href=\"https://chunk.example/\""), std::string::npos) << own;
+  chunk->CleanupEventRetString(1);
+  // Without the option nobody is asked.
+  heard.links = 0;
+  const std::string direct = Render("", collection);
+  EXPECT_EQ(heard.links, 0);
+  EXPECT_NE(direct.find("<a href=\"http://example.com/a\""), std::string::npos) << direct;
+}
+
+TEST_F(CollectionRender, NamesEventOfTheCollectionPlacesTheAttachment) {
+  const std::string file = dir + "/notes.txt";
+  kvtest::WriteFile(file, "attached text");
+  ASSERT_EQ(chunk->AppendFileAttachment(file.c_str(), "notes.txt", 0, nullptr), 0);
+  collection->QueryExportNames = CollectionNames;
+  const std::string out = dir + "/out";
+  const std::string page =
+      Render("AttachmentHandling=DISK AttachmentDirectory=" + out + " RaiseNamesEvent=File",
+             collection);
+  EXPECT_EQ(heard.names, 1);
+  EXPECT_EQ(heard.kind.rfind("File,txt", 0), 0u) << heard.kind;
+  EXPECT_EQ(heard.path, out + "/notes.txt");
+  EXPECT_NE(page.find("href=\"files/renamed.txt\""), std::string::npos) << page;
+  EXPECT_EQ(kvtest::ReadFile(dir + "/renamed.txt"), "attached text");
+}
+
+}  // namespace
