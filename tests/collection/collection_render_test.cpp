@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "collection.h"
 #include "host/pool.h"
@@ -136,6 +138,53 @@ TEST_F(CollectionRender, NamesEventOfTheCollectionPlacesTheAttachment) {
   EXPECT_EQ(heard.path, out + "/notes.txt");
   EXPECT_NE(page.find("href=\"files/renamed.txt\""), std::string::npos) << page;
   EXPECT_EQ(kvtest::ReadFile(dir + "/renamed.txt"), "attached text");
+}
+
+TEST_F(CollectionRender, JoinedDocumentsRenderWithTheirMarkersInOrder) {
+  // Two documents of the database, each with its own Body.
+  std::vector<NOTEID> ids;
+  for (const char* text : {"First document", "Second document"}) {
+    NnHandle h = 0;
+    ASSERT_EQ(NnNoteCreate(db, NN_CLASS_DOCUMENT, &h), NN_OK);
+    std::vector<uint8_t> body = {0x81, 2, 0x85, 0xFF, 0, 0, 1, 0, 0, 10};
+    body.insert(body.end(), text, text + std::strlen(text));
+    body[4] = uint8_t(body.size() - 2);
+    if (body.size() % 2) body.push_back(0);
+    ASSERT_EQ(NnItemAppend(h, 0, "Body", 4, NN_TYPE_COMPOSITE, body.data(), uint32_t(body.size())),
+              NN_OK);
+    ASSERT_EQ(NnNoteUpdate(h, 0), NN_OK);
+    NOTEID id = 0;
+    ASSERT_EQ(NnNoteGetInfo(h, NN_NOTE_INFO_ID, &id), NN_OK);
+    ids.push_back(id);
+    NnNoteClose(h);
+  }
+  ASSERT_EQ(collection->AppendDocument(chunk, db, ids[0], "Body", 1), 0);
+  ASSERT_EQ(collection->AppendDocument(chunk, db, ids[1], "Body", 2), 0);
+  EXPECT_EQ(collection->AppendDocument(chunk, db, 0x7FFF0, "Body", 3), NN_ERR_NOTE_NOT_FOUND);
+  EXPECT_NE(collection->AppendDocument(nullptr, db, ids[0], "Body", 3), 0);
+
+  const std::string page = Render("", collection);
+  const size_t first = page.find("<!--$hDB=");
+  ASSERT_NE(first, std::string::npos) << page;
+  const size_t anchor1 = page.find("<a name='zavedodAvu1'></a><div id='zavedodAvu1'></div>");
+  const size_t text1 = page.find("First document");
+  const size_t anchor2 = page.find("<a name='zavedodAvu2'></a><div id='zavedodAvu2'></div>");
+  const size_t text2 = page.find("Second document");
+  ASSERT_NE(anchor1, std::string::npos) << page;
+  ASSERT_NE(anchor2, std::string::npos) << page;
+  EXPECT_LT(first, anchor1);
+  EXPECT_LT(anchor1, text1);
+  EXPECT_LT(text1, anchor2);
+  EXPECT_LT(anchor2, text2);
+  EXPECT_NE(text2, std::string::npos);
+  // The universal id of each note, as the marker names it.
+  ORIGINATORID_tag oid = {};
+  ASSERT_EQ(NnDbGetNoteInfo(db, ids[1], &oid, nullptr, nullptr), NN_OK);
+  char unid[40];
+  std::snprintf(unid, sizeof unid, "$unid=%.8X%.8X%.8X%.8X", unsigned(oid.File.Innards[1]),
+                unsigned(oid.File.Innards[0]), unsigned(oid.Note.Innards[1]),
+                unsigned(oid.Note.Innards[0]));
+  EXPECT_NE(page.find(unid), std::string::npos) << unid;
 }
 
 }  // namespace
