@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "host/zip/zipstor.h"
 #include "import/package.h"
 #include "richtext/compose/compose_support.h"
 
@@ -206,6 +207,32 @@ TEST(PackagePaths, RelativePathsFindTheirEntry) {
   EXPECT_EQ(find(""), "<none>");
   EXPECT_EQ(FileListFindByPath(nullptr, "mimetype", 1), nullptr);
   EXPECT_EQ(NormalizePackagePath("a/./b/../c%2Fd"), "a/c/d");
+}
+
+TEST_F(ImportPages, PackagePagesAreFoundByTheirRelativePath) {
+  const std::string chapter = "<h1>Chapter one</h1><p>It begins.</p>";
+  zipstorage zip(session);
+  ASSERT_EQ(ZipStorageAddEntry(&zip, "mimetype", "application/epub+zip", 20, 1, 1, 1), NN_OK);
+  ASSERT_EQ(ZipStorageAddEntry(&zip, "OEBPS/Text/chapter 1.xhtml", chapter.data(),
+                               uint32_t(chapter.size()), 1, 1, 0),
+            NN_OK);
+  ASSERT_EQ(ZipStorageFinish(&zip), NN_OK);
+  const std::string package = dir + "/book.epub";
+  ASSERT_EQ(ZipStorageSaveFile(&zip, package.c_str()), NN_OK);
+  const std::string options = "Package=" + package;
+
+  // Written as a page of the package would name it.
+  ASSERT_EQ(chunk->AppendHTML("FILE", ".\\OEBPS\\Text\\chapter%201.xhtml", options.c_str()), 0);
+  // A path that names no entry is refused and changes nothing.
+  const std::vector<Rec> before = Records();
+  EXPECT_NE(chunk->AppendHTML("FILE", "OEBPS/Text/chapter 2.xhtml", options.c_str()), 0);
+  const std::vector<Rec> after = Records();
+  ASSERT_EQ(after.size(), before.size());
+  for (size_t i = 0; i < after.size(); ++i) EXPECT_EQ(after[i].data, before[i].data);
+
+  std::string page;
+  Reloaded(&page);
+  EXPECT_TRUE(InOrder(page, {"Intro", "Chapter one", "It begins."})) << page;
 }
 
 }  // namespace
