@@ -1,21 +1,12 @@
 // A render run for a collection raises the collection's events: the link
 // event for URLs and the names event for exported attachments; without a
 // collection the chunk's own events answer.
-#include <gtest/gtest.h>
-
-#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "collection.h"
-#include "host/pool.h"
-#include "lsxsessi.h"
-#include "nn/nn.h"
-#include "rtchunk.h"
-#include "rtitem.h"
-#include "support/testutil.h"
+#include "richtext/compose/compose_support.h"
 
 namespace {
 
@@ -50,48 +41,24 @@ int ChunkLink(TorvoRTChunk* chunk, uint16_t, const char*, uint32_t, const tagTIM
   return 0;
 }
 
-class CollectionRender : public ::testing::Test {
+class CollectionRender : public composetest::ComposeDoc {
  protected:
   void SetUp() override {
-    static std::atomic<int> counter{0};
+    ComposeDoc::SetUp();
     g_heard = &heard;
-    session = new LSXLsiSession();
-    const std::string path = "mem-collection-render-" + std::to_string(++counter) + ".nsf";
-    ASSERT_EQ(NnDbOpen(path.c_str(), NN_DB_CREATE, &db), NN_OK);
-    ASSERT_EQ(NnNoteCreate(db, NN_CLASS_DOCUMENT, &note), NN_OK);
-    const uint8_t body[] = {0x81, 2, 0x85, 0xFF, 12, 0, 1, 0, 0, 10, 'S', 'e', 'e', ' '};
-    ASSERT_EQ(NnItemAppend(note, 0, "Body", 4, NN_TYPE_COMPOSITE, body, sizeof body), NN_OK);
-    item = new TorvoRTItem(session);
-    ASSERT_EQ(item->ConnectBackend(db, note, "Body"), NN_OK);
-    chunk = item->DefineChunk("Everything");
-    ASSERT_NE(chunk, nullptr);
-    dir = kvtest::MakeTempDir();
-    collection = new TorvoCollection(session);
+    collection = new TorvoCollection(session);  // the session deletes it
     collection->userData = const_cast<char*>(dir.c_str());
   }
   void TearDown() override {
-    delete session;
-    NnNoteClose(note);
-    NnDbClose(db);
-    kvtest::RemoveTree(dir);
+    ComposeDoc::TearDown();
     g_heard = nullptr;
   }
   std::string Render(const std::string& options, TorvoCollection* owner) {
-    char* text = nullptr;
-    uint32_t length = 0;
-    EXPECT_EQ(chunk->GenerateXML(nullptr, options.c_str(), &text, &length, owner), NN_OK);
-    std::string out = text ? std::string(text, length) : std::string();
-    if (text) PoolFree(session, text);
-    return out;
+    return ComposeDoc::Render(chunk, options.c_str(), owner);
   }
 
   Heard heard;
-  LSXLsiSession* session = nullptr;
-  NnHandle db = 0, note = 0;
-  TorvoRTItem* item = nullptr;
-  TorvoRTChunk* chunk = nullptr;
   TorvoCollection* collection = nullptr;
-  std::string dir;
 };
 
 TEST_F(CollectionRender, LinkEventOfTheCollectionGivesTheUrl) {

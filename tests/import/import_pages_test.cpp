@@ -1,8 +1,6 @@
 // Realistic pages through AppendHTML: the records they become, the item
 // saved and reloaded from DXL, and the rendered page with its content in the
 // order the page had it.
-#include <libxml/parser.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -18,6 +16,7 @@ using composetest::ComposeDoc;
 using composetest::Count;
 using composetest::Find;
 using composetest::Rec;
+using composetest::WellFormed;
 
 // A 1x1 GIF and a 1x1 PNG.
 const char kGif[] = "R0lGODlhAQABAIAAAP///wAAACH5BAEAAAAALAAAAAABAAEAAAICRAEAOw==";
@@ -38,14 +37,6 @@ const std::string kArticle = std::string(R"(<!DOCTYPE html>
 <p>Map: <img src="data:image/gif;base64,)") + kGif + R"(" alt="map" width="40" height="20"></p>
 <p>Closing words.</p>
 </body></html>)";
-
-bool WellFormed(const std::string& page) {
-  xmlDocPtr doc = xmlReadMemory(page.data(), int(page.size()), "page.xhtml", nullptr,
-                                XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
-  if (!doc) return false;
-  xmlFreeDoc(doc);
-  return true;
-}
 
 // Positions of the texts in the page, each after the one before; npos when
 // one is missing or out of order.

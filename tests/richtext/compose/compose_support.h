@@ -5,12 +5,14 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <libxml/parser.h>
 
 #include <atomic>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "collection.h"
 #include "host/pool.h"
 #include "lsxsessi.h"
 #include "nn/nn.h"
@@ -72,6 +74,32 @@ inline bool Balanced(const std::vector<Rec>& records) {
   return open.empty();
 }
 
+// The records of an item of a note, read through a fresh item of the session.
+inline std::vector<Rec> RecordsOfItem(LSXLsiSession* session, NnHandle hDb, NnHandle hNote,
+                                      const char* itemName) {
+  std::vector<Rec> out;
+  TorvoRTItem reader(session);
+  if (reader.ConnectBackend(hDb, hNote, itemName) != NN_OK || reader.LoadRecords() != NN_OK)
+    return out;
+  for (RTRecordNode* n = reader.context->records ? reader.context->records->first : nullptr; n;
+       n = n->next) {
+    Rec r;
+    r.sig = n->signature;
+    if (n->data) r.data.assign(n->data, n->data + n->length);
+    out.push_back(std::move(r));
+  }
+  return out;
+}
+
+// The page parses as XML.
+inline bool WellFormed(const std::string& page) {
+  xmlDocPtr doc = xmlReadMemory(page.data(), int(page.size()), "page.xhtml", nullptr,
+                                XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+  if (!doc) return false;
+  xmlFreeDoc(doc);
+  return true;
+}
+
 class ComposeDoc : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -100,18 +128,7 @@ class ComposeDoc : public ::testing::Test {
 
   // The records of "Body" in a note, read through a fresh item.
   std::vector<Rec> RecordsOf(NnHandle hDb, NnHandle hNote) {
-    std::vector<Rec> out;
-    TorvoRTItem reader(session);
-    if (reader.ConnectBackend(hDb, hNote, "Body") != NN_OK || reader.LoadRecords() != NN_OK)
-      return out;
-    for (RTRecordNode* n = reader.context->records ? reader.context->records->first : nullptr; n;
-         n = n->next) {
-      Rec r;
-      r.sig = n->signature;
-      if (n->data) r.data.assign(n->data, n->data + n->length);
-      out.push_back(std::move(r));
-    }
-    return out;
+    return RecordsOfItem(session, hDb, hNote, "Body");
   }
   std::vector<Rec> Records() { return RecordsOf(db, note); }
 
@@ -154,13 +171,15 @@ class ComposeDoc : public ::testing::Test {
     return out;
   }
 
-  // The chunk rendered as an XHTML page; "" when the render fails.
-  std::string Render(TorvoRTChunk* c, const char* options = "") {
+  // The chunk rendered as an XHTML page (for the collection when one is
+  // given); "" when the render fails.
+  std::string Render(TorvoRTChunk* c, const char* options = "",
+                     TorvoCollection* collection = nullptr) {
     char* text = nullptr;
     uint32_t length = 0;
     EXPECT_NE(c, nullptr);
     if (!c) return {};
-    EXPECT_EQ(c->GenerateXML(nullptr, options, &text, &length), NN_OK);
+    EXPECT_EQ(c->GenerateXML(nullptr, options, &text, &length, collection), NN_OK);
     std::string out = text ? std::string(text, length) : std::string();
     if (text) PoolFree(session, text);
     return out;

@@ -39,19 +39,7 @@ class FieldModifyCorpus : public ::testing::Test {
     if (note) NnNoteClose(note);
     if (db) NnDbClose(db);
   }
-  std::vector<Rec> Records() {
-    std::vector<Rec> out;
-    TorvoRTItem reader(session);
-    if (reader.ConnectBackend(db, note, "$Body") != NN_OK || reader.LoadRecords() != NN_OK)
-      return out;
-    for (RTRecordNode* n = reader.context->records->first; n; n = n->next) {
-      Rec r;
-      r.sig = n->signature;
-      r.data.assign(n->data, n->data + n->length);
-      out.push_back(std::move(r));
-    }
-    return out;
-  }
+  std::vector<Rec> Records() { return composetest::RecordsOfItem(session, db, note, "$Body"); }
   // Only the named field changes: its name, and its length by the difference.
   void ExpectOnlyRenamed(const std::vector<Rec>& before, const std::vector<Rec>& after,
                          const std::string& from, const std::string& to) {
