@@ -111,7 +111,9 @@ TEST_F(FieldModifyCorpus, FieldEventsComeBackAsCleanText) {
   // One "JavaScript:<event>:<code>" per JavaScript event, no NUL or pad bytes.
   EXPECT_EQ(events.find('\0'), std::string::npos);
   EXPECT_EQ(events.rfind("JavaScript:", 0), 0u) << events;
-  EXPECT_NE(events.find("JavaScript:OnClick:"), std::string::npos) << events;
+  EXPECT_NE(events.find("JavaScript:OnClick:alert(\"I am web onClick\")JavaScript:OnDblClick:"),
+            std::string::npos)
+      << events;
   EXPECT_EQ(events.find("UNDEFINED_EVENT"), std::string::npos) << events;
   ExpectOnlyRenamed(before, Records(), "SomeField", "OtherField");
   EXPECT_EQ(chunk->internal->fieldBusy, 0);
