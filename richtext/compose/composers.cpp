@@ -112,10 +112,10 @@ bool AddCText(uint8_t* area, uint32_t capacity, uint32_t* used, const char* text
   return true;
 }
 
-// A link target is an option string when it opens with a key ("Server=x ...",
+// A text is an option string when it opens with a key ("Server=x ...",
 // "URL='...'"): an address such as "http://host/x?a=1" has "=" in it but
-// opens with its scheme, and is an address.
-bool IsLinkOptionString(const char* target) {
+// opens with its scheme, and is an address; a frame name is a name.
+bool IsOptionString(const char* target) {
   if (!target) return false;
   const char* p = target;
   while (*p == ' ' || *p == '\t') ++p;
@@ -225,7 +225,7 @@ NnStatus ComposeDocLink(const char* options, uint32_t /*number*/, RTProcessConte
   char value[kOptionValueMax + 1];
 
   // An option string as the target: its keys name the parts.
-  const bool optionForm = IsLinkOptionString(target);
+  const bool optionForm = IsOptionString(target);
   if (optionForm) {
     static thread_local char url[kOptionValueMax + 1];
     if (GetOptionValue(target, "URL=", url)) {
@@ -490,6 +490,19 @@ NnStatus EmitScriptEvent(const uint8_t* code, uint32_t length, RTProcessContext*
   return st;
 }
 
+// Opens a hotspot of `type` that carries code: JavaScript (flag 0x200000)
+// as a click event behind an empty hotspot begin, any other code as the
+// hotspot's data. A zero word that ends raw code is not part of the script.
+NnStatus EmitCodeHotspot(uint16_t type, uint32_t flags, const uint8_t* code, uint32_t codeLength,
+                         RTProcessContext* ctx) {
+  const bool script = (flags & kCodeJavaScript) != 0;
+  NnStatus st = EmitHotspotBegin(kSigHotspotBegin, type, flags, code, script ? 0 : codeLength,
+                                 false, ctx);
+  if (st || !script || !codeLength) return st;
+  while (codeLength && code[codeLength - 1] == 0) --codeLength;
+  return EmitScriptEvent(code, codeLength, ctx);
+}
+
 }  // namespace
 
 NnStatus ComposeButton(const char* label, uint32_t labelLength, const char* /*options*/,
@@ -508,18 +521,9 @@ NnStatus ComposeButton(const char* label, uint32_t labelLength, const char* /*op
   if (kind & kCodeFormula) flags |= 0x10;
   if (kind & kCodeComputedText) flags |= 0x40000;
   if (kind & kCodeLotusScript) flags |= 0x100;
-  const bool script = (kind & kCodeJavaScript) != 0;
-  if (script) flags |= 0x200000;
-  // JavaScript travels in event records; everything else is the hotspot's data.
-  NnStatus st = EmitHotspotBegin(kSigHotspotBegin, type, flags, code, script ? 0 : codeLength,
-                                 false, ctx);
+  if (kind & kCodeJavaScript) flags |= 0x200000;
+  NnStatus st = EmitCodeHotspot(type, flags, code, codeLength, ctx);
   if (st) return st;
-  if (script && codeLength) {
-    uint32_t n = codeLength;
-    while (n && code[n - 1] == 0) --n;  // the zero word that ends raw code
-    st = EmitScriptEvent(code, n, ctx);
-    if (st) return st;
-  }
   const char* text = label && *label ? label : "Action Hotspot";
   uint32_t textLength = uint32_t(labelLength && label && *label ? strnlen(text, labelLength)
                                                                   : std::strlen(text));
@@ -646,12 +650,22 @@ NnStatus ComposeImageMap(const char* options, uint32_t /*codeLength*/, uint32_t 
                          RTProcessContext* ctx) {
   if (!ctx || !ctx->Session) return NN_ERR_INVALID_ARG;
   LSXLsiSession* s = ctx->Session;
+  // The code lies at the start of the result buffer; its kind is the image
+  // hotspot's language: 1 formula, 3 LotusScript, 4 JavaScript.
   const uint32_t length = s->ResultTextLength < kResultTextSize ? s->ResultTextLength : 0;
-  NnStatus st = EmitHotspotBegin(kSigHotspotBegin, 2, kind == 1 ? 0x10 : 0, s->ResultText,
-                                 length, false, ctx);
+  const uint32_t flags = kind == 1 ? 0x10 : kind == 3 ? 0x100 : kind == 4 ? 0x200000 : 0;
+  NnStatus st = EmitCodeHotspot(2, flags, reinterpret_cast<const uint8_t*>(s->ResultText),
+                                length, ctx);
   if (st) return st;
+  // The frame: "Target=" of an option string, else the text itself as the
+  // frame's name ("Default" is the frame the link is in: no record).
   char target[kOptionValueMax + 1] = {};
-  if (GetOptionValue(options, "Target=", target) && *target) {
+  if (IsOptionString(options)) {
+    GetOptionValue(options, "Target=", target);
+  } else if (options && strcasecmp(options, "Default") != 0) {
+    std::snprintf(target, sizeof target, "%s", options);
+  }
+  if (*target) {
     const uint32_t n = uint32_t(std::strlen(target));
     if (n <= 1024) {
       uint8_t rec[12 + 1024 + 1] = {};

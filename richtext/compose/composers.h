@@ -156,8 +156,11 @@ NnStatus ComposeButton(const char* label, uint32_t labelLength, const char* opti
 // Other modes are refused (1028).
 NnStatus ComposeField(const char* fieldOptions, const char* text2, int flag, const char* mode,
                       RTProcessContext* ctx);
-// 2447: wraps the element's image in a hotspot (0xFFA9) carrying the session's
-// code; `options` may give "Target=".
+// 2447: an action hotspot (0xFFA9 type 2) for the element's image carrying
+// the session's code (at the start of the result text) of `kind` 1 formula
+// (flag 0x10), 3 LotusScript (0x100) or 4 JavaScript (0x200000, as a click
+// event). `options` is the frame: an option string's "Target=", else the
+// frame's name itself ("Default": none).
 NnStatus ComposeImageMap(const char* options, uint32_t codeLength, uint32_t kind,
                          RTProcessContext* ctx);
 

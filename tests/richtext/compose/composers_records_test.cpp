@@ -295,4 +295,49 @@ TEST_F(ComposeDoc, LayerStoresItsSizeAsWidthAndHeight) {
   EXPECT_NE(page.find("Inside the layer"), std::string::npos);
 }
 
+// ---- image hotspots (SetImageHotspot, 2447) ---------------------------------------
+
+const char kGif[] = "R0lGODlhAQABAIAAAP///wAAACH5BAEAAAAALAAAAAABAAEAAAICRAEAOw==";
+
+TEST_F(ComposeDoc, ImageHotspotCarriesItsScriptAndFrame) {
+  const std::string html = std::string("<p><img src=\"data:image/gif;base64,") + kGif + "\"></p>";
+  ASSERT_EQ(chunk->AppendHTML("IN", html.c_str(), ""), 0);
+  TorvoRTChunk* image = item->DefineChunk("Graphic 1");
+  ASSERT_NE(image, nullptr);
+  ASSERT_EQ(image->SetImageHotspot("JavaScript", "go('a')", 7, "", "_blank", 0), 0);
+  std::string page;
+  const std::vector<Rec> records = Reloaded(&page);
+  const Rec* begin = Find(records, 0xFFA9);
+  ASSERT_NE(begin, nullptr);
+  EXPECT_EQ(HotspotOf(*begin).type, 2);
+  EXPECT_EQ(HotspotOf(*begin).flags & 0x200000, 0x200000u);
+  const Rec* event = Find(records, 0xFFF9);
+  ASSERT_NE(event, nullptr);
+  EXPECT_EQ(event->U16(10), 4);
+  EXPECT_EQ(event->U32(12), 7u);
+  const Rec* blob = Find(records, 0xFFDC);
+  ASSERT_NE(blob, nullptr);
+  EXPECT_EQ(blob->Text(18, blob->U16(6)), "go('a')");
+  const Rec* frame = Find(records, 0xFFF2);
+  ASSERT_NE(frame, nullptr);
+  EXPECT_EQ(frame->Text(12, frame->U16(4)), "_blank");
+  EXPECT_TRUE(composetest::Balanced(records));
+  EXPECT_TRUE(WellFormed(page));
+  EXPECT_NE(page.find("<img"), std::string::npos) << page;
+}
+
+TEST_F(ComposeDoc, ImageHotspotFormulaWithTheDefaultFrame) {
+  const std::string html = std::string("<p><img src=\"data:image/gif;base64,") + kGif + "\"></p>";
+  ASSERT_EQ(chunk->AppendHTML("IN", html.c_str(), ""), 0);
+  TorvoRTChunk* image = item->DefineChunk("Graphic 1");
+  ASSERT_NE(image, nullptr);
+  ASSERT_EQ(image->SetImageHotspot("Formula", "@Now", 4, "", nullptr, 0), 0);
+  const std::vector<Rec> records = Records();
+  const Rec* begin = Find(records, 0xFFA9);
+  ASSERT_NE(begin, nullptr);
+  EXPECT_EQ(HotspotOf(*begin).flags & 0x10, 0x10u);
+  EXPECT_GT(begin->U16(12), 0);
+  EXPECT_EQ(Find(records, 0xFFF2), nullptr);  // "Default": no frame record
+}
+
 }  // namespace
