@@ -340,4 +340,30 @@ TEST_F(ComposeDoc, ImageHotspotFormulaWithTheDefaultFrame) {
   EXPECT_EQ(Find(records, 0xFFF2), nullptr);  // "Default": no frame record
 }
 
+// ---- rules (2424) ---------------------------------------------------------------------
+
+TEST_F(ComposeDoc, RuleFromOptionsAndTheWholeLineRule) {
+  chunk->AlterRichText(2424, 1, 0, 0, 0, nullptr, "Width=2880 Height=45", nullptr, nullptr);
+  ASSERT_EQ(chunk->lastStatus, 0);
+  chunk->AlterRichText(2424, 1, 0, 0, 0, nullptr, "", nullptr, nullptr);
+  ASSERT_EQ(chunk->lastStatus, 0);
+  std::string page;
+  const std::vector<Rec> records = Reloaded(&page);
+  const Rec* fixed = Find(records, 0xFFC9, 0);
+  const Rec* whole = Find(records, 0xFFC9, 1);
+  ASSERT_NE(fixed, nullptr);
+  ASSERT_NE(whole, nullptr);
+  // The two rules are told apart by their width, whichever comes first.
+  const Rec* a = fixed->U16(8) == 2880 ? fixed : whole;
+  const Rec* b = a == fixed ? whole : fixed;
+  EXPECT_EQ(a->U16(8), 2880);
+  EXPECT_EQ(a->U16(10), 45);
+  EXPECT_EQ(a->U32(4) & 0x4, 0u);  // twips, not a percentage
+  EXPECT_EQ(b->U16(8), 100);
+  EXPECT_EQ(b->U32(4) & 0x4, 0x4u);
+  EXPECT_TRUE(WellFormed(page));
+  EXPECT_NE(page.find("width: 100%;"), std::string::npos) << page;
+  EXPECT_NE(page.find("width: 192px;height: 3px;"), std::string::npos) << page;
+}
+
 }  // namespace
