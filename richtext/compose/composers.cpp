@@ -318,17 +318,20 @@ NnStatus ComposeLinkHotspotFromOptions(const char* options, uint32_t /*kind*/,
                                        RTProcessContext* ctx, int closeHere, int /*flag*/) {
   if (!ctx) return NN_ERR_INVALID_ARG;
   char url[kOptionValueMax + 1] = {};
-  if (!GetOptionValue(options, "URL=", url) && !GetOptionValue(options, "HREF=", url)) {
-    // A bare address is the whole option text.
-    if (!options || !*options || std::strchr(options, '=')) return NN_ERR_INVALID_ARG;
+  const bool optionForm = IsOptionString(options);
+  if (!optionForm) {
+    // A bare address is the whole text ("http://host/x?a=1" included).
+    if (!options || !*options) return NN_ERR_INVALID_ARG;
     std::snprintf(url, sizeof url, "%s", options);
+  } else if (!GetOptionValue(options, "URL=", url) && !GetOptionValue(options, "HREF=", url)) {
+    return NN_ERR_INVALID_ARG;
   }
   if (!*url) return NN_ERR_INVALID_ARG;
   NnStatus st = EmitHotspotBegin(kSigLinkBegin, kHotspotTypeUrl, 0, url,
                                  uint32_t(std::strlen(url)), true, ctx);
   if (st) return st;
   char text[kOptionValueMax + 1] = {};
-  if (GetOptionValue(options, "Text=", text) && *text) {
+  if (optionForm && GetOptionValue(options, "Text=", text) && *text) {
     uint32_t font = StyledFont(ctx, LinkStyle(ctx));
     st = EmitTextRecord(text, uint32_t(std::strlen(text)), &font, &ctx->Compose);
     if (st) return st;

@@ -366,4 +366,24 @@ TEST_F(ComposeDoc, RuleFromOptionsAndTheWholeLineRule) {
   EXPECT_NE(page.find("width: 192px;height: 3px;"), std::string::npos) << page;
 }
 
+// ---- links around an element (2387) -----------------------------------------------
+
+TEST_F(ComposeDoc, BareAddressWithAQueryLinksTheImage) {
+  const std::string html = std::string("<p><img src=\"data:image/gif;base64,") + kGif + "\"></p>";
+  ASSERT_EQ(chunk->AppendHTML("IN", html.c_str(), ""), 0);
+  TorvoRTChunk* image = item->DefineChunk("Graphic 1");
+  ASSERT_NE(image, nullptr);
+  image->AlterRichText(2387, 0, 0, 0, 0, "http://example.com/?q=1&r=2", nullptr, nullptr, nullptr);
+  ASSERT_EQ(image->lastStatus, 0);
+  std::string page;
+  const std::vector<Rec> records = Reloaded(&page);
+  const Rec* link = Find(records, 0xFFAD);
+  ASSERT_NE(link, nullptr);
+  EXPECT_EQ(link->Text(16, 27), "http://example.com/?q=1&r=2");
+  EXPECT_TRUE(composetest::Balanced(records));
+  EXPECT_TRUE(WellFormed(page));
+  EXPECT_NE(page.find("<a href=\"http://example.com/?q=1&amp;r=2\"><img"), std::string::npos)
+      << page;
+}
+
 }  // namespace
