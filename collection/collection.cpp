@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "collection.h"
+#include "rtchunk.h"
 
 namespace {
 
@@ -77,6 +78,26 @@ int TorvoCollection::RaiseQueryExportNames(const char* kind, char* path, uint32_
   if (exportPathSet && path && pathSize && CopyIfFits(path, pathSize, exportPath)) replaced = 1;
   if (exportUrlSet && url && urlSize && CopyIfFits(url, urlSize, exportUrl)) replaced = 1;
   return replaced;
+}
+
+NnStatus TorvoCollection::AppendDocument(TorvoRTChunk* target, NnHandle hDb, NOTEID noteId,
+                                         const char* itemName, int documentNumber) {
+  if (!target || !hDb || !noteId || !itemName || !*itemName) return NN_ERR_INVALID_ARG;
+  ORIGINATORID_tag oid = {};
+  NnStatus st = NnDbGetNoteInfo(hDb, noteId, &oid, nullptr, nullptr);
+  if (st != NN_OK) return st;
+  char path[1024] = {};
+  st = NnDbGetPath(hDb, path, sizeof path);
+  if (st != NN_OK) return st;
+  const UNIVERSALNOTEID_tag unid = {oid.File, oid.Note};
+  char marker[512];
+  const uint32_t length = FormatCollectionDbMarker(marker, sizeof marker, hDb, &unid,
+                                                   documentNumber);
+  if (!length) return NN_ERR_INVALID_ARG;
+  // The marker is the whole text of its record: a paragraph of its own.
+  st = target->AppendParagraph(marker, nullptr, nullptr, 0);
+  if (st != NN_OK) return st;
+  return target->AppendRTChunk("", path, noteId, itemName, nullptr, 0);
 }
 
 uint32_t FormatCollectionDbMarker(char* out, uint32_t outSize, NnHandle hDb,

@@ -32,14 +32,21 @@ int GetOptionValueN(const char* optionString, const char* key, char* out, size_t
   size_t keyLen = std::strlen(key);
   const char* found = nullptr;
   for (const char* p = optionString; *p; p++) {
+    bool boundary = true;
     if (p != optionString) {
       unsigned char prev = static_cast<unsigned char>(p[-1]);
       // A key glued to a word, or right after a quote, is part of another value.
-      if (std::isalnum(prev) || IsQuote(static_cast<char>(prev))) continue;
+      boundary = !std::isalnum(prev) && !IsQuote(static_cast<char>(prev));
     }
-    if (MatchesAt(p, key, keyLen)) {
+    if (boundary && MatchesAt(p, key, keyLen)) {
       found = p;
       break;
+    }
+    // A quoted value runs to its closing quote: nothing inside it is a key.
+    if (*p == '=' && IsQuote(p[1])) {
+      const char* close = std::strchr(p + 2, p[1]);
+      if (!close) break;
+      p = close;
     }
   }
   if (!found) return 0;

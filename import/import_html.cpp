@@ -336,6 +336,7 @@ class HtmlConverter {
   }
 
   NnStatus Run(uint32_t font) {
+    CollectStyleSheets(tidyGetRoot(doc_), 0);
     TidyNode body = tidyGetBody(doc_);
     NnStatus st = body ? Children(body, font, 1) : Children(tidyGetRoot(doc_), font, 1);
     if (st == NN_OK) st = w_->Finish();
@@ -418,9 +419,110 @@ class HtmlConverter {
     return NN_OK;
   }
 
+  // ---- style sheets ----
+  // The rules of the page's <style> elements that this importer can apply:
+  // selectors "tag", ".class" and "tag.class" (lists of them separated by
+  // commas), each with its declarations. Later rules win over earlier ones,
+  // class rules over tag rules, and the element's own style over both.
+  struct SheetRule {
+    std::string tag, cls, declarations;
+  };
+
+  void CollectStyleSheets(TidyNode node, uint32_t depth) {
+    if (!node || depth > kMaxImportDepth) return;
+    for (TidyNode c = tidyGetChild(node); c; c = tidyGetNext(c)) {
+      if (NodeName(c) == "style") {
+        std::string css;
+        for (TidyNode t = tidyGetChild(c); t; t = tidyGetNext(t)) {
+          TidyBuffer buf;
+          tidyBufInit(&buf);
+          if (tidyNodeGetValue(doc_, t, &buf) && buf.bp)
+            css.append(reinterpret_cast<const char*>(buf.bp), strnlen(reinterpret_cast<const char*>(buf.bp), buf.size));
+          tidyBufFree(&buf);
+        }
+        ParseStyleSheet(css);
+      } else {
+        CollectStyleSheets(c, depth + 1);
+      }
+    }
+  }
+
+  void ParseStyleSheet(std::string css) {
+    // Comments go first; at-rules (@media ...) and their blocks are skipped.
+    for (size_t open = css.find("/*"); open != std::string::npos; open = css.find("/*", open)) {
+      size_t close = css.find("*/", open + 2);
+      css.erase(open, close == std::string::npos ? std::string::npos : close + 2 - open);
+    }
+    size_t pos = 0;
+    while (pos < css.size() && sheet_.size() < kMaxSheetRules) {
+      const size_t brace = css.find('{', pos);
+      if (brace == std::string::npos) break;
+      const std::string selectors = Trim(css.substr(pos, brace - pos));
+      if (!selectors.empty() && selectors[0] == '@') {
+        // Skip the at-rule's whole block, nested braces included.
+        size_t at = brace + 1;
+        int level = 1;
+        while (at < css.size() && level) level += css[at] == '{' ? 1 : css[at] == '}' ? -1 : 0, ++at;
+        pos = at;
+        continue;
+      }
+      const size_t end = css.find('}', brace);
+      const std::string declarations =
+          css.substr(brace + 1, (end == std::string::npos ? css.size() : end) - brace - 1);
+      pos = end == std::string::npos ? css.size() : end + 1;
+      size_t from = 0;
+      while (from <= selectors.size()) {
+        size_t comma = selectors.find(',', from);
+        if (comma == std::string::npos) comma = selectors.size();
+        const std::string selector = Lower(Trim(selectors.substr(from, comma - from)));
+        from = comma + 1;
+        // Only simple selectors: no descendants, children, attributes or pseudo-classes.
+        if (selector.empty() || selector.find_first_of(" >+~[:#*") != std::string::npos) continue;
+        const size_t dot = selector.find('.');
+        SheetRule rule;
+        rule.tag = selector.substr(0, dot);
+        if (dot != std::string::npos) {
+          rule.cls = selector.substr(dot + 1);
+          if (rule.cls.empty() || rule.cls.find('.') != std::string::npos) continue;
+        }
+        rule.declarations = declarations;
+        sheet_.push_back(std::move(rule));
+      }
+    }
+  }
+
+  // The declarations the sheet gives the element, in the order they apply.
+  std::string SheetDeclarations(TidyNode node) const {
+    if (sheet_.empty()) return {};
+    const std::string tag = NodeName(node);
+    std::string classAttribute;
+    Attribute(node, "class", &classAttribute);
+    std::vector<std::string> classes;
+    std::string lowered = Lower(classAttribute);
+    size_t from = 0;
+    while (from < lowered.size()) {
+      size_t end = lowered.find_first_of(" \t\r\n", from);
+      if (end == std::string::npos) end = lowered.size();
+      if (end > from) classes.push_back(lowered.substr(from, end - from));
+      from = end + 1;
+    }
+    std::string tagRules, classRules;
+    for (const SheetRule& r : sheet_) {
+      if (!r.tag.empty() && r.tag != tag) continue;
+      if (r.cls.empty()) {
+        tagRules += r.declarations + ";";
+      } else if (std::find(classes.begin(), classes.end(), r.cls) != classes.end()) {
+        classRules += r.declarations + ";";
+      }
+    }
+    return tagRules + classRules;
+  }
+
   uint32_t StyledFont(TidyNode node, uint32_t font, ParaStyle* para) {
-    std::string style;
-    if (!Attribute(node, "style", &style)) return font;
+    std::string style = SheetDeclarations(node);
+    std::string own;
+    if (Attribute(node, "style", &own)) style += own;
+    if (style.empty()) return font;
     size_t pos = 0;
     while (pos < style.size()) {
       size_t semi = style.find(';', pos);
@@ -776,6 +878,8 @@ class HtmlConverter {
   bool preFresh_ = false;
   uint32_t tableDepth_ = 0;
   std::vector<ListLevel> lists_;
+  static constexpr size_t kMaxSheetRules = 4096;
+  std::vector<SheetRule> sheet_;
 };
 
 namespace {

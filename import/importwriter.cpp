@@ -212,6 +212,7 @@ NnStatus ImportWriter::EnsureParagraph() {
   }
   if (st == NN_OK) st = Reference(id);
   if (st != NN_OK) return st;
+  openStyle_ = style_;
   needParagraph_ = false;
   afterCell_ = false;
   hasContent_ = false;
@@ -329,8 +330,9 @@ NnStatus ImportWriter::HorizontalRule() {
   if (st != NN_OK) return st;
   uint8_t rec[16] = {};
   kv::cd::WriteHostHeader(rec, sizeof rec, kSigHRule, kv::cd::HeaderKind::Word, sizeof rec);
-  Put16(rec, 8, 0);     // width: the whole line
-  Put16(rec, 10, 7);    // height in pixels
+  Put32(rec, 4, 0x4);   // the width is a percentage of the window
+  Put16(rec, 8, 100);   // the whole line
+  Put16(rec, 10, 30);   // height in twips: two pixels
   st = Append(rec, kSigHRule, sizeof rec);
   Break();
   return st;
@@ -401,7 +403,12 @@ NnStatus ImportWriter::TableBegin(uint32_t depth) {
   // A table follows a paragraph of its own.
   NnStatus st = Flush();
   if (st == NN_OK && linkOpen_) st = LinkEnd();
-  if (st == NN_OK && (afterCell_ || !started_)) st = EnsureParagraph();
+  // After a paragraph of another style (a list item before the table) the
+  // table gets a paragraph of the current style: the table belongs to the
+  // paragraph before it, and would otherwise land inside that item.
+  const bool otherStyle = openStyle_ < style_ || style_ < openStyle_;
+  if (st == NN_OK && (afterCell_ || !started_ || (needParagraph_ && otherStyle)))
+    st = EnsureParagraph();
   if (st != NN_OK) return st;
   uint8_t rec[14] = {};
   uint16_t sig = depth > 1 ? kSigNestedTableBegin : kSigTableBegin;

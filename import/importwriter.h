@@ -105,6 +105,7 @@ class ImportWriter {
 
   uint32_t baseFont_ = 0;
   ParaStyle style_;
+  ParaStyle openStyle_;     // the style of the paragraph written last
   std::map<ParaStyle, uint16_t> definitions_;
   bool needParagraph_ = true;
   bool afterCell_ = false;

@@ -14,6 +14,7 @@
 #include "nn/nn.h"
 
 class TorvoCollection;
+class TorvoRTChunk;
 
 // Asked for the URL of a link. The answer is given with
 // collection->SetAnswer(text); `answer`/`answerSize` are the caller's buffer
@@ -53,6 +54,17 @@ class TorvoCollection : public SessionListed {
   // unchanged. Returns 1 when anything was replaced, else 0.
   int RaiseQueryExportNames(const char* kind, char* path, uint32_t pathSize, char* url,
                             uint32_t urlSize);
+
+  // The collection writer: appends to `target` (a chunk of the item that
+  // joins the documents) the document marker of document `documentNumber`
+  // (the "$hDB=" marker naming hDb and the note's universal id, alone in its
+  // text record and paragraph), then the rich text of the note's item
+  // `itemName`. The database stays open as long as the joined item is
+  // rendered: the renderer opens the note the marker names. Returns the
+  // status of the first step that fails (a failed step keeps nothing of its
+  // own; the marker stays when the copy of the item fails).
+  NnStatus AppendDocument(TorvoRTChunk* target, NnHandle hDb, NOTEID noteId, const char* itemName,
+                          int documentNumber);
 
   // Called from the callbacks. A text longer than the answer field is refused
   // (returns 0 and clears that answer); null clears it. 1 when stored.

@@ -105,6 +105,13 @@ struct _internal_RTChunk {
   char* workBuffer2 = nullptr;
   NnHandle workBlocks[5] = {};           // 65,406-byte platform blocks (2416, AppendField)
   void* workBlockAddress[5] = {};
+  // Field modification (2416): which records go into the work blocks (bit 0
+  // the field into block 0; bits 1-4 its companions 0xFFB0, 0xFFFE, 0xFFF7 and
+  // 0xFF7A into blocks 1-4), the busy word (set, the operation does nothing)
+  // and the number of events met after the field.
+  uint16_t fieldBufferMask = 0x1;
+  uint16_t fieldBusy = 0;
+  uint16_t fieldEventCount = 0;
   HeldBuffers* held = nullptr;
   RenderContext* renderContext = nullptr;  // not owned
   uint32_t simpleDefinition = 0;

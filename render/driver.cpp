@@ -118,6 +118,11 @@ void RenderReleaseTables(RenderContext* ctx) {
     ctx->stringTable[i] = nullptr;
   }
   ctx->stringTableCount = 0;
+  for (uint32_t i = 0; i < ctx->stringOverflowCount; ++i)
+    PoolFree(ctx->session, ctx->stringOverflow[i]);
+  if (ctx->stringOverflow) PoolFree(ctx->session, ctx->stringOverflow);
+  ctx->stringOverflow = nullptr;
+  ctx->stringOverflowCount = ctx->stringOverflowCapacity = 0;
 }
 
 void RenderContextFree(RenderContext* ctx) {

@@ -643,7 +643,7 @@ NnStatus WriteDocumentHead(RenderContext* ctx) {
       // unless "ForceDirection=" asked for it from the start.
       ctx->rightToLeftSeen = rightToLeftSeen;
       const char* interned = InternRenderString(ctx, ctx->scratchText);
-      if (!AddParagraphClass(ctx, id, interned)) return NN_ERR_MEMORY;
+      if (!interned || !AddParagraphClass(ctx, id, interned)) return NN_ERR_MEMORY;
     }
   }
   ctx->head.cellInForce = nullptr;

@@ -12,9 +12,11 @@
 #include <string>
 #include <vector>
 
+#include "collection.h"
 #include "host/base64.h"
 #include "host/noteops.h"
 #include "host/options.h"
+#include "import/import.h"
 #include "lsxsessi.h"
 #include "render/render.h"
 #include "richtext/item/cdlayout.h"
@@ -283,6 +285,44 @@ void WriteFrameAndAttributes(RenderContext* ctx, const Call& c) {
   if (attributes) WriteElementIdAttributes(attributes->data, attributes->length, ctx, 0, 0);
 }
 
+// The owner of the render answers the link event: the collection of a
+// multi-document render (its answer field), else the chunk (its event return
+// string 1). "" when nobody answers.
+std::string RaiseLinkEvent(RenderContext* ctx, const std::string& url) {
+  if (ctx->collection) {
+    std::vector<char> answer(kCollectionAnswerSize, 0);
+    if (!ctx->collection->RaiseQueryLinkData(url.c_str(), nullptr, 2, url.c_str(), 0,
+                                             answer.data(), uint32_t(answer.size()), nullptr,
+                                             nullptr))
+      return {};
+    return answer.data();
+  }
+  TorvoRTChunk* chunk = ctx->chunk;
+  if (!chunk || !chunk->internal || !chunk->internal->QueryLinkData) return {};
+  if (chunk->eventReturn[1]) chunk->eventReturn[1][0] = 0;
+  chunk->RaiseQueryLinkData(nullptr, 0, 2, nullptr, nullptr, nullptr, url.c_str(), nullptr,
+                            nullptr);
+  return chunk->eventReturn[1] ? chunk->eventReturn[1] : "";
+}
+
+// The owner of the render (collection, else chunk) is asked for the path and
+// URL of an exported file; false when nobody listens. Answers replace the
+// texts in the buffers.
+bool RaiseNamesEvent(RenderContext* ctx, const std::string& kind, std::vector<char>* path,
+                     std::vector<char>* url) {
+  if (ctx->collection) {
+    if (!ctx->collection->QueryExportNames) return false;
+    ctx->collection->RaiseQueryExportNames(kind.c_str(), path->data(), uint32_t(path->size()),
+                                           url->data(), uint32_t(url->size()));
+    return true;
+  }
+  TorvoRTChunk* chunk = ctx->chunk;
+  if (!chunk || !chunk->internal || !chunk->internal->QueryExportNames) return false;
+  chunk->RaiseQueryExportNames(kind.c_str(), path->data(), url->data());
+  path->back() = url->back() = 0;
+  return true;
+}
+
 // The URL anchor. An empty or refused URL writes none.
 void WriteUrlAnchor(RenderContext* ctx, Call* c, std::string url) {
   if (url.size() > kMaxUrl) url.resize(kMaxUrl);
@@ -293,16 +333,8 @@ void WriteUrlAnchor(RenderContext* ctx, Call* c, std::string url) {
   if (url.empty()) return;
   char value[kOptionValueMax + 1];
   if (GetOptionValue(ctx->optionString, "RaiseLinkEvent=", value) && strcasestr(value, "URL")) {
-    // The owner answers (event return string 1) with the URL to write; no
-    // answer, no anchor.
-    TorvoRTChunk* chunk = ctx->chunk;
-    if (!chunk || !chunk->internal || !chunk->internal->QueryLinkData) return;
-    if (chunk->eventReturn[1]) chunk->eventReturn[1][0] = 0;
-    const tagTIMEDATE replica{};
-    const UNIVERSALNOTEID_tag none{};
-    chunk->internal->QueryLinkData(chunk, 2, nullptr, 0, &replica, &none, &none, url.c_str(),
-                                   uint32_t(url.size()), nullptr, 0, nullptr, 0);
-    url = chunk->eventReturn[1] ? chunk->eventReturn[1] : "";
+    // The owner answers with the URL to write; no answer, no anchor.
+    url = RaiseLinkEvent(ctx, url);
     if (url.empty()) return;
   }
   if (IsRefusedUrl(url.data(), url.size())) return;
@@ -564,14 +596,9 @@ void WriteExtraParams(RenderContext* ctx) {
 void WriteInlineIcon(RenderContext* ctx, Call* c) {
   const char* display = ctx->hotspot.attachmentDisplayName;
   char caption[256] = {};
-  NnCharsetInfo* table = nullptr;
-  if (NnCharsetTableLoad(NN_CHARSET_LMBCS, NN_CHARSET_UTF8, &table) == NN_OK) {
-    uint32_t n = 0;
-    NnCharsetTranslate(table, 0, display, uint32_t(std::strlen(display)), caption,
-                       sizeof caption - 1, &n);
-    caption[n < sizeof caption ? n : sizeof caption - 1] = 0;
-    NnCharsetTableFree(table);
-  }
+  // A caption cut at the buffer is still drawn.
+  TranslateCharsetTextWithTable(ctx->session, display, 0, caption, sizeof caption,
+                                kCharsetIdUtf8);
   const char* dot = std::strrchr(display, '.');
   std::vector<uint8_t> gif(4095);
   uint32_t size = uint32_t(gif.size());
@@ -634,19 +661,16 @@ void WriteAttachmentToDisk(RenderContext* ctx, Call* c) {
   url += unidPart + safe;
 
   char value[kOptionValueMax + 1];
+  const char* dot = std::strrchr(name.c_str(), '.');
+  std::string kind = std::string("File,") + (dot ? dot + 1 : "");
+  if (std::strcmp(ctx->hotspot.attachmentDisplayName, name.c_str()) != 0)
+    kind += std::string(",") + ctx->hotspot.attachmentDisplayName;
+  std::vector<char> answerPath(kOptionValueMax + 1, 0), answerUrl(kOptionValueMax + 1, 0);
+  std::snprintf(answerPath.data(), answerPath.size(), "%s", path.c_str());
+  std::snprintf(answerUrl.data(), answerUrl.size(), "%s", url.c_str());
   if (GetOptionValue(ctx->optionString, "RaiseNamesEvent=", value) &&
-      (strcasestr(value, "File") || strcasestr(value, "Att")) && ctx->chunk &&
-      ctx->chunk->internal && ctx->chunk->internal->QueryExportNames) {
-    const char* dot = std::strrchr(name.c_str(), '.');
-    std::string kind = std::string("File,") + (dot ? dot + 1 : "");
-    if (std::strcmp(ctx->hotspot.attachmentDisplayName, name.c_str()) != 0)
-      kind += std::string(",") + ctx->hotspot.attachmentDisplayName;
-    std::vector<char> answerPath(kOptionValueMax + 1, 0), answerUrl(kOptionValueMax + 1, 0);
-    std::snprintf(answerPath.data(), answerPath.size(), "%s", path.c_str());
-    std::snprintf(answerUrl.data(), answerUrl.size(), "%s", url.c_str());
-    ctx->chunk->internal->QueryExportNames(ctx->chunk, kind.c_str(), answerPath.data(),
-                                           answerUrl.data());
-    answerPath.back() = answerUrl.back() = 0;
+      (strcasestr(value, "File") || strcasestr(value, "Att")) &&
+      RaiseNamesEvent(ctx, kind, &answerPath, &answerUrl)) {
     path = answerPath.data();
     url = answerUrl.data();
     const size_t slash = path.find_last_of("/\\");

@@ -150,6 +150,9 @@ void WriteClearBreak(RenderContext* ctx, int reserved);
 int SignaturesMatch(uint16_t a, uint16_t b);
 const char* GetEntityNameForNotesChar(const NnCharsetInfo* table, const char* character,
                                       uint32_t byteSize);
+// The context's one copy of the text (added when new; the table grows past its
+// first 1,023 entries). Null when memory runs out or without context or text:
+// the caller fails its render with NN_ERR_MEMORY.
 const char* InternRenderString(RenderContext* ctx, const char* text);
 int RecordRunIsBlank(const RTRecordNode* node);
 // Joins a canonical text list (listSize readable bytes) with the separator into

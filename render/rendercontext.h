@@ -82,6 +82,10 @@ struct RenderContext {
   uint8_t pointSizeUsage[256] = {};
   uint8_t colourUsage[256] = {};
   char* stringTable[kStringTableSize] = {};
+  // Interned strings past the table's 1,023: a pool array that grows.
+  char** stringOverflow = nullptr;
+  uint32_t stringOverflowCount = 0;
+  uint32_t stringOverflowCapacity = 0;
   char* paragraphClassCss[kParagraphClassSlots] = {};
   uint16_t paragraphClassIds[kParagraphClassSlots] = {};
   uint16_t hiddenParagraphIds[kHiddenParagraphSlots] = {};

@@ -130,17 +130,36 @@ const char* GetEntityNameForNotesChar(const NnCharsetInfo* /*table*/, const char
 // ---- interned strings, blank runs, text lists ----------------------------------
 
 const char* InternRenderString(RenderContext* ctx, const char* text) {
-  if (ctx == nullptr || text == nullptr) return "";
+  if (ctx == nullptr || text == nullptr) return nullptr;
   const uint32_t count = ctx->stringTableCount < kStringTableSize - 1 ? ctx->stringTableCount
                                                                      : kStringTableSize - 1;
   for (uint32_t i = 0; i < count; ++i)
     if (ctx->stringTable[i] != nullptr && std::strcmp(ctx->stringTable[i], text) == 0)
       return ctx->stringTable[i];
-  if (count >= kStringTableSize - 1 || ctx->session == nullptr) return "";
+  for (uint32_t i = 0; i < ctx->stringOverflowCount; ++i)
+    if (std::strcmp(ctx->stringOverflow[i], text) == 0) return ctx->stringOverflow[i];
+  if (ctx->session == nullptr) return nullptr;
+  if (count < kStringTableSize - 1) {
+    char* copy = POOL_STRDUP(ctx->session, text);
+    if (copy == nullptr) return nullptr;
+    ctx->stringTable[count] = copy;
+    ctx->stringTableCount = uint16_t(count + 1);
+    return copy;
+  }
+  // The table is full: a large document keeps its strings in the overflow.
+  if (ctx->stringOverflowCount == ctx->stringOverflowCapacity) {
+    const uint32_t capacity = ctx->stringOverflowCapacity ? ctx->stringOverflowCapacity * 2 : 256;
+    auto** grown = static_cast<char**>(POOL_ALLOC(ctx->session, capacity * sizeof(char*), true));
+    if (grown == nullptr) return nullptr;
+    if (ctx->stringOverflowCount)
+      std::memcpy(grown, ctx->stringOverflow, ctx->stringOverflowCount * sizeof(char*));
+    if (ctx->stringOverflow) PoolFree(ctx->session, ctx->stringOverflow);
+    ctx->stringOverflow = grown;
+    ctx->stringOverflowCapacity = capacity;
+  }
   char* copy = POOL_STRDUP(ctx->session, text);
-  if (copy == nullptr) return "";
-  ctx->stringTable[count] = copy;
-  ctx->stringTableCount = uint16_t(count + 1);
+  if (copy == nullptr) return nullptr;
+  ctx->stringOverflow[ctx->stringOverflowCount++] = copy;
   return copy;
 }
 

@@ -23,7 +23,9 @@ struct Row {
 };
 
 struct Collection {
-  std::vector<Row> rows;   // by key without regard to case, then by id
+  std::vector<Row> rows;   // by key without regard to case (descending when the
+                           // view sorts so), then by id
+  bool descending = false;
 };
 
 struct Registry {
@@ -101,6 +103,47 @@ FormulaSource readFormula(const nnstore::Note& note, const char* name) {
       s = trim(s.substr(6));
     f.bytes = std::string(s);
     f.present = !f.bytes.empty();
+    return f;
+  }
+  return f;
+}
+
+// The sorted key column of a view exported from the platform, which has no
+// "$KeyColumn": the first sort key of its collation ("$Collation", a header
+// of buffer size, entry count and two bytes, then per key flags, signature,
+// key type, name offset and name length, then the names). The key is the
+// item of that name when the name is a plain item name; a computed column
+// ("$11" and the like) keeps its compiled formula in the platform's own form,
+// which is not evaluated here, and gives no key. `descending` tells the
+// key's order.
+FormulaSource exportedKeyColumn(const nnstore::Note& note, bool* descending) {
+  FormulaSource f;
+  *descending = false;
+  constexpr uint16_t kTypeCollation = 0x0002;
+  constexpr uint8_t kKeyByItem = 0, kKeyCategory = 7;
+  for (const nnstore::Item& item : note.items) {
+    if (compareNoCase(item.name, "$Collation") != 0 || item.value.size() < 2 + 6) continue;
+    if (rd16(item.value.data()) != kTypeCollation) continue;
+    const uint8_t* d = item.value.data() + 2;
+    const size_t size = item.value.size() - 2;
+    const uint16_t count = rd16(d + 2);
+    const size_t namesAt = 6 + size_t(count) * 7;
+    if (count == 0 || namesAt > size) return f;
+    const uint8_t* key = d + 6;  // the first sort key decides a lookup
+    const uint8_t type = key[2];
+    const size_t offset = rd16(key + 3), length = rd16(key + 5);
+    if ((type != kKeyByItem && type != kKeyCategory) || length == 0 ||
+        offset + length > size - namesAt)
+      return f;
+    std::string name(reinterpret_cast<const char*>(d + namesAt + offset), length);
+    const char first = name[0];
+    if (!((first >= 'a' && first <= 'z') || (first >= 'A' && first <= 'Z') || first == '_'))
+      return f;
+    for (char c : name)
+      if (!isWordChar(c)) return f;
+    *descending = (key[0] & 0x01) != 0;
+    f.bytes = name;  // the item itself, as a formula
+    f.present = true;
     return f;
   }
   return f;
@@ -294,6 +337,7 @@ NnStatus collect(NnHandle hDb, const std::vector<NOTEID>& ids, const FormulaSour
 NnStatus NnViewOpen(NnHandle hDb, NOTEID viewId, NnHandle* hCollection) {
   if (!hCollection) return NN_ERR_INVALID_ARG;
   FormulaSource selection, key;
+  bool descending = false;
   std::vector<NOTEID> ids;
   {
     // Take what the view needs from the store under its lock; the formulas
@@ -306,6 +350,7 @@ NnStatus NnViewOpen(NnHandle hDb, NOTEID viewId, NnHandle* hCollection) {
     if ((view->noteClass & 0x7FFF) != NN_CLASS_VIEW) return NN_ERR_NOT_FOUND;
     selection = readFormula(*view, "$SelectionFormula");
     key = readFormula(*view, "$KeyColumn");
+    if (!key.present) key = exportedKeyColumn(*view, &descending);
     for (const std::shared_ptr<nnstore::Note>& note : db->notes)
       if (note && (note->noteClass & 0x7FFF) == NN_CLASS_DOCUMENT) ids.push_back(note->id);
   }
@@ -313,10 +358,12 @@ NnStatus NnViewOpen(NnHandle hDb, NOTEID viewId, NnHandle* hCollection) {
   Collection c;
   NnStatus st = collect(hDb, ids, selection, key, &c.rows);
   if (st != NN_OK) return st;
-  std::sort(c.rows.begin(), c.rows.end(), [](const Row& a, const Row& b) {
+  std::sort(c.rows.begin(), c.rows.end(), [descending](const Row& a, const Row& b) {
     int k = compareNoCase(a.key, b.key);
+    if (descending) k = -k;
     return k != 0 ? k < 0 : a.id < b.id;
   });
+  c.descending = descending;
 
   Registry& r = registry();
   std::lock_guard<std::mutex> g(r.lock);
@@ -357,7 +404,7 @@ NnStatus idsOf(NnHandle hCollection, NnHandle* idTable, Range range, bool emptyI
                   ? r.collections.find(hCollection)
                   : r.collections.end();
     if (it == r.collections.end()) return NN_ERR_BAD_HANDLE;
-    auto [first, last] = range(it->second.rows);
+    auto [first, last] = range(it->second);
     for (; first != last; ++first) ids.push_back(first->id);
   }
   if (ids.empty() && emptyIsNotFound) return NN_ERR_NOT_FOUND;
@@ -374,26 +421,26 @@ NnStatus idsOf(NnHandle hCollection, NnHandle* idTable, Range range, bool emptyI
   return NN_OK;
 }
 
-using Rows = std::vector<Row>;
-
 }  // namespace
 
 NnStatus NnCollectionGetIds(NnHandle hCollection, NnHandle* idTable) {
   return idsOf(
-      hCollection, idTable, [](const Rows& rows) { return std::pair(rows.begin(), rows.end()); },
-      false);
+      hCollection, idTable,
+      [](const Collection& c) { return std::pair(c.rows.begin(), c.rows.end()); }, false);
 }
 
 NnStatus NnCollectionFindByKey(NnHandle hCollection, const char* key, NnHandle* idTable) {
   if (!key) return NN_ERR_INVALID_ARG;
   std::string_view k(key);
   // Rows are sorted by key without regard to case, so the matches are one run.
-  auto range = [k](const Rows& rows) {
-    auto first = std::lower_bound(rows.begin(), rows.end(), k, [](const Row& row, std::string_view v) {
-      return compareNoCase(row.key, v) < 0;
-    });
-    auto last = std::upper_bound(first, rows.end(), k, [](std::string_view v, const Row& row) {
-      return compareNoCase(v, row.key) < 0;
+  auto range = [k](const Collection& c) {
+    const int order = c.descending ? -1 : 1;
+    auto first = std::lower_bound(c.rows.begin(), c.rows.end(), k,
+                                  [order](const Row& row, std::string_view v) {
+                                    return order * compareNoCase(row.key, v) < 0;
+                                  });
+    auto last = std::upper_bound(first, c.rows.end(), k, [order](std::string_view v, const Row& row) {
+      return order * compareNoCase(v, row.key) < 0;
     });
     return std::pair(first, last);
   };

@@ -112,6 +112,18 @@ bool AddCText(uint8_t* area, uint32_t capacity, uint32_t* used, const char* text
   return true;
 }
 
+// A text is an option string when it opens with a key ("Server=x ...",
+// "URL='...'"): an address such as "http://host/x?a=1" has "=" in it but
+// opens with its scheme, and is an address; a frame name is a name.
+bool IsOptionString(const char* target) {
+  if (!target) return false;
+  const char* p = target;
+  while (*p == ' ' || *p == '\t') ++p;
+  const char* key = p;
+  while (std::isalnum(static_cast<unsigned char>(*p)) || *p == '_' || *p == '$') ++p;
+  return p != key && *p == '=';
+}
+
 // A doc link record (0xFF92) with its identifiers and texts.
 NnStatus EmitDocLinkRecord(const uint8_t link[40], const char* comment, const char* server,
                            const char* anchor, RTProcessContext* ctx) {
@@ -213,7 +225,7 @@ NnStatus ComposeDocLink(const char* options, uint32_t /*number*/, RTProcessConte
   char value[kOptionValueMax + 1];
 
   // An option string as the target: its keys name the parts.
-  const bool optionForm = target && std::strchr(target, '=');
+  const bool optionForm = IsOptionString(target);
   if (optionForm) {
     static thread_local char url[kOptionValueMax + 1];
     if (GetOptionValue(target, "URL=", url)) {
@@ -306,17 +318,20 @@ NnStatus ComposeLinkHotspotFromOptions(const char* options, uint32_t /*kind*/,
                                        RTProcessContext* ctx, int closeHere, int /*flag*/) {
   if (!ctx) return NN_ERR_INVALID_ARG;
   char url[kOptionValueMax + 1] = {};
-  if (!GetOptionValue(options, "URL=", url) && !GetOptionValue(options, "HREF=", url)) {
-    // A bare address is the whole option text.
-    if (!options || !*options || std::strchr(options, '=')) return NN_ERR_INVALID_ARG;
+  const bool optionForm = IsOptionString(options);
+  if (!optionForm) {
+    // A bare address is the whole text ("http://host/x?a=1" included).
+    if (!options || !*options) return NN_ERR_INVALID_ARG;
     std::snprintf(url, sizeof url, "%s", options);
+  } else if (!GetOptionValue(options, "URL=", url) && !GetOptionValue(options, "HREF=", url)) {
+    return NN_ERR_INVALID_ARG;
   }
   if (!*url) return NN_ERR_INVALID_ARG;
   NnStatus st = EmitHotspotBegin(kSigLinkBegin, kHotspotTypeUrl, 0, url,
                                  uint32_t(std::strlen(url)), true, ctx);
   if (st) return st;
   char text[kOptionValueMax + 1] = {};
-  if (GetOptionValue(options, "Text=", text) && *text) {
+  if (optionForm && GetOptionValue(options, "Text=", text) && *text) {
     uint32_t font = StyledFont(ctx, LinkStyle(ctx));
     st = EmitTextRecord(text, uint32_t(std::strlen(text)), &font, &ctx->Compose);
     if (st) return st;
@@ -384,21 +399,28 @@ NnStatus ComposeLayer(uint32_t /*kind*/, RTProcessContext* ctx, const char* text
     std::memcpy(parts[i], p, n);
     p = semi ? semi + 1 : nullptr;
   }
+  // The place (top and left of the positioning record 107) and the size
+  // (width and height of the box size record 106) as host length values.
   uint8_t positioning[120] = {};
   positioning[0] = 107;
   positioning[1] = 120;
   positioning[2] = 1;  // absolute placement
-  // Offsets of the top, left, bottom and right lengths; width and height are
-  // kept as the right and bottom extents from the top left.
-  static const uint32_t kOffsets[4] = {8, 32, 80, 56};
+  uint8_t box[168] = {};
+  box[0] = 106;
+  box[1] = 168;
+  uint8_t* const lengths[4] = {positioning + 8, positioning + 32, box + 8, box + 32};
   for (int i = 0; i < 4; ++i) {
-    if (!*parts[i] || !strcasecmp(parts[i], "auto")) continue;
-    if (ParseCssLength(positioning + kOffsets[i], 24, parts[i], 0)) return NN_ERR_INVALID_ARG;
+    if (!*parts[i] || !strcasecmp(parts[i], "auto")) {
+      lengths[i][0] = 0x1;  // auto
+      continue;
+    }
+    if (ParseCssLength(lengths[i], 24, parts[i], 0)) return NN_ERR_INVALID_ARG;
   }
   uint8_t layer[20] = {108, 20};
   NnStatus st = EmitBeginRecord(108, 0, &ctx->Compose);
   if (st == 0) st = AppendRecord(layer, 108, sizeof layer, &ctx->Compose);
   if (st == 0) st = AppendRecord(positioning, 107, sizeof positioning, &ctx->Compose);
+  if (st == 0) st = AppendRecord(box, 106, sizeof box, &ctx->Compose);
   if (st == 0 && *parts[4]) {
     const char* strings[6] = {nullptr, nullptr, parts[4], nullptr, nullptr, nullptr};
     st = ComposeHtmlAttributes(0xFF7A, strings, ctx);
@@ -437,26 +459,77 @@ NnStatus ComposeHtmlAttributes(uint16_t signature, const char* const strings[6],
 
 // ---- buttons, fields, image maps -------------------------------------------------
 
-NnStatus ComposeButton(const char* /*options*/, uint32_t number, const char* label,
-                       uint32_t /*kind*/, RTProcessContext* ctx) {
+namespace {
+
+constexpr uint32_t kCodeFormula = 0x10;
+constexpr uint32_t kCodeComputedText = 0x40000;
+constexpr uint32_t kCodeLotusScript = 0x100;
+constexpr uint32_t kCodeJavaScript = 0x200000;
+constexpr uint32_t kBlobPiece = 20000;  // script bytes per blob part, as stored forms use
+
+// A click event carrying JavaScript: the event record (0xFFF9) with the
+// script's length, and the script in blob parts (0xFFDC) behind it.
+NnStatus EmitScriptEvent(const uint8_t* code, uint32_t length, RTProcessContext* ctx) {
+  uint8_t event[32] = {};
+  PutU16(event, 0, 0xFFF9);
+  PutU16(event, 2, 32);
+  PutU16(event, 8, 1);   // OnClick
+  PutU16(event, 10, 4);  // JavaScript
+  PutU32(event, 12, length);
+  NnStatus st = AppendRecord(event, 0xFFF9, sizeof event, &ctx->Compose);
+  for (uint32_t at = 0; st == 0 && at < length; at += kBlobPiece) {
+    const uint32_t piece = length - at < kBlobPiece ? length - at : kBlobPiece;
+    RecordBuffer rec(ctx->Session, 18 + piece + 1);
+    if (!rec.ok()) return NN_ERR_MEMORY;
+    const uint32_t recordLength = (18 + piece + 1) & ~1u;
+    PutU16(rec.data(), 0, 0xFFDC);
+    PutU16(rec.data(), 2, uint16_t(recordLength));
+    PutU16(rec.data(), 4, 0xFFF9);
+    PutU16(rec.data(), 6, uint16_t(piece));
+    PutU16(rec.data(), 8, uint16_t(kBlobPiece));
+    std::memcpy(rec.data() + 18, code + at, piece);
+    st = AppendRecord(rec.data(), 0xFFDC, recordLength, &ctx->Compose);
+  }
+  return st;
+}
+
+// Opens a hotspot of `type` that carries code: JavaScript (flag 0x200000)
+// as a click event behind an empty hotspot begin, any other code as the
+// hotspot's data. A zero word that ends raw code is not part of the script.
+NnStatus EmitCodeHotspot(uint16_t type, uint32_t flags, const uint8_t* code, uint32_t codeLength,
+                         RTProcessContext* ctx) {
+  const bool script = (flags & kCodeJavaScript) != 0;
+  NnStatus st = EmitHotspotBegin(kSigHotspotBegin, type, flags, code, script ? 0 : codeLength,
+                                 false, ctx);
+  if (st || !script || !codeLength) return st;
+  while (codeLength && code[codeLength - 1] == 0) --codeLength;
+  return EmitScriptEvent(code, codeLength, ctx);
+}
+
+}  // namespace
+
+NnStatus ComposeButton(const char* label, uint32_t labelLength, const char* /*options*/,
+                       uint32_t /*codeLength*/, RTProcessContext* ctx) {
   if (!ctx || !ctx->Session) return NN_ERR_INVALID_ARG;
   LSXLsiSession* s = ctx->Session;
   SessionGlobals* g = s->globals;
   const uint16_t type = g->hotspotType ? g->hotspotType : kHotspotTypeButton;
-  // The code waits 16 bytes into the result buffer; `number` is its length.
-  uint32_t codeLength = 0;
-  const uint8_t* code = nullptr;
-  if (s->ResultTextLength > 16) {
-    codeLength = s->ResultTextLength - 16u;
-    code = reinterpret_cast<const uint8_t*>(s->ResultText) + 16;
-  } else if (number && number < kResultTextSize) {
-    codeLength = 0;
-  }
-  uint32_t flags = g->codeKind & 0x10 ? 0x10 : 0;  // a formula hotspot
-  NnStatus st = EmitHotspotBegin(kSigHotspotBegin, type, flags, code, codeLength, false, ctx);
+  // The prepared code lies 16 bytes into the result buffer (room for the
+  // hotspot's fixed part in front); ResultTextLength counts the code alone.
+  uint32_t codeLength = s->ResultTextLength;
+  if (codeLength > kResultTextSize - 16) codeLength = kResultTextSize - 16;
+  const uint8_t* code = reinterpret_cast<const uint8_t*>(s->ResultText) + 16;
+  const uint32_t kind = g->codeKind;
+  uint32_t flags = 0;
+  if (kind & kCodeFormula) flags |= 0x10;
+  if (kind & kCodeComputedText) flags |= 0x40000;
+  if (kind & kCodeLotusScript) flags |= 0x100;
+  if (kind & kCodeJavaScript) flags |= 0x200000;
+  NnStatus st = EmitCodeHotspot(type, flags, code, codeLength, ctx);
   if (st) return st;
   const char* text = label && *label ? label : "Action Hotspot";
-  const uint32_t textLength = uint32_t(std::strlen(text));
+  uint32_t textLength = uint32_t(labelLength && label && *label ? strnlen(text, labelLength)
+                                                                  : std::strlen(text));
   if (type == kHotspotTypeButton) {
     if (textLength > 1024) return NN_ERR_INVALID_ARG;
     uint8_t rec[16 + 1024 + 1] = {};
@@ -475,43 +548,127 @@ NnStatus ComposeButton(const char* /*options*/, uint32_t number, const char* lab
   return EmitHotspotEnd(ctx, 0xAA, 0);
 }
 
-NnStatus ComposeField(const char* fieldOptions, const char* /*text2*/, int /*flag*/,
+namespace {
+
+constexpr uint32_t kFieldFixed = 40;
+// Host offsets of the field record's six length words, in the order their
+// texts follow the fixed part: default value, input translation, validation,
+// name, description, text values.
+constexpr uint32_t kFieldLengthAt[6] = {24, 26, 30, 32, 34, 36};
+constexpr int kFieldNamePart = 3;
+
+bool FieldDataType(const char* type, uint16_t* dataType) {
+  if (!strcasecmp(type, "Text")) *dataType = 1280;
+  else if (!strcasecmp(type, "Number")) *dataType = 768;
+  else if (!strcasecmp(type, "Date") || !strcasecmp(type, "Time")) *dataType = 1024;
+  else if (!strcasecmp(type, "RichText")) *dataType = 1;
+  else return false;
+  return true;
+}
+
+// The field record rebuilt from `base` (a whole host field record of
+// `baseLength` bytes) with its name replaced by `name` (null keeps it) and its
+// data type by `dataType` (0 keeps it); everything else is kept.
+NnStatus EmitFieldRecord(const uint8_t* base, uint32_t baseLength, const char* name,
+                         uint16_t dataType, RTProcessContext* ctx) {
+  if (baseLength < kFieldFixed) return NN_ERR_CD_STRUCTURE;
+  uint32_t lengths[6];
+  uint32_t at = kFieldFixed;
+  for (int i = 0; i < 6; ++i) {
+    uint16_t n = 0;
+    std::memcpy(&n, base + kFieldLengthAt[i], 2);
+    lengths[i] = n;
+    at += n;
+  }
+  if (at > baseLength) return NN_ERR_CD_STRUCTURE;
+  const uint32_t trailing = baseLength - at;  // bytes stored after the texts stay
+  const uint32_t newName = name ? uint32_t(std::strlen(name)) : lengths[kFieldNamePart];
+  if (newName > 255) return NN_ERR_INVALID_ARG;
+  const uint32_t length = baseLength - lengths[kFieldNamePart] + newName;
+  if (length > 0xFFFE) return NN_ERR_INVALID_ARG;
+  RecordBuffer rec(ctx->Session, length + 1);
+  if (!rec.ok()) return NN_ERR_MEMORY;
+  uint8_t* out = rec.data();
+  std::memcpy(out, base, kFieldFixed);
+  PutU16(out, 2, uint16_t(length));
+  if (dataType) PutU16(out, 6, dataType);
+  PutU16(out, kFieldLengthAt[kFieldNamePart], uint16_t(newName));
+  uint32_t from = kFieldFixed, to = kFieldFixed;
+  for (int i = 0; i < 6; ++i) {
+    if (i == kFieldNamePart && name) {
+      std::memcpy(out + to, name, newName);
+      to += newName;
+    } else {
+      std::memcpy(out + to, base + from, lengths[i]);
+      to += lengths[i];
+    }
+    from += lengths[i];
+  }
+  std::memcpy(out + to, base + from, trailing);
+  return AppendRecord(out, 0xFF8A, length, &ctx->Compose);
+}
+
+}  // namespace
+
+NnStatus ComposeField(const char* fieldOptions, const char* text2, int /*flag*/,
                       const char* mode, RTProcessContext* ctx) {
-  if (!ctx || !mode || strcasecmp(mode, "Add") != 0) return NN_ERR_INVALID_ARG;
+  if (!ctx || !mode) return NN_ERR_INVALID_ARG;
   char name[kOptionValueMax + 1] = {};
+  char type[kOptionValueMax + 1] = {};
+  if (!strcasecmp(mode, "Modify")) {
+    // The field held in the chunk's field buffer, changed by the keys of the
+    // second text (else of the first, which named the field).
+    _internal_RTChunk* in = ctx->Chunk ? ctx->Chunk->internal : nullptr;
+    const uint8_t* held = in ? static_cast<const uint8_t*>(in->workBlockAddress[0]) : nullptr;
+    if (!held) return NN_ERR_INVALID_ARG;
+    uint16_t sig = 0, heldLength = 0;
+    std::memcpy(&sig, held, 2);
+    std::memcpy(&heldLength, held + 2, 2);
+    if (sig != 0xFF8A) return NN_ERR_INVALID_ARG;
+    const char* options = text2 && *text2 ? text2 : fieldOptions;
+    const bool rename = GetOptionValue(options, "Name=", name) != 0;
+    if (rename && !*name) return NN_ERR_INVALID_ARG;
+    uint16_t dataType = 0;
+    // A type this composer does not know keeps the field's own.
+    if (GetOptionValue(options, "Type=", type)) FieldDataType(type, &dataType);
+    return EmitFieldRecord(held, heldLength, rename ? name : nullptr, dataType, ctx);
+  }
+  if (strcasecmp(mode, "Add") != 0) return NN_ERR_INVALID_ARG;
   if (!GetOptionValue(fieldOptions, "Name=", name) || !*name) return NN_ERR_INVALID_ARG;
-  const uint32_t nameLength = uint32_t(std::strlen(name));
-  if (nameLength > 255) return NN_ERR_INVALID_ARG;
-  char type[kOptionValueMax + 1] = "Text";
-  GetOptionValue(fieldOptions, "Type=", type);
   uint16_t dataType = 1280;  // text
-  if (!strcasecmp(type, "Number")) dataType = 768;
-  else if (!strcasecmp(type, "Date") || !strcasecmp(type, "Time")) dataType = 1024;
-  else if (!strcasecmp(type, "RichText")) dataType = 1;
-  // Host layout: flags u16 4, data type u16 6, list delimiter u16 8, number
-  // and time formats 12..20, font 20, the six lengths from 24, then the name.
-  uint8_t rec[40 + 256] = {};
-  const uint32_t length = 40 + nameLength;
-  PutU16(rec, 0, 0xFF8A);
-  PutU16(rec, 2, uint16_t(length));
-  PutU16(rec, 4, 0x0002);  // editable
-  PutU16(rec, 6, dataType);
-  PutU32(rec, 20, CurrentFont(ctx));
-  PutU16(rec, 34, uint16_t(nameLength));  // the name follows the formulas (all empty)
-  std::memcpy(rec + 40, name, nameLength);
-  return AppendRecord(rec, 0xFF8A, length, &ctx->Compose);
+  // A type this composer does not know makes a text field.
+  if (GetOptionValue(fieldOptions, "Type=", type)) FieldDataType(type, &dataType);
+  // A new editable field with no formulas: the fixed part (flags, data type,
+  // font) and the name.
+  uint8_t base[kFieldFixed] = {};
+  PutU16(base, 0, 0xFF8A);
+  PutU16(base, 2, uint16_t(kFieldFixed));
+  PutU16(base, 4, 0x0002);  // editable
+  PutU16(base, 6, dataType);
+  PutU32(base, 20, CurrentFont(ctx));
+  return EmitFieldRecord(base, kFieldFixed, name, 0, ctx);
 }
 
 NnStatus ComposeImageMap(const char* options, uint32_t /*codeLength*/, uint32_t kind,
                          RTProcessContext* ctx) {
   if (!ctx || !ctx->Session) return NN_ERR_INVALID_ARG;
   LSXLsiSession* s = ctx->Session;
+  // The code lies at the start of the result buffer; its kind is the image
+  // hotspot's language: 1 formula, 3 LotusScript, 4 JavaScript.
   const uint32_t length = s->ResultTextLength < kResultTextSize ? s->ResultTextLength : 0;
-  NnStatus st = EmitHotspotBegin(kSigHotspotBegin, 2, kind == 1 ? 0x10 : 0, s->ResultText,
-                                 length, false, ctx);
+  const uint32_t flags = kind == 1 ? 0x10 : kind == 3 ? 0x100 : kind == 4 ? 0x200000 : 0;
+  NnStatus st = EmitCodeHotspot(2, flags, reinterpret_cast<const uint8_t*>(s->ResultText),
+                                length, ctx);
   if (st) return st;
+  // The frame: "Target=" of an option string, else the text itself as the
+  // frame's name ("Default" is the frame the link is in: no record).
   char target[kOptionValueMax + 1] = {};
-  if (GetOptionValue(options, "Target=", target) && *target) {
+  if (IsOptionString(options)) {
+    GetOptionValue(options, "Target=", target);
+  } else if (options && strcasecmp(options, "Default") != 0) {
+    std::snprintf(target, sizeof target, "%s", options);
+  }
+  if (*target) {
     const uint32_t n = uint32_t(std::strlen(target));
     if (n <= 1024) {
       uint8_t rec[12 + 1024 + 1] = {};

@@ -105,8 +105,10 @@ NnStatus InsertDesignElementContent(TorvoRTChunk* chunk, RTProcessContext* ctx, 
 NnStatus ComposeAnchor(const char* name, uint32_t nameLength, RTProcessContext* ctx);
 // A collapsible section start hotspot around the text that follows.
 NnStatus ComposeSection(RTProcessContext* ctx, int kind, int flag);
-// A layer: BEGIN of 108, the layer record 108 and a positioning record from the
-// position text "top;left;width;height;style", the text `text`, END.
+// A layer from the position text "top;left;width;height;style": BEGIN of 108,
+// the layer record 108, the positioning record 107 (top, left), the box size
+// record 106 (width, height), the style as HTML attributes, the text `text`,
+// END. An empty or "auto" part is an automatic length.
 NnStatus ComposeLayer(uint32_t kind, RTProcessContext* ctx, const char* text,
                       const char* position);
 
@@ -139,16 +141,26 @@ NnStatus ComposeHtmlAttributes(uint16_t signature, const char* const strings[6],
 
 // ---- buttons, fields, image maps ---------------------------------------------
 // 2423: a hotspot whose type and code kind the session describes
-// (SessionGlobals::hotspotType, codeKind; the code in the result text), shown
-// as `label` (a button record 0xFFAB for type 3). `number` is the code length.
-NnStatus ComposeButton(const char* options, uint32_t number, const char* label, uint32_t kind,
-                       RTProcessContext* ctx);
-// 2411: a field record 0xFF8A from a field option text ("Name=", "Type=").
-// Mode "Add" composes a new field; other modes are refused (1028).
+// (SessionGlobals::hotspotType, codeKind), shown as `label` (at most
+// `labelLength` bytes; a button record 0xFFAB for type 3, else a text run).
+// The code lies 16 bytes into the session's result text, ResultTextLength
+// bytes long: a formula (flag 0x10, with 0x40000 for computed text),
+// LotusScript (0x100) or text is the hotspot's data; JavaScript (0x200000)
+// follows as a click event (0xFFF9) with its script in blob parts (0xFFDC).
+NnStatus ComposeButton(const char* label, uint32_t labelLength, const char* options,
+                       uint32_t codeLength, RTProcessContext* ctx);
+// 2411: a field record 0xFF8A from a field option text ("Name=", "Type=":
+// Text, Number, Date, Time, RichText). Mode "Add" composes a new field; mode
+// "Modify" (2416) rebuilds the field held in the chunk's field buffer with
+// the keys of `text2` (else of `fieldOptions`), keeping all it does not name.
+// Other modes are refused (1028).
 NnStatus ComposeField(const char* fieldOptions, const char* text2, int flag, const char* mode,
                       RTProcessContext* ctx);
-// 2447: wraps the element's image in a hotspot (0xFFA9) carrying the session's
-// code; `options` may give "Target=".
+// 2447: an action hotspot (0xFFA9 type 2) for the element's image carrying
+// the session's code (at the start of the result text) of `kind` 1 formula
+// (flag 0x10), 3 LotusScript (0x100) or 4 JavaScript (0x200000, as a click
+// event). `options` is the frame: an option string's "Target=", else the
+// frame's name itself ("Default": none).
 NnStatus ComposeImageMap(const char* options, uint32_t codeLength, uint32_t kind,
                          RTProcessContext* ctx);
 

@@ -172,7 +172,11 @@ NnStatus ComposeGraphicOptions(uint32_t kind, uint32_t /*number*/, const char* /
   if (GetOptionValue(options, "Width=", value)) width = uint16_t(std::strtoul(value, nullptr, 10));
   if (GetOptionValue(options, "Height=", value))
     height = uint16_t(std::strtoul(value, nullptr, 10));
-  if (width == 0) PutU32(rule, 4, 0x0001);  // use the whole window width
+  if (width == 0) {
+    // The whole window width: the width is then a percentage.
+    PutU32(rule, 4, 0x0004);
+    width = 100;
+  }
   PutU16(rule, 8, width);
   PutU16(rule, 10, height);
   NnStatus st = EmitParagraphStart(ctx);

@@ -7,12 +7,15 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "host/fonts.h"
 #include "host/noteops.h"
 #include "host/options.h"
 #include "host/zip/zipstor.h"
 #include "import/import.h"
+#include "import/package.h"
 #include "lsxsessi.h"
 #include "richtext/compose/composers.h"
 #include "richtext/compose/composeutil.h"
@@ -332,7 +335,12 @@ NnStatus AppendHtml(RTProcessContext* ctx) {
       if (!ctx->Text1 || !*ctx->Text1) {
         st = NN_ERR_INVALID_ARG;
       } else if (g->package) {
-        int r = ZipStorageReadEntry(g->package, ctx->Text1, 0, 0);
+        // The entry is named by a path relative to the package.
+        std::vector<std::string> names;
+        const std::string* entry = ZipStorageListEntries(g->package, &names) == NN_OK
+                                       ? FileListFindByPath(&names, ctx->Text1, 1)
+                                       : nullptr;
+        int r = entry ? ZipStorageReadEntry(g->package, entry->c_str(), 0, 0) : 1;
         if (r == 1) {
           st = NN_ERR_INVALID_ARG;
         } else if (r != 0) {

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "host/color.h"
 #include "host/fonts.h"
@@ -522,30 +523,62 @@ void AppendResult(LSXLsiSession* s, const char* text, uint32_t n) {
 }
 
 // The JavaScript of the field's events: "JavaScript:" name ":" code for each
-// event record of language 4 followed by its script.
-void CollectFieldScripts(const RTRecordNode* field, LSXLsiSession* s) {
+// event record of language 4 followed by its script. The script is the
+// event's action length of the blob parts that follow it, up to its first
+// NUL (the parts carry a closing NUL and pad bytes).
+void CollectFieldScripts(const RTRecordNode* field, _internal_RTChunk* in, LSXLsiSession* s) {
   for (const RTRecordNode* n = field ? field->next : nullptr; n; n = n->next) {
     if (n->signature != 0xFFF9) {
       if (n->signature == 0xFFDC || n->signature == kSigBegin || n->signature == kSigEnd) continue;
       break;
     }
+    ++in->fieldEventCount;
     const RTRecordNode* script = n->next;
     if (U16(n->data, n->length, 10) != 4 || !script || script->signature != 0xFFDC) continue;
-    uint32_t codeLen = U16(script->data, script->length, 6);
-    if (script->length < 18) continue;
-    if (codeLen > script->length - 18) codeLen = script->length - 18;
+    const uint32_t actionLength = U32(n->data, n->length, 12);
+    std::string code;
+    for (const RTRecordNode* p = script; p && p->signature == 0xFFDC && code.size() < actionLength;
+         p = p->next) {
+      if (p->length < 18) break;
+      uint32_t piece = U16(p->data, p->length, 6);
+      if (piece > p->length - 18) piece = p->length - 18;
+      code.append(reinterpret_cast<const char*>(p->data) + 18, piece);
+    }
+    if (code.size() > actionLength) code.resize(actionLength);
+    code.resize(strnlen(code.c_str(), code.size()));
     const char* name = EventName(U16(n->data, n->length, 8));
     AppendResult(s, "JavaScript:", 11);
     AppendResult(s, name, uint32_t(std::strlen(name)));
     AppendResult(s, ":", 1);
-    AppendResult(s, reinterpret_cast<const char*>(script->data) + 18, codeLen);
+    AppendResult(s, code.data(), uint32_t(code.size()));
+  }
+}
+
+// The work block a field companion goes into when the chunk asks for it.
+int CompanionBlock(uint16_t sig) {
+  switch (sig) {
+    case 0xFFB0: return 1;
+    case 0xFFFE: return 2;
+    case 0xFFF7: return 3;
+    case 0xFF7A: return 4;
+    default: return 0;
   }
 }
 
 NnStatus ModifyField(uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx,
                      RecordEmission* out) {
   _internal_RTChunk* in = ctx->Chunk ? ctx->Chunk->internal : nullptr;
-  if (sig != kSigField || !in || !in->workBlockAddress[0]) return 0;
+  if (!in || in->fieldBusy) return 0;
+  if (const int block = CompanionBlock(sig)) {
+    // A companion asked for is held in its own block and leaves the item.
+    if (!(in->fieldBufferMask & (1u << block)) || !in->workBlockAddress[block]) return 0;
+    if (len > kWorkBlockSize) return NN_ERR_CD_STRUCTURE;
+    std::memcpy(in->workBlockAddress[block], data, len);
+    ctx->Item->modified = 1;
+    out->length = 0;
+    return 0;
+  }
+  if (sig != kSigField || !(in->fieldBufferMask & 0x1) || !in->workBlockAddress[0]) return 0;
   if (ctx->Text1 && *ctx->Text1) {
     const char* name;
     uint32_t nameLen;
@@ -559,11 +592,15 @@ NnStatus ModifyField(uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext
   }
   if (len > kWorkBlockSize) return NN_ERR_CD_STRUCTURE;
   std::memcpy(in->workBlockAddress[0], data, len);
+  in->fieldEventCount = 0;
+  in->fieldBusy = 1;
   ctx->Session->ClearResultText();
   CollectFieldScripts(ctx->CurrentNode && ctx->CurrentNode->data == data ? ctx->CurrentNode
                                                                           : nullptr,
-                      ctx->Session);
+                      in, ctx->Session);
   NnStatus st = ComposeField(ctx->Text1, ctx->Text2, 1, "Modify", ctx);
+  in->fieldEventCount = 0;
+  in->fieldBusy = 0;
   if (st) return st;
   ctx->Item->modified = 1;
   out->length = 0;

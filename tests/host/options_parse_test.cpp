@@ -52,6 +52,19 @@ TEST(OptionString, QuotedValuesRunToTheSameQuote) {
   EXPECT_EQ(Value("Title=''", "Title="), "");
 }
 
+TEST(OptionString, NoKeyIsFoundInsideAQuotedValue) {
+  // The blank before "Class=" inside the quotes is no boundary: the value is quoted.
+  EXPECT_EQ(Value("Title='a Class=x' Class=y", "Class="), "y");
+  EXPECT_EQ(Value("Title='a Class=x' Class=y", "Title="), "a Class=x");
+  EXPECT_EQ(Value("Title=\"b Class=x\"", "Class="), "<absent>");
+  EXPECT_EQ(Value("Title=|Text=in| Text=out", "Text="), "out");
+  EXPECT_EQ(Value("A=~Key=1 ~ B='Key=2' Key=3", "Key="), "3");
+  // An unclosed quoted value swallows the rest of the text.
+  EXPECT_EQ(Value("Title='never closed Key=1", "Key="), "<absent>");
+  // A quote that does not open a value leaves the scan as it was.
+  EXPECT_EQ(Value("Text=It's Key=1", "Key="), "1");
+}
+
 TEST(OptionString, ValueIsCutAtTheMaximum) {
   std::string opts = "Big=" + std::string(5000, 'v') + " After=1";
   char out[4096];

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "nn/nn.h"
+#include "support/testutil.h"
 
 namespace {
 
@@ -165,6 +166,84 @@ TEST_F(Views, SyntaxErrorFailsTheOpenAndLeaksNothing) {
   NnHandle c = 0;
   EXPECT_NE(NnViewOpen(db_, view, &c), NN_OK);
   EXPECT_EQ(NnMemLiveCount(), before);
+}
+
+// Views exported from the platform carry no "$KeyColumn": their sorted column
+// comes from the collation, and a lookup by key finds the documents whose
+// item of that column holds the key.
+class ExportedViews : public ::testing::Test {
+ protected:
+  void Open(const std::string& relative) {
+    const std::string corpus = kvtest::CorpusDir();
+    if (corpus.empty()) GTEST_SKIP() << "no corpus";
+    const std::string text = kvtest::ReadFile(corpus + "/dxl/" + relative);
+    if (text.empty()) GTEST_SKIP() << "not in the corpus: " << relative;
+    dir_ = kvtest::MakeTempDir();
+    const std::string copy = dir_ + "/view.dxl";  // a copy: documents are added to it
+    kvtest::WriteFile(copy, text);
+    ASSERT_EQ(NnDbOpen(copy.c_str(), 0, &db_), NN_OK);
+    ASSERT_EQ(NnDbNoteIdAt(db_, 0, &view_), NN_OK);
+  }
+  void TearDown() override {
+    if (db_) NnDbClose(db_);
+    if (!dir_.empty()) kvtest::RemoveTree(dir_);
+  }
+  NOTEID Add(const std::string& item, const std::string& value) {
+    NnHandle h = 0;
+    EXPECT_EQ(NnNoteCreate(db_, NN_CLASS_DOCUMENT, &h), NN_OK);
+    EXPECT_EQ(NnItemSetText(h, item.c_str(), value.data(), uint16_t(value.size())), NN_OK);
+    EXPECT_EQ(NnNoteUpdate(h, 0), NN_OK);
+    NOTEID id = 0;
+    EXPECT_EQ(NnNoteGetInfo(h, NN_NOTE_INFO_ID, &id), NN_OK);
+    NnNoteClose(h);
+    return id;
+  }
+  std::vector<NOTEID> Find(const char* key) {
+    NnHandle c = 0, found = 0;
+    EXPECT_EQ(NnViewOpen(db_, view_, &c), NN_OK);
+    std::vector<NOTEID> out;
+    if (NnCollectionFindByKey(c, key, &found) == NN_OK) out = ids(found);
+    NnCollectionClose(c);
+    return out;
+  }
+  std::vector<NOTEID> All() {
+    NnHandle c = 0, all = 0;
+    EXPECT_EQ(NnViewOpen(db_, view_, &c), NN_OK);
+    std::vector<NOTEID> out;
+    if (NnCollectionGetIds(c, &all) == NN_OK) out = ids(all);
+    NnCollectionClose(c);
+    return out;
+  }
+
+  std::string dir_;
+  NnHandle db_ = 0;
+  NOTEID view_ = 0;
+};
+
+TEST_F(ExportedViews, KeyLookupReadsTheSortedColumn) {
+  if (!formulasWork()) GTEST_SKIP() << "no formula engine";
+  Open("ukl/Views/Sessions.view");  // sorted by its "Title" column
+  const NOTEID intro = Add("Title", "Introduction");
+  const NOTEID wrap = Add("Title", "Wrap-up");
+  const NOTEID intro2 = Add("Title", "introduction");
+  EXPECT_EQ(Find("Introduction"), (std::vector<NOTEID>{intro, intro2}));
+  EXPECT_EQ(Find("Wrap-up"), std::vector<NOTEID>{wrap});
+  EXPECT_TRUE(Find("Keynote").empty());
+}
+
+TEST_F(ExportedViews, FirstSortKeyDecidesEvenWhenCategorised) {
+  if (!formulasWork()) GTEST_SKIP() << "no formula engine";
+  Open("ukl/Views/Sponsors_By_Level.view");  // "Level" category, then "Name"
+  const NOTEID gold = Add("Level", "Gold");
+  Add("Level", "Silver");
+  EXPECT_EQ(Find("gold"), std::vector<NOTEID>{gold});
+}
+
+TEST_F(ExportedViews, ComputedKeyColumnsGiveNoKey) {
+  Open("ukl/Views/Votes.view");  // sorted by the computed column "$0"
+  const NOTEID a = Add("Subject", "x");
+  EXPECT_TRUE(Find("x").empty());
+  EXPECT_EQ(All(), std::vector<NOTEID>{a});  // the documents are still listed
 }
 
 }  // namespace

@@ -1,4 +1,7 @@
 // The open-element lists and the small helpers beside them.
+#include <string>
+#include <vector>
+
 #include "text_support.h"
 
 namespace textwriters {
@@ -125,15 +128,24 @@ TEST(TextHelpers, EscapeHtmlTextIsBoundedAndNeverSplitsAReference) {
   EXPECT_EQ(EscapeHtmlText("a\0b", 3, small, sizeof small), 1u);  // a NUL ends the text
 }
 
-TEST_F(ElementListTest, InternedStringsAreSharedAndLimited) {
+TEST_F(ElementListTest, InternedStringsAreSharedAndGrowPastTheTable) {
   const char* a = InternRenderString(ctx, "color:red;");
   EXPECT_EQ(InternRenderString(ctx, "color:red;"), a);
   EXPECT_EQ(ctx->stringTableCount, 1u);
   for (int i = 1; i < 1023; ++i) InternRenderString(ctx, std::to_string(i).c_str());
   EXPECT_EQ(ctx->stringTableCount, 1023u);
-  EXPECT_STREQ(InternRenderString(ctx, "one too many"), "");
+  // Past the table's 1,023 entries the strings are still kept, and shared.
+  std::vector<const char*> more;
+  for (int i = 0; i < 600; ++i)
+    more.push_back(InternRenderString(ctx, ("more " + std::to_string(i)).c_str()));
+  for (int i = 0; i < 600; ++i) {
+    ASSERT_NE(more[size_t(i)], nullptr);
+    EXPECT_EQ(std::string(more[size_t(i)]), "more " + std::to_string(i));
+    EXPECT_EQ(InternRenderString(ctx, ("more " + std::to_string(i)).c_str()), more[size_t(i)]);
+  }
+  EXPECT_EQ(ctx->stringTableCount, 1023u);
   EXPECT_EQ(InternRenderString(ctx, "color:red;"), a);  // still found
-  EXPECT_STREQ(InternRenderString(ctx, nullptr), "");
+  EXPECT_EQ(InternRenderString(ctx, nullptr), nullptr);
 }
 
 TEST_F(ElementListTest, BlankRunsStopAtTheNextParagraph) {
