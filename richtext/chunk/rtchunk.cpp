@@ -8,6 +8,7 @@
 #include "host/pool.h"
 #include "host/sortcmp.h"
 #include "include/rtitem.h"
+#include "richtext/chunk/editing_util.h"
 
 namespace {
 
@@ -49,8 +50,10 @@ void FreeKeyArray(LSXLsiSession* session, kv::SortKeyEntry*& entries, uint16_t& 
   count = 0;
 }
 
-// A copy of a chain for a new chunk: positions and attached texts, but not
-// match texts nor engine fields. Null (nothing left behind) when memory runs out.
+// A copy of a chain for a new chunk: positions, match texts and modes, and
+// attached texts, but not the engine fields. Without its match text a node
+// such as Field Name "Subject" would address whichever field comes first.
+// Null (nothing left behind) when memory runs out.
 chunkdef_info* CopyChain(const chunkdef_info* from, chunkdef_info** last) {
   chunkdef_info* head = nullptr;
   chunkdef_info* tail = nullptr;
@@ -73,6 +76,16 @@ chunkdef_info* CopyChain(const chunkdef_info* from, chunkdef_info** last) {
     if (tail) tail->next = node;
     else head = node;
     tail = node;
+    node->matchMode = from->matchMode;
+    if (from->matchText) {
+      size_t n = std::strlen(from->matchText);
+      node->matchText = new (std::nothrow) char[n + 1];
+      if (!node->matchText) {
+        FreeChunkDefinition(head);
+        return nullptr;
+      }
+      std::memcpy(node->matchText, from->matchText, n + 1);
+    }
     if (from->attachedText && *from->attachedText) {
       size_t n = std::strlen(from->attachedText);
       node->attachedText = new (std::nothrow) char[n + 1];
@@ -169,6 +182,11 @@ TorvoRTChunk::~TorvoRTChunk() {
     ReleaseChunkContext(internal, 1);
     internal = nullptr;
   }
+  // Answers an event handler left and nobody collected.
+  for (char*& text : eventReturn) {
+    delete[] text;
+    text = nullptr;
+  }
   if (session) session->RemoveFromRTCHUNKList(this);
 }
 
@@ -196,6 +214,11 @@ TorvoRTChunk* TorvoRTChunk::DefineSubChunk(const char* definition) {
   if (last) last->next = parsed;
   else copy = parsed;
   sub->internal->chain = copy;
+  // The whole chain must read back from its text.
+  if (!ChunkDefinitionFits(copy)) {
+    delete sub;
+    return nullptr;
+  }
   chunkdef_info* inner = parsed;
   while (inner->next) inner = inner->next;
   sub->targetType = inner->targetType;
