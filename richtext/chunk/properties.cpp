@@ -164,16 +164,33 @@ uint32_t Len(const char* t) { return t ? uint32_t(std::strlen(t)) : 0; }
 
 constexpr uint16_t kCodeCellColor = 2606;
 constexpr uint16_t kCodeExists = 2315;
+constexpr uint16_t kCodeCellIsMerged = 2601;
+constexpr uint16_t kCodeTargetColumn = 2602;
+constexpr uint16_t kCodeTargetRow = 2603;
 constexpr uint16_t kCodeInsideHotspot = 2615;
 constexpr uint16_t kCodeRecordType = 2330;
 constexpr uint16_t kCodeTargetType = 2348;
 constexpr uint16_t kCodeUnzoomed = 2335;
 
-// Rows the chunk handles whose get step the engine still runs: the chunk's
-// share of them is only where the value is set, not where it is read.
+// The engine code that reads a row: its get step, or for the cell position
+// rows the engine's own position query.
+uint16_t ReadCode(const ChunkPropertyRow* row) {
+  if (row->code == kCodeTargetColumn || row->code == kCodeTargetRow) return row->code;
+  return row->getStep;
+}
+
+// Rows the chunk handles whose value the engine still reads: the chunk's
+// share of them is only where the value is set.
 bool EngineReads(const ChunkPropertyRow* row) {
-  return row->chunkHandled && row->getStep && row->code != PROPC_ACTION_FORMULA &&
+  return row->chunkHandled && ReadCode(row) && row->code != PROPC_ACTION_FORMULA &&
          row->code != kCodeExists;
+}
+
+// Steps that answer in the result text while their row reads a text buffer:
+// the value is carried over to the buffer the row names.
+bool AnswersInResultText(uint16_t code) {
+  return code == kCodeCellIsMerged || code == PROPC_PASSTHRU || code == kCodeTargetColumn ||
+         code == kCodeTargetRow;
 }
 
 // The cell colour step leaves a palette index (kNoCellColor when the cell
@@ -295,12 +312,15 @@ uint16_t TorvoRTChunk::GetPropertyInternal(const char* name, char* buffer, uint1
       g->CellColorIndex = kNoCellColor;
       g->CellColorRgb = 0;
     }
-    if (row->getStep)
-      RunFrame(row->getStep, row->code, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    if (AnswersInResultText(row->code)) s->ClearResultText();
+    if (ReadCode(row))
+      RunFrame(ReadCode(row), row->code, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
     else if (row->code == kCodeInsideHotspot || row->code == kCodeRecordType)
       AnswerFromTarget(this, row->code);
     if (IsHideFormula(row)) DecompileResult(s);
     if (row->code == kCodeCellColor) CellColorText(s);
+    if (AnswersInResultText(row->code) && s->ResultTextLength && GroupBuffer(s, row->group))
+      CopyOut(s->ResultText, s->ResultTextLength, GroupBuffer(s, row->group), kTextBufferSize);
     if (row->group <= 10) {
       const char* text;
       uint32_t capacity;
@@ -381,8 +401,6 @@ uint16_t TorvoRTChunk::GetPropertyInternal(const char* name, char* buffer, uint1
           written = CopyOut(value ? "1" : "0", 1, buffer, size);
         break;
       case 2623:
-      case 2602:
-      case 2603:
         haveNumber = true;
         if (mode == kModeText) written = CopyOut("0", 1, buffer, size);
         break;
