@@ -392,7 +392,11 @@ NnStatus ComposeLayer(uint32_t /*kind*/, RTProcessContext* ctx, const char* text
   // kept as the right and bottom extents from the top left.
   static const uint32_t kOffsets[4] = {8, 32, 80, 56};
   for (int i = 0; i < 4; ++i) {
-    if (!*parts[i] || !strcasecmp(parts[i], "auto")) continue;
+    if (!*parts[i]) continue;
+    if (!strcasecmp(parts[i], "auto")) {
+      PutU16(positioning, kOffsets[i], 1);  // an automatic length: flag 1, no value
+      continue;
+    }
     if (ParseCssLength(positioning + kOffsets[i], 24, parts[i], 0)) return NN_ERR_INVALID_ARG;
   }
   uint8_t layer[20] = {108, 20};
