@@ -266,6 +266,7 @@ uint16_t TorvoRTChunk::LinkMatching(const char* server, const char* database, co
   const uint16_t savedWildcards = TextWildcards;
   const uint16_t savedDefer = item->DeferCommitFlag;
   const bool modifiedBefore = item->modified != 0;
+  const RecordList* recordsBefore = item->context ? item->context->records : nullptr;
   item->DeferCommitFlag = 1;
   if (GetOptionValue(props, "WikiDelimiters=", value) && std::strlen(value) == 4) {
     char pattern[8];
@@ -297,7 +298,7 @@ uint16_t TorvoRTChunk::LinkMatching(const char* server, const char* database, co
   // nothing of the split is written, and for keywords nothing stays.
   auto restoreItem = [&]() {
     item->DeferCommitFlag = savedDefer;
-    if (!modifiedBefore && item->modified) {
+    if (!modifiedBefore && item->context && item->context->records != recordsBefore) {
       item->ReleaseRecords();  // read again from the note when next used
       item->modified = 0;
     }
