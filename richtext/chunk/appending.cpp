@@ -194,6 +194,11 @@ NnStatus TorvoRTChunk::AppendLayer(const char* top, const char* left, const char
       return kStatusMissingText;
     }
   }
+  // Without a target there is nowhere to put the layer: say so.
+  if (!Exists()) {
+    lastStatus = NN_ERR_ITEM_NOT_FOUND;
+    return NN_ERR_ITEM_NOT_FOUND;
+  }
   s->ClearResultText();
   lastStatus = 0;
   NnStatus formulaStatus = 0;

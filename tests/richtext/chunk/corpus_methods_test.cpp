@@ -279,6 +279,11 @@ TEST_F(ChunkMethods, LayerThatCannotBeAddedReportsTheFailure) {
   EXPECT_NE(all->AppendLayer("1e999px", nullptr, nullptr, nullptr, 0, "x", nullptr, nullptr, 0),
             0);
   EXPECT_EQ(Records(), before);
+  // A chunk whose target does not exist adds nothing.
+  EXPECT_EQ(Chunk("Table 9")->AppendLayer(nullptr, nullptr, nullptr, nullptr, 0, "x", nullptr,
+                                          nullptr, 0),
+            NN_ERR_ITEM_NOT_FOUND);
+  EXPECT_EQ(Records(), before);
 }
 
 TEST_F(ChunkMethods, ARowCopiedAloneArrivesInATable) {

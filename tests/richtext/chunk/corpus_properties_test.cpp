@@ -265,6 +265,14 @@ TEST_F(CorpusProperties, UnzoomedDefinitionIsTheOneBeforeTheZoom) {
   EXPECT_EQ(Prop(table, "UnzoomedDefinition"), "Table 1");
 }
 
+// Palette entry 17 is (206, 239, 255): a table colour of that value is
+// written by its palette form.
+TEST_F(CorpusProperties, PaletteSeventeenIsItsOwnColour) {
+  if (!Open(kStyled, "Body")) GTEST_SKIP() << "no corpus";
+  ASSERT_EQ(Chunk("Everything")->AppendTable(2, 2, 0, "TableColor=RGB(206,239,255)", nullptr), 0);
+  EXPECT_STREQ(Chunk("Table 1")->GetTableProperties("TableBodyColor"), "TableBodyColor=#ceefff ");
+}
+
 TEST_F(CorpusProperties, CellColorSetIsReadBackAndRendered) {
   if (!Open("jnx/testDbDesignForms/form-activityreport.xml", "$Body")) GTEST_SKIP() << "no corpus";
   TorvoRTChunk* cell = Chunk("Table 1; Row 1; Column 2");
