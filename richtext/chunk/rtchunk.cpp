@@ -50,6 +50,16 @@ void FreeKeyArray(LSXLsiSession* session, kv::SortKeyEntry*& entries, uint16_t& 
   count = 0;
 }
 
+// A heap copy of a text into *to (nothing for null); false when memory runs out.
+bool CopyOwned(const char* text, char** to) {
+  if (!text) return true;
+  const size_t n = std::strlen(text);
+  *to = new (std::nothrow) char[n + 1];
+  if (!*to) return false;
+  std::memcpy(*to, text, n + 1);
+  return true;
+}
+
 // A copy of a chain for a new chunk: positions, match texts and modes, and
 // attached texts, but not the engine fields. Without its match text a node
 // such as Field Name "Subject" would address whichever field comes first.
@@ -77,23 +87,11 @@ chunkdef_info* CopyChain(const chunkdef_info* from, chunkdef_info** last) {
     else head = node;
     tail = node;
     node->matchMode = from->matchMode;
-    if (from->matchText) {
-      size_t n = std::strlen(from->matchText);
-      node->matchText = new (std::nothrow) char[n + 1];
-      if (!node->matchText) {
-        FreeChunkDefinition(head);
-        return nullptr;
-      }
-      std::memcpy(node->matchText, from->matchText, n + 1);
-    }
-    if (from->attachedText && *from->attachedText) {
-      size_t n = std::strlen(from->attachedText);
-      node->attachedText = new (std::nothrow) char[n + 1];
-      if (!node->attachedText) {
-        FreeChunkDefinition(head);
-        return nullptr;
-      }
-      std::memcpy(node->attachedText, from->attachedText, n + 1);
+    if (!CopyOwned(from->matchText, &node->matchText) ||
+        !CopyOwned(from->attachedText && *from->attachedText ? from->attachedText : nullptr,
+                   &node->attachedText)) {
+      FreeChunkDefinition(head);
+      return nullptr;
     }
   }
   *last = tail;
