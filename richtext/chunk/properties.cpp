@@ -275,8 +275,10 @@ int SetCellColor(TorvoRTChunk* c, const char* value, uint16_t length) {
   SessionGlobals* g = c->session->globals;
   const bool standard = index > 0 && index < 16 && PaletteColor(index) == rgb;
   g->CellColorIndex = standard ? index : 0;
-  g->CellColorRgb = standard ? 0 : uint32_t(rgb.red) | uint32_t(rgb.green) << 8 | uint32_t(rgb.blue) << 16;
-  const NnStatus st = c->RunFrame(2394, kCodeCellColor, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+  g->CellColorRgb =
+      standard ? 0 : uint32_t(rgb.red) | uint32_t(rgb.green) << 8 | uint32_t(rgb.blue) << 16;
+  const NnStatus st =
+      c->RunFrame(2394, kCodeCellColor, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
   g->CellColorIndex = 0;
   g->CellColorRgb = 0;
   return st == 0 ? 1 : 0;
