@@ -165,7 +165,10 @@ NnStatus PXMLL(RenderContext* ctx, uint16_t /*endType*/, uint16_t depth) {
   // content renders. Its entry's text differs from a paragraph's "</div>",
   // so that no paragraph of the content closes it.
   CloseOpenElementsTo(ctx, 1, "", 0);
-  if (IsElementOpen(ctx, 0, "</div>", 0)) CloseOpenElementsTo(ctx, 0, "</div>", 0);
+  // (A paragraph's entry has level 0; a section's or region's keeps its depth.)
+  if (ctx->blockElementList && ctx->blockElementList->level == 0 &&
+      IsElementOpen(ctx, 0, "</div>", 0))
+    CloseOpenElementsTo(ctx, 0, "</div>", 0);
   mark = ctx->outputCursor;
   OpenElement* head = ctx->blockElementList;
   bool ok = RenderAppend(ctx, "<div");
