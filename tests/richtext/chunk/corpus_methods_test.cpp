@@ -171,6 +171,19 @@ TEST_F(ChunkMethods, RowsSortByTheAskedColumnAndAreRenumbered) {
   EXPECT_TRUE(ParsesAsXml(SaveReloadRender()));
 }
 
+// After a sort, the title row of the next sort is the row now at the top.
+TEST_F(ChunkMethods, TitleRowOfALaterSortIsTheTopRow) {
+  if (!Open(kAttendee, "$Body")) GTEST_SKIP() << "no corpus";
+  TorvoRTChunk* table = Chunk("Table 1");
+  ASSERT_EQ(table->SortByRow(1, 0, 0, 0, "TitleRows=0"), 0);
+  const std::string top = Text(table, "Row 1; Column 1");
+  ASSERT_EQ(top, "Approved");
+  ASSERT_EQ(table->SortByRow(1, 1, 0, 1, "TitleRows=1"), 0);
+  EXPECT_EQ(Text(table, "Row 1; Column 1"), top);
+  EXPECT_EQ(Text(table, "Row 2; Column 1"), "Twitter ID");
+  EXPECT_EQ(Text(table, "Row 9; Column 1"), "Authors");
+}
+
 TEST_F(ChunkMethods, SecondaryKeysSortTheirOwnColumns) {
   if (!Open(kAttendee, "$Body")) GTEST_SKIP() << "no corpus";
   TorvoRTChunk* table = Chunk("Table 1");
