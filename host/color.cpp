@@ -34,6 +34,11 @@ constexpr PaletteTable MakePalette() {
     t.entries[n][0] = t.entries[n][1] = t.entries[n][2] = v;
     t.entries[n][3] = 0;
   }
+  // The one entry beyond the standard colours whose value is known for
+  // certain; the others of the cube and greys are approximations.
+  t.entries[17][0] = 0xCE;
+  t.entries[17][1] = 0xEF;
+  t.entries[17][2] = 0xFF;
   return t;
 }
 

@@ -5,8 +5,11 @@
 //   yellow, cyan, dark red, dark green, dark blue, dark magenta, dark yellow,
 //   dark cyan, gray (128), light gray (192);
 // - 16..231 a 6x6x6 colour cube of the levels 0, 51, 102, 153, 204, 255,
-//   red varying slowest: entry 16 + 36*r + 6*g + b;
+//   red varying slowest: entry 16 + 36*r + 6*g + b; except entry 17, which
+//   is (206, 239, 255);
 // - 232..239 eight greys of 28, 56, ..., 224.
+// Entries 16..239 other than 17 approximate the platform's palette: where a
+// colour record gives the RGB beside an index, the RGB is used.
 //
 // Colour names are matched without regard to case. Two naming sets exist:
 // - standard: Black, White, Red, Green, Blue, Magenta, Yellow, Cyan, DarkRed,

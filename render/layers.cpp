@@ -136,6 +136,8 @@ bool IsEmptyContent(uint16_t s) {
 
 }  // namespace
 
+constexpr const char* kLayerClosing = "</div >";
+
 NnStatus PXMLL(RenderContext* ctx, uint16_t /*endType*/, uint16_t depth) {
   if (!ctx) return NN_OK;
   Trace(ctx, "PXMLL - IN");
@@ -158,6 +160,17 @@ NnStatus PXMLL(RenderContext* ctx, uint16_t /*endType*/, uint16_t depth) {
     }
     AddDeclarations(stop, &css);
   }
+  // A layer is a block of its own: the paragraph open before it closes
+  // first, and the layer's division is on the open-element list while its
+  // content renders. Its entry's text differs from a paragraph's "</div>",
+  // so that no paragraph of the content closes it.
+  CloseOpenElementsTo(ctx, 1, "", 0);
+  // (A paragraph's entry has level 0; a section's or region's keeps its depth.)
+  if (ctx->blockElementList && ctx->blockElementList->level == 0 &&
+      IsElementOpen(ctx, 0, "</div>", 0))
+    CloseOpenElementsTo(ctx, 0, "</div>", 0);
+  mark = ctx->outputCursor;
+  OpenElement* head = ctx->blockElementList;
   bool ok = RenderAppend(ctx, "<div");
   if (ok && !attributes.empty())
     WriteElementIdAttributes(attributes.data(), uint32_t(attributes.size()), ctx, 0, 0);
@@ -166,7 +179,8 @@ NnStatus PXMLL(RenderContext* ctx, uint16_t /*endType*/, uint16_t depth) {
        RenderAppend(ctx, css.c_str()) && RenderAppend(ctx, ownStyle.c_str()) &&
        RenderAppend(ctx, ctx->styleDelimiterClose ? ctx->styleDelimiterClose : "") &&
        RenderAppend(ctx, "\">");
-  if (!ok) {
+  OpenElement* layer = ok ? PushOpenElement(ctx, 0, kLayerClosing, depth) : nullptr;
+  if (!layer) {
     ctx->outputCursor = mark;
     if (mark) *mark = 0;
     return NN_ERR_MEMORY;
@@ -216,7 +230,17 @@ NnStatus PXMLL(RenderContext* ctx, uint16_t /*endType*/, uint16_t depth) {
     // The end record was not walked: the layer is no longer open.
     if (layerEnd && ctx->layerDepth > 0) --ctx->layerDepth;
   }
-  if (!RenderAppend(ctx, "</div>") && status == NN_OK) status = NN_ERR_MEMORY;
+  // Everything the layer's content left open closes with the layer.
+  bool listed = false;
+  for (const OpenElement* e = ctx->blockElementList; e && !listed; e = e->next) listed = e == layer;
+  if (listed) {
+    char closing[512] = {};
+    PopOpenElementsInto(ctx, 0, layer, closing, sizeof closing);
+    char own[16] = {};
+    PopOpenElementsInto(ctx, 0, head, own, sizeof own);
+    if (!(RenderAppend(ctx, closing) && RenderAppend(ctx, "</div>")) && status == NN_OK)
+      status = NN_ERR_MEMORY;
+  }
   Trace(ctx, "PXMLL - OUT");
   return status;
 }

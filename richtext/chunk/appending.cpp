@@ -123,12 +123,9 @@ NnStatus TorvoRTChunk::AppendTable(uint16_t rows, uint16_t columns, int flag, co
         lastStatus = NN_ERR_CATASTROPHIC;
       }
     }
-    // The column option texts are not the table's cell texts.
-    char* columnTexts[kCellTextSlots];
-    std::memcpy(columnTexts, g->cellText, sizeof columnTexts);
-    std::memset(g->cellText, 0, sizeof g->cellText);
+    // The column option texts stay in the cell-text slots for the table's
+    // cells to take their attributes from.
     if (lastStatus == 0) RunFrame(2359, columns, rows, 0, 0, options, nullptr, nullptr, nullptr);
-    std::memcpy(g->cellText, columnTexts, sizeof columnTexts);
     st = lastStatus;
   }
   g->tableHideFormulaFlag = 0;
@@ -197,6 +194,11 @@ NnStatus TorvoRTChunk::AppendLayer(const char* top, const char* left, const char
       return kStatusMissingText;
     }
   }
+  // Without a target there is nowhere to put the layer: say so.
+  if (!Exists()) {
+    lastStatus = NN_ERR_ITEM_NOT_FOUND;
+    return NN_ERR_ITEM_NOT_FOUND;
+  }
   s->ClearResultText();
   lastStatus = 0;
   NnStatus formulaStatus = 0;
@@ -214,10 +216,14 @@ NnStatus TorvoRTChunk::AppendLayer(const char* top, const char* left, const char
   char* position = static_cast<char*>(POOL_ALLOC(s, size, true));
   if (!position) return NN_ERR_MEMORY;
   std::snprintf(position, size, "%s;%s;%s;%s;%s", values[0], values[1], values[3], values[2], st);
-  if (formulaStatus == 0) RunFrame(2442, number, 0, 0, 0, text, position, nullptr, nullptr);
+  // The engine's failure is the caller's too: a layer that was not added
+  // must not read as added.
+  NnStatus engineStatus = 0;
+  if (formulaStatus == 0)
+    engineStatus = RunFrame(2442, number, 0, 0, 0, text, position, nullptr, nullptr);
   PoolFree(s, position);
   s->ClearResultText();
-  return formulaStatus;
+  return formulaStatus ? formulaStatus : engineStatus;
 }
 
 NnStatus TorvoRTChunk::AppendHTML(const char* source, const char* html, const char* options) {

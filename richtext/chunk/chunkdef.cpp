@@ -7,6 +7,7 @@
 #include <string>
 
 #include "include/rtchunk.h"
+#include "richtext/chunk/editing_util.h"
 #include "richtext/engine/opcodes.h"
 
 namespace {
@@ -302,68 +303,51 @@ chunkdef_info* ParseChunkDefinition(LSXLsiSession* session, const chunkdef_info*
     p = partEnd + 1;
   }
   if (!head) return nullptr;
+  // What cannot be written back whole would come back as another chain, or
+  // as a text that does not parse: refuse it here.
+  if (!ChunkDefinitionFits(head)) {
+    FreeChunkDefinition(head);
+    return nullptr;
+  }
   if (simpleFlag) *simpleFlag = simple;
   return head;
 }
 
 namespace {
 
-// Appends to a bounded output; what does not fit is cut, the text stays
-// NUL-terminated.
-struct Writer {
-  char* out;
-  size_t capacity;
-  size_t used = 0;
-  void Put(const char* s) { Put(s, std::strlen(s)); }
-  void Put(const char* s, size_t n) {
-    size_t room = capacity - 1 - used;
-    if (n > room) n = room;
-    std::memcpy(out + used, s, n);
-    used += n;
-    out[used] = 0;
-  }
-  void PutChar(char c) { Put(&c, 1); }
-};
-
-}  // namespace
-
-void TorvoRTChunk::CalculateDefinition(const chunkdef_info* chain, char* out) {
-  if (!out) return;
-  Writer w{out, kTextBufferSize};
-  out[0] = 0;
-  if (!chain) {
-    w.Put("Everything");
-    return;
-  }
+// The text of a chain, whole (the callers' buffers may cut it).
+std::string DefinitionText(const chunkdef_info* chain) {
+  std::string w;
+  if (!chain) return "Everything";
   for (const chunkdef_info* node = chain; node; node = node->next) {
     switch (node->relation) {
-      case REL_EVERYTHING: w.Put("Everything"); break;
+      case REL_EVERYTHING: w += "Everything"; break;
       // A CONTAINS node over the whole item must not read back as the
       // EVERYTHING relation.
-      case REL_CONTAINS: if (node->targetType == EVERYTHING) w.Put("Contains "); break;
-      case REL_INSIDE: w.Put("Inside "); break;
-      case REL_OUTSIDE: w.Put("Outside "); break;
-      case REL_BEFORE: w.Put("Before "); break;
-      case REL_AFTER: w.Put("After "); break;
-      case REL_STARTS_WITH: w.Put("Starts With "); break;
-      case REL_ENDS_WITH: w.Put("Ends With "); break;
-      default: w.Put("Error "); break;
+      case REL_CONTAINS: if (node->targetType == EVERYTHING) w += "Contains "; break;
+      case REL_INSIDE: w += "Inside "; break;
+      case REL_OUTSIDE: w += "Outside "; break;
+      case REL_BEFORE: w += "Before "; break;
+      case REL_AFTER: w += "After "; break;
+      case REL_STARTS_WITH: w += "Starts With "; break;
+      case REL_ENDS_WITH: w += "Ends With "; break;
+      default: w += "Error "; break;
     }
     if (!(node->relation == REL_EVERYTHING && node->targetType == EVERYTHING)) {
       const char* name = GetTargetTypeName(node->targetType, "Error");
       // Page breaks and tagged text have no display name: write the
       // keywords the parser reads.
       if (!name) name = node->targetType == PAGEBREAK ? "PageBreak" : "TaggedText";
-      w.Put(name);
-      w.PutChar(' ');
+      w += name;
+      w += ' ';
     }
     if (node->matchMode != MATCH_NONE && node->matchText) {
       switch (node->matchMode) {
-        case MATCH_STARTS: w.Put("Starts "); break;
-        case MATCH_ENDS: w.Put("Ends "); break;
-        case MATCH_SUBSTR: w.Put("Substring "); break;
-        case MATCH_ID: w.Put("ID "); break;
-        case MATCH_NAME: w.Put("Name "); break;
+        case MATCH_STARTS: w += "Starts "; break;
+        case MATCH_ENDS: w += "Ends "; break;
+        case MATCH_SUBSTR: w += "Substring "; break;
+        case MATCH_ID: w += "ID "; break;
+        case MATCH_NAME: w += "Name "; break;
         default: break;
       }
       // A text holding a double quote is quoted with a character it lacks.
@@ -372,29 +356,44 @@ void TorvoRTChunk::CalculateDefinition(const chunkdef_info* chain, char* out) {
         if (!std::strchr(node->matchText, '\'')) quote = '\'';
         else if (!std::strchr(node->matchText, '|')) quote = '|';
       }
-      w.PutChar(quote);
-      w.Put(node->matchText);
-      w.PutChar(quote);
-      w.PutChar(' ');
+      w += quote;
+      w += node->matchText;
+      w += quote;
+      w += ' ';
     }
     if (node->relation != REL_EVERYTHING) {
       if (node->occurrenceCount == 0) {
-        w.PutChar('*');
+        w += '*';
       } else {
         uint32_t count = node->occurrenceCount;
         if (count > kMaxOccurrences) count = kMaxOccurrences;
         char number[32];
         for (uint32_t i = 0; i < count; ++i) {
-          if (i) w.PutChar(',');
+          if (i) w += ',';
           std::snprintf(number, sizeof number, "%" PRIu32, node->occurrences[i]);
-          w.Put(number);
+          w += number;
           if (node->rangeEnds[i] > node->occurrences[i]) {
             std::snprintf(number, sizeof number, "-%" PRIu32, node->rangeEnds[i]);
-            w.Put(number);
+            w += number;
           }
         }
       }
     }
-    if (node->next) w.Put("; ");
+    if (node->next) w += "; ";
   }
+  return w;
+}
+
+}  // namespace
+
+bool ChunkDefinitionFits(const chunkdef_info* chain) {
+  return DefinitionText(chain).size() < kTextBufferSize;
+}
+
+void TorvoRTChunk::CalculateDefinition(const chunkdef_info* chain, char* out) {
+  if (!out) return;
+  const std::string text = DefinitionText(chain);
+  const size_t n = text.size() < kTextBufferSize ? text.size() : kTextBufferSize - 1;
+  std::memcpy(out, text.data(), n);
+  out[n] = 0;
 }

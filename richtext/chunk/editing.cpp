@@ -260,6 +260,12 @@ namespace {
 NnStatus AppendBody(TorvoRTChunk* c, uint16_t code, const char* name) {
   if (!name) return 0;
   if (!Usable(c)) return NN_ERR_INVALID_ARG;
+  // The body comes from the item of that name ("$Body" for an empty name):
+  // without one there is nothing to append, and the caller must hear it.
+  const char* source = *name ? name : "$Body";
+  if (NnItemInfo(c->item->hNote, source, uint16_t(strnlen(source, 0xFFFF)), nullptr, nullptr,
+                 nullptr, nullptr) != NN_OK)
+    return c->lastStatus = NN_ERR_ITEM_NOT_FOUND;
   NnStatus st = c->RunFrame(STEP_NEXT_PARAGRAPH_ID, 2, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
   if (st) return st;
   return c->RunFrame(code, c->session->globals->stepResult, 0, 0, 0, name, nullptr, nullptr, c);
@@ -284,7 +290,7 @@ NnStatus TorvoRTChunk::AppendAnchor(const char* name, uint16_t flag) {
 
 NnStatus TorvoRTChunk::AppendLink(const char* a, uint16_t n1, const char* target, const char* s2,
                                   const char* s3, const char* s4, uint16_t n2, const char* s5,
-                                  uint16_t n3, const char* s6, uint16_t /*n4*/) {
+                                  uint16_t n3, const char* s6, uint16_t n4) {
   if (!Usable(this)) return NN_ERR_INVALID_ARG;
   ReleaseEventStrings(this);
   session->globals->optionString = nullptr;
@@ -295,7 +301,7 @@ NnStatus TorvoRTChunk::AppendLink(const char* a, uint16_t n1, const char* target
   // not released, afterwards.
   const char* borrowed[7] = {nullptr, target, s2, s3, s4, s5, s6};
   for (int i = 1; i <= 6; ++i) eventReturn[i] = const_cast<char*>(borrowed[i]);
-  RunFrame(2353, n1, n2, n3, 0, a, nullptr, nullptr, nullptr);
+  RunFrame(2353, n1, n2, n3, n4, a, nullptr, nullptr, nullptr);
   for (int i = 1; i <= 6; ++i) eventReturn[i] = nullptr;
   return 0;
 }

@@ -9,6 +9,11 @@
 class LSXLsiSession;
 class TorvoRTChunk;
 class TorvoRTItem;
+struct chunkdef_info;
+
+// True when the written text of the chain fits a session text buffer (4,096
+// bytes with its NUL), so that it reads back as the same chain.
+bool ChunkDefinitionFits(const chunkdef_info* chain);
 
 namespace kv::chunkedit {
 

@@ -260,8 +260,14 @@ uint16_t TorvoRTChunk::LinkMatching(const char* server, const char* database, co
     minLength = n == 0 ? 1 : n > 132 ? 3 : n;
   }
 
-  // 7. Each delimited text becomes a run of its own.
+  // 7. Each delimited text becomes a run of its own. The item's changes wait
+  // for the end of the passes from here on: the split must not be written
+  // before it (KeywordMatching writes nothing at all).
   const uint16_t savedWildcards = TextWildcards;
+  const uint16_t savedDefer = item->DeferCommitFlag;
+  const bool modifiedBefore = item->modified != 0;
+  const RecordList* recordsBefore = item->context ? item->context->records : nullptr;
+  item->DeferCommitFlag = 1;
   if (GetOptionValue(props, "WikiDelimiters=", value) && std::strlen(value) == 4) {
     char pattern[8];
     std::snprintf(pattern, sizeof pattern, "%.2s*%.2s", value, value + 2);
@@ -288,6 +294,16 @@ uint16_t TorvoRTChunk::LinkMatching(const char* server, const char* database, co
     g->lookupBuildTime = {};
   }
 
+  // The item as the call found it, for every way out before the passes:
+  // nothing of the split is written, and for keywords nothing stays.
+  auto restoreItem = [&]() {
+    item->DeferCommitFlag = savedDefer;
+    if (!modifiedBefore && item->context && item->context->records != recordsBefore) {
+      item->ReleaseRecords();  // read again from the note when next used
+      item->modified = 0;
+    }
+  };
+
   // 9.
   const char* serverName = server && std::strcmp(server, "@DbName") != 0 ? server : "";
   NnHandle hDb = 0;
@@ -296,6 +312,7 @@ uint16_t TorvoRTChunk::LinkMatching(const char* server, const char* database, co
     lastStatus = st;
     g->lookupBuildTime = {};
     TextWildcards = savedWildcards;
+    restoreItem();
     release();
     return st;
   }
@@ -311,6 +328,7 @@ uint16_t TorvoRTChunk::LinkMatching(const char* server, const char* database, co
     lastStatus = status;
     g->lookupBuildTime = {};
     TextWildcards = savedWildcards;
+    restoreItem();
     release();
     return status;
   };
@@ -400,9 +418,7 @@ uint16_t TorvoRTChunk::LinkMatching(const char* server, const char* database, co
 
   // 14. The passes.
   lastStatus = 0;
-  const uint16_t savedDefer = item->DeferCommitFlag;
   const uint16_t savedFollowUp = item->secondFlag;
-  item->DeferCommitFlag = 1;
   item->secondFlag = 0;
   uint32_t passes = 0;
   do {
@@ -416,8 +432,12 @@ uint16_t TorvoRTChunk::LinkMatching(const char* server, const char* database, co
   TextWildcards = savedWildcards;
   if (mode != 2804 && savedFollowUp)
     RunFrame(STEP_CLEANUP_TEXT, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
-  item->DeferCommitFlag = savedDefer;
-  if (mode != 2804 && savedDefer == 0) item->Commit();
+  if (mode == 2804) {
+    restoreItem();
+  } else {
+    item->DeferCommitFlag = savedDefer;
+    if (savedDefer == 0) item->Commit();
+  }
 
   // 16.
   if (g->hViewCollection) NnCollectionClose(g->hViewCollection);

@@ -10,11 +10,13 @@
 #include <cstring>
 #include <new>
 
+#include "host/color.h"
 #include "host/logging.h"
 #include "host/options.h"
 #include "lsxsessi.h"
 #include "richtext/engine/opcodes.h"
 #include "richtext/engine/properties.h"
+#include "richtext/item/recordlist.h"
 #include "rtchunk.h"
 #include "rtitem.h"
 
@@ -160,6 +162,128 @@ void ParseUnid(const char* text, UNIVERSALNOTEID_tag* out) {
 
 uint32_t Len(const char* t) { return t ? uint32_t(std::strlen(t)) : 0; }
 
+constexpr uint16_t kCodeCellColor = 2606;
+constexpr uint16_t kCodeExists = 2315;
+constexpr uint16_t kCodeCellIsMerged = 2601;
+constexpr uint16_t kCodeTargetColumn = 2602;
+constexpr uint16_t kCodeTargetRow = 2603;
+constexpr uint16_t kCodeInsideHotspot = 2615;
+constexpr uint16_t kCodeRecordType = 2330;
+constexpr uint16_t kCodeTargetType = 2348;
+constexpr uint16_t kCodeUnzoomed = 2335;
+
+// The engine code that reads a row: its get step, or for the cell position
+// rows the engine's own position query.
+uint16_t ReadCode(const ChunkPropertyRow* row) {
+  if (row->code == kCodeTargetColumn || row->code == kCodeTargetRow) return row->code;
+  return row->getStep;
+}
+
+// Rows the chunk handles whose value the engine still reads: the chunk's
+// share of them is only where the value is set.
+bool EngineReads(const ChunkPropertyRow* row) {
+  return row->chunkHandled && ReadCode(row) && row->code != PROPC_ACTION_FORMULA &&
+         row->code != kCodeExists;
+}
+
+// Steps that answer in the result text while their row reads a text buffer:
+// the value is carried over to the buffer the row names.
+bool AnswersInResultText(uint16_t code) {
+  return code == kCodeCellIsMerged || code == PROPC_PASSTHRU || code == kCodeTargetColumn ||
+         code == kCodeTargetRow;
+}
+
+// The cell colour step leaves a palette index (kNoCellColor when the cell
+// has none) or an RGB value in the session; the property reads it as a
+// colour text, in the form the table properties write colours.
+constexpr uint16_t kNoCellColor = 0xFFFF;
+
+void CellColorText(LSXLsiSession* s) {
+  SessionGlobals* g = s->globals;
+  char text[64] = {};
+  const uint32_t rgb = g->CellColorRgb & 0xFFFFFF;
+  if (rgb) {
+    std::snprintf(text, sizeof text, "RGB%u,%u,%u", unsigned(rgb & 0xFF),
+                  unsigned(rgb >> 8 & 0xFF), unsigned(rgb >> 16 & 0xFF));
+  } else if (g->CellColorIndex < kPaletteSize) {
+    const uint16_t i = g->CellColorIndex;
+    if (const char* name = ColorName(i, ColorNames::Standard))
+      std::snprintf(text, sizeof text, "%s", name);
+    else
+      std::snprintf(text, sizeof text, "#%02x%02x%02x", PaletteRgbTable[i][0],
+                    PaletteRgbTable[i][1], PaletteRgbTable[i][2]);
+  }
+  if (g->CellColorIndex == kNoCellColor) g->CellColorIndex = 0;
+  s->SetResultText(text, uint32_t(std::strlen(text)));
+}
+
+// The first record of the chunk's target in the item's list; null when the
+// target does not exist.
+const RTRecordNode* FirstTargetRecord(TorvoRTChunk* c) {
+  SessionGlobals* g = c->session->globals;
+  g->FirstMatchRecord = 0;
+  g->LastMatchRecord = 0;
+  c->RunFrame(STEP_LOCATE, PROP_FIND, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+  const uint32_t first = g->FirstMatchRecord;
+  g->FirstMatchRecord = 0;
+  g->LastMatchRecord = 0;
+  if (!first || !c->item || !c->item->context || !c->item->context->records) return nullptr;
+  const RecordList* list = c->item->context->records;
+  for (const RTRecordNode* n = RecordListNext(list, nullptr); n; n = RecordListNext(list, n))
+    if (n->sequence == first) return n;
+  return nullptr;
+}
+
+// 1 when the target begins inside a hotspot or link: one was opened before
+// its first record and not closed yet.
+uint16_t InsideHotspotAt(const RecordList* list, const RTRecordNode* target) {
+  bool hotspot = false, link = false;
+  for (const RTRecordNode* n = RecordListNext(list, nullptr); n && n != target;
+       n = RecordListNext(list, n)) {
+    switch (n->signature) {
+      case 0xFFAD: link = true; break;
+      case 0xFFA9: case 0xFF7E: case 0xFF74: hotspot = true; break;
+      case 0xAE: link = false; break;
+      case 0xAA: case 0x7F: hotspot = false; break;
+      default: break;
+    }
+  }
+  return hotspot || link ? 1 : 0;
+}
+
+// The two numbers the engine has no step for, from the target's first record.
+void AnswerFromTarget(TorvoRTChunk* c, uint16_t code) {
+  SessionGlobals* g = c->session->globals;
+  const RTRecordNode* first = FirstTargetRecord(c);
+  if (!first) return;
+  if (code == kCodeInsideHotspot)
+    g->FoundCount = InsideHotspotAt(c->item->context->records, first);
+  else
+    g->recordTypeValue = first->signature;
+}
+
+// The cell colour: a colour text the colour parser reads. A standard colour
+// is stored as its palette index, any other as its RGB value.
+int SetCellColor(TorvoRTChunk* c, const char* value, uint16_t length) {
+  char text[kTextBufferSize];
+  const size_t n = strnlen(value, length < sizeof text - 1 ? length : sizeof text - 1);
+  std::memcpy(text, value, n);
+  text[n] = 0;
+  uint16_t index = 0;
+  ColorRGB rgb{};
+  if (ParseColor(text, &index, &rgb) != 0) return 0;
+  SessionGlobals* g = c->session->globals;
+  const bool standard = index > 0 && index < 16 && PaletteColor(index) == rgb;
+  g->CellColorIndex = standard ? index : 0;
+  g->CellColorRgb =
+      standard ? 0 : uint32_t(rgb.red) | uint32_t(rgb.green) << 8 | uint32_t(rgb.blue) << 16;
+  const NnStatus st =
+      c->RunFrame(2394, kCodeCellColor, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+  g->CellColorIndex = 0;
+  g->CellColorRgb = 0;
+  return st == 0 ? 1 : 0;
+}
+
 }  // namespace
 
 // ---- get -------------------------------------------------------------------------------
@@ -185,10 +309,20 @@ uint16_t TorvoRTChunk::GetPropertyInternal(const char* name, char* buffer, uint1
   double value = 0;
   bool haveNumber = false;
 
-  if (!row->chunkHandled) {
-    if (row->getStep)
-      RunFrame(row->getStep, row->code, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+  if (!row->chunkHandled || EngineReads(row)) {
+    if (row->code == kCodeCellColor) {
+      g->CellColorIndex = kNoCellColor;
+      g->CellColorRgb = 0;
+    }
+    if (AnswersInResultText(row->code)) s->ClearResultText();
+    if (ReadCode(row))
+      RunFrame(ReadCode(row), row->code, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    else if (row->code == kCodeInsideHotspot || row->code == kCodeRecordType)
+      AnswerFromTarget(this, row->code);
     if (IsHideFormula(row)) DecompileResult(s);
+    if (row->code == kCodeCellColor) CellColorText(s);
+    if (AnswersInResultText(row->code) && s->ResultTextLength && GroupBuffer(s, row->group))
+      CopyOut(s->ResultText, s->ResultTextLength, GroupBuffer(s, row->group), kTextBufferSize);
     if (row->group <= 10) {
       const char* text;
       uint32_t capacity;
@@ -250,15 +384,25 @@ uint16_t TorvoRTChunk::GetPropertyInternal(const char* name, char* buffer, uint1
       case PROPC_DEFINITION:
         if (definitionText) written = CopyOut(definitionText, Len(definitionText), buffer, size);
         break;
-      case 2315:
+      case kCodeUnzoomed: {
+        // The definition before the first zoom; the current one when not zoomed.
+        const char* text = outerDefinitionText ? outerDefinitionText : definitionText;
+        if (text) written = CopyOut(text, Len(text), buffer, size);
+        break;
+      }
+      case kCodeTargetType: {
+        const char* name = GetTargetTypeName(targetType, "");
+        if (!name) name = targetType == PAGEBREAK ? "PageBreak" : "TaggedText";
+        written = CopyOut(name, Len(name), buffer, size);
+        break;
+      }
+      case kCodeExists:
         value = Exists();
         haveNumber = true;
         if (mode == kModeText)
           written = CopyOut(value ? "1" : "0", 1, buffer, size);
         break;
       case 2623:
-      case 2602:
-      case 2603:
         haveNumber = true;
         if (mode == kModeText) written = CopyOut("0", 1, buffer, size);
         break;
@@ -377,6 +521,7 @@ int TorvoRTChunk::SetPropertyText(const char* name, const char* value, uint16_t 
     }
   }
   const bool actionFormula = row->chunkHandled && row->code == PROPC_ACTION_FORMULA;
+  if (row->code == kCodeCellColor) return SetCellColor(this, value, length);
   if (row->chunkHandled && !actionFormula) return 0;
   if (actionFormula || IsHideFormula(row)) {
     // Formulas travel compiled; an empty hide formula removes it.

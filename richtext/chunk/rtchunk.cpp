@@ -8,6 +8,7 @@
 #include "host/pool.h"
 #include "host/sortcmp.h"
 #include "include/rtitem.h"
+#include "richtext/chunk/editing_util.h"
 
 namespace {
 
@@ -49,8 +50,20 @@ void FreeKeyArray(LSXLsiSession* session, kv::SortKeyEntry*& entries, uint16_t& 
   count = 0;
 }
 
-// A copy of a chain for a new chunk: positions and attached texts, but not
-// match texts nor engine fields. Null (nothing left behind) when memory runs out.
+// A heap copy of a text into *to (nothing for null); false when memory runs out.
+bool CopyOwned(const char* text, char** to) {
+  if (!text) return true;
+  const size_t n = std::strlen(text);
+  *to = new (std::nothrow) char[n + 1];
+  if (!*to) return false;
+  std::memcpy(*to, text, n + 1);
+  return true;
+}
+
+// A copy of a chain for a new chunk: positions, match texts and modes, and
+// attached texts, but not the engine fields. Without its match text a node
+// such as Field Name "Subject" would address whichever field comes first.
+// Null (nothing left behind) when memory runs out.
 chunkdef_info* CopyChain(const chunkdef_info* from, chunkdef_info** last) {
   chunkdef_info* head = nullptr;
   chunkdef_info* tail = nullptr;
@@ -73,14 +86,12 @@ chunkdef_info* CopyChain(const chunkdef_info* from, chunkdef_info** last) {
     if (tail) tail->next = node;
     else head = node;
     tail = node;
-    if (from->attachedText && *from->attachedText) {
-      size_t n = std::strlen(from->attachedText);
-      node->attachedText = new (std::nothrow) char[n + 1];
-      if (!node->attachedText) {
-        FreeChunkDefinition(head);
-        return nullptr;
-      }
-      std::memcpy(node->attachedText, from->attachedText, n + 1);
+    node->matchMode = from->matchMode;
+    if (!CopyOwned(from->matchText, &node->matchText) ||
+        !CopyOwned(from->attachedText && *from->attachedText ? from->attachedText : nullptr,
+                   &node->attachedText)) {
+      FreeChunkDefinition(head);
+      return nullptr;
     }
   }
   *last = tail;
@@ -169,6 +180,11 @@ TorvoRTChunk::~TorvoRTChunk() {
     ReleaseChunkContext(internal, 1);
     internal = nullptr;
   }
+  // Answers an event handler left and nobody collected.
+  for (char*& text : eventReturn) {
+    delete[] text;
+    text = nullptr;
+  }
   if (session) session->RemoveFromRTCHUNKList(this);
 }
 
@@ -196,6 +212,11 @@ TorvoRTChunk* TorvoRTChunk::DefineSubChunk(const char* definition) {
   if (last) last->next = parsed;
   else copy = parsed;
   sub->internal->chain = copy;
+  // The whole chain must read back from its text.
+  if (!ChunkDefinitionFits(copy)) {
+    delete sub;
+    return nullptr;
+  }
   chunkdef_info* inner = parsed;
   while (inner->next) inner = inner->next;
   sub->targetType = inner->targetType;

@@ -83,14 +83,47 @@ bool RangesAreSound(const kv::SortKeyEntry* keys, uint16_t count, uint32_t listC
   return true;
 }
 
-// Appends the records numbered first..last (from 1) of the walked list.
-NnStatus CopyRecordRange(RTProcessContext* ctx, uint32_t first, uint32_t last) {
+bool IsCell(uint16_t sig) { return sig == 164 || sig == 208; }
+bool IsTableBegin(uint16_t sig) { return sig == 163 || sig == 207; }
+bool IsTableEnd(uint16_t sig) { return sig == 165 || sig == 209; }
+constexpr uint32_t kCellRow = 2, kCellFixed = 16;
+
+const RTRecordNode* RecordAt(const RTProcessContext* ctx, uint32_t number) {
+  uint32_t n = 1;
+  for (const RTRecordNode* node = ctx->Records ? ctx->Records->first : nullptr; node;
+       node = node->next, ++n)
+    if (n == number) return node;
+  return nullptr;
+}
+
+// The row number the cells of a row carry (that of its first cell).
+uint8_t RowNumberOf(const RTProcessContext* ctx, const kv::SortKeyEntry* e) {
+  const RTRecordNode* node = RecordAt(ctx, e->firstRecord);
+  return node && IsCell(node->signature) && node->length > kCellRow ? node->data[kCellRow] : 0;
+}
+
+// Appends the records numbered first..last (from 1) of the walked list; the
+// cells of the row itself (not those of a table nested in it) take the row
+// number `row`, so that a row is addressed by the place it sorted into.
+NnStatus CopyRecordRange(RTProcessContext* ctx, uint32_t first, uint32_t last, uint8_t row) {
   uint32_t number = 1;
+  int nesting = 0;
   for (RTRecordNode* node = ctx->Records ? ctx->Records->first : nullptr; node && number <= last;
        node = node->next, ++number) {
     if (number < first) continue;
-    NnStatus st = AppendRecord(node->data, node->signature, node->length, &ctx->Compose);
+    const uint16_t sig = node->signature;
+    NnStatus st;
+    if (IsCell(sig) && nesting == 0 && node->length >= kCellFixed &&
+        node->data[kCellRow] != row) {
+      std::vector<uint8_t> cell(node->data, node->data + node->length);
+      cell[kCellRow] = row;
+      st = AppendRecord(cell.data(), sig, node->length, &ctx->Compose);
+    } else {
+      st = AppendRecord(node->data, sig, node->length, &ctx->Compose);
+    }
     if (st) return st;
+    if (IsTableBegin(sig)) ++nesting;
+    if (IsTableEnd(sig) && nesting > 0) --nesting;
   }
   return 0;
 }
@@ -104,9 +137,14 @@ bool SortAtTarget(uint8_t*, uint16_t, uint32_t, RTProcessContext* ctx, NnStatus*
     return true;
   }
   // Every row is emitted at the first one: the target's rows are dropped as
-  // the walk passes them.
+  // the walk passes them. The row in place i takes the number of the row
+  // that stood there.
+  std::vector<uint8_t> rowNumbers(ctx->PositionCount, 0);
+  for (uint16_t i = 0; i < ctx->PositionCount; ++i)
+    rowNumbers[ctx->Positions[i].originalIndex] = RowNumberOf(ctx, &ctx->Positions[i]);
+  size_t place = 0;
   for (const kv::SortKeyEntry* e : FinalOrder(ctx->Positions, ctx->PositionCount)) {
-    NnStatus st = CopyRecordRange(ctx, e->firstRecord, e->lastRecord);
+    NnStatus st = CopyRecordRange(ctx, e->firstRecord, e->lastRecord, rowNumbers[place++]);
     if (st) {
       *status = st;
       return true;

@@ -14,6 +14,7 @@
 #include "richtext/compose/composers.h"
 #include "richtext/compose/composeutil.h"
 #include "richtext/engine/rtproc.h"
+#include "richtext/item/cdlayout.h"
 #include "richtext/item/itemhelpers.h"
 #include "richtext/item/recordutil.h"
 #include "rtchunk.h"
@@ -324,6 +325,58 @@ NnStatus ComposeElementOptions(uint32_t subCode, const char* options, RTProcessC
   return NN_ERR_INVALID_ARG;
 }
 
+namespace {
+
+bool IsTableBeginSig(uint16_t s) { return s == 163 || s == 207; }
+bool IsTableEndSig(uint16_t s) { return s == 165 || s == 209; }
+bool IsCellSig(uint16_t s) { return s == 164 || s == 208; }
+
+// A row copied alone arrives in a table of its own: the frame of the table it
+// stands in (the pre-table group, the table begin and end) is kept with it,
+// and its cells are numbered as the table's first row.
+void KeepTableFrame(RecordList* list, uint32_t first, uint32_t last) {
+  RTRecordNode *from = nullptr, *to = nullptr;
+  for (RTRecordNode* n = list->first; n; n = n->next) {
+    if (n->sequence == first) from = n;
+    if (n->sequence == last) to = n;
+  }
+  if (!from || !to) return;
+  RTRecordNode* begin = nullptr;
+  int nesting = 0;
+  for (RTRecordNode* n = from->prev; n && !begin; n = n->prev) {
+    if (IsTableEndSig(n->signature)) ++nesting;
+    else if (IsTableBeginSig(n->signature) && nesting-- == 0) begin = n;
+  }
+  RTRecordNode* end = nullptr;
+  nesting = 0;
+  for (RTRecordNode* n = to->next; n && !end; n = n->next) {
+    if (IsTableBeginSig(n->signature)) ++nesting;
+    else if (IsTableEndSig(n->signature) && nesting-- == 0) end = n;
+  }
+  if (!begin || !end) return;
+  begin->flags &= uint16_t(~kNodeDrop);
+  end->flags &= uint16_t(~kNodeDrop);
+  // The pre-table group (BEGIN, the pre-table record and its parts, END).
+  uint16_t type = 0;
+  RTRecordNode* n = begin->prev;
+  if (n && n->signature == 222 && kv::cd::ReadU16(n->data, n->length, 4, &type) && type == 0xFFFB) {
+    for (; n; n = n->prev) {
+      n->flags &= uint16_t(~kNodeDrop);
+      if (n->signature == 0xFFFB && n->length > 8) n->data[8] = 1;  // one row
+      if (n->signature == 221) break;
+    }
+  }
+  nesting = 0;
+  for (RTRecordNode* c = from; c; c = c->next) {
+    if (IsCellSig(c->signature) && nesting == 0 && c->length > 2) c->data[2] = 0;
+    if (IsTableBeginSig(c->signature)) ++nesting;
+    if (IsTableEndSig(c->signature) && nesting > 0) --nesting;
+    if (c == to) break;
+  }
+}
+
+}  // namespace
+
 NnStatus InsertDesignElementContent(TorvoRTChunk* chunk, RTProcessContext* ctx, uint32_t number) {
   if (!ctx || !ctx->Session || !ctx->Item) return NN_ERR_INVALID_ARG;
   LSXLsiSession* s = ctx->Session;
@@ -372,6 +425,8 @@ NnStatus InsertDesignElementContent(TorvoRTChunk* chunk, RTProcessContext* ctx, 
   if (first || last != UINT32_MAX) {
     for (RTRecordNode* n = list->first; n; n = n->next)
       if (n->sequence < first || n->sequence > last) n->flags |= kNodeDrop;
+    auto* other = static_cast<TorvoRTChunk*>(ctx->Extra);
+    if (code == 2356 && other && other->targetType == ROW) KeepTableFrame(list, first, last);
   }
   st = AppendItemRecordsRenumbered(list, sourceItem, ctx->Item, &ctx->Compose);
   RecordListFreeWithAllocator(s, list);

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "host/color.h"
 #include "host/options.h"
@@ -69,6 +70,25 @@ uint16_t BorderStyleCode(const char* value) {
     if (!strcasecmp(value, kNames[i])) return i;
   if (!strcasecmp(value, "single")) return 1;
   return 1;
+}
+
+// The cell attribute record of a column's option text: its CellHTMLId,
+// CellHTMLClass, CellHTMLStyle, CellHTMLTitle, CellHTMLOther and CellHTMLName
+// keys. Nothing when it has none of them.
+NnStatus ComposeColumnCellAttributes(const char* options, RTProcessContext* ctx) {
+  static const char* const kKeys[6] = {"CellHTMLId=",    "CellHTMLClass=", "CellHTMLStyle=",
+                                       "CellHTMLTitle=", "CellHTMLOther=", "CellHTMLName="};
+  std::string values[6];
+  const char* strings[6] = {};
+  bool any = false;
+  char value[kOptionValueMax + 1];
+  for (int i = 0; i < 6; ++i) {
+    if (!GetOptionValue(options, kKeys[i], value) || !*value) continue;
+    values[i] = value;
+    strings[i] = values[i].c_str();
+    any = true;
+  }
+  return any ? ComposeHtmlAttributes(0xFF7B, strings, ctx) : NnStatus(0);
 }
 
 }  // namespace
@@ -135,14 +155,15 @@ NnStatus ComposeTable(uint32_t columns, uint32_t rows, RTProcessContext* ctx) {
       cell[14] = 1;
       cell[15] = 1;
       st = AppendRecord(cell, cellSig, kCellLength, &ctx->Compose);
+      // The caller's option text of the column gives each of its cells
+      // their HTML attributes.
+      if (st == 0 && c < kCellTextSlots && g->cellText[c])
+        st = ComposeColumnCellAttributes(g->cellText[c], ctx);
       if (st == 0) st = EmitParagraphStart(ctx);
       if (st == 0) st = EmitParagraphReference(ctx);
-      // The first row takes the cell texts the caller left in the session.
-      const char* text = r == 0 && c < kCellTextSlots ? g->cellText[c] : nullptr;
       if (st == 0) {
         uint32_t font = CurrentFont(ctx);
-        st = EmitTextRecord(text ? text : "", text ? uint32_t(std::strlen(text)) : 0, &font,
-                            &ctx->Compose);
+        st = EmitTextRecord("", 0, &font, &ctx->Compose);
       }
     }
   }
@@ -175,6 +196,11 @@ NnStatus ComposeTableProps(LSXLsiSession* /*session*/, RTProcessContext* /*ctx*/
       if (!strncasecmp(value, "Window", 6)) flags |= 0x0001;
       else flags &= uint16_t(~0x0001u);
     }
+    if (GetOptionValue(options, "TableWidth=", value)) {
+      if (!strcasecmp(value, "FIXED")) flags &= uint16_t(~0x0001u);
+      else if (!strcasecmp(value, "FIT_TO_WINDOW") || !strcasecmp(value, "FIT_WITH_MARGINS"))
+        flags |= 0x0001;
+    }
     PutU16(record, 12, flags);
     return 0;
   }
@@ -191,6 +217,16 @@ NnStatus ComposeTableProps(LSXLsiSession* /*session*/, RTProcessContext* /*ctx*/
       }
     }
     if (OptionTwips(options, "MinRowHeight=", &v)) PutU16(record, 22, v);
+    // The width keys the table properties read back: flag 1 relative
+    // widths, flag 64 across the whole window.
+    if (GetOptionValue(options, "TableWidth=", value)) {
+      uint32_t f = 0;
+      std::memcpy(&f, record + 4, 4);
+      if (!strcasecmp(value, "FIXED")) f &= ~(1u | 64u);
+      else if (!strcasecmp(value, "FIT_TO_WINDOW")) f |= 1u | 64u;
+      else if (!strcasecmp(value, "FIT_WITH_MARGINS")) f = (f | 1u) & ~64u;
+      PutU32(record, 4, f);
+    }
     return 0;
   }
   return NN_ERR_INVALID_ARG;

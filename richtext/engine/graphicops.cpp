@@ -406,7 +406,8 @@ void UnitStep(const uint8_t* data, uint16_t sig, uint32_t length, RTProcessConte
     unit = "pixels";
   }
   if (!unit) return;
-  PutText(ctx->Session->LinkText, unit);
+  // The unit is a text property: it travels in the text buffer its row reads.
+  PutText(ctx->Session->PropertyText, unit);
   ctx->TargetDone = 1;
 }
 
@@ -435,6 +436,12 @@ void FormatStep(const uint8_t* data, uint16_t sig, uint32_t length, RTProcessCon
   ctx->TargetDone = 1;
 }
 
+// A record read from the item has a stored place, also in its first segment
+// (number 0); one the composition built has one once it lies in a segment.
+bool HasStoredPlace(const RTRecordNode* n) {
+  return !(n->flags & kNodeOwnsData) || n->segment || n->position;
+}
+
 // Step 51: the shared-image name, else the position of the picture's record.
 void OffsetStep(const uint8_t* data, uint16_t sig, RTProcessContext* ctx) {
   if (sig != kSigGraphic) return;
@@ -456,9 +463,9 @@ void OffsetStep(const uint8_t* data, uint16_t sig, RTProcessContext* ctx) {
   }
   const RTRecordNode* at = nullptr;
   for (const RTRecordNode* n = node->next; n && !at; n = n->next)
-    if ((n->signature == kSigText || n->signature == kSigBitmapHeader) && n->segment) at = n;
+    if ((n->signature == kSigText || n->signature == kSigBitmapHeader) && HasStoredPlace(n)) at = n;
   if (!at) at = node;
-  if (!at->segment) return;  // built in memory: no position
+  if (!HasStoredPlace(at)) return;
   std::snprintf(outText, kTextBufferSize, "%d.%x", int(at->segment), unsigned(at->position));
   ctx->TargetDone = 1;
 }

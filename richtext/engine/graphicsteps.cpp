@@ -249,8 +249,8 @@ NnStatus MoveToStorage(uint8_t* data, uint16_t sig, uint32_t length, RTRecordNod
   }
   if (bitmap) ctx->TargetDone = 1;
   // Bitmaps and metafiles have no file form without the platform's graphic
-  // converter: such a graphic keeps its records.
-  if (bitmap || !convertible) return 0;
+  // converter: the call fails and the item keeps its records.
+  if (bitmap || !convertible) return NN_ERR_INVALID_ARG;
   NnStatus st = AppendRecord(data, sig, length, &ctx->Compose);
   if (st) return st;
   out->length = 0;
@@ -478,7 +478,10 @@ bool StepsPreWalk(RTProcessContext* ctx, NnStatus* status) {
   // No mark of an earlier call may drop records in this one.
   for (RTRecordNode* n = ctx->Records ? ctx->Records->first : nullptr; n; n = n->next)
     n->flags &= uint16_t(~kNodeDrop);
-  *status = 0;
+  // Only the two storages exist: any other value is refused, not ignored.
+  const char* kind = ctx->Text1;
+  const bool known = kind && (!strcasecmp(kind, "inline") || !strcasecmp(kind, "storage"));
+  *status = known ? 0 : NN_ERR_INVALID_ARG;
   return true;
 }
 

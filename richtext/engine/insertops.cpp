@@ -538,7 +538,9 @@ bool AtTargetBlock(uint8_t* data, uint16_t sig, uint32_t length, RTProcessContex
   switch (code) {
     case 2387:
     case 2388:
-      // The element becomes the link's content; its end closes the link.
+      // With link options the element becomes the link's content and its end
+      // closes the link; without them the call only removes text groupings.
+      if (!ctx->Text1 || !*ctx->Text1) return false;
       *status = ComposeLinkHotspotFromOptions(ctx->Text1, ctx->SubCode, ctx, 0,
                                               code == 2387 ? 1 : 0);
       if (*status == 0) ctx->Item->modified = 1;
@@ -593,7 +595,7 @@ bool ElementEndBlock(uint8_t* data, uint16_t sig, uint32_t length, RTProcessCont
   switch (code) {
     case 2387:
     case 2388:
-      st = EmitHotspotEnd(ctx, 0xAE, 1);
+      if (ctx->Text1 && *ctx->Text1) st = EmitHotspotEnd(ctx, 0xAE, 1);
       break;
     case 2404:
       st = EmitHotspotEnd(ctx, 0xAE, 1);

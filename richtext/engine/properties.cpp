@@ -1135,7 +1135,11 @@ NnStatus SortKeyStep(const uint8_t* d, uint16_t sig, uint32_t len, RTProcessCont
     return 0;
   }
   if (ctx->TargetDone || !ctx->PositionCount || !ctx->Positions) return 0;
-  if (ctx->SubCode && ctx->CurrentCellColumn != ctx->SubCode) return 0;
+  // The sub-code counts columns from 0, the walk's cell column from 1; a
+  // nested table's cells are not the sorted table's.
+  const uint32_t depth = ctx->Compose.tableDepth;
+  if ((depth ? depth : 1) != ctx->KeyTableDepth || ctx->CurrentCellColumn != ctx->SubCode + 1)
+    return 0;
   const char* key = nullptr;
   uint32_t n = 0;
   if (sig == 0xFF85 && len > 8) {

@@ -590,6 +590,26 @@ bool GraphicRecord(uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* 
   }
 }
 
+// ---- 2387, 2388: text grouping removal ------------------------------------------------
+
+// The BEGIN and END markers that group text runs (group type: the text
+// record) go, and so does every colour record from the first of them on:
+// the runs stay, plain.
+void RemoveTextGrouping(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx,
+                        RecordEmission* out) {
+  if (sig == kSigBegin || sig == kSigEnd) {
+    if (BracketObject(data, len) != kSigText) return;
+    out->length = 0;
+    if (sig == kSigBegin) ctx->TargetDone = 1;
+    ctx->Item->modified = 1;
+    return;
+  }
+  if (sig == kSigColor && ctx->TargetDone) {
+    out->length = 0;
+    ctx->Item->modified = 1;
+  }
+}
+
 // ---- the family ---------------------------------------------------------------------
 
 bool Record(uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx, RecordEmission* out,
@@ -614,6 +634,11 @@ bool Record(uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx, Re
       return true;
     case 2364:
       *status = ChangeParagraph(data, sig, len, ctx, out);
+      return true;
+    case 2387:
+    case 2388:
+      RemoveTextGrouping(data, sig, len, ctx, out);
+      *status = 0;
       return true;
     default:
       return GraphicRecord(data, sig, len, ctx, out, status);

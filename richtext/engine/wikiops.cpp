@@ -14,6 +14,7 @@
 #include "lsxsessi.h"
 #include "richtext/compose/composers.h"
 #include "richtext/engine/matchops.h"
+#include "richtext/engine/opcodes.h"
 #include "richtext/engine/opfamily.h"
 #include "richtext/engine/rtproc.h"
 #include "richtext/item/cdlayout.h"
@@ -101,6 +102,19 @@ WikiText ParseWikiText(const char* inner, size_t length, const char* close) {
   return w;
 }
 
+// A value of the link option text between the delimiter the property texts
+// use: the first of ', " and | that it does not hold, else ~ (a ~ within is
+// dropped, as the value could not be read back whole).
+std::string DelimitedOption(const char* key, const std::string& text) {
+  const char delimiter = ChooseDelimiterChar(text.c_str(), long(text.size()));
+  std::string out = key;
+  out += delimiter;
+  for (char c : text)
+    if (c != delimiter) out.push_back(c);
+  out += delimiter;
+  return out;
+}
+
 NnStatus UrlLink(RTProcessContext* ctx, const std::string& shown, const std::string& address) {
   return ComposeLinkHotspot(shown.data(), uint32_t(shown.size()), address.data(),
                             uint32_t(address.size()), ctx);
@@ -169,14 +183,13 @@ NnStatus ResolveWikiText(RTProcessContext* ctx, const WikiText& w, bool* compose
   MatchedTextBuffer[shown] = 0;
 
   const char* tag = ctx->Text2 ? ctx->Text2 : "";
-  std::string options = "Class='WikiLink";
-  options += tag;
-  options += "' Title='" + t + "' ";
+  std::string options = DelimitedOption("Class=", std::string("WikiLink") + tag) + " ";
+  options += DelimitedOption("Title=", t) + " ";
   if (!w.anchor.empty()) {
     std::string anchor = w.anchor;
     for (char& c : anchor)
       if (c == ' ' || c == ':' || c == '"') c = '_';
-    options += "Anchor='" + anchor + "'";
+    options += DelimitedOption("Anchor=", anchor);
   }
   *composed = true;
   return ComposeHypertextLink(MatchKeyBuffer, MatchedTextBuffer, MatchedNoteId, options.c_str(),
@@ -185,14 +198,18 @@ NnStatus ResolveWikiText(RTProcessContext* ctx, const WikiText& w, bool* compose
 
 // ---- new pages: compose hotspots -------------------------------------------------
 
-std::string DoubleBackslashes(const std::string& text) {
+// A value inside a formula string literal: the backslash is the literal's
+// escape character, so backslashes and double quotes are escaped with it.
+// Text from a document must stay text, never become formula code.
+std::string FormulaLiteral(const std::string& text) {
   std::string out;
   for (char c : text) {
+    if (c == '\\' || c == '"') out.push_back('\\');
     out.push_back(c);
-    if (c == '\\') out.push_back('\\');
   }
   return out;
 }
+
 
 // The formula that composes a new page named `page`.
 std::string ComposeFormula(RTProcessContext* ctx, const std::string& page) {
@@ -208,14 +225,16 @@ std::string ComposeFormula(RTProcessContext* ctx, const std::string& page) {
       form = buf[0] ? buf : "Document";
     }
   }
+  // A server beginning with '@' is the caller's formula (such as @DbName)
+  // and goes in as it stands; every other value is a string literal.
   std::string f = "@Command([Compose]; ";
   if (!set.server.empty() && set.server[0] == '@')
-    f += set.server + "; \"" + form + "\"); ";
+    f += set.server + "; \"" + FormulaLiteral(form) + "\"); ";
   else
-    f += "\"" + DoubleBackslashes(set.server) + "\":\"" + DoubleBackslashes(set.database) +
-         "\"; \"" + form + "\"); ";
+    f += "\"" + FormulaLiteral(set.server) + "\":\"" + FormulaLiteral(set.database) + "\"; \"" +
+         FormulaLiteral(form) + "\"); ";
   f += "@Command([EditGoToField]; \"Subject\"); ";
-  f += "@Command([EditInsertText]; \"" + page + "\");";
+  f += "@Command([EditInsertText]; \"" + FormulaLiteral(page) + "\");";
   return f;
 }
 
@@ -292,9 +311,12 @@ bool WikiRecord(uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx
     return true;
   size_t innerStart = openLen;
   if (tagLen) {
+    // A tagged text is the tag and ':' before the page: ((TopicIntro)) is
+    // not the page Intro of the tag Topic.
     if (strncasecmp(text + openLen, tag, tagLen) != 0) return true;
     innerStart += tagLen;
-    if (innerStart < n - closeLen && text[innerStart] == ':') ++innerStart;
+    if (innerStart >= n - closeLen || text[innerStart] != ':') return true;
+    ++innerStart;
   }
   if (innerStart >= n - closeLen) return true;
   const WikiText w = ParseWikiText(text + innerStart, n - closeLen - innerStart, ctx->WikiClose);

@@ -98,7 +98,9 @@ TEST(ChunkLifecycle, DefineSubChunkAppendsToACopy) {
 
   std::unique_ptr<TorvoRTChunk> sub(parent.DefineSubChunk("Row 2"));
   ASSERT_TRUE(sub);
-  EXPECT_STREQ(sub->definitionText, "Table 1; Row 2");
+  // The parent's match text comes along: the sub-chunk addresses what the
+  // parent does.
+  EXPECT_STREQ(sub->definitionText, "Table \"m\" 1; Row 2");
   EXPECT_STREQ(parent.definitionText, "Table 1");  // parent unchanged
   EXPECT_EQ(sub->targetType, ROW);
   EXPECT_EQ(sub->session, &session);
@@ -111,7 +113,10 @@ TEST(ChunkLifecycle, DefineSubChunkAppendsToACopy) {
   ASSERT_NE(copied->attachedText, nullptr);
   EXPECT_NE(copied->attachedText, parent.internal->chain->attachedText);
   EXPECT_STREQ(copied->attachedText, "wiki!");
-  EXPECT_EQ(copied->matchText, nullptr);  // match texts are not copied
+  ASSERT_NE(copied->matchText, nullptr);
+  EXPECT_NE(copied->matchText, parent.internal->chain->matchText);
+  EXPECT_STREQ(copied->matchText, "m");
+  EXPECT_EQ(copied->matchMode, MATCH_TEXT);
   EXPECT_EQ(copied->runningCount, 0u);    // nor engine fields
   ASSERT_NE(copied->next, nullptr);
   EXPECT_EQ(copied->next->targetType, ROW);
@@ -122,7 +127,7 @@ TEST(ChunkLifecycle, DefineSubChunkAppendsToACopy) {
   // A sub-chunk of a sub-chunk.
   std::unique_ptr<TorvoRTChunk> cell(sub->DefineSubChunk("Inside Column 3"));
   ASSERT_TRUE(cell);
-  EXPECT_STREQ(cell->definitionText, "Table 1; Row 2; Inside Column 3");
+  EXPECT_STREQ(cell->definitionText, "Table \"m\" 1; Row 2; Inside Column 3");
   EXPECT_EQ(cell->internal->simpleDefinition, 0u);
   EXPECT_EQ(cell->targetType, COLUMN);
 }

@@ -248,14 +248,18 @@ TEST_F(ChunkDefinitionTest, AtMostOneHundredEntries) {
 }
 
 TEST_F(ChunkDefinitionTest, TextMustFitTheSessionBuffer) {
-  std::string text = "Text '" + std::string(4095 - 8, 'a') + "'";
-  text += " 1";
-  text.resize(4095, ' ');
+  // Written back as Text "a...a" 1: exactly 4,095 characters.
+  std::string text = "Text '" + std::string(4095 - 9, 'a') + "' 1";
   ASSERT_EQ(text.size(), 4095u);
   Chain c = Parse(text);
   ASSERT_TRUE(c);
-  EXPECT_EQ(std::strlen(c->matchText), 4095u - 8);
+  EXPECT_EQ(std::strlen(c->matchText), 4095u - 9);
   EXPECT_EQ(Parse(text + " "), nullptr);
+  // A text that fits but whose written form would not is refused: it would
+  // come back cut.
+  std::string tight = "Text '" + std::string(4095 - 8, 'a') + "'1";
+  ASSERT_EQ(tight.size(), 4095u);
+  EXPECT_EQ(Parse(tight), nullptr);
   // Without a session the parse works on its own buffer.
   Chain alone(ParseChunkDefinition(nullptr, nullptr, "Table 2", nullptr));
   ASSERT_TRUE(alone);

@@ -77,7 +77,7 @@ TEST_F(Graphics, HeightAndUnitInInchesAndPixels) {
   ASSERT_EQ(Run(29), 0);
   EXPECT_STREQ(session->LinkText, "2.000");
   ASSERT_EQ(Run(53), 0);
-  EXPECT_STREQ(session->LinkText, "inches");
+  EXPECT_STREQ(session->PropertyText, "inches");  // a text property's buffer
   ASSERT_EQ(Run(52), 0);
   EXPECT_STREQ(session->LinkText, "1.5000");
   ASSERT_EQ(Run(50), 0);
@@ -89,7 +89,7 @@ TEST_F(Graphics, PixelGraphicReadsPixels) {
   ASSERT_EQ(Run(29), 0);
   EXPECT_STREQ(session->LinkText, "150");
   ASSERT_EQ(Run(53), 0);
-  EXPECT_STREQ(session->LinkText, "pixels");
+  EXPECT_STREQ(session->PropertyText, "pixels");
   ASSERT_EQ(Run(50), 0);
   EXPECT_STREQ(session->PropertyText, "JPEG");
 }

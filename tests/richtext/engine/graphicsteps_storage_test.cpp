@@ -104,23 +104,25 @@ TEST_F(GraphicStorage, AFailedStorageLeavesItemAndAttachmentsAsTheyWere) {
   EXPECT_NE(Run(68, 0, 0, "storage"), 0);
   EXPECT_EQ(Stored(), before);
   EXPECT_TRUE(Attachment(note, "Graphic").empty()) << "the first attachment was taken back";
-  // Nothing is left marked: a later call keeps every record.
-  ASSERT_EQ(Run(68, 0, 0, "neither"), 0);
+  // Nothing is left marked: a later call keeps every record (an unknown
+  // storage is refused).
+  ASSERT_EQ(Run(68, 0, 0, "neither"), NN_ERR_INVALID_ARG);
   EXPECT_EQ(Stored(), before);
 }
 
 TEST_F(GraphicStorage, GraphicsThatCannotMoveKeepTheirRecords) {
-  // A bitmap has no file form here; a shared image is not in the item; an
-  // unknown mode changes nothing; a graphic followed by text has no picture.
+  // A bitmap has no file form here (the call fails); a shared image is not
+  // in the item; an unknown mode is refused; a graphic followed by text has
+  // no picture.
   const std::vector<Bytes> records{
       Para(),       Graphic(20, 20), BitmapHeader(20, 20), BitmapSegment(), Text("a"),
       Graphic(5, 5), ImageHeader(1, 5, 5, 0), SharedImage("logo.gif", 0), Text("b"),
       Graphic(5, 5), Text("c")};
   Make(records);
   const Bytes before = Stored();
-  ASSERT_EQ(Run(68, 0, 0, "storage"), 0);
+  ASSERT_EQ(Run(68, 0, 0, "storage"), NN_ERR_INVALID_ARG);
   EXPECT_EQ(Stored(), before);
-  ASSERT_EQ(Run(68, 0, 0, "somewhere"), 0);
+  ASSERT_EQ(Run(68, 0, 0, "somewhere"), NN_ERR_INVALID_ARG);
   EXPECT_EQ(Stored(), before);
   ASSERT_EQ(Run(68, 0, 0, "inline"), 0);
   EXPECT_EQ(Stored(), before);

@@ -1,0 +1,295 @@
+// Every property of the chunk's property table, read through GetPropertyText
+// on a real document that holds the element it describes. Elements the
+// corpus holds none of (file attachments, document links) are added to a real
+// item through the chunk's own methods first. The corpus holds no section
+// (SectionTitle is read on a built item in properties_methods_test.cpp), and
+// no record gives a language tag.
+#include <regex>
+
+#include "corpus_fixture.h"
+
+namespace corpustest {
+namespace {
+
+constexpr const char* kCert = "jnx/testCertStore/certstore-exportable.xml";
+constexpr const char* kStyled = "jnx/testConvertAndOpenMimeItem/styledtext.xml";
+constexpr const char* kSpan = "jnx/testDbDesignForms/doc-span.xml";
+constexpr const char* kBadge = "ukl/Forms/Badge.form";
+constexpr const char* kDate = "jnx/testDbDesignEmbedded/embedded_date.xml";
+constexpr const char* kDefault = "jnx/testDbDesignForms/form-default.xml";
+constexpr const char* kLsForm = "jnx/testCompileLotusScript/Test_LS_Form.xml";
+
+struct Case {
+  const char* property;
+  const char* file;
+  const char* item;
+  const char* definition;
+  const char* value;  // a regular expression the whole value matches
+};
+
+std::ostream& operator<<(std::ostream& os, const Case& c) {
+  return os << c.property << " of " << c.definition << " in " << c.file;
+}
+
+const Case kCases[] = {
+    {"AccentSensitive", kCert, "Comments", "Text 1", "1\\.000000"},
+    {"AnchorText", kSpan, "Body", "Anchor 1", "dsfdf"},
+    {"ButtonText", "jnx/testDbDesignForms/form-buttonform.xml", "$Body", "Hotspot 1",
+     "I am a button"},
+    {"BytesOfText", kStyled, "Body", "Text 1", "20"},
+    {"CaseSensitive", kCert, "Comments", "Text 1", "0\\.000000"},
+    {"CellColor", kDate, "$Body", "Table 1; Row 1; Column 1", "RGB255,255,255"},
+    {"CellIsMerged", kDate, "$Body", "Table 1; Row 1; Column 1", "FALSE"},
+    {"Chars", kStyled, "Body", "Text 1", "20"},
+    {"ComplexText", kCert, "Comments", "Paragraph 1", "[01]"},
+    {"ContainsSomething", kLsForm, "$HTMLCode", "Paragraph 1", "[1-9][0-9]*"},
+    {"ContainsText", kStyled, "Body", "Text 1", "1"},
+    {"Definition", kStyled, "Body", "Text 1", "Text 1"},
+    {"Exists", kStyled, "Body", "Text 1", "1"},
+    {"FirstRecord", kCert, "Comments", "Text 1", "3"},
+    {"Font", kCert, "Comments", "Text 1", "Plain Black 9pt Helvetica Neue"},
+    {"FontColor", kCert, "Comments", "Text 1", "Black"},
+    {"FontFace", kCert, "Comments", "Text 1", "Helvetica Neue"},
+    {"GraphicFormat", kBadge, "$Body", "Graphic 1", "JPEG"},
+    {"GraphicHeight", kBadge, "$Body", "Graphic 1", "2\\.104"},
+    // The graphic stands in the item's first stored segment (number 0).
+    {"GraphicOffset", kBadge, "$Body", "Graphic 1", "0\\.[0-9a-f]+"},
+    {"GraphicRatio", kBadge, "$Body", "Graphic 1", "1\\.5545"},
+    {"GraphicStorage", kBadge, "$Body", "Graphic 1", "Inline"},
+    {"GraphicUnit", kBadge, "$Body", "Graphic 1", "inches"},
+    {"GraphicWidth", kBadge, "$Body", "Graphic 1", "3\\.271"},
+    {"HotspotBorder", kSpan, "Body", "Hotspot 1", "TRUE"},
+    {"ImageInPixels", kBadge, "$Body", "Graphic 1", "FALSE"},
+    {"InsideHotspot", kSpan, "Body", "Popup 1; Text 1", "1"},
+    {"LastRecord", kCert, "Comments", "Text 1", "3"},
+    {"LinkURL", kDefault, "$RegionFrameset", "Paragraph 1", "HeaderRegion"},
+    {"MaxRightMargin", kCert, "Comments", "Paragraph 1", "10\\.800"},
+    {"MinLeftMargin", kCert, "Comments", "Paragraph 1", "1\\.170"},
+    {"OnlyAttachments", kLsForm, "$HTMLCode", "Paragraph 1", "[1-9][0-9]*"},
+    {"PABID", kCert, "Comments", "Paragraph 1", "[1-9][0-9]*"},
+    {"ParagraphStyle", kCert, "Comments", "Paragraph 1", "Alignment=Left .*LeftMargin=.*"},
+    {"PassthruHTML", kDefault, "$Body", "PassthruHTML 1", "TRUE"},
+    {"PointSize", kCert, "Comments", "Text 1", "9pt"},
+    {"RecordType", kCert, "Comments", "Text 1", "65413"},  // a text record, 0xFF85
+    {"RegularExpression", kCert, "Comments", "Text 1", "0\\.000000"},
+    {"RowLabel", "jnx/testDbDesignForms/form-testls.xml", "$Body", "Table 2", "tab 1"},
+    {"SearchWordBoundaries", kCert, "Comments", "Text 1", "0\\.000000"},
+    {"SetImpliedProperties", kCert, "Comments", "Text 1", "0\\.000000"},
+    {"SimpleParagraphStyle", kCert, "Comments", "Paragraph 1", "Alignment=Left .*"},
+    {"StyleName", kDate, "$Body", "Paragraph 1", "TabStyle"},
+    {"TableFitToWindow", kDate, "$Body", "Table 1", "FALSE"},
+    {"TargetColumn", kDate, "$Body", "Table 1; Row 1; Column 2", "2"},
+    {"TargetFrame", "jnx/testDbDesignCollections/view-actions.xml", "$V5ACTIONS", "Paragraph 1",
+     "NotesView"},
+    {"TargetNth", kStyled, "Body", "Text 1", "0"},  // the chunk has no count of its own
+    {"TargetRow", kDate, "$Body", "Table 1; Row 1; Column 2", "1"},
+    {"TargetType", kStyled, "Body", "Text 1", "Text"},
+    {"Text", kStyled, "Body", "Text 1", "This is normal text\\."},
+    {"TextAttributes", kCert, "Comments", "Text 1", "Plain"},
+    {"TextWildcards", kCert, "Comments", "Text 1", "0\\.000000"},
+    {"UnformattedText", kStyled, "Body", "Text 1", "This is normal text\\."},
+    {"UnzoomedDefinition", kStyled, "Body", "Text 1", "Text 1"},
+    {"Words", kStyled, "Body", "Text 1", "4"},
+};
+
+class PropertyOfCorpusItem : public CorpusDoc, public ::testing::WithParamInterface<Case> {};
+
+TEST_P(PropertyOfCorpusItem, ReadsAPlausibleValue) {
+  const Case& c = GetParam();
+  if (!Open(c.file, c.item)) GTEST_SKIP() << "no corpus";
+  TorvoRTChunk* chunk = Chunk(c.definition);
+  ASSERT_NE(chunk, nullptr);
+  ASSERT_TRUE(chunk->Exists());
+  const std::string value = Prop(chunk, c.property);
+  EXPECT_FALSE(value.empty());
+  EXPECT_TRUE(std::regex_match(value, std::regex(c.value))) << value;
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, PropertyOfCorpusItem, ::testing::ValuesIn(kCases),
+                         [](const ::testing::TestParamInfo<Case>& info) {
+                           return std::string(info.param.property);
+                         });
+
+// ---- properties whose element is added to a real item first ----------------------
+
+using AddedElement = CorpusDoc;
+
+// A formula set on the corpus item's hotspot reads back as its text (the
+// stored formulas of the corpus are compiled by another platform).
+TEST_F(AddedElement, ActionFormula) {
+  if (!Open("jnx/testDbDesignForms/form-alias.xml", "$Body")) GTEST_SKIP() << "no corpus";
+  TorvoRTChunk* hotspot = Chunk("Hotspot 1");
+  const char* formula = "@Command([FileSave])";
+  ASSERT_EQ(hotspot->SetPropertyText("ActionFormula", formula, 0), 1);
+  EXPECT_EQ(Prop(hotspot, "ActionFormula"), formula);
+  EXPECT_TRUE(ParsesAsXml(SaveReloadRender()));
+}
+
+TEST_F(AddedElement, HideFormula) {
+  if (!Open(kStyled, "Body")) GTEST_SKIP() << "no corpus";
+  TorvoRTChunk* paragraph = Chunk("Paragraph 1");
+  ASSERT_EQ(paragraph->SetPropertyText("HideFormula", "Status = \"Draft\"", 0), 1);
+  EXPECT_EQ(Prop(paragraph, "HideFormula"), "Status = \"Draft\"");
+}
+
+class FileHotspot : public CorpusDoc {
+ protected:
+  // Attaches a small file to the corpus note through the chunk and returns
+  // the chunk of its icon.
+  TorvoRTChunk* Attach() {
+    dir = kvtest::MakeTempDir();
+    const std::string file = dir + "/report.txt";
+    kvtest::WriteFile(file, std::string(1234, 'x'));
+    TorvoRTChunk* everything = Chunk("Everything");
+    EXPECT_EQ(everything->AppendFileAttachment(file.c_str(), "report.txt", 0, ""), 0);
+    return Chunk("File 1");
+  }
+  void TearDown() override {
+    if (!dir.empty()) kvtest::RemoveTree(dir);
+    CorpusDoc::TearDown();
+  }
+  std::string dir;
+};
+
+TEST_F(FileHotspot, FileName) {
+  if (!Open(kStyled, "Body")) GTEST_SKIP() << "no corpus";
+  TorvoRTChunk* file = Attach();
+  ASSERT_TRUE(file->Exists());
+  EXPECT_EQ(Prop(file, "FileName"), "report.txt");
+}
+
+TEST_F(FileHotspot, FileSize) {
+  if (!Open(kStyled, "Body")) GTEST_SKIP() << "no corpus";
+  TorvoRTChunk* file = Attach();
+  EXPECT_EQ(Prop(file, "FileSize"), "1234");
+}
+
+TEST_F(FileHotspot, OriginalFileName) {
+  if (!Open(kStyled, "Body")) GTEST_SKIP() << "no corpus";
+  TorvoRTChunk* file = Attach();
+  EXPECT_EQ(Prop(file, "OriginalFileName"), "report.txt");
+}
+
+// The row of OLEFileName reads what OriginalFileName reads (the same code).
+TEST_F(FileHotspot, OLEFileName) {
+  if (!Open(kStyled, "Body")) GTEST_SKIP() << "no corpus";
+  TorvoRTChunk* file = Attach();
+  EXPECT_EQ(Prop(file, "OLEFileName"), "report.txt");
+}
+
+class DocLink : public CorpusDoc {
+ protected:
+  static constexpr const char* kReplica = "85255E01001356A8";
+  static constexpr const char* kView = "0123456789ABCDEF0123456789ABCDEF";
+  static constexpr const char* kNote = "FEDCBA9876543210FEDCBA9876543210";
+  TorvoRTChunk* Link() {
+    TorvoRTChunk* everything = Chunk("Everything");
+    const std::string target = std::string("ReplicaID=") + kReplica + " ViewID=" + kView +
+                               " NoteID=" + kNote + " Server='Hub/Acme' Anchor='Part 2'" +
+                               " Text='See the report'";
+    EXPECT_EQ(everything->AppendLink(nullptr, 0, target.c_str(), nullptr, nullptr, nullptr, 0,
+                                     nullptr, 0, nullptr, 0),
+              0);
+    EXPECT_EQ(everything->lastStatus, 0);
+    return Chunk("Doclink 1");
+  }
+};
+
+TEST_F(DocLink, LinkReplicaID) {
+  if (!Open(kStyled, "Body")) GTEST_SKIP() << "no corpus";
+  TorvoRTChunk* link = Link();
+  ASSERT_TRUE(link->Exists());
+  const std::string id = Prop(link, "LinkReplicaID");
+  EXPECT_NE(id.find("85255E01"), std::string::npos) << id;
+  EXPECT_NE(id.find("001356A8"), std::string::npos) << id;
+}
+
+TEST_F(DocLink, LinkViewUniversalID) {
+  if (!Open(kStyled, "Body")) GTEST_SKIP() << "no corpus";
+  EXPECT_EQ(Prop(Link(), "LinkViewUniversalID"), kView);
+}
+
+TEST_F(DocLink, LinkNoteUniversalID) {
+  if (!Open(kStyled, "Body")) GTEST_SKIP() << "no corpus";
+  EXPECT_EQ(Prop(Link(), "LinkNoteUniversalID"), kNote);
+}
+
+TEST_F(DocLink, LinkHintServer) {
+  if (!Open(kStyled, "Body")) GTEST_SKIP() << "no corpus";
+  EXPECT_EQ(Prop(Link(), "LinkHintServer"), "Hub/Acme");
+}
+
+TEST_F(DocLink, LinkAnchorText) {
+  if (!Open(kStyled, "Body")) GTEST_SKIP() << "no corpus";
+  EXPECT_EQ(Prop(Link(), "LinkAnchorText"), "Part 2");
+}
+
+TEST_F(DocLink, LinkPopupText) {
+  if (!Open(kStyled, "Body")) GTEST_SKIP() << "no corpus";
+  EXPECT_EQ(Prop(Link(), "LinkPopupText"), "See the report");
+}
+
+TEST_F(DocLink, PopupText) {
+  if (!Open(kStyled, "Body")) GTEST_SKIP() << "no corpus";
+  EXPECT_EQ(Prop(Link(), "PopupText"), "See the report");
+}
+
+// ---- values the issue named --------------------------------------------------------
+
+using CorpusProperties = CorpusDoc;
+
+TEST_F(CorpusProperties, FontWordsAreThoseOfThePropertyWriters) {
+  if (!Open(kCert, "Comments")) GTEST_SKIP() << "no corpus";
+  TorvoRTChunk* text = Chunk("Text 1");
+  const std::string font = Prop(text, "Font");
+  // The whole font holds its colour, size and face words.
+  EXPECT_NE(font.find(Prop(text, "FontColor")), std::string::npos);
+  EXPECT_NE(font.find(Prop(text, "FontFace")), std::string::npos);
+  EXPECT_NE(font.find(Prop(text, "PointSize")), std::string::npos);
+}
+
+TEST_F(CorpusProperties, TextOutsideAHotspotIsNotInsideOne) {
+  if (!Open(kSpan, "Body")) GTEST_SKIP() << "no corpus";
+  EXPECT_EQ(Prop(Chunk("Text 1"), "InsideHotspot"), "0");
+  EXPECT_EQ(Chunk("Popup 1; Text 1")->GetPropertyNumber("InsideHotspot"), 1);
+  EXPECT_EQ(Chunk("Graphic 1")->GetPropertyNumber("RecordType"), 0);  // no graphic there
+  if (!Open(kBadge, "$Body")) GTEST_SKIP();
+  EXPECT_EQ(Chunk("Graphic 1")->GetPropertyNumber("RecordType"), 153);
+}
+
+TEST_F(CorpusProperties, UnzoomedDefinitionIsTheOneBeforeTheZoom) {
+  if (!Open(kDate, "$Body")) GTEST_SKIP() << "no corpus";
+  TorvoRTChunk* table = Chunk("Table 1");
+  ASSERT_TRUE(table->ZoomIn("Row 1"));
+  EXPECT_EQ(Prop(table, "Definition"), "Table 1; Row 1");
+  EXPECT_EQ(Prop(table, "UnzoomedDefinition"), "Table 1");
+}
+
+// Palette entry 17 is (206, 239, 255): a table colour of that value is
+// written by its palette form.
+TEST_F(CorpusProperties, PaletteSeventeenIsItsOwnColour) {
+  if (!Open(kStyled, "Body")) GTEST_SKIP() << "no corpus";
+  ASSERT_EQ(Chunk("Everything")->AppendTable(2, 2, 0, "TableColor=RGB(206,239,255)", nullptr), 0);
+  EXPECT_STREQ(Chunk("Table 1")->GetTableProperties("TableBodyColor"), "TableBodyColor=#ceefff ");
+}
+
+TEST_F(CorpusProperties, CellColorSetIsReadBackAndRendered) {
+  if (!Open("jnx/testDbDesignForms/form-activityreport.xml", "$Body")) GTEST_SKIP() << "no corpus";
+  TorvoRTChunk* cell = Chunk("Table 1; Row 1; Column 2");
+  const auto before = Records();
+  ASSERT_EQ(cell->SetPropertyText("CellColor", "Red", 0), 1);
+  EXPECT_EQ(Prop(cell, "CellColor"), "Red");
+  EXPECT_NE(Records(), before);
+  ASSERT_EQ(cell->SetPropertyText("CellColor", "#123456", 0), 1);
+  EXPECT_EQ(Prop(cell, "CellColor"), "RGB18,52,86");
+  // A text that is no colour is refused and changes nothing.
+  const auto set = Records();
+  EXPECT_EQ(cell->SetPropertyText("CellColor", "no colour", 0), 0);
+  EXPECT_EQ(Records(), set);
+  const std::string page = SaveReloadRender();
+  EXPECT_TRUE(ParsesAsXml(page));
+  EXPECT_NE(page.find("background-color:#123456"), std::string::npos) << page;
+}
+
+}  // namespace
+}  // namespace corpustest
