@@ -311,8 +311,8 @@ NnStatus LSXLsiSession::PreprocessXMLProperties(RenderContext* ctx, uint16_t out
   }
   ctx->formName = OptionText(this, o, "FormName=", false);
   ctx->formPath = OptionText(this, o, "FormPath=", true);
-  ctx->expandIcon = OptionText(this, o, "ExpandIcon=", true);
-  ctx->collapseIcon = OptionText(this, o, "CollapseIcon=", true);
+  ctx->expandIcon = OptionText(this, o, "ExpandGraphic=", true);
+  ctx->collapseIcon = OptionText(this, o, "CollapseGraphic=", true);
   static const char* const kBullets[4] = {"CSSBulletGraphic=", "CSSCircleBulletGraphic=",
                                           "CSSSquareBulletGraphic=", "CSSCheckBulletGraphic="};
   for (int i = 0; i < 4; ++i) ctx->bulletGraphics[i] = OptionText(this, o, kBullets[i], true);
