@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "nn/nn.h"
 #include "render/rendercontext.h"
@@ -255,6 +256,13 @@ NnStatus RenderRecordsFlat(RenderContext* ctx, RTRecordNode* stop);
 // WriteElementIdAttributes with declarations merged in front of the record's style.
 void WriteElementIdAttributesStyled(const uint8_t* attributeRecord, uint32_t length,
                                     RenderContext* ctx, const char* extraStyle);
+
+// Typed bracket HTML (render/typedhtml.cpp): the markup of a "[<...>]" text run
+// as it may reach the page. Formatting elements keep their allowed attributes;
+// other elements lose their tags, and script, style, frames, objects and
+// embedded documents lose their content too; event attributes, script URLs and
+// data URLs other than raster images are dropped; comments stay when harmless.
+std::string SanitizeTypedHtml(const char* html, size_t length);
 
 // ---- Delimited HTML marking (render/delimited.cpp) ------------------------------------
 // Before rendering: two-character text runs "[<" and ">]" become the start and end of a
