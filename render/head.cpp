@@ -698,7 +698,7 @@ NnStatus WriteBodyOpening(RenderContext* ctx) {
 
   // 5.
   if (ctx->formName && ctx->formName[0]) {
-    const std::string db = UrlPath(ctx->item ? ctx->item->dbPath : "");
+    const std::string db = EncodeUrlPath(SiteDatabasePath(ctx));
     const std::string form = UrlPath(ctx->formPath ? ctx->formPath : "");
     ok &= RenderAppendf(ctx, "<form method=\"post\" action=\"/%s/%s?CreateDocument\" name=\"_%s\">",
                         db.c_str(), form.c_str(), AttributeText(ctx->formName).c_str());

@@ -308,7 +308,7 @@ void WriteUrlAnchor(RenderContext* ctx, Call* c, std::string url) {
   if (IsRefusedUrl(url.data(), url.size())) return;
   const size_t start = Offset(ctx);
   RenderAppend(ctx, "<a href=\"");
-  AppendDocumentUrl(ctx, url.data(), url.size());
+  AppendLinkUrl(ctx, url.data(), url.size());
   RenderAppend(ctx, "\"");
   WriteFrameAndAttributes(ctx, *c);
   RenderAppend(ctx, ">");
@@ -526,23 +526,6 @@ std::string Unid(const RenderContext* ctx) {
   return text;
 }
 
-// The database path relative to the data directory, with "/" separators.
-std::string DatabasePath(const RenderContext* ctx) {
-  NnHandle db = ctx->item ? ctx->item->hDb : 0;
-  if (!db && RenderNote(ctx)) NnNoteGetInfo(RenderNote(ctx), NN_NOTE_INFO_DB, &db);
-  char path[1024] = {};
-  if (!db || NnDbGetPath(db, path, sizeof path) != NN_OK) return std::string();
-  std::string p = path;
-  char dir[1024] = {};
-  NnGetDataDirectory(dir, sizeof dir);
-  const size_t n = std::strlen(dir);
-  if (n && p.size() > n && p.compare(0, n, dir) == 0 && (p[n] == '/' || p[n] == '\\'))
-    p.erase(0, n + 1);
-  for (char& ch : p)
-    if (ch == '\\') ch = '/';
-  return p;
-}
-
 // "ExtraFileHotspotParams=": attribute text of the caller, filtered as an
 // element's extra attributes are.
 void WriteExtraParams(RenderContext* ctx) {
@@ -673,7 +656,7 @@ void WriteAttachmentToDisk(RenderContext* ctx, Call* c) {
     }
     if (url.size() > 1 && url[1] == ':' && url.compare(0, 7, "file://") != 0) url = "file://" + url;
     if (IsRefusedUrl(url.data(), url.size())) url = safe;
-    AppendDocumentUrl(ctx, url.data(), url.size());
+    AppendLinkUrl(ctx, url.data(), url.size());
     RenderAppend(ctx, "\">");
     linked = true;
   }
@@ -734,17 +717,16 @@ bool WriteAttachment(RenderContext* ctx, Call* c) {
     ++h.attachmentCounter;
     if ((ctx->renderFlagsE & 0x80) && !(ctx->renderFlagsB & 0x800) && links) {
       RenderAppend(ctx, "<a href=\"");
-      AppendDocumentUrl(ctx, internal.data(), internal.size());
+      RenderAppend(ctx, EncodeUrlSegment(internal.data(), internal.size()).c_str());
       RenderAppendf(ctx, "\" title=\"%s\">", h.attachmentDisplayNameEscaped);
     } else {
-      const std::string db = DatabasePath(ctx);
       RenderAppend(ctx, "<a href=\"xsp/.ibmmodres/domino/OpenAttachment/");
-      AppendDocumentUrl(ctx, db.data(), db.size());
+      RenderAppend(ctx, EncodeUrlPath(SiteDatabasePath(ctx)).c_str());
       RenderAppendf(ctx, "/%s/", Unid(ctx).c_str());
       const char* item = ctx->item && ctx->item->itemName[0] ? ctx->item->itemName : "Body";
-      AppendDocumentUrl(ctx, item, std::strlen(item));
+      RenderAppend(ctx, EncodeUrlSegment(item, std::strlen(item)).c_str());
       RenderAppend(ctx, "/");
-      AppendDocumentUrl(ctx, internal.data(), internal.size());
+      RenderAppend(ctx, EncodeUrlSegment(internal.data(), internal.size()).c_str());
       RenderAppendf(ctx, "\" title=\"%s\" class=\"xspLinkFileDownload\">",
                     h.attachmentDisplayNameEscaped);
     }
@@ -765,22 +747,23 @@ bool WriteAttachment(RenderContext* ctx, Call* c) {
     if (dot == std::string::npos) file += ".gif";
     else file = file.substr(0, dot) + ".gif";
     RenderAppendf(ctx, "<img src=\"%s/", unid.c_str());
-    AppendDocumentUrl(ctx, file.data(), file.size());
+    RenderAppend(ctx, EncodeUrlSegment(file.data(), file.size()).c_str());
     RenderAppendf(ctx, "\" alt=\"%s\" style=\"border:none;\" />", h.attachmentDisplayNameEscaped);
     return false;
   }
-  std::string base;
-  if (ctx->inPlaceAttachmentURLDirectory) {
-    base = ctx->inPlaceAttachmentURLDirectory;
-  } else {
-    base = "/";
-    base += DatabasePath(ctx);
-  }
+  // The base stays on this site: the caller's directory, else the database
+  // path relative to the data directory (never "//", a link to another host).
   const size_t start = Offset(ctx);
   RenderAppend(ctx, "<a href=\"");
-  AppendDocumentUrl(ctx, base.data(), base.size());
+  if (ctx->inPlaceAttachmentURLDirectory) {
+    const char* base = ctx->inPlaceAttachmentURLDirectory;
+    AppendDocumentUrl(ctx, base, std::strlen(base));
+  } else {
+    RenderAppend(ctx, "/");
+    RenderAppend(ctx, EncodeUrlPath(SiteDatabasePath(ctx)).c_str());
+  }
   RenderAppendf(ctx, "/0/%s/$FILE/", unid.c_str());
-  AppendDocumentUrl(ctx, internal.data(), internal.size());
+  RenderAppend(ctx, EncodeUrlSegment(internal.data(), internal.size()).c_str());
   RenderAppend(ctx, "\"");
   WriteExtraParams(ctx);
   std::string field;

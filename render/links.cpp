@@ -1,10 +1,13 @@
 // Document links, and the text, URL and flat-rendering helpers that the element
 // writers share.
+#include <strings.h>
+
 #include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "host/options.h"
 #include "render/render.h"
 #include "rtitem.h"
 #include "richtext/item/cdlayout.h"
@@ -204,6 +207,85 @@ bool AppendDocumentUrl(RenderContext* ctx, const char* url, size_t length) {
     }
   }
   return RenderAppendN(ctx, out.data(), out.size());
+}
+
+bool AppendLinkUrl(RenderContext* ctx, const char* url, size_t length) {
+  char value[kOptionValueMax + 1];
+  const bool encode = GetOptionValue(ctx->optionString, "URLEncodeFilenames=", value) &&
+                      (value[0] == 'y' || value[0] == 'Y' || value[0] == '1' ||
+                       value[0] == 't' || value[0] == 'T' || strcasecmp(value, "ON") == 0);
+  if (!encode) return AppendDocumentText(ctx, url, length);
+  std::string rewritten;
+  rewritten.reserve(length + 16);
+  for (size_t i = 0; i < length; ++i) {
+    if (url[i] == '\\') rewritten += '/';
+    else if (url[i] == ' ') rewritten += "%20";
+    else rewritten += url[i];
+  }
+  return AppendDocumentText(ctx, rewritten.data(), rewritten.size());
+}
+
+std::string EncodeUrlSegment(const char* text, size_t length) {
+  static const char kHex[] = "0123456789ABCDEF";
+  const std::string utf8 = NnLmbcsToUtf8(text, strnlen(text, length));
+  std::string out;
+  out.reserve(utf8.size() + 8);
+  // A segment of dots alone would climb out of the path: its dots are encoded.
+  const bool dots = utf8.find_first_not_of('.') == std::string::npos;
+  for (unsigned char c : utf8) {
+    if ((std::isalnum(c) || c == '-' || c == '_' || c == '~' || (c == '.' && !dots)) && c < 0x80) {
+      out += char(c);
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 0xF];
+    }
+  }
+  return out;
+}
+
+std::string EncodeUrlPath(const std::string& path) {
+  std::string out;
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t slash = path.find('/', start);
+    if (slash == std::string::npos) slash = path.size();
+    if (slash > start) {
+      if (!out.empty()) out += '/';
+      out += EncodeUrlSegment(path.data() + start, slash - start);
+    }
+    start = slash + 1;
+  }
+  return out;
+}
+
+std::string SiteDatabasePath(const RenderContext* ctx) {
+  std::string path;
+  NnHandle db = ctx->item ? ctx->item->hDb : 0;
+  NnHandle note = ctx->item ? (ctx->item->hRenderNote ? ctx->item->hRenderNote : ctx->item->hNote)
+                            : 0;
+  if (!db && note) NnNoteGetInfo(note, NN_NOTE_INFO_DB, &db);
+  char stored[1024] = {};
+  if (db && NnDbGetPath(db, stored, sizeof stored) == NN_OK) path = stored;
+  else if (ctx->item) path.assign(ctx->item->dbPath, strnlen(ctx->item->dbPath, sizeof ctx->item->dbPath));
+  for (char& c : path)
+    if (c == '\\') c = '/';
+  char directory[1024] = {};
+  NnGetDataDirectory(directory, sizeof directory);
+  std::string dir = directory;
+  for (char& c : dir)
+    if (c == '\\') c = '/';
+  while (!dir.empty() && dir.back() == '/') dir.pop_back();
+  if (!path.empty() && path.size() > dir.size() + 1 && path.compare(0, dir.size(), dir) == 0 &&
+      path[dir.size()] == '/') {
+    path.erase(0, dir.size() + 1);
+  } else if (!path.empty() && (path[0] == '/' || (path.size() > 1 && path[1] == ':'))) {
+    // Outside the data directory: the file name alone keeps the link on this site.
+    path.erase(0, path.find_last_of('/') + 1);
+    if (path.size() > 1 && path[1] == ':') path.erase(0, 2);
+  }
+  while (!path.empty() && path[0] == '/') path.erase(0, 1);
+  return path;
 }
 
 bool RecordInRange(const RenderContext* ctx, const RTRecordNode* node) {

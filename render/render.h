@@ -248,6 +248,18 @@ bool IsRefusedUrl(const char* url, size_t length);
 // Appends a URL for a quoted href or src attribute (percent-encoding what may not stand
 // there, "&" as "&amp;"); false when it does not fit. Callers test IsRefusedUrl first.
 bool AppendDocumentUrl(RenderContext* ctx, const char* url, size_t length);
+// Appends a link's URL for a quoted href: as it stands (escaped for the
+// attribute only), or, with "URLEncodeFilenames=", with each "\\" as "/" and
+// each blank as "%20". Callers test IsRefusedUrl first.
+bool AppendLinkUrl(RenderContext* ctx, const char* url, size_t length);
+// One URL path segment (a file name) percent-encoded: only letters, digits
+// and "-._~" stay, so no "/" or "\\" in it and no ".." segment can leave its place.
+std::string EncodeUrlSegment(const char* text, size_t length);
+// Each "/"-separated segment of a path encoded as above (empty segments dropped).
+std::string EncodeUrlPath(const std::string& path);
+// The database path as this site's URLs name it: relative to the data
+// directory with "/" separators, or its file name when it lies outside it.
+std::string SiteDatabasePath(const RenderContext* ctx);
 // True when node lies within the render range (not null, not past lastRecord).
 bool RecordInRange(const RenderContext* ctx, const RTRecordNode* node);
 // The text runs from currentRecord up to (not including) stop, escaped, without nesting

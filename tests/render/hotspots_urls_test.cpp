@@ -1,0 +1,109 @@
+// URLs of links and attachments: on this site, each stored name one encoded
+// path segment, and link URLs as they stand unless asked to be rewritten.
+#include <memory>
+
+#include "elements_support.h"
+#include "rtitem.h"
+
+namespace elements {
+namespace {
+
+std::string Example() { return std::string(KV_SOURCE_DIR) + "/examples/sample.dxl"; }
+
+class LinkUrlTest : public ElementTest {
+ protected:
+  void TearDown() override {
+    if (ctx) ctx->item = nullptr;
+    item_.reset();
+    if (note_) NnNoteClose(note_);
+    if (db_) NnDbClose(db_);
+    NnIniSet("Directory", nullptr);
+    ElementTest::TearDown();
+  }
+  // The example document's note as the render note (its database path is absolute).
+  void OpenExample() {
+    ASSERT_EQ(NnDbOpen(Example().c_str(), 0, &db_), NN_OK);
+    NOTEID id = 0;
+    ASSERT_EQ(NnDbNoteIdAt(db_, 0, &id), NN_OK);
+    ASSERT_EQ(NnNoteOpen(db_, id, 0, &note_), NN_OK);
+    item_ = std::make_unique<TorvoRTItem>(&session);
+    ASSERT_EQ(item_->ConnectBackend(db_, note_, "Body"), NN_OK);
+    Context()->item = item_.get();
+  }
+  void Attachment(const std::string& internal, const std::string& display) {
+    Add(HotspotBegin(4, 0, internal + std::string(1, '\0') + display, 0xFFA9));
+    Add(Text("file"));
+    Add(HotspotEnd(0x00AA));
+  }
+  void Reset() {
+    ctx->outputCursor = ctx->outputBuffer;
+    *ctx->outputCursor = 0;
+  }
+  NnHandle db_ = 0;
+  NnHandle note_ = 0;
+  std::unique_ptr<TorvoRTItem> item_;
+};
+
+TEST_F(LinkUrlTest, StoredFileLinksStayOnThisSiteAndInTheirFolder) {
+  OpenExample();
+  Attachment("../../up.txt", "up.txt");
+  // The database lies outside the data directory: its file name stands for it.
+  NnIniSet("Directory", "/nowhere/data");
+  std::string out = Render();
+  EXPECT_EQ(out.rfind("<a href=\"/sample.dxl/0/", 0), 0u) << out;
+  EXPECT_NE(out.find("/$FILE/..%2F..%2Fup.txt\">file</a>"), std::string::npos) << out;
+  // Inside it: the path relative to it.
+  NnIniSet("Directory", KV_SOURCE_DIR);
+  Reset();
+  out = Render();
+  EXPECT_EQ(out.rfind("<a href=\"/examples/sample.dxl/0/", 0), 0u) << out;
+}
+
+TEST_F(LinkUrlTest, ReferenceAndEpubNamesAreEncodedSegments) {
+  OpenExample();
+  NnIniSet("Directory", "/nowhere/data");
+  Attachment("../a b.txt", "a b.txt");
+  ASSERT_EQ(session.PreprocessXMLProperties(ctx, kOutputXhtml, nullptr,
+                                            "AttachmentHandling=REF XPage=Yes"),
+            NN_OK);
+  ctx->mimeRender = 1;
+  std::string out = Render();
+  EXPECT_NE(out.find("<a href=\"xsp/.ibmmodres/domino/OpenAttachment/sample.dxl/"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("/Body/..%2Fa%20b.txt\" title=\"a b.txt\" class=\"xspLinkFileDownload\">"),
+            std::string::npos)
+      << out;
+  // The EPUB image of an attachment.
+  Reset();
+  ctx->mimeRender = 0;
+  ctx->attachmentHandling = 1;
+  ctx->renderFlagsE |= 0x200;
+  out = Render();
+  EXPECT_NE(out.find("/..%2Fa%20b.gif\" alt=\"a b.txt\""), std::string::npos) << out;
+}
+
+TEST_F(LinkUrlTest, LinkUrlsStandAsWrittenUnlessEncodingIsAsked) {
+  Add(HotspotBegin(11, 0x1000, std::string("http://h/a b\\c.html?x=1&y=2\0", 28)));
+  Add(Text("go"));
+  Add(HotspotEnd());
+  Context()->optionString = "";
+  EXPECT_EQ(Render(), "<a href=\"http://h/a b\\c.html?x=1&amp;y=2\">go</a>");
+  Reset();
+  ctx->optionString = "URLEncodeFilenames=Yes";
+  EXPECT_EQ(Render(), "<a href=\"http://h/a%20b/c.html?x=1&amp;y=2\">go</a>");
+}
+
+TEST_F(LinkUrlTest, FormActionStaysOnThisSite) {
+  OpenExample();
+  NnIniSet("Directory", "/nowhere/data");
+  ASSERT_EQ(session.PreprocessXMLProperties(ctx, kOutputXhtml, nullptr, "FormName=Reply"), NN_OK);
+  ASSERT_EQ(WriteBodyOpening(ctx), NN_OK);
+  const std::string out = ctx->outputBuffer;
+  EXPECT_NE(out.find("<form method=\"post\" action=\"/sample.dxl/?CreateDocument\" name=\"_Reply\">"),
+            std::string::npos)
+      << out;
+}
+
+}  // namespace
+}  // namespace elements
