@@ -383,6 +383,36 @@ bool WriteWikiLink(RenderContext* ctx, Call* c) {
   return true;
 }
 
+// A link-target record of kind 2 that is no wiki link: a link to the
+// document it names, around the hotspot's content.
+void WriteTargetDoclink(RenderContext* ctx, Call* c) {
+  RTRecordNode* target = nullptr;
+  bool ownClass = false;
+  ForOwnRecords(ctx, c->begin, c->end, [&](RTRecordNode* n) {
+    uint16_t kind = 0;
+    if (!target && n->signature == 0xFFF6 && ReadU16(n->data, n->length, 8, &kind) && kind == 2)
+      target = n;
+    std::string cls;
+    if (n->signature == 0xFF7A && IdText(n, 1, &cls) && !cls.empty()) ownClass = true;
+    return true;
+  });
+  if (!target) return;
+  const size_t start = Offset(ctx);
+  RTRecordNode* saved = ctx->currentRecord;
+  ctx->currentRecord = target;
+  const NnStatus st = ProcessXMLDoclink(ctx, 0, c->depth, 0, nullptr);
+  ctx->currentRecord = saved;
+  if (st != NN_OK || Offset(ctx) == start) {
+    if (st != NN_OK) c->status = st;
+    return;
+  }
+  // The element's own attributes; its own class stands in for the link's.
+  WriteFrameAndAttributes(ctx, *c);
+  if (!ownClass) RenderAppend(ctx, " class=\"doclink\"");
+  RenderAppend(ctx, ">");
+  PushAnchor(ctx, c, start);
+}
+
 // The script text of an event: inline after the record, or in the script
 // pieces that follow it.
 std::string EventScript(const RTRecordNode* event, uint32_t length) {
@@ -945,7 +975,7 @@ NnStatus PXMLH(RenderContext* ctx, uint16_t /*endType*/, uint16_t depth) {
     std::string url;
     bool kind2 = false;
     if (LinkTargetUrl(ctx, c, &url, &kind2)) WriteUrlAnchor(ctx, &c, url);
-    else if (kind2) WriteWikiLink(ctx, &c);
+    else if (kind2 && !WriteWikiLink(ctx, &c)) WriteTargetDoclink(ctx, &c);
   }
 
   // The content, one level deeper.

@@ -312,6 +312,88 @@ NnStatus RenderRecordsFlat(RenderContext* ctx, RTRecordNode* stop) {
   return NN_OK;
 }
 
+namespace {
+
+// The href of a document link, "notes://server/replica[/view[/note]][#anchor]";
+// nothing when the link names no database.
+bool AppendDoclinkHref(RenderContext* ctx, const uint8_t link[40], const char* server,
+                       size_t serverLen, const char* anchor, size_t anchorLen) {
+  if (!link || AllZero(link, 8)) return true;
+  tagTIMEDATE replica, view[2], note[2];
+  std::memcpy(&replica, link, 8);
+  std::memcpy(view, link + 8, 16);
+  std::memcpy(note, link + 24, 16);
+  char ids[16 * 5 + 8];
+  char* w = ids;
+  HexId(replica, w);
+  w += 16;
+  if (!AllZero(link + 8, 16)) {
+    *w++ = '/';
+    HexId(view[0], w);
+    HexId(view[1], w + 16);
+    w += 32;
+    if (!AllZero(link + 24, 16)) {
+      *w++ = '/';
+      HexId(note[0], w);
+      HexId(note[1], w + 16);
+      w += 32;
+    }
+  }
+  *w = 0;
+  bool ok = RenderAppend(ctx, " href=\"notes://") && AppendDocumentUrl(ctx, server, serverLen) &&
+            RenderAppend(ctx, "/") && RenderAppend(ctx, ids);
+  if (ok && anchorLen) ok = RenderAppend(ctx, "#") && AppendDocumentUrl(ctx, anchor, anchorLen);
+  return ok && RenderAppend(ctx, "\"");
+}
+
+// A link-target record (0xFFF6) of kind 2: the start tag "<a href=...>" of a
+// link to the document it names, without its class (the caller adds the
+// element's attributes and closes the tag).
+NnStatus TargetDoclinkStart(RenderContext* ctx, const RTRecordNode* node) {
+  const uint8_t* d = node->data;
+  const uint32_t length = node->length;
+  uint32_t flags = 0;
+  uint16_t kind = 0, anchorLen = 0, serverLen = 0, fileLen = 0;
+  if (!ReadU32(d, length, 4, &flags) || !ReadU16(d, length, 8, &kind) || kind != 2 ||
+      !ReadU16(d, length, 12, &anchorLen) || !ReadU16(d, length, 14, &serverLen) ||
+      !ReadU16(d, length, 16, &fileLen))
+    return NN_OK;
+  uint64_t at = 28ull + serverLen;
+  const char* server = at <= length ? reinterpret_cast<const char*>(d + 28) : "";
+  if (at > length) serverLen = 0;
+  at += fileLen;
+  uint8_t link[40] = {};
+  bool haveLink = false;
+  if (flags & 0x2) {  // the link itself, inline
+    if (at + 40 <= length) {
+      std::memcpy(link, d + at, 40);
+      haveLink = true;
+    }
+    at += 40;
+  } else {  // an entry of the note's link table
+    uint16_t index = 0;
+    if (at + 2 <= length && ReadU16(d, length, uint32_t(at), &index))
+      haveLink = LookupLinkTable(ctx, index, link);
+    at += 2;
+  }
+  const char* anchor = "";
+  if (at + anchorLen <= length) anchor = reinterpret_cast<const char*>(d + at);
+  else anchorLen = 0;
+  anchorLen = uint16_t(strnlen(anchor, anchorLen));
+  serverLen = uint16_t(strnlen(server, serverLen));
+  char* mark = ctx->outputCursor;
+  if (RenderAppend(ctx, "<a") &&
+      AppendDoclinkHref(ctx, haveLink ? link : nullptr, server, serverLen, anchor, anchorLen))
+    return NN_OK;
+  if (mark) {
+    ctx->outputCursor = mark;
+    *mark = 0;
+  }
+  return NN_ERR_MEMORY;
+}
+
+}  // namespace
+
 NnStatus ProcessXMLDoclink(RenderContext* ctx, uint16_t /*endType*/, uint16_t /*depth*/,
                            int /*reserved*/, void* /*hotspotState*/) {
   RTRecordNode* node = ctx->currentRecord;
@@ -331,6 +413,8 @@ NnStatus ProcessXMLDoclink(RenderContext* ctx, uint16_t /*endType*/, uint16_t /*
     uint16_t index = 0;
     if (ReadU16(d, length, 4, &index)) haveLink = LookupLinkTable(ctx, index, link);
     textOffset = 6;
+  } else if (node->signature == 0xFFF6) {
+    return TargetDoclinkStart(ctx, node);
   } else {
     return NN_OK;
   }
@@ -341,36 +425,9 @@ NnStatus ProcessXMLDoclink(RenderContext* ctx, uint16_t /*endType*/, uint16_t /*
   ReadCText(d, length, off, &anchor, &anchorLen);
 
   char* mark = ctx->outputCursor;
-  bool ok = true;
-  if (haveLink && !AllZero(link, 8)) {
-    tagTIMEDATE replica, view[2], note[2];
-    std::memcpy(&replica, link, 8);
-    std::memcpy(view, link + 8, 16);
-    std::memcpy(note, link + 24, 16);
-    char ids[16 * 5 + 8];
-    char* w = ids;
-    HexId(replica, w);
-    w += 16;
-    if (!AllZero(link + 8, 16)) {
-      *w++ = '/';
-      HexId(view[0], w);
-      HexId(view[1], w + 16);
-      w += 32;
-      if (!AllZero(link + 24, 16)) {
-        *w++ = '/';
-        HexId(note[0], w);
-        HexId(note[1], w + 16);
-        w += 32;
-      }
-    }
-    *w = 0;
-    ok = RenderAppend(ctx, "<a href=\"notes://") && AppendDocumentUrl(ctx, server, serverLen) &&
-         RenderAppend(ctx, "/") && RenderAppend(ctx, ids);
-    if (ok && anchorLen) ok = RenderAppend(ctx, "#") && AppendDocumentUrl(ctx, anchor, anchorLen);
-    ok = ok && RenderAppend(ctx, "\" class=\"doclink\">");
-  } else {
-    ok = RenderAppend(ctx, "<a class=\"doclink\">");
-  }
+  bool ok = RenderAppend(ctx, "<a") &&
+            AppendDoclinkHref(ctx, haveLink ? link : nullptr, server, serverLen, anchor, anchorLen) &&
+            RenderAppend(ctx, " class=\"doclink\">");
   if (ok) ok = commentLen ? AppendDocumentText(ctx, comment, commentLen) : RenderAppend(ctx, "Link");
   if (ok) ok = RenderAppend(ctx, "</a>");
   if (ok) return NN_OK;

@@ -219,7 +219,9 @@ NnStatus BuildGraphicRecordTable(RTProcessContext* engine, RenderContext* ctx);
 //   links (refused schemes give the content alone); buttons and embedded controls through
 //   their writers; every other type its content only.
 // - ProcessXMLDoclink: <a href="notes://[server]/REPLICA[/VIEW[/NOTE]][#anchor]"
-//   class="doclink">comment</a> ("Link" when there is no comment).
+//   class="doclink">comment</a> ("Link" when there is no comment); for a link-target
+//   record (0xFFF6) of kind 2 only the start "<a href=..." of the link it names (no class,
+//   no ">"), for the hotspot writer to finish around the hotspot's content.
 // - RenderTextFieldHtml: <span class="field" title="NAME">NAME</span>.
 // - RenderChoiceFieldHtml: <span class="keywords"><label><input type="checkbox|radio"
 //   disabled="disabled"[ checked="checked"] />VALUE</label>...</span>.

@@ -105,5 +105,49 @@ TEST_F(LinkUrlTest, FormActionStaysOnThisSite) {
       << out;
 }
 
+// A link-target record of kind 2 holding its link inline, then an anchor name.
+Bytes DocumentTarget(const std::string& anchor) {
+  Bytes r = WordRecord(0xFFF6, 28);
+  Put32(r, 4, 0x2);
+  Put16(r, 8, 2);
+  Put16(r, 12, uint16_t(anchor.size()));
+  Bytes link(40, 0);
+  for (int i = 0; i < 8; ++i) link[size_t(i)] = uint8_t(0x11 * (i + 1));  // replica
+  link[8] = 0x01;                                                        // a view
+  link[24] = 0x02;                                                       // a note
+  r.insert(r.end(), link.begin(), link.end());
+  PutText(r, r.size(), anchor);
+  return Sized(r);
+}
+
+TEST_F(LinkUrlTest, DocumentLinkTargetWrapsTheHotspotText) {
+  Add(HotspotBegin(0, 0, "", 0xFF7E));
+  Add(DocumentTarget("part<2>"));
+  Add(Text("see it"));
+  Add(HotspotEnd(0x007F));
+  Add(Text(" after"));
+  std::string out = Render();
+  EXPECT_EQ(out,
+            "<a href=\"notes:///8877665544332211/00000000000000010000000000000000/"
+            "00000000000000020000000000000000#part%3C2%3E\" class=\"doclink\">see it</a> after")
+      << out;
+  EXPECT_TRUE(ParsesAsXml(out));
+  // The element's own class replaces the link's; a wiki class without a wiki
+  // prefix is an ordinary document link.
+  RecordListFreeWithAllocator(&session, list);
+  records.clear();
+  list = RecordListCreate(&session);
+  Reset();
+  Add(HotspotBegin(0, 0, "", 0xFF7E));
+  Add(DocumentTarget(""));
+  Add(IdName({"", "WikiLink", "", "Home"}));
+  Add(Text("Home"));
+  Add(HotspotEnd(0x007F));
+  out = Render();
+  EXPECT_EQ(out.rfind("<a href=\"notes:///8877665544332211/", 0), 0u) << out;
+  EXPECT_NE(out.find("\" class=\"WikiLink\" title=\"Home\">Home</a>"), std::string::npos) << out;
+  EXPECT_TRUE(ParsesAsXml(out));
+}
+
 }  // namespace
 }  // namespace elements
