@@ -435,6 +435,10 @@ std::string EventScript(const RTRecordNode* event, uint32_t length) {
 
 void WriteAction(RenderContext* ctx, Call* c) {
   const bool events = c->flags & 0x200000;
+  // A formula action that is a wiki link runs no script: it stays a link when
+  // script actions are shown disabled (the preset), so that wiki links appear.
+  if (!events && !(c->flags & 0x100) && (ctx->renderFlagsE & 0x80) && WriteWikiLink(ctx, c))
+    return;
   if (ctx->renderFlagsE & 0x80) {
     std::string note = " (disabled ";
     if (events) {
@@ -714,6 +718,10 @@ bool WriteAttachment(RenderContext* ctx, Call* c) {
   h.attachmentInProgress = 1;
   h.sectionFlag1 = 1;
   c->attachment = true;
+  // MIME output written to a file carries only files on disk and names.
+  if (ctx->mimeRender && ctx->basePathname && ctx->basePathname[0] &&
+      ctx->attachmentHandling != 2 && ctx->attachmentHandling != 4)
+    return true;
   if (OptionOn(ctx, "SuppressAttachments=")) {
     if (ctx->debugLevel >= 1)
       NnLogMessage(NN_OK, "Attachment suppressed due to SuppressAttachments setting");

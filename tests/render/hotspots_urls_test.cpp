@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "elements_support.h"
+#include "host/pool.h"
 #include "rtitem.h"
 
 namespace elements {
@@ -147,6 +148,56 @@ TEST_F(LinkUrlTest, DocumentLinkTargetWrapsTheHotspotText) {
   EXPECT_EQ(out.rfind("<a href=\"notes:///8877665544332211/", 0), 0u) << out;
   EXPECT_NE(out.find("\" class=\"WikiLink\" title=\"Home\">Home</a>"), std::string::npos) << out;
   EXPECT_TRUE(ParsesAsXml(out));
+}
+
+TEST_F(LinkUrlTest, WikiLinksResolveUnderThePrefixOption) {
+  NnHandle formula = 0;
+  uint16_t length = 0, errorOffset = 0, errorLength = 0;
+  ASSERT_EQ(NnFormulaCompile("1", 1, &formula, &length, &errorOffset, &errorLength), NN_OK);
+  const std::string compiled(static_cast<const char*>(NnMemLock(formula)), length);
+  NnMemUnlock(formula);
+  NnMemFree(formula);
+  Add(HotspotBegin(2, 0x10, compiled));
+  Add(IdName({"", "WikiLink", "", "New Page"}));
+  Add(Text("New Page"));
+  Add(HotspotEnd());
+  // Without the option the action is shown as a disabled one (the preset).
+  ASSERT_EQ(session.PreprocessXMLProperties(Context(), kOutputXhtml, nullptr, ""), NN_OK);
+  EXPECT_EQ(Render(), "New Page (disabled script)");
+  Reset();
+  ASSERT_EQ(session.PreprocessXMLProperties(
+                ctx, kOutputXhtml, nullptr, "WikiURLPrefix=//wiki.example/w.nsf/Page?OpenForm&Subject="),
+            NN_OK);
+  EXPECT_EQ(Render(),
+            "<a href=\"http://wiki.example/w.nsf/Page?OpenForm&amp;Subject=New+Page\" "
+            "class=\"WikiLink\" target=\"_top\">New Page</a>");
+  // A prefix that is no network-path reference is not taken.
+  Reset();
+  ASSERT_EQ(session.PreprocessXMLProperties(ctx, kOutputXhtml, nullptr,
+                                            "WikiURLPrefix=javascript:alert(1)//"),
+            NN_OK);
+  EXPECT_EQ(Render(), "New Page (disabled script)");
+}
+
+TEST_F(LinkUrlTest, MimeOutputToAFileCarriesOnlyFilesOnDiskAndNames) {
+  Attachment("a.txt", "a.txt");
+  RenderContext* c = Context();
+  c->mimeRender = 1;
+  c->basePathname = POOL_STRDUP(&session, "/tmp/page.eml");
+  c->attachmentHandling = 1;
+  EXPECT_EQ(Render(), "");
+  Reset();
+  c->attachmentHandling = 8;
+  EXPECT_EQ(Render(), "");
+  Reset();
+  c->attachmentHandling = 4;
+  EXPECT_EQ(Render(), "<i>(See attached file: 'a.txt')</i>file");
+  // Without an output file the link is written.
+  Reset();
+  PoolFree(&session, c->basePathname);
+  c->basePathname = nullptr;
+  c->attachmentHandling = 1;
+  EXPECT_EQ(Render().rfind("<a href=\"/", 0), 0u);
 }
 
 }  // namespace
