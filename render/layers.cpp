@@ -141,6 +141,14 @@ NnStatus PXMLL(RenderContext* ctx, uint16_t /*endType*/, uint16_t depth) {
   Trace(ctx, "PXMLL - IN");
   RTRecordNode* begin = ctx->currentRecord;
   if (!IsLayerBegin(begin)) return NN_OK;
+  // A layer is a block of its own: an open paragraph ends before it, so that
+  // the paragraphs inside the layer never close the one around it.
+  for (const char* paragraph : {"</div>", "</p>"}) {
+    while (IsElementOpenBefore(ctx, 0, paragraph, "</td>", "</th>", nullptr)) {
+      CloseOpenElementsTo(ctx, 1, "", 0);
+      if (!CloseOpenElementsTo(ctx, 0, paragraph, 0)) break;
+    }
+  }
   char* mark = ctx->outputCursor;
 
   // The attribute record and the layer records, up to the first end of a
@@ -197,7 +205,19 @@ NnStatus PXMLL(RenderContext* ctx, uint16_t /*endType*/, uint16_t depth) {
   NnStatus status = NN_OK;
   if (!empty) {
     ctx->currentRecord = content;
+    OpenElement* const blockHead = ctx->blockElementList;
     status = PrXMLStr(ctx, kLayerType, depth ? depth : 1, 0);
+    // What the content left open ends inside the layer.
+    CloseOpenElementsTo(ctx, 1, "", 0);
+    for (;;) {
+      bool onList = blockHead == nullptr;
+      for (const OpenElement* e = ctx->blockElementList; e && !onList; e = e->next)
+        onList = e == blockHead;
+      if (!onList || ctx->blockElementList == blockHead || !ctx->blockElementList->closingText)
+        break;
+      const std::string top = ctx->blockElementList->closingText;
+      if (!CloseOpenElementsTo(ctx, 0, top.c_str(), 0)) break;
+    }
   } else {
     ctx->currentRecord = layerEnd ? layerEnd->next : scan;
     // The end record was not walked: the layer is no longer open.
