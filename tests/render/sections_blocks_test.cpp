@@ -169,5 +169,32 @@ TEST_F(SectionBlockTest, ExpandAndCollapseGraphicsComeFromTheirKeys) {
   EXPECT_NE(Render().find("<img src='/icons/expand.gif'"), std::string::npos);
 }
 
+TEST_F(SectionBlockTest, XhtmlHeadKeepsTheSectionScriptVisibleToTheBrowser) {
+  for (uint16_t kind : {kOutputHtml, kOutputXhtml}) {
+    if (ctx) {
+      FreeOpenElements(ctx);
+      RenderContextFree(ctx);
+      ctx = nullptr;
+    }
+    Context(kind);
+    SCOPED_TRACE(kind);
+    ASSERT_EQ(session.PreprocessXMLProperties(ctx, kind, nullptr, "SectionsInCSS=Yes"), NN_OK);
+    ASSERT_EQ(ctx->outputKind, kind);
+    const size_t before = std::strlen(ctx->outputBuffer);
+    ASSERT_EQ(WriteDocumentHead(ctx), NN_OK);
+    const std::string head = ctx->outputBuffer;
+    ASSERT_GT(head.size(), before);
+    // A comment around the script would hide it in XHTML.
+    EXPECT_NE(head.find(kind == kOutputXhtml
+                            ? "<script language=\"javascript\" type=\"text/javascript\">\n"
+                              "//<![CDATA[\nfunction expandCollapseSection(i,ch){"
+                            : "<script language=\"javascript\" type=\"text/javascript\">\n"
+                              "<!--\nfunction expandCollapseSection(i,ch){"),
+              std::string::npos)
+        << head;
+    ReleaseParagraphTables(ctx);
+  }
+}
+
 }  // namespace
 }  // namespace elements
