@@ -16,6 +16,7 @@ import sys
 import tempfile
 import traceback
 
+sys.dont_write_bytecode = True  # the source tree stays as it is
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import pages  # noqa: E402
 

@@ -2,24 +2,14 @@
 collapsible sections (in section hotspots, and bars the render walk meets on
 their own) and positioned layers."""
 import base64
+import os
 import struct
+import sys
 
-
-def byte_rec(sig, payload=b""):
-    return bytes([sig, 2 + len(payload)]) + payload
-
-
-def word_rec(sig, payload=b""):
-    return struct.pack("<HH", sig, 4 + len(payload)) + payload
-
-
-def stream(records):
-    out = b""
-    for r in records:
-        out += r
-        if len(r) % 2:
-            out += b"\0"
-    return out
+# The record writers of the example document.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
+                                "examples"))
+from make_sample import byte_rec, pabdef, stream, word_rec  # noqa: E402
 
 
 FONT = bytes([1, 0, 0, 10])  # face 1, plain, black, 10 points
@@ -27,12 +17,6 @@ FONT = bytes([1, 0, 0, 10])  # face 1, plain, black, 10 points
 
 def text(s):
     return word_rec(0xFF85, FONT + s.encode("latin-1"))
-
-
-def pabdef(pab_id):
-    body = struct.pack("<HHHHHHHHH", pab_id, 0, 0, 0, 0, 1440, 0, 1440, 0)
-    body += b"\0" * 40 + struct.pack("<HIH", 0, 0, 0)
-    return word_rec(0xFF82, body)
 
 
 def paragraph(s):
@@ -57,7 +41,6 @@ def length(value, unit=2):
 
 
 def layer(name, top, left, width, height, z, rgb, lines):
-    positioning = struct.pack("<BBi", 0, 0, z)[1:]  # scheme 0 is static: set below
     positioning = bytes([1, 0]) + struct.pack("<i", z)  # scheme 1: absolute
     positioning += length(top) + length(left) + length(0) + length(0) + struct.pack("<dd", 0, 0)
     boxsize = length(width) + length(height) + b"\0" * 48 + b"\0" * 16
