@@ -149,6 +149,24 @@ def script_form(browser, page):
     browser.expect_no_errors()
 
 
+def script_form_walk(browser, page):
+    """The script form of bars that the walk meets outside section hotspots."""
+    from selenium.webdriver.common.by import By
+    browser.open(page)
+    expect_shown(browser, ["one", "two", "three"], False, "on loading")
+    browser.click(browser.by_id("sctn1c").find_element(By.TAG_NAME, "a"))
+    expect_shown(browser, ["one", "two"], True, "after expanding the first section")
+    expect_shown(browser, ["three"], False, "after expanding the first section")
+    check(browser.by_id("sctn2c").is_displayed(),
+          "%s: the second section is inside the first" % page)
+    browser.click(browser.by_id("sctn2c").find_element(By.TAG_NAME, "a"))
+    expect_shown(browser, ["one", "two", "three"], True, "after expanding both sections")
+    browser.click(browser.by_id("sctn1e").find_element(By.TAG_NAME, "a"))
+    expect_shown(browser, ["one", "two"], False, "after collapsing the first section")
+    expect_shown(browser, ["three"], True, "after collapsing the first section")
+    browser.expect_no_errors()
+
+
 def styled_form(browser, page, following):
     """"WrenlatchSections=": a header and a content block per section."""
     browser.open(page)
@@ -228,6 +246,8 @@ def main():
             ("script form, XHTML", lambda: script_form(
                 browser, render(args.kvedit, sources["sections"], out("script.xhtml"), script,
                                 xhtml=True))),
+            ("script form, bars met by the walk", lambda: script_form_walk(
+                browser, render(args.kvedit, sources["bars"], out("bars-script.html"), script))),
             ("styled form, section hotspots", lambda: styled_form(
                 browser, render(args.kvedit, sources["sections"], out("styled.html"),
                                 "WrenlatchSections=Yes"), ["Between", "The end"])),
