@@ -1,5 +1,8 @@
 // Typed bracket HTML in a text run reaches the page only as markup that
 // formats, in HTML and XHTML; designer pass-through stays as it is.
+#include <random>
+#include <regex>
+
 #include "elements_support.h"
 
 namespace elements {
@@ -85,6 +88,54 @@ TEST_F(TypedHtmlTest, DesignerPassThroughStaysAsItIs) {
   Add(WordRecord(0xFFCD, 8));
   EXPECT_EQ(Render(nullptr, kOutputHtml),
             "<!--PassthruStart--><script>var designer = 1;</script><!--PassthruEnd-->");
+}
+
+// Pieces of markup put together at random: whatever an author types, no tag of
+// the result brings script, and every tag the result holds is one it keeps.
+TEST(TypedHtmlMix, NoCombinationBringsScript) {
+  const char* const pieces[] = {
+      "<", ">", "</", "/>", "<!--", "-->", "<!", "<?", "'", "\"", "=", " ", "\t", "&", "&#",
+      "x6a;", "&colon;", ";", "a", "img", "script", "SCRIPT", "svg", "style", "iframe", "b", "p",
+      "href", "src", "onerror", "ONclick", "style", "javascript:", "java\tscript:", "data:",
+      "image/png", "text/html", "alert(1)", "expression(", "url(", "x", "/", "\\", "]", "["};
+  std::mt19937 random(12345);
+  std::uniform_int_distribution<size_t> pick(0, sizeof pieces / sizeof pieces[0] - 1);
+  std::uniform_int_distribution<int> count(1, 24);
+  const std::regex tag("<([a-z0-9]+)((?:\\s+[a-z]+=(?:\"[^\"]*\"|'[^']*'))*)\\s*/?>");
+  const std::regex attribute("\\s+([a-z]+)=(?:\"([^\"]*)\"|'([^']*)')");
+  for (int round = 0; round < 3000; ++round) {
+    std::string typed;
+    for (int k = count(random); k > 0; --k) typed += pieces[pick(random)];
+    const std::string out = SanitizeTypedHtml(typed.data(), typed.size());
+    std::string lower = out;
+    for (char& c : lower) c = char(std::tolower(static_cast<unsigned char>(c)));
+    for (const char* bad : {"<script", "<svg", "<style", "<iframe", "<object", "<embed", "<form",
+                            "<!doctype", "<?", "<![cdata["})
+      ASSERT_EQ(lower.find(bad), std::string::npos) << typed << " -> " << out;
+    // Every "<" starts a closing tag, a harmless comment or a tag the regex knows.
+    for (size_t at = lower.find('<'); at != std::string::npos; at = lower.find('<', at + 1)) {
+      if (lower.compare(at, 2, "</") == 0 || lower.compare(at, 4, "<!--") == 0) continue;
+      std::smatch m;
+      const std::string rest = lower.substr(at);
+      ASSERT_TRUE(std::regex_search(rest, m, tag, std::regex_constants::match_continuous))
+          << typed << " -> " << out;
+      const std::string attributes = m[2];
+      for (auto a = std::sregex_iterator(attributes.begin(), attributes.end(), attribute);
+           a != std::sregex_iterator(); ++a) {
+        const std::string name = (*a)[1];
+        const std::string value = (*a)[2].matched ? (*a)[2].str() : (*a)[3].str();
+        ASSERT_NE(name.rfind("on", 0), 0u) << typed << " -> " << out;
+        if (name == "href" || name == "src") {
+          std::string compact;
+          for (char c : value)
+            if (static_cast<unsigned char>(c) > 0x20) compact += c;
+          ASSERT_EQ(compact.find("script"), std::string::npos) << typed << " -> " << out;
+          ASSERT_TRUE(compact.rfind("data:", 0) != 0 || compact.rfind("data:image/png", 0) == 0)
+              << typed << " -> " << out;
+        }
+      }
+    }
+  }
 }
 
 }  // namespace
