@@ -99,7 +99,7 @@ LAYERS = [("LayerA", 40, 100, 200, 80, 1, (255, 255, 192), ["Layer A text"]),
 def layers_document():
     records = [pabdef(1)]
     records += paragraph("Page text")
-    for spec in LAYERS:
-        records += layer(*spec)
+    for description in LAYERS:
+        records += layer(*description)
     records += paragraph("After the layers")
     return dxl(records, "Layers")
