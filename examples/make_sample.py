@@ -179,5 +179,6 @@ doc = f"""<?xml version='1.0' encoding='utf-8'?>
 </rawitemdata></item>
 </note>
 """
-out = sys.argv[1] if len(sys.argv) > 1 else "examples/sample.dxl"
-open(out, "w").write(doc)
+if __name__ == "__main__":
+    out = sys.argv[1] if len(sys.argv) > 1 else "examples/sample.dxl"
+    open(out, "w").write(doc)

@@ -14,6 +14,7 @@
 #include "render/render.h"
 #include "render/rendercontext.h"
 #include "richtext/engine/opcodes.h"
+#include "richtext/item/recordlist.h"
 #include "rtchunk.h"
 #include "rtitem.h"
 
@@ -173,12 +174,61 @@ NnStatus TorvoRTChunk::RenderIntoContext(RenderContext* ctx) {
 
 namespace {
 
+// "MarkDelimitedHTML=": the render reads a copy of the item's records in which
+// typed "[<" ... ">]" runs are marked as pass-through; the item keeps its own
+// records unchanged (they may be written back later).
+class DelimitedMarking {
+ public:
+  DelimitedMarking(TorvoRTChunk* chunk, const char* options) : chunk_(chunk) {
+    char value[kOptionValueMax + 1];
+    if (!GetOptionValue(options, "MarkDelimitedHTML=", value) ||
+        !(value[0] == 'Y' || value[0] == 'y' || value[0] == '1' || value[0] == 'T' ||
+          value[0] == 't'))
+      return;
+    TorvoRTItem* item = chunk->item;
+    LSXLsiSession* session = chunk->session;
+    if (!item || !item->context || item->LoadRecords() != NN_OK || !item->context->records) return;
+    own_ = item->context->records;
+    marked_ = RecordListCreate(session);
+    if (!marked_) {
+      status_ = NN_ERR_MEMORY;
+      return;
+    }
+    for (RTRecordNode* n = own_->first; n; n = n->next) {
+      if (!RecordListAppendNode(session, marked_, n->signature, n->data, n->length, 0)) {
+        status_ = NN_ERR_MEMORY;
+        return;
+      }
+    }
+    std::string start, end;
+    if (GetOptionValue(options, "DelimitedHTMLStart=", value)) start = value;
+    if (GetOptionValue(options, "DelimitedHTMLEnd=", value)) end = value;
+    status_ = ProcessDelimitedHTML(session, marked_, start.c_str(), end.c_str());
+    if (status_ != NN_OK) return;
+    RecordListRenumber(marked_);
+    item->context->records = marked_;
+  }
+  ~DelimitedMarking() {
+    if (own_ && chunk_->item->context->records == marked_) chunk_->item->context->records = own_;
+    if (marked_) RecordListFreeWithAllocator(chunk_->session, marked_);
+  }
+  NnStatus status() const { return status_; }
+
+ private:
+  TorvoRTChunk* chunk_;
+  RecordList* own_ = nullptr;
+  RecordList* marked_ = nullptr;
+  NnStatus status_ = NN_OK;
+};
+
 // One page; the output buffer grows fourfold while the render runs out of room.
 NnStatus GeneratePage(TorvoRTChunk* chunk, const PageRequest& request, std::string* page) {
   LSXLsiSession* session = chunk->session;
   if (!session || !chunk->item) return NN_ERR_INVALID_ARG;
   const char* options = request.options ? request.options : "";
   std::string title = PageTitle(chunk->item, options);
+  const DelimitedMarking marking(chunk, options);
+  if (marking.status() != NN_OK) return marking.status();
   NnStatus st = NN_ERR_MEMORY;
   for (uint32_t capacity = kFirstCapacity;; capacity *= 4) {
     RenderContext* ctx = RenderContextCreate(session, capacity);

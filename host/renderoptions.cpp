@@ -321,8 +321,18 @@ NnStatus LSXLsiSession::PreprocessXMLProperties(RenderContext* ctx, uint16_t out
   }
   ctx->formName = OptionText(this, o, "FormName=", false);
   ctx->formPath = OptionText(this, o, "FormPath=", true);
-  ctx->expandIcon = OptionText(this, o, "ExpandIcon=", true);
-  ctx->collapseIcon = OptionText(this, o, "CollapseIcon=", true);
+  // Wiki links resolve under "http:" followed by this prefix (a network-path
+  // reference such as "//host/wiki.nsf/Page?OpenForm&Subject=").
+  ctx->hotspot.wikiUrlPrefix = nullptr;
+  if (GetOptionValue(o, "WikiURLPrefix=", v)) {
+    KeepPrintable(v);
+    if (v[0] == '/' && v[1] == '/' && std::strlen(v) < sizeof ctx->hotspot.wikiUrlPrefixOption) {
+      std::memcpy(ctx->hotspot.wikiUrlPrefixOption, v, std::strlen(v) + 1);
+      ctx->hotspot.wikiUrlPrefix = ctx->hotspot.wikiUrlPrefixOption;
+    }
+  }
+  ctx->expandIcon = OptionText(this, o, "ExpandGraphic=", true);
+  ctx->collapseIcon = OptionText(this, o, "CollapseGraphic=", true);
   static const char* const kBullets[4] = {"CSSBulletGraphic=", "CSSCircleBulletGraphic=",
                                           "CSSSquareBulletGraphic=", "CSSCheckBulletGraphic="};
   for (int i = 0; i < 4; ++i) ctx->bulletGraphics[i] = OptionText(this, o, kBullets[i], true);

@@ -419,6 +419,11 @@ std::string TabColour(const RenderContext* ctx, int index, const char* fallback)
 
 bool WriteScripts(RenderContext* ctx) {
   bool ok = true;
+  // In XHTML a comment would hide the script from the browser: its text is
+  // character data there instead.
+  const bool xml = ctx->outputKind == kOutputXhtml;
+  const char* const scriptOpen = xml ? "//<![CDATA[" : "<!--";
+  const char* const scriptClose = xml ? "//]]>" : "-->";
   char value[kOptionValueMax + 1];
   if ((ctx->renderFlagsE & 0x1) && !GetOptionValue(ctx->optionString, "RicoHeader=", value)) {
     ok &= RenderAppend(ctx,
@@ -429,9 +434,9 @@ bool WriteScripts(RenderContext* ctx) {
   ok &= RenderAppend(ctx, "\n");
   if ((ctx->renderFlagsB & 0x200) &&
       !GetOptionValue(ctx->optionString, "SectionCSSHeader=", value)) {
-    static const char* const kLines[] = {
+    const char* const kLines[] = {
         "<script language=\"javascript\" type=\"text/javascript\">",
-        "<!--",
+        scriptOpen,
         "function expandCollapseSection(i,ch){",
         "  if (document.getElementById){",
         "    document.getElementById('sctn'+i+'e').style.display='none';",
@@ -439,7 +444,7 @@ bool WriteScripts(RenderContext* ctx) {
         "    document.getElementById('sctn'+i+ch).style.display='block';",
         "  }",
         "}",
-        "-->",
+        scriptClose,
         "</script>"};
     for (const char* l : kLines) ok &= Line(ctx, l);
   }
@@ -451,7 +456,7 @@ bool WriteScripts(RenderContext* ctx) {
     const std::string selText = TabColour(ctx, 3, "#ffffcc");
     char line[256];
     ok &= Line(ctx, "<script language=\"javascript\" type=\"text/javascript\">");
-    ok &= Line(ctx, "<!--");
+    ok &= Line(ctx, scriptOpen);
     ok &= Line(ctx, "function switchTab(numberOfTabs, tbl, i){");
     ok &= Line(ctx, "  if (document.getElementById){");
     ok &= Line(ctx, "    for (f=1;f<numberOfTabs+1;f++){");
@@ -474,8 +479,8 @@ bool WriteScripts(RenderContext* ctx) {
                   "    document.getElementById('t'+tbl+'link'+i).style.color='%s';",
                   selText.c_str());
     ok &= Line(ctx, line);
-    static const char* const kTail[] = {
-        "  }", "}", "-->", "</script>", kStyleOpen, "ul#tabnav {",
+    const char* const kTail[] = {
+        "  }", "}", scriptClose, "</script>", kStyleOpen, "ul#tabnav {",
         "font: bold 11px verdana, arial, sans-serif;", "list-style-type: none;",
         "padding-bottom: 24px;", "border-bottom:1px solid #6c6;", "margin: 0;", "}",
         "ul#tabnav li {", "float: left;", "height: 21px;", "background-color: #cfc;",
@@ -880,7 +885,7 @@ NnStatus WriteBodyOpening(RenderContext* ctx) {
 
   // 5.
   if (ctx->formName && ctx->formName[0]) {
-    const std::string db = UrlPath(ctx->item ? ctx->item->dbPath : "");
+    const std::string db = EncodeUrlPath(SiteDatabasePath(ctx));
     const std::string form = UrlPath(ctx->formPath ? ctx->formPath : "");
     ok &= RenderAppendf(ctx, "<form method=\"post\" action=\"/%s/%s?CreateDocument\" name=\"_%s\">",
                         db.c_str(), form.c_str(), AttributeText(ctx->formName).c_str());

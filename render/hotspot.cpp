@@ -340,7 +340,7 @@ void WriteUrlAnchor(RenderContext* ctx, Call* c, std::string url) {
   if (IsRefusedUrl(url.data(), url.size())) return;
   const size_t start = Offset(ctx);
   RenderAppend(ctx, "<a href=\"");
-  AppendDocumentUrl(ctx, url.data(), url.size());
+  AppendLinkUrl(ctx, url.data(), url.size());
   RenderAppend(ctx, "\"");
   WriteFrameAndAttributes(ctx, *c);
   RenderAppend(ctx, ">");
@@ -415,6 +415,36 @@ bool WriteWikiLink(RenderContext* ctx, Call* c) {
   return true;
 }
 
+// A link-target record of kind 2 that is no wiki link: a link to the
+// document it names, around the hotspot's content.
+void WriteTargetDoclink(RenderContext* ctx, Call* c) {
+  RTRecordNode* target = nullptr;
+  bool ownClass = false;
+  ForOwnRecords(ctx, c->begin, c->end, [&](RTRecordNode* n) {
+    uint16_t kind = 0;
+    if (!target && n->signature == 0xFFF6 && ReadU16(n->data, n->length, 8, &kind) && kind == 2)
+      target = n;
+    std::string cls;
+    if (n->signature == 0xFF7A && IdText(n, 1, &cls) && !cls.empty()) ownClass = true;
+    return true;
+  });
+  if (!target) return;
+  const size_t start = Offset(ctx);
+  RTRecordNode* saved = ctx->currentRecord;
+  ctx->currentRecord = target;
+  const NnStatus st = ProcessXMLDoclink(ctx, 0, c->depth, 0, nullptr);
+  ctx->currentRecord = saved;
+  if (st != NN_OK || Offset(ctx) == start) {
+    if (st != NN_OK) c->status = st;
+    return;
+  }
+  // The element's own attributes; its own class stands in for the link's.
+  WriteFrameAndAttributes(ctx, *c);
+  if (!ownClass) RenderAppend(ctx, " class=\"doclink\"");
+  RenderAppend(ctx, ">");
+  PushAnchor(ctx, c, start);
+}
+
 // The script text of an event: inline after the record, or in the script
 // pieces that follow it.
 std::string EventScript(const RTRecordNode* event, uint32_t length) {
@@ -437,6 +467,10 @@ std::string EventScript(const RTRecordNode* event, uint32_t length) {
 
 void WriteAction(RenderContext* ctx, Call* c) {
   const bool events = c->flags & 0x200000;
+  // A formula action that is a wiki link runs no script: it stays a link when
+  // script actions are shown disabled (the preset), so that wiki links appear.
+  if (!events && !(c->flags & 0x100) && (ctx->renderFlagsE & 0x80) && WriteWikiLink(ctx, c))
+    return;
   if (ctx->renderFlagsE & 0x80) {
     std::string note = " (disabled ";
     if (events) {
@@ -556,23 +590,6 @@ std::string Unid(const RenderContext* ctx) {
     std::snprintf(text, sizeof text, "%08X%08X%08X%08X", oid.File.Innards[1], oid.File.Innards[0],
                   oid.Note.Innards[1], oid.Note.Innards[0]);
   return text;
-}
-
-// The database path relative to the data directory, with "/" separators.
-std::string DatabasePath(const RenderContext* ctx) {
-  NnHandle db = ctx->item ? ctx->item->hDb : 0;
-  if (!db && RenderNote(ctx)) NnNoteGetInfo(RenderNote(ctx), NN_NOTE_INFO_DB, &db);
-  char path[1024] = {};
-  if (!db || NnDbGetPath(db, path, sizeof path) != NN_OK) return std::string();
-  std::string p = path;
-  char dir[1024] = {};
-  NnGetDataDirectory(dir, sizeof dir);
-  const size_t n = std::strlen(dir);
-  if (n && p.size() > n && p.compare(0, n, dir) == 0 && (p[n] == '/' || p[n] == '\\'))
-    p.erase(0, n + 1);
-  for (char& ch : p)
-    if (ch == '\\') ch = '/';
-  return p;
 }
 
 // "ExtraFileHotspotParams=": attribute text of the caller, filtered as an
@@ -697,7 +714,7 @@ void WriteAttachmentToDisk(RenderContext* ctx, Call* c) {
     }
     if (url.size() > 1 && url[1] == ':' && url.compare(0, 7, "file://") != 0) url = "file://" + url;
     if (IsRefusedUrl(url.data(), url.size())) url = safe;
-    AppendDocumentUrl(ctx, url.data(), url.size());
+    AppendLinkUrl(ctx, url.data(), url.size());
     RenderAppend(ctx, "\">");
     linked = true;
   }
@@ -725,6 +742,10 @@ bool WriteAttachment(RenderContext* ctx, Call* c) {
   h.attachmentInProgress = 1;
   h.sectionFlag1 = 1;
   c->attachment = true;
+  // MIME output written to a file carries only files on disk and names.
+  if (ctx->mimeRender && ctx->basePathname && ctx->basePathname[0] &&
+      ctx->attachmentHandling != 2 && ctx->attachmentHandling != 4)
+    return true;
   if (OptionOn(ctx, "SuppressAttachments=")) {
     if (ctx->debugLevel >= 1)
       NnLogMessage(NN_OK, "Attachment suppressed due to SuppressAttachments setting");
@@ -758,17 +779,16 @@ bool WriteAttachment(RenderContext* ctx, Call* c) {
     ++h.attachmentCounter;
     if ((ctx->renderFlagsE & 0x80) && !(ctx->renderFlagsB & 0x800) && links) {
       RenderAppend(ctx, "<a href=\"");
-      AppendDocumentUrl(ctx, internal.data(), internal.size());
+      RenderAppend(ctx, EncodeUrlSegment(internal.data(), internal.size()).c_str());
       RenderAppendf(ctx, "\" title=\"%s\">", h.attachmentDisplayNameEscaped);
     } else {
-      const std::string db = DatabasePath(ctx);
       RenderAppend(ctx, "<a href=\"xsp/.ibmmodres/domino/OpenAttachment/");
-      AppendDocumentUrl(ctx, db.data(), db.size());
+      RenderAppend(ctx, EncodeUrlPath(SiteDatabasePath(ctx)).c_str());
       RenderAppendf(ctx, "/%s/", Unid(ctx).c_str());
       const char* item = ctx->item && ctx->item->itemName[0] ? ctx->item->itemName : "Body";
-      AppendDocumentUrl(ctx, item, std::strlen(item));
+      RenderAppend(ctx, EncodeUrlSegment(item, std::strlen(item)).c_str());
       RenderAppend(ctx, "/");
-      AppendDocumentUrl(ctx, internal.data(), internal.size());
+      RenderAppend(ctx, EncodeUrlSegment(internal.data(), internal.size()).c_str());
       RenderAppendf(ctx, "\" title=\"%s\" class=\"xspLinkFileDownload\">",
                     h.attachmentDisplayNameEscaped);
     }
@@ -789,22 +809,23 @@ bool WriteAttachment(RenderContext* ctx, Call* c) {
     if (dot == std::string::npos) file += ".gif";
     else file = file.substr(0, dot) + ".gif";
     RenderAppendf(ctx, "<img src=\"%s/", unid.c_str());
-    AppendDocumentUrl(ctx, file.data(), file.size());
+    RenderAppend(ctx, EncodeUrlSegment(file.data(), file.size()).c_str());
     RenderAppendf(ctx, "\" alt=\"%s\" style=\"border:none;\" />", h.attachmentDisplayNameEscaped);
     return false;
   }
-  std::string base;
-  if (ctx->inPlaceAttachmentURLDirectory) {
-    base = ctx->inPlaceAttachmentURLDirectory;
-  } else {
-    base = "/";
-    base += DatabasePath(ctx);
-  }
+  // The base stays on this site: the caller's directory, else the database
+  // path relative to the data directory (never "//", a link to another host).
   const size_t start = Offset(ctx);
   RenderAppend(ctx, "<a href=\"");
-  AppendDocumentUrl(ctx, base.data(), base.size());
+  if (ctx->inPlaceAttachmentURLDirectory) {
+    const char* base = ctx->inPlaceAttachmentURLDirectory;
+    AppendDocumentUrl(ctx, base, std::strlen(base));
+  } else {
+    RenderAppend(ctx, "/");
+    RenderAppend(ctx, EncodeUrlPath(SiteDatabasePath(ctx)).c_str());
+  }
   RenderAppendf(ctx, "/0/%s/$FILE/", unid.c_str());
-  AppendDocumentUrl(ctx, internal.data(), internal.size());
+  RenderAppend(ctx, EncodeUrlSegment(internal.data(), internal.size()).c_str());
   RenderAppend(ctx, "\"");
   WriteExtraParams(ctx);
   std::string field;
@@ -986,7 +1007,7 @@ NnStatus PXMLH(RenderContext* ctx, uint16_t /*endType*/, uint16_t depth) {
     std::string url;
     bool kind2 = false;
     if (LinkTargetUrl(ctx, c, &url, &kind2)) WriteUrlAnchor(ctx, &c, url);
-    else if (kind2) WriteWikiLink(ctx, &c);
+    else if (kind2 && !WriteWikiLink(ctx, &c)) WriteTargetDoclink(ctx, &c);
   }
 
   // The content, one level deeper.

@@ -143,6 +143,14 @@ NnStatus PXMLL(RenderContext* ctx, uint16_t /*endType*/, uint16_t depth) {
   Trace(ctx, "PXMLL - IN");
   RTRecordNode* begin = ctx->currentRecord;
   if (!IsLayerBegin(begin)) return NN_OK;
+  // A layer is a block of its own: an open paragraph ends before it, so that
+  // the paragraphs inside the layer never close the one around it.
+  for (const char* paragraph : {"</div>", "</p>"}) {
+    while (IsElementOpenBefore(ctx, 0, paragraph, "</td>", "</th>", nullptr)) {
+      CloseOpenElementsTo(ctx, 1, "", 0);
+      if (!CloseOpenElementsTo(ctx, 0, paragraph, 0)) break;
+    }
+  }
   char* mark = ctx->outputCursor;
 
   // The attribute record and the layer records, up to the first end of a
@@ -160,16 +168,9 @@ NnStatus PXMLL(RenderContext* ctx, uint16_t /*endType*/, uint16_t depth) {
     }
     AddDeclarations(stop, &css);
   }
-  // A layer is a block of its own: the paragraph open before it closes
-  // first, and the layer's division is on the open-element list while its
-  // content renders. Its entry's text differs from a paragraph's "</div>",
-  // so that no paragraph of the content closes it.
-  CloseOpenElementsTo(ctx, 1, "", 0);
-  // (A paragraph's entry has level 0; a section's or region's keeps its depth.)
-  if (ctx->blockElementList && ctx->blockElementList->level == 0 &&
-      IsElementOpen(ctx, 0, "</div>", 0))
-    CloseOpenElementsTo(ctx, 0, "</div>", 0);
-  mark = ctx->outputCursor;
+  // The layer's division is on the open-element list while its content
+  // renders; its entry's text differs from a paragraph's "</div>", so that no
+  // paragraph of the content closes it.
   OpenElement* head = ctx->blockElementList;
   bool ok = RenderAppend(ctx, "<div");
   if (ok && !attributes.empty())

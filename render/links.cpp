@@ -1,10 +1,13 @@
 // Document links, and the text, URL and flat-rendering helpers that the element
 // writers share.
+#include <strings.h>
+
 #include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "host/options.h"
 #include "render/render.h"
 #include "rtitem.h"
 #include "richtext/item/cdlayout.h"
@@ -206,6 +209,85 @@ bool AppendDocumentUrl(RenderContext* ctx, const char* url, size_t length) {
   return RenderAppendN(ctx, out.data(), out.size());
 }
 
+bool AppendLinkUrl(RenderContext* ctx, const char* url, size_t length) {
+  char value[kOptionValueMax + 1];
+  const bool encode = GetOptionValue(ctx->optionString, "URLEncodeFilenames=", value) &&
+                      (value[0] == 'y' || value[0] == 'Y' || value[0] == '1' ||
+                       value[0] == 't' || value[0] == 'T' || strcasecmp(value, "ON") == 0);
+  if (!encode) return AppendDocumentText(ctx, url, length);
+  std::string rewritten;
+  rewritten.reserve(length + 16);
+  for (size_t i = 0; i < length; ++i) {
+    if (url[i] == '\\') rewritten += '/';
+    else if (url[i] == ' ') rewritten += "%20";
+    else rewritten += url[i];
+  }
+  return AppendDocumentText(ctx, rewritten.data(), rewritten.size());
+}
+
+std::string EncodeUrlSegment(const char* text, size_t length) {
+  static const char kHex[] = "0123456789ABCDEF";
+  const std::string utf8 = NnLmbcsToUtf8(text, strnlen(text, length));
+  std::string out;
+  out.reserve(utf8.size() + 8);
+  // A segment of dots alone would climb out of the path: its dots are encoded.
+  const bool dots = utf8.find_first_not_of('.') == std::string::npos;
+  for (unsigned char c : utf8) {
+    if ((std::isalnum(c) || c == '-' || c == '_' || c == '~' || (c == '.' && !dots)) && c < 0x80) {
+      out += char(c);
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 0xF];
+    }
+  }
+  return out;
+}
+
+std::string EncodeUrlPath(const std::string& path) {
+  std::string out;
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t slash = path.find('/', start);
+    if (slash == std::string::npos) slash = path.size();
+    if (slash > start) {
+      if (!out.empty()) out += '/';
+      out += EncodeUrlSegment(path.data() + start, slash - start);
+    }
+    start = slash + 1;
+  }
+  return out;
+}
+
+std::string SiteDatabasePath(const RenderContext* ctx) {
+  std::string path;
+  NnHandle db = ctx->item ? ctx->item->hDb : 0;
+  NnHandle note = ctx->item ? (ctx->item->hRenderNote ? ctx->item->hRenderNote : ctx->item->hNote)
+                            : 0;
+  if (!db && note) NnNoteGetInfo(note, NN_NOTE_INFO_DB, &db);
+  char stored[1024] = {};
+  if (db && NnDbGetPath(db, stored, sizeof stored) == NN_OK) path = stored;
+  else if (ctx->item) path.assign(ctx->item->dbPath, strnlen(ctx->item->dbPath, sizeof ctx->item->dbPath));
+  for (char& c : path)
+    if (c == '\\') c = '/';
+  char directory[1024] = {};
+  NnGetDataDirectory(directory, sizeof directory);
+  std::string dir = directory;
+  for (char& c : dir)
+    if (c == '\\') c = '/';
+  while (!dir.empty() && dir.back() == '/') dir.pop_back();
+  if (!path.empty() && path.size() > dir.size() + 1 && path.compare(0, dir.size(), dir) == 0 &&
+      path[dir.size()] == '/') {
+    path.erase(0, dir.size() + 1);
+  } else if (!path.empty() && (path[0] == '/' || (path.size() > 1 && path[1] == ':'))) {
+    // Outside the data directory: the file name alone keeps the link on this site.
+    path.erase(0, path.find_last_of('/') + 1);
+    if (path.size() > 1 && path[1] == ':') path.erase(0, 2);
+  }
+  while (!path.empty() && path[0] == '/') path.erase(0, 1);
+  return path;
+}
+
 bool RecordInRange(const RenderContext* ctx, const RTRecordNode* node) {
   if (!node) return false;
   return !ctx->lastRecord || node->sequence <= ctx->lastRecord->sequence;
@@ -230,6 +312,88 @@ NnStatus RenderRecordsFlat(RenderContext* ctx, RTRecordNode* stop) {
   return NN_OK;
 }
 
+namespace {
+
+// The href of a document link, "notes://server/replica[/view[/note]][#anchor]";
+// nothing when the link names no database.
+bool AppendDoclinkHref(RenderContext* ctx, const uint8_t link[40], const char* server,
+                       size_t serverLen, const char* anchor, size_t anchorLen) {
+  if (!link || AllZero(link, 8)) return true;
+  tagTIMEDATE replica, view[2], note[2];
+  std::memcpy(&replica, link, 8);
+  std::memcpy(view, link + 8, 16);
+  std::memcpy(note, link + 24, 16);
+  char ids[16 * 5 + 8];
+  char* w = ids;
+  HexId(replica, w);
+  w += 16;
+  if (!AllZero(link + 8, 16)) {
+    *w++ = '/';
+    HexId(view[0], w);
+    HexId(view[1], w + 16);
+    w += 32;
+    if (!AllZero(link + 24, 16)) {
+      *w++ = '/';
+      HexId(note[0], w);
+      HexId(note[1], w + 16);
+      w += 32;
+    }
+  }
+  *w = 0;
+  bool ok = RenderAppend(ctx, " href=\"notes://") && AppendDocumentUrl(ctx, server, serverLen) &&
+            RenderAppend(ctx, "/") && RenderAppend(ctx, ids);
+  if (ok && anchorLen) ok = RenderAppend(ctx, "#") && AppendDocumentUrl(ctx, anchor, anchorLen);
+  return ok && RenderAppend(ctx, "\"");
+}
+
+// A link-target record (0xFFF6) of kind 2: the start tag "<a href=...>" of a
+// link to the document it names, without its class (the caller adds the
+// element's attributes and closes the tag).
+NnStatus TargetDoclinkStart(RenderContext* ctx, const RTRecordNode* node) {
+  const uint8_t* d = node->data;
+  const uint32_t length = node->length;
+  uint32_t flags = 0;
+  uint16_t kind = 0, anchorLen = 0, serverLen = 0, fileLen = 0;
+  if (!ReadU32(d, length, 4, &flags) || !ReadU16(d, length, 8, &kind) || kind != 2 ||
+      !ReadU16(d, length, 12, &anchorLen) || !ReadU16(d, length, 14, &serverLen) ||
+      !ReadU16(d, length, 16, &fileLen))
+    return NN_OK;
+  uint64_t at = 28ull + serverLen;
+  const char* server = at <= length ? reinterpret_cast<const char*>(d + 28) : "";
+  if (at > length) serverLen = 0;
+  at += fileLen;
+  uint8_t link[40] = {};
+  bool haveLink = false;
+  if (flags & 0x2) {  // the link itself, inline
+    if (at + 40 <= length) {
+      std::memcpy(link, d + at, 40);
+      haveLink = true;
+    }
+    at += 40;
+  } else {  // an entry of the note's link table
+    uint16_t index = 0;
+    if (at + 2 <= length && ReadU16(d, length, uint32_t(at), &index))
+      haveLink = LookupLinkTable(ctx, index, link);
+    at += 2;
+  }
+  const char* anchor = "";
+  if (at + anchorLen <= length) anchor = reinterpret_cast<const char*>(d + at);
+  else anchorLen = 0;
+  anchorLen = uint16_t(strnlen(anchor, anchorLen));
+  serverLen = uint16_t(strnlen(server, serverLen));
+  char* mark = ctx->outputCursor;
+  if (RenderAppend(ctx, "<a") &&
+      AppendDoclinkHref(ctx, haveLink ? link : nullptr, server, serverLen, anchor, anchorLen))
+    return NN_OK;
+  if (mark) {
+    ctx->outputCursor = mark;
+    *mark = 0;
+  }
+  return NN_ERR_MEMORY;
+}
+
+}  // namespace
+
 NnStatus ProcessXMLDoclink(RenderContext* ctx, uint16_t /*endType*/, uint16_t /*depth*/,
                            int /*reserved*/, void* /*hotspotState*/) {
   RTRecordNode* node = ctx->currentRecord;
@@ -249,6 +413,8 @@ NnStatus ProcessXMLDoclink(RenderContext* ctx, uint16_t /*endType*/, uint16_t /*
     uint16_t index = 0;
     if (ReadU16(d, length, 4, &index)) haveLink = LookupLinkTable(ctx, index, link);
     textOffset = 6;
+  } else if (node->signature == 0xFFF6) {
+    return TargetDoclinkStart(ctx, node);
   } else {
     return NN_OK;
   }
@@ -259,36 +425,9 @@ NnStatus ProcessXMLDoclink(RenderContext* ctx, uint16_t /*endType*/, uint16_t /*
   ReadCText(d, length, off, &anchor, &anchorLen);
 
   char* mark = ctx->outputCursor;
-  bool ok = true;
-  if (haveLink && !AllZero(link, 8)) {
-    tagTIMEDATE replica, view[2], note[2];
-    std::memcpy(&replica, link, 8);
-    std::memcpy(view, link + 8, 16);
-    std::memcpy(note, link + 24, 16);
-    char ids[16 * 5 + 8];
-    char* w = ids;
-    HexId(replica, w);
-    w += 16;
-    if (!AllZero(link + 8, 16)) {
-      *w++ = '/';
-      HexId(view[0], w);
-      HexId(view[1], w + 16);
-      w += 32;
-      if (!AllZero(link + 24, 16)) {
-        *w++ = '/';
-        HexId(note[0], w);
-        HexId(note[1], w + 16);
-        w += 32;
-      }
-    }
-    *w = 0;
-    ok = RenderAppend(ctx, "<a href=\"notes://") && AppendDocumentUrl(ctx, server, serverLen) &&
-         RenderAppend(ctx, "/") && RenderAppend(ctx, ids);
-    if (ok && anchorLen) ok = RenderAppend(ctx, "#") && AppendDocumentUrl(ctx, anchor, anchorLen);
-    ok = ok && RenderAppend(ctx, "\" class=\"doclink\">");
-  } else {
-    ok = RenderAppend(ctx, "<a class=\"doclink\">");
-  }
+  bool ok = RenderAppend(ctx, "<a") &&
+            AppendDoclinkHref(ctx, haveLink ? link : nullptr, server, serverLen, anchor, anchorLen) &&
+            RenderAppend(ctx, " class=\"doclink\">");
   if (ok) ok = commentLen ? AppendDocumentText(ctx, comment, commentLen) : RenderAppend(ctx, "Link");
   if (ok) ok = RenderAppend(ctx, "</a>");
   if (ok) return NN_OK;

@@ -230,7 +230,9 @@ NnStatus BuildGraphicRecordTable(RTProcessContext* engine, RenderContext* ctx);
 //   links (refused schemes give the content alone); buttons and embedded controls through
 //   their writers; every other type its content only.
 // - ProcessXMLDoclink: <a href="notes://[server]/REPLICA[/VIEW[/NOTE]][#anchor]"
-//   class="doclink">comment</a> ("Link" when there is no comment).
+//   class="doclink">comment</a> ("Link" when there is no comment); for a link-target
+//   record (0xFFF6) of kind 2 only the start "<a href=..." of the link it names (no class,
+//   no ">"), for the hotspot writer to finish around the hotspot's content.
 // - RenderTextFieldHtml: <span class="field" title="NAME">NAME</span>.
 // - RenderChoiceFieldHtml: <span class="keywords"><label><input type="checkbox|radio"
 //   disabled="disabled"[ checked="checked"] />VALUE</label>...</span>.
@@ -259,6 +261,18 @@ bool IsRefusedUrl(const char* url, size_t length);
 // Appends a URL for a quoted href or src attribute (percent-encoding what may not stand
 // there, "&" as "&amp;"); false when it does not fit. Callers test IsRefusedUrl first.
 bool AppendDocumentUrl(RenderContext* ctx, const char* url, size_t length);
+// Appends a link's URL for a quoted href: as it stands (escaped for the
+// attribute only), or, with "URLEncodeFilenames=", with each "\\" as "/" and
+// each blank as "%20". Callers test IsRefusedUrl first.
+bool AppendLinkUrl(RenderContext* ctx, const char* url, size_t length);
+// One URL path segment (a file name) percent-encoded: only letters, digits
+// and "-._~" stay, so no "/" or "\\" in it and no ".." segment can leave its place.
+std::string EncodeUrlSegment(const char* text, size_t length);
+// Each "/"-separated segment of a path encoded as above (empty segments dropped).
+std::string EncodeUrlPath(const std::string& path);
+// The database path as this site's URLs name it: relative to the data
+// directory with "/" separators, or its file name when it lies outside it.
+std::string SiteDatabasePath(const RenderContext* ctx);
 // True when node lies within the render range (not null, not past lastRecord).
 bool RecordInRange(const RenderContext* ctx, const RTRecordNode* node);
 // The text runs from currentRecord up to (not including) stop, escaped, without nesting
@@ -267,6 +281,13 @@ NnStatus RenderRecordsFlat(RenderContext* ctx, RTRecordNode* stop);
 // WriteElementIdAttributes with declarations merged in front of the record's style.
 void WriteElementIdAttributesStyled(const uint8_t* attributeRecord, uint32_t length,
                                     RenderContext* ctx, const char* extraStyle);
+
+// Typed bracket HTML (render/typedhtml.cpp): the markup of a "[<...>]" text run
+// as it may reach the page. Formatting elements keep their allowed attributes;
+// other elements lose their tags, and script, style, frames, objects and
+// embedded documents lose their content too; event attributes, script URLs and
+// data URLs other than raster images are dropped; comments stay when harmless.
+std::string SanitizeTypedHtml(const char* html, size_t length);
 
 // ---- Delimited HTML marking (render/delimited.cpp) ------------------------------------
 // Before rendering: two-character text runs "[<" and ">]" become the start and end of a

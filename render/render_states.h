@@ -41,6 +41,7 @@ struct HotspotWriterState {
   uint32_t sectionFlag1 = 0, sectionFlag2 = 0;
   // Further fields are the hotspot writer's own.
   const char* wikiUrlPrefix = nullptr;     // wiki links resolve under this URL; not owned
+  char wikiUrlPrefixOption[1024] = {};     // "WikiURLPrefix=", when given
   uint32_t wikiLinkWritten = 0;            // the last anchor written was a wiki link
   uint32_t elementCounter = 0;             // elements counted for "SupportOutlook="
   uint32_t splitTitle = 0;                 // a style-10 section title was split in three

@@ -23,6 +23,22 @@ constexpr uint32_t kBarFormula = 0x2000;
 constexpr uint32_t kBarNoTitle = 0x4000;
 constexpr uint32_t kBarColourWord = 0x04000000;
 
+// Closing texts of a section's blocks on the block list. They differ from a
+// paragraph's "</div>" so that the paragraphs inside a section never close it.
+constexpr const char* kScriptBlockClose = "</div>\n";      // the script form's expanded block
+constexpr const char* kWalkSectionClose = "</div></div>\n";  // a styled section the walk opened
+
+// The newest open entry with the text, above any table cell; null when none.
+const OpenElement* OpenSectionEntry(const RenderContext* ctx, const char* closing) {
+  for (const OpenElement* e = ctx->blockElementList; e; e = e->next) {
+    if (!e->closingText) continue;
+    if (std::strcmp(e->closingText, "</td>") == 0 || std::strcmp(e->closingText, "</th>") == 0)
+      return nullptr;
+    if (std::strcmp(e->closingText, closing) == 0) return e;
+  }
+  return nullptr;
+}
+
 // What a bar record and the records right after it say.
 struct Bar {
   uint32_t flags = 0;
@@ -145,13 +161,19 @@ void WriteOptionForms(RenderContext* ctx, const Bar& bar, int n) {
     RenderAppend(ctx, includeTitle ? "<hr /><h3>" : "<hr />");
     titleWanted = includeTitle;
   } else {
-    // An open division ends first: a paragraph's, or the block of the section
-    // before this one at the same level; an enclosing section's stays open.
-    const OpenElement* open = ctx->blockElementList;
-    while (open && !(open->closingText && std::strcmp(open->closingText, "</div>") == 0))
-      open = open->next;
-    if (open && (open->level == 0 || open->level == ctx->sectionLevel))
-      CloseOpenElementsTo(ctx, 0, "</div>", 0);
+    // An open paragraph ends first, and the block of the section before this
+    // one at the same level; an enclosing section's block stays open.
+    const OpenElement* block = OpenSectionEntry(ctx, kScriptBlockClose);
+    if (block && block->level == ctx->sectionLevel) {
+      CloseOpenElementsTo(ctx, 1, "", 0);
+      CloseOpenElementsTo(ctx, 0, kScriptBlockClose, 0);
+    }
+    for (const char* paragraph : {"</div>", "</p>"}) {
+      if (IsElementOpenBefore(ctx, 0, paragraph, "</td>", "</th>", kScriptBlockClose)) {
+        CloseOpenElementsTo(ctx, 1, "", 0);
+        CloseOpenElementsTo(ctx, 0, paragraph, 0);
+      }
+    }
     const bool expanded = bar.flags & kBarExpanded;
     RenderAppendf(ctx, "%c<div id=\"sctn%dc\" style=\"display: %s\">%c", lf, n,
                   expanded ? "none" : "block", lf);
@@ -180,7 +202,7 @@ void WriteOptionForms(RenderContext* ctx, const Bar& bar, int n) {
   WriteTitle(ctx, bar, 0);
   RenderAppendf(ctx, "</h3></a>%c", lf);
   // The expanded block ends when the section's level is closed.
-  PushOpenElement(ctx, 0, "</div>", ctx->sectionLevel);
+  if (!PushOpenElement(ctx, 0, kScriptBlockClose, ctx->sectionLevel)) RenderAppend(ctx, "</div>");
   ctx->hotspot.splitTitle = 0;
 }
 
@@ -306,6 +328,15 @@ void HeaderTail(RenderContext* ctx, OpenElement* savedHead) {
 
 void WriteStyledForm(RenderContext* ctx, RTRecordNode* node, const Bar& bar, int n, int fromWalk) {
   const bool outlook = (ctx->renderFlagsE & 0x2) != 0;
+  // A bar met by the walk has no end record: the section before it at the
+  // same level ends here, so that sections follow each other instead of nesting.
+  if (fromWalk) {
+    const OpenElement* previous = OpenSectionEntry(ctx, kWalkSectionClose);
+    if (previous && previous->level == ctx->sectionLevel) {
+      CloseOpenElementsTo(ctx, 1, "", 0);
+      CloseOpenElementsTo(ctx, 0, kWalkSectionClose, 0);
+    }
+  }
   if (fromWalk ? (ctx->renderFlagsD & 0x8000) != 0 : outlook) ++ctx->hotspot.elementCounter;
   const std::string title = TitleHtml(ctx, bar);
   const char* col = bar.colour;
@@ -481,10 +512,12 @@ void WriteStyledForm(RenderContext* ctx, RTRecordNode* node, const Bar& bar, int
       break;
   }
 
-  // The content block.
+  // The content block. A hotspot's section closes at the hotspot end through
+  // its slot; one the walk opened stays on the block list until the next bar
+  // of its level, the end of an enclosing section or the end of the page.
   const uint16_t level = ctx->sectionLevel < kMaxSectionLevels ? ctx->sectionLevel
                                                                 : uint16_t(kMaxSectionLevels - 1);
-  ctx->sectionSlots[level] = node;
+  if (!fromWalk) ctx->sectionSlots[level] = node;
   RenderAppendf(ctx, "<div class='sctnc%u' id='sctn%dc' ", s, n);
   if (fromWalk && s == 7) {
     RenderAppendf(ctx,
@@ -496,6 +529,8 @@ void WriteStyledForm(RenderContext* ctx, RTRecordNode* node, const Bar& bar, int
     // The one format without a colour takes an empty text for its place-holder.
     RenderAppendf(ctx, format, (s == 1 && (ctx->sectionLineFlags & 0x4)) ? "" : col);
   }
+  if (fromWalk && !PushOpenElement(ctx, 0, kWalkSectionClose, ctx->sectionLevel))
+    RenderAppend(ctx, "</div></div>");
 }
 
 }  // namespace
@@ -524,7 +559,7 @@ void CloseStyledSection(RenderContext* ctx, int attachment) {
       !ctx->sectionSlots[level])
     return;
   if (!attachment) {
-    static const char* const kTags[] = {"</div>", "</p>", "</ol>", "</ul>"};
+    static const char* const kTags[] = {"</div>", "</p>", "</ol>", "</ul>", kWalkSectionClose};
     for (;;) {
       const char* tag = nullptr;
       for (const char* t : kTags) {
@@ -551,13 +586,14 @@ void CloseSectionDivisions(RenderContext* ctx, uint32_t level) {
   for (;;) {
     bool open = false;
     for (const OpenElement* e = ctx->blockElementList; e; e = e->next) {
-      if (e->closingText && std::strcmp(e->closingText, "</div>") == 0 && e->level == level) {
+      if (e->closingText && std::strcmp(e->closingText, kScriptBlockClose) == 0 &&
+          e->level == level) {
         open = true;
         break;
       }
     }
     if (!open) return;
     CloseOpenElementsTo(ctx, 1, "", 0);
-    if (!CloseOpenElementsTo(ctx, 0, "</div>", 0)) return;
+    if (!CloseOpenElementsTo(ctx, 0, kScriptBlockClose, 0)) return;
   }
 }

@@ -114,7 +114,11 @@ void WriteNavigationImage(RenderContext* ctx) {
   }
   if (directory) {
     char path[1100];
-    int n = std::snprintf(path, sizeof path, "%s\\%s", directory, kNavigationImageName);
+    // Joined with this system's separator, so the file lands inside the directory.
+    const size_t length = std::strlen(directory);
+    const bool separated = length > 0 && directory[length - 1] == '/';
+    int n = std::snprintf(path, sizeof path, "%s%s%s", directory, separated ? "" : "/",
+                          kNavigationImageName);
     if (n > 0 && static_cast<size_t>(n) < sizeof path) kv::WriteBufferToFile(path, image, size);
   }
   ctx->navigationImageWritten = 1;
@@ -185,7 +189,11 @@ bool BracketedRun(RenderContext* ctx, const RTRecordNode* node) {
   const uint32_t length = node->length;
   const char* inner = reinterpret_cast<const char*>(node->data) + 9;
   const size_t n = length - 10;
-  if (ctx->outputKind == kOutputXhtml && !WellFormedFragment(inner, n)) return false;
+  // Only markup that formats reaches the page; the text must then still be
+  // XML in XHTML output, else the run is written as ordinary text.
+  const std::string markup = SanitizeTypedHtml(inner, n);
+  if (ctx->outputKind == kOutputXhtml && !WellFormedFragment(markup.data(), markup.size()))
+    return false;
   if (ctx->collection || ctx->mimeRender) {
     size_t handleLength = 0;
     const char* unid = nullptr;
@@ -195,15 +203,8 @@ bool BracketedRun(RenderContext* ctx, const RTRecordNode* node) {
       SwitchToMarkedNote(ctx, inner + 11, handleLength);
     }
   }
-  // NULs inside become blanks so the text stays one string.
-  if (std::memchr(inner, 0, n) == nullptr) {
-    RenderAppendN(ctx, inner, n);
-    return true;
-  }
-  std::string copy(inner, n);
-  for (char& c : copy)
-    if (c == 0) c = ' ';
-  RenderAppendN(ctx, copy.data(), copy.size());
+  // NULs inside have become blanks, so the text stays one string.
+  RenderAppendN(ctx, markup.data(), markup.size());
   return true;
 }
 

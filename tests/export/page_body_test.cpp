@@ -139,8 +139,11 @@ TEST(PageBody, LayerContentStaysInsideItsLayerUnderParagraphTags) {
   ASSERT_NE(open.chunk(), nullptr);
   const std::string page = open.Page(true, "UsePTags=Yes");
   EXPECT_TRUE(WellFormed(page));
-  // The layer's table and its paragraphs close before the layer does.
-  EXPECT_NE(page.find("RT1</span></p></td></tr></table></p></div></p>"), std::string::npos) << page;
+  // The layer's table and its paragraphs close before the layer does, and the
+  // layer is a block of its own, outside any paragraph.
+  EXPECT_NE(page.find("RT1</span></p></td></tr></table></p></div><p"), std::string::npos) << page;
+  EXPECT_EQ(page.find("<p style=\"margin-top: 0em; margin-bottom: 0em; \"><div id=\"Layer"),
+            std::string::npos);
 }
 
 // A new document with one paragraph, and a paragraph with a hide formula the

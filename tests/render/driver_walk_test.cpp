@@ -1,5 +1,6 @@
 // The render driver's walk, record handlers, text-run branch and rules, over
 // record lists built in memory.
+#include <sys/stat.h>
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -538,6 +539,7 @@ class RenderMarkerTest : public RenderWalkTest {
   void SetUp() override {
     RenderWalkTest::SetUp();
     dir_ = ::testing::TempDir() + "render_marker_" + std::to_string(::getpid());
+    ::mkdir(dir_.c_str(), 0700);
     ASSERT_EQ(NnDbOpen((dir_ + ".nsf").c_str(), NN_DB_CREATE, &db_), NN_OK);
     for (NnHandle* note : {&noteA_, &noteB_}) {
       ASSERT_EQ(NnNoteCreate(db_, NN_CLASS_DOCUMENT, note), NN_OK);
@@ -552,7 +554,8 @@ class RenderMarkerTest : public RenderWalkTest {
     NnNoteClose(noteA_);
     NnNoteClose(noteB_);
     NnDbClose(db_);
-    std::remove((dir_ + "\\rivuvedevuviz.jpg").c_str());
+    std::remove((dir_ + "/rivuvedevuviz.jpg").c_str());
+    ::rmdir(dir_.c_str());
   }
   std::string Marker(NnHandle note, int number) {
     return "[<!--$hDB=" + std::to_string(db_) + "$unid=" + UnidText(note) + "--><a name='zavedodAvu" +
@@ -599,7 +602,7 @@ TEST_F(RenderMarkerTest, SecondMarkerClosesTheFirstNoteAndImageIsWrittenOnce) {
   EXPECT_EQ(ctx->navigationImageWritten, 1u);
   EXPECT_EQ(ctx->markerNoteOpen, 1u);
   EXPECT_EQ(UnidText(item_->hRenderNote), UnidText(noteB_)) << out;
-  std::FILE* f = std::fopen((dir_ + "\\rivuvedevuviz.jpg").c_str(), "rb");
+  std::FILE* f = std::fopen((dir_ + "/rivuvedevuviz.jpg").c_str(), "rb");
   ASSERT_NE(f, nullptr);
   unsigned char head[3] = {};
   EXPECT_EQ(std::fread(head, 1, 3, f), 3u);

@@ -16,7 +16,8 @@ TEST_F(LinkTest, UrlInTheHotspotDataWrapsTheContent) {
   Add(GroupEnd(0x00AE));
   Add(Text(" now"));
   const std::string out = Render();
-  EXPECT_NE(out.find("<a href=\"http://example.com/a?b=1&amp;c=%222%22%20x%3Cy%3E\">"),
+  // The URL as it stands, escaped for the attribute only.
+  EXPECT_NE(out.find("<a href=\"http://example.com/a?b=1&amp;c=&quot;2&quot; x&lt;y&gt;\">"),
             std::string::npos)
       << out;
   EXPECT_LT(out.find("<a "), out.find("here"));
@@ -38,7 +39,7 @@ TEST_F(LinkTest, UrlInALinkTargetRecordWithFrameAndAttributes) {
   Add(Text("go"));
   Add(HotspotEnd());
   const std::string out = Render();
-  EXPECT_NE(out.find("<a href=\"https://example.org/p%20q\" target=\"_blank\" id=\"l1\" "
+  EXPECT_NE(out.find("<a href=\"https://example.org/p q\" target=\"_blank\" id=\"l1\" "
                      "title=\"T&quot;itle\" rel=\"nofollow\">"),
             std::string::npos)
       << out;

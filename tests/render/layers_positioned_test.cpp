@@ -112,5 +112,44 @@ TEST_F(LayerTest, NotALayerWritesNothing) {
   EXPECT_STREQ(c->outputBuffer, "");
 }
 
+TEST_F(LayerTest, ALayerAfterAParagraphHoldsItsOwnParagraphs) {
+  Bytes reference = ByteRecord(0x0083, 4);
+  Put16(reference, 2, 1);
+  for (bool pTags : {false, true}) {
+    SCOPED_TRACE(pTags ? "UsePTags" : "divisions");
+    RecordListFreeWithAllocator(&session, list);
+    records.clear();
+    list = RecordListCreate(&session);
+    Context()->renderFlagsD = pTags ? 0x100 : 0;
+    ctx->outputCursor = ctx->outputBuffer;
+    *ctx->outputCursor = 0;
+    Add(Paragraph());
+    Add(reference);
+    Add(Text("page"));
+    Add(GroupBegin(108));
+    Add(Position(1, 1));
+    Add(IdName({"lay"}));
+    Add(Paragraph());
+    Add(reference);
+    Add(Text("inside"));
+    Add(GroupEnd(108));
+    Add(Paragraph());
+    Add(reference);
+    Add(Text("after"));
+    std::string out = Render();
+    CloseOpenElementsTo(ctx, 0, "", 0);
+    out = ctx->outputBuffer;
+    ASSERT_TRUE(ParsesAsXml(out)) << out;
+    // The page's paragraph ends before the layer; the layer's ends inside it.
+    const std::string close = pTags ? "</p>" : "</div>";
+    EXPECT_NE(out.find("page" + close + "<div id=\"lay\" style=\"position: absolute;"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("inside" + close + "</div>"), std::string::npos) << out;
+    EXPECT_LT(out.find("inside"), out.find("after"));
+    EXPECT_EQ(ctx->blockElementList, nullptr);
+  }
+}
+
 }  // namespace
 }  // namespace elements

@@ -1,0 +1,200 @@
+// Collapsible sections hold their whole content: the script form's expanded
+// block spans every paragraph of the section, and styled sections whose bars
+// the walk meets follow one another and close by the end of the page.
+#include <libxml/tree.h>
+
+#include "elements_support.h"
+
+namespace elements {
+namespace {
+
+Bytes Bar(const std::string& title, uint32_t flags = 0) {
+  Bytes r = WordRecord(0xFFAC, 12);
+  Put32(r, 4, flags);
+  Put32(r, 8, 0x0A000001);
+  PutText(r, 12, title + std::string(1, '\0'));
+  return Sized(r);
+}
+
+Bytes PabRef(uint16_t id) {
+  Bytes r = ByteRecord(0x0083, 4);
+  Put16(r, 2, id);
+  return r;
+}
+
+xmlNode* FindId(xmlNode* node, const std::string& id) {
+  for (; node; node = node->next) {
+    if (node->type == XML_ELEMENT_NODE) {
+      xmlChar* value = xmlGetProp(node, BAD_CAST "id");
+      const bool match = value && id == reinterpret_cast<const char*>(value);
+      xmlFree(value);
+      if (match) return node;
+      if (xmlNode* found = FindId(node->children, id)) return found;
+    }
+  }
+  return nullptr;
+}
+
+// The text inside the element with the identifier, white space left out;
+// "<none>" when there is none
+// or the fragment does not parse.
+std::string TextOfId(const std::string& fragment, const std::string& id) {
+  const std::string doc = "<r>" + fragment + "</r>";
+  xmlDocPtr d = xmlReadMemory(doc.data(), int(doc.size()), "t.xml", "UTF-8",
+                              XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+  if (!d) return "<none>";
+  std::string text = "<none>";
+  if (xmlNode* n = FindId(xmlDocGetRootElement(d), id)) {
+    xmlChar* content = xmlNodeGetContent(n);
+    text.clear();
+    for (const char* c = content ? reinterpret_cast<const char*>(content) : ""; *c; ++c)
+      if (static_cast<unsigned char>(*c) > 0x20) text += *c;
+    xmlFree(content);
+  }
+  xmlFreeDoc(d);
+  return text;
+}
+
+class SectionBlockTest : public ElementTest {
+ protected:
+  void Line(const std::string& text) {
+    Add(Paragraph());
+    Add(PabRef(1));
+    Add(Text(text));
+  }
+  // What the page closes at its end.
+  std::string Finish() {
+    const char* mark = ctx->outputCursor;
+    CloseOpenElementsTo(ctx, 1, "", 0);
+    CloseOpenElementsTo(ctx, 0, "", 0);
+    return mark;
+  }
+};
+
+TEST_F(SectionBlockTest, ScriptFormExpandedBlockHoldsEveryParagraph) {
+  for (const char* options : {"", "UsePTags=Yes"}) {
+    SCOPED_TRACE(options);
+    RecordListFreeWithAllocator(&session, list);
+    records.clear();
+    list = RecordListCreate(&session);
+    Context()->renderFlagsB = 0x200;
+    ctx->renderFlagsD = options[0] ? 0x100 : 0;
+    ctx->outputCursor = ctx->outputBuffer;
+    *ctx->outputCursor = 0;
+    ctx->sectionCounter = 0;
+    Line("before");
+    Add(HotspotBegin(12, 0, ""));
+    Add(Bar("T"));
+    Line("one");
+    Line("two");
+    Add(HotspotEnd());
+    Line("after");
+    std::string out = Render();
+    out += Finish();
+    ASSERT_TRUE(ParsesAsXml(out)) << out;
+    EXPECT_EQ(TextOfId(out, "sctn1e"), "Tonetwo") << out;
+    EXPECT_EQ(TextOfId(out, "sctn1c"), "T") << out;
+    EXPECT_NE(out.find("two"), std::string::npos);
+    EXPECT_GT(out.find("after"), out.find("two</div>") != std::string::npos ? out.find("two</div>")
+                                                                           : out.find("two</p>"));
+  }
+}
+
+TEST_F(SectionBlockTest, ScriptSectionsInARowAreSiblings) {
+  Context()->renderFlagsB = 0x200;
+  for (const char* title : {"A", "B"}) {
+    Add(HotspotBegin(12, 0, ""));
+    Add(Bar(title, 0x10));
+    Line(std::string("in ") + title);
+    Line(std::string("more ") + title);
+    Add(HotspotEnd());
+  }
+  std::string out = Render();
+  out += Finish();
+  ASSERT_TRUE(ParsesAsXml(out)) << out;
+  EXPECT_EQ(TextOfId(out, "sctn1e"), "AinAmoreA") << out;
+  EXPECT_EQ(TextOfId(out, "sctn2e"), "BinBmoreB") << out;
+}
+
+TEST_F(SectionBlockTest, StyledBarsMetByTheWalkFollowEachOther) {
+  Context()->renderFlagsE = 0x20;
+  Line("before");
+  Add(Bar("A"));
+  Line("one");
+  Line("one more");
+  Add(Bar("B"));
+  Line("two");
+  const std::string body = Render();
+  const std::string tail = Finish();
+  const std::string out = body + tail;
+  ASSERT_TRUE(ParsesAsXml(out)) << out;
+  // The first section ends where the second begins; the second by the page's end.
+  EXPECT_NE(out.find("one more</div></div></div>\n<div class='RTSection0' id='sctn2'>"),
+            std::string::npos)
+      << out;
+  EXPECT_EQ(TextOfId(out, "sctn1c"), "oneonemore");
+  EXPECT_EQ(TextOfId(out, "sctn2c"), "two");
+  EXPECT_EQ(TextOfId(out, "sctn1"), "\u25BCAoneonemore");
+  EXPECT_EQ(Count(out, "<div"), Count(out, "</div>"));
+}
+
+TEST_F(SectionBlockTest, ExpandAndCollapseGraphicsComeFromTheirKeys) {
+  ASSERT_EQ(session.PreprocessXMLProperties(
+                Context(), kOutputXhtml, nullptr,
+                "SectionsInCSS=Yes ExpandGraphic=/img/plus.png CollapseGraphic=/img/min&us.png"),
+            NN_OK);
+  Add(HotspotBegin(12, 0, ""));
+  Add(Bar("T"));
+  Line("c");
+  Add(HotspotEnd());
+  const std::string out = Render();
+  EXPECT_NE(out.find("<h3><img src='/img/plus.png' alt='expand section' border='0' />"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("<h3><img src='/img/min&amp;us.png' alt='collapse section' border='0' />"),
+            std::string::npos)
+      << out;
+  // A graphic that would run script is refused: the built-in icon stands.
+  RecordListFreeWithAllocator(&session, list);
+  records.clear();
+  list = RecordListCreate(&session);
+  ctx->outputCursor = ctx->outputBuffer;
+  *ctx->outputCursor = 0;
+  ASSERT_EQ(session.PreprocessXMLProperties(ctx, kOutputXhtml, nullptr,
+                                            "SectionsInCSS=Yes ExpandGraphic=javascript:alert(1)"),
+            NN_OK);
+  Add(HotspotBegin(12, 0, ""));
+  Add(Bar("T"));
+  Add(HotspotEnd());
+  EXPECT_NE(Render().find("<img src='/icons/expand.gif'"), std::string::npos);
+}
+
+TEST_F(SectionBlockTest, XhtmlHeadKeepsTheSectionScriptVisibleToTheBrowser) {
+  for (uint16_t kind : {kOutputHtml, kOutputXhtml}) {
+    if (ctx) {
+      FreeOpenElements(ctx);
+      RenderContextFree(ctx);
+      ctx = nullptr;
+    }
+    Context(kind);
+    SCOPED_TRACE(kind);
+    ASSERT_EQ(session.PreprocessXMLProperties(ctx, kind, nullptr, "SectionsInCSS=Yes"), NN_OK);
+    ASSERT_EQ(ctx->outputKind, kind);
+    const size_t before = std::strlen(ctx->outputBuffer);
+    ASSERT_EQ(WriteDocumentHead(ctx), NN_OK);
+    const std::string head = ctx->outputBuffer;
+    ASSERT_GT(head.size(), before);
+    // A comment around the script would hide it in XHTML.
+    EXPECT_NE(head.find(kind == kOutputXhtml
+                            ? "<script language=\"javascript\" type=\"text/javascript\">\n"
+                              "//<![CDATA[\nfunction expandCollapseSection(i,ch){"
+                            : "<script language=\"javascript\" type=\"text/javascript\">\n"
+                              "<!--\nfunction expandCollapseSection(i,ch){"),
+              std::string::npos)
+        << head;
+    ReleaseParagraphTables(ctx);
+  }
+}
+
+}  // namespace
+}  // namespace elements
