@@ -546,14 +546,9 @@ bool AtTargetBlock(uint8_t* data, uint16_t sig, uint32_t length, RTProcessContex
       return true;
     }
     case 2422:
-      if (ctx->Chunk && ctx->Chunk->targetType == TABLE && sig == 0xFFFB) {
-        uint8_t pre[48] = {};
-        PutU16(pre, 0, 0xFFFB);
-        PutU16(pre, 2, 48);
-        NnStatus st = EmitBeginRecord(0xFFFB, 0, &ctx->Compose);
-        if (st == 0) st = AppendRecord(pre, 0xFFFB, sizeof pre, &ctx->Compose);
-        *status = st;
-      }
+      // The table operation gives a pre-table record without its group one
+      // (with the attribute record inside); a second pre-table record here
+      // would leave the table with two.
       return true;
     case 2437:
       ctx->GraphicBeginOpen = 0;
@@ -604,7 +599,10 @@ bool ElementEndBlock(uint8_t* data, uint16_t sig, uint32_t length, RTProcessCont
       if (!(ctx->InsertOnceDone & 0x1) && (ctx->Number1 == 0 || ctx->Number1 == 2) &&
           ctx->Chunk && (ctx->Chunk->targetType == ROW || ctx->Chunk->targetType == COLUMN)) {
         const char* strings[6] = {};
-        if (ctx->SubCode >= 1 && ctx->SubCode <= 5) strings[ctx->SubCode - 1] = ctx->Text2;
+        // The sub-code names the string as the table operation reads it:
+        // 1 Name, 2 ID, 3 Class, 4 Style, 5 Title, any other Other.
+        static constexpr int kSlot[6] = {4, 5, 0, 1, 2, 3};
+        strings[kSlot[ctx->SubCode <= 5 ? ctx->SubCode : 0]] = ctx->Text2;
         st = ComposeHtmlAttributes(0xFF7B, strings, ctx);
         if (st == 0) ctx->InsertOnceDone |= 0x1;
       }

@@ -24,6 +24,15 @@ struct TableTextOpsState {
   uint16_t MergedContent = 0;
   int32_t CellDepth = -1;          // table depth of the cells the operation acts on
 
+  // 2422: the addressed table's depth and how far its pre-table group has
+  // been read (0 before its 0xFFFB, 1 inside the group, 2 done); for cells,
+  // whether a cell of the target is open and whether it had its own record.
+  int32_t HtmlTableDepth = -1;
+  uint16_t HtmlTablePhase = 0;
+  uint16_t HtmlTableGrouped = 0;
+  uint16_t HtmlCellOpen = 0;
+  uint16_t HtmlCellSeen = 0;
+
   // Small replacement records (cells, references, colour records) emitted
   // instead of the walked one.
   uint8_t Record[96] = {};

@@ -1,0 +1,194 @@
+// Record rewrites through the public chunk methods, checked by the records
+// they leave: HTML values of tables and cells, element properties, link
+// identifiers, picture hotspots, encoded pictures and merged cells.
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "rewrite_fixture.h"
+
+namespace enginetest {
+namespace {
+
+using Rewrite = RewriteDoc;
+
+// An attribute record (0xFF7A table, 0xFF7B cell) holding one string: slot
+// 0 ID, 1 Class, 2 Style, 3 Title, 4 Other, 5 Name.
+Bytes Attr(uint16_t sig, int slot, const std::string& value) {
+  Bytes b;
+  Put16(b, sig);
+  Put16(b, uint16_t(26 + value.size()));
+  for (int i = 0; i < 6; ++i) Put16(b, i == slot ? uint16_t(value.size()) : 0);
+  b.resize(26, 0);
+  b.insert(b.end(), value.begin(), value.end());
+  if (b.size() % 2) {
+    b.push_back(0);
+    b[2] = uint8_t(b.size());
+  }
+  return b;
+}
+
+std::string AttrString(const Bytes& rec, int slot) {
+  size_t at = 26;
+  for (int i = 0; i < slot; ++i) at += Word(rec, 4 + 2 * i);
+  const size_t n = Word(rec, 4 + 2 * slot);
+  return at + n <= rec.size() ? std::string(rec.begin() + long(at), rec.begin() + long(at + n)) : "";
+}
+
+size_t Find(const std::vector<Rec>& r, uint16_t sig, size_t from = 0) {
+  for (size_t i = from; i < r.size(); ++i)
+    if (r[i].sig == sig) return i;
+  return r.size();
+}
+
+constexpr const char* kEmbeddedDate = "jnx/testDbDesignEmbedded/embedded_date.xml";
+
+// ---- HTML values of tables and cells (2422) -----------------------------------------
+
+// The first table of the form has no attribute record and holds a nested
+// table in its first cell.
+TEST_F(Rewrite, TableHtmlValueGoesIntoTheTablesOwnGroupOnce) {
+  if (!OpenCorpus(kEmbeddedDate, "$Body")) GTEST_SKIP() << "no corpus";
+  const std::vector<Rec> before = Records();
+  const size_t pre = Find(before, 0xFFFB);
+  ASSERT_EQ(before[pre - 1].sig, 221);
+  const size_t groupEnd = Find(before, 222, pre);
+  ASSERT_LT(groupEnd, Find(before, 163));
+
+  TorvoRTChunk* table = Define("Table 1");
+  ASSERT_TRUE(table);
+  table->AlterRichText(2422, 3, 1, 0, 0, nullptr, "wide", nullptr, nullptr);
+  ASSERT_EQ(table->lastStatus, 0);
+  std::vector<Rec> after = Records();
+  ASSERT_EQ(after.size(), before.size() + 1);
+  // Everything before the group's end and from it on is as it was.
+  EXPECT_TRUE(SameRecords(after, 0, before, 0, groupEnd));
+  EXPECT_EQ(after[groupEnd].bytes, Attr(0xFF7A, 1, "wide"));
+  EXPECT_TRUE(SameRecords(after, groupEnd + 1, before, groupEnd, before.size() - groupEnd));
+  EXPECT_STREQ(table->GetHTMLValue("Class", "Table"), "wide");
+
+  // The same value again changes nothing; another replaces the record.
+  const std::vector<Rec> once = Records();
+  table->AlterRichText(2422, 3, 1, 0, 0, nullptr, "wide", nullptr, nullptr);
+  EXPECT_EQ(table->lastStatus, 0);
+  EXPECT_TRUE(SameRecords(Records(), 0, once, 0, once.size()));
+  EXPECT_EQ(Records().size(), once.size());
+  table->AlterRichText(2422, 2, 1, 0, 0, nullptr, "t1", nullptr, nullptr);
+  after = Records();
+  ASSERT_EQ(after.size(), once.size());
+  EXPECT_EQ(AttrString(after[groupEnd].bytes, 0), "t1");
+  EXPECT_EQ(AttrString(after[groupEnd].bytes, 1), "wide");
+  EXPECT_TRUE(SameRecords(after, groupEnd + 1, once, groupEnd + 1, once.size() - groupEnd - 1));
+  ExpectSound();
+  const std::string page = ReloadAndRender();
+  EXPECT_NE(page.find("t1"), std::string::npos);
+}
+
+// A table with its own record (class ColorKey) that holds nested tables and
+// fields with records of their own: only the table's record changes.
+TEST_F(Rewrite, TableHtmlValueReplacesOnlyTheTablesRecord) {
+  if (!OpenCorpus(kEmbeddedDate, "$Body")) GTEST_SKIP() << "no corpus";
+  const std::vector<Rec> before = Records();
+  size_t own = before.size();
+  for (size_t i = 0; i < before.size(); ++i)
+    if (before[i].sig == 0xFF7A && AttrString(before[i].bytes, 1) == "ColorKey") {
+      own = i;
+      break;
+    }
+  ASSERT_LT(own, before.size());
+  TorvoRTChunk* table = Define("Table 7");
+  ASSERT_TRUE(table);
+  EXPECT_STREQ(table->GetHTMLValue("Class", "Table"), "ColorKey");
+  table->AlterRichText(2422, 3, 1, 0, 0, nullptr, "Key2", nullptr, nullptr);
+  ASSERT_EQ(table->lastStatus, 0);
+  const std::vector<Rec> after = Records();
+  ASSERT_EQ(after.size(), before.size());
+  for (size_t i = 0; i < before.size(); ++i) {
+    if (i == own) continue;
+    EXPECT_EQ(after[i].bytes, before[i].bytes) << "record " << i + 1;
+  }
+  EXPECT_EQ(AttrString(after[own].bytes, 1), "Key2");
+  EXPECT_EQ(after[own].bytes.size(), before[own].bytes.size() - 4);  // "ColorKey" to "Key2"
+  ExpectSound();
+  ReloadAndRender();
+}
+
+TEST_F(Rewrite, CellHtmlValueReplacesTheCellsRecordOrAddsOne) {
+  if (!OpenCorpus(kEmbeddedDate, "$Body")) GTEST_SKIP() << "no corpus";
+  const std::vector<Rec> before = Records();
+  // The nested table's only cell ends with its record (class AppletTable).
+  const size_t cellAttr = Find(before, 0xFF7B);
+  ASSERT_EQ(AttrString(before[cellAttr].bytes, 1), "AppletTable");
+  TorvoRTChunk* cell = Define("Table 2; Row 1; Column 1");
+  ASSERT_TRUE(cell);
+  cell->AlterRichText(2422, 3, 2, 0, 0, nullptr, "AppletTable", nullptr, nullptr);
+  EXPECT_EQ(cell->lastStatus, 0);
+  std::vector<Rec> after = Records();
+  ASSERT_EQ(after.size(), before.size());
+  EXPECT_TRUE(SameRecords(after, 0, before, 0, before.size()));
+
+  cell->AlterRichText(2422, 3, 2, 0, 0, nullptr, "Applet", nullptr, nullptr);
+  after = Records();
+  ASSERT_EQ(after.size(), before.size());
+  for (size_t i = 0; i < before.size(); ++i) {
+    if (i == cellAttr) continue;
+    EXPECT_EQ(after[i].bytes, before[i].bytes) << "record " << i + 1;
+  }
+  EXPECT_EQ(AttrString(after[cellAttr].bytes, 1), "Applet");
+
+  // The outer table's first cell holds that nested table and has no record of
+  // its own: one is written where its content ends, before the next cell.
+  const std::vector<Rec> mid = Records();
+  const size_t outerBegin = Find(mid, 163);
+  size_t nextCell = Find(mid, 164, Find(mid, 164, outerBegin) + 1);
+  ASSERT_LT(nextCell, mid.size());
+  TorvoRTChunk* outer = Define("Table 1; Row 1; Column 1");
+  outer->AlterRichText(2422, 2, 2, 0, 0, nullptr, "first", nullptr, nullptr);
+  EXPECT_EQ(outer->lastStatus, 0);
+  after = Records();
+  ASSERT_EQ(after.size(), mid.size() + 1);
+  EXPECT_TRUE(SameRecords(after, 0, mid, 0, nextCell));
+  EXPECT_EQ(after[nextCell].bytes, Attr(0xFF7B, 0, "first"));
+  EXPECT_TRUE(SameRecords(after, nextCell + 1, mid, nextCell, mid.size() - nextCell));
+  // Again: the cell now has its record and keeps one.
+  outer->AlterRichText(2422, 2, 2, 0, 0, nullptr, "first", nullptr, nullptr);
+  EXPECT_EQ(Records().size(), after.size());
+  ExpectSound();
+  ReloadAndRender();
+}
+
+Bytes PreTable(uint8_t rows, uint8_t columns) {
+  Bytes b;
+  Put16(b, 0xFFFB);
+  Put16(b, 44);
+  b.resize(44, 0);
+  b[8] = rows;
+  b[9] = columns;
+  return b;
+}
+
+// A table written without the group around its pre-table record gets one
+// with the new record inside it.
+TEST_F(Rewrite, TableHtmlValueWithoutAGroupWrapsThePreTableRecord) {
+  const std::vector<Bytes> recs = {Para(), PabRef(1), Text("before"), PreTable(1, 2),
+                                   TableBegin(), Cell(0, 0), Para(), PabRef(1), Text("a"),
+                                   Cell(0, 1), Para(), PabRef(1), Text("b"), TableEnd(),
+                                   Para(), PabRef(1), Text("after")};
+  ASSERT_TRUE(OpenBuilt(recs));
+  TorvoRTChunk* table = Define("Table 1");
+  table->AlterRichText(2422, 2, 1, 0, 0, nullptr, "grid", nullptr, nullptr);
+  ASSERT_EQ(table->lastStatus, 0);
+  std::vector<Bytes> expected = recs;
+  expected.insert(expected.begin() + 3, Begin(0xFFFB));
+  expected.insert(expected.begin() + 5, Attr(0xFF7A, 0, "grid"));
+  expected.insert(expected.begin() + 6, End(0xFFFB));
+  const std::vector<Rec> after = Records();
+  ASSERT_EQ(after.size(), expected.size());
+  for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(after[i].bytes, expected[i]) << i + 1;
+  EXPECT_STREQ(table->GetHTMLValue("ID", "Table"), "grid");
+  ExpectSound();
+  EXPECT_NE(ReloadAndRender().find("id=\"grid\""), std::string::npos);
+}
+
+}  // namespace
+}  // namespace enginetest
