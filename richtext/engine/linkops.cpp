@@ -15,6 +15,7 @@
 #include "lsxsessi.h"
 #include "richtext/compose/composers.h"
 #include "richtext/engine/opfamily.h"
+#include "richtext/engine/properties.h"
 #include "richtext/engine/propwriters.h"
 #include "richtext/engine/rtproc.h"
 #include "richtext/item/cdlayout.h"
@@ -79,14 +80,68 @@ void NextString(const uint8_t* d, uint32_t len, uint32_t* off, const char** s, u
 
 // ---- 2362 -------------------------------------------------------------------
 
-void ApplyLinkChanges(const LinkChangeBlock& lc, uint8_t* ids /* 40 bytes */) {
-  if (lc.replicaSet == 'Y') std::memcpy(ids, &lc.replicaId, 8);
-  if (lc.viewSet == 'Y') std::memcpy(ids + 8, &lc.viewId, 16);
-  if (lc.noteSet == 'Y') std::memcpy(ids + 24, &lc.noteId, 16);
+// The identifier a call sets, parsed from its value: exactly 16 hex digits for
+// a replica identifier, 32 for a universal identifier (each 8-byte half
+// written high word first, as the getters write it). Nothing of an earlier
+// call is used.
+struct CallLinkChange {
+  uint8_t replica[8] = {};
+  uint8_t view[16] = {};
+  uint8_t note[16] = {};
+  bool replicaSet = false, viewSet = false, noteSet = false;
+};
+
+// `digits` hex digits (a multiple of 16) into words, each 8-byte half stored
+// low word first.
+bool ParseHexHalves(const char* text, uint32_t length, uint32_t digits, uint8_t* out) {
+  if (!text || length != digits) return false;
+  for (uint32_t half = 0; half < digits / 16; ++half) {
+    uint32_t words[2] = {0, 0};
+    for (uint32_t i = 0; i < 16; ++i) {
+      const char c = text[half * 16 + i];
+      uint32_t v;
+      if (c >= '0' && c <= '9')
+        v = uint32_t(c - '0');
+      else if ((c | 0x20) >= 'a' && (c | 0x20) <= 'f')
+        v = uint32_t((c | 0x20) - 'a' + 10);
+      else
+        return false;
+      words[i / 8] = (words[i / 8] << 4) | v;
+    }
+    std::memcpy(out + half * 8, &words[1], 4);
+    std::memcpy(out + half * 8 + 4, &words[0], 4);
+  }
+  return true;
 }
 
-NnStatus RewriteLink(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx,
-                     RecordEmission* out) {
+// False when the value does not parse; a sub-code that names no identifier
+// changes none.
+bool ParseCallLinkChange(const RTProcessContext* ctx, CallLinkChange* c) {
+  const char* text = ctx->Text1;
+  const uint32_t length = text ? (ctx->Number1 ? ctx->Number1 : uint32_t(std::strlen(text))) : 0;
+  switch (ctx->SubCode) {
+    case PROPC_LINK_REPLICA:
+      return c->replicaSet = ParseHexHalves(text, length, 16, c->replica);
+    case PROPC_LINK_VIEW:
+      return c->viewSet = ParseHexHalves(text, length, 32, c->view);
+    case PROPC_LINK_NOTE:
+      return c->noteSet = ParseHexHalves(text, length, 32, c->note);
+    default:
+      return true;
+  }
+}
+
+void ApplyLinkChanges(const CallLinkChange& lc, uint8_t* ids /* 40 bytes */) {
+  if (lc.replicaSet) std::memcpy(ids, lc.replica, 8);
+  if (lc.viewSet) std::memcpy(ids + 8, lc.view, 16);
+  if (lc.noteSet) std::memcpy(ids + 24, lc.note, 16);
+}
+
+// A link record's strings follow its fixed part in the order display
+// comment, server hint, anchor (the anchor may be left out); the rewrite
+// keeps them in that order.
+NnStatus RewriteLink(const uint8_t* data, uint16_t sig, uint32_t len, const CallLinkChange& lc,
+                     RTProcessContext* ctx, RecordEmission* out) {
   uint8_t ids[kLinkIds] = {};
   uint32_t off;
   if (sig == kSigLink) {
@@ -102,42 +157,49 @@ NnStatus RewriteLink(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessC
     std::memcpy(ids + 24, &li.noteId, 16);
     off = 6;
   }
-  const char *server, *anchor, *popup;
-  uint32_t serverLen, anchorLen, popupLen;
+  const char *comment, *server, *anchor;
+  uint32_t commentLen, serverLen, anchorLen;
+  NextString(data, len, &off, &comment, &commentLen);
   NextString(data, len, &off, &server, &serverLen);
+  const bool anchorPresent = off < len;  // an empty anchor may still be written
   NextString(data, len, &off, &anchor, &anchorLen);
-  NextString(data, len, &off, &popup, &popupLen);
-  uint32_t newLen = kLinkFixed + serverLen + 1 + anchorLen + 1 + (popupLen ? popupLen + 1 : 0);
+  const uint32_t textLen = kLinkFixed + commentLen + 1 + serverLen + 1 +
+                           (anchorLen || anchorPresent ? anchorLen + 1 : 0);
+  const uint32_t newLen = (textLen + 1) & ~1u;
   if (newLen > kMaxRecordLength) return NN_ERR_CD_STRUCTURE;
   uint8_t* rec = NewBlock(ctx, newLen);
   if (!rec) return NN_ERR_MEMORY;
-  ApplyLinkChanges(ctx->Session->globals->linkChange, ids);
+  ApplyLinkChanges(lc, ids);
   Put16(rec, kSigLink);
-  Put16(rec + 2, uint16_t(newLen));
+  Put16(rec + 2, uint16_t(textLen));
   std::memcpy(rec + 4, ids, kLinkIds);
   uint8_t* p = rec + kLinkFixed;
+  std::memcpy(p, comment, commentLen);
+  p += commentLen + 1;
   std::memcpy(p, server, serverLen);
   p += serverLen + 1;
-  std::memcpy(p, anchor, anchorLen);
-  p += anchorLen + 1;
-  if (popupLen) std::memcpy(p, popup, popupLen);
-  Replace(ctx, out, rec, kSigLink, newLen);
+  if (anchorLen) std::memcpy(p, anchor, anchorLen);
+  if (sig == kSigLink && textLen == len && std::memcmp(rec, data, len) == 0) {
+    PoolFree(ctx->Session, rec);  // nothing changes
+    return 0;
+  }
+  Replace(ctx, out, rec, kSigLink, textLen);
   ++ctx->LinkRewriteCount;
   return 0;
 }
 
 // URL records of kind 2 carry the link identifiers after their 28-byte head,
 // the link type in the word at 10.
-NnStatus RewriteUrlLink(const uint8_t* data, uint32_t len, uint16_t sig, RTProcessContext* ctx,
-                        RecordEmission* out) {
+NnStatus RewriteUrlLink(const uint8_t* data, uint32_t len, uint16_t sig, const CallLinkChange& lc,
+                        RTProcessContext* ctx, RecordEmission* out) {
   constexpr uint32_t kHead = 28;
   if (U16(data, len, 8) != 2 || len < kHead + kLinkIds) return 0;
-  const LinkChangeBlock& lc = ctx->Session->globals->linkChange;
+  if (!lc.replicaSet && !lc.viewSet && !lc.noteSet) return 0;
   uint8_t* rec = CopyOf(ctx, data, len);
   if (!rec) return NN_ERR_MEMORY;
   ApplyLinkChanges(lc, rec + kHead);
   uint16_t type = U16(rec, len, 10);
-  if (lc.viewSet == 'Y') {
+  if (lc.viewSet) {
     bool viewZero = U32(rec, len, kHead + 8) == 0 && U32(rec, len, kHead + 12) == 0 &&
                     U32(rec, len, kHead + 16) == 0 && U32(rec, len, kHead + 20) == 0;
     if (viewZero && (type == 1 || type == 2))
@@ -145,7 +207,7 @@ NnStatus RewriteUrlLink(const uint8_t* data, uint32_t len, uint16_t sig, RTProce
     else if (type == 5)
       type = 2;
   }
-  if (lc.noteSet == 'Y') {
+  if (lc.noteSet) {
     bool docZero = true;
     for (uint32_t i = 0; i < 16; ++i) docZero &= rec[kHead + 24 + i] == 0;
     if (docZero && type == 1)
@@ -160,7 +222,10 @@ NnStatus RewriteUrlLink(const uint8_t* data, uint32_t len, uint16_t sig, RTProce
 
 NnStatus LinkSet(uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx,
                  RecordEmission* out) {
-  if (sig == kSigLink || sig == kSigLegacyLink) return RewriteLink(data, sig, len, ctx, out);
+  CallLinkChange lc;
+  // A value that does not parse is refused before anything is written.
+  if (!ParseCallLinkChange(ctx, &lc)) return NN_ERR_INVALID_ARG;
+  if (sig == kSigLink || sig == kSigLegacyLink) return RewriteLink(data, sig, len, lc, ctx, out);
   if ((sig == kSigBegin || sig == kSigEnd) && U16(data, len, 4) == kSigLegacyLink && len >= 6) {
     uint8_t* rec = CopyOf(ctx, data, len);
     if (!rec) return NN_ERR_MEMORY;
@@ -168,7 +233,7 @@ NnStatus LinkSet(uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ct
     Replace(ctx, out, rec, sig, len);
     return 0;
   }
-  if (IsUrlRecord(sig)) return RewriteUrlLink(data, len, sig, ctx, out);
+  if (IsUrlRecord(sig)) return RewriteUrlLink(data, len, sig, lc, ctx, out);
   return 0;
 }
 

@@ -190,5 +190,121 @@ TEST_F(Rewrite, TableHtmlValueWithoutAGroupWrapsThePreTableRecord) {
   EXPECT_NE(ReloadAndRender().find("id=\"grid\""), std::string::npos);
 }
 
+// ---- link identifiers (2362) ----------------------------------------------------------
+
+constexpr const char* kReplica1 = "0123456789ABCDEF";
+constexpr const char* kReplica2 = "FEDCBA9876543210";
+constexpr const char* kView1 = "11111111222222223333333344444444";
+constexpr const char* kView2 = "55555555666666667777777788888888";
+constexpr const char* kNote1 = "AAAAAAAABBBBBBBBCCCCCCCCDDDDDDDD";
+constexpr const char* kNote2 = "EEEEEEEEFFFFFFFF0000000099999999";
+
+std::string Property(TorvoRTChunk* c, const char* name) {
+  char buffer[512] = {};
+  c->GetPropertyText(name, buffer, sizeof buffer);
+  return buffer;
+}
+
+// Strings after the link's identifiers, in the order the record holds them.
+std::vector<std::string> LinkStrings(const Bytes& rec) {
+  std::vector<std::string> out;
+  size_t at = 44;
+  const size_t end = Word(rec, 2);
+  while (at < end && at < rec.size()) {
+    size_t n = 0;
+    while (at + n < end && rec[at + n]) ++n;
+    out.emplace_back(rec.begin() + long(at), rec.begin() + long(at + n));
+    at += n + 1;
+  }
+  return out;
+}
+
+TEST_F(Rewrite, LinkIdentifierSetterTakesItsOwnValueOnly) {
+  ASSERT_TRUE(OpenBuilt({Para(), PabRef(1), Text("links: ")}));
+  TorvoRTChunk* all = Define("");
+  const std::string target1 = std::string(kReplica1) + "/" + kView1 + "/" + kNote1;
+  const std::string target2 = std::string(kReplica2) + "/" + kView2 + "/" + kNote2;
+  all->AppendLink("", 0, target1.c_str(), nullptr, nullptr, nullptr, 0, nullptr, 0, nullptr, 0);
+  ASSERT_EQ(all->lastStatus, 0);
+  all->AppendLink("", 0, target2.c_str(), nullptr, nullptr, nullptr, 0, nullptr, 0, nullptr, 0);
+  ASSERT_EQ(all->lastStatus, 0);
+  const std::vector<Rec> before = Records();
+  const size_t link1 = Find(before, 0xFF92), link2 = Find(before, 0xFF92, link1 + 1);
+  ASSERT_LT(link2, before.size());
+
+  TorvoRTChunk* first = Define("Doclink 1");
+  ASSERT_TRUE(first);
+  ASSERT_EQ(Property(first, "LinkReplicaID"), kReplica1);
+  const char* replica = "00112233445566AA";
+  EXPECT_EQ(first->SetPropertyText("LinkReplicaID", replica, 0), 1);
+  std::vector<Rec> after = Records();
+  ASSERT_EQ(after.size(), before.size());
+  for (size_t i = 0; i < before.size(); ++i) {
+    if (i == link1) continue;
+    EXPECT_EQ(after[i].bytes, before[i].bytes) << "record " << i + 1;
+  }
+  // Only the replica changed: view, document and strings are link 1's.
+  EXPECT_EQ(Property(first, "LinkReplicaID"), replica);
+  EXPECT_EQ(Property(first, "LinkNoteUniversalID"), kNote1);
+  EXPECT_TRUE(std::equal(after[link1].bytes.begin() + 12, after[link1].bytes.end(),
+                         before[link1].bytes.begin() + 12, before[link1].bytes.end()));
+
+  EXPECT_EQ(first->SetPropertyText("LinkNoteUniversalID", kNote2, 0), 1);
+  EXPECT_EQ(Property(first, "LinkNoteUniversalID"), kNote2);
+  EXPECT_EQ(Property(first, "LinkReplicaID"), replica);
+  TorvoRTChunk* second = Define("Doclink 2");
+  EXPECT_EQ(Property(second, "LinkReplicaID"), kReplica2);
+
+  // Values that do not parse are refused and change nothing.
+  const std::vector<Rec> kept = Records();
+  for (const char* bad : {"0123", "0123456789ABCDEFG", "0123456789ABCDEX", ""})
+    EXPECT_EQ(first->SetPropertyText("LinkReplicaID", bad, 0), 0) << bad;
+  EXPECT_EQ(first->SetPropertyText("LinkNoteUniversalID", kReplica1, 0), 0);
+  after = Records();
+  ASSERT_EQ(after.size(), kept.size());
+  EXPECT_TRUE(SameRecords(after, 0, kept, 0, kept.size()));
+  ExpectSound();
+  const std::string page = ReloadAndRender();
+  EXPECT_NE(page.find(std::string("notes:///00112233445566AA/") + kView1 + "/" + kNote2),
+            std::string::npos)
+      << page;
+}
+
+// Display comment, server hint and anchor keep their places when a link is
+// rewritten, and its length word covers the optional anchor.
+TEST_F(Rewrite, LinkRewriteKeepsTheStringOrder) {
+  auto link = [](const std::vector<std::string>& strings) {
+    Bytes b;
+    Put16(b, 0xFF92);
+    Put16(b, 0);
+    b.resize(44, 0);
+    for (int i = 0; i < 8; ++i) b[4 + i] = uint8_t(i + 1);
+    for (const std::string& s : strings) {
+      b.insert(b.end(), s.begin(), s.end());
+      b.push_back(0);
+    }
+    b[2] = uint8_t(b.size());
+    return b;
+  };
+  const Bytes withAnchor = link({"Shown", "CN=Srv", "Part2"});
+  const Bytes without = link({"Other", ""});
+  ASSERT_TRUE(OpenBuilt({Para(), PabRef(1), Text("a"), withAnchor, Text("b"), without}));
+  TorvoRTChunk* all = Define("");
+  EXPECT_EQ(all->SetPropertyText("LinkReplicaID", "0000000100000002", 0), 1);
+  const std::vector<Rec> after = Records();
+  const size_t l1 = Find(after, 0xFF92), l2 = Find(after, 0xFF92, l1 + 1);
+  ASSERT_LT(l2, after.size());
+  EXPECT_EQ(LinkStrings(after[l1].bytes), (std::vector<std::string>{"Shown", "CN=Srv", "Part2"}));
+  EXPECT_EQ(LinkStrings(after[l2].bytes), (std::vector<std::string>{"Other", ""}));
+  EXPECT_EQ(Word(after[l2].bytes, 2), 44 + 5 + 1 + 1);
+  EXPECT_EQ(Word(after[l1].bytes, 4), 2);  // high word first in the text
+  EXPECT_EQ(Word(after[l1].bytes, 8), 1);
+  ExpectSound();
+  const std::string page = ReloadAndRender();
+  EXPECT_NE(page.find("notes://CN=Srv/0000000100000002#Part2\" class=\"doclink\">Shown</a>"),
+            std::string::npos)
+      << page;
+}
+
 }  // namespace
 }  // namespace enginetest
