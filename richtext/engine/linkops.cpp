@@ -405,6 +405,97 @@ bool SetDouble(uint8_t* rec, uint32_t len, uint32_t off, const char* value) {
   return true;
 }
 
+// Whether the attribute record in hand is the element's own: it lies
+// directly inside the first group of the target that the element opens
+// (a begin record of `elementSig`), not inside a table, field or other
+// element nested in it.
+bool OwnAttributes(RTProcessContext* ctx, uint16_t elementSig) {
+  const int32_t d = ctx->OpenSignatureDepth;
+  if (d <= 0 || d > int32_t(kMaxBeginDepth)) return false;
+  return ctx->TableText.ElementGroupDepth == d && ctx->OpenSignatures[d] == elementSig;
+}
+
+// The element's group is the first one of the target that it opens.
+void NoteElementGroup(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx) {
+  if (sig != kSigBegin || ctx->TableText.ElementGroupDepth) return;
+  const uint16_t object = U16(data, len, 4);
+  const uint16_t want = ctx->SubCode == GRAPHIC ? 153
+                        : ctx->SubCode == LAYER ? 108
+                        : ctx->SubCode == HORIZONTALRULE ? 0xFFC9
+                                                          : 0;
+  if (want && object == want) ctx->TableText.ElementGroupDepth = ctx->OpenSignatureDepth;
+}
+
+// A layer's background image is a resource record (0xFFF6) in the layer's
+// head naming an image resource (type 3, a named element; class 8, an
+// image): its 28-byte head, the server and file hints, the 8-byte replica of
+// the database (zero: this one) and the name.
+constexpr uint32_t kResourceHead = 28;
+constexpr uint16_t kResourceNamed = 3, kResourceImage = 8;
+
+NnStatus BuildBackgroundImage(const uint8_t* old, uint32_t oldLen, const char* name,
+                              RTProcessContext* ctx, uint8_t** rec, uint32_t* recLen) {
+  const uint32_t n = uint32_t(std::strlen(name));
+  uint32_t hints = 0;
+  uint16_t type = kResourceNamed;
+  if (old) {
+    hints = uint32_t(U16(old, oldLen, 14)) + U16(old, oldLen, 16);
+    if (kResourceHead + hints > oldLen) hints = 0;
+    type = U16(old, oldLen, 8);
+  }
+  const uint32_t replica = type == kResourceNamed ? 8 : 0;
+  const uint32_t total = kResourceHead + hints + replica + n;
+  if (total > kMaxRecordLength || n > 0xFFFF) return NN_ERR_INVALID_ARG;
+  uint8_t* r = NewBlock(ctx, total + 1);
+  if (!r) return NN_ERR_MEMORY;
+  if (old) {
+    std::memcpy(r, old, kResourceHead + hints);
+    if (replica && kResourceHead + hints + replica <= oldLen)
+      std::memcpy(r + kResourceHead + hints, old + kResourceHead + hints, replica);
+    if (!hints) Put32(r + 14, 0);  // hints that ran past the record are dropped
+  } else {
+    Put16(r, 0xFFF6);
+    Put16(r + 8, kResourceNamed);
+    Put16(r + 10, kResourceImage);
+  }
+  Put16(r + 2, uint16_t(total));
+  Put16(r + 12, uint16_t(n));
+  std::memcpy(r + kResourceHead + hints + replica, name, n);
+  *rec = r;
+  *recLen = total;
+  return 0;
+}
+
+NnStatus LayerBackgroundImage(const uint8_t* data, uint16_t sig, uint32_t len,
+                              RTProcessContext* ctx, RecordEmission* out) {
+  TableTextOpsState& t = ctx->TableText;
+  if (t.LayerHeadDone || !t.ElementGroupDepth) return 0;
+  const char* name = Option(ctx, "BackgroundImage=");
+  const bool own = ctx->OpenSignatureDepth == t.ElementGroupDepth;
+  const bool headEnds = (own && sig == 129) ||
+                        (sig == kSigEnd && ctx->OpenSignatureDepth < t.ElementGroupDepth);
+  if (sig == 0xFFF6 && own) {
+    t.LayerBackgroundSeen = 1;
+    if (!name) return 0;
+    uint8_t* rec = nullptr;
+    uint32_t recLen = 0;
+    NnStatus st = BuildBackgroundImage(data, len, name, ctx, &rec, &recLen);
+    if (st) return st;
+    Replace(ctx, out, rec, sig, recLen);
+    return 0;
+  }
+  if (!headEnds) return 0;
+  t.LayerHeadDone = 1;
+  if (!name || t.LayerBackgroundSeen) return 0;
+  uint8_t* rec = nullptr;
+  uint32_t recLen = 0;
+  NnStatus st = BuildBackgroundImage(nullptr, 0, name, ctx, &rec, &recLen);
+  if (st == 0) st = AppendRecord(rec, 0xFFF6, recLen, &ctx->Compose);
+  if (rec) PoolFree(ctx->Session, rec);
+  if (st == 0) ctx->Item->modified = 1;
+  return st;
+}
+
 NnStatus LayerRecord(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx,
                      RecordEmission* out) {
   const char* t = ctx->Text1;
@@ -454,14 +545,15 @@ NnStatus LayerRecord(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessC
     Replace(ctx, out, rec, sig, len);
     return 0;
   }
-  if (sig == kSigAttributes && Contains(t, "LayerHTML"))
+  if (sig == kSigAttributes && Contains(t, "LayerHTML") && OwnAttributes(ctx, 108))
     return RebuildAttributes(data, len, "LayerHTML", ctx, out);
-  return 0;
+  return LayerBackgroundImage(data, sig, len, ctx, out);
 }
 
 NnStatus ElementProperties(uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx,
                            RecordEmission* out) {
   const char* t = ctx->Text1;
+  NoteElementGroup(data, sig, len, ctx);
   switch (ctx->SubCode) {
     case GRAPHIC:
       if (sig == 0xFFCA) {
@@ -476,7 +568,7 @@ NnStatus ElementProperties(uint8_t* data, uint16_t sig, uint32_t len, RTProcessC
           return 0;
         return ChangeCaption(data, len, ctx, out);
       }
-      if (sig == kSigAttributes && Contains(t, "GraphicHTML"))
+      if (sig == kSigAttributes && Contains(t, "GraphicHTML") && OwnAttributes(ctx, 153))
         return RebuildAttributes(data, len, "GraphicHTML", ctx, out);
       if (sig == 0xFFFC) return BorderInPlace(data, len, ctx, out);
       if (sig == 153 && t && std::strchr(t, '=') && !ctx->GraphicBeginOpen) {
@@ -519,7 +611,7 @@ NnStatus ElementProperties(uint8_t* data, uint16_t sig, uint32_t len, RTProcessC
         Replace(ctx, out, rec, sig, len);
         return 0;
       }
-      if (sig == kSigAttributes && Contains(t, "HRHTML"))
+      if (sig == kSigAttributes && Contains(t, "HRHTML") && OwnAttributes(ctx, 0xFFC9))
         return RebuildAttributes(data, len, "HRHTML", ctx, out);
       return 0;
     case LAYER:

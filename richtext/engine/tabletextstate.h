@@ -33,6 +33,14 @@ struct TableTextOpsState {
   uint16_t HtmlCellOpen = 0;
   uint16_t HtmlCellSeen = 0;
 
+  // 2437: the BEGIN depth of the element's own group (its attribute record
+  // lies directly inside it), 0 before the group is met.
+  int32_t ElementGroupDepth = 0;
+  // A layer's head (its records before its first paragraph) has been read;
+  // it held a background image record.
+  uint16_t LayerHeadDone = 0;
+  uint16_t LayerBackgroundSeen = 0;
+
   // Small replacement records (cells, references, colour records) emitted
   // instead of the walked one.
   uint8_t Record[96] = {};

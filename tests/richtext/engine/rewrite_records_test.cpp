@@ -306,5 +306,76 @@ TEST_F(Rewrite, LinkRewriteKeepsTheStringOrder) {
       << page;
 }
 
+// ---- element properties (2437) ------------------------------------------------------
+
+// The first layer of the form has its own record (ID Layer_1) and holds a
+// table and a field with records of their own.
+TEST_F(Rewrite, LayerHtmlKeysChangeOnlyTheLayersOwnRecord) {
+  if (!OpenCorpus("jnx/testDbDesignEmbedded/embedded_view.xml", "$Body")) GTEST_SKIP() << "no corpus";
+  const std::vector<Rec> before = Records();
+  const size_t layer = Find(before, 108);
+  ASSERT_LT(layer, before.size());
+  const size_t own = Find(before, 0xFF7A, layer);
+  ASSERT_EQ(AttrString(before[own].bytes, 0), "Layer_1");
+  size_t others = 0;
+  for (size_t i = own + 1; i < before.size() && before[i].sig != 108; ++i)
+    others += before[i].sig == 0xFF7A;
+  ASSERT_GE(others, 2u);
+
+  TorvoRTChunk* chunk = Define("Layer 1");
+  ASSERT_TRUE(chunk);
+  chunk->AlterRichText(2437, LAYER, 0, 0, 0, "LayerHTMLClass=boxed LayerHTMLTitle=Top", nullptr,
+                       nullptr, nullptr);
+  ASSERT_EQ(chunk->lastStatus, 0);
+  const std::vector<Rec> after = Records();
+  ASSERT_EQ(after.size(), before.size());
+  for (size_t i = 0; i < before.size(); ++i) {
+    if (i == own) continue;
+    EXPECT_EQ(after[i].bytes, before[i].bytes) << "record " << i + 1;
+  }
+  EXPECT_EQ(AttrString(after[own].bytes, 0), "Layer_1");
+  EXPECT_EQ(AttrString(after[own].bytes, 1), "boxed");
+  EXPECT_EQ(AttrString(after[own].bytes, 3), "Top");
+  ExpectSound();
+  const std::string page = ReloadAndRender();
+  EXPECT_NE(page.find("class=\"boxed\""), std::string::npos);
+}
+
+// The name in a stored (canonical) resource record: data after its 26-byte head.
+std::string ResourceName(const Bytes& rec) {
+  const size_t at = 26 + Word(rec, 14) + Word(rec, 16) + (Word(rec, 8) == 3 ? 8 : 0);
+  const size_t n = Word(rec, 12);
+  return at + n <= rec.size() ? std::string(rec.begin() + long(at), rec.begin() + long(at + n)) : "";
+}
+
+// A background image goes into the layer's head (before its first
+// paragraph) once; a second call renames it.
+TEST_F(Rewrite, LayerBackgroundImageIsWrittenOnceThenRenamed) {
+  if (!OpenCorpus("jnx/testDbDesignEmbedded/embedded_view.xml", "$Body")) GTEST_SKIP() << "no corpus";
+  const std::vector<Rec> before = Records();
+  const size_t layer = Find(before, 108);
+  const size_t para = Find(before, 129, layer);
+  ASSERT_GT(Find(before, 0xFFF6, layer), para);  // none in the head
+  TorvoRTChunk* chunk = Define("Layer 1");
+  chunk->AlterRichText(2437, LAYER, 0, 0, 0, "BackgroundImage=sky.gif", nullptr, nullptr, nullptr);
+  ASSERT_EQ(chunk->lastStatus, 0);
+  std::vector<Rec> after = Records();
+  ASSERT_EQ(after.size(), before.size() + 1);
+  EXPECT_TRUE(SameRecords(after, 0, before, 0, para));
+  EXPECT_EQ(after[para].sig, 0xFFF6);
+  EXPECT_EQ(ResourceName(after[para].bytes), "sky.gif");
+  EXPECT_TRUE(SameRecords(after, para + 1, before, para, before.size() - para));
+
+  chunk->AlterRichText(2437, LAYER, 0, 0, 0, "BackgroundImage=night.png", nullptr, nullptr,
+                       nullptr);
+  ASSERT_EQ(chunk->lastStatus, 0);
+  after = Records();
+  ASSERT_EQ(after.size(), before.size() + 1);
+  EXPECT_EQ(ResourceName(after[para].bytes), "night.png");
+  EXPECT_TRUE(SameRecords(after, para + 1, before, para, before.size() - para));
+  ExpectSound();
+  ReloadAndRender();
+}
+
 }  // namespace
 }  // namespace enginetest
