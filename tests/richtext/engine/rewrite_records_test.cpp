@@ -377,5 +377,35 @@ TEST_F(Rewrite, LayerBackgroundImageIsWrittenOnceThenRenamed) {
   ReloadAndRender();
 }
 
+// ---- encoded picture (2825) -----------------------------------------------------------
+
+TEST_F(Rewrite, EncodedValueOfAPictureIsItsSegmentsData) {
+  if (!OpenCorpus("ukl/Forms/Badge.form", "$Body")) GTEST_SKIP() << "no corpus";
+  // The picture's bytes as stored: the used part of each segment after the
+  // image header (canonical segment: used size at 6, data from 10).
+  const std::vector<Rec> recs = Records();
+  const size_t header = Find(recs, 125);
+  ASSERT_LT(header, recs.size());
+  Bytes picture;
+  for (size_t i = header + 1; i < recs.size() && recs[i].sig == 124; ++i) {
+    const Bytes& seg = recs[i].bytes;
+    picture.insert(picture.end(), seg.begin() + 10, seg.begin() + 10 + Word(seg, 6));
+  }
+  ASSERT_GT(picture.size(), 2u);
+  ASSERT_EQ(picture[0], 0xFF);  // a JPEG
+  ASSERT_EQ(picture[1], 0xD8);
+
+  TorvoRTChunk* graphic = Define("Graphic 1");
+  ASSERT_TRUE(graphic);
+  const char* text = graphic->GetEncodedValue(60000, 0, 0);
+  ASSERT_NE(text, nullptr);
+  std::vector<uint8_t> decoded;
+  ASSERT_TRUE(kvtest::DecodeBase64(text, &decoded));
+  EXPECT_EQ(decoded, picture);
+  // Too small a size gives nothing.
+  EXPECT_EQ(graphic->GetEncodedValue(200, 0, 0), nullptr);
+  EXPECT_TRUE(SameRecords(Records(), 0, recs, 0, recs.size()));
+}
+
 }  // namespace
 }  // namespace enginetest
