@@ -7,6 +7,8 @@
 #include "host/fonts.h"
 #include "richtext/item/parastring.h"
 
+struct RTRecordNode;
+
 struct TableTextOpsState {
   // The requested paragraph properties (2364, 2417, 2442), parsed at set-up;
   // RTProcessContext::ParagraphSpec points here when a paragraph text was given.
@@ -40,6 +42,11 @@ struct TableTextOpsState {
   // it held a background image record.
   uint16_t LayerHeadDone = 0;
   uint16_t LayerBackgroundSeen = 0;
+
+  // 2392, 2399: the text run being gathered (consecutive records of the
+  // walked list from RunFirst on), replaced as one text when it ends.
+  const RTRecordNode* RunFirst = nullptr;
+  uint32_t RunCount = 0;
 
   // Small replacement records (cells, references, colour records) emitted
   // instead of the walked one.
