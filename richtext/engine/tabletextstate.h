@@ -48,6 +48,14 @@ struct TableTextOpsState {
   const RTRecordNode* RunFirst = nullptr;
   uint32_t RunCount = 0;
 
+  // 2355: the sequence numbers of the addressed table's pre-table record (0
+  // when it has none) and end record, the row index the new row takes, and
+  // whether the row was written.
+  uint32_t RowPreTable = 0;
+  uint32_t RowTableEnd = 0;
+  uint8_t RowNewIndex = 0;
+  uint16_t RowWritten = 0;
+
   // Small replacement records (cells, references, colour records) emitted
   // instead of the walked one.
   uint8_t Record[96] = {};
