@@ -565,16 +565,7 @@ bool ElementEndBlock(uint8_t* data, uint16_t sig, uint32_t length, RTProcessCont
         if (st == 0) ctx->InsertOnceDone |= 0x1;
       }
       break;
-    case 2447:
-      if (!(ctx->InsertOnceDone & 0x2)) {
-        st = ComposeImageMap(ctx->Text2, ctx->Number2, ctx->Session->globals->codeKind, ctx);
-        if (st == 0) st = EmitHotspotEnd(ctx, 0xAA, 1);
-        if (st == 0) {
-          ctx->InsertOnceDone |= 0x2;
-          ctx->TargetDone = 1;
-        }
-      }
-      break;
+    // 2447 puts its hotspot around the picture itself (image hotspot family).
     case 2437:
       if (ctx->Text1 && (ctx->SubCode == 4 || ctx->SubCode == 15 || ctx->SubCode == 29)) {
         st = ComposeElementOptions(ctx->SubCode, ctx->Text1, ctx);

@@ -56,6 +56,14 @@ struct TableTextOpsState {
   uint8_t RowNewIndex = 0;
   uint16_t RowWritten = 0;
 
+  // 2447: the picture's first and last record (sequence numbers), the begin
+  // record of the hotspot a former call put around it (0 for none), and
+  // whether the new hotspot was written.
+  uint32_t ImageFirst = 0;
+  uint32_t ImageLast = 0;
+  uint32_t ImageOldBegin = 0;
+  uint16_t ImageWritten = 0;
+
   // Small replacement records (cells, references, colour records) emitted
   // instead of the walked one.
   uint8_t Record[96] = {};
