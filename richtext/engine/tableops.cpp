@@ -305,6 +305,15 @@ uint16_t CellParagraphDefinition(const RTRecordNode* cell, RTProcessContext* ctx
   return uint16_t(len);
 }
 
+// The distance from a cell's left edge (its left margin, a position in the
+// table) to where the paragraphs of its column start; 0 when the definition
+// does not lie inside the cell (the item's default, say).
+uint16_t ColumnOffset(const uint8_t* definition, const uint8_t* cell, uint32_t cellLength) {
+  const uint16_t start = U16(definition, kPabFullLength, h::kPabLeftMargin);
+  const uint16_t left = U16(cell, cellLength, kCellLeft), right = U16(cell, cellLength, kCellRight);
+  return start >= left && start < right ? uint16_t(start - left) : 0;
+}
+
 NnStatus MergeCells(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx,
                     RecordEmission* out) {
   TableTextOpsState& t = ctx->TableText;
@@ -335,19 +344,27 @@ NnStatus MergeCells(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessCo
       // 4. The merged cell's paragraph spans the range: it starts at the
       // first cell's left edge.
       t.MergedDefinitionLength = CellParagraphDefinition(ctx->CurrentNode, ctx, t.MergedDefinition);
-      const uint16_t left = U16(cell, len, kCellLeft);
+      // The column's offset: how far its paragraphs start inside the cell.
+      // The merged paragraph starts that far inside the first cell and ends
+      // that far inside the last one.
+      t.MergedColumnOffset = ColumnOffset(t.MergedDefinition, cell, len);
+      const uint16_t left = uint16_t(t.MergedColumnOffset + U16(cell, len, kCellLeft));
       Put16(t.MergedDefinition, h::kPabLeftMargin, left);
       Put16(t.MergedDefinition, h::kPabFirstLineLeftMargin, left);
       t.MergedContent = 0;
     }
     if (last) {
       // 5.
-      if (!first && t.MergedDefinitionLength == 0)
+      if (!first && t.MergedDefinitionLength == 0) {
         t.MergedDefinitionLength =
             CellParagraphDefinition(ctx->CurrentNode, ctx, t.MergedDefinition);
+        t.MergedColumnOffset = ColumnOffset(t.MergedDefinition, cell, len);
+      }
       cell[kCellRowSpan] = uint8_t(r2 - r1 + 1);
       cell[kCellColumnSpan] = uint8_t(c2 - c1 + 1);
-      Put16(t.MergedDefinition, h::kPabRightMargin, U16(cell, len, kCellRight));
+      const uint16_t right = U16(cell, len, kCellRight);
+      Put16(t.MergedDefinition, h::kPabRightMargin,
+            uint16_t(right > t.MergedColumnOffset ? right - t.MergedColumnOffset : 0));
       Put16(t.MergedDefinition, h::kPabId, uint16_t(col - 1 + 1 + 1000));
       static const uint8_t paragraph[2] = {129, 2};
       uint8_t reference[4] = {131, 4};

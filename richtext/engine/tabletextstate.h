@@ -23,6 +23,7 @@ struct TableTextOpsState {
   // 2405: the merged cell's paragraph definition and the merged-content state.
   uint8_t MergedDefinition[kPabFullLength] = {};
   uint16_t MergedDefinitionLength = 0;
+  uint16_t MergedColumnOffset = 0;   // left margin of the first cell's column definition
   uint16_t MergedContent = 0;
   int32_t CellDepth = -1;          // table depth of the cells the operation acts on
 

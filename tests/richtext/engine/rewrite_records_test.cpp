@@ -407,5 +407,51 @@ TEST_F(Rewrite, EncodedValueOfAPictureIsItsSegmentsData) {
   EXPECT_TRUE(SameRecords(Records(), 0, recs, 0, recs.size()));
 }
 
+// ---- merged cells (2405) ----------------------------------------------------------------
+
+// The form's second table: cells whose paragraphs start 15 twips inside
+// them. Merging the first row's two cells gives one paragraph from 15 twips
+// inside the first cell to 15 twips inside the last.
+TEST_F(Rewrite, MergedCellsParagraphKeepsTheColumnOffset) {
+  if (!OpenCorpus("jnx/testDbDesignForms/form-testls.xml", "$Body")) GTEST_SKIP() << "no corpus";
+  const std::vector<Rec> before = Records();
+  size_t pre = 0;
+  for (int seen = 0; pre < before.size(); ++pre)
+    if (before[pre].sig == 0xFFFB && ++seen == 2) break;
+  const size_t cell1 = Find(before, 164, pre), cell2 = Find(before, 164, cell1 + 1);
+  ASSERT_LT(cell2, before.size());
+  const uint16_t left1 = Word(before[cell1].bytes, 4), right2 = Word(before[cell2].bytes, 6);
+  const Bytes& def1 = before[Find(before, 0xFF82, cell1)].bytes;
+  const uint16_t offset = uint16_t(Word(def1, 14) - left1);
+  ASSERT_EQ(offset, 15);
+
+  TorvoRTChunk* table = Define("Table 2");
+  table->AlterRichText(2405, 1, 1, 1, 2, nullptr, nullptr, nullptr, nullptr);
+  ASSERT_EQ(table->lastStatus, 0);
+  const std::vector<Rec> after = Records();
+  // The first cell is merged to the right, the last spans both columns and
+  // is followed by the merged paragraph (its own paragraph start and first
+  // reference give way to it).
+  EXPECT_EQ(after[cell1].bytes[11] & 0x0C, 0x04);
+  EXPECT_EQ(after[cell2].bytes[14], 1);
+  EXPECT_EQ(after[cell2].bytes[15], 2);
+  ASSERT_EQ(after[cell2 + 1].sig, 129);
+  ASSERT_EQ(after[cell2 + 2].sig, 0xFF82);
+  ASSERT_EQ(after[cell2 + 3].sig, 131);
+  const Bytes& merged = after[cell2 + 2].bytes;
+  EXPECT_EQ(Word(merged, 14), left1 + offset);
+  EXPECT_EQ(Word(merged, 18), left1 + offset);
+  EXPECT_EQ(Word(merged, 16), right2 - offset);
+  EXPECT_EQ(Word(after[cell2 + 3].bytes, 2), Word(merged, 4));
+  EXPECT_TRUE(SameRecords(after, 0, before, 0, cell1));
+  // The cell's own definition stays; its paragraph start and reference went.
+  ASSERT_EQ(after.size(), before.size() + 1);
+  ASSERT_EQ(before[cell2 + 2].sig, 0xFF82);
+  EXPECT_TRUE(SameRecords(after, cell2 + 4, before, cell2 + 2, 1));
+  EXPECT_TRUE(SameRecords(after, cell2 + 5, before, cell2 + 4, before.size() - cell2 - 4));
+  ExpectSound();
+  ReloadAndRender();
+}
+
 }  // namespace
 }  // namespace enginetest
