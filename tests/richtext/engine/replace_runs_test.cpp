@@ -96,6 +96,21 @@ TEST_F(ReplaceRuns, ScopeNonTextTextNamesBoth) {
   EXPECT_EQ(TorvoRTChunk::ReplaceScopeBits("NONTEXT"), 2u);
 }
 
+// A chunk of one paragraph: the runs after it are not touched, and the
+// replaced run is written where it was.
+TEST_F(ReplaceRuns, OnlyTheChunksRunsChange) {
+  ASSERT_TRUE(OpenBuilt({Para(), PabRef(1), Text("one a", kFontA), Para(), PabRef(1),
+                         Text("two ", kFontA), Text("a", kFontB), Para(), PabRef(1),
+                         Text("three a", kFontA)}));
+  TorvoRTChunk* second = Define("Paragraph 2");
+  ASSERT_TRUE(second);
+  ASSERT_EQ(second->ReplaceTextQuick("o a", 0, "o-A", 0, ""), 0);
+  EXPECT_EQ(Bytewise(Records()),
+            Expected({Para(), PabRef(1), Text("one a", kFontA), Para(), PabRef(1),
+                      Text("two-A", kFontA), Para(), PabRef(1), Text("three a", kFontA)}));
+  ExpectSound();
+}
+
 // Lengths larger than their texts are clamped to the texts (the stack
 // buffers below end with their texts; AddressSanitizer sees any read past).
 TEST_F(ReplaceRuns, CallerLengthsAreClampedToTheirTexts) {
