@@ -425,18 +425,20 @@ bool ReplacePostWalk(RTProcessContext* ctx, NnStatus* status) {
   return true;
 }
 
-bool ReplaceSetup(RTProcessContext* ctx, NnStatus* status) {
-  if (ctx->OperationCode == 2392 || ctx->OperationCode == 2399) {
-    // A search that cannot run (an invalid regular expression) is refused
-    // before anything is written.
-    *status = 0;
-    if (ctx->Text2 && FindLength(ctx) > 0) {
-      std::vector<std::pair<uint32_t, uint32_t>> none;
-      *status = kv::TextFindAllMatches("", 0, ctx->Text2, FindLength(ctx), SearchOptions(ctx),
-                                       &none);
-    }
-    return true;
+// A search that cannot run (an invalid regular expression) is refused
+// before anything is written, whatever the scope.
+bool ReplacePreWalk(RTProcessContext* ctx, NnStatus* status) {
+  if (ctx->OperationCode != 2392 && ctx->OperationCode != 2399) return false;
+  *status = 0;
+  if (ctx->Text2 && FindLength(ctx) > 0) {
+    std::vector<std::pair<uint32_t, uint32_t>> none;
+    *status =
+        kv::TextFindAllMatches("", 0, ctx->Text2, FindLength(ctx), SearchOptions(ctx), &none);
   }
+  return true;
+}
+
+bool ReplaceSetup(RTProcessContext* ctx, NnStatus* status) {
   if (ctx->OperationCode != 2398) return false;
   // The matches of this call are gathered afresh.
   ctx->Session->MessageTextLength = 0;
@@ -445,7 +447,7 @@ bool ReplaceSetup(RTProcessContext* ctx, NnStatus* status) {
   return true;
 }
 
-const OperationFamily kReplacements = {"text replacement", ReplaceSetup,     nullptr,
+const OperationFamily kReplacements = {"text replacement", ReplaceSetup,     ReplacePreWalk,
                                        nullptr,            ReplaceRecordBlock, ReplaceElementEnd,
                                        ReplacePostWalk};
 

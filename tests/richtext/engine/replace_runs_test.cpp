@@ -77,11 +77,13 @@ TEST_F(ReplaceRuns, ResultsBeyondFourKilobytesAreWritten) {
 }
 
 TEST_F(ReplaceRuns, InvalidRegularExpressionIsRefused) {
-  ASSERT_TRUE(OpenBuilt({Para(), PabRef(1), Text("a(b", kFontA)}));
+  ASSERT_TRUE(OpenBuilt({Para(), PabRef(1), Text("a(b", kFontA), Hotspot(0xFFA9, 1, 0, "a(b"),
+                         Text("t"), HotspotEnd(170)}));
   const std::vector<Rec> before = Records();
   TorvoRTChunk* all = Define("");
   all->RegularExpression = 1;
   EXPECT_NE(all->ReplaceTextQuick("(", 0, "x", 0, ""), 0);
+  EXPECT_NE(all->ReplaceTextQuick("(", 0, "x", 0, "NONTEXT"), 0);
   EXPECT_EQ(Bytewise(Records()), Bytewise(before));
 }
 
