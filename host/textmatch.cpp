@@ -1,5 +1,7 @@
 #include "host/textmatch.h"
 
+#include <cstring>
+
 #include <unicode/normalizer2.h>
 #include <unicode/regex.h>
 #include <unicode/ucnv.h>
@@ -174,7 +176,10 @@ class Search {
  public:
   // Returns false when the search cannot be run (empty or invalid).
   bool Compile(const char* search, uint32_t searchLen, const TextMatchOptions& o) {
-    if (search == nullptr || searchLen == 0) return false;
+    if (search == nullptr) return false;
+    // A caller's length never reaches past the search text's end.
+    searchLen = uint32_t(strnlen(search, searchLen));
+    if (searchLen == 0) return false;
     MappedText s;
     Decode(search, searchLen, &s);
     if (!o.accentSensitive) FoldAccents(&s);
@@ -273,39 +278,54 @@ int32_t TextFindMatch(const char* text, uint32_t len, const char* search, uint32
   return TextFindMatchFrom(text, len, 0, search, searchLen, o, matchLen);
 }
 
+NnStatus TextFindAllMatches(const char* text, uint32_t len, const char* find, uint32_t findLen,
+                            const TextMatchOptions& options,
+                            std::vector<std::pair<uint32_t, uint32_t>>* matches) {
+  if (matches == nullptr || (text == nullptr && len > 0)) return NN_ERR_INVALID_ARG;
+  if (len > uint32_t(INT32_MAX) / 4) return NN_ERR_MEMORY;
+  Search s;
+  if (!s.Compile(find, findLen, options)) return NN_ERR_INVALID_ARG;
+  matches->clear();
+  if (len == 0) return NN_OK;
+  if (!s.Prepare(text, len)) return NN_ERR_INVALID_ARG;
+  uint32_t copied = 0;
+  int32_t unit = 0;
+  for (;;) {
+    int32_t us = 0, ue = 0;
+    int r = s.Next(unit, &us, &ue);
+    if (r < 0) return NN_ERR_INVALID_ARG;
+    if (r == 0) break;
+    uint32_t bs = s.ByteAt(us), be = s.ByteAt(ue);
+    unit = ue;
+    if (be <= bs || bs < copied) continue;
+    matches->push_back({bs, be});
+    copied = be;
+  }
+  return NN_OK;
+}
+
 NnStatus TextReplaceAll(const char* text, uint32_t len, const char* find, uint32_t findLen,
                         const char* replace, uint32_t replaceLen,
                         const TextMatchOptions& options, std::string* out, uint32_t* count) {
   if (out == nullptr || (text == nullptr && len > 0) || (replace == nullptr && replaceLen > 0))
     return NN_ERR_INVALID_ARG;
-  if (len > uint32_t(INT32_MAX) / 4) return NN_ERR_MEMORY;
-  Search s;
-  if (!s.Compile(find, findLen, options)) return NN_ERR_INVALID_ARG;
+  if (replace) replaceLen = uint32_t(strnlen(replace, replaceLen));
+  std::vector<std::pair<uint32_t, uint32_t>> matches;
+  NnStatus st = TextFindAllMatches(text, len, find, findLen, options, &matches);
+  if (st) return st;
   std::string result;
-  uint32_t n = 0;
-  if (len > 0) {
-    if (!s.Prepare(text, len)) return NN_ERR_INVALID_ARG;
-    uint32_t copied = 0;  // bytes of text already placed in result
-    int32_t unit = 0;
-    for (;;) {
-      int32_t us = 0, ue = 0;
-      int r = s.Next(unit, &us, &ue);
-      if (r < 0) return NN_ERR_INVALID_ARG;
-      if (r == 0) break;
-      uint32_t bs = s.ByteAt(us), be = s.ByteAt(ue);
-      unit = ue;
-      if (be <= bs || bs < copied) continue;
-      if (result.size() + (bs - copied) + replaceLen > kTextReplaceMaxBytes) return NN_ERR_MEMORY;
-      result.append(text + copied, bs - copied);
-      result.append(replace, replaceLen);
-      copied = be;
-      ++n;
-    }
-    if (result.size() + (len - copied) > kTextReplaceMaxBytes) return NN_ERR_MEMORY;
-    result.append(text + copied, len - copied);
+  uint32_t copied = 0;  // bytes of text already placed in result
+  for (const auto& m : matches) {
+    if (result.size() + (m.first - copied) + replaceLen > kTextReplaceMaxBytes)
+      return NN_ERR_MEMORY;
+    result.append(text + copied, m.first - copied);
+    result.append(replace, replaceLen);
+    copied = m.second;
   }
+  if (result.size() + (len - copied) > kTextReplaceMaxBytes) return NN_ERR_MEMORY;
+  if (len) result.append(text + copied, len - copied);
   *out = std::move(result);
-  if (count) *count = n;
+  if (count) *count = uint32_t(matches.size());
   return NN_OK;
 }
 

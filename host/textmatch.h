@@ -7,6 +7,8 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "nn/nn.h"
 
@@ -65,5 +67,12 @@ NnStatus TextReplaceAll(const char* text, uint32_t len, const char* find, uint32
                         const char* replace, uint32_t replaceLen,
                         const TextMatchOptions& options, std::string* out,
                         uint32_t* count = nullptr);
+
+// The byte ranges [first, second) of every match of find in text, left to
+// right and without overlap (as TextReplaceAll replaces them). 0, or 1028 for
+// a search that cannot be run (invalid regular expression, empty find text).
+NnStatus TextFindAllMatches(const char* text, uint32_t len, const char* find, uint32_t findLen,
+                            const TextMatchOptions& options,
+                            std::vector<std::pair<uint32_t, uint32_t>>* matches);
 
 }  // namespace kv

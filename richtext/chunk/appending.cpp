@@ -169,9 +169,26 @@ NnStatus TorvoRTChunk::AppendRow(int flag, uint16_t row, const char* const* cell
   RunFrame(STEP_LOCATE, PROP_FIND, 0, 0, 0, nullptr, nullptr, *sub ? sub : nullptr, nullptr);
   lastStatus = 0;
   const uint32_t first = g->FirstMatchRecord, last = g->LastMatchRecord;
-  if (first) RunFrame(2355, first, last, uint32_t(flag), 0, nullptr, nullptr, nullptr, nullptr);
+  if (!first) {
+    // No such table or row: nothing to copy, and the caller hears of it.
+    ReleaseCellTexts(s);
+    lastStatus = NN_ERR_NOT_FOUND;
+    return lastStatus;
+  }
+  // The row is copied to the end of its table, which may reach beyond this
+  // chunk (a row chunk): the operation walks the whole item.
+  TorvoRTChunk* whole = item->DefineChunk("");
+  if (!whole) {
+    ReleaseCellTexts(s);
+    lastStatus = NN_ERR_MEMORY;
+    return lastStatus;
+  }
+  NnStatus st = whole->RunFrame(2355, first, last, uint32_t(flag), 0, nullptr, nullptr, nullptr,
+                                nullptr);
+  delete whole;
   ReleaseCellTexts(s);
-  return lastStatus;
+  lastStatus = st;
+  return st;
 }
 
 NnStatus TorvoRTChunk::AppendLayer(const char* top, const char* left, const char* height,

@@ -2,6 +2,7 @@
 // frame with a fixed operation code and the arguments the engine expects.
 #include <strings.h>
 
+#include <cctype>
 #include <cstring>
 
 #include "host/logging.h"
@@ -349,14 +350,21 @@ NnStatus TorvoRTChunk::SwitchRTFieldToNotSaveAsMIME(const char* field) {
 
 uint32_t TorvoRTChunk::ReplaceScopeBits(const char* scope) {
   if (!scope || !*scope) return 1;
+  // Whole words only: "NONTEXT TEXT" names both scopes.
+  static const struct {
+    const char* word;
+    uint32_t bits;
+  } kWords[] = {{"EVERYTHING", 31}, {"TEXT", 1},     {"NONTEXT", 2},
+                {"FORMULA", 4},     {"HIDEWHEN", 8}, {"URL", 16}};
   uint32_t bits = 0;
-  if (std::strstr(scope, "EVERYTHING")) bits |= 31;
-  if (std::strstr(scope, "NONTEXT")) bits |= 2;
-  if (std::strstr(scope, "FORMULA")) bits |= 4;
-  if (std::strstr(scope, "HIDEWHEN")) bits |= 8;
-  if (std::strstr(scope, "URL")) bits |= 16;
-  const char* t = std::strstr(scope, "TEXT");
-  if (t && (t == scope || t[-1] != 'N')) bits |= 1;
+  for (const char* p = scope; *p;) {
+    while (*p && !std::isalpha(static_cast<unsigned char>(*p))) ++p;
+    const char* start = p;
+    while (std::isalpha(static_cast<unsigned char>(*p))) ++p;
+    const size_t n = size_t(p - start);
+    for (const auto& w : kWords)
+      if (n == std::strlen(w.word) && std::strncmp(start, w.word, n) == 0) bits |= w.bits;
+  }
   return bits;
 }
 

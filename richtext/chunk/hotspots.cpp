@@ -12,6 +12,7 @@
 #include "host/options.h"
 #include "host/pool.h"
 #include "lsxsessi.h"
+#include "richtext/engine/opcodes.h"
 #include "rtchunk.h"
 #include "rtitem.h"
 
@@ -276,7 +277,19 @@ uint16_t TorvoRTChunk::SetImageHotspot(const char* language, const char* code,
 
   // 4.
   if (!target || !*target) target = "Default";
-  // 5.
-  RunFrame(kOpImageHotspot, 0, 0, codeLength, number, options, target, nullptr, nullptr);
+  // 5. The picture: the chunk's first graphic. Its hotspot goes around its
+  // records, which an earlier call's hotspot may already hold: the walk
+  // covers the whole item.
+  g->FirstMatchRecord = 0;
+  g->LastMatchRecord = 0;
+  RunFrame(STEP_LOCATE, PROP_LAST_RECORD, 0, 0, 0, nullptr, nullptr,
+           targetType == GRAPHIC ? nullptr : "Graphic 1", nullptr);
+  const uint32_t first = g->FirstMatchRecord, last = g->LastMatchRecord;
+  if (!first) return finish(lastStatus = NN_ERR_NOT_FOUND);
+  TorvoRTChunk* whole = item->DefineChunk("");
+  if (!whole) return finish(lastStatus = NN_ERR_MEMORY);
+  lastStatus = whole->RunFrame(kOpImageHotspot, first, last, codeLength, number, options, target,
+                               nullptr, nullptr);
+  delete whole;
   return finish(lastStatus);
 }

@@ -8,7 +8,9 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "host/noteops.h"
@@ -261,23 +263,124 @@ NnStatus ComposeGifImage(const uint8_t* gif, uint32_t size, uint16_t width, uint
   return st;
 }
 
+// The GIF of the database's image resource `name` (a design note whose
+// $TITLE, or one of its |-separated names, is the name, without regard to
+// case; its picture is the data of the image segments of its $ImageData).
+bool LoadImageResource(RTProcessContext* ctx, const char* name, std::vector<uint8_t>* gif) {
+  const NnHandle db = ctx->Item ? ctx->Item->hDb : 0;
+  if (!db || !name || !*name) return false;
+  const std::string wanted(name);
+  for (uint32_t i = 0, count = NnDbNoteCount(db); i < count; ++i) {
+    NOTEID id = 0;
+    NnHandle note = 0;
+    if (NnDbNoteIdAt(db, i, &id) != NN_OK || NnNoteOpen(db, id, 0, &note) != NN_OK) continue;
+    char title[512] = {};
+    NnItemGetText(note, "$TITLE", title, sizeof title);
+    bool named = false;
+    for (const char* p = title; *p && !named;) {
+      const char* bar = std::strchr(p, '|');
+      const size_t n = bar ? size_t(bar - p) : std::strlen(p);
+      named = n == wanted.size() && strncasecmp(p, wanted.c_str(), n) == 0;
+      p = bar ? bar + 1 : p + n;
+    }
+    NnBlockId item, value;
+    uint16_t type = 0;
+    uint32_t length = 0;
+    if (named && NnItemInfo(note, "$ImageData", 10, &item, &type, &value, &length) == NN_OK) {
+      const uint8_t* v = static_cast<const uint8_t*>(NnBlockLock(value));
+      // Canonical records after the type word: image segments (124) hold
+      // their used size at 6 and their data from 10.
+      for (size_t at = 2; v && at + 10 <= length;) {
+        uint16_t sig = 0;
+        kv::cd::HeaderKind kind;
+        uint32_t len = 0, header = 0;
+        if (!kv::cd::ReadCanonicalHeader(v + at, length - at, &sig, &kind, &len, &header) ||
+            len < header || len > length - at)
+          break;
+        if (sig == kSigImageSegment && len >= 10) {
+          const uint32_t used = std::min<uint32_t>(U16(v + at, len, 6), len - 10);
+          gif->insert(gif->end(), v + at + 10, v + at + 10 + used);
+        }
+        at += len + (len % 2);
+      }
+      if (v) NnBlockUnlock(value);
+    }
+    NnNoteClose(note);
+    if (named && !gif->empty()) return true;
+    gif->clear();
+  }
+  return false;
+}
+
+// The RGB of an "rgba(r,g,b,a)" option value; false for anything else.
+bool RgbaValue(const char* text, uint32_t* rgb) {
+  unsigned r = 0, g = 0, b = 0;
+  double a = 0;
+  if (!text || strncasecmp(text, "rgba", 4) != 0 ||
+      std::sscanf(text + 4, " ( %u , %u , %u , %lf )", &r, &g, &b, &a) != 4 || r > 255 ||
+      g > 255 || b > 255)
+    return false;
+  *rgb = r << 16 | g << 8 | b;
+  return true;
+}
+
 // Draws the icon of the current caption in place of the graphic. *drawn is
 // set when the graphic was replaced; without a picture it stays as it was.
+// The picture is the image resource "FileIcon=" names (a name that names
+// none is an error), else the resource "custom/fileicon/<extension>.gif",
+// else the sibling library's drawing of the extension with the caption; the
+// prefix and suffix texts join the caption in their fonts' stead, on the
+// background their colours give.
 NnStatus RedrawIcon(RTProcessContext* ctx, bool* drawn) {
   *drawn = false;
   const char* options = ctx->Session->globals->optionString;
-  // A named picture resource cannot be loaded here: the graphic stays.
-  if (GetOptionValue(options, "FileIcon=", nullptr)) return 0;
-  auto* block = static_cast<uint8_t*>(POOL_ALLOC(ctx->Session, kWorkBlockSize, false));
-  if (!block) return NN_ERR_MEMORY;
-  char font[132] = "";
-  GetOptionValueN(options, "IconFont=", font, 131);
   const char* dot = std::strrchr(ctx->GraphicCaption, '.');
   const char* extension = dot ? dot + 1 : "";
+  std::vector<uint8_t> picture;
+  char fileIcon[kOptionValueMax + 1] = {};
+  if (GetOptionValue(options, "FileIcon=", fileIcon) && *fileIcon) {
+    if (!LoadImageResource(ctx, fileIcon, &picture)) return NN_ERR_NOT_FOUND;
+  } else {
+    char resource[64 + kCaptionMax];
+    std::snprintf(resource, sizeof resource, "custom/fileicon/%s.gif", extension);
+    LoadImageResource(ctx, resource, &picture);
+  }
+  if (!picture.empty()) {
+    uint16_t width = 0, height = 0;
+    if (!ImageDataPixelSize(picture.data(), uint32_t(picture.size()), &width, &height))
+      return NN_ERR_INVALID_ARG;
+    NnStatus st = ComposeGifImage(picture.data(), uint32_t(picture.size()), width, height, ctx);
+    if (st) return st;
+    *drawn = true;
+    ctx->Item->modified = 1;
+    return 0;
+  }
+  char font[132] = "", prefix[kOptionValueMax + 1] = "", suffix[kOptionValueMax + 1] = "";
+  char color[kOptionValueMax + 1] = "";
+  GetOptionValueN(options, "IconFont=", font, 131);
+  const bool hasPrefix = GetOptionValue(options, "PrefixText=", prefix) && *prefix;
+  const bool hasSuffix = GetOptionValue(options, "SuffixText=", suffix) && *suffix;
+  if (hasPrefix && !*font) GetOptionValueN(options, "PreviewFont=", font, 131);
+  if (hasSuffix && !*font) GetOptionValueN(options, "SuffixFont=", font, 131);
+  // The background: for a rename a light grey; otherwise the colour the
+  // prefix or suffix names when it is an rgba value.
+  uint32_t background = 0;
+  if (ctx->OperationCode == kOpRenameAttachment) {
+    if (hasPrefix || hasSuffix) RgbaValue("rgba(239,239,239,0)", &background);
+  } else if ((hasPrefix && GetOptionValue(options, "PrefixColor=", color)) ||
+             (hasSuffix && GetOptionValue(options, "SuffixColor=", color))) {
+    if (!RgbaValue(color, &background)) RgbaValue("rgba(239,239,239,1)", &background);
+  }
+  std::string caption;
+  if (hasPrefix) caption.append(prefix).append(" ");
+  caption.append(ctx->GraphicCaption);
+  if (hasSuffix) caption.append(" ").append(suffix);
+  auto* block = static_cast<uint8_t*>(POOL_ALLOC(ctx->Session, kWorkBlockSize, false));
+  if (!block) return NN_ERR_MEMORY;
   uint32_t size = kWorkBlockSize;
   uint16_t width = 0, height = 0;
-  NnStatus st = AnnotateGifToBuffer(ctx->GraphicCaption, font, 12, extension, 0, block, &size,
-                                    &width, &height);
+  NnStatus st = AnnotateGifToBuffer(caption.c_str(), font, 12, extension, background, block,
+                                    &size, &width, &height);
   NnStatus result = 0;
   if (st == 0 && size > 0 && size <= kWorkBlockSize) {
     result = ComposeGifImage(block, size, width, height, ctx);

@@ -150,46 +150,6 @@ NnStatus TextAfter(uint8_t* data, uint16_t sig, uint32_t length, RTProcessContex
   return TextRun(ctx);
 }
 
-// Rows of the table (2355): the row range of the call, re-emitted with the
-// cell texts the caller left in the session.
-NnStatus Rows(RTProcessContext* ctx) {
-  SessionGlobals* g = ctx->Session->globals;
-  ctx->RangeFirst = ctx->SubCode ? ctx->SubCode : g->FirstMatchRecord;
-  ctx->RangeLast = ctx->Number1 ? ctx->Number1 : g->LastMatchRecord;
-  if (!ctx->Records || !ctx->RangeFirst || ctx->RangeLast < ctx->RangeFirst)
-    return NN_ERR_INVALID_ARG;
-  bool anyText = false;
-  for (uint32_t i = 0; i < kCellTextSlots; ++i) anyText |= g->cellText[i] != nullptr;
-  if (!anyText) return InsertDesignElementContent(ctx->Chunk, ctx, 0);
-  int32_t cell = -1;
-  int nesting = 0;
-  bool textDone = false;
-  for (RTRecordNode* n = ctx->Records->first; n; n = n->next) {
-    if (n->sequence < ctx->RangeFirst) continue;
-    if (n->sequence > ctx->RangeLast) break;
-    const uint16_t s = n->signature;
-    if ((s == 163 || s == 207) && n->sequence != ctx->RangeFirst) ++nesting;
-    if ((s == 165 || s == 209) && nesting > 0) --nesting;
-    if (nesting == 0 && IsCell(s)) {
-      ++cell;
-      textDone = false;
-    }
-    const char* text = cell >= 0 && cell < int32_t(kCellTextSlots) ? g->cellText[cell] : nullptr;
-    if (nesting == 0 && text && IsText(s)) {
-      if (textDone) continue;  // the cell's old text goes
-      uint32_t font = 0;
-      if (!kv::cd::ReadU32(n->data, n->length, 4, &font)) font = CurrentFont(ctx);
-      NnStatus st = EmitTextRecord(text, uint32_t(std::strlen(text)), &font, &ctx->Compose);
-      if (st) return st;
-      textDone = true;
-      continue;
-    }
-    NnStatus st = AppendRecord(n->data, s, n->length, &ctx->Compose);
-    if (st) return st;
-  }
-  return 0;
-}
-
 NnStatus PageBreak(RTProcessContext* ctx) {
   NnStatus st = EmitParagraphStart(ctx);
   if (st) return st;
@@ -414,7 +374,8 @@ NnStatus Attachment(RTProcessContext* ctx) {
 // 0, after each element otherwise.
 bool IsInsertion(uint16_t code) {
   switch (code) {
-    case 2351: case 2352: case 2353: case 2354: case 2355: case 2356: case 2357: case 2358:
+    // 2355 (rows) writes its row at the table's end itself (removal family).
+    case 2351: case 2352: case 2353: case 2354: case 2356: case 2357: case 2358:
     case 2359: case 2360: case 2361: case 2409: case 2411: case 2417: case 2423: case 2424:
     case 2438: case 2442: case 2443: case 2448: case 2808: case 2809: case 2812:
       return true;
@@ -446,9 +407,6 @@ NnStatus Insert(uint8_t* data, uint16_t sig, uint32_t length, RTProcessContext* 
     case 2354:
     case 2360:
       st = Repeated(ctx);
-      break;
-    case 2355:
-      st = Rows(ctx);
       break;
     case 2356:
     case 2357:
@@ -556,14 +514,9 @@ bool AtTargetBlock(uint8_t* data, uint16_t sig, uint32_t length, RTProcessContex
       return true;
     }
     case 2422:
-      if (ctx->Chunk && ctx->Chunk->targetType == TABLE && sig == 0xFFFB) {
-        uint8_t pre[48] = {};
-        PutU16(pre, 0, 0xFFFB);
-        PutU16(pre, 2, 48);
-        NnStatus st = EmitBeginRecord(0xFFFB, 0, &ctx->Compose);
-        if (st == 0) st = AppendRecord(pre, 0xFFFB, sizeof pre, &ctx->Compose);
-        *status = st;
-      }
+      // The table operation gives a pre-table record without its group one
+      // (with the attribute record inside); a second pre-table record here
+      // would leave the table with two.
       return true;
     case 2437:
       ctx->GraphicBeginOpen = 0;
@@ -614,21 +567,15 @@ bool ElementEndBlock(uint8_t* data, uint16_t sig, uint32_t length, RTProcessCont
       if (!(ctx->InsertOnceDone & 0x1) && (ctx->Number1 == 0 || ctx->Number1 == 2) &&
           ctx->Chunk && (ctx->Chunk->targetType == ROW || ctx->Chunk->targetType == COLUMN)) {
         const char* strings[6] = {};
-        if (ctx->SubCode >= 1 && ctx->SubCode <= 5) strings[ctx->SubCode - 1] = ctx->Text2;
+        // The sub-code names the string as the table operation reads it:
+        // 1 Name, 2 ID, 3 Class, 4 Style, 5 Title, any other Other.
+        static constexpr int kSlot[6] = {4, 5, 0, 1, 2, 3};
+        strings[kSlot[ctx->SubCode <= 5 ? ctx->SubCode : 0]] = ctx->Text2;
         st = ComposeHtmlAttributes(0xFF7B, strings, ctx);
         if (st == 0) ctx->InsertOnceDone |= 0x1;
       }
       break;
-    case 2447:
-      if (!(ctx->InsertOnceDone & 0x2)) {
-        st = ComposeImageMap(ctx->Text2, ctx->Number2, ctx->Session->globals->codeKind, ctx);
-        if (st == 0) st = EmitHotspotEnd(ctx, 0xAA, 1);
-        if (st == 0) {
-          ctx->InsertOnceDone |= 0x2;
-          ctx->TargetDone = 1;
-        }
-      }
-      break;
+    // 2447 puts its hotspot around the picture itself (image hotspot family).
     case 2437:
       if (ctx->Text1 && (ctx->SubCode == 4 || ctx->SubCode == 15 || ctx->SubCode == 29)) {
         st = ComposeElementOptions(ctx->SubCode, ctx->Text1, ctx);

@@ -16,6 +16,7 @@
 #include "lsxsessi.h"
 #include "richtext/compose/composers.h"
 #include "richtext/engine/opfamily.h"
+#include "richtext/engine/properties.h"
 #include "richtext/engine/propwriters.h"
 #include "richtext/engine/rtproc.h"
 #include "richtext/item/cdlayout.h"
@@ -80,14 +81,68 @@ void NextString(const uint8_t* d, uint32_t len, uint32_t* off, const char** s, u
 
 // ---- 2362 -------------------------------------------------------------------
 
-void ApplyLinkChanges(const LinkChangeBlock& lc, uint8_t* ids /* 40 bytes */) {
-  if (lc.replicaSet == 'Y') std::memcpy(ids, &lc.replicaId, 8);
-  if (lc.viewSet == 'Y') std::memcpy(ids + 8, &lc.viewId, 16);
-  if (lc.noteSet == 'Y') std::memcpy(ids + 24, &lc.noteId, 16);
+// The identifier a call sets, parsed from its value: exactly 16 hex digits for
+// a replica identifier, 32 for a universal identifier (each 8-byte half
+// written high word first, as the getters write it). Nothing of an earlier
+// call is used.
+struct CallLinkChange {
+  uint8_t replica[8] = {};
+  uint8_t view[16] = {};
+  uint8_t note[16] = {};
+  bool replicaSet = false, viewSet = false, noteSet = false;
+};
+
+// `digits` hex digits (a multiple of 16) into words, each 8-byte half stored
+// low word first.
+bool ParseHexHalves(const char* text, uint32_t length, uint32_t digits, uint8_t* out) {
+  if (!text || length != digits) return false;
+  for (uint32_t half = 0; half < digits / 16; ++half) {
+    uint32_t words[2] = {0, 0};
+    for (uint32_t i = 0; i < 16; ++i) {
+      const char c = text[half * 16 + i];
+      uint32_t v;
+      if (c >= '0' && c <= '9')
+        v = uint32_t(c - '0');
+      else if ((c | 0x20) >= 'a' && (c | 0x20) <= 'f')
+        v = uint32_t((c | 0x20) - 'a' + 10);
+      else
+        return false;
+      words[i / 8] = (words[i / 8] << 4) | v;
+    }
+    std::memcpy(out + half * 8, &words[1], 4);
+    std::memcpy(out + half * 8 + 4, &words[0], 4);
+  }
+  return true;
 }
 
-NnStatus RewriteLink(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx,
-                     RecordEmission* out) {
+// False when the value does not parse; a sub-code that names no identifier
+// changes none.
+bool ParseCallLinkChange(const RTProcessContext* ctx, CallLinkChange* c) {
+  const char* text = ctx->Text1;
+  const uint32_t length = text ? (ctx->Number1 ? ctx->Number1 : uint32_t(std::strlen(text))) : 0;
+  switch (ctx->SubCode) {
+    case PROPC_LINK_REPLICA:
+      return c->replicaSet = ParseHexHalves(text, length, 16, c->replica);
+    case PROPC_LINK_VIEW:
+      return c->viewSet = ParseHexHalves(text, length, 32, c->view);
+    case PROPC_LINK_NOTE:
+      return c->noteSet = ParseHexHalves(text, length, 32, c->note);
+    default:
+      return true;
+  }
+}
+
+void ApplyLinkChanges(const CallLinkChange& lc, uint8_t* ids /* 40 bytes */) {
+  if (lc.replicaSet) std::memcpy(ids, lc.replica, 8);
+  if (lc.viewSet) std::memcpy(ids + 8, lc.view, 16);
+  if (lc.noteSet) std::memcpy(ids + 24, lc.note, 16);
+}
+
+// A link record's strings follow its fixed part in the order display
+// comment, server hint, anchor (the anchor may be left out); the rewrite
+// keeps them in that order.
+NnStatus RewriteLink(const uint8_t* data, uint16_t sig, uint32_t len, const CallLinkChange& lc,
+                     RTProcessContext* ctx, RecordEmission* out) {
   uint8_t ids[kLinkIds] = {};
   uint32_t off;
   if (sig == kSigLink) {
@@ -103,42 +158,49 @@ NnStatus RewriteLink(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessC
     std::memcpy(ids + 24, &li.noteId, 16);
     off = 6;
   }
-  const char *server, *anchor, *popup;
-  uint32_t serverLen, anchorLen, popupLen;
+  const char *comment, *server, *anchor;
+  uint32_t commentLen, serverLen, anchorLen;
+  NextString(data, len, &off, &comment, &commentLen);
   NextString(data, len, &off, &server, &serverLen);
+  const bool anchorPresent = off < len;  // an empty anchor may still be written
   NextString(data, len, &off, &anchor, &anchorLen);
-  NextString(data, len, &off, &popup, &popupLen);
-  uint32_t newLen = kLinkFixed + serverLen + 1 + anchorLen + 1 + (popupLen ? popupLen + 1 : 0);
+  const uint32_t textLen = kLinkFixed + commentLen + 1 + serverLen + 1 +
+                           (anchorLen || anchorPresent ? anchorLen + 1 : 0);
+  const uint32_t newLen = (textLen + 1) & ~1u;
   if (newLen > kMaxRecordLength) return NN_ERR_CD_STRUCTURE;
   uint8_t* rec = NewBlock(ctx, newLen);
   if (!rec) return NN_ERR_MEMORY;
-  ApplyLinkChanges(ctx->Session->globals->linkChange, ids);
+  ApplyLinkChanges(lc, ids);
   Put16(rec, kSigLink);
-  Put16(rec + 2, uint16_t(newLen));
+  Put16(rec + 2, uint16_t(textLen));
   std::memcpy(rec + 4, ids, kLinkIds);
   uint8_t* p = rec + kLinkFixed;
+  std::memcpy(p, comment, commentLen);
+  p += commentLen + 1;
   std::memcpy(p, server, serverLen);
   p += serverLen + 1;
-  std::memcpy(p, anchor, anchorLen);
-  p += anchorLen + 1;
-  if (popupLen) std::memcpy(p, popup, popupLen);
-  Replace(ctx, out, rec, kSigLink, newLen);
+  if (anchorLen) std::memcpy(p, anchor, anchorLen);
+  if (sig == kSigLink && textLen == len && std::memcmp(rec, data, len) == 0) {
+    PoolFree(ctx->Session, rec);  // nothing changes
+    return 0;
+  }
+  Replace(ctx, out, rec, kSigLink, textLen);
   ++ctx->LinkRewriteCount;
   return 0;
 }
 
 // URL records of kind 2 carry the link identifiers after their 28-byte head,
 // the link type in the word at 10.
-NnStatus RewriteUrlLink(const uint8_t* data, uint32_t len, uint16_t sig, RTProcessContext* ctx,
-                        RecordEmission* out) {
+NnStatus RewriteUrlLink(const uint8_t* data, uint32_t len, uint16_t sig, const CallLinkChange& lc,
+                        RTProcessContext* ctx, RecordEmission* out) {
   constexpr uint32_t kHead = 28;
   if (U16(data, len, 8) != 2 || len < kHead + kLinkIds) return 0;
-  const LinkChangeBlock& lc = ctx->Session->globals->linkChange;
+  if (!lc.replicaSet && !lc.viewSet && !lc.noteSet) return 0;
   uint8_t* rec = CopyOf(ctx, data, len);
   if (!rec) return NN_ERR_MEMORY;
   ApplyLinkChanges(lc, rec + kHead);
   uint16_t type = U16(rec, len, 10);
-  if (lc.viewSet == 'Y') {
+  if (lc.viewSet) {
     bool viewZero = U32(rec, len, kHead + 8) == 0 && U32(rec, len, kHead + 12) == 0 &&
                     U32(rec, len, kHead + 16) == 0 && U32(rec, len, kHead + 20) == 0;
     if (viewZero && (type == 1 || type == 2))
@@ -146,7 +208,7 @@ NnStatus RewriteUrlLink(const uint8_t* data, uint32_t len, uint16_t sig, RTProce
     else if (type == 5)
       type = 2;
   }
-  if (lc.noteSet == 'Y') {
+  if (lc.noteSet) {
     bool docZero = true;
     for (uint32_t i = 0; i < 16; ++i) docZero &= rec[kHead + 24 + i] == 0;
     if (docZero && type == 1)
@@ -161,7 +223,10 @@ NnStatus RewriteUrlLink(const uint8_t* data, uint32_t len, uint16_t sig, RTProce
 
 NnStatus LinkSet(uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx,
                  RecordEmission* out) {
-  if (sig == kSigLink || sig == kSigLegacyLink) return RewriteLink(data, sig, len, ctx, out);
+  CallLinkChange lc;
+  // A value that does not parse is refused before anything is written.
+  if (!ParseCallLinkChange(ctx, &lc)) return NN_ERR_INVALID_ARG;
+  if (sig == kSigLink || sig == kSigLegacyLink) return RewriteLink(data, sig, len, lc, ctx, out);
   if ((sig == kSigBegin || sig == kSigEnd) && U16(data, len, 4) == kSigLegacyLink && len >= 6) {
     uint8_t* rec = CopyOf(ctx, data, len);
     if (!rec) return NN_ERR_MEMORY;
@@ -169,7 +234,7 @@ NnStatus LinkSet(uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ct
     Replace(ctx, out, rec, sig, len);
     return 0;
   }
-  if (IsUrlRecord(sig)) return RewriteUrlLink(data, len, sig, ctx, out);
+  if (IsUrlRecord(sig)) return RewriteUrlLink(data, len, sig, lc, ctx, out);
   return 0;
 }
 
@@ -341,6 +406,97 @@ bool SetDouble(uint8_t* rec, uint32_t len, uint32_t off, const char* value) {
   return true;
 }
 
+// Whether the attribute record in hand is the element's own: it lies
+// directly inside the first group of the target that the element opens
+// (a begin record of `elementSig`), not inside a table, field or other
+// element nested in it.
+bool OwnAttributes(RTProcessContext* ctx, uint16_t elementSig) {
+  const int32_t d = ctx->OpenSignatureDepth;
+  if (d <= 0 || d > int32_t(kMaxBeginDepth)) return false;
+  return ctx->TableText.ElementGroupDepth == d && ctx->OpenSignatures[d] == elementSig;
+}
+
+// The element's group is the first one of the target that it opens.
+void NoteElementGroup(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx) {
+  if (sig != kSigBegin || ctx->TableText.ElementGroupDepth) return;
+  const uint16_t object = U16(data, len, 4);
+  const uint16_t want = ctx->SubCode == GRAPHIC ? 153
+                        : ctx->SubCode == LAYER ? 108
+                        : ctx->SubCode == HORIZONTALRULE ? 0xFFC9
+                                                          : 0;
+  if (want && object == want) ctx->TableText.ElementGroupDepth = ctx->OpenSignatureDepth;
+}
+
+// A layer's background image is a resource record (0xFFF6) in the layer's
+// head naming an image resource (type 3, a named element; class 8, an
+// image): its 28-byte head, the server and file hints, the 8-byte replica of
+// the database (zero: this one) and the name.
+constexpr uint32_t kResourceHead = 28;
+constexpr uint16_t kResourceNamed = 3, kResourceImage = 8;
+
+NnStatus BuildBackgroundImage(const uint8_t* old, uint32_t oldLen, const char* name,
+                              RTProcessContext* ctx, uint8_t** rec, uint32_t* recLen) {
+  const uint32_t n = uint32_t(std::strlen(name));
+  uint32_t hints = 0;
+  uint16_t type = kResourceNamed;
+  if (old) {
+    hints = uint32_t(U16(old, oldLen, 14)) + U16(old, oldLen, 16);
+    if (kResourceHead + hints > oldLen) hints = 0;
+    type = U16(old, oldLen, 8);
+  }
+  const uint32_t replica = type == kResourceNamed ? 8 : 0;
+  const uint32_t total = kResourceHead + hints + replica + n;
+  if (total > kMaxRecordLength || n > 0xFFFF) return NN_ERR_INVALID_ARG;
+  uint8_t* r = NewBlock(ctx, total + 1);
+  if (!r) return NN_ERR_MEMORY;
+  if (old) {
+    std::memcpy(r, old, kResourceHead + hints);
+    if (replica && kResourceHead + hints + replica <= oldLen)
+      std::memcpy(r + kResourceHead + hints, old + kResourceHead + hints, replica);
+    if (!hints) Put32(r + 14, 0);  // hints that ran past the record are dropped
+  } else {
+    Put16(r, 0xFFF6);
+    Put16(r + 8, kResourceNamed);
+    Put16(r + 10, kResourceImage);
+  }
+  Put16(r + 2, uint16_t(total));
+  Put16(r + 12, uint16_t(n));
+  std::memcpy(r + kResourceHead + hints + replica, name, n);
+  *rec = r;
+  *recLen = total;
+  return 0;
+}
+
+NnStatus LayerBackgroundImage(const uint8_t* data, uint16_t sig, uint32_t len,
+                              RTProcessContext* ctx, RecordEmission* out) {
+  TableTextOpsState& t = ctx->TableText;
+  if (t.LayerHeadDone || !t.ElementGroupDepth) return 0;
+  const char* name = Option(ctx, "BackgroundImage=");
+  const bool own = ctx->OpenSignatureDepth == t.ElementGroupDepth;
+  const bool headEnds = (own && sig == 129) ||
+                        (sig == kSigEnd && ctx->OpenSignatureDepth < t.ElementGroupDepth);
+  if (sig == 0xFFF6 && own) {
+    t.LayerBackgroundSeen = 1;
+    if (!name) return 0;
+    uint8_t* rec = nullptr;
+    uint32_t recLen = 0;
+    NnStatus st = BuildBackgroundImage(data, len, name, ctx, &rec, &recLen);
+    if (st) return st;
+    Replace(ctx, out, rec, sig, recLen);
+    return 0;
+  }
+  if (!headEnds) return 0;
+  t.LayerHeadDone = 1;
+  if (!name || t.LayerBackgroundSeen) return 0;
+  uint8_t* rec = nullptr;
+  uint32_t recLen = 0;
+  NnStatus st = BuildBackgroundImage(nullptr, 0, name, ctx, &rec, &recLen);
+  if (st == 0) st = AppendRecord(rec, 0xFFF6, recLen, &ctx->Compose);
+  if (rec) PoolFree(ctx->Session, rec);
+  if (st == 0) ctx->Item->modified = 1;
+  return st;
+}
+
 NnStatus LayerRecord(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx,
                      RecordEmission* out) {
   const char* t = ctx->Text1;
@@ -390,14 +546,15 @@ NnStatus LayerRecord(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessC
     Replace(ctx, out, rec, sig, len);
     return 0;
   }
-  if (sig == kSigAttributes && Contains(t, "LayerHTML"))
+  if (sig == kSigAttributes && Contains(t, "LayerHTML") && OwnAttributes(ctx, 108))
     return RebuildAttributes(data, len, "LayerHTML", ctx, out);
-  return 0;
+  return LayerBackgroundImage(data, sig, len, ctx, out);
 }
 
 NnStatus ElementProperties(uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx,
                            RecordEmission* out) {
   const char* t = ctx->Text1;
+  NoteElementGroup(data, sig, len, ctx);
   switch (ctx->SubCode) {
     case GRAPHIC:
       if (sig == 0xFFCA) {
@@ -412,7 +569,7 @@ NnStatus ElementProperties(uint8_t* data, uint16_t sig, uint32_t len, RTProcessC
           return 0;
         return ChangeCaption(data, len, ctx, out);
       }
-      if (sig == kSigAttributes && Contains(t, "GraphicHTML"))
+      if (sig == kSigAttributes && Contains(t, "GraphicHTML") && OwnAttributes(ctx, 153))
         return RebuildAttributes(data, len, "GraphicHTML", ctx, out);
       if (sig == 0xFFFC) return BorderInPlace(data, len, ctx, out);
       if (sig == 153 && t && std::strchr(t, '=') && !ctx->GraphicBeginOpen) {
@@ -455,7 +612,7 @@ NnStatus ElementProperties(uint8_t* data, uint16_t sig, uint32_t len, RTProcessC
         Replace(ctx, out, rec, sig, len);
         return 0;
       }
-      if (sig == kSigAttributes && Contains(t, "HRHTML"))
+      if (sig == kSigAttributes && Contains(t, "HRHTML") && OwnAttributes(ctx, 0xFFC9))
         return RebuildAttributes(data, len, "HRHTML", ctx, out);
       return 0;
     case LAYER:

@@ -461,7 +461,11 @@ NnStatus ScanRun(RTProcessContext* ctx, const Run& run, bool* consumed) {
     for (uint16_t i = 0; i < count && !failure; ++i, ++k) {
       if (k >= lm->keyCount) break;
       const uint8_t first = k < kLinkMatchFirstLetters && lm->firstLetters ? lm->firstLetters[k] : 0;
-      if (first >= 'a' && first <= 'z' && lm->LetterIndex[first - 'a'] == none) continue;
+      // Ends and substring keys may start inside a word: the first-letter
+      // index (which lists word starts) neither skips nor places them.
+      const bool inWord = lm->MatchMode == 3 || lm->MatchMode == 4;
+      if (!inWord && first >= 'a' && first <= 'z' && lm->LetterIndex[first - 'a'] == none)
+        continue;
       if (lm->matchedFlags && lm->matchedFlags[k] && lm->singleMatch) continue;
       const char* key = nullptr;
       uint16_t keyLen = 0;
@@ -472,7 +476,7 @@ NnStatus ScanRun(RTProcessContext* ctx, const Run& run, bool* consumed) {
       MatchKeyBuffer[L0] = 0;
       if (L0 < 2) continue;
       const uint8_t k0 = Lower(uint8_t(MatchKeyBuffer[0]));
-      uint32_t p = (k0 >= 'a' && k0 <= 'z') ? lm->LetterIndex[k0 - 'a'] : S;
+      uint32_t p = inWord ? E : (k0 >= 'a' && k0 <= 'z') ? lm->LetterIndex[k0 - 'a'] : S;
       if (p < S) p = S;
       while (p + L0 <= R) {
         if (Lower(run.data[p]) != k0 || !SameIgnoringCase(run.data + p, MatchKeyBuffer, L0)) {

@@ -5,7 +5,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "host/base64.h"
 #include "host/noteops.h"
+#include "host/pool.h"
 #include "lsxsessi.h"
 #include "richtext/engine/opcodes.h"
 #include "richtext/engine/opfamily.h"
@@ -65,6 +67,24 @@ void CellBorder(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessContex
   ctx->Session->SetResultText(text, uint32_t(n));
 }
 
+// The bytes of the image segments (124) after an image header, at most
+// `limit` of them (the header's data size), copied to `out` when it is given.
+// Returns their count.
+uint32_t PictureBytes(const RTRecordNode* header, uint32_t limit, uint8_t* out) {
+  constexpr uint32_t kSegmentHead = 12;  // host layout: used size at 8
+  uint32_t total = 0;
+  for (const RTRecordNode* n = header->next; n && n->signature == 124 && total < limit;
+       n = n->next) {
+    if (!n->data || n->length < kSegmentHead) break;
+    uint32_t used = W(n->data, n->length, 8);
+    if (used > n->length - kSegmentHead) used = n->length - kSegmentHead;
+    if (used > limit - total) used = limit - total;
+    if (out) std::memcpy(out + total, n->data + kSegmentHead, used);
+    total += used;
+  }
+  return total;
+}
+
 // 2825: the base64 text of the hotspot's attachment (Number1 not 0) or of an
 // image header's data, when it fits in the asked size (SubCode).
 void EncodedValue(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx) {
@@ -95,8 +115,21 @@ void EncodedValue(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessCont
   uint64_t estimate = (size >= 4 ? (size - 4) / 4 * 3 : 0) + 1;
   if (estimate >= ctx->SubCode || !ctx->CurrentNode) return;
   uint32_t room = ctx->SubCode < kResultTextSize ? ctx->SubCode : kResultTextSize;
-  uint32_t got = RecordDataToBase64(s->ResultText, room, ctx->CurrentNode, ctx->Number2 ? 1 : 0);
-  if (got < kResultTextSize) s->ResultTextLength = uint16_t(got);
+  // The picture is the data of the image segments that follow the header
+  // (the header itself holds none), joined in order.
+  uint32_t bytes = PictureBytes(ctx->CurrentNode, uint32_t(size), nullptr);
+  if (bytes == 0) return;
+  auto* picture = static_cast<uint8_t*>(POOL_ALLOC(s, bytes, false));
+  if (!picture) return;
+  PictureBytes(ctx->CurrentNode, bytes, picture);
+  uint32_t got = 0;
+  if (kv::Base64EncodeChecked(s->ResultText, room, picture, bytes, ctx->Number2 ? 76 : 0, &got) ==
+          NN_OK &&
+      got < kResultTextSize)
+    s->ResultTextLength = uint16_t(got);
+  else
+    s->ClearResultText();
+  PoolFree(s, picture);
 }
 
 // 2421: one string of the first attribute record: 1 Name, 2 ID, 3 Class,

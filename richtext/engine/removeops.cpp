@@ -332,23 +332,121 @@ bool RemoveSectionRecord(RTRecordNode* node, uint16_t sig, RTProcessContext* ctx
 }
 
 // ---- 2355 -------------------------------------------------------------------
+//
+// The walk runs over the whole item with the addressed row's first and last
+// record numbers (sub-code and first number). The row's table is found
+// around them before the walk: its pre-table record gains one in its row
+// count, and a copy of the row, its cells renumbered as the table's new last
+// row and the caller's cell texts in place of theirs, is written before the
+// table's end record.
 
-// The table that gains a row counts it: the row count byte (offset 8) of its
-// pre-table record rises by one. The row itself is written by the insertion
-// blocks of the operation; a nested table's record is left alone.
+bool IsTableBegin(uint16_t sig) { return sig == 163 || sig == 207; }
+bool IsTableEnd(uint16_t sig) { return sig == 165 || sig == 209; }
+bool IsCell(uint16_t sig) { return sig == 164 || sig == 208; }
+
+NnStatus PlanAppendRow(RTProcessContext* ctx) {
+  TableTextOpsState& t = ctx->TableText;
+  const uint32_t first = ctx->SubCode, last = ctx->Number1;
+  RTRecordNode* row = ctx->Records ? ctx->Records->first : nullptr;
+  while (row && row->sequence != first) row = row->next;
+  if (!row || !IsCell(row->signature) || last < first) return NN_ERR_INVALID_ARG;
+  // The table begin that encloses the row.
+  const RTRecordNode* begin = nullptr;
+  int nest = 0;
+  for (const RTRecordNode* n = row->prev; n && !begin; n = n->prev) {
+    if (IsTableEnd(n->signature)) ++nest;
+    if (IsTableBegin(n->signature) && nest-- == 0) begin = n;
+  }
+  if (!begin) return NN_ERR_INVALID_ARG;
+  // Its pre-table record comes just before it (inside its own group).
+  for (const RTRecordNode* n = begin->prev; n; n = n->prev) {
+    if (n->signature == 0xFFFB) {
+      t.RowPreTable = n->sequence;
+      break;
+    }
+    if (n->signature != kSigBegin && n->signature != kSigEnd && n->signature != 0xFF5C &&
+        n->signature != 0xFF7A && n->signature != 0xFFFC)
+      break;
+  }
+  // Its end, and the rows its own cells name.
+  uint32_t rows = 0;
+  nest = 0;
+  for (const RTRecordNode* n = begin->next; n; n = n->next) {
+    if (IsTableBegin(n->signature)) ++nest;
+    if (IsTableEnd(n->signature) && nest-- == 0) {
+      t.RowTableEnd = n->sequence;
+      break;
+    }
+    if (nest == 0 && IsCell(n->signature) && n->length > 2 && uint32_t(n->data[2]) + 1 > rows)
+      rows = uint32_t(n->data[2]) + 1;
+  }
+  if (!t.RowTableEnd || last >= t.RowTableEnd || rows == 0 || rows >= 0xFF)
+    return NN_ERR_INVALID_ARG;
+  t.RowNewIndex = uint8_t(rows);
+  return 0;
+}
+
+// The copy of the row: cells of the row's own table renumbered, the first
+// text of each cell replaced by the caller's text for it (its other texts
+// go), everything else as it is.
+NnStatus WriteRowCopy(RTProcessContext* ctx) {
+  TableTextOpsState& t = ctx->TableText;
+  SessionGlobals* g = ctx->Session->globals;
+  int32_t cell = -1;
+  int nest = 0;
+  bool textDone = false;
+  for (RTRecordNode* n = ctx->Records->first; n; n = n->next) {
+    if (n->sequence < ctx->SubCode) continue;
+    if (n->sequence > ctx->Number1) break;
+    const uint16_t s = n->signature;
+    if (IsTableBegin(s)) ++nest;
+    if (IsTableEnd(s) && nest > 0) --nest;
+    NnStatus st = 0;
+    if (nest == 0 && IsCell(s)) {
+      ++cell;
+      textDone = false;
+      uint8_t copy[64];
+      if (n->length > sizeof copy || n->length < 4) return NN_ERR_CD_STRUCTURE;
+      std::memcpy(copy, n->data, n->length);
+      copy[2] = t.RowNewIndex;
+      st = AppendRecord(copy, s, n->length, &ctx->Compose);
+      if (st) return st;
+      continue;
+    }
+    const char* text = cell >= 0 && cell < int32_t(kCellTextSlots) ? g->cellText[cell] : nullptr;
+    if (nest == 0 && text && IsTextSig(s)) {
+      if (textDone) continue;
+      uint32_t font = U32(n->data, n->length, kv::cd::host::kTextFont);
+      st = EmitTextRecord(text, uint32_t(std::strlen(text)), &font, &ctx->Compose);
+      textDone = true;
+    } else {
+      st = AppendRecord(n->data, s, n->length, &ctx->Compose);
+    }
+    if (st) return st;
+  }
+  t.RowWritten = 1;
+  return 0;
+}
+
 NnStatus AppendRowRecord(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx,
                          RecordEmission* out) {
-  constexpr uint32_t kRowCountDone = 0x1;
-  if (sig != 0xFFFB || len <= 8 || (ctx->PropertyOnceDone & kRowCountDone)) return 0;
-  ctx->PropertyOnceDone |= kRowCountDone;
-  if (data[8] == 0xFF) return 0;  // the byte cannot count further
-  auto* copy = static_cast<uint8_t*>(POOL_ALLOC(ctx->Session, len, false));
-  if (!copy) return NN_ERR_MEMORY;
-  std::memcpy(copy, data, len);
-  ++copy[8];
-  out->data = copy;
-  out->replacement = copy;
-  ctx->Item->modified = 1;
+  TableTextOpsState& t = ctx->TableText;
+  const uint32_t seq = ctx->CurrentNode->sequence;
+  if (seq == t.RowPreTable && sig == 0xFFFB && len > 8) {
+    auto* copy = static_cast<uint8_t*>(POOL_ALLOC(ctx->Session, len, false));
+    if (!copy) return NN_ERR_MEMORY;
+    std::memcpy(copy, data, len);
+    copy[8] = uint8_t(t.RowNewIndex + 1);
+    out->data = copy;
+    out->replacement = copy;
+    ctx->Item->modified = 1;
+    return 0;
+  }
+  if (seq == t.RowTableEnd && !t.RowWritten) {
+    NnStatus st = WriteRowCopy(ctx);
+    if (st) return st;
+    ctx->Item->modified = 1;
+  }
   return 0;
 }
 
@@ -444,7 +542,7 @@ bool RemovalPreWalk(RTProcessContext* ctx, NnStatus* status) {
   // No mark from an earlier call may survive into this one.
   for (RTRecordNode* n = ctx->Records ? ctx->Records->first : nullptr; n; n = n->next)
     n->flags &= uint16_t(~kNodeDrop);
-  *status = 0;
+  *status = code == 2355 ? PlanAppendRow(ctx) : 0;
   return true;
 }
 
@@ -479,6 +577,11 @@ bool RemovalRecord(uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* 
 }
 
 bool RemovalPostWalk(RTProcessContext* ctx, NnStatus* status) {
+  if (ctx->OperationCode == 2355) {
+    // A walk that never reached the table's end wrote no row: nothing is kept.
+    *status = ctx->TableText.RowWritten ? 0 : NN_ERR_CATASTROPHIC;
+    return true;
+  }
   if (ctx->OperationCode != 2366) return false;
   *status = 0;
   // The attachments that the removed records named go with them; the range

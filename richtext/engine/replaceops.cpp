@@ -2,9 +2,13 @@
 // and formulas of hotspots, buttons, section titles and captions, hide-when
 // formulas and URLs, as the scope bits allow; the find-only walk (2398); and
 // plain text turned into document links (2385).
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "host/textmatch.h"
 #include "host/pool.h"
@@ -12,7 +16,6 @@
 #include "richtext/compose/composers.h"
 #include "richtext/engine/opfamily.h"
 #include "richtext/engine/rtproc.h"
-#include "richtext/engine/textreplace.h"
 #include "richtext/item/cdlayout.h"
 #include "rtchunk.h"
 #include "rtitem.h"
@@ -34,19 +37,37 @@ using kv::cd::U16;
 using kv::cd::U32;
 void Put16(uint8_t* p, uint16_t v) { std::memcpy(p, &v, 2); }
 
+// The caller's lengths, each clamped to its text: the find text (first
+// number, 0 meaning its own length) and the replacement (sub-code).
 uint32_t FindLength(const RTProcessContext* ctx) {
   if (!ctx->Text2) return 0;
   uint32_t own = uint32_t(std::strlen(ctx->Text2));
   return ctx->Number1 && ctx->Number1 < own ? ctx->Number1 : own;
 }
+uint32_t ReplacementLength(const RTProcessContext* ctx) {
+  return ctx->Text1 ? uint32_t(strnlen(ctx->Text1, ctx->SubCode)) : 0;
+}
+
+kv::TextMatchOptions SearchOptions(const RTProcessContext* ctx) {
+  kv::TextMatchOptions o;
+  if (const TorvoRTChunk* c = ctx->Chunk) {
+    o.accentSensitive = c->AccentSensitive != 0;
+    o.caseSensitive = c->CaseSensitive != 0;
+    o.regularExpression = c->RegularExpression != 0;
+    o.wordBoundaries = c->SearchWordBoundaries != 0;
+  }
+  o.wildcards = ctx->TextWildcards != 0;
+  return o;
+}
 
 // The new text for text[0, n): true with the result when something changed.
 bool ReplaceText(const char* text, uint32_t n, RTProcessContext* ctx, std::string* result) {
-  uint32_t r = TextReplaceMatches(text, n, ctx);
-  if (r == kTextReplaceFailed) return false;
-  const char* out = ctx->Session->OptionValue;
-  if (r == n && std::memcmp(out, text, n) == 0) return false;
-  result->assign(out, r);
+  std::string out;
+  if (kv::TextReplaceAll(text, n, ctx->Text2, FindLength(ctx), ctx->Text1 ? ctx->Text1 : "",
+                         ReplacementLength(ctx), SearchOptions(ctx), &out) != NN_OK)
+    return false;
+  if (out.size() == n && std::memcmp(out.data(), text, n) == 0) return false;
+  *result = std::move(out);
   return true;
 }
 
@@ -122,28 +143,108 @@ NnStatus ReplaceIn(const uint8_t* rec, uint16_t sig, uint32_t len, uint32_t off,
   return EmitWithNewData(rec, sig, len, off, n, result, lengthField, ctx, out);
 }
 
-NnStatus ReplaceInTextRun(const uint8_t* data, uint32_t len, RTProcessContext* ctx,
-                          RecordEmission* out) {
-  if (len <= kTextFixed) return 0;
-  std::string result;
-  if (!ReplaceText(reinterpret_cast<const char*>(data) + kTextFixed, len - kTextFixed, ctx,
-                   &result))
-    return 0;
-  uint32_t font = U32(data, len, kv::cd::host::kTextFont);
-  // A long result is split over several runs in the same font.
-  NnStatus st = EmitTextRecord(result.data(), uint32_t(result.size()), &font, &ctx->Compose);
+// ---- text runs ------------------------------------------------------------------
+//
+// A run is a stretch of consecutive text records (0xFF85, with the text
+// effects 0xFFC3 among them) in any fonts. Its records are gathered as the
+// walk delivers them and replaced as one text when the run ends, so that a
+// match may span records. Each record keeps its font and takes the new text
+// of its own stretch; a replacement goes where its match begins.
+
+bool IsRunRecord(uint16_t sig) { return sig == kSigText || sig == 0xFFC3; }
+
+std::string_view RecordText(const RTRecordNode* n) {
+  if (n->signature != kSigText || n->length <= kTextFixed) return {};
+  return {reinterpret_cast<const char*>(n->data) + kTextFixed, n->length - kTextFixed};
+}
+
+NnStatus EmitRunText(const std::string& text, uint32_t font, RTProcessContext* ctx) {
+  if (!text.empty())
+    return EmitTextRecord(text.data(), uint32_t(text.size()), &font, &ctx->Compose);
+  uint8_t empty[kTextFixed] = {0x85, 0xFF, uint8_t(kTextFixed), 0};
+  std::memcpy(empty + kv::cd::host::kTextFont, &font, 4);
+  return AppendRecord(empty, kSigText, kTextFixed, &ctx->Compose);
+}
+
+NnStatus FlushRun(RTProcessContext* ctx) {
+  TableTextOpsState& t = ctx->TableText;
+  const RTRecordNode* first = t.RunFirst;
+  const uint32_t count = t.RunCount;
+  t.RunFirst = nullptr;
+  t.RunCount = 0;
+  if (!first || !count) return 0;
+  std::string joined;
+  const RTRecordNode* n = first;
+  for (uint32_t i = 0; i < count && n; ++i, n = n->next) joined.append(RecordText(n));
+  std::vector<std::pair<uint32_t, uint32_t>> matches;
+  NnStatus st = kv::TextFindAllMatches(joined.data(), uint32_t(joined.size()), ctx->Text2,
+                                       FindLength(ctx), SearchOptions(ctx), &matches);
   if (st) return st;
-  out->length = 0;
-  ctx->Item->modified = 1;
+  const char* replace = ctx->Text1 ? ctx->Text1 : "";
+  const uint32_t replaceLen = ReplacementLength(ctx);
+  uint32_t at = 0;  // start of the current record's stretch in the joined text
+  bool wroteText = false;
+  n = first;
+  for (uint32_t i = 0; i < count && n; ++i, n = n->next) {
+    const uint32_t size = uint32_t(RecordText(n).size());
+    const uint32_t a = at, b = at + size;
+    at = b;
+    if (matches.empty() || n->signature != kSigText || n->length <= kTextFixed) {
+      st = AppendRecord(n->data, n->signature, n->length, &ctx->Compose);
+      if (st) return st;
+      continue;
+    }
+    std::string text;
+    uint32_t pos = a;
+    for (const auto& m : matches) {
+      if (m.second <= a) continue;
+      if (m.first >= b) break;
+      if (m.first > pos) text.append(joined, pos, m.first - pos);
+      if (m.first >= a) text.append(replace, replaceLen);
+      pos = std::max(pos, std::min(m.second, b));
+    }
+    if (pos < b) text.append(joined, pos, b - pos);
+    const bool last = i + 1 == count || !n->next;
+    // A record whose whole text went is left out, unless the run would be
+    // left without any text record.
+    if (text.empty() && (wroteText || !last)) continue;
+    st = EmitRunText(text, kv::cd::U32(n->data, n->length, kv::cd::host::kTextFont), ctx);
+    if (st) return st;
+    wroteText = true;
+  }
+  if (!matches.empty()) ctx->Item->modified = 1;
   return 0;
+}
+
+// Takes a record of a run into the gathered stretch (it is written when the
+// run ends); false when the record cannot be gathered.
+bool GatherRunRecord(const uint8_t* data, RTProcessContext* ctx, RecordEmission* out) {
+  TableTextOpsState& t = ctx->TableText;
+  const RTRecordNode* node = ctx->CurrentNode;
+  if (!node || node->data != data) return false;
+  if (t.RunCount) {
+    const RTRecordNode* last = t.RunFirst;
+    for (uint32_t i = 1; i < t.RunCount && last; ++i) last = last->next;
+    if (!last || last->next != node) return false;
+  } else {
+    t.RunFirst = node;
+  }
+  ++t.RunCount;
+  out->length = 0;
+  return true;
 }
 
 NnStatus ReplaceRecord(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx,
                        RecordEmission* out) {
   const uint32_t scope = ctx->Number2 ? ctx->Number2 : kScopeText;
+  if ((scope & kScopeText) && IsRunRecord(sig)) {
+    if (GatherRunRecord(data, ctx, out)) return 0;
+    NnStatus st = FlushRun(ctx);  // the record starts a run of its own
+    if (st == 0 && GatherRunRecord(data, ctx, out)) return 0;
+    return st;
+  }
+  if (NnStatus st = FlushRun(ctx)) return st;
   switch (sig) {
-    case kSigText:
-      return (scope & kScopeText) ? ReplaceInTextRun(data, len, ctx, out) : 0;
     case 0xFFA9:
     case 0xFFAD: {
       uint16_t type = U16(data, len, kv::cd::host::kHotspotType);
@@ -213,18 +314,6 @@ NnStatus ReplaceRecord(const uint8_t* data, uint16_t sig, uint32_t len, RTProces
 }
 
 // ---- 2398 -------------------------------------------------------------------
-
-kv::TextMatchOptions SearchOptions(const RTProcessContext* ctx) {
-  kv::TextMatchOptions o;
-  if (const TorvoRTChunk* c = ctx->Chunk) {
-    o.accentSensitive = c->AccentSensitive != 0;
-    o.caseSensitive = c->CaseSensitive != 0;
-    o.regularExpression = c->RegularExpression != 0;
-    o.wordBoundaries = c->SearchWordBoundaries != 0;
-  }
-  o.wildcards = ctx->TextWildcards != 0;
-  return o;
-}
 
 void FindInTextRun(const uint8_t* data, uint32_t len, RTProcessContext* ctx) {
   if (len <= kTextFixed) return;
@@ -323,6 +412,32 @@ bool ReplaceRecordBlock(uint8_t* data, uint16_t sig, uint32_t len, RTProcessCont
   return true;
 }
 
+// A gathered run is written when the element ends.
+bool ReplaceElementEnd(uint8_t*, uint16_t, uint32_t, RTProcessContext* ctx, NnStatus* status) {
+  if (ctx->OperationCode != 2392 && ctx->OperationCode != 2399) return false;
+  *status = FlushRun(ctx);
+  return true;
+}
+
+bool ReplacePostWalk(RTProcessContext* ctx, NnStatus* status) {
+  if (ctx->OperationCode != 2392 && ctx->OperationCode != 2399) return false;
+  *status = FlushRun(ctx);
+  return true;
+}
+
+// A search that cannot run (an invalid regular expression) is refused
+// before anything is written, whatever the scope.
+bool ReplacePreWalk(RTProcessContext* ctx, NnStatus* status) {
+  if (ctx->OperationCode != 2392 && ctx->OperationCode != 2399) return false;
+  *status = 0;
+  if (ctx->Text2 && FindLength(ctx) > 0) {
+    std::vector<std::pair<uint32_t, uint32_t>> none;
+    *status =
+        kv::TextFindAllMatches("", 0, ctx->Text2, FindLength(ctx), SearchOptions(ctx), &none);
+  }
+  return true;
+}
+
 bool ReplaceSetup(RTProcessContext* ctx, NnStatus* status) {
   if (ctx->OperationCode != 2398) return false;
   // The matches of this call are gathered afresh.
@@ -332,8 +447,9 @@ bool ReplaceSetup(RTProcessContext* ctx, NnStatus* status) {
   return true;
 }
 
-const OperationFamily kReplacements = {"text replacement", ReplaceSetup, nullptr, nullptr,
-                                       ReplaceRecordBlock, nullptr, nullptr};
+const OperationFamily kReplacements = {"text replacement", ReplaceSetup,     ReplacePreWalk,
+                                       nullptr,            ReplaceRecordBlock, ReplaceElementEnd,
+                                       ReplacePostWalk};
 
 }  // namespace
 

@@ -305,6 +305,15 @@ uint16_t CellParagraphDefinition(const RTRecordNode* cell, RTProcessContext* ctx
   return uint16_t(len);
 }
 
+// The distance from a cell's left edge (its left margin, a position in the
+// table) to where the paragraphs of its column start; 0 when the definition
+// does not lie inside the cell (the item's default, say).
+uint16_t ColumnOffset(const uint8_t* definition, const uint8_t* cell, uint32_t cellLength) {
+  const uint16_t start = U16(definition, kPabFullLength, h::kPabLeftMargin);
+  const uint16_t left = U16(cell, cellLength, kCellLeft), right = U16(cell, cellLength, kCellRight);
+  return start >= left && start < right ? uint16_t(start - left) : 0;
+}
+
 NnStatus MergeCells(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx,
                     RecordEmission* out) {
   TableTextOpsState& t = ctx->TableText;
@@ -335,19 +344,27 @@ NnStatus MergeCells(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessCo
       // 4. The merged cell's paragraph spans the range: it starts at the
       // first cell's left edge.
       t.MergedDefinitionLength = CellParagraphDefinition(ctx->CurrentNode, ctx, t.MergedDefinition);
-      const uint16_t left = U16(cell, len, kCellLeft);
+      // The column's offset: how far its paragraphs start inside the cell.
+      // The merged paragraph starts that far inside the first cell and ends
+      // that far inside the last one.
+      t.MergedColumnOffset = ColumnOffset(t.MergedDefinition, cell, len);
+      const uint16_t left = uint16_t(t.MergedColumnOffset + U16(cell, len, kCellLeft));
       Put16(t.MergedDefinition, h::kPabLeftMargin, left);
       Put16(t.MergedDefinition, h::kPabFirstLineLeftMargin, left);
       t.MergedContent = 0;
     }
     if (last) {
       // 5.
-      if (!first && t.MergedDefinitionLength == 0)
+      if (!first && t.MergedDefinitionLength == 0) {
         t.MergedDefinitionLength =
             CellParagraphDefinition(ctx->CurrentNode, ctx, t.MergedDefinition);
+        t.MergedColumnOffset = ColumnOffset(t.MergedDefinition, cell, len);
+      }
       cell[kCellRowSpan] = uint8_t(r2 - r1 + 1);
       cell[kCellColumnSpan] = uint8_t(c2 - c1 + 1);
-      Put16(t.MergedDefinition, h::kPabRightMargin, U16(cell, len, kCellRight));
+      const uint16_t right = U16(cell, len, kCellRight);
+      Put16(t.MergedDefinition, h::kPabRightMargin,
+            uint16_t(right > t.MergedColumnOffset ? right - t.MergedColumnOffset : 0));
       Put16(t.MergedDefinition, h::kPabId, uint16_t(col - 1 + 1 + 1000));
       static const uint8_t paragraph[2] = {129, 2};
       uint8_t reference[4] = {131, 4};
@@ -412,6 +429,8 @@ uint32_t AttributeSlot(uint32_t subCode) {
   }
 }
 
+// Replaces the chosen string of an attribute record. A value equal to the
+// stored one leaves the record as it is.
 NnStatus ReplaceAttribute(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx,
                           RecordEmission* out) {
   uint16_t lengths[kAttrStrings];
@@ -427,7 +446,6 @@ NnStatus ReplaceAttribute(const uint8_t* data, uint16_t sig, uint32_t len, RTPro
   for (uint32_t i = 0; i < slot; ++i) offset += lengths[i];
   const char* value = ctx->Text2 ? ctx->Text2 : "";
   const size_t valueLen = std::strlen(value);
-  ctx->TargetDone = 1;  // the target has its record
   if (valueLen == lengths[slot] && std::memcmp(data + offset, value, valueLen) == 0) return 0;
   const size_t newTotal = total - lengths[slot] + valueLen;
   const size_t newLen = (newTotal + 1) & ~size_t(1);
@@ -448,18 +466,22 @@ NnStatus ReplaceAttribute(const uint8_t* data, uint16_t sig, uint32_t len, RTPro
   return 0;
 }
 
-// Whether the table whose pre-table record is current already has an
-// attribute record (it follows the pre-table record, before the table begins).
+// Whether the pre-table group that the current 0xFFFB opens already holds an
+// attribute record of its own.
 bool TableHasAttributes(const RTRecordNode* node) {
+  int depth = 0;
   for (const RTRecordNode* n = node ? node->next : nullptr; n; n = n->next) {
-    if (n->signature == kSigTableAttr) return true;
-    if (IsTableBegin(n->signature) || IsCell(n->signature) || n->signature == kSigPreTable)
-      break;
+    if (n->signature == 221) ++depth;
+    if (n->signature == 222 && depth-- == 0) break;
+    if (depth == 0 && n->signature == kSigTableAttr) return true;
+    if (IsTableBegin(n->signature) || IsCell(n->signature) || n->signature == kSigPreTable) break;
   }
   return false;
 }
 
-NnStatus WriteNewAttribute(uint16_t attrSig, bool closePreTable, RTProcessContext* ctx) {
+// A new attribute record holding only the chosen string, appended before the
+// record in hand.
+NnStatus WriteNewAttribute(uint16_t attrSig, RTProcessContext* ctx) {
   const char* value = ctx->Text2 ? ctx->Text2 : "";
   const size_t valueLen = std::strlen(value);
   const size_t len = (kAttrHead + valueLen + 1) & ~size_t(1);
@@ -472,33 +494,89 @@ NnStatus WriteNewAttribute(uint16_t attrSig, bool closePreTable, RTProcessContex
   std::memcpy(rec + kAttrHead, value, valueLen);
   NnStatus st = AppendRecord(rec, attrSig, uint32_t(len), &ctx->Compose);
   PoolFree(ctx->Session, rec);
-  if (st == 0 && closePreTable) st = EmitEndRecord(kSigPreTable, 1, &ctx->Compose);
   if (st) return st;
-  ctx->TargetDone = 0;
   MarkModified(ctx);
+  return 0;
+}
+
+// The addressed table is the first whose 0xFFFB the target holds; its own
+// attribute record lies in its pre-table group. Attribute records of nested
+// tables and of elements in the cells stay as they are.
+NnStatus SetTableHtmlValue(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx,
+                           RecordEmission* out) {
+  TableTextOpsState& t = ctx->TableText;
+  const bool inGroup = ctx->OpenSignatureDepth > 0 &&
+                       ctx->OpenSignatures[ctx->OpenSignatureDepth] == kSigPreTable;
+  if (t.HtmlTablePhase == 0 && sig == kSigPreTable) {
+    t.HtmlTableDepth = ctx->TableBeginCount;
+    t.HtmlTablePhase = 1;
+    t.HtmlTableGrouped = inGroup ? 1 : 0;
+    // The new record goes before the group's end, or replaces the one there.
+    if (inGroup || TableHasAttributes(ctx->CurrentNode)) return 0;
+    // A pre-table record without its group gets one around it and the record.
+    t.HtmlTablePhase = 2;
+    NnStatus st = EmitBeginRecord(kSigPreTable, 0, &ctx->Compose);
+    if (st == 0) st = AppendRecord(data, sig, len, &ctx->Compose);
+    if (st == 0) st = WriteNewAttribute(kSigTableAttr, ctx);
+    if (st == 0) st = EmitEndRecord(kSigPreTable, 0, &ctx->Compose);
+    if (st) return st;
+    out->length = 0;
+    return 0;
+  }
+  if (t.HtmlTablePhase != 1 || ctx->TableBeginCount != t.HtmlTableDepth) return 0;
+  if (sig == kSigTableAttr && (inGroup || !t.HtmlTableGrouped)) {
+    t.HtmlTablePhase = 2;
+    return ReplaceAttribute(data, sig, len, ctx, out);
+  }
+  if (sig == 222 && t.HtmlTableGrouped && U16(data, len, 4) == kSigPreTable) {
+    t.HtmlTablePhase = 2;
+    return WriteNewAttribute(kSigTableAttr, ctx);
+  }
+  if (IsTableBegin(sig) || IsCell(sig)) t.HtmlTablePhase = 2;
+  return 0;
+}
+
+// A cell's attribute record closes its content. The cells acted on are those
+// of the table the target's first cell belongs to; a cell of the target that
+// had none gets one where its content ends (the last cell of the target gets
+// it at the element's end, unless it had its own).
+NnStatus SetCellHtmlValue(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx,
+                          RecordEmission* out) {
+  TableTextOpsState& t = ctx->TableText;
+  if (IsCell(sig) && t.CellDepth < 0) t.CellDepth = ctx->TableBeginCount;
+  if (t.CellDepth < 0) return 0;
+  const bool own = ctx->TableBeginCount == t.CellDepth;
+  const bool ownEnd = IsTableEnd(sig) && ctx->TableBeginCount + 1 == t.CellDepth;
+  if (sig == kSigCellAttr && own && t.HtmlCellOpen) {
+    t.HtmlCellSeen = 1;
+    ctx->InsertOnceDone |= 0x1;
+    return ReplaceAttribute(data, sig, len, ctx, out);
+  }
+  if ((IsCell(sig) && own) || ownEnd) {
+    NnStatus st = 0;
+    if (t.HtmlCellOpen && !t.HtmlCellSeen) st = WriteNewAttribute(kSigCellAttr, ctx);
+    if (st) return st;
+    if (t.HtmlCellSeen) ctx->InsertOnceDone &= ~0x1u;
+    t.HtmlCellOpen = IsCell(sig) ? 1 : 0;
+    t.HtmlCellSeen = 0;
+  }
   return 0;
 }
 
 NnStatus SetHtmlValue(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx,
                       RecordEmission* out) {
-  const uint32_t kind = ctx->Number1;
-  if ((sig == kSigTableAttr && (kind == 1 || kind == 0)) ||
-      (sig == kSigCellAttr && (kind == 2 || kind == 0)))
-    return ReplaceAttribute(data, sig, len, ctx, out);
-  if (kind == 1 && sig == kSigPreTable && !ctx->TargetDone) {
-    if (TableHasAttributes(ctx->CurrentNode)) return 0;
-    return WriteNewAttribute(kSigTableAttr, true, ctx);
+  switch (ctx->Number1) {
+    case 0:
+      if (sig == kSigTableAttr || sig == kSigCellAttr)
+        return ReplaceAttribute(data, sig, len, ctx, out);
+      return 0;
+    case 1:
+      return SetTableHtmlValue(data, sig, len, ctx, out);
+    case 2:
+      return SetCellHtmlValue(data, sig, len, ctx, out);
+    default:
+      return 0;
   }
-  if (kind == 2 && (IsCell(sig) || IsTableEnd(sig))) {
-    // A cell's attribute record closes its content: one is written for the
-    // cell that ends here unless it had one, and not for a cell before the target.
-    NnStatus st = 0;
-    if (!ctx->TargetDone && !ctx->AtTarget) st = WriteNewAttribute(kSigCellAttr, false, ctx);
-    ctx->TargetDone = 0;
-    return st;
-  }
-  if (IsTableBegin(sig) && ctx->TargetDone) ctx->TargetDone = 0;
-  return 0;
 }
 
 // ---- the family ---------------------------------------------------------------------

@@ -7,6 +7,8 @@
 #include "host/fonts.h"
 #include "richtext/item/parastring.h"
 
+struct RTRecordNode;
+
 struct TableTextOpsState {
   // The requested paragraph properties (2364, 2417, 2442), parsed at set-up;
   // RTProcessContext::ParagraphSpec points here when a paragraph text was given.
@@ -21,8 +23,47 @@ struct TableTextOpsState {
   // 2405: the merged cell's paragraph definition and the merged-content state.
   uint8_t MergedDefinition[kPabFullLength] = {};
   uint16_t MergedDefinitionLength = 0;
+  uint16_t MergedColumnOffset = 0;   // left margin of the first cell's column definition
   uint16_t MergedContent = 0;
   int32_t CellDepth = -1;          // table depth of the cells the operation acts on
+
+  // 2422: the addressed table's depth and how far its pre-table group has
+  // been read (0 before its 0xFFFB, 1 inside the group, 2 done); for cells,
+  // whether a cell of the target is open and whether it had its own record.
+  int32_t HtmlTableDepth = -1;
+  uint16_t HtmlTablePhase = 0;
+  uint16_t HtmlTableGrouped = 0;
+  uint16_t HtmlCellOpen = 0;
+  uint16_t HtmlCellSeen = 0;
+
+  // 2437: the BEGIN depth of the element's own group (its attribute record
+  // lies directly inside it), 0 before the group is met.
+  int32_t ElementGroupDepth = 0;
+  // A layer's head (its records before its first paragraph) has been read;
+  // it held a background image record.
+  uint16_t LayerHeadDone = 0;
+  uint16_t LayerBackgroundSeen = 0;
+
+  // 2392, 2399: the text run being gathered (consecutive records of the
+  // walked list from RunFirst on), replaced as one text when it ends.
+  const RTRecordNode* RunFirst = nullptr;
+  uint32_t RunCount = 0;
+
+  // 2355: the sequence numbers of the addressed table's pre-table record (0
+  // when it has none) and end record, the row index the new row takes, and
+  // whether the row was written.
+  uint32_t RowPreTable = 0;
+  uint32_t RowTableEnd = 0;
+  uint8_t RowNewIndex = 0;
+  uint16_t RowWritten = 0;
+
+  // 2447: the picture's first and last record (sequence numbers), the begin
+  // record of the hotspot a former call put around it (0 for none), and
+  // whether the new hotspot was written.
+  uint32_t ImageFirst = 0;
+  uint32_t ImageLast = 0;
+  uint32_t ImageOldBegin = 0;
+  uint16_t ImageWritten = 0;
 
   // Small replacement records (cells, references, colour records) emitted
   // instead of the walked one.

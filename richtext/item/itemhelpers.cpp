@@ -155,6 +155,48 @@ NnStatus LocateTableCell(uint32_t recordNumber, const RecordList* list, uint16_t
   return NN_ERR_INVALID_ARG;
 }
 
+// The file names that hotspots of the note's other composite items show
+// (their stored, canonical records: a hotspot's type at 4, its data length
+// at 10, its data from 12).
+static void NamesShownElsewhere(const TorvoRTItem* item, std::vector<std::string>* names) {
+  const uint32_t count = NnNoteItemCount(item->hNote);
+  for (uint32_t i = 0; i < count; ++i) {
+    NnItemDesc d;
+    if (NnNoteItemAt(item->hNote, i, &d) != NN_OK || d.type != NN_TYPE_COMPOSITE ||
+        strcasecmp(d.name.c_str(), item->itemName) == 0)
+      continue;
+    const uint8_t* v = static_cast<const uint8_t*>(NnBlockLock(d.value));
+    if (!v || d.valueLen < 2) {
+      if (v) NnBlockUnlock(d.value);
+      continue;
+    }
+    const uint8_t* p = v + 2;
+    size_t avail = d.valueLen - 2;
+    while (avail > 0) {
+      uint16_t sig = 0;
+      kv::cd::HeaderKind kind;
+      uint32_t len = 0, header = 0;
+      if (!kv::cd::ReadCanonicalHeader(p, avail, &sig, &kind, &len, &header) || len < header ||
+          len > avail)
+        break;
+      uint16_t type = 0, dataLength = 0;
+      if ((sig == 0xFFA9 || sig == 0xFFAD) && kv::cd::ReadU16(p, len, 4, &type) &&
+          (type == 4 || type == 10) && kv::cd::ReadU16(p, len, 10, &dataLength) && len > 12) {
+        const uint32_t n = std::min<uint32_t>(len - 12, dataLength);
+        const char* text = reinterpret_cast<const char*>(p + 12);
+        const void* nul = std::memchr(text, 0, n);
+        std::string name(text, nul ? size_t(static_cast<const char*>(nul) - text) : n);
+        if (!name.empty() && !ContainsName(*names, name)) names->push_back(name);
+      }
+      const size_t step = len + (len % 2);
+      if (step >= avail) break;
+      p += step;
+      avail -= step;
+    }
+    NnBlockUnlock(d.value);
+  }
+}
+
 uint32_t DeleteReferencedObjects(TorvoRTItem* item, const RecordList* list, uint32_t first,
                                  uint32_t last) {
   if (!item || !item->hNote || !list || first > last) return 0;
@@ -168,6 +210,8 @@ uint32_t DeleteReferencedObjects(TorvoRTItem* item, const RecordList* list, uint
     auto& set = (seq >= first && seq <= last) ? inside : outside;
     if (!ContainsName(set, name)) set.push_back(name);
   }
+  // An object another rich-text item of the note still shows stays.
+  if (!inside.empty()) NamesShownElsewhere(item, &outside);
   uint32_t deleted = 0;
   for (const auto& file : inside) {
     if (ContainsName(outside, file)) continue;

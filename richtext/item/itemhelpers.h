@@ -44,7 +44,8 @@ NnStatus LocateTableCell(uint32_t recordNumber, const RecordList* list, uint16_t
 
 // Deletes the $FILE attachments of the item's note that file hotspots
 // (0xFFA9/0xFFAD of type 4 or 10) among records first..last (sequence
-// numbers) name, except those that a hotspot outside that range still names.
+// numbers) name, except those that a hotspot outside that range, or in
+// another composite item of the note, still names.
 // Returns the number deleted.
 uint32_t DeleteReferencedObjects(TorvoRTItem* item, const RecordList* list, uint32_t first,
                                  uint32_t last);

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "engine_fixture.h"
+#include "richtext/engine/properties.h"
 #include "richtext/item/itemhelpers.h"
 
 namespace enginetest {
@@ -17,13 +18,15 @@ Bytes Ids(uint8_t seed) {
   for (size_t i = 0; i < b.size(); ++i) b[i] = uint8_t(seed + i);
   return b;
 }
-Bytes Strings(const std::string& server, const std::string& anchor, const std::string& popup) {
-  Bytes b(server.begin(), server.end());
+// The strings after a link's identifiers: display comment, server hint and
+// the optional anchor.
+Bytes Strings(const std::string& comment, const std::string& server, const std::string& anchor) {
+  Bytes b(comment.begin(), comment.end());
   b.push_back(0);
-  b.insert(b.end(), anchor.begin(), anchor.end());
+  b.insert(b.end(), server.begin(), server.end());
   b.push_back(0);
-  if (!popup.empty()) {
-    b.insert(b.end(), popup.begin(), popup.end());
+  if (!anchor.empty()) {
+    b.insert(b.end(), anchor.begin(), anchor.end());
     b.push_back(0);
   }
   return b;
@@ -54,24 +57,22 @@ TEST_F(LinkOps, LegacyLinkBecomesADocumentLinkWithItsBeginAndEnd) {
                          uint32_t(table.size())),
             NN_OK);
   Make({Text("a"), Begin(0xFF91), Link91(0, Strings("srv", "anchor", "")), End(0xFF91)});
-  LinkChangeBlock& lc = session->globals->linkChange;
-  std::memset(&lc.noteId, 0x77, sizeof lc.noteId);
-  lc.noteSet = 'Y';
-  ASSERT_EQ(Run(2362), 0);
+  ASSERT_EQ(Run(2362, PROPC_LINK_NOTE, 32, std::string(32, '7').c_str()), 0);
   Bytes expectIds = ids;
   std::memset(expectIds.data() + 24, 0x77, 16);
   Bytes link = Link92(expectIds, Strings("srv", "anchor", ""));
-  EXPECT_EQ(link.size(), 46u + 3 + 6);  // no popup: no third NUL
+  EXPECT_EQ(link.size(), 46u + 3 + 6);  // no anchor: no third NUL
   EXPECT_EQ(Stored(), Join({Text("a"), Begin(0xFF92), link, End(0xFF92)}));
 }
 
-TEST_F(LinkOps, PopupTextAddsItsNulAndIdentifiersChangeOnlyWhenMarked) {
+TEST_F(LinkOps, AnchorAddsItsNulAndOnlyTheIdentifierOfTheCallChanges) {
   Bytes ids = Ids(9);
   Make({Link92(ids, Strings("", "a", "pop"))});
+  // Identifiers an earlier link composition asked for do not carry over.
   LinkChangeBlock& lc = session->globals->linkChange;
-  std::memset(&lc.replicaId, 0x11, sizeof lc.replicaId);
-  lc.replicaSet = 'Y';
-  ASSERT_EQ(Run(2362), 0);
+  std::memset(&lc.noteId, 0x55, sizeof lc.noteId);
+  lc.noteSet = 'Y';
+  ASSERT_EQ(Run(2362, PROPC_LINK_REPLICA, 16, std::string(16, '1').c_str()), 0);
   Bytes expectIds = ids;
   std::memset(expectIds.data(), 0x11, 8);
   Bytes link = Link92(expectIds, Strings("", "a", "pop"));
@@ -82,7 +83,7 @@ TEST_F(LinkOps, PopupTextAddsItsNulAndIdentifiersChangeOnlyWhenMarked) {
 TEST_F(LinkOps, UnresolvableLegacyLinkPasses) {
   std::vector<Bytes> recs = {Link91(3, Strings("s", "a", ""))};
   Make(recs);
-  ASSERT_EQ(Run(2362), 0);
+  ASSERT_EQ(Run(2362, PROPC_LINK_REPLICA, 16, "0123456789abcdef"), 0);
   EXPECT_EQ(Stored(), Join(recs));
 }
 

@@ -1,0 +1,194 @@
+// A picture's click action (2447, TorvoRTChunk::SetImageHotspot): the
+// picture's records end up inside an action hotspot that carries the code.
+// The walk runs over the whole item with the picture's first and last
+// record (sub-code and first number); a hotspot that an earlier call put
+// around the picture is replaced, never stacked.
+#include <cstring>
+
+#include "host/options.h"
+#include "lsxsessi.h"
+#include "richtext/compose/composeutil.h"
+#include "richtext/engine/opfamily.h"
+#include "richtext/engine/rtproc.h"
+#include "richtext/item/cdlayout.h"
+#include "richtext/item/compose.h"
+#include "richtext/item/recordlist.h"
+#include "rtitem.h"
+
+namespace {
+
+using kv::compose::RecordBuffer;
+
+constexpr uint16_t kOpImageHotspot = 2447;
+constexpr uint16_t kSigBegin = 221, kSigEnd = 222;
+constexpr uint16_t kSigHotspot = 0xFFA9;
+constexpr uint16_t kSigHotspotEnd = 170;
+constexpr uint16_t kSigTarget = 0xFFF2;
+constexpr uint16_t kSigEvent = 0xFFF9;
+constexpr uint16_t kActionType = 2;
+constexpr uint32_t kHotspotHead = kv::cd::host::kHotspotFixed;  // 16
+constexpr uint32_t kEventHead = 32;
+
+// Code kinds SetImageHotspot leaves in the session (the language).
+constexpr uint32_t kKindFormula = 1, kKindScript = 3, kKindJavaScript = 4;
+// Hotspot flags: a formula, a LotusScript module, events that follow.
+constexpr uint32_t kFlagFormula = 0x10, kFlagScript = 0x100, kFlagEvents = 0x200000;
+
+using kv::cd::U16;
+
+void Put16(uint8_t* p, uint32_t at, uint16_t v) { std::memcpy(p + at, &v, 2); }
+void Put32(uint8_t* p, uint32_t at, uint32_t v) { std::memcpy(p + at, &v, 4); }
+
+RTRecordNode* NodeAt(RTProcessContext* ctx, uint32_t sequence) {
+  RTRecordNode* n = ctx->Records ? ctx->Records->first : nullptr;
+  while (n && n->sequence != sequence) n = n->next;
+  return n;
+}
+
+// Records that carry a picture's data after its graphic header.
+bool IsPictureData(uint16_t sig) {
+  return sig == 82 || sig == 124 || sig == 125 || (sig >= 149 && sig <= 152) ||
+         (sig >= 154 && sig <= 160) || sig == 197 || sig == 0xFFC4;
+}
+
+bool PlanImageHotspot(RTProcessContext* ctx) {
+  TableTextOpsState& t = ctx->TableText;
+  RTRecordNode* n = NodeAt(ctx, ctx->SubCode);
+  // The picture: the first graphic header of the range and the data after
+  // it, with the group around them when there is one.
+  while (n && n->sequence <= ctx->Number1 && n->signature != 153) n = n->next;
+  if (!n || n->sequence > ctx->Number1) return false;
+  RTRecordNode* first = n;
+  RTRecordNode* last = n;
+  while (last->next && IsPictureData(last->next->signature)) last = last->next;
+  if (first->prev && first->prev->signature == kSigBegin &&
+      U16(first->prev->data, first->prev->length, 4) == 153 && last->next &&
+      last->next->signature == kSigEnd && U16(last->next->data, last->next->length, 4) == 153) {
+    first = first->prev;
+    last = last->next;
+  }
+  t.ImageFirst = first->sequence;
+  t.ImageLast = last->sequence;
+  // A hotspot of this kind that holds exactly the picture was put there by
+  // an earlier call: its begin (with its event and target records) goes.
+  RTRecordNode* before = first->prev;
+  while (before && (before->signature == kSigEvent || before->signature == kSigTarget ||
+                    before->signature == 0xFFDC))
+    before = before->prev;
+  if (before && before->signature == kSigHotspot &&
+      U16(before->data, before->length, kv::cd::host::kHotspotType) == kActionType &&
+      last->next && last->next->signature == kSigHotspotEnd)
+    t.ImageOldBegin = before->sequence;
+  return true;
+}
+
+// The new hotspot's begin: the action's code as its data (a compiled formula
+// or a LotusScript module), or, for JavaScript, an OnClick event record with
+// the script; then a target frame when the options name one.
+NnStatus EmitImageHotspotBegin(RTProcessContext* ctx) {
+  LSXLsiSession* s = ctx->Session;
+  const uint32_t kind = s->globals->codeKind;
+  const uint32_t codeLength = s->ResultTextLength < kResultTextSize ? s->ResultTextLength : 0;
+  uint32_t flags = kind == kKindFormula ? kFlagFormula
+                   : kind == kKindScript ? kFlagScript
+                   : kind == kKindJavaScript ? kFlagEvents
+                                             : 0;
+  const uint32_t dataLength = kind == kKindJavaScript ? 0 : codeLength;
+  if (kHotspotHead + dataLength > kMaxRecordLength) return NN_ERR_INVALID_ARG;
+  RecordBuffer begin(s, kHotspotHead + dataLength);
+  if (!begin.ok()) return NN_ERR_MEMORY;
+  Put16(begin.data(), 0, kSigHotspot);
+  Put16(begin.data(), 2, uint16_t(kHotspotHead + dataLength));
+  Put16(begin.data(), kv::cd::host::kHotspotType, kActionType);
+  Put32(begin.data(), kv::cd::host::kHotspotFlags, flags);
+  Put16(begin.data(), kv::cd::host::kHotspotDataLength, uint16_t(dataLength));
+  if (dataLength) std::memcpy(begin.data() + kHotspotHead, s->ResultText, dataLength);
+  NnStatus st = AppendRecord(begin.data(), kSigHotspot, kHotspotHead + dataLength, &ctx->Compose);
+  if (st) return st;
+  if (kind == kKindJavaScript) {
+    if (kEventHead + codeLength > kMaxRecordLength) return NN_ERR_INVALID_ARG;
+    RecordBuffer event(s, kEventHead + codeLength);
+    if (!event.ok()) return NN_ERR_MEMORY;
+    Put16(event.data(), 0, kSigEvent);
+    Put16(event.data(), 2, uint16_t(kEventHead + codeLength));
+    Put16(event.data(), 8, 1);   // OnClick
+    Put16(event.data(), 10, 4);  // JavaScript
+    Put32(event.data(), 12, codeLength);
+    if (codeLength) std::memcpy(event.data() + kEventHead, s->ResultText, codeLength);
+    st = AppendRecord(event.data(), kSigEvent, kEventHead + codeLength, &ctx->Compose);
+    if (st) return st;
+  }
+  char target[kOptionValueMax + 1] = {};
+  if (ctx->Text1 && GetOptionValue(ctx->Text1, "Target=", target) && *target) {
+    const uint32_t n = uint32_t(strnlen(target, 1024));
+    uint8_t rec[12 + 1024] = {};
+    Put16(rec, 0, kSigTarget);
+    Put16(rec, 2, uint16_t(12 + n));
+    Put16(rec, 4, uint16_t(n));
+    std::memcpy(rec + 12, target, n);
+    st = AppendRecord(rec, kSigTarget, 12 + n, &ctx->Compose);
+  }
+  return st;
+}
+
+NnStatus ImageHotspotRecord(uint16_t sig, RTProcessContext* ctx, RecordEmission* out) {
+  TableTextOpsState& t = ctx->TableText;
+  const RTRecordNode* node = ctx->CurrentNode;
+  if (!node) return 0;
+  const uint32_t seq = node->sequence;
+  if (t.ImageOldBegin) {
+    if (seq == t.ImageOldBegin) {
+      NnStatus st = EmitImageHotspotBegin(ctx);
+      if (st) return st;
+      out->length = 0;
+      t.ImageWritten = 1;
+      ctx->Item->modified = 1;
+    } else if (seq > t.ImageOldBegin && seq < t.ImageFirst) {
+      out->length = 0;  // the old action's event and target records
+    }
+    return 0;
+  }
+  if (seq == t.ImageFirst) {
+    NnStatus st = EmitImageHotspotBegin(ctx);
+    if (st) return st;
+  }
+  if (seq == t.ImageLast) {
+    NnStatus st = AppendRecord(out->data, sig, out->length, &ctx->Compose);
+    uint8_t end[2] = {uint8_t(kSigHotspotEnd), 2};
+    if (st == 0) st = AppendRecord(end, kSigHotspotEnd, 2, &ctx->Compose);
+    if (st) return st;
+    out->length = 0;
+    t.ImageWritten = 1;
+    ctx->Item->modified = 1;
+  }
+  return 0;
+}
+
+bool ImagePreWalk(RTProcessContext* ctx, NnStatus* status) {
+  if (ctx->OperationCode != kOpImageHotspot) return false;
+  *status = PlanImageHotspot(ctx) ? 0 : NN_ERR_INVALID_ARG;
+  return true;
+}
+
+bool ImageRecord(uint8_t* data, uint16_t sig, uint32_t length, RTProcessContext* ctx,
+                 RecordEmission* out, NnStatus* status) {
+  if (ctx->OperationCode != kOpImageHotspot) return false;
+  *status = 0;
+  if (!ctx->CurrentNode || ctx->CurrentNode->data != data || !length) return true;
+  *status = ImageHotspotRecord(sig, ctx, out);
+  return true;
+}
+
+bool ImagePostWalk(RTProcessContext* ctx, NnStatus* status) {
+  if (ctx->OperationCode != kOpImageHotspot) return false;
+  // A walk that never reached the picture gave it no action: nothing is kept.
+  *status = ctx->TableText.ImageWritten ? 0 : NN_ERR_CATASTROPHIC;
+  return true;
+}
+
+const OperationFamily kImageHotspot = {"image hotspot", nullptr,     ImagePreWalk, nullptr,
+                                       ImageRecord,     nullptr,     ImagePostWalk};
+
+}  // namespace
+
+KV_REGISTER_OPERATION_FAMILY(kImageHotspot);
