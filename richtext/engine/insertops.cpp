@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "host/fonts.h"
 #include "host/noteops.h"
@@ -70,16 +71,17 @@ NnStatus Anchor(RTProcessContext* ctx) {
   return ComposeAnchor(name, n, ctx);
 }
 
-NnStatus Repeated(RTProcessContext* ctx) {
+NnStatus BeginParagraph(uint16_t sig, bool afterRecord, RTProcessContext* ctx);
+NnStatus EmitReferenceInForce(RTProcessContext* ctx);
+
+NnStatus Repeated(uint16_t sig, RTProcessContext* ctx) {
   char buf[kMaxRepeat];
   const uint32_t count = ctx->SubCode < kMaxRepeat ? ctx->SubCode : kMaxRepeat;
   std::memset(buf, ctx->OperationCode == 2360 ? '\t' : 0, sizeof buf);
   uint32_t font = CallFont(ctx, false);
   NnStatus st = EmitTextRecord(buf, count, &font, &ctx->Compose);
-  if (st == 0 && ctx->OperationCode == 2354 && ctx->Number1) {
-    st = EmitParagraphStart(ctx);
-    if (st == 0) st = EmitParagraphReference(ctx);
-  }
+  if (st == 0 && ctx->OperationCode == 2354 && ctx->Number1)
+    st = BeginParagraph(sig, !InsertsBefore(ctx), ctx);
   return st;
 }
 
@@ -105,43 +107,100 @@ bool KeepsParagraph(uint16_t s) {
   return IsText(s) || s == 0xFFAD || s == 0xFFA9 || s == 170 || s == 174;
 }
 
+// The object a BEGIN or END record names (0 when it names none).
+uint16_t GroupObject(const uint8_t* data, uint16_t sig, uint32_t length) {
+  uint16_t of = 0;
+  if ((sig == 221 || sig == 222) && data) kv::cd::ReadU16(data, length, 4, &of);
+  return of;
+}
+
+// Is a position inside an open BEGIN/END group or OLE object? `afterRecord`:
+// the position follows the current record (which the walk has counted),
+// else it precedes it.
+bool InsideGroup(uint16_t sig, bool afterRecord, const RTProcessContext* ctx) {
+  int32_t groups = ctx->OpenSignatureDepth + int32_t(ctx->BeginOverflow);
+  int32_t ole = ctx->OleDepth;  // counted after the record
+  if (afterRecord) {
+    ole += sig == 0xFFA7 ? 1 : sig == 0xFFA8 ? -1 : 0;
+  } else {
+    groups += sig == 221 ? -1 : sig == 222 ? 1 : 0;
+  }
+  return groups > 0 || ole > 0;
+}
+
+// Does the item hold a paragraph definition of this id?
+bool ItemDefinesParagraph(const RTProcessContext* ctx, uint16_t id) {
+  for (const RTRecordNode* n = ctx->Records ? ctx->Records->first : nullptr; n; n = n->next)
+    if (n->signature == 0xFF82 && kv::cd::U16(n->data, n->length, kv::cd::host::kPabId) == id)
+      return true;
+  return false;
+}
+
+// The reference of the paragraph in force at the target. An item that does
+// not define that paragraph gets the default definition first (once a call),
+// so that no reference is left without its definition.
+NnStatus EmitReferenceInForce(RTProcessContext* ctx) {
+  const uint8_t* ref = ctx->Compose.defaultParagraphReference;
+  const uint16_t id = uint16_t(ref[2] | (ref[3] << 8));
+  if (!ctx->DefaultDefinitionWritten && !ItemDefinesParagraph(ctx, id)) {
+    uint8_t def[sizeof ctx->Compose.defaultParagraphDefinition];
+    std::memcpy(def, ctx->Compose.defaultParagraphDefinition, sizeof def);
+    PutU16(def, kv::cd::host::kPabId, id);
+    const uint16_t defLength = kv::cd::U16(def, sizeof def, 2);
+    NnStatus st = AppendRecord(def, 0xFF82, defLength, &ctx->Compose);
+    if (st) return st;
+    ctx->DefaultDefinitionWritten = 1;
+  }
+  return EmitParagraphReference(ctx);
+}
+
+// A new paragraph for inserted text: its start and the reference of the
+// paragraph in force. Never inside an open group or OLE object.
+NnStatus BeginParagraph(uint16_t sig, bool afterRecord, RTProcessContext* ctx) {
+  if (InsideGroup(sig, afterRecord, ctx)) return 0;
+  NnStatus st = EmitParagraphStart(ctx);
+  if (st == 0) st = EmitReferenceInForce(ctx);
+  return st;
+}
+
 NnStatus TextBefore(uint8_t* data, uint16_t sig, uint32_t length, RTProcessContext* ctx) {
   NnStatus st = TextRun(ctx);
   if (st) return st;
   bool keep = KeepsParagraph(sig) || sig == 163 || sig == 165 || sig == 207 || sig == 209 ||
               sig == 0xFFFB;
-  if (sig == 222 && length >= 6) {
-    uint16_t of = 0;
-    kv::cd::ReadU16(data, length, 2, &of);
-    keep = KeepsParagraph(of);
-  }
+  // A BEGIN or END of a text or hotspot stands for it.
+  if (sig == 221 || sig == 222) keep = KeepsParagraph(GroupObject(data, sig, length));
   if (keep) return 0;
-  // The text stands in a paragraph of its own, before the target's.
-  st = EmitParagraphStart(ctx);
-  if (st == 0 && ctx->ParagraphDefinitionPending && ctx->PendingParagraphDefinitionLength >= 72)
-    st = AppendRecord(ctx->PendingParagraphDefinition, 0xFF82,
-                      ctx->PendingParagraphDefinitionLength, &ctx->Compose);
-  if (st == 0) st = EmitParagraphReference(ctx);
-  return st;
+  // The text stays in the paragraph before the target, which then begins a
+  // paragraph of its own.
+  return BeginParagraph(sig, false, ctx);
 }
 
 NnStatus TextAfter(uint8_t* data, uint16_t sig, uint32_t length, RTProcessContext* ctx) {
-  uint16_t ref = sig;
+  const RTRecordNode* refNode =
+      ctx->CurrentNode && ctx->CurrentNode->data == data ? ctx->CurrentNode : nullptr;
   chunkdef_info* inner = ctx->Chunk ? ctx->Chunk->InnermostNode() : nullptr;
-  if (inner && (inner->relation == REL_INSIDE || inner->relation == REL_OUTSIDE ||
-                inner->relation == REL_BEFORE) &&
-      ctx->CurrentNode && ctx->CurrentNode->prev)
-    ref = ctx->CurrentNode->prev->signature;
-  bool keep = IsText(ref) || ref == 164 || ref == 208 || KeepsParagraph(ref);
-  if (ref == 222 && length >= 6 && ref == sig) {
-    uint16_t of = 0;
-    kv::cd::ReadU16(data, length, 2, &of);
+  // For these relations the ending record follows the element and the text
+  // goes in front of it; so it does when the ending record lies outside.
+  const bool beforeEnding =
+      refNode && (ctx->EndingRecordOutside ||
+                  (inner && (inner->relation == REL_INSIDE || inner->relation == REL_OUTSIDE ||
+                             inner->relation == REL_BEFORE)));
+  const RTRecordNode* reference = refNode;
+  if (beforeEnding && inner &&
+      (inner->relation == REL_INSIDE || inner->relation == REL_OUTSIDE ||
+       inner->relation == REL_BEFORE))
+    reference = refNode->prev;
+  uint16_t ref = reference ? reference->signature : sig;
+  bool keep = IsText(ref) || IsCell(ref) || KeepsParagraph(ref);
+  if (ref == 222) {
+    const uint16_t of = reference ? GroupObject(reference->data, 222, reference->length)
+                                  : GroupObject(data, sig, length);
     keep = of == 0xFF85 || of == 163 || of == 165 || KeepsParagraph(of);
   }
   if (ref == 165 || ref == 209) keep = false;
   if (!keep) {
-    NnStatus st = EmitParagraphStart(ctx);
-    if (st == 0) st = EmitParagraphReference(ctx);
+    NnStatus st = BeginParagraph(sig, !beforeEnding, ctx);
     if (st) return st;
   }
   return TextRun(ctx);
@@ -239,7 +298,9 @@ NnStatus Paragraph(RTProcessContext* ctx) {
       uint16_t flags = 0;
       std::memcpy(&flags, def + kv::cd::host::kPabFlags, 2);
       PutU16(def, kv::cd::host::kPabFlags, uint16_t(flags | 0x0800));
-      const uint32_t n = spec->hideWhenLength <= kParagraphExtTextMax ? spec->hideWhenLength : 0;
+      // A formula that does not fit is refused, never written empty.
+      if (spec->hideWhenLength > kParagraphExtTextMax) return NN_ERR_INVALID_ARG;
+      const uint32_t n = spec->hideWhenLength;
       const uint32_t len = (n + 14 + 1) & ~1u;
       RecordBuffer rec(ctx->Session, len);
       if (!rec.ok()) return NN_ERR_MEMORY;
@@ -275,6 +336,60 @@ NnStatus Paragraph(RTProcessContext* ctx) {
 
 NnStatus ImportFailed(RTProcessContext* ctx, NnStatus st) {
   if (st && !ctx->Compose.internalError) ctx->Compose.internalError = kInternalImportFailed;
+  return st;
+}
+
+// A file of canonical records (optionally led by the composite type word),
+// checked whole before any of it is appended; paragraph ids and fonts are
+// fitted to this item.
+NnStatus ImportRecordFile(const char* path, RTProcessContext* ctx) {
+  constexpr long kMaxRecordFile = 64L << 20;
+  FILE* f = std::fopen(path, "rb");
+  if (!f) return NN_ERR_FILE_NOT_FOUND;
+  std::vector<uint8_t> bytes;
+  uint8_t buf[65536];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0 && bytes.size() <= size_t(kMaxRecordFile))
+    bytes.insert(bytes.end(), buf, buf + n);
+  const bool readError = std::ferror(f) != 0;
+  std::fclose(f);
+  if (readError) return NN_ERR_FILE_IO;
+  if (bytes.size() > size_t(kMaxRecordFile)) return NN_ERR_CD_STRUCTURE;
+  size_t pos = 0;
+  if (bytes.size() >= 2 && kv::cd::U16(bytes.data(), uint32_t(bytes.size()), 0) == NN_TYPE_COMPOSITE)
+    pos = 2;
+  std::vector<std::vector<uint8_t>> records;
+  while (pos < bytes.size()) {
+    uint16_t sig;
+    kv::cd::HeaderKind kind;
+    uint32_t len = 0, header = 0;
+    const uint32_t avail = uint32_t(bytes.size() - pos);
+    if (avail == 1 && bytes[pos] == 0) break;  // the pad byte of a last odd record
+    if (!kv::cd::ReadCanonicalHeader(bytes.data() + pos, avail, &sig, &kind, &len, &header) ||
+        len < header || len > avail || sig < kMinRecordSignature)
+      return NN_ERR_CD_STRUCTURE;
+    std::vector<uint8_t> host;
+    if (kv::cd::CanonicalToHost(bytes.data() + pos, len, &host) != NN_OK || host.empty())
+      return NN_ERR_CD_STRUCTURE;
+    records.push_back(std::move(host));
+    pos += len + (len % 2);
+  }
+  if (records.empty()) return NN_ERR_CD_STRUCTURE;
+  RecordList* list = RecordListCreate(ctx->Session);
+  if (!list) return NN_ERR_MEMORY;
+  NnStatus st = 0;
+  for (auto& r : records) {
+    uint16_t sig;
+    kv::cd::HeaderKind kind;
+    uint32_t len = 0, header = 0;
+    if (!kv::cd::ReadHostHeader(r.data(), uint32_t(r.size()), &sig, &kind, &len, &header) ||
+        !RecordListAppendNode(ctx->Session, list, sig, r.data(), uint32_t(r.size()), 0)) {
+      st = NN_ERR_CD_STRUCTURE;
+      break;
+    }
+  }
+  if (st == 0) st = AppendItemRecordsRenumbered(list, nullptr, ctx->Item, &ctx->Compose);
+  RecordListFreeWithAllocator(ctx->Session, list);
   return st;
 }
 
@@ -316,8 +431,7 @@ NnStatus ImportFile(RTProcessContext* ctx) {
   if (!FindEditFilter(ctx->Session, file, filter, sizeof filter, name, sizeof name, 0)) {
     // Without a filter only a file of records is taken.
     if (strcasecmp(ext, ".cd") != 0) return ImportFailed(ctx, NN_ERR_INVALID_ARG);
-    st = NN_ERR_INVALID_ARG;  // record files are not read here: see the report
-    return ImportFailed(ctx, st);
+    return ImportFailed(ctx, ImportRecordFile(file, ctx));
   }
   char recordFile[1024] = {};
   st = ImportImageViaFilter(&ctx->Compose, file, filter, name, recordFile, sizeof recordFile);
@@ -415,8 +529,16 @@ bool IsInsertion(uint16_t code) {
   }
 }
 
+// Marks the last `count` composed records as the text insertion's, for the
+// clean-up that follows it.
+void MarkInserted(RTProcessContext* ctx, uint32_t count) {
+  RTRecordNode* n = ctx->Compose.newList ? ctx->Compose.newList->last : nullptr;
+  for (; n && count; n = n->prev, --count) n->flags |= kNodeInserted;
+}
+
 NnStatus Insert(uint8_t* data, uint16_t sig, uint32_t length, RTProcessContext* ctx, bool before) {
   const uint16_t code = ctx->OperationCode;
+  const uint32_t composedBefore = ctx->Compose.composedCount;
   NnStatus st = 0;
   switch (code) {
     case 2351:
@@ -437,7 +559,7 @@ NnStatus Insert(uint8_t* data, uint16_t sig, uint32_t length, RTProcessContext* 
       break;
     case 2354:
     case 2360:
-      st = Repeated(ctx);
+      st = Repeated(sig, ctx);
       break;
     case 2355:
       st = Rows(ctx);
@@ -492,6 +614,7 @@ NnStatus Insert(uint8_t* data, uint16_t sig, uint32_t length, RTProcessContext* 
       break;
   }
   if (st == 0) ctx->Item->modified = 1;
+  if (st == 0 && code == 2361) MarkInserted(ctx, ctx->Compose.composedCount - composedBefore);
   return st;
 }
 
@@ -590,14 +713,19 @@ bool ElementEndBlock(uint8_t* data, uint16_t sig, uint32_t length, RTProcessCont
     case 2404:
       st = EmitHotspotEnd(ctx, 0xAE, 1);
       if (st == 0) st = EmitParagraphStart(ctx);
-      if (st == 0) st = EmitParagraphReference(ctx);
+      if (st == 0) st = EmitReferenceInForce(ctx);
       if (st == 0) st = EmitEmptyText(ctx);
       break;
     case 2394:
-      if (!ctx->TargetDone) {
+      // Once a call: the result flag restarts with every element, so the
+      // call keeps its own mark.
+      if (!ctx->TargetDone && !(ctx->InsertOnceDone & 0x4)) {
         SessionGlobals* g = ctx->Session->globals;
         st = EmitRecord8(211, g->CellColorRgb & 0xFFFFFF, g->CellColorIndex, &ctx->Compose);
-        if (st == 0) ctx->TargetDone = 1;
+        if (st == 0) {
+          ctx->TargetDone = 1;
+          ctx->InsertOnceDone |= 0x4;
+        }
       }
       break;
     case 2422:
