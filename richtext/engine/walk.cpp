@@ -357,7 +357,8 @@ bool PassesLevelTest(const chunkdef_info* lm, const uint8_t* data, uint16_t sig,
 }
 
 // Is the ending record still part of the element for the handler?
-bool EndingRecordIsPart(const chunkdef_info* node, uint16_t sig, uint32_t endOutside) {
+bool EndingRecordIsPart(const chunkdef_info* node, uint16_t sig, uint16_t obj,
+                        uint32_t endOutside) {
   if (!endOutside) return true;
   switch (node->targetType) {
     case STYLIZEDTEXT:
@@ -368,7 +369,8 @@ bool EndingRecordIsPart(const chunkdef_info* node, uint16_t sig, uint32_t endOut
     case PARAGRAPH:
     case PARAGRAPHLIST:
       return !(sig == kSigParagraph || sig == 165 || sig == kSigPreTable || sig == 163 ||
-               sig == 207 || sig == 209);
+               sig == 207 || sig == 209 ||
+               (sig == kSigBegin && (obj == kSigPreTable || IsTableStart(obj))));
     default:
       return false;
   }
@@ -728,6 +730,11 @@ int MatchRecordToTarget(chunkdef_info* node, const uint8_t* data, uint16_t sig, 
           break;
         }
         if (alreadyStarted) return 0;
+        // A table that a BEGIN announces starts with that BEGIN.
+        if (sig == kSigBegin && (obj == kSigPreTable || IsTableStart(obj))) {
+          ended = true;
+          break;
+        }
         if (sig == kSigParagraph ||
             (sig == kSigPabRef && prev != kSigParagraph && prev != kSigPab) ||
             sig == 163 || sig == 164 || sig == 165 || sig == 207 || sig == 208 || sig == 209 ||
@@ -948,7 +955,8 @@ NnStatus ProcessChunkRecord(uint8_t* data, uint16_t sig, uint32_t len, RTProcess
           if (rel == REL_INSIDE || rel == REL_OUTSIDE || rel == REL_BEFORE) {
             status = ApplyChunkElementAction(data, sig, len, ctx);
           } else {
-            if (EndingRecordIsPart(endedFirst, sig, firstOutside)) {
+            const uint16_t obj = sig == kSigBegin ? BeginObject(data, len) : 0;
+            if (EndingRecordIsPart(endedFirst, sig, obj, firstOutside)) {
               status = ApplyOperationToRecord(data, sig, len, ctx);
               ctx->RecordHandled = 1;
             }

@@ -1,0 +1,174 @@
+// Every rich-text item of the corpus under the common write methods: after
+// AppendText, InsertText, AppendParagraph, AppendTable, ChangeFont and Remove
+// on its first text, its second paragraph and its first table, the item stays
+// sound (BEGIN/END paired, paragraph references defined, tables consistent),
+// reloads from saved DXL with the same records and renders to XHTML that
+// parses. A call that fails leaves the item as it was.
+#include <strings.h>
+
+#include <atomic>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "engine_fixture.h"
+#include "support/testutil.h"
+#include "write_records_support.h"
+
+using namespace enginetest;
+using writecheck::Record;
+using writecheck::StructureProblems;
+
+namespace {
+
+struct CorpusItem {
+  std::string where;
+  std::string name;
+  std::vector<Bytes> segments;  // canonical, type words left out
+  std::vector<Bytes> fonts;     // the note's "$Fonts" segments
+};
+
+std::vector<Bytes> Segments(NnHandle note, const std::string& name) {
+  std::vector<Bytes> out;
+  NnBlockId it, value;
+  uint16_t type = 0;
+  uint32_t len = 0;
+  NnStatus st = NnItemInfo(note, name.c_str(), uint16_t(name.size()), &it, &type, &value, &len);
+  while (st == NN_OK) {
+    const uint8_t* p = static_cast<const uint8_t*>(NnBlockLock(value));
+    if (p && len >= 2 && type == NN_TYPE_COMPOSITE) out.emplace_back(p + 2, p + len);
+    NnBlockUnlock(value);
+    NnBlockId prev = it;
+    st = NnItemInfoNext(note, prev, name.c_str(), uint16_t(name.size()), &it, &type, &value, &len);
+  }
+  return out;
+}
+
+std::vector<CorpusItem> CorpusItems(const std::string& dir) {
+  std::vector<CorpusItem> items;
+  for (const std::string& file : kvtest::FilesBelow(dir)) {
+    NnHandle db = 0;
+    if (NnDbOpen(file.c_str(), 0, &db) != NN_OK) continue;
+    for (uint32_t i = 0; i < NnDbNoteCount(db); ++i) {
+      NOTEID id = 0;
+      NnHandle note = 0;
+      if (NnDbNoteIdAt(db, i, &id) != NN_OK || NnNoteOpen(db, id, 0, &note) != NN_OK) continue;
+      std::vector<std::string> seen;
+      for (uint32_t k = 0; k < NnNoteItemCount(note); ++k) {
+        NnItemDesc d;
+        if (NnNoteItemAt(note, k, &d) != NN_OK || d.type != NN_TYPE_COMPOSITE) continue;
+        if (strcasecmp(d.name.c_str(), "$Fonts") == 0) continue;
+        bool known = false;
+        for (const auto& s : seen) known |= strcasecmp(s.c_str(), d.name.c_str()) == 0;
+        if (known) continue;
+        seen.push_back(d.name);
+        CorpusItem item{file.substr(dir.size()) + " note " + std::to_string(i + 1) + " " + d.name,
+                        d.name, Segments(note, d.name), Segments(note, "$Fonts")};
+        if (!item.segments.empty()) items.push_back(std::move(item));
+      }
+      NnNoteClose(note);
+    }
+    NnDbClose(db);
+  }
+  return items;
+}
+
+// One item alone in a database of its own, bound to an item and a chunk.
+class Workspace {
+ public:
+  explicit Workspace(const CorpusItem& source) : name_(source.name) {
+    static std::atomic<int> counter{0};
+    const std::string path = "mem-write-corpus-" + std::to_string(++counter) + ".nsf";
+    if (NnDbOpen(path.c_str(), NN_DB_CREATE, &db_) != NN_OK) return;
+    if (NnNoteCreate(db_, NN_CLASS_DOCUMENT, &note_) != NN_OK) return;
+    for (const Bytes& s : source.fonts)
+      NnItemAppend(note_, 0, "$Fonts", 6, NN_TYPE_COMPOSITE, s.data(), uint32_t(s.size()));
+    for (const Bytes& s : source.segments)
+      if (NnItemAppend(note_, 0, name_.c_str(), uint16_t(name_.size()), NN_TYPE_COMPOSITE,
+                       s.data(), uint32_t(s.size())) != NN_OK)
+        return;
+    item_ = new TorvoRTItem(&session_);
+    if (item_->ConnectBackend(db_, note_, name_.c_str()) != NN_OK) return;
+    ok_ = true;
+  }
+  ~Workspace() {
+    delete item_;  // its chunks go with the session
+    if (note_) NnNoteClose(note_);
+    if (db_) NnDbClose(db_);
+  }
+  bool ok() const { return ok_; }
+  TorvoRTItem* item() { return item_; }
+  std::vector<Record> Records() { return writecheck::ItemRecords(item_); }
+  std::string Reload(const std::vector<Record>& expected) {
+    return writecheck::ReloadAndRender(db_, note_, name_.c_str(), expected);
+  }
+
+ private:
+  LSXLsiSession session_;
+  std::string name_;
+  NnHandle db_ = 0, note_ = 0;
+  TorvoRTItem* item_ = nullptr;
+  bool ok_ = false;
+};
+
+struct Operation {
+  const char* name;
+  std::function<NnStatus(TorvoRTChunk*)> run;
+};
+
+TEST(WriteCorpus, EveryItemStaysSoundUnderTheCommonWrites) {
+  const std::string corpus = kvtest::CorpusDir();
+  if (corpus.empty()) GTEST_SKIP() << "no corpus";
+  const std::vector<CorpusItem> items = CorpusItems(corpus + "/dxl");
+  ASSERT_FALSE(items.empty());
+  const char* const targets[] = {"Text 1", "Paragraph 2", "Table 1"};
+  const std::vector<Operation> operations = {
+      {"AppendText", [](TorvoRTChunk* c) { return c->AppendText("appended", 8, nullptr); }},
+      {"InsertText", [](TorvoRTChunk* c) { return c->InsertText("inserted", 8, nullptr); }},
+      {"AppendParagraph",
+       [](TorvoRTChunk* c) { return c->AppendParagraph("new paragraph", nullptr, nullptr, 0); }},
+      {"AppendTable",
+       [](TorvoRTChunk* c) { return c->AppendTable(2, 2, 0, nullptr, nullptr); }},
+      {"ChangeFont", [](TorvoRTChunk* c) { return c->ChangeFont("+Bold", nullptr, 0); }},
+      {"Remove", [](TorvoRTChunk* c) { return c->Remove(); }},
+  };
+  size_t writes = 0, soundBefore = 0;
+  for (const CorpusItem& source : items) {
+    // Which targets the item holds, and whether it is sound as stored.
+    std::vector<const char*> present;
+    bool sound = false;
+    {
+      Workspace probe(source);
+      ASSERT_TRUE(probe.ok()) << source.where;
+      sound = StructureProblems(probe.Records()).empty();
+      for (const char* t : targets)
+        if (probe.item()->DefineChunk("")->GetCount(t) > 0) present.push_back(t);
+    }
+    soundBefore += sound;
+    for (const char* target : present) {
+      for (const Operation& op : operations) {
+        const std::string where = source.where + ": " + op.name + " on " + target;
+        Workspace work(source);
+        ASSERT_TRUE(work.ok()) << where;
+        const std::vector<Record> before = work.Records();
+        TorvoRTChunk* chunk = work.item()->DefineChunk(target);
+        ASSERT_NE(chunk, nullptr) << where;
+        const NnStatus st = op.run(chunk);
+        const std::vector<Record> after = work.Records();
+        if (st != 0) {
+          EXPECT_TRUE(after == before) << where << " failed with " << st << " and changed the item";
+          continue;
+        }
+        ++writes;
+        if (sound) {
+          EXPECT_EQ(StructureProblems(after), "") << where;
+        }
+        EXPECT_EQ(work.Reload(after), "") << where;
+      }
+    }
+  }
+  EXPECT_GT(writes, 0u);
+  EXPECT_GT(soundBefore, 0u);
+}
+
+}  // namespace
