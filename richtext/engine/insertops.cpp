@@ -73,6 +73,7 @@ NnStatus Anchor(RTProcessContext* ctx) {
 
 NnStatus BeginParagraph(uint16_t sig, bool afterRecord, RTProcessContext* ctx);
 NnStatus EmitReferenceInForce(RTProcessContext* ctx);
+NnStatus EnsureDefinitionInForce(RTProcessContext* ctx);
 
 NnStatus Repeated(uint16_t sig, RTProcessContext* ctx) {
   char buf[kMaxRepeat];
@@ -139,19 +140,22 @@ bool ItemDefinesParagraph(const RTProcessContext* ctx, uint16_t id) {
 // The reference of the paragraph in force at the target. An item that does
 // not define that paragraph gets the default definition first (once a call),
 // so that no reference is left without its definition.
-NnStatus EmitReferenceInForce(RTProcessContext* ctx) {
+NnStatus EnsureDefinitionInForce(RTProcessContext* ctx) {
   const uint8_t* ref = ctx->Compose.defaultParagraphReference;
   const uint16_t id = uint16_t(ref[2] | (ref[3] << 8));
-  if (!ctx->DefaultDefinitionWritten && !ItemDefinesParagraph(ctx, id)) {
-    uint8_t def[sizeof ctx->Compose.defaultParagraphDefinition];
-    std::memcpy(def, ctx->Compose.defaultParagraphDefinition, sizeof def);
-    PutU16(def, kv::cd::host::kPabId, id);
-    const uint16_t defLength = kv::cd::U16(def, sizeof def, 2);
-    NnStatus st = AppendRecord(def, 0xFF82, defLength, &ctx->Compose);
-    if (st) return st;
-    ctx->DefaultDefinitionWritten = 1;
-  }
-  return EmitParagraphReference(ctx);
+  if (ctx->DefaultDefinitionWritten || ItemDefinesParagraph(ctx, id)) return 0;
+  uint8_t def[sizeof ctx->Compose.defaultParagraphDefinition];
+  std::memcpy(def, ctx->Compose.defaultParagraphDefinition, sizeof def);
+  PutU16(def, kv::cd::host::kPabId, id);
+  const uint16_t defLength = kv::cd::U16(def, sizeof def, 2);
+  NnStatus st = AppendRecord(def, 0xFF82, defLength, &ctx->Compose);
+  if (st == 0) ctx->DefaultDefinitionWritten = 1;
+  return st;
+}
+
+NnStatus EmitReferenceInForce(RTProcessContext* ctx) {
+  NnStatus st = EnsureDefinitionInForce(ctx);
+  return st ? st : EmitParagraphReference(ctx);
 }
 
 // A new paragraph for inserted text: its start and the reference of the
@@ -575,7 +579,9 @@ NnStatus Insert(uint8_t* data, uint16_t sig, uint32_t length, RTProcessContext* 
       ComposeTableResetColumnCounter();
       [[fallthrough]];
     case 2359:
-      st = LeadIfFirst(ctx);
+      // The cells reference the paragraph in force.
+      st = EnsureDefinitionInForce(ctx);
+      if (st == 0) st = LeadIfFirst(ctx);
       if (st == 0) st = ComposeTable(ctx->SubCode, ctx->Number1, ctx);
       break;
     case 2361:

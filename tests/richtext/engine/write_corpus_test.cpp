@@ -162,6 +162,10 @@ TEST(WriteCorpus, EveryItemStaysSoundUnderTheCommonWrites) {
         ++writes;
         if (sound) {
           EXPECT_EQ(StructureProblems(after), "") << where;
+        } else {
+          // An item stored with faults gets no new ones.
+          EXPECT_LE(writecheck::ProblemCount(after), writecheck::ProblemCount(before))
+              << where << ":" << StructureProblems(after);
         }
         EXPECT_EQ(work.Reload(after), "") << where;
       }
@@ -169,6 +173,126 @@ TEST(WriteCorpus, EveryItemStaysSoundUnderTheCommonWrites) {
   }
   EXPECT_GT(writes, 0u);
   EXPECT_GT(soundBefore, 0u);
+}
+
+// ---- named corpus items ------------------------------------------------------------
+
+// The item of that name of the first note holding it in a corpus file; empty
+// segments when the corpus or the item is missing.
+CorpusItem CorpusFileItem(const std::string& relative, const std::string& name) {
+  CorpusItem item{relative + " " + name, name, {}, {}};
+  const std::string corpus = kvtest::CorpusDir();
+  if (corpus.empty()) return item;
+  NnHandle db = 0;
+  if (NnDbOpen((corpus + "/dxl/" + relative).c_str(), 0, &db) != NN_OK) return item;
+  for (uint32_t i = 0; i < NnDbNoteCount(db) && item.segments.empty(); ++i) {
+    NOTEID id = 0;
+    NnHandle note = 0;
+    if (NnDbNoteIdAt(db, i, &id) != NN_OK || NnNoteOpen(db, id, 0, &note) != NN_OK) continue;
+    item.segments = Segments(note, name);
+    item.fonts = Segments(note, "$Fonts");
+    NnNoteClose(note);
+  }
+  NnDbClose(db);
+  return item;
+}
+
+int Count(const std::vector<Record>& records, uint16_t sig) {
+  int n = 0;
+  for (const Record& r : records) n += r.sig == sig;
+  return n;
+}
+
+TEST(WriteCorpusItems, NewLinesReferenceTheOnlyDefinedParagraph) {
+  const CorpusItem source =
+      CorpusFileItem("jnx/testJsonSerialization/dollarfonts.xml", "Body");
+  if (source.segments.empty()) GTEST_SKIP() << "no corpus item";
+  Workspace work(source);
+  ASSERT_TRUE(work.ok());
+  const std::vector<Record> before = work.Records();
+  ASSERT_EQ(work.item()->DefineChunk("")->AppendNewLines(2, 1), 0);
+  const std::vector<Record> after = work.Records();
+  // The item's records stay, then a run of two line ends and a paragraph of
+  // the definition the item has (id 2; it defines no other).
+  ASSERT_EQ(after.size(), before.size() + 3);
+  for (size_t i = 0; i < before.size(); ++i) EXPECT_TRUE(after[i] == before[i]) << i;
+  EXPECT_EQ(writecheck::Signatures({after.end() - 3, after.end()}),
+            (std::vector<uint16_t>{0xFF85, 129, 131}));
+  EXPECT_EQ(writecheck::Word(after.back().bytes, 2), 2);
+  EXPECT_EQ(Count(after, 0xFF82), 1);
+  EXPECT_EQ(StructureProblems(after), "");
+  EXPECT_EQ(work.Reload(after), "");
+}
+
+TEST(WriteCorpusItems, TextAtAPictureInsideAnOleObjectStartsNoParagraphThere) {
+  const CorpusItem source =
+      CorpusFileItem("jnx/testDbDesignForms/form-components.xml", "$Body");
+  if (source.segments.empty()) GTEST_SKIP() << "no corpus item";
+  for (bool insert : {true, false}) {
+    Workspace work(source);
+    ASSERT_TRUE(work.ok());
+    const std::vector<Record> before = work.Records();
+    TorvoRTChunk* graphic = work.item()->DefineChunk("Graphic 2");
+    ASSERT_NE(graphic, nullptr);
+    ASSERT_EQ(insert ? graphic->InsertText("note", 4, nullptr)
+                     : graphic->AppendText("note", 4, nullptr),
+              0);
+    const std::vector<Record> after = work.Records();
+    // The records other than texts are the same, in the same order; the new
+    // text lies in the object (the clean-up may join it with an empty run
+    // next to it), and no paragraph was begun there.
+    auto nonText = [](const std::vector<Record>& list) {
+      std::vector<Record> out;
+      for (const Record& r : list)
+        if (r.sig != 0xFF85) out.push_back(r);
+      return out;
+    };
+    EXPECT_TRUE(nonText(after) == nonText(before)) << insert;
+    int depth = 0, found = 0;
+    for (const Record& r : after) {
+      depth += r.sig == 0xFFA7 ? 1 : r.sig == 0xFFA8 ? -1 : 0;
+      if (r.sig == 0xFF85 && r.bytes.size() == 12 &&
+          std::string(r.bytes.begin() + 8, r.bytes.end()) == "note") {
+        ++found;
+        EXPECT_EQ(depth, 1) << "the text lies in the object";
+      }
+    }
+    EXPECT_EQ(found, 1);
+    EXPECT_LE(after.size(), before.size() + 1);
+    // The item as stored references a paragraph it does not define; the
+    // call adds no fault of its own.
+    EXPECT_EQ(writecheck::ProblemCount(after), writecheck::ProblemCount(before))
+        << StructureProblems(after);
+    EXPECT_EQ(work.Reload(after), "");
+  }
+}
+
+TEST(WriteCorpusItems, PageBreaksOfAStoredItemAreCounted) {
+  const CorpusItem source = CorpusFileItem("jnx/testDbDesignForms/doc-span.xml", "Body");
+  if (source.segments.empty()) GTEST_SKIP() << "no corpus item";
+  Workspace work(source);
+  ASSERT_TRUE(work.ok());
+  TorvoRTChunk* all = work.item()->DefineChunk("");
+  EXPECT_EQ(all->GetCount("PageBreak"), 1);
+  ASSERT_EQ(all->AppendPageBreak(), 0);
+  EXPECT_EQ(work.item()->DefineChunk("")->GetCount("PageBreak"), 2);
+  const std::vector<Record> after = work.Records();
+  EXPECT_EQ(StructureProblems(after), "");
+  EXPECT_EQ(work.Reload(after), "");
+}
+
+TEST(WriteCorpusItems, OutsideTheFirstTableOfAFormLeavesItsLabelsOut) {
+  const CorpusItem source = CorpusFileItem("ukl/Forms/Session.form", "$Body");
+  if (source.segments.empty()) GTEST_SKIP() << "no corpus item";
+  Workspace work(source);
+  ASSERT_TRUE(work.ok());
+  TorvoRTChunk* all = work.item()->DefineChunk("");
+  std::vector<char> inside(4096), outside(4096);
+  all->GetText("Table 1", inside.data(), inside.size(), 1, "|");
+  all->GetText("Outside Table 1", outside.data(), outside.size(), 1, "|");
+  ASSERT_NE(std::string(inside.data()).find("Session Length"), std::string::npos);
+  EXPECT_EQ(std::string(outside.data()).find("Session Length"), std::string::npos);
+  EXPECT_EQ(std::string(outside.data()).find("CreatedBy"), std::string::npos);
 }
 
 }  // namespace

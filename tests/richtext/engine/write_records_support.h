@@ -63,6 +63,14 @@ inline uint16_t Word(const Bytes& b, size_t off) {
   return off + 2 <= b.size() ? uint16_t(b[off] | (b[off + 1] << 8)) : 0;
 }
 
+// Does an END of `end` close a BEGIN of `begin`? A hotspot's group is closed
+// by the END of its hotspot end record.
+inline bool Pairs(uint16_t begin, uint16_t end) {
+  if (begin == end) return true;
+  const bool hotspot = begin == 0xFFA9 || begin == 0xFFAD || begin == 0xFF7E || begin == 0xFF74;
+  return hotspot && (end == 0x7F || end == 0xAA || end == 0xAE);
+}
+
 // What is wrong with the records' structure: BEGIN/END records that do not
 // pair up, paragraph references without their definition, tables whose
 // starts, cells and ends do not nest or whose row count disagrees with their
@@ -88,7 +96,7 @@ inline std::string StructureProblems(const std::vector<Record>& records) {
         groups.push_back(Word(r.bytes, 4));
         break;
       case 222:
-        if (groups.empty() || groups.back() != Word(r.bytes, 4))
+        if (groups.empty() || !Pairs(groups.back(), Word(r.bytes, 4)))
           problems += " END of " + std::to_string(Word(r.bytes, 4)) + " unopened" + at;
         else
           groups.pop_back();
@@ -132,6 +140,14 @@ inline std::string StructureProblems(const std::vector<Record>& records) {
   if (!groups.empty()) problems += " " + std::to_string(groups.size()) + " BEGIN left open;";
   if (!tables.empty()) problems += " " + std::to_string(tables.size()) + " table left open;";
   return problems;
+}
+
+// The number of faults StructureProblems names.
+inline size_t ProblemCount(const std::vector<Record>& records) {
+  const std::string p = StructureProblems(records);
+  size_t n = 0;
+  for (char c : p) n += c == ';';
+  return n;
 }
 
 // The XHTML page of the whole item; empty when it does not render.
