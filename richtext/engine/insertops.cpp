@@ -687,6 +687,15 @@ bool AtTargetBlock(uint8_t* data, uint16_t sig, uint32_t length, RTProcessContex
     case 2437:
       ctx->GraphicBeginOpen = 0;
       return false;  // the property family sets the records themselves
+    case 42:
+      // A row or cell target begins inside its table: its level is the one
+      // whose labels change.
+      if (!ctx->PropFirstLevel && sig != 163 && sig != 207 && sig != 0xFFFB &&
+          GroupObject(data, sig, length) != 0xFFFB) {
+        ctx->PropTableDepth = 1;
+        ctx->PropFirstLevel = 1;
+      }
+      return true;
     case 2601:
     case 2602:
     case 2603:
@@ -750,6 +759,36 @@ bool ElementEndBlock(uint8_t* data, uint16_t sig, uint32_t length, RTProcessCont
         if (st == 0) {
           ctx->InsertOnceDone |= 0x2;
           ctx->TargetDone = 1;
+        }
+      }
+      break;
+    case 36: {
+      // The margin asked for, in inches, where the reader of the property
+      // finds it (the link text of its group) and in the result text.
+      const uint32_t twips = ctx->SubCode == 2604 ? ctx->PropMaxRight : ctx->PropMinLeft;
+      char text[32];
+      const int n = std::snprintf(text, sizeof text, "%5.3f", twips / 1440.0);
+      std::snprintf(ctx->Session->LinkText, kTextBufferSize, "%s", text);
+      ctx->Session->SetResultText(text, uint32_t(n));
+      *status = 0;
+      return true;
+    }
+    case 42:
+      // Once a call, when the element's records held no label to change and
+      // none was composed for it: the label record closes the element.
+      if (!(ctx->InsertOnceDone & 0x8) && !ctx->TargetDone) {
+        uint8_t label[140] = {};
+        PutU16(label, 0, 0xFFE3);
+        PutU16(label, 2, sizeof label);
+        const char* text = ctx->Text1 ? ctx->Text1 : "";
+        uint32_t n = ctx->Number1 ? uint32_t(strnlen(text, ctx->Number1)) : uint32_t(std::strlen(text));
+        if (n > 127) n = 127;
+        std::memcpy(label + 4, text, n);
+        st = AppendRecord(label, 0xFFE3, sizeof label, &ctx->Compose);
+        if (st == 0) {
+          ctx->InsertOnceDone |= 0x8;
+          ctx->TargetDone = 1;
+          ctx->Item->changed = 1;
         }
       }
       break;

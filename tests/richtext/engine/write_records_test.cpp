@@ -308,6 +308,67 @@ TEST_F(WriteRecords, TooLongHideWhenFormulaIsRefusedAndChangesNothing) {
   for (const Record& r : Now()) EXPECT_NE(r.sig, 0xFFBB);
 }
 
+TEST_F(WriteRecords, MarginsArriveWhereTheirReadersLook) {
+  Bytes cell = Cell(0, 0);
+  cell[4] = 0x40;  // left edge 576
+  cell[5] = 0x02;
+  cell[6] = 0x40;  // right edge 2880
+  cell[7] = 0x0B;
+  Make({Pab(1), Para(), PabRef(1), enginetest::Text("a"), TableBegin(), cell,
+        enginetest::Text("b"), TableEnd()});
+  TorvoRTChunk* table = Define("Table 1");
+  char buf[32] = {};
+  ASSERT_GT(table->GetPropertyText("MaxRightMargin", buf, sizeof buf), 0);
+  EXPECT_STREQ(buf, "2.000");
+  EXPECT_EQ(table->GetPropertyNumber("MinLeftMargin"), 0.4);
+  // The element's end leaves the answer in the result text as well.
+  session->ClearResultText();
+  ASSERT_EQ(ProcessChunkOperation(table, note, "Body", 36, 2604, 0, 0, 0, nullptr, nullptr, 0,
+                                  nullptr, nullptr),
+            0);
+  EXPECT_STREQ(session->ResultText, "2.000");
+}
+
+TEST_F(WriteRecords, RowLabelOfARowIsOneRecordAtItsEndOrItsOwnReplaced) {
+  Bytes pre;
+  Put16(pre, 0xFFFB);
+  Put16(pre, 44);
+  pre.resize(44, 0);
+  pre[8] = 3;  // rows
+  pre[9] = 1;  // columns
+  Make({Pab(1), Para(), PabRef(1), Begin(0xFFFB), pre, End(0xFFFB), TableBegin(), Cell(0, 0),
+        enginetest::Text("one"), Cell(1, 0), enginetest::Text("two"), Cell(2, 0),
+        enginetest::Text("three"), TableEnd()});
+  TorvoRTChunk* row = Define("Table 1; Row 2");
+  std::vector<Record> before = Now();
+  ASSERT_EQ(row->SetPropertyText("RowLabel", "Second", 6), 1);
+  std::vector<Record> after = Now();
+  ASSERT_EQ(after.size(), before.size() + 1);
+  // The label closes the row: it stands before the third row's cell.
+  size_t k = 0;
+  while (k < before.size() && after[k] == before[k]) ++k;
+  EXPECT_EQ(after[k].sig, 0xFFE3);
+  ASSERT_EQ(after[k].bytes.size(), 140u);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(after[k].bytes.data()) + 4), "Second");
+  EXPECT_EQ(before[k].sig, 164);
+  EXPECT_EQ(before[k].bytes[2], 2);
+  for (size_t i = k; i < before.size(); ++i) EXPECT_EQ(after[i + 1], before[i]);
+  char buf[64] = {};
+  row->GetPropertyText("RowLabel", buf, sizeof buf);
+  EXPECT_STREQ(buf, "Second");
+  // A second call changes that record, and adds none.
+  before = Now();
+  ASSERT_EQ(row->SetPropertyText("RowLabel", "Renamed", 7), 1);
+  after = Now();
+  ASSERT_EQ(after.size(), before.size());
+  for (size_t i = 0; i < after.size(); ++i) {
+    if (i == k) continue;
+    EXPECT_EQ(after[i], before[i]) << i;
+  }
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(after[k].bytes.data()) + 4), "Renamed");
+  ExpectSound();
+}
+
 // ---- clean-up after inserted text -----------------------------------------------
 
 TEST_F(WriteRecords, CleanUpStaysNextToTheInsertedText) {
