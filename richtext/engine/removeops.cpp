@@ -373,13 +373,19 @@ bool NearInserted(const RTRecordNode* n) {
 void CleanupAfterTextInsertion(RTProcessContext* ctx) {
   const bool cleanupSwitch = ctx->Item && ctx->Item->cleanupSwitch;
   bool passthruOpen = false;
+  // After a text insertion only what lies next to the inserted text is
+  // tidied; the rest of the item keeps its records as they are. Callers
+  // whose writes are spread over the item (link matching, pass-through
+  // switches) mark nothing and have the whole item tidied.
+  bool marked = false;
+  for (const RTRecordNode* m = ctx->Records ? ctx->Records->first : nullptr; m && !marked;
+       m = m->next)
+    marked = (m->flags & kNodeInserted) != 0;
   RTRecordNode* n = ctx->Records ? ctx->Records->first : nullptr;
   while (n) {
     RTRecordNode* next = n->next;
     const uint16_t sig = n->signature;
-    // Only what lies next to the inserted text is tidied; the rest of the
-    // item keeps its records as they are.
-    if (!NearInserted(n)) {
+    if (marked && !NearInserted(n)) {
       if (sig == kSigPassthruStart)
         passthruOpen = true;
       else if (sig == kSigPassthruEnd)

@@ -376,10 +376,11 @@ bool EndingRecordIsPart(const chunkdef_info* node, uint16_t sig, uint16_t obj,
   }
 }
 
-// The paragraph in force after this record, per table level: a table's
-// paragraphs start from the one around it, and after the table that one is
-// in force again. Insertions reference it through the composition.
-void TrackParagraphInForce(const uint8_t* data, uint16_t sig, uint32_t len,
+// What insertions need to know of the place after this record: the
+// paragraph in force, per table level (a table's paragraphs start from the
+// one around it, and after the table that one is in force again), which they
+// reference through the composition; and the OLE objects open there.
+void TrackInsertionPlace(const uint8_t* data, uint16_t sig, uint32_t len,
                            RTProcessContext* ctx) {
   constexpr int32_t kTop = int32_t(kMaxEngineTableDepth) + 1;
   int32_t level = ctx->TableBeginCount < 0 ? 0 : ctx->TableBeginCount;
@@ -987,7 +988,7 @@ NnStatus ProcessChunkRecord(uint8_t* data, uint16_t sig, uint32_t len, RTProcess
 
 tail:
   // 7.
-  TrackParagraphInForce(data, sig, len, ctx);
+  TrackInsertionPlace(data, sig, len, ctx);
   if (IsTableStart(sig)) ctx->TableBeginFlag = 0;
   ctx->PreviousSignature = sig;
   if (status) return status;

@@ -37,14 +37,6 @@ Bytes Pab(uint16_t id) {
   return b;
 }
 
-// The clean-up tidies only next to the text that an insertion just wrote:
-// here every record stands for such text.
-void MarkAllInserted(TorvoRTItem* item) {
-  ASSERT_EQ(item->LoadRecords(), 0);
-  for (RTRecordNode* n = item->context->records->first; n; n = n->next)
-    n->flags |= kNodeInserted;
-}
-
 TEST_F(Removal, RemoveHotspotsKeepsThePopupTextAndDropsItsFrame) {
   Make({Text("a"), Begin(0xFFA9), Hotspot(0xFFA9, 1, 0, "popup text"), Text("shown"),
         HotspotEnd(170), End(0xFFA9), Text("z")});
@@ -157,14 +149,12 @@ TEST_F(Removal, ParagraphsAfterTheRemovedChunkKeepTheirDefinition) {
 TEST_F(Removal, CleanupJoinsEmptyRunsAndEmptyPassthrough) {
   Make({Text("a"), Text(""), Text("b"), Word(0xFFCC, 8), Word(0xFFCD, 8), Text("c"),
         Word(0xFFCD, 8), Text("d")});
-  MarkAllInserted(item);
   ASSERT_EQ(Run(STEP_CLEANUP_TEXT), 0);
   EXPECT_EQ(Stored(), Join({Text("a"), Text("b"), Text("c"), Text("d")}));
 }
 
 TEST_F(Removal, CleanupKeepsTheEmptyTextBetweenPassthroughStartAndEnd) {
   Make({Text("a"), Word(0xFFCC, 8), Text(""), Word(0xFFCD, 8), Para(), Text("b")});
-  MarkAllInserted(item);
   ASSERT_EQ(Run(STEP_CLEANUP_TEXT), 0);
   EXPECT_EQ(Stored(), Join({Text("a"), Text(""), Para(), Text("b")}));
 }
@@ -172,11 +162,9 @@ TEST_F(Removal, CleanupKeepsTheEmptyTextBetweenPassthroughStartAndEnd) {
 TEST_F(Removal, CleanupRemovesAnEmptyWrappedRunOnlyWithTheSwitch) {
   std::vector<Bytes> recs = {Text("a"), Begin(0xFF85), Text(""), Para(), End(0xFF85), Text("b")};
   Make(recs);
-  MarkAllInserted(item);
   ASSERT_EQ(Run(STEP_CLEANUP_TEXT), 0);
   EXPECT_EQ(Stored(), Join(recs));
   item->cleanupSwitch = 1;
-  MarkAllInserted(item);
   ASSERT_EQ(Run(STEP_CLEANUP_TEXT), 0);
   EXPECT_EQ(Stored(), Join({Text("a"), Text("b")}));
 }
