@@ -167,6 +167,19 @@ NnStatus BeginParagraph(uint16_t sig, bool afterRecord, RTProcessContext* ctx) {
   return st;
 }
 
+// Closes the paragraph around inserted text: the reference of the paragraph
+// in force, after a paragraph start when the text meets a table start or end
+// or a hotspot end. Never inside an open group or OLE object.
+NnStatus CloseParagraph(uint16_t reference, uint16_t sig, bool afterRecord, RTProcessContext* ctx) {
+  if (InsideGroup(sig, afterRecord, ctx)) return 0;
+  NnStatus st = 0;
+  if (reference == 163 || reference == 165 || reference == 170 || reference == 207 ||
+      reference == 209)
+    st = EmitParagraphStart(ctx);
+  if (st == 0) st = EmitReferenceInForce(ctx);
+  return st;
+}
+
 NnStatus TextBefore(uint8_t* data, uint16_t sig, uint32_t length, RTProcessContext* ctx) {
   NnStatus st = TextRun(ctx);
   if (st) return st;
@@ -175,27 +188,23 @@ NnStatus TextBefore(uint8_t* data, uint16_t sig, uint32_t length, RTProcessConte
   // A BEGIN or END of a text or hotspot stands for it.
   if (sig == 221 || sig == 222) keep = KeepsParagraph(GroupObject(data, sig, length));
   if (keep) return 0;
-  // The text stays in the paragraph before the target, which then begins a
-  // paragraph of its own.
-  return BeginParagraph(sig, false, ctx);
+  return CloseParagraph(sig, sig, false, ctx);
 }
 
 NnStatus TextAfter(uint8_t* data, uint16_t sig, uint32_t length, RTProcessContext* ctx) {
-  const RTRecordNode* refNode =
+  const RTRecordNode* ending =
       ctx->CurrentNode && ctx->CurrentNode->data == data ? ctx->CurrentNode : nullptr;
   chunkdef_info* inner = ctx->Chunk ? ctx->Chunk->InnermostNode() : nullptr;
-  // For these relations the ending record follows the element and the text
-  // goes in front of it; so it does when the ending record lies outside.
+  // The text goes in front of an ending record that lies outside the
+  // element, and for these relations; the record before it is then the
+  // element's last. At the end of the item the last record is.
   const bool beforeEnding =
-      refNode && (ctx->EndingRecordOutside ||
-                  (inner && (inner->relation == REL_INSIDE || inner->relation == REL_OUTSIDE ||
-                             inner->relation == REL_BEFORE)));
-  const RTRecordNode* reference = refNode;
-  if (beforeEnding && inner &&
-      (inner->relation == REL_INSIDE || inner->relation == REL_OUTSIDE ||
-       inner->relation == REL_BEFORE))
-    reference = refNode->prev;
-  uint16_t ref = reference ? reference->signature : sig;
+      ending && (ctx->EndingRecordOutside ||
+                 (inner && (inner->relation == REL_INSIDE || inner->relation == REL_OUTSIDE ||
+                            inner->relation == REL_BEFORE)));
+  const RTRecordNode* reference = beforeEnding ? ending->prev : ending;
+  if (!ending && ctx->Records) reference = ctx->Records->last;
+  const uint16_t ref = reference ? reference->signature : sig;
   bool keep = IsText(ref) || IsCell(ref) || KeepsParagraph(ref);
   if (ref == 222) {
     const uint16_t of = reference ? GroupObject(reference->data, 222, reference->length)
@@ -204,7 +213,7 @@ NnStatus TextAfter(uint8_t* data, uint16_t sig, uint32_t length, RTProcessContex
   }
   if (ref == 165 || ref == 209) keep = false;
   if (!keep) {
-    NnStatus st = BeginParagraph(sig, !beforeEnding, ctx);
+    NnStatus st = CloseParagraph(ref, sig, !beforeEnding, ctx);
     if (st) return st;
   }
   return TextRun(ctx);

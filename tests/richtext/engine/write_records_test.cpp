@@ -166,6 +166,46 @@ TEST_F(WriteRecords, NewParagraphsReferenceTheParagraphInForce) {
   ExpectSound();
 }
 
+TEST_F(WriteRecords, TextJoinsTheParagraphItIsAddedTo) {
+  Make({Para(), Pab(1), PabRef(1), enginetest::Text("one"), Para(), PabRef(1),
+        enginetest::Text("two"), Para(), PabRef(1), enginetest::Text("three")});
+  // Appended to the second paragraph: at its end, before the third begins.
+  TorvoRTChunk* second = Define("Paragraph 2");
+  std::vector<Record> before = Now();
+  ASSERT_EQ(second->AppendText("+", 1, nullptr), 0);
+  std::vector<Record> after = Now();
+  ASSERT_EQ(after.size(), before.size() + 1);
+  EXPECT_EQ(TextOf(after[7]), "+");
+  EXPECT_EQ(after[8].sig, 129);
+  // Inserted before the third: the text closes the second paragraph with
+  // the reference of the paragraph in force, and no empty paragraph appears.
+  TorvoRTChunk* third = Define("Paragraph 3");
+  before = Now();
+  ASSERT_EQ(third->InsertText("-", 1, nullptr), 0);
+  after = Now();
+  ASSERT_EQ(after.size(), before.size() + 2);
+  EXPECT_EQ(writecheck::Signatures({after.begin() + 8, after.begin() + 11}),
+            (std::vector<uint16_t>{0xFF85, 131, 129}));
+  EXPECT_EQ(TextOf(after[8]), "-");
+  int paragraphs = 0;
+  for (const Record& r : after) paragraphs += r.sig == 129;
+  EXPECT_EQ(paragraphs, 3);
+  ExpectSound();
+}
+
+TEST_F(WriteRecords, TextAppendedToAnItemEndingInATableBeginsAParagraph) {
+  Make({Para(), Pab(1), PabRef(1), enginetest::Text("a"), TableBegin(), Cell(0, 0),
+        enginetest::Text("b"), TableEnd()});
+  const std::vector<Record> before = Now();
+  ASSERT_EQ(chunk->AppendText("after", 5, nullptr), 0);
+  const std::vector<Record> after = Now();
+  ASSERT_EQ(after.size(), before.size() + 3);
+  for (size_t i = 0; i < before.size(); ++i) EXPECT_EQ(after[i], before[i]);
+  EXPECT_EQ(writecheck::Signatures({after.end() - 3, after.end()}),
+            (std::vector<uint16_t>{129, 131, 0xFF85}));
+  ExpectSound();
+}
+
 TEST_F(WriteRecords, AnItemWithoutTheDefinitionInForceGetsIt) {
   Make({Para(), enginetest::Text("bare")});
   ASSERT_EQ(chunk->AppendNewLines(1, 1), 0);
