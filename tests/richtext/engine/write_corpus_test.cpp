@@ -49,23 +49,13 @@ std::vector<CorpusItem> CorpusItems(const std::string& dir) {
   for (const std::string& file : kvtest::FilesBelow(dir)) {
     NnHandle db = 0;
     if (NnDbOpen(file.c_str(), 0, &db) != NN_OK) continue;
-    for (uint32_t i = 0; i < NnDbNoteCount(db); ++i) {
-      NOTEID id = 0;
+    for (const kvtest::RichTextItemRef& ref : kvtest::RichTextItems(db)) {
       NnHandle note = 0;
-      if (NnDbNoteIdAt(db, i, &id) != NN_OK || NnNoteOpen(db, id, 0, &note) != NN_OK) continue;
-      std::vector<std::string> seen;
-      for (uint32_t k = 0; k < NnNoteItemCount(note); ++k) {
-        NnItemDesc d;
-        if (NnNoteItemAt(note, k, &d) != NN_OK || d.type != NN_TYPE_COMPOSITE) continue;
-        if (strcasecmp(d.name.c_str(), "$Fonts") == 0) continue;
-        bool known = false;
-        for (const auto& s : seen) known |= strcasecmp(s.c_str(), d.name.c_str()) == 0;
-        if (known) continue;
-        seen.push_back(d.name);
-        CorpusItem item{file.substr(dir.size()) + " note " + std::to_string(i + 1) + " " + d.name,
-                        d.name, Segments(note, d.name), Segments(note, "$Fonts")};
-        if (!item.segments.empty()) items.push_back(std::move(item));
-      }
+      if (NnNoteOpen(db, ref.noteId, 0, &note) != NN_OK) continue;
+      CorpusItem item{file.substr(dir.size()) + " note " + std::to_string(ref.index + 1) + " " +
+                          ref.name,
+                      ref.name, Segments(note, ref.name), Segments(note, "$Fonts")};
+      if (!item.segments.empty()) items.push_back(std::move(item));
       NnNoteClose(note);
     }
     NnDbClose(db);
@@ -197,12 +187,6 @@ CorpusItem CorpusFileItem(const std::string& relative, const std::string& name) 
   return item;
 }
 
-int Count(const std::vector<Record>& records, uint16_t sig) {
-  int n = 0;
-  for (const Record& r : records) n += r.sig == sig;
-  return n;
-}
-
 TEST(WriteCorpusItems, NewLinesReferenceTheOnlyDefinedParagraph) {
   const CorpusItem source =
       CorpusFileItem("jnx/testJsonSerialization/dollarfonts.xml", "Body");
@@ -219,7 +203,7 @@ TEST(WriteCorpusItems, NewLinesReferenceTheOnlyDefinedParagraph) {
   EXPECT_EQ(writecheck::Signatures({after.end() - 3, after.end()}),
             (std::vector<uint16_t>{0xFF85, 129, 131}));
   EXPECT_EQ(writecheck::Word(after.back().bytes, 2), 2);
-  EXPECT_EQ(Count(after, 0xFF82), 1);
+  EXPECT_EQ(writecheck::Count(after, 0xFF82), 1);
   EXPECT_EQ(StructureProblems(after), "");
   EXPECT_EQ(work.Reload(after), "");
 }

@@ -53,6 +53,12 @@ inline std::vector<Record> ItemRecords(TorvoRTItem* item) {
   return Records(item->context->records);
 }
 
+inline int Count(const std::vector<Record>& records, uint16_t sig) {
+  int n = 0;
+  for (const Record& r : records) n += r.sig == sig;
+  return n;
+}
+
 inline std::vector<uint16_t> Signatures(const std::vector<Record>& records) {
   std::vector<uint16_t> out;
   for (const Record& r : records) out.push_back(r.sig);

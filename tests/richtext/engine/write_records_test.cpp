@@ -277,11 +277,7 @@ class ImportFiles : public WriteRecords {
     for (const std::string& p : paths) std::remove(p.c_str());
     WriteRecords::TearDown();
   }
-  int Count(uint16_t sig) {
-    int n = 0;
-    for (const Record& r : Now()) n += r.sig == sig;
-    return n;
-  }
+  int Count(uint16_t sig) { return writecheck::Count(Now(), sig); }
   std::vector<std::string> paths;
 };
 
