@@ -527,8 +527,9 @@ int TestChunkRecordBoundary(chunkdef_info* node, const uint8_t* data, uint16_t s
   }
 
   // 8. Already inside an INSIDE element.
+  // (An OUTSIDE node's inside flag marks the element it excludes instead.)
   bool inside = node->inside || (type == ROW && node->inner && node->inner->targetType == COLUMN &&
-                                 node->inner->inside);
+                                 node->inner->relation == REL_INSIDE && node->inner->inside);
   if (node->relation == REL_INSIDE && inside) {
     uint16_t endObj = sig == kSigEnd ? BeginObject(data, len) : 0;
     if (InList(sig, d->insideEndSignatures, 7) || InList(endObj, d->insideEndSignatures, 7) ||

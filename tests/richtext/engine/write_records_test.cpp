@@ -120,8 +120,9 @@ TEST_F(WriteRecords, StylizedTextIsAWholeStretchInOneFont) {
 
 TEST_F(WriteRecords, OutsideATableLeavesItsInteriorOut) {
   Make({Pab(1), Para(), PabRef(1), enginetest::Text("before"), TableBegin(), Cell(0, 0), Para(),
-        PabRef(1), enginetest::Text("inside"), TableEnd(), Para(), PabRef(1),
-        enginetest::Text("after")});
+        PabRef(1), enginetest::Text("inside"), TableBegin(true), Cell(0, 0, true),
+        enginetest::Text("nested"), TableEnd(true), Cell(0, 1), enginetest::Text("inside 2"),
+        TableEnd(), Para(), PabRef(1), enginetest::Text("after")});
   char buf[256] = {};
   chunk->GetText("Outside Table 1", buf, sizeof buf, 1, "|");
   EXPECT_EQ(std::string(buf), "before|after");
@@ -131,6 +132,8 @@ TEST_F(WriteRecords, OutsideATableLeavesItsInteriorOut) {
   std::string texts;
   for (const Record& r : Now()) texts += TextOf(r) + ",";
   EXPECT_NE(texts.find("inside"), std::string::npos);
+  EXPECT_NE(texts.find("nested"), std::string::npos);
+  EXPECT_NE(texts.find("inside 2"), std::string::npos);
   EXPECT_EQ(texts.find("before"), std::string::npos);
   EXPECT_EQ(texts.find("after"), std::string::npos);
   EXPECT_EQ(StructureProblems(Now()), "");
