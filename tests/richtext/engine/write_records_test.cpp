@@ -298,6 +298,10 @@ TEST_F(ImportFiles, PicturesComeInWithoutTheImageSwitch) {
   EXPECT_EQ(Count(153), 3);
   EXPECT_EQ(item->imageSwitch, 0);  // left as the caller had it
   ExpectSound();
+  // The pictures show at their own size.
+  const std::string page = writecheck::RenderXhtml(item);
+  EXPECT_NE(page.find("width=\"4\" height=\"3\""), std::string::npos);
+  EXPECT_NE(page.find("width=\"5\" height=\"6\""), std::string::npos);
 }
 
 TEST_F(ImportFiles, RecordFilesAreAppendedWithTheirParagraphsRenumbered) {
