@@ -74,15 +74,20 @@ NnStatus Anchor(RTProcessContext* ctx) {
 NnStatus BeginParagraph(uint16_t sig, bool afterRecord, RTProcessContext* ctx);
 NnStatus EmitReferenceInForce(RTProcessContext* ctx);
 NnStatus EnsureDefinitionInForce(RTProcessContext* ctx);
+const RTRecordNode* EndingRecord(const uint8_t* data, const RTProcessContext* ctx,
+                                 bool* beforeEnding);
 
-NnStatus Repeated(uint16_t sig, RTProcessContext* ctx) {
+NnStatus Repeated(const uint8_t* data, uint16_t sig, RTProcessContext* ctx) {
   char buf[kMaxRepeat];
   const uint32_t count = ctx->SubCode < kMaxRepeat ? ctx->SubCode : kMaxRepeat;
   std::memset(buf, ctx->OperationCode == 2360 ? '\t' : 0, sizeof buf);
   uint32_t font = CallFont(ctx, false);
   NnStatus st = EmitTextRecord(buf, count, &font, &ctx->Compose);
-  if (st == 0 && ctx->OperationCode == 2354 && ctx->Number1)
-    st = BeginParagraph(sig, !InsertsBefore(ctx), ctx);
+  if (st == 0 && ctx->OperationCode == 2354 && ctx->Number1) {
+    bool beforeEnding = false;
+    EndingRecord(data, ctx, &beforeEnding);
+    st = BeginParagraph(sig, !InsertsBefore(ctx) && !beforeEnding, ctx);
+  }
   return st;
 }
 
@@ -191,17 +196,27 @@ NnStatus TextBefore(uint8_t* data, uint16_t sig, uint32_t length, RTProcessConte
   return CloseParagraph(sig, sig, false, ctx);
 }
 
-NnStatus TextAfter(uint8_t* data, uint16_t sig, uint32_t length, RTProcessContext* ctx) {
+// The record that ended the element, when the walk stands on it (null at
+// the end of the item). What is appended after the element goes in front of
+// it when it lies outside the element, and for the relations whose ending
+// record follows the element.
+const RTRecordNode* EndingRecord(const uint8_t* data, const RTProcessContext* ctx,
+                                 bool* beforeEnding) {
   const RTRecordNode* ending =
       ctx->CurrentNode && ctx->CurrentNode->data == data ? ctx->CurrentNode : nullptr;
-  chunkdef_info* inner = ctx->Chunk ? ctx->Chunk->InnermostNode() : nullptr;
-  // The text goes in front of an ending record that lies outside the
-  // element, and for these relations; the record before it is then the
-  // element's last. At the end of the item the last record is.
-  const bool beforeEnding =
+  const chunkdef_info* inner = ctx->Chunk ? ctx->Chunk->InnermostNode() : nullptr;
+  *beforeEnding =
       ending && (ctx->EndingRecordOutside ||
                  (inner && (inner->relation == REL_INSIDE || inner->relation == REL_OUTSIDE ||
                             inner->relation == REL_BEFORE)));
+  return ending;
+}
+
+NnStatus TextAfter(uint8_t* data, uint16_t sig, uint32_t length, RTProcessContext* ctx) {
+  bool beforeEnding = false;
+  const RTRecordNode* ending = EndingRecord(data, ctx, &beforeEnding);
+  // The element's last record decides: the one before the ending record when
+  // the text goes in front of it; at the end of the item the item's last.
   const RTRecordNode* reference = beforeEnding ? ending->prev : ending;
   if (!ending && ctx->Records) reference = ctx->Records->last;
   const uint16_t ref = reference ? reference->signature : sig;
@@ -572,7 +587,7 @@ NnStatus Insert(uint8_t* data, uint16_t sig, uint32_t length, RTProcessContext* 
       break;
     case 2354:
     case 2360:
-      st = Repeated(sig, ctx);
+      st = Repeated(data, sig, ctx);
       break;
     case 2355:
       st = Rows(ctx);
