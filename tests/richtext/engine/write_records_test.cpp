@@ -115,6 +115,19 @@ TEST_F(WriteRecords, StylizedTextIsAWholeStretchInOneFont) {
     else
       EXPECT_EQ(after[i], before[i]) << i;
   }
+  // The second stretch begins at the record that ended the first.
+  TorvoRTChunk* second = Define("StylizedText 2");
+  const std::vector<Record> again = Now();
+  ASSERT_EQ(second->ChangeFont("+Underline", nullptr, 0), 0);
+  const std::vector<Record> last = Now();
+  ASSERT_EQ(last.size(), again.size());
+  for (size_t i = 0; i < last.size(); ++i) {
+    const bool target = i == 5 || i == 6;
+    if (target)
+      EXPECT_NE(last[i], again[i]) << i;
+    else
+      EXPECT_EQ(last[i], again[i]) << i;
+  }
   ExpectSound();
 }
 
