@@ -186,6 +186,12 @@ NnStatus CloseParagraph(uint16_t reference, uint16_t sig, bool afterRecord, RTPr
 }
 
 NnStatus TextBefore(uint8_t* data, uint16_t sig, uint32_t length, RTProcessContext* ctx) {
+  if (IsCell(sig)) {
+    // Text put before a cell belongs in it, not at the end of the cell
+    // before: it waits for the cell's first content.
+    ctx->CellTextPending = 1;
+    return 0;
+  }
   NnStatus st = TextRun(ctx);
   if (st) return st;
   bool keep = KeepsParagraph(sig) || sig == 163 || sig == 165 || sig == 207 || sig == 209 ||
@@ -648,6 +654,29 @@ NnStatus Insert(uint8_t* data, uint16_t sig, uint32_t length, RTProcessContext* 
   return st;
 }
 
+// Text waiting for a cell's content (2361 before a cell) goes in front of the
+// first record that is neither the cell nor its paragraph's start,
+// definition or reference; an empty cell takes it at its end.
+NnStatus PlaceCellText(RTProcessContext* ctx) {
+  ctx->CellTextPending = 0;
+  const uint32_t composedBefore = ctx->Compose.composedCount;
+  NnStatus st = TextRun(ctx);
+  if (st == 0) {
+    ctx->Item->modified = 1;
+    MarkInserted(ctx, ctx->Compose.composedCount - composedBefore);
+  }
+  return st;
+}
+
+bool RecordBlock(uint8_t*, uint16_t sig, uint32_t, RTProcessContext* ctx, RecordEmission*,
+                 NnStatus* status) {
+  if (ctx->OperationCode != 2361 || !ctx->CellTextPending) return false;
+  const bool lead = IsCell(sig) || sig == 129 || sig == 0xFF82 || sig == 131 || sig == 0xFFBB ||
+                    sig == 188;
+  *status = lead ? 0 : PlaceCellText(ctx);
+  return true;  // the record itself is emitted as it is
+}
+
 // 2601 to 2603: questions about a table cell.
 void CellQuery(const uint8_t* data, uint16_t sig, uint32_t length, RTProcessContext* ctx) {
   if (!IsCell(sig) || length < 16) return;
@@ -740,6 +769,10 @@ bool ElementEndBlock(uint8_t* data, uint16_t sig, uint32_t length, RTProcessCont
                      NnStatus* status) {
   const uint16_t code = ctx->OperationCode;
   if (IsInsertion(code)) {
+    if (ctx->CellTextPending) {
+      *status = PlaceCellText(ctx);
+      return true;
+    }
     *status = InsertsBefore(ctx) ? 0 : Insert(data, sig, length, ctx, false);
     return true;
   }
@@ -830,7 +863,7 @@ bool ElementEndBlock(uint8_t* data, uint16_t sig, uint32_t length, RTProcessCont
   return true;
 }
 
-const OperationFamily kInsertOps = {"insertions", nullptr, nullptr, AtTargetBlock, nullptr,
+const OperationFamily kInsertOps = {"insertions", nullptr, nullptr, AtTargetBlock, RecordBlock,
                                     ElementEndBlock, nullptr};
 
 }  // namespace

@@ -222,6 +222,28 @@ TEST_F(WriteRecords, TextAppendedToAnItemEndingInATableBeginsAParagraph) {
   ExpectSound();
 }
 
+TEST_F(WriteRecords, TextInsertedAtACellGoesIntoThatCell) {
+  Make({Para(), Pab(1), PabRef(1), enginetest::Text("x"), TableBegin(), Cell(0, 0), Para(),
+        PabRef(1), enginetest::Text("a"), Cell(0, 1), Para(), PabRef(1), enginetest::Text("b"),
+        Cell(1, 0), enginetest::Text("c"), Cell(1, 1), TableEnd()});
+  TorvoRTChunk* column = Define("Table 1; Column 2");
+  const std::vector<Record> before = Now();
+  ASSERT_EQ(column->InsertText("+", 1, nullptr), 0);
+  const std::vector<Record> after = Now();
+  // Before the text of the first row's second cell, after its paragraph
+  // records; at the end of the empty second cell of the second row.
+  ASSERT_EQ(after.size(), before.size() + 2);
+  std::vector<std::string> texts;
+  for (const Record& r : after)
+    if (r.sig == 0xFF85) texts.push_back(TextOf(r));
+  EXPECT_EQ(texts, (std::vector<std::string>{"x", "a", "+", "b", "c", "+"}));
+  EXPECT_EQ(writecheck::Signatures({after.begin() + 9, after.begin() + 14}),
+            (std::vector<uint16_t>{164, 129, 131, 0xFF85, 0xFF85}));
+  EXPECT_EQ(writecheck::Signatures({after.end() - 3, after.end()}),
+            (std::vector<uint16_t>{164, 0xFF85, 165}));
+  ExpectSound();
+}
+
 TEST_F(WriteRecords, AnItemWithoutTheDefinitionInForceGetsIt) {
   Make({Para(), enginetest::Text("bare")});
   ASSERT_EQ(chunk->AppendNewLines(1, 1), 0);
