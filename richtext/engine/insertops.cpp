@@ -280,8 +280,22 @@ NnStatus Rows(RTProcessContext* ctx) {
   return 0;
 }
 
-NnStatus PageBreak(RTProcessContext* ctx) {
-  NnStatus st = EmitParagraphStart(ctx);
+// Is the place of this call's insertion inside an open group or OLE object?
+// Before the target's first record, or after the element.
+bool InsertionInsideGroup(const uint8_t* data, uint16_t sig, RTProcessContext* ctx) {
+  bool beforeEnding = false;
+  if (!InsertsBefore(ctx)) EndingRecord(data, ctx, &beforeEnding);
+  return InsideGroup(sig, !InsertsBefore(ctx) && !beforeEnding, ctx);
+}
+
+// A paragraph start, where one may begin.
+NnStatus ParagraphStartAt(bool insideGroup, RTProcessContext* ctx) {
+  return insideGroup ? 0 : EmitParagraphStart(ctx);
+}
+
+NnStatus PageBreak(const uint8_t* data, uint16_t sig, RTProcessContext* ctx) {
+  const bool inGroup = InsertionInsideGroup(data, sig, ctx);
+  NnStatus st = ParagraphStartAt(inGroup, ctx);
   if (st) return st;
   const uint16_t id = NewDefaultParagraph(kNextParagraphId, 2, &ctx->Compose);
   if (!id) return NN_ERR_MEMORY;
@@ -298,14 +312,15 @@ NnStatus PageBreak(RTProcessContext* ctx) {
   PutU16(ref, 2, id);
   if (st == 0) st = AppendRecord(ref, 131, 4, &ctx->Compose);
   if (st == 0) st = EmitEmptyText(ctx);
-  if (st == 0) st = EmitParagraphStart(ctx);
+  if (st == 0) st = ParagraphStartAt(inGroup, ctx);
   return st;
 }
 
-NnStatus Paragraph(RTProcessContext* ctx) {
+NnStatus Paragraph(const uint8_t* data, uint16_t sig, RTProcessContext* ctx) {
   const uint32_t sequence = ctx->CurrentNode ? ctx->CurrentNode->sequence : 1;
+  const bool inGroup = InsertionInsideGroup(data, sig, ctx);
   NnStatus st = 0;
-  if (sequence > 1 || !InsertsBefore(ctx)) st = EmitParagraphStart(ctx);
+  if (sequence > 1 || !InsertsBefore(ctx)) st = ParagraphStartAt(inGroup, ctx);
   if (st) return st;
   uint16_t id = NewDefaultParagraph(kNextParagraphId, 2, &ctx->Compose);
   if (!id) return NN_ERR_MEMORY;
@@ -364,7 +379,7 @@ NnStatus Paragraph(RTProcessContext* ctx) {
     }
   }
   st = EmitTextRecord(text, length, &font, &ctx->Compose);
-  if (st == 0 && sequence == 1 && InsertsBefore(ctx)) st = EmitParagraphStart(ctx);
+  if (st == 0 && sequence == 1 && InsertsBefore(ctx)) st = ParagraphStartAt(inGroup, ctx);
   return st;
 }
 
@@ -618,13 +633,13 @@ NnStatus Insert(uint8_t* data, uint16_t sig, uint32_t length, RTProcessContext* 
       st = before ? TextBefore(data, sig, length, ctx) : TextAfter(data, sig, length, ctx);
       break;
     case 2409:
-      st = PageBreak(ctx);
+      st = PageBreak(data, sig, ctx);
       break;
     case 2411:
       st = ComposeField(ctx->Text1, ctx->Text2, 1, "Add", ctx);
       break;
     case 2417:
-      st = Paragraph(ctx);
+      st = Paragraph(data, sig, ctx);
       break;
     case 2423:
       st = LeadIfFirst(ctx);

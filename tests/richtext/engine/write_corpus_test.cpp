@@ -251,6 +251,33 @@ TEST(WriteCorpusItems, TextAtAPictureInsideAnOleObjectStartsNoParagraphThere) {
   }
 }
 
+TEST(WriteCorpusItems, ParagraphsAddedAtAPictureInsideAnOleObjectStartNoneThere) {
+  const CorpusItem source =
+      CorpusFileItem("jnx/testDbDesignForms/form-components.xml", "$Body");
+  if (source.segments.empty()) GTEST_SKIP() << "no corpus item";
+  for (int call = 0; call < 3; ++call) {
+    Workspace work(source);
+    ASSERT_TRUE(work.ok());
+    const std::vector<Record> before = work.Records();
+    TorvoRTChunk* graphic = work.item()->DefineChunk("Graphic 2");
+    ASSERT_NE(graphic, nullptr);
+    const NnStatus st = call == 0   ? graphic->AppendParagraph("para", nullptr, nullptr, 0)
+                        : call == 1 ? graphic->InsertParagraph("para", nullptr, nullptr, 0)
+                                    : graphic->AppendPageBreak();
+    ASSERT_EQ(st, 0) << call;
+    const std::vector<Record> after = work.Records();
+    EXPECT_GT(after.size(), before.size()) << call;
+    int depth = 0, starts = 0;
+    for (const Record& r : after) {
+      depth += r.sig == 0xFFA7 ? 1 : r.sig == 0xFFA8 ? -1 : 0;
+      starts += depth > 0 && r.sig == 129;
+    }
+    EXPECT_EQ(starts, 0) << call;
+    EXPECT_EQ(writecheck::ProblemCount(after), writecheck::ProblemCount(before)) << call;
+    EXPECT_EQ(work.Reload(after), "") << call;
+  }
+}
+
 TEST(WriteCorpusItems, PageBreaksOfAStoredItemAreCounted) {
   const CorpusItem source = CorpusFileItem("jnx/testDbDesignForms/doc-span.xml", "Body");
   if (source.segments.empty()) GTEST_SKIP() << "no corpus item";

@@ -93,6 +93,18 @@ TEST_F(WriteRecords, AppendedPageBreakIsCountedAndWellFormed) {
   ExpectSound();
 }
 
+TEST_F(WriteRecords, NewDefinitionsTakeNoIdTheItemAlreadyReferences) {
+  // The item references paragraph 3 without defining it: a page break's new
+  // definition must not take that id, or those paragraphs would break pages.
+  Make({Para(), PabRef(3), enginetest::Text("a")});
+  ASSERT_EQ(chunk->AppendPageBreak(), 0);
+  uint16_t defined = 0;
+  for (const Record& r : Now())
+    if (r.sig == 0xFF82) defined = writecheck::Word(r.bytes, 4);
+  EXPECT_EQ(defined, 4);
+  EXPECT_EQ(chunk->GetCount("PageBreak"), 1);
+}
+
 TEST_F(WriteRecords, StylizedTextIsAWholeStretchInOneFont) {
   const uint32_t plain = 0x0A000001u, bold = 0x0A000101u;
   Make({Pab(1), Para(), PabRef(1), enginetest::Text("ab", plain), enginetest::Text("cd", plain),
