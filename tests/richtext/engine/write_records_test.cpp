@@ -392,10 +392,21 @@ TEST_F(WriteRecords, CellColourIsWrittenOncePerCall) {
 TEST_F(WriteRecords, TooLongHideWhenFormulaIsRefusedAndChangesNothing) {
   Make({Pab(1), Para(), PabRef(1), enginetest::Text("a")});
   const Bytes before = Stored();
-  std::string spec = "HideWhen=\"" + std::string(5000, 'x') + "\"";
-  EXPECT_NE(chunk->AppendParagraph(spec.c_str(), nullptr, nullptr, 0), 0);
+  std::string paragraph = "HideWhen=\"" + std::string(5000, 'x') + "\"";
+  EXPECT_NE(chunk->AppendParagraph(paragraph.c_str(), nullptr, nullptr, 0), 0);
   EXPECT_EQ(Stored(), before);
-  for (const Record& r : Now()) EXPECT_NE(r.sig, 0xFFBB);
+  EXPECT_NE(chunk->ChangeParagraph(paragraph.c_str(), nullptr, 0), 0);
+  EXPECT_EQ(Stored(), before);
+  // One that fits is written whole.
+  const std::string fits = "HideWhen=\"" + std::string(300, 'y') + "\"";
+  ASSERT_EQ(chunk->AppendParagraph(fits.c_str(), nullptr, nullptr, 0), 0);
+  int hides = 0;
+  for (const Record& r : Now())
+    if (r.sig == 0xFFBB) {
+      ++hides;
+      EXPECT_EQ(std::string(r.bytes.begin() + 14, r.bytes.begin() + 14 + 300), std::string(300, 'y'));
+    }
+  EXPECT_EQ(hides, 1);
 }
 
 TEST_F(WriteRecords, MarginsArriveWhereTheirReadersLook) {
