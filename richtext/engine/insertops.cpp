@@ -35,6 +35,8 @@ constexpr uint32_t kMaxRepeat = 32;
 
 bool IsText(uint16_t s) { return s == 0xFF85 || s == 0xFFE4; }
 bool IsCell(uint16_t s) { return s == 164 || s == 208; }
+// The records that open a cell or a paragraph before its content.
+bool IsParagraphLead(uint16_t s) { return IsCell(s) || s == 129 || s == 0xFF82 || s == 131; }
 
 bool InsertsBefore(const RTProcessContext* ctx) {
   return ctx->Chunk && ctx->Chunk->insertPosition == 0;
@@ -186,10 +188,10 @@ NnStatus CloseParagraph(uint16_t reference, uint16_t sig, bool afterRecord, RTPr
 }
 
 NnStatus TextBefore(uint8_t* data, uint16_t sig, uint32_t length, RTProcessContext* ctx) {
-  if (IsCell(sig)) {
-    // Text put before a cell belongs in it, not at the end of the cell
-    // before: it waits for the cell's first content.
-    ctx->CellTextPending = 1;
+  if (IsParagraphLead(sig)) {
+    // Text put at a cell or a paragraph belongs in it, not at the end of the
+    // one before: it waits for the first content after their leading records.
+    ctx->LeadTextPending = 1;
     return 0;
   }
   NnStatus st = TextRun(ctx);
@@ -669,11 +671,11 @@ NnStatus Insert(uint8_t* data, uint16_t sig, uint32_t length, RTProcessContext* 
   return st;
 }
 
-// Text waiting for a cell's content (2361 before a cell) goes in front of the
-// first record that is neither the cell nor its paragraph's start,
-// definition or reference; an empty cell takes it at its end.
-NnStatus PlaceCellText(RTProcessContext* ctx) {
-  ctx->CellTextPending = 0;
+// Text waiting for a cell's or paragraph's content (2361 at its first record)
+// goes in front of the first record that is no cell and no paragraph start,
+// definition, reference or extension; an empty one takes it at its end.
+NnStatus PlaceLeadText(RTProcessContext* ctx) {
+  ctx->LeadTextPending = 0;
   const uint32_t composedBefore = ctx->Compose.composedCount;
   NnStatus st = TextRun(ctx);
   if (st == 0) {
@@ -685,10 +687,8 @@ NnStatus PlaceCellText(RTProcessContext* ctx) {
 
 bool RecordBlock(uint8_t*, uint16_t sig, uint32_t, RTProcessContext* ctx, RecordEmission*,
                  NnStatus* status) {
-  if (ctx->OperationCode != 2361 || !ctx->CellTextPending) return false;
-  const bool lead = IsCell(sig) || sig == 129 || sig == 0xFF82 || sig == 131 || sig == 0xFFBB ||
-                    sig == 188;
-  *status = lead ? 0 : PlaceCellText(ctx);
+  if (ctx->OperationCode != 2361 || !ctx->LeadTextPending) return false;
+  *status = IsParagraphLead(sig) || sig == 0xFFBB || sig == 188 ? 0 : PlaceLeadText(ctx);
   return true;  // the record itself is emitted as it is
 }
 
@@ -784,8 +784,8 @@ bool ElementEndBlock(uint8_t* data, uint16_t sig, uint32_t length, RTProcessCont
                      NnStatus* status) {
   const uint16_t code = ctx->OperationCode;
   if (IsInsertion(code)) {
-    if (ctx->CellTextPending) {
-      *status = PlaceCellText(ctx);
+    if (ctx->LeadTextPending) {
+      *status = PlaceLeadText(ctx);
       return true;
     }
     *status = InsertsBefore(ctx) ? 0 : Insert(data, sig, length, ctx, false);

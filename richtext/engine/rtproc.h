@@ -195,7 +195,7 @@ struct RTProcessContext {
   int32_t ParagraphIdLevel = 0;
   int32_t OleDepth = 0;
   uint32_t DefaultDefinitionWritten = 0;
-  uint32_t CellTextPending = 0;     // 2361 before a cell: the text waits for the cell's content
+  uint32_t LeadTextPending = 0;     // 2361 at a cell or paragraph start: the text waits for its content
 
   // Graphic storage and export steps (graphicsteps): the attachments that
   // step 68 "storage" made in this call. When the call does not install its

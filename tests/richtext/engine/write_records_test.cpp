@@ -205,19 +205,25 @@ TEST_F(WriteRecords, TextJoinsTheParagraphItIsAddedTo) {
   ASSERT_EQ(after.size(), before.size() + 1);
   EXPECT_EQ(TextOf(after[7]), "+");
   EXPECT_EQ(after[8].sig, 129);
-  // Inserted before the third: the text closes the second paragraph with
-  // the reference of the paragraph in force, and no empty paragraph appears.
+  // Inserted at the third: at its start, after its paragraph records, and
+  // no paragraph more.
   TorvoRTChunk* third = Define("Paragraph 3");
   before = Now();
   ASSERT_EQ(third->InsertText("-", 1, nullptr), 0);
   after = Now();
-  ASSERT_EQ(after.size(), before.size() + 2);
-  EXPECT_EQ(writecheck::Signatures({after.begin() + 8, after.begin() + 11}),
-            (std::vector<uint16_t>{0xFF85, 131, 129}));
-  EXPECT_EQ(TextOf(after[8]), "-");
-  int paragraphs = 0;
-  for (const Record& r : after) paragraphs += r.sig == 129;
-  EXPECT_EQ(paragraphs, 3);
+  ASSERT_EQ(after.size(), before.size() + 1);
+  EXPECT_EQ(writecheck::Signatures({after.begin() + 8, after.begin() + 12}),
+            (std::vector<uint16_t>{129, 131, 0xFF85, 0xFF85}));
+  EXPECT_EQ(TextOf(after[10]), "-");
+  EXPECT_EQ(TextOf(after[11]), "three");
+  for (size_t i = 0; i < 10; ++i) EXPECT_EQ(after[i], before[i]) << i;
+  // At the item's first paragraph, behind its definition and reference.
+  before = Now();
+  ASSERT_EQ(Define("Paragraph 1")->InsertText("^", 1, nullptr), 0);
+  after = Now();
+  ASSERT_EQ(after.size(), before.size() + 1);
+  EXPECT_EQ(TextOf(after[3]), "^");
+  EXPECT_EQ(TextOf(after[4]), "one");
   ExpectSound();
 }
 
