@@ -8,6 +8,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <map>
@@ -57,6 +58,17 @@ inline int Count(const std::vector<Record>& records, uint16_t sig) {
   int n = 0;
   for (const Record& r : records) n += r.sig == sig;
   return n;
+}
+
+// The positions whose records differ between two lists of one length (all
+// positions of the longer list when the lengths differ).
+inline std::vector<size_t> ChangedRecords(const std::vector<Record>& before,
+                                          const std::vector<Record>& after) {
+  std::vector<size_t> changed;
+  const size_t n = std::max(before.size(), after.size());
+  for (size_t i = 0; i < n; ++i)
+    if (before.size() != after.size() || !(before[i] == after[i])) changed.push_back(i);
+  return changed;
 }
 
 inline std::vector<uint16_t> Signatures(const std::vector<Record>& records) {

@@ -114,31 +114,15 @@ TEST_F(WriteRecords, StylizedTextIsAWholeStretchInOneFont) {
   EXPECT_EQ(TextIn(chunk, "StylizedText 1"), "abcd");
   EXPECT_EQ(TextIn(chunk, "StylizedText 2"), "efgh");
   EXPECT_EQ(TextIn(chunk, "StylizedText 3"), "ij");
-  // A font change of the first stretch touches its two runs only.
-  TorvoRTChunk* first = Define("StylizedText 1");
-  const std::vector<Record> before = Now();
-  ASSERT_EQ(first->ChangeFont("+Italic", nullptr, 0), 0);
-  const std::vector<Record> after = Now();
-  ASSERT_EQ(after.size(), before.size());
-  for (size_t i = 0; i < after.size(); ++i) {
-    const bool target = i == 3 || i == 4;
-    if (target)
-      EXPECT_NE(after[i], before[i]) << i;
-    else
-      EXPECT_EQ(after[i], before[i]) << i;
-  }
-  // The second stretch begins at the record that ended the first.
-  TorvoRTChunk* second = Define("StylizedText 2");
-  const std::vector<Record> again = Now();
-  ASSERT_EQ(second->ChangeFont("+Underline", nullptr, 0), 0);
-  const std::vector<Record> last = Now();
-  ASSERT_EQ(last.size(), again.size());
-  for (size_t i = 0; i < last.size(); ++i) {
-    const bool target = i == 5 || i == 6;
-    if (target)
-      EXPECT_NE(last[i], again[i]) << i;
-    else
-      EXPECT_EQ(last[i], again[i]) << i;
+  // A font change of a stretch touches its two runs only; the second begins
+  // at the record that ended the first.
+  const std::pair<const char*, std::vector<size_t>> stretches[] = {{"StylizedText 1", {3, 4}},
+                                                                  {"StylizedText 2", {5, 6}}};
+  for (const auto& [definition, runs] : stretches) {
+    TorvoRTChunk* stretch = Define(definition);
+    const std::vector<Record> before = Now();
+    ASSERT_EQ(stretch->ChangeFont("+Italic", nullptr, 0), 0);
+    EXPECT_EQ(writecheck::ChangedRecords(before, Now()), runs) << definition;
   }
   ExpectSound();
 }
