@@ -293,9 +293,14 @@ NnStatus TorvoRTChunk::AppendGraphic(const char* source, const char* file, const
   char attach[kOptionValueMax + 1] = {};
   if (!GetOptionValue(options, "Attach=", attach) || !strcasecmp(attach, "no")) {
     session->globals->stepResult = 0;
-    return RunWithOptions(this, options, [&] {
+    // A GIF, JPEG or PNG file comes in as a picture.
+    const uint16_t imageSwitch = item->imageSwitch;
+    item->imageSwitch = 1;
+    NnStatus st = RunWithOptions(this, options, [&] {
       return RunFrame(2352, 1, 0, 0, 1, file, nullptr, nullptr, nullptr);
     });
+    item->imageSwitch = imageSwitch;
+    return st;
   }
   if (!file || !*file) return NN_ERR_INVALID_ARG;
   char name[256] = {};

@@ -282,11 +282,17 @@ NnStatus TorvoRTChunk::AppendImportFile(const char* file, const char* filter) {
   if (!Usable(this)) return NN_ERR_INVALID_ARG;
   NnStatus st = RunFrame(STEP_NEXT_PARAGRAPH_ID, 3, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
   if (st) return st;
-  return RunFrame(2352, session->globals->stepResult, 0, 0, 0, file, filter, nullptr, nullptr);
+  // A GIF, JPEG or PNG file comes in as a picture.
+  const uint16_t imageSwitch = item->imageSwitch;
+  item->imageSwitch = 1;
+  st = RunFrame(2352, session->globals->stepResult, 0, 0, 0, file, filter, nullptr, nullptr);
+  item->imageSwitch = imageSwitch;
+  return st;
 }
 
 NnStatus TorvoRTChunk::AppendAnchor(const char* name, uint16_t flag) {
-  return RunFrame(2351, 0, flag, 0, 0, name, nullptr, nullptr, nullptr);
+  // The flag is the second number; the first is the name's length (0: all of it).
+  return RunFrame(2351, 0, 0, flag, 0, name, nullptr, nullptr, nullptr);
 }
 
 NnStatus TorvoRTChunk::AppendLink(const char* a, uint16_t n1, const char* target, const char* s2,

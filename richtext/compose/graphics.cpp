@@ -88,7 +88,8 @@ NnStatus ComposeImageFromData(const uint8_t* data, size_t size, uint32_t kind,
   PutU32(graphic, 4, 32);
   PutU16(graphic, 8, w);
   PutU16(graphic, 10, h);
-  graphic[26] = 2;  // version: sizes in pixels
+  graphic[26] = 2;  // version 2, and
+  graphic[27] = 1;  // the display size is in pixels
   st = AppendRecord(graphic, 153, sizeof graphic, &ctx->Compose);
   uint8_t header[32] = {125, 0};
   PutU32(header, 4, 32);

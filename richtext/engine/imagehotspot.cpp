@@ -7,6 +7,7 @@
 
 #include "host/options.h"
 #include "lsxsessi.h"
+#include "richtext/compose/composers.h"
 #include "richtext/compose/composeutil.h"
 #include "richtext/engine/opfamily.h"
 #include "richtext/engine/rtproc.h"
@@ -21,23 +22,15 @@ using kv::compose::RecordBuffer;
 
 constexpr uint16_t kOpImageHotspot = 2447;
 constexpr uint16_t kSigBegin = 221, kSigEnd = 222;
-constexpr uint16_t kSigHotspot = 0xFFA9;
 constexpr uint16_t kSigHotspotEnd = 170;
+constexpr uint16_t kSigHotspot = 0xFFA9;
 constexpr uint16_t kSigTarget = 0xFFF2;
 constexpr uint16_t kSigEvent = 0xFFF9;
 constexpr uint16_t kActionType = 2;
-constexpr uint32_t kHotspotHead = kv::cd::host::kHotspotFixed;  // 16
-constexpr uint32_t kEventHead = 32;
 
-// Code kinds SetImageHotspot leaves in the session (the language).
-constexpr uint32_t kKindFormula = 1, kKindScript = 3, kKindJavaScript = 4;
-// Hotspot flags: a formula, a LotusScript module, events that follow.
-constexpr uint32_t kFlagFormula = 0x10, kFlagScript = 0x100, kFlagEvents = 0x200000;
 
 using kv::cd::U16;
 
-void Put16(uint8_t* p, uint32_t at, uint16_t v) { std::memcpy(p + at, &v, 2); }
-void Put32(uint8_t* p, uint32_t at, uint32_t v) { std::memcpy(p + at, &v, 4); }
 
 RTRecordNode* NodeAt(RTProcessContext* ctx, uint32_t sequence) {
   RTRecordNode* n = ctx->Records ? ctx->Records->first : nullptr;
@@ -82,53 +75,15 @@ bool PlanImageHotspot(RTProcessContext* ctx) {
   return true;
 }
 
-// The new hotspot's begin: the action's code as its data (a compiled formula
-// or a LotusScript module), or, for JavaScript, an OnClick event record with
-// the script; then a target frame when the options name one.
+// The new hotspot's begin, composed as every image hotspot is: the action's
+// code (a compiled formula, a LotusScript module, or a JavaScript click
+// event), then the target frame: "Target=" of the options, else the frame the
+// caller named ("Default" is the frame the picture is in: no record).
 NnStatus EmitImageHotspotBegin(RTProcessContext* ctx) {
-  LSXLsiSession* s = ctx->Session;
-  const uint32_t kind = s->globals->codeKind;
-  const uint32_t codeLength = s->ResultTextLength < kResultTextSize ? s->ResultTextLength : 0;
-  uint32_t flags = kind == kKindFormula ? kFlagFormula
-                   : kind == kKindScript ? kFlagScript
-                   : kind == kKindJavaScript ? kFlagEvents
-                                             : 0;
-  const uint32_t dataLength = kind == kKindJavaScript ? 0 : codeLength;
-  if (kHotspotHead + dataLength > kMaxRecordLength) return NN_ERR_INVALID_ARG;
-  RecordBuffer begin(s, kHotspotHead + dataLength);
-  if (!begin.ok()) return NN_ERR_MEMORY;
-  Put16(begin.data(), 0, kSigHotspot);
-  Put16(begin.data(), 2, uint16_t(kHotspotHead + dataLength));
-  Put16(begin.data(), kv::cd::host::kHotspotType, kActionType);
-  Put32(begin.data(), kv::cd::host::kHotspotFlags, flags);
-  Put16(begin.data(), kv::cd::host::kHotspotDataLength, uint16_t(dataLength));
-  if (dataLength) std::memcpy(begin.data() + kHotspotHead, s->ResultText, dataLength);
-  NnStatus st = AppendRecord(begin.data(), kSigHotspot, kHotspotHead + dataLength, &ctx->Compose);
-  if (st) return st;
-  if (kind == kKindJavaScript) {
-    if (kEventHead + codeLength > kMaxRecordLength) return NN_ERR_INVALID_ARG;
-    RecordBuffer event(s, kEventHead + codeLength);
-    if (!event.ok()) return NN_ERR_MEMORY;
-    Put16(event.data(), 0, kSigEvent);
-    Put16(event.data(), 2, uint16_t(kEventHead + codeLength));
-    Put16(event.data(), 8, 1);   // OnClick
-    Put16(event.data(), 10, 4);  // JavaScript
-    Put32(event.data(), 12, codeLength);
-    if (codeLength) std::memcpy(event.data() + kEventHead, s->ResultText, codeLength);
-    st = AppendRecord(event.data(), kSigEvent, kEventHead + codeLength, &ctx->Compose);
-    if (st) return st;
-  }
+  const char* frame = ctx->Text2;
   char target[kOptionValueMax + 1] = {};
-  if (ctx->Text1 && GetOptionValue(ctx->Text1, "Target=", target) && *target) {
-    const uint32_t n = uint32_t(strnlen(target, 1024));
-    uint8_t rec[12 + 1024] = {};
-    Put16(rec, 0, kSigTarget);
-    Put16(rec, 2, uint16_t(12 + n));
-    Put16(rec, 4, uint16_t(n));
-    std::memcpy(rec + 12, target, n);
-    st = AppendRecord(rec, kSigTarget, 12 + n, &ctx->Compose);
-  }
-  return st;
+  if (ctx->Text1 && GetOptionValue(ctx->Text1, "Target=", target) && *target) frame = ctx->Text1;
+  return ComposeImageMap(frame, 0, ctx->Session->globals->codeKind, ctx);
 }
 
 NnStatus ImageHotspotRecord(uint16_t sig, RTProcessContext* ctx, RecordEmission* out) {

@@ -37,6 +37,8 @@ constexpr uint32_t kMaxRepeat = 32;
 
 bool IsText(uint16_t s) { return s == 0xFF85 || s == 0xFFE4; }
 bool IsCell(uint16_t s) { return s == 164 || s == 208; }
+// The records that open a cell or a paragraph before its content.
+bool IsParagraphLead(uint16_t s) { return IsCell(s) || s == 129 || s == 0xFF82 || s == 131; }
 
 bool InsertsBefore(const RTProcessContext* ctx) {
   return ctx->Chunk && ctx->Chunk->insertPosition == 0;
@@ -73,15 +75,22 @@ NnStatus Anchor(RTProcessContext* ctx) {
   return ComposeAnchor(name, n, ctx);
 }
 
-NnStatus Repeated(RTProcessContext* ctx) {
+NnStatus BeginParagraph(uint16_t sig, bool afterRecord, RTProcessContext* ctx);
+NnStatus EmitReferenceInForce(RTProcessContext* ctx);
+NnStatus EnsureDefinitionInForce(RTProcessContext* ctx);
+const RTRecordNode* EndingRecord(const uint8_t* data, const RTProcessContext* ctx,
+                                 bool* beforeEnding);
+
+NnStatus Repeated(const uint8_t* data, uint16_t sig, RTProcessContext* ctx) {
   char buf[kMaxRepeat];
   const uint32_t count = ctx->SubCode < kMaxRepeat ? ctx->SubCode : kMaxRepeat;
   std::memset(buf, ctx->OperationCode == 2360 ? '\t' : 0, sizeof buf);
   uint32_t font = CallFont(ctx, false);
   NnStatus st = EmitTextRecord(buf, count, &font, &ctx->Compose);
   if (st == 0 && ctx->OperationCode == 2354 && ctx->Number1) {
-    st = EmitParagraphStart(ctx);
-    if (st == 0) st = EmitParagraphReference(ctx);
+    bool beforeEnding = false;
+    EndingRecord(data, ctx, &beforeEnding);
+    st = BeginParagraph(sig, !InsertsBefore(ctx) && !beforeEnding, ctx);
   }
   return st;
 }
@@ -108,50 +117,149 @@ bool KeepsParagraph(uint16_t s) {
   return IsText(s) || s == 0xFFAD || s == 0xFFA9 || s == 170 || s == 174;
 }
 
+// The object a BEGIN or END record names (0 when it names none).
+uint16_t GroupObject(const uint8_t* data, uint16_t sig, uint32_t length) {
+  uint16_t of = 0;
+  if ((sig == 221 || sig == 222) && data) kv::cd::ReadU16(data, length, 4, &of);
+  return of;
+}
+
+// Is a position inside an open BEGIN/END group or OLE object? `afterRecord`:
+// the position follows the current record (which the walk has counted),
+// else it precedes it.
+bool InsideGroup(uint16_t sig, bool afterRecord, const RTProcessContext* ctx) {
+  int32_t groups = ctx->OpenSignatureDepth + int32_t(ctx->BeginOverflow);
+  int32_t ole = ctx->OleDepth;  // counted after the record
+  if (afterRecord) {
+    ole += sig == 0xFFA7 ? 1 : sig == 0xFFA8 ? -1 : 0;
+  } else {
+    groups += sig == 221 ? -1 : sig == 222 ? 1 : 0;
+  }
+  return groups > 0 || ole > 0;
+}
+
+// Does the item hold a paragraph definition of this id?
+bool ItemDefinesParagraph(const RTProcessContext* ctx, uint16_t id) {
+  for (const RTRecordNode* n = ctx->Records ? ctx->Records->first : nullptr; n; n = n->next)
+    if (n->signature == 0xFF82 && kv::cd::U16(n->data, n->length, kv::cd::host::kPabId) == id)
+      return true;
+  return false;
+}
+
+// The reference of the paragraph in force at the target. An item that does
+// not define that paragraph gets the default definition first (once a call),
+// so that no reference is left without its definition.
+NnStatus EnsureDefinitionInForce(RTProcessContext* ctx) {
+  const uint8_t* ref = ctx->Compose.defaultParagraphReference;
+  const uint16_t id = uint16_t(ref[2] | (ref[3] << 8));
+  if (ctx->DefaultDefinitionWritten || ItemDefinesParagraph(ctx, id)) return 0;
+  uint8_t def[sizeof ctx->Compose.defaultParagraphDefinition];
+  std::memcpy(def, ctx->Compose.defaultParagraphDefinition, sizeof def);
+  PutU16(def, kv::cd::host::kPabId, id);
+  const uint16_t defLength = kv::cd::U16(def, sizeof def, 2);
+  NnStatus st = AppendRecord(def, 0xFF82, defLength, &ctx->Compose);
+  if (st == 0) ctx->DefaultDefinitionWritten = 1;
+  return st;
+}
+
+NnStatus EmitReferenceInForce(RTProcessContext* ctx) {
+  NnStatus st = EnsureDefinitionInForce(ctx);
+  return st ? st : EmitParagraphReference(ctx);
+}
+
+// A new paragraph for inserted text: its start and the reference of the
+// paragraph in force. Never inside an open group or OLE object.
+NnStatus BeginParagraph(uint16_t sig, bool afterRecord, RTProcessContext* ctx) {
+  if (InsideGroup(sig, afterRecord, ctx)) return 0;
+  NnStatus st = EmitParagraphStart(ctx);
+  if (st == 0) st = EmitReferenceInForce(ctx);
+  return st;
+}
+
+// Closes the paragraph around inserted text: the reference of the paragraph
+// in force, after a paragraph start when the text meets a table start or end
+// or a hotspot end. Never inside an open group or OLE object.
+NnStatus CloseParagraph(uint16_t reference, uint16_t sig, bool afterRecord, RTProcessContext* ctx) {
+  if (InsideGroup(sig, afterRecord, ctx)) return 0;
+  NnStatus st = 0;
+  if (reference == 163 || reference == 165 || reference == 170 || reference == 207 ||
+      reference == 209)
+    st = EmitParagraphStart(ctx);
+  if (st == 0) st = EmitReferenceInForce(ctx);
+  return st;
+}
+
 NnStatus TextBefore(uint8_t* data, uint16_t sig, uint32_t length, RTProcessContext* ctx) {
+  if (IsParagraphLead(sig)) {
+    // Text put at a cell or a paragraph belongs in it, not at the end of the
+    // one before: it waits for the first content after their leading records.
+    ctx->LeadTextPending = 1;
+    return 0;
+  }
   NnStatus st = TextRun(ctx);
   if (st) return st;
   bool keep = KeepsParagraph(sig) || sig == 163 || sig == 165 || sig == 207 || sig == 209 ||
               sig == 0xFFFB;
-  if (sig == 222 && length >= 6) {
-    uint16_t of = 0;
-    kv::cd::ReadU16(data, length, 2, &of);
-    keep = KeepsParagraph(of);
-  }
+  // A BEGIN or END of a text or hotspot stands for it.
+  if (sig == 221 || sig == 222) keep = KeepsParagraph(GroupObject(data, sig, length));
   if (keep) return 0;
-  // The text stands in a paragraph of its own, before the target's.
-  st = EmitParagraphStart(ctx);
-  if (st == 0 && ctx->ParagraphDefinitionPending && ctx->PendingParagraphDefinitionLength >= 72)
-    st = AppendRecord(ctx->PendingParagraphDefinition, 0xFF82,
-                      ctx->PendingParagraphDefinitionLength, &ctx->Compose);
-  if (st == 0) st = EmitParagraphReference(ctx);
-  return st;
+  return CloseParagraph(sig, sig, false, ctx);
+}
+
+// The record that ended the element, when the walk stands on it (null at
+// the end of the item). What is appended after the element goes in front of
+// it when it lies outside the element, and for the relations whose ending
+// record follows the element.
+const RTRecordNode* EndingRecord(const uint8_t* data, const RTProcessContext* ctx,
+                                 bool* beforeEnding) {
+  const RTRecordNode* ending =
+      ctx->CurrentNode && ctx->CurrentNode->data == data ? ctx->CurrentNode : nullptr;
+  const chunkdef_info* inner = ctx->Chunk ? ctx->Chunk->InnermostNode() : nullptr;
+  *beforeEnding =
+      ending && (ctx->EndingRecordOutside ||
+                 (inner && (inner->relation == REL_INSIDE || inner->relation == REL_OUTSIDE ||
+                            inner->relation == REL_BEFORE)));
+  return ending;
 }
 
 NnStatus TextAfter(uint8_t* data, uint16_t sig, uint32_t length, RTProcessContext* ctx) {
-  uint16_t ref = sig;
-  chunkdef_info* inner = ctx->Chunk ? ctx->Chunk->InnermostNode() : nullptr;
-  if (inner && (inner->relation == REL_INSIDE || inner->relation == REL_OUTSIDE ||
-                inner->relation == REL_BEFORE) &&
-      ctx->CurrentNode && ctx->CurrentNode->prev)
-    ref = ctx->CurrentNode->prev->signature;
-  bool keep = IsText(ref) || ref == 164 || ref == 208 || KeepsParagraph(ref);
-  if (ref == 222 && length >= 6 && ref == sig) {
-    uint16_t of = 0;
-    kv::cd::ReadU16(data, length, 2, &of);
+  bool beforeEnding = false;
+  const RTRecordNode* ending = EndingRecord(data, ctx, &beforeEnding);
+  // The element's last record decides: the one before the ending record when
+  // the text goes in front of it; at the end of the item the item's last.
+  const RTRecordNode* reference = beforeEnding ? ending->prev : ending;
+  if (!ending && ctx->Records) reference = ctx->Records->last;
+  const uint16_t ref = reference ? reference->signature : sig;
+  bool keep = IsText(ref) || IsCell(ref) || KeepsParagraph(ref);
+  if (ref == 222) {
+    const uint16_t of = reference ? GroupObject(reference->data, 222, reference->length)
+                                  : GroupObject(data, sig, length);
     keep = of == 0xFF85 || of == 163 || of == 165 || KeepsParagraph(of);
   }
   if (ref == 165 || ref == 209) keep = false;
   if (!keep) {
-    NnStatus st = EmitParagraphStart(ctx);
-    if (st == 0) st = EmitParagraphReference(ctx);
+    NnStatus st = CloseParagraph(ref, sig, !beforeEnding, ctx);
     if (st) return st;
   }
   return TextRun(ctx);
 }
 
-NnStatus PageBreak(RTProcessContext* ctx) {
-  NnStatus st = EmitParagraphStart(ctx);
+// Is the place of this call's insertion inside an open group or OLE object?
+// Before the target's first record, or after the element.
+bool InsertionInsideGroup(const uint8_t* data, uint16_t sig, RTProcessContext* ctx) {
+  bool beforeEnding = false;
+  if (!InsertsBefore(ctx)) EndingRecord(data, ctx, &beforeEnding);
+  return InsideGroup(sig, !InsertsBefore(ctx) && !beforeEnding, ctx);
+}
+
+// A paragraph start, where one may begin.
+NnStatus ParagraphStartAt(bool insideGroup, RTProcessContext* ctx) {
+  return insideGroup ? 0 : EmitParagraphStart(ctx);
+}
+
+NnStatus PageBreak(const uint8_t* data, uint16_t sig, RTProcessContext* ctx) {
+  const bool inGroup = InsertionInsideGroup(data, sig, ctx);
+  NnStatus st = ParagraphStartAt(inGroup, ctx);
   if (st) return st;
   const uint16_t id = NewDefaultParagraph(kNextParagraphId, 2, &ctx->Compose);
   if (!id) return NN_ERR_MEMORY;
@@ -168,14 +276,15 @@ NnStatus PageBreak(RTProcessContext* ctx) {
   PutU16(ref, 2, id);
   if (st == 0) st = AppendRecord(ref, 131, 4, &ctx->Compose);
   if (st == 0) st = EmitEmptyText(ctx);
-  if (st == 0) st = EmitParagraphStart(ctx);
+  if (st == 0) st = ParagraphStartAt(inGroup, ctx);
   return st;
 }
 
-NnStatus Paragraph(RTProcessContext* ctx) {
+NnStatus Paragraph(const uint8_t* data, uint16_t sig, RTProcessContext* ctx) {
   const uint32_t sequence = ctx->CurrentNode ? ctx->CurrentNode->sequence : 1;
+  const bool inGroup = InsertionInsideGroup(data, sig, ctx);
   NnStatus st = 0;
-  if (sequence > 1 || !InsertsBefore(ctx)) st = EmitParagraphStart(ctx);
+  if (sequence > 1 || !InsertsBefore(ctx)) st = ParagraphStartAt(inGroup, ctx);
   if (st) return st;
   uint16_t id = NewDefaultParagraph(kNextParagraphId, 2, &ctx->Compose);
   if (!id) return NN_ERR_MEMORY;
@@ -202,7 +311,9 @@ NnStatus Paragraph(RTProcessContext* ctx) {
       uint16_t flags = 0;
       std::memcpy(&flags, def + kv::cd::host::kPabFlags, 2);
       PutU16(def, kv::cd::host::kPabFlags, uint16_t(flags | 0x0800));
-      const uint32_t n = spec->hideWhenLength <= kParagraphExtTextMax ? spec->hideWhenLength : 0;
+      // A formula that does not fit is refused, never written empty.
+      if (spec->hideWhenLength > kParagraphExtTextMax) return NN_ERR_INVALID_ARG;
+      const uint32_t n = spec->hideWhenLength;
       const uint32_t len = (n + 14 + 1) & ~1u;
       RecordBuffer rec(ctx->Session, len);
       if (!rec.ok()) return NN_ERR_MEMORY;
@@ -232,12 +343,66 @@ NnStatus Paragraph(RTProcessContext* ctx) {
     }
   }
   st = EmitTextRecord(text, length, &font, &ctx->Compose);
-  if (st == 0 && sequence == 1 && InsertsBefore(ctx)) st = EmitParagraphStart(ctx);
+  if (st == 0 && sequence == 1 && InsertsBefore(ctx)) st = ParagraphStartAt(inGroup, ctx);
   return st;
 }
 
 NnStatus ImportFailed(RTProcessContext* ctx, NnStatus st) {
   if (st && !ctx->Compose.internalError) ctx->Compose.internalError = kInternalImportFailed;
+  return st;
+}
+
+// A file of canonical records (optionally led by the composite type word),
+// checked whole before any of it is appended; paragraph ids and fonts are
+// fitted to this item.
+NnStatus ImportRecordFile(const char* path, RTProcessContext* ctx) {
+  constexpr long kMaxRecordFile = 64L << 20;
+  FILE* f = std::fopen(path, "rb");
+  if (!f) return NN_ERR_FILE_NOT_FOUND;
+  std::vector<uint8_t> bytes;
+  uint8_t buf[65536];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0 && bytes.size() <= size_t(kMaxRecordFile))
+    bytes.insert(bytes.end(), buf, buf + n);
+  const bool readError = std::ferror(f) != 0;
+  std::fclose(f);
+  if (readError) return NN_ERR_FILE_IO;
+  if (bytes.size() > size_t(kMaxRecordFile)) return NN_ERR_CD_STRUCTURE;
+  size_t pos = 0;
+  if (bytes.size() >= 2 && kv::cd::U16(bytes.data(), uint32_t(bytes.size()), 0) == NN_TYPE_COMPOSITE)
+    pos = 2;
+  std::vector<std::vector<uint8_t>> records;
+  while (pos < bytes.size()) {
+    uint16_t sig;
+    kv::cd::HeaderKind kind;
+    uint32_t len = 0, header = 0;
+    const uint32_t avail = uint32_t(bytes.size() - pos);
+    if (avail == 1 && bytes[pos] == 0) break;  // the pad byte of a last odd record
+    if (!kv::cd::ReadCanonicalHeader(bytes.data() + pos, avail, &sig, &kind, &len, &header) ||
+        len < header || len > avail || sig < kMinRecordSignature)
+      return NN_ERR_CD_STRUCTURE;
+    std::vector<uint8_t> host;
+    if (kv::cd::CanonicalToHost(bytes.data() + pos, len, &host) != NN_OK || host.empty())
+      return NN_ERR_CD_STRUCTURE;
+    records.push_back(std::move(host));
+    pos += len + (len % 2);
+  }
+  if (records.empty()) return NN_ERR_CD_STRUCTURE;
+  RecordList* list = RecordListCreate(ctx->Session);
+  if (!list) return NN_ERR_MEMORY;
+  NnStatus st = 0;
+  for (auto& r : records) {
+    uint16_t sig;
+    kv::cd::HeaderKind kind;
+    uint32_t len = 0, header = 0;
+    if (!kv::cd::ReadHostHeader(r.data(), uint32_t(r.size()), &sig, &kind, &len, &header) ||
+        !RecordListAppendNode(ctx->Session, list, sig, r.data(), uint32_t(r.size()), 0)) {
+      st = NN_ERR_CD_STRUCTURE;
+      break;
+    }
+  }
+  if (st == 0) st = AppendItemRecordsRenumbered(list, nullptr, ctx->Item, &ctx->Compose);
+  RecordListFreeWithAllocator(ctx->Session, list);
   return st;
 }
 
@@ -279,8 +444,7 @@ NnStatus ImportFile(RTProcessContext* ctx) {
   if (!FindEditFilter(ctx->Session, file, filter, sizeof filter, name, sizeof name, 0)) {
     // Without a filter only a file of records is taken.
     if (strcasecmp(ext, ".cd") != 0) return ImportFailed(ctx, NN_ERR_INVALID_ARG);
-    st = NN_ERR_INVALID_ARG;  // record files are not read here: see the report
-    return ImportFailed(ctx, st);
+    return ImportFailed(ctx, ImportRecordFile(file, ctx));
   }
   char recordFile[1024] = {};
   st = ImportImageViaFilter(&ctx->Compose, file, filter, name, recordFile, sizeof recordFile);
@@ -384,8 +548,16 @@ bool IsInsertion(uint16_t code) {
   }
 }
 
+// Marks the last `count` composed records as the text insertion's, for the
+// clean-up that follows it.
+void MarkInserted(RTProcessContext* ctx, uint32_t count) {
+  RTRecordNode* n = ctx->Compose.newList ? ctx->Compose.newList->last : nullptr;
+  for (; n && count; n = n->prev, --count) n->flags |= kNodeInserted;
+}
+
 NnStatus Insert(uint8_t* data, uint16_t sig, uint32_t length, RTProcessContext* ctx, bool before) {
   const uint16_t code = ctx->OperationCode;
+  const uint32_t composedBefore = ctx->Compose.composedCount;
   NnStatus st = 0;
   switch (code) {
     case 2351:
@@ -406,7 +578,7 @@ NnStatus Insert(uint8_t* data, uint16_t sig, uint32_t length, RTProcessContext* 
       break;
     case 2354:
     case 2360:
-      st = Repeated(ctx);
+      st = Repeated(data, sig, ctx);
       break;
     case 2356:
     case 2357:
@@ -419,20 +591,22 @@ NnStatus Insert(uint8_t* data, uint16_t sig, uint32_t length, RTProcessContext* 
       ComposeTableResetColumnCounter();
       [[fallthrough]];
     case 2359:
-      st = LeadIfFirst(ctx);
+      // The cells reference the paragraph in force.
+      st = EnsureDefinitionInForce(ctx);
+      if (st == 0) st = LeadIfFirst(ctx);
       if (st == 0) st = ComposeTable(ctx->SubCode, ctx->Number1, ctx);
       break;
     case 2361:
       st = before ? TextBefore(data, sig, length, ctx) : TextAfter(data, sig, length, ctx);
       break;
     case 2409:
-      st = PageBreak(ctx);
+      st = PageBreak(data, sig, ctx);
       break;
     case 2411:
       st = ComposeField(ctx->Text1, ctx->Text2, 1, "Add", ctx);
       break;
     case 2417:
-      st = Paragraph(ctx);
+      st = Paragraph(data, sig, ctx);
       break;
     case 2423:
       st = LeadIfFirst(ctx);
@@ -458,7 +632,29 @@ NnStatus Insert(uint8_t* data, uint16_t sig, uint32_t length, RTProcessContext* 
       break;
   }
   if (st == 0) ctx->Item->modified = 1;
+  if (st == 0 && code == 2361) MarkInserted(ctx, ctx->Compose.composedCount - composedBefore);
   return st;
+}
+
+// Text waiting for a cell's or paragraph's content (2361 at its first record)
+// goes in front of the first record that is no cell and no paragraph start,
+// definition, reference or extension; an empty one takes it at its end.
+NnStatus PlaceLeadText(RTProcessContext* ctx) {
+  ctx->LeadTextPending = 0;
+  const uint32_t composedBefore = ctx->Compose.composedCount;
+  NnStatus st = TextRun(ctx);
+  if (st == 0) {
+    ctx->Item->modified = 1;
+    MarkInserted(ctx, ctx->Compose.composedCount - composedBefore);
+  }
+  return st;
+}
+
+bool RecordBlock(uint8_t*, uint16_t sig, uint32_t, RTProcessContext* ctx, RecordEmission*,
+                 NnStatus* status) {
+  if (ctx->OperationCode != 2361 || !ctx->LeadTextPending) return false;
+  *status = IsParagraphLead(sig) || sig == 0xFFBB || sig == 188 ? 0 : PlaceLeadText(ctx);
+  return true;  // the record itself is emitted as it is
 }
 
 // 2601 to 2603: questions about a table cell.
@@ -521,6 +717,15 @@ bool AtTargetBlock(uint8_t* data, uint16_t sig, uint32_t length, RTProcessContex
     case 2437:
       ctx->GraphicBeginOpen = 0;
       return false;  // the property family sets the records themselves
+    case 42:
+      // A row or cell target begins inside its table: its level is the one
+      // whose labels change.
+      if (!ctx->PropFirstLevel && sig != 163 && sig != 207 && sig != 0xFFFB &&
+          GroupObject(data, sig, length) != 0xFFFB) {
+        ctx->PropTableDepth = 1;
+        ctx->PropFirstLevel = 1;
+      }
+      return true;
     case 2601:
     case 2602:
     case 2603:
@@ -541,6 +746,10 @@ bool ElementEndBlock(uint8_t* data, uint16_t sig, uint32_t length, RTProcessCont
                      NnStatus* status) {
   const uint16_t code = ctx->OperationCode;
   if (IsInsertion(code)) {
+    if (ctx->LeadTextPending) {
+      *status = PlaceLeadText(ctx);
+      return true;
+    }
     *status = InsertsBefore(ctx) ? 0 : Insert(data, sig, length, ctx, false);
     return true;
   }
@@ -553,14 +762,19 @@ bool ElementEndBlock(uint8_t* data, uint16_t sig, uint32_t length, RTProcessCont
     case 2404:
       st = EmitHotspotEnd(ctx, 0xAE, 1);
       if (st == 0) st = EmitParagraphStart(ctx);
-      if (st == 0) st = EmitParagraphReference(ctx);
+      if (st == 0) st = EmitReferenceInForce(ctx);
       if (st == 0) st = EmitEmptyText(ctx);
       break;
     case 2394:
-      if (!ctx->TargetDone) {
+      // Once a call: the result flag restarts with every element, so the
+      // call keeps its own mark.
+      if (!ctx->TargetDone && !(ctx->InsertOnceDone & 0x4)) {
         SessionGlobals* g = ctx->Session->globals;
         st = EmitRecord8(211, g->CellColorRgb & 0xFFFFFF, g->CellColorIndex, &ctx->Compose);
-        if (st == 0) ctx->TargetDone = 1;
+        if (st == 0) {
+          ctx->TargetDone = 1;
+          ctx->InsertOnceDone |= 0x4;
+        }
       }
       break;
     case 2422:
@@ -576,6 +790,36 @@ bool ElementEndBlock(uint8_t* data, uint16_t sig, uint32_t length, RTProcessCont
       }
       break;
     // 2447 puts its hotspot around the picture itself (image hotspot family).
+    case 36: {
+      // The margin asked for, in inches, where the reader of the property
+      // finds it (the link text of its group) and in the result text.
+      const uint32_t twips = ctx->SubCode == 2604 ? ctx->PropMaxRight : ctx->PropMinLeft;
+      char text[32];
+      const int n = std::snprintf(text, sizeof text, "%5.3f", twips / 1440.0);
+      std::snprintf(ctx->Session->LinkText, kTextBufferSize, "%s", text);
+      ctx->Session->SetResultText(text, uint32_t(n));
+      *status = 0;
+      return true;
+    }
+    case 42:
+      // Once a call, when the element's records held no label to change and
+      // none was composed for it: the label record closes the element.
+      if (!(ctx->InsertOnceDone & 0x8) && !ctx->TargetDone) {
+        uint8_t label[140] = {};
+        PutU16(label, 0, 0xFFE3);
+        PutU16(label, 2, sizeof label);
+        const char* text = ctx->Text1 ? ctx->Text1 : "";
+        uint32_t n = ctx->Number1 ? uint32_t(strnlen(text, ctx->Number1)) : uint32_t(std::strlen(text));
+        if (n > 127) n = 127;
+        std::memcpy(label + 4, text, n);
+        st = AppendRecord(label, 0xFFE3, sizeof label, &ctx->Compose);
+        if (st == 0) {
+          ctx->InsertOnceDone |= 0x8;
+          ctx->TargetDone = 1;
+          ctx->Item->changed = 1;
+        }
+      }
+      break;
     case 2437:
       if (ctx->Text1 && (ctx->SubCode == 4 || ctx->SubCode == 15 || ctx->SubCode == 29)) {
         st = ComposeElementOptions(ctx->SubCode, ctx->Text1, ctx);
@@ -590,7 +834,7 @@ bool ElementEndBlock(uint8_t* data, uint16_t sig, uint32_t length, RTProcessCont
   return true;
 }
 
-const OperationFamily kInsertOps = {"insertions", nullptr, nullptr, AtTargetBlock, nullptr,
+const OperationFamily kInsertOps = {"insertions", nullptr, nullptr, AtTargetBlock, RecordBlock,
                                     ElementEndBlock, nullptr};
 
 }  // namespace

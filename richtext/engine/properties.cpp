@@ -1233,16 +1233,8 @@ bool PropertyPreWalk(RTProcessContext* ctx, NnStatus* status) {
   return true;
 }
 
-bool PropertyPostWalk(RTProcessContext* ctx, NnStatus* status) {
-  if (ctx->OperationCode != 36) return false;
-  uint32_t twips = ctx->SubCode == PROPC_MAX_RIGHT ? ctx->PropMaxRight : ctx->PropMinLeft;
-  std::snprintf(ctx->Session->LinkText, kTextBufferSize, "%5.3f", twips / 1440.0);
-  *status = 0;
-  return true;
-}
-
 const OperationFamily kPropertySteps = {"properties", PropertySetup, PropertyPreWalk, nullptr,
-                                        PropertyRecord, nullptr, PropertyPostWalk};
+                                        PropertyRecord, nullptr, nullptr};
 
 }  // namespace
 

@@ -456,13 +456,41 @@ bool AnnouncesText(const RTRecordNode* n) {
   return n && n->signature == kSigBegin && IsTextSig(Wrapped(n));
 }
 
+// Is the record, or one within two places of it, one that the text
+// insertion before this clean-up wrote?
+bool NearInserted(const RTRecordNode* n) {
+  const RTRecordNode* p = n;
+  for (int i = 0; i < 3 && p; ++i, p = p->prev)
+    if (p->flags & kNodeInserted) return true;
+  p = n ? n->next : nullptr;
+  for (int i = 0; i < 2 && p; ++i, p = p->next)
+    if (p->flags & kNodeInserted) return true;
+  return false;
+}
+
 void CleanupAfterTextInsertion(RTProcessContext* ctx) {
   const bool cleanupSwitch = ctx->Item && ctx->Item->cleanupSwitch;
   bool passthruOpen = false;
+  // After a text insertion only what lies next to the inserted text is
+  // tidied; the rest of the item keeps its records as they are. Callers
+  // whose writes are spread over the item (link matching, pass-through
+  // switches) mark nothing and have the whole item tidied.
+  bool marked = false;
+  for (const RTRecordNode* m = ctx->Records ? ctx->Records->first : nullptr; m && !marked;
+       m = m->next)
+    marked = (m->flags & kNodeInserted) != 0;
   RTRecordNode* n = ctx->Records ? ctx->Records->first : nullptr;
   while (n) {
     RTRecordNode* next = n->next;
     const uint16_t sig = n->signature;
+    if (marked && !NearInserted(n)) {
+      if (sig == kSigPassthruStart)
+        passthruOpen = true;
+      else if (sig == kSigPassthruEnd)
+        passthruOpen = false;
+      n = next;
+      continue;
+    }
     if (AnnouncesText(n) && IsEmptyText(next) && next->next && !IsTextSig(next->next->signature)) {
       RTRecordNode* other = next->next;
       const RTRecordNode* before = n->prev;
@@ -535,6 +563,8 @@ bool RemovalPreWalk(RTProcessContext* ctx, NnStatus* status) {
   uint16_t code = ctx->OperationCode;
   if (code == STEP_CLEANUP_TEXT) {
     CleanupAfterTextInsertion(ctx);
+    for (RTRecordNode* n = ctx->Records ? ctx->Records->first : nullptr; n; n = n->next)
+      n->flags &= uint16_t(~kNodeInserted);
     *status = 0;
     return true;
   }

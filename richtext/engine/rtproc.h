@@ -187,6 +187,15 @@ struct RTProcessContext {
   uint32_t InsertOnceDone = 0;      // 2394, 2422, 2447, step 42 wrote their record
   uint8_t InsertCellColumn[kMaxEngineTableDepth + 2] = {};
   uint8_t InsertCellRow[kMaxEngineTableDepth + 2] = {};
+  // The paragraph in force where the walk stands, per table level (0 none
+  // seen yet), kept in the composition's paragraph reference; the open OLE
+  // objects (0xFFA7 without its 0xFFA8); whether this call wrote the default
+  // paragraph definition for an item that lacked the one referenced.
+  uint16_t ParagraphIdAtLevel[kMaxEngineTableDepth + 2] = {};
+  int32_t ParagraphIdLevel = 0;
+  int32_t OleDepth = 0;
+  uint32_t DefaultDefinitionWritten = 0;
+  uint32_t LeadTextPending = 0;     // 2361 at a cell or paragraph start: the text waits for its content
 
   // Graphic storage and export steps (graphicsteps): the attachments that
   // step 68 "storage" made in this call. When the call does not install its

@@ -205,12 +205,16 @@ bool EndsWithText(const uint8_t* data, uint32_t len, const char* closing) {
 
 // Snapshot, advance inward. The counter of the inner node restarts for each
 // element of this one.
-void SatisfyNode(chunkdef_info* node, RTProcessContext* ctx) {
+void SnapshotDepths(chunkdef_info* node, const RTProcessContext* ctx) {
   node->savedHotspotDepth = uint32_t(ctx->HotspotDepth);
   node->savedLayerDepth = uint32_t(ctx->LayerDepth);
   node->savedTableDepth = uint32_t(ctx->TableBeginCount);
   node->savedFlagFF68 = ctx->FlagFF68;
   node->savedBeginDepth = uint32_t(ctx->OpenSignatureDepth);
+}
+
+void SatisfyNode(chunkdef_info* node, RTProcessContext* ctx) {
+  SnapshotDepths(node, ctx);
   node->satisfied = 0;
   node->inside = 0;
   ctx->LastMatchedNode = node;
@@ -220,6 +224,9 @@ void SatisfyNode(chunkdef_info* node, RTProcessContext* ctx) {
 }
 
 enum class LoopResult { Continue, Done };
+
+bool AtElementLevel(const chunkdef_info* lm, const uint8_t* data, uint16_t sig, uint32_t len,
+                    const RTProcessContext* ctx);
 
 // The node loop of the dispatcher. Returns Done (with *status) when the record
 // was a complete single-record target and went through all three handlers.
@@ -268,8 +275,22 @@ LoopResult RunNodeLoop(uint8_t* data, uint16_t sig, uint32_t len, uint16_t prev,
         continue;
       }
       case REL_OUTSIDE:
-        if (TestChunkRecordBoundary(node, data, sig, prev, &single, ctx) && single) {
-          node->rearmRecord = ctx->RecordNumber + 1;  // skip exactly this record
+        if (node->inside) {
+          // Within the excluded element: the range resumes only after its end.
+          uint32_t counted = 0, outside = 0;
+          if (!AtElementLevel(node, data, sig, len, ctx) ||
+              !MatchRecordToTarget(node, data, sig, prev, &counted, &outside, 0, ctx))
+            return LoopResult::Continue;
+          node->inside = 0;
+          if (!outside) return LoopResult::Continue;  // its last record is still the element's
+        }
+        if (TestChunkRecordBoundary(node, data, sig, prev, &single, ctx)) {
+          // A single-record element skips exactly this record; a longer one
+          // keeps the range closed until it ends.
+          if (!single) {
+            node->inside = 1;
+            SnapshotDepths(node, ctx);
+          }
           return LoopResult::Continue;
         }
         SatisfyNode(node, ctx);
@@ -303,9 +324,8 @@ LoopResult RunNodeLoop(uint8_t* data, uint16_t sig, uint32_t len, uint16_t prev,
 
 // The level test: is this record at the level of the last matched node's
 // element, so that it may end it? `tableEnd` is set when a table end passed.
-bool PassesLevelTest(const chunkdef_info* lm, const uint8_t* data, uint16_t sig, uint32_t len,
-                     const RTProcessContext* ctx) {
-  if (lm->relation != REL_CONTAINS && lm->relation != REL_INSIDE) return true;
+bool AtElementLevel(const chunkdef_info* lm, const uint8_t* data, uint16_t sig, uint32_t len,
+                    const RTProcessContext* ctx) {
   int32_t hs = int32_t(lm->savedHotspotDepth);
   uint16_t obj = (sig == kSigBegin || sig == kSigEnd) ? BeginObject(data, len) : 0;
   if (IsHotspotStart(sig)) {
@@ -330,20 +350,59 @@ bool PassesLevelTest(const chunkdef_info* lm, const uint8_t* data, uint16_t sig,
   return true;
 }
 
+bool PassesLevelTest(const chunkdef_info* lm, const uint8_t* data, uint16_t sig, uint32_t len,
+                     const RTProcessContext* ctx) {
+  if (lm->relation != REL_CONTAINS && lm->relation != REL_INSIDE) return true;
+  return AtElementLevel(lm, data, sig, len, ctx);
+}
+
 // Is the ending record still part of the element for the handler?
-bool EndingRecordIsPart(const chunkdef_info* node, uint16_t sig, uint32_t endOutside) {
+bool EndingRecordIsPart(const chunkdef_info* node, uint16_t sig, uint16_t obj,
+                        uint32_t endOutside) {
   if (!endOutside) return true;
   switch (node->targetType) {
     case STYLIZEDTEXT:
-      return IsTextRecord(sig);
+      // A text that ends the element is in another font: it begins the next.
+      return false;
     case GRAPHIC:
       return sig >= 149 && sig <= 160 && sig != 153;
     case PARAGRAPH:
     case PARAGRAPHLIST:
       return !(sig == kSigParagraph || sig == 165 || sig == kSigPreTable || sig == 163 ||
-               sig == 207 || sig == 209);
+               sig == 207 || sig == 209 ||
+               (sig == kSigBegin && (obj == kSigPreTable || IsTableStart(obj))));
     default:
       return false;
+  }
+}
+
+// What insertions need to know of the place after this record: the
+// paragraph in force, per table level (a table's paragraphs start from the
+// one around it, and after the table that one is in force again), which they
+// reference through the composition; and the OLE objects open there.
+void TrackInsertionPlace(const uint8_t* data, uint16_t sig, uint32_t len,
+                           RTProcessContext* ctx) {
+  constexpr int32_t kTop = int32_t(kMaxEngineTableDepth) + 1;
+  int32_t level = ctx->TableBeginCount < 0 ? 0 : ctx->TableBeginCount;
+  if (level > kTop) level = kTop;
+  for (int32_t l = ctx->ParagraphIdLevel + 1; l <= level; ++l)
+    ctx->ParagraphIdAtLevel[l] = ctx->ParagraphIdAtLevel[l - 1];
+  ctx->ParagraphIdLevel = level;
+  if (sig == kSigPabRef) {
+    uint16_t id = U16(data, len, kv::cd::host::kPabReferenceId);
+    if (id) ctx->ParagraphIdAtLevel[level] = id;
+  } else if (sig == 0xFFA7) {
+    ++ctx->OleDepth;
+  } else if (sig == 0xFFA8 && ctx->OleDepth > 0) {
+    --ctx->OleDepth;
+  }
+  const uint16_t id = ctx->ParagraphIdAtLevel[level];
+  if (id) {
+    uint8_t* ref = ctx->Compose.defaultParagraphReference;
+    ref[0] = kSigPabRef;
+    ref[1] = 4;
+    ref[2] = uint8_t(id);
+    ref[3] = uint8_t(id >> 8);
   }
 }
 
@@ -401,15 +460,18 @@ int TestChunkRecordBoundary(chunkdef_info* node, const uint8_t* data, uint16_t s
         (prev == kSigParagraph || (cur && cur->next && cur->next->signature == 166)))
       return 0;
     if (ctx->FlagFF68 && sig != kSigLargeParagraph) return 0;
-    if (type == PARAGRAPHLIST) {
-      if (sig != kSigPab && sig != kSigPabRef && sig != kSigParagraph) return 0;
-      if (!(ParagraphFlags(FindParagraphDefinition(cur)) & (0x0400 | 0x1000))) return 0;
-    }
+    if (type == PARAGRAPHLIST && sig != kSigPab && sig != kSigPabRef && sig != kSigParagraph)
+      return 0;
   }
   // 3. Page breaks.
-  if (type == PAGEBREAK) {
-    if (sig != kSigParagraph) return 0;
-    if (!(ParagraphFlags(FindParagraphDefinition(cur)) & 0x0001)) return 0;
+  if (type == PAGEBREAK && sig != kSigParagraph) return 0;
+  // The list and page-break masks of these rows test the flags of the
+  // paragraph's definition, not the start record.
+  if (type == PARAGRAPHLIST || type == PAGEBREAK) {
+    const uint16_t flags = ParagraphFlags(FindParagraphDefinition(cur));
+    bool any = false;
+    for (uint16_t i = 0; i < d->requireCount && i < 4; ++i) any |= (flags & d->requireMasks[i]) != 0;
+    if (!any) return 0;
   }
   // 4. Text continued after a text effect is no new element.
   if (IsTextType(type)) {
@@ -417,6 +479,13 @@ int TestChunkRecordBoundary(chunkdef_info* node, const uint8_t* data, uint16_t s
                    (sig == kSigBegin && IsTextRecord(BeginObject(data, len)));
     if (textish && (prev == kSigBidiTextEffect || prev == kSigTextEffect)) return 0;
   }
+  // A stylized-text element is a whole stretch of text in one font: a text
+  // record right after one in the same font continues it.
+  if (type == STYLIZEDTEXT && sig == kSigText && prev == kSigText && cur && cur->data == data &&
+      cur->prev && cur->prev->signature == kSigText &&
+      U32(cur->prev->data, cur->prev->length, kv::cd::host::kTextFont) ==
+          U32(data, len, kv::cd::host::kTextFont))
+    return 0;
   // 5. Non-blank text: the first text ahead must have text, with no cell,
   //    hotspot end or paragraph reference on the way.
   if (type == NONBLANKTEXT) {
@@ -458,8 +527,9 @@ int TestChunkRecordBoundary(chunkdef_info* node, const uint8_t* data, uint16_t s
   }
 
   // 8. Already inside an INSIDE element.
+  // (An OUTSIDE node's inside flag marks the element it excludes instead.)
   bool inside = node->inside || (type == ROW && node->inner && node->inner->targetType == COLUMN &&
-                                 node->inner->inside);
+                                 node->inner->relation == REL_INSIDE && node->inner->inside);
   if (node->relation == REL_INSIDE && inside) {
     uint16_t endObj = sig == kSigEnd ? BeginObject(data, len) : 0;
     if (InList(sig, d->insideEndSignatures, 7) || InList(endObj, d->insideEndSignatures, 7) ||
@@ -494,7 +564,7 @@ int TestChunkRecordBoundary(chunkdef_info* node, const uint8_t* data, uint16_t s
     for (uint16_t i = 0; i < d->excludeCount && i < 3; ++i)
       if (f & d->excludeMasks[i]) return 0;
   }
-  if (d->requireCount) {
+  if (d->requireCount && type != PARAGRAPHLIST && type != PAGEBREAK) {
     uint32_t f = 0;
     if (!kv::cd::ReadU32(ex, exLen, d->requireOffset, &f)) return 0;
     bool any = false;
@@ -662,6 +732,11 @@ int MatchRecordToTarget(chunkdef_info* node, const uint8_t* data, uint16_t sig, 
           break;
         }
         if (alreadyStarted) return 0;
+        // A table that a BEGIN announces starts with that BEGIN.
+        if (sig == kSigBegin && (obj == kSigPreTable || IsTableStart(obj))) {
+          ended = true;
+          break;
+        }
         if (sig == kSigParagraph ||
             (sig == kSigPabRef && prev != kSigParagraph && prev != kSigPab) ||
             sig == 163 || sig == 164 || sig == 165 || sig == 207 || sig == 208 || sig == 209 ||
@@ -799,14 +874,9 @@ NnStatus ProcessChunkRecord(uint8_t* data, uint16_t sig, uint32_t len, RTProcess
     chunkdef_info* nut = ctx->NodeUnderTest;
     if (nut && nut->rearmRecord && nut->rearmRecord == ctx->RecordNumber) {
       nut->rearmRecord = 0;
-      uint32_t single = 0;
-      if (nut->relation == REL_OUTSIDE &&
-          TestChunkRecordBoundary(nut, data, sig, prev, &single, ctx) && single) {
-        // Another excluded element follows at once: skip it as well.
-        nut->rearmRecord = ctx->RecordNumber + 1;
-        goto tail;
-      }
-      SatisfyNode(nut, ctx);
+      // An OUTSIDE range resumes through the node loop, which tests whether
+      // another excluded element begins right here.
+      if (nut->relation != REL_OUTSIDE) SatisfyNode(nut, ctx);
     }
     nut = ctx->NodeUnderTest;
     if (nut && IsParagraphType(nut->targetType) &&
@@ -847,10 +917,12 @@ NnStatus ProcessChunkRecord(uint8_t* data, uint16_t sig, uint32_t len, RTProcess
           case REL_OUTSIDE:
           case REL_BEFORE:
             ended = TestChunkRecordBoundary(n, data, sig, prev, &single, ctx) != 0;
-            // The element that starts here is not part of the range; a
-            // single-record one is skipped and the range resumes after it.
-            if (ended && n->relation == REL_OUTSIDE && single)
-              n->rearmRecord = ctx->RecordNumber + 1;
+            // The element that starts here is not part of the range: the node
+            // waits for its end (a single-record one ends with this record).
+            if (ended && n->relation == REL_OUTSIDE && !single) {
+              n->inside = 1;
+              SnapshotDepths(n, ctx);
+            }
             outside = 1;
             if (ended && n->relation == REL_BEFORE) {
               n->satisfied = 1;
@@ -885,7 +957,8 @@ NnStatus ProcessChunkRecord(uint8_t* data, uint16_t sig, uint32_t len, RTProcess
           if (rel == REL_INSIDE || rel == REL_OUTSIDE || rel == REL_BEFORE) {
             status = ApplyChunkElementAction(data, sig, len, ctx);
           } else {
-            if (EndingRecordIsPart(endedFirst, sig, firstOutside)) {
+            const uint16_t obj = sig == kSigBegin ? BeginObject(data, len) : 0;
+            if (EndingRecordIsPart(endedFirst, sig, obj, firstOutside)) {
               status = ApplyOperationToRecord(data, sig, len, ctx);
               ctx->RecordHandled = 1;
             }
@@ -916,6 +989,7 @@ NnStatus ProcessChunkRecord(uint8_t* data, uint16_t sig, uint32_t len, RTProcess
 
 tail:
   // 7.
+  TrackInsertionPlace(data, sig, len, ctx);
   if (IsTableStart(sig)) ctx->TableBeginFlag = 0;
   ctx->PreviousSignature = sig;
   if (status) return status;

@@ -28,7 +28,8 @@ void ComposePrimeParagraphRecords(ComposeContext* ctx);
 // Returns 0 (and changes nothing) without a context.
 uint16_t NewDefaultParagraph(uint16_t identifier, uint16_t kind, ComposeContext* ctx);
 
-// The highest paragraph-definition (0xFF82) id in a list (0 for none or null).
+// The highest paragraph id that a list defines (0xFF82) or references (0x0083);
+// 0 for none or null.
 uint16_t HighestParagraphId(const RecordList* list);
 
 // Row and column (0-based) of a table cell as a reader of the table sees it:

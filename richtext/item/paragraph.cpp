@@ -43,10 +43,13 @@ void WriteDefaultDefinition(uint8_t* d, uint16_t id) {
 uint16_t HighestParagraphId(const RecordList* list) {
   uint16_t highest = 0;
   if (!list) return 0;
+  // A reference counts as well: an item may reference a paragraph it does
+  // not define, and a new definition of that id would change its paragraphs.
   for (const RTRecordNode* n = list->first; n; n = n->next) {
-    if (n->signature != kSigPab || !n->data) continue;
+    if ((n->signature != kSigPab && n->signature != kSigPabReference) || !n->data) continue;
     uint16_t id = 0;
-    if (kv::cd::ReadU16(n->data, n->length, H::kPabId, &id) && id > highest) highest = id;
+    const uint32_t at = n->signature == kSigPab ? H::kPabId : H::kPabReferenceId;
+    if (kv::cd::ReadU16(n->data, n->length, at, &id) && id > highest) highest = id;
   }
   return highest;
 }

@@ -211,6 +211,15 @@ class Reader {
     return false;
   }
   const char* Raw() const { return raw_; }
+  // The length of the key's whole value, up to `limit` + 1: values longer
+  // than the reading buffer are cut there, and some keys must refuse them.
+  size_t FullLength(const char* key, size_t limit) const {
+    std::string whole(limit + 2, '\0');
+    if (!(s2_ && GetOptionValueN(s2_, key, whole.data(), limit + 1)) &&
+        !(s1_ && GetOptionValueN(s1_, key, whole.data(), limit + 1)))
+      return 0;
+    return std::strlen(whole.c_str());
+  }
 
  private:
   const char* s1_;
@@ -435,7 +444,8 @@ NnStatus ParseFlags(Reader& r, ParagraphSpec* p) {
     // The formula keeps its inner blanks; only the option quoting is gone.
     const char* raw = r.Raw();
     size_t n = std::strlen(raw);
-    if (n > kParagraphExtTextMax) return NN_ERR_INVALID_ARG;
+    if (n > kParagraphExtTextMax || r.FullLength("HideWhen=", kParagraphExtTextMax) > n)
+      return NN_ERR_INVALID_ARG;  // a formula cut short would hide by another one
     std::memcpy(p->hideWhen, raw, n);
     p->hideWhen[n] = 0;
     p->hideWhenLength = uint16_t(n);

@@ -21,6 +21,7 @@ enum : uint16_t {
   kNodeOwnsData = 0x2,      // data built by the composition, not the load area
   kNodeBuiltByEngine = 0x4, // built while the session's adopt flag was raised
   kNodeAuxHandle = 0x8,     // the auxiliary block holds a platform handle to free first
+  kNodeInserted = 0x10,     // written by the last text insertion: its clean-up stays next to it
 };
 
 struct RTRecordNode {

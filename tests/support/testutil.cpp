@@ -1,6 +1,7 @@
 #include "support/testutil.h"
 
 #include <fcntl.h>
+#include <strings.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -117,6 +118,28 @@ bool DecodeBase64(const std::string& text, std::vector<uint8_t>* out) {
     }
   }
   return true;
+}
+
+std::vector<RichTextItemRef> RichTextItems(NnHandle db) {
+  std::vector<RichTextItemRef> items;
+  for (uint32_t i = 0; i < NnDbNoteCount(db); ++i) {
+    NOTEID id = 0;
+    NnHandle note = 0;
+    if (NnDbNoteIdAt(db, i, &id) != NN_OK || NnNoteOpen(db, id, 0, &note) != NN_OK) continue;
+    std::vector<std::string> seen;
+    for (uint32_t k = 0; k < NnNoteItemCount(note); ++k) {
+      NnItemDesc d;
+      if (NnNoteItemAt(note, k, &d) != NN_OK || d.type != NN_TYPE_COMPOSITE) continue;
+      if (strcasecmp(d.name.c_str(), "$Fonts") == 0) continue;
+      bool known = false;
+      for (const auto& s : seen) known |= strcasecmp(s.c_str(), d.name.c_str()) == 0;
+      if (known) continue;
+      seen.push_back(d.name);
+      items.push_back({i, id, d.name});
+    }
+    NnNoteClose(note);
+  }
+  return items;
 }
 
 }  // namespace kvtest

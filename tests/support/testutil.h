@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "nn/nn.h"
+
 namespace kvtest {
 
 struct CommandResult {
@@ -37,5 +39,16 @@ std::vector<std::string> SplitLines(const std::string& text);
 // Decodes base64 written independently of the library (tests compare the two):
 // white space and "=" are skipped; false on any other stray character.
 bool DecodeBase64(const std::string& text, std::vector<uint8_t>* out);
+
+// A rich-text item of a database: its note (position in document order and
+// id) and its name.
+struct RichTextItemRef {
+  uint32_t index;
+  NOTEID noteId;
+  std::string name;
+};
+// The rich-text items of a database in document order: every composite item
+// name once per note (names compare without regard to case), "$Fonts" left out.
+std::vector<RichTextItemRef> RichTextItems(NnHandle db);
 
 }  // namespace kvtest

@@ -35,23 +35,7 @@ struct Record {
 
 std::vector<ItemRef> RichTextItems(NnHandle db) {
   std::vector<ItemRef> items;
-  for (uint32_t i = 0; i < NnDbNoteCount(db); ++i) {
-    NOTEID id = 0;
-    NnHandle note = 0;
-    if (NnDbNoteIdAt(db, i, &id) != NN_OK || NnNoteOpen(db, id, 0, &note) != NN_OK) continue;
-    std::vector<std::string> seen;
-    for (uint32_t k = 0; k < NnNoteItemCount(note); ++k) {
-      NnItemDesc d;
-      if (NnNoteItemAt(note, k, &d) != NN_OK || d.type != NN_TYPE_COMPOSITE) continue;
-      if (strcasecmp(d.name.c_str(), "$Fonts") == 0) continue;
-      bool known = false;
-      for (const auto& s : seen) known |= strcasecmp(s.c_str(), d.name.c_str()) == 0;
-      if (known) continue;
-      seen.push_back(d.name);
-      items.push_back({id, d.name});
-    }
-    NnNoteClose(note);
-  }
+  for (const kvtest::RichTextItemRef& r : kvtest::RichTextItems(db)) items.push_back({r.noteId, r.name});
   return items;
 }
 

@@ -1,0 +1,309 @@
+// Every rich-text item of the corpus under the common write methods: after
+// AppendText, InsertText, AppendParagraph, AppendTable, ChangeFont and Remove
+// on its first text, its second paragraph and its first table, the item stays
+// sound (BEGIN/END paired, paragraph references defined, tables consistent),
+// reloads from saved DXL with the same records and renders to XHTML that
+// parses. A call that fails leaves the item as it was.
+#include <strings.h>
+
+#include <atomic>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "engine_fixture.h"
+#include "support/testutil.h"
+#include "write_records_support.h"
+
+using namespace enginetest;
+using writecheck::Record;
+using writecheck::StructureProblems;
+
+namespace {
+
+struct CorpusItem {
+  std::string where;
+  std::string name;
+  std::vector<Bytes> segments;  // canonical, type words left out
+  std::vector<Bytes> fonts;     // the note's "$Fonts" segments
+};
+
+std::vector<Bytes> Segments(NnHandle note, const std::string& name) {
+  std::vector<Bytes> out;
+  NnBlockId it, value;
+  uint16_t type = 0;
+  uint32_t len = 0;
+  NnStatus st = NnItemInfo(note, name.c_str(), uint16_t(name.size()), &it, &type, &value, &len);
+  while (st == NN_OK) {
+    const uint8_t* p = static_cast<const uint8_t*>(NnBlockLock(value));
+    if (p && len >= 2 && type == NN_TYPE_COMPOSITE) out.emplace_back(p + 2, p + len);
+    NnBlockUnlock(value);
+    NnBlockId prev = it;
+    st = NnItemInfoNext(note, prev, name.c_str(), uint16_t(name.size()), &it, &type, &value, &len);
+  }
+  return out;
+}
+
+std::vector<CorpusItem> CorpusItems(const std::string& dir) {
+  std::vector<CorpusItem> items;
+  for (const std::string& file : kvtest::FilesBelow(dir)) {
+    NnHandle db = 0;
+    if (NnDbOpen(file.c_str(), 0, &db) != NN_OK) continue;
+    for (const kvtest::RichTextItemRef& ref : kvtest::RichTextItems(db)) {
+      NnHandle note = 0;
+      if (NnNoteOpen(db, ref.noteId, 0, &note) != NN_OK) continue;
+      CorpusItem item{file.substr(dir.size()) + " note " + std::to_string(ref.index + 1) + " " +
+                          ref.name,
+                      ref.name, Segments(note, ref.name), Segments(note, "$Fonts")};
+      if (!item.segments.empty()) items.push_back(std::move(item));
+      NnNoteClose(note);
+    }
+    NnDbClose(db);
+  }
+  return items;
+}
+
+// One item alone in a database of its own, bound to an item and a chunk.
+class Workspace {
+ public:
+  explicit Workspace(const CorpusItem& source) : name_(source.name) {
+    static std::atomic<int> counter{0};
+    const std::string path = "mem-write-corpus-" + std::to_string(++counter) + ".nsf";
+    if (NnDbOpen(path.c_str(), NN_DB_CREATE, &db_) != NN_OK) return;
+    if (NnNoteCreate(db_, NN_CLASS_DOCUMENT, &note_) != NN_OK) return;
+    for (const Bytes& s : source.fonts)
+      NnItemAppend(note_, 0, "$Fonts", 6, NN_TYPE_COMPOSITE, s.data(), uint32_t(s.size()));
+    for (const Bytes& s : source.segments)
+      if (NnItemAppend(note_, 0, name_.c_str(), uint16_t(name_.size()), NN_TYPE_COMPOSITE,
+                       s.data(), uint32_t(s.size())) != NN_OK)
+        return;
+    item_ = new TorvoRTItem(&session_);
+    if (item_->ConnectBackend(db_, note_, name_.c_str()) != NN_OK) return;
+    ok_ = true;
+  }
+  ~Workspace() {
+    delete item_;  // its chunks go with the session
+    if (note_) NnNoteClose(note_);
+    if (db_) NnDbClose(db_);
+  }
+  bool ok() const { return ok_; }
+  TorvoRTItem* item() { return item_; }
+  std::vector<Record> Records() { return writecheck::ItemRecords(item_); }
+  std::string Reload(const std::vector<Record>& expected) {
+    return writecheck::ReloadAndRender(db_, note_, name_.c_str(), expected);
+  }
+
+ private:
+  LSXLsiSession session_;
+  std::string name_;
+  NnHandle db_ = 0, note_ = 0;
+  TorvoRTItem* item_ = nullptr;
+  bool ok_ = false;
+};
+
+struct Operation {
+  const char* name;
+  std::function<NnStatus(TorvoRTChunk*)> run;
+};
+
+TEST(WriteCorpus, EveryItemStaysSoundUnderTheCommonWrites) {
+  const std::string corpus = kvtest::CorpusDir();
+  if (corpus.empty()) GTEST_SKIP() << "no corpus";
+  const std::vector<CorpusItem> items = CorpusItems(corpus + "/dxl");
+  ASSERT_FALSE(items.empty());
+  const char* const targets[] = {"Text 1", "Paragraph 2", "Table 1"};
+  const std::vector<Operation> operations = {
+      {"AppendText", [](TorvoRTChunk* c) { return c->AppendText("appended", 8, nullptr); }},
+      {"InsertText", [](TorvoRTChunk* c) { return c->InsertText("inserted", 8, nullptr); }},
+      {"AppendParagraph",
+       [](TorvoRTChunk* c) { return c->AppendParagraph("new paragraph", nullptr, nullptr, 0); }},
+      {"AppendTable",
+       [](TorvoRTChunk* c) { return c->AppendTable(2, 2, 0, nullptr, nullptr); }},
+      {"ChangeFont", [](TorvoRTChunk* c) { return c->ChangeFont("+Bold", nullptr, 0); }},
+      {"Remove", [](TorvoRTChunk* c) { return c->Remove(); }},
+  };
+  size_t writes = 0, soundBefore = 0;
+  for (const CorpusItem& source : items) {
+    // Which targets the item holds, and whether it is sound as stored.
+    std::vector<const char*> present;
+    bool sound = false;
+    {
+      Workspace probe(source);
+      ASSERT_TRUE(probe.ok()) << source.where;
+      sound = StructureProblems(probe.Records()).empty();
+      for (const char* t : targets)
+        if (probe.item()->DefineChunk("")->GetCount(t) > 0) present.push_back(t);
+    }
+    soundBefore += sound;
+    for (const char* target : present) {
+      for (const Operation& op : operations) {
+        const std::string where = source.where + ": " + op.name + " on " + target;
+        Workspace work(source);
+        ASSERT_TRUE(work.ok()) << where;
+        const std::vector<Record> before = work.Records();
+        TorvoRTChunk* chunk = work.item()->DefineChunk(target);
+        ASSERT_NE(chunk, nullptr) << where;
+        const NnStatus st = op.run(chunk);
+        const std::vector<Record> after = work.Records();
+        if (st != 0) {
+          EXPECT_TRUE(after == before) << where << " failed with " << st << " and changed the item";
+          continue;
+        }
+        ++writes;
+        if (sound) {
+          EXPECT_EQ(StructureProblems(after), "") << where;
+        } else {
+          // An item stored with faults gets no new ones.
+          EXPECT_LE(writecheck::ProblemCount(after), writecheck::ProblemCount(before))
+              << where << ":" << StructureProblems(after);
+        }
+        EXPECT_EQ(work.Reload(after), "") << where;
+      }
+    }
+  }
+  EXPECT_GT(writes, 0u);
+  EXPECT_GT(soundBefore, 0u);
+}
+
+// ---- named corpus items ------------------------------------------------------------
+
+// The item of that name of the first note holding it in a corpus file; empty
+// segments when the corpus or the item is missing.
+CorpusItem CorpusFileItem(const std::string& relative, const std::string& name) {
+  CorpusItem item{relative + " " + name, name, {}, {}};
+  const std::string corpus = kvtest::CorpusDir();
+  if (corpus.empty()) return item;
+  NnHandle db = 0;
+  if (NnDbOpen((corpus + "/dxl/" + relative).c_str(), 0, &db) != NN_OK) return item;
+  for (uint32_t i = 0; i < NnDbNoteCount(db) && item.segments.empty(); ++i) {
+    NOTEID id = 0;
+    NnHandle note = 0;
+    if (NnDbNoteIdAt(db, i, &id) != NN_OK || NnNoteOpen(db, id, 0, &note) != NN_OK) continue;
+    item.segments = Segments(note, name);
+    item.fonts = Segments(note, "$Fonts");
+    NnNoteClose(note);
+  }
+  NnDbClose(db);
+  return item;
+}
+
+TEST(WriteCorpusItems, NewLinesReferenceTheOnlyDefinedParagraph) {
+  const CorpusItem source =
+      CorpusFileItem("jnx/testJsonSerialization/dollarfonts.xml", "Body");
+  if (source.segments.empty()) GTEST_SKIP() << "no corpus item";
+  Workspace work(source);
+  ASSERT_TRUE(work.ok());
+  const std::vector<Record> before = work.Records();
+  ASSERT_EQ(work.item()->DefineChunk("")->AppendNewLines(2, 1), 0);
+  const std::vector<Record> after = work.Records();
+  // The item's records stay, then a run of two line ends and a paragraph of
+  // the definition the item has (id 2; it defines no other).
+  ASSERT_EQ(after.size(), before.size() + 3);
+  for (size_t i = 0; i < before.size(); ++i) EXPECT_TRUE(after[i] == before[i]) << i;
+  EXPECT_EQ(writecheck::Signatures({after.end() - 3, after.end()}),
+            (std::vector<uint16_t>{0xFF85, 129, 131}));
+  EXPECT_EQ(writecheck::Word(after.back().bytes, 2), 2);
+  EXPECT_EQ(writecheck::Count(after, 0xFF82), 1);
+  EXPECT_EQ(StructureProblems(after), "");
+  EXPECT_EQ(work.Reload(after), "");
+}
+
+TEST(WriteCorpusItems, TextAtAPictureInsideAnOleObjectStartsNoParagraphThere) {
+  const CorpusItem source =
+      CorpusFileItem("jnx/testDbDesignForms/form-components.xml", "$Body");
+  if (source.segments.empty()) GTEST_SKIP() << "no corpus item";
+  for (bool insert : {true, false}) {
+    Workspace work(source);
+    ASSERT_TRUE(work.ok());
+    const std::vector<Record> before = work.Records();
+    TorvoRTChunk* graphic = work.item()->DefineChunk("Graphic 2");
+    ASSERT_NE(graphic, nullptr);
+    ASSERT_EQ(insert ? graphic->InsertText("note", 4, nullptr)
+                     : graphic->AppendText("note", 4, nullptr),
+              0);
+    const std::vector<Record> after = work.Records();
+    // The records other than texts are the same, in the same order; the new
+    // text lies in the object (the clean-up may join it with an empty run
+    // next to it), and no paragraph was begun there.
+    auto nonText = [](const std::vector<Record>& list) {
+      std::vector<Record> out;
+      for (const Record& r : list)
+        if (r.sig != 0xFF85) out.push_back(r);
+      return out;
+    };
+    EXPECT_TRUE(nonText(after) == nonText(before)) << insert;
+    int depth = 0, found = 0;
+    for (const Record& r : after) {
+      depth += r.sig == 0xFFA7 ? 1 : r.sig == 0xFFA8 ? -1 : 0;
+      if (r.sig == 0xFF85 && r.bytes.size() == 12 &&
+          std::string(r.bytes.begin() + 8, r.bytes.end()) == "note") {
+        ++found;
+        EXPECT_EQ(depth, 1) << "the text lies in the object";
+      }
+    }
+    EXPECT_EQ(found, 1);
+    EXPECT_LE(after.size(), before.size() + 1);
+    // The item as stored references a paragraph it does not define; the
+    // call adds no fault of its own.
+    EXPECT_EQ(writecheck::ProblemCount(after), writecheck::ProblemCount(before))
+        << StructureProblems(after);
+    EXPECT_EQ(work.Reload(after), "");
+  }
+}
+
+TEST(WriteCorpusItems, ParagraphsAddedAtAPictureInsideAnOleObjectStartNoneThere) {
+  const CorpusItem source =
+      CorpusFileItem("jnx/testDbDesignForms/form-components.xml", "$Body");
+  if (source.segments.empty()) GTEST_SKIP() << "no corpus item";
+  for (int call = 0; call < 3; ++call) {
+    Workspace work(source);
+    ASSERT_TRUE(work.ok());
+    const std::vector<Record> before = work.Records();
+    TorvoRTChunk* graphic = work.item()->DefineChunk("Graphic 2");
+    ASSERT_NE(graphic, nullptr);
+    const NnStatus st = call == 0   ? graphic->AppendParagraph("para", nullptr, nullptr, 0)
+                        : call == 1 ? graphic->InsertParagraph("para", nullptr, nullptr, 0)
+                                    : graphic->AppendPageBreak();
+    ASSERT_EQ(st, 0) << call;
+    const std::vector<Record> after = work.Records();
+    EXPECT_GT(after.size(), before.size()) << call;
+    int depth = 0, starts = 0;
+    for (const Record& r : after) {
+      depth += r.sig == 0xFFA7 ? 1 : r.sig == 0xFFA8 ? -1 : 0;
+      starts += depth > 0 && r.sig == 129;
+    }
+    EXPECT_EQ(starts, 0) << call;
+    EXPECT_EQ(writecheck::ProblemCount(after), writecheck::ProblemCount(before)) << call;
+    EXPECT_EQ(work.Reload(after), "") << call;
+  }
+}
+
+TEST(WriteCorpusItems, PageBreaksOfAStoredItemAreCounted) {
+  const CorpusItem source = CorpusFileItem("jnx/testDbDesignForms/doc-span.xml", "Body");
+  if (source.segments.empty()) GTEST_SKIP() << "no corpus item";
+  Workspace work(source);
+  ASSERT_TRUE(work.ok());
+  TorvoRTChunk* all = work.item()->DefineChunk("");
+  EXPECT_EQ(all->GetCount("PageBreak"), 1);
+  ASSERT_EQ(all->AppendPageBreak(), 0);
+  EXPECT_EQ(work.item()->DefineChunk("")->GetCount("PageBreak"), 2);
+  const std::vector<Record> after = work.Records();
+  EXPECT_EQ(StructureProblems(after), "");
+  EXPECT_EQ(work.Reload(after), "");
+}
+
+TEST(WriteCorpusItems, OutsideTheFirstTableOfAFormLeavesItsLabelsOut) {
+  const CorpusItem source = CorpusFileItem("ukl/Forms/Session.form", "$Body");
+  if (source.segments.empty()) GTEST_SKIP() << "no corpus item";
+  Workspace work(source);
+  ASSERT_TRUE(work.ok());
+  TorvoRTChunk* all = work.item()->DefineChunk("");
+  std::vector<char> inside(4096), outside(4096);
+  all->GetText("Table 1", inside.data(), inside.size(), 1, "|");
+  all->GetText("Outside Table 1", outside.data(), outside.size(), 1, "|");
+  ASSERT_NE(std::string(inside.data()).find("Session Length"), std::string::npos);
+  EXPECT_EQ(std::string(outside.data()).find("Session Length"), std::string::npos);
+  EXPECT_EQ(std::string(outside.data()).find("CreatedBy"), std::string::npos);
+}
+
+}  // namespace

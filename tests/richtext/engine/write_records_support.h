@@ -1,0 +1,239 @@
+// Checks of what a write call left in an item: the records' structure, the
+// item reloaded from saved DXL, and its page rendered as XHTML.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <libxml/parser.h>
+#include <libxml/tree.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <map>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "engine_fixture.h"
+#include "host/pool.h"
+#include "richtext/item/recordlist.h"
+
+namespace writecheck {
+
+using enginetest::Bytes;
+
+// One record of a list, host layout.
+struct Record {
+  uint16_t sig;
+  Bytes bytes;
+  bool operator==(const Record& o) const { return sig == o.sig && bytes == o.bytes; }
+};
+
+inline void PrintTo(const Record& r, std::ostream* os) {
+  char buf[8];
+  std::snprintf(buf, sizeof buf, "%u", unsigned(r.sig));
+  *os << "{" << buf << ":";
+  for (size_t i = 0; i < r.bytes.size() && i < 48; ++i) {
+    std::snprintf(buf, sizeof buf, " %02X", r.bytes[i]);
+    *os << buf;
+  }
+  *os << (r.bytes.size() > 48 ? " ...}" : "}");
+}
+
+inline std::vector<Record> Records(const RecordList* list) {
+  std::vector<Record> out;
+  for (const RTRecordNode* n = list ? list->first : nullptr; n; n = n->next)
+    out.push_back({n->signature, Bytes(n->data, n->data + n->length)});
+  return out;
+}
+
+inline std::vector<Record> ItemRecords(TorvoRTItem* item) {
+  if (item->LoadRecords() != 0 || !item->context) return {};
+  return Records(item->context->records);
+}
+
+inline int Count(const std::vector<Record>& records, uint16_t sig) {
+  int n = 0;
+  for (const Record& r : records) n += r.sig == sig;
+  return n;
+}
+
+// The positions whose records differ between two lists of one length (all
+// positions of the longer list when the lengths differ).
+inline std::vector<size_t> ChangedRecords(const std::vector<Record>& before,
+                                          const std::vector<Record>& after) {
+  std::vector<size_t> changed;
+  const size_t n = std::max(before.size(), after.size());
+  for (size_t i = 0; i < n; ++i)
+    if (before.size() != after.size() || !(before[i] == after[i])) changed.push_back(i);
+  return changed;
+}
+
+inline std::vector<uint16_t> Signatures(const std::vector<Record>& records) {
+  std::vector<uint16_t> out;
+  for (const Record& r : records) out.push_back(r.sig);
+  return out;
+}
+
+inline uint16_t Word(const Bytes& b, size_t off) {
+  return off + 2 <= b.size() ? uint16_t(b[off] | (b[off + 1] << 8)) : 0;
+}
+
+// Does an END of `end` close a BEGIN of `begin`? A hotspot's group is closed
+// by the END of its hotspot end record.
+inline bool Pairs(uint16_t begin, uint16_t end) {
+  if (begin == end) return true;
+  const bool hotspot = begin == 0xFFA9 || begin == 0xFFAD || begin == 0xFF7E || begin == 0xFF74;
+  return hotspot && (end == 0x7F || end == 0xAA || end == 0xAE);
+}
+
+// What is wrong with the records' structure: BEGIN/END records that do not
+// pair up, paragraph references without their definition, tables whose
+// starts, cells and ends do not nest or whose row count disagrees with their
+// rows. Empty when sound.
+inline std::string StructureProblems(const std::vector<Record>& records) {
+  std::string problems;
+  std::vector<uint16_t> groups;
+  std::map<uint16_t, bool> defined;
+  for (const Record& r : records)
+    if (r.sig == 0xFF82) defined[Word(r.bytes, 4)] = true;
+  struct Table {
+    uint16_t kind;      // 163 or 207
+    int rowsDeclared;   // -1 when no 0xFFFB announced it
+    int rows = 0;
+  };
+  std::vector<Table> tables;
+  int declared = -1;
+  for (size_t i = 0; i < records.size(); ++i) {
+    const Record& r = records[i];
+    const std::string at = " at record " + std::to_string(i + 1) + ";";
+    switch (r.sig) {
+      case 221:
+        groups.push_back(Word(r.bytes, 4));
+        break;
+      case 222:
+        if (groups.empty() || !Pairs(groups.back(), Word(r.bytes, 4)))
+          problems += " END of " + std::to_string(Word(r.bytes, 4)) + " unopened" + at;
+        else
+          groups.pop_back();
+        break;
+      case 131:
+        if (!defined.count(Word(r.bytes, 2)))
+          problems += " reference to undefined paragraph " + std::to_string(Word(r.bytes, 2)) + at;
+        break;
+      case 0xFFFB:
+        declared = r.bytes.size() > 8 ? r.bytes[8] : -1;
+        break;
+      case 163:
+      case 207:
+        tables.push_back({r.sig, declared});
+        declared = -1;
+        break;
+      case 164:
+      case 208:
+        if (tables.empty() || tables.back().kind != (r.sig == 164 ? 163 : 207)) {
+          problems += " cell outside its table" + at;
+        } else if (r.bytes.size() > 2 && r.bytes[2] + 1 > tables.back().rows) {
+          tables.back().rows = r.bytes[2] + 1;
+        }
+        break;
+      case 165:
+      case 209:
+        if (tables.empty() || tables.back().kind != (r.sig == 165 ? 163 : 207)) {
+          problems += " table end without its start" + at;
+        } else {
+          const Table& t = tables.back();
+          if (t.rowsDeclared >= 0 && t.rowsDeclared != t.rows)
+            problems += " table of " + std::to_string(t.rowsDeclared) + " rows holds " +
+                        std::to_string(t.rows) + at;
+          tables.pop_back();
+        }
+        break;
+      default:
+        break;
+    }
+  }
+  if (!groups.empty()) problems += " " + std::to_string(groups.size()) + " BEGIN left open;";
+  if (!tables.empty()) problems += " " + std::to_string(tables.size()) + " table left open;";
+  return problems;
+}
+
+// The number of faults StructureProblems names.
+inline size_t ProblemCount(const std::vector<Record>& records) {
+  const std::string p = StructureProblems(records);
+  size_t n = 0;
+  for (char c : p) n += c == ';';
+  return n;
+}
+
+// The XHTML page of the whole item; empty when it does not render.
+inline std::string RenderXhtml(TorvoRTItem* item) {
+  TorvoRTChunk* everything = item->DefineChunk("");
+  if (!everything) return "";
+  char* text = nullptr;
+  uint32_t length = 0;
+  NnStatus st = everything->GenerateXML(nullptr, "", &text, &length);
+  std::string page;
+  if (text) {
+    page.assign(text, length);
+    PoolFree(item->session, text);
+  }
+  delete everything;
+  return st == 0 ? page : "";
+}
+
+inline bool ParsesAsXml(const std::string& page) {
+  if (page.empty()) return false;
+  xmlDoc* doc = xmlReadMemory(page.data(), int(page.size()), "page.xhtml", nullptr,
+                              XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+  if (!doc) return false;
+  xmlFreeDoc(doc);
+  return true;
+}
+
+// Saves the database as DXL, opens the saved file and compares the item's
+// records there with `expected`; renders the reloaded item as XHTML. Returns
+// what went wrong, empty when all is well.
+inline std::string ReloadAndRender(NnHandle db, NnHandle note, const char* itemName,
+                                   const std::vector<Record>& expected) {
+  static std::atomic<int> counter{0};
+  const std::string path = std::string(::testing::TempDir()) + "write-check-" +
+                           std::to_string(::getpid()) + "-" + std::to_string(++counter) + ".dxl";
+  if (NnNoteUpdate(note, 0) != NN_OK) return "the note does not save";
+  if (NnDbSaveDxl(db, path.c_str()) != NN_OK) return "the database does not save as DXL";
+  NOTEID id = 0;
+  if (NnNoteGetInfo(note, NN_NOTE_INFO_ID, &id) != NN_OK) return "the note has no id";
+  std::string problem;
+  NnHandle db2 = 0, note2 = 0;
+  if (NnDbOpen(path.c_str(), 0, &db2) != NN_OK) {
+    problem = "the saved DXL does not open";
+  } else if (NnNoteOpen(db2, id, 0, &note2) != NN_OK) {
+    problem = "the saved note does not open";
+  } else {
+    LSXLsiSession session;
+    TorvoRTItem* reloaded = new TorvoRTItem(&session);
+    if (reloaded->ConnectBackend(db2, note2, itemName) != NN_OK) {
+      problem = "the saved item does not bind";
+    } else {
+      std::vector<Record> got = ItemRecords(reloaded);
+      if (!(got == expected)) {
+        size_t k = 0;
+        while (k < got.size() && k < expected.size() && got[k] == expected[k]) ++k;
+        problem = "reloaded records differ from record " + std::to_string(k + 1) + " (" +
+                  std::to_string(got.size()) + " against " + std::to_string(expected.size()) +
+                  ")";
+      } else if (!ParsesAsXml(RenderXhtml(reloaded))) {
+        problem = "the reloaded item does not render to XHTML that parses";
+      }
+    }
+    delete reloaded;
+  }
+  if (note2) NnNoteClose(note2);
+  if (db2) NnDbClose(db2);
+  std::remove(path.c_str());
+  return problem;
+}
+
+}  // namespace writecheck
