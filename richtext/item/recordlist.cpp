@@ -1,6 +1,7 @@
 #include "richtext/item/recordlist.h"
 
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "host/pool.h"
@@ -61,8 +62,14 @@ RecordList* LoadFromSegments(LSXLsiSession* session, const std::string& itemName
                              const std::vector<std::vector<uint8_t>>& segments, uint16_t itemFlags,
                              NnStatus* status) {
   // Convert every record first, so that a broken one leaves nothing behind.
+  // The host layout is rarely longer than the stored one: room for the stored
+  // bytes and the alignment of each record avoids growing the area.
+  size_t stored = 0;
+  for (const auto& seg : segments) stored += seg.size();
   std::vector<uint8_t> area;
+  area.reserve(stored + stored / 4 + 64);
   std::vector<Converted> records;
+  records.reserve(stored / 16 + 1);
   std::vector<uint8_t> host;
   for (size_t s = 0; s < segments.size(); ++s) {
     const std::vector<uint8_t>& seg = segments[s];
@@ -95,7 +102,7 @@ RecordList* LoadFromSegments(LSXLsiSession* session, const std::string& itemName
         return nullptr;
       }
       // Keep host records aligned for the handlers that read them in place.
-      while (area.size() % 8) area.push_back(0);
+      area.resize((area.size() + 7) & ~size_t(7));
       records.push_back({sig, uint32_t(pos), uint16_t(s), area.size(), uint32_t(host.size())});
       area.insert(area.end(), host.begin(), host.end());
       pos += len;
@@ -120,17 +127,37 @@ RecordList* LoadFromSegments(LSXLsiSession* session, const std::string& itemName
     std::memcpy(list->loadArea, area.data(), area.size());
     list->loadAreaSize = area.size();
   }
-  for (const Converted& c : records) {
-    RTRecordNode* node =
-        RecordListAppendNode(session, list, c.signature, list->loadArea + c.offset, c.length, 0);
-    if (!node) {
-      RecordListFreeWithAllocator(session, list);
-      *status = NN_ERR_MEMORY;
-      return nullptr;
-    }
+  if (records.empty()) {
+    *status = NN_OK;
+    return list;
+  }
+  // The nodes of the loaded records lie in one block, in order.
+  void* block = POOL_ALLOC(session, records.size() * sizeof(RTRecordNode), false);
+  if (!block) {
+    RecordListFreeWithAllocator(session, list);
+    *status = NN_ERR_MEMORY;
+    return nullptr;
+  }
+  auto* nodes = static_cast<RTRecordNode*>(block);
+  list->nodeBlock = nodes;
+  RTRecordNode* prev = nullptr;
+  for (size_t i = 0; i < records.size(); ++i) {
+    const Converted& c = records[i];
+    RTRecordNode* node = new (nodes + i) RTRecordNode();
+    node->signature = c.signature;
+    node->data = list->loadArea + c.offset;
+    node->length = c.length;
+    node->flags = kNodeInBlock;
+    node->sequence = uint32_t(i + 1);
     node->position = c.position;
     node->segment = c.segment;
+    node->prev = prev;
+    if (prev) prev->next = node;
+    prev = node;
   }
+  list->first = nodes;
+  list->last = prev;
+  list->count = uint32_t(records.size());
   *status = NN_OK;
   return list;
 }
@@ -176,6 +203,7 @@ void RecordListUnlink(LSXLsiSession* session, RecordList* list, RTRecordNode* no
     NnMemFree(static_cast<NnHandle>(reinterpret_cast<uintptr_t>(node->aux)));
     node->aux = nullptr;
   }
+  if (node->flags & kNodeInBlock) return;  // the block goes with the list
   node->~RTRecordNode();
   PoolFree(session, node);
 }
@@ -231,6 +259,7 @@ RTRecordNode* RecordListPrev(const RecordList*, const RTRecordNode* node) {
 void RecordListFreeWithAllocator(LSXLsiSession* session, RecordList* list) {
   if (!list) return;
   while (list->first) RecordListUnlink(session, list, list->first);
+  if (list->nodeBlock) PoolFree(session, list->nodeBlock);
   if (list->loadArea) PoolFree(session, list->loadArea);
   for (NnHandle h : list->segments) {
     NnMemUnlock(h);

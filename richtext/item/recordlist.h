@@ -21,6 +21,7 @@ enum : uint16_t {
   kNodeOwnsData = 0x2,      // data built by the composition, not the load area
   kNodeBuiltByEngine = 0x4, // built while the session's adopt flag was raised
   kNodeAuxHandle = 0x8,     // the auxiliary block holds a platform handle to free first
+  kNodeInBlock = 0x10,      // one of the list's node block: freed with the list, not alone
 };
 
 struct RTRecordNode {
@@ -44,6 +45,7 @@ struct RecordList {
   uint32_t count = 0;
   uint8_t* loadArea = nullptr;       // pool block with the converted records
   size_t loadAreaSize = 0;
+  RTRecordNode* nodeBlock = nullptr; // pool block with the loaded records' nodes
   std::vector<NnHandle> segments;    // composition buffers the list owns
   uint16_t storedSegments = 0;       // item segments it was loaded from
   // The item flags of the first stored segment, kept for the write-back.
