@@ -86,59 +86,81 @@ bool parseHex(const std::string& s, size_t maxDigits, uint32_t* out) {
   return true;
 }
 
-int base64Value(unsigned char c) {
-  if (c >= 'A' && c <= 'Z') return c - 'A';
-  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-  if (c >= '0' && c <= '9') return c - '0' + 52;
-  if (c == '+') return 62;
-  if (c == '/') return 63;
-  return -1;
-}
-
 // Strict: whitespace is skipped, anything else outside the alphabet, a length
 // that is not a multiple of four, or misplaced padding fails.
+constexpr uint8_t kB64Pad = 64, kB64Space = 65, kB64Bad = 66;
+
+struct Base64Table {
+  uint8_t v[256];
+  constexpr Base64Table() : v() {
+    for (int c = 0; c < 256; ++c) v[c] = kB64Bad;
+    for (int c = 'A'; c <= 'Z'; ++c) v[c] = uint8_t(c - 'A');
+    for (int c = 'a'; c <= 'z'; ++c) v[c] = uint8_t(c - 'a' + 26);
+    for (int c = '0'; c <= '9'; ++c) v[c] = uint8_t(c - '0' + 52);
+    v[int('+')] = 62;
+    v[int('/')] = 63;
+    v[int('=')] = kB64Pad;
+    v[int(' ')] = v[int('\t')] = v[int('\r')] = v[int('\n')] = kB64Space;
+  }
+};
+constexpr Base64Table kB64;
+
 bool decodeBase64(const std::string& in, std::vector<uint8_t>* out, std::string* why) {
-  std::string s;
-  s.reserve(in.size());
+  // The values of the characters that count, whitespace left out.
+  std::vector<uint8_t> v(in.size());
+  size_t n = 0;
   for (unsigned char c : in) {
-    if (c == ' ' || c == '\t' || c == '\r' || c == '\n') continue;
-    if (c != '=' && base64Value(c) < 0) {
+    const uint8_t x = kB64.v[c];
+    if (x == kB64Space) continue;
+    if (x == kB64Bad) {
       *why = "bad base64 character";
       return false;
     }
-    s += char(c);
+    v[n++] = x;
   }
-  if (s.size() % 4) {
+  if (n % 4) {
     *why = "truncated base64 data";
     return false;
   }
-  out->clear();
-  out->reserve(s.size() / 4 * 3);
-  for (size_t i = 0; i < s.size(); i += 4) {
-    int v[4];
-    int pad = 0;
-    for (int k = 0; k < 4; ++k) {
-      char c = s[i + size_t(k)];
-      if (c == '=') {
-        ++pad;
-        v[k] = 0;
-      } else {
-        if (pad) {
-          *why = "bad base64 padding";
-          return false;
-        }
-        v[k] = base64Value(uint8_t(c));
-      }
-    }
-    if (pad > 2 || (pad && i + 4 != s.size())) {
+  out->resize(n / 4 * 3);
+  uint8_t* o = out->data();
+  size_t i = 0;
+  // Every group but the last is whole: no padding.
+  for (; i + 4 < n; i += 4) {
+    const uint8_t a = v[i], b = v[i + 1], c = v[i + 2], d = v[i + 3];
+    if ((a | b | c | d) & kB64Pad) {
       *why = "bad base64 padding";
       return false;
     }
-    uint32_t bits = (uint32_t(v[0]) << 18) | (uint32_t(v[1]) << 12) | (uint32_t(v[2]) << 6) | uint32_t(v[3]);
-    out->push_back(uint8_t(bits >> 16));
-    if (pad < 2) out->push_back(uint8_t(bits >> 8));
-    if (pad < 1) out->push_back(uint8_t(bits));
+    const uint32_t bits = (uint32_t(a) << 18) | (uint32_t(b) << 12) | (uint32_t(c) << 6) | d;
+    o[0] = uint8_t(bits >> 16);
+    o[1] = uint8_t(bits >> 8);
+    o[2] = uint8_t(bits);
+    o += 3;
   }
+  if (i < n) {
+    // The last group: up to two "=" at its end.
+    int pad = 0;
+    uint32_t bits = 0;
+    for (int k = 0; k < 4; ++k) {
+      const uint8_t x = v[i + size_t(k)];
+      if (x == kB64Pad) {
+        ++pad;
+      } else if (pad) {
+        *why = "bad base64 padding";
+        return false;
+      }
+      bits = (bits << 6) | (x == kB64Pad ? 0u : x);
+    }
+    if (pad > 2) {
+      *why = "bad base64 padding";
+      return false;
+    }
+    *o++ = uint8_t(bits >> 16);
+    if (pad < 2) *o++ = uint8_t(bits >> 8);
+    if (pad < 1) *o++ = uint8_t(bits);
+  }
+  out->resize(size_t(o - out->data()));
   return true;
 }
 
