@@ -14,6 +14,7 @@
 #include "render/render.h"
 #include "render/rendercontext.h"
 #include "richtext/engine/opcodes.h"
+#include "richtext/item/recordlist.h"
 #include "rtchunk.h"
 #include "rtitem.h"
 
@@ -173,6 +174,17 @@ NnStatus TorvoRTChunk::RenderIntoContext(RenderContext* ctx) {
 
 namespace {
 
+// A page is seldom more than twice the item's records: a buffer of that size
+// mostly takes the page at the first attempt. Untouched room costs no memory.
+uint32_t FirstCapacity(TorvoRTItem* item) {
+  uint64_t capacity = kFirstCapacity;
+  if (item && item->context && item->LoadRecords() == NN_OK && item->context->records) {
+    const uint64_t wanted = 2 * uint64_t(item->context->records->loadAreaSize) + kFirstCapacity;
+    while (capacity < wanted && capacity < kLastCapacity) capacity *= 4;
+  }
+  return uint32_t(capacity);
+}
+
 // One page; the output buffer grows fourfold while the render runs out of room.
 NnStatus GeneratePage(TorvoRTChunk* chunk, const PageRequest& request, std::string* page) {
   LSXLsiSession* session = chunk->session;
@@ -180,7 +192,7 @@ NnStatus GeneratePage(TorvoRTChunk* chunk, const PageRequest& request, std::stri
   const char* options = request.options ? request.options : "";
   std::string title = PageTitle(chunk->item, options);
   NnStatus st = NN_ERR_MEMORY;
-  for (uint32_t capacity = kFirstCapacity;; capacity *= 4) {
+  for (uint32_t capacity = FirstCapacity(chunk->item);; capacity *= 4) {
     RenderContext* ctx = RenderContextCreate(session, capacity);
     if (!ctx) return NN_ERR_MEMORY;
     ctx->item = chunk->item;

@@ -159,8 +159,30 @@ bool RenderTextCharacters(const RenderContext* ctx, const char* text, size_t len
   const char* lineBreak = ctx->outputKind == kOutputXhtml ? "<br />" : "<br>";
   Tables tables;
 
+  // Characters that go out as they stand are copied a stretch at a time.
+  bool plainByte[256] = {};
+  for (int c = 33; c <= 126; ++c) plainByte[c] = true;
+  plainByte[uint8_t('&')] = keepAmpersands != 0;
+  plainByte[uint8_t('<')] = plainByte[uint8_t('>')] = false;
+  plainByte[uint8_t('"')] = plainByte[uint8_t('\'')] = false;
+  plainByte[uint8_t(' ')] = keepAmpersands || (!allSpaces && !preserve);
+
   size_t i = 0;
   while (i < length && !sink.full) {
+    size_t plain = i;
+    while (plain < length && plainByte[uint8_t(text[plain])]) ++plain;
+    if (plain > i) {
+      size_t n = plain - i;
+      const size_t room = sink.capacity - sink.used;
+      if (n > room) {
+        n = room;
+        sink.full = true;
+      }
+      std::memcpy(sink.out + sink.used, text + i, n);
+      sink.used += n;
+      i += n;
+      continue;
+    }
     uint32_t size = 1;
     if (NnCharsetByteSize(text + i, 1, uint32_t(length - i < 0xFFFFFFFFu ? length - i : 0xFFFFFFFFu),
                           &size, nullptr) != NN_OK ||
