@@ -233,10 +233,16 @@ NnStatus GeneratePage(TorvoRTChunk* chunk, const PageRequest& request, std::stri
     ctx->renderFlagsE &= ~uint32_t(0x200);
     if (st == 0) {
       // Flushed parts come first; what is left in the buffer follows them.
-      std::string raw = parts.text;
-      size_t used = size_t(ctx->outputCursor - ctx->outputBuffer);
-      raw.append(ctx->outputBuffer, used);
-      *page = (ctx->renderFlagsA & 0x1000) ? raw : NnLmbcsToUtf8(raw.data(), raw.size());
+      const size_t used = size_t(ctx->outputCursor - ctx->outputBuffer);
+      const bool translated = (ctx->renderFlagsA & 0x1000) != 0;
+      if (parts.text.empty()) {
+        *page = translated ? std::string(ctx->outputBuffer, used)
+                           : NnLmbcsToUtf8(ctx->outputBuffer, used);
+      } else {
+        std::string raw = std::move(parts.text);
+        raw.append(ctx->outputBuffer, used);
+        *page = translated ? std::move(raw) : NnLmbcsToUtf8(raw.data(), raw.size());
+      }
     }
     FreeContext(ctx);
     if (st != NN_ERR_MEMORY || capacity >= kLastCapacity) break;
