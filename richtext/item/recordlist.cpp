@@ -19,9 +19,27 @@ struct Converted {
   uint32_t length;
 };
 
+// The stored bytes of one segment, read in place while its block is locked.
+struct Segment {
+  const uint8_t* data;
+  size_t size;
+};
+
+// Locks the blocks of the item's segments for the load, and unlocks them.
+struct LockedSegments {
+  std::vector<Segment> segments;
+  std::vector<NnBlockId> blocks;
+  LockedSegments() = default;
+  LockedSegments(const LockedSegments&) = delete;
+  LockedSegments& operator=(const LockedSegments&) = delete;
+  ~LockedSegments() {
+    for (NnBlockId b : blocks) NnBlockUnlock(b);
+  }
+};
+
 // Collects the canonical bytes of every segment of the item, in order.
-NnStatus ReadSegments(NnHandle hNote, const char* itemName,
-                      std::vector<std::vector<uint8_t>>* segments, uint16_t* firstFlags) {
+NnStatus ReadSegments(NnHandle hNote, const char* itemName, LockedSegments* locked,
+                      uint16_t* firstFlags) {
   NnBlockId item, value;
   uint16_t type = 0;
   uint32_t len = 0;
@@ -31,12 +49,9 @@ NnStatus ReadSegments(NnHandle hNote, const char* itemName,
   while (st == NN_OK) {
     if (type == NN_TYPE_COMPOSITE) {
       const uint8_t* p = static_cast<const uint8_t*>(NnBlockLock(value));
-      if (!p || len < 2) {
-        NnBlockUnlock(value);
-        return NN_ERR_BAD_ITEM;
-      }
-      segments->emplace_back(p + 2, p + len);
-      NnBlockUnlock(value);
+      locked->blocks.push_back(value);
+      if (!p || len < 2) return NN_ERR_BAD_ITEM;
+      locked->segments.push_back({p + 2, size_t(len) - 2});
       if (first && firstFlags) {
         NnItemDesc desc;
         uint32_t n = NnNoteItemCount(hNote);
@@ -59,29 +74,28 @@ NnStatus Refuse(const std::string& itemName, uint16_t segment, size_t offset, co
 }
 
 RecordList* LoadFromSegments(LSXLsiSession* session, const std::string& itemName,
-                             const std::vector<std::vector<uint8_t>>& segments, uint16_t itemFlags,
+                             const std::vector<Segment>& segments, uint16_t itemFlags,
                              NnStatus* status) {
   // Convert every record first, so that a broken one leaves nothing behind.
   // The host layout is rarely longer than the stored one: room for the stored
   // bytes and the alignment of each record avoids growing the area.
   size_t stored = 0;
-  for (const auto& seg : segments) stored += seg.size();
+  for (const Segment& seg : segments) stored += seg.size;
   std::vector<uint8_t> area;
   area.reserve(stored + stored / 4 + 64);
   std::vector<Converted> records;
   records.reserve(stored / 16 + 1);
-  std::vector<uint8_t> host;
   for (size_t s = 0; s < segments.size(); ++s) {
-    const std::vector<uint8_t>& seg = segments[s];
+    const uint8_t* seg = segments[s].data;
+    const size_t size = segments[s].size;
     size_t pos = 0;
-    while (pos < seg.size()) {
+    while (pos < size) {
       uint16_t sig;
       kv::cd::HeaderKind kind;
       uint32_t len, headerSize;
-      if (!kv::cd::ReadCanonicalHeader(seg.data() + pos, seg.size() - pos, &sig, &kind, &len,
-                                       &headerSize)) {
+      if (!kv::cd::ReadCanonicalHeader(seg + pos, size - pos, &sig, &kind, &len, &headerSize)) {
         // A lone pad byte at the very end of a segment is not a record.
-        if (seg.size() - pos == 1 && seg[pos] == 0) break;
+        if (size - pos == 1 && seg[pos] == 0) break;
         *status = Refuse(itemName, uint16_t(s), pos, "the header does not fit");
         return nullptr;
       }
@@ -89,24 +103,22 @@ RecordList* LoadFromSegments(LSXLsiSession* session, const std::string& itemName
         *status = Refuse(itemName, uint16_t(s), pos, "the length is below its header");
         return nullptr;
       }
-      if (len > seg.size() - pos) {
+      if (len > size - pos) {
         *status = Refuse(itemName, uint16_t(s), pos, "the record runs past the end of the item");
         return nullptr;
       }
-      host.clear();
-      NnStatus st = kv::cd::CanonicalToHost(seg.data() + pos, len, &host);
+      // Host records stay aligned for the handlers that read them in place.
+      const size_t at = (area.size() + 7) & ~size_t(7);
+      NnStatus st = kv::cd::CanonicalToHostAt(seg + pos, len, &area, at);
       if (st != NN_OK) {
         *status = st == NN_ERR_MEMORY ? st
                                       : Refuse(itemName, uint16_t(s), pos,
                                                "the record is shorter than its fixed part");
         return nullptr;
       }
-      // Keep host records aligned for the handlers that read them in place.
-      area.resize((area.size() + 7) & ~size_t(7));
-      records.push_back({sig, uint32_t(pos), uint16_t(s), area.size(), uint32_t(host.size())});
-      area.insert(area.end(), host.begin(), host.end());
+      records.push_back({sig, uint32_t(pos), uint16_t(s), at, uint32_t(area.size() - at)});
       pos += len;
-      if (len % 2 && pos < seg.size()) ++pos;
+      if (len % 2 && pos < size) ++pos;
     }
   }
 
@@ -236,15 +248,15 @@ RecordList* RecordListLoadFromNote(LSXLsiSession* session, NnHandle hNote, const
     *st = NN_ERR_INVALID_ARG;
     return nullptr;
   }
-  std::vector<std::vector<uint8_t>> segments;
+  LockedSegments locked;
   uint16_t flags = 0;
-  NnStatus read = ReadSegments(hNote, itemName, &segments, &flags);
+  NnStatus read = ReadSegments(hNote, itemName, &locked, &flags);
   if (read != NN_OK) {
     NnLogMessage(read, "ZELKO: Unable to read rich text item %s", itemName);
     *st = read;
     return nullptr;
   }
-  return LoadFromSegments(session, itemName, segments, flags, st);
+  return LoadFromSegments(session, itemName, locked.segments, flags, st);
 }
 
 RTRecordNode* RecordListNext(const RecordList* list, const RTRecordNode* node) {
