@@ -105,7 +105,58 @@ struct Base64Table {
 };
 constexpr Base64Table kB64;
 
+bool decodeBase64Strict(const std::string& in, std::vector<uint8_t>* out, std::string* why);
+
+// One pass over well-formed text (whole groups, then at most one group with
+// its padding); anything else goes to the strict decoder for its verdict.
 bool decodeBase64(const std::string& in, std::vector<uint8_t>* out, std::string* why) {
+  out->resize(in.size() / 4 * 3 + 3);
+  uint8_t* o = out->data();
+  const auto* p = reinterpret_cast<const uint8_t*>(in.data());
+  const size_t n = in.size();
+  uint32_t acc = 0;
+  int k = 0;
+  size_t i = 0;
+  for (; i < n; ++i) {
+    const uint8_t x = kB64.v[p[i]];
+    if (x < 64) {
+      acc = (acc << 6) | x;
+      if (++k == 4) {
+        o[0] = uint8_t(acc >> 16);
+        o[1] = uint8_t(acc >> 8);
+        o[2] = uint8_t(acc);
+        o += 3;
+        k = 0;
+        acc = 0;
+      }
+    } else if (x != kB64Space) {
+      break;
+    }
+  }
+  bool done = i == n && k == 0;
+  if (i < n && kB64.v[p[i]] == kB64Pad && (k == 2 || k == 3)) {
+    size_t pads = 0;
+    bool clean = true;
+    for (size_t j = i; j < n && clean; ++j) {
+      const uint8_t y = kB64.v[p[j]];
+      if (y == kB64Pad)
+        ++pads;
+      else
+        clean = y == kB64Space;
+    }
+    if (clean && size_t(k) + pads == 4) {
+      acc <<= 6 * pads;
+      *o++ = uint8_t(acc >> 16);
+      if (k == 3) *o++ = uint8_t(acc >> 8);
+      done = true;
+    }
+  }
+  if (!done) return decodeBase64Strict(in, out, why);
+  out->resize(size_t(o - out->data()));
+  return true;
+}
+
+bool decodeBase64Strict(const std::string& in, std::vector<uint8_t>* out, std::string* why) {
   // The values of the characters that count, whitespace left out.
   std::vector<uint8_t> v(in.size());
   size_t n = 0;

@@ -51,6 +51,8 @@ TEST(DxlBase64, DecodesWholeAndPaddedGroupsAcrossWhiteSpace) {
   EXPECT_EQ(LoadRaw("aGVs\n bG8=").bytes, Bytes("hello"));
   EXPECT_EQ(LoadRaw("aGVsbA==").bytes, Bytes("hell"));
   EXPECT_EQ(LoadRaw("\taGVs\r\n").bytes, Bytes("hel"));
+  EXPECT_EQ(LoadRaw("aGVsbG8=\n").bytes, Bytes("hello"));
+  EXPECT_EQ(LoadRaw("aGVsbA=\n =").bytes, Bytes("hell"));
   Loaded empty = LoadRaw("");
   EXPECT_TRUE(empty.ok) << empty.error;
   EXPECT_TRUE(empty.bytes.empty());
@@ -83,6 +85,9 @@ TEST(DxlBase64, RefusesBrokenTextWithItsReason) {
       {"aG==aGVs", "bad base64 padding"},
       {"a===", "bad base64 padding"},
       {"====", "bad base64 padding"},
+      {"aGVsbA===", "truncated base64 data"},
+      {"aGVsbG8=*", "bad base64 character"},
+      {"aGVsbA=x", "bad base64 padding"},
   };
   for (const auto& c : cases) {
     Loaded r = LoadRaw(c.text);
