@@ -395,6 +395,50 @@ void BuildFontMarkup(const RenderContext* ctx, const uint8_t* font, const uint8_
   }
 }
 
+// The markup of a text run's font against the base font, kept for the fonts
+// met last: a page has few fonts and many runs. An entry holds while every
+// input of BuildFontMarkup is the same.
+struct RunMarkupKey {
+  uint8_t font[4] = {};
+  uint8_t base[4] = {};
+  uint32_t standardFonts = 0;
+  uint16_t thresholds[6] = {};
+  std::string face, open, close;
+  bool operator==(const RunMarkupKey& o) const {
+    return std::memcmp(font, o.font, 4) == 0 && std::memcmp(base, o.base, 4) == 0 &&
+           standardFonts == o.standardFonts &&
+           std::memcmp(thresholds, o.thresholds, sizeof thresholds) == 0 && face == o.face &&
+           open == o.open && close == o.close;
+  }
+};
+
+const FontMarkup& RunFontMarkup(const RenderContext* ctx, const uint8_t* font) {
+  struct Entry {
+    bool used = false;
+    RunMarkupKey key;
+    FontMarkup markup;
+  };
+  thread_local Entry entries[8];
+  thread_local uint32_t next = 0;
+  RunMarkupKey key;
+  std::memcpy(key.font, font, 4);
+  std::memcpy(key.base, ctx->baseFont, 4);
+  key.standardFonts = ctx->renderFlagsA & 0x8;
+  std::memcpy(key.thresholds, ctx->fontSizeThresholds, sizeof key.thresholds);
+  char face[kFaceNameSize + 32] = {};
+  if (FaceName(ctx, font[0], face, sizeof face)) key.face = face;
+  key.open = ctx->styleDelimiterOpen ? ctx->styleDelimiterOpen : "";
+  key.close = ctx->styleDelimiterClose ? ctx->styleDelimiterClose : "";
+  for (const Entry& e : entries)
+    if (e.used && e.key == key) return e.markup;
+  Entry& e = entries[next++ % 8];
+  e.markup = FontMarkup();
+  BuildFontMarkup(ctx, font, ctx->baseFont, nullptr, 0, &e.markup);
+  e.key = std::move(key);
+  e.used = true;
+  return e.markup;
+}
+
 }  // namespace
 
 void WriteFontChangeHTML(RenderContext* ctx, const uint8_t* fontId, const uint8_t* colorRecord,
@@ -463,8 +507,7 @@ NnStatus ProcessXMLText(RenderContext* ctx, uint16_t /*endType*/, uint32_t blank
   char* const start = ctx->outputCursor;
   bool ok = true;
   if (!(blankAsEmpty && blank)) {
-    FontMarkup m;
-    BuildFontMarkup(ctx, font, ctx->baseFont, nullptr, 0, &m);
+    const FontMarkup& m = RunFontMarkup(ctx, font);
     ok = m.open.empty() || RenderAppend(ctx, m.open.c_str());
     for (size_t k = 0; ok && k < pieces.size(); ++k) {
       size_t written = 0;
