@@ -219,14 +219,23 @@ uint32_t JoinTextList(const void* textList, uint32_t listSize, char* destination
 
 namespace {
 
+// At most kFaceNameSize characters of `from`, cut to the room of `name`.
+void CopyFaceName(const char* from, char* name, size_t nameSize) {
+  if (nameSize == 0) return;
+  size_t n = strnlen(from, kFaceNameSize);
+  if (n > nameSize - 1) n = nameSize - 1;
+  std::memcpy(name, from, n);
+  name[n] = 0;
+}
+
 bool FaceName(const RenderContext* ctx, uint8_t face, char* name, size_t nameSize) {
   char buffer[kFaceNameSize + 32] = {};
   if (ctx->item != nullptr && ctx->item->FindFaceByID(face, buffer) && buffer[0] != 0) {
-    std::snprintf(name, nameSize, "%.*s", int(kFaceNameSize), buffer);
+    CopyFaceName(buffer, name, nameSize);
     return true;
   }
   if (ctx->faceNames[face][0] != 0) {
-    std::snprintf(name, nameSize, "%.*s", int(kFaceNameSize), ctx->faceNames[face]);
+    CopyFaceName(ctx->faceNames[face], name, nameSize);
     return true;
   }
   return false;
