@@ -15,6 +15,7 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <memory>
 #include <string>
 
 #include "host/pool.h"
@@ -79,6 +80,26 @@ class Document {
   bool ok_ = false;
 };
 
+// The document of the benchmark's size, open; null (the benchmark skipped)
+// when it is missing or does not open.
+std::unique_ptr<Document> Open(benchmark::State& state) {
+  const std::string path = DocumentPath(state.range(0));
+  if (Skip(state, path)) return nullptr;
+  auto doc = std::make_unique<Document>(path);
+  if (doc->ok()) return doc;
+  state.SkipWithError("the document does not open");
+  return nullptr;
+}
+
+// A new item over the document with its records loaded; null (the benchmark
+// skipped) when they do not load.
+TorvoRTItem* LoadedItem(benchmark::State& state, Document* doc) {
+  TorvoRTItem* item = doc->Item();
+  if (item && item->LoadRecords() == NN_OK) return item;
+  state.SkipWithError("no item");
+  return nullptr;
+}
+
 void Report(benchmark::State& state, Document* doc) {
   const PoolStats stats = PoolGetStats(doc->session()->pool);
   state.counters["pool_peak_MiB"] = double(stats.peakBytes) / (1024.0 * 1024.0);
@@ -104,24 +125,20 @@ void BM_DxlLoad(benchmark::State& state) {
 }
 
 void BM_Load(benchmark::State& state) {
-  const std::string path = DocumentPath(state.range(0));
-  if (Skip(state, path)) return;
-  Document doc(path);
-  if (!doc.ok()) return state.SkipWithError("the document does not open");
+  std::unique_ptr<Document> doc = Open(state);
+  if (!doc) return;
   for (auto _ : state) {
-    RecordList* list = RecordListLoadFromNote(doc.session(), doc.note(), "Body", nullptr);
+    RecordList* list = RecordListLoadFromNote(doc->session(), doc->note(), "Body", nullptr);
     benchmark::DoNotOptimize(list);
-    RecordListFreeWithAllocator(doc.session(), list);
+    RecordListFreeWithAllocator(doc->session(), list);
   }
-  Report(state, &doc);
+  Report(state, doc.get());
 }
 
 void BM_Render(benchmark::State& state) {
-  const std::string path = DocumentPath(state.range(0));
-  if (Skip(state, path)) return;
-  Document doc(path);
-  if (!doc.ok()) return state.SkipWithError("the document does not open");
-  TorvoRTItem* item = doc.Item();
+  std::unique_ptr<Document> doc = Open(state);
+  if (!doc) return;
+  TorvoRTItem* item = doc->Item();
   TorvoRTChunk* everything = item ? item->DefineChunk(nullptr) : nullptr;
   if (!everything) return state.SkipWithError("no chunk");
   size_t bytes = 0;
@@ -131,22 +148,19 @@ void BM_Render(benchmark::State& state) {
     if (everything->GenerateHTML(nullptr, "", &page, &length) != NN_OK || !page)
       return state.SkipWithError("the render failed");
     bytes += length;
-    PoolFree(doc.session(), page);
+    PoolFree(doc->session(), page);
   }
   state.SetBytesProcessed(int64_t(bytes));
-  Report(state, &doc);
+  Report(state, doc.get());
 }
 
 // As a script: "While chunk.Exists ... GetNextTarget", the range of each
 // paragraph asked on the way.
 void BM_NextTarget(benchmark::State& state) {
-  const std::string path = DocumentPath(state.range(0));
-  if (Skip(state, path)) return;
-  Document doc(path);
-  if (!doc.ok()) return state.SkipWithError("the document does not open");
-  TorvoRTItem* item = doc.Item();
-  if (!item || item->LoadRecords() != NN_OK) return state.SkipWithError("no item");
-  SessionGlobals* g = doc.session()->globals;
+  std::unique_ptr<Document> doc = Open(state);
+  TorvoRTItem* item = doc ? LoadedItem(state, doc.get()) : nullptr;
+  if (!item) return;
+  SessionGlobals* g = doc->session()->globals;
   int64_t steps = 0;
   for (auto _ : state) {
     TorvoRTChunk* chunk = item->DefineChunk("Paragraph 1");
@@ -161,16 +175,13 @@ void BM_NextTarget(benchmark::State& state) {
     delete chunk;
   }
   state.SetItemsProcessed(steps);
-  Report(state, &doc);
+  Report(state, doc.get());
 }
 
 void BM_Count(benchmark::State& state) {
-  const std::string path = DocumentPath(state.range(0));
-  if (Skip(state, path)) return;
-  Document doc(path);
-  if (!doc.ok()) return state.SkipWithError("the document does not open");
-  TorvoRTItem* item = doc.Item();
-  if (!item || item->LoadRecords() != NN_OK) return state.SkipWithError("no item");
+  std::unique_ptr<Document> doc = Open(state);
+  TorvoRTItem* item = doc ? LoadedItem(state, doc.get()) : nullptr;
+  if (!item) return;
   TorvoRTChunk* everything = item->DefineChunk(nullptr);
   long count = 0;
   for (auto _ : state) {
@@ -178,7 +189,7 @@ void BM_Count(benchmark::State& state) {
     benchmark::DoNotOptimize(count);
   }
   state.counters["count"] = double(count);
-  Report(state, &doc);
+  Report(state, doc.get());
 }
 
 #define KV_DOCUMENT_SIZES \
