@@ -107,7 +107,6 @@ void Report(benchmark::State& state, Document* doc) {
   getrusage(RUSAGE_SELF, &usage);
   state.counters["maxrss_MiB"] = double(usage.ru_maxrss) / 1024.0;
   state.counters["paragraphs"] = double(state.range(0));
-  state.SetComplexityN(state.range(0));
 }
 
 void BM_DxlLoad(benchmark::State& state) {
@@ -121,7 +120,6 @@ void BM_DxlLoad(benchmark::State& state) {
     }
     NnDbClose(db);
   }
-  state.SetComplexityN(state.range(0));
 }
 
 void BM_Load(benchmark::State& state) {
@@ -195,10 +193,10 @@ void BM_Count(benchmark::State& state) {
 #define KV_DOCUMENT_SIZES \
   Arg(1000)->Arg(2000)->Arg(4000)->Arg(8000)->Arg(16000)->Arg(32000)->Arg(64000)->Unit( \
       benchmark::kMillisecond)
-BENCHMARK(BM_DxlLoad)->KV_DOCUMENT_SIZES->Complexity(benchmark::oN);
-BENCHMARK(BM_Load)->KV_DOCUMENT_SIZES->Complexity(benchmark::oN);
-BENCHMARK(BM_Render)->KV_DOCUMENT_SIZES->Complexity(benchmark::oN);
-BENCHMARK(BM_NextTarget)->KV_DOCUMENT_SIZES->Complexity(benchmark::oN);
-BENCHMARK(BM_Count)->KV_DOCUMENT_SIZES->Complexity(benchmark::oN);
+BENCHMARK(BM_DxlLoad)->KV_DOCUMENT_SIZES;
+BENCHMARK(BM_Load)->KV_DOCUMENT_SIZES;
+BENCHMARK(BM_Render)->KV_DOCUMENT_SIZES;
+BENCHMARK(BM_NextTarget)->KV_DOCUMENT_SIZES;
+BENCHMARK(BM_Count)->KV_DOCUMENT_SIZES;
 
 }  // namespace
