@@ -486,7 +486,9 @@ NnStatus ProcessXMLText(RenderContext* ctx, uint16_t /*endType*/, uint32_t blank
     const char* text;
     size_t length;
   };
-  std::vector<Piece> pieces;
+  // Kept from run to run: a run costs no allocation once the longest is met.
+  thread_local std::vector<Piece> pieces;
+  pieces.clear();
   RTRecordNode* last = node;
   if (ctx->substituteText) {
     if (ctx->session != nullptr && ctx->session->globals != nullptr) {
