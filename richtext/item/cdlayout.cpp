@@ -189,11 +189,15 @@ bool ReadScalar(const uint8_t* p, size_t avail, uint32_t offset, size_t size, vo
 }  // namespace
 
 const RecordLayout* FindRecordLayout(uint16_t signature) {
-  const std::span<const RecordLayout> all = AllRecordLayouts();
-  auto it = std::lower_bound(all.begin(), all.end(), signature,
-                             [](const RecordLayout& l, uint16_t s) { return l.signature < s; });
-  if (it == all.end() || it->signature != signature) return nullptr;
-  return &*it;
+  // Every record of every item asks: an index by signature answers at once.
+  static const std::vector<const RecordLayout*> bySignature = [] {
+    std::vector<const RecordLayout*> index(0x10000, nullptr);
+    const std::span<const RecordLayout> all = AllRecordLayouts();
+    // The first of equal signatures wins, as the search of the sorted table found it.
+    for (auto it = all.rbegin(); it != all.rend(); ++it) index[it->signature] = &*it;
+    return index;
+  }();
+  return bySignature[signature];
 }
 
 const FieldLayout* FindField(const RecordLayout& layout, std::string_view name) {
