@@ -427,8 +427,8 @@ const FontMarkup& RunFontMarkup(const RenderContext* ctx, const uint8_t* font) {
     RunMarkupKey key;
     FontMarkup markup;
   };
-  thread_local Entry entries[8];
-  thread_local uint32_t next = 0;
+  constexpr size_t kEntries = 256;
+  thread_local std::vector<Entry> entries(kEntries);
   RunMarkupKey key;
   std::memcpy(key.font, font, 4);
   std::memcpy(key.base, ctx->baseFont, 4);
@@ -438,9 +438,12 @@ const FontMarkup& RunFontMarkup(const RenderContext* ctx, const uint8_t* font) {
   if (FaceName(ctx, font[0], face, sizeof face)) key.face = face;
   key.open = ctx->styleDelimiterOpen ? ctx->styleDelimiterOpen : "";
   key.close = ctx->styleDelimiterClose ? ctx->styleDelimiterClose : "";
-  for (const Entry& e : entries)
-    if (e.used && e.key == key) return e.markup;
-  Entry& e = entries[next++ % 8];
+  // The slot: the font against the base font.
+  uint32_t hash = 2166136261u;
+  for (int i = 0; i < 4; ++i) hash = (hash ^ font[i]) * 16777619u;
+  for (int i = 0; i < 4; ++i) hash = (hash ^ key.base[i]) * 16777619u;
+  Entry& e = entries[hash % kEntries];
+  if (e.used && e.key == key) return e.markup;
   e.markup = FontMarkup();
   BuildFontMarkup(ctx, font, ctx->baseFont, nullptr, 0, &e.markup);
   e.key = std::move(key);

@@ -375,8 +375,14 @@ std::string NnLmbcsToUtf8(const char* text, size_t len) {
     out.reserve(len);
     std::u16string units;
     size_t i = 0;
+    constexpr uint64_t kHigh = 0x8080808080808080ull, kSpace = 0x2020202020202020ull;
     while (i < len) {
       size_t j = i;
+      // Eight bytes at a time while none is below 0x20 or above 0x7F.
+      for (uint64_t w; j + 8 <= len; j += 8) {
+        std::memcpy(&w, p + j, 8);
+        if ((w | ((w - kSpace) & ~w)) & kHigh) break;
+      }
       while (j < len && ascii(p[j])) ++j;
       out.append(text + i, j - i);
       if (j == len) break;
