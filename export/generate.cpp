@@ -185,8 +185,24 @@ uint32_t FirstCapacity(TorvoRTItem* item) {
   return uint32_t(capacity);
 }
 
+// Text whose UTF-8 form is the very same bytes: ASCII and the three controls
+// of plain text.
+bool SameInUtf8(const char* text, size_t length) {
+  static const bool controlsKept = NnLmbcsToUtf8("\t\r\n", 3) == "\t\r\n";
+  for (size_t i = 0; i < length; ++i) {
+    const auto b = uint8_t(text[i]);
+    if (b >= 0x80 || (b < 0x20 && !(controlsKept && (b == '\t' || b == '\r' || b == '\n'))))
+      return false;
+  }
+  return true;
+}
+
 // One page; the output buffer grows fourfold while the render runs out of room.
-NnStatus GeneratePage(TorvoRTChunk* chunk, const PageRequest& request, std::string* page) {
+// With `handed` given, a page that needs no conversion is the output buffer
+// itself (a pool block, NUL-terminated, the caller's to free) in *handed and
+// its length in *handedLength, and `page` stays empty.
+NnStatus GeneratePage(TorvoRTChunk* chunk, const PageRequest& request, std::string* page,
+                      char** handed = nullptr, uint32_t* handedLength = nullptr) {
   LSXLsiSession* session = chunk->session;
   if (!session || !chunk->item) return NN_ERR_INVALID_ARG;
   const char* options = request.options ? request.options : "";
@@ -235,7 +251,13 @@ NnStatus GeneratePage(TorvoRTChunk* chunk, const PageRequest& request, std::stri
       // Flushed parts come first; what is left in the buffer follows them.
       const size_t used = size_t(ctx->outputCursor - ctx->outputBuffer);
       const bool translated = (ctx->renderFlagsA & 0x1000) != 0;
-      if (parts.text.empty()) {
+      if (parts.text.empty() && handed && used < UINT32_MAX &&
+          (translated || SameInUtf8(ctx->outputBuffer, used))) {
+        *handed = ctx->outputBuffer;
+        *handedLength = uint32_t(used);
+        (*handed)[used] = 0;
+        ctx->outputBuffer = ctx->outputCursor = nullptr;
+      } else if (parts.text.empty()) {
         *page = translated ? std::string(ctx->outputBuffer, used)
                            : NnLmbcsToUtf8(ctx->outputBuffer, used);
       } else {
@@ -315,7 +337,12 @@ NnStatus TorvoRTChunk::GenerateHTML(const char* fileName, const char* options, c
   if (length) *length = 0;
   PageRequest request{kOutputHtml, fileName, options, collection, false};
   std::string text;
-  NnStatus st = GeneratePage(this, request, &text);
+  uint32_t handedLength = 0;
+  NnStatus st = GeneratePage(this, request, &text, page, &handedLength);
+  if (st == 0 && *page) {
+    if (length) *length = handedLength;
+    return st;
+  }
   if (st == 0) st = PoolText(session, text, page, length);
   return st;
 }
@@ -327,7 +354,12 @@ NnStatus TorvoRTChunk::GenerateXML(const char* fileName, const char* options, ch
   if (length) *length = 0;
   PageRequest request{kOutputXhtml, fileName, options, collection, false};
   std::string text;
-  NnStatus st = GeneratePage(this, request, &text);
+  uint32_t handedLength = 0;
+  NnStatus st = GeneratePage(this, request, &text, page, &handedLength);
+  if (st == 0 && *page) {
+    if (length) *length = handedLength;
+    return st;
+  }
   if (st == 0) st = PoolText(session, text, page, length);
   return st;
 }

@@ -139,6 +139,8 @@ RecordList* LoadFromSegments(LSXLsiSession* session, const std::string& itemName
     std::memcpy(list->loadArea, area.data(), area.size());
     list->loadAreaSize = area.size();
   }
+  // The working copy goes before the nodes come: the two never coexist.
+  std::vector<uint8_t>().swap(area);
   if (records.empty()) {
     *status = NN_OK;
     return list;
