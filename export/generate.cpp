@@ -189,11 +189,20 @@ uint32_t FirstCapacity(TorvoRTItem* item) {
 // of plain text.
 bool SameInUtf8(const char* text, size_t length) {
   static const bool controlsKept = NnLmbcsToUtf8("\t\r\n", 3) == "\t\r\n";
-  for (size_t i = 0; i < length; ++i) {
-    const auto b = uint8_t(text[i]);
-    if (b >= 0x80 || (b < 0x20 && !(controlsKept && (b == '\t' || b == '\r' || b == '\n'))))
-      return false;
+  auto same = [](uint8_t b) {
+    return b < 0x80 && (b >= 0x20 || (controlsKept && (b == '\t' || b == '\r' || b == '\n')));
+  };
+  constexpr uint64_t kHigh = 0x8080808080808080ull, kSpace = 0x2020202020202020ull;
+  size_t i = 0;
+  for (uint64_t w; i + 8 <= length; i += 8) {
+    std::memcpy(&w, text + i, 8);
+    // Eight printable ASCII bytes pass at once; anything else byte by byte.
+    if (!((w | ((w - kSpace) & ~w)) & kHigh)) continue;
+    for (size_t k = 0; k < 8; ++k)
+      if (!same(uint8_t(text[i + k]))) return false;
   }
+  for (; i < length; ++i)
+    if (!same(uint8_t(text[i]))) return false;
   return true;
 }
 

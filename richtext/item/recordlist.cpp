@@ -1,5 +1,6 @@
 #include "richtext/item/recordlist.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <string>
@@ -73,18 +74,65 @@ NnStatus Refuse(const std::string& itemName, uint16_t segment, size_t offset, co
   return NN_ERR_CD_STRUCTURE;
 }
 
+// The converted records, written straight into one pool block that grows
+// when a record does not fit.
+class LoadArea {
+ public:
+  LoadArea(LSXLsiSession* session, size_t capacity) : session_(session), capacity_(capacity) {}
+  ~LoadArea() {
+    if (data_) PoolFree(session_, data_);
+  }
+  LoadArea(const LoadArea&) = delete;
+  LoadArea& operator=(const LoadArea&) = delete;
+
+  // Appends the record at an 8-byte boundary; its offset in *at.
+  bool Append(const std::vector<uint8_t>& record, size_t* at) {
+    *at = (used_ + 7) & ~size_t(7);
+    const size_t need = *at + record.size();
+    if (need > capacity_ || !data_) {
+      const size_t grown = std::max(need, data_ ? capacity_ + capacity_ / 2 : capacity_);
+      auto* bigger = static_cast<uint8_t*>(POOL_ALLOC(session_, grown, false));
+      if (!bigger) return false;
+      if (data_) {
+        std::memcpy(bigger, data_, used_);
+        PoolFree(session_, data_);
+      }
+      data_ = bigger;
+      capacity_ = grown;
+    }
+    std::memset(data_ + used_, 0, *at - used_);
+    std::memcpy(data_ + *at, record.data(), record.size());
+    used_ = need;
+    return true;
+  }
+  size_t used() const { return used_; }
+  // Hands the block over (null when nothing was appended).
+  uint8_t* Take() {
+    uint8_t* d = used_ ? data_ : nullptr;
+    if (!used_ && data_) PoolFree(session_, data_);
+    data_ = nullptr;
+    return d;
+  }
+
+ private:
+  LSXLsiSession* session_;
+  uint8_t* data_ = nullptr;
+  size_t capacity_;
+  size_t used_ = 0;
+};
+
 RecordList* LoadFromSegments(LSXLsiSession* session, const std::string& itemName,
                              const std::vector<Segment>& segments, uint16_t itemFlags,
                              NnStatus* status) {
   // Convert every record first, so that a broken one leaves nothing behind.
   // The host layout is rarely longer than the stored one: room for the stored
-  // bytes and the alignment of each record avoids growing the area.
+  // bytes and the alignment of each record mostly avoids growing the area.
   size_t stored = 0;
   for (const Segment& seg : segments) stored += seg.size;
-  std::vector<uint8_t> area;
-  area.reserve(stored + stored / 4 + 64);
+  LoadArea area(session, stored + stored / 4 + 64);
   std::vector<Converted> records;
   records.reserve(stored / 16 + 1);
+  std::vector<uint8_t> host;
   for (size_t s = 0; s < segments.size(); ++s) {
     const uint8_t* seg = segments[s].data;
     const size_t size = segments[s].size;
@@ -107,16 +155,20 @@ RecordList* LoadFromSegments(LSXLsiSession* session, const std::string& itemName
         *status = Refuse(itemName, uint16_t(s), pos, "the record runs past the end of the item");
         return nullptr;
       }
-      // Host records stay aligned for the handlers that read them in place.
-      const size_t at = (area.size() + 7) & ~size_t(7);
-      NnStatus st = kv::cd::CanonicalToHostAt(seg + pos, len, &area, at);
+      NnStatus st = kv::cd::CanonicalToHostAt(seg + pos, len, &host, 0);
       if (st != NN_OK) {
         *status = st == NN_ERR_MEMORY ? st
                                       : Refuse(itemName, uint16_t(s), pos,
                                                "the record is shorter than its fixed part");
         return nullptr;
       }
-      records.push_back({sig, uint32_t(pos), uint16_t(s), at, uint32_t(area.size() - at)});
+      // Host records stay aligned for the handlers that read them in place.
+      size_t at = 0;
+      if (!area.Append(host, &at)) {
+        *status = NN_ERR_MEMORY;
+        return nullptr;
+      }
+      records.push_back({sig, uint32_t(pos), uint16_t(s), at, uint32_t(host.size())});
       pos += len;
       if (len % 2 && pos < size) ++pos;
     }
@@ -129,18 +181,8 @@ RecordList* LoadFromSegments(LSXLsiSession* session, const std::string& itemName
   }
   list->storedSegments = uint16_t(segments.size());
   list->itemFlags = itemFlags;
-  if (!area.empty()) {
-    list->loadArea = static_cast<uint8_t*>(POOL_ALLOC(session, area.size(), false));
-    if (!list->loadArea) {
-      RecordListFreeWithAllocator(session, list);
-      *status = NN_ERR_MEMORY;
-      return nullptr;
-    }
-    std::memcpy(list->loadArea, area.data(), area.size());
-    list->loadAreaSize = area.size();
-  }
-  // The working copy goes before the nodes come: the two never coexist.
-  std::vector<uint8_t>().swap(area);
+  list->loadAreaSize = area.used();
+  list->loadArea = area.Take();
   if (records.empty()) {
     *status = NN_OK;
     return list;
