@@ -105,13 +105,16 @@ struct Base64Table {
 };
 constexpr Base64Table kB64;
 
-bool decodeBase64Strict(const std::string& in, std::vector<uint8_t>* out, std::string* why);
+bool decodeBase64Strict(const std::string& in, std::vector<uint8_t>* out, std::string* why,
+                        size_t at);
 
 // One pass over well-formed text (whole groups, then at most one group with
-// its padding); anything else goes to the strict decoder for its verdict.
-bool decodeBase64(const std::string& in, std::vector<uint8_t>* out, std::string* why) {
-  out->resize(in.size() / 4 * 3 + 3);
-  uint8_t* o = out->data();
+// its padding); anything else goes to the strict decoder for its verdict. The
+// bytes go into out from `at` on; what lies before stays.
+bool decodeBase64(const std::string& in, std::vector<uint8_t>* out, std::string* why,
+                  size_t at = 0) {
+  out->resize(at + in.size() / 4 * 3 + 3);
+  uint8_t* o = out->data() + at;
   const auto* p = reinterpret_cast<const uint8_t*>(in.data());
   const size_t n = in.size();
   uint32_t acc = 0;
@@ -151,12 +154,13 @@ bool decodeBase64(const std::string& in, std::vector<uint8_t>* out, std::string*
       done = true;
     }
   }
-  if (!done) return decodeBase64Strict(in, out, why);
+  if (!done) return decodeBase64Strict(in, out, why, at);
   out->resize(size_t(o - out->data()));
   return true;
 }
 
-bool decodeBase64Strict(const std::string& in, std::vector<uint8_t>* out, std::string* why) {
+bool decodeBase64Strict(const std::string& in, std::vector<uint8_t>* out, std::string* why,
+                        size_t at) {
   // The values of the characters that count, whitespace left out.
   std::vector<uint8_t> v(in.size());
   size_t n = 0;
@@ -173,8 +177,8 @@ bool decodeBase64Strict(const std::string& in, std::vector<uint8_t>* out, std::s
     *why = "truncated base64 data";
     return false;
   }
-  out->resize(n / 4 * 3);
-  uint8_t* o = out->data();
+  out->resize(at + n / 4 * 3);
+  uint8_t* o = out->data() + at;
   size_t i = 0;
   // Every group but the last is whole: no padding.
   for (; i + 4 < n; i += 4) {
@@ -461,12 +465,17 @@ bool parseValue(Loader& L, Note& note, Item& it, xmlNode* v) {
     uint32_t type = 0;
     auto t = attr(v, "type");
     if (!t || !parseHex(trimmed(*t), 4, &type)) return L.fail(v, "bad item type '" + t.value_or("") + "'");
-    std::vector<uint8_t> data;
+    // The value is its type word and the data, decoded in place behind it.
+    std::vector<uint8_t> value(2);
     std::string why;
-    if (!decodeBase64(textOf(v), &data, &why)) return L.fail(v, why + " in item '" + it.name + "'");
-    if (type == NN_TYPE_COMPOSITE && !checkRecordStream(data.data(), data.size(), &why))
+    if (!decodeBase64(textOf(v), &value, &why, 2))
+      return L.fail(v, why + " in item '" + it.name + "'");
+    if (type == NN_TYPE_COMPOSITE && !checkRecordStream(value.data() + 2, value.size() - 2, &why))
       return L.fail(v, "broken rich text in item '" + it.name + "': " + why);
-    setValue(it, uint16_t(type), data.data(), data.size());
+    setValue(it, uint16_t(type), nullptr, 0);
+    value[0] = it.value[0];
+    value[1] = it.value[1];
+    it.value.swap(value);
     return true;
   }
   if (kind == "object") {
