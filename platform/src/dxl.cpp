@@ -121,6 +121,19 @@ bool decodeBase64(const std::string& in, std::vector<uint8_t>* out, std::string*
   int k = 0;
   size_t i = 0;
   for (; i < n; ++i) {
+    // A whole group of four at once when it starts here.
+    while (k == 0 && i + 4 <= n) {
+      const uint8_t a = kB64.v[p[i]], b = kB64.v[p[i + 1]], c = kB64.v[p[i + 2]],
+                    d = kB64.v[p[i + 3]];
+      if ((a | b | c | d) >= 64) break;
+      const uint32_t bits = (uint32_t(a) << 18) | (uint32_t(b) << 12) | (uint32_t(c) << 6) | d;
+      o[0] = uint8_t(bits >> 16);
+      o[1] = uint8_t(bits >> 8);
+      o[2] = uint8_t(bits);
+      o += 3;
+      i += 4;
+    }
+    if (i >= n) break;
     const uint8_t x = kB64.v[p[i]];
     if (x < 64) {
       acc = (acc << 6) | x;
