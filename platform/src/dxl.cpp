@@ -105,18 +105,17 @@ struct Base64Table {
 };
 constexpr Base64Table kB64;
 
-bool decodeBase64Strict(const std::string& in, std::vector<uint8_t>* out, std::string* why,
+bool decodeBase64Strict(const char* text, size_t n, std::vector<uint8_t>* out, std::string* why,
                         size_t at);
 
 // One pass over well-formed text (whole groups, then at most one group with
 // its padding); anything else goes to the strict decoder for its verdict. The
 // bytes go into out from `at` on; what lies before stays.
-bool decodeBase64(const std::string& in, std::vector<uint8_t>* out, std::string* why,
+bool decodeBase64(const char* text, size_t n, std::vector<uint8_t>* out, std::string* why,
                   size_t at = 0) {
-  out->resize(at + in.size() / 4 * 3 + 3);
+  out->resize(at + n / 4 * 3 + 3);
   uint8_t* o = out->data() + at;
-  const auto* p = reinterpret_cast<const uint8_t*>(in.data());
-  const size_t n = in.size();
+  const auto* p = reinterpret_cast<const uint8_t*>(text);
   uint32_t acc = 0;
   int k = 0;
   size_t i = 0;
@@ -167,18 +166,22 @@ bool decodeBase64(const std::string& in, std::vector<uint8_t>* out, std::string*
       done = true;
     }
   }
-  if (!done) return decodeBase64Strict(in, out, why, at);
+  if (!done) return decodeBase64Strict(text, n, out, why, at);
   out->resize(size_t(o - out->data()));
   return true;
 }
 
-bool decodeBase64Strict(const std::string& in, std::vector<uint8_t>* out, std::string* why,
+bool decodeBase64(const std::string& in, std::vector<uint8_t>* out, std::string* why) {
+  return decodeBase64(in.data(), in.size(), out, why);
+}
+
+bool decodeBase64Strict(const char* text, size_t size, std::vector<uint8_t>* out, std::string* why,
                         size_t at) {
   // The values of the characters that count, whitespace left out.
-  std::vector<uint8_t> v(in.size());
+  std::vector<uint8_t> v(size);
   size_t n = 0;
-  for (unsigned char c : in) {
-    const uint8_t x = kB64.v[c];
+  for (size_t i = 0; i < size; ++i) {
+    const uint8_t x = kB64.v[uint8_t(text[i])];
     if (x == kB64Space) continue;
     if (x == kB64Bad) {
       *why = "bad base64 character";
@@ -481,7 +484,14 @@ bool parseValue(Loader& L, Note& note, Item& it, xmlNode* v) {
     // The value is its type word and the data, decoded in place behind it.
     std::vector<uint8_t> value(2);
     std::string why;
-    if (!decodeBase64(textOf(v), &value, &why, 2))
+    // Text in one piece is decoded where the parser left it.
+    const xmlNode* only = v->children;
+    const bool single = only && !only->next && only->content &&
+                        (only->type == XML_TEXT_NODE || only->type == XML_CDATA_SECTION_NODE);
+    const std::string joined = single ? std::string() : textOf(v);
+    const char* text = single ? reinterpret_cast<const char*>(only->content) : joined.data();
+    const size_t length = single ? std::strlen(text) : joined.size();
+    if (!decodeBase64(text, length, &value, &why, 2))
       return L.fail(v, why + " in item '" + it.name + "'");
     if (type == NN_TYPE_COMPOSITE && !checkRecordStream(value.data() + 2, value.size() - 2, &why))
       return L.fail(v, "broken rich text in item '" + it.name + "': " + why);
