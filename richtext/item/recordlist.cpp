@@ -12,14 +12,6 @@
 
 namespace {
 
-struct Converted {
-  uint16_t signature;
-  uint32_t position;
-  uint16_t segment;
-  size_t offset;   // into the load area
-  uint32_t length;
-};
-
 // The stored bytes of one segment, read in place while its block is locked.
 struct Segment {
   const uint8_t* data;
@@ -121,6 +113,36 @@ class LoadArea {
   size_t used_ = 0;
 };
 
+// How many records the segments hold, up to the first that does not fit
+// (the conversion reports that one).
+size_t CountRecords(const std::vector<Segment>& segments) {
+  size_t n = 0;
+  for (const Segment& seg : segments) {
+    for (size_t pos = 0; pos < seg.size;) {
+      uint16_t sig;
+      kv::cd::HeaderKind kind;
+      uint32_t len, headerSize;
+      if (!kv::cd::ReadCanonicalHeader(seg.data + pos, seg.size - pos, &sig, &kind, &len,
+                                       &headerSize) ||
+          len < headerSize || len > seg.size - pos)
+        break;
+      ++n;
+      pos += len;
+      if (len % 2 && pos < seg.size) ++pos;
+    }
+  }
+  return n;
+}
+
+// The node block of a load, freed unless the list takes it.
+struct NodeBlock {
+  LSXLsiSession* session;
+  RTRecordNode* nodes = nullptr;
+  ~NodeBlock() {
+    if (nodes) PoolFree(session, nodes);
+  }
+};
+
 RecordList* LoadFromSegments(LSXLsiSession* session, const std::string& itemName,
                              const std::vector<Segment>& segments, uint16_t itemFlags,
                              NnStatus* status) {
@@ -130,8 +152,18 @@ RecordList* LoadFromSegments(LSXLsiSession* session, const std::string& itemName
   size_t stored = 0;
   for (const Segment& seg : segments) stored += seg.size;
   LoadArea area(session, stored + stored / 4 + 64);
-  std::vector<Converted> records;
-  records.reserve(stored / 16 + 1);
+  // The nodes lie in one block, in order; until the area stops moving each
+  // keeps its record's offset in the area where its data pointer goes.
+  const size_t expected = CountRecords(segments);
+  NodeBlock block{session};
+  if (expected) {
+    block.nodes = static_cast<RTRecordNode*>(POOL_ALLOC(session, expected * sizeof(RTRecordNode), false));
+    if (!block.nodes) {
+      *status = NN_ERR_MEMORY;
+      return nullptr;
+    }
+  }
+  size_t count = 0;
   std::vector<uint8_t> host;
   for (size_t s = 0; s < segments.size(); ++s) {
     const uint8_t* seg = segments[s].data;
@@ -168,7 +200,18 @@ RecordList* LoadFromSegments(LSXLsiSession* session, const std::string& itemName
         *status = NN_ERR_MEMORY;
         return nullptr;
       }
-      records.push_back({sig, uint32_t(pos), uint16_t(s), at, uint32_t(host.size())});
+      if (count == expected) {  // cannot happen: the count saw every record that converts
+        *status = NN_ERR_CD_STRUCTURE;
+        return nullptr;
+      }
+      RTRecordNode* node = new (block.nodes + count) RTRecordNode();
+      node->signature = sig;
+      node->aux = reinterpret_cast<void*>(uintptr_t(at));
+      node->length = uint32_t(host.size());
+      node->flags = kNodeInBlock;
+      node->sequence = uint32_t(++count);
+      node->position = uint32_t(pos);
+      node->segment = uint16_t(s);
       pos += len;
       if (len % 2 && pos < size) ++pos;
     }
@@ -183,37 +226,23 @@ RecordList* LoadFromSegments(LSXLsiSession* session, const std::string& itemName
   list->itemFlags = itemFlags;
   list->loadAreaSize = area.used();
   list->loadArea = area.Take();
-  if (records.empty()) {
+  if (count == 0) {
     *status = NN_OK;
     return list;
   }
-  // The nodes of the loaded records lie in one block, in order.
-  void* block = POOL_ALLOC(session, records.size() * sizeof(RTRecordNode), false);
-  if (!block) {
-    RecordListFreeWithAllocator(session, list);
-    *status = NN_ERR_MEMORY;
-    return nullptr;
-  }
-  auto* nodes = static_cast<RTRecordNode*>(block);
+  RTRecordNode* nodes = block.nodes;
+  block.nodes = nullptr;
   list->nodeBlock = nodes;
-  RTRecordNode* prev = nullptr;
-  for (size_t i = 0; i < records.size(); ++i) {
-    const Converted& c = records[i];
-    RTRecordNode* node = new (nodes + i) RTRecordNode();
-    node->signature = c.signature;
-    node->data = list->loadArea + c.offset;
-    node->length = c.length;
-    node->flags = kNodeInBlock;
-    node->sequence = uint32_t(i + 1);
-    node->position = c.position;
-    node->segment = c.segment;
-    node->prev = prev;
-    if (prev) prev->next = node;
-    prev = node;
+  for (size_t i = 0; i < count; ++i) {
+    RTRecordNode* node = nodes + i;
+    node->data = list->loadArea + reinterpret_cast<uintptr_t>(node->aux);
+    node->aux = nullptr;
+    node->prev = i ? node - 1 : nullptr;
+    node->next = i + 1 < count ? node + 1 : nullptr;
   }
   list->first = nodes;
-  list->last = prev;
-  list->count = uint32_t(records.size());
+  list->last = nodes + count - 1;
+  list->count = uint32_t(count);
   *status = NN_OK;
   return list;
 }
