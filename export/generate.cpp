@@ -221,8 +221,44 @@ class DelimitedMarking {
   NnStatus status_ = NN_OK;
 };
 
+// A page is seldom more than twice the item's records: a buffer of that size
+// mostly takes the page at the first attempt. Untouched room costs no memory.
+uint32_t FirstCapacity(TorvoRTItem* item) {
+  uint64_t capacity = kFirstCapacity;
+  if (item && item->context && item->LoadRecords() == NN_OK && item->context->records) {
+    const uint64_t wanted = 2 * uint64_t(item->context->records->loadAreaSize) + kFirstCapacity;
+    while (capacity < wanted && capacity < kLastCapacity) capacity *= 4;
+  }
+  return uint32_t(capacity);
+}
+
+// Text whose UTF-8 form is the very same bytes: ASCII and the three controls
+// of plain text.
+bool SameInUtf8(const char* text, size_t length) {
+  static const bool controlsKept = NnLmbcsToUtf8("\t\r\n", 3) == "\t\r\n";
+  auto same = [](uint8_t b) {
+    return b < 0x80 && (b >= 0x20 || (controlsKept && (b == '\t' || b == '\r' || b == '\n')));
+  };
+  constexpr uint64_t kHigh = 0x8080808080808080ull, kSpace = 0x2020202020202020ull;
+  size_t i = 0;
+  for (uint64_t w; i + 8 <= length; i += 8) {
+    std::memcpy(&w, text + i, 8);
+    // Eight printable ASCII bytes pass at once; anything else byte by byte.
+    if (!((w | ((w - kSpace) & ~w)) & kHigh)) continue;
+    for (size_t k = 0; k < 8; ++k)
+      if (!same(uint8_t(text[i + k]))) return false;
+  }
+  for (; i < length; ++i)
+    if (!same(uint8_t(text[i]))) return false;
+  return true;
+}
+
 // One page; the output buffer grows fourfold while the render runs out of room.
-NnStatus GeneratePage(TorvoRTChunk* chunk, const PageRequest& request, std::string* page) {
+// With `handed` given, a page that needs no conversion is the output buffer
+// itself (a pool block, NUL-terminated, the caller's to free) in *handed and
+// its length in *handedLength, and `page` stays empty.
+NnStatus GeneratePage(TorvoRTChunk* chunk, const PageRequest& request, std::string* page,
+                      char** handed = nullptr, uint32_t* handedLength = nullptr) {
   LSXLsiSession* session = chunk->session;
   if (!session || !chunk->item) return NN_ERR_INVALID_ARG;
   const char* options = request.options ? request.options : "";
@@ -230,7 +266,7 @@ NnStatus GeneratePage(TorvoRTChunk* chunk, const PageRequest& request, std::stri
   const DelimitedMarking marking(chunk, options);
   if (marking.status() != NN_OK) return marking.status();
   NnStatus st = NN_ERR_MEMORY;
-  for (uint32_t capacity = kFirstCapacity;; capacity *= 4) {
+  for (uint32_t capacity = FirstCapacity(chunk->item);; capacity *= 4) {
     RenderContext* ctx = RenderContextCreate(session, capacity);
     if (!ctx) return NN_ERR_MEMORY;
     ctx->item = chunk->item;
@@ -271,10 +307,22 @@ NnStatus GeneratePage(TorvoRTChunk* chunk, const PageRequest& request, std::stri
     ctx->renderFlagsE &= ~uint32_t(0x200);
     if (st == 0) {
       // Flushed parts come first; what is left in the buffer follows them.
-      std::string raw = parts.text;
-      size_t used = size_t(ctx->outputCursor - ctx->outputBuffer);
-      raw.append(ctx->outputBuffer, used);
-      *page = (ctx->renderFlagsA & 0x1000) ? raw : NnLmbcsToUtf8(raw.data(), raw.size());
+      const size_t used = size_t(ctx->outputCursor - ctx->outputBuffer);
+      const bool translated = (ctx->renderFlagsA & 0x1000) != 0;
+      if (parts.text.empty() && handed && used < UINT32_MAX &&
+          (translated || SameInUtf8(ctx->outputBuffer, used))) {
+        *handed = ctx->outputBuffer;
+        *handedLength = uint32_t(used);
+        (*handed)[used] = 0;
+        ctx->outputBuffer = ctx->outputCursor = nullptr;
+      } else if (parts.text.empty()) {
+        *page = translated ? std::string(ctx->outputBuffer, used)
+                           : NnLmbcsToUtf8(ctx->outputBuffer, used);
+      } else {
+        std::string raw = std::move(parts.text);
+        raw.append(ctx->outputBuffer, used);
+        *page = translated ? std::move(raw) : NnLmbcsToUtf8(raw.data(), raw.size());
+      }
     }
     FreeContext(ctx);
     if (st != NN_ERR_MEMORY || capacity >= kLastCapacity) break;
@@ -347,7 +395,12 @@ NnStatus TorvoRTChunk::GenerateHTML(const char* fileName, const char* options, c
   if (length) *length = 0;
   PageRequest request{kOutputHtml, fileName, options, collection, false};
   std::string text;
-  NnStatus st = GeneratePage(this, request, &text);
+  uint32_t handedLength = 0;
+  NnStatus st = GeneratePage(this, request, &text, page, &handedLength);
+  if (st == 0 && *page) {
+    if (length) *length = handedLength;
+    return st;
+  }
   if (st == 0) st = PoolText(session, text, page, length);
   return st;
 }
@@ -359,7 +412,12 @@ NnStatus TorvoRTChunk::GenerateXML(const char* fileName, const char* options, ch
   if (length) *length = 0;
   PageRequest request{kOutputXhtml, fileName, options, collection, false};
   std::string text;
-  NnStatus st = GeneratePage(this, request, &text);
+  uint32_t handedLength = 0;
+  NnStatus st = GeneratePage(this, request, &text, page, &handedLength);
+  if (st == 0 && *page) {
+    if (length) *length = handedLength;
+    return st;
+  }
   if (st == 0) st = PoolText(session, text, page, length);
   return st;
 }

@@ -104,6 +104,7 @@ PoolBlock* PoolAllocBlock(MemoryPool* pool, uint32_t line, const char* file, siz
   if (pool->failAfter == 0) return Fail(pool, size);
   size_t cls = PoolClassSize(size);
   PoolBlock* block = nullptr;
+  bool reused = false;
   if (cls <= kPoolLargestClass) {
     // Reuse a free block of this size or of up to twice it.
     auto it = pool->freeBySize.lower_bound(cls);
@@ -113,12 +114,15 @@ PoolBlock* PoolAllocBlock(MemoryPool* pool, uint32_t line, const char* file, siz
       pool->stats.freeBlocks--;
       pool->stats.freeBytes -= block->size;
       pool->stats.reuses++;
+      reused = true;
     }
   }
   if (!block) {
     block = new (std::nothrow) PoolBlock;
     if (!block) return Fail(pool, size);
-    block->data = std::malloc(cls);
+    // Fresh zeroed memory comes from calloc: large blocks then stay untouched
+    // (and cost no memory) until they are written.
+    block->data = zero ? std::calloc(1, cls) : std::malloc(cls);
     if (!block->data) {
       delete block;
       return Fail(pool, size);
@@ -137,7 +141,7 @@ PoolBlock* PoolAllocBlock(MemoryPool* pool, uint32_t line, const char* file, siz
   block->requested = size;
   block->line = line;
   block->file = file;
-  if (zero) std::memset(block->data, 0, block->size);
+  if (zero && reused) std::memset(block->data, 0, block->size);
   pool->stats.liveBlocks++;
   pool->stats.liveBytes += block->size;
   pool->stats.allocations++;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "lsxsessi.h"
 #include "nn/nn.h"
@@ -66,6 +67,12 @@ struct chunkdef_info {
   uint32_t stylizedFont = 0;       // font of a stylized-text start
   chunkdef_info* inner = nullptr;  // walk links for one call
   chunkdef_info* outer = nullptr;
+  // Occurrence probe of the locate cache: with probeFrom set, the walk notes
+  // that it asked about an occurrence number at all (probeTested) and about
+  // one of probeFrom or above (probeHit).
+  uint32_t probeFrom = 0;
+  mutable uint32_t probeTested = 0;
+  mutable uint32_t probeHit = 0;
 };
 
 // Frees a chain from `head` on, with every node's texts.
@@ -123,6 +130,8 @@ struct _internal_RTChunk {
   // Target positions collected by step 2 (count and pool array of 24-byte entries).
   uint16_t positionCount = 0;
   kv::SortKeyEntry* positions = nullptr;
+  // What earlier locates of this chunk learned (richtext/engine/locatecache.h).
+  std::shared_ptr<void> locateCache;
 };
 
 // Releases the block's held-buffer list, resets the block (marker 2648) and,

@@ -49,6 +49,7 @@ struct RTItemContext {
   RecordList* loadArea = nullptr; // the list whose load area the records point into
   uint8_t defaultTextRun[8] = {}; // an empty text record in the default font (host layout)
   uint32_t currentFont = 0;       // the item's current text font
+  uint32_t recordsGeneration = 0; // changes whenever the records may have changed
   uint16_t cellRefit = 0;         // refit table cells to the page width
   uint16_t colorNaming = 1;       // 1: Black .. LightGray; 0: the web names
   FontFace faces[kFontTableSize + 1];  // by face id

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <string>
 #include <strings.h>
+#include <unordered_set>
 
 #include "host/color.h"
 #include "host/options.h"
@@ -898,11 +899,13 @@ NnStatus WriteBodyOpening(RenderContext* ctx) {
 
   // 6. Style mappings of the fonts in use.
   if (ctx->item) {
+    // Fonts already known to have their mapping are not looked up again.
+    std::unordered_set<uint32_t> mapped;
     for (RTRecordNode* n = ctx->currentRecord; !PastRange(ctx, n); n = n->next) {
       uint8_t font[4];
       if (!TextRunFont(n, font)) continue;
       const uint32_t id = FontIdWord(font);
-      if (ctx->item->GetStyleMappingByFontID(id, 1)) continue;
+      if (!mapped.insert(id).second || ctx->item->GetStyleMappingByFontID(id, 1)) continue;
       const uint8_t* colorRecord = nullptr;
       if (n->next && n->next->signature == 0x00D2 && n->next->data && n->next->length >= 8)
         colorRecord = n->next->data;

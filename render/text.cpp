@@ -238,14 +238,23 @@ uint32_t JoinTextList(const void* textList, uint32_t listSize, char* destination
 
 namespace {
 
+// At most kFaceNameSize characters of `from`, cut to the room of `name`.
+void CopyFaceName(const char* from, char* name, size_t nameSize) {
+  if (nameSize == 0) return;
+  size_t n = strnlen(from, kFaceNameSize);
+  if (n > nameSize - 1) n = nameSize - 1;
+  std::memcpy(name, from, n);
+  name[n] = 0;
+}
+
 bool FaceName(const RenderContext* ctx, uint8_t face, char* name, size_t nameSize) {
   char buffer[kFaceNameSize + 32] = {};
   if (ctx->item != nullptr && ctx->item->FindFaceByID(face, buffer) && buffer[0] != 0) {
-    std::snprintf(name, nameSize, "%.*s", int(kFaceNameSize), buffer);
+    CopyFaceName(buffer, name, nameSize);
     return true;
   }
   if (ctx->faceNames[face][0] != 0) {
-    std::snprintf(name, nameSize, "%.*s", int(kFaceNameSize), ctx->faceNames[face]);
+    CopyFaceName(ctx->faceNames[face], name, nameSize);
     return true;
   }
   return false;
@@ -429,6 +438,58 @@ void BuildFontMarkup(const RenderContext* ctx, const uint8_t* font, const uint8_
   }
 }
 
+// The markup of a text run's font against the base font, kept for the fonts
+// met last: a page has few fonts and many runs. An entry holds while every
+// input of BuildFontMarkup is the same.
+struct RunMarkupKey {
+  uint8_t font[4] = {};
+  uint8_t base[4] = {};
+  uint32_t standardFonts = 0;
+  uint16_t thresholds[6] = {};
+  uint64_t forcedFace = 0, forcedSize = 0, forcedColour = 0;
+  std::string face, open, close;
+  bool operator==(const RunMarkupKey& o) const {
+    return std::memcmp(font, o.font, 4) == 0 && std::memcmp(base, o.base, 4) == 0 &&
+           standardFonts == o.standardFonts && forcedFace == o.forcedFace &&
+           forcedSize == o.forcedSize && forcedColour == o.forcedColour &&
+           std::memcmp(thresholds, o.thresholds, sizeof thresholds) == 0 && face == o.face &&
+           open == o.open && close == o.close;
+  }
+};
+
+const FontMarkup& RunFontMarkup(const RenderContext* ctx, const uint8_t* font) {
+  struct Entry {
+    bool used = false;
+    RunMarkupKey key;
+    FontMarkup markup;
+  };
+  constexpr size_t kEntries = 256;
+  thread_local std::vector<Entry> entries(kEntries);
+  RunMarkupKey key;
+  std::memcpy(key.font, font, 4);
+  std::memcpy(key.base, ctx->baseFont, 4);
+  key.standardFonts = ctx->renderFlagsA & 0x8;
+  std::memcpy(key.thresholds, ctx->fontSizeThresholds, sizeof key.thresholds);
+  key.forcedFace = uint64_t(ctx->forcedFontFace);
+  key.forcedSize = uint64_t(ctx->forcedFontSize);
+  key.forcedColour = uint64_t(ctx->forcedFontColour);
+  char face[kFaceNameSize + 32] = {};
+  if (FaceName(ctx, font[0], face, sizeof face)) key.face = face;
+  key.open = ctx->styleDelimiterOpen ? ctx->styleDelimiterOpen : "";
+  key.close = ctx->styleDelimiterClose ? ctx->styleDelimiterClose : "";
+  // The slot: the font against the base font.
+  uint32_t hash = 2166136261u;
+  for (int i = 0; i < 4; ++i) hash = (hash ^ font[i]) * 16777619u;
+  for (int i = 0; i < 4; ++i) hash = (hash ^ key.base[i]) * 16777619u;
+  Entry& e = entries[hash % kEntries];
+  if (e.used && e.key == key) return e.markup;
+  e.markup = FontMarkup();
+  BuildFontMarkup(ctx, font, ctx->baseFont, nullptr, 0, &e.markup);
+  e.key = std::move(key);
+  e.used = true;
+  return e.markup;
+}
+
 }  // namespace
 
 bool FontFamilyCss(const RenderContext* ctx, uint8_t face, std::string* out) {
@@ -475,7 +536,9 @@ NnStatus ProcessXMLText(RenderContext* ctx, uint16_t /*endType*/, uint32_t blank
     const char* text;
     size_t length;
   };
-  std::vector<Piece> pieces;
+  // Kept from run to run: a run costs no allocation once the longest is met.
+  thread_local std::vector<Piece> pieces;
+  pieces.clear();
   RTRecordNode* last = node;
   if (ctx->substituteText) {
     if (ctx->session != nullptr && ctx->session->globals != nullptr) {
@@ -505,8 +568,7 @@ NnStatus ProcessXMLText(RenderContext* ctx, uint16_t /*endType*/, uint32_t blank
   char* const start = ctx->outputCursor;
   bool ok = true;
   if (!(blankAsEmpty && blank)) {
-    FontMarkup m;
-    BuildFontMarkup(ctx, font, ctx->baseFont, nullptr, 0, &m);
+    const FontMarkup& m = RunFontMarkup(ctx, font);
     ok = m.open.empty() || RenderAppend(ctx, m.open.c_str());
     for (size_t k = 0; ok && k < pieces.size(); ++k) {
       size_t written = 0;

@@ -159,8 +159,40 @@ bool RenderTextCharacters(const RenderContext* ctx, const char* text, size_t len
   const char* lineBreak = ctx->outputKind == kOutputXhtml ? "<br />" : "<br>";
   Tables tables;
 
+  // Characters that go out as they stand are copied a stretch at a time; the
+  // table of them depends on how ampersands and spaces are written.
+  struct PlainTables {
+    bool byte[4][256] = {};
+    PlainTables() {
+      for (int t = 0; t < 4; ++t) {
+        for (int c = 33; c <= 126; ++c) byte[t][c] = true;
+        byte[t][uint8_t('&')] = (t & 1) != 0;
+        byte[t][uint8_t('<')] = byte[t][uint8_t('>')] = false;
+        byte[t][uint8_t('"')] = byte[t][uint8_t('\'')] = false;
+        byte[t][uint8_t(' ')] = (t & 2) != 0;
+      }
+    }
+  };
+  static const PlainTables kPlain;
+  const bool plainSpace = keepAmpersands || (!allSpaces && !preserve);
+  const bool* plainByte = kPlain.byte[(keepAmpersands ? 1 : 0) | (plainSpace ? 2 : 0)];
+
   size_t i = 0;
   while (i < length && !sink.full) {
+    size_t plain = i;
+    while (plain < length && plainByte[uint8_t(text[plain])]) ++plain;
+    if (plain > i) {
+      size_t n = plain - i;
+      const size_t room = sink.capacity - sink.used;
+      if (n > room) {
+        n = room;
+        sink.full = true;
+      }
+      std::memcpy(sink.out + sink.used, text + i, n);
+      sink.used += n;
+      i += n;
+      continue;
+    }
     uint32_t size = 1;
     if (NnCharsetByteSize(text + i, 1, uint32_t(length - i < 0xFFFFFFFFu ? length - i : 0xFFFFFFFFu),
                           &size, nullptr) != NN_OK ||

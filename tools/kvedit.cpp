@@ -545,17 +545,17 @@ int CmdRender(const Args& args) {
                     ? everything->GenerateXML(outPath, options.c_str(), &page, &length)
                     : everything->GenerateHTML(outPath, options.c_str(), &page, &length);
   if (st != NN_OK || !page) Fail(kExitInput, "render failed: " + StatusText(st ? st : NnStatus(NN_ERR_MEMORY)));
-  std::string text(page, length);
-  PoolFree(work.session(), page);
+  // The page goes out from where the render left it.
+  bool ok = true;
   if (outPath) {
     FILE* f = std::fopen(outPath, "wb");
-    if (!f) Fail(kExitInput, std::string("cannot write ") + outPath);
-    bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-    ok = std::fclose(f) == 0 && ok;
-    if (!ok) Fail(kExitInput, std::string("cannot write ") + outPath);
+    ok = f && std::fwrite(page, 1, length, f) == length;
+    ok = f && std::fclose(f) == 0 && ok;
   } else {
-    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fwrite(page, 1, length, stdout);
   }
+  PoolFree(work.session(), page);
+  if (!ok) Fail(kExitInput, std::string("cannot write ") + outPath);
   return kExitOk;
 }
 

@@ -367,10 +367,41 @@ NnStatus NnCharsetCharCount(const char* text, uint32_t bytes, uint32_t* chars,
 std::string NnLmbcsToUtf8(const char* text, size_t len) {
   std::string out;
   if (text == nullptr || len == 0 || len > 0xFFFFFFFFu) return out;
+  // ASCII characters are the same bytes in both; only the stretches between
+  // them go through the converter, a stretch never ending inside a character.
+  auto ascii = [](uint8_t b) { return b >= 0x20 && b < 0x80; };
+  const auto* p = reinterpret_cast<const uint8_t*>(text);
   try {
+    out.reserve(len);
     std::u16string units;
-    if (!decodeLmbcs(text, uint32_t(len), &units)) return out;
-    encodeUtf8(units, &out);
+    size_t i = 0;
+    constexpr uint64_t kHigh = 0x8080808080808080ull, kSpace = 0x2020202020202020ull;
+    while (i < len) {
+      size_t j = i;
+      // Eight bytes at a time while none is below 0x20 or above 0x7F.
+      for (uint64_t w; j + 8 <= len; j += 8) {
+        std::memcpy(&w, p + j, 8);
+        if ((w | ((w - kSpace) & ~w)) & kHigh) break;
+      }
+      while (j < len && ascii(p[j])) ++j;
+      out.append(text + i, j - i);
+      if (j == len) break;
+      // The stretch ends before an ASCII byte that no multi-byte character
+      // (at most three bytes, led by a control byte) can still take.
+      size_t k = j;
+      for (;;) {
+        while (k < len && !ascii(p[k])) ++k;
+        if (k >= len) break;
+        bool reachable = false;
+        for (size_t b = k >= j + 2 ? k - 2 : j; b < k; ++b)
+          reachable |= p[b] < 0x20 && p[b] != '\t' && p[b] != '\n' && p[b] != '\r';
+        if (!reachable) break;
+        ++k;
+      }
+      if (!decodeLmbcs(text + j, uint32_t(k - j), &units)) return std::string();
+      encodeUtf8(units, &out);
+      i = k;
+    }
   } catch (...) {
     out.clear();
   }

@@ -86,59 +86,152 @@ bool parseHex(const std::string& s, size_t maxDigits, uint32_t* out) {
   return true;
 }
 
-int base64Value(unsigned char c) {
-  if (c >= 'A' && c <= 'Z') return c - 'A';
-  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-  if (c >= '0' && c <= '9') return c - '0' + 52;
-  if (c == '+') return 62;
-  if (c == '/') return 63;
-  return -1;
-}
-
 // Strict: whitespace is skipped, anything else outside the alphabet, a length
 // that is not a multiple of four, or misplaced padding fails.
+constexpr uint8_t kB64Pad = 64, kB64Space = 65, kB64Bad = 66;
+
+struct Base64Table {
+  uint8_t v[256];
+  constexpr Base64Table() : v() {
+    for (int c = 0; c < 256; ++c) v[c] = kB64Bad;
+    for (int c = 'A'; c <= 'Z'; ++c) v[c] = uint8_t(c - 'A');
+    for (int c = 'a'; c <= 'z'; ++c) v[c] = uint8_t(c - 'a' + 26);
+    for (int c = '0'; c <= '9'; ++c) v[c] = uint8_t(c - '0' + 52);
+    v[int('+')] = 62;
+    v[int('/')] = 63;
+    v[int('=')] = kB64Pad;
+    v[int(' ')] = v[int('\t')] = v[int('\r')] = v[int('\n')] = kB64Space;
+  }
+};
+constexpr Base64Table kB64;
+
+bool decodeBase64Strict(const char* text, size_t n, std::vector<uint8_t>* out, std::string* why,
+                        size_t at);
+
+// One pass over well-formed text (whole groups, then at most one group with
+// its padding); anything else goes to the strict decoder for its verdict. The
+// bytes go into out from `at` on; what lies before stays.
+bool decodeBase64(const char* text, size_t n, std::vector<uint8_t>* out, std::string* why,
+                  size_t at = 0) {
+  out->resize(at + n / 4 * 3 + 3);
+  uint8_t* o = out->data() + at;
+  const auto* p = reinterpret_cast<const uint8_t*>(text);
+  uint32_t acc = 0;
+  int k = 0;
+  size_t i = 0;
+  for (; i < n; ++i) {
+    // A whole group of four at once when it starts here.
+    while (k == 0 && i + 4 <= n) {
+      const uint8_t a = kB64.v[p[i]], b = kB64.v[p[i + 1]], c = kB64.v[p[i + 2]],
+                    d = kB64.v[p[i + 3]];
+      if ((a | b | c | d) >= 64) break;
+      const uint32_t bits = (uint32_t(a) << 18) | (uint32_t(b) << 12) | (uint32_t(c) << 6) | d;
+      o[0] = uint8_t(bits >> 16);
+      o[1] = uint8_t(bits >> 8);
+      o[2] = uint8_t(bits);
+      o += 3;
+      i += 4;
+    }
+    if (i >= n) break;
+    const uint8_t x = kB64.v[p[i]];
+    if (x < 64) {
+      acc = (acc << 6) | x;
+      if (++k == 4) {
+        o[0] = uint8_t(acc >> 16);
+        o[1] = uint8_t(acc >> 8);
+        o[2] = uint8_t(acc);
+        o += 3;
+        k = 0;
+        acc = 0;
+      }
+    } else if (x != kB64Space) {
+      break;
+    }
+  }
+  bool done = i == n && k == 0;
+  if (i < n && kB64.v[p[i]] == kB64Pad && (k == 2 || k == 3)) {
+    size_t pads = 0;
+    bool clean = true;
+    for (size_t j = i; j < n && clean; ++j) {
+      const uint8_t y = kB64.v[p[j]];
+      if (y == kB64Pad)
+        ++pads;
+      else
+        clean = y == kB64Space;
+    }
+    if (clean && size_t(k) + pads == 4) {
+      acc <<= 6 * pads;
+      *o++ = uint8_t(acc >> 16);
+      if (k == 3) *o++ = uint8_t(acc >> 8);
+      done = true;
+    }
+  }
+  if (!done) return decodeBase64Strict(text, n, out, why, at);
+  out->resize(size_t(o - out->data()));
+  return true;
+}
+
 bool decodeBase64(const std::string& in, std::vector<uint8_t>* out, std::string* why) {
-  std::string s;
-  s.reserve(in.size());
-  for (unsigned char c : in) {
-    if (c == ' ' || c == '\t' || c == '\r' || c == '\n') continue;
-    if (c != '=' && base64Value(c) < 0) {
+  return decodeBase64(in.data(), in.size(), out, why);
+}
+
+bool decodeBase64Strict(const char* text, size_t size, std::vector<uint8_t>* out, std::string* why,
+                        size_t at) {
+  // The values of the characters that count, whitespace left out.
+  std::vector<uint8_t> v(size);
+  size_t n = 0;
+  for (size_t i = 0; i < size; ++i) {
+    const uint8_t x = kB64.v[uint8_t(text[i])];
+    if (x == kB64Space) continue;
+    if (x == kB64Bad) {
       *why = "bad base64 character";
       return false;
     }
-    s += char(c);
+    v[n++] = x;
   }
-  if (s.size() % 4) {
+  if (n % 4) {
     *why = "truncated base64 data";
     return false;
   }
-  out->clear();
-  out->reserve(s.size() / 4 * 3);
-  for (size_t i = 0; i < s.size(); i += 4) {
-    int v[4];
-    int pad = 0;
-    for (int k = 0; k < 4; ++k) {
-      char c = s[i + size_t(k)];
-      if (c == '=') {
-        ++pad;
-        v[k] = 0;
-      } else {
-        if (pad) {
-          *why = "bad base64 padding";
-          return false;
-        }
-        v[k] = base64Value(uint8_t(c));
-      }
-    }
-    if (pad > 2 || (pad && i + 4 != s.size())) {
+  out->resize(at + n / 4 * 3);
+  uint8_t* o = out->data() + at;
+  size_t i = 0;
+  // Every group but the last is whole: no padding.
+  for (; i + 4 < n; i += 4) {
+    const uint8_t a = v[i], b = v[i + 1], c = v[i + 2], d = v[i + 3];
+    if ((a | b | c | d) & kB64Pad) {
       *why = "bad base64 padding";
       return false;
     }
-    uint32_t bits = (uint32_t(v[0]) << 18) | (uint32_t(v[1]) << 12) | (uint32_t(v[2]) << 6) | uint32_t(v[3]);
-    out->push_back(uint8_t(bits >> 16));
-    if (pad < 2) out->push_back(uint8_t(bits >> 8));
-    if (pad < 1) out->push_back(uint8_t(bits));
+    const uint32_t bits = (uint32_t(a) << 18) | (uint32_t(b) << 12) | (uint32_t(c) << 6) | d;
+    o[0] = uint8_t(bits >> 16);
+    o[1] = uint8_t(bits >> 8);
+    o[2] = uint8_t(bits);
+    o += 3;
   }
+  if (i < n) {
+    // The last group: up to two "=" at its end.
+    int pad = 0;
+    uint32_t bits = 0;
+    for (int k = 0; k < 4; ++k) {
+      const uint8_t x = v[i + size_t(k)];
+      if (x == kB64Pad) {
+        ++pad;
+      } else if (pad) {
+        *why = "bad base64 padding";
+        return false;
+      }
+      bits = (bits << 6) | (x == kB64Pad ? 0u : x);
+    }
+    if (pad > 2) {
+      *why = "bad base64 padding";
+      return false;
+    }
+    *o++ = uint8_t(bits >> 16);
+    if (pad < 2) *o++ = uint8_t(bits >> 8);
+    if (pad < 1) *o++ = uint8_t(bits);
+  }
+  out->resize(size_t(o - out->data()));
   return true;
 }
 
@@ -388,12 +481,24 @@ bool parseValue(Loader& L, Note& note, Item& it, xmlNode* v) {
     uint32_t type = 0;
     auto t = attr(v, "type");
     if (!t || !parseHex(trimmed(*t), 4, &type)) return L.fail(v, "bad item type '" + t.value_or("") + "'");
-    std::vector<uint8_t> data;
+    // The value is its type word and the data, decoded in place behind it.
+    std::vector<uint8_t> value(2);
     std::string why;
-    if (!decodeBase64(textOf(v), &data, &why)) return L.fail(v, why + " in item '" + it.name + "'");
-    if (type == NN_TYPE_COMPOSITE && !checkRecordStream(data.data(), data.size(), &why))
+    // Text in one piece is decoded where the parser left it.
+    const xmlNode* only = v->children;
+    const bool single = only && !only->next && only->content &&
+                        (only->type == XML_TEXT_NODE || only->type == XML_CDATA_SECTION_NODE);
+    const std::string joined = single ? std::string() : textOf(v);
+    const char* text = single ? reinterpret_cast<const char*>(only->content) : joined.data();
+    const size_t length = single ? std::strlen(text) : joined.size();
+    if (!decodeBase64(text, length, &value, &why, 2))
+      return L.fail(v, why + " in item '" + it.name + "'");
+    if (type == NN_TYPE_COMPOSITE && !checkRecordStream(value.data() + 2, value.size() - 2, &why))
       return L.fail(v, "broken rich text in item '" + it.name + "': " + why);
-    setValue(it, uint16_t(type), data.data(), data.size());
+    setValue(it, uint16_t(type), nullptr, 0);
+    value[0] = it.value[0];
+    value[1] = it.value[1];
+    it.value.swap(value);
     return true;
   }
   if (kind == "object") {

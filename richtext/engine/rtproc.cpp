@@ -12,6 +12,7 @@
 #include "host/pool.h"
 #include "host/sortcmp.h"
 #include "lsxsessi.h"
+#include "richtext/engine/locatecache.h"
 #include "richtext/engine/render2419.h"  // operation 2419
 #include "richtext/item/cdlayout.h"
 #include "richtext/item/itemhelpers.h"
@@ -314,6 +315,9 @@ NnStatus ProcessChunkOperation(TorvoRTChunk* chunk, NnHandle hNote, const char* 
 
   // 8.
   ctx->WriteMode = ChunkOperationWriteMode(code, subCode);
+  // Anything but a locate may change the records: earlier locates no longer hold.
+  const bool locating = code == STEP_LOCATE && !ctx->WriteMode;
+  if (!locating) LocateCacheInvalidate(item->context);
   if (ctx->TextWildcards && (code == 2373 || code == 2392 || code == 2398 || code == 2399) &&
       !(text2 && (std::strchr(text2, '*') || std::strchr(text2, '?'))))
     ctx->TextWildcards = 0;
@@ -348,7 +352,10 @@ NnStatus ProcessChunkOperation(TorvoRTChunk* chunk, NnHandle hNote, const char* 
   if (code == 2419) status = Render2419PreWalk(ctx);
   if (status == 0) FamilyPreWalk(ctx, &status);
 
-  // 13. The walk.
+  // 13. The walk, unless earlier locates of the chunk know its result or
+  // where it can continue.
+  LocateCache* located = status == 0 ? LocateCacheBegin(ctx) : nullptr;
+  if (located && LocateCacheStart(ctx, located)) ctx->CurrentNode = nullptr;
   while (status == 0 && ctx->CurrentNode) {
     RTRecordNode* node = ctx->CurrentNode;
     if (node->length == 0) {
@@ -383,6 +390,7 @@ NnStatus ProcessChunkOperation(TorvoRTChunk* chunk, NnHandle hNote, const char* 
       --ctx->Compose.tableDepth;
     ctx->PreviousSignature = cur->signature;
     ctx->CurrentNode = cur->next;
+    if (located && LocateCacheAfterRecord(ctx, located)) break;
   }
 
   // 14. The rest of the item joins the composition unchanged.
@@ -411,6 +419,8 @@ NnStatus ProcessChunkOperation(TorvoRTChunk* chunk, NnHandle hNote, const char* 
   // 16. Operation 2419 of a sub-chunk: the finishing call.
   if (status == 0 && code == 2419) status = Render2419Finish(ctx);
   if (status == 0) FamilyPostWalk(ctx, &status);
+
+  LocateCacheEnd(ctx, located, status);
 
   // 17.
   if (code == 2405 && status == 0 && !ctx->TargetDone) status = NN_ERR_CATASTROPHIC;
@@ -471,6 +481,7 @@ NnStatus ProcessChunkOperation(TorvoRTChunk* chunk, NnHandle hNote, const char* 
   if (ctx->Compose.internalError) chunk->lastInternalError = ctx->Compose.internalError;
 
   // 21.
+  if (!locating) LocateCacheInvalidate(item->context);
   FreeSavedParagraphDefinitions(session);
   FreeKeyEntries(session, ctx->Positions, ctx->PositionCount);
   if (ctx->ScratchRecord) PoolFree(session, ctx->ScratchRecord);

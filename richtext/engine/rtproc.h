@@ -216,6 +216,7 @@ struct RTProcessContext {
 // asked at records 1, 101, 201 ...; a non-zero answer interrupts the walk.
 using ChunkProgressCallback = int (*)(uint32_t recordNumber);
 void SetChunkProgressCallback(ChunkProgressCallback callback);
+ChunkProgressCallback GetChunkProgressCallback();
 
 // The engine entry. Returns 0 on success (546 from the walk counts as 0); sets
 // the chunk's last status to 1298 after a read-only call.

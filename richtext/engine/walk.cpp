@@ -72,6 +72,10 @@ const TargetTypeDescriptor* Descriptor(const chunkdef_info* node) {
 }
 
 bool QualifiesOccurrence(const chunkdef_info* node, uint32_t number) {
+  if (node->probeFrom) {
+    node->probeTested = 1;
+    if (number >= node->probeFrom) node->probeHit = 1;
+  }
   if (node->occurrenceCount == 0) return true;
   uint32_t n = node->occurrenceCount < kMaxOccurrences ? node->occurrenceCount : kMaxOccurrences;
   for (uint32_t i = 0; i < n; ++i) {
@@ -409,6 +413,7 @@ void TrackInsertionPlace(const uint8_t* data, uint16_t sig, uint32_t len,
 }  // namespace
 
 void SetChunkProgressCallback(ChunkProgressCallback callback) { gProgressCallback = callback; }
+ChunkProgressCallback GetChunkProgressCallback() { return gProgressCallback; }
 
 RTRecordNode* UnlinkRecordNode(RTProcessContext* ctx, RTRecordNode* node) {
   if (!ctx || !node) return nullptr;

@@ -110,7 +110,10 @@ bool LengthFits(HeaderKind kind, uint64_t length) {
 
 // The one converter. `toHost` picks the direction; the field list is walked
 // the same way both ways, only source and destination offsets swap.
-NnStatus Convert(const uint8_t* rec, uint32_t avail, bool toHost, std::vector<uint8_t>* out) {
+// Converts the record at rec into out from byte `at` on (out grows to hold
+// it). Nothing is written when the record does not convert.
+NnStatus ConvertInto(const uint8_t* rec, uint32_t avail, bool toHost, std::vector<uint8_t>* out,
+                     size_t at) {
   if (out == nullptr) return NN_ERR_CD_STRUCTURE;
   uint16_t sig = 0;
   HeaderKind kind = HeaderKind::Byte;
@@ -135,33 +138,46 @@ NnStatus Convert(const uint8_t* rec, uint32_t avail, bool toHost, std::vector<ui
   const uint64_t newLength = uint64_t{length} - srcFixed + dstFixed;
   if (!LengthFits(kind, newLength)) return NN_ERR_CD_STRUCTURE;
 
-  std::vector<uint8_t> buf;
+  const uint32_t canonHeader = CanonicalHeaderSize(kind);
+  if (layout != nullptr) {
+    // The table keeps fields inside both fixed parts; checked again here so
+    // that a bad table row can never move bytes out of bounds.
+    for (const FieldLayout& f : layout->Fields()) {
+      if (f.canonicalOffset < canonHeader) continue;
+      const uint32_t from = toHost ? f.canonicalOffset : f.hostOffset;
+      const uint32_t to = toHost ? f.hostOffset : f.canonicalOffset;
+      if (from + f.ByteSize() > srcFixed || to + f.ByteSize() > dstFixed) return NN_ERR_CD_STRUCTURE;
+    }
+  }
+
   try {
-    buf.assign(static_cast<size_t>(newLength), 0);
+    out->resize(at + static_cast<size_t>(newLength));
   } catch (const std::bad_alloc&) {
     return NN_ERR_MEMORY;
   }
-  uint8_t* dst = buf.data();
+  uint8_t* dst = out->data() + at;
+  // Bytes no field covers (padding of the fixed part) are zero.
+  std::memset(dst, 0, dstFixed);
   StoreHeader(dst, toHost, sig, kind, static_cast<uint32_t>(newLength));
-
-  const uint32_t canonHeader = CanonicalHeaderSize(kind);
   if (layout != nullptr) {
     for (const FieldLayout& f : layout->Fields()) {
       if (f.canonicalOffset < canonHeader) continue;  // the header is rewritten above
       const uint32_t from = toHost ? f.canonicalOffset : f.hostOffset;
       const uint32_t to = toHost ? f.hostOffset : f.canonicalOffset;
-      // The table keeps fields inside both fixed parts; checked again here so
-      // that a bad table row can never move bytes out of bounds.
-      const uint32_t n = f.ByteSize();
-      if (from + n > srcFixed || to + n > dstFixed) return NN_ERR_CD_STRUCTURE;
-      std::memcpy(dst + to, rec + from, n);
+      std::memcpy(dst + to, rec + from, f.ByteSize());
     }
   }
   const uint32_t variable = length - srcFixed;
   if (variable != 0) std::memcpy(dst + dstFixed, rec + srcFixed, variable);
-
-  out->swap(buf);
   return NN_OK;
+}
+
+NnStatus Convert(const uint8_t* rec, uint32_t avail, bool toHost, std::vector<uint8_t>* out) {
+  if (out == nullptr) return NN_ERR_CD_STRUCTURE;
+  std::vector<uint8_t> buf;
+  NnStatus st = ConvertInto(rec, avail, toHost, &buf, 0);
+  if (st == NN_OK) out->swap(buf);
+  return st;
 }
 
 bool ReadScalar(const uint8_t* p, size_t avail, uint32_t offset, size_t size, void* value) {
@@ -173,11 +189,15 @@ bool ReadScalar(const uint8_t* p, size_t avail, uint32_t offset, size_t size, vo
 }  // namespace
 
 const RecordLayout* FindRecordLayout(uint16_t signature) {
-  const std::span<const RecordLayout> all = AllRecordLayouts();
-  auto it = std::lower_bound(all.begin(), all.end(), signature,
-                             [](const RecordLayout& l, uint16_t s) { return l.signature < s; });
-  if (it == all.end() || it->signature != signature) return nullptr;
-  return &*it;
+  // Every record of every item asks: an index by signature answers at once.
+  static const std::vector<const RecordLayout*> bySignature = [] {
+    std::vector<const RecordLayout*> index(0x10000, nullptr);
+    const std::span<const RecordLayout> all = AllRecordLayouts();
+    // The first of equal signatures wins, as the search of the sorted table found it.
+    for (auto it = all.rbegin(); it != all.rend(); ++it) index[it->signature] = &*it;
+    return index;
+  }();
+  return bySignature[signature];
 }
 
 const FieldLayout* FindField(const RecordLayout& layout, std::string_view name) {
@@ -228,6 +248,11 @@ bool SetHostRecordLength(uint8_t* p, size_t avail, uint32_t length) {
 
 NnStatus CanonicalToHost(const uint8_t* rec, uint32_t canonicalLength, std::vector<uint8_t>* out) {
   return Convert(rec, canonicalLength, true, out);
+}
+
+NnStatus CanonicalToHostAt(const uint8_t* rec, uint32_t canonicalLength, std::vector<uint8_t>* out,
+                           size_t at) {
+  return ConvertInto(rec, canonicalLength, true, out, at);
 }
 
 NnStatus HostToCanonical(const uint8_t* rec, uint32_t hostLength, std::vector<uint8_t>* out) {

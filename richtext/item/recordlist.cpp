@@ -1,6 +1,8 @@
 #include "richtext/item/recordlist.h"
 
+#include <algorithm>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "host/pool.h"
@@ -10,17 +12,27 @@
 
 namespace {
 
-struct Converted {
-  uint16_t signature;
-  uint32_t position;
-  uint16_t segment;
-  size_t offset;   // into the load area
-  uint32_t length;
+// The stored bytes of one segment, read in place while its block is locked.
+struct Segment {
+  const uint8_t* data;
+  size_t size;
+};
+
+// Locks the blocks of the item's segments for the load, and unlocks them.
+struct LockedSegments {
+  std::vector<Segment> segments;
+  std::vector<NnBlockId> blocks;
+  LockedSegments() = default;
+  LockedSegments(const LockedSegments&) = delete;
+  LockedSegments& operator=(const LockedSegments&) = delete;
+  ~LockedSegments() {
+    for (NnBlockId b : blocks) NnBlockUnlock(b);
+  }
 };
 
 // Collects the canonical bytes of every segment of the item, in order.
-NnStatus ReadSegments(NnHandle hNote, const char* itemName,
-                      std::vector<std::vector<uint8_t>>* segments, uint16_t* firstFlags) {
+NnStatus ReadSegments(NnHandle hNote, const char* itemName, LockedSegments* locked,
+                      uint16_t* firstFlags) {
   NnBlockId item, value;
   uint16_t type = 0;
   uint32_t len = 0;
@@ -30,12 +42,9 @@ NnStatus ReadSegments(NnHandle hNote, const char* itemName,
   while (st == NN_OK) {
     if (type == NN_TYPE_COMPOSITE) {
       const uint8_t* p = static_cast<const uint8_t*>(NnBlockLock(value));
-      if (!p || len < 2) {
-        NnBlockUnlock(value);
-        return NN_ERR_BAD_ITEM;
-      }
-      segments->emplace_back(p + 2, p + len);
-      NnBlockUnlock(value);
+      locked->blocks.push_back(value);
+      if (!p || len < 2) return NN_ERR_BAD_ITEM;
+      locked->segments.push_back({p + 2, size_t(len) - 2});
       if (first && firstFlags) {
         NnItemDesc desc;
         uint32_t n = NnNoteItemCount(hNote);
@@ -57,24 +66,116 @@ NnStatus Refuse(const std::string& itemName, uint16_t segment, size_t offset, co
   return NN_ERR_CD_STRUCTURE;
 }
 
-RecordList* LoadFromSegments(LSXLsiSession* session, const std::string& itemName,
-                             const std::vector<std::vector<uint8_t>>& segments, uint16_t itemFlags,
-                             NnStatus* status) {
-  // Convert every record first, so that a broken one leaves nothing behind.
-  std::vector<uint8_t> area;
-  std::vector<Converted> records;
-  std::vector<uint8_t> host;
-  for (size_t s = 0; s < segments.size(); ++s) {
-    const std::vector<uint8_t>& seg = segments[s];
-    size_t pos = 0;
-    while (pos < seg.size()) {
+// The converted records, written straight into one pool block that grows
+// when a record does not fit.
+class LoadArea {
+ public:
+  LoadArea(LSXLsiSession* session, size_t capacity) : session_(session), capacity_(capacity) {}
+  ~LoadArea() {
+    if (data_) PoolFree(session_, data_);
+  }
+  LoadArea(const LoadArea&) = delete;
+  LoadArea& operator=(const LoadArea&) = delete;
+
+  // Appends the record at an 8-byte boundary; its offset in *at.
+  bool Append(const std::vector<uint8_t>& record, size_t* at) {
+    *at = (used_ + 7) & ~size_t(7);
+    const size_t need = *at + record.size();
+    if (need > capacity_ || !data_) {
+      const size_t grown = std::max(need, data_ ? capacity_ + capacity_ / 2 : capacity_);
+      auto* bigger = static_cast<uint8_t*>(POOL_ALLOC(session_, grown, false));
+      if (!bigger) return false;
+      if (data_) {
+        std::memcpy(bigger, data_, used_);
+        PoolFree(session_, data_);
+      }
+      data_ = bigger;
+      capacity_ = grown;
+    }
+    std::memset(data_ + used_, 0, *at - used_);
+    std::memcpy(data_ + *at, record.data(), record.size());
+    used_ = need;
+    return true;
+  }
+  size_t used() const { return used_; }
+  // Hands the block over (null when nothing was appended).
+  uint8_t* Take() {
+    uint8_t* d = used_ ? data_ : nullptr;
+    if (!used_ && data_) PoolFree(session_, data_);
+    data_ = nullptr;
+    return d;
+  }
+
+ private:
+  LSXLsiSession* session_;
+  uint8_t* data_ = nullptr;
+  size_t capacity_;
+  size_t used_ = 0;
+};
+
+// How many records the segments hold, up to the first that does not fit
+// (the conversion reports that one).
+size_t CountRecords(const std::vector<Segment>& segments) {
+  size_t n = 0;
+  for (const Segment& seg : segments) {
+    for (size_t pos = 0; pos < seg.size;) {
       uint16_t sig;
       kv::cd::HeaderKind kind;
       uint32_t len, headerSize;
-      if (!kv::cd::ReadCanonicalHeader(seg.data() + pos, seg.size() - pos, &sig, &kind, &len,
-                                       &headerSize)) {
+      if (!kv::cd::ReadCanonicalHeader(seg.data + pos, seg.size - pos, &sig, &kind, &len,
+                                       &headerSize) ||
+          len < headerSize || len > seg.size - pos)
+        break;
+      ++n;
+      pos += len;
+      if (len % 2 && pos < seg.size) ++pos;
+    }
+  }
+  return n;
+}
+
+// The node block of a load, freed unless the list takes it.
+struct NodeBlock {
+  LSXLsiSession* session;
+  RTRecordNode* nodes = nullptr;
+  ~NodeBlock() {
+    if (nodes) PoolFree(session, nodes);
+  }
+};
+
+RecordList* LoadFromSegments(LSXLsiSession* session, const std::string& itemName,
+                             const std::vector<Segment>& segments, uint16_t itemFlags,
+                             NnStatus* status) {
+  // Convert every record first, so that a broken one leaves nothing behind.
+  // The host layout is rarely longer than the stored one: room for the stored
+  // bytes and the alignment of each record mostly avoids growing the area.
+  size_t stored = 0;
+  for (const Segment& seg : segments) stored += seg.size;
+  LoadArea area(session, stored + stored / 4 + 64);
+  // The nodes lie in one block, in order; until the area stops moving each
+  // keeps its record's offset in the area where its data pointer goes.
+  const size_t expected = CountRecords(segments);
+  NodeBlock block{session};
+  if (expected) {
+    block.nodes = static_cast<RTRecordNode*>(POOL_ALLOC(session, expected * sizeof(RTRecordNode), false));
+    if (!block.nodes) {
+      *status = NN_ERR_MEMORY;
+      return nullptr;
+    }
+  }
+  size_t count = 0;
+  std::vector<uint8_t> host;
+  for (size_t s = 0; s < segments.size(); ++s) {
+    const uint8_t* seg = segments[s].data;
+    const size_t size = segments[s].size;
+    size_t pos = 0;
+    while (pos < size) {
+      uint16_t sig;
+      kv::cd::HeaderKind kind;
+      uint32_t len, headerSize;
+      if (!kv::cd::ReadCanonicalHeader(seg + pos, size - pos, &sig, &kind, &len, &headerSize)) {
         // A lone pad byte at the very end of a segment is not a record.
-        if (seg.size() - pos == 1 && seg[pos] == 0) break;
+        if (size - pos == 1 && seg[pos] == 0) break;
         *status = Refuse(itemName, uint16_t(s), pos, "the header does not fit");
         return nullptr;
       }
@@ -82,24 +183,37 @@ RecordList* LoadFromSegments(LSXLsiSession* session, const std::string& itemName
         *status = Refuse(itemName, uint16_t(s), pos, "the length is below its header");
         return nullptr;
       }
-      if (len > seg.size() - pos) {
+      if (len > size - pos) {
         *status = Refuse(itemName, uint16_t(s), pos, "the record runs past the end of the item");
         return nullptr;
       }
-      host.clear();
-      NnStatus st = kv::cd::CanonicalToHost(seg.data() + pos, len, &host);
+      NnStatus st = kv::cd::CanonicalToHostAt(seg + pos, len, &host, 0);
       if (st != NN_OK) {
         *status = st == NN_ERR_MEMORY ? st
                                       : Refuse(itemName, uint16_t(s), pos,
                                                "the record is shorter than its fixed part");
         return nullptr;
       }
-      // Keep host records aligned for the handlers that read them in place.
-      while (area.size() % 8) area.push_back(0);
-      records.push_back({sig, uint32_t(pos), uint16_t(s), area.size(), uint32_t(host.size())});
-      area.insert(area.end(), host.begin(), host.end());
+      // Host records stay aligned for the handlers that read them in place.
+      size_t at = 0;
+      if (!area.Append(host, &at)) {
+        *status = NN_ERR_MEMORY;
+        return nullptr;
+      }
+      if (count == expected) {  // cannot happen: the count saw every record that converts
+        *status = NN_ERR_CD_STRUCTURE;
+        return nullptr;
+      }
+      RTRecordNode* node = new (block.nodes + count) RTRecordNode();
+      node->signature = sig;
+      node->aux = reinterpret_cast<void*>(uintptr_t(at));
+      node->length = uint32_t(host.size());
+      node->flags = kNodeInBlock;
+      node->sequence = uint32_t(++count);
+      node->position = uint32_t(pos);
+      node->segment = uint16_t(s);
       pos += len;
-      if (len % 2 && pos < seg.size()) ++pos;
+      if (len % 2 && pos < size) ++pos;
     }
   }
 
@@ -110,27 +224,25 @@ RecordList* LoadFromSegments(LSXLsiSession* session, const std::string& itemName
   }
   list->storedSegments = uint16_t(segments.size());
   list->itemFlags = itemFlags;
-  if (!area.empty()) {
-    list->loadArea = static_cast<uint8_t*>(POOL_ALLOC(session, area.size(), false));
-    if (!list->loadArea) {
-      RecordListFreeWithAllocator(session, list);
-      *status = NN_ERR_MEMORY;
-      return nullptr;
-    }
-    std::memcpy(list->loadArea, area.data(), area.size());
-    list->loadAreaSize = area.size();
+  list->loadAreaSize = area.used();
+  list->loadArea = area.Take();
+  if (count == 0) {
+    *status = NN_OK;
+    return list;
   }
-  for (const Converted& c : records) {
-    RTRecordNode* node =
-        RecordListAppendNode(session, list, c.signature, list->loadArea + c.offset, c.length, 0);
-    if (!node) {
-      RecordListFreeWithAllocator(session, list);
-      *status = NN_ERR_MEMORY;
-      return nullptr;
-    }
-    node->position = c.position;
-    node->segment = c.segment;
+  RTRecordNode* nodes = block.nodes;
+  block.nodes = nullptr;
+  list->nodeBlock = nodes;
+  for (size_t i = 0; i < count; ++i) {
+    RTRecordNode* node = nodes + i;
+    node->data = list->loadArea + reinterpret_cast<uintptr_t>(node->aux);
+    node->aux = nullptr;
+    node->prev = i ? node - 1 : nullptr;
+    node->next = i + 1 < count ? node + 1 : nullptr;
   }
+  list->first = nodes;
+  list->last = nodes + count - 1;
+  list->count = uint32_t(count);
   *status = NN_OK;
   return list;
 }
@@ -176,6 +288,7 @@ void RecordListUnlink(LSXLsiSession* session, RecordList* list, RTRecordNode* no
     NnMemFree(static_cast<NnHandle>(reinterpret_cast<uintptr_t>(node->aux)));
     node->aux = nullptr;
   }
+  if (node->flags & kNodeInBlock) return;  // the block goes with the list
   node->~RTRecordNode();
   PoolFree(session, node);
 }
@@ -208,15 +321,15 @@ RecordList* RecordListLoadFromNote(LSXLsiSession* session, NnHandle hNote, const
     *st = NN_ERR_INVALID_ARG;
     return nullptr;
   }
-  std::vector<std::vector<uint8_t>> segments;
+  LockedSegments locked;
   uint16_t flags = 0;
-  NnStatus read = ReadSegments(hNote, itemName, &segments, &flags);
+  NnStatus read = ReadSegments(hNote, itemName, &locked, &flags);
   if (read != NN_OK) {
     NnLogMessage(read, "ZELKO: Unable to read rich text item %s", itemName);
     *st = read;
     return nullptr;
   }
-  return LoadFromSegments(session, itemName, segments, flags, st);
+  return LoadFromSegments(session, itemName, locked.segments, flags, st);
 }
 
 RTRecordNode* RecordListNext(const RecordList* list, const RTRecordNode* node) {
@@ -231,6 +344,7 @@ RTRecordNode* RecordListPrev(const RecordList*, const RTRecordNode* node) {
 void RecordListFreeWithAllocator(LSXLsiSession* session, RecordList* list) {
   if (!list) return;
   while (list->first) RecordListUnlink(session, list, list->first);
+  if (list->nodeBlock) PoolFree(session, list->nodeBlock);
   if (list->loadArea) PoolFree(session, list->loadArea);
   for (NnHandle h : list->segments) {
     NnMemUnlock(h);

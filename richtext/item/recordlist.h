@@ -22,6 +22,7 @@ enum : uint16_t {
   kNodeBuiltByEngine = 0x4, // built while the session's adopt flag was raised
   kNodeAuxHandle = 0x8,     // the auxiliary block holds a platform handle to free first
   kNodeInserted = 0x10,     // written by the last text insertion: its clean-up stays next to it
+  kNodeInBlock = 0x20,      // one of the list's node block: freed with the list, not alone
 };
 
 struct RTRecordNode {
@@ -45,6 +46,7 @@ struct RecordList {
   uint32_t count = 0;
   uint8_t* loadArea = nullptr;       // pool block with the converted records
   size_t loadAreaSize = 0;
+  RTRecordNode* nodeBlock = nullptr; // pool block with the loaded records' nodes
   std::vector<NnHandle> segments;    // composition buffers the list owns
   uint16_t storedSegments = 0;       // item segments it was loaded from
   // The item flags of the first stored segment, kept for the write-back.

@@ -220,11 +220,13 @@ NnStatus TorvoRTItem::LoadRecords() {
   RecordList* list = RecordListLoad(this, 0, &context->loadArea, 0, &st);
   if (!list) return lastStatus = st;
   context->records = list;
+  ++context->recordsGeneration;
   return NN_OK;
 }
 
 void TorvoRTItem::ReleaseRecords() {
   if (!context) return;
+  ++context->recordsGeneration;
   if (context->records) RecordListFreeWithAllocator(session, context->records);
   if (context->newRecords && context->newRecords != context->records)
     RecordListFreeWithAllocator(session, context->newRecords);
@@ -233,6 +235,7 @@ void TorvoRTItem::ReleaseRecords() {
 
 void TorvoRTItem::InstallRecords(RecordList* list) {
   if (!context) return;
+  ++context->recordsGeneration;
   if (context->records && context->records != list)
     RecordListFreeWithAllocator(session, context->records);
   context->records = list;
@@ -243,6 +246,7 @@ void TorvoRTItem::InstallRecords(RecordList* list) {
 NnStatus TorvoRTItem::Commit() {
   if (!context || !hNote) return lastStatus = NN_ERR_INVALID_ARG;
   if (!context->records) return lastStatus = NN_OK;  // nothing loaded: nothing to write
+  ++context->recordsGeneration;
   std::vector<std::vector<uint8_t>> segments;
   NnStatus st = RecordListToSegments(context->records, &segments);
   if (st != NN_OK) return lastStatus = st;

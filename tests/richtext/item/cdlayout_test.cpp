@@ -56,6 +56,10 @@ TEST(CdLayoutTable, CoversEveryRecordOnceAndSorted) {
   EXPECT_EQ(FindRecordLayout(0xFF5F), nullptr);
   EXPECT_EQ(FindRecordLayout(0x0000), nullptr);
   EXPECT_EQ(FindRecordLayout(0xFFFF), nullptr);
+  // Any other signature has no layout.
+  size_t known = 0;
+  for (uint32_t sig = 0; sig <= 0xFFFF; ++sig) known += FindRecordLayout(uint16_t(sig)) != nullptr;
+  EXPECT_EQ(known, all.size());
 }
 
 // Canonical fields tile the fixed part; host fields are aligned, disjoint and

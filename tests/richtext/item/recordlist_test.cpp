@@ -114,6 +114,42 @@ TEST_F(RecordLayer, LoadsSegmentsAsOneListInHostLayout) {
   RecordListFreeWithAllocator(session, list);
 }
 
+// Short records take more room aligned in host layout than stored: the load
+// area grows on the way, and every record still lands whole, aligned and in
+// order; unlinking single nodes leaves the rest alone.
+TEST_F(RecordLayer, ManySmallRecordsLoadAlignedAndInOrder) {
+  std::vector<Bytes> records;
+  for (int i = 0; i < 3000; ++i) {
+    records.push_back({0x81, 2});
+    records.push_back({0x83, 4, uint8_t(i), uint8_t(i >> 8)});
+    if (i % 100 == 0) records.push_back(TextRecord("run " + std::to_string(i)));
+  }
+  AddSegment(Stream(records));
+  NnStatus st = 1;
+  RecordList* list = RecordListLoadFromNote(session, note, "Body", &st);
+  ASSERT_NE(list, nullptr);
+  EXPECT_EQ(st, NN_OK);
+  ASSERT_EQ(list->count, records.size());
+  size_t i = 0;
+  const uint8_t* previous = nullptr;
+  for (const RTRecordNode* n = list->first; n; n = n->next, ++i) {
+    ASSERT_LT(i, records.size());
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(n->data) % 8, 0u);
+    EXPECT_GT(n->data, previous);
+    EXPECT_LE(size_t(n->data - list->loadArea) + n->length, list->loadAreaSize);
+    EXPECT_EQ(n->sequence, i + 1);
+    Bytes host;
+    ASSERT_EQ(kv::cd::CanonicalToHost(records[i].data(), uint32_t(records[i].size()), &host), NN_OK);
+    EXPECT_EQ(Bytes(n->data, n->data + n->length), host) << i;
+    previous = n->data;
+  }
+  EXPECT_EQ(i, records.size());
+  RecordListUnlink(session, list, list->first->next);
+  EXPECT_EQ(list->count, records.size() - 1);
+  EXPECT_EQ(list->first->next->signature, 0xFF85);
+  RecordListFreeWithAllocator(session, list);
+}
+
 TEST_F(RecordLayer, LongHeaderRecordsGrowInHostLayoutAndComeBackTheSame) {
   // A graphic header (long header, 28 bytes stored, 32 in host layout).
   Bytes graphic = {0x99, 0x00, 28, 0, 0, 0};
