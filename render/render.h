@@ -207,6 +207,10 @@ NnStatus ProcessXMLDoclink(RenderContext* ctx, uint16_t endType, uint16_t depth,
 // for a hotspot writer to finish with the hotspot's attributes.
 NnStatus DoclinkStart(RenderContext* ctx, const RTRecordNode* node);
 NnStatus RenderLayoutRegion(RenderContext* ctx, uint16_t depth);
+// Closes the paragraphs open in the current cell (or page), with the inline
+// elements inside them: a block that stands on its own (a layer, a layout
+// region) begins after them.
+void CloseOpenParagraphs(RenderContext* ctx);
 NnStatus RenderPassthruHtml(RenderContext* ctx, uint16_t endType);
 NnStatus RenderTextFieldHtml(RenderContext* ctx, uint16_t endType);
 NnStatus RenderChoiceFieldHtml(RenderContext* ctx);
