@@ -176,6 +176,14 @@ NnStatus EmitHotspotEnd(RTProcessContext* ctx, uint16_t endSignature, uint16_t f
 
 NnStatus ComposeLinkHotspot(const char* text, uint32_t textLength, const char* address,
                             uint32_t addressLength, RTProcessContext* ctx) {
+  return ComposeLinkHotspotWithAttributes(text, textLength, address, addressLength, nullptr,
+                                          nullptr, ctx);
+}
+
+NnStatus ComposeLinkHotspotWithAttributes(const char* text, uint32_t textLength,
+                                          const char* address, uint32_t addressLength,
+                                          const char* cls, const char* title,
+                                          RTProcessContext* ctx) {
   if (!ctx || !address || addressLength == 0) return NN_ERR_INVALID_ARG;
   if (!text) {
     text = address;
@@ -188,6 +196,11 @@ NnStatus ComposeLinkHotspot(const char* text, uint32_t textLength, const char* a
   NnStatus st = EmitHotspotBegin(kSigLinkBegin, kHotspotTypeUrl, 0, address, addressLength, true,
                                  ctx);
   if (st) return st;
+  if ((cls && *cls) || (title && *title)) {
+    const char* strings[6] = {nullptr, cls, nullptr, title, nullptr, nullptr};
+    st = ComposeHtmlAttributes(0xFF7A, strings, ctx);
+    if (st) return st;
+  }
   uint32_t font = StyledFont(ctx, LinkStyle(ctx));
   st = EmitTextRecord(text, textLength, &font, &ctx->Compose);
   if (st) return st;

@@ -35,6 +35,12 @@ NnStatus EmitHotspotEnd(RTProcessContext* ctx, uint16_t endSignature, uint16_t f
 // item's link style when one is set, else the current font.
 NnStatus ComposeLinkHotspot(const char* text, uint32_t textLength, const char* address,
                             uint32_t addressLength, RTProcessContext* ctx);
+// The same with the link's class and title (an attribute record 0xFF7A after
+// the hotspot's begin; null or empty texts give none).
+NnStatus ComposeLinkHotspotWithAttributes(const char* text, uint32_t textLength,
+                                          const char* address, uint32_t addressLength,
+                                          const char* cls, const char* title,
+                                          RTProcessContext* ctx);
 // A document link from a link option string ("Server=", "Database=" or
 // "ReplicaID=", "ViewID=", "NoteID=" / "UNID=", "Text=", "URL=", "Popup=").
 // While parsing it stores the identifiers it found in the session's link

@@ -437,4 +437,42 @@ TEST_F(WikiTwoWay, PageLinksBecomeTextAndResolveAgain) {
   EXPECT_TRUE(ParsesAsXml(SaveReloadRender()));
 }
 
+TEST_F(WikiMatching, UrlLinksCarryTheirSchemeClassAndTheirTarget) {
+  AddView();
+  Make({Para(), Text("((https://example.com/a?x=1&y=2|Example))"), Para(),
+        Text("((google:rich text))")});
+  ASSERT_EQ(Wiki("OneWayOnly=Yes"), 0);
+  std::vector<std::pair<std::string, std::string>> attributes;
+  for (const Rec& r : Records())
+    if (r.sig == 0xFF7A) attributes.push_back(ClassAndTitle(r));
+  EXPECT_EQ(attributes,
+            (std::vector<std::pair<std::string, std::string>>{
+                {"WikiLinkhttps", "https://example.com/a?x=1&y=2"},
+                {"WikiLinkgoogle", "google:rich text"}}));
+  const std::string page = SaveReloadRender();
+  EXPECT_TRUE(ParsesAsXml(page));
+  EXPECT_NE(page.find("<a href=\"https://example.com/a?x=1&amp;y=2\" class=\"WikiLinkhttps\" "
+                      "title=\"https://example.com/a?x=1&amp;y=2\">"),
+            std::string::npos)
+      << page;
+}
+
+TEST_F(WikiTwoWay, UrlLinksOfARunBecomeTheirTextAgain) {
+  AddView();
+  Make({Para(), Text("((https://example.com/a|Example))"), Para(), Text("((google:rich text))"),
+        Para(), Text("((mailto:a@b.c))")});
+  ASSERT_EQ(Wiki(nullptr), 0);
+  ASSERT_EQ(Count(0xFFAD), 3);
+  EXPECT_EQ(AllText(), "Examplerich texta@b.c");
+  EXPECT_EQ(Again("ResolveTags=No"), 0);
+  // A mail link is no wiki link kind a run turns back: it stays a link.
+  EXPECT_EQ(AllText(), "((https://example.com/a|Example))((google:rich text|rich text))a@b.c");
+  EXPECT_EQ(Count(0xFFAD), 1);
+  // Resolved again, the same links.
+  EXPECT_EQ(Again(nullptr), 0);
+  EXPECT_EQ(AllText(), "Examplerich texta@b.c");
+  EXPECT_EQ(Count(0xFFAD), 3);
+  EXPECT_EQ(Count(0xFF7A), 3);
+}
+
 }  // namespace
