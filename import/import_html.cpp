@@ -843,6 +843,13 @@ class HtmlConverter {
     }
     if (!firstRowColumns) firstRowColumns = columns ? columns : 1;
 
+    // A table with a border draws a single line around each of its cells; a
+    // table without one ("border" absent or 0) none.
+    std::string borderValue;
+    const bool bordered = Attribute(node, "border", &borderValue) &&
+                          (Trim(borderValue).empty() || PixelAttribute(node, "border") > 0);
+    const uint8_t cellBorder = bordered ? 0x55 : 0;
+
     ++tableDepth_;
     const uint32_t tableLevel = tableDepth_;
     st = w_->TableBegin(tableLevel);
@@ -854,7 +861,7 @@ class HtmlConverter {
       if (!p.merged) {
         uint32_t width = 32768u * p.columnSpan / firstRowColumns;
         st = w_->Cell(tableLevel, p.row, p.column, p.rowSpan, p.columnSpan,
-                      uint16_t(std::min<uint32_t>(width, 0xFFFF)));
+                      uint16_t(std::min<uint32_t>(width, 0xFFFF)), cellBorder);
         w_->SetStyle(ParaStyle());
       } else {
         w_->Break();

@@ -423,7 +423,7 @@ NnStatus ImportWriter::TableBegin(uint32_t depth) {
 }
 
 NnStatus ImportWriter::Cell(uint32_t depth, uint8_t row, uint8_t column, uint8_t rowSpan,
-                            uint8_t columnSpan, uint16_t width) {
+                            uint8_t columnSpan, uint16_t width, uint8_t border) {
   NnStatus st = Flush();
   if (st == NN_OK && linkOpen_) st = LinkEnd();
   if (st == NN_OK && afterCell_) st = EnsureParagraph();  // the previous cell stayed empty
@@ -435,7 +435,7 @@ NnStatus ImportWriter::Cell(uint32_t depth, uint8_t row, uint8_t column, uint8_t
   rec[2] = row;
   rec[3] = column;
   Put16(rec, 8, width);
-  rec[10] = 1;  // border
+  rec[10] = border;
   rec[14] = rowSpan ? rowSpan : 1;
   rec[15] = columnSpan ? columnSpan : 1;
   st = Append(rec, sig, sizeof rec);

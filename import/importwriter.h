@@ -75,8 +75,10 @@ class ImportWriter {
 
   // Tables: depth from 1 (nested tables use the nested signatures).
   NnStatus TableBegin(uint32_t depth);
+  // `border` is the cell's border byte (two bits a side: left, right, top,
+  // bottom; 1 a single line).
   NnStatus Cell(uint32_t depth, uint8_t row, uint8_t column, uint8_t rowSpan, uint8_t columnSpan,
-                uint16_t width);
+                uint16_t width, uint8_t border);
   NnStatus TableEnd(uint32_t depth);
 
   // Writes the pending text run.

@@ -300,6 +300,9 @@ class TorvoRTChunk : public SessionListed {
   // (richtext/chunk/appending.cpp)
   NnStatus AppendTable(uint16_t rows, uint16_t columns, int flag, const char* options,
                        const char* const* columnSpecs);
+  // Adds a row after row `row` (the first row when 0) of the addressed table.
+  // With `flag` 0, `cellTexts` holds the texts of the new row's cells: 20
+  // entries (kCellTextSlots), null where a cell stays empty; all 20 are read.
   NnStatus AppendRow(int flag, uint16_t row, const char* const* cellTexts);
   NnStatus AppendLayer(const char* top, const char* left, const char* height, const char* width,
                        uint16_t number, const char* text, const char* style, const char* formula,

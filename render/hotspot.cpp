@@ -234,6 +234,13 @@ bool MakeDirectories(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+// A BEGIN or END (0x00DD, 0x00DE) around a document link record.
+bool WrapsDoclink(const RTRecordNode* n) {
+  uint16_t wrapped = 0;
+  return n->data && ReadU16(n->data, n->length, 4, &wrapped) &&
+         (wrapped == 0xFF91 || wrapped == 0xFF92);
+}
+
 // The state of one call.
 struct Call {
   RTRecordNode* begin = nullptr;
@@ -415,25 +422,25 @@ bool WriteWikiLink(RenderContext* ctx, Call* c) {
   return true;
 }
 
-// A link-target record of kind 2 that is no wiki link: a link to the
-// document it names, around the hotspot's content.
-void WriteTargetDoclink(RenderContext* ctx, Call* c) {
+// A link-target record of kind 2 that is no wiki link (and, with
+// `linkRecords`, a document link record of a link hotspot that keeps its
+// target in records): a link to the document it names, around the hotspot's
+// content.
+void WriteTargetDoclink(RenderContext* ctx, Call* c, bool linkRecords = false) {
   RTRecordNode* target = nullptr;
   bool ownClass = false;
   ForOwnRecords(ctx, c->begin, c->end, [&](RTRecordNode* n) {
     uint16_t kind = 0;
     if (!target && n->signature == 0xFFF6 && ReadU16(n->data, n->length, 8, &kind) && kind == 2)
       target = n;
+    if (!target && linkRecords && (n->signature == 0xFF91 || n->signature == 0xFF92)) target = n;
     std::string cls;
     if (n->signature == 0xFF7A && IdText(n, 1, &cls) && !cls.empty()) ownClass = true;
     return true;
   });
   if (!target) return;
   const size_t start = Offset(ctx);
-  RTRecordNode* saved = ctx->currentRecord;
-  ctx->currentRecord = target;
-  const NnStatus st = ProcessXMLDoclink(ctx, 0, c->depth, 0, nullptr);
-  ctx->currentRecord = saved;
+  const NnStatus st = DoclinkStart(ctx, target);
   if (st != NN_OK || Offset(ctx) == start) {
     if (st != NN_OK) c->status = st;
     return;
@@ -992,7 +999,9 @@ NnStatus PXMLH(RenderContext* ctx, uint16_t /*endType*/, uint16_t depth) {
           else url = CText(c.data, c.dataLength);
         }
         if (url.empty()) LinkTargetUrl(ctx, c, &url, &kind2);
-        WriteUrlAnchor(ctx, &c, url);
+        // A link hotspot whose target records name a document.
+        if (url.empty() && !inData) WriteTargetDoclink(ctx, &c, true);
+        else WriteUrlAnchor(ctx, &c, url);
       }
       break;
     case 2:
@@ -1029,6 +1038,14 @@ NnStatus PXMLH(RenderContext* ctx, uint16_t /*endType*/, uint16_t depth) {
     }
     if ((at->signature == 0xFF91 || at->signature == 0xFF92) && c.anchor) {
       ctx->currentRecord = at->next;  // a link inside this call's anchor would nest anchors
+      continue;
+    }
+    if (at->signature == 0x00DD && c.anchor && WrapsDoclink(at)) {
+      // The group of the link's own target: passed over as a whole.
+      RTRecordNode* n = at->next;
+      while (RecordInRange(ctx, n) && n != end && !(n->signature == 0x00DE && WrapsDoclink(n)))
+        n = n->next;
+      ctx->currentRecord = RecordInRange(ctx, n) && n != end ? n->next : n;
       continue;
     }
     const bool anchorOnTop = c.anchor && IsElementOpen(ctx, 0, "</a>", 0);

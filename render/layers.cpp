@@ -138,6 +138,15 @@ bool IsEmptyContent(uint16_t s) {
 
 constexpr const char* kLayerClosing = "</div >";
 
+void CloseOpenParagraphs(RenderContext* ctx) {
+  for (const char* paragraph : {"</div>", "</p>"}) {
+    while (IsElementOpenBefore(ctx, 0, paragraph, "</td>", "</th>", nullptr)) {
+      CloseOpenElementsTo(ctx, 1, "", 0);
+      if (!CloseOpenElementsTo(ctx, 0, paragraph, 0)) break;
+    }
+  }
+}
+
 NnStatus PXMLL(RenderContext* ctx, uint16_t /*endType*/, uint16_t depth) {
   if (!ctx) return NN_OK;
   Trace(ctx, "PXMLL - IN");
@@ -145,12 +154,7 @@ NnStatus PXMLL(RenderContext* ctx, uint16_t /*endType*/, uint16_t depth) {
   if (!IsLayerBegin(begin)) return NN_OK;
   // A layer is a block of its own: an open paragraph ends before it, so that
   // the paragraphs inside the layer never close the one around it.
-  for (const char* paragraph : {"</div>", "</p>"}) {
-    while (IsElementOpenBefore(ctx, 0, paragraph, "</td>", "</th>", nullptr)) {
-      CloseOpenElementsTo(ctx, 1, "", 0);
-      if (!CloseOpenElementsTo(ctx, 0, paragraph, 0)) break;
-    }
-  }
+  CloseOpenParagraphs(ctx);
   char* mark = ctx->outputCursor;
 
   // The attribute record and the layer records, up to the first end of a

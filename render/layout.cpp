@@ -17,7 +17,10 @@ bool IsLayoutElement(uint16_t s) { return s == 0x00B8 || s == 0x00BA || s == 0x0
 uint32_t Px(uint16_t twips) { return uint32_t(twips) * 96 / 1440; }
 
 // Renders currentRecord up to (not including) stop one level deeper, the
-// range's end moved to just before stop for the nested calls.
+// range's end moved to just before stop for the nested calls. The content is
+// a block of its own: it starts with empty open-element lists, so that its
+// paragraphs never close the divisions around it, and whatever it opens is
+// closed before the division that holds it ends.
 NnStatus RenderUpTo(RenderContext* ctx, RTRecordNode* stop, uint16_t depth) {
   RTRecordNode* savedLast = ctx->lastRecord;
   RTRecordNode* last = stop ? stop->prev : savedLast;
@@ -25,6 +28,11 @@ NnStatus RenderUpTo(RenderContext* ctx, RTRecordNode* stop, uint16_t depth) {
   NnStatus st = NN_OK;
   if (last && ctx->currentRecord && ctx->currentRecord != stop &&
       ctx->currentRecord->sequence <= last->sequence) {
+    OpenElement* const blockAround = ctx->blockElementList;
+    OpenElement* const inlineAround = ctx->inlineElementList;
+    const uint16_t listsAround = ctx->listDepth;
+    ctx->blockElementList = nullptr;
+    ctx->inlineElementList = nullptr;
     ctx->lastRecord = last;
     while (st == NN_OK && RecordInRange(ctx, ctx->currentRecord)) {
       RTRecordNode* at = ctx->currentRecord;
@@ -32,15 +40,14 @@ NnStatus RenderUpTo(RenderContext* ctx, RTRecordNode* stop, uint16_t depth) {
       if (st == NN_OK && ctx->currentRecord == at) ctx->currentRecord = at->next;
     }
     ctx->lastRecord = savedLast;
+    CloseOpenElementsTo(ctx, 1, "", 0);
+    CloseOpenElementsTo(ctx, 0, "", 0);
+    ctx->blockElementList = blockAround;
+    ctx->inlineElementList = inlineAround;
+    if (ctx->listDepth > listsAround) ctx->listDepth = listsAround;
   }
   if (st == NN_OK) ctx->currentRecord = stop;
   return st;
-}
-
-// Closes the block elements opened since head, then writes the closing text.
-bool CloseTo(RenderContext* ctx, OpenElement* head, const char* closing) {
-  if (ctx->blockElementList != head) CloseOpenElementsTo(ctx, 0, closing, 0);
-  return ctx->blockElementList == head;
 }
 
 }  // namespace
@@ -68,16 +75,15 @@ NnStatus RenderLayoutRegion(RenderContext* ctx, uint16_t depth) {
     return st;
   }
 
+  CloseOpenParagraphs(ctx);
   uint16_t width = 0, height = 0;
   ReadU16(region->data, region->length, 4, &width);
   ReadU16(region->data, region->length, 6, &height);
-  OpenElement* head = ctx->blockElementList;
-  bool ok = RenderAppendf(ctx,
-                          "<div class=\"layout\" style=\"position:relative;width:%upx;height:%upx;\">",
-                          Px(width), Px(height));
-  bool pushed = ok && PushOpenElement(ctx, 0, "</div>", depth) != nullptr;
-  if (ok && !pushed) ok = false;
-  NnStatus st = ok ? NN_OK : NN_ERR_MEMORY;
+  NnStatus st = RenderAppendf(ctx,
+                              "<div class=\"layout\" style=\"position:relative;width:%upx;height:%upx;\">",
+                              Px(width), Px(height))
+                    ? NN_OK
+                    : NN_ERR_MEMORY;
 
   // What comes before the first element, then each element in its place.
   ctx->currentRecord = region->next;
@@ -95,20 +101,18 @@ NnStatus RenderLayoutRegion(RenderContext* ctx, uint16_t depth) {
     ReadU16(d, element->length, 4, &top);
     ReadU16(d, element->length, 6, &w);
     ReadU16(d, element->length, 8, &h);
-    OpenElement* elementHead = ctx->blockElementList;
     if (!RenderAppendf(ctx,
                        "<div style=\"position:absolute;left:%upx;top:%upx;width:%upx;height:%upx;\">",
-                       Px(left), Px(top), Px(w), Px(h)) ||
-        !PushOpenElement(ctx, 0, "</div>", depth + 1u)) {
+                       Px(left), Px(top), Px(w), Px(h))) {
       st = NN_ERR_MEMORY;
       break;
     }
     ctx->currentRecord = element->next;
     st = RenderUpTo(ctx, next, depth);
-    if (!CloseTo(ctx, elementHead, "</div>") && st == NN_OK) st = NN_ERR_MEMORY;
+    if (!RenderAppend(ctx, "</div>") && st == NN_OK) st = NN_ERR_MEMORY;
     n = next;
   }
-  if (pushed && !CloseTo(ctx, head, "</div>") && st == NN_OK) st = NN_ERR_MEMORY;
+  if (!RenderAppend(ctx, "</div>") && st == NN_OK) st = NN_ERR_MEMORY;
   if (st == NN_OK) ctx->currentRecord = after;
   return st;
 }

@@ -394,41 +394,75 @@ NnStatus TargetDoclinkStart(RenderContext* ctx, const RTRecordNode* node) {
 
 }  // namespace
 
-NnStatus ProcessXMLDoclink(RenderContext* ctx, uint16_t /*endType*/, uint16_t /*depth*/,
-                           int /*reserved*/, void* /*hotspotState*/) {
-  RTRecordNode* node = ctx->currentRecord;
-  if (!node || !node->data) return NN_OK;
-  const uint8_t* d = node->data;
-  const uint32_t length = node->length;
+namespace {
+
+// The identifiers and texts of a document link record (0xFF91, 0xFF92).
+struct DoclinkParts {
   uint8_t link[40] = {};
   bool haveLink = false;
+  const char* comment = "";
+  const char* server = "";
+  const char* anchor = "";
+  size_t commentLen = 0, serverLen = 0, anchorLen = 0;
+};
+
+bool ReadDoclinkRecord(const RenderContext* ctx, const RTRecordNode* node, DoclinkParts* out) {
+  const uint8_t* d = node->data;
+  const uint32_t length = node->length;
   uint32_t textOffset = 0;
   if (node->signature == 0xFF92) {
     if (length >= 44) {
-      std::memcpy(link, d + 4, 40);
-      haveLink = true;
+      std::memcpy(out->link, d + 4, 40);
+      out->haveLink = true;
     }
     textOffset = 44;
   } else if (node->signature == 0xFF91) {
     uint16_t index = 0;
-    if (ReadU16(d, length, 4, &index)) haveLink = LookupLinkTable(ctx, index, link);
+    if (ReadU16(d, length, 4, &index)) out->haveLink = LookupLinkTable(ctx, index, out->link);
     textOffset = 6;
-  } else if (node->signature == 0xFFF6) {
-    return TargetDoclinkStart(ctx, node);
   } else {
-    return NN_OK;
+    return false;
   }
-  const char *comment, *server, *anchor;
-  size_t commentLen, serverLen, anchorLen;
-  uint32_t off = ReadCText(d, length, textOffset, &comment, &commentLen);
-  off = ReadCText(d, length, off, &server, &serverLen);
-  ReadCText(d, length, off, &anchor, &anchorLen);
+  uint32_t off = ReadCText(d, length, textOffset, &out->comment, &out->commentLen);
+  off = ReadCText(d, length, off, &out->server, &out->serverLen);
+  ReadCText(d, length, off, &out->anchor, &out->anchorLen);
+  return true;
+}
 
+}  // namespace
+
+NnStatus DoclinkStart(RenderContext* ctx, const RTRecordNode* node) {
+  if (!node || !node->data) return NN_OK;
+  if (node->signature == 0xFFF6) return TargetDoclinkStart(ctx, node);
+  DoclinkParts parts;
+  if (!ReadDoclinkRecord(ctx, node, &parts)) return NN_OK;
+  char* mark = ctx->outputCursor;
+  if (RenderAppend(ctx, "<a") &&
+      AppendDoclinkHref(ctx, parts.haveLink ? parts.link : nullptr, parts.server,
+                        parts.serverLen, parts.anchor, parts.anchorLen))
+    return NN_OK;
+  if (mark) {
+    ctx->outputCursor = mark;
+    *mark = 0;
+  }
+  return NN_ERR_MEMORY;
+}
+
+NnStatus ProcessXMLDoclink(RenderContext* ctx, uint16_t /*endType*/, uint16_t /*depth*/,
+                           int /*reserved*/, void* /*hotspotState*/) {
+  RTRecordNode* node = ctx->currentRecord;
+  if (!node || !node->data) return NN_OK;
+  if (node->signature == 0xFFF6) return TargetDoclinkStart(ctx, node);
+  DoclinkParts parts;
+  if (!ReadDoclinkRecord(ctx, node, &parts)) return NN_OK;
   char* mark = ctx->outputCursor;
   bool ok = RenderAppend(ctx, "<a") &&
-            AppendDoclinkHref(ctx, haveLink ? link : nullptr, server, serverLen, anchor, anchorLen) &&
+            AppendDoclinkHref(ctx, parts.haveLink ? parts.link : nullptr, parts.server,
+                              parts.serverLen, parts.anchor, parts.anchorLen) &&
             RenderAppend(ctx, " class=\"doclink\">");
-  if (ok) ok = commentLen ? AppendDocumentText(ctx, comment, commentLen) : RenderAppend(ctx, "Link");
+  if (ok)
+    ok = parts.commentLen ? AppendDocumentText(ctx, parts.comment, parts.commentLen)
+                          : RenderAppend(ctx, "Link");
   if (ok) ok = RenderAppend(ctx, "</a>");
   if (ok) return NN_OK;
   if (mark) {  // nothing half-written

@@ -202,7 +202,15 @@ NnStatus PXMLGr(RenderContext* ctx, uint16_t endType, uint32_t mode);
 NnStatus PXMLH(RenderContext* ctx, uint16_t endType, uint16_t depth);
 NnStatus ProcessXMLDoclink(RenderContext* ctx, uint16_t endType, uint16_t depth, int reserved,
                            void* hotspotState);
+// The start "<a href=..." (no class, no ">") of the link a document link
+// record (0xFF91, 0xFF92) or a link-target record (0xFFF6) of kind 2 names,
+// for a hotspot writer to finish with the hotspot's attributes.
+NnStatus DoclinkStart(RenderContext* ctx, const RTRecordNode* node);
 NnStatus RenderLayoutRegion(RenderContext* ctx, uint16_t depth);
+// Closes the paragraphs open in the current cell (or page), with the inline
+// elements inside them: a block that stands on its own (a layer, a layout
+// region) begins after them.
+void CloseOpenParagraphs(RenderContext* ctx);
 NnStatus RenderPassthruHtml(RenderContext* ctx, uint16_t endType);
 NnStatus RenderTextFieldHtml(RenderContext* ctx, uint16_t endType);
 NnStatus RenderChoiceFieldHtml(RenderContext* ctx);

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "host/color.h"
 #include "render/render.h"
 #include "richtext/item/cdlayout.h"
 #include "richtext/item/recordlist.h"
@@ -143,6 +144,19 @@ void AppendColor(char* style, size_t size, const RTRecordNode* color) {
   } else {
     std::snprintf(style + used, size - used, "background-color:#%02x%02x%02x;", d[4], d[5], d[6]);
   }
+}
+
+// A cell without a colour record: the palette colour its own record names
+// (flag 0x01, background colour word; 0 is no colour).
+void AppendCellPaletteColor(char* style, size_t size, const uint8_t* cell, uint32_t length) {
+  uint16_t index = 0;
+  if (length < 18 || !(cell[11] & 0x01) || !ReadU16(cell, length, 16, &index) || index == 0 ||
+      index >= kPaletteSize)
+    return;
+  const uint8_t* rgb = PaletteRgbTable[index];
+  const size_t used = std::strlen(style);
+  std::snprintf(style + used, size - used, "background-color:#%02x%02x%02x;", rgb[0], rgb[1],
+                rgb[2]);
 }
 
 // Closes what the cell's content left open, down to and including its "</td>"
@@ -312,7 +326,8 @@ NnStatus RenderTableHTML(RenderContext* ctx, uint16_t endType, uint16_t depth) {
         borderClass[0] = 0;
         AppendBorders(style, sizeof style, c, n->length);
       }
-      AppendColor(style, sizeof style, extras.color);
+      if (extras.color) AppendColor(style, sizeof style, extras.color);
+      else AppendCellPaletteColor(style, sizeof style, c, n->length);
       w.Put("<td");
       w.Put(attrs);
       if (borderClass[0]) {

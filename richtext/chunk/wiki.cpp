@@ -80,11 +80,12 @@ std::string WikiTextOf(const std::string& text, const std::string& title, const 
 // Removes the attribute records (class, title) inside the element: removing
 // a hotspot or link keeps every record that is not its own frame, and an
 // attribute record left behind would pass its class to whatever follows.
-// An element's own records come first, so a few places are enough.
+// An element's own records come first, so a few places are enough (a page
+// link's attributes follow its begin record and its document link group).
 void RemoveAttributeRecords(TorvoRTChunk* element) {
   LSXLsiSession* s = element->session;
   uint32_t n = 1;
-  for (uint32_t step = 0; step < 8 && n <= 4; ++step) {
+  for (uint32_t step = 0; step < 10 && n <= 6; ++step) {
     char definition[16];
     std::snprintf(definition, sizeof definition, "Record %u", unsigned(n));
     TorvoRTChunk* record = element->DefineSubChunk(definition);

@@ -29,6 +29,8 @@ constexpr uint16_t kHotspotTypePopup = 1;
 constexpr uint16_t kHotspotTypeButton = 3;
 constexpr uint16_t kHotspotTypeSection = 7;
 constexpr uint16_t kHotspotTypeUrl = 11;
+// A link hotspot whose target lies in the records it holds, not in its data.
+constexpr uint32_t kHotspotTargetInRecords = 0x1;
 // A hotspot's data must leave room for its header in one record.
 constexpr uint32_t kMaxHotspotData = 16000;
 
@@ -174,6 +176,14 @@ NnStatus EmitHotspotEnd(RTProcessContext* ctx, uint16_t endSignature, uint16_t f
 
 NnStatus ComposeLinkHotspot(const char* text, uint32_t textLength, const char* address,
                             uint32_t addressLength, RTProcessContext* ctx) {
+  return ComposeLinkHotspotWithAttributes(text, textLength, address, addressLength, nullptr,
+                                          nullptr, ctx);
+}
+
+NnStatus ComposeLinkHotspotWithAttributes(const char* text, uint32_t textLength,
+                                          const char* address, uint32_t addressLength,
+                                          const char* cls, const char* title,
+                                          RTProcessContext* ctx) {
   if (!ctx || !address || addressLength == 0) return NN_ERR_INVALID_ARG;
   if (!text) {
     text = address;
@@ -186,6 +196,11 @@ NnStatus ComposeLinkHotspot(const char* text, uint32_t textLength, const char* a
   NnStatus st = EmitHotspotBegin(kSigLinkBegin, kHotspotTypeUrl, 0, address, addressLength, true,
                                  ctx);
   if (st) return st;
+  if ((cls && *cls) || (title && *title)) {
+    const char* strings[6] = {nullptr, cls, nullptr, title, nullptr, nullptr};
+    st = ComposeHtmlAttributes(0xFF7A, strings, ctx);
+    if (st) return st;
+  }
   uint32_t font = StyledFont(ctx, LinkStyle(ctx));
   st = EmitTextRecord(text, textLength, &font, &ctx->Compose);
   if (st) return st;
@@ -357,7 +372,29 @@ NnStatus ComposeHypertextLink(const char* keyText, const char* hotspotText, NOTE
   char anchor[kOptionValueMax + 1] = {};
   GetOptionValue(options, "Anchor=", anchor);
   const char* shown = hotspotText && *hotspotText ? hotspotText : keyText;
-  return EmitDocLinkRecord(link, shown, "", anchor, ctx);
+  char cls[kOptionValueMax + 1] = {};
+  char title[kOptionValueMax + 1] = {};
+  GetOptionValue(options, "Class=", cls);
+  GetOptionValue(options, "Title=", title);
+  if (!*cls && !*title) return EmitDocLinkRecord(link, shown, "", anchor, ctx);
+  // A class or title belongs to an element: the link becomes a link hotspot
+  // whose target is the document link record (grouped, so that removing the
+  // link removes its target too), with the attributes and the shown text.
+  st = EmitHotspotBegin(kSigLinkBegin, kHotspotTypeUrl, kHotspotTargetInRecords, nullptr, 0,
+                        false, ctx);
+  if (st == 0) st = EmitBeginRecord(0xFF92, 0, &ctx->Compose);
+  if (st == 0) st = EmitDocLinkRecord(link, shown, "", anchor, ctx);
+  if (st == 0) st = EmitEndRecord(0xFF92, 0, &ctx->Compose);
+  if (st == 0) {
+    const char* strings[6] = {nullptr, cls, nullptr, title, nullptr, nullptr};
+    st = ComposeHtmlAttributes(0xFF7A, strings, ctx);
+  }
+  if (st == 0) {
+    const uint32_t font = StyledFont(ctx, LinkStyle(ctx));
+    st = EmitTextRecord(shown, uint32_t(std::strlen(shown)), &font, &ctx->Compose);
+  }
+  if (st == 0) st = EmitHotspotEnd(ctx, 0xAE, 0);
+  return st;
 }
 
 // ---- anchors, sections ---------------------------------------------------------

@@ -35,6 +35,12 @@ NnStatus EmitHotspotEnd(RTProcessContext* ctx, uint16_t endSignature, uint16_t f
 // item's link style when one is set, else the current font.
 NnStatus ComposeLinkHotspot(const char* text, uint32_t textLength, const char* address,
                             uint32_t addressLength, RTProcessContext* ctx);
+// The same with the link's class and title (an attribute record 0xFF7A after
+// the hotspot's begin; null or empty texts give none).
+NnStatus ComposeLinkHotspotWithAttributes(const char* text, uint32_t textLength,
+                                          const char* address, uint32_t addressLength,
+                                          const char* cls, const char* title,
+                                          RTProcessContext* ctx);
 // A document link from a link option string ("Server=", "Database=" or
 // "ReplicaID=", "ViewID=", "NoteID=" / "UNID=", "Text=", "URL=", "Popup=").
 // While parsing it stores the identifiers it found in the session's link
@@ -49,8 +55,11 @@ NnStatus ComposeLinkHotspotFromOptions(const char* options, uint32_t kind, RTPro
                                        int closeHere, int flag);
 // A document link to note `noteId` of the session's open database (the
 // session's replica information and view identifier), shown as
-// `hotspotText` (the key text when null). Options: "Anchor=", "Class=",
-// "Title=", "Target=".
+// `hotspotText` (the key text when null). Options: "Anchor=" (the anchor of
+// the link), "Class=" and "Title=". Without a class or title the link is one
+// document link record (0xFF92); with them it is a link hotspot (0xFFAD, type
+// 11, target in records) holding the document link record in a BEGIN/END
+// group, the attributes (0xFF7A) and the shown text, closed with 174.
 NnStatus ComposeHypertextLink(const char* keyText, const char* hotspotText, NOTEID noteId,
                               const char* options, RTProcessContext* ctx);
 // A text popup: the shown text in a popup hotspot (0xFFA9, type 1) whose data

@@ -115,9 +115,15 @@ std::string DelimitedOption(const char* key, const std::string& text) {
   return out;
 }
 
-NnStatus UrlLink(RTProcessContext* ctx, const std::string& shown, const std::string& address) {
-  return ComposeLinkHotspot(shown.data(), uint32_t(shown.size()), address.data(),
-                            uint32_t(address.size()), ctx);
+// A URL link that a later two-way run can turn back into its wiki text: its
+// class names the scheme word it was made from ("WikiLinkhttps"), its title
+// is the whole target.
+NnStatus UrlLink(RTProcessContext* ctx, const std::string& shown, const std::string& address,
+                 const std::string& word, const std::string& target) {
+  const std::string cls = "WikiLink" + word;
+  return ComposeLinkHotspotWithAttributes(shown.data(), uint32_t(shown.size()), address.data(),
+                                          uint32_t(address.size()), cls.c_str(), target.c_str(),
+                                          ctx);
 }
 
 // Resolves one run; *composed tells whether something replaced it.
@@ -129,7 +135,8 @@ NnStatus ResolveWikiText(RTProcessContext* ctx, const WikiText& w, bool* compose
     const size_t n = std::strlen(scheme);
     if (t.size() > n && StartsWithIgnoringCase(t, scheme)) {
       *composed = true;
-      return UrlLink(ctx, w.piped ? w.display : AfterScheme(t, n - 1), t);
+      std::string word(scheme, n - 1);
+      return UrlLink(ctx, w.piped ? w.display : AfterScheme(t, n - 1), t, word, t);
     }
   }
   if (t.size() > 7 && StartsWithIgnoringCase(t, "attach:")) {
@@ -148,12 +155,12 @@ NnStatus ResolveWikiText(RTProcessContext* ctx, const WikiText& w, bool* compose
   if (t.size() > 7 && StartsWithIgnoringCase(t, "google:")) {
     *composed = true;
     return UrlLink(ctx, w.piped ? w.display : AfterScheme(t, 6),
-                   kSearchAddress + EncodeQuery(t.substr(7), "%20"));
+                   kSearchAddress + EncodeQuery(t.substr(7), "%20"), "google", t);
   }
   if (t.size() > 6 && StartsWithIgnoringCase(t, "zelko:")) {
     *composed = true;
     return UrlLink(ctx, w.piped ? w.display : AfterScheme(t, 5),
-                   kHelpAddress + EncodeQuery(t.substr(6), "+"));
+                   kHelpAddress + EncodeQuery(t.substr(6), "+"), "zelko", t);
   }
 
   // A page name: the first document of the wiki view with that key.

@@ -115,6 +115,39 @@ TEST_F(ImportPages, ArticleKeepsHeadingsListsTablesRulesAndImages) {
       << page;
 }
 
+// A table's border attribute frames every cell on all four sides; a table
+// without one has no cell borders.
+TEST_F(ImportPages, TableBordersFollowTheBorderAttribute) {
+  const char* html = R"(<html><body>
+<table border="1"><tr><th>Name</th><th>Level</th></tr><tr><td>Acme</td><td>Gold</td></tr></table>
+<p>between</p>
+<table><tr><td>plain</td><td>cells</td></tr></table>
+<table border="0"><tr><td>zero</td></tr></table>
+<table border><tr><td>bare</td></tr></table>
+</body></html>)";
+  ASSERT_EQ(chunk->AppendHTML("IN", html, ""), 0);
+  std::string page;
+  const std::vector<Rec> records = Reloaded(&page);
+  std::vector<int> borders;
+  for (const Rec& r : records)
+    if (r.sig == 0x00A4) borders.push_back(r.data.size() > 10 ? r.data[10] : -1);
+  EXPECT_EQ(borders, (std::vector<int>{0x55, 0x55, 0x55, 0x55, 0, 0, 0, 0x55}));
+  EXPECT_TRUE(WellFormed(page));
+  const std::string framed = "border-left:1px solid #000;border-right:1px solid #000;"
+                             "border-top:1px solid #000;border-bottom:1px solid #000;";
+  const size_t plain = page.find(">plain<");
+  ASSERT_NE(plain, std::string::npos) << page;
+  const size_t acme = page.find(">Acme<");
+  ASSERT_NE(acme, std::string::npos) << page;
+  EXPECT_NE(page.rfind(framed, acme), std::string::npos) << page;
+  const size_t table = page.rfind("<table", plain);
+  const std::string second = page.substr(table, plain - table);
+  EXPECT_EQ(second.find("solid"), std::string::npos) << second;
+  const size_t bare = page.find(">bare<");
+  ASSERT_NE(bare, std::string::npos);
+  EXPECT_GT(page.rfind(framed, bare), page.find(">zero<"));
+}
+
 TEST_F(ImportPages, StyleSheetClassRulesReachTheParagraphs) {
   const char* html = R"(<html><head><style>
 /* the page's own look */

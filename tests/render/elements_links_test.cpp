@@ -238,6 +238,70 @@ TEST_F(LinkTest, LayoutRegionPlacesItsElements) {
   EXPECT_TRUE(ParsesAsXml(out)) << out;
 }
 
+// As real forms store them: every element holds paragraphs of its own, and
+// a paragraph is open when the region begins. Each element's text stays in
+// its own positioned division; the region holds them all.
+TEST_F(LinkTest, LayoutElementsKeepTheirParagraphsInside) {
+  // A paragraph mark and the reference to its definition.
+  auto paragraph = [&] {
+    Add(Paragraph());
+    Bytes reference = ByteRecord(0x0083, 4);
+    Put16(reference, 2, 1);
+    Add(reference);
+  };
+  paragraph();
+  Add(Text("above"));
+  paragraph();
+  Bytes region = ByteRecord(0x00B7, 28);
+  Put16(region, 4, 1440);
+  Put16(region, 6, 1440);
+  Add(region);
+  paragraph();
+  auto element = [&](uint16_t sig, uint16_t left, uint16_t top) {
+    Bytes e = ByteRecord(sig, 42);
+    Put16(e, 2, left);
+    Put16(e, 4, top);
+    Put16(e, 6, 720);
+    Put16(e, 8, 360);
+    Add(e);
+  };
+  element(0x00B8, 150, 300);
+  Add(Text("first"));
+  paragraph();
+  Add(Text("first again"));
+  paragraph();
+  element(0x00BA, 750, 600);
+  Add(Text("second"));
+  paragraph();
+  Add(ByteRecord(0x00B9, 18));
+  Add(Paragraph());
+  Add(Text("below"));
+  const std::string out = Render();
+  ASSERT_TRUE(ParsesAsXml(out)) << out;
+  const size_t region0 = out.find("<div class=\"layout\"");
+  const size_t first = out.find("<div style=\"position:absolute;left:10px;top:20px;");
+  const size_t second = out.find("<div style=\"position:absolute;left:50px;top:40px;");
+  ASSERT_NE(region0, std::string::npos) << out;
+  ASSERT_NE(first, std::string::npos) << out;
+  ASSERT_NE(second, std::string::npos) << out;
+  // Each element's division holds its text up to its own end.
+  auto closesAt = [&](size_t open) {
+    int depth = 0;
+    for (size_t at = open; at < out.size(); ++at) {
+      if (out.compare(at, 4, "<div") == 0) ++depth;
+      if (out.compare(at, 6, "</div>") == 0 && --depth == 0) return at;
+    }
+    return std::string::npos;
+  };
+  const size_t firstEnd = closesAt(first), secondEnd = closesAt(second), regionEnd = closesAt(region0);
+  EXPECT_LT(out.find("first again"), firstEnd) << out;
+  EXPECT_LT(firstEnd, second);
+  EXPECT_LT(out.find(">second<"), secondEnd) << out;
+  EXPECT_LT(secondEnd, regionEnd);
+  EXPECT_GT(out.find("below"), regionEnd) << out;
+  EXPECT_LT(out.find("above"), region0);
+}
+
 TEST_F(LinkTest, PassthruIsCopiedVerbatimBetweenMarkers) {
   Add(WordRecord(0xFFCC, 8));
   Add(Text("<b class='x'>bold</b>"));

@@ -61,6 +61,31 @@ TEST_F(TableTest, BordersColoursAndCellAttributes) {
   EXPECT_TRUE(ParsesAsXml(out)) << out;
 }
 
+TEST_F(TableTest, CellColourByPaletteIndexWhenNoColourRecordStands) {
+  auto Coloured = [](uint8_t row, uint8_t col, uint16_t index, uint8_t flags = 0x01) {
+    Bytes r = Cell(row, col, 0);
+    r[11] = flags;
+    Put16(r, 16, index);
+    return r;
+  };
+  Add(TableBegin());
+  Add(Coloured(0, 0, 6));  // yellow, by its index alone
+  Add(Text("a"));
+  Add(Coloured(0, 1, 1));  // the colour record beside the index wins
+  Add(Text("b"));
+  Add(CellColor(0xEF, 0xEF, 0xEF));
+  Add(Coloured(0, 2, 6, 0x02));  // an index without its flag is no colour
+  Add(Text("c"));
+  Add(Coloured(0, 3, 0));  // index 0: none
+  Add(Text("d"));
+  Add(TableEnd());
+  const std::string out = Render();
+  EXPECT_NE(out.find("<td style=\"background-color:#ffff00;\">"), std::string::npos) << out;
+  EXPECT_NE(out.find("<td style=\"background-color:#efefef;\">"), std::string::npos) << out;
+  EXPECT_EQ(Count(out, "background-color"), 2u) << out;
+  EXPECT_TRUE(ParsesAsXml(out)) << out;
+}
+
 TEST_F(TableTest, NestedTablesInsideCells) {
   Add(TableBegin());
   Add(Cell(0, 0, 100));

@@ -291,5 +291,43 @@ TEST_F(CorpusProperties, CellColorSetIsReadBackAndRendered) {
   EXPECT_NE(page.find("background-color:#123456"), std::string::npos) << page;
 }
 
+// A standard colour is kept as the cell's palette index, with no colour
+// record: the page still shows it, in that one cell.
+TEST_F(CorpusProperties, StandardCellColourShowsInThePage) {
+  if (!Open("ukl/Forms/ControlPanel.form", "$Body")) GTEST_SKIP() << "no corpus";
+  TorvoRTChunk* cell = Chunk("Table 1; Row 3; Column 2");
+  const auto before = Records();
+  ASSERT_EQ(cell->SetPropertyText("CellColor", "Yellow", 0), 1);
+  EXPECT_EQ(Prop(cell, "CellColor"), "Yellow");
+  const auto after = Records();
+  ASSERT_EQ(after.size(), before.size()) << "no record added";
+  size_t changed = 0;
+  for (size_t i = 0; i < after.size(); ++i) {
+    if (after[i] == before[i]) continue;
+    ++changed;
+    ASSERT_EQ(after[i].signature, 164);
+    const std::string& c = after[i].bytes;
+    EXPECT_EQ(int(c[2]), 2) << "row 3";
+    EXPECT_EQ(int(c[3]), 1) << "column 2";
+    EXPECT_EQ(c[11] & 0x01, 0x01);
+    EXPECT_EQ(uint8_t(c[16]) | uint8_t(c[17]) << 8, 6) << "yellow's palette index";
+  }
+  EXPECT_EQ(changed, 1u);
+  const std::string page = SaveReloadRender();
+  EXPECT_TRUE(ParsesAsXml(page));
+  const size_t at = page.find("background-color:#ffff00;");
+  ASSERT_NE(at, std::string::npos) << page;
+  EXPECT_EQ(page.find("background-color", at + 1), std::string::npos) << "one cell only";
+  // In the third row's second cell.
+  size_t rows = 0, cells = 0;
+  for (size_t p = page.find("<tr>"); p != std::string::npos && p < at; p = page.find("<tr>", p + 1))
+    ++rows;
+  for (size_t p = page.rfind("<tr>", at); (p = page.find("<td", p + 1)) != std::string::npos &&
+                                          p < at;)
+    ++cells;
+  EXPECT_EQ(rows, 3u);
+  EXPECT_EQ(cells, 2u);
+}
+
 }  // namespace
 }  // namespace corpustest

@@ -4,16 +4,20 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <libxml/parser.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "host/pool.h"
 #include "lsxsessi.h"
 #include "nn/nn.h"
 #include "rtchunk.h"
 #include "rtitem.h"
+#include "support/testutil.h"
 
 namespace matchingtest {
 
@@ -164,6 +168,56 @@ class MatchingDoc : public ::testing::Test {
   bool StoredHas(const std::string& text) {
     Bytes b = Stored();
     return std::search(b.begin(), b.end(), text.begin(), text.end()) != b.end();
+  }
+
+  // The item rendered as XHTML through a fresh chunk of `rt` ("" on failure).
+  std::string RenderItem(TorvoRTItem* rt, const char* options = "") {
+    TorvoRTChunk* everything = rt->DefineChunk("Everything");
+    EXPECT_NE(everything, nullptr);
+    if (!everything) return {};
+    char* text = nullptr;
+    uint32_t length = 0;
+    EXPECT_EQ(everything->GenerateXML(nullptr, options, &text, &length), NN_OK);
+    std::string page = text ? std::string(text, length) : std::string();
+    if (text) PoolFree(session, text);
+    delete everything;
+    return page;
+  }
+
+  // Saves the document's database as DXL, reloads it and renders the
+  // note's "Body" as XHTML; "" when a step failed (with a test failure).
+  std::string SaveReloadRender(const char* options = "") {
+    const std::string dir = kvtest::MakeTempDir();
+    const std::string saved = dir + "/saved.dxl";
+    EXPECT_EQ(NnNoteUpdate(note, 0), NN_OK);
+    NOTEID id = 0;
+    EXPECT_EQ(NnNoteGetInfo(note, NN_NOTE_INFO_ID, &id), NN_OK);
+    EXPECT_EQ(NnDbSaveDxl(db, saved.c_str()), NN_OK);
+    std::string page;
+    NnHandle db2 = 0, note2 = 0;
+    if (NnDbOpen(saved.c_str(), 0, &db2) == NN_OK) {
+      if (NnNoteOpen(db2, id, 0, &note2) == NN_OK) {
+        TorvoRTItem again(session);
+        EXPECT_EQ(again.ConnectBackend(db2, note2, "Body"), NN_OK);
+        page = RenderItem(&again, options);
+        NnNoteClose(note2);
+      } else {
+        ADD_FAILURE() << "the note is not in the saved DXL";
+      }
+      NnDbClose(db2);
+    } else {
+      ADD_FAILURE() << "the saved DXL does not open";
+    }
+    kvtest::RemoveTree(dir);
+    return page;
+  }
+
+  static bool ParsesAsXml(const std::string& text) {
+    xmlDoc* doc = xmlReadMemory(text.data(), int(text.size()), "page.xhtml", nullptr,
+                                XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+    if (!doc) return false;
+    xmlFreeDoc(doc);
+    return true;
   }
 
   uint16_t Match(const char* properties, uint16_t mode, const char* result = nullptr,

@@ -311,4 +311,168 @@ TEST_F(WikiTwoWay, RoundTripThroughANewRunResolvesAgain) {
   EXPECT_TRUE(StoredHas("https://example.com/a"));
 }
 
+// ---- page links carry the class and title of the wiki ----
+
+uint16_t U16At(const Bytes& b, size_t at) {
+  return at + 2 <= b.size() ? uint16_t(b[at] | b[at + 1] << 8) : 0;
+}
+
+// The class and title texts of an attribute record.
+std::pair<std::string, std::string> ClassAndTitle(const Rec& r) {
+  size_t at = 26 + U16At(r.bytes, 4);
+  const size_t cls = U16At(r.bytes, 6);
+  std::string c(r.bytes.begin() + long(at), r.bytes.begin() + long(at + cls));
+  at += cls + U16At(r.bytes, 8);
+  const size_t title = U16At(r.bytes, 10);
+  std::string t(r.bytes.begin() + long(at), r.bytes.begin() + long(at + title));
+  return {c, t};
+}
+
+TEST_F(WikiMatching, PageLinkIsALinkHotspotWithItsClassAndTitle) {
+  AddKey("Home Page");
+  AddView();
+  Make({Para(), Text("((Home Page))")});
+  ASSERT_EQ(Wiki("OneWayOnly=Yes"), 0);
+  // The run stands in its own text group (the matching isolates each
+  // delimited text); the link replaces the run inside it.
+  std::vector<uint16_t> sigs;
+  for (const Rec& r : Records()) sigs.push_back(r.sig);
+  EXPECT_EQ(sigs, (std::vector<uint16_t>{129, 221, 0xFFAD, 221, 0xFF92, 222, 0xFF7A, 0xFF85, 174,
+                                         210, 222}));
+  std::vector<uint16_t> wrapped;
+  for (const Rec& r : Records()) {
+    if (r.sig == 0xFFAD) {
+      EXPECT_EQ(U16At(r.bytes, 4), 11) << "a link hotspot";
+      EXPECT_EQ(U16At(r.bytes, 6) & 0x1001, 0x1) << "its target lies in its records";
+      EXPECT_EQ(U16At(r.bytes, 10), 0) << "no address of its own";
+    }
+    if (r.sig == 221 || r.sig == 222) wrapped.push_back(U16At(r.bytes, 4));
+    if (r.sig == 0xFF92) {
+      const std::string texts(r.bytes.begin() + 44, r.bytes.end());
+      EXPECT_EQ(texts, std::string("Home Page\0\0\0", 12)) << "comment, no server, no anchor";
+    }
+    if (r.sig == 0xFF7A) {
+      EXPECT_EQ(ClassAndTitle(r), std::make_pair(std::string("WikiLink"), std::string("Home Page")));
+    }
+  }
+  EXPECT_EQ(wrapped, (std::vector<uint16_t>{0xFF85, 0xFF92, 0xFF92, 0xFF85}));
+  EXPECT_EQ(AllText(), "Home Page");
+  // Counted and addressed as a link.
+  TorvoRTChunk* link = chunk->DefineSubChunk("HyperLink 1");
+  ASSERT_NE(link, nullptr);
+  EXPECT_TRUE(link->Exists());
+  EXPECT_STREQ(link->GetHTMLValue("Class", "Hyperlink"), "WikiLink");
+  EXPECT_STREQ(link->GetHTMLValue("Title", "Hyperlink"), "Home Page");
+  delete link;
+
+  const std::string page = SaveReloadRender();
+  EXPECT_TRUE(ParsesAsXml(page));
+  const size_t at = page.find("<a href=\"notes://");
+  ASSERT_NE(at, std::string::npos) << page;
+  const std::string anchor = page.substr(at, page.find("</a>", at) + 4 - at);
+  EXPECT_NE(anchor.find("\" class=\"WikiLink\" title=\"Home Page\">"), std::string::npos) << anchor;
+  EXPECT_NE(anchor.find(">Home Page</span></a>"), std::string::npos) << "in the link style";
+  EXPECT_EQ(anchor.find("doclink"), std::string::npos) << "its own class stands instead";
+  EXPECT_EQ(page.find("<a", at + 2), std::string::npos) << "one link, not two";
+}
+
+TEST_F(WikiMatching, TitleWithMarkupCharactersIsEscapedInThePage) {
+  AddKey("Bob's <b>\"Best\"</b> & Co");
+  AddView();
+  Make({Para(), Text("((Bob's <b>\"Best\"</b> & Co#Part 1))")});
+  ASSERT_EQ(Wiki("OneWayOnly=Yes Tag=Topic"), 0);  // untagged text: nothing happens
+  ASSERT_EQ(Count(0xFF7A), 0);
+  ASSERT_EQ(Wiki("OneWayOnly=Yes"), 0);
+  const Rec* attributes = nullptr;
+  std::vector<Rec> records = Records();
+  for (const Rec& r : records)
+    if (r.sig == 0xFF7A) attributes = &r;
+  ASSERT_NE(attributes, nullptr);
+  EXPECT_EQ(ClassAndTitle(*attributes).second, "Bob's <b>\"Best\"</b> & Co#Part 1")
+      << "the whole target, quotes and all";
+  EXPECT_TRUE(StoredHas("Part_1")) << "the anchor of the link";
+
+  const std::string page = SaveReloadRender();
+  EXPECT_TRUE(ParsesAsXml(page));
+  EXPECT_EQ(page.find("<b>"), std::string::npos) << page;
+  const size_t at = page.find(" title=\"");
+  ASSERT_NE(at, std::string::npos) << page;
+  const std::string title = page.substr(at, page.find('>', at) - at);
+  EXPECT_EQ(title.find_first_of("<'"), std::string::npos) << title;
+  EXPECT_EQ(title.find('"', 8), title.size() - 1) << "the value ends at its own quote: " << title;
+  EXPECT_NE(page.find("#Part_1\""), std::string::npos) << "the link goes to the anchor";
+}
+
+TEST_F(WikiMatching, TaggedPageLinkTakesTheTagInItsClass) {
+  AddKey("Intro");
+  AddView();
+  Make({Para(), Text("((Topic:Intro))")});
+  ASSERT_EQ(Wiki("OneWayOnly=Yes Tag=Topic"), 0);
+  const std::string page = RenderItem(item);
+  EXPECT_NE(page.find(" class=\"WikiLinkTopic\" title=\"Intro\">"), std::string::npos) << page;
+}
+
+TEST_F(WikiTwoWay, PageLinksBecomeTextAndResolveAgain) {
+  AddKey("Home Page");
+  AddKey("Page");
+  AddView();
+  Make({Para(), Text("((Home Page))"), Para(), Text("((Page#Section 2|see there))")});
+  ASSERT_EQ(Wiki(nullptr), 0);
+  ASSERT_EQ(Count(0xFFAD), 2);
+  EXPECT_EQ(AllText(), "Home Pagesee there");
+  // A later run turns both links back into their texts, and nothing of them stays.
+  EXPECT_EQ(Again("ResolveTags=No"), 0);
+  EXPECT_EQ(AllText(), "((Home Page))((Page#Section 2|see there))");
+  for (uint16_t sig : {uint16_t(0xFFAD), uint16_t(0xFF92), uint16_t(0xFF7A), uint16_t(174)})
+    EXPECT_EQ(Count(sig), 0) << std::hex << sig;
+  for (const Rec& r : Records())
+    if (r.sig == 221 || r.sig == 222) {
+      EXPECT_NE(U16At(r.bytes, 4), 0xFF92) << "no group left";
+    }
+  // And a run that resolves makes them links again.
+  EXPECT_EQ(Again(nullptr), 0);
+  EXPECT_EQ(Count(0xFFAD), 2);
+  EXPECT_EQ(Count(0xFF92), 2);
+  EXPECT_EQ(AllText(), "Home Pagesee there");
+  EXPECT_TRUE(ParsesAsXml(SaveReloadRender()));
+}
+
+TEST_F(WikiMatching, UrlLinksCarryTheirSchemeClassAndTheirTarget) {
+  AddView();
+  Make({Para(), Text("((https://example.com/a?x=1&y=2|Example))"), Para(),
+        Text("((google:rich text))")});
+  ASSERT_EQ(Wiki("OneWayOnly=Yes"), 0);
+  std::vector<std::pair<std::string, std::string>> attributes;
+  for (const Rec& r : Records())
+    if (r.sig == 0xFF7A) attributes.push_back(ClassAndTitle(r));
+  EXPECT_EQ(attributes,
+            (std::vector<std::pair<std::string, std::string>>{
+                {"WikiLinkhttps", "https://example.com/a?x=1&y=2"},
+                {"WikiLinkgoogle", "google:rich text"}}));
+  const std::string page = SaveReloadRender();
+  EXPECT_TRUE(ParsesAsXml(page));
+  EXPECT_NE(page.find("<a href=\"https://example.com/a?x=1&amp;y=2\" class=\"WikiLinkhttps\" "
+                      "title=\"https://example.com/a?x=1&amp;y=2\">"),
+            std::string::npos)
+      << page;
+}
+
+TEST_F(WikiTwoWay, UrlLinksOfARunBecomeTheirTextAgain) {
+  AddView();
+  Make({Para(), Text("((https://example.com/a|Example))"), Para(), Text("((google:rich text))"),
+        Para(), Text("((mailto:a@b.c))")});
+  ASSERT_EQ(Wiki(nullptr), 0);
+  ASSERT_EQ(Count(0xFFAD), 3);
+  EXPECT_EQ(AllText(), "Examplerich texta@b.c");
+  EXPECT_EQ(Again("ResolveTags=No"), 0);
+  // A mail link is no wiki link kind a run turns back: it stays a link.
+  EXPECT_EQ(AllText(), "((https://example.com/a|Example))((google:rich text|rich text))a@b.c");
+  EXPECT_EQ(Count(0xFFAD), 1);
+  // Resolved again, the same links.
+  EXPECT_EQ(Again(nullptr), 0);
+  EXPECT_EQ(AllText(), "Examplerich texta@b.c");
+  EXPECT_EQ(Count(0xFFAD), 3);
+  EXPECT_EQ(Count(0xFF7A), 3);
+}
+
 }  // namespace
