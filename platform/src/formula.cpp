@@ -61,6 +61,14 @@ NnStatus NnFormulaToText(const void* compiled, uint16_t compiledLen, NnHandle* h
   if (!hText || (!compiled && compiledLen > 0)) return NN_ERR_INVALID_ARG;
   // A length that counts the terminating NUL still gives the source exactly.
   const size_t len = compiled ? strnlen(static_cast<const char*>(compiled), compiledLen) : 0;
+  // Formulas compiled elsewhere are binary: they have no text here, and
+  // their bytes up to the first NUL are not their source.
+  const auto* bytes = static_cast<const uint8_t*>(compiled);
+  for (size_t i = 0; i < compiledLen; ++i) {
+    const uint8_t b = bytes[i];
+    if (i >= len ? b != 0 : (b < 0x20 && b != '\t' && b != '\r' && b != '\n'))
+      return NN_ERR_FORMULA_SYNTAX;
+  }
   const NnStatus st = newTextBlock(compiled, len, hText);
   if (st == NN_OK && textLen) *textLen = uint16_t(len);
   return st;

@@ -195,6 +195,24 @@ TEST(FormulaCompile, ToTextIsExact) {
   NnMemFree(h);
 }
 
+TEST(FormulaCompile, ForeignCompiledFormulasHaveNoText) {
+  // A formula compiled by another platform: binary words, a NUL early on.
+  const uint8_t foreign[] = {0x3C, 0x00, 0x01, 0x80, 0x12, 0x00, 0x00, 0x00};
+  NnHandle hText = 5;
+  uint16_t textLen = 5;
+  EXPECT_EQ(NnFormulaToText(foreign, sizeof foreign, &hText, &textLen), NN_ERR_FORMULA_SYNTAX);
+  EXPECT_EQ(hText, 0u);
+  EXPECT_EQ(textLen, 0);
+  const uint8_t control[] = {'a', 0x01, 'b', 0};
+  EXPECT_EQ(NnFormulaToText(control, sizeof control, &hText, &textLen), NN_ERR_FORMULA_SYNTAX);
+  // Source text with its NUL (and pad) still reads back.
+  const char padded[] = {'1', '+', '2', 0, 0};
+  ASSERT_EQ(NnFormulaToText(padded, sizeof padded, &hText, &textLen), NN_OK);
+  EXPECT_EQ(std::string(static_cast<const char*>(NnMemLock(hText)), textLen), "1+2");
+  NnMemUnlock(hText);
+  NnMemFree(hText);
+}
+
 TEST(FormulaCompute, BadHandlesAreRefused) {
   NnHandle hResult = 7;
   EXPECT_EQ(NnComputeEvaluate(0x06FFFFFF, 0, &hResult, nullptr), NN_ERR_BAD_HANDLE);

@@ -119,6 +119,9 @@ using AddedElement = CorpusDoc;
 TEST_F(AddedElement, ActionFormula) {
   if (!Open("jnx/testDbDesignForms/form-alias.xml", "$Body")) GTEST_SKIP() << "no corpus";
   TorvoRTChunk* hotspot = Chunk("Hotspot 1");
+  // The stored, foreign-compiled formula has no text here: the property
+  // says so, never showing its bytes up to the first NUL as text.
+  EXPECT_EQ(Prop(hotspot, "ActionFormula").rfind("*** Error: ", 0), 0u);
   const char* formula = "@Command([FileSave])";
   ASSERT_EQ(hotspot->SetPropertyText("ActionFormula", formula, 0), 1);
   EXPECT_EQ(Prop(hotspot, "ActionFormula"), formula);
