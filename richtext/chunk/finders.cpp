@@ -51,7 +51,9 @@ bool InSearch(uint32_t number, int inside, uint32_t first, uint32_t last) {
   return inside ? number >= first && number <= last : number > last;
 }
 
-kv::TextMatchOptions OptionsOf(const TorvoRTChunk* chunk) {
+}  // namespace
+
+kv::TextMatchOptions ChunkSearchOptions(const TorvoRTChunk* chunk) {
   kv::TextMatchOptions o;
   o.accentSensitive = chunk->AccentSensitive != 0;
   o.caseSensitive = chunk->CaseSensitive != 0;
@@ -60,6 +62,8 @@ kv::TextMatchOptions OptionsOf(const TorvoRTChunk* chunk) {
   o.wildcards = chunk->TextWildcards != 0;
   return o;
 }
+
+namespace {
 
 // The search as a regular expression, so that it can be anchored. Platform
 // text: a byte below 0x20 opens a multi-byte character whose trail bytes are
@@ -205,7 +209,7 @@ uint32_t FindTextInChunk(TorvoRTChunk* chunk, int inside, uint32_t first, uint32
   if (len == 0) return 0;
   LoadedRecords records(chunk->item);
   if (!records.list()) return 0;
-  kv::TextMatchOptions options = OptionsOf(chunk);
+  kv::TextMatchOptions options = ChunkSearchOptions(chunk);
   uint32_t number = 0;
   for (const RTRecordNode* node = RecordListNext(records.list(), nullptr); node;
        node = RecordListNext(records.list(), node)) {

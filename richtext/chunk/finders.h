@@ -11,8 +11,13 @@
 #include <cstdint>
 
 #include "host/fonts.h"
+#include "host/textmatch.h"
 
 class TorvoRTChunk;
+
+// The text-search options a chunk asks for: AccentSensitive, CaseSensitive,
+// RegularExpression, SearchWordBoundaries and TextWildcards.
+kv::TextMatchOptions ChunkSearchOptions(const TorvoRTChunk* chunk);
 
 // Match modes of the finders (the words EXACT/ENTIRE, STARTS, ENDS, SUBSTR).
 enum : uint16_t {

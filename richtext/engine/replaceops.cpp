@@ -14,6 +14,7 @@
 #include "host/pool.h"
 #include "lsxsessi.h"
 #include "richtext/compose/composers.h"
+#include "richtext/chunk/finders.h"
 #include "richtext/engine/opfamily.h"
 #include "richtext/engine/rtproc.h"
 #include "richtext/item/cdlayout.h"
@@ -48,14 +49,10 @@ uint32_t ReplacementLength(const RTProcessContext* ctx) {
   return ctx->Text1 ? uint32_t(strnlen(ctx->Text1, ctx->SubCode)) : 0;
 }
 
+// The chunk's search options; wildcards are the call's own.
 kv::TextMatchOptions SearchOptions(const RTProcessContext* ctx) {
   kv::TextMatchOptions o;
-  if (const TorvoRTChunk* c = ctx->Chunk) {
-    o.accentSensitive = c->AccentSensitive != 0;
-    o.caseSensitive = c->CaseSensitive != 0;
-    o.regularExpression = c->RegularExpression != 0;
-    o.wordBoundaries = c->SearchWordBoundaries != 0;
-  }
+  if (ctx->Chunk) o = ChunkSearchOptions(ctx->Chunk);
   o.wildcards = ctx->TextWildcards != 0;
   return o;
 }
