@@ -24,6 +24,7 @@ constexpr uint16_t kOpImageHotspot = 2447;
 constexpr uint16_t kSigBegin = 221, kSigEnd = 222;
 constexpr uint16_t kSigHotspotEnd = 170;
 constexpr uint16_t kSigHotspot = 0xFFA9;
+constexpr uint16_t kSigLinkHotspot = 0xFFAD, kSigLinkHotspotEnd = 174;
 constexpr uint16_t kSigTarget = 0xFFF2;
 constexpr uint16_t kSigEvent = 0xFFF9;
 constexpr uint16_t kActionType = 2;
@@ -62,15 +63,19 @@ bool PlanImageHotspot(RTProcessContext* ctx) {
   }
   t.ImageFirst = first->sequence;
   t.ImageLast = last->sequence;
-  // A hotspot of this kind that holds exactly the picture was put there by
-  // an earlier call: its begin (with its event and target records) goes.
+  // An action hotspot that holds exactly the picture (put there by an
+  // earlier call, or a designer's picture button in either hotspot form)
+  // gets the new action: its begin (with its event and target records)
+  // goes, so that hotspots never nest.
   RTRecordNode* before = first->prev;
   while (before && (before->signature == kSigEvent || before->signature == kSigTarget ||
                     before->signature == 0xFFDC))
     before = before->prev;
-  if (before && before->signature == kSigHotspot &&
-      U16(before->data, before->length, kv::cd::host::kHotspotType) == kActionType &&
-      last->next && last->next->signature == kSigHotspotEnd)
+  const uint16_t endSig = last->next ? last->next->signature : 0;
+  if (before &&
+      ((before->signature == kSigHotspot && endSig == kSigHotspotEnd) ||
+       (before->signature == kSigLinkHotspot && endSig == kSigLinkHotspotEnd)) &&
+      U16(before->data, before->length, kv::cd::host::kHotspotType) == kActionType)
     t.ImageOldBegin = before->sequence;
   return true;
 }
@@ -93,8 +98,23 @@ NnStatus ImageHotspotRecord(uint16_t sig, RTProcessContext* ctx, RecordEmission*
   const uint32_t seq = node->sequence;
   if (t.ImageOldBegin) {
     if (seq == t.ImageOldBegin) {
+      RecordList* built = ctx->Compose.newList;
+      RTRecordNode* mark = built ? built->last : nullptr;
       NnStatus st = EmitImageHotspotBegin(ctx);
       if (st) return st;
+      // The new begin takes the old one's form, so that the old end record
+      // (and a group around the hotspot) still closes it.
+      if (sig == kSigLinkHotspot && built) {
+        for (RTRecordNode* n = mark ? mark->next : built->first; n; n = n->next) {
+          if (n->signature != kSigHotspot || n->length < 2) continue;
+          n->signature = kSigLinkHotspot;
+          n->data[0] = uint8_t(kSigLinkHotspot);
+          n->data[1] = uint8_t(kSigLinkHotspot >> 8);
+          ctx->Compose.hotspotOpen = 0;
+          ctx->Compose.linkOpen = 1;
+          break;
+        }
+      }
       out->length = 0;
       t.ImageWritten = 1;
       ctx->Item->modified = 1;

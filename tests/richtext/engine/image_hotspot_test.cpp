@@ -86,6 +86,45 @@ TEST_F(ImageHotspot, RenderShowsThePictureAsTheActionsContent) {
   EXPECT_LT(page.find("see"), img);
 }
 
+// A designer's picture button: the picture already sits in an action hotspot
+// of the older form (0xFFAD ... 174 inside its BEGIN/END). The new action
+// replaces that hotspot's begin in the same form; no second hotspot nests
+// inside it, and every other record stays as it was.
+TEST_F(ImageHotspot, PictureButtonGetsTheNewActionWithoutANestedHotspot) {
+  if (!OpenCorpus("jnx/testDbDesignForms/form-layout.xml", "$Body")) GTEST_SKIP() << "no corpus";
+  const std::vector<Rec> before = Records();
+  size_t graphic = FindSig(before, 153);
+  graphic = FindSig(std::vector<Rec>(before.begin() + long(graphic) + 1, before.end()), 153) +
+            graphic + 1;  // the second picture
+  ASSERT_LT(graphic, before.size());
+  ASSERT_GE(graphic, 2u);
+  const size_t begin = graphic - 1;
+  ASSERT_EQ(before[begin].sig, 0xFFAD);
+  ASSERT_EQ(Word(before[begin].bytes, 4), 2);  // an action
+  ASSERT_EQ(before[begin - 1].sig, 221);
+
+  TorvoRTChunk* picture = Define("Graphic 2");
+  ASSERT_TRUE(picture);
+  for (const char* code : {"@Command([FileSave])", "1+1"}) {
+    SCOPED_TRACE(code);
+    ASSERT_EQ(picture->SetImageHotspot("Formula", code, 0, "", nullptr, 0), 0);
+    const std::vector<Rec> after = Records();
+    ASSERT_EQ(after.size(), before.size());
+    EXPECT_TRUE(SameRecords(after, 0, before, 0, begin));
+    EXPECT_EQ(after[begin].sig, 0xFFAD);
+    EXPECT_EQ(Word(after[begin].bytes, 4), 2);
+    EXPECT_EQ(Word(after[begin].bytes, 6) & 0x10, 0x10);  // a formula
+    const std::string data(after[begin].bytes.begin() + 12, after[begin].bytes.end());
+    EXPECT_EQ(data, code);
+    EXPECT_TRUE(SameRecords(after, begin + 1, before, begin + 1, before.size() - begin - 1));
+    size_t hotspots = 0;
+    for (const Rec& r : after) hotspots += r.sig == 0xFFA9 || r.sig == 0xFFAD;
+    EXPECT_EQ(hotspots, 2u);  // the form's two hotspots, no more
+    ExpectSound();
+  }
+  ReloadAndRender();
+}
+
 TEST_F(ImageHotspot, NoPictureIsAFailureAndChangesNothing) {
   ASSERT_TRUE(OpenBuilt({Para(), PabRef(1), Text("no picture")}));
   const std::vector<Rec> before = Records();
