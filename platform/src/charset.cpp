@@ -14,6 +14,8 @@
 //                         supplementary character is two such units
 //   other 0x07-0x1F       one byte (0x09, 0x0A, 0x0D, 0x19 are the controls
 //                         themselves; the rest are not valid alone)
+//   0x0F                  also the control group: 0x0F then the control plus
+//                         0x20 (C0) or the control itself (C1, 0x80-0x9F)
 //   0x20-0x7F             ASCII, one byte
 //   0x80-0xFF             group-1 characters, one byte
 // A character cut short by the end of the text takes the bytes that remain.
@@ -175,10 +177,18 @@ void encodeLmbcs(const std::u16string& in, std::string* out) {
   const auto& g1 = groupOneTable();
   out->reserve(in.size() * 3);
   for (char16_t u : in) {
-    if (u == 0 || u == 0x09 || u == 0x0A || u == 0x0D || (u >= 0x20 && u < 0x80)) {
+    if (u == 0 || u == 0x09 || u == 0x0A || u == 0x0D || u == 0x19 || (u >= 0x20 && u < 0x80)) {
       out->push_back(char(u));
     } else if (u >= 0x80 && g1[u] != 0) {
       out->push_back(char(g1[u]));
+    } else if (u < 0x20) {
+      // The control group: a Unicode-group spelling would hold a NUL byte and
+      // cut every NUL-terminated text at the control.
+      out->push_back('\x0F');
+      out->push_back(char(u + 0x20));
+    } else if (u >= 0x80 && u < 0xA0) {
+      out->push_back('\x0F');
+      out->push_back(char(u));
     } else {
       out->push_back('\x14');
       out->push_back(char(u >> 8));

@@ -1,0 +1,180 @@
+// Fuzz target: render options. An item from the input is rendered as HTML and
+// as XHTML under an option string built from the rest: every key the renderer
+// reads, with arbitrary values, and arbitrary text between them. Each render
+// either fails with a status or gives a page that parses.
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "fuzz/fuzzsupport.h"
+
+namespace {
+
+const char* const kKeys[] = {
+    "AddNewlines",
+    "AddStyleSheetInfo",
+    "AjaxID",
+    "AllowEmptyDivs",
+    "AttachmentDirectory",
+    "AttachmentGraphic",
+    "AttachmentHandling",
+    "AttachmentLinks",
+    "AttachmentTextInLink",
+    "AttachmentUNIDAsFolder",
+    "AttachmentUNIDAsPrefix",
+    "AttachmentURLDirectory",
+    "BasePathname",
+    "CSS3",
+    "CSSBorders",
+    "CSSBulletGraphic",
+    "CSSCheckBulletGraphic",
+    "CSSCircleBulletGraphic",
+    "CSSSquareBulletGraphic",
+    "CSSTabNoSelBackgroundColor",
+    "CSSTabNoSelTextColor",
+    "CSSTabSelBackgroundColor",
+    "CSSTabSelTextColor",
+    "Charset",
+    "CollapseIcon",
+    "DBResource",
+    "DataImages",
+    "DebugLevel",
+    "ExpandIcon",
+    "ExportStylesheet",
+    "ExtraFileHotspotParams",
+    "FileNamesFld",
+    "ForceDirection",
+    "ForceFontColor",
+    "ForceFontFace",
+    "ForceFontSize",
+    "ForceParagraphs",
+    "FormName",
+    "FormPath",
+    "Generation",
+    "HeadTag",
+    "HybridFontTags",
+    "IconFont",
+    "IconPtSize",
+    "ImageDirectory",
+    "ImageFilePath",
+    "ImageURLDirectory",
+    "InPlaceAttachmentURLDirectory",
+    "LocalDominoSymbols",
+    "LogImprovements",
+    "MoveStylesInline",
+    "NewlineOnParagraph",
+    "OpeningBody",
+    "OpeningGlobalStyle",
+    "OutputToEvent",
+    "PreserveSpaces",
+    "PreviewMode",
+    "RaiseLinkEvent",
+    "RaiseNamesEvent",
+    "RelativeIndents",
+    "RelativePtSize",
+    "RespectHiddenFormulas",
+    "RestoreCSSRefs",
+    "RicoHeader",
+    "SectionCSSHeader",
+    "SectionCloseTag",
+    "SectionIncludeTitle",
+    "SectionOpenTag",
+    "SectionsInCSS",
+    "SeeAttachedMsg",
+    "SkipPassthru",
+    "StandardFontTags",
+    "SupportOutlook",
+    "SupportRico",
+    "SuppressAttachments",
+    "SuppressDivInfo",
+    "SuppressLinks",
+    "SuppressSectionLines",
+    "TabSpaces",
+    "TabbedCSSHeader",
+    "TabbedTablesInCSS",
+    "Translation",
+    "UseCurlyBracesInline",
+    "UseJavaScript",
+    "UsePTags",
+    "UseXMLEntities",
+    "WebMode",
+    "WrenlatchSections",
+    "XPage",
+};
+constexpr size_t kKeyCount = sizeof kKeys / sizeof kKeys[0];
+
+// Keys whose values are the caller's own markup, written as given (or that
+// hand part of the page to the caller): a page rendered with them need not
+// parse on its own. "FormName=" opens a form that the page never closes.
+const char* const kCallerMarkup[] = {"HeadTag=",          "OpeningBody=",     "OpeningGlobalStyle=",
+                                     "AddStyleSheetInfo=", "SectionOpenTag=", "SectionCloseTag=",
+                                     "RicoHeader=",       "SectionCSSHeader=", "TabbedCSSHeader=",
+                                     "FormName="};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  kvfuzz::Reader in(data, size);
+  std::string records = kvfuzz::TakeItem(in);
+  std::string options;
+  while (!in.empty() && options.size() < 4000) {
+    uint8_t pick = in.U8();
+    if (pick < kKeyCount) {
+      if (!options.empty()) options += (pick & 1) ? " " : ",";
+      options += kKeys[pick];
+      options += '=';
+      options += in.Text();
+    } else {
+      options += in.Text();
+    }
+  }
+  options = options.c_str();  // up to the first NUL, as callers pass it
+  // Some options name folders the renderer writes images and files into: the
+  // run stays in a folder of its own, and no value may leave it.
+  static const bool sandboxed = [] {
+    char dir[] = "/tmp/kvfuzz-render-options-XXXXXX";
+    return mkdtemp(dir) != nullptr && chdir(dir) == 0;
+  }();
+  if (!sandboxed) return 0;
+  for (const char* escape : {"=/", " /", "\"/", "'/", "\\", "..", "~", "file:", ",/", "\t/"})
+    if (options.find(escape) != std::string::npos) return 0;
+  if (!options.empty() && options[0] == '/') return 0;
+
+  bool markupOwnedByCaller = false;
+  for (const char* key : kCallerMarkup)
+    markupOwnedByCaller |= options.find(key) != std::string::npos;
+
+  static NnHandle db = 0;
+  if (!db) NnDbOpen("mem-fuzz-render-options.nsf", NN_DB_CREATE, &db);
+  NnHandle note = 0;
+  if (NnNoteCreate(db, NN_CLASS_DOCUMENT, &note) != NN_OK) return 0;
+  NnItemAppend(note, 0, "Body", 4, NN_TYPE_COMPOSITE, records.data(), uint32_t(records.size()));
+  {
+    LSXLsiSession session;
+    TorvoRTItem item(&session);
+    if (item.ConnectBackend(db, note, "Body") == NN_OK) {
+      TorvoRTChunk* all = item.DefineChunk("");
+      if (all) {
+        char* page = nullptr;
+        uint32_t length = 0;
+        if (all->GenerateXML(nullptr, options.c_str(), &page, &length) == NN_OK) {
+          if (!page) kvfuzz::Finding("render succeeded without a page");
+          if (!markupOwnedByCaller && !kvfuzz::XmlParses(page, length))
+            kvfuzz::Finding("XHTML page does not parse");
+        }
+        if (page) PoolFree(&session, page);
+        page = nullptr;
+        if (all->GenerateHTML(nullptr, options.c_str(), &page, &length) == NN_OK) {
+          if (!page) kvfuzz::Finding("render succeeded without a page");
+          if (!kvfuzz::HtmlParses(page, length)) kvfuzz::Finding("HTML page does not parse");
+        }
+        if (page) PoolFree(&session, page);
+        delete all;
+      }
+    }
+  }
+  NnNoteClose(note);
+  return 0;
+}
