@@ -45,16 +45,12 @@ std::string Plain(kvfuzz::Reader& in) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   kvfuzz::Reader in(data, size);
-  std::string records = kvfuzz::TakeItem(in);
-  kvfuzz::ItemNote doc(records);
-  if (!doc.ok()) return 0;
-  const bool wasSound = kvfuzz::ItemSound(doc.note);
-  LSXLsiSession session;
-  TorvoRTItem item(&session);
-  if (item.ConnectBackend(doc.db, doc.note, "Body") != NN_OK) return 0;
+  kvfuzz::BoundItem target(in);
+  if (!target.bound) return 0;
+  TorvoRTItem& item = target.item;
   TorvoRTChunk* chunk = item.DefineChunk("");
   for (int step = 0; step < 12 && !in.empty() && chunk; ++step) {
-    std::vector<uint8_t> before = kvfuzz::StoredItem(doc.note);
+    std::vector<uint8_t> before = target.Stored();
     bool failed = true;
     bool write = true;
     uint8_t op = in.U8() % 22;
@@ -169,10 +165,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
     }
     if (!write) {
-      if (kvfuzz::StoredItem(doc.note) != before) kvfuzz::Finding("a reading call changed the item");
+      if (target.Stored() != before) kvfuzz::Finding("a reading call changed the item");
       continue;
     }
-    kvfuzz::CheckWrite(&session, &item, doc, before, failed, wasSound);
+    target.CheckWrite(before, failed);
   }
   delete chunk;
   return 0;

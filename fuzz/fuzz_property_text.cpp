@@ -23,13 +23,9 @@ constexpr size_t kDefinitionCount = sizeof kDefinitions / sizeof kDefinitions[0]
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   kvfuzz::Reader in(data, size);
-  std::string records = kvfuzz::TakeItem(in);
-  kvfuzz::ItemNote doc(records);
-  if (!doc.ok()) return 0;
-  const bool wasSound = kvfuzz::ItemSound(doc.note);
-  LSXLsiSession session;
-  TorvoRTItem item(&session);
-  if (item.ConnectBackend(doc.db, doc.note, "Body") != NN_OK) return 0;
+  kvfuzz::BoundItem target(in);
+  if (!target.bound) return 0;
+  TorvoRTItem& item = target.item;
   for (int step = 0; step < 8 && !in.empty(); ++step) {
     TorvoRTChunk* chunk = item.DefineChunk(kDefinitions[in.U8() % kDefinitionCount]);
     if (!chunk) continue;
@@ -42,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       name = name.c_str();
     }
     uint8_t mode = in.U8();
-    std::vector<uint8_t> before = kvfuzz::StoredItem(doc.note);
+    std::vector<uint8_t> before = target.Stored();
     if (mode & 1) {
       // The value in a buffer of its exact size: a length past it would be
       // the caller's fault, so lengths stay inside.
@@ -53,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       buffer.push_back('\0');
       int ok = (mode & 2) ? chunk->SetPropertyText(name.c_str(), buffer.data(), length)
                           : chunk->SetPropertyText((name + "=" + buffer.data()).c_str(), nullptr, 0);
-      kvfuzz::CheckWrite(&session, &item, doc, before, ok == 0, wasSound);
+      target.CheckWrite(before, ok == 0);
     } else {
       uint16_t capacity = uint16_t(in.U8() % 64 == 0 ? 4096 : in.U8() + 1);
       std::vector<char> buffer(capacity, '\x55');
@@ -61,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       size_t len = strnlen(buffer.data(), capacity);
       if (len == capacity) kvfuzz::Finding("property text unterminated");
       if (got > capacity) kvfuzz::Finding("property length past the buffer");
-      if (kvfuzz::StoredItem(doc.note) != before) kvfuzz::Finding("reading a property changed the item");
+      if (target.Stored() != before) kvfuzz::Finding("reading a property changed the item");
     }
     delete chunk;
   }

@@ -29,13 +29,9 @@ std::unique_ptr<char[]> ExactCopy(const std::string& s) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   kvfuzz::Reader in(data, size);
-  std::string records = kvfuzz::TakeItem(in);
-  kvfuzz::ItemNote doc(records);
-  if (!doc.ok()) return 0;
-  const bool wasSound = kvfuzz::ItemSound(doc.note);
-  LSXLsiSession session;
-  TorvoRTItem item(&session);
-  if (item.ConnectBackend(doc.db, doc.note, "Body") != NN_OK) return 0;
+  kvfuzz::BoundItem target(in);
+  if (!target.bound) return 0;
+  TorvoRTItem& item = target.item;
   for (int step = 0; step < 4 && !in.empty(); ++step) {
     TorvoRTChunk* chunk =
         item.DefineChunk(kDefinitions[in.U8() % (sizeof kDefinitions / sizeof kDefinitions[0])]);
@@ -52,10 +48,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     auto findBuffer = ExactCopy(find);
     auto replaceBuffer = ExactCopy(replace);
     auto scopeBuffer = ExactCopy(scope.c_str());
-    std::vector<uint8_t> before = kvfuzz::StoredItem(doc.note);
+    std::vector<uint8_t> before = target.Stored();
     NnStatus st = chunk->ReplaceTextQuick(findBuffer.get(), findLength, replaceBuffer.get(),
                                           replaceLength, scopeBuffer.get());
-    kvfuzz::CheckWrite(&session, &item, doc, before, st != NN_OK, wasSound);
+    target.CheckWrite(before, st != NN_OK);
     delete chunk;
   }
   return 0;

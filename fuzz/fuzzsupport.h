@@ -240,4 +240,23 @@ inline void CheckWrite(LSXLsiSession* session, TorvoRTItem* item, const ItemNote
   CheckRenders(session, item);
 }
 
+// The item at the front of the input, stored in a note of its own and bound to
+// an item of a session: what the item targets call methods on.
+struct BoundItem {
+  explicit BoundItem(Reader& in)
+      : doc(TakeItem(in)), wasSound(doc.ok() && ItemSound(doc.note)), item(&session) {
+    bound = doc.ok() && item.ConnectBackend(doc.db, doc.note, "Body") == NN_OK;
+  }
+  std::vector<uint8_t> Stored() const { return StoredItem(doc.note); }
+  void CheckWrite(const std::vector<uint8_t>& before, bool failed) {
+    kvfuzz::CheckWrite(&session, &item, doc, before, failed, wasSound);
+  }
+
+  ItemNote doc;
+  bool wasSound;
+  LSXLsiSession session;
+  TorvoRTItem item;
+  bool bound = false;
+};
+
 }  // namespace kvfuzz
