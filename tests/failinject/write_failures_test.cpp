@@ -87,6 +87,9 @@ const std::vector<Method>& Methods() {
        [](TorvoRTChunk* c) { return Status(c->AppendText(" more", 5, nullptr)); }, kTwoFrames},
       {"Remove", "Text 2", [](TorvoRTChunk* c) { return Status(c->Remove()); }},
       {"ChangeFont", "Text 2", [](TorvoRTChunk* c) { return Status(c->ChangeFont("+Bold #FF0000", "", 0)); }},
+      // A face the item does not know yet: the commit writes "$Fonts" too.
+      {"ChangeFont to a new face", "Text 2",
+       [](TorvoRTChunk* c) { return Status(c->ChangeFont("Garamond", "", 0)); }},
       {"ChangeParagraph", "Paragraph 1",
        [](TorvoRTChunk* c) { return Status(c->ChangeParagraph("Alignment=Center", nullptr, 0)); },
        "a failed copy of the replaced paragraph definition is ignored and the call succeeds "
