@@ -6,6 +6,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "fuzz/fuzzsupport.h"
@@ -134,8 +136,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Some options name folders the renderer writes images and files into: the
   // run stays in a folder of its own, and no value may leave it.
   static const bool sandboxed = [] {
-    char dir[] = "/tmp/kvfuzz-render-options-XXXXXX";
-    return mkdtemp(dir) != nullptr && chdir(dir) == 0;
+    static char dir[] = "/tmp/kvfuzz-render-options-XXXXXX";
+    if (mkdtemp(dir) == nullptr || chdir(dir) != 0) return false;
+    std::atexit([] {
+      std::error_code ec;
+      std::filesystem::remove_all(dir, ec);
+    });
+    return true;
   }();
   if (!sandboxed) return 0;
   for (const char* escape : {"=/", " /", "\"/", "'/", "\\", "..", "~", "file:", ",/", "\t/"})
