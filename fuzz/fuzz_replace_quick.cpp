@@ -1,8 +1,8 @@
 // Fuzz target: ReplaceTextQuick with arbitrary find and replacement texts,
 // lengths and scopes on an item from the input. Texts sit in buffers of
-// their exact size (plus the terminating NUL), so reading past a given length
-// shows; a failure leaves the item as it was, a change keeps it sound,
-// reloadable and renderable.
+// their exact size (plus the terminating NUL), so reading past a text shows,
+// whatever length is given; a failure leaves the item as it was, a change
+// keeps it sound, reloadable and renderable.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -39,9 +39,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string find = in.Text();
     std::string replace = in.Text();
     uint8_t flags = in.U8();
-    // Lengths up to the texts' own (0 means "the text's own length").
-    uint16_t findLength = uint16_t(in.U8() % (find.size() + 1));
-    uint16_t replaceLength = uint16_t(in.U8() % (replace.size() + 1));
+    // Any lengths, past the texts too (0 means "the text's own length"): the
+    // method keeps to the text, whatever length it is given.
+    uint16_t findLength = in.U8();
+    uint16_t replaceLength = in.U8();
     if (flags & 1) findLength = uint16_t(find.size());
     if (flags & 2) replaceLength = uint16_t(replace.size());
     std::string scope = (flags & 4) ? in.Text() : kScopes[(flags >> 3) % 8];

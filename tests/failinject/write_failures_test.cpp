@@ -120,6 +120,16 @@ const std::vector<Method>& Methods() {
       {"SetPropertyText", "Text 2",
        [](TorvoRTChunk* c) { return c->SetPropertyText("FontColor", "Red", 0) ? 0 : 1; }},
       {"RemoveFields", "", [](TorvoRTChunk* c) { return Status(c->RemoveFields("", 0)); }},
+      {"RemoveLinks", "", [](TorvoRTChunk* c) { return Status(c->RemoveLinks(1)); }},
+      {"RemoveHotspots", "", [](TorvoRTChunk* c) { return Status(c->RemoveHotspots()); }},
+      {"AppendLayer", "", [](TorvoRTChunk* c) {
+         return Status(c->AppendLayer("10px", "20px", nullptr, nullptr, 0, "layer text", nullptr,
+                                      nullptr, 0)); },
+       "the engine pass's status is dropped: a failed append returns 0"},
+      {"AppendRTItem", "Table 1", [](TorvoRTChunk* c) {
+         TorvoRTItem other(c->session);
+         if (other.ConnectBackend(c->item->hDb, c->item->hNote, c->item->itemName) != NN_OK) return 1;
+         return Status(c->AppendRTItem(&other)); }},
   };
   return methods;
 }
