@@ -60,6 +60,43 @@ expected='Colour | Red'
 out=$("$consumer/build/rowtext" "$source/examples/sample.dxl") || fail "consumer exited $?"
 [ "$out" = "$expected" ] || fail "consumer printed '$out', expected '$expected'"
 
+# A render through the installed headers alone: an XHTML page, returned to the pool.
+cat > "$work/render.cpp" <<'CPP'
+#include <cstdio>
+#include <cstring>
+
+#include "lsxsessi.h"
+#include "nn/nn.h"
+#include "rtchunk.h"
+#include "rtitem.h"
+
+int main(int argc, char** argv) {
+  NnHandle hDb = 0, hNote = 0;
+  NOTEID id = 0;
+  if (argc != 2 || NnDbOpen(argv[1], 0, &hDb) != NN_OK || NnDbNoteIdAt(hDb, 0, &id) != NN_OK ||
+      NnNoteOpen(hDb, id, 0, &hNote) != NN_OK)
+    return 2;
+  int rc = 3;
+  {
+    LSXLsiSession session;
+    TorvoRTItem item(&session);
+    TorvoRTChunk* all = item.ConnectBackend(hDb, hNote, "Body") == NN_OK ? item.DefineChunk("") : nullptr;
+    char* page = nullptr;
+    uint32_t length = 0;
+    if (all && all->GenerateXML(nullptr, "", &page, &length) == NN_OK && page) {
+      rc = std::strstr(page, "<td") && std::strncmp(page, "<?xml", 5) == 0 ? 0 : 4;
+      PoolFree(&session, page);
+    }
+  }
+  NnNoteClose(hNote);
+  NnDbClose(hDb);
+  return rc;
+}
+CPP
+"$cxx" -std=c++20 $extra -I"$inc" "$work/render.cpp" -o "$work/render" -L"$libdir" -lnKestrelvaultEdit64 \
+  -Wl,-rpath,"$libdir" || fail "the render program does not build"
+"$work/render" "$source/examples/sample.dxl" || fail "the render program exited $?"
+
 # The same program through pkg-config.
 export PKG_CONFIG_PATH="$libdir/pkgconfig"
 # shellcheck disable=SC2046
