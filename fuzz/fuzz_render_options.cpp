@@ -2,6 +2,7 @@
 // as XHTML under an option string built from the rest: every key the renderer
 // reads, with arbitrary values, and arbitrary text between them. Each render
 // either fails with a status or gives a page that parses.
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstddef>
@@ -134,21 +135,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   options = options.c_str();  // up to the first NUL, as callers pass it
   // Some options name folders the renderer writes images and files into: the
-  // run stays in a folder of its own, and no value may leave it.
-  static const bool sandboxed = [] {
+  // renders run in a folder of their own (the fuzzer's own working folder is
+  // back once they are done), and no value may leave it.
+  static const char* sandbox = [] {
     static char dir[] = "/tmp/kvfuzz-render-options-XXXXXX";
-    if (mkdtemp(dir) == nullptr || chdir(dir) != 0) return false;
+    if (mkdtemp(dir) == nullptr) return static_cast<const char*>(nullptr);
     std::atexit([] {
       std::error_code ec;
       std::filesystem::remove_all(dir, ec);
     });
-    return true;
+    return static_cast<const char*>(dir);
   }();
-  if (!sandboxed) return 0;
+  if (!sandbox) return 0;
   for (const char* escape : {"=/", " /", "\"/", "'/", "\\", "..", "~", "file:", ",/", "\t/"})
     if (options.find(escape) != std::string::npos) return 0;
   if (!options.empty() && options[0] == '/') return 0;
 
+  const int home = open(".", O_RDONLY | O_DIRECTORY);
+  if (home < 0 || chdir(sandbox) != 0) {
+    if (home >= 0) close(home);
+    return 0;
+  }
   bool markupOwnedByCaller = false;
   for (const char* key : kCallerMarkup)
     markupOwnedByCaller |= options.find(key) != std::string::npos;
@@ -156,9 +163,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static NnHandle db = 0;
   if (!db) NnDbOpen("mem-fuzz-render-options.nsf", NN_DB_CREATE, &db);
   NnHandle note = 0;
-  if (NnNoteCreate(db, NN_CLASS_DOCUMENT, &note) != NN_OK) return 0;
+  if (NnNoteCreate(db, NN_CLASS_DOCUMENT, &note) != NN_OK) note = 0;
   NnItemAppend(note, 0, "Body", 4, NN_TYPE_COMPOSITE, records.data(), uint32_t(records.size()));
-  {
+  if (note) {
     LSXLsiSession session;
     TorvoRTItem item(&session);
     if (item.ConnectBackend(db, note, "Body") == NN_OK) {
@@ -182,6 +189,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
     }
   }
-  NnNoteClose(note);
+  if (note) NnNoteClose(note);
+  if (fchdir(home) != 0) kvfuzz::Finding("cannot return to the working folder");
+  close(home);
   return 0;
 }
