@@ -7,8 +7,13 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
+#include "host/pool.h"
+#include "lsxsessi.h"
 #include "nn/nn.h"
+#include "rtchunk.h"
+#include "rtitem.h"
 #include "support/testutil.h"
 
 namespace {
@@ -92,6 +97,45 @@ TEST(LibraryOutput, KveditPrintsOneLineForADamagedFile) {
   EXPECT_EQ(kvtest::SplitLines(r.err).size(), 1u) << r.err;
   EXPECT_EQ(r.err.find("encoding error"), std::string::npos) << r.err;
   kvtest::RemoveTree(dir);
+}
+
+// Rendering real forms (passthru HTML, hotspots, tables) as HTML and XHTML
+// prints nothing either.
+TEST(LibraryOutput, RenderingPrintsNothing) {
+  std::string corpus = kvtest::CorpusDir();
+  if (corpus.empty()) GTEST_SKIP() << "corpus absent";
+  std::vector<std::string> files = kvtest::FilesBelow(corpus + "/dxl/jnx/testDbDesignForms");
+  if (files.empty()) GTEST_SKIP() << "no forms in the corpus";
+  files.push_back(std::string(KV_SOURCE_DIR) + "/examples/sample.dxl");
+  size_t pages = 0;
+  CaptureOutput capture;
+  for (const std::string& file : files) {
+    NnHandle db = 0;
+    if (NnDbOpen(file.c_str(), 0, &db) != NN_OK) continue;
+    NOTEID id = 0;
+    NnHandle note = 0;
+    if (NnDbNoteIdAt(db, 0, &id) == NN_OK && NnNoteOpen(db, id, 0, &note) == NN_OK) {
+      for (const char* name : {"$Body", "Body"}) {
+        LSXLsiSession session;
+        TorvoRTItem item(&session);
+        if (item.ConnectBackend(db, note, name) != NN_OK) continue;
+        TorvoRTChunk* all = item.DefineChunk("");
+        for (bool xhtml : {false, true}) {
+          char* page = nullptr;
+          uint32_t length = 0;
+          NnStatus st = xhtml ? all->GenerateXML(nullptr, "", &page, &length)
+                              : all->GenerateHTML(nullptr, "", &page, &length);
+          if (st == NN_OK && page) ++pages;
+          if (page) PoolFree(&session, page);
+        }
+        delete all;
+      }
+      NnNoteClose(note);
+    }
+    NnDbClose(db);
+  }
+  EXPECT_EQ(capture.Finish(), "");
+  EXPECT_GT(pages, 0u);
 }
 
 // The separator of `kvedit text --all` arrives whole, controls included.
