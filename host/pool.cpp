@@ -17,6 +17,7 @@ struct MemoryPool {
   char sharedByte[1] = {0};
   PoolStats stats;
   long failAfter = -1;
+  long failAt = -1;   // the request that fails once (tests)
   LSXLsiSession* owner = nullptr;
 };
 
@@ -102,6 +103,10 @@ PoolBlock* PoolAllocBlock(MemoryPool* pool, uint32_t line, const char* file, siz
     return &pool->sharedBlock;
   }
   if (pool->failAfter == 0) return Fail(pool, size);
+  if (pool->failAt > 0 && --pool->failAt == 0) {
+    pool->failAt = -1;
+    return Fail(pool, size);
+  }
   size_t cls = PoolClassSize(size);
   PoolBlock* block = nullptr;
   bool reused = false;
@@ -235,3 +240,9 @@ PoolStats PoolGetStats(const MemoryPool* pool) { return pool ? pool->stats : Poo
 void PoolSetFailAfter(MemoryPool* pool, long n) {
   if (pool) pool->failAfter = n < 0 ? -1 : n;
 }
+
+void PoolSetFailAt(MemoryPool* pool, long n) {
+  if (pool) pool->failAt = n <= 0 ? -1 : n;
+}
+
+bool PoolFailPending(const MemoryPool* pool) { return pool && pool->failAt > 0; }

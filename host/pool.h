@@ -79,6 +79,10 @@ PoolStats PoolGetStats(const MemoryPool* pool);
 // For tests: after `n` more requests succeed, every further request fails
 // (the shared one-byte block never fails). A negative n turns this off.
 void PoolSetFailAfter(MemoryPool* pool, long n);
+// For tests: the n-th request from now (n >= 1) fails, that one only; 0 or a
+// negative n turns this off. PoolFailPending: that request has not come yet.
+void PoolSetFailAt(MemoryPool* pool, long n);
+bool PoolFailPending(const MemoryPool* pool);
 
 // Convenience with the caller's source position.
 #define POOL_ALLOC(session, size, zero) PoolAlloc((session), __LINE__, __FILE__, (size), (zero))

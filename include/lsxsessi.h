@@ -239,3 +239,8 @@ class LSXLsiSession {
   SessionListed* collectionList = nullptr;
   char productName[64] = "Zelko";
 };
+
+// Returns to the session's pool what a method handed out from it (a rendered
+// page, a message); null is ignored. Whatever is not returned goes with the
+// session.
+void PoolFree(LSXLsiSession* session, void* ptr);

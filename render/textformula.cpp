@@ -199,9 +199,13 @@ bool RenderTextCharacters(const RenderContext* ctx, const char* text, size_t len
         size == 0)
       size = 1;
     if (size > length - i) size = uint32_t(length - i);
-    // A character beyond the basic plane is two Unicode-group characters.
+    // A character beyond the basic plane is two Unicode-group characters (a
+    // unit with a zero low byte is spelt 0xF6 and its high byte).
+    auto unitHigh = [&](size_t at) {
+      return uint8_t(text[at + 1]) == 0xF6 ? uint8_t(text[at + 2]) : uint8_t(text[at + 1]);
+    };
     if (size == 3 && i + 6 <= length && uint8_t(text[i]) == 0x14 && text[i + 3] == 0x14 &&
-        (uint8_t(text[i + 1]) & 0xFC) == 0xD8 && (uint8_t(text[i + 4]) & 0xFC) == 0xDC)
+        (unitHigh(i) & 0xFC) == 0xD8 && (unitHigh(i + 3) & 0xFC) == 0xDC)
       size = 6;
     const char c = text[i];
     if (size == 1 && uint8_t(c) < 0x80) {

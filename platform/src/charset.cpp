@@ -11,9 +11,13 @@
 //                         the group byte and two more bytes
 //   0x14                  the Unicode group: 0x14 then the UTF-16 code unit,
 //                         high byte first (0x14 0x20 0xAC is U+20AC); a
-//                         supplementary character is two such units
+//                         supplementary character is two such units; a zero
+//                         low byte is written as 0xF6 then the high byte
+//                         (0x14 0xF6 0x20 is U+2000)
 //   other 0x07-0x1F       one byte (0x09, 0x0A, 0x0D, 0x19 are the controls
 //                         themselves; the rest are not valid alone)
+//   0x0F                  also the control group: 0x0F then the control plus
+//                         0x20 (C0) or the control itself (C1, 0x80-0x9F)
 //   0x20-0x7F             ASCII, one byte
 //   0x80-0xFF             group-1 characters, one byte
 // A character cut short by the end of the text takes the bytes that remain.
@@ -168,6 +172,20 @@ bool decode(uint16_t set, const char* in, uint32_t len, std::u16string* out) {
 // Each encoder appends whole characters and records where each one ends, so
 // a cut output never splits a character.
 
+// One UTF-16 unit in ICU's own LMBCS spelling; U+FFFD when ICU has none.
+void encodeLmbcsByIcu(char16_t u, std::string* out) {
+  UConverter* conv = lmbcsConverter();
+  char bytes[8];
+  UErrorCode err = U_ZERO_ERROR;
+  const UChar unit = u;
+  int32_t n = conv ? ucnv_fromUChars(conv, bytes, sizeof bytes, &unit, 1, &err) : 0;
+  if (conv == nullptr || U_FAILURE(err) || n <= 0 || std::memchr(bytes, 0, size_t(n)) != nullptr) {
+    out->append("\x14\xFF\xFD", 3);
+    return;
+  }
+  out->append(bytes, size_t(n));
+}
+
 // Characters outside group 1 go to the Unicode group rather than to the
 // double-byte groups ICU would choose: every character then has one spelling,
 // and text read from UTF-8 comes back byte for byte.
@@ -175,14 +193,27 @@ void encodeLmbcs(const std::u16string& in, std::string* out) {
   const auto& g1 = groupOneTable();
   out->reserve(in.size() * 3);
   for (char16_t u : in) {
-    if (u == 0 || u == 0x09 || u == 0x0A || u == 0x0D || (u >= 0x20 && u < 0x80)) {
+    if (u == 0 || u == 0x09 || u == 0x0A || u == 0x0D || u == 0x19 || (u >= 0x20 && u < 0x80)) {
       out->push_back(char(u));
     } else if (u >= 0x80 && g1[u] != 0) {
       out->push_back(char(g1[u]));
+    } else if (u < 0x20) {
+      // The control group: a Unicode-group spelling would hold a NUL byte and
+      // cut every NUL-terminated text at the control.
+      out->push_back('\x0F');
+      out->push_back(char(u + 0x20));
+    } else if (u >= 0x80 && u < 0xA0) {
+      out->push_back('\x0F');
+      out->push_back(char(u));
+    } else if ((u >> 8) == 0xF6) {
+      // 0x14 0xF6 stands for a zero low byte (below): U+F601-F6FF take the
+      // spelling ICU gives them.
+      encodeLmbcsByIcu(u, out);
     } else {
+      // A zero low byte would cut NUL-terminated texts: 0xF6 and the high byte.
       out->push_back('\x14');
-      out->push_back(char(u >> 8));
-      out->push_back(char(u & 0xFF));
+      out->push_back((u & 0xFF) == 0 ? '\xF6' : char(u >> 8));
+      out->push_back((u & 0xFF) == 0 ? char(u >> 8) : char(u & 0xFF));
     }
   }
 }

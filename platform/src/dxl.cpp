@@ -9,6 +9,7 @@
 #include <set>
 
 #include "store.h"
+#include "xmllog.h"
 
 namespace nnstore {
 
@@ -618,6 +619,7 @@ bool parseNote(Loader& L, xmlNode* el, Pending* out) {
 }  // namespace
 
 std::shared_ptr<Database> loadDxl(const std::string& path, std::string* error) {
+  XmlLogScope quiet;
   Loader L;
   L.path = path;
   xmlParserCtxtPtr ctxt = xmlNewParserCtxt();
@@ -977,6 +979,7 @@ void writeNote(const Note& n, std::string& out) {
 }  // namespace
 
 NnStatus saveDxl(const Database& db, const std::string& path) {
+  XmlLogScope quiet;
   std::string out = "<?xml version='1.0' encoding='utf-8'?>\n<database xmlns='";
   out += kDxlNamespace;
   char rep[24];

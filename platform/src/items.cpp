@@ -276,6 +276,7 @@ NnStatus NnItemAppendTextList(NnHandle hNote, const char* name, const char* text
   STORE_LOCK;
   OpenNote* on = openNoteOf(hNote);
   if (!on) return NN_ERR_BAD_HANDLE;
+  if (WriteFails()) return NN_ERR_FILE_IO;
   if (!name || !*name || (!text && textLen)) return NN_ERR_INVALID_ARG;
   std::string entry(text ? text : "", textLen);
   Note& n = on->work;
@@ -312,6 +313,7 @@ NnStatus NnItemAppend(NnHandle hNote, uint16_t flags, const char* name, uint16_t
   STORE_LOCK;
   OpenNote* on = openNoteOf(hNote);
   if (!on) return NN_ERR_BAD_HANDLE;
+  if (WriteFails()) return NN_ERR_FILE_IO;
   size_t len = nameLength(name, nameLen);
   if (!name || len == 0 || (!data && dataLen)) return NN_ERR_INVALID_ARG;
   if (type == NN_TYPE_COMPOSITE && dataLen > kMaxCompositeData) return NN_ERR_INVALID_ARG;
@@ -323,6 +325,7 @@ NnStatus NnItemSetText(NnHandle hNote, const char* name, const char* text, uint1
   STORE_LOCK;
   OpenNote* on = openNoteOf(hNote);
   if (!on) return NN_ERR_BAD_HANDLE;
+  if (WriteFails()) return NN_ERR_FILE_IO;
   if (!name || !*name || (!text && textLen)) return NN_ERR_INVALID_ARG;
   replaceAll(on->work, name, NN_TYPE_TEXT, text, textLen);
   return NN_OK;
@@ -332,6 +335,7 @@ NnStatus NnItemSetNumber(NnHandle hNote, const char* name, double value) {
   STORE_LOCK;
   OpenNote* on = openNoteOf(hNote);
   if (!on) return NN_ERR_BAD_HANDLE;
+  if (WriteFails()) return NN_ERR_FILE_IO;
   if (!name || !*name) return NN_ERR_INVALID_ARG;
   uint64_t bits;
   std::memcpy(&bits, &value, sizeof bits);
@@ -346,6 +350,7 @@ NnStatus NnItemSetTime(NnHandle hNote, const char* name, const tagTIMEDATE* valu
   STORE_LOCK;
   OpenNote* on = openNoteOf(hNote);
   if (!on) return NN_ERR_BAD_HANDLE;
+  if (WriteFails()) return NN_ERR_FILE_IO;
   if (!name || !*name || !value) return NN_ERR_INVALID_ARG;
   std::vector<uint8_t> d;
   wr32(d, value->Innards[0]);
@@ -429,6 +434,7 @@ NnStatus NnNoteAttachData(NnHandle hNote, const char* fileName, const void* data
   STORE_LOCK;
   OpenNote* on = openNoteOf(hNote);
   if (!on) return NN_ERR_BAD_HANDLE;
+  if (WriteFails()) return NN_ERR_FILE_IO;
   if (!fileName || !*fileName || (!data && size)) return NN_ERR_INVALID_ARG;
   size_t nameLen = std::strlen(fileName);
   if (nameLen > 0xFFFF) return NN_ERR_INVALID_ARG;

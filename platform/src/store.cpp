@@ -1,6 +1,7 @@
 // Database and note handles over the in-memory store.
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -64,6 +65,22 @@ std::recursive_mutex& storeMutex() {
   static std::recursive_mutex* m = new std::recursive_mutex;
   return *m;
 }
+
+namespace {
+std::atomic<long> failWriteAt{-1};
+}  // namespace
+
+void SetFailWriteAt(long n) { failWriteAt = n <= 0 ? -1 : n; }
+
+bool WriteFails() {
+  long n = failWriteAt.load();
+  while (n > 0) {
+    if (failWriteAt.compare_exchange_weak(n, n == 1 ? -1 : n - 1)) return n == 1;
+  }
+  return false;
+}
+
+bool WriteFailPending() { return failWriteAt.load() > 0; }
 
 std::shared_ptr<Database> databaseOf(NnHandle hDb) {
   std::lock_guard<std::recursive_mutex> lock(storeMutex());
@@ -422,6 +439,7 @@ NnStatus NnNoteUpdate(NnHandle hNote, uint16_t /*flags*/) {
   STORE_LOCK;
   OpenNote* on = openNoteOf(hNote);
   if (!on) return NN_ERR_BAD_HANDLE;
+  if (WriteFails()) return NN_ERR_FILE_IO;
   Database& db = *on->db;
   if (!on->stored) {
     assignNewIdentity(db, on->work);

@@ -81,6 +81,14 @@ struct OpenNote {
 // Every store operation runs under this lock.
 std::recursive_mutex& storeMutex();
 
+// For tests: the n-th note write from now (item appends and sets, attachments,
+// note updates; n >= 1) fails with NN_ERR_FILE_IO, that one only; 0 or a
+// negative n turns this off. WriteFails counts one write and says whether it
+// is the one to fail.
+void SetFailWriteAt(long n);
+bool WriteFails();
+bool WriteFailPending();
+
 // Handle lookups; null for an unknown handle.
 std::shared_ptr<Database> databaseOf(NnHandle hDb);
 OpenNote* openNoteOf(NnHandle hNote);

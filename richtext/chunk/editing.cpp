@@ -180,10 +180,26 @@ NnStatus TorvoRTChunk::AppendText(const char* text, uint16_t length, const char*
   if (!Usable(this)) return NN_ERR_INVALID_ARG;
   RTItemContext* ic = item->context;
   if (ic) ic->textFollowUp = 0;
+  // The insertion and the tidying of its runs are one change: both passes
+  // work on the records in memory and the item is written once, so that a
+  // failure in either leaves the stored item as it was.
+  const uint16_t savedDefer = item->DeferCommitFlag;
+  const bool modifiedBefore = item->modified != 0;
+  item->DeferCommitFlag = 1;
   NnStatus st = RunFrame(2361, 0, length, 0, 0, text, font, nullptr, nullptr);
   if (st == 0 && ic && ic->textFollowUp && length > 0)
     st = RunFrame(STEP_CLEANUP_TEXT, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
   if (ic) ic->textFollowUp = 0;
+  item->DeferCommitFlag = savedDefer;
+  if (st == 0 && !savedDefer && item->modified) {
+    st = item->Commit();
+    if (st == 0 && item->autoSave) NnNoteUpdate(item->hNote, 1);
+  }
+  if (st != 0 && !modifiedBefore) {
+    item->ReleaseRecords();  // read again from the note when next used
+    item->modified = 0;
+  }
+  if (st != 0) lastStatus = st;
   return st;
 }
 

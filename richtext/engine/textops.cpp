@@ -391,23 +391,26 @@ NnStatus ParagraphGet(const uint8_t* data, uint16_t sig, uint32_t len, RTProcess
 // Saves the definition (work copy, old identifier) among the obsoleted
 // ones; the new identifier, or 0 when the list is full. With `restore` the
 // old definition also goes to the saved list, so that references after the
-// target still find it.
-uint16_t SaveObsolete(RTProcessContext* ctx, const uint8_t* work, bool restore) {
+// target still find it. Running out of memory for that copy fails the call
+// (*status), as the references after the target would lose their definition.
+uint16_t SaveObsolete(RTProcessContext* ctx, const uint8_t* work, bool restore, NnStatus* status) {
   SessionGlobals* g = ctx->Session->globals;
   const uint32_t newId = uint32_t(ctx->NewParagraphId) + g->ObsoletedParagraphCount + 2;
   if (g->ObsoletedParagraphCount >= kMaxSavedParaDefs || newId > 0xFFFF) {
     LogMessage(ctx->Session, kObsoleteFull);
     return 0;
   }
-  std::memcpy(g->ObsoletedParagraphs[g->ObsoletedParagraphCount], work, kParaDefCopySize);
-  ++g->ObsoletedParagraphCount;
   if (restore && g->savedParaDefCount < kMaxSavedParaDefs) {
     void* copy = POOL_ALLOC(ctx->Session, kParaDefCopySize, false);
-    if (copy) {
-      std::memcpy(copy, work, kParaDefCopySize);
-      g->savedParaDefs[g->savedParaDefCount++] = copy;
+    if (!copy) {
+      *status = NN_ERR_MEMORY;
+      return 0;
     }
+    std::memcpy(copy, work, kParaDefCopySize);
+    g->savedParaDefs[g->savedParaDefCount++] = copy;
   }
+  std::memcpy(g->ObsoletedParagraphs[g->ObsoletedParagraphCount], work, kParaDefCopySize);
+  ++g->ObsoletedParagraphCount;
   return uint16_t(newId);
 }
 
@@ -461,7 +464,9 @@ NnStatus ChangeParagraph(const uint8_t* data, uint16_t sig, uint32_t len, RTProc
     if (!def || !CopyDefinition(def->data, def->length, work))
       CopyDefinition(ctx->Compose.defaultParagraphDefinition, kPabFullLength, work);
     Put16(work, h::kPabId, id);
-    const uint16_t newId = SaveObsolete(ctx, work, false);
+    NnStatus saved = 0;
+    const uint16_t newId = SaveObsolete(ctx, work, false, &saved);
+    if (saved) return saved;
     if (newId) {
       Put16(work, h::kPabId, newId);
       uint8_t* ref = t.Record;
@@ -488,7 +493,9 @@ NnStatus ChangeParagraph(const uint8_t* data, uint16_t sig, uint32_t len, RTProc
                                     uint32_t(requested->flags2Set) | uint32_t(requested->flags2Clear) << 16,
                                     requested->given))
       return 0;
-    const uint16_t newId = SaveObsolete(ctx, work, true);
+    NnStatus saved = 0;
+    const uint16_t newId = SaveObsolete(ctx, work, true, &saved);
+    if (saved) return saved;
     if (newId) Put16(work, h::kPabId, newId);
     NnStatus st = ApplyParagraphChange(ctx, work);
     if (st) return st;

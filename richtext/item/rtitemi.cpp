@@ -1,6 +1,7 @@
 // TorvoRTItem: binding, loading, the font table and the write-back.
 #include <strings.h>
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <string>
@@ -100,10 +101,22 @@ NnStatus StoreFontTable(TorvoRTItem* item) {
   rec[3] = uint8_t(total >> 8);
   rec[4] = uint8_t(count);
   rec[5] = uint8_t(count >> 8);
-  while (NnItemDelete(item->hNote, "$Fonts", 6) == NN_OK) {
-  }
+  // Appended beside the old table: the caller deletes that one once every new
+  // item is in place.
   return NnItemAppend(item->hNote, 0, "$Fonts", 6, NN_TYPE_COMPOSITE, rec.data(),
                       uint32_t(rec.size()));
+}
+
+// The blocks of every item of the name, in note order.
+std::vector<NnBlockId> ItemBlocks(NnHandle hNote, const char* name) {
+  std::vector<NnBlockId> blocks;
+  NnBlockId item;
+  uint16_t nameLen = uint16_t(std::strlen(name));
+  for (NnStatus f = NnItemInfo(hNote, name, nameLen, &item, nullptr, nullptr, nullptr);
+       f == NN_OK;
+       f = NnItemInfoNext(hNote, blocks.back(), name, nameLen, &item, nullptr, nullptr, nullptr))
+    blocks.push_back(item);
+  return blocks;
 }
 
 void FreePoolText(LSXLsiSession* session, char*& text) {
@@ -251,39 +264,39 @@ NnStatus TorvoRTItem::Commit() {
   NnStatus st = RecordListToSegments(context->records, &segments);
   if (st != NN_OK) return lastStatus = st;
 
-  // Keep the old segments until the new ones are all in place, so that a
-  // failure leaves the item as it was.
-  std::vector<NnBlockId> old;
-  NnBlockId item;
+  // Keep the old segments (and the old font table) until the new ones are all
+  // in place, so that a failure leaves the note as it was.
+  std::vector<NnBlockId> old = ItemBlocks(hNote, itemName);
   uint16_t nameLen = uint16_t(std::strlen(itemName));
-  for (NnStatus f = NnItemInfo(hNote, itemName, nameLen, &item, nullptr, nullptr, nullptr);
-       f == NN_OK;
-       f = NnItemInfoNext(hNote, old.back(), itemName, nameLen, &item, nullptr, nullptr, nullptr))
-    old.push_back(item);
   uint32_t before = NnNoteItemCount(hNote);
+  // Takes back what was appended: the new items are the last ones.
+  auto takeBack = [&](NnStatus failure, const char* what) {
+    while (NnNoteItemCount(hNote) > before) {
+      NnItemDesc d;
+      if (NnNoteItemAt(hNote, NnNoteItemCount(hNote) - 1, &d) != NN_OK ||
+          NnItemDeleteByBlock(hNote, d.item) != NN_OK)
+        break;
+    }
+    NnLogMessage(failure, "ZELKO: Unable to write %s %s", what, itemName);
+    return lastStatus = failure;
+  };
   uint16_t flags = context->records->itemFlags;
   for (const auto& seg : segments) {
     st = NnItemAppend(hNote, flags, itemName, nameLen, NN_TYPE_COMPOSITE, seg.data(),
                       uint32_t(seg.size()));
-    if (st != NN_OK) {
-      // Take back what was appended: the new segments are the last items.
-      while (NnNoteItemCount(hNote) > before) {
-        NnItemDesc d;
-        if (NnNoteItemAt(hNote, NnNoteItemCount(hNote) - 1, &d) != NN_OK ||
-            NnItemDeleteByBlock(hNote, d.item) != NN_OK)
-          break;
-      }
-      NnLogMessage(st, "ZELKO: Unable to write rich text item %s", itemName);
-      return lastStatus = st;
-    }
+    if (st != NN_OK) return takeBack(st, "rich text item");
   }
-  // Delete the old segments, last first, so the earlier blocks stay valid.
-  for (auto it = old.rbegin(); it != old.rend(); ++it) NnItemDeleteByBlock(hNote, *it);
   if (context->fontsChanged) {
+    std::vector<NnBlockId> oldFonts = ItemBlocks(hNote, "$Fonts");
     st = StoreFontTable(this);
-    if (st != NN_OK) return lastStatus = st;
+    if (st != NN_OK) return takeBack(st, "the font table of");
+    old.insert(old.end(), oldFonts.begin(), oldFonts.end());
     context->fontsChanged = 0;
   }
+  // Delete the old items, last first, so the earlier blocks stay valid.
+  std::sort(old.begin(), old.end(),
+            [](const NnBlockId& a, const NnBlockId& b) { return a.index > b.index; });
+  for (const NnBlockId& block : old) NnItemDeleteByBlock(hNote, block);
   modified = 0;
   return lastStatus = NN_OK;
 }

@@ -189,6 +189,29 @@ TEST_F(PoolTest, FailureInjectionLogsAndYieldsNull) {
   PoolFreeBlock(pool, c);
 }
 
+// The one-shot failure: only the n-th request fails, those around it succeed.
+TEST_F(PoolTest, OneShotFailureHitsOnlyTheNthRequest) {
+  PoolSetFailAt(pool, 3);
+  EXPECT_TRUE(PoolFailPending(pool));
+  PoolBlock* a = Alloc(10);
+  EXPECT_NE(Alloc(1), nullptr);  // the shared block is not a request
+  PoolBlock* b = Alloc(100);
+  EXPECT_TRUE(PoolFailPending(pool));
+  EXPECT_EQ(Alloc(200), nullptr);
+  EXPECT_FALSE(PoolFailPending(pool));
+  PoolBlock* c = Alloc(200);
+  ASSERT_NE(a, nullptr);
+  ASSERT_NE(b, nullptr);
+  ASSERT_NE(c, nullptr);
+  EXPECT_EQ(PoolGetStats(pool).failures, 1u);
+  PoolSetFailAt(pool, 1);
+  PoolSetFailAt(pool, 0);  // off again
+  EXPECT_FALSE(PoolFailPending(pool));
+  PoolBlock* d = Alloc(10);
+  EXPECT_NE(d, nullptr);
+  for (PoolBlock* x : {a, b, c, d}) PoolFreeBlock(pool, x);
+}
+
 TEST(PoolSession, AllocStrDupAndFreeThroughTheSession) {
   LSXLsiSession session;
   ASSERT_TRUE(session.IsValid());

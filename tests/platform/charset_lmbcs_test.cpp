@@ -83,7 +83,8 @@ TEST(CharsetTranslate, OtherGroupsAreReadToo) {
 TEST(CharsetTranslate, CjkAndSupplementaryRoundTripThroughUtf8) {
   const std::string utf8 = "\xE4\xB8\xAD\xE6\x96\x87 \xED\x95\x9C \xF0\x9F\x98\x80";
   std::string lmbcs = NnUtf8ToLmbcs(utf8.data(), utf8.size());
-  EXPECT_EQ(lmbcs, std::string("\x14\x4E\x2D\x14\x65\x87 \x14\xD5\x5C \x14\xD8\x3D\x14\xDE\x00", 17));
+  // The low surrogate U+DE00 has a zero low byte: the zero form.
+  EXPECT_EQ(lmbcs, std::string("\x14\x4E\x2D\x14\x65\x87 \x14\xD5\x5C \x14\xD8\x3D\x14\xF6\xDE", 17));
   EXPECT_EQ(NnLmbcsToUtf8(lmbcs.data(), lmbcs.size()), utf8);
   uint32_t chars = 0;
   ASSERT_EQ(NnCharsetCharCount(lmbcs.data(), uint32_t(lmbcs.size()), &chars, nullptr), NN_OK);
@@ -93,9 +94,49 @@ TEST(CharsetTranslate, CjkAndSupplementaryRoundTripThroughUtf8) {
 TEST(CharsetTranslate, ControlsAndNulSurvive) {
   const std::string utf8("a\0b\tc\r\nd\x01" "e", 10);
   std::string lmbcs = NnUtf8ToLmbcs(utf8.data(), utf8.size());
-  // 0x01 would be a group byte: it travels in the Unicode group.
-  EXPECT_EQ(lmbcs, std::string("a\0b\tc\r\nd\x14\x00\x01" "e", 12));
+  // 0x01 would be a group byte: it travels in the control group.
+  EXPECT_EQ(lmbcs, std::string("a\0b\tc\r\nd\x0F\x21" "e", 11));
   EXPECT_EQ(NnLmbcsToUtf8(lmbcs.data(), lmbcs.size()), utf8);
+}
+
+// A zero low byte takes the Unicode group's zero form, and U+F6xx (whose high
+// byte is that form's marker) ICU's spelling: no NUL byte, and back unchanged.
+TEST(CharsetTranslate, UnicodeGroupSpellingsHoldNoNulByte) {
+  EXPECT_EQ(NnUtf8ToLmbcs("\xE2\x80\x80", 3), std::string("\x14\xF6\x20"));  // U+2000
+  EXPECT_EQ(NnUtf8ToLmbcs("\xE4\xB8\x80", 3), std::string("\x14\xF6\x4E"));  // U+4E00
+  for (const char* utf8 : {"\xE2\x80\x80", "\xE4\xB8\x80", "\xE3\x80\x80", "\xC4\x80",
+                           "\xEF\x98\xA0", "\xEF\x98\x80", "\xEF\x9B\xBF", "\xF0\x9F\x98\x80"}) {
+    std::string text = std::string("[") + utf8 + "]";
+    std::string lmbcs = NnUtf8ToLmbcs(text.data(), text.size());
+    EXPECT_EQ(lmbcs.find('\0'), std::string::npos) << text;
+    EXPECT_EQ(NnLmbcsToUtf8(lmbcs.data(), lmbcs.size()), text);
+  }
+}
+
+// Every C0 and C1 control comes back from LMBCS, and none is spelt with a NUL
+// byte, which would cut a NUL-terminated text (a separator, an option) short.
+TEST(CharsetTranslate, EveryControlRoundTripsWithoutANulByte) {
+  for (uint32_t c = 1; c < 0xA0; ++c) {
+    if (c >= 0x20 && c < 0x80) continue;
+    std::string utf8 = "<";
+    if (c < 0x80) {
+      utf8 += char(c);
+    } else {
+      utf8 += char(0xC0 | (c >> 6));
+      utf8 += char(0x80 | (c & 0x3F));
+    }
+    utf8 += ">";
+    std::string lmbcs = NnUtf8ToLmbcs(utf8.data(), utf8.size());
+    EXPECT_EQ(lmbcs.find('\0'), std::string::npos) << "control " << c;
+    EXPECT_EQ(NnLmbcsToUtf8(lmbcs.data(), lmbcs.size()), utf8) << "control " << c;
+    // The measures agree with the spelling: three characters.
+    uint32_t chars = 0;
+    ASSERT_EQ(NnCharsetCharCount(lmbcs.data(), uint32_t(lmbcs.size()), &chars, nullptr), NN_OK);
+    EXPECT_EQ(chars, 3u) << "control " << c;
+  }
+  // The unit separator, as a tool passes it.
+  EXPECT_EQ(NnUtf8ToLmbcs("\x1f", 1), std::string("\x0F\x3F"));
+  EXPECT_EQ(NnUtf8ToLmbcs("\x19", 1), std::string("\x19"));
 }
 
 TEST(CharsetTranslate, UnconvertibleAndInvalidInput) {

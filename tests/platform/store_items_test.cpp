@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "nn/nn.h"
+#include "store.h"
 #include "support/testutil.h"
 
 namespace {
@@ -148,6 +149,25 @@ TEST_F(StoreItems, UpdateMakesNoteVisibleAndWorkingCopiesStayApart) {
   unid.Note.Innards[0] ^= 1;
   EXPECT_EQ(NnNoteOpenByUnid(db, &unid, 0, &other), NN_ERR_NOTE_NOT_FOUND);
   EXPECT_EQ(NnNoteOpen(db, 0x7FFFFFF0, 0, &other), NN_ERR_NOTE_NOT_FOUND);
+}
+
+// The test hook: only the n-th note write fails, and it changes nothing.
+TEST_F(StoreItems, TheNthWriteFailsOnceAndLeavesTheNote) {
+  nnstore::SetFailWriteAt(2);
+  EXPECT_TRUE(nnstore::WriteFailPending());
+  EXPECT_EQ(NnItemSetText(note, "A", "one", 3), NN_OK);
+  EXPECT_EQ(NnItemAppend(note, 0, "B", 1, NN_TYPE_TEXT, "two", 3), NN_ERR_FILE_IO);
+  EXPECT_FALSE(nnstore::WriteFailPending());
+  EXPECT_EQ(NnNoteItemCount(note), 1u);
+  EXPECT_EQ(NnItemAppend(note, 0, "B", 1, NN_TYPE_TEXT, "two", 3), NN_OK);
+  EXPECT_EQ(NnNoteItemCount(note), 2u);
+  // A failing update leaves the stored note as it was: here, not stored at all.
+  nnstore::SetFailWriteAt(1);
+  EXPECT_EQ(NnNoteUpdate(note, 0), NN_ERR_FILE_IO);
+  EXPECT_EQ(NnDbNoteCount(db), 0u);
+  EXPECT_EQ(NnNoteUpdate(note, 0), NN_OK);
+  EXPECT_EQ(NnDbNoteCount(db), 1u);
+  nnstore::SetFailWriteAt(0);
 }
 
 TEST_F(StoreItems, BadHandlesAreRefused) {

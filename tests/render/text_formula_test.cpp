@@ -79,6 +79,15 @@ TEST_F(TextOrFormulaTest, CharacterBeyondTheBasicPlane) {
   EXPECT_EQ(Out(), "&#128512;");
 }
 
+// U+10000: both surrogates have a zero low byte, spelt in the zero form.
+TEST_F(TextOrFormulaTest, SurrogatesWithZeroLowBytes) {
+  ctx->outputKind = kOutputXhtml;
+  const std::string text = Lmbcs("\xF0\x90\x80\x80");
+  ASSERT_EQ(text, std::string("\x14\xF6\xD8\x14\xF6\xDC"));
+  WriteTextOrFormulaHTML(ctx, text.data(), uint16_t(text.size()), nullptr, 0, 0, 0);
+  EXPECT_EQ(Out(), "&#65536;");
+}
+
 TEST_F(TextOrFormulaTest, LineSeparatorsAndControls) {
   WriteTextOrFormulaHTML(ctx, "a\0b", 3, nullptr, 0, 0, 0);
   EXPECT_EQ(Out(), "a\r\nb");

@@ -1,0 +1,107 @@
+#!/usr/bin/env bash
+# Installs the built library into a temporary prefix and uses it as a caller
+# would: every public header compiles on its own, the README's consumer
+# CMakeLists.txt and program build against the installed package (and against
+# its pkg-config file), and the program prints the expected row of
+# examples/sample.dxl.
+#
+# Usage: install_package.sh BUILD_DIR SOURCE_DIR CXX_COMPILER [EXTRA_FLAGS]
+set -euo pipefail
+build=$1 source=$2 cxx=$3 extra=${4:-}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+prefix=$work/prefix
+
+fail() { echo "install test: $*" >&2; exit 1; }
+
+cmake --install "$build" --prefix "$prefix" > "$work/install.log" ||
+  { cat "$work/install.log"; fail "install failed"; }
+
+# The library with its version and soname, kvedit, the package files.
+libdir=$(dirname "$(find "$prefix" -name 'libnKestrelvaultEdit64.so.3.0' | head -1)")
+[ -n "$libdir" ] && [ -f "$libdir/libnKestrelvaultEdit64.so.3.0" ] || fail "no versioned library"
+[ -L "$libdir/libnKestrelvaultEdit64.so.3" ] || fail "no soname link"
+[ -L "$libdir/libnKestrelvaultEdit64.so" ] || fail "no development link"
+soname=$(objdump -p "$libdir/libnKestrelvaultEdit64.so.3.0" | awk '$1 == "SONAME" {print $2}')
+[ "$soname" = "libnKestrelvaultEdit64.so.3" ] || fail "soname is '$soname'"
+[ -f "$libdir/cmake/KestrelvaultEdit/KestrelvaultEditConfig.cmake" ] || fail "no CMake package"
+[ -f "$libdir/pkgconfig/kestrelvault-edit.pc" ] || fail "no pkg-config file"
+[ -x "$prefix/bin/kvedit" ] || fail "no kvedit"
+"$prefix/bin/kvedit" info "$source/examples/sample.dxl" > "$work/info.txt" || fail "installed kvedit does not run"
+grep -q '^  Body composite ' "$work/info.txt" || fail "installed kvedit: unexpected info output"
+
+# Only public headers, each compiling on its own.
+inc=$prefix/include/kestrelvault
+expected_headers="collection.h kestrelvault.h lsxsessi.h nn/nn.h rtchunk.h rtcomparison.h rtitem.h"
+actual_headers=$(cd "$inc" && find . -type f | sed 's|^\./||' | sort | tr '\n' ' ' | sed 's/ $//')
+[ "$actual_headers" = "$expected_headers" ] || fail "installed headers: $actual_headers"
+for h in $expected_headers; do
+  echo "#include \"$h\"" > "$work/one.cpp"
+  "$cxx" -std=c++20 -Wall -Wextra -Werror -fsyntax-only -I"$inc" "$work/one.cpp" ||
+    fail "$h does not compile on its own"
+done
+
+# The README's consumer project, taken from its code blocks.
+consumer=$work/consumer
+mkdir -p "$consumer"
+awk '/^```cmake$/ {on=1; next} /^```$/ {on=0} on' "$source/README.md" > "$consumer/CMakeLists.txt"
+awk '/^```cpp$/ {on=1; next} /^```$/ {on=0} on' "$source/README.md" > "$consumer/main.cpp"
+grep -q 'find_package(KestrelvaultEdit' "$consumer/CMakeLists.txt" || fail "README has no consumer CMakeLists.txt"
+grep -q 'int main' "$consumer/main.cpp" || fail "README has no minimal program"
+generator=()
+command -v ninja > /dev/null && generator=(-G Ninja)
+cmake -S "$consumer" -B "$consumer/build" "${generator[@]}" -DCMAKE_PREFIX_PATH="$prefix" \
+  -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_CXX_FLAGS="$extra" -DCMAKE_EXE_LINKER_FLAGS="$extra" \
+  > "$work/configure.log" 2>&1 || { cat "$work/configure.log"; fail "consumer does not configure"; }
+cmake --build "$consumer/build" > "$work/build.log" 2>&1 ||
+  { cat "$work/build.log"; fail "consumer does not build"; }
+
+expected='Colour | Red'
+out=$("$consumer/build/rowtext" "$source/examples/sample.dxl") || fail "consumer exited $?"
+[ "$out" = "$expected" ] || fail "consumer printed '$out', expected '$expected'"
+
+# A render through the installed headers alone: an XHTML page, returned to the pool.
+cat > "$work/render.cpp" <<'CPP'
+#include <cstdio>
+#include <cstring>
+
+#include "lsxsessi.h"
+#include "nn/nn.h"
+#include "rtchunk.h"
+#include "rtitem.h"
+
+int main(int argc, char** argv) {
+  NnHandle hDb = 0, hNote = 0;
+  NOTEID id = 0;
+  if (argc != 2 || NnDbOpen(argv[1], 0, &hDb) != NN_OK || NnDbNoteIdAt(hDb, 0, &id) != NN_OK ||
+      NnNoteOpen(hDb, id, 0, &hNote) != NN_OK)
+    return 2;
+  int rc = 3;
+  {
+    LSXLsiSession session;
+    TorvoRTItem item(&session);
+    TorvoRTChunk* all = item.ConnectBackend(hDb, hNote, "Body") == NN_OK ? item.DefineChunk("") : nullptr;
+    char* page = nullptr;
+    uint32_t length = 0;
+    if (all && all->GenerateXML(nullptr, "", &page, &length) == NN_OK && page) {
+      rc = std::strstr(page, "<td") && std::strncmp(page, "<?xml", 5) == 0 ? 0 : 4;
+      PoolFree(&session, page);
+    }
+  }
+  NnNoteClose(hNote);
+  NnDbClose(hDb);
+  return rc;
+}
+CPP
+"$cxx" -std=c++20 $extra -I"$inc" "$work/render.cpp" -o "$work/render" -L"$libdir" -lnKestrelvaultEdit64 \
+  -Wl,-rpath,"$libdir" || fail "the render program does not build"
+"$work/render" "$source/examples/sample.dxl" || fail "the render program exited $?"
+
+# The same program through pkg-config.
+export PKG_CONFIG_PATH="$libdir/pkgconfig"
+# shellcheck disable=SC2046
+"$cxx" $extra "$consumer/main.cpp" -o "$work/rowtext-pc" $(pkg-config --cflags --libs kestrelvault-edit) \
+  -Wl,-rpath,"$libdir" || fail "consumer does not build through pkg-config"
+out=$("$work/rowtext-pc" "$source/examples/sample.dxl") || fail "pkg-config consumer exited $?"
+[ "$out" = "$expected" ] || fail "pkg-config consumer printed '$out'"
+echo "install test: passed"
