@@ -3,6 +3,7 @@
 // joined text lists, font changes and the text-run writer.
 #include <strings.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -238,6 +239,18 @@ uint32_t JoinTextList(const void* textList, uint32_t listSize, char* destination
 
 namespace {
 
+// "#rrggbb" in lower-case hex, into eight characters.
+void HexColour(uint8_t r, uint8_t g, uint8_t b, char* out) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  out[0] = '#';
+  const uint8_t parts[3] = {r, g, b};
+  for (int i = 0; i < 3; ++i) {
+    out[1 + 2 * i] = kHex[parts[i] >> 4];
+    out[2 + 2 * i] = kHex[parts[i] & 0xF];
+  }
+  out[7] = 0;
+}
+
 // At most kFaceNameSize characters of `from`, cut to the room of `name`.
 void CopyFaceName(const char* from, char* name, size_t nameSize) {
   if (nameSize == 0) return;
@@ -342,13 +355,12 @@ void BuildFontMarkup(const RenderContext* ctx, const uint8_t* font, const uint8_
   const bool sizeWanted = (base == nullptr || base[3] != size) && size != 0;
   char colourText[8] = {};
   if (rgb != nullptr)
-    std::snprintf(colourText, sizeof colourText, "#%02x%02x%02x", rgb[0], rgb[1], rgb[2]);
+    HexColour(rgb[0], rgb[1], rgb[2], colourText);
   else if ((base == nullptr || base[2] != colour) && colour < kPaletteSize)
-    std::snprintf(colourText, sizeof colourText, "#%02x%02x%02x", PaletteRgbTable[colour][0],
-                  PaletteRgbTable[colour][1], PaletteRgbTable[colour][2]);
+    HexColour(PaletteRgbTable[colour][0], PaletteRgbTable[colour][1], PaletteRgbTable[colour][2],
+              colourText);
   const uint8_t baseAttrs = base ? base[1] : 0;
   const uint8_t changed = base ? uint8_t(attrs ^ baseAttrs) : attrs;
-  char buffer[96];
 
   std::string& css = m->css;
   if (faceWanted) {
@@ -357,8 +369,9 @@ void BuildFontMarkup(const RenderContext* ctx, const uint8_t* font, const uint8_
     css += ';';
   }
   if (sizeWanted) {
-    std::snprintf(buffer, sizeof buffer, "font-size:%upt;", unsigned(size));
-    css += buffer;
+    css += "font-size:";
+    css += std::to_string(unsigned(size));
+    css += "pt;";
   }
   if (colourText[0]) {
     css += "color:";
@@ -409,8 +422,9 @@ void BuildFontMarkup(const RenderContext* ctx, const uint8_t* font, const uint8_
     attributes += '"';
   }
   if (sizeWanted) {
-    std::snprintf(buffer, sizeof buffer, " size=\"%u\"", HtmlFontSize(ctx, size));
-    attributes += buffer;
+    attributes += " size=\"";
+    attributes += std::to_string(unsigned(HtmlFontSize(ctx, size)));
+    attributes += '"';
   }
   if (colourText[0]) {
     attributes += " color=\"";
@@ -510,8 +524,12 @@ void WriteFontChangeHTML(RenderContext* ctx, const uint8_t* fontId, const uint8_
   FontMarkup m;
   BuildFontMarkup(ctx, fontId, (mode & 0x1) ? nullptr : ctx->baseFont, rgb, rightToLeft, &m);
   if (styleTextOnly) {
-    if (styleOut != nullptr && styleOutSize > 0)
-      std::snprintf(styleOut, styleOutSize, "%s", m.css.c_str());
+    if (styleOut != nullptr && styleOutSize > 0) {
+      // Cut to the room left, as a formatted copy would.
+      const size_t n = std::min(m.css.size(), styleOutSize - 1);
+      std::memcpy(styleOut, m.css.data(), n);
+      styleOut[n] = 0;
+    }
     return;
   }
   if (m.open.empty() || !RenderAppend(ctx, m.open.c_str())) return;
