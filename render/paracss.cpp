@@ -4,6 +4,7 @@
 // The three tables keep their fixed arrays in RenderContext and spill into
 // pool arrays beyond them (HeadWriterState), so an item with more definitions
 // than fixed slots loses none of them.
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -47,7 +48,9 @@ uint16_t Field(const RTRecordNode* node, uint32_t offset) {
   return v;
 }
 
-// Bounded appender over a caller's text.
+// Bounded appender over a caller's text. The conversions the declarations
+// use ("%s", "%d", "%4.2f" of a twips count over 1440, "%%") are written here;
+// a format with any other goes through vsnprintf.
 struct Css {
   char* out;
   size_t size;
@@ -56,18 +59,87 @@ struct Css {
     if (used + 1 >= size) return;
     va_list args;
     va_start(args, format);
-    int n = std::vsnprintf(out + used, size - used, format, args);
+    const bool ok = Simple(format) ? Write(format, args) : Print(format, args);
     va_end(args);
-    if (n < 0) {
-      out[used] = 0;
-      return;
+    if (!ok) out[used] = 0;  // a declaration is kept whole or dropped
+  }
+
+ private:
+  static bool Simple(const char* format) {
+    for (const char* p = format; (p = std::strchr(p, '%')) != nullptr;) {
+      if (p[1] == 's' || p[1] == 'd' || p[1] == '%') p += 2;
+      else if (std::strncmp(p, "%4.2f", 5) == 0) p += 5;
+      else return false;
     }
-    if (used + static_cast<size_t>(n) >= size) {
-      // A declaration is kept whole or dropped.
-      out[used] = 0;
-      return;
-    }
+    return true;
+  }
+
+  bool Print(const char* format, va_list args) {
+    int n = std::vsnprintf(out + used, size - used, format, args);
+    if (n < 0 || used + static_cast<size_t>(n) >= size) return false;
     used += static_cast<size_t>(n);
+    return true;
+  }
+
+  // Appends at `at`; false once the text with its terminator would not fit.
+  bool Put(size_t* at, const char* text, size_t n) {
+    if (*at + n >= size) return false;
+    std::memcpy(out + *at, text, n);
+    *at += n;
+    return true;
+  }
+
+  // "%4.2f" of a value that is a whole number of twips over 1440.
+  static size_t Inches(double value, char* text, size_t room) {
+    const double scaled = value * 1440.0;
+    const long long twips = std::llround(scaled);
+    const unsigned long long a = static_cast<unsigned long long>(twips < 0 ? -twips : twips);
+    // Off the twips grid, or halfway between two hundredths (where the
+    // rounding of the binary value decides): the library formats it.
+    if (static_cast<double>(twips) != scaled || a > (1ull << 40) || (a * 100) % 1440 == 720)
+      return static_cast<size_t>(std::snprintf(text, room, "%4.2f", value));
+    const unsigned long long hundredths = (a * 100 + 720) / 1440;
+    std::string digits = std::to_string(hundredths / 100);
+    const unsigned cents = static_cast<unsigned>(hundredths % 100);
+    size_t n = 0;
+    if (value < 0) text[n++] = '-';
+    std::memcpy(text + n, digits.data(), digits.size());
+    n += digits.size();
+    text[n++] = '.';
+    text[n++] = char('0' + cents / 10);
+    text[n++] = char('0' + cents % 10);
+    text[n] = 0;
+    return n;
+  }
+
+  bool Write(const char* format, va_list args) {
+    size_t at = used;
+    char number[64];
+    for (const char* p = format; *p;) {
+      const char* mark = std::strchr(p, '%');
+      const size_t plain = mark ? static_cast<size_t>(mark - p) : std::strlen(p);
+      if (!Put(&at, p, plain)) return false;
+      if (!mark) break;
+      if (mark[1] == 's') {
+        const char* text = va_arg(args, const char*);
+        if (!Put(&at, text, std::strlen(text))) return false;
+        p = mark + 2;
+      } else if (mark[1] == 'd') {
+        const std::string text = std::to_string(va_arg(args, int));
+        if (!Put(&at, text.data(), text.size())) return false;
+        p = mark + 2;
+      } else if (mark[1] == '%') {
+        if (!Put(&at, "%", 1)) return false;
+        p = mark + 2;
+      } else {
+        const size_t n = Inches(va_arg(args, double), number, sizeof number);
+        if (n >= sizeof number || !Put(&at, number, n)) return false;
+        p = mark + 5;
+      }
+    }
+    out[at] = 0;
+    used = at;
+    return true;
   }
 };
 
