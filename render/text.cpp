@@ -239,18 +239,6 @@ uint32_t JoinTextList(const void* textList, uint32_t listSize, char* destination
 
 namespace {
 
-// "#rrggbb" in lower-case hex, into eight characters.
-void HexColour(uint8_t r, uint8_t g, uint8_t b, char* out) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  out[0] = '#';
-  const uint8_t parts[3] = {r, g, b};
-  for (int i = 0; i < 3; ++i) {
-    out[1 + 2 * i] = kHex[parts[i] >> 4];
-    out[2 + 2 * i] = kHex[parts[i] & 0xF];
-  }
-  out[7] = 0;
-}
-
 // At most kFaceNameSize characters of `from`, cut to the room of `name`.
 void CopyFaceName(const char* from, char* name, size_t nameSize) {
   if (nameSize == 0) return;
@@ -355,9 +343,9 @@ void BuildFontMarkup(const RenderContext* ctx, const uint8_t* font, const uint8_
   const bool sizeWanted = (base == nullptr || base[3] != size) && size != 0;
   char colourText[8] = {};
   if (rgb != nullptr)
-    HexColour(rgb[0], rgb[1], rgb[2], colourText);
+    FormatHexColor(rgb[0], rgb[1], rgb[2], colourText);
   else if ((base == nullptr || base[2] != colour) && colour < kPaletteSize)
-    HexColour(PaletteRgbTable[colour][0], PaletteRgbTable[colour][1], PaletteRgbTable[colour][2],
+    FormatHexColor(PaletteRgbTable[colour][0], PaletteRgbTable[colour][1], PaletteRgbTable[colour][2],
               colourText);
   const uint8_t baseAttrs = base ? base[1] : 0;
   const uint8_t changed = base ? uint8_t(attrs ^ baseAttrs) : attrs;
