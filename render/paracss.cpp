@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "host/options.h"
 #include "host/pool.h"
@@ -218,13 +219,10 @@ size_t EscapeCssUrl(const char* url, char* out, size_t outSize) {
   return used;
 }
 
-size_t FormatParagraphCss(RenderContext* ctx, const RTRecordNode* definition, char* out,
-                          size_t outSize) {
-  if (!out || outSize == 0) return 0;
-  out[0] = 0;
-  if (!ctx || !definition || !definition->data || definition->length < h::kPabFixed ||
-      definition->signature != kSigPabDefinition)
-    return 0;
+namespace {
+
+size_t ComposeParagraphCss(RenderContext* ctx, const RTRecordNode* definition, char* out,
+                           size_t outSize) {
   Css css{out, outSize};
   const RTRecordNode* d = definition;
   const uint16_t justify = Field(d, h::kPabJustify);
@@ -408,6 +406,80 @@ size_t FormatParagraphCss(RenderContext* ctx, const RTRecordNode* definition, ch
     css.Add("list-style-type: %s; ", type);
   }
   return css.used;
+}
+
+// What the declarations of a paragraph definition depend on: its bytes and
+// the context words the composer reads. A page has few definitions and many
+// paragraphs, so the text is kept per key.
+struct ParagraphCssKey {
+  uint8_t bytes[96] = {};
+  uint32_t length = 0;
+  uint32_t flagsA = 0, flagsB = 0, flagsD = 0, flagsE = 0;
+  int32_t width = 0;
+  uint32_t rightToLeftSeen = 0;
+  uint16_t cellLeft = 0;
+  bool inTable = false, inCell = false;
+  size_t outSize = 0;
+  bool operator==(const ParagraphCssKey& o) const {
+    return length == o.length && std::memcmp(bytes, o.bytes, length) == 0 && flagsA == o.flagsA &&
+           flagsB == o.flagsB && flagsD == o.flagsD && flagsE == o.flagsE && width == o.width &&
+           rightToLeftSeen == o.rightToLeftSeen && cellLeft == o.cellLeft &&
+           inTable == o.inTable && inCell == o.inCell && outSize == o.outSize;
+  }
+};
+
+}  // namespace
+
+size_t FormatParagraphCss(RenderContext* ctx, const RTRecordNode* definition, char* out,
+                          size_t outSize) {
+  if (!out || outSize == 0) return 0;
+  out[0] = 0;
+  if (!ctx || !definition || !definition->data || definition->length < h::kPabFixed ||
+      definition->signature != kSigPabDefinition)
+    return 0;
+  // Bullets name images from the options and class rules: composed each time.
+  const uint16_t flags = Field(definition, h::kPabFlags);
+  if ((flags & kPabBullet) || definition->length > sizeof(ParagraphCssKey::bytes))
+    return ComposeParagraphCss(ctx, definition, out, outSize);
+
+  ParagraphCssKey key;
+  key.length = definition->length;
+  std::memcpy(key.bytes, definition->data, definition->length);
+  key.flagsA = ctx->renderFlagsA;
+  key.flagsB = ctx->renderFlagsB;
+  key.flagsD = ctx->renderFlagsD;
+  key.flagsE = ctx->renderFlagsE;
+  key.width = ctx->item ? ctx->item->pageWidthAllowance : 0;
+  key.rightToLeftSeen = ctx->rightToLeftSeen;
+  key.inTable = ctx->tableLevel != 0 || ctx->layerDepth != 0;
+  const RTRecordNode* cell = ctx->tableLevel ? ctx->head.cellInForce : nullptr;
+  key.inCell = cell != nullptr;
+  key.cellLeft = Field(cell, 4);
+  key.outSize = outSize;
+
+  struct Entry {
+    bool used = false;
+    ParagraphCssKey key;
+    std::string css;
+    uint32_t rightToLeftSeenAfter = 0;
+  };
+  constexpr size_t kEntries = 64;
+  thread_local std::vector<Entry> entries(kEntries);
+  uint32_t hash = 2166136261u;
+  for (uint32_t i = 0; i < key.length; ++i) hash = (hash ^ key.bytes[i]) * 16777619u;
+  hash = (hash ^ (key.inTable ? 1u : 0u) ^ (key.inCell ? 2u : 0u)) * 16777619u;
+  Entry& e = entries[hash % kEntries];
+  if (e.used && e.key == key) {
+    std::memcpy(out, e.css.c_str(), e.css.size() + 1);
+    ctx->rightToLeftSeen = e.rightToLeftSeenAfter;
+    return e.css.size();
+  }
+  const size_t n = ComposeParagraphCss(ctx, definition, out, outSize);
+  e.used = true;
+  e.key = key;
+  e.css.assign(out, n);
+  e.rightToLeftSeenAfter = ctx->rightToLeftSeen;
+  return n;
 }
 
 // ---- tables -----------------------------------------------------------------
