@@ -203,3 +203,14 @@ int ParseColor(const char* text, uint16_t* paletteIndexOut, ColorRGB* colorOut,
   if (colorOut) *colorOut = color;
   return 0;
 }
+
+void FormatHexColor(uint8_t red, uint8_t green, uint8_t blue, char* out) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  const uint8_t parts[3] = {red, green, blue};
+  out[0] = '#';
+  for (int i = 0; i < 3; ++i) {
+    out[1 + 2 * i] = kHex[parts[i] >> 4];
+    out[2 + 2 * i] = kHex[parts[i] & 0xF];
+  }
+  out[7] = 0;
+}

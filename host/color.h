@@ -59,5 +59,8 @@ uint16_t PaletteNearest(ColorRGB color);
 // The palette entry's colour; black for an index beyond the palette.
 ColorRGB PaletteColor(uint16_t index);
 
+// "#rrggbb" in lower-case hexadecimal, terminated, into `out` (eight characters).
+void FormatHexColor(uint8_t red, uint8_t green, uint8_t blue, char* out);
+
 // The name of palette entries 0..15 under a naming set; null for other indices.
 const char* ColorName(uint16_t paletteIndex, ColorNames names);

@@ -1,7 +1,8 @@
 // The two lists of open elements: list 0 holds block elements (div, p, lists,
-// tables), list 1 inline ones (span, font, a). Each entry keeps a pool copy of
-// the element's closing text; the newest entry is the head. Closing walks from
-// the head, so elements are always closed in the reverse order of opening.
+// tables), list 1 inline ones (span, font, a). Each entry keeps a copy of the
+// element's closing text (in the entry when short, else in the pool); the
+// newest entry is the head. Closing walks from the head, so elements are
+// always closed in the reverse order of opening.
 //
 // The lists mirror the output: an entry is popped only once its closing text
 // is written. When the output has no room for a closing text, closing stops
@@ -34,7 +35,7 @@ bool SameText(const char* a, const char* b) {
 
 void FreeEntry(RenderContext* ctx, OpenElement* entry) {
   if (entry == nullptr) return;
-  PoolFree(ctx->session, entry->closingText);
+  if (entry->closingText != entry->shortText) PoolFree(ctx->session, entry->closingText);
   PoolFree(ctx->session, entry);
 }
 
@@ -75,10 +76,17 @@ OpenElement* PushOpenElement(RenderContext* ctx, int list, const char* closingTe
   auto* entry =
       static_cast<OpenElement*>(POOL_ALLOC(ctx->session, sizeof(OpenElement), true));
   if (entry == nullptr) return nullptr;
-  char* copy = POOL_STRDUP(ctx->session, closingText);
-  if (copy == nullptr) {
-    PoolFree(ctx->session, entry);
-    return nullptr;
+  // Most closing texts are a short tag: they need no pool text of their own.
+  const size_t length = std::strlen(closingText);
+  char* copy = entry->shortText;
+  if (length < sizeof entry->shortText) {
+    std::memcpy(copy, closingText, length + 1);
+  } else {
+    copy = POOL_STRDUP(ctx->session, closingText);
+    if (copy == nullptr) {
+      PoolFree(ctx->session, entry);
+      return nullptr;
+    }
   }
   entry->closingText = copy;
   entry->level = level;

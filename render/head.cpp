@@ -901,10 +901,15 @@ NnStatus WriteBodyOpening(RenderContext* ctx) {
   if (ctx->item) {
     // Fonts already known to have their mapping are not looked up again.
     std::unordered_set<uint32_t> mapped;
+    bool anyRun = false;
+    uint32_t lastId = 0;  // runs mostly repeat the font before them
     for (RTRecordNode* n = ctx->currentRecord; !PastRange(ctx, n); n = n->next) {
       uint8_t font[4];
       if (!TextRunFont(n, font)) continue;
       const uint32_t id = FontIdWord(font);
+      if (anyRun && id == lastId) continue;
+      anyRun = true;
+      lastId = id;
       if (!mapped.insert(id).second || ctx->item->GetStyleMappingByFontID(id, 1)) continue;
       const uint8_t* colorRecord = nullptr;
       if (n->next && n->next->signature == 0x00D2 && n->next->data && n->next->length >= 8)

@@ -4,10 +4,12 @@
 // The three tables keep their fixed arrays in RenderContext and spill into
 // pool arrays beyond them (HeadWriterState), so an item with more definitions
 // than fixed slots loses none of them.
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "host/options.h"
 #include "host/pool.h"
@@ -47,7 +49,9 @@ uint16_t Field(const RTRecordNode* node, uint32_t offset) {
   return v;
 }
 
-// Bounded appender over a caller's text.
+// Bounded appender over a caller's text. The conversions the declarations
+// use ("%s", "%d", "%4.2f" of a twips count over 1440, "%%") are written here;
+// a format with any other goes through vsnprintf.
 struct Css {
   char* out;
   size_t size;
@@ -56,18 +60,87 @@ struct Css {
     if (used + 1 >= size) return;
     va_list args;
     va_start(args, format);
-    int n = std::vsnprintf(out + used, size - used, format, args);
+    const bool ok = Simple(format) ? Write(format, args) : Print(format, args);
     va_end(args);
-    if (n < 0) {
-      out[used] = 0;
-      return;
+    if (!ok) out[used] = 0;  // a declaration is kept whole or dropped
+  }
+
+ private:
+  static bool Simple(const char* format) {
+    for (const char* p = format; (p = std::strchr(p, '%')) != nullptr;) {
+      if (p[1] == 's' || p[1] == 'd' || p[1] == '%') p += 2;
+      else if (std::strncmp(p, "%4.2f", 5) == 0) p += 5;
+      else return false;
     }
-    if (used + static_cast<size_t>(n) >= size) {
-      // A declaration is kept whole or dropped.
-      out[used] = 0;
-      return;
-    }
+    return true;
+  }
+
+  bool Print(const char* format, va_list args) {
+    int n = std::vsnprintf(out + used, size - used, format, args);
+    if (n < 0 || used + static_cast<size_t>(n) >= size) return false;
     used += static_cast<size_t>(n);
+    return true;
+  }
+
+  // Appends at `at`; false once the text with its terminator would not fit.
+  bool Put(size_t* at, const char* text, size_t n) {
+    if (*at + n >= size) return false;
+    std::memcpy(out + *at, text, n);
+    *at += n;
+    return true;
+  }
+
+  // "%4.2f" of a value that is a whole number of twips over 1440.
+  static size_t Inches(double value, char* text, size_t room) {
+    const double scaled = value * 1440.0;
+    const long long twips = std::llround(scaled);
+    const unsigned long long a = static_cast<unsigned long long>(twips < 0 ? -twips : twips);
+    // Off the twips grid, or halfway between two hundredths (where the
+    // rounding of the binary value decides): the library formats it.
+    if (static_cast<double>(twips) != scaled || a > (1ull << 40) || (a * 100) % 1440 == 720)
+      return static_cast<size_t>(std::snprintf(text, room, "%4.2f", value));
+    const unsigned long long hundredths = (a * 100 + 720) / 1440;
+    std::string digits = std::to_string(hundredths / 100);
+    const unsigned cents = static_cast<unsigned>(hundredths % 100);
+    size_t n = 0;
+    if (value < 0) text[n++] = '-';
+    std::memcpy(text + n, digits.data(), digits.size());
+    n += digits.size();
+    text[n++] = '.';
+    text[n++] = char('0' + cents / 10);
+    text[n++] = char('0' + cents % 10);
+    text[n] = 0;
+    return n;
+  }
+
+  bool Write(const char* format, va_list args) {
+    size_t at = used;
+    char number[64];
+    for (const char* p = format; *p;) {
+      const char* mark = std::strchr(p, '%');
+      const size_t plain = mark ? static_cast<size_t>(mark - p) : std::strlen(p);
+      if (!Put(&at, p, plain)) return false;
+      if (!mark) break;
+      if (mark[1] == 's') {
+        const char* text = va_arg(args, const char*);
+        if (!Put(&at, text, std::strlen(text))) return false;
+        p = mark + 2;
+      } else if (mark[1] == 'd') {
+        const std::string text = std::to_string(va_arg(args, int));
+        if (!Put(&at, text.data(), text.size())) return false;
+        p = mark + 2;
+      } else if (mark[1] == '%') {
+        if (!Put(&at, "%", 1)) return false;
+        p = mark + 2;
+      } else {
+        const size_t n = Inches(va_arg(args, double), number, sizeof number);
+        if (n >= sizeof number || !Put(&at, number, n)) return false;
+        p = mark + 5;
+      }
+    }
+    out[at] = 0;
+    used = at;
+    return true;
   }
 };
 
@@ -146,13 +219,10 @@ size_t EscapeCssUrl(const char* url, char* out, size_t outSize) {
   return used;
 }
 
-size_t FormatParagraphCss(RenderContext* ctx, const RTRecordNode* definition, char* out,
-                          size_t outSize) {
-  if (!out || outSize == 0) return 0;
-  out[0] = 0;
-  if (!ctx || !definition || !definition->data || definition->length < h::kPabFixed ||
-      definition->signature != kSigPabDefinition)
-    return 0;
+namespace {
+
+size_t ComposeParagraphCss(RenderContext* ctx, const RTRecordNode* definition, char* out,
+                           size_t outSize) {
   Css css{out, outSize};
   const RTRecordNode* d = definition;
   const uint16_t justify = Field(d, h::kPabJustify);
@@ -336,6 +406,80 @@ size_t FormatParagraphCss(RenderContext* ctx, const RTRecordNode* definition, ch
     css.Add("list-style-type: %s; ", type);
   }
   return css.used;
+}
+
+// What the declarations of a paragraph definition depend on: its bytes and
+// the context words the composer reads. A page has few definitions and many
+// paragraphs, so the text is kept per key.
+struct ParagraphCssKey {
+  uint8_t bytes[96] = {};
+  uint32_t length = 0;
+  uint32_t flagsA = 0, flagsB = 0, flagsD = 0, flagsE = 0;
+  int32_t width = 0;
+  uint32_t rightToLeftSeen = 0;
+  uint16_t cellLeft = 0;
+  bool inTable = false, inCell = false;
+  size_t outSize = 0;
+  bool operator==(const ParagraphCssKey& o) const {
+    return length == o.length && std::memcmp(bytes, o.bytes, length) == 0 && flagsA == o.flagsA &&
+           flagsB == o.flagsB && flagsD == o.flagsD && flagsE == o.flagsE && width == o.width &&
+           rightToLeftSeen == o.rightToLeftSeen && cellLeft == o.cellLeft &&
+           inTable == o.inTable && inCell == o.inCell && outSize == o.outSize;
+  }
+};
+
+}  // namespace
+
+size_t FormatParagraphCss(RenderContext* ctx, const RTRecordNode* definition, char* out,
+                          size_t outSize) {
+  if (!out || outSize == 0) return 0;
+  out[0] = 0;
+  if (!ctx || !definition || !definition->data || definition->length < h::kPabFixed ||
+      definition->signature != kSigPabDefinition)
+    return 0;
+  // Bullets name images from the options and class rules: composed each time.
+  const uint16_t flags = Field(definition, h::kPabFlags);
+  if ((flags & kPabBullet) || definition->length > sizeof(ParagraphCssKey::bytes))
+    return ComposeParagraphCss(ctx, definition, out, outSize);
+
+  ParagraphCssKey key;
+  key.length = definition->length;
+  std::memcpy(key.bytes, definition->data, definition->length);
+  key.flagsA = ctx->renderFlagsA;
+  key.flagsB = ctx->renderFlagsB;
+  key.flagsD = ctx->renderFlagsD;
+  key.flagsE = ctx->renderFlagsE;
+  key.width = ctx->item ? ctx->item->pageWidthAllowance : 0;
+  key.rightToLeftSeen = ctx->rightToLeftSeen;
+  key.inTable = ctx->tableLevel != 0 || ctx->layerDepth != 0;
+  const RTRecordNode* cell = ctx->tableLevel ? ctx->head.cellInForce : nullptr;
+  key.inCell = cell != nullptr;
+  key.cellLeft = Field(cell, 4);
+  key.outSize = outSize;
+
+  struct Entry {
+    bool used = false;
+    ParagraphCssKey key;
+    std::string css;
+    uint32_t rightToLeftSeenAfter = 0;
+  };
+  constexpr size_t kEntries = 64;
+  thread_local std::vector<Entry> entries(kEntries);
+  uint32_t hash = 2166136261u;
+  for (uint32_t i = 0; i < key.length; ++i) hash = (hash ^ key.bytes[i]) * 16777619u;
+  hash = (hash ^ (key.inTable ? 1u : 0u) ^ (key.inCell ? 2u : 0u)) * 16777619u;
+  Entry& e = entries[hash % kEntries];
+  if (e.used && e.key == key) {
+    std::memcpy(out, e.css.c_str(), e.css.size() + 1);
+    ctx->rightToLeftSeen = e.rightToLeftSeenAfter;
+    return e.css.size();
+  }
+  const size_t n = ComposeParagraphCss(ctx, definition, out, outSize);
+  e.used = true;
+  e.key = key;
+  e.css.assign(out, n);
+  e.rightToLeftSeenAfter = ctx->rightToLeftSeen;
+  return n;
 }
 
 // ---- tables -----------------------------------------------------------------

@@ -351,7 +351,8 @@ NnStatus WriteParagraphStart(RenderContext* ctx, uint16_t /*endType*/, uint16_t 
     // 8. Lists and items.
     const bool numbered = IsNumbered(def);
     const char* css = classCss;
-    char inlineCss[2048] = {};
+    char inlineCss[2048];
+    inlineCss[0] = 0;
     if (!css || !css[0]) {
       FormatParagraphCss(ctx, def, inlineCss, sizeof inlineCss);
       css = inlineCss;
@@ -448,7 +449,8 @@ NnStatus WriteParagraphStart(RenderContext* ctx, uint16_t /*endType*/, uint16_t 
       }
       open += ">";
     } else {
-      char css[2048] = {};
+      char css[2048];
+      css[0] = 0;  // the writer fills it; only its text counts
       if (def) FormatParagraphCss(ctx, def, css, sizeof css);
       std::string style = ctx->clearNextParagraph ? "clear:both;" : "";
       style += css;

@@ -19,8 +19,9 @@ struct RecordList;
 // An entry of the open-element lists (block and inline).
 struct OpenElement {
   OpenElement* next = nullptr;   // the element opened before it
-  char* closingText = nullptr;   // pool text, e.g. "</div>"
+  char* closingText = nullptr;   // e.g. "</div>": shortText, or a pool text when longer
   uint32_t level = 0;            // nesting level stored with the entry
+  char shortText[20] = {};       // a short closing text, kept in the entry itself
 };
 
 // A CSS class rule collected from the rich text's style records.

@@ -1,7 +1,10 @@
 // The table writer: a table's cell records become rows and cells, each cell's
 // content rendered by a nested driver call.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <string_view>
 
 #include "host/color.h"
 #include "render/render.h"
@@ -107,6 +110,24 @@ struct Writer {
   void Put(const char* t) { ok = ok && RenderAppend(ctx, t); }
 };
 
+// Appends to the text in `style` what fits of `text`, always terminated.
+void AppendStyle(char* style, size_t size, std::string_view text) {
+  const size_t used = std::strlen(style);
+  if (used + 1 >= size) return;
+  const size_t n = std::min(text.size(), size - used - 1);
+  std::memcpy(style + used, text.data(), n);
+  style[used + n] = 0;
+}
+
+void AppendBackground(char* style, size_t size, const uint8_t* rgb) {
+  char colour[8];
+  FormatHexColor(rgb[0], rgb[1], rgb[2], colour);
+  std::string text = "background-color:";
+  text += colour;
+  text += ';';
+  AppendStyle(style, size, text);
+}
+
 void AppendBorders(char* style, size_t size, const uint8_t* cell, uint32_t length) {
   uint16_t v42 = 0;
   ReadU16(cell, length, 12, &v42);
@@ -124,8 +145,14 @@ void AppendBorders(char* style, size_t size, const uint8_t* cell, uint32_t lengt
       if (twoBit == 2) kind = "double";
     }
     if (width == 0) continue;
-    const size_t used = std::strlen(style);
-    std::snprintf(style + used, size - used, "border-%s:%upx %s #000;", kSides[side], width, kind);
+    std::string text = "border-";
+    text += kSides[side];
+    text += ':';
+    text += std::to_string(width);
+    text += "px ";
+    text += kind;
+    text += " #000;";
+    AppendStyle(style, size, text);
   }
 }
 
@@ -142,7 +169,7 @@ void AppendColor(char* style, size_t size, const RTRecordNode* color) {
                   "#%02x%02x%02x, #%02x%02x%02x);",
                   d[4], d[5], d[6], d[4], d[5], d[6], d[10], d[11], d[12]);
   } else {
-    std::snprintf(style + used, size - used, "background-color:#%02x%02x%02x;", d[4], d[5], d[6]);
+    AppendBackground(style, size, d + 4);
   }
 }
 
@@ -153,10 +180,7 @@ void AppendCellPaletteColor(char* style, size_t size, const uint8_t* cell, uint3
   if (length < 18 || !(cell[11] & 0x01) || !ReadU16(cell, length, 16, &index) || index == 0 ||
       index >= kPaletteSize)
     return;
-  const uint8_t* rgb = PaletteRgbTable[index];
-  const size_t used = std::strlen(style);
-  std::snprintf(style + used, size - used, "background-color:#%02x%02x%02x;", rgb[0], rgb[1],
-                rgb[2]);
+  AppendBackground(style, size, PaletteRgbTable[index]);
 }
 
 // Closes what the cell's content left open, down to and including its "</td>"
@@ -305,11 +329,10 @@ NnStatus RenderTableHTML(RenderContext* ctx, uint16_t endType, uint16_t depth) {
       }
       const CellExtras extras = ScanCell(ctx, n);
       char attrs[64] = "";
-      if (c[14] > 1) std::snprintf(attrs, sizeof attrs, " rowspan=\"%u\"", unsigned(c[14]));
-      if (c[15] > 1) {
-        const size_t used = std::strlen(attrs);
-        std::snprintf(attrs + used, sizeof attrs - used, " colspan=\"%u\"", unsigned(c[15]));
-      }
+      if (c[14] > 1)
+        AppendStyle(attrs, sizeof attrs, " rowspan=\"" + std::to_string(unsigned(c[14])) + "\"");
+      if (c[15] > 1)
+        AppendStyle(attrs, sizeof attrs, " colspan=\"" + std::to_string(unsigned(c[15])) + "\"");
       char style[512] = "";
       uint16_t fw = 0;
       ReadU16(c, n->length, 8, &fw);
@@ -317,7 +340,7 @@ NnStatus RenderTableHTML(RenderContext* ctx, uint16_t endType, uint16_t depth) {
         uint32_t pct = (uint32_t(fw) * 100 + total / 2) / total;
         if (pct == 0) pct = 1;
         if (pct > 100) pct = 100;
-        std::snprintf(style, sizeof style, "width:%u%%;", pct);
+        AppendStyle(style, sizeof style, "width:" + std::to_string(pct) + "%;");
       }
       // "CSSBorders=": a cell whose borders have a class in the head uses it
       // (unless the cell's own attributes may name a class).

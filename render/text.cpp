@@ -3,6 +3,7 @@
 // joined text lists, font changes and the text-run writer.
 #include <strings.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -342,13 +343,12 @@ void BuildFontMarkup(const RenderContext* ctx, const uint8_t* font, const uint8_
   const bool sizeWanted = (base == nullptr || base[3] != size) && size != 0;
   char colourText[8] = {};
   if (rgb != nullptr)
-    std::snprintf(colourText, sizeof colourText, "#%02x%02x%02x", rgb[0], rgb[1], rgb[2]);
+    FormatHexColor(rgb[0], rgb[1], rgb[2], colourText);
   else if ((base == nullptr || base[2] != colour) && colour < kPaletteSize)
-    std::snprintf(colourText, sizeof colourText, "#%02x%02x%02x", PaletteRgbTable[colour][0],
-                  PaletteRgbTable[colour][1], PaletteRgbTable[colour][2]);
+    FormatHexColor(PaletteRgbTable[colour][0], PaletteRgbTable[colour][1], PaletteRgbTable[colour][2],
+              colourText);
   const uint8_t baseAttrs = base ? base[1] : 0;
   const uint8_t changed = base ? uint8_t(attrs ^ baseAttrs) : attrs;
-  char buffer[96];
 
   std::string& css = m->css;
   if (faceWanted) {
@@ -357,8 +357,9 @@ void BuildFontMarkup(const RenderContext* ctx, const uint8_t* font, const uint8_
     css += ';';
   }
   if (sizeWanted) {
-    std::snprintf(buffer, sizeof buffer, "font-size:%upt;", unsigned(size));
-    css += buffer;
+    css += "font-size:";
+    css += std::to_string(unsigned(size));
+    css += "pt;";
   }
   if (colourText[0]) {
     css += "color:";
@@ -409,8 +410,9 @@ void BuildFontMarkup(const RenderContext* ctx, const uint8_t* font, const uint8_
     attributes += '"';
   }
   if (sizeWanted) {
-    std::snprintf(buffer, sizeof buffer, " size=\"%u\"", HtmlFontSize(ctx, size));
-    attributes += buffer;
+    attributes += " size=\"";
+    attributes += std::to_string(unsigned(HtmlFontSize(ctx, size)));
+    attributes += '"';
   }
   if (colourText[0]) {
     attributes += " color=\"";
@@ -510,8 +512,12 @@ void WriteFontChangeHTML(RenderContext* ctx, const uint8_t* fontId, const uint8_
   FontMarkup m;
   BuildFontMarkup(ctx, fontId, (mode & 0x1) ? nullptr : ctx->baseFont, rgb, rightToLeft, &m);
   if (styleTextOnly) {
-    if (styleOut != nullptr && styleOutSize > 0)
-      std::snprintf(styleOut, styleOutSize, "%s", m.css.c_str());
+    if (styleOut != nullptr && styleOutSize > 0) {
+      // Cut to the room left, as a formatted copy would.
+      const size_t n = std::min(m.css.size(), styleOutSize - 1);
+      std::memcpy(styleOut, m.css.data(), n);
+      styleOut[n] = 0;
+    }
     return;
   }
   if (m.open.empty() || !RenderAppend(ctx, m.open.c_str())) return;

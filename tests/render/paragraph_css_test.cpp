@@ -1,4 +1,5 @@
 // Paragraph style CSS and the paragraph tables.
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -98,6 +99,50 @@ TEST_F(ParagraphCssTest, BulletImageUrlCannotLeaveTheDeclaration) {
   EXPECT_EQ(css.find('<'), std::string::npos) << css;
   EXPECT_EQ(css.find("x.gif'"), std::string::npos) << css;
   EXPECT_NE(css.find("url('x.gif%27%29;%7D%3C/style%3E"), std::string::npos) << css;
+}
+
+TEST_F(ParagraphCssTest, InchFiguresRoundAsTwoDecimals) {
+  // Every left margin of a wide range, halfway cases (180 twips is 0.125 in)
+  // and negative ones included, reads as a two-decimal figure of inches.
+  RTRecordNode* d = AddDefinition(1, 1440, 0, 1440);
+  for (uint32_t left = 0; left <= 6000; ++left) {
+    if (left == 1440) continue;
+    Put(d, 14, uint16_t(left));
+    Put(d, 18, uint16_t(left));
+    char expected[64];
+    std::snprintf(expected, sizeof expected, "margin-left: %4.2fin; ",
+                  (int32_t(left) - 1440) / 1440.0);
+    ASSERT_EQ(Css(d), expected) << left;
+  }
+  Put(d, 14, 1620);
+  Put(d, 18, 1620);
+  EXPECT_EQ(Css(d), "margin-left: 0.12in; ");
+  Put(d, 14, 1260);
+  Put(d, 18, 1260);
+  EXPECT_EQ(Css(d), "margin-left: -0.12in; ");
+  Put(d, 14, 1439);
+  Put(d, 18, 1439);
+  EXPECT_EQ(Css(d), "margin-left: -0.00in; ");
+}
+
+TEST_F(ParagraphCssTest, SameDefinitionFollowsItsContext) {
+  RTRecordNode* d = AddDefinition(1, 2880, 0, 2880);
+  EXPECT_EQ(Css(d), "margin-left: 1.00in; ");
+  // Under the options that move alignment into the CSS, the same bytes
+  // write more; back without them, the first text again.
+  Put(d, 6, 3);
+  ctx->renderFlagsE |= 0x200;
+  EXPECT_EQ(Css(d), "margin-left: 1.00in; text-align: center;");
+  ctx->renderFlagsE &= ~0x200u;
+  EXPECT_EQ(Css(d), "margin-left: 1.00in; ");
+  // A small buffer keeps whole declarations only, every time.
+  char small[16];
+  EXPECT_EQ(FormatParagraphCss(ctx, d, small, sizeof small), 0u);
+  EXPECT_STREQ(small, "");
+  EXPECT_EQ(FormatParagraphCss(ctx, d, small, sizeof small), 0u);
+  char room[32];
+  EXPECT_EQ(FormatParagraphCss(ctx, d, room, sizeof room), 21u);
+  EXPECT_STREQ(room, "margin-left: 1.00in; ");
 }
 
 TEST_F(ParagraphCssTest, ShortRecordsReadNothingPastTheirEnd) {
