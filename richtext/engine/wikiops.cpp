@@ -235,13 +235,20 @@ std::string ComposeFormula(RTProcessContext* ctx, const std::string& page) {
   // A server beginning with '@' is the caller's formula (such as @DbName)
   // and goes in as it stands; every other value is a string literal.
   std::string f = "@Command([Compose]; ";
-  if (!set.server.empty() && set.server[0] == '@')
-    f += set.server + "; \"" + FormulaLiteral(form) + "\"); ";
-  else
-    f += "\"" + FormulaLiteral(set.server) + "\":\"" + FormulaLiteral(set.database) + "\"; \"" +
-         FormulaLiteral(form) + "\"); ";
-  f += "@Command([EditGoToField]; \"Subject\"); ";
-  f += "@Command([EditInsertText]; \"" + FormulaLiteral(page) + "\");";
+  if (!set.server.empty() && set.server[0] == '@') {
+    f += set.server;
+  } else {
+    f += '"';
+    f += FormulaLiteral(set.server);
+    f += "\":\"";
+    f += FormulaLiteral(set.database);
+    f += '"';
+  }
+  f += "; \"";
+  f += FormulaLiteral(form);
+  f += "\"); @Command([EditGoToField]; \"Subject\"); @Command([EditInsertText]; \"";
+  f += FormulaLiteral(page);
+  f += "\");";
   return f;
 }
 

@@ -50,10 +50,12 @@ TEST(SessionLists, PushAtHeadAndUnlink) {
   EXPECT_EQ(s.RTItemCount(), 2u);
   EXPECT_EQ(s.FirstRTItem(), c);
   EXPECT_EQ(c->sessionNext, a);
-  s.RemoveFromRTITEMList(b);  // not on the list any more: nothing happens
   s.RemoveFromRTCHUNKList(a);  // wrong list: nothing happens
   s.RemoveFromRTITEMList(nullptr);
   EXPECT_EQ(s.RTItemCount(), 2u);
+  s.RemoveFromRTITEMList(c);
+  s.RemoveFromRTITEMList(c);  // not on the list any more: nothing happens
+  EXPECT_EQ(s.RTItemCount(), 1u);
   delete c;
   delete a;
   EXPECT_EQ(s.FirstRTItem(), nullptr);
