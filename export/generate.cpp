@@ -388,38 +388,38 @@ std::string Wrapped(const std::string& base64) {
 
 }  // namespace
 
-NnStatus TorvoRTChunk::GenerateHTML(const char* fileName, const char* options, char** page,
-                                    uint32_t* length, TorvoCollection* collection) {
+namespace {
+
+// A page in a pool block the caller frees: the render buffer itself when the
+// page needs no conversion, else a copy of the converted text.
+NnStatus PooledPage(TorvoRTChunk* chunk, const PageRequest& request, char** page,
+                    uint32_t* length) {
   if (!page) return NN_ERR_INVALID_ARG;
   *page = nullptr;
   if (length) *length = 0;
-  PageRequest request{kOutputHtml, fileName, options, collection, false};
   std::string text;
   uint32_t handedLength = 0;
-  NnStatus st = GeneratePage(this, request, &text, page, &handedLength);
+  NnStatus st = GeneratePage(chunk, request, &text, page, &handedLength);
   if (st == 0 && *page) {
     if (length) *length = handedLength;
     return st;
   }
-  if (st == 0) st = PoolText(session, text, page, length);
+  if (st == 0) st = PoolText(chunk->session, text, page, length);
   return st;
+}
+
+}  // namespace
+
+NnStatus TorvoRTChunk::GenerateHTML(const char* fileName, const char* options, char** page,
+                                    uint32_t* length, TorvoCollection* collection) {
+  PageRequest request{kOutputHtml, fileName, options, collection, false};
+  return PooledPage(this, request, page, length);
 }
 
 NnStatus TorvoRTChunk::GenerateXML(const char* fileName, const char* options, char** page,
                                    uint32_t* length, TorvoCollection* collection) {
-  if (!page) return NN_ERR_INVALID_ARG;
-  *page = nullptr;
-  if (length) *length = 0;
   PageRequest request{kOutputXhtml, fileName, options, collection, false};
-  std::string text;
-  uint32_t handedLength = 0;
-  NnStatus st = GeneratePage(this, request, &text, page, &handedLength);
-  if (st == 0 && *page) {
-    if (length) *length = handedLength;
-    return st;
-  }
-  if (st == 0) st = PoolText(session, text, page, length);
-  return st;
+  return PooledPage(this, request, page, length);
 }
 
 NnStatus TorvoRTChunk::GenerateHTMLToEPub(const char* fileName, const char* options, char** page,

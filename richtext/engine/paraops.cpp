@@ -16,6 +16,7 @@
 #include "richtext/compose/pabdef.h"
 #include "richtext/engine/opfamily.h"
 #include "richtext/engine/rtproc.h"
+#include "richtext/engine/textops.h"
 #include "richtext/item/cdlayout.h"
 #include "richtext/item/parastring.h"
 #include "rtchunk.h"
@@ -195,19 +196,10 @@ NnStatus PassthruTest(RTProcessContext* ctx) {
 // ---- 2364: the paragraph change where the target begins -----------------------------
 
 NnStatus ApplyChange(RTProcessContext* ctx, uint8_t* work) {
-  ParagraphSpec* requested = &ctx->TableText.ParagraphChange;
-  if (CompareParagraphDefinitions(work, requested->definition,
-                                  uint32_t(requested->flagsSet) | uint32_t(requested->flagsClear) << 16,
-                                  uint32_t(requested->flags2Set) | uint32_t(requested->flags2Clear) << 16,
-                                  requested->given))
-    return 0;
-  // The builder writes into its request; the call's request stays as parsed.
-  auto* spec = new (std::nothrow) ParagraphSpec(*requested);
-  if (!spec) return NN_ERR_MEMORY;
   const uint16_t id = U16(work, kPabFullLength, h::kPabId);
-  NnStatus st = BuildParagraphDefinitionFromSpec(work, kPabFullLength, spec, 0, 0);
-  delete spec;
-  if (st) return st;
+  bool changed = false;
+  NnStatus st = ApplyRequestedParagraph(ctx, work, &changed);
+  if (st || !changed) return st;
   PutU16(work, h::kPabId, id);
   uint16_t n = DefinitionLength(work);
   if (n < h::kPabFixed || n > kPabFullLength) PutU16(work, 2, uint16_t(kPabFullLength));

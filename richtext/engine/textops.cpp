@@ -416,20 +416,10 @@ uint16_t SaveObsolete(RTProcessContext* ctx, const uint8_t* work, bool restore, 
 
 // Applies the requested change to the work copy when it differs.
 NnStatus ApplyParagraphChange(RTProcessContext* ctx, uint8_t* work) {
-  ParagraphSpec* requested = &ctx->TableText.ParagraphChange;
-  if (CompareParagraphDefinitions(work, requested->definition,
-                                  uint32_t(requested->flagsSet) | uint32_t(requested->flagsClear) << 16,
-                                  uint32_t(requested->flags2Set) | uint32_t(requested->flags2Clear) << 16,
-                                  requested->given))
-    return 0;
-  // The builder writes into its request; each paragraph starts from the call's.
-  auto* spec = new (std::nothrow) ParagraphSpec(*requested);
-  if (!spec) return NN_ERR_MEMORY;
-  NnStatus st = BuildParagraphDefinitionFromSpec(work, kPabFullLength, spec, 0, 0);
-  delete spec;
-  if (st) return st;
-  ctx->Item->modified = 1;
-  return 0;
+  bool changed = false;
+  NnStatus st = ApplyRequestedParagraph(ctx, work, &changed);
+  if (st == 0 && changed) ctx->Item->modified = 1;
+  return st;
 }
 
 NnStatus ChangeParagraph(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx,
@@ -656,5 +646,22 @@ const OperationFamily kTextOps = {"text runs and paragraphs", Setup, nullptr, nu
                                   nullptr, nullptr};
 
 }  // namespace
+
+NnStatus ApplyRequestedParagraph(RTProcessContext* ctx, uint8_t* work, bool* changed) {
+  *changed = false;
+  ParagraphSpec* requested = &ctx->TableText.ParagraphChange;
+  if (CompareParagraphDefinitions(work, requested->definition,
+                                  uint32_t(requested->flagsSet) | uint32_t(requested->flagsClear) << 16,
+                                  uint32_t(requested->flags2Set) | uint32_t(requested->flags2Clear) << 16,
+                                  requested->given))
+    return 0;
+  // The builder writes into its request; each paragraph starts from the call's.
+  auto* spec = new (std::nothrow) ParagraphSpec(*requested);
+  if (!spec) return NN_ERR_MEMORY;
+  NnStatus st = BuildParagraphDefinitionFromSpec(work, kPabFullLength, spec, 0, 0);
+  delete spec;
+  *changed = st == 0;
+  return st;
+}
 
 KV_REGISTER_OPERATION_FAMILY(kTextOps);
