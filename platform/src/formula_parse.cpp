@@ -388,6 +388,17 @@ NnStatus parse(const char* text, size_t len, Program* out, uint16_t* errorOffset
   if (errorOffset) *errorOffset = 0;
   if (errorLength) *errorLength = 0;
   if (len > 0xFFFF) return NN_ERR_INVALID_ARG;
+  // The compiled form is the source, and a source with control characters
+  // reads back as a binary formula: refuse them here, where the caller learns
+  // where.
+  for (size_t i = 0; i < len; ++i) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    if (b < 0x20 && b != '\t' && b != '\r' && b != '\n') {
+      if (errorOffset) *errorOffset = uint16_t(i);
+      if (errorLength) *errorLength = 1;
+      return NN_ERR_FORMULA_SYNTAX;
+    }
+  }
   try {
     Program program;
     Parser(text, len).formula(&program);

@@ -166,6 +166,13 @@ TEST(FormulaCompile, SyntaxErrorsGivePositions) {
   // A NUL inside the text cannot be part of a formula.
   const std::string withNul("\"a\0b\"", 5);
   EXPECT_EQ(compile(withNul).status, NN_ERR_FORMULA_SYNTAX);
+  // Nor another control character, even inside a string: its compiled form
+  // would read back as a binary formula. Tabs and line ends are layout.
+  const Compiled control = compile("\"Crea\x17te\"");
+  EXPECT_EQ(control.status, NN_ERR_FORMULA_SYNTAX);
+  EXPECT_EQ(control.offset, 5);
+  EXPECT_EQ(control.length, 1);
+  EXPECT_EQ(compile("\"a\tb\"\r\n+ \"c\"").status, NN_OK);
 }
 
 TEST(FormulaCompile, AcceptsTheLanguage) {
