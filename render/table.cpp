@@ -61,10 +61,9 @@ CellExtras ScanCell(const RenderContext* ctx, const RTRecordNode* cell) {
   return x;
 }
 
-// Sum of the fractional widths of the table's first row, the 100 percent of
-// its cells' widths (0 when the widths are not given).
-uint32_t FirstRowWidth(const RenderContext* ctx, const RTRecordNode* from) {
-  uint32_t total = 0;
+// Calls fn with each cell record of the table's first row, at its own level.
+template <typename Fn>
+void ForFirstRowCells(const RenderContext* ctx, const RTRecordNode* from, Fn fn) {
   int nesting = 0;
   int row = -1;
   for (const RTRecordNode* n = from; RecordInRange(ctx, n); n = n->next) {
@@ -77,12 +76,36 @@ uint32_t FirstRowWidth(const RenderContext* ctx, const RTRecordNode* from) {
     } else if (nesting == 0 && IsCell(s) && n->length >= 18) {
       if (row < 0) row = n->data[2];
       if (n->data[2] != row) break;
-      uint16_t w = 0;
-      ReadU16(n->data, n->length, 8, &w);
-      total += w;
+      fn(n);
     }
   }
+}
+
+// The sum of the first row's column widths.
+uint32_t FirstRowWidth(const RenderContext* ctx, const RTRecordNode* from) {
+  uint32_t total = 0;
+  ForFirstRowCells(ctx, from, [&](const RTRecordNode* n) {
+    uint16_t w = 0;
+    ReadU16(n->data, n->length, 8, &w);
+    total += w;
+  });
   return total;
+}
+
+// A fixed table's width in twips: its first row's outer edges where the
+// cells hold them, else the column widths (total) counted as twips.
+uint32_t FixedTableWidth(const RenderContext* ctx, const RTRecordNode* from, uint32_t total) {
+  uint16_t left = 0, right = 0;
+  bool edges = true;
+  ForFirstRowCells(ctx, from, [&](const RTRecordNode* n) {
+    uint16_t l = 0, r = 0;
+    ReadU16(n->data, n->length, 4, &l);
+    ReadU16(n->data, n->length, 6, &r);
+    if (r <= l || (right && l < right)) edges = false;
+    if (!right) left = l;
+    right = r;
+  });
+  return edges && right > left ? uint32_t(right - left) : total;
 }
 
 // The pre-table record of a table begin, and the table's attribute record
@@ -275,9 +298,10 @@ NnStatus RenderTableHTML(RenderContext* ctx, uint16_t endType, uint16_t depth) {
   if (outermost) ctx->tableContinues = 0;
 
   Writer w{ctx};
-  uint16_t hSpace = 0, vSpace = 0, leftMargin = 0;
+  uint16_t hSpace = 0, vSpace = 0, leftMargin = 0, tableFlags = 1;
   if (begin) {
     ReadU16(begin->data, begin->length, 2, &leftMargin);
+    ReadU16(begin->data, begin->length, 12, &tableFlags);
     ReadU16(begin->data, begin->length, 8, &hSpace);
     ReadU16(begin->data, begin->length, 10, &vSpace);
     ctx->tableLevelValues[0][level] = hSpace;
@@ -301,7 +325,14 @@ NnStatus RenderTableHTML(RenderContext* ctx, uint16_t endType, uint16_t depth) {
       std::snprintf(style + used, sizeof style - used, "margin-left:%upx;",
                     TwipsToPixels(leftMargin - 1440u));
     }
-    if (total) std::strcat(style, "width:100%;");
+    if (total && (tableFlags & 1)) {
+      std::strcat(style, "width:100%;");
+    } else if (total) {
+      // Automatic width clear: the table keeps its own width.
+      const size_t used = std::strlen(style);
+      std::snprintf(style + used, sizeof style - used, "width:%upx;",
+                    TwipsToPixels(FixedTableWidth(ctx, first, total)));
+    }
     w.Put("<table");
     if (w.ok && idName) {
       WriteElementIdAttributesStyled(idName->data, idName->length, ctx, style);

@@ -77,9 +77,11 @@ inline Bytes GroupEnd(uint16_t type) {
   Put16(r, 4, type);
   return r;
 }
-inline Bytes TableBegin(bool nested = false, uint16_t leftMargin = 1440) {
+// Flags 1: the table fits the window (its widths are fractions).
+inline Bytes TableBegin(bool nested = false, uint16_t leftMargin = 1440, uint16_t flags = 1) {
   Bytes r = ByteRecord(nested ? 0x00CF : 0x00A3, 14);
   Put16(r, 2, leftMargin);
+  Put16(r, 12, flags);
   return r;
 }
 inline Bytes Cell(uint8_t row, uint8_t col, uint16_t width, bool nested = false, uint8_t rowSpan = 1,

@@ -36,6 +36,41 @@ TEST_F(TableTest, RowsCellsSpansAndWidths) {
   EXPECT_TRUE(ParsesAsXml(out)) << out;
 }
 
+// A fixed-width table is as wide as its cells say, not the window: its first
+// row's outer edges where the cells hold them, else its widths as twips.
+TEST_F(TableTest, FixedWidthTablesKeepTheirWidth) {
+  Bytes left = Cell(0, 0, 7200), right = Cell(0, 1, 21600);
+  Put16(left, 4, 1440);
+  Put16(left, 6, 2880);
+  Put16(right, 4, 2880);
+  Put16(right, 6, 5760);
+  Add(TableBegin(false, 1440, 0));
+  Add(left);
+  Add(Text("a"));
+  Add(right);
+  Add(Text("b"));
+  Add(TableEnd());
+  const std::string out = Render();
+  EXPECT_EQ(out.find("width:100%"), std::string::npos) << out;
+  EXPECT_NE(out.find("<table style=\"border-collapse:collapse;width:288px;\">"), std::string::npos)
+      << out;
+  EXPECT_NE(out.find("<td style=\"width:25%;\">a"), std::string::npos) << out;
+  EXPECT_TRUE(ParsesAsXml(out)) << out;
+}
+
+// Inner margins instead of edges: the widths themselves, 2 x 1,440 twips.
+TEST_F(TableTest, FixedWidthTablesWithoutEdgesCountTheirWidths) {
+  Add(TableBegin(false, 1440, 0));
+  Add(Cell(0, 0, 1440));
+  Add(Text("a"));
+  Add(Cell(0, 1, 1440));
+  Add(Text("b"));
+  Add(TableEnd());
+  const std::string out = Render();
+  EXPECT_NE(out.find("width:192px;"), std::string::npos) << out;
+  EXPECT_NE(out.find("<td style=\"width:50%;\">b"), std::string::npos) << out;
+}
+
 TEST_F(TableTest, BordersColoursAndCellAttributes) {
   Add(TableBegin(false, 2880));  // one inch right of the page margin: 96 pixels
   Add(Cell(0, 0, 0, false, 1, 1, 0x40));         // bottom, single

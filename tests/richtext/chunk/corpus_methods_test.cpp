@@ -99,13 +99,20 @@ TEST_F(ChunkMethods, TableWidthSetIsTheOneReadBack) {
   ASSERT_EQ(table->ChangeTable("TableWidth=FIXED", 0), 0);
   EXPECT_STREQ(table->GetTableProperties("TableWidth"), "TableWidth=FIXED ");
   EXPECT_EQ(Prop(table, "TableFitToWindow"), "FALSE");
+  // Fixed, the table is as wide as its cells' edges (1,539 to 6,812 twips),
+  // not the window.
+  const std::string fixedPage = SaveReloadRender();
+  EXPECT_NE(fixedPage.find("width:351px;"), std::string::npos) << fixedPage;
+  EXPECT_EQ(fixedPage.find("width:100%;"), std::string::npos);
   // This table has no pre-table record: its begin record knows only fixed
   // and relative widths.
   ASSERT_EQ(table->ChangeTable("TableWidth=FIT_WITH_MARGINS", 0), 0);
   EXPECT_STREQ(table->GetTableProperties("TableWidth"), "TableWidth=FIT_WITH_MARGINS ");
   EXPECT_EQ(Prop(table, "TableFitToWindow"), "TRUE");
   ExpectBalanced(Records());
-  EXPECT_TRUE(ParsesAsXml(SaveReloadRender()));
+  const std::string fitPage = SaveReloadRender();
+  EXPECT_TRUE(ParsesAsXml(fitPage));
+  EXPECT_NE(fitPage.find("width:100%;"), std::string::npos);
 }
 
 TEST_F(ChunkMethods, ColumnOptionsGiveEachCellItsWidth) {
