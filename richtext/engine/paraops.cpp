@@ -54,20 +54,23 @@ void RememberCell(const uint8_t* data, uint32_t len, RTProcessContext* ctx) {
   ctx->InsertCellRow[level] = data[2];
 }
 
+// The paragraph reference in force at the current record: the last one
+// before it within its cell (null when a cell or the item's start comes first).
+const RTRecordNode* ReferenceInForce(const RTProcessContext* ctx) {
+  for (const RTRecordNode* n = ctx->CurrentNode ? ctx->CurrentNode->prev : nullptr; n; n = n->prev) {
+    if (n->signature == kSigPabRef) return n;
+    if (IsCell(n->signature) || IsTableBegin(n->signature)) break;
+  }
+  return nullptr;
+}
+
 // The definition the paragraph around the current record uses, copied into
 // `work` (92 bytes, zero-filled): the one its last reference names, searched
 // backwards then forwards; the composition's default when the paragraph has
 // no reference of its own (a cell or the item's start comes first).
 void CurrentDefinition(const RTProcessContext* ctx, uint8_t* work) {
   std::memset(work, 0, kPabFullLength);
-  const RTRecordNode* ref = nullptr;
-  for (const RTRecordNode* n = ctx->CurrentNode ? ctx->CurrentNode->prev : nullptr; n; n = n->prev) {
-    if (n->signature == kSigPabRef) {
-      ref = n;
-      break;
-    }
-    if (IsCell(n->signature) || IsTableBegin(n->signature)) break;
-  }
+  const RTRecordNode* ref = ReferenceInForce(ctx);
   const RTRecordNode* def = nullptr;
   if (ref && ref->length >= 4) {
     const uint16_t id = U16(ref->data, ref->length, h::kPabReferenceId);
@@ -178,6 +181,27 @@ NnStatus HideAtTarget(const uint8_t* data, uint16_t sig, uint32_t len, RTProcess
   return 0;
 }
 
+// Step 24 where the target starts inside a paragraph (a picture, a field, a
+// run of text): the formula is the paragraph's, which step 25 writes in
+// front of the target, so the value set is the value read.
+NnStatus HideFormulaOfParagraph(uint16_t sig, RTProcessContext* ctx) {
+  if (ctx->TargetDone || sig == kSigParagraph || sig == kSigPab || sig == kSigPabRef ||
+      sig == kSigHide || IsCell(sig))
+    return 0;
+  const RTRecordNode* ref = ReferenceInForce(ctx);
+  if (!ref || ref->length < 4) return 0;
+  const uint16_t id = U16(ref->data, ref->length, h::kPabReferenceId);
+  for (const RTRecordNode* n = ctx->Records ? ctx->Records->first : nullptr; n; n = n->next) {
+    if (n->signature != kSigHide || n->length < kHideFixed || U16(n->data, n->length, 4) != id)
+      continue;
+    ctx->Session->SetResultText(reinterpret_cast<const char*>(n->data) + kHideFixed,
+                                n->length - kHideFixed);
+    ctx->TargetDone = 1;
+    break;
+  }
+  return 0;
+}
+
 // ---- step 47: inside pass-through ---------------------------------------------------
 
 NnStatus PassthruTest(RTProcessContext* ctx) {
@@ -243,6 +267,9 @@ NnStatus ChangeAtTarget(const uint8_t* data, uint16_t sig, uint32_t len, RTProce
 
 bool AtTarget(uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx, NnStatus* status) {
   switch (ctx->OperationCode) {
+    case 24:
+      *status = HideFormulaOfParagraph(sig, ctx);
+      return true;
     case 25:
       *status = HideAtTarget(data, sig, len, ctx);
       return true;

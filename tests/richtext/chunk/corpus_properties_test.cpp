@@ -135,6 +135,28 @@ TEST_F(AddedElement, HideFormula) {
   EXPECT_EQ(Prop(paragraph, "HideFormula"), "Status = \"Draft\"");
 }
 
+// A picture or a run of text has no paragraph of its own: the formula set on
+// it goes to the paragraph it sits in, from the target on, and reads back
+// from there.
+TEST_F(AddedElement, HideFormulaOfAPictureOrARun) {
+  if (!Open(kBadge, "$Body")) GTEST_SKIP() << "no corpus";
+  TorvoRTChunk* graphic = Chunk("Graphic 1");
+  EXPECT_EQ(Prop(graphic, "HideFormula"), "");
+  ASSERT_EQ(graphic->SetPropertyText("HideFormula", "Form = \"Badge\"", 0), 1);
+  EXPECT_EQ(Prop(graphic, "HideFormula"), "Form = \"Badge\"");
+  int hides = 0;
+  for (const Record& r : Records()) hides += r.signature == 0xFFBB;
+  EXPECT_EQ(hides, 1);
+  EXPECT_TRUE(ParsesAsXml(SaveReloadRender()));
+
+  if (!Open(kStyled, "Body")) GTEST_SKIP() << "no corpus";
+  TorvoRTChunk* run = Chunk("Text 1");
+  ASSERT_EQ(run->SetPropertyText("HideFormula", "1", 0), 1);
+  EXPECT_EQ(Prop(run, "HideFormula"), "1");
+  EXPECT_EQ(Prop(Chunk("Paragraph 3"), "HideFormula"), "");  // the others keep theirs
+  EXPECT_TRUE(ParsesAsXml(SaveReloadRender()));
+}
+
 class FileHotspot : public CorpusDoc {
  protected:
   // Attaches a small file to the corpus note through the chunk and returns
