@@ -186,7 +186,15 @@ int TorvoRTChunk::GetLastTarget(int) {
     found = Locate(this, PROP_EXISTS);
     limit = LocateLimit(item);
   }
-  // ... and back down to it.
+  // ... and back down to it, from no further up than an element can be
+  // numbered (each has a record of its own): a definition may name an
+  // occurrence far past the item's end.
+  limit = LocateLimit(item);
+  if (node->occurrences[0] > limit + 1) {
+    const uint32_t excess = node->occurrences[0] - (limit + 1);
+    for (uint32_t i = 0; i < count; ++i)
+      node->occurrences[i] = node->occurrences[i] > excess ? node->occurrences[i] - excess : 0;
+  }
   found = false;
   while (!found) {
     shift(false);

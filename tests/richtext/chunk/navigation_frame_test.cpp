@@ -101,6 +101,11 @@ TEST(NavigationMovers, LastTarget) {
   TorvoRTChunk* n = none.item->DefineChunk("Table 1");
   EXPECT_EQ(n->GetLastTarget(), 0);
   EXPECT_EQ(Def(n), "Table 0");
+
+  // From an occurrence far past the end the way back is as short as the item.
+  TorvoRTChunk* far = four.item->DefineChunk("Table 4000000000");
+  EXPECT_EQ(far->GetLastTarget(), 1);
+  EXPECT_EQ(Def(far), "Table 4");
 }
 
 TEST(NavigationCount, CountsAndRestoresTheChain) {
