@@ -351,6 +351,7 @@ NnStatus RenderHandleRecord(RenderContext* ctx, RenderWalk* walk) {
         StepPastIfStill(ctx, node);
         return status;
       }
+      if (SkipHiddenParagraphPart(ctx)) return NN_OK;
       StepPast(ctx);
       return NN_OK;
     default:

@@ -241,6 +241,19 @@ bool CloseInnermostList(RenderContext* ctx) {
 
 }  // namespace
 
+bool SkipHiddenParagraphPart(RenderContext* ctx) {
+  RTRecordNode* node = ctx ? ctx->currentRecord : nullptr;
+  if (!node || node->signature != 0x0083 || !(ctx->renderFlagsB & 0x2000) ||
+      (!ctx->hiddenParagraphIdCount && !ctx->head.hiddenSpillCount))
+    return false;
+  if (!IsParagraphIdHidden(ctx, MapParagraphId(ctx, Word(node, h::kPabReferenceId)))) return false;
+  // The paragraph mark stays: it closes the paragraph as usual.
+  RTRecordNode* n = node->next;
+  while (!PastRange(ctx, n) && !EndsHiddenRun(n) && n->signature != 0x0081) n = n->next;
+  ctx->currentRecord = n;
+  return true;
+}
+
 NnStatus WriteParagraphStart(RenderContext* ctx, uint16_t /*endType*/, uint16_t /*depth*/) {
   if (!ctx || !ctx->outputCursor) return NN_ERR_INVALID_ARG;
   RTRecordNode* node = ctx->currentRecord;

@@ -70,6 +70,10 @@ bool FontFamilyCss(const RenderContext* ctx, uint8_t face, std::string* out);
 bool CellBorderClass(const RenderContext* ctx, const RTRecordNode* cell, char* name, size_t size);
 // The paragraph-start path at a paragraph reference.
 NnStatus WriteParagraphStart(RenderContext* ctx, uint16_t endType, uint16_t depth);
+// A paragraph reference inside a paragraph (no mark before it) that names a
+// hidden definition: passes over the rest of the paragraph, up to its mark or
+// the next reference. False when the reference does not hide.
+bool SkipHiddenParagraphPart(RenderContext* ctx);
 // The CSS declarations of a paragraph definition (host layout) into out.
 size_t FormatParagraphCss(RenderContext* ctx, const RTRecordNode* definition, char* out,
                           size_t outSize);

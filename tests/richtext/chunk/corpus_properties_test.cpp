@@ -142,19 +142,27 @@ TEST_F(AddedElement, HideFormulaOfAPictureOrARun) {
   if (!Open(kBadge, "$Body")) GTEST_SKIP() << "no corpus";
   TorvoRTChunk* graphic = Chunk("Graphic 1");
   EXPECT_EQ(Prop(graphic, "HideFormula"), "");
-  ASSERT_EQ(graphic->SetPropertyText("HideFormula", "Form = \"Badge\"", 0), 1);
-  EXPECT_EQ(Prop(graphic, "HideFormula"), "Form = \"Badge\"");
+  ASSERT_EQ(graphic->SetPropertyText("HideFormula", "@True", 0), 1);
+  EXPECT_EQ(Prop(graphic, "HideFormula"), "@True");
   int hides = 0;
   for (const Record& r : Records()) hides += r.signature == 0xFFBB;
   EXPECT_EQ(hides, 1);
   EXPECT_TRUE(ParsesAsXml(SaveReloadRender()));
+  // Honoured, the formula hides the picture; the page without it shows it.
+  const std::string hidden = SaveReloadRender("RespectHiddenFormulas=1");
+  EXPECT_TRUE(ParsesAsXml(hidden));
+  EXPECT_EQ(hidden.find("<img"), std::string::npos);
+  EXPECT_NE(SaveReloadRender().find("<img"), std::string::npos);
 
   if (!Open(kStyled, "Body")) GTEST_SKIP() << "no corpus";
   TorvoRTChunk* run = Chunk("Text 1");
   ASSERT_EQ(run->SetPropertyText("HideFormula", "1", 0), 1);
   EXPECT_EQ(Prop(run, "HideFormula"), "1");
   EXPECT_EQ(Prop(Chunk("Paragraph 3"), "HideFormula"), "");  // the others keep theirs
-  EXPECT_TRUE(ParsesAsXml(SaveReloadRender()));
+  const std::string page = SaveReloadRender("RespectHiddenFormulas=1");
+  EXPECT_TRUE(ParsesAsXml(page));
+  EXPECT_EQ(page.find("This is normal text."), std::string::npos) << page;
+  EXPECT_NE(page.find("This is monospace text"), std::string::npos) << page;
 }
 
 class FileHotspot : public CorpusDoc {
