@@ -93,19 +93,22 @@ uint32_t FirstRowWidth(const RenderContext* ctx, const RTRecordNode* from) {
 }
 
 // A fixed table's width in twips: its first row's outer edges where the
-// cells hold them, else the column widths (total) counted as twips.
-uint32_t FixedTableWidth(const RenderContext* ctx, const RTRecordNode* from, uint32_t total) {
+// cells hold them in order (then *edges is set), else the column widths
+// (total) counted as twips.
+uint32_t FixedTableWidth(const RenderContext* ctx, const RTRecordNode* from, uint32_t total,
+                         bool* edges) {
   uint16_t left = 0, right = 0;
-  bool edges = true;
+  bool ordered = true;
   ForFirstRowCells(ctx, from, [&](const RTRecordNode* n) {
     uint16_t l = 0, r = 0;
     ReadU16(n->data, n->length, 4, &l);
     ReadU16(n->data, n->length, 6, &r);
-    if (r <= l || (right && l < right)) edges = false;
+    if (r <= l || (right && l < right)) ordered = false;
     if (!right) left = l;
     right = r;
   });
-  return edges && right > left ? uint32_t(right - left) : total;
+  *edges = ordered && right > left;
+  return *edges ? uint32_t(right - left) : total;
 }
 
 // The pre-table record of a table begin, and the table's attribute record
@@ -309,6 +312,11 @@ NnStatus RenderTableHTML(RenderContext* ctx, uint16_t endType, uint16_t depth) {
   }
   RTRecordNode* first = begin ? begin->next : node;
   const uint32_t total = FirstRowWidth(ctx, first);
+  // Automatic width clear: the table keeps its own width, and where its
+  // cells hold their edges each cell keeps its own too.
+  const bool fixedWidth = (tableFlags & 1) == 0;
+  bool cellEdges = false;
+  const uint32_t fixedTwips = fixedWidth ? FixedTableWidth(ctx, first, total, &cellEdges) : 0;
 
   bool rowOpen = false;
   uint32_t row = 0;
@@ -325,13 +333,11 @@ NnStatus RenderTableHTML(RenderContext* ctx, uint16_t endType, uint16_t depth) {
       std::snprintf(style + used, sizeof style - used, "margin-left:%upx;",
                     TwipsToPixels(leftMargin - 1440u));
     }
-    if (total && (tableFlags & 1)) {
+    if (total && !fixedWidth) {
       std::strcat(style, "width:100%;");
-    } else if (total) {
-      // Automatic width clear: the table keeps its own width.
+    } else if (fixedTwips) {
       const size_t used = std::strlen(style);
-      std::snprintf(style + used, sizeof style - used, "width:%upx;",
-                    TwipsToPixels(FixedTableWidth(ctx, first, total)));
+      std::snprintf(style + used, sizeof style - used, "width:%upx;", TwipsToPixels(fixedTwips));
     }
     w.Put("<table");
     if (w.ok && idName) {
@@ -367,7 +373,14 @@ NnStatus RenderTableHTML(RenderContext* ctx, uint16_t endType, uint16_t depth) {
       char style[512] = "";
       uint16_t fw = 0;
       ReadU16(c, n->length, 8, &fw);
-      if (total && fw) {
+      uint16_t left = 0, right = 0;
+      ReadU16(c, n->length, 4, &left);
+      ReadU16(c, n->length, 6, &right);
+      if (cellEdges) {
+        if (right > left)
+          AppendStyle(style, sizeof style,
+                      "width:" + std::to_string(TwipsToPixels(right - left)) + "px;");
+      } else if (total && fw) {
         uint32_t pct = (uint32_t(fw) * 100 + total / 2) / total;
         if (pct == 0) pct = 1;
         if (pct > 100) pct = 100;

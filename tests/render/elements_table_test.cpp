@@ -37,7 +37,8 @@ TEST_F(TableTest, RowsCellsSpansAndWidths) {
 }
 
 // A fixed-width table is as wide as its cells say, not the window: its first
-// row's outer edges where the cells hold them, else its widths as twips.
+// row's outer edges where the cells hold them (and each cell its own), else
+// its widths as twips.
 TEST_F(TableTest, FixedWidthTablesKeepTheirWidth) {
   Bytes left = Cell(0, 0, 7200), right = Cell(0, 1, 21600);
   Put16(left, 4, 1440);
@@ -54,7 +55,9 @@ TEST_F(TableTest, FixedWidthTablesKeepTheirWidth) {
   EXPECT_EQ(out.find("width:100%"), std::string::npos) << out;
   EXPECT_NE(out.find("<table style=\"border-collapse:collapse;width:288px;\">"), std::string::npos)
       << out;
-  EXPECT_NE(out.find("<td style=\"width:25%;\">a"), std::string::npos) << out;
+  // Each cell as wide as its own edges say.
+  EXPECT_NE(out.find("<td style=\"width:96px;\">a"), std::string::npos) << out;
+  EXPECT_NE(out.find("<td style=\"width:192px;\">b"), std::string::npos) << out;
   EXPECT_TRUE(ParsesAsXml(out)) << out;
 }
 

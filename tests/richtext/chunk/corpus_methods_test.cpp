@@ -103,6 +103,8 @@ TEST_F(ChunkMethods, TableWidthSetIsTheOneReadBack) {
   // not the window.
   const std::string fixedPage = SaveReloadRender();
   EXPECT_NE(fixedPage.find("width:351px;"), std::string::npos) << fixedPage;
+  EXPECT_NE(fixedPage.find("width:55px;"), std::string::npos);   // 1,539 to 2,365
+  EXPECT_NE(fixedPage.find("width:283px;"), std::string::npos);  // 2,563 to 6,812
   EXPECT_EQ(fixedPage.find("width:100%;"), std::string::npos);
   // This table has no pre-table record: its begin record knows only fixed
   // and relative widths.
