@@ -133,6 +133,13 @@ TEST_F(AddedElement, HideFormula) {
   TorvoRTChunk* paragraph = Chunk("Paragraph 1");
   ASSERT_EQ(paragraph->SetPropertyText("HideFormula", "Status = \"Draft\"", 0), 1);
   EXPECT_EQ(Prop(paragraph, "HideFormula"), "Status = \"Draft\"");
+  // The first paragraph has no paragraph mark before it: honoured, a formula
+  // that holds hides it all the same.
+  ASSERT_EQ(paragraph->SetPropertyText("HideFormula", "@True", 0), 1);
+  const std::string page = SaveReloadRender("RespectHiddenFormulas=1");
+  EXPECT_EQ(page.find("This is normal text."), std::string::npos) << page;
+  EXPECT_NE(page.find("This is monospace text"), std::string::npos) << page;
+  EXPECT_NE(SaveReloadRender().find("This is normal text."), std::string::npos);
 }
 
 // A picture or a run of text has no paragraph of its own: the formula set on
