@@ -314,7 +314,8 @@ NnStatus RenderRecordsFlat(RenderContext* ctx, RTRecordNode* stop) {
 
 namespace {
 
-// The href of a document link, "notes://server/replica[/view[/note]][#anchor]";
+// The href of a document link, "notes://server/replica[/view[/note]][#anchor]"
+// (view "0" for a note linked without a view);
 // nothing when the link names no database.
 bool AppendDoclinkHref(RenderContext* ctx, const uint8_t link[40], const char* server,
                        size_t serverLen, const char* anchor, size_t anchorLen) {
@@ -327,17 +328,22 @@ bool AppendDoclinkHref(RenderContext* ctx, const uint8_t link[40], const char* s
   char* w = ids;
   HexId(replica, w);
   w += 16;
-  if (!AllZero(link + 8, 16)) {
+  const bool haveView = !AllZero(link + 8, 16), haveNote = !AllZero(link + 24, 16);
+  if (haveView) {
     *w++ = '/';
     HexId(view[0], w);
     HexId(view[1], w + 16);
     w += 32;
-    if (!AllZero(link + 24, 16)) {
-      *w++ = '/';
-      HexId(note[0], w);
-      HexId(note[1], w + 16);
-      w += 32;
-    }
+  } else if (haveNote) {
+    // A document without a view of its own opens through the default one, "0".
+    *w++ = '/';
+    *w++ = '0';
+  }
+  if (haveNote) {
+    *w++ = '/';
+    HexId(note[0], w);
+    HexId(note[1], w + 16);
+    w += 32;
   }
   *w = 0;
   bool ok = RenderAppend(ctx, " href=\"notes://") && AppendDocumentUrl(ctx, server, serverLen) &&

@@ -162,6 +162,23 @@ TEST_F(LinkTest, DocumentLinkWithIdentifiersAndComment) {
   EXPECT_TRUE(ParsesAsXml(out)) << out;
 }
 
+// A note linked without a view opens through the default view, "0": the
+// link still reaches the document, not only its database.
+TEST_F(LinkTest, DocumentLinkToANoteWithoutAView) {
+  Bytes link = WordRecord(0xFF92, 44);
+  Put32(link, 4, 0x11223344);
+  Put32(link, 8, 0x55667788);
+  Put32(link, 28, 0xB);  // note identifier, no view
+  PutText(link, 44, std::string("Doc\0\0\0", 6));
+  Add(Sized(link));
+  const std::string out = Render();
+  EXPECT_NE(out.find("<a href=\"notes:///5566778811223344/0/"
+                     "000000000000000B0000000000000000\" class=\"doclink\">Doc</a>"),
+            std::string::npos)
+      << out;
+  EXPECT_TRUE(ParsesAsXml(out)) << out;
+}
+
 TEST_F(LinkTest, DocumentLinkCutShortAndLinkToAnUnknownTable) {
   Add(WordRecord(0xFF92, 20));  // too short for its identifiers
   Bytes link2 = WordRecord(0xFF91, 6);

@@ -235,6 +235,21 @@ class DocLink : public CorpusDoc {
   }
 };
 
+// Linked without a view, the note is still the page's link target.
+TEST_F(DocLink, NoteWithoutAViewRendersAsALinkToTheNote) {
+  if (!Open(kStyled, "Body")) GTEST_SKIP() << "no corpus";
+  const std::string target =
+      std::string("ReplicaID=") + kReplica + " NoteID=" + kNote + " Text='The note'";
+  ASSERT_EQ(Chunk("Everything")->AppendLink(nullptr, 0, target.c_str(), nullptr, nullptr, nullptr,
+                                            0, nullptr, 0, nullptr, 0),
+            0);
+  const std::string page = SaveReloadRender();
+  EXPECT_TRUE(ParsesAsXml(page));
+  EXPECT_NE(page.find(std::string("/0/") + kNote + "\" class=\"doclink\">The note</a>"),
+            std::string::npos)
+      << page;
+}
+
 TEST_F(DocLink, LinkReplicaID) {
   if (!Open(kStyled, "Body")) GTEST_SKIP() << "no corpus";
   TorvoRTChunk* link = Link();
