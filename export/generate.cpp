@@ -92,9 +92,12 @@ void FreeEngineTables(RenderContext* ctx) {
   PoolFree(ctx->session, ctx->definitionTable);
   PoolFree(ctx->session, ctx->paragraphIdMapStored);
   PoolFree(ctx->session, ctx->paragraphIdMapInForce);
+  PoolFree(ctx->session, ctx->paragraphIdMapBits);
   ctx->definitionTable = nullptr;
   ctx->definitionCount = 0;
   ctx->paragraphIdMapStored = ctx->paragraphIdMapInForce = nullptr;
+  ctx->paragraphIdMapBits = nullptr;
+  ctx->paragraphIdMapIdentity = false;
   ctx->paragraphIdMapCount = 0;
 }
 

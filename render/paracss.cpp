@@ -600,6 +600,8 @@ int IsParagraphIdMapped(const RenderContext* ctx, uint16_t id) {
   if (!ctx) return 0;
   // Without a map every identifier stands for itself.
   if (!ctx->paragraphIdMapInForce || ctx->paragraphIdMapCount == 0) return 1;
+  if (ctx->paragraphIdMapBits && ctx->paragraphIdMapIdentity)
+    return (ctx->paragraphIdMapBits[id >> 3] >> (id & 7)) & 1;
   for (uint32_t i = 0; i < ctx->paragraphIdMapCount; ++i)
     if (ctx->paragraphIdMapInForce[i] == id) return 1;
   return 0;
@@ -616,6 +618,7 @@ int IsParagraphIdHidden(const RenderContext* ctx, uint16_t id) {
 
 uint16_t MapParagraphId(const RenderContext* ctx, uint16_t id) {
   if (!ctx || !ctx->paragraphIdMapStored || !ctx->paragraphIdMapInForce) return id;
+  if (ctx->paragraphIdMapIdentity) return id;
   for (uint32_t i = 0; i < ctx->paragraphIdMapCount; ++i)
     if (ctx->paragraphIdMapStored[i] == id) return ctx->paragraphIdMapInForce[i];
   return id;

@@ -107,6 +107,10 @@ struct RenderContext {
   uint16_t* paragraphIdMapStored = nullptr;   // pool arrays
   uint16_t* paragraphIdMapInForce = nullptr;
   uint32_t paragraphIdMapCount = 0;
+  // One bit per mapped id (pool, 8 KiB), and whether every id maps to itself:
+  // a paragraph lookup then costs no walk over the map.
+  uint8_t* paragraphIdMapBits = nullptr;
+  bool paragraphIdMapIdentity = false;
   const char* optionString = nullptr;
   char* outputBuffer = nullptr;
   const char* tableCloseText = nullptr;

@@ -15,6 +15,7 @@
 namespace {
 
 constexpr uint32_t kDefinitionSlots = 2048;   // slot 0 stays empty
+constexpr uint32_t kIdBitmapBytes = 0x10000 / 8;
 constexpr uint16_t kSigParagraphDefinition = 0xFF82;
 
 // The render context and its engine fields point at the call's records.
@@ -65,12 +66,15 @@ NnStatus Render2419PreWalk(RTProcessContext* ctx) {
   // The id map lists each stored id once; ids are kept as they are stored.
   uint16_t* stored = nullptr;
   uint16_t* inForce = nullptr;
+  uint8_t* bits = nullptr;
   if (!rc->paragraphIdMapStored && !rc->paragraphIdMapInForce) {
     stored = static_cast<uint16_t*>(POOL_ALLOC(ctx->Session, kDefinitionSlots * 2, true));
     inForce = static_cast<uint16_t*>(POOL_ALLOC(ctx->Session, kDefinitionSlots * 2, true));
-    if (!stored || !inForce) {
+    bits = static_cast<uint8_t*>(POOL_ALLOC(ctx->Session, kIdBitmapBytes, true));
+    if (!stored || !inForce || !bits) {
       PoolFree(ctx->Session, stored);
       PoolFree(ctx->Session, inForce);
+      PoolFree(ctx->Session, bits);
       PoolFree(ctx->Session, table);
       return NN_ERR_MEMORY;
     }
@@ -82,11 +86,11 @@ NnStatus Render2419PreWalk(RTProcessContext* ctx) {
     if (count + 1u < kDefinitionSlots) table[++count] = node;
     uint16_t id = 0;
     if (!stored || !kv::cd::ReadU16(node->data, node->length, kv::cd::host::kPabId, &id)) continue;
-    bool known = false;
-    for (uint32_t i = 0; i < mapped && !known; ++i) known = stored[i] == id;
+    const bool known = (bits[id >> 3] >> (id & 7)) & 1;
     if (!known && mapped < kDefinitionSlots) {
       stored[mapped] = id;
       inForce[mapped] = id;
+      bits[id >> 3] = uint8_t(bits[id >> 3] | (1u << (id & 7)));
       ++mapped;
     }
   }
@@ -96,6 +100,8 @@ NnStatus Render2419PreWalk(RTProcessContext* ctx) {
     rc->paragraphIdMapStored = stored;
     rc->paragraphIdMapInForce = inForce;
     rc->paragraphIdMapCount = mapped;
+    rc->paragraphIdMapBits = bits;
+    rc->paragraphIdMapIdentity = true;
   }
   return 0;
 }
