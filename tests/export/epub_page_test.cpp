@@ -14,6 +14,7 @@
 #include "nn/nn.h"
 #include "rtchunk.h"
 #include "rtitem.h"
+#include "support/testutil.h"
 
 namespace {
 
@@ -88,13 +89,7 @@ class EpubPage : public ::testing::Test {
     return out;
   }
 
-  static bool WellFormed(const std::string& page) {
-    xmlDoc* doc = xmlReadMemory(page.data(), int(page.size()), "page.xhtml", nullptr,
-                                XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
-    if (!doc) return false;
-    xmlFreeDoc(doc);
-    return true;
-  }
+  static bool WellFormed(const std::string& page) { return kvtest::ParsesAsXml(page); }
 
   LSXLsiSession* session = nullptr;
   NnHandle db = 0, note = 0;

@@ -17,13 +17,7 @@
 
 namespace {
 
-bool WellFormed(const std::string& page) {
-  xmlDoc* doc = xmlReadMemory(page.data(), int(page.size()), "page.xhtml", nullptr,
-                              XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
-  if (!doc) return false;
-  xmlFreeDoc(doc);
-  return true;
-}
+bool WellFormed(const std::string& page) { return kvtest::ParsesAsXml(page); }
 
 // One item of a DXL file (the first note that has it), rendered.
 class FileItem {

@@ -1,5 +1,7 @@
 #include "support/testutil.h"
 
+#include <libxml/parser.h>
+
 #include <fcntl.h>
 #include <strings.h>
 #include <sys/wait.h>
@@ -140,6 +142,14 @@ std::vector<RichTextItemRef> RichTextItems(NnHandle db) {
     NnNoteClose(note);
   }
   return items;
+}
+
+bool ParsesAsXml(const std::string& text) {
+  xmlDoc* doc = xmlReadMemory(text.data(), int(text.size()), "page.xhtml", nullptr,
+                              XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+  if (!doc) return false;
+  xmlFreeDoc(doc);
+  return true;
 }
 
 }  // namespace kvtest

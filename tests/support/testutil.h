@@ -36,6 +36,9 @@ void WriteFile(const std::string& path, const std::string& data);
 
 std::vector<std::string> SplitLines(const std::string& text);
 
+// True when the text parses as a whole XML document (no network, no messages).
+bool ParsesAsXml(const std::string& text);
+
 // Decodes base64 written independently of the library (tests compare the two):
 // white space and "=" are skipped; false on any other stray character.
 bool DecodeBase64(const std::string& text, std::vector<uint8_t>* out);

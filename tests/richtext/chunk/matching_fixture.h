@@ -212,13 +212,7 @@ class MatchingDoc : public ::testing::Test {
     return page;
   }
 
-  static bool ParsesAsXml(const std::string& text) {
-    xmlDoc* doc = xmlReadMemory(text.data(), int(text.size()), "page.xhtml", nullptr,
-                                XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
-    if (!doc) return false;
-    xmlFreeDoc(doc);
-    return true;
-  }
+  static bool ParsesAsXml(const std::string& text) { return kvtest::ParsesAsXml(text); }
 
   uint16_t Match(const char* properties, uint16_t mode, const char* result = nullptr,
                  const char* reference = "Subject") {

@@ -19,6 +19,7 @@
 #include "engine_fixture.h"
 #include "host/pool.h"
 #include "richtext/item/recordlist.h"
+#include "support/testutil.h"
 
 namespace writecheck {
 
@@ -184,14 +185,7 @@ inline std::string RenderXhtml(TorvoRTItem* item) {
   return st == 0 ? page : "";
 }
 
-inline bool ParsesAsXml(const std::string& page) {
-  if (page.empty()) return false;
-  xmlDoc* doc = xmlReadMemory(page.data(), int(page.size()), "page.xhtml", nullptr,
-                              XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
-  if (!doc) return false;
-  xmlFreeDoc(doc);
-  return true;
-}
+inline bool ParsesAsXml(const std::string& page) { return kvtest::ParsesAsXml(page); }
 
 // Saves the database as DXL, opens the saved file and compares the item's
 // records there with `expected`; renders the reloaded item as XHTML. Returns
