@@ -84,6 +84,7 @@ struct SessionGlobals {
   uint32_t FirstMatchRecord = 0;  // first record of the current target (0: nothing matched)
   uint32_t LastMatchRecord = 0;
   uint16_t stepResult = 0;        // set by the loading step
+  uint16_t textCut = 0;           // the text step left text out: the result text was full
   uint16_t FoundCount = 0;        // 16-bit match counter (property group 14)
   uint32_t counter1 = 0;
   uint32_t counter2 = 0;

@@ -1,5 +1,31 @@
 // TorvoRTChunk: a selection inside one rich-text item, its definition chain
 // (chunkdef_info) and its internal block (_internal_RTChunk).
+//
+// What a caller needs to know:
+// - Character set. Every text a chunk method takes or gives back (texts to
+//   insert, find or replace, cell texts, labels, the match texts of a
+//   definition, option strings, property values, GetText's result) is in the
+//   platform's character set (LMBCS), not UTF-8. ASCII is the same in both;
+//   convert anything else with NnUtf8ToLmbcs on the way in and NnLmbcsToUtf8
+//   on the way out (nn/nn.h). A stored byte 0xFF, for instance, is the
+//   platform's non-breaking space and reads as U+00A0 once converted. Two
+//   exceptions: the pages of the render methods are UTF-8, and AppendHTML
+//   takes HTML in UTF-8.
+// - Results. A method returning NnStatus (or a uint16_t status) gives 0 for
+//   success, else a status that NnLoadStatusText names. A failure of the work
+//   itself is also left in `lastStatus`; a refused argument (1028, 20016,
+//   20017) may only be returned. Methods with another result say which value
+//   means success; `lastStatus` tells their failures apart. Every method
+//   clears `lastStatus` first. A write that fails leaves the item as it was.
+// - Ownership. A chunk from TorvoRTItem::DefineChunk or DefineSubChunk is the
+//   caller's: delete it before its item and its session (what is left when
+//   the session goes, the session deletes). The char* results of the queries
+//   are the session's result text: read or copy them before the next call on
+//   the session, and never free them. Rendered pages are pool texts of the
+//   session: free them with PoolFree(session, page).
+// - Vocabulary. The definition grammar, the target type names, the property
+//   names and the option-string grammar are listed in reference.md, installed
+//   with the package in its documentation folder.
 #pragma once
 
 #include <cstdint>
@@ -138,15 +164,23 @@ struct _internal_RTChunk {
 // with `freeBlock`, frees it.
 void ReleaseChunkContext(_internal_RTChunk* block, int freeBlock);
 
+// GetText's status when the text did not fit (the caller's buffer, or the
+// 65,340 bytes one call gathers): the buffer holds what fitted. It is the
+// platform's status for a buffer too small.
+constexpr NnStatus kStatusTextCut = NN_ERR_MEMORY;
+
 class TorvoRTChunk : public SessionListed {
  public:
+  // An empty chunk (no definition) over `item`, listed in `session`. Callers
+  // get chunks from TorvoRTItem::DefineChunk instead.
   TorvoRTChunk(LSXLsiSession* session, TorvoRTItem* item);
   ~TorvoRTChunk();
   TorvoRTChunk(const TorvoRTChunk&) = delete;
   TorvoRTChunk& operator=(const TorvoRTChunk&) = delete;
 
-  // A new chunk whose chain is this one's followed by `definition`; null when
-  // it does not parse or memory runs out.
+  // A new chunk whose definition is this one's followed by `definition`
+  // ("Row 2" under "Table 1"); null when it does not parse or memory runs
+  // out. The new chunk is the caller's; this one is unchanged.
   TorvoRTChunk* DefineSubChunk(const char* definition);
   // Writes the text of a chain into out (4,096 bytes); "Everything" for null.
   static void CalculateDefinition(const chunkdef_info* chain, char* out);
@@ -156,39 +190,77 @@ class TorvoRTChunk : public SessionListed {
   chunkdef_info* InnermostNode() const;
 
   // ---- method frame and navigation ----
+  // Runs operation `code` on the chunk (with `definition`, when not empty,
+  // appended for this call only). No result: the status is in lastStatus.
   void AlterRichText(uint16_t code, uint32_t n1, uint32_t n2, uint32_t n3, uint32_t n4,
                      const char* text, const char* text2, const char* definition,
                      TorvoRTChunk* other);
+  // 1 when the chunk's target exists, else 0 (also when the walk failed).
+  // Leaves lastStatus 0.
   int Exists();
+  // Move every occurrence of the innermost definition part one on, one back,
+  // or to the last one that exists ("Table 1" becomes "Table 2"). 1 when the
+  // new target exists, else 0; the definition changes either way (not for a
+  // part that names every occurrence, "*", which returns 0). The argument is
+  // not used.
   int GetNextTarget(int unused = 0);
   int GetPreviousTarget(int unused = 0);
   int GetLastTarget(int unused = 0);
+  // The number of targets of `definition` inside the chunk ("Table" counts
+  // the tables; "Table 3" counts on from the third). -1 when the definition
+  // does not parse; a failed walk ends the count early, with lastStatus set.
+  // The chunk's own definition is unchanged.
   long GetCount(const char* definition);
+  // Appends `definition` to the chunk's definition for good: 1, or 0 when it
+  // does not parse. ZoomOut returns to the definition before the first ZoomIn.
   int ZoomIn(const char* definition);
   void ZoomOut();
+  // Finds `text` (`length` bytes; "mode" "Exact", "Starts", "Ends" or
+  // "Substr", any other a match anywhere) in the chunk's target (`inside`
+  // non-zero) or after it, in the font `font` names (empty: any font). The
+  // position of the match, 0 when there is none. A definition that names
+  // more than one place gives 0 with lastStatus 20017.
   unsigned long FindTextChunk(int inside, const char* text, uint16_t length, const char* mode,
                               const char* font);
+  // As FindTextChunk for an element of the type `typeName` names ("Field",
+  // "Anchor", ...) whose name matches `name`.
   unsigned long FindNamedChunk(int inside, const char* typeName, const char* name,
                                uint16_t length, const char* mode, const char* font);
+  // Replaces the text of the target `definition` names inside this chunk
+  // ("Column 2" under "Table 1; Row 2"; "Text 1" for the chunk's first text)
+  // with `text` (LMBCS; `length` characters, 0 for all of it); `options` may
+  // give a font ("+Bold Red"). 0 on success (the item is written back into
+  // the note; store the note with NnNoteUpdate), else the failure status. A
+  // null or empty definition does nothing and returns 0.
   uint16_t SetText(const char* definition, const char* text, uint16_t length,
                    const char* options);
+  // Copies the text of the chunk (with `definition` appended, when not
+  // empty) into `buffer` (`size` bytes), NUL-terminated and in LMBCS: its
+  // first text run, or with `flag` 1 every run joined by `options` (the
+  // separator; null for none). Returns the number of bytes copied without
+  // the NUL; 0 with lastStatus set when the walk failed. A text that did not
+  // fit is cut to size - 1 bytes, the buffer filled, and lastStatus is
+  // kStatusTextCut; a text that fits leaves lastStatus 0. A size of 0 copies
+  // nothing.
   unsigned long GetText(const char* definition, char* buffer, unsigned long size, int flag,
                         const char* options);
 
-  // The frame: runs the engine once with these arguments (see the method frame
-  // in richtext/chunk). Returns the status; 1298 is turned into 0.
+  // The frame every method runs: the engine once with these arguments (see
+  // the method frame in richtext/chunk). Returns the status; 1298 (a
+  // completed read-only call) is turned into 0.
   NnStatus RunFrame(uint16_t code, uint32_t subCode, uint32_t n1, uint32_t n2, uint32_t n3,
                     const char* text, const char* text2, const char* definition, void* extra);
 
   // ---- HTML generation (export/generate.cpp) ----
   // The chunk as a whole page: GenerateHTML writes HTML, GenerateXML XHTML
-  // (well-formed XML). On success *page is a pool text of the session (free it
-  // with PoolFree), UTF-8, NUL-terminated, *length bytes without the NUL.
-  // `fileName` (may be null) names the page; `options` is the Key=value render
-  // option string (the page title is the note's Subject);
-  // `collection` is set for a multi-document render. The output buffer starts
-  // at 1 MB and grows fourfold up to 256 MB; a page that does not fit gives 263
-  // and no page. A render never comes back truncated as success.
+  // (well-formed XML). 0 on success, and then *page is a pool text of the
+  // session (free it with PoolFree), UTF-8, NUL-terminated, *length bytes
+  // without the NUL. `fileName` (may be null) names the page; `options` is
+  // the Key=value render option string (the page title is the note's
+  // Subject); `collection` is set for a multi-document render. The output
+  // buffer starts at 1 MB and grows fourfold up to 256 MB; a page that does
+  // not fit gives 263 and no page. A render never comes back truncated as
+  // success.
   NnStatus GenerateHTML(const char* fileName, const char* options, char** page, uint32_t* length,
                         TorvoCollection* collection = nullptr);
   NnStatus GenerateXML(const char* fileName, const char* options, char** page, uint32_t* length,
@@ -208,28 +280,46 @@ class TorvoRTChunk : public SessionListed {
   NnStatus RenderIntoContext(RenderContext* ctx);
 
   // ---- properties, queries and events (richtext/chunk/properties.cpp) ----
-  // Properties by name (richtext/engine/properties.h lists them). The getters
-  // give 0 or the empty text for an unknown name; the setters 1 on success, 0
-  // on refusal (read-only, no handler: logged) or failure.
+  // Properties by name (reference.md lists them). GetPropertyText copies the
+  // value as text into `buffer` (`size` bytes, NUL-terminated, cut to fit)
+  // and returns its length; GetPropertyNumber gives it as a number. An
+  // unknown name gives 0 and the empty text. GetPropertyInternal serves both
+  // (mode 0 text, 1 number).
   uint16_t GetPropertyInternal(const char* name, char* buffer, uint16_t size, double* number,
                                uint16_t mode);
   double GetPropertyNumber(const char* name);
   uint16_t GetPropertyText(const char* name, char* buffer, uint16_t size);
+  // The setters return 1 on success and 0 on refusal (an unknown or
+  // read-only name, no handler: the refusal goes to the session's message
+  // routine) or failure (lastStatus then says why).
   int SetPropertyNumber(const char* name, double value);
-  // A null value: `name` is an option string and the first settable property
-  // whose "Name=" key it holds is set to that key's value. Length 0: the whole text.
+  // `length` 0 means the whole value. With a null value, `name` is an option
+  // string and the first settable property whose "Name=" key it holds is set
+  // to that key's value.
   int SetPropertyText(const char* name, const char* value, uint16_t length);
-  // Queries: each returns the session's result text (GetEncodedValue null when empty).
+  // Queries. Each returns the session's result text (a Key=value text or a
+  // value; the empty text when there is nothing), valid until the next call
+  // on the session and not to be freed. GetHTMLValue: the HTML attribute
+  // ("NAME", "ID", "CLASS", "STYLE", "TITLE", "OTHER") of the table or cell
+  // ("Table", "Cell"); GetTargetProperties: the properties of the target type
+  // `typeName` (one by name, or all for an empty name); GetTableProperties:
+  // the table's; GetCellBorder: the border of one side ("Left", "Right",
+  // "Top", "Bottom"); GetEncodedValue: the base64 text of the target's image
+  // data (with `flagB` 1, of its hotspot's attachment) when it fits in `size`
+  // bytes (null when there is none, or when `size` is below 128).
   char* GetHTMLValue(const char* attribute, const char* element);
   char* GetTargetProperties(const char* typeName, const char* propertyName);
   char* GetTableProperties(const char* propertyName);
   char* GetEncodedValue(uint16_t size, uint16_t flagA, uint16_t flagB);
   char* GetCellBorder(const char* side);
-  // 1 bytes of text, 2 characters, 3 words.
+  // A statistic of the chunk's text: 1 bytes of text, 2 characters, 3 words.
   long GetRichTextStat(uint16_t which);
-  // Event answers in slots 1..6 (other slots do nothing), and raising events.
+  // Answers of event handlers, in slots 1 to 6 (other slots do nothing):
+  // SetEventRetString keeps a copy of `length` bytes of `text`;
+  // CleanupEventRetString frees a slot (the destructor does not).
   void SetEventRetString(uint16_t slot, const char* text, uint16_t length);
   void CleanupEventRetString(uint16_t slot);
+  // Call the callbacks installed in `internal` (nothing when none is set).
   void RaiseActOnText(const char* text, uint16_t length);
   void RaiseQueryExportNames(const char* kind, char* path, char* url);
   void RaiseQueryLinkData(const char* unused1, uint16_t unused2, uint16_t kind,
@@ -237,33 +327,55 @@ class TorvoRTChunk : public SessionListed {
                           const char* text1, const char* text2, const char* text3);
 
   // ---- editing and appending (richtext/chunk/editing.cpp, appending.cpp) ----
-  // Each runs the method frame with its operation and returns its status
-  // unless said otherwise. Refusals of missing texts return 20017 or 1028
+  // Each returns 0 on success or the failure status, and works at the chunk's
+  // target: appended content goes after it (insertPosition 1), inserted
+  // content before it (0). A write that succeeds writes the item back into
+  // the note (store the note with NnNoteUpdate, the database with
+  // NnDbSaveDxl) and raises TorvoRTItem::modified. Texts are LMBCS; a length
+  // of 0 means the whole text. Refusals of missing texts return 20017 or 1028
   // without touching the item.
+  // Remove the sections (keeping their content), the links (keeping their
+  // text; with `keepText` non-zero, URL hotspots stay), the hotspots
+  // (keeping their text), or the fields (all, or those named `name`) of the
+  // chunk.
   NnStatus RemoveSections();
   NnStatus RemoveLinks(int keepText);
   NnStatus RemoveHotspots();
   NnStatus RemoveFields(const char* name, uint16_t length);
+  // Highlight the chunk, or the occurrences of `text` in it, in the item's
+  // highlight style.
   NnStatus Highlight(int flag);
   NnStatus HighlightText(const char* text, uint16_t length);
-  int FontInUse(const char* font);  // 1 when the font is used in the chunk
+  int FontInUse(const char* font);  // 1 when the font is used in the chunk, else 0
+  // Check the chunk's pictures (a status when one is damaged) and repair them.
   NnStatus VerifyGraphics(uint16_t flags);
   NnStatus FixupGraphics(uint16_t flags, const char* options);
   NnStatus ExtractOLEFile(const char* a, const char* b);
+  // Writes the chunk's picture to `file`.
   NnStatus ExportGraphic(const char* file, const char* options);
   void ConvertBitmaps(const char* options);
   void ExpandPabDefs(const char* options);
+  // Change the table (table property text), the paragraphs (a paragraph
+  // string: reference.md) or the font ("+Bold Red 12pt", "-Italic") of the
+  // chunk.
   NnStatus ChangeTable(const char* properties, uint16_t unused);
   NnStatus ChangeParagraph(const char* properties, const char* b, int flag);
   NnStatus ChangeFont(const char* font, const char* b, int flag);
+  // Removes the chunk's content.
   NnStatus Remove();
+  // Insert `text` before the chunk or append it after it, in `font` (null or
+  // empty: the font at the target).
   NnStatus InsertText(const char* text, uint16_t length, const char* font);
   NnStatus AppendText(const char* text, uint16_t length, const char* font);
+  // Insert or append the whole rich text of another bound item (20017 when
+  // it is not bound), or of an item of another note.
   NnStatus InsertRTItem(TorvoRTItem* other);
   NnStatus AppendRTItem(TorvoRTItem* other);
   NnStatus AppendRTItemInternal(TorvoRTItem* other, int position);
   NnStatus AppendRTItem(const char* server, const char* database, unsigned long noteId,
                         const char* itemName);
+  // Insert or append a paragraph of `text` in `font`, hidden by the formula
+  // when one is given (257 when it does not compile).
   NnStatus InsertParagraph(const char* text, const char* font, const char* formula,
                            uint16_t formulaLength);
   NnStatus AppendParagraph(const char* text, const char* font, const char* formula,
@@ -273,15 +385,21 @@ class TorvoRTChunk : public SessionListed {
   NnStatus AppendTabs(uint16_t count);
   NnStatus AppendPageBreak();
   NnStatus AppendNewLines(uint16_t count, int flag);
+  // Append the body ("$Body") of the subform, page or form of that name.
   NnStatus AppendSubformBody(const char* name);
   NnStatus AppendPageBody(const char* name);
   NnStatus AppendFormBody(const char* name);
+  // Appends a file (HTML, text, GIF, JPEG or PNG).
   NnStatus AppendImportFile(const char* file, const char* filter);
   NnStatus AppendAnchor(const char* name, uint16_t flag);
-  // Returns 1028 for an empty target, else 0 (the frame's status is in lastStatus).
+  // Appends a link to `target` (a URL when it holds ':', else a database or
+  // document link). Returns 1028 for an empty target, else 0: the link's
+  // own status is in lastStatus.
   NnStatus AppendLink(const char* a, uint16_t n1, const char* target, const char* s2,
                       const char* s3, const char* s4, uint16_t n2, const char* s5, uint16_t n3,
                       const char* s6, uint16_t n4);
+  // Attach a file to the note and show it at the chunk; rename an attachment
+  // (its icon follows); reset a picture's size; redraw an attachment's icon.
   NnStatus AppendFileAttachment(const char* file, const char* name, int flag,
                                 const char* options);
   NnStatus RenameAttachment(const char* name, int flag, const char* options);
@@ -289,8 +407,11 @@ class TorvoRTChunk : public SessionListed {
   NnStatus RefreshAttachmentIcon(int flag, const char* options);
   NnStatus SwitchRTFieldsToHTMLEditor(int flag, const char* options, const char* unused);
   NnStatus SwitchRTFieldToNotSaveAsMIME(const char* field);
+  // Replaces every `find` in the chunk by `replace`, in the parts `scope`
+  // names (ReplaceScopeBits; empty: the text).
   NnStatus ReplaceTextQuick(const char* find, uint16_t findLength, const char* replace,
                             uint16_t replaceLength, const char* scope);
+  // Kept for callers of the MIME form; does nothing but the frame's auto-save.
   NnStatus AlterMIME(uint16_t, uint16_t, uint16_t, uint16_t, uint16_t, const char*, const char*,
                      const char* definition, TorvoRTChunk* other);
   NnStatus AppendField();  // allocates the three field work blocks
@@ -298,33 +419,51 @@ class TorvoRTChunk : public SessionListed {
   // formulas, 8 hide-when, 16 URLs; "EVERYTHING" 31).
   static uint32_t ReplaceScopeBits(const char* scope);
   // (richtext/chunk/appending.cpp)
+  // Appends a table of `rows` (1-255) by `columns` (1-64); `columnSpecs`
+  // (null, or one text per column, null for none) gives each of the first 20
+  // columns its options ("Width=2in", "Width=25%", "Width=-90px" fixed).
+  // 20017 for a size out of range.
   NnStatus AppendTable(uint16_t rows, uint16_t columns, int flag, const char* options,
                        const char* const* columnSpecs);
-  // Adds a row after row `row` (the first row when 0) of the addressed table.
-  // With `flag` 0, `cellTexts` holds the texts of the new row's cells: 20
-  // entries (kCellTextSlots), null where a cell stays empty; all 20 are read.
+  // Adds a row at the end of the addressed table, a copy of one of its rows:
+  // of row `row` when the chunk is a table ("Table 2"; row 0 means row 1),
+  // of the chunk's own row when it is a row ("Table 2; Row 3"; `row` is not
+  // used). With a non-zero `flag` the copy keeps the row's texts; with 0
+  // `cellTexts` gives the new cells their texts: an array of 20 entries
+  // (kCellTextSlots; all 20 are read, so declare `const char* texts[20] =
+  // {"a", "b"};`), one per cell from the left, null for an empty cell (cells
+  // past the 20th keep the copied texts). A null array keeps every text.
+  // 20016 when the chunk is neither a table nor a row, a status when the row
+  // does not exist.
   NnStatus AppendRow(int flag, uint16_t row, const char* const* cellTexts);
+  // Appends a layer at `top`, `left` of `height` by `width` (CSS lengths
+  // without blanks or ";": 20017) holding `text`.
   NnStatus AppendLayer(const char* top, const char* left, const char* height, const char* width,
                        uint16_t number, const char* text, const char* style, const char* formula,
                        uint16_t formulaLength);
+  // Imports HTML (UTF-8): `source` "IN" for the text `html`, "FILE" (or
+  // empty) for a file of that path; 1028 for an unknown source.
   NnStatus AppendHTML(const char* source, const char* html, const char* options);
+  // Appends a picture from a file ("FILE") or a link to one ("URL"); with
+  // "Attach=yes" in the options the file is also attached to the note.
   NnStatus AppendGraphic(const char* source, const char* file, const char* options);
+  // Appends the chunk `definition` of the item `itemName` of another note.
   NnStatus AppendRTChunk(const char* server, const char* database, unsigned long noteId,
                          const char* itemName, const char* definition, int flag);
 
   // ---- hotspots with code, sorting, comparison (richtext/chunk/hotspots.cpp, sorting.cpp) ----
   // Wraps the chunk in a new hotspot (action, button, popup, mouse-over, computed
   // text, subform, file upload) carrying a formula, LotusScript or JavaScript;
-  // `type` names both. Refusals: 1028. Runs operation 2423.
+  // `type` names both ("Button JavaScript"). 0 on success; refusals: 1028.
   uint16_t AppendHotspot(const char* type, const char* code, uint16_t codeLength,
                          const char* options, const char* label, uint16_t labelLength);
   // Gives the chunk's image a click action in `language` ("Formula",
-  // "LotusScript", "JavaScript"; else 257). Runs operation 2447.
+  // "LotusScript", "JavaScript"; else 257). 0 on success.
   uint16_t SetImageHotspot(const char* language, const char* code, uint16_t codeLength,
                            const char* options, const char* target, uint16_t number);
   // Sorts the rows of the addressed table by column `column` (from 1), after up
-  // to five secondary keys of the options ("SecondaryCol1=" ...). 20020 when
-  // the chunk does not address a table.
+  // to five secondary keys of the options ("SecondaryCol1=" ...). 0 on
+  // success; 20020 when the chunk does not address a table.
   uint16_t SortByRow(uint16_t column, int flag, int numeric, int reverse, const char* options);
 
   // ---- link and wiki matching (richtext/chunk/matching.cpp, wiki.cpp) ----
@@ -338,6 +477,7 @@ class TorvoRTChunk : public SessionListed {
   // "WikiDelimiters=", "MatchText=", "ReplaceExtra=", "SingleMatch=",
   // "Separator=", "Hotspot=", "MatchFont=") or a formula. 0 or a status;
   // KeywordMatching leaves the keyword list in the session's result text.
+  // The six named methods are LinkMatching with their mode.
   uint16_t LinkMatching(const char* server, const char* database, const char* view,
                         const char* referenceField, const char* resultField,
                         const char* properties, uint16_t mode);
@@ -370,7 +510,7 @@ class TorvoRTChunk : public SessionListed {
   // Turns wiki texts ("((Page))", "((Page|shown))", "((https://...))",
   // "((attach:file))") into document links, URL links, attachment icons or,
   // for pages that do not exist yet, compose hotspots. Properties: "Tag=",
-  // "WikiDelimiters=", "OneWayOnly=", "ResolveTags=", "Form=".
+  // "WikiDelimiters=", "OneWayOnly=", "ResolveTags=", "Form=". 0 or a status.
   uint16_t WikiMatching(const char* server, const char* database, const char* view,
                         const char* referenceField, const char* resultField,
                         const char* properties);

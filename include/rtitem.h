@@ -1,5 +1,11 @@
 // TorvoRTItem: one rich-text item of one note or design element, and its
 // working state, RTItemContext.
+//
+// A caller makes a session, an item over it, binds the item to a note's item
+// by name (Connect, or ConnectBackend on a note of its own), and works on it
+// through chunks (DefineChunk; rtchunk.h says how texts, statuses and
+// ownership go). Declare the item after its session (or delete it first): the
+// session deletes the items and chunks still listed when it goes.
 #pragma once
 
 #include <cstdint>
@@ -64,27 +70,41 @@ struct RTItemContext {
 
 class TorvoRTItem : public SessionListed {
  public:
+  // An unbound item listed in `session`.
   explicit TorvoRTItem(LSXLsiSession* session);
+  // Closes what Connect opened (not what ConnectBackend was given).
   ~TorvoRTItem();
   TorvoRTItem(const TorvoRTItem&) = delete;
   TorvoRTItem& operator=(const TorvoRTItem&) = delete;
 
-  // Opens the database (server "" for local) and the note, and binds the item.
+  // Opens the database (server "" for local) and the note, and binds the item
+  // to the note's item `itemName` (the item closes both when it goes). 0 on
+  // success, else the status of the opening. `flags` is not used.
   NnStatus Connect(const char* server, const char* dbPath, NOTEID noteId, const char* itemName,
                    uint16_t flags);
-  // Binds the item to a note the caller keeps open (the item closes neither).
+  // Binds the item to the item `itemName` of a note the caller keeps open
+  // (the item closes neither). 0 on success; 1028 for a missing note or
+  // name. Binding does not check that the note holds an item of that name:
+  // on a note without one, chunk methods find nothing. Forms and pages call
+  // their body "$Body", documents mostly "Body" (NnItemInfo tells).
   NnStatus ConnectBackend(NnHandle hDb, NnHandle hNote, const char* itemName);
-  // Writes the record list back as the item's segments (replacing the old
-  // ones) and any pending MIME body. A failure leaves the item as it was.
+  // Writes the record list back into the note as the item's segments
+  // (replacing the old ones) and any pending MIME body; 0 on success. A
+  // failure leaves the item as it was. Chunk methods commit by themselves
+  // unless DeferCommitFlag is set.
   NnStatus Commit();
-  // Loads the record list when it is not loaded; 0 when loaded.
+  // Loads the record list when it is not loaded; 0 when loaded, else the
+  // status of the load.
   NnStatus LoadRecords();
   // Drops the loaded record list (the next use reloads it from the note).
   void ReleaseRecords();
   // Replaces the item's record list by a new one (which the item then owns).
   void InstallRecords(RecordList* list);
 
-  // Chunks over the item: the Everything chunk and defined ones.
+  // A new chunk over the item for `definition` ("Table 1; Row 2"; null or
+  // empty for the whole item, "Everything"); null when the definition does
+  // not parse. The chunk is the caller's to delete (before the item); the
+  // item only remembers its first Everything chunk in `everything`.
   TorvoRTChunk* DefineChunk(const char* definition);
 
   // Copies the face name of the id into name (kFaceNameSize + 1 bytes); 0 when
@@ -94,12 +114,19 @@ class TorvoRTItem : public SessionListed {
   // `add` and absent; -1 when absent and not added (or the table is full).
   int FindFaceByName(const char* name, bool add);
 
-  // Paragraph strings; the grammar is in richtext/item/parastring.h.
+  // Parses a paragraph string (`spec`, then `spec2`; reference.md gives the
+  // grammar) into the engine's paragraph outputs; 0, or 1028 for a malformed
+  // value (the outputs untouched).
   NnStatus ParseParagraphString(const char* spec, const char* spec2, void* outputs);
 
+  // The style mapping of a font: the engine's own list (`listSelector` 1) or
+  // the item's; null when none. Nodes belong to the item.
   _StyleMapping_Info* GetStyleMappingByFontID(uint32_t fontId, int listSelector) const;
+  // Adds a mapping of the font to the engine's list; null when memory runs out.
   _StyleMapping_Info* CreateInternalStyleMapping(const char* styleText, const char* closingTags,
                                                  uint32_t fontId);
+  // Notes the field `fieldName` as edited by `editorName` (else the default
+  // editor) on the item's note; 0 on success.
   NnStatus SetupAlternateEditor(const char* editorName, const char* fieldName,
                                 uint16_t fieldNameLength, const char* defaultEditorName);
 
@@ -129,7 +156,9 @@ class TorvoRTItem : public SessionListed {
   uint16_t secondFlag = 0;          // cleared and restored by the matching passes
   uint16_t LookupCacheFlag = 0;
   uint16_t cleanupSwitch = 0;
-  uint16_t modified = 0;            // set to 1 by every change the engine makes
+  // 1 once a call has changed the item since it was bound (a failed call
+  // leaves it as it was): the note holds the change and awaits NnNoteUpdate.
+  uint16_t modified = 0;
   uint16_t changed = 0;             // set by every set step
   uint16_t autoSave = 0;            // a successful chunk method saves the note
   uint16_t pageWidth = 8640;        // twips, for refitting table cells

@@ -364,7 +364,9 @@ bool IsRichTextItem(const ItemSegments& g) {
 }
 
 // The note and rich-text item a chunk command works on: --note and --item
-// when given, else the first note holding a rich-text item and its first one.
+// when given, else the first note holding a rich-text item, and in it the
+// item named "Body" or "$Body" (a form's first item is often its styles, not
+// its body), else its first one.
 struct ItemChoice {
   NOTEID id = 0;
   std::string name;
@@ -379,11 +381,16 @@ ItemChoice ChooseItem(NnHandle db, const Args& args) {
     chosen = notes;
   for (const auto& ref : chosen) {
     Note note(db, ref.id);
+    std::string first;
     for (const auto& g : GroupItems(note.handle())) {
       if (!IsRichTextItem(g)) continue;
-      if (args.Has("item") && !EqualsNoCase(args.options.at("item"), g.name)) continue;
-      return ItemChoice{ref.id, g.name};
+      const bool wanted = args.Has("item") ? EqualsNoCase(args.options.at("item"), g.name)
+                                           : EqualsNoCase(g.name, "Body") ||
+                                                 EqualsNoCase(g.name, "$Body");
+      if (wanted) return ItemChoice{ref.id, g.name};
+      if (first.empty()) first = g.name;
     }
+    if (!args.Has("item") && !first.empty()) return ItemChoice{ref.id, first};
   }
   if (args.Has("item")) Fail(kExitInput, "no rich-text item " + args.options.at("item"));
   Fail(kExitInput, "no rich-text item");
@@ -501,10 +508,12 @@ int CmdText(const Args& args) {
   bool all = args.Flag("all");
   unsigned long n = everything->GetText(definition.c_str(), buffer.data(), buffer.size(),
                                         all ? 1 : 0, all ? separator.c_str() : nullptr);
-  if (everything->lastStatus != NN_OK) ChunkFail(everything->lastStatus, definition);
+  const bool cut = everything->lastStatus == kStatusTextCut;
+  if (everything->lastStatus != NN_OK && !cut) ChunkFail(everything->lastStatus, definition);
   std::string utf8 = NnLmbcsToUtf8(buffer.data(), n);
   std::fwrite(utf8.data(), 1, utf8.size(), stdout);
   std::fputc('\n', stdout);
+  if (cut) std::fprintf(stderr, "kvedit: the text is cut after %lu bytes\n", n);
   return kExitOk;
 }
 
@@ -575,7 +584,8 @@ void Usage() {
                "                                 replaces the target's text, saves to OUT.dxl\n"
                "  render FILE [ITEM] [--xhtml] [--options \"KEY=VALUE ...\"] [--out PATH]\n"
                "                                 the item as an HTML (XHTML) page\n"
-               "ITEM is [--note SEL] [--item NAME]: default the first note with rich text.\n"
+               "ITEM is [--note SEL] [--item NAME]: default the first note with rich text\n"
+               "and its \"Body\" or \"$Body\" item, else its first.\n"
                "SEL is #N (document order from 1), 0xID (note id) or a universal id.\n");
 }
 

@@ -147,9 +147,9 @@ NnStatus TorvoRTChunk::AppendRow(int flag, uint16_t row, const char* const* cell
   }
   ReleaseCellTexts(s);
   if (flag == 0 && cellTexts) {
+    // A null entry is an empty cell: its copied texts go.
     for (uint32_t i = 0; i < kCellTextSlots; ++i) {
-      if (!cellTexts[i]) continue;
-      g->cellText[i] = CopyText(s, cellTexts[i], 0);
+      g->cellText[i] = CopyText(s, cellTexts[i] ? cellTexts[i] : "", 0);
       if (!g->cellText[i]) {
         ReleaseCellTexts(s);
         return NN_ERR_MEMORY;

@@ -184,21 +184,23 @@ NnStatus TorvoRTChunk::AppendText(const char* text, uint16_t length, const char*
   // work on the records in memory and the item is written once, so that a
   // failure in either leaves the stored item as it was.
   const uint16_t savedDefer = item->DeferCommitFlag;
-  const bool modifiedBefore = item->modified != 0;
+  const uint16_t modifiedBefore = item->modified;
+  item->modified = 0;  // raised again by this call's own changes
   item->DeferCommitFlag = 1;
   NnStatus st = RunFrame(2361, 0, length, 0, 0, text, font, nullptr, nullptr);
   if (st == 0 && ic && ic->textFollowUp && length > 0)
     st = RunFrame(STEP_CLEANUP_TEXT, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
   if (ic) ic->textFollowUp = 0;
   item->DeferCommitFlag = savedDefer;
-  if (st == 0 && !savedDefer && item->modified) {
+  const bool changedHere = item->modified != 0;
+  if (st == 0 && !savedDefer && changedHere) {
     st = item->Commit();
     if (st == 0 && item->autoSave) NnNoteUpdate(item->hNote, 1);
   }
-  if (st != 0 && !modifiedBefore) {
-    item->ReleaseRecords();  // read again from the note when next used
-    item->modified = 0;
-  }
+  // Without a caller's deferred changes to keep, the records in memory are
+  // read again from the note when next used.
+  if (st != 0 && (!savedDefer || !modifiedBefore)) item->ReleaseRecords();
+  item->modified = uint16_t(modifiedBefore || (st == 0 && changedHere));
   if (st != 0) lastStatus = st;
   return st;
 }

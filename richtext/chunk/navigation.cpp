@@ -354,15 +354,19 @@ uint16_t TorvoRTChunk::SetText(const char* definition, const char* text, uint16_
 
 unsigned long TorvoRTChunk::GetText(const char* definition, char* buffer, unsigned long size,
                                     int flag, const char* options) {
-  if (!buffer || size == 0 || !session) return 0;
+  if (!buffer || size == 0 || !session || !session->IsValid()) return 0;
   buffer[0] = 0;
   session->TextBuffer(1)[0] = 0;
   session->ClearResultText();
+  session->globals->textCut = 0;
   if (RunFrame(STEP_TEXT_GET, PROP_TEXT, uint32_t(flag), 0, 0, options, nullptr, definition,
                nullptr) != 0)
     return 0;
   unsigned long n = session->ResultTextLength;
   if (n > kResultTextSize) n = kResultTextSize;
+  // A text cut short, by the caller's buffer or the result text, fills what
+  // it can and says so.
+  if (n > size - 1 || session->globals->textCut) lastStatus = kStatusTextCut;
   if (n > size - 1) n = size - 1;
   std::memcpy(buffer, session->ResultText, n);
   buffer[n] = 0;

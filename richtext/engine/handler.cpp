@@ -129,7 +129,10 @@ void TextGet(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* 
   const char* text = reinterpret_cast<const char*>(data) + kTextFixed;
   uint32_t n = len - kTextFixed;
   if (ctx->Number1 == 0) {
-    if (n > kResultCap) n = kResultCap;
+    if (n > kResultCap) {
+      n = kResultCap;
+      s->globals->textCut = 1;
+    }
     s->ResultTextLength = 0;
     AppendResult(s, text, n);
     ctx->TargetDone = 1;
@@ -140,6 +143,7 @@ void TextGet(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* 
   uint32_t sepLen = (have && ctx->Text1) ? uint32_t(std::strlen(ctx->Text1)) : 0;
   if (have + sepLen > kResultCap) {
     ctx->TargetDone = 1;
+    s->globals->textCut = 1;
     return;
   }
   if (sepLen) AppendResult(s, ctx->Text1, sepLen);
@@ -147,6 +151,7 @@ void TextGet(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* 
   if (have + n > kResultCap) {
     n = kResultCap - have;
     ctx->TargetDone = 1;
+    s->globals->textCut = 1;
   }
   AppendResult(s, text, n);
 }

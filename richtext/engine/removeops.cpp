@@ -388,13 +388,19 @@ NnStatus PlanAppendRow(RTProcessContext* ctx) {
 
 // The copy of the row: cells of the row's own table renumbered, the first
 // text of each cell replaced by the caller's text for it (its other texts
-// go), everything else as it is.
+// go), everything else as it is. A cell without a text run takes the text
+// at its end.
 NnStatus WriteRowCopy(RTProcessContext* ctx) {
   TableTextOpsState& t = ctx->TableText;
   SessionGlobals* g = ctx->Session->globals;
   int32_t cell = -1;
   int nest = 0;
   bool textDone = false;
+  auto finishCell = [&]() -> NnStatus {
+    const char* text = cell >= 0 && cell < int32_t(kCellTextSlots) ? g->cellText[cell] : nullptr;
+    if (textDone || !text || !*text) return 0;
+    return EmitTextRecord(text, uint32_t(std::strlen(text)), nullptr, &ctx->Compose);
+  };
   for (RTRecordNode* n = ctx->Records->first; n; n = n->next) {
     if (n->sequence < ctx->SubCode) continue;
     if (n->sequence > ctx->Number1) break;
@@ -403,6 +409,7 @@ NnStatus WriteRowCopy(RTProcessContext* ctx) {
     if (IsTableEnd(s) && nest > 0) --nest;
     NnStatus st = 0;
     if (nest == 0 && IsCell(s)) {
+      if ((st = finishCell()) != 0) return st;
       ++cell;
       textDone = false;
       uint8_t copy[64];
@@ -424,6 +431,7 @@ NnStatus WriteRowCopy(RTProcessContext* ctx) {
     }
     if (st) return st;
   }
+  if (NnStatus st = finishCell()) return st;
   t.RowWritten = 1;
   return 0;
 }

@@ -119,6 +119,20 @@ std::vector<NnBlockId> ItemBlocks(NnHandle hNote, const char* name) {
   return blocks;
 }
 
+// True when two record lists hold the same records, byte for byte.
+bool SameRecords(const RecordList* a, const RecordList* b) {
+  if (!a || !b) return a == b;
+  if (a->count != b->count) return false;
+  const RTRecordNode* x = a->first;
+  const RTRecordNode* y = b->first;
+  for (; x && y; x = x->next, y = y->next) {
+    if (x->signature != y->signature || x->length != y->length) return false;
+    if (x->length && (!x->data || !y->data || std::memcmp(x->data, y->data, x->length) != 0))
+      return false;
+  }
+  return !x && !y;
+}
+
 void FreePoolText(LSXLsiSession* session, char*& text) {
   if (text) PoolFree(session, text);
   text = nullptr;
@@ -249,6 +263,9 @@ void TorvoRTItem::ReleaseRecords() {
 void TorvoRTItem::InstallRecords(RecordList* list) {
   if (!context) return;
   ++context->recordsGeneration;
+  // Whichever operation built them, records that differ from the ones they
+  // replace change the item.
+  if (context->records != list && !SameRecords(context->records, list)) modified = 1;
   if (context->records && context->records != list)
     RecordListFreeWithAllocator(session, context->records);
   context->records = list;
@@ -297,7 +314,7 @@ NnStatus TorvoRTItem::Commit() {
   std::sort(old.begin(), old.end(),
             [](const NnBlockId& a, const NnBlockId& b) { return a.index > b.index; });
   for (const NnBlockId& block : old) NnItemDeleteByBlock(hNote, block);
-  modified = 0;
+  // `modified` stays: the note now holds a changed item, still to be stored.
   return lastStatus = NN_OK;
 }
 

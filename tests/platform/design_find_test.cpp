@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "nn/nn.h"
+#include "support/testutil.h"
 
 namespace {
 
@@ -111,8 +112,9 @@ TEST_F(DesignFind, BadArguments) {
 
 // A real exported form: found by its title, and its $Info gives the paper colour.
 TEST(DesignFindCorpus, FormTitleAndInfoRecord) {
-  std::filesystem::path file = std::filesystem::path(KV_CORPUS_DIR) / "dxl/ukl/Forms/Attendee.form";
-  if (!std::filesystem::exists(file)) GTEST_SKIP() << "corpus absent";
+  const std::string corpus = kvtest::CorpusDir();
+  std::filesystem::path file = std::filesystem::path(corpus) / "dxl/ukl/Forms/Attendee.form";
+  if (corpus.empty() || !std::filesystem::exists(file)) GTEST_SKIP() << "corpus absent";
   NnHandle db = 0;
   ASSERT_EQ(NnDbOpen(file.c_str(), 0, &db), NN_OK) << NnDbLastLoadError();
   NOTEID id = 0;

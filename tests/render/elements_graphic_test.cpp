@@ -190,8 +190,9 @@ TEST_F(GraphicTest, GraphicTableListsTheRangesGraphics) {
 
 // Images of the corpus documents, converted to host layout, as data URIs.
 TEST_F(GraphicTest, CorpusImagesRenderAsDataUris) {
-  const fs::path root = fs::path(KV_CORPUS_DIR) / "dxl";
-  if (!fs::is_directory(root)) GTEST_SKIP() << "no corpus at " << root;
+  const std::string corpus = kvtest::CorpusDir();
+  if (corpus.empty()) GTEST_SKIP() << "no corpus";
+  const fs::path root = fs::path(corpus) / "dxl";
   size_t images = 0;
   for (const std::string& file : kvtest::FilesBelow(root.string())) {
     const std::string text = kvtest::ReadFile(file);

@@ -30,8 +30,10 @@ struct Record {
   bool operator==(const Record&) const = default;
 };
 
+// The path of a corpus file; empty when the corpus is absent.
 inline std::string CorpusFile(const std::string& relative) {
-  return std::string(KV_CORPUS_DIR) + "/dxl/" + relative;
+  const std::string corpus = kvtest::CorpusDir();
+  return corpus.empty() ? std::string() : corpus + "/dxl/" + relative;
 }
 
 class CorpusDoc : public ::testing::Test {

@@ -71,8 +71,9 @@ Bytes WithZeroPads(Bytes data) {
 using EngineCorpus = EngineDoc;
 
 TEST_F(EngineCorpus, ItemsWalkAndUntouchedWritesRoundTrip) {
-  const fs::path root = fs::path(KV_CORPUS_DIR) / "dxl";
-  if (!fs::is_directory(root)) GTEST_SKIP() << "no corpus at " << root;
+  const std::string corpus = kvtest::CorpusDir();
+  if (corpus.empty()) GTEST_SKIP() << "no corpus";
+  const fs::path root = fs::path(corpus) / "dxl";
   const std::vector<Bytes> items = CorpusItems(root);
   ASSERT_FALSE(items.empty());
   const uint16_t types[] = {TABLE, SECTION, ROW, COLUMN, TEXT, PARAGRAPH, GRAPHIC, HOTSPOT,

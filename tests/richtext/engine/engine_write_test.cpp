@@ -22,7 +22,7 @@ TEST_F(Write, TextSetReplacesOneTargetAndKeepsEveryOtherRecord) {
   std::vector<Bytes> expected = Sample();
   expected[8] = Text(fresh);
   EXPECT_EQ(Stored(), Join(expected));
-  EXPECT_EQ(item->modified, 0);  // committed
+  EXPECT_EQ(item->modified, 1);  // changed since bound (and committed into the note)
   EXPECT_NE(chunk->lastStatus, NN_ERR_READONLY_DONE);
 }
 

@@ -240,8 +240,9 @@ TEST_F(GraphicRepair, BitmapConversionWithoutBitmapsChangesNothing) {
 // leaves its item byte for byte; one reported damaged is sound after a fixup.
 TEST_F(GraphicRepair, CorpusGraphicsVerifyAndFixupAgree) {
   namespace fs = std::filesystem;
-  const fs::path root = fs::path(KV_CORPUS_DIR) / "dxl";
-  if (!fs::is_directory(root)) GTEST_SKIP() << "no corpus at " << root;
+  const std::string corpus = kvtest::CorpusDir();
+  if (corpus.empty()) GTEST_SKIP() << "no corpus";
+  const fs::path root = fs::path(corpus) / "dxl";
   std::vector<fs::path> files;
   for (const auto& e : fs::recursive_directory_iterator(root))
     if (e.is_regular_file()) files.push_back(e.path());

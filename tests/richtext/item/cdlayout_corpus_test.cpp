@@ -61,8 +61,9 @@ uint16_t U16(const std::vector<uint8_t>& r, uint32_t off) {
 }
 
 TEST(CdLayoutCorpus, EveryRecordConvertsAndRoundTrips) {
-  const fs::path root = fs::path(KV_CORPUS_DIR) / "dxl";
-  if (!fs::is_directory(root)) GTEST_SKIP() << "no corpus at " << root;
+  const std::string corpus = kvtest::CorpusDir();
+  if (corpus.empty()) GTEST_SKIP() << "no corpus";
+  const fs::path root = fs::path(corpus) / "dxl";
   const std::vector<Item> items = LoadCorpusItems(root);
   ASSERT_FALSE(items.empty());
 
