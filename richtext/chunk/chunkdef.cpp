@@ -3,10 +3,12 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <new>
 #include <string>
 
 #include "include/rtchunk.h"
+#include "richtext/chunk/chunkdef.h"
 #include "richtext/chunk/editing_util.h"
 #include "richtext/engine/opcodes.h"
 
@@ -40,11 +42,7 @@ const char* SkipWord(const char* p, const char* end) {
 // Keywords of the type word, tried in this order as prefixes: longer names
 // come before names that prefix them (GRAPHICHOTSPOT before GRAPHIC,
 // PARAGRAPHLIST before PARAGRAPH). "HR" is the written name of a rule.
-struct TypeKeyword {
-  const char* word;
-  uint16_t type;
-};
-constexpr TypeKeyword kTypeKeywords[] = {
+constexpr DefinitionWord kTypeKeywords[] = {
     {"EVERYTHING", EVERYTHING},        {"TABLE", TABLE},
     {"HOTSPOT", HOTSPOT},              {"COLUMN", COLUMN},
     {"ROW", ROW},                      {"BUTTON", BUTTON},
@@ -68,14 +66,27 @@ constexpr TypeKeyword kTypeKeywords[] = {
     {"NONBLANKTEXT", NONBLANKTEXT},    {"TAGGEDTEXT", TAGGEDTEXT},
 };
 
+constexpr DefinitionWord kRelationWords[] = {
+    {"CONTAINS", REL_CONTAINS}, {"INSIDE", REL_INSIDE}, {"OUTSIDE", REL_OUTSIDE},
+    {"BEFORE", REL_BEFORE},     {"AFTER", REL_AFTER},   {"START", REL_STARTS_WITH},
+    {"END", REL_ENDS_WITH}};
+
+constexpr DefinitionWord kMatchWords[] = {{"STARTS", MATCH_STARTS}, {"ENDS", MATCH_ENDS},
+                                          {"SUBSTR", MATCH_SUBSTR}, {"ID", MATCH_ID},
+                                          {"NAME", MATCH_NAME}};
+
+// The first word of the table that the span starts with, or null.
+template <size_t N>
+const DefinitionWord* FindWord(Span span, const DefinitionWord (&words)[N]) {
+  for (const DefinitionWord& w : words)
+    if (span.StartsWith(w.word)) return &w;
+  return nullptr;
+}
+
 bool MatchType(Span word, uint16_t* type) {
-  for (const TypeKeyword& k : kTypeKeywords) {
-    if (word.StartsWith(k.word)) {
-      *type = k.type;
-      return true;
-    }
-  }
-  return false;
+  const DefinitionWord* k = FindWord(word, kTypeKeywords);
+  if (k) *type = k->value;
+  return k != nullptr;
 }
 
 // A decimal number as the occurrence items give it: leading blanks, a sign,
@@ -154,14 +165,6 @@ bool ParsePart(Span part, const char* upper, const char* original, const chunkde
   if (oneWord && !part.StartsWith("EVERYTHING")) return false;
   Span second{SkipBlanks(firstBlank, part.end), part.end};
 
-  static constexpr struct {
-    const char* word;
-    uint16_t relation;
-  } kRelations[] = {{"CONTAINS", REL_CONTAINS}, {"INSIDE", REL_INSIDE},
-                    {"OUTSIDE", REL_OUTSIDE},   {"BEFORE", REL_BEFORE},
-                    {"AFTER", REL_AFTER},       {"START", REL_STARTS_WITH},
-                    {"END", REL_ENDS_WITH}};
-
   Span typeWord = part;
   bool everything = false;
   if (part.StartsWith("EVERYTHING")) {
@@ -169,15 +172,12 @@ bool ParsePart(Span part, const char* upper, const char* original, const chunkde
     everything = true;
   } else {
     node->relation = REL_CONTAINS;
-    for (const auto& r : kRelations) {
-      if (part.StartsWith(r.word)) {
-        node->relation = r.relation;
-        typeWord = second;
-        if ((r.relation == REL_STARTS_WITH || r.relation == REL_ENDS_WITH) &&
-            typeWord.StartsWith("WITH")) {
-          typeWord.p = SkipBlanks(SkipWord(typeWord.p, typeWord.end), typeWord.end);
-        }
-        break;
+    if (const DefinitionWord* r = FindWord(part, kRelationWords)) {
+      node->relation = r->value;
+      typeWord = second;
+      if ((r->value == REL_STARTS_WITH || r->value == REL_ENDS_WITH) &&
+          typeWord.StartsWith("WITH")) {
+        typeWord.p = SkipBlanks(SkipWord(typeWord.p, typeWord.end), typeWord.end);
       }
     }
   }
@@ -215,12 +215,8 @@ bool ParsePart(Span part, const char* upper, const char* original, const chunkde
       node->matchMode = MATCH_TEXT;
       quoteAt = rest.p;
     } else {
-      node->matchMode = MATCH_TEXT;
-      if (rest.StartsWith("STARTS")) node->matchMode = MATCH_STARTS;
-      else if (rest.StartsWith("ENDS")) node->matchMode = MATCH_ENDS;
-      else if (rest.StartsWith("SUBSTR")) node->matchMode = MATCH_SUBSTR;
-      else if (rest.StartsWith("ID")) node->matchMode = MATCH_ID;
-      else if (rest.StartsWith("NAME")) node->matchMode = MATCH_NAME;
+      const DefinitionWord* m = FindWord(rest, kMatchWords);
+      node->matchMode = m ? m->value : uint16_t(MATCH_TEXT);
       const char* p = rest.p;
       while (p < rest.end && !IsQuote(*p) && !IsDigit(*p) && *p != '*') ++p;
       if (p < rest.end && IsQuote(*p)) {
@@ -246,6 +242,10 @@ bool ParsePart(Span part, const char* upper, const char* original, const chunkde
 }
 
 }  // namespace
+
+DefinitionWords DefinitionTypeWords() { return {kTypeKeywords, std::size(kTypeKeywords)}; }
+DefinitionWords DefinitionRelationWords() { return {kRelationWords, std::size(kRelationWords)}; }
+DefinitionWords DefinitionMatchWords() { return {kMatchWords, std::size(kMatchWords)}; }
 
 void FreeChunkDefinition(chunkdef_info* head) {
   while (head) {

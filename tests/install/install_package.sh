@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs the built library into a temporary prefix and uses it as a caller
-# would: every public header compiles on its own, the README's consumer
-# CMakeLists.txt and program build against the installed package (and against
-# its pkg-config file), and the program prints the expected row of
-# examples/sample.dxl.
+# would: every public header compiles on its own, the reference page is there,
+# and the README's consumer CMakeLists.txt and program (taken from the README
+# itself) build against the installed package and against its pkg-config
+# file, and print the expected row of examples/sample.dxl: as stored, after a
+# UTF-8 text went in (converted both ways), and a failure in words.
 #
 # Usage: install_package.sh BUILD_DIR SOURCE_DIR CXX_COMPILER [EXTRA_FLAGS]
 set -euo pipefail
@@ -30,6 +31,14 @@ soname=$(objdump -p "$libdir/libnKestrelvaultEdit64.so.3.0" | awk '$1 == "SONAME
 "$prefix/bin/kvedit" info "$source/examples/sample.dxl" > "$work/info.txt" || fail "installed kvedit does not run"
 grep -q '^  Body composite ' "$work/info.txt" || fail "installed kvedit: unexpected info output"
 
+# The reference page, written from the library's tables.
+reference=$prefix/share/doc/KestrelvaultEdit/reference.md
+[ -f "$reference" ] || fail "no reference page"
+for line in '| 1 | `Table` |' '| `SectionTitle` | text |' 'TableHTMLId' 'Alignment=Center' \
+    'Starts With Table 1'; do
+  grep -qF -- "$line" "$reference" || fail "the reference page lacks '$line'"
+done
+
 # Only public headers, each compiling on its own.
 inc=$prefix/include/kestrelvault
 expected_headers="collection.h kestrelvault.h lsxsessi.h nn/nn.h rtchunk.h rtcomparison.h rtitem.h"
@@ -51,14 +60,27 @@ grep -q 'int main' "$consumer/main.cpp" || fail "README has no minimal program"
 generator=()
 command -v ninja > /dev/null && generator=(-G Ninja)
 cmake -S "$consumer" -B "$consumer/build" "${generator[@]}" -DCMAKE_PREFIX_PATH="$prefix" \
-  -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_CXX_FLAGS="$extra" -DCMAKE_EXE_LINKER_FLAGS="$extra" \
+  -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_CXX_FLAGS="$extra -Wall -Wextra -Werror" \
+  -DCMAKE_EXE_LINKER_FLAGS="$extra" \
   > "$work/configure.log" 2>&1 || { cat "$work/configure.log"; fail "consumer does not configure"; }
 cmake --build "$consumer/build" > "$work/build.log" 2>&1 ||
   { cat "$work/build.log"; fail "consumer does not build"; }
 
-expected='Colour | Red'
-out=$("$consumer/build/rowtext" "$source/examples/sample.dxl") || fail "consumer exited $?"
-[ "$out" = "$expected" ] || fail "consumer printed '$out', expected '$expected'"
+# The row as stored; after a UTF-8 text with a non-breaking space (stored as
+# the platform's 0xFF) went into its second cell; and a file that is not there.
+check_rowtext() {
+  local program=$1 out
+  out=$("$program" "$source/examples/sample.dxl") || fail "$program exited $?"
+  [ "$out" = 'Colour | Red' ] || fail "$program printed '$out'"
+  local text=$'Gr\xc3\xbc\xc3\x9fe\xc2\xa0caf\xc3\xa9'  # "Grüße café", UTF-8
+  out=$("$program" "$source/examples/sample.dxl" "$text") || fail "$program exited $? on a UTF-8 text"
+  [ "$out" = "Colour | $text" ] || fail "$program printed '$out' for a UTF-8 text"
+  local status=0
+  "$program" "$work/missing.dxl" > /dev/null 2> "$work/rowtext.err" || status=$?
+  [ "$status" = 2 ] && grep -q 'File does not exist' "$work/rowtext.err" ||
+    fail "$program on a missing file: exit $status, '$(cat "$work/rowtext.err")'"
+}
+check_rowtext "$consumer/build/rowtext"
 
 # A render through the installed headers alone: an XHTML page, returned to the pool.
 cat > "$work/render.cpp" <<'CPP'
@@ -97,11 +119,11 @@ CPP
   -Wl,-rpath,"$libdir" || fail "the render program does not build"
 "$work/render" "$source/examples/sample.dxl" || fail "the render program exited $?"
 
-# The same program through pkg-config.
+# The same program through pkg-config, as the README builds it.
 export PKG_CONFIG_PATH="$libdir/pkgconfig"
 # shellcheck disable=SC2046
-"$cxx" $extra "$consumer/main.cpp" -o "$work/rowtext-pc" $(pkg-config --cflags --libs kestrelvault-edit) \
-  -Wl,-rpath,"$libdir" || fail "consumer does not build through pkg-config"
-out=$("$work/rowtext-pc" "$source/examples/sample.dxl") || fail "pkg-config consumer exited $?"
-[ "$out" = "$expected" ] || fail "pkg-config consumer printed '$out'"
+"$cxx" $extra -Wall -Wextra -Werror "$consumer/main.cpp" -o "$work/rowtext-pc" \
+  $(pkg-config --cflags --libs kestrelvault-edit) -Wl,-rpath,"$libdir" ||
+  fail "consumer does not build through pkg-config"
+check_rowtext "$work/rowtext-pc"
 echo "install test: passed"

@@ -1,0 +1,261 @@
+// kvref: writes the reference page of the installed package (reference.md)
+// from the tables the library itself reads: the definition words, the target
+// types and their property names, the chunk properties, and the grammar
+// notes of option, paragraph and font strings kept beside their parsers.
+// Every example on the page is parsed by the library as the page is written;
+// one that does not read back as shown fails the build.
+//
+// Usage: kvref SOURCE_DIR OUTPUT.md
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "host/fonts.h"
+#include "lsxsessi.h"
+#include "richtext/chunk/chunkdef.h"
+#include "richtext/engine/opcodes.h"
+#include "richtext/engine/properties.h"
+#include "richtext/item/parastring.h"
+#include "rtchunk.h"
+
+namespace {
+
+struct Failure {
+  std::string message;
+};
+
+[[noreturn]] void Fail(const std::string& message) { throw Failure{message}; }
+
+std::string Join(const std::vector<std::string>& words, const char* separator) {
+  std::string out;
+  for (const std::string& w : words) out += (out.empty() ? "" : separator) + w;
+  return out;
+}
+
+std::string Code(const std::string& text) { return "`" + text + "`"; }
+
+// A definition as the chunk writes it back; fails when it does not parse.
+std::string WrittenBack(LSXLsiSession* session, const std::string& text) {
+  chunkdef_info* chain = ParseChunkDefinition(session, nullptr, text.c_str(), nullptr);
+  if (!chain) Fail("the example definition \"" + text + "\" does not parse");
+  std::vector<char> out(kTextBufferSize);
+  TorvoRTChunk::CalculateDefinition(chain, out.data());
+  FreeChunkDefinition(chain);
+  return out.data();
+}
+
+// The name a target type is written with: the chunk's own writing of a part
+// of that type.
+std::string WrittenTypeName(LSXLsiSession* session, uint16_t type) {
+  chunkdef_info node;
+  node.relation = type == EVERYTHING ? REL_EVERYTHING : REL_CONTAINS;
+  node.targetType = type;
+  node.occurrenceCount = 1;
+  node.occurrences[0] = 1;
+  std::vector<char> out(kTextBufferSize);
+  TorvoRTChunk::CalculateDefinition(&node, out.data());
+  std::string text = out.data();
+  if (type != EVERYTHING) text = text.substr(0, text.rfind(' '));
+  // The writing must read back as the same type.
+  if (type != ROW && type != COLUMN && type != EVERYTHING) {
+    chunkdef_info* chain = ParseChunkDefinition(session, nullptr, out.data(), nullptr);
+    const bool same = chain && chain->targetType == type;
+    FreeChunkDefinition(chain);
+    if (!same) Fail("target type " + std::to_string(type) + " does not read back");
+  }
+  return text;
+}
+
+// The comment block of a header from the line holding `marker` up to the
+// end of the comment or to `stop`, without the comment marks.
+std::string HeaderNotes(const std::string& sourceDir, const std::string& header,
+                        const std::string& marker, const std::string& stop) {
+  std::ifstream in(sourceDir + "/" + header);
+  if (!in) Fail("cannot read " + header);
+  std::string line, out;
+  bool inside = false;
+  while (std::getline(in, line)) {
+    const bool comment = line.rfind("//", 0) == 0;
+    if (!inside && comment && line.find(marker) != std::string::npos) inside = true;
+    if (!inside) continue;
+    if (!comment) break;
+    const size_t at = stop.empty() ? std::string::npos : line.find(stop);
+    std::string text = line.size() > 3 ? line.substr(3, at == std::string::npos ? at : at - 3) : "";
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    if (!text.empty() || at == std::string::npos) out += text + '\n';
+    if (at != std::string::npos) break;
+  }
+  if (out.empty()) Fail(header + " has no notes starting with \"" + marker + "\"");
+  while (out.size() > 1 && out[out.size() - 2] == '\n') out.pop_back();
+  return out;
+}
+
+// Notes as a Markdown block that keeps their lines.
+std::string Quoted(const std::string& notes) {
+  std::string out = "```text\n" + notes;
+  if (out.back() != '\n') out += '\n';
+  return out + "```\n";
+}
+
+void Definitions(std::ostream& page, LSXLsiSession* session) {
+  page << "## Chunk definitions\n\n"
+          "A definition selects part of a rich-text item (`TorvoRTItem::DefineChunk`, "
+          "`DefineSubChunk`, `ZoomIn`, and the definition arguments of `GetText`, `SetText` "
+          "and `GetCount`). It is one or more parts separated by `;`, each looking inside the "
+          "one before it. A part is\n\n"
+          "    [relation] type [match word] ['match text'] [occurrences]\n\n"
+          "Words are read without regard to case, each as the start of a word (`Tab 1` is "
+          "`Table 1`). Occurrences count from 1: one number, a range `2-4`, a list `1,3`, or "
+          "`*` for every one; none means 1. A match text is quoted with `'`, `\"` or `|`. "
+          "`Row` and `Column` parts follow a `Table`, `Row` or `Column` part. The whole "
+          "item is `Everything` (or an empty definition).\n\n";
+
+  page << "Relations (a part without one contains its target):\n\n"
+          "| word read | written back as |\n|---|---|\n";
+  const DefinitionWords relations = DefinitionRelationWords();
+  for (size_t i = 0; i < relations.count; ++i) {
+    chunkdef_info node;
+    node.relation = relations.words[i].value;
+    node.targetType = TABLE;
+    node.occurrenceCount = 1;
+    node.occurrences[0] = 1;
+    std::vector<char> out(kTextBufferSize);
+    TorvoRTChunk::CalculateDefinition(&node, out.data());
+    page << "| " << Code(relations.words[i].word) << " | " << Code(out.data()) << " |\n";
+  }
+
+  page << "\nMatch words, before a quoted text (a quoted text alone must match whole):\n\n"
+          "| word read | example |\n|---|---|\n";
+  const DefinitionWords matches = DefinitionMatchWords();
+  for (size_t i = 0; i < matches.count; ++i) {
+    const std::string example =
+        WrittenBack(session, std::string("Text ") + matches.words[i].word + " 'Tot' 1");
+    page << "| " << Code(matches.words[i].word) << " | " << Code(example) << " |\n";
+  }
+
+  page << "\nExamples, each as the chunk writes it back (`Definition` property):\n\n"
+          "| written | reads back as |\n|---|---|\n";
+  for (const char* example :
+       {"Everything", "Table 1", "table 2; row 3; column 1", "Table *", "Table 2-4",
+        "Text 1,3", "Text 'Total' 1", "Inside Section 1; Text 2", "After Table 1; Paragraph 1",
+        "Starts With Paragraph 1", "Field Name 'Subject'"}) {
+    const std::string back = WrittenBack(session, example);
+    if (WrittenBack(session, back) != back) Fail("\"" + back + "\" does not read back");
+    page << "| " << Code(example) << " | " << Code(back) << " |\n";
+  }
+  page << "\n";
+}
+
+void TargetTypes(std::ostream& page, LSXLsiSession* session) {
+  page << "## Target types\n\n"
+          "The type of a definition part, as the chunk writes it and the words it reads; the "
+          "names `GetTargetProperties` reports for the type.\n\n"
+          "| type | written | words read | target properties |\n|---|---|---|---|\n";
+  const DefinitionWords types = DefinitionTypeWords();
+  for (uint16_t t = 0; t < kTargetTypeCount; ++t) {
+    std::vector<std::string> words;
+    for (size_t i = 0; i < types.count; ++i)
+      if (types.words[i].value == t) words.push_back(Code(types.words[i].word));
+    std::vector<std::string> properties;
+    const TargetPropertyRow& row = TargetPropertyNames[t];
+    for (uint16_t i = 0; row.names && i < row.count; ++i)
+      if (row.names[i] && *row.names[i]) properties.push_back(row.names[i]);
+    page << "| " << t << " | " << Code(WrittenTypeName(session, t)) << " | "
+         << (words.empty() ? "-" : Join(words, ", ")) << " | "
+         << (properties.empty() ? "-" : Join(properties, ", ")) << " |\n";
+  }
+  page << "\n";
+}
+
+void Properties(std::ostream& page) {
+  page << "## Chunk properties\n\n"
+          "Read with `GetPropertyText` or `GetPropertyNumber`, set with `SetPropertyText` or "
+          "`SetPropertyNumber` (1 on success, 0 on refusal). Names are read without regard to "
+          "case. Text values are in the platform's character set (LMBCS).\n\n"
+          "| name | value | read-only |\n|---|---|---|\n";
+  for (size_t i = 0; i < kChunkPropertyRows && ChunkPropertyTable[i].name; ++i) {
+    const ChunkPropertyRow& row = ChunkPropertyTable[i];
+    page << "| " << Code(row.name) << " | " << (row.valueType == 3 ? "number" : "text") << " | "
+         << (row.readOnly ? "yes" : "") << " |\n";
+  }
+  page << "\n";
+}
+
+void Strings(std::ostream& page, const std::string& sourceDir) {
+  page << "## Option strings\n\n"
+          "Options of the chunk methods, render options and property texts are option "
+          "strings.\n\n"
+       << Quoted(HeaderNotes(sourceDir, "host/options.h", "Option strings", "#pragma"))
+       << "\n## Paragraph strings\n\n"
+          "`ChangeParagraph` takes a paragraph string (any of its keys).\n\n"
+       << Quoted(HeaderNotes(sourceDir, "richtext/item/parastring.h", "Grammar.",
+                             "ParagraphSpec receives"));
+  // Every key, as the writer gives them back; it must parse to itself.
+  auto spec = std::make_unique<ParagraphSpec>();
+  const char* request = "Alignment=Center LeftMargin=1.5in Tabs='L0.5in R3in' List=Bullet "
+                        "KeepWithNext=Yes Hide='Print Web'";
+  if (ParseParagraphSpec(request, nullptr, spec.get()) != NN_OK) Fail("the paragraph example");
+  const std::string written = FormatParagraphSpec(spec->definition, kPabFullLength);
+  auto again = std::make_unique<ParagraphSpec>();
+  if (ParseParagraphSpec(written.c_str(), nullptr, again.get()) != NN_OK ||
+      FormatParagraphSpec(again->definition, kPabFullLength) != written)
+    Fail("the paragraph string \"" + written + "\" does not read back");
+  page << "\nFor example " << Code(request) << " reads back with every key as\n"
+       << Code(written.substr(0, written.find_last_not_of(' ') + 1)) << ".\n\n";
+
+  page << "## Font strings\n\n"
+          "`ChangeFont` and the font arguments of the text methods take font strings.\n\n"
+       << Quoted(HeaderNotes(sourceDir, "host/fonts.h", "Grammar of a font string",
+                             "Other names go to"));
+  FontState state;
+  uint32_t mask = 0;
+  const char* font = "+Bold -Italic red 12pt 'Courier New'";
+  char text[256];
+  if (ParseFontSpec(font, nullptr, nullptr, &state, &mask) != 0 ||
+      FontSpecToText(&state, mask, text, sizeof text) != 0)
+    Fail("the font example");
+  FontState stateAgain;
+  uint32_t maskAgain = 0;
+  char textAgain[256];
+  if (ParseFontSpec(text, nullptr, nullptr, &stateAgain, &maskAgain) != 0 || maskAgain != mask ||
+      FontSpecToText(&stateAgain, maskAgain, textAgain, sizeof textAgain) != 0 ||
+      std::strcmp(text, textAgain) != 0)
+    Fail(std::string("the font string \"") + text + "\" does not read back");
+  page << "\nFor example " << Code(font) << " is written back as " << Code(text) << ".\n";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: kvref SOURCE_DIR OUTPUT.md\n");
+    return 1;
+  }
+  try {
+    LSXLsiSession session;
+    if (!session.IsValid()) Fail("out of memory");
+    std::ostringstream page;
+    page << "# Kestrelvault Edit reference\n\n"
+            "Written from the library's own tables when it was built. `rtchunk.h` and "
+            "`rtitem.h` say what each method takes and returns; every text a chunk method "
+            "takes or gives is in the platform's character set (LMBCS): convert with "
+            "`NnUtf8ToLmbcs` and `NnLmbcsToUtf8` (`nn/nn.h`).\n\n";
+    Definitions(page, &session);
+    TargetTypes(page, &session);
+    Properties(page);
+    Strings(page, argv[1]);
+    std::ofstream out(argv[2], std::ios::binary | std::ios::trunc);
+    out << page.str();
+    out.close();
+    if (!out) Fail(std::string("cannot write ") + argv[2]);
+  } catch (const Failure& f) {
+    std::fprintf(stderr, "kvref: %s\n", f.message.c_str());
+    std::remove(argv[2]);
+    return 1;
+  }
+  return 0;
+}
