@@ -10,7 +10,7 @@
 //   on the way out (nn/nn.h). A stored byte 0xFF, for instance, is the
 //   platform's non-breaking space and reads as U+00A0 once converted. Two
 //   exceptions: the pages of the render methods are UTF-8, and AppendHTML
-//   takes HTML in UTF-8.
+//   takes its HTML text in UTF-8.
 // - Results. A method returning NnStatus (or a uint16_t status) gives 0 for
 //   success, else a status that NnLoadStatusText names. A failure of the work
 //   itself is also left in `lastStatus`; a refused argument (1028, 20016,
@@ -215,7 +215,7 @@ class TorvoRTChunk : public SessionListed {
   // does not parse. ZoomOut returns to the definition before the first ZoomIn.
   int ZoomIn(const char* definition);
   void ZoomOut();
-  // Finds `text` (`length` bytes; "mode" "Exact", "Starts", "Ends" or
+  // Finds `text` (`length` bytes; `mode` "Exact", "Starts", "Ends" or
   // "Substr", any other a match anywhere) in the chunk's target (`inside`
   // non-zero) or after it, in the font `font` names (empty: any font). The
   // position of the match, 0 when there is none. A definition that names
@@ -236,8 +236,8 @@ class TorvoRTChunk : public SessionListed {
                    const char* options);
   // Copies the text of the chunk (with `definition` appended, when not
   // empty) into `buffer` (`size` bytes), NUL-terminated and in LMBCS: its
-  // first text run, or with `flag` 1 every run joined by `options` (the
-  // separator; null for none). Returns the number of bytes copied without
+  // first text run, or with a non-zero `flag` every run joined by `options`
+  // (the separator; null for none). Returns the number of bytes copied without
   // the NUL; 0 with lastStatus set when the walk failed. A text that did not
   // fit is cut to size - 1 bytes, the buffer filled, and lastStatus is
   // kStatusTextCut; a text that fits leaves lastStatus 0. A size of 0 copies
@@ -281,8 +281,8 @@ class TorvoRTChunk : public SessionListed {
 
   // ---- properties, queries and events (richtext/chunk/properties.cpp) ----
   // Properties by name (reference.md lists them). GetPropertyText copies the
-  // value as text into `buffer` (`size` bytes, NUL-terminated, cut to fit)
-  // and returns its length; GetPropertyNumber gives it as a number. An
+  // value as text (LMBCS) into `buffer` (`size` bytes, NUL-terminated, cut to
+  // fit) and returns its length; GetPropertyNumber gives it as a number. An
   // unknown name gives 0 and the empty text. GetPropertyInternal serves both
   // (mode 0 text, 1 number).
   uint16_t GetPropertyInternal(const char* name, char* buffer, uint16_t size, double* number,
@@ -293,9 +293,9 @@ class TorvoRTChunk : public SessionListed {
   // read-only name, no handler: the refusal goes to the session's message
   // routine) or failure (lastStatus then says why).
   int SetPropertyNumber(const char* name, double value);
-  // `length` 0 means the whole value. With a null value, `name` is an option
-  // string and the first settable property whose "Name=" key it holds is set
-  // to that key's value.
+  // `value` is LMBCS; `length` 0 means all of it. With a null value, `name`
+  // is an option string and the first settable property whose "Name=" key it
+  // holds is set to that key's value.
   int SetPropertyText(const char* name, const char* value, uint16_t length);
   // Queries. Each returns the session's result text (a Key=value text or a
   // value; the empty text when there is nothing), valid until the next call
@@ -429,7 +429,7 @@ class TorvoRTChunk : public SessionListed {
   // of row `row` when the chunk is a table ("Table 2"; row 0 means row 1),
   // of the chunk's own row when it is a row ("Table 2; Row 3"; `row` is not
   // used). With a non-zero `flag` the copy keeps the row's texts; with 0
-  // `cellTexts` gives the new cells their texts: an array of 20 entries
+  // `cellTexts` gives the new cells their texts (LMBCS): an array of 20 entries
   // (kCellTextSlots; all 20 are read, so declare `const char* texts[20] =
   // {"a", "b"};`), one per cell from the left, null for an empty cell (cells
   // past the 20th keep the copied texts). A null array keeps every text.

@@ -157,7 +157,9 @@ class TorvoRTItem : public SessionListed {
   uint16_t LookupCacheFlag = 0;
   uint16_t cleanupSwitch = 0;
   // 1 once a call has changed the item since it was bound (a failed call
-  // leaves it as it was): the note holds the change and awaits NnNoteUpdate.
+  // leaves it as it was). The change is in the open note (only in the
+  // records in memory while DeferCommitFlag holds the commit back) until
+  // NnNoteUpdate stores the note.
   uint16_t modified = 0;
   uint16_t changed = 0;             // set by every set step
   uint16_t autoSave = 0;            // a successful chunk method saves the note
