@@ -165,9 +165,9 @@ struct _internal_RTChunk {
 void ReleaseChunkContext(_internal_RTChunk* block, int freeBlock);
 
 // GetText's status when the text did not fit (the caller's buffer, or the
-// 65,340 bytes one call gathers): the buffer holds what fitted. It is the
-// platform's status for a buffer too small.
-constexpr NnStatus kStatusTextCut = NN_ERR_MEMORY;
+// 65,340 bytes one call gathers): the buffer holds what fitted. Distinct from
+// every failure status, so a cut text is never mistaken for a lack of memory.
+constexpr NnStatus kStatusTextCut = NN_ERR_TEXT_CUT;
 
 class TorvoRTChunk : public SessionListed {
  public:

@@ -30,6 +30,7 @@ constexpr StatusText kTexts[] = {
     {1026, "No usable sort key"},
     {1027, "Invalid rich text record structure"},
     {1028, "Invalid argument"},
+    {1029, "Text cut to fit the buffer"},
     {1298, "Read-only operation completed"},
     {1540, "Formula syntax error"},
     {1541, "Formula evaluation error"},

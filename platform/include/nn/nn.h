@@ -37,6 +37,7 @@ enum : NnStatus {
   NN_ERR_BAD_ITEM = 555,            // an item value that is malformed
   NN_ERR_CD_STRUCTURE = 1027,       // a refused record structure
   NN_ERR_INVALID_ARG = 1028,        // an invalid argument
+  NN_ERR_TEXT_CUT = 1029,           // a text cut to fit the caller's buffer
   NN_ERR_READONLY_DONE = 1298,      // a completed read-only call
   NN_ERR_FORMULA_SYNTAX = 1540,     // a formula that does not compile
   NN_ERR_FORMULA_EVAL = 1541,       // a formula that fails while it runs
