@@ -25,10 +25,10 @@
 #include "rtchunk.h"
 #include "rtitem.h"
 
-char MatchKeyBuffer[kMatchKeyMax + 1];
-char MatchedTextBuffer[kMatchedTextSize];
-uint32_t MatchedNoteId = 0;
-uint32_t MatchPassChanged = 0;
+thread_local char MatchKeyBuffer[kMatchKeyMax + 1];
+thread_local char MatchedTextBuffer[kMatchedTextSize];
+thread_local uint32_t MatchedNoteId = 0;
+thread_local uint32_t MatchPassChanged = 0;
 
 namespace {
 

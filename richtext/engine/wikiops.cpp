@@ -21,13 +21,11 @@
 #include "richtext/item/linkmatch.h"
 #include "rtitem.h"
 
-namespace {
-
-WikiComposeSettings g_composeSettings;
-
-}  // namespace
-
-WikiComposeSettings& CurrentWikiComposeSettings() { return g_composeSettings; }
+WikiComposeSettings& CurrentWikiComposeSettings() {
+  // Set by the wiki matching and read by its passes, within one call.
+  thread_local WikiComposeSettings settings;
+  return settings;
+}
 
 namespace {
 
