@@ -24,6 +24,18 @@
 #include "rtitem.h"
 #include "support/testutil.h"
 
+#if defined(__SANITIZE_THREAD__)
+// Any report fails the run. ICU is not built with ThreadSanitizer: its lazy
+// set-up is guarded by atomics the tool cannot see, so its own copies of what
+// one thread set up look like races with that thread.
+extern "C" const char* __tsan_default_options() {
+  return "halt_on_error=1:second_deadlock_stack=1";
+}
+extern "C" const char* __tsan_default_suppressions() {
+  return "race:libicuuc.so\nrace:libicui18n.so\n";
+}
+#endif
+
 namespace {
 
 constexpr unsigned kThreads = 8;
@@ -33,17 +45,6 @@ struct WorkItem {
   std::string file;
   NOTEID noteId;
   std::string name;
-};
-
-// FNV-1a over every step's status and output: equal steps give equal digests.
-struct Digest {
-  uint64_t value = 1469598103934665603ull;
-  void Add(const void* data, size_t size) {
-    const uint8_t* p = static_cast<const uint8_t*>(data);
-    for (size_t i = 0; i < size; ++i) value = (value ^ p[i]) * 1099511628211ull;
-  }
-  void Add(const std::string& s) { Add(s.data(), s.size()); }
-  void Add(uint32_t n) { Add(&n, sizeof n); }
 };
 
 // The item's value as the note now holds it (the segments joined).
@@ -63,28 +64,14 @@ std::string Stored(NnHandle note, const std::string& name) {
   return out;
 }
 
-std::string Page(LSXLsiSession* session, TorvoRTChunk* chunk, bool xhtml, const char* options,
-                 uint32_t* status) {
-  char* text = nullptr;
-  uint32_t length = 0;
-  *status = xhtml ? chunk->GenerateXML(nullptr, options, &text, &length)
-                  : chunk->GenerateHTML(nullptr, options, &text, &length);
-  std::string page = text ? std::string(text, length) : std::string();
-  if (text) PoolFree(session, text);
-  return page;
-}
-
 struct Outcome {
-  std::vector<uint64_t> steps;  // a digest per step; none for an item that does not open
-  std::string keywords;         // what KeywordMatching collected
-  bool linked = false;          // link matching made links
-  bool wikiLinked = false;      // wiki matching made its hotspot
+  std::vector<size_t> steps;  // a digest of each step's status and output
+  bool matched = false;       // keywords found, links made and the wiki hotspot
 };
 
 // One item through every step, in the calling thread's session.
 Outcome Exercise(LSXLsiSession* session, const WorkItem& work) {
   Outcome outcome;
-  std::vector<uint64_t>& steps = outcome.steps;
   NnHandle db = 0, note = 0;
   if (NnDbOpen(work.file.c_str(), 0, &db) != NN_OK) return outcome;
   if (NnNoteOpen(db, work.noteId, 0, &note) != NN_OK) {
@@ -96,15 +83,15 @@ Outcome Exercise(LSXLsiSession* session, const WorkItem& work) {
     const char* name = work.name.c_str();
     if (item.ConnectBackend(db, note, name) == NN_OK) {
       auto step = [&](uint32_t status, const std::string& output) {
-        Digest d;
-        d.Add(status);
-        d.Add(output);
-        steps.push_back(d.value);
+        outcome.steps.push_back(std::hash<std::string>{}(std::to_string(status) + ":" + output));
       };
       auto render = [&](TorvoRTChunk* chunk, bool xhtml, const char* options) {
-        uint32_t status = 0;
-        const std::string page = Page(session, chunk, xhtml, options, &status);
-        step(status, page);
+        char* page = nullptr;
+        uint32_t length = 0;
+        const uint32_t status = xhtml ? chunk->GenerateXML(nullptr, options, &page, &length)
+                                      : chunk->GenerateHTML(nullptr, options, &page, &length);
+        step(status, page ? std::string(page, length) : "");
+        if (page) PoolFree(session, page);
       };
       auto write = [&](const char* definition, auto call) {
         TorvoRTChunk* chunk = item.DefineChunk(definition);
@@ -138,17 +125,18 @@ Outcome Exercise(LSXLsiSession* session, const WorkItem& work) {
       const char* const split = "WikiDelimiters=(())";
       const uint32_t status =
           item.DefineChunk("")->KeywordMatching("", kKeysPath, "Keys", "Subject", nullptr, split);
-      outcome.keywords.assign(session->ResultText, session->ResultTextLength);
-      step(status, outcome.keywords);
-      const std::string before = Stored(note, work.name);
+      const std::string keywords(session->ResultText, session->ResultTextLength);
+      step(status, keywords);
+      const size_t before = Stored(note, work.name).size();
       write("", [&](TorvoRTChunk* c) {
         return c->LinkMatching("", kKeysPath, "Keys", "Subject", nullptr, split, 2386);
       });
-      outcome.linked = Stored(note, work.name).size() > before.size();
+      const bool linked = Stored(note, work.name).size() > before;
       write("", [](TorvoRTChunk* c) {
         return c->WikiMatching("", kKeysPath, "Keys", "Subject", nullptr, nullptr);
       });
-      outcome.wikiLinked = Stored(note, work.name).find("WikiLink") != std::string::npos;
+      outcome.matched = keywords == "Alpha,Home Page" && linked &&
+                        Stored(note, work.name).find("WikiLink") != std::string::npos;
       render(item.DefineChunk(""), true, "");
     }
   }  // the item and its chunks go before the note
@@ -162,17 +150,16 @@ Outcome Exercise(LSXLsiSession* session, const WorkItem& work) {
 NnHandle MakeKeys() {
   NnHandle db = 0;
   if (NnDbOpen(kKeysPath, NN_DB_CREATE, &db) != NN_OK) return 0;
-  auto add = [&](uint16_t noteClass, std::vector<std::pair<std::string, std::string>> items) {
+  auto add = [&](uint16_t noteClass, const char* name, const char* value) {
     NnHandle h = 0;
     if (NnNoteCreate(db, noteClass, &h) != NN_OK) return;
-    for (const auto& [name, value] : items)
-      NnItemSetText(h, name.c_str(), value.data(), uint16_t(value.size()));
+    NnItemSetText(h, name, value, uint16_t(std::strlen(value)));
+    if (noteClass == NN_CLASS_VIEW) NnItemSetText(h, "$KeyColumn", "Subject", 7);
     NnNoteUpdate(h, 0);
     NnNoteClose(h);
   };
-  for (const char* key : {"Alpha", "Beta", "Home Page"})
-    add(NN_CLASS_DOCUMENT, {{"Subject", key}});
-  add(NN_CLASS_VIEW, {{"$TITLE", "Keys"}, {"$KeyColumn", "Subject"}});
+  for (const char* key : {"Alpha", "Beta", "Home Page"}) add(NN_CLASS_DOCUMENT, "Subject", key);
+  add(NN_CLASS_VIEW, "$TITLE", "Keys");
   return db;
 }
 
@@ -219,11 +206,10 @@ TEST(SessionsInThreads, EveryCorpusItemGivesWhatItGivesAlone) {
     LSXLsiSession session;
     for (size_t i = 0; i < items.size(); ++i) alone[i] = Exercise(&session, items[i]);
   }
-  size_t exercised = 0, linked = 0, wikiLinked = 0, differing = 0;
+  size_t exercised = 0, matched = 0, differing = 0;
   for (size_t i = 0; i < items.size(); ++i) {
     exercised += !alone[i].steps.empty();
-    linked += alone[i].linked && alone[i].keywords == "Alpha,Home Page";
-    wikiLinked += alone[i].wikiLinked;
+    matched += alone[i].matched;
     for (unsigned t = 0; t < kThreads; ++t) {
       if (together[t][i].steps == alone[i].steps) continue;
       if (++differing <= 10)
@@ -232,13 +218,11 @@ TEST(SessionsInThreads, EveryCorpusItemGivesWhatItGivesAlone) {
     }
   }
   EXPECT_EQ(std::setlocale(LC_ALL, nullptr), locale);
-  std::printf("%zu items exercised, %zu linked, %zu with wiki hotspots\n", exercised, linked,
-              wikiLinked);
+  std::printf("%zu items exercised, %zu matched\n", exercised, matched);
   EXPECT_EQ(differing, 0u);
   // The steps did their work on most items (not every item takes text).
   EXPECT_GT(exercised, items.size() / 2);
-  EXPECT_GT(linked, exercised / 2);
-  EXPECT_GT(wikiLinked, exercised / 2);
+  EXPECT_GT(matched, exercised / 2);
   NnDbClose(keys);
 }
 
