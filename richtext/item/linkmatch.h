@@ -40,7 +40,10 @@ constexpr uint32_t kMatchedTextSize = 64384;         // a run's text fits with i
 constexpr uint32_t kKeywordBufferSize = 65406;       // KeywordMatching's collected list
 constexpr uint32_t kKeywordBufferLimit = 64906;      // no more keywords past this length
 extern thread_local char MatchKeyBuffer[kMatchKeyMax + 1];
-extern thread_local char MatchedTextBuffer[kMatchedTextSize];
+// The matched text: kMatchedTextSize bytes taken from the heap on a thread's
+// first match (most threads of a program never match); null when memory ran
+// out.
+char* MatchedTextBuffer();
 extern thread_local uint32_t MatchedNoteId;
 // Raised by a matching pass that changed something (the caller runs another).
 extern thread_local uint32_t MatchPassChanged;
