@@ -3,6 +3,7 @@
 // find the documents whose key equals a text.
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 #include "collection.h"
 #include "host/logging.h"
@@ -10,15 +11,32 @@
 
 namespace {
 
-// One matching operation runs at a time per process; the table lives from
-// the collecting call until FreeSelectionTable.
+// The table lives from the collecting call until FreeSelectionTable. Sessions
+// in other threads share it: every use takes the lock, and a hold keeps it
+// from the collection to the release.
 NnHandle g_selectionTable = 0;
+
+std::recursive_mutex& SelectionLock() {
+  static std::recursive_mutex* lock = new std::recursive_mutex;  // outlives every session
+  return *lock;
+}
 
 }  // namespace
 
-NnHandle SelectionTable() { return g_selectionTable; }
+SelectionTableHold::SelectionTableHold() { SelectionLock().lock(); }
+
+SelectionTableHold::~SelectionTableHold() {
+  FreeSelectionTable();
+  SelectionLock().unlock();
+}
+
+NnHandle SelectionTable() {
+  std::lock_guard<std::recursive_mutex> lock(SelectionLock());
+  return g_selectionTable;
+}
 
 void FreeSelectionTable() {
+  std::lock_guard<std::recursive_mutex> lock(SelectionLock());
   if (g_selectionTable) NnIdTableFree(g_selectionTable);
   g_selectionTable = 0;
 }
@@ -62,6 +80,7 @@ NnStatus FindViewAndCompileSelection(LSXLsiSession* session, NnHandle hDb, const
         st = NnIdTableInsert(capped, id);
       NnIdTableFree(all);
       if (st == NN_OK) {
+        std::lock_guard<std::recursive_mutex> lock(SelectionLock());
         FreeSelectionTable();
         g_selectionTable = capped;
       } else if (capped) {

@@ -1,5 +1,6 @@
 #include "host/fonts.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -10,7 +11,8 @@
 
 namespace {
 
-FontFaceResolver g_faceResolver = nullptr;
+// Read by every session's font parsing, in any thread.
+std::atomic<FontFaceResolver> g_faceResolver{nullptr};
 
 struct StyleWord {
   const char* name;
@@ -186,7 +188,8 @@ uint16_t ParseInto(const char* spec, void* item, FontState& st, uint32_t& mask,
     std::memset(st.faceName, 0, sizeof st.faceName);
     std::memcpy(st.faceName, face.data(), face.size());
     int id = FontFaceIdForName(st.faceName);
-    if (id < 0 && item && g_faceResolver) id = g_faceResolver(item, st.faceName);
+    const FontFaceResolver resolve = g_faceResolver.load();
+    if (id < 0 && item && resolve) id = resolve(item, st.faceName);
     st.faceId = id >= 0 && id <= 255 ? static_cast<uint16_t>(id) : kFaceUnresolved;
     mask |= FONT_MASK_FACE;
   }
@@ -195,7 +198,9 @@ uint16_t ParseInto(const char* spec, void* item, FontState& st, uint32_t& mask,
 
 }  // namespace
 
-void SetFontFaceResolver(FontFaceResolver resolver) { g_faceResolver = resolver; }
+FontFaceResolver SetFontFaceResolver(FontFaceResolver resolver) {
+  return g_faceResolver.exchange(resolver);
+}
 
 int FontFaceIdForName(const char* faceName) {
   if (!faceName) return -1;

@@ -70,9 +70,11 @@ struct FontState {
 };
 
 // Resolves a face name through an item's font table: the face id, or -1.
+// It answers from the item it is given, so one resolver serves every session.
 using FontFaceResolver = int (*)(void* item, const char* faceName);
-// Installs the process-wide resolver (null removes it).
-void SetFontFaceResolver(FontFaceResolver resolver);
+// Installs the process-wide resolver (null removes it) and returns the one it
+// replaces. The library installs its own once, when it loads.
+FontFaceResolver SetFontFaceResolver(FontFaceResolver resolver);
 
 // The fixed id of a face name, or -1.
 int FontFaceIdForName(const char* faceName);

@@ -13,7 +13,9 @@ namespace kv {
 
 namespace {
 
-uint32_t g_sortFlags = 0;
+// Per thread: the engine sets it and sorts in the same call, and sessions in
+// other threads sort with flags of their own.
+thread_local uint32_t g_sortFlags = 0;
 
 struct CollatorCloser {
   void operator()(UCollator* c) const { ucol_close(c); }

@@ -16,7 +16,8 @@ struct SortKeyEntry {
 };
 static_assert(sizeof(SortKeyEntry) == 24, "sort entries are 24 bytes");
 
-// The process-wide sort flag word the comparators read: set it before sorting.
+// The sort flag word the comparators read (the calling thread's): set it
+// before sorting.
 enum : uint32_t {
   kSortAccentSensitive = 0x0001,  // bit 0: accents tell keys apart
   kSortCaseSensitive = 0x0002,    // bit 1: case tells keys apart

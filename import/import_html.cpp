@@ -171,6 +171,12 @@ std::string BoundNesting(const char* in, size_t n) {
 class TidyDocument {
  public:
   TidyDocument() {
+    // Unless a language was chosen, tidy sets the process's locale from the
+    // environment at every new document (setlocale): number formats and
+    // character classes would change under the whole program, and under
+    // other sessions' threads while they run. Its messages are not shown.
+    static const bool languageChosen = tidySetLanguage("en");
+    (void)languageChosen;
     tidyBufInit(&errors_);
     doc_ = tidyCreate();
   }

@@ -115,3 +115,14 @@ NnStatus FindViewAndCompileSelection(LSXLsiSession* session, NnHandle hDb, const
 // The process-wide selection table (0 when none was collected) and its release.
 NnHandle SelectionTable();
 void FreeSelectionTable();
+// Sessions in other threads share the selection table. A caller that collects
+// it and then reads it holds it from the collection on: other threads' holds
+// and collections wait until the hold ends, and its end frees the table.
+// One hold per thread at a time.
+class SelectionTableHold {
+ public:
+  SelectionTableHold();
+  ~SelectionTableHold();
+  SelectionTableHold(const SelectionTableHold&) = delete;
+  SelectionTableHold& operator=(const SelectionTableHold&) = delete;
+};

@@ -324,7 +324,6 @@ uint16_t TorvoRTChunk::LinkMatching(const char* server, const char* database, co
       LinkMatchContextDelete(g->linkMatch, 1);
       g->linkMatch = nullptr;
     }
-    FreeSelectionTable();
     lastStatus = status;
     g->lookupBuildTime = {};
     TextWildcards = savedWildcards;
@@ -337,6 +336,9 @@ uint16_t TorvoRTChunk::LinkMatching(const char* server, const char* database, co
   if (useCache) {
     NnDbGetReplicaInfo(hDb, &g->replicaInfo);
   } else {
+    // The view's documents go through the process-wide selection table: held
+    // from their collection until their keys are read, then freed.
+    SelectionTableHold hold;
     st = FindViewAndCompileSelection(s, hDb, view, nullptr, 0, nullptr, 1);
     if (st != NN_OK) return fail(st);
     if (!g->linkMatch) {
@@ -458,7 +460,6 @@ uint16_t TorvoRTChunk::LinkMatching(const char* server, const char* database, co
   }
   NnDbClose(hDb);
   g->hDb = 0;
-  FreeSelectionTable();
   if (g->propertiesText) PoolFree(s, g->propertiesText);
   g->propertiesText = nullptr;
 

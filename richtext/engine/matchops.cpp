@@ -9,6 +9,8 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <string>
 
 #include "host/fonts.h"
@@ -25,10 +27,9 @@
 #include "rtchunk.h"
 #include "rtitem.h"
 
-char MatchKeyBuffer[kMatchKeyMax + 1];
-char MatchedTextBuffer[kMatchedTextSize];
-uint32_t MatchedNoteId = 0;
-uint32_t MatchPassChanged = 0;
+thread_local char MatchKeyBuffer[kMatchKeyMax + 1];
+thread_local uint32_t MatchedNoteId = 0;
+thread_local uint32_t MatchPassChanged = 0;
 
 namespace {
 
@@ -49,6 +50,12 @@ constexpr auto ReadU32At = kv::cd::U32;
 }  // namespace
 
 // ---- shared helpers ------------------------------------------------------------
+
+char* MatchedTextBuffer() {
+  thread_local std::unique_ptr<char[]> buffer;
+  if (!buffer) buffer.reset(new (std::nothrow) char[kMatchedTextSize]);
+  return buffer.get();
+}
 
 ComposeMark MarkComposition(const RTProcessContext* ctx) {
   ComposeMark m;
@@ -336,20 +343,19 @@ NnStatus PerformAction(RTProcessContext* ctx, const Run& run, uint32_t length) {
   const uint32_t mode = ctx->SubCode;
   const char* props = g->propertiesText;
   const bool hasResultFormula = g->resultFormula != 0;
+  const char* matched = MatchedTextBuffer();  // filled by PrepareResult
   uint32_t font = run.font;
   switch (mode) {
     case 2804:
       return AppendKeyword(ctx);
     case 2801: {
-      NnStatus st = ctx->WriteMode ? EmitTextRecord(MatchedTextBuffer, length, &font,
-                                                    &ctx->Compose)
-                                   : 0;
+      NnStatus st = ctx->WriteMode ? EmitTextRecord(matched, length, &font, &ctx->Compose) : 0;
       return st ? st : WriteResult(ctx, run);
     }
     case 2803: {
       NnStatus st = WriteResult(ctx, run);
       if (st == 0 && ctx->WriteMode)
-        st = EmitTextRecord(MatchedTextBuffer, length, &font, &ctx->Compose);
+        st = EmitTextRecord(matched, length, &font, &ctx->Compose);
       return st;
     }
     case 2806:
@@ -372,14 +378,14 @@ NnStatus PerformAction(RTProcessContext* ctx, const Run& run, uint32_t length) {
   // Link (2386) and Popup (2805).
   if (!ctx->WriteMode) return 0;
   if (!hasResultFormula)
-    return ComposeHypertextLink(MatchKeyBuffer, MatchedTextBuffer, MatchedNoteId, nullptr, ctx);
+    return ComposeHypertextLink(MatchKeyBuffer, matched, MatchedNoteId, nullptr, ctx);
   char kind[kOptionValueMax + 1] = "URL";
   if (mode == 2805)
     std::strcpy(kind, "POPUP");
   else
     GetOptionValue(props, "Hotspot=", kind);
   if (strcasecmp(kind, "URL") != 0)
-    return ComposePopup(MatchedTextBuffer, s->ResultText, props, ctx);
+    return ComposePopup(matched, s->ResultText, props, ctx);
   // A sibling product's variant: a profile link named by the document.
   char twitterProps[128] = {};
   if (mode == 2386 && (!props || !*props) && g->hMatchedNote) {
@@ -392,7 +398,7 @@ NnStatus PerformAction(RTProcessContext* ctx, const Run& run, uint32_t length) {
   }
   const char* savedOptions = ctx->Compose.optionString;
   if (twitterProps[0]) ctx->Compose.optionString = twitterProps;
-  NnStatus st = ComposeLinkHotspot(MatchedTextBuffer, length, s->ResultText, s->ResultTextLength,
+  NnStatus st = ComposeLinkHotspot(matched, length, s->ResultText, s->ResultTextLength,
                                    ctx);
   ctx->Compose.optionString = savedOptions;
   return st;
@@ -402,9 +408,11 @@ NnStatus PerformAction(RTProcessContext* ctx, const Run& run, uint32_t length) {
 NnStatus PrepareResult(RTProcessContext* ctx, const Run& run, uint32_t p, uint32_t length) {
   LSXLsiSession* s = ctx->Session;
   SessionGlobals* g = s->globals;
+  char* matched = MatchedTextBuffer();
+  if (!matched) return NN_ERR_MEMORY;
   if (length >= kMatchedTextSize) length = kMatchedTextSize - 1;
-  std::memcpy(MatchedTextBuffer, run.data + p, length);
-  MatchedTextBuffer[length] = 0;
+  std::memcpy(matched, run.data + p, length);
+  matched[length] = 0;
   g->hMatchedNote = 0;
   if (g->resultFormula || g->propertiesFormula) {
     NnHandle hNote = 0;
@@ -426,7 +434,7 @@ NnStatus PrepareResult(RTProcessContext* ctx, const Run& run, uint32_t p, uint32
     EvaluateComputationToText(g->resultFormula, g->hMatchedNote, kResultTextSize - 1, &text);
     s->SetResultText(text.data(), uint32_t(text.size()));
   } else {
-    s->SetResultText(MatchedTextBuffer, length);
+    s->SetResultText(matched, length);
   }
   return 0;
 }

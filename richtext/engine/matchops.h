@@ -49,4 +49,5 @@ struct WikiComposeSettings {
   std::string database;
   std::string form;      // "Form=" of the properties, or empty
 };
+// The calling thread's settings.
 WikiComposeSettings& CurrentWikiComposeSettings();

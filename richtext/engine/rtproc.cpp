@@ -24,12 +24,11 @@ namespace {
 constexpr NnStatus kStatusWalkDone = 546;
 constexpr NnStatus kStatusNoSortKeys = 1026;
 
+// The table is filled once, whichever session's thread comes first: the
+// others wait for it, and no call writes it again while walks read it.
 void InitDescriptorsOnce() {
-  static bool done = false;
-  if (!done) {
-    InitTargetTypeDescriptors();
-    done = true;
-  }
+  static const bool ready = (InitTargetTypeDescriptors(), true);
+  (void)ready;
 }
 
 void FreeKeyEntries(LSXLsiSession* session, kv::SortKeyEntry*& entries, uint16_t& count) {

@@ -213,7 +213,8 @@ struct RTProcessContext {
 };
 
 // Sets the engine's process-wide progress callback (null removes it). It is
-// asked at records 1, 101, 201 ...; a non-zero answer interrupts the walk.
+// asked at records 1, 101, 201 ... of every walk, in the walking session's
+// thread; a non-zero answer interrupts the walk.
 using ChunkProgressCallback = int (*)(uint32_t recordNumber);
 void SetChunkProgressCallback(ChunkProgressCallback callback);
 ChunkProgressCallback GetChunkProgressCallback();

@@ -17,7 +17,7 @@
 #include "richtext/item/compose.h"
 #include "rtitem.h"
 
-uint32_t gCellColorMarker = 0;
+thread_local uint32_t gCellColorMarker = 0;
 
 // The composers provide this; a build without them leaves table options as
 // they are.

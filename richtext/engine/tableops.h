@@ -9,5 +9,5 @@
 // CellColorIndex / CellColorRgb.
 constexpr uint16_t kStepCellColorGet = 38;
 
-// Set to 1 by every cell colour the get step reads (process-wide).
-extern uint32_t gCellColorMarker;
+// Set to 1 by every cell colour the get step reads (in the reading thread).
+extern thread_local uint32_t gCellColorMarker;

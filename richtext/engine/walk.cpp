@@ -3,6 +3,7 @@
 // of a node's target type, does it end one) that decide where the target lies.
 #include <strings.h>
 
+#include <atomic>
 #include <cstring>
 
 #include "host/pool.h"
@@ -26,7 +27,8 @@ constexpr uint16_t kSigParagraph = 129;
 constexpr uint16_t kSigPreTable = 0xFFFB;
 constexpr uint16_t kSigLargeParagraph = 0xFF68;
 
-ChunkProgressCallback gProgressCallback = nullptr;
+// Set by the program and read by every session's walks, in any thread.
+std::atomic<ChunkProgressCallback> gProgressCallback{nullptr};
 
 using kv::cd::U16;
 using kv::cd::U32;
@@ -775,7 +777,8 @@ NnStatus ProcessChunkRecord(uint8_t* data, uint16_t sig, uint32_t len, RTProcess
   const uint16_t prev = ctx->RecordNumber == 1 ? 0 : ctx->PreviousSignature;
   NnStatus status = 0;
 
-  if (gProgressCallback && ctx->RecordNumber % 100 == 1 && gProgressCallback(ctx->RecordNumber)) {
+  const ChunkProgressCallback progress = gProgressCallback.load();
+  if (progress && ctx->RecordNumber % 100 == 1 && progress(ctx->RecordNumber)) {
     LSXLsiSession* s = ctx->Session;
     if (s && s->messageProc) s->messageProc(s->messageContext, "ZELKO: Interrupted by user!");
     NnLogMessage(0, "ZELKO: Interrupted by user!");

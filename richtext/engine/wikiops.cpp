@@ -21,13 +21,11 @@
 #include "richtext/item/linkmatch.h"
 #include "rtitem.h"
 
-namespace {
-
-WikiComposeSettings g_composeSettings;
-
-}  // namespace
-
-WikiComposeSettings& CurrentWikiComposeSettings() { return g_composeSettings; }
+WikiComposeSettings& CurrentWikiComposeSettings() {
+  // Set by the wiki matching and read by its passes, within one call.
+  thread_local WikiComposeSettings settings;
+  return settings;
+}
 
 namespace {
 
@@ -185,9 +183,11 @@ NnStatus ResolveWikiText(RTProcessContext* ctx, const WikiText& w, bool* compose
   if (!found) return 0;
   MatchedNoteId = id;
   // The link shows the display text (the page name without a '|').
+  char* matched = MatchedTextBuffer();
+  if (!matched) return NN_ERR_MEMORY;
   const size_t shown = w.display.size() < kMatchedTextSize ? w.display.size() : kMatchedTextSize - 1;
-  std::memcpy(MatchedTextBuffer, w.display.data(), shown);
-  MatchedTextBuffer[shown] = 0;
+  std::memcpy(matched, w.display.data(), shown);
+  matched[shown] = 0;
 
   const char* tag = ctx->Text2 ? ctx->Text2 : "";
   std::string options = DelimitedOption("Class=", std::string("WikiLink") + tag) + " ";
@@ -199,7 +199,7 @@ NnStatus ResolveWikiText(RTProcessContext* ctx, const WikiText& w, bool* compose
     options += DelimitedOption("Anchor=", anchor);
   }
   *composed = true;
-  return ComposeHypertextLink(MatchKeyBuffer, MatchedTextBuffer, MatchedNoteId, options.c_str(),
+  return ComposeHypertextLink(MatchKeyBuffer, matched, MatchedNoteId, options.c_str(),
                               ctx);
 }
 

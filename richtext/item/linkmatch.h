@@ -31,17 +31,22 @@ struct LinkMatchContext {
   uint16_t keyCount = 0;                           // keys over all the lists
 };
 
-// ---- process-wide state of one matching operation ----------------------------
-// One matching operation runs at a time per process (link or wiki matching).
+// ---- the state of one matching operation ---------------------------------------
+// Kept per thread: it lives within one call (link or wiki matching and its
+// passes), and a session is used by one thread at a time, so sessions in
+// other threads never see it.
 constexpr uint32_t kMatchKeyMax = 80;                // characters of a key
 constexpr uint32_t kMatchedTextSize = 64384;         // a run's text fits with its NUL
 constexpr uint32_t kKeywordBufferSize = 65406;       // KeywordMatching's collected list
 constexpr uint32_t kKeywordBufferLimit = 64906;      // no more keywords past this length
-extern char MatchKeyBuffer[kMatchKeyMax + 1];
-extern char MatchedTextBuffer[kMatchedTextSize];
-extern uint32_t MatchedNoteId;
+extern thread_local char MatchKeyBuffer[kMatchKeyMax + 1];
+// The matched text: kMatchedTextSize bytes taken from the heap on a thread's
+// first match (most threads of a program never match); null when memory ran
+// out.
+char* MatchedTextBuffer();
+extern thread_local uint32_t MatchedNoteId;
 // Raised by a matching pass that changed something (the caller runs another).
-extern uint32_t MatchPassChanged;
+extern thread_local uint32_t MatchPassChanged;
 
 // Evaluates a started computation on a note (0: none) and turns the result
 // into text: text as is, a text list joined with ";", a number "%g", a number

@@ -30,6 +30,14 @@ constexpr BuiltinFace kBuiltinFaceTable[kBuiltinFaces] = {
     {6, 0x22, "Verdana"},         {7, 0x22, "Tahoma"},
 };
 
+// Font strings given with an item name their faces through that item's table.
+// Installed once, when the library loads: before any session exists, so that
+// sessions in other threads only ever read it.
+int ResolveFaceThroughItem(void* item, const char* name) {
+  return item ? static_cast<TorvoRTItem*>(item)->FindFaceByName(name, true) : -1;
+}
+const bool kFaceResolverInstalled = (SetFontFaceResolver(ResolveFaceThroughItem), true);
+
 constexpr uint16_t kSigFontTable = 0xFF8B;
 constexpr uint32_t kFaceRecordSize = 34;  // id, family, 32-byte name
 
@@ -155,10 +163,6 @@ void FreeStyleMappings(LSXLsiSession* session, _StyleMapping_Info*& head) {
 }  // namespace
 
 TorvoRTItem::TorvoRTItem(LSXLsiSession* s) : session(s) {
-  // Font strings given with an item name their faces through its table.
-  SetFontFaceResolver([](void* item, const char* name) {
-    return item ? static_cast<TorvoRTItem*>(item)->FindFaceByName(name, true) : -1;
-  });
   sessionDelete = [](SessionListed* self) { delete static_cast<TorvoRTItem*>(self); };
   if (!session) return;
   void* mem = POOL_ALLOC(session, sizeof(RTItemContext), true);

@@ -68,12 +68,12 @@ int ResolveFace(void* item, const char* name) {
 }
 
 TEST(FontSpec, ResolverIsAskedOnlyWithAnItem) {
-  SetFontFaceResolver(ResolveFace);
+  const FontFaceResolver library = SetFontFaceResolver(ResolveFace);
   int item = 0;
   EXPECT_EQ(Parse("Verdana", nullptr, &item).state.faceId, 9);
   EXPECT_EQ(Parse("Tahoma", nullptr, &item).state.faceId, kFaceUnresolved);
   EXPECT_EQ(Parse("Verdana").state.faceId, kFaceUnresolved);
-  SetFontFaceResolver(nullptr);
+  SetFontFaceResolver(library);
 }
 
 TEST(FontSpec, PlainSecondSpecAndColourForms) {
