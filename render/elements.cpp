@@ -90,6 +90,7 @@ OpenElement* PushOpenElement(RenderContext* ctx, int list, const char* closingTe
   }
   entry->closingText = copy;
   entry->level = level;
+  entry->serial = ++ctx->elementSerial;
   entry->next = *head;
   *head = entry;
   return entry;
@@ -121,6 +122,27 @@ int IsElementOpenBefore(const RenderContext* ctx, int list, const char* closingT
       return 0;
   }
   return 0;
+}
+
+int IsOpenElementListed(const RenderContext* ctx, int list, uint32_t serial) {
+  if (serial == 0) return 0;
+  for (const OpenElement* e = ListHeadConst(ctx, list); e != nullptr; e = e->next)
+    if (e->serial == serial) return 1;
+  return 0;
+}
+
+int CloseOpenElementsThrough(RenderContext* ctx, int list, uint32_t serial) {
+  OpenElement** head = ListHead(ctx, list);
+  if (head == nullptr || !IsOpenElementListed(ctx, list, serial)) return 0;
+  while (*head != nullptr) {
+    OpenElement* top = *head;
+    const bool last = top->serial == serial;
+    if (top->closingText != nullptr && !RenderAppend(ctx, top->closingText)) return 0;
+    *head = top->next;
+    FreeEntry(ctx, top);
+    if (last) return 1;
+  }
+  return 1;
 }
 
 uint32_t FindOpenElementLevel(const RenderContext* ctx, int list, const char* closingText,

@@ -125,20 +125,35 @@ TEST_F(LinkTest, HotspotWithoutEndInTheRange) {
 }
 
 TEST_F(LinkTest, ButtonAndEmbeddedControlHotspots) {
+  // A button as forms store it: in a group, its label record, then the
+  // paragraphs of the hotspot's range (a field and help text) before its end.
+  Add(GroupBegin(0xFFA9));
   Add(HotspotBegin(3, 0x0, "", 0xFFA9));
   Bytes button = WordRecord(0xFFAB, 16);
   PutText(button, 16, std::string("Save <now>\0junk", 15));
   Add(Sized(button));
-  Add(Text("not rendered"));
+  Add(Paragraph());
+  Add(Text("help"));
+  Bytes field = WordRecord(0xFF8A, 40);
+  Put16(field, 32, 4);
+  PutText(field, 40, "Name");
+  Add(Sized(field));
   Add(HotspotEnd(0x00AA));
+  Add(GroupEnd(0xFFA9));
+  Add(Text("after"));
   Add(HotspotBegin(28, 0x0, ""));
   Add(WordRecord(0xFFF7, 36));
+  Add(Text("not rendered"));
   Add(HotspotEnd());
   const std::string out = Render();
-  EXPECT_NE(out.find("<button type=\"button\" disabled=\"disabled\">Save &lt;now&gt;</button>"),
-            std::string::npos)
-      << out;
+  const size_t label = out.find("<button type=\"button\" disabled=\"disabled\">Save &lt;now&gt;</button>");
+  ASSERT_NE(label, std::string::npos) << out;
+  EXPECT_EQ(Count(out, "<button"), 1u) << out;
   EXPECT_EQ(out.find("junk"), std::string::npos);
+  // The rest of the button's range follows its label, in order.
+  EXPECT_LT(label, out.find("help")) << out;
+  EXPECT_LT(out.find("help"), out.find("<span class=\"field\" title=\"Name\">")) << out;
+  EXPECT_LT(out.find("title=\"Name\""), out.find("after")) << out;
   EXPECT_EQ(out.find("not rendered"), std::string::npos);
   EXPECT_NE(out.find("<input type=\"text\" disabled=\"disabled\" />"), std::string::npos);
   EXPECT_TRUE(ParsesAsXml(out)) << out;

@@ -129,7 +129,7 @@ TEST_F(SectionBlockTest, StyledBarsMetByTheWalkFollowEachOther) {
   const std::string out = body + tail;
   ASSERT_TRUE(ParsesAsXml(out)) << out;
   // The first section ends where the second begins; the second by the page's end.
-  EXPECT_NE(out.find("one more</div></div></div>\n<div class='RTSection0' id='sctn2'>"),
+  EXPECT_NE(out.find("one more</div></div></div><div class='RTSection0' id='sctn2'>"),
             std::string::npos)
       << out;
   EXPECT_EQ(TextOfId(out, "sctn1c"), "oneonemore");
