@@ -39,8 +39,13 @@ void FreeEntry(RenderContext* ctx, OpenElement* entry) {
   PoolFree(ctx->session, entry);
 }
 
+// A section's entry fences off what was open before it: an element opened
+// outside a section is never found (or closed) by its text from inside it.
+// Only the section's opener closes the section (or closing everything).
+bool Fence(const OpenElement* e) { return e->kind == OpenElementKind::kSection; }
+
 bool OnList(const OpenElement* head, const char* closingText) {
-  for (const OpenElement* e = head; e != nullptr; e = e->next)
+  for (const OpenElement* e = head; e != nullptr && !Fence(e); e = e->next)
     if (SameText(e->closingText, closingText)) return true;
   return false;
 }
@@ -115,7 +120,7 @@ int IsElementOpenAbove(const RenderContext* ctx, int list, const char* closingTe
 int IsElementOpenBefore(const RenderContext* ctx, int list, const char* closingText,
                         const char* barrier, const char* barrier2, const char* barrier3) {
   if (closingText == nullptr) return 0;
-  for (const OpenElement* e = ListHeadConst(ctx, list); e != nullptr; e = e->next) {
+  for (const OpenElement* e = ListHeadConst(ctx, list); e != nullptr && !Fence(e); e = e->next) {
     if (SameText(e->closingText, closingText)) return 1;
     if (SameText(e->closingText, barrier) || SameText(e->closingText, barrier2) ||
         SameText(e->closingText, barrier3))
@@ -147,7 +152,7 @@ int CloseOpenElementsThrough(RenderContext* ctx, int list, uint32_t serial) {
 
 uint32_t FindOpenElementLevel(const RenderContext* ctx, int list, const char* closingText,
                               int /*flags*/) {
-  for (const OpenElement* e = ListHeadConst(ctx, list); e != nullptr; e = e->next)
+  for (const OpenElement* e = ListHeadConst(ctx, list); e != nullptr && !Fence(e); e = e->next)
     if (SameText(e->closingText, closingText)) return e->level;
   return 0;
 }

@@ -301,7 +301,8 @@ std::string SiteDatabasePath(const RenderContext* ctx);
 // True when node lies within the render range (not null, not past lastRecord).
 bool RecordInRange(const RenderContext* ctx, const RTRecordNode* node);
 // The text runs from currentRecord up to (not including) stop, escaped, without nesting
-// or markup; paragraph marks become blanks. Leaves currentRecord at stop.
+// or markup; paragraph marks become blanks, section bars their titles. Leaves
+// currentRecord at stop.
 NnStatus RenderRecordsFlat(RenderContext* ctx, RTRecordNode* stop);
 // WriteElementIdAttributes with declarations merged in front of the record's style.
 void WriteElementIdAttributesStyled(const uint8_t* attributeRecord, uint32_t length,
@@ -336,6 +337,9 @@ NnStatus EscapeTextRecordsAsHTML(LSXLsiSession* session, RecordList* list,
 // was met by the driver's own walk rather than by the hotspot writer. Moves
 // nothing; 263 when the output is full.
 NnStatus WriteSectionBar(RenderContext* ctx, RTRecordNode* bar, int fromWalk);
+// The title of a section bar as text, with a blank before and after it (for
+// content rendered without markup); false when the output is full.
+bool WriteSectionTitleText(RenderContext* ctx, const RTRecordNode* bar);
 // The driver's handler of a section bar met by its walk: writes it and steps past.
 NnStatus RenderSectionBarRecord(RenderContext* ctx);
 // Closes the sections that the content of `opener` opened (a hotspot's begin

@@ -56,6 +56,16 @@ bool CloseSection(RenderContext* ctx, const OpenElement* section) {
   return CloseOpenElementsThrough(ctx, 0, section->serial) != 0;
 }
 
+// Closes the paragraph open where a section begins (in its cell or section).
+void CloseParagraphs(RenderContext* ctx) {
+  for (const char* paragraph : {"</div>", "</p>"}) {
+    if (IsElementOpenBefore(ctx, 0, paragraph, "</td>", "</th>", nullptr)) {
+      CloseOpenElementsTo(ctx, 1, "", 0);
+      CloseOpenElementsTo(ctx, 0, paragraph, 0);
+    }
+  }
+}
+
 // The section a bar opens stays open on the block list until its opener
 // ends, the next bar of the same opener, its table cell or the page ends.
 void PushSection(RenderContext* ctx, const char* closing) {
@@ -193,12 +203,7 @@ void WriteOptionForms(RenderContext* ctx, const Bar& bar, int n) {
     // An open paragraph ends first, and the section before this one of the
     // same opener; an enclosing section's block stays open.
     CloseSectionsOf(ctx, ctx->hotspot.sectionOpener);
-    for (const char* paragraph : {"</div>", "</p>"}) {
-      if (IsElementOpenBefore(ctx, 0, paragraph, "</td>", "</th>", kScriptBlockClose)) {
-        CloseOpenElementsTo(ctx, 1, "", 0);
-        CloseOpenElementsTo(ctx, 0, paragraph, 0);
-      }
-    }
+    CloseParagraphs(ctx);
     const bool expanded = bar.flags & kBarExpanded;
     RenderAppendf(ctx, "%c<div id=\"sctn%dc\" style=\"display: %s\">%c", lf, n,
                   expanded ? "none" : "block", lf);
@@ -370,10 +375,9 @@ void WriteStyledForm(RenderContext* ctx, RTRecordNode* node, const Bar& bar, int
   }
   const bool paragraphs = fromWalk ? (ctx->renderFlagsD & 0x100) != 0 : outlook;
   CloseOpenElementsTo(ctx, 1, "", 0);
-  // The paragraph around the bar, never one outside its cell or section.
-  const char* paragraph = paragraphs ? "</p>" : "</div>";
-  if (IsElementOpenBefore(ctx, 0, paragraph, "</td>", "</th>", kStyledSectionClose))
-    CloseOpenElementsTo(ctx, 0, paragraph, 0);
+  // The paragraph around the bar ends (whichever element it is), never one
+  // outside its cell or section.
+  CloseParagraphs(ctx);
   WriteWrapper(ctx, bar, n, paragraphs);
 
   // The header.
@@ -569,6 +573,15 @@ NnStatus WriteSectionBar(RenderContext* ctx, RTRecordNode* bar, int fromWalk) {
     WriteOptionForms(ctx, b, n);
   ++ctx->sectionCounter;
   return ctx->driver.outputFull ? NnStatus(NN_ERR_MEMORY) : NnStatus(NN_OK);
+}
+
+bool WriteSectionTitleText(RenderContext* ctx, const RTRecordNode* bar) {
+  Bar b;
+  if (!ctx || !bar || !ReadBar(bar, &b)) return true;
+  if ((b.flags & kBarNoTitle) || !b.title || !b.titleLength) return true;
+  if (!RenderAppend(ctx, " ")) return false;
+  WriteTitle(ctx, b, (b.flags & kBarFormula) ? 1 : 0);
+  return RenderAppend(ctx, " ");
 }
 
 void CloseSectionsOf(RenderContext* ctx, const void* opener) {

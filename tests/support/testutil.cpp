@@ -152,4 +152,10 @@ bool ParsesAsXml(const std::string& text) {
   return true;
 }
 
+const std::vector<std::string>& SubRangeDefinitions() {
+  static const std::vector<std::string> definitions = {"Outside Table 1", "Table 1",
+                                                       "Paragraph 2", "Section 1"};
+  return definitions;
+}
+
 }  // namespace kvtest
