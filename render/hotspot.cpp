@@ -270,7 +270,6 @@ void PushAnchor(RenderContext* ctx, Call* c, size_t startOffset) {
                     size_t(ctx->outputCursor - ctx->outputBuffer) - startOffset);
   c->anchor = PushOwn(ctx, *c, "</a>");
   ctx->hotspot.anchorOpen = 1;
-  ctx->hotspot.sectionFlag2 = 1;
 }
 
 size_t Offset(const RenderContext* ctx) { return size_t(ctx->outputCursor - ctx->outputBuffer); }
@@ -752,7 +751,6 @@ bool WriteAttachment(RenderContext* ctx, Call* c) {
   EscapeDocumentText(h.attachmentDisplayName, std::strlen(h.attachmentDisplayName),
                      h.attachmentDisplayNameEscaped, sizeof h.attachmentDisplayNameEscaped);
   h.attachmentInProgress = 1;
-  h.sectionFlag1 = 1;
   // MIME output written to a file carries only files on disk and names.
   if (ctx->mimeRender && ctx->basePathname && ctx->basePathname[0] &&
       ctx->attachmentHandling != 2 && ctx->attachmentHandling != 4)
@@ -1087,9 +1085,7 @@ NnStatus PXMLH(RenderContext* ctx, uint16_t /*endType*/, uint16_t depth) {
   ctx->hotspot.sectionOpener = savedOpener;
   --ctx->hotspot.nesting;
   ctx->hotspot.attachmentInProgress = 0;
-  ctx->hotspot.sectionFlag1 = 0;
   ctx->hotspot.anchorOpen = savedAnchorOpen;
-  ctx->hotspot.sectionFlag2 = savedAnchorOpen;
   if (st == NN_OK && end && ctx->currentRecord == end) ctx->currentRecord = AfterEnd(end);
   if (st == NN_OK && ctx->driver.outputFull) st = NN_ERR_MEMORY;
   if (st == NN_OK) st = c.status;

@@ -38,7 +38,6 @@ struct HotspotWriterState {
   char attachmentDisplayName[256] = {};
   char attachmentDisplayNameEscaped[256] = {};
   char disabledActionNote[256] = {};
-  uint32_t sectionFlag1 = 0, sectionFlag2 = 0;
   // Further fields are the hotspot writer's own.
   const char* wikiUrlPrefix = nullptr;     // wiki links resolve under this URL; not owned
   char wikiUrlPrefixOption[1024] = {};     // "WikiURLPrefix=", when given

@@ -23,10 +23,9 @@ constexpr uint32_t kBarFormula = 0x2000;
 constexpr uint32_t kBarNoTitle = 0x4000;
 constexpr uint32_t kBarColourWord = 0x04000000;
 
-// Closing texts of a section's blocks on the block list. A section's entry is
-// found by its kind and opener; the texts only differ from a paragraph's
-// "</div>" so that the paragraph writers, which look for that text, never
-// take a section for a paragraph.
+// Closing texts of a section's blocks. A section's entry on the block list is
+// found by its kind and its opener, never by these texts, and it fences off
+// what opened before it from the writers that close elements by their text.
 constexpr const char* kScriptBlockClose = "</div>\n";      // the script form's expanded block
 constexpr const char* kStyledSectionClose = "</div></div>";  // a styled section's content and wrapper
 

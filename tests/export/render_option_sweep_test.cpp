@@ -23,6 +23,8 @@
 
 namespace {
 
+using kvtest::Count;
+
 struct Key {
   const char* option;     // the key with its typical value
   const char* companion;  // options it acts together with ("" when none)
@@ -272,20 +274,19 @@ std::vector<std::string> Definitions() {
   return definitions;
 }
 
-size_t Count(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
-
-// One page, whatever the range: it parses, and it has one head and one body
-// (a fragment neither: it is well-formed inside an element of the caller's).
+// One page, whatever the range: it parses, and it has one head and one body,
+// with every style element in the head (a fragment has no head: it is
+// well-formed inside an element of the caller's).
 void ExpectWholePage(const std::string& page, const std::string& options, const std::string& where) {
   const bool fragment = options.find("Generation=Fragment") != std::string::npos;
   EXPECT_TRUE(Parses(fragment ? "<x>" + page + "</x>" : page))
       << where << " with " << options << " does not parse";
   EXPECT_EQ(Count(page, "</head>"), fragment ? 0u : 1u) << where << " with " << options;
   EXPECT_LE(Count(page, "<body"), 1u) << where << " with " << options;
+  const size_t body = page.find("<body");
+  if (body != std::string::npos) {
+    EXPECT_EQ(page.find("<style", body), std::string::npos) << where << " with " << options;
+  }
 }
 
 class OptionSweep : public ::testing::TestWithParam<size_t> {};

@@ -26,6 +26,8 @@
 
 namespace {
 
+using kvtest::Count;
+
 std::string Example() { return std::string(KV_SOURCE_DIR) + "/examples/sample.dxl"; }
 
 // ---- pages ----------------------------------------------------------------------
@@ -162,12 +164,6 @@ std::vector<ItemRef> RichTextItems(NnHandle db, const std::string& file) {
   for (const kvtest::RichTextItemRef& r : kvtest::RichTextItems(db))
     items.push_back({file, r.noteId, r.name});
   return items;
-}
-
-size_t Count(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
 }
 
 // Renders one item (or one of its sub-ranges) both ways and checks the pages:

@@ -23,6 +23,8 @@
 
 namespace {
 
+using kvtest::Count;
+
 using Bytes = std::vector<uint8_t>;
 using Records = std::vector<Bytes>;
 
@@ -205,12 +207,6 @@ bool Matches(const std::string& text, const std::string& pattern) {
   const std::string head = pattern.substr(0, star), tail = pattern.substr(star + 1);
   return text.size() >= head.size() + tail.size() && text.compare(0, head.size(), head) == 0 &&
          text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
-
-size_t Count(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
 }
 
 // ---- sections -----------------------------------------------------------------------
