@@ -246,41 +246,34 @@ def main():
         out = lambda name: os.path.join(directory, name)
         browser = Browser(driver)
         script = "SectionsInCSS=Yes LocalDominoSymbols=Yes"
+        styled = "WrenlatchSections=Yes"
         head_tag = " HeadTag='<meta name=\"description\" content=\"sections\"/>'"
         lines = [lines for _, lines, _ in pages.SECTIONS]
-        checks = [
-            ("console errors are seen", lambda: errors_are_seen(browser, directory)),
-            ("script form, HTML", lambda: script_form(
-                browser, render(args.kvedit, sources["sections"], out("script.html"), script))),
-            ("script form, XHTML", lambda: script_form(
-                browser, render(args.kvedit, sources["sections"], out("script.xhtml"), script,
-                                xhtml=True))),
-            ("script form with HeadTag=", lambda: script_form(
-                browser, render(args.kvedit, sources["sections"], out("headtag.html"),
-                                script + head_tag))),
-            ("script form with HeadTag=, XHTML", lambda: script_form(
-                browser, render(args.kvedit, sources["sections"], out("headtag.xhtml"),
-                                script + head_tag, xhtml=True))),
-            ("script form, bars without their group", lambda: script_form(
-                browser, render(args.kvedit, sources["bare"], out("bare.html"), script))),
+
+        def sections_page(form, document, extra, xhtml):
+            page = out("%s-%s-%d%s" % (form, document, len(extra), ".xhtml" if xhtml else ".html"))
+            page = render(args.kvedit, sources[document], page,
+                          (script if form == "script" else styled) + extra, xhtml=xhtml)
+            if form == "script":
+                script_form(browser, page)
+            else:
+                styled_form(browser, page, lines, pages.OUTSIDE)
+
+        checks = [("console errors are seen", lambda: errors_are_seen(browser, directory))]
+        for form in ("script", "styled"):
+            for document, extra, xhtml, what in (
+                    ("sections", "", False, "HTML"), ("sections", "", True, "XHTML"),
+                    ("sections", head_tag, False, "with HeadTag="),
+                    ("sections", head_tag, True, "with HeadTag=, XHTML"),
+                    ("bare", "", False, "bars without their group")):
+                checks.append(("%s form, %s" % (form, what),
+                               lambda a=(form, document, extra, xhtml): sections_page(*a)))
+        checks += [
             ("script form, bars met by the walk", lambda: script_form_walk(
                 browser, render(args.kvedit, sources["bars"], out("bars-script.html"), script))),
-            ("styled form, section hotspots", lambda: styled_form(
-                browser, render(args.kvedit, sources["sections"], out("styled.html"),
-                                "WrenlatchSections=Yes"), lines, pages.OUTSIDE)),
-            ("styled form, XHTML", lambda: styled_form(
-                browser, render(args.kvedit, sources["sections"], out("styled.xhtml"),
-                                "WrenlatchSections=Yes", xhtml=True), lines, pages.OUTSIDE)),
-            ("styled form with HeadTag=", lambda: styled_form(
-                browser, render(args.kvedit, sources["sections"], out("styled-headtag.html"),
-                                "WrenlatchSections=Yes" + head_tag), lines, pages.OUTSIDE)),
-            ("styled form, bars without their group", lambda: styled_form(
-                browser, render(args.kvedit, sources["bare"], out("styled-bare.html"),
-                                "WrenlatchSections=Yes"), lines, pages.OUTSIDE)),
             ("styled form, bars met by the walk", lambda: styled_form(
-                browser, render(args.kvedit, sources["bars"], out("bars.html"),
-                                "WrenlatchSections=Yes"), [["one", "two"], ["three"]],
-                ["Second section"])),
+                browser, render(args.kvedit, sources["bars"], out("bars.html"), styled),
+                [["one", "two"], ["three"]], ["Second section"])),
             ("layers", lambda: layer_places(
                 browser, render(args.kvedit, sources["layers"], out("layers.html")),
                 [(n, left, top, w, h) for n, top, left, w, h, *_ in pages.LAYERS])),

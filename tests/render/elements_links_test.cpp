@@ -115,6 +115,26 @@ TEST_F(LinkTest, NestedHotspotsCloseInOrder) {
   EXPECT_TRUE(ParsesAsXml(out)) << out;
 }
 
+// A popup inside a table inside a popup: the whole page, each popup closing
+// its own acronym (a paragraph in the cell closes the inner one first).
+TEST_F(LinkTest, APopupInATableInsideAPopupRendersWhole) {
+  Add(Text("s"));
+  Add(HotspotBegin(1, 0x0, "pop", 0xFFA9));
+  Add(TableBegin()), Add(Cell(0, 0, 1440));
+  Add(Paragraph()), Add(ByteRecord(0x0083, 4));
+  Add(HotspotBegin(1, 0x0, "pop2", 0xFFA9));
+  Add(Paragraph()), Add(ByteRecord(0x0083, 4)), Add(Text("c"));
+  Add(HotspotEnd(0x00AA)), Add(TableEnd());
+  Add(Paragraph()), Add(HotspotEnd(0x00AA)), Add(Text("final"));
+  const std::string out = Render();
+  ASSERT_TRUE(ParsesAsXml(out)) << out;
+  EXPECT_LT(out.find("title=\"pop\""), out.find("<table"));
+  EXPECT_LT(out.find("<table"), out.find("title=\"pop2\""));
+  EXPECT_LT(out.find(">c<"), out.find("</table>"));
+  EXPECT_LT(out.find("</table>"), out.rfind("</acronym>")) << out;
+  EXPECT_GT(out.find("final"), out.rfind("</acronym>")) << out;
+}
+
 TEST_F(LinkTest, HotspotWithoutEndInTheRange) {
   Add(HotspotBegin(11, 0x1000, "http://x/"));
   Add(Text("open"));
