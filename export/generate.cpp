@@ -158,10 +158,16 @@ NnStatus TorvoRTChunk::RenderIntoContext(RenderContext* ctx) {
       NnCharsetTableLoad(NN_CHARSET_LMBCS, NN_CHARSET_UTF8, &ctx->charsetTable) == NN_OK)
     tableLoaded = true;
 
+  // Every range of the chunk (a chunk may have several) goes into one page:
+  // the first writes the head and body opening, the page ends after the last.
+  ctx->head.pageOpened = 0;
+  ctx->head.pageEndsLater = 1;
   NnStatus st = RunFrame(kRenderOperation, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+  ctx->head.pageEndsLater = 0;
   // A sub-chunk render was finished by the engine; otherwise the last part
   // still has to reach a part writer.
   if (st == 0 && !ctx->subChunk && ctx->partWriter) st = PrXMLStr(ctx, 0, 0, 2);
+  if (st == 0) FinishRenderPage(ctx);
   // An append that did not fit means a truncated page, whatever a writer said.
   if (st == 0 && ctx->driver.outputFull) st = NN_ERR_MEMORY;
 

@@ -110,9 +110,11 @@ void RenderReleaseTables(RenderContext* ctx) {
     ctx->borderClassCodes[i][0] = 0;
   }
   ctx->borderClassCount = 0;
-  // Class texts are interned strings: the string table owns them.
+  // Class texts are interned strings: the string table owns them (the
+  // spilled ones too).
   for (uint32_t i = 0; i < kParagraphClassSlots; ++i) ctx->paragraphClassCss[i] = nullptr;
   ctx->paragraphClassCount = 0;
+  ctx->head.classSpillCount = 0;
   for (uint32_t i = 0; i < kStringTableSize; ++i) {
     if (ctx->stringTable[i]) PoolFree(ctx->session, ctx->stringTable[i]);
     ctx->stringTable[i] = nullptr;
@@ -192,6 +194,14 @@ static bool FlushesParts(const RenderContext* ctx) {
   return ctx->flushThreshold != 0 || ctx->partWriter != nullptr;
 }
 
+void FinishRenderPage(RenderContext* ctx) {
+  if (!ctx) return;
+  CloseOpenElementsTo(ctx, 0, "", 0);
+  WritePageClosings(ctx);
+  ctx->head.pageOpened = 0;
+  RenderReleaseTables(ctx);
+}
+
 // ---- the walk -------------------------------------------------------------------
 
 static bool PastRange(const RenderContext* ctx, const RTRecordNode* node) {
@@ -224,7 +234,9 @@ static void CloseContinuedTable(RenderContext* ctx) {
 }
 
 static void ReleaseStep(RenderContext* ctx) {
-  RenderReleaseTables(ctx);
+  // The head's tables (paragraph classes, hidden paragraphs, border classes)
+  // serve every range of the page: they go when the page ends.
+  if (!ctx->head.pageOpened) RenderReleaseTables(ctx);
   if (ctx->item && ctx->item->hRenderNote == ctx->item->hNote) ctx->item->hRenderNote = 0;
 }
 
@@ -332,8 +344,7 @@ NnStatus PrXMLStr(RenderContext* ctx, uint16_t endType, uint16_t depth, uint32_t
   if (mode == 2) {
     Trace(ctx, NN_OK, "PrXMLStr - Step 2");
     CloseContinuedTable(ctx);
-    CloseOpenElementsTo(ctx, 0, "", 0);
-    WritePageClosings(ctx);
+    FinishRenderPage(ctx);
     NnStatus status = ctx->driver.outputFull ? NnStatus{NN_ERR_MEMORY} : RenderFlushPart(ctx, 1);
     if (depth == 0) ReleaseStep(ctx);
     return status;
@@ -346,7 +357,9 @@ NnStatus PrXMLStr(RenderContext* ctx, uint16_t endType, uint16_t depth, uint32_t
   }
 
   NnStatus status = NN_OK;
-  if (depth == 0) {
+  if (depth == 0 && !ctx->head.pageOpened) {
+    // The first range of the page writes its head and body opening; the
+    // ranges after it continue the same body.
     Trace(ctx, NN_OK, "PrXMLStr - Step 3");
     status = WriteDocumentHead(ctx);
     if (status == NN_OK) status = WriteBodyOpening(ctx);
@@ -354,6 +367,7 @@ NnStatus PrXMLStr(RenderContext* ctx, uint16_t endType, uint16_t depth, uint32_t
       ReleaseStep(ctx);
       return status;
     }
+    ctx->head.pageOpened = 1;
   }
   status = RenderOutputCheck(ctx);
   if (status != NN_OK) {
@@ -400,7 +414,7 @@ NnStatus PrXMLStr(RenderContext* ctx, uint16_t endType, uint16_t depth, uint32_t
   }
   if (!ctx->tableContinues) CloseOpenElementsTo(ctx, 0, "", 0);
   // The page ends with this range unless a later call continues it.
-  if (mode == 0) WritePageClosings(ctx);
+  if (mode == 0 && !ctx->head.pageEndsLater) FinishRenderPage(ctx);
   if (status == NN_OK && ctx->driver.outputFull) status = NN_ERR_MEMORY;
   ReleaseStep(ctx);
   return status;

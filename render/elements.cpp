@@ -39,8 +39,13 @@ void FreeEntry(RenderContext* ctx, OpenElement* entry) {
   PoolFree(ctx->session, entry);
 }
 
+// A section's entry fences off what was open before it: an element opened
+// outside a section is never found (or closed) by its text from inside it.
+// Only the section's opener closes the section (or closing everything).
+bool Fence(const OpenElement* e) { return e->kind == OpenElementKind::kSection; }
+
 bool OnList(const OpenElement* head, const char* closingText) {
-  for (const OpenElement* e = head; e != nullptr; e = e->next)
+  for (const OpenElement* e = head; e != nullptr && !Fence(e); e = e->next)
     if (SameText(e->closingText, closingText)) return true;
   return false;
 }
@@ -90,6 +95,7 @@ OpenElement* PushOpenElement(RenderContext* ctx, int list, const char* closingTe
   }
   entry->closingText = copy;
   entry->level = level;
+  entry->serial = ++ctx->elementSerial;
   entry->next = *head;
   *head = entry;
   return entry;
@@ -114,7 +120,7 @@ int IsElementOpenAbove(const RenderContext* ctx, int list, const char* closingTe
 int IsElementOpenBefore(const RenderContext* ctx, int list, const char* closingText,
                         const char* barrier, const char* barrier2, const char* barrier3) {
   if (closingText == nullptr) return 0;
-  for (const OpenElement* e = ListHeadConst(ctx, list); e != nullptr; e = e->next) {
+  for (const OpenElement* e = ListHeadConst(ctx, list); e != nullptr && !Fence(e); e = e->next) {
     if (SameText(e->closingText, closingText)) return 1;
     if (SameText(e->closingText, barrier) || SameText(e->closingText, barrier2) ||
         SameText(e->closingText, barrier3))
@@ -123,9 +129,30 @@ int IsElementOpenBefore(const RenderContext* ctx, int list, const char* closingT
   return 0;
 }
 
+int IsOpenElementListed(const RenderContext* ctx, int list, uint32_t serial) {
+  if (serial == 0) return 0;
+  for (const OpenElement* e = ListHeadConst(ctx, list); e != nullptr; e = e->next)
+    if (e->serial == serial) return 1;
+  return 0;
+}
+
+int CloseOpenElementsThrough(RenderContext* ctx, int list, uint32_t serial) {
+  OpenElement** head = ListHead(ctx, list);
+  if (head == nullptr || !IsOpenElementListed(ctx, list, serial)) return 0;
+  while (*head != nullptr) {
+    OpenElement* top = *head;
+    const bool last = top->serial == serial;
+    if (top->closingText != nullptr && !RenderAppend(ctx, top->closingText)) return 0;
+    *head = top->next;
+    FreeEntry(ctx, top);
+    if (last) return 1;
+  }
+  return 1;
+}
+
 uint32_t FindOpenElementLevel(const RenderContext* ctx, int list, const char* closingText,
                               int /*flags*/) {
-  for (const OpenElement* e = ListHeadConst(ctx, list); e != nullptr; e = e->next)
+  for (const OpenElement* e = ListHeadConst(ctx, list); e != nullptr && !Fence(e); e = e->next)
     if (SameText(e->closingText, closingText)) return e->level;
   return 0;
 }

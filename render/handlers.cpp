@@ -86,51 +86,20 @@ NnStatus NamedAnchor(RenderContext* ctx) {
   return NN_OK;
 }
 
-bool SectionOptionsOn(const RenderContext* ctx) {
-  return (ctx->renderFlagsB & 0x200) || (ctx->renderFlagsE & 0x20);
-}
-
-bool SectionFlagsClear(const RenderContext* ctx) {
-  return ctx->hotspot.sectionFlag1 == 0 && ctx->hotspot.sectionFlag2 == 0;
-}
-
 NnStatus HotspotEnd(RenderContext* ctx, RenderWalk* walk) {
-  if (SectionOptionsOn(ctx) && SectionFlagsClear(ctx) &&
-      FindOpenElementLevel(ctx, 0, "</div>", 0) == ctx->sectionLevel) {
-    while (ctx->sectionLevel != 0 && SectionOptionsOn(ctx) && SectionFlagsClear(ctx) &&
-           FindOpenElementLevel(ctx, 0, "</div>", 0) == ctx->sectionLevel) {
-      if (!CloseOpenElementsTo(ctx, 0, "</div>", 0)) break;
-    }
-  }
-  uint16_t level = ctx->sectionLevel;
-  if ((ctx->renderFlagsE & 0x20) && level != 0 && level < kMaxSectionLevels &&
-      ctx->sectionSlots[level]) {
-    if (!ctx->hotspot.sectionFlag1) {
-      static const char* const kTags[] = {"</div>", "</p>", "</ol>", "</ul>"};
-      for (;;) {
-        const char* tag = nullptr;
-        for (const char* t : kTags) {
-          if (IsElementOpenAbove(ctx, 0, t, "</td>", "</th>")) {
-            tag = t;
-            break;
-          }
-        }
-        if (!tag || !CloseOpenElementsTo(ctx, 0, tag, 0)) break;
-        if (std::strcmp(tag, "</ol>") == 0 || std::strcmp(tag, "</ul>") == 0) {
-          if (ctx->listDepth > 0) {
-            if (ctx->listDepth <= kMaxListLevels) ctx->listDefinitions[ctx->listDepth] = nullptr;
-            --ctx->listDepth;
-          }
-        }
-      }
-    }
-    RenderAppend(ctx, "</div></div>");
-    ctx->sectionSlots[level] = nullptr;
-  }
-  if (walk->depth > 0) {
-    walk->leave = true;  // the hotspot writer above consumes the record
+  if (walk->flatHotspots > 0) {
+    // The end of a hotspot too deep to nest: its content was this walk's.
+    --walk->flatHotspots;
+    StepPast(ctx);
     return NN_OK;
   }
+  if (walk->depth > 0) {
+    walk->leave = true;  // the hotspot writer above closes what its hotspot opened
+    return NN_OK;
+  }
+  // At depth 0 the hotspot began before the range: the sections its content
+  // opened here end with it.
+  CloseSectionsOf(ctx, ctx->hotspot.sectionOpener);
   RTRecordNode* node = ctx->currentRecord;
   StepPast(ctx);
   if (node->signature == 0x00AA && ctx->currentRecord && ctx->currentRecord->signature == 0x00AA)
@@ -246,8 +215,12 @@ NnStatus EndRecord(RenderContext* ctx, RenderWalk* walk) {
 }
 
 NnStatus Hotspot(RenderContext* ctx, RenderWalk* walk) {
-  if (walk->depth >= kRenderDepthLimit) {
-    StepPast(ctx);  // rendered flat: its text follows as ordinary runs
+  if (ctx->hotspot.nesting >= kHotspotNestingLimit) {
+    // Too deep to nest: its content follows in this walk as ordinary
+    // content (section bars still show their titles), and this walk passes
+    // over its end record.
+    ++walk->flatHotspots;
+    StepPast(ctx);
     return NN_OK;
   }
   NnStatus status = PXMLH(ctx, walk->endType, static_cast<uint16_t>(walk->depth + 1));

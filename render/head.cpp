@@ -771,18 +771,16 @@ NnStatus WriteDocumentHead(RenderContext* ctx) {
     if (ctx->stylesheetUrl && ctx->stylesheetUrl[0])
       ok &= RenderAppendf(ctx, "<link rel=\"stylesheet\" type=\"text/css\" href=\"%s\"/>",
                           AttributeText(ctx->stylesheetUrl).c_str());
-    // 8. "HeadTag=" takes the place of the head's closing: no script blocks;
-    // its value (head markup, up to its own "</head>") is written, then the
-    // head is closed, so the page stays well-formed.
-    if (!GetOptionValue(ctx->optionString, "HeadTag=", value)) {
-      ok &= WriteScripts(ctx);
-    } else {
+    // 8. "HeadTag=" adds the caller's head markup (up to its own "</head>");
+    // the scripts that the body's section and tab handlers call still
+    // follow, and the head closes once, so the page stays well-formed.
+    if (GetOptionValue(ctx->optionString, "HeadTag=", value)) {
       char* close = strcasestr(value, "</head>");
       if (close) *close = 0;
       std::string markup;
       if (SafeHeadMarkup(value, &markup)) ok &= RenderAppend(ctx, markup.c_str());
-      ok &= RenderAppend(ctx, "</head>");
     }
+    ok &= WriteScripts(ctx);
     // 9.
     if (NewlinesWanted(ctx)) ok &= RenderAppend(ctx, "\n");
   }

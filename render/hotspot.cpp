@@ -250,20 +250,26 @@ struct Call {
   const uint8_t* data = nullptr;
   uint16_t dataLength = 0;
   uint16_t depth = 0;
-  bool anchor = false;      // this call pushed "</a>"
-  bool acronym = false;     // this call pushed "</acronym>"
-  bool attachment = false;
+  uint32_t anchor = 0;      // the serial of the "</a>" this call pushed; 0: none
+  uint32_t acronym = 0;     // the serial of its "</acronym>"; 0: none
   std::string openTag;      // the anchor's start tag, for re-opening
   NnStatus status = NN_OK;  // a step's failure, returned after the end
 };
 
+// Pushes a closing text this call owns and closes itself; its serial, or 0
+// when there was no memory to keep it open (it is then closed at once).
+uint32_t PushOwn(RenderContext* ctx, const Call& c, const char* closing) {
+  const OpenElement* entry = PushOpenElement(ctx, 0, closing, c.depth);
+  if (entry) return entry->serial;
+  RenderAppend(ctx, closing);
+  return 0;
+}
+
 void PushAnchor(RenderContext* ctx, Call* c, size_t startOffset) {
   c->openTag.assign(ctx->outputBuffer + startOffset,
                     size_t(ctx->outputCursor - ctx->outputBuffer) - startOffset);
-  c->anchor = PushOpenElement(ctx, 0, "</a>", c->depth) != nullptr;
-  if (!c->anchor) RenderAppend(ctx, "</a>");  // no memory to keep it open: close it at once
+  c->anchor = PushOwn(ctx, *c, "</a>");
   ctx->hotspot.anchorOpen = 1;
-  ctx->hotspot.sectionFlag2 = 1;
 }
 
 size_t Offset(const RenderContext* ctx) { return size_t(ctx->outputCursor - ctx->outputBuffer); }
@@ -583,8 +589,7 @@ bool WritePopup(RenderContext* ctx, Call* c) {
     RenderAppend(ctx, "\"");
   }
   RenderAppend(ctx, ">");
-  c->acronym = PushOpenElement(ctx, 0, "</acronym>", c->depth) != nullptr;
-  if (!c->acronym) RenderAppend(ctx, "</acronym>");
+  c->acronym = PushOwn(ctx, *c, "</acronym>");
   return false;
 }
 
@@ -727,8 +732,7 @@ void WriteAttachmentToDisk(RenderContext* ctx, Call* c) {
   }
   WriteGraphicAndText(ctx);
   if (linked) {
-    c->anchor = PushOpenElement(ctx, 0, "</a>", c->depth) != nullptr;
-    if (!c->anchor) RenderAppend(ctx, "</a>");
+    c->anchor = PushOwn(ctx, *c, "</a>");
   }
 }
 
@@ -747,8 +751,6 @@ bool WriteAttachment(RenderContext* ctx, Call* c) {
   EscapeDocumentText(h.attachmentDisplayName, std::strlen(h.attachmentDisplayName),
                      h.attachmentDisplayNameEscaped, sizeof h.attachmentDisplayNameEscaped);
   h.attachmentInProgress = 1;
-  h.sectionFlag1 = 1;
-  c->attachment = true;
   // MIME output written to a file carries only files on disk and names.
   if (ctx->mimeRender && ctx->basePathname && ctx->basePathname[0] &&
       ctx->attachmentHandling != 2 && ctx->attachmentHandling != 4)
@@ -849,17 +851,16 @@ bool WriteAttachment(RenderContext* ctx, Call* c) {
   return false;
 }
 
-// Closes the elements this call opened that are still open.
+// Closes the elements this call opened that are still open: its own entries,
+// never an enclosing hotspot's of the same name (a paragraph inside the
+// content may have closed its own already).
 void CloseOwn(RenderContext* ctx, Call* c) {
-  if (c->acronym && IsElementOpen(ctx, 0, "</acronym>", 1)) {
+  for (const uint32_t serial : {c->acronym, c->anchor}) {
+    if (!IsOpenElementListed(ctx, 0, serial)) continue;
     CloseOpenElementsTo(ctx, 1, "", 0);
-    CloseOpenElementsTo(ctx, 0, "</acronym>", 0);
+    CloseOpenElementsThrough(ctx, 0, serial);
   }
-  if (c->anchor && IsElementOpen(ctx, 0, "</a>", 1)) {
-    CloseOpenElementsTo(ctx, 1, "", 0);
-    CloseOpenElementsTo(ctx, 0, "</a>", 0);
-  }
-  c->acronym = c->anchor = false;
+  c->acronym = c->anchor = 0;
 }
 
 // Skips to the record after the end (and a group end right after it).
@@ -940,13 +941,6 @@ NnStatus PXMLH(RenderContext* ctx, uint16_t /*endType*/, uint16_t depth) {
   RTRecordNode* begin = first;
   RTRecordNode* end = FindHotspotEnd(ctx, begin);
 
-  if (depth > kElementDepthLimit) {
-    ctx->currentRecord = begin->next;
-    NnStatus st = RenderRecordsFlat(ctx, end);
-    if (st == NN_OK && end) ctx->currentRecord = AfterEnd(end);
-    return st;
-  }
-
   Call c;
   c.begin = begin;
   c.end = end;
@@ -965,11 +959,20 @@ NnStatus PXMLH(RenderContext* ctx, uint16_t /*endType*/, uint16_t depth) {
   const uint16_t level = ctx->sectionLevel;
   ctx->sectionSlots[level] = nullptr;
   const uint32_t savedAnchorOpen = ctx->hotspot.anchorOpen;
+  // This hotspot opens the sections of its content (bars met by the walk in
+  // its groups included) and closes them at its end.
+  const void* savedOpener = ctx->hotspot.sectionOpener;
+  ctx->hotspot.sectionOpener = begin;
+  ++ctx->hotspot.nesting;
 
   bool finished = false;  // nothing of the content renders
   const bool suppressLinks = OptionOn(ctx, "SuppressLinks=");
   switch (c.type) {
     case 3:
+      // The button from its label; the rest of the hotspot (fields, texts)
+      // renders as ordinary content after it.
+      WriteControls(ctx, &c);
+      break;
     case 28:
       WriteControls(ctx, &c);
       finished = true;
@@ -1011,7 +1014,8 @@ NnStatus PXMLH(RenderContext* ctx, uint16_t /*endType*/, uint16_t depth) {
       break;
   }
   // Link-target records of any other hotspot: a URL, or a wiki link.
-  if (!finished && !c.anchor && c.type != 11 && c.type != 2 && c.type != 4 && c.type != 10 &&
+  if (!finished && !c.anchor && c.type != 11 && c.type != 2 && c.type != 3 && c.type != 4 &&
+      c.type != 10 &&
       !suppressLinks && !ctx->hotspot.anchorOpen) {
     std::string url;
     bool kind2 = false;
@@ -1048,14 +1052,15 @@ NnStatus PXMLH(RenderContext* ctx, uint16_t /*endType*/, uint16_t depth) {
       ctx->currentRecord = RecordInRange(ctx, n) && n != end ? n->next : n;
       continue;
     }
-    const bool anchorOnTop = c.anchor && IsElementOpen(ctx, 0, "</a>", 0);
+    const bool anchorOnTop =
+        c.anchor && ctx->blockElementList && ctx->blockElementList->serial == c.anchor;
     st = PrXMLStr(ctx, begin->signature, uint16_t(depth + 1), 0);
     if (st == NN_OK && ctx->currentRecord == at) ctx->currentRecord = at->next;
-    if (st == NN_OK && anchorOnTop && !IsElementOpen(ctx, 0, "</a>", 1) && !c.openTag.empty()) {
+    if (st == NN_OK && anchorOnTop && !IsOpenElementListed(ctx, 0, c.anchor) &&
+        !c.openTag.empty()) {
       // A paragraph closed the anchor: the rest of the hotspot stays linked.
       const size_t len = c.openTag.size();
-      const size_t used = Offset(ctx);
-      if (used >= len + 4 &&
+      if (Offset(ctx) >= len + 4 &&
           std::memcmp(ctx->outputCursor - 4 - len, c.openTag.data(), len) == 0 &&
           std::memcmp(ctx->outputCursor - 4, "</a>", 4) == 0) {
         ctx->outputCursor -= 4;
@@ -1063,24 +1068,24 @@ NnStatus PXMLH(RenderContext* ctx, uint16_t /*endType*/, uint16_t depth) {
       } else {
         RenderAppend(ctx, c.openTag.c_str());
       }
-      c.anchor = PushOpenElement(ctx, 0, "</a>", c.depth) != nullptr;
-      if (!c.anchor) RenderAppend(ctx, "</a>");
+      c.anchor = PushOwn(ctx, c, "</a>");
     }
   }
 
   // The hotspot end.
   if (ctx->currentRecord == end && end) Trace(ctx, "PXMLH - #5");
-  CloseStyledSection(ctx, c.attachment ? 1 : 0);
-  const uint16_t ownLevel = ctx->sectionLevel;
+  // The sections its content opened end first (with what is open inside
+  // them), then what this call opened itself.
+  CloseSectionsOf(ctx, begin);
+  ctx->sectionSlots[level] = nullptr;
   if (ctx->sectionLevel > 0) --ctx->sectionLevel;
   // A wiki link needs nothing more than its anchor.
   ctx->hotspot.wikiLinkWritten = 0;
   CloseOwn(ctx, &c);
-  if ((ctx->renderFlagsB & 0x200) && !c.attachment) CloseSectionDivisions(ctx, ownLevel);
+  ctx->hotspot.sectionOpener = savedOpener;
+  --ctx->hotspot.nesting;
   ctx->hotspot.attachmentInProgress = 0;
-  ctx->hotspot.sectionFlag1 = 0;
   ctx->hotspot.anchorOpen = savedAnchorOpen;
-  ctx->hotspot.sectionFlag2 = savedAnchorOpen;
   if (st == NN_OK && end && ctx->currentRecord == end) ctx->currentRecord = AfterEnd(end);
   if (st == NN_OK && ctx->driver.outputFull) st = NN_ERR_MEMORY;
   if (st == NN_OK) st = c.status;

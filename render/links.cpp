@@ -303,6 +303,8 @@ NnStatus RenderRecordsFlat(RenderContext* ctx, RTRecordNode* stop) {
                               n->length - kv::cd::host::kTextFixed);
     else if (n->signature == 0x0081 || n->signature == 0x00A4 || n->signature == 0x00D0)
       ok = RenderAppend(ctx, " ");
+    else if (n->signature == 0xFFAC)
+      ok = WriteSectionTitleText(ctx, n);  // a section's title shows even here
     if (!ok) {
       ctx->currentRecord = n;
       return NN_ERR_MEMORY;

@@ -28,6 +28,9 @@ bool RenderAppendf(RenderContext* ctx, const char* format, ...) __attribute__((f
 // rules.cpp. A failed append sets ctx->driver.outputFull, after which every
 // append fails and the driver reports 263.
 constexpr uint16_t kRenderDepthLimit = 64;   // deeper begin records are rendered flat
+// Hotspots nested deeper than this render their content plainly, in the walk
+// that meets them; above the 49 section levels a document may hold.
+constexpr uint32_t kHotspotNestingLimit = 64;
 struct RenderWalk {
   uint16_t endType = 0;
   uint16_t depth = 0;
@@ -35,11 +38,15 @@ struct RenderWalk {
   size_t startOffset = 0;     // output length when this call's walk began
   bool leave = false;         // a handler ends this call with the status it returned
   uint32_t flatBlocks = 0;    // blocks beyond the depth limit opened in this call
+  uint32_t flatHotspots = 0;  // hotspots beyond the nesting limit begun in this call
 };
 // Dispatches the record at currentRecord (render/handlers.cpp).
 NnStatus RenderHandleRecord(RenderContext* ctx, RenderWalk* walk);
 // True when this call is nested and the record before currentRecord ends its block.
 bool RenderNestedEndReached(const RenderContext* ctx, const RenderWalk* walk);
+// Ends the page: closes the open block elements and what the body opening
+// left open; the next range at depth 0 begins a new page.
+void FinishRenderPage(RenderContext* ctx);
 // Flushes the pending output as a part: translation, encoding, part writer.
 NnStatus RenderFlushPart(RenderContext* ctx, int finalPart);
 // The output check run before the walk and after every record.
@@ -118,6 +125,12 @@ int IsElementOpenAbove(const RenderContext* ctx, int list, const char* closingTe
 int IsElementOpenBefore(const RenderContext* ctx, int list, const char* closingText,
                         const char* barrier, const char* barrier2, const char* barrier3);
 uint32_t FindOpenElementLevel(const RenderContext* ctx, int list, const char* closingText, int flags);
+// Whether the entry with this serial (OpenElement::serial) is still open.
+int IsOpenElementListed(const RenderContext* ctx, int list, uint32_t serial);
+// Writes the closing texts from the newest entry down to and including the
+// one with this serial and pops them; 0 when it is not open or a closing
+// text does not fit (what stays open stays listed).
+int CloseOpenElementsThrough(RenderContext* ctx, int list, uint32_t serial);
 // Writes the closing texts down to and including the named one ("" for all) and pops them.
 int CloseOpenElements(RenderContext* ctx, int list, const char* closingText, uint32_t flags);
 int CloseOpenElementsTo(RenderContext* ctx, int list, const char* closingText, uint32_t flags);
@@ -288,7 +301,8 @@ std::string SiteDatabasePath(const RenderContext* ctx);
 // True when node lies within the render range (not null, not past lastRecord).
 bool RecordInRange(const RenderContext* ctx, const RTRecordNode* node);
 // The text runs from currentRecord up to (not including) stop, escaped, without nesting
-// or markup; paragraph marks become blanks. Leaves currentRecord at stop.
+// or markup; paragraph marks become blanks, section bars their titles. Leaves
+// currentRecord at stop.
 NnStatus RenderRecordsFlat(RenderContext* ctx, RTRecordNode* stop);
 // WriteElementIdAttributes with declarations merged in front of the record's style.
 void WriteElementIdAttributesStyled(const uint8_t* attributeRecord, uint32_t length,
@@ -323,14 +337,16 @@ NnStatus EscapeTextRecordsAsHTML(LSXLsiSession* session, RecordList* list,
 // was met by the driver's own walk rather than by the hotspot writer. Moves
 // nothing; 263 when the output is full.
 NnStatus WriteSectionBar(RenderContext* ctx, RTRecordNode* bar, int fromWalk);
+// The title of a section bar as text, with a blank before and after it (for
+// content rendered without markup); false when the output is full.
+bool WriteSectionTitleText(RenderContext* ctx, const RTRecordNode* bar);
 // The driver's handler of a section bar met by its walk: writes it and steps past.
 NnStatus RenderSectionBarRecord(RenderContext* ctx);
-// Hotspot end of a styled-header section: when the slot of the current level
-// holds a bar, closes what is open inside the section (unless an attachment is
-// being closed) and the section's two divisions, and clears the slot.
-void CloseStyledSection(RenderContext* ctx, int attachment);
-// Closes the "</div>" entries stored with `level` (the script form's expanded blocks).
-void CloseSectionDivisions(RenderContext* ctx, uint32_t level);
+// Closes the sections that the content of `opener` opened (a hotspot's begin
+// record; null: the page), each with what is open inside it, never past a
+// table cell. A section is closed once: by its opener's end, the next bar of
+// the same opener, its cell or the end of the page.
+void CloseSectionsOf(RenderContext* ctx, const void* opener);
 // A layer (begin group of type 108, or record 0x006C) at currentRecord: one
 // positioned <div> around its content.
 NnStatus PXMLL(RenderContext* ctx, uint16_t endType, uint16_t depth);

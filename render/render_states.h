@@ -38,7 +38,6 @@ struct HotspotWriterState {
   char attachmentDisplayName[256] = {};
   char attachmentDisplayNameEscaped[256] = {};
   char disabledActionNote[256] = {};
-  uint32_t sectionFlag1 = 0, sectionFlag2 = 0;
   // Further fields are the hotspot writer's own.
   const char* wikiUrlPrefix = nullptr;     // wiki links resolve under this URL; not owned
   char wikiUrlPrefixOption[1024] = {};     // "WikiURLPrefix=", when given
@@ -46,6 +45,10 @@ struct HotspotWriterState {
   uint32_t elementCounter = 0;             // elements counted for "SupportOutlook="
   uint32_t splitTitle = 0;                 // a style-10 section title was split in three
   uint32_t attachmentDirectoryMade = 0;    // "AttachmentDirectory=" exists
+  // The hotspot whose content is being written (its begin record; null: the
+  // page): the sections its content opens end at its end.
+  const void* sectionOpener = nullptr;
+  uint32_t nesting = 0;                    // hotspots being written, one inside the other
 };
 
 // The document head and paragraph opening (head, paragraph CSS, lists).
@@ -72,6 +75,11 @@ struct HeadWriterState {
   // The closing tags of what the body opening left open (a form, a
   // fragment's division or body), written at the end of the page.
   char pageClosing[32] = {};
+  // The head and the body opening are written once per page, by its first
+  // range; a caller that renders a page in several ranges sets
+  // pageEndsLater and finishes the page itself (FinishRenderPage).
+  uint32_t pageOpened = 0;
+  uint32_t pageEndsLater = 0;
   // Further fields are the head and paragraph writers' own.
 };
 

@@ -16,11 +16,25 @@ class TorvoCollection;
 struct RTRecordNode;
 struct RecordList;
 
+// What an open element is where its closing text alone does not say it. A
+// section's body is found by its kind and its opener, never by its text, so
+// that each section is closed once, by the one that opened it.
+enum class OpenElementKind : uint8_t {
+  kMarkup,   // an element of the page's markup, recognised by its closing text
+  kCell,     // a table cell: a section inside it never reaches past it
+  kSection,  // the body of a collapsible section
+};
+
 // An entry of the open-element lists (block and inline).
 struct OpenElement {
   OpenElement* next = nullptr;   // the element opened before it
   char* closingText = nullptr;   // e.g. "</div>": shortText, or a pool text when longer
   uint32_t level = 0;            // nesting level stored with the entry
+  // Unique within the render: the writer that pushed the entry finds it
+  // again even when another writer closed it and a new entry took its memory.
+  uint32_t serial = 0;
+  OpenElementKind kind = OpenElementKind::kMarkup;
+  const void* opener = nullptr;  // a section: the hotspot whose end closes it (null: the page)
   char shortText[20] = {};       // a short closing text, kept in the entry itself
 };
 
@@ -103,6 +117,7 @@ struct RenderContext {
   char* outputCursor = nullptr;
   OpenElement* blockElementList = nullptr;
   OpenElement* inlineElementList = nullptr;
+  uint32_t elementSerial = 0;             // the serial of the newest entry pushed
   TorvoRTItem* item = nullptr;
   uint16_t* paragraphIdMapStored = nullptr;   // pool arrays
   uint16_t* paragraphIdMapInForce = nullptr;

@@ -23,20 +23,58 @@ constexpr uint32_t kBarFormula = 0x2000;
 constexpr uint32_t kBarNoTitle = 0x4000;
 constexpr uint32_t kBarColourWord = 0x04000000;
 
-// Closing texts of a section's blocks on the block list. They differ from a
-// paragraph's "</div>" so that the paragraphs inside a section never close it.
+// Closing texts of a section's blocks. A section's entry on the block list is
+// found by its kind and its opener, never by these texts, and it fences off
+// what opened before it from the writers that close elements by their text.
 constexpr const char* kScriptBlockClose = "</div>\n";      // the script form's expanded block
-constexpr const char* kWalkSectionClose = "</div></div>\n";  // a styled section the walk opened
+constexpr const char* kStyledSectionClose = "</div></div>";  // a styled section's content and wrapper
 
-// The newest open entry with the text, above any table cell; null when none.
-const OpenElement* OpenSectionEntry(const RenderContext* ctx, const char* closing) {
-  for (const OpenElement* e = ctx->blockElementList; e; e = e->next) {
-    if (!e->closingText) continue;
-    if (std::strcmp(e->closingText, "</td>") == 0 || std::strcmp(e->closingText, "</th>") == 0)
-      return nullptr;
-    if (std::strcmp(e->closingText, closing) == 0) return e;
+bool IsListClosing(const char* text) {
+  return text && (std::strcmp(text, "</ol>") == 0 || std::strcmp(text, "</ul>") == 0);
+}
+
+// The open section that `opener` opened (the newest), never past a table
+// cell: what opened inside a cell closes with it.
+OpenElement* OpenSectionOf(RenderContext* ctx, const void* opener) {
+  for (OpenElement* e = ctx->blockElementList; e; e = e->next) {
+    if (e->kind == OpenElementKind::kCell) return nullptr;
+    if (e->kind == OpenElementKind::kSection && e->opener == opener) return e;
   }
   return nullptr;
+}
+
+// Closes a section with what is open inside it; the lists among them leave
+// the list levels of the paragraph writer.
+bool CloseSection(RenderContext* ctx, const OpenElement* section) {
+  for (const OpenElement* e = ctx->blockElementList; e && e != section; e = e->next) {
+    if (!IsListClosing(e->closingText) || ctx->listDepth == 0) continue;
+    if (ctx->listDepth <= kMaxListLevels) ctx->listDefinitions[ctx->listDepth] = nullptr;
+    --ctx->listDepth;
+  }
+  CloseOpenElementsTo(ctx, 1, "", 0);
+  return CloseOpenElementsThrough(ctx, 0, section->serial) != 0;
+}
+
+// Closes the paragraph open where a section begins (in its cell or section).
+void CloseParagraphs(RenderContext* ctx) {
+  for (const char* paragraph : {"</div>", "</p>"}) {
+    if (IsElementOpenBefore(ctx, 0, paragraph, "</td>", "</th>", nullptr)) {
+      CloseOpenElementsTo(ctx, 1, "", 0);
+      CloseOpenElementsTo(ctx, 0, paragraph, 0);
+    }
+  }
+}
+
+// The section a bar opens stays open on the block list until its opener
+// ends, the next bar of the same opener, its table cell or the page ends.
+void PushSection(RenderContext* ctx, const char* closing) {
+  OpenElement* entry = PushOpenElement(ctx, 0, closing, ctx->sectionLevel);
+  if (!entry) {
+    RenderAppend(ctx, closing);  // no memory to keep it open: an empty section
+    return;
+  }
+  entry->kind = OpenElementKind::kSection;
+  entry->opener = ctx->hotspot.sectionOpener;
 }
 
 // What a bar record and the records right after it say.
@@ -161,19 +199,10 @@ void WriteOptionForms(RenderContext* ctx, const Bar& bar, int n) {
     RenderAppend(ctx, includeTitle ? "<hr /><h3>" : "<hr />");
     titleWanted = includeTitle;
   } else {
-    // An open paragraph ends first, and the block of the section before this
-    // one at the same level; an enclosing section's block stays open.
-    const OpenElement* block = OpenSectionEntry(ctx, kScriptBlockClose);
-    if (block && block->level == ctx->sectionLevel) {
-      CloseOpenElementsTo(ctx, 1, "", 0);
-      CloseOpenElementsTo(ctx, 0, kScriptBlockClose, 0);
-    }
-    for (const char* paragraph : {"</div>", "</p>"}) {
-      if (IsElementOpenBefore(ctx, 0, paragraph, "</td>", "</th>", kScriptBlockClose)) {
-        CloseOpenElementsTo(ctx, 1, "", 0);
-        CloseOpenElementsTo(ctx, 0, paragraph, 0);
-      }
-    }
+    // An open paragraph ends first, and the section before this one of the
+    // same opener; an enclosing section's block stays open.
+    CloseSectionsOf(ctx, ctx->hotspot.sectionOpener);
+    CloseParagraphs(ctx);
     const bool expanded = bar.flags & kBarExpanded;
     RenderAppendf(ctx, "%c<div id=\"sctn%dc\" style=\"display: %s\">%c", lf, n,
                   expanded ? "none" : "block", lf);
@@ -201,8 +230,8 @@ void WriteOptionForms(RenderContext* ctx, const Bar& bar, int n) {
                 IconPath(ctx, ctx->collapseIcon, "collapse.gif").c_str(), imgEnd, lf);
   WriteTitle(ctx, bar, 0);
   RenderAppendf(ctx, "</h3></a>%c", lf);
-  // The expanded block ends when the section's level is closed.
-  if (!PushOpenElement(ctx, 0, kScriptBlockClose, ctx->sectionLevel)) RenderAppend(ctx, "</div>");
+  // The expanded block ends with its opener.
+  PushSection(ctx, kScriptBlockClose);
   ctx->hotspot.splitTitle = 0;
 }
 
@@ -328,15 +357,9 @@ void HeaderTail(RenderContext* ctx, OpenElement* savedHead) {
 
 void WriteStyledForm(RenderContext* ctx, RTRecordNode* node, const Bar& bar, int n, int fromWalk) {
   const bool outlook = (ctx->renderFlagsE & 0x2) != 0;
-  // A bar met by the walk has no end record: the section before it at the
-  // same level ends here, so that sections follow each other instead of nesting.
-  if (fromWalk) {
-    const OpenElement* previous = OpenSectionEntry(ctx, kWalkSectionClose);
-    if (previous && previous->level == ctx->sectionLevel) {
-      CloseOpenElementsTo(ctx, 1, "", 0);
-      CloseOpenElementsTo(ctx, 0, kWalkSectionClose, 0);
-    }
-  }
+  // A bar ends the section before it of the same opener, so that sections
+  // follow each other instead of nesting.
+  CloseSectionsOf(ctx, ctx->hotspot.sectionOpener);
   if (fromWalk ? (ctx->renderFlagsD & 0x8000) != 0 : outlook) ++ctx->hotspot.elementCounter;
   const std::string title = TitleHtml(ctx, bar);
   const char* col = bar.colour;
@@ -351,8 +374,9 @@ void WriteStyledForm(RenderContext* ctx, RTRecordNode* node, const Bar& bar, int
   }
   const bool paragraphs = fromWalk ? (ctx->renderFlagsD & 0x100) != 0 : outlook;
   CloseOpenElementsTo(ctx, 1, "", 0);
-  if (IsElementOpen(ctx, 0, paragraphs ? "</p>" : "</div>", 1))
-    CloseOpenElementsTo(ctx, 0, paragraphs ? "</p>" : "</div>", 0);
+  // The paragraph around the bar ends (whichever element it is), never one
+  // outside its cell or section.
+  CloseParagraphs(ctx);
   WriteWrapper(ctx, bar, n, paragraphs);
 
   // The header.
@@ -512,9 +536,7 @@ void WriteStyledForm(RenderContext* ctx, RTRecordNode* node, const Bar& bar, int
       break;
   }
 
-  // The content block. A hotspot's section closes at the hotspot end through
-  // its slot; one the walk opened stays on the block list until the next bar
-  // of its level, the end of an enclosing section or the end of the page.
+  // The content block; it ends with its opener (PushSection).
   const uint16_t level = ctx->sectionLevel < kMaxSectionLevels ? ctx->sectionLevel
                                                                 : uint16_t(kMaxSectionLevels - 1);
   if (!fromWalk) ctx->sectionSlots[level] = node;
@@ -529,8 +551,7 @@ void WriteStyledForm(RenderContext* ctx, RTRecordNode* node, const Bar& bar, int
     // The one format without a colour takes an empty text for its place-holder.
     RenderAppendf(ctx, format, (s == 1 && (ctx->sectionLineFlags & 0x4)) ? "" : col);
   }
-  if (fromWalk && !PushOpenElement(ctx, 0, kWalkSectionClose, ctx->sectionLevel))
-    RenderAppend(ctx, "</div></div>");
+  PushSection(ctx, kStyledSectionClose);
 }
 
 }  // namespace
@@ -553,47 +574,17 @@ NnStatus WriteSectionBar(RenderContext* ctx, RTRecordNode* bar, int fromWalk) {
   return ctx->driver.outputFull ? NnStatus(NN_ERR_MEMORY) : NnStatus(NN_OK);
 }
 
-void CloseStyledSection(RenderContext* ctx, int attachment) {
-  const uint16_t level = ctx->sectionLevel;
-  if (!(ctx->renderFlagsE & 0x20) || level == 0 || level >= kMaxSectionLevels ||
-      !ctx->sectionSlots[level])
-    return;
-  if (!attachment) {
-    static const char* const kTags[] = {"</div>", "</p>", "</ol>", "</ul>", kWalkSectionClose};
-    for (;;) {
-      const char* tag = nullptr;
-      for (const char* t : kTags) {
-        if (IsElementOpenAbove(ctx, 0, t, "</td>", "</th>")) {
-          tag = t;
-          break;
-        }
-      }
-      if (!tag) break;
-      CloseOpenElementsTo(ctx, 1, "", 0);
-      if (!CloseOpenElementsTo(ctx, 0, tag, 0)) break;
-      if ((std::strcmp(tag, "</ol>") == 0 || std::strcmp(tag, "</ul>") == 0) &&
-          ctx->listDepth > 0) {
-        if (ctx->listDepth <= kMaxListLevels) ctx->listDefinitions[ctx->listDepth] = nullptr;
-        --ctx->listDepth;
-      }
-    }
-  }
-  RenderAppend(ctx, "</div></div>");
-  ctx->sectionSlots[level] = nullptr;
+bool WriteSectionTitleText(RenderContext* ctx, const RTRecordNode* bar) {
+  Bar b;
+  if (!ctx || !bar || !ReadBar(bar, &b)) return true;
+  if ((b.flags & kBarNoTitle) || !b.title || !b.titleLength) return true;
+  if (!RenderAppend(ctx, " ")) return false;
+  WriteTitle(ctx, b, (b.flags & kBarFormula) ? 1 : 0);
+  return RenderAppend(ctx, " ");
 }
 
-void CloseSectionDivisions(RenderContext* ctx, uint32_t level) {
-  for (;;) {
-    bool open = false;
-    for (const OpenElement* e = ctx->blockElementList; e; e = e->next) {
-      if (e->closingText && std::strcmp(e->closingText, kScriptBlockClose) == 0 &&
-          e->level == level) {
-        open = true;
-        break;
-      }
-    }
-    if (!open) return;
-    CloseOpenElementsTo(ctx, 1, "", 0);
-    if (!CloseOpenElementsTo(ctx, 0, kScriptBlockClose, 0)) return;
-  }
+void CloseSectionsOf(RenderContext* ctx, const void* opener) {
+  if (!ctx) return;
+  while (const OpenElement* section = OpenSectionOf(ctx, opener))
+    if (!CloseSection(ctx, section)) return;
 }

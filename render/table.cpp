@@ -209,21 +209,21 @@ void AppendCellPaletteColor(char* style, size_t size, const uint8_t* cell, uint3
   AppendBackground(style, size, PaletteRgbTable[index]);
 }
 
-// Closes what the cell's content left open, down to and including its "</td>"
-// (pushed on the block list above blockHead when `pushed`).
-void CloseCell(RenderContext* ctx, OpenElement* inlineHead, OpenElement* blockHead, bool pushed,
-               bool* ok) {
+// Closes what the cell's content left open, down to and including its own
+// "</td>" (the entry with serial `cell`; 0 when there was no memory to push
+// it). Only a closing that did not fit the output fails the cell: whatever
+// the content closed on its own was written when it was closed.
+void CloseCell(RenderContext* ctx, OpenElement* inlineHead, uint32_t cell, bool* ok) {
   if (ctx->inlineElementList != inlineHead) {
     char closing[2048] = {};
     PopOpenElementsInto(ctx, 1, inlineHead, closing, sizeof closing);
     *ok = *ok && RenderAppend(ctx, closing);
   }
-  if (!pushed) {
+  if (!cell) {
     *ok = *ok && RenderAppend(ctx, "</td>");
     return;
   }
-  if (ctx->blockElementList != blockHead) CloseOpenElementsTo(ctx, 0, "</td>", 0);
-  if (ctx->blockElementList != blockHead) *ok = false;  // the closings could not be written
+  if (IsOpenElementListed(ctx, 0, cell) && !CloseOpenElementsThrough(ctx, 0, cell)) *ok = false;
 }
 
 // Renders a cell's content: nested driver calls until the next boundary of
@@ -412,12 +412,13 @@ NnStatus RenderTableHTML(RenderContext* ctx, uint16_t endType, uint16_t depth) {
       w.Put(">");
       if (!w.ok) break;
       OpenElement* inlineHead = ctx->inlineElementList;
-      OpenElement* blockHead = ctx->blockElementList;
-      const bool pushed = PushOpenElement(ctx, 0, "</td>", level) != nullptr;
+      OpenElement* cellEntry = PushOpenElement(ctx, 0, "</td>", level);
+      if (cellEntry) cellEntry->kind = OpenElementKind::kCell;
+      const uint32_t cell = cellEntry ? cellEntry->serial : 0;
       const uint16_t listsAround = ctx->listDepth;
       ctx->currentRecord = n->next;
       st = RenderCellContent(ctx, cellSig, depth);
-      CloseCell(ctx, inlineHead, blockHead, pushed, &w.ok);
+      CloseCell(ctx, inlineHead, cell, &w.ok);
       // Lists opened inside the cell closed with it.
       if (ctx->listDepth > listsAround) ctx->listDepth = listsAround;
       n = ctx->currentRecord;

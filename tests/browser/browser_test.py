@@ -2,9 +2,12 @@
 """Rendered pages in a real browser (headless Chromium through Selenium).
 
 Renders documents with kvedit and checks in the browser that collapsible
-sections hide and show their whole content when their title is clicked (the
-script form of "SectionsInCSS=" in HTML and XHTML, and the styled form of
-"WrenlatchSections=" for section hotspots and for bars the walk meets), that
+sections, stored as documents store them (the bar in a group of its own inside
+the section hotspot, one of them in a table cell), hide and show their whole
+content when their title is clicked, each title its own section only (the
+script form of "SectionsInCSS=" in HTML and XHTML, with "HeadTag=" too, and
+the styled form of "WrenlatchSections="; also for bars without their group
+and for bars the walk meets), that
 layers sit where their records place them, and that no page logs a JavaScript
 error. Exits 77 (skipped) only when Chromium cannot be started here.
 """
@@ -130,22 +133,25 @@ def expect_shown(browser, texts, shown, when):
 
 
 def script_form(browser, page):
-    """"SectionsInCSS=": two blocks switched by the head's expandCollapseSection."""
+    """"SectionsInCSS=": two blocks switched by the head's expandCollapseSection.
+    Each title opens and closes its own section only."""
     from selenium.webdriver.common.by import By
     browser.open(page)
-    # The first section is stored collapsed, the second expanded.
-    expect_shown(browser, ["one", "two"], False, "before the first title is clicked")
-    expect_shown(browser, ["Intro", "Between", "three", "The end"], True, "on loading")
-    browser.click(browser.by_id("sctn1c").find_element(By.TAG_NAME, "a"))
-    expect_shown(browser, ["one", "two", "Between"], True, "after expanding the first section")
-    browser.click(browser.by_id("sctn1e").find_element(By.TAG_NAME, "a"))
-    expect_shown(browser, ["one", "two"], False, "after collapsing the first section")
-    expect_shown(browser, ["Between", "three"], True, "after collapsing the first section")
-    browser.click(browser.by_id("sctn2e").find_element(By.TAG_NAME, "a"))
-    expect_shown(browser, ["three"], False, "after collapsing the second section")
-    expect_shown(browser, ["The end", "Between"], True, "after collapsing the second section")
-    browser.click(browser.by_id("sctn2c").find_element(By.TAG_NAME, "a"))
-    expect_shown(browser, ["three", "The end"], True, "after expanding the second section")
+    for _, lines, expanded in pages.SECTIONS:
+        expect_shown(browser, lines, expanded, "on loading")
+    expect_shown(browser, pages.OUTSIDE, True, "on loading")
+    for n, (_, lines, expanded) in enumerate(pages.SECTIONS, 1):
+        when = "after section %d was opened" % n
+        if not expanded:
+            browser.click(browser.by_id("sctn%dc" % n).find_element(By.TAG_NAME, "a"))
+        expect_shown(browser, lines, True, when)
+        expect_shown(browser, pages.OUTSIDE, True, when)
+        browser.click(browser.by_id("sctn%de" % n).find_element(By.TAG_NAME, "a"))
+        when = "after section %d was closed" % n
+        expect_shown(browser, lines, False, when)
+        expect_shown(browser, pages.OUTSIDE, True, when)
+        browser.click(browser.by_id("sctn%dc" % n).find_element(By.TAG_NAME, "a"))
+        expect_shown(browser, lines, True, "after section %d was opened again" % n)
     browser.expect_no_errors()
 
 
@@ -167,23 +173,23 @@ def script_form_walk(browser, page):
     browser.expect_no_errors()
 
 
-def styled_form(browser, page, following):
-    """"WrenlatchSections=": a header and a content block per section."""
+def styled_form(browser, page, sections, following):
+    """"WrenlatchSections=": a header and a content block per section; each
+    header hides and shows its own content only."""
     browser.open(page)
     browser.driver.execute_script(STYLED_SWITCH)
-    expect_shown(browser, ["one", "two", "three"], True, "on loading")
-    header = browser.by_id("sctn1h")
-    browser.click(header)
-    expect_shown(browser, ["one", "two"], False, "after the first header was clicked")
-    # What follows the section is not inside it.
-    expect_shown(browser, following, True, "after the first header was clicked")
-    check(browser.by_id("sctn2h").is_displayed(),
-          "%s: the second section is inside the first" % page)
-    browser.click(header)
-    expect_shown(browser, ["one", "two"], True, "after the first header was clicked again")
-    browser.click(browser.by_id("sctn2h"))
-    expect_shown(browser, ["three"], False, "after the second header was clicked")
-    expect_shown(browser, ["one", "two"], True, "after the second header was clicked")
+    for n, lines in enumerate(sections, 1):
+        expect_shown(browser, lines, True, "on loading")
+        header = browser.by_id("sctn%dh" % n)
+        browser.click(header)
+        when = "after header %d was clicked" % n
+        expect_shown(browser, lines, False, when)
+        # What follows the section is not inside it.
+        expect_shown(browser, following, True, when)
+        for other in sections[:n - 1] + sections[n:]:
+            expect_shown(browser, other, True, when)
+        browser.click(header)
+        expect_shown(browser, lines, True, "after header %d was clicked again" % n)
     browser.expect_no_errors()
 
 
@@ -229,8 +235,9 @@ def main():
         for name in ("expand.gif", "collapse.gif"):
             with open(os.path.join(directory, "icons", name), "wb") as f:
                 f.write(PIXEL_GIF)
-        documents = {"sections": pages.sections_document(), "bars": pages.walk_bars_document(),
-                     "layers": pages.layers_document()}
+        documents = {"sections": pages.sections_document(),
+                     "bare": pages.sections_document(grouped=False),
+                     "bars": pages.walk_bars_document(), "layers": pages.layers_document()}
         sources = {}
         for name, text in documents.items():
             sources[name] = os.path.join(directory, name + ".dxl")
@@ -239,24 +246,34 @@ def main():
         out = lambda name: os.path.join(directory, name)
         browser = Browser(driver)
         script = "SectionsInCSS=Yes LocalDominoSymbols=Yes"
-        checks = [
-            ("console errors are seen", lambda: errors_are_seen(browser, directory)),
-            ("script form, HTML", lambda: script_form(
-                browser, render(args.kvedit, sources["sections"], out("script.html"), script))),
-            ("script form, XHTML", lambda: script_form(
-                browser, render(args.kvedit, sources["sections"], out("script.xhtml"), script,
-                                xhtml=True))),
+        styled = "WrenlatchSections=Yes"
+        head_tag = " HeadTag='<meta name=\"description\" content=\"sections\"/>'"
+        lines = [lines for _, lines, _ in pages.SECTIONS]
+
+        def sections_page(form, document, extra, xhtml):
+            page = out("%s-%s-%d%s" % (form, document, len(extra), ".xhtml" if xhtml else ".html"))
+            page = render(args.kvedit, sources[document], page,
+                          (script if form == "script" else styled) + extra, xhtml=xhtml)
+            if form == "script":
+                script_form(browser, page)
+            else:
+                styled_form(browser, page, lines, pages.OUTSIDE)
+
+        checks = [("console errors are seen", lambda: errors_are_seen(browser, directory))]
+        for form in ("script", "styled"):
+            for document, extra, xhtml, what in (
+                    ("sections", "", False, "HTML"), ("sections", "", True, "XHTML"),
+                    ("sections", head_tag, False, "with HeadTag="),
+                    ("sections", head_tag, True, "with HeadTag=, XHTML"),
+                    ("bare", "", False, "bars without their group")):
+                checks.append(("%s form, %s" % (form, what),
+                               lambda a=(form, document, extra, xhtml): sections_page(*a)))
+        checks += [
             ("script form, bars met by the walk", lambda: script_form_walk(
                 browser, render(args.kvedit, sources["bars"], out("bars-script.html"), script))),
-            ("styled form, section hotspots", lambda: styled_form(
-                browser, render(args.kvedit, sources["sections"], out("styled.html"),
-                                "WrenlatchSections=Yes"), ["Between", "The end"])),
-            ("styled form, XHTML", lambda: styled_form(
-                browser, render(args.kvedit, sources["sections"], out("styled.xhtml"),
-                                "WrenlatchSections=Yes", xhtml=True), ["Between", "The end"])),
             ("styled form, bars met by the walk", lambda: styled_form(
-                browser, render(args.kvedit, sources["bars"], out("bars.html"),
-                                "WrenlatchSections=Yes"), ["Second section"])),
+                browser, render(args.kvedit, sources["bars"], out("bars.html"), styled),
+                [["one", "two"], ["three"]], ["Second section"])),
             ("layers", lambda: layer_places(
                 browser, render(args.kvedit, sources["layers"], out("layers.html")),
                 [(n, left, top, w, h) for n, top, left, w, h, *_ in pages.LAYERS])),

@@ -1,6 +1,7 @@
 """Documents for the browser test, built record by record in the stored layout:
-collapsible sections (in section hotspots, and bars the render walk meets on
-their own) and positioned layers."""
+collapsible sections (in section hotspots that keep their bar in a group of
+its own, as stored documents do; in the bare form; and bars the render walk
+meets on their own) and positioned layers."""
 import base64
 import os
 import struct
@@ -9,7 +10,8 @@ import sys
 # The record writers of the example document.
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
                                 "examples"))
-from make_sample import byte_rec, pabdef, stream, word_rec  # noqa: E402
+from make_sample import (byte_rec, pabdef, stream, table_begin, table_cell,  # noqa: E402
+                         table_end, word_rec)
 
 
 FONT = bytes([1, 0, 0, 10])  # face 1, plain, black, 10 points
@@ -28,8 +30,17 @@ def bar(title, expanded=False, style=0):
     return word_rec(0xFFAC, struct.pack("<I", flags) + FONT + title.encode("latin-1") + b"\0")
 
 
-def section(title, lines, expanded=False):
-    records = [word_rec(0xFFAD, struct.pack("<HIH", 12, 0, 0)), bar(title, expanded)]
+def group(signature, kind):
+    return byte_rec(signature, struct.pack("<HH", 0, kind))
+
+
+def section(title, lines, expanded=False, grouped=True):
+    """A section hotspot; stored documents keep its bar in a group of its own."""
+    records = [word_rec(0xFFAD, struct.pack("<HIH", 12, 0, 0))]
+    if grouped:
+        records += [group(0xDD, 0xFFAC), bar(title, expanded), group(0xDE, 0xFFAC)]
+    else:
+        records.append(bar(title, expanded))
     for line in lines:
         records += paragraph(line)
     return records + [byte_rec(0xAE)]
@@ -71,12 +82,24 @@ def dxl(records, subject):
 """
 
 
-def sections_document():
+# The sections of the sections document: title, content lines, stored expanded.
+SECTIONS = [("First section", ["one", "two"], False),
+            ("Second section", ["three"], True),
+            ("Third section", ["four"], False)]
+# Texts outside every section: always shown.
+OUTSIDE = ["Intro", "Between", "In the cell", "The end"]
+
+
+def sections_document(grouped=True):
+    """Sections one after another, the third in a table cell."""
+    (t1, l1, e1), (t2, l2, e2), (t3, l3, e3) = SECTIONS
     records = [pabdef(1)]
     records += paragraph("Intro")
-    records += section("First section", ["one", "two"])
+    records += section(t1, l1, e1, grouped)
     records += paragraph("Between")
-    records += section("Second section", ["three"], expanded=True)
+    records += section(t2, l2, e2, grouped)
+    records += [table_begin(), table_cell(0, 0)] + paragraph("In the cell")
+    records += section(t3, l3, e3, grouped) + [table_end()]
     records += paragraph("The end")
     return dxl(records, "Sections")
 

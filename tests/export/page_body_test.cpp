@@ -122,7 +122,7 @@ TEST(PageBody, FormAndFragmentElementsCloseOnRealDocuments) {
   EXPECT_TRUE(WellFormed(page));
 
   page = open.Page(true, "HeadTag='<meta name=\"robots\" content=\"none\"/>'");
-  EXPECT_NE(page.find("<meta name=\"robots\" content=\"none\" /></head>"), std::string::npos);
+  EXPECT_NE(page.find("<meta name=\"robots\" content=\"none\" />\n</head>"), std::string::npos);
   EXPECT_TRUE(WellFormed(page));
 }
 

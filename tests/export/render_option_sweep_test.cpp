@@ -1,6 +1,6 @@
 // Every render option key, one at a time with a typical value, over every
-// rich-text item of the corpus: the render succeeds, the XHTML parses, and the
-// key changes the page of at least one item (or needs a document feature the
+// rich-text item of the corpus and its sub-ranges: the render succeeds, the
+// XHTML parses with one head, and the key changes the page of at least one item (or needs a document feature the
 // corpus lacks, or acts outside the page). The keys run in groups, one test
 // case each, so that the groups run side by side.
 #include <gtest/gtest.h>
@@ -22,6 +22,8 @@
 #include "support/testutil.h"
 
 namespace {
+
+using kvtest::Count;
 
 struct Key {
   const char* option;     // the key with its typical value
@@ -265,6 +267,28 @@ NnStatus Render(TorvoRTChunk* chunk, const std::string& options, std::string* pa
   return st;
 }
 
+// The whole item ("") and the sub-ranges of the page sweeps.
+std::vector<std::string> Definitions() {
+  std::vector<std::string> definitions = {""};
+  for (const std::string& d : kvtest::SubRangeDefinitions()) definitions.push_back(d);
+  return definitions;
+}
+
+// One page, whatever the range: it parses, and it has one head and one body,
+// with every style element in the head (a fragment has no head: it is
+// well-formed inside an element of the caller's).
+void ExpectWholePage(const std::string& page, const std::string& options, const std::string& where) {
+  const bool fragment = options.find("Generation=Fragment") != std::string::npos;
+  EXPECT_TRUE(Parses(fragment ? "<x>" + page + "</x>" : page))
+      << where << " with " << options << " does not parse";
+  EXPECT_EQ(Count(page, "</head>"), fragment ? 0u : 1u) << where << " with " << options;
+  EXPECT_LE(Count(page, "<body"), 1u) << where << " with " << options;
+  const size_t body = page.find("<body");
+  if (body != std::string::npos) {
+    EXPECT_EQ(page.find("<style", body), std::string::npos) << where << " with " << options;
+  }
+}
+
 class OptionSweep : public ::testing::TestWithParam<size_t> {};
 
 TEST_P(OptionSweep, EveryKeyRendersWellFormedAndChangesSomePage) {
@@ -291,23 +315,25 @@ TEST_P(OptionSweep, EveryKeyRendersWellFormedAndChangesSomePage) {
         LSXLsiSession session;
         TorvoRTItem item(&session);
         ASSERT_EQ(item.ConnectBackend(db, note, ref.name.c_str()), NN_OK) << where;
-        std::unique_ptr<TorvoRTChunk> chunk(item.DefineChunk(""));
-        ASSERT_NE(chunk, nullptr) << where;
         ++items;
-        std::map<std::string, std::string> baselines;
-        for (const Key& key : keys) {
-          std::string& baseline = baselines[key.companion];
-          if (baseline.empty()) {
-            ASSERT_EQ(Render(chunk.get(), expand(key.companion), &baseline), 0) << where;
+        // The whole item, then each sub-range it has: a page of its own each.
+        for (const std::string& definition : Definitions()) {
+          std::unique_ptr<TorvoRTChunk> chunk(item.DefineChunk(definition.c_str()));
+          ASSERT_NE(chunk, nullptr) << where;
+          if (!definition.empty() && !chunk->Exists()) continue;
+          const std::string range = where + " [" + definition + "]";
+          std::map<std::string, std::string> baselines;
+          for (const Key& key : keys) {
+            std::string& baseline = baselines[key.companion];
+            if (baseline.empty()) {
+              ASSERT_EQ(Render(chunk.get(), expand(key.companion), &baseline), 0) << range;
+            }
+            std::string page;
+            const std::string options = expand(std::string(key.option) + " " + key.companion);
+            ASSERT_EQ(Render(chunk.get(), options, &page), 0) << range << " with " << options;
+            ExpectWholePage(page, options, range);
+            if (page != baseline) ++changed[key.option];
           }
-          std::string page;
-          const std::string options = expand(std::string(key.option) + " " + key.companion);
-          ASSERT_EQ(Render(chunk.get(), options, &page), 0) << where << " with " << options;
-          // A fragment is well-formed inside an element of the caller's.
-          const bool fragment = options.find("Generation=Fragment") != std::string::npos;
-          EXPECT_TRUE(Parses(fragment ? "<x>" + page + "</x>" : page))
-              << where << " with " << options << " does not parse";
-          if (page != baseline) ++changed[key.option];
         }
       }
       NnNoteClose(note);

@@ -26,6 +26,8 @@
 
 namespace {
 
+using kvtest::Count;
+
 std::string Example() { return std::string(KV_SOURCE_DIR) + "/examples/sample.dxl"; }
 
 // ---- pages ----------------------------------------------------------------------
@@ -121,11 +123,13 @@ void ExpectNoScript(xmlNode* node, const std::string& where) {
 
 class OpenItem {
  public:
-  OpenItem(NnHandle db, NOTEID id, const std::string& name) {
+  OpenItem(NnHandle db, NOTEID id, const std::string& name, const std::string& definition = "") {
     if (NnNoteOpen(db, id, 0, &note_) != NN_OK) return;
     item_ = std::make_unique<TorvoRTItem>(&session_);
     if (item_->ConnectBackend(db, note_, name.c_str()) != NN_OK) return;
-    chunk_.reset(item_->DefineChunk(""));
+    chunk_.reset(item_->DefineChunk(definition.c_str()));
+    // A sub-range the item lacks is no chunk to render.
+    if (chunk_ && !definition.empty() && !chunk_->Exists()) chunk_.reset();
   }
   ~OpenItem() {
     chunk_.reset();
@@ -162,17 +166,23 @@ std::vector<ItemRef> RichTextItems(NnHandle db, const std::string& file) {
   return items;
 }
 
-// Renders one item both ways and checks the pages; returns false on a failure
-// that makes further checks pointless.
-void CheckItem(NnHandle db, const ItemRef& ref) {
-  const std::string where = ref.file + " note " + std::to_string(ref.id) + " item " + ref.name;
-  OpenItem open(db, ref.id, ref.name);
+// Renders one item (or one of its sub-ranges) both ways and checks the pages:
+// one head and one body, well-formed XHTML, no script, every text run in order.
+void CheckRange(NnHandle db, const ItemRef& ref, const std::string& definition) {
+  const std::string where = ref.file + " note " + std::to_string(ref.id) + " item " + ref.name +
+                            " [" + definition + "]";
+  OpenItem open(db, ref.id, ref.name, definition);
+  if (!definition.empty() && !open.chunk()) return;
   ASSERT_NE(open.chunk(), nullptr) << where;
   Page html = Generate(open.chunk(), false);
   EXPECT_EQ(html.status, 0) << where;
   EXPECT_NE(html.text.find("</html>"), std::string::npos) << where;
   Page xhtml = Generate(open.chunk(), true);
   ASSERT_EQ(xhtml.status, 0) << where;
+  for (const std::string* page : {&html.text, &xhtml.text}) {
+    EXPECT_EQ(Count(*page, "</head>"), 1u) << where;
+    EXPECT_EQ(Count(*page, "<body"), 1u) << where;
+  }
   XmlDoc doc = ParseXml(xhtml.text);
   ASSERT_TRUE(doc) << where << " does not parse as XML";
   ExpectNoScript(xmlDocGetRootElement(doc.get()), where);
@@ -184,9 +194,15 @@ void CheckItem(NnHandle db, const ItemRef& ref) {
       << runs.substr(stopped, 60);
 }
 
+// The whole item and each of its sub-ranges.
+void CheckItem(NnHandle db, const ItemRef& ref) {
+  CheckRange(db, ref, "");
+  for (const std::string& definition : kvtest::SubRangeDefinitions()) CheckRange(db, ref, definition);
+}
+
 // ---- the corpus ---------------------------------------------------------------------
 
-TEST(RenderPages, EveryCorpusItemRendersAsHtmlAndWellFormedXhtml) {
+TEST(RenderPages, EveryCorpusItemAndSubRangeRendersAsHtmlAndWellFormedXhtml) {
   std::string corpus = kvtest::CorpusDir();
   if (corpus.empty()) GTEST_SKIP() << "no corpus";
   size_t items = 0;

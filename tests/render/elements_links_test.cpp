@@ -115,6 +115,26 @@ TEST_F(LinkTest, NestedHotspotsCloseInOrder) {
   EXPECT_TRUE(ParsesAsXml(out)) << out;
 }
 
+// A popup inside a table inside a popup: the whole page, each popup closing
+// its own acronym (a paragraph in the cell closes the inner one first).
+TEST_F(LinkTest, APopupInATableInsideAPopupRendersWhole) {
+  Add(Text("s"));
+  Add(HotspotBegin(1, 0x0, "pop", 0xFFA9));
+  Add(TableBegin()), Add(Cell(0, 0, 1440));
+  Add(Paragraph()), Add(ByteRecord(0x0083, 4));
+  Add(HotspotBegin(1, 0x0, "pop2", 0xFFA9));
+  Add(Paragraph()), Add(ByteRecord(0x0083, 4)), Add(Text("c"));
+  Add(HotspotEnd(0x00AA)), Add(TableEnd());
+  Add(Paragraph()), Add(HotspotEnd(0x00AA)), Add(Text("final"));
+  const std::string out = Render();
+  ASSERT_TRUE(ParsesAsXml(out)) << out;
+  EXPECT_LT(out.find("title=\"pop\""), out.find("<table"));
+  EXPECT_LT(out.find("<table"), out.find("title=\"pop2\""));
+  EXPECT_LT(out.find(">c<"), out.find("</table>"));
+  EXPECT_LT(out.find("</table>"), out.rfind("</acronym>")) << out;
+  EXPECT_GT(out.find("final"), out.rfind("</acronym>")) << out;
+}
+
 TEST_F(LinkTest, HotspotWithoutEndInTheRange) {
   Add(HotspotBegin(11, 0x1000, "http://x/"));
   Add(Text("open"));
@@ -125,20 +145,35 @@ TEST_F(LinkTest, HotspotWithoutEndInTheRange) {
 }
 
 TEST_F(LinkTest, ButtonAndEmbeddedControlHotspots) {
+  // A button as forms store it: in a group, its label record, then the
+  // paragraphs of the hotspot's range (a field and help text) before its end.
+  Add(GroupBegin(0xFFA9));
   Add(HotspotBegin(3, 0x0, "", 0xFFA9));
   Bytes button = WordRecord(0xFFAB, 16);
   PutText(button, 16, std::string("Save <now>\0junk", 15));
   Add(Sized(button));
-  Add(Text("not rendered"));
+  Add(Paragraph());
+  Add(Text("help"));
+  Bytes field = WordRecord(0xFF8A, 40);
+  Put16(field, 32, 4);
+  PutText(field, 40, "Name");
+  Add(Sized(field));
   Add(HotspotEnd(0x00AA));
+  Add(GroupEnd(0xFFA9));
+  Add(Text("after"));
   Add(HotspotBegin(28, 0x0, ""));
   Add(WordRecord(0xFFF7, 36));
+  Add(Text("not rendered"));
   Add(HotspotEnd());
   const std::string out = Render();
-  EXPECT_NE(out.find("<button type=\"button\" disabled=\"disabled\">Save &lt;now&gt;</button>"),
-            std::string::npos)
-      << out;
+  const size_t label = out.find("<button type=\"button\" disabled=\"disabled\">Save &lt;now&gt;</button>");
+  ASSERT_NE(label, std::string::npos) << out;
+  EXPECT_EQ(Count(out, "<button"), 1u) << out;
   EXPECT_EQ(out.find("junk"), std::string::npos);
+  // The rest of the button's range follows its label, in order.
+  EXPECT_LT(label, out.find("help")) << out;
+  EXPECT_LT(out.find("help"), out.find("<span class=\"field\" title=\"Name\">")) << out;
+  EXPECT_LT(out.find("title=\"Name\""), out.find("after")) << out;
   EXPECT_EQ(out.find("not rendered"), std::string::npos);
   EXPECT_NE(out.find("<input type=\"text\" disabled=\"disabled\" />"), std::string::npos);
   EXPECT_TRUE(ParsesAsXml(out)) << out;

@@ -106,15 +106,23 @@ TEST_F(PageOptions, FormAndFragmentOpeningsCloseAtTheEnd) {
   EXPECT_EQ(out.substr(out.size() - 19), "</div></form></div>") << out;
 }
 
-TEST_F(PageOptions, HeadTagStillClosesTheHead) {
+TEST_F(PageOptions, HeadTagAddsItsMarkupAndKeepsTheScripts) {
   Definition(1);
   Paragraph(1, "text");
-  std::string out = Render("HeadTag='<meta name=\"robots\" content=\"none\"/>' SectionsInCSS=Yes");
-  EXPECT_NE(out.find("<meta name=\"robots\" content=\"none\" /></head><body"), std::string::npos)
-      << out;
-  EXPECT_EQ(out.find("expandCollapseSection"), std::string::npos) << out;
+  for (const char* scripts : {"SectionsInCSS=Yes", "TabbedTablesInCSS=Yes"}) {
+    Make(65536);
+    const std::string out =
+        Render((std::string("HeadTag='<meta name=\"robots\" content=\"none\"/>' ") + scripts).c_str());
+    const size_t meta = out.find("<meta name=\"robots\" content=\"none\" />");
+    const size_t script = out.find(scripts[0] == 'S' ? "function expandCollapseSection(i,ch){"
+                                                     : "function switchTab(numberOfTabs, tbl, i){");
+    EXPECT_LT(meta, script) << out;
+    EXPECT_LT(script, out.find("</head>")) << out;
+    EXPECT_EQ(Count(out, "</head>"), 1u) << out;
+    EXPECT_TRUE(WellFormed(out)) << out;
+  }
   Make(65536);
-  out = Render("HeadTag='<script>alert(1)</script>'");
+  const std::string out = Render("HeadTag='<script>alert(1)</script>'");
   EXPECT_EQ(out.find("<script"), std::string::npos) << out;
   EXPECT_EQ(Count(out, "</head>"), 1u) << out;
 }

@@ -3,6 +3,8 @@
 // the walk meets follow one another and close by the end of the page.
 #include <libxml/tree.h>
 
+#include <functional>
+
 #include "elements_support.h"
 
 namespace elements {
@@ -62,6 +64,28 @@ class SectionBlockTest : public ElementTest {
     Add(PabRef(1));
     Add(Text(text));
   }
+  // A section hotspot; stored documents keep its bar in a group of its own.
+  void Section(const std::string& title, const std::vector<std::string>& lines,
+               bool grouped = true) {
+    Add(HotspotBegin(12, 0, ""));
+    if (grouped) Add(GroupBegin(0xFFAC));
+    Add(Bar(title));
+    if (grouped) Add(GroupEnd(0xFFAC));
+    for (const std::string& line : lines) Line(line);
+    Add(HotspotEnd());
+  }
+  // A new record list and an empty output, with the form's flags.
+  void Reset(uint32_t flagsB, uint32_t flagsD, uint32_t flagsE) {
+    RecordListFreeWithAllocator(&session, list);
+    records.clear();
+    list = RecordListCreate(&session);
+    Context()->renderFlagsB = flagsB;
+    ctx->renderFlagsD = flagsD;
+    ctx->renderFlagsE = flagsE;
+    ctx->outputCursor = ctx->outputBuffer;
+    *ctx->outputCursor = 0;
+    ctx->sectionCounter = 0;
+  }
   // What the page closes at its end.
   std::string Finish() {
     const char* mark = ctx->outputCursor;
@@ -74,14 +98,7 @@ class SectionBlockTest : public ElementTest {
 TEST_F(SectionBlockTest, ScriptFormExpandedBlockHoldsEveryParagraph) {
   for (const char* options : {"", "UsePTags=Yes"}) {
     SCOPED_TRACE(options);
-    RecordListFreeWithAllocator(&session, list);
-    records.clear();
-    list = RecordListCreate(&session);
-    Context()->renderFlagsB = 0x200;
-    ctx->renderFlagsD = options[0] ? 0x100 : 0;
-    ctx->outputCursor = ctx->outputBuffer;
-    *ctx->outputCursor = 0;
-    ctx->sectionCounter = 0;
+    Reset(0x200, options[0] ? 0x100 : 0, 0);
     Line("before");
     Add(HotspotBegin(12, 0, ""));
     Add(Bar("T"));
@@ -129,13 +146,83 @@ TEST_F(SectionBlockTest, StyledBarsMetByTheWalkFollowEachOther) {
   const std::string out = body + tail;
   ASSERT_TRUE(ParsesAsXml(out)) << out;
   // The first section ends where the second begins; the second by the page's end.
-  EXPECT_NE(out.find("one more</div></div></div>\n<div class='RTSection0' id='sctn2'>"),
+  EXPECT_NE(out.find("one more</div></div></div><div class='RTSection0' id='sctn2'>"),
             std::string::npos)
       << out;
   EXPECT_EQ(TextOfId(out, "sctn1c"), "oneonemore");
   EXPECT_EQ(TextOfId(out, "sctn2c"), "two");
   EXPECT_EQ(TextOfId(out, "sctn1"), "\u25BCAoneonemore");
   EXPECT_EQ(Count(out, "<div"), Count(out, "</div>"));
+}
+
+// Sections as stored documents keep them (the bar in a group of its own), in
+// a table cell before a bare bar, two bars to a hotspot, and the bare forms:
+// each section's block holds its content only, and each closes once.
+TEST_F(SectionBlockTest, EachSectionHoldsItsContentInEveryStoredLayout) {
+  struct Layout {
+    const char* name;
+    std::function<void()> build;
+    std::vector<std::pair<std::string, std::string>> sections;  // title, content
+  };
+  const std::vector<Layout> layouts = {
+      {"grouped bar", [&] { Line("before"), Section("T", {"in1", "in2"}), Line("after"); },
+       {{"T", "in1in2"}}},
+      {"grouped bar in a cell, a bare bar after it",
+       [&] {
+         Add(TableBegin()), Add(Cell(0, 0, 1440)), Section("S", {"in1"});
+         Add(Bar("B")), Line("b1"), Add(Cell(0, 1, 1440)), Line("c2"), Add(TableEnd());
+         Add(Bar("C")), Line("c1");
+       },
+       {{"S", "in1"}, {"B", "b1"}, {"C", "c1"}}},
+      {"two grouped bars in one hotspot",
+       [&] {
+         Add(HotspotBegin(12, 0, "")), Add(GroupBegin(0xFFAC)), Add(Bar("T1")), Add(GroupEnd(0xFFAC));
+         Line("in1"), Add(GroupBegin(0xFFAC)), Add(Bar("T2")), Add(GroupEnd(0xFFAC)), Line("in2");
+         Add(HotspotEnd()), Line("after");
+       },
+       {{"T1", "in1"}, {"T2", "in2"}}},
+      {"bare bar in its hotspot", [&] { Section("T", {"in1"}, false), Line("after"); },
+       {{"T", "in1"}}},
+      {"bare bars", [&] { Add(Bar("A")), Line("a1"), Add(Bar("B")), Line("b1"); },
+       {{"A", "a1"}, {"B", "b1"}}},
+  };
+  for (const Layout& layout : layouts) {
+    for (const uint32_t form : {0x200u, 0x20u, 0x20u | 0x100u}) {
+      SCOPED_TRACE(std::string(layout.name) + " form " + std::to_string(form));
+      const bool script = form == 0x200;
+      Reset(form & 0x200, form & 0x100, form & 0x20);
+      layout.build();
+      std::string out = Render();
+      out += Finish();
+      ASSERT_TRUE(ParsesAsXml(out)) << out;
+      EXPECT_EQ(Count(out, "<div"), Count(out, "</div>")) << out;
+      for (size_t i = 0; i < layout.sections.size(); ++i) {
+        const auto& [title, content] = layout.sections[i];
+        const std::string n = "sctn" + std::to_string(i + 1);
+        // The script form's expanded block repeats the title before the content.
+        EXPECT_EQ(TextOfId(out, n + (script ? "e" : "c")), (script ? title : "") + content) << out;
+      }
+    }
+  }
+}
+
+// Grouped sections nested past the deepest level: every title shows once,
+// each section inside the one before it.
+TEST_F(SectionBlockTest, DeeplyNestedStoredSectionsKeepTitlesAndNesting) {
+  constexpr int kLevels = 52;
+  Context()->renderFlagsE = 0x20;
+  for (int i = 1; i <= kLevels; ++i) {
+    Add(HotspotBegin(12, 0, "")), Add(GroupBegin(0xFFAC));
+    Add(Bar("T" + std::to_string(i) + "x")), Add(GroupEnd(0xFFAC));
+  }
+  Add(Text("core"));
+  for (int i = 0; i < kLevels; ++i) Add(HotspotEnd());
+  const std::string out = Render();
+  ASSERT_TRUE(ParsesAsXml(out)) << out;
+  for (int i = 1; i <= kLevels; ++i) EXPECT_EQ(Count(out, "T" + std::to_string(i) + "x"), 1u) << i;
+  std::string closings;
+  for (int i = 0; i < kLevels; ++i) closings += "</div></div>";
+  EXPECT_NE(out.find("core" + closings), std::string::npos) << out;
 }
 
 TEST_F(SectionBlockTest, ExpandAndCollapseGraphicsComeFromTheirKeys) {

@@ -152,4 +152,17 @@ bool ParsesAsXml(const std::string& text) {
   return true;
 }
 
+size_t Count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  if (what.empty()) return n;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+const std::vector<std::string>& SubRangeDefinitions() {
+  static const std::vector<std::string> definitions = {"Outside Table 1", "Table 1",
+                                                       "Paragraph 2", "Section 1"};
+  return definitions;
+}
+
 }  // namespace kvtest

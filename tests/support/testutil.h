@@ -39,6 +39,14 @@ std::vector<std::string> SplitLines(const std::string& text);
 // True when the text parses as a whole XML document (no network, no messages).
 bool ParsesAsXml(const std::string& text);
 
+// How many times `what` occurs in `text` (overlapping occurrences count).
+size_t Count(const std::string& text, const std::string& what);
+
+// The parts of an item that page sweeps render besides the whole item, each
+// where the item has one: the text around the first table, the table, the
+// second paragraph and the first section.
+const std::vector<std::string>& SubRangeDefinitions();
+
 // Decodes base64 written independently of the library (tests compare the two):
 // white space and "=" are skipped; false on any other stray character.
 bool DecodeBase64(const std::string& text, std::vector<uint8_t>* out);
