@@ -147,11 +147,22 @@ NnStatus ComposeElementOptions(uint32_t subCode, const char* options, RTProcessC
 // Style, Title, Other, Name (null for empty).
 NnStatus ComposeHtmlAttributes(uint16_t signature, const char* const strings[6],
                                RTProcessContext* ctx);
+// The same from an option string's keys `prefix` followed by "HTMLID=",
+// "HTMLClass=", "HTMLStyle=", "HTMLTitle=", "HTMLOther=", "HTMLName="
+// ("HotspotHTMLClass=" ...); `styleKey`, when given, is another key for the
+// style. Without a value for any key nothing is written unless `always`.
+// *written tells whether a record was appended.
+NnStatus ComposeHtmlAttributesFromOptions(uint16_t signature, const char* options,
+                                          const char* prefix, const char* styleKey, bool always,
+                                          RTProcessContext* ctx, bool* written);
 
 // ---- buttons, fields, image maps ---------------------------------------------
 // 2423: a hotspot whose type and code kind the session describes
 // (SessionGlobals::hotspotType, codeKind), shown as `label` (at most
 // `labelLength` bytes; a button record 0xFFAB for type 3, else a text run).
+// The options' "HotspotHTMLID=", "HotspotHTMLClass=", "HotspotHTMLStyle=" (or
+// "HotspotStyle="), "HotspotHTMLTitle=", "HotspotHTMLOther=" and
+// "HotspotHTMLName=" are the hotspot's HTML attributes (0xFF7A after its begin).
 // The code lies 16 bytes into the session's result text, ResultTextLength
 // bytes long: a formula (flag 0x10, with 0x40000 for computed text),
 // LotusScript (0x100) or text is the hotspot's data; JavaScript (0x200000)

@@ -265,16 +265,8 @@ NnStatus ComposeElementOptions(uint32_t subCode, const char* options, RTProcessC
       ctx->CaptionWritten = 1;
     }
     if (!ctx->HtmlAttributesWritten && StrIStr(options, "GraphicHTML")) {
-      static const char* const kKeys[6] = {"GraphicHTMLID=",    "GraphicHTMLClass=",
-                                           "GraphicHTMLStyle=", "GraphicHTMLTitle=",
-                                           "GraphicHTMLOther=", "GraphicHTMLName="};
-      char values[6][kOptionValueMax + 1] = {};
-      const char* strings[6];
-      for (int i = 0; i < 6; ++i) {
-        GetOptionValue(options, kKeys[i], values[i]);
-        strings[i] = values[i];
-      }
-      st = ComposeHtmlAttributes(0xFF7A, strings, ctx);
+      bool written = false;
+      st = ComposeHtmlAttributesFromOptions(0xFF7A, options, "Graphic", nullptr, true, ctx, &written);
       if (st) return st;
       ctx->HtmlAttributesWritten = 1;
     }
@@ -301,16 +293,8 @@ NnStatus ComposeElementOptions(uint32_t subCode, const char* options, RTProcessC
   }
   if (subCode == 29) {
     if (!ctx->HtmlAttributesWritten && StrIStr(options, "LayerHTML")) {
-      static const char* const kKeys[6] = {"LayerHTMLID=",    "LayerHTMLClass=",
-                                           "LayerHTMLStyle=", "LayerHTMLTitle=",
-                                           "LayerHTMLOther=", "LayerHTMLName="};
-      char values[6][kOptionValueMax + 1] = {};
-      const char* strings[6];
-      for (int i = 0; i < 6; ++i) {
-        GetOptionValue(options, kKeys[i], values[i]);
-        strings[i] = values[i];
-      }
-      st = ComposeHtmlAttributes(0xFF7A, strings, ctx);
+      bool written = false;
+      st = ComposeHtmlAttributesFromOptions(0xFF7A, options, "Layer", nullptr, true, ctx, &written);
       if (st) return st;
       ctx->HtmlAttributesWritten = 1;
     }
