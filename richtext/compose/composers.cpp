@@ -258,6 +258,12 @@ NnStatus ComposeDocLink(const char* options, uint32_t /*number*/, RTProcessConte
                               uint32_t(std::strlen(target)), ctx);
   }
 
+  // An option string names a database (its replica), a view or a document;
+  // one that names none of them (nor a URL, above) links nowhere.
+  if (optionForm && !GetOptionValue(target, "ReplicaID=", nullptr) &&
+      !GetOptionValue(target, "ViewID=", nullptr) && !GetOptionValue(target, "NoteID=", nullptr) &&
+      !GetOptionValue(target, "UNID=", nullptr))
+    return NN_ERR_INVALID_ARG;
   uint8_t link[40] = {};
   LinkChangeBlock change;
   bool any = false;

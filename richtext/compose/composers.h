@@ -41,9 +41,10 @@ NnStatus ComposeLinkHotspotWithAttributes(const char* text, uint32_t textLength,
                                           const char* address, uint32_t addressLength,
                                           const char* cls, const char* title,
                                           RTProcessContext* ctx);
-// A document link from a link option string ("Server=", "Database=" or
-// "ReplicaID=", "ViewID=", "NoteID=" / "UNID=", "Text=", "URL=", "Popup=").
-// While parsing it stores the identifiers it found in the session's link
+// A document link from a link option string ("ReplicaID=", "ViewID=",
+// "NoteID=" / "UNID=", "Server=", "Anchor=", "Text="; "URL=" makes a URL
+// link). An option string that names no URL, database, view or document is
+// refused (1028). While parsing it stores the identifiers it found in the session's link
 // change block and sets their 'Y' markers. `kind` is the chunk's link kind
 // (1 database/document, 3 with server or view, 4 URL); with `flag` set the
 // hotspot is closed here, else the caller closes it (EmitHotspotEnd).
