@@ -123,6 +123,15 @@ NnStatus ComposeLayer(uint32_t kind, RTProcessContext* ctx, const char* text,
                       const char* position);
 
 // ---- graphics ----------------------------------------------------------------
+// Image types of the image header (125).
+inline constexpr uint16_t kImageTypeGif = 1, kImageTypeJpeg = 2, kImageTypePng = 4;
+// The image type of picture bytes (GIF, JPEG or PNG, by their own signature)
+// and their pixel size; 0 for bytes that are none of them.
+uint16_t PictureType(const uint8_t* data, size_t size, uint16_t* width, uint16_t* height);
+// The image header (125) of a picture of that type and pixel size, and the
+// image segments (124) that hold its bytes.
+NnStatus EmitImageRecords(const uint8_t* data, size_t size, uint16_t type, uint16_t width,
+                          uint16_t height, RTProcessContext* ctx);
 // An image from a file (kind 1 GIF, 2 JPEG, 3 PNG) as graphic 153 with image
 // header 125 and segments 124; alternate text 0xFFCA when given.
 NnStatus ComposeImageFromFile(const char* file, uint32_t kind, RTProcessContext* ctx,

@@ -39,11 +39,14 @@ Bytes IconPicture(const std::vector<Rec>& recs) {
   return out;
 }
 
-void AddImageResource(NnHandle db, const char* title, const Bytes& gif) {
+// An image resource stored as the platform stores one: its graphic, image
+// header of the picture's type and the image segment in $ImageData.
+void AddImageResource(NnHandle db, const char* title, const Bytes& picture, uint16_t type = 1) {
   NnHandle h = 0;
   ASSERT_EQ(NnNoteCreate(db, NN_CLASS_FORM, &h), NN_OK);
   ASSERT_EQ(NnItemSetText(h, "$TITLE", title, uint16_t(std::strlen(title))), NN_OK);
-  const Bytes data = Join({ImageData(1, 1), ImageSegment(gif)});
+  const Bytes data = Join({Graphic(16, 16), ImageHeader(type, 16, 16, 1, uint32_t(picture.size())),
+                           ImageSegment(picture)});
   ASSERT_EQ(NnItemAppend(h, 0, "$ImageData", 10, NN_TYPE_COMPOSITE, data.data(),
                          uint32_t(data.size())),
             NN_OK);
@@ -122,6 +125,61 @@ TEST_F(AttachmentIcons, RenameShowsTheNewNameInTheHotspotAndTheIcon) {
   EXPECT_NE(IconPicture(after), IconPicture(before));
   ExpectSound();
   ReloadAndRender();
+}
+
+// "FileIcon=" naming a PNG or JPEG resource: the icon is that picture in its
+// own image type and size, and the page shows it as what it is.
+TEST_F(AttachmentIcons, PngAndJpegResourcesKeepTheirImageType) {
+  struct Case {
+    const char* name;
+    Bytes picture;
+    uint16_t type, width;
+    const char* mime;
+  };
+  for (const Case& c : {Case{"icons/doc.png", Png(12, 9), 4, 12, "data:image/png;base64,"},
+                        Case{"icons/doc.jpg", Jpeg(30, 20), 2, 30, "data:image/jpeg;base64,"}}) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(OpenBuilt(IconItem(Gif("old"))));
+    AddImageResource(db, c.name, c.picture, c.type);
+    const std::vector<Rec> before = Records();
+    ASSERT_EQ(Define("")->RefreshAttachmentIcon(0, (std::string("FileIcon=") + c.name).c_str()), 0);
+    const std::vector<Rec> after = Records();
+    ExpectOnlyThePictureChanged(before, after);
+    EXPECT_EQ(Word(after[5].bytes, 6), c.type);  // the image header's type
+    EXPECT_EQ(Word(after[5].bytes, 8), c.width);
+    EXPECT_EQ(Word(after[4].bytes, 6), Word(after[5].bytes, 8));  // shown at its own width
+    EXPECT_EQ(IconPicture(after), c.picture);
+    ExpectSound();
+    EXPECT_NE(ReloadAndRender().find(c.mime), std::string::npos);
+  }
+}
+
+// Renaming is the call's work; the icon only follows it. A "FileIcon=" that
+// names no resource (or one that holds no picture) leaves the graphic as it
+// was and the rename still happens.
+TEST_F(AttachmentIcons, RenameGoesOnWhenTheNamedIconIsUnusable) {
+  ASSERT_TRUE(OpenBuilt(IconItem(Gif("old"), "summary.pdf")));
+  AddImageResource(db, "broken", Bytes(40, 0x33));
+  for (const char* options : {"FileIcon='nosuch'", "FileIcon=broken"}) {
+    SCOPED_TRACE(options);
+    const std::vector<Rec> before = Records();
+    TorvoRTChunk* file = Define("File 1");
+    ASSERT_TRUE(file->Exists());
+    const std::string name = std::string(options).size() > 18 ? "b.docx" : "summary.docx";
+    ASSERT_EQ(file->RenameAttachment(name.c_str(), 0, options), 0);
+    const std::vector<Rec> after = Records();
+    ASSERT_EQ(after.size(), before.size());
+    const std::string data(after[3].bytes.begin() + 12, after[3].bytes.end());
+    EXPECT_EQ(data.substr(0, data.find('\0')), "summary.pdf");  // the stored name
+    EXPECT_EQ(data.substr(data.find('\0') + 1, name.size()), name);
+    char shown[256] = {};
+    file->GetPropertyText("OriginalFileName", shown, sizeof shown);
+    EXPECT_EQ(std::string(shown), name);
+    EXPECT_TRUE(SameRecords(after, 0, before, 0, 3));
+    EXPECT_TRUE(SameRecords(after, 4, before, 4, before.size() - 4));  // the picture stays
+    ExpectSound();
+  }
+  EXPECT_NE(ReloadAndRender().find("<img"), std::string::npos);
 }
 
 }  // namespace
