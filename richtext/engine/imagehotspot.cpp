@@ -64,29 +64,15 @@ bool IsGroup(const RTRecordNode* n, uint16_t sig, uint16_t element) {
   return n && n->signature == sig && (!element || U16(n->data, n->length, 4) == element);
 }
 
-// The END that closes the BEGIN at `begin` (null when none does).
-RTRecordNode* GroupEnd(RTRecordNode* begin) {
-  int depth = 0;
-  for (RTRecordNode* n = begin; n; n = n->next) {
-    if (n->signature == kSigBegin) ++depth;
-    if (n->signature == kSigEnd && --depth == 0) return n;
-  }
-  return nullptr;
-}
-
 // The graphic header of the picture whose image map begins at `map` (the
 // map's BEGIN or its 0xFFF4): the picture's records stand right before it.
 RTRecordNode* PictureOfMap(RTRecordNode* map) {
   if (map && map->signature == 0xFFF4 && IsGroup(map->prev, kSigBegin, 0xFFF4)) map = map->prev;
   RTRecordNode* n = map ? map->prev : nullptr;
   if (IsGroup(n, kSigEnd, 153)) {
-    int depth = 0;
-    for (; n; n = n->prev) {
-      if (n->signature == kSigEnd) ++depth;
-      if (n->signature == kSigBegin && --depth == 0) break;
-    }
-    n = n ? n->next : nullptr;
-    while (n && n->signature != 153 && n->signature != kSigEnd) n = n->next;
+    RTRecordNode* begin = RecordGroupBegin(n);
+    for (n = begin ? begin->next : nullptr; n && n->signature != 153 && n->signature != kSigEnd;)
+      n = n->next;
     return n && n->signature == 153 ? n : nullptr;
   }
   while (n && n->signature != 153 && (IsPictureData(n->signature) || IsPictureCompanion(n->signature)))
@@ -128,9 +114,9 @@ NnStatus PlanImageHotspot(RTProcessContext* ctx) {
   if (!n) return NN_ERR_NOT_FOUND;
   RTRecordNode* first = n;
   RTRecordNode* last = n;
-  if (IsGroup(first->prev, kSigBegin, 153) && GroupEnd(first->prev)) {
+  if (IsGroup(first->prev, kSigBegin, 153) && RecordGroupEnd(first->prev)) {
     first = first->prev;
-    last = GroupEnd(first);
+    last = RecordGroupEnd(first);
   } else {
     while (last->next && (IsPictureData(last->next->signature) ||
                           IsPictureCompanion(last->next->signature)))
@@ -138,7 +124,7 @@ NnStatus PlanImageHotspot(RTProcessContext* ctx) {
   }
   if (last->next && last->next->signature == 0xFFF4) return NN_ERR_INVALID_ARG;  // a map without its group
   if (IsGroup(last->next, kSigBegin, 0xFFF4)) {
-    RTRecordNode* mapEnd = GroupEnd(last->next);
+    RTRecordNode* mapEnd = RecordGroupEnd(last->next);
     if (!mapEnd) return NN_ERR_INVALID_ARG;
     last = mapEnd;
   }

@@ -102,15 +102,7 @@ inline Bytes SharedImage(const std::string& name, uint32_t flags) {
   return b;
 }
 
-inline Bytes AltText(const std::string& text) {
-  Bytes b;
-  Put16(b, 0xFFCA);
-  Put16(b, uint16_t(12 + text.size()));
-  Put16(b, uint16_t(text.size()));
-  b.resize(12, 0);
-  b.insert(b.end(), text.begin(), text.end());
-  return b;
-}
+inline Bytes AltText(const std::string& text) { return HeadAndText(0xFFCA, text); }
 
 // A GIF drawn by the platform.
 inline Bytes Gif(const char* caption = "pic") {

@@ -52,9 +52,7 @@ TEST_F(ImageHotspot, PictureGoesInsideTheHotspotAndASecondCallReplacesIt) {
   EXPECT_EQ(Word(after[graphic].bytes, 6) & 0x10, 0x10);  // a formula (stored flags at 6)
   EXPECT_TRUE(SameRecords(after, graphic + 1, before, graphic, last - graphic + 1));
   EXPECT_EQ(after[last + 2].sig, 170);
-  size_t hotspots = 0;
-  for (const Rec& r : after) hotspots += r.sig == 0xFFA9;
-  EXPECT_EQ(hotspots, 1u);
+  EXPECT_EQ(CountRecords(after, 0xFFA9), 1u);
   ExpectSound();
   ReloadAndRender();
 }
@@ -132,12 +130,6 @@ std::string Property(TorvoRTChunk* c, const char* name) {
   return buffer;
 }
 
-size_t CountSig(const std::vector<Rec>& r, uint16_t sig) {
-  size_t n = 0;
-  for (const Rec& x : r) n += x.sig == sig;
-  return n;
-}
-
 // A form's picture button as stored: an image resource (0xFFF6, with its
 // alternate text) in the graphic's BEGIN/END group, inside an action hotspot
 // in a BEGIN/END group of its own. The new action replaces the old one in
@@ -145,12 +137,8 @@ size_t CountSig(const std::vector<Rec>& r, uint16_t sig) {
 // hotspot of another kind a new action would nest: refused, item unchanged.
 TEST_F(ImageHotspot, ImageResourceButtonKeepsItsPictureAndTakesTheNewAction) {
   using namespace pictures;
-  NnHandle compiled = 0;
-  uint16_t size = 0, e1 = 0, e2 = 0;
-  ASSERT_EQ(NnFormulaCompile("@Command([FileSave])", 20, &compiled, &size, &e1, &e2), NN_OK);
-  const std::string formula(static_cast<const char*>(NnMemLock(compiled)), size);
-  NnMemUnlock(compiled);
-  NnMemFree(compiled);
+  const std::string formula = kvtest::CompiledFormula("@Command([FileSave])");
+  ASSERT_FALSE(formula.empty());
   const std::vector<Bytes> picture = {Begin(153),        Graphic(80, 22), ImageHeader(1, 80, 22, 0),
                                       AltText("Save"),   SharedImage("save.gif", 0), End(153)};
   std::vector<Bytes> item = {Para(), PabRef(1), Text(""), Begin(0xFFA9),
@@ -176,7 +164,7 @@ TEST_F(ImageHotspot, ImageResourceButtonKeepsItsPictureAndTakesTheNewAction) {
   EXPECT_EQ(std::string(after[begin + 2].bytes.end() - 6, after[begin + 2].bytes.end() - 1),
             "go(2)");  // the whole script, not 200 bytes of the caller's memory
   EXPECT_TRUE(SameRecords(after, begin + 3, before, first, before.size() - first));
-  EXPECT_EQ(CountSig(after, 0xFFA9), 1u);
+  EXPECT_EQ(CountRecords(after, 0xFFA9), 1u);
   EXPECT_EQ(Property(button, "GraphicFormat"), "GIF Image Resource");
   EXPECT_EQ(Property(button, "GraphicOffset"), "save.gif");
   ExpectSound();
@@ -249,7 +237,7 @@ TEST_F(ImageHotspot, PictureWithAnImageMapKeepsTheMapNextToIt) {
     const std::string note = " (disabled";
     const size_t at = page.find(note);
     if (at != std::string::npos) page.erase(at, page.find(')', at) + 1 - at);
-    EXPECT_EQ(CountSig(after, 0xFFF4), CountSig(before, 0xFFF4));
+    EXPECT_EQ(CountRecords(after, 0xFFF4), CountRecords(before, 0xFFF4));
     EXPECT_EQ(page.find("<img") == std::string::npos, pageBefore.find("<img") == std::string::npos);
   }
 }
