@@ -284,7 +284,8 @@ NnStatus ComposeElementOptions(uint32_t subCode, const char* options, RTProcessC
     }
     if (!ctx->HtmlAttributesWritten && StrIStr(options, "GraphicHTML")) {
       bool written = false;
-      st = ComposeHtmlAttributesFromOptions(0xFF7A, options, "Graphic", nullptr, true, ctx, &written);
+      st = ComposeHtmlAttributesFromOptions(0xFF7A, options, "Graphic", nullptr, true, ctx,
+                                            &written);
       if (st) return st;
       ctx->HtmlAttributesWritten = 1;
     }

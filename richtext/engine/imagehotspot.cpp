@@ -52,8 +52,12 @@ bool IsPictureCompanion(uint16_t sig) {
          sig == 0xFF5A || sig == 0xFF7A || sig == 0xFFFC;
 }
 
-bool IsHotspotBegin(uint16_t sig) { return sig == kSigHotspot || sig == kSigLinkHotspot || sig == 0xFF7E; }
-bool IsHotspotEnd(uint16_t sig) { return sig == kSigHotspotEnd || sig == kSigLinkHotspotEnd || sig == 127; }
+bool IsHotspotBegin(uint16_t sig) {
+  return sig == kSigHotspot || sig == kSigLinkHotspot || sig == 0xFF7E;
+}
+bool IsHotspotEnd(uint16_t sig) {
+  return sig == kSigHotspotEnd || sig == kSigLinkHotspotEnd || sig == 127;
+}
 
 // Records of a hotspot's action that follow its begin: events with their
 // script parts, and the target frame.
@@ -75,7 +79,8 @@ RTRecordNode* PictureOfMap(RTRecordNode* map) {
       n = n->next;
     return n && n->signature == 153 ? n : nullptr;
   }
-  while (n && n->signature != 153 && (IsPictureData(n->signature) || IsPictureCompanion(n->signature)))
+  while (n && n->signature != 153 &&
+         (IsPictureData(n->signature) || IsPictureCompanion(n->signature)))
     n = n->prev;
   return n && n->signature == 153 ? n : nullptr;
 }
@@ -122,7 +127,8 @@ NnStatus PlanImageHotspot(RTProcessContext* ctx) {
                           IsPictureCompanion(last->next->signature)))
       last = last->next;
   }
-  if (last->next && last->next->signature == 0xFFF4) return NN_ERR_INVALID_ARG;  // a map without its group
+  // A map without its group has no end to keep the hotspot's end behind.
+  if (last->next && last->next->signature == 0xFFF4) return NN_ERR_INVALID_ARG;
   if (IsGroup(last->next, kSigBegin, 0xFFF4)) {
     RTRecordNode* mapEnd = RecordGroupEnd(last->next);
     if (!mapEnd) return NN_ERR_INVALID_ARG;

@@ -124,122 +124,61 @@ TEST_F(ImageHotspot, PictureButtonGetsTheNewActionWithoutANestedHotspot) {
   ReloadAndRender();
 }
 
-std::string Property(TorvoRTChunk* c, const char* name) {
-  char buffer[512] = {};
-  c->GetPropertyText(name, buffer, sizeof buffer);
-  return buffer;
-}
-
-// A form's picture button as stored: an image resource (0xFFF6, with its
-// alternate text) in the graphic's BEGIN/END group, inside an action hotspot
-// in a BEGIN/END group of its own. The new action replaces the old one in
-// that hotspot's begin; the picture's group stays whole inside it. Inside a
-// hotspot of another kind a new action would nest: refused, item unchanged.
-TEST_F(ImageHotspot, ImageResourceButtonKeepsItsPictureAndTakesTheNewAction) {
+// A form's picture button as stored: an image resource with its alternate
+// text in the graphic's BEGIN/END group, inside an action hotspot's group.
+// The new action takes the old one's place in that hotspot; inside a link
+// hotspot it would nest: refused, item unchanged.
+TEST_F(ImageHotspot, ImageResourceButtonTakesTheNewActionInItsOwnHotspot) {
   using namespace pictures;
-  const std::string formula = kvtest::CompiledFormula("@Command([FileSave])");
-  ASSERT_FALSE(formula.empty());
-  const std::vector<Bytes> picture = {Begin(153),        Graphic(80, 22), ImageHeader(1, 80, 22, 0),
-                                      AltText("Save"),   SharedImage("save.gif", 0), End(153)};
-  std::vector<Bytes> item = {Para(), PabRef(1), Text(""), Begin(0xFFA9),
-                             Hotspot(0xFFA9, 2, 0x10, formula)};
-  item.insert(item.end(), picture.begin(), picture.end());
-  item.insert(item.end(), {HotspotEnd(170), End(0x00AA), Text(" after")});
+  std::vector<Bytes> item = {
+      Para(), PabRef(1), Text(""), Begin(0xFFA9),
+      Hotspot(0xFFA9, 2, 0x10, kvtest::CompiledFormula("1")),
+      Begin(153), Graphic(80, 22), ImageHeader(1, 80, 22, 0), AltText("Save"),
+      SharedImage("save.gif", 0), End(153), HotspotEnd(170), End(0x00AA), Text(" after")};
   ASSERT_TRUE(OpenBuilt(item));
   const std::vector<Rec> before = Records();
-  const size_t begin = 4, first = 5;  // the hotspot's begin, the picture's group
   TorvoRTChunk* button = Define("Graphic 1");
-  ASSERT_TRUE(button);
-  EXPECT_EQ(Property(button, "GraphicFormat"), "GIF Image Resource");
-  EXPECT_EQ(Property(button, "GraphicOffset"), "save.gif");
-
   ASSERT_EQ(button->SetImageHotspot("JavaScript", "go(2)", 200, "", nullptr, 0), 0);
-  std::vector<Rec> after = Records();
-  ASSERT_EQ(after.size(), before.size() + 2);  // the script's event and its text
-  EXPECT_TRUE(SameRecords(after, 0, before, 0, begin));
-  EXPECT_EQ(Word(after[begin].bytes, 4), 2);
-  EXPECT_EQ(Word(after[begin].bytes, 6), 0);  // the formula is gone ...
-  EXPECT_EQ(Word(after[begin].bytes, 8), 0x20);  // ... for a script (flags high word)
-  EXPECT_EQ(after[begin + 1].sig, 0xFFF9);
-  EXPECT_EQ(std::string(after[begin + 2].bytes.end() - 6, after[begin + 2].bytes.end() - 1),
-            "go(2)");  // the whole script, not 200 bytes of the caller's memory
-  EXPECT_TRUE(SameRecords(after, begin + 3, before, first, before.size() - first));
-  EXPECT_EQ(CountRecords(after, 0xFFA9), 1u);
-  EXPECT_EQ(Property(button, "GraphicFormat"), "GIF Image Resource");
-  EXPECT_EQ(Property(button, "GraphicOffset"), "save.gif");
+  const std::vector<Rec> after = Records();
+  ASSERT_EQ(after.size(), before.size() + 2);  // the script's event and text
+  EXPECT_TRUE(SameRecords(after, 0, before, 0, 4));
+  EXPECT_EQ(Word(after[4].bytes, 6), 0);     // no formula ...
+  EXPECT_EQ(Word(after[4].bytes, 8), 0x20);  // ... but a script
+  EXPECT_EQ(std::string(after[6].bytes.end() - 6, after[6].bytes.end() - 1), "go(2)");
+  EXPECT_TRUE(SameRecords(after, 7, before, 5, before.size() - 5));
+  char offset[64] = {};
+  button->GetPropertyText("GraphicOffset", offset, sizeof offset);
+  EXPECT_STREQ(offset, "save.gif");
   ExpectSound();
-  std::string page = ReloadAndRender();
-  EXPECT_NE(page.find("<img src=\"save.gif\" width=\"80\" height=\"22\" alt=\"Save\""),
-            std::string::npos)
-      << page;
+  EXPECT_NE(ReloadAndRender().find("<img src=\"save.gif\""), std::string::npos);
 
-  // A formula again: the same hotspot, its begin back to the form's.
-  ASSERT_EQ(button->SetImageHotspot("Formula", "@Command([FileSave])", 0, "", nullptr, 0), 0);
-  after = Records();
-  EXPECT_EQ(after.size(), before.size());
-  EXPECT_TRUE(SameRecords(after, 0, before, 0, before.size()));
-
-  // The same picture in a URL link: no action can go around it.
   item[4] = Hotspot(0xFFA9, 11, 0, "http://example.com/");
   ASSERT_TRUE(OpenBuilt(item));
   const std::vector<Rec> link = Records();
   EXPECT_EQ(Define("Graphic 1")->SetImageHotspot("Formula", "1", 0, "", nullptr, 0),
             NN_ERR_INVALID_ARG);
-  EXPECT_EQ(Records().size(), link.size());
   EXPECT_TRUE(SameRecords(Records(), 0, link, 0, link.size()));
 }
 
-// A picture followed by its image map (a BEGIN/END group of 0xFFF4): the map
-// stays right after the picture, both inside the one new hotspot. The map's
-// chunk stands for its picture: a second call on it replaces the action.
+// A picture followed by its image map: the map stays right after it, both in
+// the one hotspot; the map's chunk stands for its picture.
 TEST_F(ImageHotspot, PictureWithAnImageMapKeepsTheMapNextToIt) {
-  for (const char* file :
-       {"jnx/testDbDesign/page-importnav.xml", "jnx/testDbDesignEmbedded/embedded_view.xml"}) {
-    SCOPED_TRACE(file);
-    if (!OpenCorpus(file, "$Body")) GTEST_SKIP() << "no corpus";
-    const std::vector<Rec> before = Records();
-    const std::string pageBefore = ReloadAndRender();
-    size_t first = FindSig(before, 153);
-    ASSERT_LT(first, before.size());
-    if (before[first - 1].sig == 221) --first;  // the picture's group
-    size_t map = first;
-    while (map < before.size() && !(before[map].sig == 221 && Word(before[map].bytes, 4) == 0xFFF4))
-      ++map;
-    size_t last = map;
-    for (int depth = 0; last < before.size(); ++last) {
-      depth += before[last].sig == 221 ? 1 : before[last].sig == 222 ? -1 : 0;
-      if (depth == 0) break;
-    }
-    ASSERT_LT(last, before.size());
-
-    ASSERT_EQ(Define("Graphic 1")->SetImageHotspot("JavaScript", "go()", 0, "", nullptr, 0), 0);
-    std::vector<Rec> after = Records();
-    ASSERT_EQ(after.size(), before.size() + 4);
-    EXPECT_TRUE(SameRecords(after, 0, before, 0, first));
-    EXPECT_EQ(after[first].sig, 0xFFA9);
-    EXPECT_TRUE(SameRecords(after, first + 3, before, first, last - first + 1));
-    EXPECT_EQ(after[last + 4].sig, 170);
-    EXPECT_TRUE(SameRecords(after, last + 5, before, last + 1, before.size() - last - 1));
-    ExpectSound();
-
-    TorvoRTChunk* map1 = Define("ImageMap 1");
-    ASSERT_TRUE(map1->Exists());
-    ASSERT_EQ(map1->SetImageHotspot("Formula", "1+1", 0, "", nullptr, 0), 0);
-    after = Records();
-    ASSERT_EQ(after.size(), before.size() + 2);
-    EXPECT_EQ(after[first].sig, 0xFFA9);
-    EXPECT_EQ(Word(after[first].bytes, 6) & 0x10, 0x10);
-    EXPECT_TRUE(SameRecords(after, first + 1, before, first, last - first + 1));
-    EXPECT_EQ(after[last + 2].sig, 170);
-    ExpectSound();
-    // The page shows what it showed: only the action's note joins it.
-    std::string page = ReloadAndRender();
-    const std::string note = " (disabled";
-    const size_t at = page.find(note);
-    if (at != std::string::npos) page.erase(at, page.find(')', at) + 1 - at);
-    EXPECT_EQ(CountRecords(after, 0xFFF4), CountRecords(before, 0xFFF4));
-    EXPECT_EQ(page.find("<img") == std::string::npos, pageBefore.find("<img") == std::string::npos);
-  }
+  if (!OpenCorpus("jnx/testDbDesign/page-importnav.xml", "$Body")) GTEST_SKIP() << "no corpus";
+  const std::vector<Rec> before = Records();
+  const size_t first = FindSig(before, 153);
+  size_t last = before.size() - 1;  // the map's END: the last one of the item
+  while (last > first && before[last].sig != 222) --last;
+  ASSERT_EQ(Word(before[FindSig(before, 0xFFF4) - 1].bytes, 4), 0xFFF4);
+  ASSERT_EQ(Define("ImageMap 1")->SetImageHotspot("Formula", "1+1", 0, "", nullptr, 0), 0);
+  const std::vector<Rec> after = Records();
+  ASSERT_EQ(after.size(), before.size() + 2);
+  EXPECT_TRUE(SameRecords(after, 0, before, 0, first));
+  EXPECT_EQ(after[first].sig, 0xFFA9);
+  EXPECT_TRUE(SameRecords(after, first + 1, before, first, last - first + 1));
+  EXPECT_EQ(after[last + 2].sig, 170);
+  EXPECT_TRUE(SameRecords(after, last + 3, before, last + 1, before.size() - last - 1));
+  ExpectSound();
+  ReloadAndRender();
 }
 
 TEST_F(ImageHotspot, NoPictureIsAFailureAndChangesNothing) {
