@@ -1,8 +1,9 @@
 // A picture's click action (2447, TorvoRTChunk::SetImageHotspot): the
 // picture's records end up inside an action hotspot that carries the code.
 // The walk runs over the whole item with the picture's first and last
-// record (sub-code and first number); a hotspot that an earlier call put
-// around the picture is replaced, never stacked.
+// record (sub-code and first number); an action hotspot already around the
+// picture (an earlier call's, or a form's picture button) takes the new
+// action: hotspots are never stacked.
 #include <cstring>
 
 #include "host/options.h"
