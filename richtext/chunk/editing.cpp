@@ -326,9 +326,9 @@ NnStatus TorvoRTChunk::AppendLink(const char* a, uint16_t n1, const char* target
   // not released, afterwards.
   const char* borrowed[7] = {nullptr, target, s2, s3, s4, s5, s6};
   for (int i = 1; i <= 6; ++i) eventReturn[i] = const_cast<char*>(borrowed[i]);
-  RunFrame(2353, n1, n2, n3, n4, a, nullptr, nullptr, nullptr);
+  const NnStatus st = RunFrame(2353, n1, n2, n3, n4, a, nullptr, nullptr, nullptr);
   for (int i = 1; i <= 6; ++i) eventReturn[i] = nullptr;
-  return 0;
+  return st;
 }
 
 NnStatus TorvoRTChunk::AppendFileAttachment(const char* file, const char* name, int flag,

@@ -60,6 +60,12 @@ bool ContainsNoCase(const char* text, uint32_t length, const char* word) {
   return false;
 }
 
+// A caller's code length, cut where the code's text ends: the code is never
+// read past its end, whatever length the caller gave.
+uint16_t CodeLength(const char* code, uint16_t length) {
+  return code ? uint16_t(strnlen(code, length)) : 0;
+}
+
 // Puts `length` bytes at `offset` of the result buffer; false when they do not fit.
 bool PutResult(LSXLsiSession* s, uint32_t offset, const void* data, uint32_t length) {
   if (offset > kResultTextSize || length > kResultTextSize - offset) return false;
@@ -192,6 +198,7 @@ uint16_t TorvoRTChunk::AppendHotspot(const char* type, const char* code, uint16_
 
   // 3. The code goes behind the 16 bytes the engine fills.
   uint16_t prepared = 0;
+  codeLength = CodeLength(code, codeLength);
   if (code) {
     bool fits = true;
     if (kind & kKindFormula) {
@@ -251,14 +258,12 @@ uint16_t TorvoRTChunk::SetImageHotspot(const char* language, const char* code,
     return finish(lastStatus = NN_ERR_CATASTROPHIC);
   g->codeKind = kind;
 
-  // 3. The code goes at the start of the result buffer.
+  // 3. The code goes at the start of the result buffer. A length of 0 means
+  // the whole text (an empty action is never what a caller with code meant).
   uint16_t prepared = 0;
+  codeLength = CodeLength(code, codeLength == 0 ? 0xFFFF : codeLength);
   if (code) {
     if (kind == 1) {
-      if (codeLength == 0) {
-        size_t whole = std::strlen(code);
-        codeLength = uint16_t(whole > 0xFFFF ? 0xFFFF : whole);
-      }
       NnStatus st = CompileInto(session, 0, code, codeLength, &prepared);
       if (st == NN_ERR_INVALID_ARG) {
         // An empty formula gives the image no action.
@@ -282,8 +287,9 @@ uint16_t TorvoRTChunk::SetImageHotspot(const char* language, const char* code,
   // covers the whole item.
   g->FirstMatchRecord = 0;
   g->LastMatchRecord = 0;
+  // An image map chunk stands for the picture whose map it is.
   RunFrame(STEP_LOCATE, PROP_LAST_RECORD, 0, 0, 0, nullptr, nullptr,
-           targetType == GRAPHIC ? nullptr : "Graphic 1", nullptr);
+           targetType == GRAPHIC || targetType == ImageMap ? nullptr : "Graphic 1", nullptr);
   const uint32_t first = g->FirstMatchRecord, last = g->LastMatchRecord;
   if (!first) return finish(lastStatus = NN_ERR_NOT_FOUND);
   TorvoRTChunk* whole = item->DefineChunk("");

@@ -29,40 +29,15 @@ constexpr uint16_t kSigImageData = 82;
 constexpr uint16_t kSigStorageLink = 0xFFC4;
 
 // Host layouts: image header, image segment, image data record, storage link.
-constexpr uint32_t kHeaderType = 8, kHeaderWidth = 10, kHeaderHeight = 12, kHeaderSize = 16,
-                   kHeaderSegments = 20, kHeaderFixed = 32;
+constexpr uint32_t kHeaderType = 8, kHeaderSegments = 20, kHeaderFixed = 32;
 constexpr uint32_t kSegmentUsed = 8, kSegmentFixed = 12;
 constexpr uint32_t kDataType = 2, kDataSegments = 8;
 constexpr uint32_t kLinkType = 4, kLinkDataLength = 10, kLinkFixed = 24;
 
-constexpr uint32_t kSegmentData = 10240;
 // A picture larger than this is not taken into memory (the item could not
 // hold it anyway).
 constexpr size_t kMaxPictureBytes = 64u * 1024 * 1024;
 constexpr uint32_t kMaxGraphicNames = 10000;
-
-// Image types of the image header.
-constexpr uint16_t kTypeGif = 1, kTypeJpeg = 2, kTypePng = 4;
-
-bool PngSize(const uint8_t* d, size_t n, uint16_t* w, uint16_t* h) {
-  if (n < 24 || std::memcmp(d, "\x89PNG\r\n\x1a\n", 8) != 0) return false;
-  const uint32_t W = uint32_t(d[16]) << 24 | uint32_t(d[17]) << 16 | uint32_t(d[18]) << 8 | d[19];
-  const uint32_t H = uint32_t(d[20]) << 24 | uint32_t(d[21]) << 16 | uint32_t(d[22]) << 8 | d[23];
-  *w = uint16_t(W > 65535 ? 65535 : W);
-  *h = uint16_t(H > 65535 ? 65535 : H);
-  return true;
-}
-
-// The image type of picture bytes and their pixel size; 0 for bytes that are
-// no GIF, JPEG or PNG.
-uint16_t SniffPicture(const uint8_t* d, size_t n, uint16_t* w, uint16_t* h) {
-  *w = *h = 0;
-  if (!d || n < 4) return 0;
-  if (PngSize(d, n, w, h)) return kTypePng;
-  if (d[0] == 'G' && d[1] == 'I' && d[2] == 'F') return ImageDataPixelSize(d, uint32_t(n), w, h) ? kTypeGif : 0;
-  if (d[0] == 0xFF && d[1] == 0xD8) return ImageDataPixelSize(d, uint32_t(n), w, h) ? kTypeJpeg : 0;
-  return 0;
-}
 
 // The picture bytes of the image at `from` (a graphic, its image header or an
 // image data record): the used bytes of as many image segments as the header
@@ -141,36 +116,13 @@ NnStatus ExtractAttachmentToMemory(RTProcessContext* ctx, const char* name,
   }
   NnMemFree(h);
   uint16_t w = 0, hgt = 0;
-  const uint16_t type = SniffPicture(bytes.data(), bytes.size(), &w, &hgt);
+  const uint16_t type = PictureType(bytes.data(), bytes.size(), &w, &hgt);
   // An attachment that is no picture the item can hold is left where it is.
   if (!type || bytes.size() > kMaxPictureBytes) return NN_ERR_INVALID_ARG;
   if (!inlineOnly)
-    return ComposeImageFromData(bytes.data(), bytes.size(), type == kTypePng ? 3 : type, ctx,
+    return ComposeImageFromData(bytes.data(), bytes.size(), type == kImageTypePng ? 3 : type, ctx,
                                 nullptr);
-
-  const uint32_t segments = uint32_t((bytes.size() + kSegmentData - 1) / kSegmentData);
-  uint8_t header[kHeaderFixed] = {kSigImageHeader, 0};
-  PutU32(header, 4, kHeaderFixed);
-  PutU16(header, kHeaderType, type);
-  PutU16(header, kHeaderWidth, w);
-  PutU16(header, kHeaderHeight, hgt);
-  PutU32(header, kHeaderSize, uint32_t(bytes.size()));
-  PutU32(header, kHeaderSegments, segments);
-  st = AppendRecord(header, kSigImageHeader, sizeof header, &ctx->Compose);
-  if (st) return st;
-  RecordBuffer seg(ctx->Session, kSegmentFixed + kSegmentData);
-  if (!seg.ok()) return NN_ERR_MEMORY;
-  for (size_t at = 0; at < bytes.size() && st == 0; at += kSegmentData) {
-    const uint32_t n = uint32_t(bytes.size() - at < kSegmentData ? bytes.size() - at : kSegmentData);
-    const uint32_t stored = (n + 1) & ~1u;  // segments stay even
-    std::memset(seg.data(), 0, kSegmentFixed + stored);
-    PutU16(seg.data(), 0, kSigImageSegment);
-    PutU32(seg.data(), 4, kSegmentFixed + stored);
-    PutU16(seg.data(), kSegmentUsed, uint16_t(n));
-    PutU16(seg.data(), 10, uint16_t(stored));
-    std::memcpy(seg.data() + kSegmentFixed, bytes.data() + at, n);
-    st = AppendRecord(seg.data(), kSigImageSegment, kSegmentFixed + stored, &ctx->Compose);
-  }
+  st = EmitImageRecords(bytes.data(), bytes.size(), type, w, hgt, ctx);
   if (st == 0) ctx->Item->modified = 1;
   return st;
 }

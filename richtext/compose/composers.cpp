@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "host/fonts.h"
 #include "host/options.h"
@@ -257,6 +258,12 @@ NnStatus ComposeDocLink(const char* options, uint32_t /*number*/, RTProcessConte
                               uint32_t(std::strlen(target)), ctx);
   }
 
+  // An option string names a database (its replica), a view or a document;
+  // one that names none of them (nor a URL, above) links nowhere.
+  if (optionForm && !GetOptionValue(target, "ReplicaID=", nullptr) &&
+      !GetOptionValue(target, "ViewID=", nullptr) && !GetOptionValue(target, "NoteID=", nullptr) &&
+      !GetOptionValue(target, "UNID=", nullptr))
+    return NN_ERR_INVALID_ARG;
   uint8_t link[40] = {};
   LinkChangeBlock change;
   bool any = false;
@@ -494,6 +501,31 @@ NnStatus ComposeHtmlAttributes(uint16_t signature, const char* const strings[6],
   return AppendRecord(rec.data(), signature, length, &ctx->Compose);
 }
 
+NnStatus ComposeHtmlAttributesFromOptions(uint16_t signature, const char* options,
+                                          const char* prefix, const char* styleKey, bool always,
+                                          RTProcessContext* ctx, bool* written) {
+  static const char* const kParts[6] = {"HTMLID=",    "HTMLClass=", "HTMLStyle=",
+                                        "HTMLTitle=", "HTMLOther=", "HTMLName="};
+  *written = false;
+  std::string values[6];
+  const char* strings[6] = {};
+  bool any = false;
+  char value[kOptionValueMax + 1];
+  for (int i = 0; i < 6; ++i) {
+    const std::string key = std::string(prefix) + kParts[i];
+    if (!GetOptionValue(options, key.c_str(), value) &&
+        !(i == 2 && styleKey && GetOptionValue(options, styleKey, value)))
+      continue;
+    values[i] = value;
+    strings[i] = values[i].c_str();
+    any = any || *value;
+  }
+  if (!any && !always) return 0;
+  NnStatus st = ComposeHtmlAttributes(signature, strings, ctx);
+  *written = st == 0;
+  return st;
+}
+
 // ---- buttons, fields, image maps -------------------------------------------------
 
 namespace {
@@ -533,11 +565,16 @@ NnStatus EmitScriptEvent(const uint8_t* code, uint32_t length, RTProcessContext*
 // Opens a hotspot of `type` that carries code: JavaScript (flag 0x200000)
 // as a click event behind an empty hotspot begin, any other code as the
 // hotspot's data. A zero word that ends raw code is not part of the script.
+// The hotspot's HTML attributes from `options` follow its begin.
 NnStatus EmitCodeHotspot(uint16_t type, uint32_t flags, const uint8_t* code, uint32_t codeLength,
-                         RTProcessContext* ctx) {
+                         const char* options, RTProcessContext* ctx) {
   const bool script = (flags & kCodeJavaScript) != 0;
   NnStatus st = EmitHotspotBegin(kSigHotspotBegin, type, flags, code, script ? 0 : codeLength,
                                  false, ctx);
+  bool written = false;
+  if (st == 0 && options)
+    st = ComposeHtmlAttributesFromOptions(0xFF7A, options, "Hotspot", "HotspotStyle=", false, ctx,
+                                          &written);
   if (st || !script || !codeLength) return st;
   while (codeLength && code[codeLength - 1] == 0) --codeLength;
   return EmitScriptEvent(code, codeLength, ctx);
@@ -545,7 +582,7 @@ NnStatus EmitCodeHotspot(uint16_t type, uint32_t flags, const uint8_t* code, uin
 
 }  // namespace
 
-NnStatus ComposeButton(const char* label, uint32_t labelLength, const char* /*options*/,
+NnStatus ComposeButton(const char* label, uint32_t labelLength, const char* options,
                        uint32_t /*codeLength*/, RTProcessContext* ctx) {
   if (!ctx || !ctx->Session) return NN_ERR_INVALID_ARG;
   LSXLsiSession* s = ctx->Session;
@@ -562,7 +599,7 @@ NnStatus ComposeButton(const char* label, uint32_t labelLength, const char* /*op
   if (kind & kCodeComputedText) flags |= 0x40000;
   if (kind & kCodeLotusScript) flags |= 0x100;
   if (kind & kCodeJavaScript) flags |= 0x200000;
-  NnStatus st = EmitCodeHotspot(type, flags, code, codeLength, ctx);
+  NnStatus st = EmitCodeHotspot(type, flags, code, codeLength, options ? options : "", ctx);
   if (st) return st;
   const char* text = label && *label ? label : "Action Hotspot";
   uint32_t textLength = uint32_t(labelLength && label && *label ? strnlen(text, labelLength)
@@ -695,7 +732,7 @@ NnStatus ComposeImageMap(const char* options, uint32_t /*codeLength*/, uint32_t 
   const uint32_t length = s->ResultTextLength < kResultTextSize ? s->ResultTextLength : 0;
   const uint32_t flags = kind == 1 ? 0x10 : kind == 3 ? 0x100 : kind == 4 ? 0x200000 : 0;
   NnStatus st = EmitCodeHotspot(2, flags, reinterpret_cast<const uint8_t*>(s->ResultText),
-                                length, ctx);
+                                length, nullptr, ctx);
   if (st) return st;
   // The frame: "Target=" of an option string, else the text itself as the
   // frame's name ("Default" is the frame the link is in: no record).

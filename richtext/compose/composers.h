@@ -41,9 +41,10 @@ NnStatus ComposeLinkHotspotWithAttributes(const char* text, uint32_t textLength,
                                           const char* address, uint32_t addressLength,
                                           const char* cls, const char* title,
                                           RTProcessContext* ctx);
-// A document link from a link option string ("Server=", "Database=" or
-// "ReplicaID=", "ViewID=", "NoteID=" / "UNID=", "Text=", "URL=", "Popup=").
-// While parsing it stores the identifiers it found in the session's link
+// A document link from a link option string ("ReplicaID=", "ViewID=",
+// "NoteID=" / "UNID=", "Server=", "Anchor=", "Text="; "URL=" makes a URL
+// link). An option string that names no URL, database, view or document is
+// refused (1028). While parsing it stores the identifiers it found in the session's link
 // change block and sets their 'Y' markers. `kind` is the chunk's link kind
 // (1 database/document, 3 with server or view, 4 URL); with `flag` set the
 // hotspot is closed here, else the caller closes it (EmitHotspotEnd).
@@ -122,6 +123,15 @@ NnStatus ComposeLayer(uint32_t kind, RTProcessContext* ctx, const char* text,
                       const char* position);
 
 // ---- graphics ----------------------------------------------------------------
+// Image types of the image header (125).
+inline constexpr uint16_t kImageTypeGif = 1, kImageTypeJpeg = 2, kImageTypePng = 4;
+// The image type of picture bytes (GIF, JPEG or PNG, by their own signature)
+// and their pixel size; 0 for bytes that are none of them.
+uint16_t PictureType(const uint8_t* data, size_t size, uint16_t* width, uint16_t* height);
+// The image header (125) of a picture of that type and pixel size, and the
+// image segments (124) that hold its bytes.
+NnStatus EmitImageRecords(const uint8_t* data, size_t size, uint16_t type, uint16_t width,
+                          uint16_t height, RTProcessContext* ctx);
 // An image from a file (kind 1 GIF, 2 JPEG, 3 PNG) as graphic 153 with image
 // header 125 and segments 124; alternate text 0xFFCA when given.
 NnStatus ComposeImageFromFile(const char* file, uint32_t kind, RTProcessContext* ctx,
@@ -147,11 +157,22 @@ NnStatus ComposeElementOptions(uint32_t subCode, const char* options, RTProcessC
 // Style, Title, Other, Name (null for empty).
 NnStatus ComposeHtmlAttributes(uint16_t signature, const char* const strings[6],
                                RTProcessContext* ctx);
+// The same from an option string's keys `prefix` followed by "HTMLID=",
+// "HTMLClass=", "HTMLStyle=", "HTMLTitle=", "HTMLOther=", "HTMLName="
+// ("HotspotHTMLClass=" ...); `styleKey`, when given, is another key for the
+// style. Without a value for any key nothing is written unless `always`.
+// *written tells whether a record was appended.
+NnStatus ComposeHtmlAttributesFromOptions(uint16_t signature, const char* options,
+                                          const char* prefix, const char* styleKey, bool always,
+                                          RTProcessContext* ctx, bool* written);
 
 // ---- buttons, fields, image maps ---------------------------------------------
 // 2423: a hotspot whose type and code kind the session describes
 // (SessionGlobals::hotspotType, codeKind), shown as `label` (at most
 // `labelLength` bytes; a button record 0xFFAB for type 3, else a text run).
+// The options' "HotspotHTMLID=", "HotspotHTMLClass=", "HotspotHTMLStyle=" (or
+// "HotspotStyle="), "HotspotHTMLTitle=", "HotspotHTMLOther=" and
+// "HotspotHTMLName=" are the hotspot's HTML attributes (0xFF7A after its begin).
 // The code lies 16 bytes into the session's result text, ResultTextLength
 // bytes long: a formula (flag 0x10, with 0x40000 for computed text),
 // LotusScript (0x100) or text is the hotspot's data; JavaScript (0x200000)

@@ -68,37 +68,29 @@ bool ReadWholeFile(const char* path, std::vector<uint8_t>* out) {
 
 }  // namespace
 
-NnStatus ComposeImageFromData(const uint8_t* data, size_t size, uint32_t kind,
-                              RTProcessContext* ctx, const char* altText) {
-  if (!ctx || !data || size == 0 || size > kMaxImageBytes || kind < 1 || kind > 3)
-    return NN_ERR_INVALID_ARG;
-  uint16_t w = 0, h = 0;
-  // The bytes must be the picture the kind says; anything else is refused
-  // rather than stored as an image nobody can show.
-  const bool sized = kind == 3 ? PngPixelSize(data, size, &w, &h)
-                               : ImageDataPixelSize(data, uint32_t(size), &w, &h);
-  if (!sized) return NN_ERR_INVALID_ARG;
-  const uint16_t imageType = kind == 1 ? 1 : kind == 2 ? 2 : 4;
-  const uint32_t segments = uint32_t((size + kSegmentData - 1) / kSegmentData);
+uint16_t PictureType(const uint8_t* d, size_t n, uint16_t* w, uint16_t* h) {
+  *w = *h = 0;
+  if (!d || n < 4) return 0;
+  if (PngPixelSize(d, n, w, h)) return kImageTypePng;
+  if (d[0] == 'G' && d[1] == 'I' && d[2] == 'F')
+    return ImageDataPixelSize(d, uint32_t(n), w, h) ? kImageTypeGif : 0;
+  if (d[0] == 0xFF && d[1] == 0xD8)
+    return ImageDataPixelSize(d, uint32_t(n), w, h) ? kImageTypeJpeg : 0;
+  return 0;
+}
 
-  NnStatus st = EmitBeginRecord(153, 0, &ctx->Compose);
-  if (st == 0 && altText && *altText) st = EmitAltText(altText, ctx);
-  if (st) return st;
-  uint8_t graphic[32] = {153, 0};
-  PutU32(graphic, 4, 32);
-  PutU16(graphic, 8, w);
-  PutU16(graphic, 10, h);
-  graphic[26] = 2;  // version 2, and
-  graphic[27] = 1;  // the display size is in pixels
-  st = AppendRecord(graphic, 153, sizeof graphic, &ctx->Compose);
+NnStatus EmitImageRecords(const uint8_t* data, size_t size, uint16_t type, uint16_t width,
+                          uint16_t height, RTProcessContext* ctx) {
+  if (!ctx || !data || size == 0) return NN_ERR_INVALID_ARG;
+  const uint32_t segments = uint32_t((size + kSegmentData - 1) / kSegmentData);
   uint8_t header[32] = {125, 0};
   PutU32(header, 4, 32);
-  PutU16(header, 8, imageType);
-  PutU16(header, 10, w);
-  PutU16(header, 12, h);
+  PutU16(header, 8, type);
+  PutU16(header, 10, width);
+  PutU16(header, 12, height);
   PutU32(header, 16, uint32_t(size));
   PutU32(header, 20, segments);
-  if (st == 0) st = AppendRecord(header, 125, sizeof header, &ctx->Compose);
+  NnStatus st = AppendRecord(header, 125, sizeof header, &ctx->Compose);
   if (st) return st;
   RecordBuffer seg(ctx->Session, 12 + kSegmentData);
   if (!seg.ok()) return NN_ERR_MEMORY;
@@ -113,6 +105,32 @@ NnStatus ComposeImageFromData(const uint8_t* data, size_t size, uint32_t kind,
     std::memcpy(seg.data() + 12, data + at, n);
     st = AppendRecord(seg.data(), 124, 12 + stored, &ctx->Compose);
   }
+  return st;
+}
+
+NnStatus ComposeImageFromData(const uint8_t* data, size_t size, uint32_t kind,
+                              RTProcessContext* ctx, const char* altText) {
+  if (!ctx || !data || size == 0 || size > kMaxImageBytes || kind < 1 || kind > 3)
+    return NN_ERR_INVALID_ARG;
+  uint16_t w = 0, h = 0;
+  // The bytes must be the picture the kind says; anything else is refused
+  // rather than stored as an image nobody can show.
+  const bool sized = kind == 3 ? PngPixelSize(data, size, &w, &h)
+                               : ImageDataPixelSize(data, uint32_t(size), &w, &h);
+  if (!sized) return NN_ERR_INVALID_ARG;
+  const uint16_t imageType = kind == 1 ? kImageTypeGif : kind == 2 ? kImageTypeJpeg : kImageTypePng;
+
+  NnStatus st = EmitBeginRecord(153, 0, &ctx->Compose);
+  if (st == 0 && altText && *altText) st = EmitAltText(altText, ctx);
+  if (st) return st;
+  uint8_t graphic[32] = {153, 0};
+  PutU32(graphic, 4, 32);
+  PutU16(graphic, 8, w);
+  PutU16(graphic, 10, h);
+  graphic[26] = 2;  // version 2, and
+  graphic[27] = 1;  // the display size is in pixels
+  st = AppendRecord(graphic, 153, sizeof graphic, &ctx->Compose);
+  if (st == 0) st = EmitImageRecords(data, size, imageType, w, h, ctx);
   if (st == 0) st = EmitEndRecord(153, 0, &ctx->Compose);
   if (st == 0) ctx->Item->modified = 1;
   return st;
@@ -265,16 +283,9 @@ NnStatus ComposeElementOptions(uint32_t subCode, const char* options, RTProcessC
       ctx->CaptionWritten = 1;
     }
     if (!ctx->HtmlAttributesWritten && StrIStr(options, "GraphicHTML")) {
-      static const char* const kKeys[6] = {"GraphicHTMLID=",    "GraphicHTMLClass=",
-                                           "GraphicHTMLStyle=", "GraphicHTMLTitle=",
-                                           "GraphicHTMLOther=", "GraphicHTMLName="};
-      char values[6][kOptionValueMax + 1] = {};
-      const char* strings[6];
-      for (int i = 0; i < 6; ++i) {
-        GetOptionValue(options, kKeys[i], values[i]);
-        strings[i] = values[i];
-      }
-      st = ComposeHtmlAttributes(0xFF7A, strings, ctx);
+      bool written = false;
+      st = ComposeHtmlAttributesFromOptions(0xFF7A, options, "Graphic", nullptr, true, ctx,
+                                            &written);
       if (st) return st;
       ctx->HtmlAttributesWritten = 1;
     }
@@ -301,16 +312,8 @@ NnStatus ComposeElementOptions(uint32_t subCode, const char* options, RTProcessC
   }
   if (subCode == 29) {
     if (!ctx->HtmlAttributesWritten && StrIStr(options, "LayerHTML")) {
-      static const char* const kKeys[6] = {"LayerHTMLID=",    "LayerHTMLClass=",
-                                           "LayerHTMLStyle=", "LayerHTMLTitle=",
-                                           "LayerHTMLOther=", "LayerHTMLName="};
-      char values[6][kOptionValueMax + 1] = {};
-      const char* strings[6];
-      for (int i = 0; i < 6; ++i) {
-        GetOptionValue(options, kKeys[i], values[i]);
-        strings[i] = values[i];
-      }
-      st = ComposeHtmlAttributes(0xFF7A, strings, ctx);
+      bool written = false;
+      st = ComposeHtmlAttributesFromOptions(0xFF7A, options, "Layer", nullptr, true, ctx, &written);
       if (st) return st;
       ctx->HtmlAttributesWritten = 1;
     }

@@ -76,19 +76,8 @@ uint16_t BorderStyleCode(const char* value) {
 // CellHTMLClass, CellHTMLStyle, CellHTMLTitle, CellHTMLOther and CellHTMLName
 // keys. Nothing when it has none of them.
 NnStatus ComposeColumnCellAttributes(const char* options, RTProcessContext* ctx) {
-  static const char* const kKeys[6] = {"CellHTMLId=",    "CellHTMLClass=", "CellHTMLStyle=",
-                                       "CellHTMLTitle=", "CellHTMLOther=", "CellHTMLName="};
-  std::string values[6];
-  const char* strings[6] = {};
-  bool any = false;
-  char value[kOptionValueMax + 1];
-  for (int i = 0; i < 6; ++i) {
-    if (!GetOptionValue(options, kKeys[i], value) || !*value) continue;
-    values[i] = value;
-    strings[i] = values[i].c_str();
-    any = true;
-  }
-  return any ? ComposeHtmlAttributes(0xFF7B, strings, ctx) : NnStatus(0);
+  bool written = false;
+  return ComposeHtmlAttributesFromOptions(0xFF7B, options, "Cell", nullptr, false, ctx, &written);
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include "host/options.h"
 #include "host/pool.h"
 #include "lsxsessi.h"
+#include "richtext/compose/composers.h"
 #include "richtext/engine/rtproc.h"
 #include "richtext/item/cdlayout.h"
 #include "richtext/item/recordutil.h"
@@ -43,9 +44,7 @@ constexpr uint16_t kSigHotspotEnd = 170;
 
 constexpr uint32_t kBitmapWidth = 24, kBitmapHeight = 26;
 constexpr uint32_t kImageType = 8, kImageWidth = 10, kImageHeight = 12, kImageSegCount = 20;
-constexpr uint32_t kImageHeaderFixed = 32, kImageSegmentFixed = 12;
 constexpr uint32_t kResourceFixed = 28;
-constexpr uint32_t kMaxSegmentData = 10240;
 constexpr size_t kCaptionMax = 130;
 
 // State bits kept in RTProcessContext::GraphicDropPicture.
@@ -226,9 +225,9 @@ void LongHeader(uint8_t* p, uint16_t sig, uint32_t length) {
   Put32(p, 4, length);
 }
 
-// Appends a graphic, an image header and the segments of a GIF.
-NnStatus ComposeGifImage(const uint8_t* gif, uint32_t size, uint16_t width, uint16_t height,
-                         RTProcessContext* ctx) {
+// Appends a graphic of the picture's size with its image records.
+NnStatus ComposeIconImage(const uint8_t* picture, size_t size, uint16_t type, uint16_t width,
+                          uint16_t height, RTProcessContext* ctx) {
   uint8_t graphic[host::kGraphicFixed] = {};
   LongHeader(graphic, kSigGraphic, host::kGraphicFixed);
   Put16(graphic, host::kGraphicDestWidth, width);
@@ -237,33 +236,11 @@ NnStatus ComposeGifImage(const uint8_t* gif, uint32_t size, uint16_t width, uint
   graphic[host::kGraphicVersion] = 2;
   graphic[host::kGraphicFlags] = 1;
   NnStatus st = AppendRecord(graphic, kSigGraphic, sizeof graphic, &ctx->Compose);
-  if (st) return st;
-  const uint32_t segments = (size + kMaxSegmentData - 1) / kMaxSegmentData;
-  uint8_t header[kImageHeaderFixed] = {};
-  LongHeader(header, kSigImageHeader, kImageHeaderFixed);
-  Put16(header, kImageType, 1);
-  Put16(header, kImageWidth, width);
-  Put16(header, kImageHeight, height);
-  Put32(header, 16, size);
-  Put32(header, kImageSegCount, segments);
-  st = AppendRecord(header, kSigImageHeader, sizeof header, &ctx->Compose);
-  std::vector<uint8_t> buffer(kImageSegmentFixed + kMaxSegmentData);
-  uint8_t* segment = buffer.data();
-  for (uint32_t done = 0; st == 0 && done < size;) {
-    uint32_t part = size - done < kMaxSegmentData ? size - done : kMaxSegmentData;
-    uint32_t padded = part + (part & 1);
-    std::memset(segment, 0, kImageSegmentFixed + padded);
-    LongHeader(segment, kSigImageSegment, kImageSegmentFixed + padded);
-    Put16(segment, 8, uint16_t(part));
-    Put16(segment, 10, uint16_t(padded));
-    std::memcpy(segment + kImageSegmentFixed, gif + done, part);
-    st = AppendRecord(segment, kSigImageSegment, kImageSegmentFixed + padded, &ctx->Compose);
-    done += part;
-  }
+  if (st == 0) st = EmitImageRecords(picture, size, type, width, height, ctx);
   return st;
 }
 
-// The GIF of the database's image resource `name` (a design note whose
+// The picture of the database's image resource `name` (a design note whose
 // $TITLE, or one of its |-separated names, is the name, without regard to
 // case; its picture is the data of the image segments of its $ImageData).
 bool LoadImageResource(RTProcessContext* ctx, const char* name, std::vector<uint8_t>* gif) {
@@ -326,11 +303,13 @@ bool RgbaValue(const char* text, uint32_t* rgb) {
 
 // Draws the icon of the current caption in place of the graphic. *drawn is
 // set when the graphic was replaced; without a picture it stays as it was.
-// The picture is the image resource "FileIcon=" names (a name that names
-// none is an error), else the resource "custom/fileicon/<extension>.gif",
-// else the sibling library's drawing of the extension with the caption; the
-// prefix and suffix texts join the caption in their fonts' stead, on the
-// background their colours give.
+// The picture is the image resource "FileIcon=" names, else the resource
+// "custom/fileicon/<extension>.gif" (either in its own image type), else the
+// sibling library's drawing of the extension with the caption; the prefix
+// and suffix texts join the caption in their fonts' stead, on the background
+// their colours give. A refresh whose resource is missing or holds no
+// picture fails; a rename goes on without the icon (the name is the call's
+// work, the icon only follows it).
 NnStatus RedrawIcon(RTProcessContext* ctx, bool* drawn) {
   *drawn = false;
   const char* options = ctx->Session->globals->optionString;
@@ -338,18 +317,22 @@ NnStatus RedrawIcon(RTProcessContext* ctx, bool* drawn) {
   const char* extension = dot ? dot + 1 : "";
   std::vector<uint8_t> picture;
   char fileIcon[kOptionValueMax + 1] = {};
-  if (GetOptionValue(options, "FileIcon=", fileIcon) && *fileIcon) {
-    if (!LoadImageResource(ctx, fileIcon, &picture)) return NN_ERR_NOT_FOUND;
+  const bool named = GetOptionValue(options, "FileIcon=", fileIcon) && *fileIcon;
+  if (named) {
+    LoadImageResource(ctx, fileIcon, &picture);
   } else {
     char resource[64 + kCaptionMax];
     std::snprintf(resource, sizeof resource, "custom/fileicon/%s.gif", extension);
     LoadImageResource(ctx, resource, &picture);
   }
-  if (!picture.empty()) {
+  if (named || !picture.empty()) {
     uint16_t width = 0, height = 0;
-    if (!ImageDataPixelSize(picture.data(), uint32_t(picture.size()), &width, &height))
-      return NN_ERR_INVALID_ARG;
-    NnStatus st = ComposeGifImage(picture.data(), uint32_t(picture.size()), width, height, ctx);
+    const uint16_t type = PictureType(picture.data(), picture.size(), &width, &height);
+    if (!type) {
+      if (ctx->OperationCode == kOpRenameAttachment) return 0;
+      return picture.empty() ? NN_ERR_NOT_FOUND : NN_ERR_INVALID_ARG;
+    }
+    NnStatus st = ComposeIconImage(picture.data(), picture.size(), type, width, height, ctx);
     if (st) return st;
     *drawn = true;
     ctx->Item->modified = 1;
@@ -383,7 +366,7 @@ NnStatus RedrawIcon(RTProcessContext* ctx, bool* drawn) {
                                     &size, &width, &height);
   NnStatus result = 0;
   if (st == 0 && size > 0 && size <= kWorkBlockSize) {
-    result = ComposeGifImage(block, size, width, height, ctx);
+    result = ComposeIconImage(block, size, kImageTypeGif, width, height, ctx);
     if (result == 0) {
       *drawn = true;
       ctx->Item->modified = 1;

@@ -1,8 +1,9 @@
 // A picture's click action (2447, TorvoRTChunk::SetImageHotspot): the
 // picture's records end up inside an action hotspot that carries the code.
 // The walk runs over the whole item with the picture's first and last
-// record (sub-code and first number); a hotspot that an earlier call put
-// around the picture is replaced, never stacked.
+// record (sub-code and first number); an action hotspot already around the
+// picture (an earlier call's, or a form's picture button) takes the new
+// action: hotspots are never stacked.
 #include <cstring>
 
 #include "host/options.h"
@@ -45,39 +46,111 @@ bool IsPictureData(uint16_t sig) {
          (sig >= 154 && sig <= 160) || sig == 197 || sig == 0xFFC4;
 }
 
-bool PlanImageHotspot(RTProcessContext* ctx) {
+// Records that belong to a picture after its data: alternate text, caption,
+// the image resource it names, its HTML attributes and border.
+bool IsPictureCompanion(uint16_t sig) {
+  return sig == 0xFFCA || sig == 0xFF76 || sig == 0xFFF6 || sig == 0xFF71 || sig == 0xFF78 ||
+         sig == 0xFF5A || sig == 0xFF7A || sig == 0xFFFC;
+}
+
+bool IsHotspotBegin(uint16_t sig) {
+  return sig == kSigHotspot || sig == kSigLinkHotspot || sig == 0xFF7E;
+}
+bool IsHotspotEnd(uint16_t sig) {
+  return sig == kSigHotspotEnd || sig == kSigLinkHotspotEnd || sig == 127;
+}
+
+// Records of a hotspot's action that follow its begin: events with their
+// script parts, and the target frame.
+bool IsActionRecord(uint16_t sig) { return sig == kSigEvent || sig == 0xFFDC || sig == kSigTarget; }
+
+// A BEGIN or END record whose group is of element `element` (0: any).
+bool IsGroup(const RTRecordNode* n, uint16_t sig, uint16_t element) {
+  return n && n->signature == sig && (!element || U16(n->data, n->length, 4) == element);
+}
+
+// The graphic header of the picture whose image map begins at `map` (the
+// map's BEGIN or its 0xFFF4): the picture's records stand right before it.
+RTRecordNode* PictureOfMap(RTRecordNode* map) {
+  if (map && map->signature == 0xFFF4 && IsGroup(map->prev, kSigBegin, 0xFFF4)) map = map->prev;
+  RTRecordNode* n = map ? map->prev : nullptr;
+  if (IsGroup(n, kSigEnd, 153)) {
+    RTRecordNode* begin = RecordGroupBegin(n);
+    for (n = begin ? begin->next : nullptr; n && n->signature != 153 && n->signature != kSigEnd;)
+      n = n->next;
+    return n && n->signature == 153 ? n : nullptr;
+  }
+  while (n && n->signature != 153 &&
+         (IsPictureData(n->signature) || IsPictureCompanion(n->signature)))
+    n = n->prev;
+  return n && n->signature == 153 ? n : nullptr;
+}
+
+// The hotspot the records before `first` leave open (null for none): its
+// begin, walking back over whole hotspots. Collapsible sections are passed
+// by: an action inside one does not nest in another action.
+RTRecordNode* EnclosingHotspot(RTRecordNode* first) {
+  int closed = 0;
+  for (RTRecordNode* n = first->prev; n; n = n->prev) {
+    if (IsHotspotEnd(n->signature)) ++closed;
+    if (!IsHotspotBegin(n->signature)) continue;
+    if (closed > 0) {
+      --closed;
+      continue;
+    }
+    const uint16_t type = U16(n->data, n->length, kv::cd::host::kHotspotType);
+    if (type != 12 && type != 13) return n;
+  }
+  return nullptr;
+}
+
+// The picture of the range: the first graphic header in it, else the picture
+// whose image map the range begins with. Its records are the graphic's
+// BEGIN/END group when it has one, else the header with its data and
+// companions; an image map right after them goes with them, so that the map
+// stays next to its picture. A picture that already sits in an action
+// hotspot gets that hotspot's action replaced; inside a hotspot of another
+// kind it would nest and is refused.
+NnStatus PlanImageHotspot(RTProcessContext* ctx) {
   TableTextOpsState& t = ctx->TableText;
-  RTRecordNode* n = NodeAt(ctx, ctx->SubCode);
-  // The picture: the first graphic header of the range and the data after
-  // it, with the group around them when there is one.
+  RTRecordNode* start = NodeAt(ctx, ctx->SubCode);
+  RTRecordNode* n = start;
   while (n && n->sequence <= ctx->Number1 && n->signature != 153) n = n->next;
-  if (!n || n->sequence > ctx->Number1) return false;
+  if (!n || n->sequence > ctx->Number1) n = start ? PictureOfMap(start) : nullptr;
+  if (!n) return NN_ERR_NOT_FOUND;
   RTRecordNode* first = n;
   RTRecordNode* last = n;
-  while (last->next && IsPictureData(last->next->signature)) last = last->next;
-  if (first->prev && first->prev->signature == kSigBegin &&
-      U16(first->prev->data, first->prev->length, 4) == 153 && last->next &&
-      last->next->signature == kSigEnd && U16(last->next->data, last->next->length, 4) == 153) {
+  if (IsGroup(first->prev, kSigBegin, 153) && RecordGroupEnd(first->prev)) {
     first = first->prev;
-    last = last->next;
+    last = RecordGroupEnd(first);
+  } else {
+    while (last->next && (IsPictureData(last->next->signature) ||
+                          IsPictureCompanion(last->next->signature)))
+      last = last->next;
+  }
+  // A map without its group has no end to keep the hotspot's end behind.
+  if (last->next && last->next->signature == 0xFFF4) return NN_ERR_INVALID_ARG;
+  if (IsGroup(last->next, kSigBegin, 0xFFF4)) {
+    RTRecordNode* mapEnd = RecordGroupEnd(last->next);
+    if (!mapEnd) return NN_ERR_INVALID_ARG;
+    last = mapEnd;
   }
   t.ImageFirst = first->sequence;
   t.ImageLast = last->sequence;
-  // An action hotspot that holds exactly the picture (put there by an
-  // earlier call, or a designer's picture button in either hotspot form)
-  // gets the new action: its begin (with its event and target records)
-  // goes, so that hotspots never nest.
-  RTRecordNode* before = first->prev;
-  while (before && (before->signature == kSigEvent || before->signature == kSigTarget ||
-                    before->signature == 0xFFDC))
-    before = before->prev;
-  const uint16_t endSig = last->next ? last->next->signature : 0;
-  if (before &&
-      ((before->signature == kSigHotspot && endSig == kSigHotspotEnd) ||
-       (before->signature == kSigLinkHotspot && endSig == kSigLinkHotspotEnd)) &&
-      U16(before->data, before->length, kv::cd::host::kHotspotType) == kActionType)
-    t.ImageOldBegin = before->sequence;
-  return true;
+  RTRecordNode* around = EnclosingHotspot(first);
+  if (!around) return 0;
+  if ((around->signature != kSigHotspot && around->signature != kSigLinkHotspot) ||
+      U16(around->data, around->length, kv::cd::host::kHotspotType) != kActionType)
+    return NN_ERR_INVALID_ARG;
+  // The action's own records after the begin go with the old action; what
+  // else the hotspot holds (its attributes, its other content) stays.
+  t.ImageOldBegin = around->sequence;
+  t.ImageOldActionLast = around->sequence;
+  for (RTRecordNode* r = around->next; r && r != first; r = r->next) {
+    if (IsActionRecord(r->signature)) t.ImageOldActionLast = r->sequence;
+    else if (r->signature != 0xFF7A) break;
+  }
+  return 0;
 }
 
 // The new hotspot's begin, composed as every image hotspot is: the action's
@@ -118,8 +191,8 @@ NnStatus ImageHotspotRecord(uint16_t sig, RTProcessContext* ctx, RecordEmission*
       out->length = 0;
       t.ImageWritten = 1;
       ctx->Item->modified = 1;
-    } else if (seq > t.ImageOldBegin && seq < t.ImageFirst) {
-      out->length = 0;  // the old action's event and target records
+    } else if (seq > t.ImageOldBegin && seq <= t.ImageOldActionLast && IsActionRecord(sig)) {
+      out->length = 0;  // the old action's events and target
     }
     return 0;
   }
@@ -141,7 +214,7 @@ NnStatus ImageHotspotRecord(uint16_t sig, RTProcessContext* ctx, RecordEmission*
 
 bool ImagePreWalk(RTProcessContext* ctx, NnStatus* status) {
   if (ctx->OperationCode != kOpImageHotspot) return false;
-  *status = PlanImageHotspot(ctx) ? 0 : NN_ERR_INVALID_ARG;
+  *status = PlanImageHotspot(ctx);
   return true;
 }
 

@@ -17,6 +17,7 @@
 #include "richtext/engine/rtproc.h"
 #include "richtext/item/cdlayout.h"
 #include "richtext/item/itemhelpers.h"
+#include "richtext/item/recordlist.h"
 #include "rtchunk.h"
 #include "rtitem.h"
 
@@ -73,16 +74,6 @@ void MarkThroughNextEnd(RTProcessContext* ctx, RTRecordNode* from) {
     MarkDrop(ctx, n);
     if (n->signature == kSigEnd) return;
   }
-}
-
-// The END that closes the BEGIN at `begin`, counting nested pairs.
-RTRecordNode* MatchingEnd(RTRecordNode* begin) {
-  int depth = 0;
-  for (RTRecordNode* n = begin; n; n = n->next) {
-    if (n->signature == kSigBegin) ++depth;
-    if (n->signature == kSigEnd && --depth == 0) return n;
-  }
-  return nullptr;
 }
 
 // The end record (127, 170, 174) of the hotspot begun at `begin`, counting
@@ -272,7 +263,7 @@ bool RemoveFieldRecord(RTRecordNode* node, uint16_t sig, RTProcessContext* ctx) 
   bool begin = sig == kSigBegin && IsFieldRecord(Wrapped(node));
   if (!begin && !IsFieldRecord(sig)) return false;
   RTRecordNode* field = nullptr;
-  RTRecordNode* stop = begin ? MatchingEnd(node) : nullptr;
+  RTRecordNode* stop = begin ? RecordGroupEnd(node) : nullptr;
   for (RTRecordNode* n = node; n; n = n->next) {
     if (n->signature == kSigField) {
       field = n;
@@ -318,7 +309,7 @@ bool RemoveSectionRecord(RTRecordNode* node, uint16_t sig, RTProcessContext* ctx
       return true;
     }
     if (IsHotspotBegin(obj) && IsSectionHotspot(AnnouncedObject(node))) {
-      MarkDrop(ctx, MatchingEnd(node));
+      MarkDrop(ctx, RecordGroupEnd(node));
       return true;
     }
     return false;

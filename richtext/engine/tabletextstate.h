@@ -58,11 +58,12 @@ struct TableTextOpsState {
   uint16_t RowWritten = 0;
 
   // 2447: the picture's first and last record (sequence numbers), the begin
-  // record of the hotspot a former call put around it (0 for none), and
-  // whether the new hotspot was written.
+  // record of the action hotspot already around it (0 for none) and the last
+  // record of that hotspot's action, and whether the new hotspot was written.
   uint32_t ImageFirst = 0;
   uint32_t ImageLast = 0;
   uint32_t ImageOldBegin = 0;
+  uint32_t ImageOldActionLast = 0;
   uint16_t ImageWritten = 0;
 
   // Small replacement records (cells, references, colour records) emitted

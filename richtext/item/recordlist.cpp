@@ -341,6 +341,24 @@ RTRecordNode* RecordListPrev(const RecordList*, const RTRecordNode* node) {
   return node ? node->prev : nullptr;
 }
 
+namespace {
+
+// The record that closes (forward) or opens (backward) the group at `from`.
+RTRecordNode* MatchingGroupRecord(RTRecordNode* from, bool forward) {
+  const uint16_t opens = forward ? 221 : 222, closes = forward ? 222 : 221;
+  int depth = 0;
+  for (RTRecordNode* n = from; n; n = forward ? n->next : n->prev) {
+    if (n->signature == opens) ++depth;
+    if (n->signature == closes && --depth == 0) return n;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+RTRecordNode* RecordGroupEnd(RTRecordNode* begin) { return MatchingGroupRecord(begin, true); }
+RTRecordNode* RecordGroupBegin(RTRecordNode* end) { return MatchingGroupRecord(end, false); }
+
 void RecordListFreeWithAllocator(LSXLsiSession* session, RecordList* list) {
   if (!list) return;
   while (list->first) RecordListUnlink(session, list, list->first);

@@ -69,6 +69,11 @@ RecordList* RecordListLoadFromNote(LSXLsiSession* session, NnHandle hNote, const
 RTRecordNode* RecordListNext(const RecordList* list, const RTRecordNode* node);
 // The node's predecessor; null when none or when no node is given.
 RTRecordNode* RecordListPrev(const RecordList* list, const RTRecordNode* node);
+// The END (222) that closes the BEGIN (221) at `begin`, and the BEGIN that
+// the END at `end` closes, counting the groups nested between; null when the
+// list holds none.
+RTRecordNode* RecordGroupEnd(RTRecordNode* begin);
+RTRecordNode* RecordGroupBegin(RTRecordNode* end);
 
 // Frees the nodes, the load area and the segment buffers of the list, then the list.
 void RecordListFreeWithAllocator(LSXLsiSession* session, RecordList* list);

@@ -144,6 +144,20 @@ std::vector<RichTextItemRef> RichTextItems(NnHandle db) {
   return items;
 }
 
+std::string CompiledFormula(const std::string& text) {
+  NnHandle h = 0;
+  uint16_t length = 0, errorOffset = 0, errorLength = 0;
+  if (text.size() > 0xFFFF ||
+      NnFormulaCompile(text.data(), uint16_t(text.size()), &h, &length, &errorOffset,
+                       &errorLength) != NN_OK)
+    return {};
+  const char* p = static_cast<const char*>(NnMemLock(h));
+  std::string out = p ? std::string(p, length) : std::string();
+  NnMemUnlock(h);
+  NnMemFree(h);
+  return out;
+}
+
 bool ParsesAsXml(const std::string& text) {
   xmlDoc* doc = xmlReadMemory(text.data(), int(text.size()), "page.xhtml", nullptr,
                               XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);

@@ -36,6 +36,10 @@ void WriteFile(const std::string& path, const std::string& data);
 
 std::vector<std::string> SplitLines(const std::string& text);
 
+// A formula compiled by the platform, as hotspots store it; empty when it
+// does not compile.
+std::string CompiledFormula(const std::string& text);
+
 // True when the text parses as a whole XML document (no network, no messages).
 bool ParsesAsXml(const std::string& text);
 

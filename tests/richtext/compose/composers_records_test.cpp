@@ -35,12 +35,8 @@ TEST_F(ComposeDoc, FormulaActionKeepsItsWholeCodeAndItsLabel) {
   ASSERT_EQ(chunk->AppendHotspot("Action Formula", formula, 20, "HotspotStyle='x'", "Save it", 7),
             0);
   // The compiled formula as the platform stores it.
-  NnHandle compiled = 0;
-  uint16_t compiledLength = 0, e1 = 0, e2 = 0;
-  ASSERT_EQ(NnFormulaCompile(formula, 20, &compiled, &compiledLength, &e1, &e2), NN_OK);
-  const std::string expected(static_cast<const char*>(NnMemLock(compiled)), compiledLength);
-  NnMemUnlock(compiled);
-  NnMemFree(compiled);
+  const std::string expected = kvtest::CompiledFormula(formula);
+  ASSERT_FALSE(expected.empty());
 
   auto check = [&](const std::vector<Rec>& records) {
     const Rec* begin = Find(records, 0xFFA9);
@@ -147,6 +143,37 @@ TEST_F(ComposeDoc, EmptyLabelIsActionHotspot) {
   EXPECT_TRUE(found);
 }
 
+// The options are the hotspot's HTML attributes (after its begin): read back
+// by GetHTMLValue, and on the page where the renderer writes them (a wiki
+// link's class and title). Code lengths past the text read nothing beyond it.
+TEST_F(ComposeDoc, HotspotOptionsBecomeItsAttributesAndCodeStaysInItsText) {
+  ASSERT_EQ(chunk->AppendHotspot("Action Formula", "@Now", 4,
+                                 "HotspotHTMLClass='WikiLink' HotspotHTMLTitle='Home Page' "
+                                 "HotspotStyle='color:red'",
+                                 "Home", 4),
+            0);
+  ASSERT_EQ(chunk->AppendHotspot("Button JavaScript", "alert(1)", 200, "", "Go", 2), 0);
+  ASSERT_EQ(chunk->AppendHotspot("Action LotusScript", "Beep", 300, "", "Ring", 4), 0);
+  std::string page;
+  const std::vector<Rec> records = Reloaded(&page, "WikiURLPrefix=//wiki.example/w?page=");
+  ASSERT_EQ(Count(records, 0xFF7A), 1);
+  const Rec* attributes = Find(records, 0xFF7A);
+  EXPECT_EQ((attributes - 1)->sig, 0xFFA9);
+  EXPECT_EQ(attributes->Text(26, 30), "WikiLinkcolor:redHome Page");
+  const Rec* script = Find(records, 0xFFDC);
+  EXPECT_EQ(script->Text(18, script->U16(6)), "alert(1)");
+  const std::string module = HotspotOf(*Find(records, 0xFFA9, 2)).data;
+  EXPECT_EQ(module.substr(module.size() - 13), "\nBeep\nEnd Sub");
+  TorvoRTChunk* action = item->DefineChunk("Hotspot 1");
+  EXPECT_STREQ(action->GetHTMLValue("STYLE", nullptr), "color:red");
+  EXPECT_STREQ(action->GetHTMLValue("TITLE", nullptr), "Home Page");
+  delete action;
+  EXPECT_TRUE(WellFormed(page));
+  EXPECT_NE(page.find("<a href=\"http://wiki.example/w?page=Home+Page\" class=\"WikiLink\""),
+            std::string::npos)
+      << page;
+}
+
 // ---- links (AppendLink, 2353) ----------------------------------------------------
 
 TEST_F(ComposeDoc, UrlWithQueryIsAUrlLinkNotAnOptionString) {
@@ -181,6 +208,19 @@ TEST_F(ComposeDoc, OptionStringTargetStillNamesItsParts) {
   ASSERT_NE(link, nullptr);
   EXPECT_EQ(link->Text(16, 25), "http://example.com/?q=a b");
   EXPECT_NE(page.find(">Search</"), std::string::npos) << page;
+}
+
+// An option string that names no URL, database, view or document links
+// nowhere: refused, and the item keeps its records.
+TEST_F(ComposeDoc, OptionStringNamingNoTargetIsRefused) {
+  const std::vector<Rec> before = Records();
+  for (const char* target : {"x=y", "Text='Somewhere' Server='Hub/Acme'"}) {
+    EXPECT_EQ(chunk->AppendLink(nullptr, 0, target, "shown", nullptr, nullptr, 0, nullptr, 0,
+                                nullptr, 0),
+              NN_ERR_INVALID_ARG);
+    EXPECT_EQ(Records().size(), before.size());
+    EXPECT_EQ(Records().back().data, before.back().data);
+  }
 }
 
 TEST_F(ComposeDoc, DocLinkFromOptionsCarriesItsIdentifiers) {

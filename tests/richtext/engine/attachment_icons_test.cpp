@@ -39,11 +39,14 @@ Bytes IconPicture(const std::vector<Rec>& recs) {
   return out;
 }
 
-void AddImageResource(NnHandle db, const char* title, const Bytes& gif) {
+// An image resource stored as the platform stores one: its graphic, image
+// header of the picture's type and the image segment in $ImageData.
+void AddImageResource(NnHandle db, const char* title, const Bytes& picture, uint16_t type = 1) {
   NnHandle h = 0;
   ASSERT_EQ(NnNoteCreate(db, NN_CLASS_FORM, &h), NN_OK);
   ASSERT_EQ(NnItemSetText(h, "$TITLE", title, uint16_t(std::strlen(title))), NN_OK);
-  const Bytes data = Join({ImageData(1, 1), ImageSegment(gif)});
+  const Bytes data = Join({Graphic(16, 16), ImageHeader(type, 16, 16, 1, uint32_t(picture.size())),
+                           ImageSegment(picture)});
   ASSERT_EQ(NnItemAppend(h, 0, "$ImageData", 10, NN_TYPE_COMPOSITE, data.data(),
                          uint32_t(data.size())),
             NN_OK);
@@ -122,6 +125,39 @@ TEST_F(AttachmentIcons, RenameShowsTheNewNameInTheHotspotAndTheIcon) {
   EXPECT_NE(IconPicture(after), IconPicture(before));
   ExpectSound();
   ReloadAndRender();
+}
+
+// "FileIcon=" naming a PNG or JPEG resource: the icon is that picture in its
+// own image type and size. One that is missing or holds no picture: a
+// refresh fails, but a rename goes on and the graphic stays.
+TEST_F(AttachmentIcons, IconResourcesKeepTheirTypeAndARenameNeedsNone) {
+  using Case = std::tuple<const char*, Bytes, uint16_t>;
+  for (auto [name, picture, type] : {Case{"i.png", Png(12, 9), 4}, Case{"i.jpg", Jpeg(30, 20), 2},
+                                     Case{"nosuch", {}, 0}, Case{"bad", Bytes(40, 3), 0}}) {
+    SCOPED_TRACE(name);
+    ASSERT_TRUE(OpenBuilt(IconItem(Gif("old"))));
+    if (!picture.empty()) AddImageResource(db, name, picture, type ? type : 1);
+    const std::vector<Rec> before = Records();
+    const std::string options = std::string("FileIcon=") + name;
+    TorvoRTChunk* file = Define("File 1");
+    ASSERT_EQ(file->RefreshAttachmentIcon(0, options.c_str()) != 0, type == 0);
+    std::vector<Rec> after = Records();
+    if (type) {
+      ExpectOnlyThePictureChanged(before, after);
+      EXPECT_EQ(Word(after[5].bytes, 6), type);  // the image header's, the page's
+      EXPECT_EQ(IconPicture(after), picture);
+      EXPECT_NE(ReloadAndRender().find(type == 4 ? "image/png;base64" : "image/jpeg;base64"),
+                std::string::npos);
+      continue;
+    }
+    ASSERT_EQ(file->RenameAttachment("b.docx", 0, options.c_str()), 0);
+    after = Records();
+    EXPECT_TRUE(SameRecords(after, 4, before, 4, before.size() - 4));  // the picture stays
+    char shown[64] = {};
+    file->GetPropertyText("OriginalFileName", shown, sizeof shown);
+    EXPECT_STREQ(shown, "b.docx");
+    ExpectSound();
+  }
 }
 
 }  // namespace

@@ -41,6 +41,17 @@ inline Bytes Text(const std::string& s, uint32_t font = 0x0A000001u) {
   b.insert(b.end(), s.begin(), s.end());
   return b;
 }
+// A record of a 12-byte head (its text's length at 4) and a text: alternate
+// text (0xFFCA), a frame target (0xFFF2).
+inline Bytes HeadAndText(uint16_t sig, const std::string& text) {
+  Bytes b;
+  Put16(b, sig);
+  Put16(b, uint16_t(12 + text.size()));
+  Put16(b, uint16_t(text.size()));
+  b.resize(12, 0);
+  b.insert(b.end(), text.begin(), text.end());
+  return b;
+}
 inline Bytes Para() { return {129, 2}; }
 inline Bytes PabRef(uint16_t id) { return {131, 4, uint8_t(id), uint8_t(id >> 8)}; }
 inline Bytes TableBegin(bool nested = false) {
@@ -227,6 +238,13 @@ inline std::vector<Rec> Split(const Bytes& data) {
     pos += len + (len % 2);
   }
   return out;
+}
+
+// How many records of the signature the list holds.
+inline size_t CountRecords(const std::vector<Rec>& recs, uint16_t sig) {
+  size_t n = 0;
+  for (const Rec& r : recs) n += r.sig == sig;
+  return n;
 }
 
 }  // namespace enginetest

@@ -106,11 +106,6 @@ class GraphicRepair : public EngineDoc {
       if (r.sig == sig) return &r;
     return nullptr;
   }
-  size_t Count(const std::vector<Rec>& recs, uint16_t sig) {
-    size_t n = 0;
-    for (const Rec& r : recs) n += r.sig == sig;
-    return n;
-  }
 };
 
 TEST_F(GraphicRepair, SoundGraphicIsReportedSoundAndFixupKeepsItByteForByte) {
@@ -138,9 +133,9 @@ TEST_F(GraphicRepair, WrongImageHeaderCountsAreFoundAndRepairedSoTheWholePicture
   ASSERT_NE(header, nullptr);
   EXPECT_EQ(Long(*header, 12), 20u);  // data size
   EXPECT_EQ(Long(*header, 16), 2u);   // segment count
-  EXPECT_EQ(Count(recs, 124), 2u);
-  EXPECT_EQ(Count(recs, 153), 1u);  // nothing doubled
-  EXPECT_EQ(Count(recs, 222), 1u);
+  EXPECT_EQ(CountRecords(recs, 124), 2u);
+  EXPECT_EQ(CountRecords(recs, 153), 1u);  // nothing doubled
+  EXPECT_EQ(CountRecords(recs, 222), 1u);
   EXPECT_EQ(recs.back().sig, 0xFF85);  // the records after the graphic stay
   EXPECT_EQ(chunk->VerifyGraphics(0), 0);
   EXPECT_NE(Page().find(GifData()), std::string::npos);
@@ -196,10 +191,10 @@ TEST_F(GraphicRepair, EmptySegmentsAreDroppedAndBitmapCountsFollowTheirSegments)
         Segment(gif, 10, 10), Para(), Graphic(), BitmapHeader(3), BitmapSegment(), Text("t")});
   ASSERT_EQ(chunk->FixupGraphics(0, nullptr), 0);
   auto recs = Split(Stored());
-  EXPECT_EQ(Count(recs, 124), 2u);
+  EXPECT_EQ(CountRecords(recs, 124), 2u);
   EXPECT_EQ(Long(*Find(recs, 125), 16), 2u);
   EXPECT_EQ(Word(*Find(recs, 149), 32), 1);  // one bitmap segment present
-  EXPECT_EQ(Count(recs, 150), 1u);
+  EXPECT_EQ(CountRecords(recs, 150), 1u);
   EXPECT_EQ(chunk->VerifyGraphics(0), 0);
 }
 
@@ -214,8 +209,8 @@ TEST_F(GraphicRepair, OnlyTheTargetGraphicIsRepaired) {
   for (const Rec& r : recs)
     if (r.sig == 125) sizes.push_back(Long(r, 12));
   EXPECT_EQ(sizes, (std::vector<uint32_t>{1, 20}));
-  EXPECT_EQ(Count(recs, 124), 2u);
-  EXPECT_EQ(Count(recs, 153), 2u);
+  EXPECT_EQ(CountRecords(recs, 124), 2u);
+  EXPECT_EQ(CountRecords(recs, 153), 2u);
   EXPECT_EQ(recs.back().sig, 0xFF85);
 }
 

@@ -102,6 +102,8 @@ inline Bytes SharedImage(const std::string& name, uint32_t flags) {
   return b;
 }
 
+inline Bytes AltText(const std::string& text) { return HeadAndText(0xFFCA, text); }
+
 // A GIF drawn by the platform.
 inline Bytes Gif(const char* caption = "pic") {
   Bytes buf(65406);

@@ -31,15 +31,16 @@ TEST_F(ImageHotspot, PictureGoesInsideTheHotspotAndASecondCallReplacesIt) {
   const char* script = "alert('badge')";
   ASSERT_EQ(picture->SetImageHotspot("JavaScript", script, 0, "", nullptr, 0), 0);
   std::vector<Rec> after = Records();
-  // begin, event, the picture's own records, end.
-  ASSERT_EQ(after.size(), before.size() + 3);
+  // begin, event, script, the picture's own records, end.
+  ASSERT_EQ(after.size(), before.size() + 4);
   EXPECT_TRUE(SameRecords(after, 0, before, 0, graphic));
   EXPECT_EQ(after[graphic].sig, 0xFFA9);
   EXPECT_EQ(Word(after[graphic].bytes, 4), 2);  // an action
   EXPECT_EQ(after[graphic + 1].sig, 0xFFF9);
-  EXPECT_TRUE(SameRecords(after, graphic + 2, before, graphic, last - graphic + 1));
-  EXPECT_EQ(after[last + 3].sig, 170);
-  EXPECT_TRUE(SameRecords(after, last + 4, before, last + 1, before.size() - last - 1));
+  EXPECT_EQ(after[graphic + 2].sig, 0xFFDC);
+  EXPECT_TRUE(SameRecords(after, graphic + 3, before, graphic, last - graphic + 1));
+  EXPECT_EQ(after[last + 4].sig, 170);
+  EXPECT_TRUE(SameRecords(after, last + 5, before, last + 1, before.size() - last - 1));
   ExpectSound();
   EXPECT_NE(ReloadAndRender().find("<img"), std::string::npos);
 
@@ -51,9 +52,7 @@ TEST_F(ImageHotspot, PictureGoesInsideTheHotspotAndASecondCallReplacesIt) {
   EXPECT_EQ(Word(after[graphic].bytes, 6) & 0x10, 0x10);  // a formula (stored flags at 6)
   EXPECT_TRUE(SameRecords(after, graphic + 1, before, graphic, last - graphic + 1));
   EXPECT_EQ(after[last + 2].sig, 170);
-  size_t hotspots = 0;
-  for (const Rec& r : after) hotspots += r.sig == 0xFFA9;
-  EXPECT_EQ(hotspots, 1u);
+  EXPECT_EQ(CountRecords(after, 0xFFA9), 1u);
   ExpectSound();
   ReloadAndRender();
 }
@@ -122,6 +121,63 @@ TEST_F(ImageHotspot, PictureButtonGetsTheNewActionWithoutANestedHotspot) {
     EXPECT_EQ(hotspots, 2u);  // the form's two hotspots, no more
     ExpectSound();
   }
+  ReloadAndRender();
+}
+
+// A form's picture button as stored: an image resource with its alternate
+// text in the graphic's BEGIN/END group, inside an action hotspot's group.
+// The new action takes the old one's place in that hotspot; inside a link
+// hotspot it would nest: refused, item unchanged.
+TEST_F(ImageHotspot, ImageResourceButtonTakesTheNewActionInItsOwnHotspot) {
+  using namespace pictures;
+  std::vector<Bytes> item = {
+      Para(), PabRef(1), Text(""), Begin(0xFFA9),
+      Hotspot(0xFFA9, 2, 0x10, kvtest::CompiledFormula("1")),
+      Begin(153), Graphic(80, 22), ImageHeader(1, 80, 22, 0), AltText("Save"),
+      SharedImage("save.gif", 0), End(153), HotspotEnd(170), End(0x00AA), Text(" after")};
+  ASSERT_TRUE(OpenBuilt(item));
+  const std::vector<Rec> before = Records();
+  TorvoRTChunk* button = Define("Graphic 1");
+  ASSERT_EQ(button->SetImageHotspot("JavaScript", "go(2)", 200, "", nullptr, 0), 0);
+  const std::vector<Rec> after = Records();
+  ASSERT_EQ(after.size(), before.size() + 2);  // the script's event and text
+  EXPECT_TRUE(SameRecords(after, 0, before, 0, 4));
+  EXPECT_EQ(Word(after[4].bytes, 6), 0);     // no formula ...
+  EXPECT_EQ(Word(after[4].bytes, 8), 0x20);  // ... but a script
+  EXPECT_EQ(std::string(after[6].bytes.end() - 6, after[6].bytes.end() - 1), "go(2)");
+  EXPECT_TRUE(SameRecords(after, 7, before, 5, before.size() - 5));
+  char offset[64] = {};
+  button->GetPropertyText("GraphicOffset", offset, sizeof offset);
+  EXPECT_STREQ(offset, "save.gif");
+  ExpectSound();
+  EXPECT_NE(ReloadAndRender().find("<img src=\"save.gif\""), std::string::npos);
+
+  item[4] = Hotspot(0xFFA9, 11, 0, "http://example.com/");
+  ASSERT_TRUE(OpenBuilt(item));
+  const std::vector<Rec> link = Records();
+  EXPECT_EQ(Define("Graphic 1")->SetImageHotspot("Formula", "1", 0, "", nullptr, 0),
+            NN_ERR_INVALID_ARG);
+  EXPECT_TRUE(SameRecords(Records(), 0, link, 0, link.size()));
+}
+
+// A picture followed by its image map: the map stays right after it, both in
+// the one hotspot; the map's chunk stands for its picture.
+TEST_F(ImageHotspot, PictureWithAnImageMapKeepsTheMapNextToIt) {
+  if (!OpenCorpus("jnx/testDbDesign/page-importnav.xml", "$Body")) GTEST_SKIP() << "no corpus";
+  const std::vector<Rec> before = Records();
+  const size_t first = FindSig(before, 153);
+  size_t last = before.size() - 1;  // the map's END: the last one of the item
+  while (last > first && before[last].sig != 222) --last;
+  ASSERT_EQ(Word(before[FindSig(before, 0xFFF4) - 1].bytes, 4), 0xFFF4);
+  ASSERT_EQ(Define("ImageMap 1")->SetImageHotspot("Formula", "1+1", 0, "", nullptr, 0), 0);
+  const std::vector<Rec> after = Records();
+  ASSERT_EQ(after.size(), before.size() + 2);
+  EXPECT_TRUE(SameRecords(after, 0, before, 0, first));
+  EXPECT_EQ(after[first].sig, 0xFFA9);
+  EXPECT_TRUE(SameRecords(after, first + 1, before, first, last - first + 1));
+  EXPECT_EQ(after[last + 2].sig, 170);
+  EXPECT_TRUE(SameRecords(after, last + 3, before, last + 1, before.size() - last - 1));
+  ExpectSound();
   ReloadAndRender();
 }
 

@@ -166,15 +166,7 @@ TEST_F(LinkOps, LayerSchemeTakesExactWords) {
   EXPECT_EQ(Stored()[6 + 18 + 2], 3);
 }
 
-Bytes Target(const std::string& t) {
-  Bytes b;
-  Put16(b, 0xFFF2);
-  Put16(b, uint16_t(12 + t.size()));
-  Put16(b, uint16_t(t.size()));
-  b.resize(12, 0);
-  b.insert(b.end(), t.begin(), t.end());
-  return b;
-}
+Bytes Target(const std::string& t) { return HeadAndText(0xFFF2, t); }
 
 TEST_F(LinkOps, UrlLinkGainsOrChangesItsTarget) {
   Bytes link = Hotspot(0xFFAD, 11, 0x1000, "http://x");
