@@ -185,6 +185,15 @@ bool RenderTextCharacters(const RenderContext* ctx, const char* text, size_t len
                           size_t* written);
 // The Unicode code point of one platform character (0 when it has none).
 uint32_t RenderCharacterCode(const char* character, uint32_t byteSize);
+// The code point of an HTML entity name this renderer writes ("nbsp", "eacute",
+// "euro" ...; case matters); 0 for any other name.
+uint32_t HtmlEntityCode(const char* name, size_t length);
+// One UTF-8 sequence decoded; 0 bytes consumed when it is malformed.
+size_t DecodeUtf8(const uint8_t* p, size_t n, uint32_t* cp);
+// True for a code point XML allows in a document.
+bool XmlCharAllowed(uint32_t c);
+// True when the text parses as XML content (XHTML output must stay XML).
+bool IsWellFormedFragment(const std::string& text);
 // The HTML text writer's cursors 1, 2 (work texts) and 3 (the output).
 char* HtmlOutPrintf(RenderContext* ctx, int cursor, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
