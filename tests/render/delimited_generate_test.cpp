@@ -192,9 +192,10 @@ TEST_F(DelimitedGenerateTest, MarkedRunsBecomePassThroughMarkup) {
 // Every vector typed as one bracketed run and as delimited runs split across
 // records (and paragraphs), in body text and in a table cell.
 Bytes VectorPage() {
-  // The paragraph definition the paragraphs refer to, as stored.
+  // The paragraph definition the paragraphs refer to, as stored (margins of an inch).
   Bytes body = {0x82, 0xFF, 70, 0, 1, 0};
   body.resize(70, 0);
+  body[14] = body[18] = 0xA0, body[15] = body[19] = 0x05;
   for (const char* typed :
        {"[<script>alert(1)</script>]", "[<img src=x onerror=alert(1)>]",
         "[<a href=' jav&#x61;script:alert(1)'>a</a><a href='vbscript:x'>v</a>]",

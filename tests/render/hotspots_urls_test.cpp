@@ -4,7 +4,9 @@
 
 #include "elements_support.h"
 #include "host/pool.h"
+#include "rtchunk.h"
 #include "rtitem.h"
+#include "support/testutil.h"
 
 namespace elements {
 namespace {
@@ -82,6 +84,25 @@ TEST_F(LinkUrlTest, ReferenceAndEpubNamesAreEncodedSegments) {
   ctx->renderFlagsE |= 0x200;
   out = Render();
   EXPECT_NE(out.find("/..%2Fa%20b.gif\" alt=\"a b.txt\""), std::string::npos) << out;
+}
+
+// An attachment written to disk keeps its name there; the link names that
+// file with "#", "?" and "%" as data, not as a fragment or a query.
+TEST_F(LinkUrlTest, DiskAttachmentLinkEncodesItsFileName) {
+  OpenExample();
+  const std::string dir = kvtest::MakeTempDir();
+  kvtest::WriteFile(dir + "/in.txt", "attached text");
+  std::unique_ptr<TorvoRTChunk> chunk(item_->DefineChunk(""));
+  ASSERT_EQ(chunk->AppendFileAttachment((dir + "/in.txt").c_str(), "a#b?c%d.txt", 0, nullptr), 0);
+  char* text = nullptr;
+  uint32_t length = 0;
+  const std::string options = "AttachmentHandling=DISK AttachmentDirectory=" + dir + "/out";
+  ASSERT_EQ(chunk->GenerateHTML(nullptr, options.c_str(), &text, &length), NN_OK);
+  const std::string page(text, length);
+  PoolFree(&session, text);
+  EXPECT_NE(page.find("<a href=\"./a%23b%3Fc%25d.txt\">"), std::string::npos) << page;
+  EXPECT_EQ(kvtest::ReadFile(dir + "/out/a#b?c%d.txt"), "attached text");
+  kvtest::RemoveTree(dir);
 }
 
 TEST_F(LinkUrlTest, LinkUrlsStandAsWrittenUnlessEncodingIsAsked) {
