@@ -245,7 +245,8 @@ NnStatus BuildGraphicRecordTable(RTProcessContext* engine, RenderContext* ctx);
 //   block list while a cell's content renders (a barrier for lists and paragraphs). A range
 //   that ends inside an outermost table leaves it open (tableContinues, tableRowOpen).
 // - PXMLGr: <img src="SRC" width="W" height="H" alt="ALT" /> with SRC a data URI, a file
-//   name under the image URL directory, or "cid:" + identifier; a graphic without usable
+//   name under the image URL directory, or "cid:" + identifier + "@" + kMimeContentDomain
+//   (the identifier as the engine's content identifier gives it); a graphic without usable
 //   image data writes <img alt="ALT" width="W" height="H" /> when it has alt text, else nothing.
 // - PXMLH (basic): <a href="URL"[ target="FRAME"][ id/class/style/title]>content</a> for URL
 //   links (refused schemes give the content alone); buttons and embedded controls through
@@ -266,6 +267,9 @@ NnStatus BuildGraphicRecordTable(RTProcessContext* engine, RenderContext* ctx);
 //   XHTML a text that is not well-formed is written escaped instead).
 // - WriteElementIdAttributes: id, name, class, style, title and the harmless extra
 //   attributes (no event handlers, no script URLs), every value escaped.
+
+// The domain part of the content ids of a MIME message's image parts.
+constexpr char kMimeContentDomain[] = "kestrelvault";
 
 // Nesting beyond this depth renders element content flat (text only, no recursion).
 constexpr uint16_t kElementDepthLimit = 48;

@@ -246,11 +246,22 @@ TEST(RenderPages, MimeMessageCarriesThePageAndItsImages) {
   std::string html(decoded.begin(), decoded.end());
   EXPECT_NE(html.find("</html>"), std::string::npos);
   EXPECT_EQ(html.find("src=\"data:"), std::string::npos);
-  // Every content id the page names is a part of the message.
+  // Every content id the page names is a part of the message; a picture's
+  // is its identifier, whose position pair is the graphic's offset.
   for (size_t at = html.find("cid:"); at != std::string::npos; at = html.find("cid:", at + 4)) {
     std::string id = html.substr(at + 4, html.find('"', at) - at - 4);
     EXPECT_NE(text.find("Content-ID: <" + id + ">"), std::string::npos) << id;
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(id, m, std::regex("_1_([0-9]{6})([0-9a-f]{6})[0-9a-f]{16}@kestrelvault")))
+        << id;
+    std::unique_ptr<TorvoRTChunk> graphic(open.chunk()->item->DefineChunk("Graphic 1"));
+    char offset[64] = {};
+    graphic->GetPropertyText("GraphicOffset", offset, sizeof offset);
+    char expected[32];
+    std::snprintf(expected, sizeof expected, "%d.%lx", std::stoi(m[1]), std::stoul(m[2], nullptr, 16));
+    EXPECT_STREQ(offset, expected);
   }
+  EXPECT_NE(html.find("cid:_1_"), std::string::npos);
   NnDbClose(db);
 }
 
