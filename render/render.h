@@ -264,7 +264,9 @@ NnStatus BuildGraphicRecordTable(RTProcessContext* engine, RenderContext* ctx);
 //   with one <div style="position:absolute;left:Lpx;top:Tpx;width:Wpx;height:Hpx;"> per
 //   layout element around its content, </div>s closed in order.
 // - RenderPassthruHtml: <!--PassthruStart-->TEXT<!--PassthruEnd--> (TEXT verbatim; in
-//   XHTML a text that is not well-formed is written escaped instead).
+//   XHTML a text that is not well-formed is written escaped instead). A block that
+//   ProcessDelimitedHTML made from typed text (kNodeTypedMarkup) is typed markup: its
+//   two markers stand as they are, the text between them goes through SanitizeTypedHtml.
 // - WriteElementIdAttributes: id, name, class, style, title and the harmless extra
 //   attributes (no event handlers, no script URLs), every value escaped.
 
@@ -308,15 +310,19 @@ void WriteElementIdAttributesStyled(const uint8_t* attributeRecord, uint32_t len
                                     RenderContext* ctx, const char* extraStyle);
 
 // Typed bracket HTML (render/typedhtml.cpp): the markup of a "[<...>]" text run
-// as it may reach the page. Formatting elements keep their allowed attributes;
-// other elements lose their tags, and script, style, frames, objects and
-// embedded documents lose their content too; event attributes, script URLs and
-// data URLs other than raster images are dropped; comments stay when harmless.
+// (platform characters) as it may reach the page. Formatting elements keep their
+// allowed attributes; other elements lose their tags, and script, style, frames,
+// objects and embedded documents lose their content too; event attributes, script
+// URLs and data URLs other than raster images are dropped; comments stay when
+// harmless. The result is ASCII: characters beyond it, and the HTML entities this
+// renderer knows, as numeric references; an "&" that starts no reference as "&amp;".
 std::string SanitizeTypedHtml(const char* html, size_t length);
 
 // ---- Delimited HTML marking (render/delimited.cpp) ------------------------------------
 // Before rendering: two-character text runs "[<" and ">]" become the start and end of a
-// pass-through block (0xFFCC / 0xFFCD), their text the delimiters with "<" and ">".
+// pass-through block (0xFFCC / 0xFFCD), their text the delimiters with "<" and ">". The
+// text is a document author's: the begin record is marked kNodeTypedMarkup and the two
+// delimiter runs kNodeDelimiter, so that the renderer filters the block as typed HTML.
 // Delimiters: null or empty take "<!--DelimitedStart-->" / "<!--DelimitedEnd-->"; longer
 // than 55 bytes: 1028. Changes the list in place; 263 when out of memory, and then the
 // list is as it was.
