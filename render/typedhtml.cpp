@@ -145,9 +145,11 @@ bool StyleAllowed(const std::string& value) {
 }
 
 // The character reference that starts at text[at] ('&') in the form every
-// reader takes: a number, or one of the five names XML knows; an HTML name
-// the renderer knows becomes its number. Returns the bytes it stands for in
-// the text, 0 when no such reference starts there (the '&' is then text).
+// reader takes where it can: a number, or one of the five names XML knows; an
+// HTML name the renderer knows becomes its number. Any other name stays as
+// written: an HTML reader knows it, and XHTML output then finds the markup is
+// not XML. Returns the bytes it stands for in the text, 0 when no reference
+// starts there (the '&' is then text).
 size_t AppendReference(const std::string& text, size_t at, std::string* out) {
   size_t j = at + 1;
   if (j < text.size() && text[j] == '#') {
@@ -168,17 +170,12 @@ size_t AppendReference(const std::string& text, size_t at, std::string* out) {
   }
   const size_t name = j;
   while (j < text.size() && j - name < 32 && std::isalnum(static_cast<unsigned char>(text[j]))) ++j;
-  if (j == name || j >= text.size() || text[j] != ';') return 0;
+  if (j == name || j >= text.size() || text[j] != ';' ||
+      !std::isalpha(static_cast<unsigned char>(text[name])))
+    return 0;
   const std::string word = text.substr(name, j - name);
-  for (const char* xml : {"amp", "lt", "gt", "quot", "apos"}) {
-    if (word == xml) {
-      *out += "&" + word + ";";
-      return j + 1 - at;
-    }
-  }
-  const uint32_t code = HtmlEntityCode(word.data(), word.size());
-  if (code == 0) return 0;
-  *out += "&#" + std::to_string(code) + ";";
+  const uint32_t code = HtmlEntityCode(word.data(), word.size());  // 0 for the XML names too
+  *out += code ? "&#" + std::to_string(code) + ";" : "&" + word + ";";
   return j + 1 - at;
 }
 
