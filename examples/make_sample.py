@@ -48,8 +48,12 @@ def hotspot_url(url):
 def table_begin():
     return byte_rec(0xA3, struct.pack("<HHHHHH", 0, 144, 0, 0, 0, 0))
 
-def table_cell(row, col, width=0x4000):
-    return byte_rec(0xA4, struct.pack("<BBHHHBBHBBH", row, col, 0, 0, width, 1, 0, 0, 1, 1, 0))
+INCH = 1440                          # twips
+
+def table_cell(row, col, width, border=0x55):
+    """A cell `width` twips wide; border: two bits per side (left, right, top,
+    bottom), 1 a single line."""
+    return byte_rec(0xA4, struct.pack("<BBHHHBBHBBH", row, col, 0, 0, width, border, 0, 0, 1, 1, 0))
 
 def table_end():
     return byte_rec(0xA5, struct.pack("<I", 0))
@@ -145,9 +149,10 @@ body = [pabdef(1), pabdef(2, left=2160, first=2160),
         para(), pabref(1), text(font(ROMAN, 11), "A table of two rows:"),
         table_begin()]
 cells = [("Name", "Value"), ("Colour", "Red")]
+widths = [2 * INCH, 3 * INCH]   # side by side well within a page
 for r, row in enumerate(cells):
     for c, value in enumerate(row):
-        body += [table_cell(r, c), pabref(1),
+        body += [table_cell(r, c, widths[c]), pabref(1),
                  text(font(SWISS, 10, bold=(r == 0), color=(RED if value == "Red" else 0)), value)]
 body += [table_end(),
          para(), pabref(1), text(font(ROMAN, 11), "A picture: ")]

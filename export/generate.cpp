@@ -128,6 +128,22 @@ void CollectPart(RenderContext*, const char* text, size_t length, int, void* clo
   if (closure && text) static_cast<PartCollector*>(closure)->text.append(text, length);
 }
 
+// An image part of a MIME message.
+struct ImagePart {
+  std::string id;
+  std::string type;
+  std::string base64;
+};
+
+// Collects the pictures the graphic writer hands over (MIME output), each once.
+void CollectImage(const char* id, const char* type, const uint8_t* bytes, size_t size,
+                  void* closure) {
+  auto* images = static_cast<std::vector<ImagePart>*>(closure);
+  for (const ImagePart& image : *images)
+    if (image.id == id) return;
+  images->push_back({id, type, kv::Base64Encode(bytes, size)});
+}
+
 // How a page is produced in one attempt; the MIME generator adds its parts.
 struct PageRequest {
   uint16_t outputKind = kOutputHtml;
@@ -136,6 +152,7 @@ struct PageRequest {
   TorvoCollection* collection = nullptr;
   bool mime = false;
   bool epub = false;
+  std::vector<ImagePart>* images = nullptr;  // MIME: the pictures' parts
 };
 
 }  // namespace
@@ -296,6 +313,11 @@ NnStatus GeneratePage(TorvoRTChunk* chunk, const PageRequest& request, std::stri
       ctx->flushThreshold = 0;
       ctx->partWriter = CollectPart;
       ctx->partClosure = &parts;
+      if (request.images) {
+        request.images->clear();
+        ctx->graphics.imagePart = CollectImage;
+        ctx->graphics.imagePartClosure = request.images;
+      }
     }
     if (st == 0 && !WritePrologue(ctx, title)) st = NN_ERR_MEMORY;
     const char* afterPrologue = ctx->outputCursor;
@@ -341,12 +363,6 @@ NnStatus GeneratePage(TorvoRTChunk* chunk, const PageRequest& request, std::stri
 
 // The images a page carries as data URLs in src attributes become parts of
 // the message; the page refers to them by content id.
-struct ImagePart {
-  std::string id;
-  std::string type;
-  std::string base64;
-};
-
 std::string ExtractImages(const std::string& page, std::vector<ImagePart>* images) {
   std::string out;
   size_t pos = 0;
@@ -371,7 +387,7 @@ std::string ExtractImages(const std::string& page, std::vector<ImagePart>* image
       continue;
     }
     ImagePart part;
-    part.id = "image" + std::to_string(images->size() + 1) + "@kestrelvault";
+    part.id = "image" + std::to_string(images->size() + 1) + "@" + kMimeContentDomain;
     part.type = type;
     part.base64 = page.substr(comma + 8, close - comma - 8);
     out.append(page, pos, at - pos);
@@ -447,11 +463,13 @@ NnStatus TorvoRTChunk::GenerateHTMLToMime(const char* options, char** message, u
   if (!message) return NN_ERR_INVALID_ARG;
   *message = nullptr;
   if (length) *length = 0;
+  std::vector<ImagePart> images;
   PageRequest request{kOutputHtml, nullptr, options, nullptr, true};
+  request.images = &images;
   std::string page;
   NnStatus st = GeneratePage(this, request, &page);
   if (st) return st;
-  std::vector<ImagePart> images;
+  // Pictures are parts already; images typed as data URLs join them.
   std::string html = ExtractImages(page, &images);
   // A boundary that the parts cannot contain: base64 and the page are
   // checked for it.

@@ -34,6 +34,8 @@ struct Change {
   std::string text;
   std::vector<uint16_t> before;  // signatures, in order
   std::vector<uint16_t> after;
+  // A delimiter typed by a document's author: the block it opens is typed markup.
+  bool typed = false;
   // Allocated in the second phase.
   uint8_t* newData = nullptr;
   std::vector<RTRecordNode*> beforeNodes;
@@ -134,7 +136,11 @@ NnStatus ApplyChanges(LSXLsiSession* session, RecordList* list, std::vector<Chan
     }
   }
   for (Change& c : changes) {
-    for (RTRecordNode* n : c.beforeNodes) LinkBefore(list, c.node, n);
+    for (RTRecordNode* n : c.beforeNodes) {
+      if (c.typed && n->signature == kSigPassthruBegin) n->flags |= kNodeTypedMarkup;
+      LinkBefore(list, c.node, n);
+    }
+    if (c.typed) c.node->flags |= kNodeDelimiter;
     RTRecordNode* at = c.node;
     for (RTRecordNode* n : c.afterNodes) {
       LinkAfter(list, at, n);
@@ -171,23 +177,25 @@ NnStatus ProcessDelimitedHTML(LSXLsiSession* session, RecordList* list, const ch
 
   std::vector<Change> changes;
   bool passthru = false;
+  bool typed = false;  // the open block began at a typed delimiter
   for (RTRecordNode* node = RecordListNext(list, nullptr); node; node = RecordListNext(list, node)) {
     Change change;
     change.node = node;
     if (node->signature == kSigPassthruBegin) {
       passthru = true;
     } else if (node->signature == kSigPassthruEnd) {
-      passthru = false;
+      passthru = typed = false;
     } else if (!passthru && TwoCharacterRun(node, "[<")) {
       change.before.push_back(kSigPassthruBegin);
-      change.rewrite = true;
+      change.rewrite = change.typed = true;
       change.text = std::string(start) + "<";
-      passthru = true;
+      passthru = typed = true;
     } else if (passthru && TwoCharacterRun(node, ">]")) {
       change.after.push_back(kSigPassthruEnd);
       change.rewrite = true;
+      change.typed = typed;
       change.text = std::string(">") + end;
-      passthru = false;  // the end record inserted after it closes the block
+      passthru = typed = false;  // the end record inserted after it closes the block
     }
     // A block still open at the end of the list is closed after its last record.
     if (!node->next && passthru) change.after.push_back(kSigPassthruEnd);

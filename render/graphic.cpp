@@ -201,8 +201,16 @@ NnStatus PXMLGr(RenderContext* ctx, uint16_t /*endType*/, uint32_t /*mode*/) {
         ok = ok && AppendDocumentUrl(ctx, ctx->dbResource, std::strlen(ctx->dbResource)) &&
              RenderAppend(ctx, "/");
       ok = ok && AppendDocumentUrl(ctx, img.resource, img.resourceLen);
+    } else if (ctx->mimeRender) {
+      // A part of the message, named by the graphic's identifier.
+      const std::string id = std::string(ident) + "@" + kMimeContentDomain;
+      const std::string type = std::string("image/") + mime;
+      if (ctx->graphics.imagePart)
+        ctx->graphics.imagePart(id.c_str(), type.c_str(), img.bytes.data(), img.bytes.size(),
+                                ctx->graphics.imagePartClosure);
+      ok = ok && RenderAppend(ctx, "cid:") && RenderAppend(ctx, id.c_str());
     } else if ((ctx->dataImages && img.bytes.size() <= ctx->dataImages) ||
-               (!ctx->mimeRender && (!ctx->imageDirectory || !*ctx->imageDirectory))) {
+               !ctx->imageDirectory || !*ctx->imageDirectory) {
       // Inline data when allowed, and also when no image directory is given:
       // a reference to a file that nothing writes would show no image.
       const uint64_t b64 = kv::Base64EncodedLength(img.bytes.size());
@@ -219,8 +227,6 @@ NnStatus PXMLGr(RenderContext* ctx, uint16_t /*endType*/, uint32_t /*mode*/) {
           *ctx->outputCursor = 0;
         }
       }
-    } else if (ctx->mimeRender) {
-      ok = ok && RenderAppend(ctx, "cid:") && RenderAppend(ctx, ident);
     } else {
       char fileName[96];
       std::snprintf(fileName, sizeof fileName, "%s.%s", ident, ext);

@@ -687,7 +687,9 @@ void WriteAttachmentToDisk(RenderContext* ctx, Call* c) {
   std::string path = dir.empty() ? std::string() : dir + "/" + unidPart + safe;
   std::string url = ctx->attachmentURLDirectory ? ctx->attachmentURLDirectory : ".";
   if (!url.empty()) url += "/";
-  url += unidPart + safe;
+  // The file name is one segment of the link: "#", "?" and "%" in it are data.
+  const std::string segment = EncodeUrlSegment(safe.data(), safe.size());
+  url += unidPart + segment;
 
   char value[kOptionValueMax + 1];
   const char* dot = std::strrchr(name.c_str(), '.');
@@ -725,7 +727,7 @@ void WriteAttachmentToDisk(RenderContext* ctx, Call* c) {
       RenderAppend(ctx, "<a href=\"");
     }
     if (url.size() > 1 && url[1] == ':' && url.compare(0, 7, "file://") != 0) url = "file://" + url;
-    if (IsRefusedUrl(url.data(), url.size())) url = safe;
+    if (IsRefusedUrl(url.data(), url.size())) url = segment;
     AppendLinkUrl(ctx, url.data(), url.size());
     RenderAppend(ctx, "\">");
     linked = true;

@@ -13,17 +13,11 @@
 #include "richtext/item/cdlayout.h"
 #include "richtext/item/recordlist.h"
 
-namespace {
-
-using kv::cd::ReadU16;
-using kv::cd::ReadU32;
-
 bool XmlCharAllowed(uint32_t c) {
   return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) ||
          (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
 }
 
-// Decodes one UTF-8 sequence; 0 bytes consumed on a malformed one.
 size_t DecodeUtf8(const uint8_t* p, size_t n, uint32_t* cp) {
   if (n == 0) return 0;
   uint8_t b = p[0];
@@ -37,6 +31,11 @@ size_t DecodeUtf8(const uint8_t* p, size_t n, uint32_t* cp) {
   *cp = v;
   return len;
 }
+
+namespace {
+
+using kv::cd::ReadU16;
+using kv::cd::ReadU32;
 
 // Escapes the one character at p (avail bytes) into out (room for 64 bytes);
 // returns the bytes written and sets *used to the bytes consumed.

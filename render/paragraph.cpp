@@ -165,6 +165,18 @@ std::string ListTypeAttributes(const char* css, bool numbered) {
   return image ? " type=\"disc\" class=\"checked\"" : " type=\"disc\"";
 }
 
+// True when the declarations set the property ("padding-left" in
+// "margin-top: 0; padding-left:2%; ").
+bool DeclaresProperty(const char* css, const char* property) {
+  const size_t n = std::strlen(property);
+  for (const char* p = css; p && *p;) {
+    while (*p == ' ' || *p == ';' || *p == '{') ++p;
+    if (std::strncmp(p, property, n) == 0 && (p[n] == ':' || p[n] == ' ')) return true;
+    p = std::strchr(p, ';');
+  }
+  return false;
+}
+
 std::string ItemSpacing(const RTRecordNode* def) {
   std::string s;
   const uint16_t line = Word(def, h::kPabLineSpacing);
@@ -397,7 +409,8 @@ NnStatus WriteParagraphStart(RenderContext* ctx, uint16_t /*endType*/, uint16_t 
       if (hasClass)
         std::snprintf(buffer, sizeof buffer, " class=\"pabid%d\">", id);
       else
-        std::snprintf(buffer, sizeof buffer, " style=\"%spadding-left: 0.25in; %s%s\">", pre,
+        std::snprintf(buffer, sizeof buffer, " style=\"%s%s%s%s\">", pre,
+                      DeclaresProperty(css, "padding-left") ? "" : "padding-left: 0.25in; ",
                       AttributeText(css).c_str(), post);
       open += buffer;
       ok &= RenderAppend(ctx, open.c_str());

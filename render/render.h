@@ -198,6 +198,15 @@ bool RenderTextCharacters(const RenderContext* ctx, const char* text, size_t len
                           size_t* written);
 // The Unicode code point of one platform character (0 when it has none).
 uint32_t RenderCharacterCode(const char* character, uint32_t byteSize);
+// The code point of an HTML entity name this renderer writes ("nbsp", "eacute",
+// "euro" ...; case matters); 0 for any other name.
+uint32_t HtmlEntityCode(const char* name, size_t length);
+// One UTF-8 sequence decoded; 0 bytes consumed when it is malformed.
+size_t DecodeUtf8(const uint8_t* p, size_t n, uint32_t* cp);
+// True for a code point XML allows in a document.
+bool XmlCharAllowed(uint32_t c);
+// True when the text parses as XML content (XHTML output must stay XML).
+bool IsWellFormedFragment(const std::string& text);
 // The HTML text writer's cursors 1, 2 (work texts) and 3 (the output).
 char* HtmlOutPrintf(RenderContext* ctx, int cursor, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
@@ -249,7 +258,8 @@ NnStatus BuildGraphicRecordTable(RTProcessContext* engine, RenderContext* ctx);
 //   block list while a cell's content renders (a barrier for lists and paragraphs). A range
 //   that ends inside an outermost table leaves it open (tableContinues, tableRowOpen).
 // - PXMLGr: <img src="SRC" width="W" height="H" alt="ALT" /> with SRC a data URI, a file
-//   name under the image URL directory, or "cid:" + identifier; a graphic without usable
+//   name under the image URL directory, or "cid:" + identifier + "@" + kMimeContentDomain
+//   (the identifier as the engine's content identifier gives it); a graphic without usable
 //   image data writes <img alt="ALT" width="W" height="H" /> when it has alt text, else nothing.
 // - PXMLH (basic): <a href="URL"[ target="FRAME"][ id/class/style/title]>content</a> for URL
 //   links (refused schemes give the content alone); buttons and embedded controls through
@@ -267,9 +277,14 @@ NnStatus BuildGraphicRecordTable(RTProcessContext* engine, RenderContext* ctx);
 //   with one <div style="position:absolute;left:Lpx;top:Tpx;width:Wpx;height:Hpx;"> per
 //   layout element around its content, </div>s closed in order.
 // - RenderPassthruHtml: <!--PassthruStart-->TEXT<!--PassthruEnd--> (TEXT verbatim; in
-//   XHTML a text that is not well-formed is written escaped instead).
+//   XHTML a text that is not well-formed is written escaped instead). A block that
+//   ProcessDelimitedHTML made from typed text (kNodeTypedMarkup) is typed markup: its
+//   two markers stand as they are, the text between them goes through SanitizeTypedHtml.
 // - WriteElementIdAttributes: id, name, class, style, title and the harmless extra
 //   attributes (no event handlers, no script URLs), every value escaped.
+
+// The domain part of the content ids of a MIME message's image parts.
+constexpr char kMimeContentDomain[] = "kestrelvault";
 
 // Nesting beyond this depth renders element content flat (text only, no recursion).
 constexpr uint16_t kElementDepthLimit = 48;
@@ -309,15 +324,19 @@ void WriteElementIdAttributesStyled(const uint8_t* attributeRecord, uint32_t len
                                     RenderContext* ctx, const char* extraStyle);
 
 // Typed bracket HTML (render/typedhtml.cpp): the markup of a "[<...>]" text run
-// as it may reach the page. Formatting elements keep their allowed attributes;
-// other elements lose their tags, and script, style, frames, objects and
-// embedded documents lose their content too; event attributes, script URLs and
-// data URLs other than raster images are dropped; comments stay when harmless.
+// (platform characters) as it may reach the page. Formatting elements keep their
+// allowed attributes; other elements lose their tags, and script, style, frames,
+// objects and embedded documents lose their content too; event attributes, script
+// URLs and data URLs other than raster images are dropped; comments stay when
+// harmless. The result is ASCII: characters beyond it, and the HTML entities this
+// renderer knows, as numeric references; an "&" that starts no reference as "&amp;".
 std::string SanitizeTypedHtml(const char* html, size_t length);
 
 // ---- Delimited HTML marking (render/delimited.cpp) ------------------------------------
 // Before rendering: two-character text runs "[<" and ">]" become the start and end of a
-// pass-through block (0xFFCC / 0xFFCD), their text the delimiters with "<" and ">".
+// pass-through block (0xFFCC / 0xFFCD), their text the delimiters with "<" and ">". The
+// text is a document author's: the begin record is marked kNodeTypedMarkup and the two
+// delimiter runs kNodeDelimiter, so that the renderer filters the block as typed HTML.
 // Delimiters: null or empty take "<!--DelimitedStart-->" / "<!--DelimitedEnd-->"; longer
 // than 55 bytes: 1028. Changes the list in place; 263 when out of memory, and then the
 // list is as it was.

@@ -24,6 +24,12 @@ struct GraphicWriterState {
   void* graphicTable = nullptr;            // pool block: the graphic records of the range
   uint32_t graphicCount = 0;
   uint32_t imageCounter = 0;               // images written, for file names
+  // A MIME message takes each image as a part of its own: when set, the
+  // writer hands it over (content id, MIME type, bytes) and refers to it by
+  // "cid:" and that id.
+  void (*imagePart)(const char* contentId, const char* type, const uint8_t* bytes, size_t size,
+                    void* closure) = nullptr;
+  void* imagePartClosure = nullptr;
   // Further fields are the graphic writer's own.
 };
 

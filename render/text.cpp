@@ -128,6 +128,16 @@ const char* GetEntityNameForNotesChar(const NnCharsetInfo* /*table*/, const char
   return nullptr;
 }
 
+uint32_t HtmlEntityCode(const char* name, size_t length) {
+  if (name == nullptr || length == 0) return 0;
+  for (uint32_t i = 0; i < 96; ++i)
+    if (std::strlen(kLatin1Names[i]) == length && std::memcmp(kLatin1Names[i], name, length) == 0)
+      return 0xA0 + i;
+  for (const NamedCharacter& n : kOtherNames)
+    if (std::strlen(n.name) == length && std::memcmp(n.name, name, length) == 0) return n.code;
+  return 0;
+}
+
 // ---- interned strings, blank runs, text lists ----------------------------------
 
 const char* InternRenderString(RenderContext* ctx, const char* text) {

@@ -6,8 +6,6 @@
 #include <cstring>
 #include <string>
 
-#include <libxml/parser.h>
-
 #include "host/base64.h"
 #include "host/fileops.h"
 #include "nn/nn.h"
@@ -166,21 +164,6 @@ void SwitchToMarkedNote(RenderContext* ctx, const char* handleText, size_t handl
   ctx->item->hRenderNote = note;
 }
 
-// XHTML must stay well-formed: typed HTML goes out verbatim only when it is a
-// well-formed fragment by itself.
-bool WellFormedFragment(const char* text, size_t n) {
-  static const char kOpen[] = "<x>";
-  static const char kClose[] = "</x>";
-  std::string doc;
-  doc.reserve(n + 8);
-  doc.append(kOpen).append(text, n).append(kClose);
-  xmlDocPtr parsed = xmlReadMemory(doc.data(), static_cast<int>(doc.size()), nullptr, "UTF-8",
-                                   XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
-  if (!parsed) return false;
-  xmlFreeDoc(parsed);
-  return true;
-}
-
 // Bracketed text of a text run: the inner text is copied verbatim (typed
 // HTML); an exact document marker also switches the render note, in
 // collection and MIME renders only. False when the run is to be written as
@@ -192,8 +175,7 @@ bool BracketedRun(RenderContext* ctx, const RTRecordNode* node) {
   // Only markup that formats reaches the page; the text must then still be
   // XML in XHTML output, else the run is written as ordinary text.
   const std::string markup = SanitizeTypedHtml(inner, n);
-  if (ctx->outputKind == kOutputXhtml && !WellFormedFragment(markup.data(), markup.size()))
-    return false;
+  if (ctx->outputKind == kOutputXhtml && !IsWellFormedFragment(markup)) return false;
   if (ctx->collection || ctx->mimeRender) {
     size_t handleLength = 0;
     const char* unid = nullptr;

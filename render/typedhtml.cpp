@@ -11,6 +11,7 @@
 #include <cstring>
 #include <string>
 
+#include "nn/nn.h"
 #include "render/render.h"
 
 namespace {
@@ -143,8 +144,44 @@ bool StyleAllowed(const std::string& value) {
   return true;
 }
 
+// The character reference that starts at text[at] ('&') in the form every
+// reader takes where it can: a number, or one of the five names XML knows; an
+// HTML name the renderer knows becomes its number. Any other name stays as
+// written: an HTML reader knows it, and XHTML output then finds the markup is
+// not XML. Returns the bytes it stands for in the text, 0 when no reference
+// starts there (the '&' is then text).
+size_t AppendReference(const std::string& text, size_t at, std::string* out) {
+  size_t j = at + 1;
+  if (j < text.size() && text[j] == '#') {
+    ++j;
+    const bool hex = j < text.size() && (text[j] == 'x' || text[j] == 'X');
+    if (hex) ++j;
+    const size_t digits = j;
+    uint32_t code = 0;
+    while (j < text.size() && j - digits < 8 &&
+           (hex ? std::isxdigit(static_cast<unsigned char>(text[j]))
+                : std::isdigit(static_cast<unsigned char>(text[j])))) {
+      const char d = char(std::tolower(static_cast<unsigned char>(text[j++])));
+      code = code * (hex ? 16 : 10) + uint32_t(d <= '9' ? d - '0' : d - 'a' + 10);
+    }
+    if (j == digits || j >= text.size() || text[j] != ';' || !XmlCharAllowed(code)) return 0;
+    *out += "&#" + std::to_string(code) + ";";
+    return j + 1 - at;
+  }
+  const size_t name = j;
+  while (j < text.size() && j - name < 32 && std::isalnum(static_cast<unsigned char>(text[j]))) ++j;
+  if (j == name || j >= text.size() || text[j] != ';' ||
+      !std::isalpha(static_cast<unsigned char>(text[name])))
+    return 0;
+  const std::string word = text.substr(name, j - name);
+  const uint32_t code = HtmlEntityCode(word.data(), word.size());  // 0 for the XML names too
+  *out += code ? "&#" + std::to_string(code) + ";" : "&" + word + ";";
+  return j + 1 - at;
+}
+
 // An attribute value for an attribute quoted with `quote`: references the
-// author wrote stay, everything else that could end the value is escaped.
+// author wrote stay (in the form every reader takes), everything else that
+// could end the value is escaped.
 void AppendValue(const std::string& value, char quote, std::string* out) {
   for (size_t i = 0; i < value.size(); ++i) {
     const char c = value[i];
@@ -153,14 +190,36 @@ void AppendValue(const std::string& value, char quote, std::string* out) {
     else if (c == '>') *out += "&gt;";
     else if (c == 0) *out += ' ';
     else if (c == '&') {
-      size_t j = i + 1;
-      if (j < value.size() && value[j] == '#') ++j;
-      const size_t start = j;
-      while (j < value.size() && std::isalnum(static_cast<unsigned char>(value[j]))) ++j;
-      const bool reference = j > start && j < value.size() && value[j] == ';';
-      *out += reference ? "&" : "&amp;";
+      const size_t used = AppendReference(value, i, out);
+      if (used == 0) *out += "&amp;";
+      else i += used - 1;
     } else *out += c;
   }
+}
+
+// The UTF-8 text as ASCII: characters beyond it as numeric references, and
+// characters that XML does not allow dropped, so that the markup reads the
+// same whatever the page's character set and is XML where it is well-formed.
+std::string AsciiWithReferences(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  const auto* p = reinterpret_cast<const uint8_t*>(text.data());
+  for (size_t i = 0; i < text.size();) {
+    if (p[i] < 0x7F) {
+      if (XmlCharAllowed(p[i])) out += char(p[i]);
+      ++i;
+      continue;
+    }
+    uint32_t code = 0;
+    const size_t used = DecodeUtf8(p + i, text.size() - i, &code);
+    if (used == 0) {
+      ++i;
+      continue;
+    }
+    if (XmlCharAllowed(code)) out += "&#" + std::to_string(code) + ";";
+    i += used;
+  }
+  return out;
 }
 
 struct Tag {
@@ -256,13 +315,35 @@ size_t AfterClosingTag(const std::string& text, size_t from, const std::string& 
 
 std::string SanitizeTypedHtml(const char* html, size_t length) {
   // NULs become blanks, so the text stays one string.
-  std::string text(html, length);
-  for (char& c : text)
+  std::string platform(html, length);
+  for (char& c : platform)
     if (c == 0) c = ' ';
+  // The markup is read in the characters a browser will see: a character of
+  // the platform set may take the byte of a quote or an angle bracket.
+  std::string text = NnLmbcsToUtf8(platform.data(), platform.size());
+  if (text.empty()) text = platform;  // not the platform's set: its ASCII part is kept below
+  // Control characters are not text in XML, nor in the markup around them.
+  size_t kept = 0;
+  for (char c : text) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b >= 0x20 || b == '\t' || b == '\n' || b == '\r') text[kept++] = c;
+  }
+  text.resize(kept);
   std::string out;
   out.reserve(length);
   for (size_t i = 0; i < text.size();) {
     const char c = text[i];
+    if (c == '&') {
+      const size_t used = AppendReference(text, i, &out);
+      if (used == 0) out += "&amp;";
+      i += used ? used : 1;
+      continue;
+    }
+    if (c == '>') {
+      out += "&gt;";
+      ++i;
+      continue;
+    }
     if (c != '<') {
       out += c;
       ++i;
@@ -310,5 +391,5 @@ std::string SanitizeTypedHtml(const char* html, size_t length) {
     if (!tag.closing) out += tag.attributes;
     out += tag.selfClosing || empty ? " />" : ">";
   }
-  return out;
+  return AsciiWithReferences(out);
 }

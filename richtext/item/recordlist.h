@@ -23,6 +23,8 @@ enum : uint16_t {
   kNodeAuxHandle = 0x8,     // the auxiliary block holds a platform handle to free first
   kNodeInserted = 0x10,     // written by the last text insertion: its clean-up stays next to it
   kNodeInBlock = 0x20,      // one of the list's node block: freed with the list, not alone
+  kNodeTypedMarkup = 0x40,  // pass-through begin marked from typed text: its markup is filtered
+  kNodeDelimiter = 0x80,    // text of a marked delimiter: its marker and the typed "<" or ">"
 };
 
 struct RTRecordNode {

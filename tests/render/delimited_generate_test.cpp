@@ -1,10 +1,14 @@
 // "MarkDelimitedHTML=" through the chunk's generators: typed "[<" ... ">]"
-// runs reach the page as pass-through markup, the item's records stay as they
-// were.
+// runs reach the page as filtered markup, none of it live script, the item's
+// records stay as they were.
 #include <gtest/gtest.h>
+#include <libxml/HTMLparser.h>
+#include <libxml/parser.h>
+#include <strings.h>
 
 #include <cstring>
 #include <memory>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -30,6 +34,12 @@ void AddRun(Bytes* body, const std::string& text) {
   if (body->size() % 2) body->push_back(0);
 }
 
+// A paragraph as stored: a paragraph mark, the reference to definition 1, its runs.
+void AddParagraph(Bytes* body, const std::vector<std::string>& runs) {
+  body->insert(body->end(), {0x81, 0x02, 0x83, 0x04, 0x01, 0x00});
+  for (const std::string& run : runs) AddRun(body, NnUtf8ToLmbcs(run.data(), run.size()));
+}
+
 std::string Dxl(const Bytes& body) {
   return "<?xml version='1.0' encoding='utf-8'?>\n"
          "<note class='document' xmlns='http://www.lotus.com/dxl' version='12.0'>\n"
@@ -38,12 +48,53 @@ std::string Dxl(const Bytes& body) {
          kv::Base64Encode(body.data(), body.size()) + "</rawitemdata></item>\n</note>\n";
 }
 
+// What in a parsed page would run script, load a document or send a form.
+void FindLive(xmlNode* node, std::string* found) {
+  using std::regex;
+  static const regex element("script|i?frame|frameset|object|embed|applet|form|base|svg|math|link"),
+      url("href|src|action|formaction|data|background|poster|srcdoc"),
+      scheme("^(javascript|vbscript|data):", regex::icase),
+      style("expression|javascript|behavior|binding|@import", regex::icase);
+  for (; node; node = node->next) {
+    if (node->type != XML_ELEMENT_NODE) continue;
+    const std::string name = reinterpret_cast<const char*>(node->name);
+    xmlChar* content = xmlNodeGetContent(node);
+    if (regex_match(name, element) ||
+        (name == "style" && content && regex_search(reinterpret_cast<char*>(content), style)))
+      *found += name + "\n";
+    xmlFree(content);
+    for (xmlAttr* a = node->properties; a; a = a->next) {
+      const std::string attr = reinterpret_cast<const char*>(a->name);
+      xmlChar* raw = xmlNodeListGetString(node->doc, a->children, 1);
+      std::string value;  // browsers drop blanks and controls inside a scheme
+      for (const char* c = reinterpret_cast<char*>(raw); c && *c; ++c)
+        if (static_cast<unsigned char>(*c) > 0x20) value += *c;
+      xmlFree(raw);
+      if (attr.rfind("on", 0) == 0 || (attr == "style" && regex_search(value, style)) ||
+          (regex_match(attr, url) && regex_search(value, scheme) &&
+           !(name == "img" && regex_search(value, regex("^data:image/(png|gif|jpeg);")))) ||
+          (attr == "http-equiv" && strcasecmp(value.c_str(), "content-type")))
+        *found += name + " " + attr + "=" + value + "\n";
+    }
+    FindLive(node->children, found);
+  }
+}
+
+// The page parsed as its readers parse it (XHTML as XML, which must succeed).
+std::string LiveIn(const std::string& page, bool xhtml) {
+  const int flags = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
+  xmlDoc* doc = xhtml ? xmlReadMemory(page.data(), int(page.size()), "p", "UTF-8", flags)
+                      : htmlReadMemory(page.data(), int(page.size()), "p", "UTF-8", flags);
+  std::string found = doc ? "" : "the page does not parse";
+  if (doc) FindLive(xmlDocGetRootElement(doc), &found);
+  xmlFreeDoc(doc);
+  return found;
+}
+
 class DelimitedGenerateTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = kvtest::MakeTempDir();
-    Bytes body = {0x81, 0x02};
-    for (const char* run : {"before ", "[<", "b>bold</b", ">]", " after"}) AddRun(&body, run);
+  void SetUp() override { dir_ = kvtest::MakeTempDir(); }
+  void Open(const Bytes& body) {
     path_ = dir_ + "/delimited.dxl";
     kvtest::WriteFile(path_, Dxl(body));
     ASSERT_EQ(NnDbOpen(path_.c_str(), 0, &db_), NN_OK);
@@ -62,12 +113,20 @@ class DelimitedGenerateTest : public ::testing::Test {
     if (db_) NnDbClose(db_);
     kvtest::RemoveTree(dir_);
   }
-  std::string Page(const char* options) {
+  // The page as XHTML (kind 1), HTML (0) or the page part of a MIME message (2).
+  std::string Page(const char* options, int kind = 1) {
     char* text = nullptr;
     uint32_t length = 0;
-    EXPECT_EQ(chunk_->GenerateXML(nullptr, options, &text, &length), NN_OK);
+    EXPECT_EQ(kind == 0   ? chunk_->GenerateHTML(nullptr, options, &text, &length)
+              : kind == 1 ? chunk_->GenerateXML(nullptr, options, &text, &length)
+                          : chunk_->GenerateHTMLToMime(options, &text, &length),
+              NN_OK);
     std::string page = text ? std::string(text, length) : "";
-    if (text) PoolFree(&session_, text);
+    PoolFree(&session_, text);
+    std::vector<uint8_t> html;
+    const size_t at = page.find("\r\n\r\n", page.find("Content-Type: text/html"));
+    if (kind == 2 && kvtest::DecodeBase64(page.substr(at, page.find("--", at) - at), &html))
+      page.assign(html.begin(), html.end());
     return page;
   }
   std::string Records() {
@@ -86,6 +145,9 @@ class DelimitedGenerateTest : public ::testing::Test {
 };
 
 TEST_F(DelimitedGenerateTest, MarkedRunsBecomePassThroughMarkup) {
+  Bytes body = {0x81, 0x02};
+  for (const char* run : {"before ", "[<", "b>bold</b", ">]", " after"}) AddRun(&body, run);
+  Open(body);
   const std::string plain = Page("");
   EXPECT_NE(plain.find("[&lt;b&gt;bold&lt;/b&gt;]"), std::string::npos) << plain;
   const std::string before = Records();
@@ -109,4 +171,51 @@ TEST_F(DelimitedGenerateTest, MarkedRunsBecomePassThroughMarkup) {
   EXPECT_EQ(Records(), before);
 }
 
+// Every script vector, typed as one bracketed run and as delimited runs split
+// across records (and paragraphs), in body text and in a table cell.
+Bytes VectorPage() {
+  Bytes body = {0x82, 0xFF, 70, 0, 1, 0};  // definition 1: margins of an inch
+  body.resize(70, 0);
+  body[14] = body[18] = 0xA0, body[15] = body[19] = 0x05;
+  for (const char* typed :
+       {"script>alert(1)</script", "img src=x onerror=alert(1)",
+        "a href=' jav&#x61;script:alert(1)'>a</a><a href='vbscript:x'>v</a",
+        "iframe src='http://e.org/'>i</iframe><object data=x></object><embed src=x",
+        "form action='javascript:alert(1)'><button formaction='javascript:alert(1)'>f</button></form",
+        "meta http-equiv='refresh' content='0;url=javascript:alert(1)'><base href='//e.org/'",
+        "div style='x:expression(alert(1))' onmouseover=alert(1)>s</div><style>p{x:expression(1)}</style",
+        "svg onload=alert(1)><math><a xlink:href='javascript:alert(1)'>m</a></math",
+        "table background='javascript:alert(1)'><tr><td>t</td></tr></table",
+        "!--<script>alert(1)</script>--><img src='data:text/html;base64,PHNjcmlwdD4='",
+        "b>x &nbsp; y caf\xc3\xa9</b", "b>bold</b"}) {
+    AddParagraph(&body, {std::string("[<") + typed + ">]"});
+    AddParagraph(&body, {"[<", typed, ">]"});
+  }
+  AddParagraph(&body, {"[<", "scr"});
+  AddParagraph(&body, {"ipt>alert(1)</script", ">]"});
+  body.insert(body.end(), {0xA3, 14, 0, 0, 144, 0, 0, 0, 0, 0, 0, 0, 0, 0});  // a table, a cell
+  body.insert(body.end(), {0xA4, 18, 0, 0, 0, 0, 0, 0, 0x40, 0x0B, 1, 0, 0, 0, 1, 1, 0, 0});
+  AddParagraph(&body, {"[<", "img src=x onerror=alert(1)", ">]"});
+  body.insert(body.end(), {0xA5, 6, 0, 0, 0, 0});
+  AddParagraph(&body, {"[<", "iframe src='http://e.org/'>", "after"});  // never closed
+  return body;
+}
+
+TEST_F(DelimitedGenerateTest, NoScriptVectorIsLiveUnderAnyTypedTextOption) {
+  Open(VectorPage());
+  for (const char* o : {"", "MarkDelimitedHTML=Yes", "SkipPassthru=Yes",
+                        "MarkDelimitedHTML=Yes DelimitedHTMLStart=<!--s--> DelimitedHTMLEnd=<!--e-->",
+                        "MarkDelimitedHTML=Yes SkipPassthru=Yes StandardFontTags=Yes",
+                        "MarkDelimitedHTML=Yes UseXMLEntities=Yes PreserveSpaces=Yes Translation=Yes"}) {
+    for (int kind = 0; kind < 3; ++kind) {
+      SCOPED_TRACE(std::string(o) + " kind " + std::to_string(kind));
+      const std::string page = Page(o, kind);
+      EXPECT_EQ(LiveIn(page, kind == 1), "") << page;
+      // Markup that formats still does; a typed entity and accent read as typed.
+      EXPECT_NE(page.find("<b>x &#160; y caf&#233;</b>"), std::string::npos) << page;
+      EXPECT_EQ(page.find("--><b>bold</b><!--") != std::string::npos,
+                strstr(o, "Mark") && !strstr(o, "Skip"));
+    }
+  }
+}
 }  // namespace

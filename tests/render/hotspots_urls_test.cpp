@@ -4,7 +4,9 @@
 
 #include "elements_support.h"
 #include "host/pool.h"
+#include "rtchunk.h"
 #include "rtitem.h"
+#include "support/testutil.h"
 
 namespace elements {
 namespace {
@@ -82,6 +84,23 @@ TEST_F(LinkUrlTest, ReferenceAndEpubNamesAreEncodedSegments) {
   ctx->renderFlagsE |= 0x200;
   out = Render();
   EXPECT_NE(out.find("/..%2Fa%20b.gif\" alt=\"a b.txt\""), std::string::npos) << out;
+}
+
+// A file written to disk keeps its name; its link names it with "#", "?" and "%" as data.
+TEST_F(LinkUrlTest, DiskAttachmentLinkEncodesItsFileName) {
+  OpenExample();
+  const std::string dir = kvtest::MakeTempDir(), file = dir + "/in.txt";
+  kvtest::WriteFile(file, "attached text");
+  std::unique_ptr<TorvoRTChunk> chunk(item_->DefineChunk(""));
+  ASSERT_EQ(chunk->AppendFileAttachment(file.c_str(), "a#b?c%d.txt", 0, nullptr), 0);
+  char* page = nullptr;
+  uint32_t length = 0;
+  const std::string options = "AttachmentHandling=DISK AttachmentDirectory=" + dir;
+  ASSERT_EQ(chunk->GenerateHTML(nullptr, options.c_str(), &page, &length), NN_OK);
+  EXPECT_NE(std::strstr(page, "<a href=\"./a%23b%3Fc%25d.txt\">"), nullptr) << page;
+  PoolFree(&session, page);
+  EXPECT_EQ(kvtest::ReadFile(dir + "/a#b?c%d.txt"), "attached text");
+  kvtest::RemoveTree(dir);
 }
 
 TEST_F(LinkUrlTest, LinkUrlsStandAsWrittenUnlessEncodingIsAsked) {

@@ -36,7 +36,8 @@ TEST_F(ParagraphTest, SameDefinitionContinuesTheList) {
   AddText("a");
   AddReference(2);
   AddText("b");
-  EXPECT_EQ(Walk(), "lead<ul style=\"padding-left: 0.25in; padding-left: 0.25in; margin-left: "
+  // The list's padding is stated once.
+  EXPECT_EQ(Walk(), "lead<ul style=\"padding-left: 0.25in; margin-left: "
                     "0.88in; margin-top: 0; margin-bottom: 0; list-style-type: disc; \">"
                     "<li>a</li><li>b</li></ul>");
 }

@@ -76,6 +76,12 @@ TEST_F(TypedHtmlTest, FormattingMarkupPassesInHtmlAndXhtml) {
   // Markup that is still not XML is written as text in XHTML.
   EXPECT_EQ(Typed("[<b>open]", kOutputXhtml), "[&lt;b&gt;open]");
   EXPECT_EQ(Typed("[<b>open]", kOutputHtml), "<b>open");
+  // References read the same in both: numbers where XML has no name, a bare
+  // "&" escaped; a name only HTML knows stays, and XHTML writes the run as text.
+  EXPECT_EQ(Typed("[<i>a&nbsp;&amp; b & c&#x41;</i>]", kOutputXhtml),
+            "<i>a&#160;&amp; b &amp; c&#65;</i>");
+  EXPECT_EQ(Typed("[<i>&hearts;</i>]", kOutputHtml), "<i>&hearts;</i>");
+  EXPECT_EQ(Typed("[<i>&hearts;</i>]", kOutputXhtml), "[&lt;i&gt;&amp;hearts;&lt;/i&gt;]");
   // Unknown elements lose their tags but not their text.
   EXPECT_EQ(Typed("[<blink><marquee>m</marquee></blink>]", kOutputHtml), "m");
 }
