@@ -98,7 +98,7 @@ def sections_document(grouped=True):
     records += section(t1, l1, e1, grouped)
     records += paragraph("Between")
     records += section(t2, l2, e2, grouped)
-    records += [table_begin(), table_cell(0, 0)] + paragraph("In the cell")
+    records += [table_begin(), table_cell(0, 0, 3 * 1440)] + paragraph("In the cell")
     records += section(t3, l3, e3, grouped) + [table_end()]
     records += paragraph("The end")
     return dxl(records, "Sections")
