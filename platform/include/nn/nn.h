@@ -275,9 +275,13 @@ NnStatus NnDesignFindByNameFlags(NnHandle hDb, uint16_t noteClass, const char* n
 
 // ---- Views ------------------------------------------------------------------------
 // A view is a design note of class NN_CLASS_VIEW. Its selection formula is the
-// text item "$SelectionFormula" (a leading "SELECT" is dropped; absent selects
-// all documents); its key column is the formula text item "$KeyColumn" (absent:
-// the key is empty). The collection holds the selected documents sorted by key.
+// text item "$SelectionFormula" (a leading "SELECT" is dropped), else the item
+// "$Formula" when it holds formula text; without either it selects all
+// documents. A selection held only in the platform's compiled form, or one that
+// reaches a function not evaluated here, is not evaluated: the view then selects
+// all documents, and NnCollectionSelectionEvaluated says so. Its key column is
+// the formula text item "$KeyColumn" (absent: the key is empty). The collection
+// holds the selected documents sorted by key.
 NnStatus NnViewOpen(NnHandle hDb, NOTEID viewId, NnHandle* hCollection);
 NnStatus NnCollectionClose(NnHandle hCollection);
 // Ids of every document of the collection, in a new ID table (which holds them
@@ -286,6 +290,8 @@ NnStatus NnCollectionGetIds(NnHandle hCollection, NnHandle* idTable);
 // Ids of the documents whose key equals key (without regard to case), in a new ID table;
 // NN_ERR_NOT_FOUND, and no table, when no document has that key.
 NnStatus NnCollectionFindByKey(NnHandle hCollection, const char* key, NnHandle* idTable);
+// Whether the view's selection was evaluated (see above).
+NnStatus NnCollectionSelectionEvaluated(NnHandle hCollection, bool* evaluated);
 
 // ---- Attachments ($FILE objects) ------------------------------------------------
 // A $FILE item value (type NN_TYPE_OBJECT) holds, canonical: u16 object type (2 = file),
