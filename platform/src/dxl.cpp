@@ -53,8 +53,8 @@ void gatherText(const xmlNode* n, std::string& out) {
       if (c->content) out += reinterpret_cast<const char*>(c->content);
     } else if (isElement(c, "break")) {
       out += '\n';
-    } else if (c->type == XML_ELEMENT_NODE) {
-      gatherText(c, out);
+    } else if (c->type == XML_ELEMENT_NODE || c->type == XML_ENTITY_REF_NODE) {
+      gatherText(c, out);  // an entity the document declares holds its text
     }
   }
 }
@@ -116,6 +116,12 @@ std::string dump(xmlNode* n) {
   std::string s(reinterpret_cast<const char*>(xmlBufferContent(buf)), size_t(xmlBufferLength(buf)));
   xmlBufferFree(buf);
   return s;
+}
+
+// A child of a note or of <database> kept as it stood; the writer puts each
+// on a line of its own, so text loses the white space around it.
+KeptXml keptChild(xmlNode* n, size_t after) {
+  return KeptXml{after, n->type == XML_TEXT_NODE ? trimmed(dump(n)) : dump(n)};
 }
 
 // The element's attributes that `skip` does not take, as " name='value'".
@@ -433,7 +439,7 @@ bool parseItem(Loader& L, Note& note, xmlNode* el, const std::string& name) {
   it.name = toLmbcs(name);
   for (const Named& f : kItemFlags)
     if (attrTrue(el, f.name)) it.flags |= f.value;
-  it.otherAttributes = attributesOf(el, [](const std::string& a, const std::string& v) {
+  it.otherAttributes = namespacesOf(el) + attributesOf(el, [](const std::string& a, const std::string& v) {
     return a == "name" || isFlagAttribute(a, v);
   });
   // One value element, white space around it; anything else is kept whole.
@@ -477,7 +483,7 @@ void parseNoteInfo(xmlNode* c, Note& note, Pending* out) {
   NoteSource& s = note.source;
   s.hadInfo = true;
   s.info = dump(c);
-  s.infoAttributes = attributesOf(c, [](const std::string& a, const std::string&) {
+  s.infoAttributes = namespacesOf(c) + attributesOf(c, [](const std::string& a, const std::string&) {
     return a == "noteid" || a == "unid" || a == "sequence";
   });
   uint32_t id;
@@ -514,7 +520,9 @@ bool parseNote(Loader& L, xmlNode* el, Pending* out) {
   note->noteClass = lookup(kClasses, note->dxlClass).value_or(NN_CLASS_DOCUMENT);
   note->isDefault = attrTrue(el, "default");
   note->source.fromFile = true;
-  note->source.attributes = attributesOf(el);
+  // The declarations of the file's root element are the database's.
+  const bool root = el->parent && el->parent->type == XML_DOCUMENT_NODE;
+  note->source.attributes = (root ? std::string() : namespacesOf(el)) + attributesOf(el);
   for (xmlNode* c = el->children; c; c = c->next) {
     if (isBlankText(c)) continue;
     std::optional<std::string> name;
@@ -525,7 +533,7 @@ bool parseNote(Loader& L, xmlNode* el, Pending* out) {
     } else if (isElement(c, "body") && firstElement(c, "richtext")) {
       parseStructuredBody(*note, c);
     } else {
-      note->source.content.push_back(KeptXml{note->items.size(), dump(c)});
+      note->source.content.push_back(keptChild(c, note->items.size()));
     }
   }
   out->note = note;
@@ -556,7 +564,7 @@ bool noteElements(Loader& L, xmlDocPtr doc, Database& db, std::vector<xmlNode*>*
       if (isNoteElement(c))
         notes->push_back(c);
       else
-        s.content.push_back(KeptXml{notes->size(), dump(c)});
+        s.content.push_back(keptChild(c, notes->size()));
     }
     return true;
   }

@@ -42,7 +42,7 @@ struct Item {
   uint16_t type = 0;
   uint16_t flags = 0;
   std::vector<uint8_t> value;   // canonical value with its 16-bit type word first
-  std::string otherAttributes;  // attributes of its DXL element the loader does not read (" a='v'")
+  std::string otherAttributes;  // attributes (and namespace declarations) of its DXL element the loader does not read
   ItemSource source;
 };
 
@@ -65,7 +65,7 @@ struct KeptXml {
 // What a DXL file held of a note besides its items, written back as it stood.
 struct NoteSource {
   bool fromFile = false;
-  std::string attributes;         // of the note element (" a='v'")
+  std::string attributes;         // of the note element (" a='v'"), its namespace declarations first
   bool hadInfo = false;           // the file gave a <noteinfo>
   std::string info;               // that <noteinfo> as it stood
   std::string infoAttributes;     // its attributes besides noteid, unid and sequence

@@ -436,6 +436,13 @@ NnStatus NnCollectionClose(NnHandle hCollection) {
 
 namespace {
 
+// The collection of a handle, under the registry's lock; null when there is none.
+const Collection* collectionOf(Registry& r, NnHandle hCollection) {
+  if ((hCollection & nnstore::kHandleKindMask) != nnstore::kCollectionHandle) return nullptr;
+  auto it = r.collections.find(hCollection);
+  return it == r.collections.end() ? nullptr : &it->second;
+}
+
 // Copies the ids of the rows range(rows) picks into a new ID table; a failure frees it.
 template <typename Range>
 NnStatus idsOf(NnHandle hCollection, NnHandle* idTable, Range range, bool emptyIsNotFound) {
@@ -444,11 +451,9 @@ NnStatus idsOf(NnHandle hCollection, NnHandle* idTable, Range range, bool emptyI
   {
     Registry& r = registry();
     std::lock_guard<std::mutex> g(r.lock);
-    auto it = (hCollection & nnstore::kHandleKindMask) == nnstore::kCollectionHandle
-                  ? r.collections.find(hCollection)
-                  : r.collections.end();
-    if (it == r.collections.end()) return NN_ERR_BAD_HANDLE;
-    auto [first, last] = range(it->second);
+    const Collection* c = collectionOf(r, hCollection);
+    if (!c) return NN_ERR_BAD_HANDLE;
+    auto [first, last] = range(*c);
     for (; first != last; ++first) ids.push_back(first->id);
   }
   if (ids.empty() && emptyIsNotFound) return NN_ERR_NOT_FOUND;
@@ -495,10 +500,8 @@ NnStatus NnCollectionSelectionEvaluated(NnHandle hCollection, bool* evaluated) {
   if (!evaluated) return NN_ERR_INVALID_ARG;
   Registry& r = registry();
   std::lock_guard<std::mutex> g(r.lock);
-  auto it = (hCollection & nnstore::kHandleKindMask) == nnstore::kCollectionHandle
-                ? r.collections.find(hCollection)
-                : r.collections.end();
-  if (it == r.collections.end()) return NN_ERR_BAD_HANDLE;
-  *evaluated = it->second.selectionEvaluated;
+  const Collection* c = collectionOf(r, hCollection);
+  if (!c) return NN_ERR_BAD_HANDLE;
+  *evaluated = c->selectionEvaluated;
   return NN_OK;
 }
