@@ -53,8 +53,8 @@ void gatherText(const xmlNode* n, std::string& out) {
       if (c->content) out += reinterpret_cast<const char*>(c->content);
     } else if (isElement(c, "break")) {
       out += '\n';
-    } else if (c->type == XML_ELEMENT_NODE || c->type == XML_ENTITY_REF_NODE) {
-      gatherText(c, out);  // an entity the document declares holds its text
+    } else if (c->type == XML_ELEMENT_NODE) {
+      gatherText(c, out);
     }
   }
 }
