@@ -280,7 +280,8 @@ NnStatus TorvoRTItem::Commit() {
   // an item's segments together). The old ones (and the old font table) stay
   // until all the new are in, so that a failure leaves the note as it was;
   // their deletion then leaves the item where it stood.
-  const size_t oldSegments = ItemBlocks(hNote, itemName).size();
+  const std::vector<NnBlockId> old = ItemBlocks(hNote, itemName);
+  const size_t oldSegments = old.size();
   const size_t oldFonts = ItemBlocks(hNote, "$Fonts").size();
   uint16_t nameLen = uint16_t(std::strlen(itemName));
   auto takeBack = [&](NnStatus failure, const char* what) {
@@ -289,7 +290,13 @@ NnStatus TorvoRTItem::Commit() {
     NnLogMessage(failure, "ZELKO: Unable to write %s %s", what, itemName);
     return lastStatus = failure;
   };
+  // The item keeps its flags (signed, summary ...): records composed anew
+  // carry none of their own.
   uint16_t flags = context->records->itemFlags;
+  for (uint32_t i = 0, n = NnNoteItemCount(hNote); !old.empty() && i < n; ++i) {
+    NnItemDesc d;
+    if (NnNoteItemAt(hNote, i, &d) == NN_OK && d.item == old.front()) flags = d.flags;
+  }
   for (const auto& seg : segments) {
     st = NnItemAppend(hNote, flags, itemName, nameLen, NN_TYPE_COMPOSITE, seg.data(),
                       uint32_t(seg.size()));
