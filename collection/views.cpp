@@ -21,6 +21,13 @@ std::recursive_mutex& SelectionLock() {
   return *lock;
 }
 
+// The session's message text, handed to its message routine.
+void Report(LSXLsiSession* session, const char* format, const char* viewName) {
+  std::snprintf(session->MessageText, sizeof session->MessageText, format, viewName);
+  session->MessageTextLength = uint16_t(std::strlen(session->MessageText));
+  LogMessage(session, session->MessageText);
+}
+
 }  // namespace
 
 SelectionTableHold::SelectionTableHold() { SelectionLock().lock(); }
@@ -52,12 +59,7 @@ NnStatus FindViewAndCompileSelection(LSXLsiSession* session, NnHandle hDb, const
   NnStatus st = NnDesignFindByNameFlags(hDb, NN_CLASS_VIEW, viewName, uint16_t(nameLen),
                                         "-G40n^", &viewId);
   if (st != NN_OK) {
-    if (session) {
-      std::snprintf(session->MessageText, sizeof session->MessageText,
-                    "ZELKO: View '%s' not found", viewName);
-      session->MessageTextLength = uint16_t(std::strlen(session->MessageText));
-      LogMessage(session, session->MessageText);
-    }
+    if (session) Report(session, "ZELKO: View '%s' not found", viewName);
     return st;
   }
   if (session && session->globals) session->globals->lookupViewId = viewId;
@@ -65,6 +67,12 @@ NnStatus FindViewAndCompileSelection(LSXLsiSession* session, NnHandle hDb, const
   NnHandle hCollection = 0;
   st = NnViewOpen(hDb, viewId, &hCollection);
   if (st != NN_OK) return st;
+  // A selection this platform layer cannot evaluate selects every document:
+  // callers rely on the lookup, so it goes on, and says so each time.
+  bool evaluated = true;
+  if (session && NnCollectionSelectionEvaluated(hCollection, &evaluated) == NN_OK && !evaluated)
+    Report(session, "ZELKO: View '%s': its selection is not evaluated; every document is taken as selected",
+           viewName);
 
   if (collect) {
     NnHandle all = 0;

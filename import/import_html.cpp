@@ -232,7 +232,7 @@ bool IsDropped(const std::string& name) {
       "script", "style", "noscript", "iframe", "frame", "frameset", "object", "embed",
       "applet", "head", "title", "template", "svg", "math", "canvas", "audio", "video",
       "select", "textarea", "input", "meta", "link", "base", "param", "source", "track",
-      "noembed", "noframes", "xml", "map", "area", "button", "datalist", "option", "optgroup",
+      "noembed", "noframes", "xml", "map", "area", "datalist", "option", "optgroup",
       "bgsound", "layer", "ilayer", "server", "comment", "portal", "dialog"};
   for (const char* d : kDropped)
     if (name == d) return true;
@@ -524,11 +524,13 @@ class HtmlConverter {
     return tagRules + classRules;
   }
 
-  uint32_t StyledFont(TidyNode node, uint32_t font, ParaStyle* para) {
+  // Each CSS declaration that applies to the element (the style sheet's
+  // rules, then its own style), as a lower-case property and value.
+  template <typename Apply>
+  void Declarations(TidyNode node, Apply apply) const {
     std::string style = SheetDeclarations(node);
     std::string own;
     if (Attribute(node, "style", &own)) style += own;
-    if (style.empty()) return font;
     size_t pos = 0;
     while (pos < style.size()) {
       size_t semi = style.find(';', pos);
@@ -537,36 +539,88 @@ class HtmlConverter {
       pos = semi + 1;
       size_t colon = decl.find(':');
       if (colon == std::string::npos) continue;
-      std::string prop = Lower(Trim(decl.substr(0, colon)));
       std::string value = Lower(Trim(decl.substr(colon + 1)));
       size_t important = value.find("!important");
       if (important != std::string::npos) value = Trim(value.substr(0, important));
-      if (prop == "font-weight") {
-        int weight = std::atoi(value.c_str());
-        if (value == "bold" || value == "bolder" || weight >= 600) font |= kAttrBold;
-        else if (value == "normal" || value == "lighter" || (weight > 0 && weight < 600))
-          font &= ~kAttrBold;
-      } else if (prop == "font-style") {
-        if (value == "italic" || value == "oblique") font |= kAttrItalic;
-        else if (value == "normal") font &= ~kAttrItalic;
-      } else if (prop == "text-decoration" || prop == "text-decoration-line") {
-        if (value.find("underline") != std::string::npos) font |= kAttrUnderline;
-        if (value.find("line-through") != std::string::npos) font |= kAttrStrike;
-        if (value == "none") font &= ~(kAttrUnderline | kAttrStrike);
-      } else if (prop == "color") {
-        font = WithColor(font, value);
-      } else if (prop == "font-family") {
-        font = FaceFont(font, value);
-      } else if (prop == "font-size") {
-        font = SizeFromCss(font, value);
-      } else if (prop == "vertical-align") {
-        if (value == "super") font |= kAttrSuper;
-        if (value == "sub") font |= kAttrSub;
-      } else if (prop == "text-align" && para) {
-        Justify(value, para);
-      }
+      apply(Lower(Trim(decl.substr(0, colon))), value);
     }
+  }
+
+  uint32_t StyledFont(TidyNode node, uint32_t font, ParaStyle* para) {
+    Declarations(node, [&](const std::string& prop, const std::string& value) {
+      StyleFont(prop, value, &font, para);
+    });
     return font;
+  }
+
+  // One declaration's change to the font and the paragraph.
+  void StyleFont(const std::string& prop, const std::string& value, uint32_t* fontOut,
+                 ParaStyle* para) {
+    uint32_t& font = *fontOut;
+    if (prop == "font-weight") {
+      int weight = std::atoi(value.c_str());
+      if (value == "bold" || value == "bolder" || weight >= 600) font |= kAttrBold;
+      else if (value == "normal" || value == "lighter" || (weight > 0 && weight < 600))
+        font &= ~kAttrBold;
+    } else if (prop == "font-style") {
+      if (value == "italic" || value == "oblique") font |= kAttrItalic;
+      else if (value == "normal") font &= ~kAttrItalic;
+    } else if (prop == "text-decoration" || prop == "text-decoration-line") {
+      if (value.find("underline") != std::string::npos) font |= kAttrUnderline;
+      if (value.find("line-through") != std::string::npos) font |= kAttrStrike;
+      if (value == "none") font &= ~(kAttrUnderline | kAttrStrike);
+    } else if (prop == "color") {
+      font = WithColor(font, value);
+    } else if (prop == "font-family") {
+      font = FaceFont(font, value);
+    } else if (prop == "font-size") {
+      font = SizeFromCss(font, value);
+    } else if (prop == "vertical-align") {
+      if (value == "super") font |= kAttrSuper;
+      if (value == "sub") font |= kAttrSub;
+    } else if (prop == "text-align" && para) {
+      Justify(value, para);
+    }
+  }
+
+  // A rule's width (a percentage, or pixels) and height (pixels), from its
+  // width and size attributes or its style; the whole line two pixels high
+  // when neither gives them.
+  NnStatus Rule(TidyNode node) {
+    uint16_t width = 100, height = 30;
+    bool percent = true;
+    // Whole pixels ("5", "5px") or a percentage ("50%"); -1 for anything else.
+    auto length = [](const std::string& text, bool* isPercent) -> int {
+      const std::string v = Lower(Trim(text));
+      size_t end = 0;
+      long n = 0;
+      while (end < v.size() && std::isdigit(static_cast<unsigned char>(v[end])) && n < 100000)
+        n = n * 10 + (v[end++] - '0');
+      const std::string unit = Trim(v.substr(end));
+      if (end == 0 || n == 0 || (unit != "" && unit != "px" && unit != "%")) return -1;
+      *isPercent = unit == "%";
+      return int(n);
+    };
+    auto setWidth = [&](const std::string& text) {
+      bool p = false;
+      const int n = length(text, &p);
+      if (n < 0) return;
+      percent = p;
+      width = uint16_t(p ? std::min(n, 100) : std::min(n, 0xFFFF / 15) * 15);
+    };
+    auto setHeight = [&](const std::string& text) {
+      bool p = false;
+      const int n = length(text, &p);
+      if (n > 0 && !p) height = uint16_t(std::min(n, 0xFFFF / 15) * 15);
+    };
+    std::string value;
+    if (Attribute(node, "width", &value)) setWidth(value);
+    if (Attribute(node, "size", &value)) setHeight(value);
+    Declarations(node, [&](const std::string& prop, const std::string& v) {
+      if (prop == "width") setWidth(v);
+      if (prop == "height") setHeight(v);
+    });
+    return w_->HorizontalRule(width, percent, height);
   }
 
   static void Justify(const std::string& value, ParaStyle* para) {
@@ -639,7 +693,7 @@ class HtmlConverter {
     font = StyledFont(node, font, &para);
 
     if (name == "br") return w_->LineBreak(font);
-    if (name == "hr") return w_->HorizontalRule();
+    if (name == "hr") return Rule(node);
     if (name == "img") return Image(node);
     if (name == "a") return Link(node, font, depth);
     if (name == "table") return Table(node, font, depth, para);

@@ -322,7 +322,7 @@ NnStatus ImportWriter::Anchor(const std::string& name) {
   return Append(rec.data(), kSigAnchor, total);
 }
 
-NnStatus ImportWriter::HorizontalRule() {
+NnStatus ImportWriter::HorizontalRule(uint16_t width, bool percent, uint16_t height) {
   // A rule stands in a paragraph of its own.
   Break();
   NnStatus st = EnsureContent();
@@ -330,9 +330,9 @@ NnStatus ImportWriter::HorizontalRule() {
   if (st != NN_OK) return st;
   uint8_t rec[16] = {};
   kv::cd::WriteHostHeader(rec, sizeof rec, kSigHRule, kv::cd::HeaderKind::Word, sizeof rec);
-  Put32(rec, 4, 0x4);   // the width is a percentage of the window
-  Put16(rec, 8, 100);   // the whole line
-  Put16(rec, 10, 30);   // height in twips: two pixels
+  Put32(rec, 4, percent ? 0x4 : 0);  // 0x4: the width is a percentage of the window
+  Put16(rec, 8, width);
+  Put16(rec, 10, height);
   st = Append(rec, kSigHRule, sizeof rec);
   Break();
   return st;

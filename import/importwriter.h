@@ -67,7 +67,9 @@ class ImportWriter {
   bool LinkOpen() const { return linkOpen_; }
 
   NnStatus Anchor(const std::string& name);
-  NnStatus HorizontalRule();
+  // A rule `width` wide (a percentage of the window, else twips) and
+  // `height` twips high, in a paragraph of its own.
+  NnStatus HorizontalRule(uint16_t width = 100, bool percent = true, uint16_t height = 30);
   // A graphic from image bytes (GIF, JPEG or PNG), with an optional size in
   // pixels (0: the natural size) and alternate text.
   NnStatus Graphic(const std::vector<uint8_t>& bytes, uint16_t imageType, uint16_t naturalWidth,

@@ -150,6 +150,7 @@ std::string TypeName(uint16_t type) {
     case NN_TYPE_COMPOSITE: return "composite";
     case NN_TYPE_OBJECT: return "object";
     case NN_TYPE_FORMULA: return "formula";
+    case NN_TYPE_STRUCTURED_RICHTEXT: return "structured-richtext";
     default: {
       char buf[16];
       std::snprintf(buf, sizeof buf, "0x%.4X", unsigned(type));
@@ -327,7 +328,8 @@ int CmdRecords(const Args& args) {
   for (const auto& ref : chosen) {
     Note note(db.handle(), ref.id);
     for (const auto& g : GroupItems(note.handle())) {
-      if (g.type != NN_TYPE_COMPOSITE) continue;
+      // Structured rich text is taken too, for its load to say that it is not read.
+      if (g.type != NN_TYPE_COMPOSITE && g.type != NN_TYPE_STRUCTURED_RICHTEXT) continue;
       if (args.Has("item") && !EqualsNoCase(args.options.at("item"), g.name)) continue;
       any = true;
       NnStatus st = NN_OK;
@@ -359,6 +361,9 @@ int CmdRecords(const Args& args) {
 // ---- Chunk commands ------------------------------------------------------------
 
 bool IsRichTextItem(const ItemSegments& g) {
+  // Structured rich text is chosen like any other, so that the command says
+  // it cannot read it rather than that there is none.
+  if (g.type == NN_TYPE_STRUCTURED_RICHTEXT) return true;
   // "$Fonts" is the note's font table, stored like rich text but not text.
   return g.type == NN_TYPE_COMPOSITE && !EqualsNoCase(g.name, "$Fonts");
 }

@@ -1,23 +1,25 @@
-// DXL (XML) documents: loading a file into a database and writing one back.
+// DXL (XML) documents: loading a file into a database. What the loader does
+// not interpret is kept as it stood, and the writer (dxlsave.cpp) puts it back.
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <optional>
 #include <set>
 
-#include "store.h"
+#include "dxl.h"
 #include "xmllog.h"
 
 namespace nnstore {
 
 namespace {
 
-// ---- Small helpers ---------------------------------------------------------------
+using namespace dxl;
 
-const char* kDxlNamespace = "http://www.lotus.com/dxl";
+// ---- Small helpers ---------------------------------------------------------------
 
 bool isElement(const xmlNode* n, const char* name) {
   return n && n->type == XML_ELEMENT_NODE && std::strcmp(reinterpret_cast<const char*>(n->name), name) == 0;
@@ -87,231 +89,87 @@ bool parseHex(const std::string& s, size_t maxDigits, uint32_t* out) {
   return true;
 }
 
-// Strict: whitespace is skipped, anything else outside the alphabet, a length
-// that is not a multiple of four, or misplaced padding fails.
-constexpr uint8_t kB64Pad = 64, kB64Space = 65, kB64Bad = 66;
-
-struct Base64Table {
-  uint8_t v[256];
-  constexpr Base64Table() : v() {
-    for (int c = 0; c < 256; ++c) v[c] = kB64Bad;
-    for (int c = 'A'; c <= 'Z'; ++c) v[c] = uint8_t(c - 'A');
-    for (int c = 'a'; c <= 'z'; ++c) v[c] = uint8_t(c - 'a' + 26);
-    for (int c = '0'; c <= '9'; ++c) v[c] = uint8_t(c - '0' + 52);
-    v[int('+')] = 62;
-    v[int('/')] = 63;
-    v[int('=')] = kB64Pad;
-    v[int(' ')] = v[int('\t')] = v[int('\r')] = v[int('\n')] = kB64Space;
-  }
-};
-constexpr Base64Table kB64;
-
-bool decodeBase64Strict(const char* text, size_t n, std::vector<uint8_t>* out, std::string* why,
-                        size_t at);
-
-// One pass over well-formed text (whole groups, then at most one group with
-// its padding); anything else goes to the strict decoder for its verdict. The
-// bytes go into out from `at` on; what lies before stays.
-bool decodeBase64(const char* text, size_t n, std::vector<uint8_t>* out, std::string* why,
-                  size_t at = 0) {
-  out->resize(at + n / 4 * 3 + 3);
-  uint8_t* o = out->data() + at;
-  const auto* p = reinterpret_cast<const uint8_t*>(text);
-  uint32_t acc = 0;
-  int k = 0;
-  size_t i = 0;
-  for (; i < n; ++i) {
-    // A whole group of four at once when it starts here.
-    while (k == 0 && i + 4 <= n) {
-      const uint8_t a = kB64.v[p[i]], b = kB64.v[p[i + 1]], c = kB64.v[p[i + 2]],
-                    d = kB64.v[p[i + 3]];
-      if ((a | b | c | d) >= 64) break;
-      const uint32_t bits = (uint32_t(a) << 18) | (uint32_t(b) << 12) | (uint32_t(c) << 6) | d;
-      o[0] = uint8_t(bits >> 16);
-      o[1] = uint8_t(bits >> 8);
-      o[2] = uint8_t(bits);
-      o += 3;
-      i += 4;
-    }
-    if (i >= n) break;
-    const uint8_t x = kB64.v[p[i]];
-    if (x < 64) {
-      acc = (acc << 6) | x;
-      if (++k == 4) {
-        o[0] = uint8_t(acc >> 16);
-        o[1] = uint8_t(acc >> 8);
-        o[2] = uint8_t(acc);
-        o += 3;
-        k = 0;
-        acc = 0;
-      }
-    } else if (x != kB64Space) {
-      break;
-    }
-  }
-  bool done = i == n && k == 0;
-  if (i < n && kB64.v[p[i]] == kB64Pad && (k == 2 || k == 3)) {
-    size_t pads = 0;
-    bool clean = true;
-    for (size_t j = i; j < n && clean; ++j) {
-      const uint8_t y = kB64.v[p[j]];
-      if (y == kB64Pad)
-        ++pads;
-      else
-        clean = y == kB64Space;
-    }
-    if (clean && size_t(k) + pads == 4) {
-      acc <<= 6 * pads;
-      *o++ = uint8_t(acc >> 16);
-      if (k == 3) *o++ = uint8_t(acc >> 8);
-      done = true;
-    }
-  }
-  if (!done) return decodeBase64Strict(text, n, out, why, at);
-  out->resize(size_t(o - out->data()));
+bool parseUnid(const std::string& s, UNIVERSALNOTEID_tag* u) {
+  if (s.size() != 32) return false;
+  uint32_t w[4];
+  for (int i = 0; i < 4; ++i)
+    if (!parseHex(s.substr(size_t(i) * 8, 8), 8, &w[i])) return false;
+  u->File.Innards[1] = w[0];
+  u->File.Innards[0] = w[1];
+  u->Note.Innards[1] = w[2];
+  u->Note.Innards[0] = w[3];
   return true;
 }
 
-bool decodeBase64(const std::string& in, std::vector<uint8_t>* out, std::string* why) {
-  return decodeBase64(in.data(), in.size(), out, why);
-}
-
-bool decodeBase64Strict(const char* text, size_t size, std::vector<uint8_t>* out, std::string* why,
-                        size_t at) {
-  // The values of the characters that count, whitespace left out.
-  std::vector<uint8_t> v(size);
-  size_t n = 0;
-  for (size_t i = 0; i < size; ++i) {
-    const uint8_t x = kB64.v[uint8_t(text[i])];
-    if (x == kB64Space) continue;
-    if (x == kB64Bad) {
-      *why = "bad base64 character";
-      return false;
-    }
-    v[n++] = x;
-  }
-  if (n % 4) {
-    *why = "truncated base64 data";
-    return false;
-  }
-  out->resize(at + n / 4 * 3);
-  uint8_t* o = out->data() + at;
-  size_t i = 0;
-  // Every group but the last is whole: no padding.
-  for (; i + 4 < n; i += 4) {
-    const uint8_t a = v[i], b = v[i + 1], c = v[i + 2], d = v[i + 3];
-    if ((a | b | c | d) & kB64Pad) {
-      *why = "bad base64 padding";
-      return false;
-    }
-    const uint32_t bits = (uint32_t(a) << 18) | (uint32_t(b) << 12) | (uint32_t(c) << 6) | d;
-    o[0] = uint8_t(bits >> 16);
-    o[1] = uint8_t(bits >> 8);
-    o[2] = uint8_t(bits);
-    o += 3;
-  }
-  if (i < n) {
-    // The last group: up to two "=" at its end.
-    int pad = 0;
-    uint32_t bits = 0;
-    for (int k = 0; k < 4; ++k) {
-      const uint8_t x = v[i + size_t(k)];
-      if (x == kB64Pad) {
-        ++pad;
-      } else if (pad) {
-        *why = "bad base64 padding";
-        return false;
-      }
-      bits = (bits << 6) | (x == kB64Pad ? 0u : x);
-    }
-    if (pad > 2) {
-      *why = "bad base64 padding";
-      return false;
-    }
-    *o++ = uint8_t(bits >> 16);
-    if (pad < 2) *o++ = uint8_t(bits >> 8);
-    if (pad < 1) *o++ = uint8_t(bits);
-  }
-  out->resize(size_t(o - out->data()));
+bool isBlankText(const xmlNode* n) {
+  if (n->type != XML_TEXT_NODE) return false;
+  for (const xmlChar* p = n->content; p && *p; ++p)
+    if (*p != ' ' && *p != '\t' && *p != '\r' && *p != '\n') return false;
   return true;
 }
 
-void encodeBase64(const std::vector<uint8_t>& in, std::string& out) {
-  static const char* a = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  size_t col = 0;
-  for (size_t i = 0; i < in.size(); i += 3) {
-    uint32_t b = uint32_t(in[i]) << 16;
-    if (i + 1 < in.size()) b |= uint32_t(in[i + 1]) << 8;
-    if (i + 2 < in.size()) b |= in[i + 2];
-    char q[4] = {a[(b >> 18) & 63], a[(b >> 12) & 63], i + 1 < in.size() ? a[(b >> 6) & 63] : '=',
-                 i + 2 < in.size() ? a[b & 63] : '='};
-    out.append(q, 4);
-    col += 4;
-    if (col == 72) {
-      out += '\n';
-      col = 0;
-    }
+// The node as XML text.
+std::string dump(xmlNode* n) {
+  xmlBufferPtr buf = xmlBufferCreate();
+  if (!buf) throw std::bad_alloc();
+  xmlNodeDump(buf, n->doc, n, 0, 0);
+  std::string s(reinterpret_cast<const char*>(xmlBufferContent(buf)), size_t(xmlBufferLength(buf)));
+  xmlBufferFree(buf);
+  return s;
+}
+
+// A child of a note or of <database> kept as it stood; the writer puts each
+// on a line of its own, so text loses the white space around it.
+KeptXml keptChild(xmlNode* n, size_t after) {
+  return KeptXml{after, n->type == XML_TEXT_NODE ? trimmed(dump(n)) : dump(n)};
+}
+
+// The element's attributes that `skip` does not take, as " name='value'".
+template <typename Skip>
+std::string attributesOf(xmlNode* n, Skip skip) {
+  std::string out;
+  for (xmlAttr* a = n->properties; a; a = a->next) {
+    const std::string name = reinterpret_cast<const char*>(a->name);
+    xmlChar* v = xmlNodeListGetString(n->doc, a->children, 1);
+    const std::string value = v ? reinterpret_cast<const char*>(v) : "";
+    xmlFree(v);
+    if (skip(name, value)) continue;
+    out += ' ';
+    if (a->ns && a->ns->prefix) out += std::string(reinterpret_cast<const char*>(a->ns->prefix)) + ':';
+    out += name + "='";
+    escapeAttr(value, out);
+    out += '\'';
   }
-  if (col) out += '\n';
+  return out;
 }
 
-// ---- Note classes and file-object fields ---------------------------------------------
-
-struct Named {
-  const char* name;
-  uint16_t value;
-};
-
-const Named kClasses[] = {
-    {"document", NN_CLASS_DOCUMENT},      {"helpaboutdocument", NN_CLASS_INFO},
-    {"form", NN_CLASS_FORM},              {"view", NN_CLASS_VIEW},
-    {"icon", NN_CLASS_ICON},              {"design", NN_CLASS_DESIGN},
-    {"acl", NN_CLASS_ACL},                {"helpindex", NN_CLASS_HELP_INDEX},
-    {"helpusingdocument", NN_CLASS_HELP}, {"filter", NN_CLASS_FILTER},
-    {"sharedfield", NN_CLASS_FIELD},      {"replicationformula", NN_CLASS_REPLFORMULA},
-    // Element names of design notes that share a class.
-    {"subform", NN_CLASS_FORM},           {"page", NN_CLASS_FORM},
-    {"frameset", NN_CLASS_FORM},          {"imageresource", NN_CLASS_FORM},
-    {"fileresource", NN_CLASS_FORM},      {"stylesheetresource", NN_CLASS_FORM},
-    {"sharedactions", NN_CLASS_FORM},     {"scriptlibrary", NN_CLASS_FILTER},
-    {"agent", NN_CLASS_FILTER},           {"folder", NN_CLASS_VIEW},
-    {"helpaboutdoc", NN_CLASS_INFO},      {"helpusingdoc", NN_CLASS_HELP},
-};
-
-uint16_t classFromName(const std::string& s) {
-  for (const auto& c : kClasses)
-    if (s == c.name) return c.value;
-  return NN_CLASS_DOCUMENT;
+std::string attributesOf(xmlNode* n) {
+  return attributesOf(n, [](const std::string&, const std::string&) { return false; });
 }
 
-const char* classToName(uint16_t v) {
-  for (const auto& c : kClasses)
-    if (c.value == v) return c.name;
-  return "document";
-}
-
-const Named kHostTypes[] = {{"msdos", 0},          {"ole", 1},           {"mac", 2},
-                            {"unknown", 3},        {"hpfs", 4},          {"olelib", 5},
-                            {"bytearrayext", 6},   {"bytearraypage", 7}, {"cdstorage", 8},
-                            {"stream", 9},         {"link", 10}};
-const Named kCompressions[] = {{"none", 0}, {"huff", 1}, {"lzw", 2}, {"lz1", 3}};
-const Named kFileFlags[] = {{"sign", 0x0001}, {"storedindoc", 0x0002}, {"mime", 0x0004}};
-
-template <size_t N>
-std::optional<uint16_t> lookup(const Named (&t)[N], const std::string& s) {
-  for (const auto& e : t)
-    if (s == e.name) return e.value;
-  return std::nullopt;
-}
-
-template <size_t N>
-const char* nameOf(const Named (&t)[N], uint16_t v) {
-  for (const auto& e : t)
-    if (e.value == v) return e.name;
-  return nullptr;
+// The namespaces the element declares, as " xmlns='...'".
+std::string namespacesOf(const xmlNode* n) {
+  std::string out;
+  for (const xmlNs* ns = n->nsDef; ns; ns = ns->next) {
+    out += " xmlns";
+    if (ns->prefix) out += std::string(":") + reinterpret_cast<const char*>(ns->prefix);
+    out += "='";
+    escapeAttr(ns->href ? reinterpret_cast<const char*>(ns->href) : "", out);
+    out += '\'';
+  }
+  return out;
 }
 
 // ---- Loading ---------------------------------------------------------------------------
+
+// How an item's value element was read.
+enum class ValueRead {
+  Malformed,    // the file is broken: it is refused
+  Typed,        // a typed value
+  Kept,         // content not interpreted
+  Regenerated,  // raw item data, written back from the value
+  Attachment,   // an attachment, whose bytes the database holds as an object
+};
 
 struct Loader {
   std::string path;
@@ -321,6 +179,10 @@ struct Loader {
   bool fail(const xmlNode* n, const std::string& msg) {
     error = path + ":" + std::to_string(n ? xmlGetLineNo(n) : 0) + ": " + msg;
     return false;
+  }
+  ValueRead malformed(const xmlNode* n, const std::string& msg) {
+    fail(n, msg);
+    return ValueRead::Malformed;
   }
 };
 
@@ -336,12 +198,10 @@ void setValue(Item& it, uint16_t type, const uint8_t* data, size_t len) {
   if (len) it.value.insert(it.value.end(), data, data + len);
 }
 
-void setVerbatim(Item& it, xmlNode* el) {
-  xmlBufferPtr buf = xmlBufferCreate();
-  xmlNodeDump(buf, el->doc, el, 0, 0);
-  it.verbatimXml.assign(reinterpret_cast<const char*>(xmlBufferContent(buf)), size_t(xmlBufferLength(buf)));
-  xmlBufferFree(buf);
+// Content not interpreted: type 0, an empty value, and its XML kept.
+ValueRead kept(Item& it) {
   setValue(it, NN_TYPE_INVALID_OR_UNKNOWN, nullptr, 0);
+  return ValueRead::Kept;
 }
 
 bool parseNumber(const std::string& text, double* out) {
@@ -385,37 +245,36 @@ bool parsePair(xmlNode* el, std::vector<uint8_t>& v) {
   return true;
 }
 
-// Reads one typed value element into the item. Returns false only for a
-// malformed file; content we cannot interpret is kept verbatim instead.
-bool parseValue(Loader& L, Note& note, Item& it, xmlNode* v) {
+// Reads one value element into the item.
+ValueRead parseValue(Loader& L, Note& note, Item& it, xmlNode* v) {
   std::string kind = elementName(v);
   if (kind == "text") {
     std::string s = toLmbcs(textOf(v));
     setValue(it, NN_TYPE_TEXT, reinterpret_cast<const uint8_t*>(s.data()), s.size());
-    return true;
+    return ValueRead::Typed;
   }
   if (kind == "textlist") {
     std::vector<std::string> entries;
     for (xmlNode* c = v->children; c; c = c->next) {
       if (c->type != XML_ELEMENT_NODE) continue;
-      if (!isElement(c, "text")) return setVerbatim(it, v), true;
+      if (!isElement(c, "text")) return kept(it);
       entries.push_back(toLmbcs(textOf(c)));
-      if (entries.back().size() > 0xFFFF || entries.size() > 0xFFFF) return setVerbatim(it, v), true;
+      if (entries.back().size() > 0xFFFF || entries.size() > 0xFFFF) return kept(it);
     }
     std::vector<uint8_t> d;
     wr16(d, uint16_t(entries.size()));
     for (const auto& e : entries) wr16(d, uint16_t(e.size()));
     for (const auto& e : entries) d.insert(d.end(), e.begin(), e.end());
     setValue(it, NN_TYPE_TEXT_LIST, d.data(), d.size());
-    return true;
+    return ValueRead::Typed;
   }
   if (kind == "number") {
     double x;
-    if (!parseNumber(textOf(v), &x)) return setVerbatim(it, v), true;
+    if (!parseNumber(textOf(v), &x)) return kept(it);
     std::vector<uint8_t> d;
     putDouble(d, x);
     setValue(it, NN_TYPE_NUMBER, d.data(), d.size());
-    return true;
+    return ValueRead::Typed;
   }
   if (kind == "numberlist") {
     std::vector<uint8_t> nums;
@@ -424,7 +283,7 @@ bool parseValue(Loader& L, Note& note, Item& it, xmlNode* v) {
       if (c->type != XML_ELEMENT_NODE) continue;
       double x;
       if (!isElement(c, "number") || !parseNumber(textOf(c), &x) || count == 0xFFFF)
-        return setVerbatim(it, v), true;
+        return kept(it);
       putDouble(nums, x);
       ++count;
     }
@@ -433,21 +292,21 @@ bool parseValue(Loader& L, Note& note, Item& it, xmlNode* v) {
     wr16(d, 0);
     d.insert(d.end(), nums.begin(), nums.end());
     setValue(it, NN_TYPE_NUMBER_RANGE, d.data(), d.size());
-    return true;
+    return ValueRead::Typed;
   }
   if (kind == "datetime") {
     tagTIMEDATE t;
-    if (!parseTime(v, &t)) return setVerbatim(it, v), true;
+    if (!parseTime(v, &t)) return kept(it);
     std::vector<uint8_t> d;
     putTime(d, t);
     setValue(it, NN_TYPE_TIME, d.data(), d.size());
-    return true;
+    return ValueRead::Typed;
   }
   if (kind == "datetimelist" || kind == "datetimepair") {
     std::vector<uint8_t> list, ranges;
     uint32_t nList = 0, nRanges = 0;
     if (kind == "datetimepair") {
-      if (!parsePair(v, ranges)) return setVerbatim(it, v), true;
+      if (!parsePair(v, ranges)) return kept(it);
       nRanges = 1;
     } else {
       for (xmlNode* c = v->children; c; c = c->next) {
@@ -459,7 +318,7 @@ bool parseValue(Loader& L, Note& note, Item& it, xmlNode* v) {
         } else if (isElement(c, "datetimepair") && nRanges < 0xFFFF && parsePair(c, ranges)) {
           ++nRanges;
         } else {
-          return setVerbatim(it, v), true;
+          return kept(it);
         }
       }
     }
@@ -469,19 +328,19 @@ bool parseValue(Loader& L, Note& note, Item& it, xmlNode* v) {
     d.insert(d.end(), list.begin(), list.end());
     d.insert(d.end(), ranges.begin(), ranges.end());
     setValue(it, NN_TYPE_TIME_RANGE, d.data(), d.size());
-    return true;
+    return ValueRead::Typed;
   }
   if (kind == "formula") {
     // A formula compiled by another system is not in our compiled form.
-    if (attrTrue(v, "compiled")) return setVerbatim(it, v), true;
+    if (attrTrue(v, "compiled")) return kept(it);
     std::string s = toLmbcs(textOf(v));
     setValue(it, NN_TYPE_FORMULA, reinterpret_cast<const uint8_t*>(s.data()), s.size());
-    return true;
+    return ValueRead::Typed;
   }
   if (kind == "rawitemdata") {
     uint32_t type = 0;
     auto t = attr(v, "type");
-    if (!t || !parseHex(trimmed(*t), 4, &type)) return L.fail(v, "bad item type '" + t.value_or("") + "'");
+    if (!t || !parseHex(trimmed(*t), 4, &type)) return L.malformed(v, "bad item type '" + t.value_or("") + "'");
     // The value is its type word and the data, decoded in place behind it.
     std::vector<uint8_t> value(2);
     std::string why;
@@ -493,23 +352,23 @@ bool parseValue(Loader& L, Note& note, Item& it, xmlNode* v) {
     const char* text = single ? reinterpret_cast<const char*>(only->content) : joined.data();
     const size_t length = single ? std::strlen(text) : joined.size();
     if (!decodeBase64(text, length, &value, &why, 2))
-      return L.fail(v, why + " in item '" + it.name + "'");
+      return L.malformed(v, why + " in item '" + it.name + "'");
     if (type == NN_TYPE_COMPOSITE && !checkRecordStream(value.data() + 2, value.size() - 2, &why))
-      return L.fail(v, "broken rich text in item '" + it.name + "': " + why);
+      return L.malformed(v, "broken rich text in item '" + it.name + "': " + why);
     setValue(it, uint16_t(type), nullptr, 0);
     value[0] = it.value[0];
     value[1] = it.value[1];
     it.value.swap(value);
-    return true;
+    return ValueRead::Regenerated;
   }
   if (kind == "object") {
     xmlNode* f = firstElement(v, "file");
     auto name = f ? attr(f, "name") : std::nullopt;
-    if (!f || !name) return setVerbatim(it, v), true;
+    if (!f || !name) return kept(it);
     NnFileObject fo{};
     fo.objectType = 2;
     std::string lname = toLmbcs(*name);
-    if (lname.size() > 0xFFFF) return setVerbatim(it, v), true;
+    if (lname.size() > 0xFFFF) return kept(it);
     if (auto s = attr(f, "size")) fo.fileSize = uint32_t(std::strtoul(s->c_str(), nullptr, 10));
     if (auto h = attr(f, "hosttype")) fo.hostType = lookup(kHostTypes, *h).value_or(3);
     if (auto c = attr(f, "compression")) fo.compressionType = lookup(kCompressions, *c).value_or(0);
@@ -528,9 +387,11 @@ bool parseValue(Loader& L, Note& note, Item& it, xmlNode* v) {
       if (xmlNode* d = firstElement(m, "datetime")) parseTime(d, &fo.fileModified);
     FileData fd;
     if (xmlNode* fdEl = firstElement(f, "filedata")) {
-      std::string why;
-      if (!decodeBase64(textOf(fdEl), &fd.bytes, &why))
-        return L.fail(fdEl, why + " in attachment '" + *name + "'");
+      std::string why, text = textOf(fdEl);
+      if (!decodeBase64(text.data(), text.size(), &fd.bytes, &why))
+        return L.malformed(fdEl, why + " in attachment '" + *name + "'");
+      // The bytes are the object's now; the element keeps only its place.
+      xmlNodeSetContent(fdEl, nullptr);
     }
     // Keep the id the file was written with when this note does not use it yet.
     uint32_t id = 0;
@@ -541,78 +402,246 @@ bool parseValue(Loader& L, Note& note, Item& it, xmlNode* v) {
     note.objects[id] = std::move(fd);
     it.value = makeFileValue(fo, lname);
     it.type = NN_TYPE_OBJECT;
-    return true;
+    return ValueRead::Attachment;
   }
-  setVerbatim(it, v);
+  if (kind == "richtext") {
+    setValue(it, NN_TYPE_STRUCTURED_RICHTEXT, nullptr, 0);
+    return ValueRead::Kept;
+  }
+  return kept(it);
+}
+
+// The value of an item element as the file wrote it, kept with the value it
+// was read to. An attachment's base64 is left out and written from the
+// object; the place it goes is remembered.
+void keepSource(Item& it, std::string xml, bool attachment) {
+  ItemSource& s = it.source;
+  s.present = true;
+  s.value = it.value;
+  if (attachment) {
+    // The emptied <filedata> (or its absence) tells where the bytes go.
+    const size_t at = xml.find("<filedata/>");
+    if (at != std::string::npos) {
+      xml.replace(at, 11, "<filedata></filedata>");
+      s.dataAt = at + 10;
+    }
+  }
+  s.xml = std::move(xml);
+}
+
+bool isFlagAttribute(const std::string& name, const std::string& value) {
+  return value == "true" && lookup(kItemFlags, name).has_value();
+}
+
+// Reads an <item>; false only for a malformed file.
+bool parseItem(Loader& L, Note& note, xmlNode* el, const std::string& name) {
+  Item it;
+  it.name = toLmbcs(name);
+  for (const Named& f : kItemFlags)
+    if (attrTrue(el, f.name)) it.flags |= f.value;
+  it.otherAttributes = namespacesOf(el) + attributesOf(el, [](const std::string& a, const std::string& v) {
+    return a == "name" || isFlagAttribute(a, v);
+  });
+  // One value element, white space around it; anything else is kept whole.
+  xmlNode* value = nullptr;
+  bool single = true;
+  for (xmlNode* c = el->children; c; c = c->next) {
+    if (isBlankText(c)) continue;
+    single = single && !value && c->type == XML_ELEMENT_NODE;
+    value = c;
+  }
+  if (!single || !value) {
+    kept(it);
+    std::string xml;
+    for (xmlNode* c = el->children; c; c = c->next) xml += dump(c);
+    keepSource(it, std::move(xml), false);
+  } else {
+    const ValueRead read = parseValue(L, note, it, value);
+    if (read == ValueRead::Malformed) return false;
+    if (read == ValueRead::Regenerated)
+      it.source.raw = true;
+    else
+      keepSource(it, dump(value), read == ValueRead::Attachment);
+  }
+  note.items.push_back(std::move(it));
   return true;
 }
 
-bool holdsItems(xmlNode* el) { return firstElement(el, "item") != nullptr; }
+// A <body> of rich text in its structured form (forms, pages, about
+// documents): listed as the note's "$Body", not read, and written back as
+// the element it was.
+void parseStructuredBody(Note& note, xmlNode* el) {
+  Item it;
+  it.name = "$Body";
+  setValue(it, NN_TYPE_STRUCTURED_RICHTEXT, nullptr, 0);
+  keepSource(it, dump(el), false);
+  it.source.element = true;
+  note.items.push_back(std::move(it));
+}
 
-bool parseUnid(const std::string& s, UNIVERSALNOTEID_tag* u) {
-  if (s.size() != 32) return false;
-  uint32_t w[4];
-  for (int i = 0; i < 4; ++i)
-    if (!parseHex(s.substr(size_t(i) * 8, 8), 8, &w[i])) return false;
-  u->File.Innards[1] = w[0];
-  u->File.Innards[0] = w[1];
-  u->Note.Innards[1] = w[2];
-  u->Note.Innards[0] = w[3];
-  return true;
+void parseNoteInfo(xmlNode* c, Note& note, Pending* out) {
+  NoteSource& s = note.source;
+  s.hadInfo = true;
+  s.info = dump(c);
+  s.infoAttributes = namespacesOf(c) + attributesOf(c, [](const std::string& a, const std::string&) {
+    return a == "noteid" || a == "unid" || a == "sequence";
+  });
+  uint32_t id;
+  if (auto v = attr(c, "noteid"); v && parseHex(*v, 8, &id) && id) {
+    note.id = id;
+    out->hasId = true;
+  }
+  UNIVERSALNOTEID_tag u{};
+  if (auto v = attr(c, "unid"); v && parseUnid(*v, &u)) {
+    note.oid.File = u.File;
+    note.oid.Note = u.Note;
+    out->hasUnid = true;
+  }
+  if (auto v = attr(c, "sequence")) note.oid.Sequence = uint32_t(std::strtoul(v->c_str(), nullptr, 10));
+  for (xmlNode* k = c->children; k; k = k->next) {
+    if (isBlankText(k)) continue;
+    xmlNode* d = firstElement(k, "datetime");
+    if (isElement(k, "created")) {
+      if (d) parseTime(d, &note.created);
+      s.infoCreated = dump(k);
+    } else if (isElement(k, "modified")) {
+      if (d) parseTime(d, &note.modified);
+    } else {
+      s.infoRest += dump(k);
+    }
+  }
+  note.oid.SequenceTime = note.modified;
 }
 
 bool parseNote(Loader& L, xmlNode* el, Pending* out) {
   auto note = std::make_shared<Note>();
   note->rootElement = elementName(el);
-  if (note->rootElement == "note") {
-    note->dxlClass = attr(el, "class").value_or("document");
-  } else {
-    note->dxlClass = note->rootElement;
-  }
-  note->noteClass = classFromName(note->dxlClass);
+  note->dxlClass = note->rootElement == "note" ? attr(el, "class").value_or("document") : note->rootElement;
+  note->noteClass = lookup(kClasses, note->dxlClass).value_or(NN_CLASS_DOCUMENT);
   note->isDefault = attrTrue(el, "default");
+  note->source.fromFile = true;
+  // The declarations of the file's root element are the database's.
+  const bool root = el->parent && el->parent->type == XML_DOCUMENT_NODE;
+  note->source.attributes = (root ? std::string() : namespacesOf(el)) + attributesOf(el);
   for (xmlNode* c = el->children; c; c = c->next) {
-    if (isElement(c, "noteinfo")) {
-      uint32_t id;
-      if (auto s = attr(c, "noteid"); s && parseHex(*s, 8, &id) && id) {
-        note->id = id;
-        out->hasId = true;
-      }
-      UNIVERSALNOTEID_tag u{};
-      if (auto s = attr(c, "unid"); s && parseUnid(*s, &u)) {
-        note->oid.File = u.File;
-        note->oid.Note = u.Note;
-        out->hasUnid = true;
-      }
-      if (auto s = attr(c, "sequence")) note->oid.Sequence = uint32_t(std::strtoul(s->c_str(), nullptr, 10));
-      if (xmlNode* cr = firstElement(c, "created"))
-        if (xmlNode* d = firstElement(cr, "datetime")) parseTime(d, &note->created);
-      if (xmlNode* m = firstElement(c, "modified"))
-        if (xmlNode* d = firstElement(m, "datetime")) parseTime(d, &note->modified);
-      note->oid.SequenceTime = note->modified;
-    } else if (isElement(c, "item")) {
-      auto name = attr(c, "name");
-      if (!name) continue;
-      Item it;
-      it.name = toLmbcs(*name);
-      if (attrTrue(c, "summary")) it.flags |= NN_ITEM_SUMMARY;
-      if (attrTrue(c, "sign")) it.flags |= NN_ITEM_SIGN;
-      if (attrTrue(c, "seal")) it.flags |= NN_ITEM_SEAL;
-      if (attrTrue(c, "placeholder")) it.flags |= NN_ITEM_PLACEHOLDER;
-      if (attrTrue(c, "names")) it.flags |= NN_ITEM_NAMES;
-      if (attrTrue(c, "readers")) it.flags |= NN_ITEM_READERS;
-      if (attrTrue(c, "authors")) it.flags |= kItemAuthors;
-      if (attrTrue(c, "protected")) it.flags |= NN_ITEM_PROTECTED;
-      xmlNode* v = firstElement(c);
-      if (v) {
-        if (!parseValue(L, *note, it, v)) return false;
-      } else {
-        setValue(it, NN_TYPE_INVALID_OR_UNKNOWN, nullptr, 0);
-      }
-      note->items.push_back(std::move(it));
+    if (isBlankText(c)) continue;
+    std::optional<std::string> name;
+    if (isElement(c, "noteinfo") && !note->source.hadInfo) {
+      parseNoteInfo(c, *note, out);
+    } else if (isElement(c, "item") && (name = attr(c, "name"))) {
+      if (!parseItem(L, *note, c, *name)) return false;
+    } else if (isElement(c, "body") && firstElement(c, "richtext")) {
+      parseStructuredBody(*note, c);
+    } else {
+      note->source.content.push_back(keptChild(c, note->items.size()));
     }
   }
   out->note = note;
+  return true;
+}
+
+// Every note element of the format, whatever its class; an element of
+// another name that holds items is read as a note too.
+bool isNoteElement(xmlNode* el) {
+  if (el->type != XML_ELEMENT_NODE) return false;
+  const std::string name = elementName(el);
+  return name == "note" || lookup(kClasses, name) || firstElement(el, "item");
+}
+
+// The notes of the document; what else <database> holds is kept in the
+// database's source. False when the root is not DXL.
+bool noteElements(Loader& L, xmlDocPtr doc, Database& db, std::vector<xmlNode*>* notes) {
+  xmlNode* root = xmlDocGetRootElement(doc);
+  if (!root) return L.fail(nullptr, "no root element");
+  DxlSource& s = db.source;
+  s.namespaces = namespacesOf(root);
+  if (doc->intSubset) s.doctype = dump(reinterpret_cast<xmlNode*>(doc->intSubset));
+  if (isElement(root, "database")) {
+    s.root = "database";
+    s.attributes = attributesOf(root);
+    for (xmlNode* c = root->children; c; c = c->next) {
+      if (isBlankText(c)) continue;
+      if (isNoteElement(c))
+        notes->push_back(c);
+      else
+        s.content.push_back(keptChild(c, notes->size()));
+    }
+    return true;
+  }
+  if (!isNoteElement(root))
+    return L.fail(root, "<" + elementName(root) + "> is neither a DXL database nor a note");
+  s.root = elementName(root);
+  notes->push_back(root);
+  return true;
+}
+
+void readReplicaId(xmlDocPtr doc, const std::string& path, Database& db) {
+  xmlNode* root = xmlDocGetRootElement(doc);
+  std::optional<std::string> rep = root ? attr(root, "replicaid") : std::nullopt;
+  uint32_t hi, lo;
+  if (rep && rep->size() == 16 && parseHex(rep->substr(0, 8), 8, &hi) && parseHex(rep->substr(8), 8, &lo)) {
+    db.replica.ID.Innards[1] = hi;
+    db.replica.ID.Innards[0] = lo;
+  } else {
+    uint64_t h = hash64(path);
+    db.replica.ID.Innards[0] = uint32_t(h);
+    db.replica.ID.Innards[1] = uint32_t(h >> 32);
+  }
+}
+
+// Notes without ids in the file get ids that do not collide with those it
+// gives, and universal ids derived from the file, so a reload gives the same.
+void assignIdentities(const std::string& path, std::vector<Pending>& pending, Database& db) {
+  std::set<NOTEID> used;
+  NOTEID maxId = 0;
+  for (auto& p : pending) {
+    if (p.hasId && !used.insert(p.note->id).second) p.hasId = false;
+    if (p.hasId) maxId = std::max(maxId, p.note->id);
+  }
+  db.nextNoteId = std::max<NOTEID>(0x10, (maxId + 4) & ~NOTEID(3));
+  for (auto& p : pending) {
+    Note& n = *p.note;
+    if (!p.hasId) {
+      while (used.count(db.nextNoteId)) db.nextNoteId += 4;
+      n.id = db.nextNoteId;
+      db.nextNoteId += 4;
+      used.insert(n.id);
+    }
+    UNIVERSALNOTEID_tag u{n.oid.File, n.oid.Note};
+    if (p.hasUnid && db.findNoteByUnid(u)) p.hasUnid = false;
+    if (!p.hasUnid) {
+      uint64_t h = hash64(path + "#" + std::to_string(n.id));
+      n.oid.File = db.replica.ID;
+      n.oid.Note.Innards[0] = uint32_t(h);
+      n.oid.Note.Innards[1] = uint32_t(h >> 32) ^ n.id;
+      UNIVERSALNOTEID_tag g{n.oid.File, n.oid.Note};
+      while (db.findNoteByUnid(g)) {
+        ++n.oid.Note.Innards[0];
+        g.Note = n.oid.Note;
+      }
+    }
+    // The identity as read: the writer gives a note whose identity changed
+    // a new <noteinfo>.
+    n.source.id = n.id;
+    n.source.oid = n.oid;
+    n.source.created = n.created;
+    n.source.modified = n.modified;
+    db.notes.push_back(p.note);
+  }
+}
+
+bool loadNotes(Loader& L, xmlDocPtr doc, Database& db) {
+  readReplicaId(doc, L.path, db);
+  std::vector<xmlNode*> elements;
+  if (!noteElements(L, doc, db, &elements)) return false;
+  std::vector<Pending> pending;
+  for (xmlNode* el : elements) {
+    Pending p;
+    if (!parseNote(L, el, &p)) return false;
+    pending.push_back(std::move(p));
+  }
+  assignIdentities(L.path, pending, db);
+  db.nextObjectId = L.maxObjectId + 1;
   return true;
 }
 
@@ -638,369 +667,19 @@ std::shared_ptr<Database> loadDxl(const std::string& path, std::string* error) {
     return nullptr;
   }
   xmlFreeParserCtxt(ctxt);
-
   auto db = std::make_shared<Database>();
-  std::vector<Pending> pending;
-  bool ok = true;
-  xmlNode* root = xmlDocGetRootElement(doc);
-  if (!root) {
-    ok = L.fail(nullptr, "no root element");
-  } else {
-    std::optional<std::string> rep = attr(root, "replicaid");
-    uint32_t hi, lo;
-    if (rep && rep->size() == 16 && parseHex(rep->substr(0, 8), 8, &hi) && parseHex(rep->substr(8), 8, &lo)) {
-      db->replica.ID.Innards[1] = hi;
-      db->replica.ID.Innards[0] = lo;
-    } else {
-      std::string key = path;
-      uint64_t h = hash64(key);
-      db->replica.ID.Innards[0] = uint32_t(h);
-      db->replica.ID.Innards[1] = uint32_t(h >> 32);
-    }
-    std::vector<xmlNode*> noteElements;
-    if (isElement(root, "database")) {
-      for (xmlNode* c = root->children; c; c = c->next)
-        if (isElement(c, "note") || (c->type == XML_ELEMENT_NODE && holdsItems(c))) noteElements.push_back(c);
-    } else if (isElement(root, "note") || holdsItems(root)) {
-      noteElements.push_back(root);
-    }
-    for (xmlNode* el : noteElements) {
-      Pending p;
-      if (!parseNote(L, el, &p)) {
-        ok = false;
-        break;
-      }
-      pending.push_back(std::move(p));
-    }
+  bool ok;
+  try {
+    ok = loadNotes(L, doc, *db);
+  } catch (const std::bad_alloc&) {
+    ok = L.fail(nullptr, "out of memory");
   }
   xmlFreeDoc(doc);
   if (!ok) {
     *error = L.error;
     return nullptr;
   }
-
-  // Generated ids must not collide with the ids the file gives.
-  std::set<NOTEID> used;
-  NOTEID maxId = 0;
-  for (auto& p : pending) {
-    if (p.hasId && !used.insert(p.note->id).second) p.hasId = false;
-    if (p.hasId) maxId = std::max(maxId, p.note->id);
-  }
-  db->nextNoteId = std::max<NOTEID>(0x10, (maxId + 4) & ~NOTEID(3));
-  for (auto& p : pending) {
-    Note& n = *p.note;
-    if (!p.hasId) {
-      while (used.count(db->nextNoteId)) db->nextNoteId += 4;
-      n.id = db->nextNoteId;
-      db->nextNoteId += 4;
-      used.insert(n.id);
-    }
-    UNIVERSALNOTEID_tag u{n.oid.File, n.oid.Note};
-    if (p.hasUnid && db->findNoteByUnid(u)) p.hasUnid = false;
-    if (!p.hasUnid) {
-      // Derived from the file and the note id, so a reload gives the same ids.
-      uint64_t h = hash64(path + "#" + std::to_string(n.id));
-      n.oid.File = db->replica.ID;
-      n.oid.Note.Innards[0] = uint32_t(h);
-      n.oid.Note.Innards[1] = uint32_t(h >> 32) ^ n.id;
-      UNIVERSALNOTEID_tag g{n.oid.File, n.oid.Note};
-      while (db->findNoteByUnid(g)) {
-        ++n.oid.Note.Innards[0];
-        g.Note = n.oid.Note;
-      }
-    }
-    db->notes.push_back(p.note);
-  }
-  db->nextObjectId = L.maxObjectId + 1;
   return db;
-}
-
-// ---- Writing ---------------------------------------------------------------------------
-
-namespace {
-
-bool validUtf8(const std::string& s) {
-  size_t i = 0, n = s.size();
-  while (i < n) {
-    unsigned char c = uint8_t(s[i]);
-    if (c < 0x80) {
-      if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') return false;
-      ++i;
-      continue;
-    }
-    size_t len = c >= 0xF0 && c <= 0xF4 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 && c < 0xE0 ? 2 : 0;
-    if (!len || (c >= 0xF5)) return false;
-    if (i + len > n) return false;
-    uint32_t cp = c & (0x7F >> len);
-    for (size_t k = 1; k < len; ++k) {
-      unsigned char d = uint8_t(s[i + k]);
-      if ((d & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (d & 0x3F);
-    }
-    if ((len == 3 && cp < 0x800) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)) ||
-        (cp >= 0xD800 && cp <= 0xDFFF) || cp == 0xFFFE || cp == 0xFFFF)
-      return false;
-    i += len;
-  }
-  return true;
-}
-
-void escapeText(const std::string& s, std::string& out, bool breaks) {
-  for (char c : s) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '\r': out += "&#13;"; break;
-      case '\n': out += breaks ? "<break/>" : "\n"; break;
-      default: out += c;
-    }
-  }
-}
-
-void escapeAttr(const std::string& s, std::string& out) {
-  for (char c : s) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '\'': out += "&apos;"; break;
-      case '"': out += "&quot;"; break;
-      case '\r': out += "&#13;"; break;
-      case '\n': out += "&#10;"; break;
-      case '\t': out += "&#9;"; break;
-      default: out += c;
-    }
-  }
-}
-
-// Stored text as XML text when it reads back to the same bytes.
-std::optional<std::string> xmlText(const std::string& lmbcs) {
-  std::string u = fromLmbcs(lmbcs);
-  if (!validUtf8(u) || toLmbcs(u) != lmbcs) return std::nullopt;
-  return u;
-}
-
-std::optional<std::string> dxlTime(const tagTIMEDATE& t) {
-  std::string s = NnTimeToDxl(t);
-  tagTIMEDATE back{};
-  if (s.empty() || !NnTimeFromDxl(s.c_str(), &back) || back.Innards[0] != t.Innards[0] ||
-      back.Innards[1] != t.Innards[1])
-    return std::nullopt;
-  return s;
-}
-
-bool isZero(const tagTIMEDATE& t) { return t.Innards[0] == 0 && t.Innards[1] == 0; }
-
-std::string numberText(double d) {
-  char buf[40];
-  std::snprintf(buf, sizeof buf, "%.17g", d);
-  return buf;
-}
-
-double readDouble(const uint8_t* p) {
-  uint64_t bits = uint64_t(rd32(p)) | (uint64_t(rd32(p + 4)) << 32);
-  double d;
-  std::memcpy(&d, &bits, sizeof d);
-  return d;
-}
-
-tagTIMEDATE readTime(const uint8_t* p) { return tagTIMEDATE{{rd32(p), rd32(p + 4)}}; }
-
-// The item's value as a typed DXL element; nullopt when only raw data keeps it exact.
-std::optional<std::string> typedValue(const Note& note, const Item& it) {
-  const uint8_t* d = it.value.data() + 2;
-  size_t n = it.value.size() - 2;
-  std::string out;
-  switch (it.type) {
-    case NN_TYPE_TEXT: {
-      auto t = xmlText(std::string(reinterpret_cast<const char*>(d), n));
-      if (!t) return std::nullopt;
-      out = "<text>";
-      escapeText(*t, out, true);
-      return out + "</text>";
-    }
-    case NN_TYPE_FORMULA: {
-      auto t = xmlText(std::string(reinterpret_cast<const char*>(d), n));
-      if (!t) return std::nullopt;
-      out = "<formula>";
-      escapeText(*t, out, false);
-      return out + "</formula>";
-    }
-    case NN_TYPE_TEXT_LIST: {
-      if (n < 2) return std::nullopt;
-      size_t count = rd16(d), off = 2 + count * 2;
-      if (off > n) return std::nullopt;
-      out = "<textlist>";
-      for (size_t i = 0; i < count; ++i) {
-        size_t len = rd16(d + 2 + 2 * i);
-        if (len > n - off) return std::nullopt;
-        auto t = xmlText(std::string(reinterpret_cast<const char*>(d + off), len));
-        if (!t) return std::nullopt;
-        out += "<text>";
-        escapeText(*t, out, true);
-        out += "</text>";
-        off += len;
-      }
-      if (off != n) return std::nullopt;
-      return out + "</textlist>";
-    }
-    case NN_TYPE_NUMBER: {
-      if (n != 8 || !std::isfinite(readDouble(d))) return std::nullopt;
-      return "<number>" + numberText(readDouble(d)) + "</number>";
-    }
-    case NN_TYPE_NUMBER_RANGE: {
-      if (n < 4 || rd16(d + 2) != 0 || n != 4 + size_t(rd16(d)) * 8) return std::nullopt;
-      out = "<numberlist>";
-      for (size_t i = 0; i < rd16(d); ++i) {
-        double x = readDouble(d + 4 + i * 8);
-        if (!std::isfinite(x)) return std::nullopt;
-        out += "<number>" + numberText(x) + "</number>";
-      }
-      return out + "</numberlist>";
-    }
-    case NN_TYPE_TIME: {
-      if (n != 8) return std::nullopt;
-      auto t = dxlTime(readTime(d));
-      if (!t) return std::nullopt;
-      return "<datetime>" + *t + "</datetime>";
-    }
-    case NN_TYPE_TIME_RANGE: {
-      if (n < 4) return std::nullopt;
-      size_t list = rd16(d), ranges = rd16(d + 2);
-      if (n != 4 + list * 8 + ranges * 16) return std::nullopt;
-      std::string body;
-      for (size_t i = 0; i < list; ++i) {
-        auto t = dxlTime(readTime(d + 4 + i * 8));
-        if (!t) return std::nullopt;
-        body += "<datetime>" + *t + "</datetime>";
-      }
-      for (size_t i = 0; i < ranges; ++i) {
-        const uint8_t* p = d + 4 + list * 8 + i * 16;
-        auto a = dxlTime(readTime(p)), b = dxlTime(readTime(p + 8));
-        if (!a || !b) return std::nullopt;
-        body += "<datetimepair><datetime>" + *a + "</datetime><datetime>" + *b + "</datetime></datetimepair>";
-      }
-      if (list == 0 && ranges == 1) return body;
-      return "<datetimelist>" + body + "</datetimelist>";
-    }
-    case NN_TYPE_OBJECT: {
-      NnFileObject fo{};
-      std::string name;
-      if (!parseFileValue(it.value, &fo, &name) || it.value.size() != 2 + kFileObjectSize + name.size() ||
-          fo.fileAttributes != 0)
-        return std::nullopt;
-      auto obj = note.objects.find(fo.objectId);
-      const char* host = nameOf(kHostTypes, fo.hostType);
-      const char* comp = nameOf(kCompressions, fo.compressionType);
-      auto uname = xmlText(name);
-      if (obj == note.objects.end() || !host || !comp || !uname || fo.objectId == 0) return std::nullopt;
-      std::string flags;
-      uint16_t known = 0;
-      for (const auto& f : kFileFlags) {
-        if (!(fo.flags & f.value)) continue;
-        known |= f.value;
-        if (!flags.empty()) flags += ' ';
-        flags += f.name;
-      }
-      if (known != fo.flags) return std::nullopt;
-      std::optional<std::string> created, modified;
-      if (!isZero(fo.fileCreated) && !(created = dxlTime(fo.fileCreated))) return std::nullopt;
-      if (!isZero(fo.fileModified) && !(modified = dxlTime(fo.fileModified))) return std::nullopt;
-      out = "<object><file hosttype='";
-      out += host;
-      out += "' compression='";
-      out += comp;
-      out += "' flags='" + flags + "' encoding='none' name='";
-      escapeAttr(*uname, out);
-      out += "' size='" + std::to_string(fo.fileSize) + "' objectid='" + std::to_string(fo.objectId) + "'>\n";
-      if (created) out += "<created><datetime>" + *created + "</datetime></created>\n";
-      if (modified) out += "<modified><datetime>" + *modified + "</datetime></modified>\n";
-      out += "<filedata>\n";
-      encodeBase64(obj->second.bytes, out);
-      out += "</filedata></file></object>";
-      return out;
-    }
-    default:
-      return std::nullopt;
-  }
-}
-
-void writeItem(const Note& note, const Item& it, std::string& out) {
-  out += "<item name='";
-  std::string name = fromLmbcs(it.name);
-  if (!validUtf8(name))
-    for (char& c : name)
-      if (uint8_t(c) < 0x20 || uint8_t(c) >= 0x80) c = '?';
-  escapeAttr(name, out);
-  out += "'";
-  static const Named kFlags[] = {{"summary", NN_ITEM_SUMMARY},    {"sign", NN_ITEM_SIGN},
-                                 {"seal", NN_ITEM_SEAL},          {"placeholder", NN_ITEM_PLACEHOLDER},
-                                 {"names", NN_ITEM_NAMES},        {"readers", NN_ITEM_READERS},
-                                 {"authors", kItemAuthors},       {"protected", NN_ITEM_PROTECTED}};
-  for (const auto& f : kFlags)
-    if (it.flags & f.value) out += std::string(" ") + f.name + "='true'";
-  out += ">";
-  if (!it.verbatimXml.empty()) {
-    out += it.verbatimXml;
-  } else if (auto typed = typedValue(note, it)) {
-    out += *typed;
-  } else {
-    char t[8];
-    std::snprintf(t, sizeof t, "%x", unsigned(it.type));
-    out += "<rawitemdata type='";
-    out += t;
-    out += "'>\n";
-    encodeBase64(std::vector<uint8_t>(it.value.begin() + 2, it.value.end()), out);
-    out += "</rawitemdata>";
-  }
-  out += "</item>\n";
-}
-
-void writeNote(const Note& n, std::string& out) {
-  out += "<note class='";
-  escapeAttr(n.dxlClass.empty() ? classToName(n.noteClass) : n.dxlClass, out);
-  out += "'";
-  if (n.isDefault) out += " default='true'";
-  out += ">\n";
-  char buf[96];
-  std::snprintf(buf, sizeof buf, "<noteinfo noteid='%x' unid='%.8X%.8X%.8X%.8X' sequence='%u'>", unsigned(n.id),
-                unsigned(n.oid.File.Innards[1]), unsigned(n.oid.File.Innards[0]), unsigned(n.oid.Note.Innards[1]),
-                unsigned(n.oid.Note.Innards[0]), unsigned(n.oid.Sequence));
-  out += buf;
-  if (auto t = dxlTime(n.created); t && !isZero(n.created)) out += "<created><datetime>" + *t + "</datetime></created>";
-  if (auto t = dxlTime(n.modified); t && !isZero(n.modified))
-    out += "<modified><datetime>" + *t + "</datetime></modified>";
-  out += "</noteinfo>\n";
-  for (const Item& it : n.items) writeItem(n, it, out);
-  out += "</note>\n";
-}
-
-}  // namespace
-
-NnStatus saveDxl(const Database& db, const std::string& path) {
-  XmlLogScope quiet;
-  std::string out = "<?xml version='1.0' encoding='utf-8'?>\n<database xmlns='";
-  out += kDxlNamespace;
-  char rep[24];
-  std::snprintf(rep, sizeof rep, "%.8X%.8X", unsigned(db.replica.ID.Innards[1]), unsigned(db.replica.ID.Innards[0]));
-  out += "' version='12.0' replicaid='";
-  out += rep;
-  out += "'>\n";
-  for (const auto& n : db.notes) writeNote(*n, out);
-  out += "</database>\n";
-
-  // Written beside the target and renamed, so a failed save leaves any old file whole.
-  std::string tmp = path + ".tmp";
-  FILE* f = std::fopen(tmp.c_str(), "wb");
-  if (!f) return NN_ERR_FILE_IO;
-  bool ok = std::fwrite(out.data(), 1, out.size(), f) == out.size();
-  ok = (std::fclose(f) == 0) && ok;
-  if (!ok || std::rename(tmp.c_str(), path.c_str()) != 0) {
-    std::remove(tmp.c_str());
-    return NN_ERR_FILE_IO;
-  }
-  return NN_OK;
 }
 
 }  // namespace nnstore

@@ -10,10 +10,12 @@
 // The language
 // - A formula is statements separated by ";" (a trailing ";" is allowed):
 //     expression | name := expression | SELECT expression | REM "text"
+//     | FIELD name := expression (also DEFAULT, ENVIRONMENT)
 //   Its result is the value of the last statement that is not a REM; a formula
 //   with none gives "". An assignment sets a temporary, which shadows an item of
-//   that name for the rest of the formula. FIELD, DEFAULT and ENVIRONMENT are
-//   refused (formulas never write items).
+//   that name for the rest of the formula. FIELD, DEFAULT and ENVIRONMENT
+//   compile, but a formula that reaches one fails (formulas never write items
+//   here).
 // - Literals: "text" with \" and \\ (a backslash takes the next byte as it is),
 //   {text} without escapes, numbers 12 and 1.5, [Keyword] (a text).
 // - Names (letters, digits, _, $, ., not starting with a digit or .) and
@@ -35,8 +37,11 @@
 // - Text lengths and positions (@Left, @Right) count bytes.
 // - Functions: @If, @Text, @Trim, @UpperCase, @LowerCase, @Left, @Right, @Implode,
 //   @Elements, @True, @False, @Date, @Now, @Command; also @All (1), @Today,
-//   @NewLine and @StatusBar (does nothing, 1). Any other @name does not compile,
-//   nor does a call with the wrong number of arguments.
+//   @NewLine and @StatusBar (does nothing, 1). A call of one of these with the
+//   wrong number of arguments does not compile. Any other @name compiles, with
+//   any arguments (assignments and FIELD among them, as @Do and @For take):
+//   the formula is stored, and fails when (and only when) the call is evaluated,
+//   with NN_ERR_FORMULA_FUNCTION and a log line naming the function.
 // - Item names read the note's first item of that name: texts and text lists as
 //   texts, numbers and number ranges as numbers, times and time ranges as times
 //   (the list part only). A missing item, another type or no note gives "".
@@ -66,6 +71,7 @@ constexpr uint64_t kMaxWork = 256u << 20;
 enum class Fn : uint8_t {
   If, Text, Trim, UpperCase, LowerCase, Left, Right, Implode, Elements, True, False, Date,
   Now, Command, All, Today, NewLine, StatusBar,
+  Unknown,  // a function not evaluated here; the call's text is its name as written
 };
 
 struct Node {
@@ -78,6 +84,8 @@ struct Node {
     Chain,   // kids[0] ops[0] kids[1] ops[1] kids[2] ..., left to right
     Negate,  // kids[0]
     Not,     // kids[0]
+    Assign,  // text: the name (or keyword and name) assigned, kids[0]: its value;
+             // an argument of an unknown function only
   };
   Kind kind = Number;
   Fn fn = Fn::True;
@@ -91,8 +99,8 @@ struct Node {
 enum Op : uint8_t { Add, Sub, Mul, Div, Eq, Ne, Lt, Gt, Le, Ge, And, Or };
 
 struct Statement {
-  enum Kind : uint8_t { Expression, Assign } kind = Expression;
-  std::string name;  // Assign: the temporary, lower case
+  enum Kind : uint8_t { Expression, Assign, Write } kind = Expression;
+  std::string name;  // Assign: the temporary, lower case; Write: FIELD, DEFAULT or ENVIRONMENT
   Node expr;
 };
 
@@ -107,7 +115,8 @@ NnStatus parse(const char* text, size_t len, Program* out, uint16_t* errorOffset
 
 // Runs a program on a note (0: none) and gives the typed result block: the
 // 16-bit type word and the canonical data. NN_ERR_FORMULA_EVAL on an evaluation
-// error, NN_ERR_MEMORY when out of memory.
+// error, NN_ERR_FORMULA_FUNCTION (logged with its name) on a function or
+// keyword not evaluated here, NN_ERR_MEMORY when out of memory.
 NnStatus evaluate(const Program& program, NnHandle hNote, std::vector<uint8_t>* result);
 
 }  // namespace nnformula

@@ -14,6 +14,10 @@ namespace nnformula {
 namespace {
 
 struct EvalError {};
+// A function or keyword the formula reaches that is not evaluated here.
+struct NotEvaluated {
+  std::string name;
+};
 
 struct Value {
   enum Kind : uint8_t { Text, Number, Time } kind = Text;
@@ -124,6 +128,7 @@ class Evaluator {
   Value run(const Program& program) {
     Value result = emptyText();
     for (const Statement& st : program.statements) {
+      if (st.kind == Statement::Write) throw NotEvaluated{st.name};
       Value v = eval(st.expr);
       if (st.kind == Statement::Assign) temps_[st.name] = v;
       result = std::move(v);
@@ -215,6 +220,8 @@ class Evaluator {
         for (double& x : v.n) x = x == 0 ? 1 : 0;
         return v;
       }
+      case Node::Assign:  // only in the arguments of a call that is not evaluated
+        break;
     }
     throw EvalError{};
   }
@@ -341,6 +348,8 @@ class Evaluator {
   Value call(const Node& node) {
     const std::vector<Node>& args = node.kids;
     switch (node.fn) {
+      case Fn::Unknown:
+        throw NotEvaluated{node.text};
       case Fn::If:
         for (size_t i = 0; i + 1 < args.size(); i += 2)
           if (truth(eval(args[i]))) return eval(args[i + 1]);
@@ -523,6 +532,9 @@ NnStatus evaluate(const Program& program, NnHandle hNote, std::vector<uint8_t>* 
     return NN_OK;
   } catch (const EvalError&) {
     return NN_ERR_FORMULA_EVAL;
+  } catch (const NotEvaluated& e) {
+    NnLogMessage(NN_ERR_FORMULA_FUNCTION, "Formula: %s is not evaluated here", e.name.c_str());
+    return NN_ERR_FORMULA_FUNCTION;
   } catch (const std::bad_alloc&) {
     return NN_ERR_MEMORY;
   } catch (const std::length_error&) {

@@ -33,6 +33,13 @@ std::string lower(std::string_view s) {
   return r;
 }
 
+std::string upper(std::string_view s) {
+  std::string r(s);
+  for (char& c : r)
+    if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
+  return r;
+}
+
 struct FnInfo {
   const char* name;
   Fn fn;
@@ -178,8 +185,15 @@ class Parser {
       advance();
       return;
     }
-    if (isWord("field") || isWord("default") || isWord("environment")) fail(tok_);
-    if (isWord("select")) {
+    if (isWord("field") || isWord("default") || isWord("environment")) {
+      st.kind = Statement::Write;
+      st.name = upper(tok_.value);
+      advance();
+      if (tok_.kind != Token::Name) fail(tok_);
+      advance();
+      if (!isPunct(":=")) fail(tok_);
+      advance();
+    } else if (isWord("select")) {
       advance();
     } else if (tok_.kind == Token::Name) {
       // A name followed by ":=" is an assignment; look ahead without consuming.
@@ -344,15 +358,43 @@ class Parser {
     fail(tok_);
   }
 
+  // An argument of a function not evaluated here: also an assignment, or
+  // FIELD (DEFAULT, ENVIRONMENT) and one, as @Do and @For take.
+  Node statementArgument() {
+    Node n;
+    n.pos = uint16_t(tok_.pos);
+    if (isWord("field") || isWord("default") || isWord("environment")) {
+      n.text = upper(tok_.value) + " ";
+      advance();
+      if (tok_.kind != Token::Name) fail(tok_);
+    } else if (tok_.kind != Token::Name) {
+      return expression();
+    }
+    const size_t save = p_;
+    Token nameTok = tok_;
+    advance();
+    if (!isPunct(":=")) {
+      if (!n.text.empty()) fail(tok_);
+      p_ = save;
+      tok_ = std::move(nameTok);
+      return expression();
+    }
+    advance();
+    n.kind = Node::Assign;
+    n.text += nameTok.value;
+    n.kids.push_back(expression());
+    return n;
+  }
+
   Node call() {
     const Token name = tok_;
     const FnInfo* info = nullptr;
     for (const FnInfo& f : kFunctions)
       if (name.value == f.name) info = &f;
-    if (!info) fail(name);
     Node n;
     n.kind = Node::Call;
-    n.fn = info->fn;
+    n.fn = info ? info->fn : Fn::Unknown;
+    if (!info) n.text.assign(s_ + name.pos, name.len);
     n.pos = uint16_t(name.pos);
     advance();
     if (isPunct("(")) {
@@ -360,7 +402,7 @@ class Parser {
       advance();
       if (!isPunct(")")) {
         for (;;) {
-          n.kids.push_back(expression());
+          n.kids.push_back(info ? expression() : statementArgument());
           if (isPunct(";")) {
             advance();
             continue;
@@ -372,6 +414,7 @@ class Parser {
       advance();
       --depth_;
     }
+    if (!info) return n;
     const size_t argc = n.kids.size();
     bool ok = argc >= info->minArgs && argc <= info->maxArgs;
     if (info->fn == Fn::If) ok = ok && argc % 2 == 1;

@@ -317,7 +317,16 @@ NnStatus NnItemAppend(NnHandle hNote, uint16_t flags, const char* name, uint16_t
   size_t len = nameLength(name, nameLen);
   if (!name || len == 0 || (!data && dataLen)) return NN_ERR_INVALID_ARG;
   if (type == NN_TYPE_COMPOSITE && dataLen > kMaxCompositeData) return NN_ERR_INVALID_ARG;
-  on->work.items.push_back(makeItem(std::string(name, len), flags, type, data, dataLen));
+  // A segment joins the others of its name, so that an item rewritten as new
+  // segments followed by the old ones' deletion keeps its place.
+  std::vector<Item>& items = on->work.items;
+  size_t at = items.size();
+  for (size_t i = items.size(); i-- > 0;)
+    if (sameName(items[i].name, name, len)) {
+      at = i + 1;
+      break;
+    }
+  items.insert(items.begin() + std::ptrdiff_t(at), makeItem(std::string(name, len), flags, type, data, dataLen));
   return NN_OK;
 }
 

@@ -24,14 +24,26 @@ enum HandleKind : uint32_t {
   kHandleKindMask = 0xFF000000,
 };
 
+// An item's content as a DXL file wrote it. It is written back while the
+// item's value is still the one it was read to, so that an unchanged item
+// keeps its text to the byte (time zones, number spellings) and content the
+// loader does not interpret (type 0, structured rich text) is not lost.
+struct ItemSource {
+  bool present = false;
+  bool element = false;          // the xml is a whole element of the note (its <body>), not an <item>'s content
+  bool raw = false;              // the file wrote the value as raw item data: so it is written, whatever it becomes
+  std::string xml;
+  size_t dataAt = std::string::npos;  // where an attachment's bytes go, in base64
+  std::vector<uint8_t> value;    // the value it was read to
+};
+
 struct Item {
   std::string name;
   uint16_t type = 0;
   uint16_t flags = 0;
   std::vector<uint8_t> value;   // canonical value with its 16-bit type word first
-  // Content we could not interpret, kept as its XML so it is written back
-  // unchanged; such an item reports type 0 with an empty value.
-  std::string verbatimXml;
+  std::string otherAttributes;  // attributes (and namespace declarations) of its DXL element the loader does not read
+  ItemSource source;
 };
 
 // Item flag kept for DXL authors='true'; not part of the public flag set.
@@ -44,6 +56,27 @@ struct FileData {                 // the stored object of an attachment
   std::vector<uint8_t> bytes;
 };
 
+// Content of an element kept as it stood, after that many items (or notes).
+struct KeptXml {
+  size_t after = 0;
+  std::string xml;
+};
+
+// What a DXL file held of a note besides its items, written back as it stood.
+struct NoteSource {
+  bool fromFile = false;
+  std::string attributes;         // of the note element (" a='v'"), its namespace declarations first
+  bool hadInfo = false;           // the file gave a <noteinfo>
+  std::string info;               // that <noteinfo> as it stood
+  std::string infoAttributes;     // its attributes besides noteid, unid and sequence
+  std::string infoCreated;        // its <created> element
+  std::string infoRest;           // its children besides <created> and <modified>
+  NOTEID id = 0;                  // the identity as read: a note whose identity
+  ORIGINATORID_tag oid{};         // changed gets a <noteinfo> written anew
+  tagTIMEDATE created{}, modified{};
+  std::vector<KeptXml> content;   // other children (<body>s aside), each after that many items
+};
+
 struct Note {
   NOTEID id = 0;
   uint16_t noteClass = NN_CLASS_DOCUMENT;
@@ -54,6 +87,16 @@ struct Note {
   tagTIMEDATE created{}, modified{};
   std::vector<Item> items;
   std::map<uint32_t, FileData> objects;   // attachment bytes by object id
+  NoteSource source;
+};
+
+// What a DXL file held around its notes.
+struct DxlSource {
+  std::string root;               // "database", or the element of the file's one note; empty for a new database
+  std::string attributes;         // of the <database> element
+  std::string namespaces;         // declarations of the root element (" xmlns='...'")
+  std::string doctype;
+  std::vector<KeptXml> content;   // children of <database> that are not notes, each after that many notes
 };
 
 struct Database {
@@ -61,6 +104,7 @@ struct Database {
   std::string key;                // normalised path that shares the database
   std::string dxlPath;            // file it was loaded from, empty for a new one
   NnReplicaInfo replica{};
+  DxlSource source;
   std::vector<std::shared_ptr<Note>> notes;   // document order
   NOTEID nextNoteId = 0x10;
   uint32_t nextObjectId = 1;

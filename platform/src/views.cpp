@@ -26,6 +26,7 @@ struct Collection {
   std::vector<Row> rows;   // by key without regard to case (descending when the
                            // view sorts so), then by id
   bool descending = false;
+  bool selectionEvaluated = true;
 };
 
 struct Registry {
@@ -106,6 +107,34 @@ FormulaSource readFormula(const nnstore::Note& note, const char* name) {
     return f;
   }
   return f;
+}
+
+// Formula text as the compiled form of this layer holds it: no NUL, no
+// control character but tabs and line ends. The platform's own compiled form
+// is binary.
+bool isFormulaText(const std::string& bytes) {
+  for (char c : bytes) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b < 0x20 && b != '\t' && b != '\r' && b != '\n') return false;
+  }
+  return true;
+}
+
+// The view's selection: "$SelectionFormula", else "$Formula" when it holds
+// formula text. *compiled tells that the selection is there only in the
+// platform's compiled form (a binary formula, or one a DXL file marks
+// compiled), which is not evaluated here.
+FormulaSource selectionOf(const nnstore::Note& view, bool* compiled) {
+  *compiled = false;
+  FormulaSource f = readFormula(view, "$SelectionFormula");
+  if (f.present) return f;
+  f = readFormula(view, "$Formula");
+  if (f.present && isFormulaText(f.bytes)) return f;
+  for (const nnstore::Item& item : view.items)
+    if (compareNoCase(item.name, "$Formula") == 0 &&
+        (item.type == NN_TYPE_INVALID_OR_UNKNOWN || (item.type == NN_TYPE_FORMULA && f.present)))
+      *compiled = true;
+  return FormulaSource{};
 }
 
 // The sorted key column of a view exported from the platform, which has no
@@ -299,8 +328,8 @@ class OpenedNote {
   NnHandle h_;
 };
 
-NnStatus collect(NnHandle hDb, const std::vector<NOTEID>& ids, const FormulaSource& selection,
-                 const FormulaSource& key, std::vector<Row>* rows) {
+NnStatus collectRows(NnHandle hDb, const std::vector<NOTEID>& ids, const FormulaSource& selection,
+                     const FormulaSource& key, std::vector<Row>* rows) {
   if (!selection.present && !key.present) {
     for (NOTEID id : ids) rows->push_back(Row{std::string(), id});
     return NN_OK;
@@ -332,12 +361,24 @@ NnStatus collect(NnHandle hDb, const std::vector<NOTEID>& ids, const FormulaSour
   return NN_OK;
 }
 
+// The rows of the view. A selection that reaches a function not evaluated
+// here selects every document, as a compiled one does; *evaluated says so.
+NnStatus collect(NnHandle hDb, const std::vector<NOTEID>& ids, const FormulaSource& selection,
+                 const FormulaSource& key, std::vector<Row>* rows, bool* evaluated) {
+  NnStatus st = collectRows(hDb, ids, selection, key, rows);
+  if (st != NN_ERR_FORMULA_FUNCTION || !selection.present) return st;
+  rows->clear();
+  st = collectRows(hDb, ids, FormulaSource{}, key, rows);
+  if (st == NN_OK) *evaluated = false;
+  return st;
+}
+
 }  // namespace
 
 NnStatus NnViewOpen(NnHandle hDb, NOTEID viewId, NnHandle* hCollection) {
   if (!hCollection) return NN_ERR_INVALID_ARG;
   FormulaSource selection, key;
-  bool descending = false;
+  bool descending = false, evaluated = true;
   std::vector<NOTEID> ids;
   {
     // Take what the view needs from the store under its lock; the formulas
@@ -348,7 +389,9 @@ NnStatus NnViewOpen(NnHandle hDb, NOTEID viewId, NnHandle* hCollection) {
     std::shared_ptr<nnstore::Note> view = db->findNote(viewId);
     if (!view) return NN_ERR_NOTE_NOT_FOUND;
     if ((view->noteClass & 0x7FFF) != NN_CLASS_VIEW) return NN_ERR_NOT_FOUND;
-    selection = readFormula(*view, "$SelectionFormula");
+    bool compiled = false;
+    selection = selectionOf(*view, &compiled);
+    evaluated = !compiled;
     key = readFormula(*view, "$KeyColumn");
     if (!key.present) key = exportedKeyColumn(*view, &descending);
     for (const std::shared_ptr<nnstore::Note>& note : db->notes)
@@ -356,8 +399,9 @@ NnStatus NnViewOpen(NnHandle hDb, NOTEID viewId, NnHandle* hCollection) {
   }
 
   Collection c;
-  NnStatus st = collect(hDb, ids, selection, key, &c.rows);
+  NnStatus st = collect(hDb, ids, selection, key, &c.rows, &evaluated);
   if (st != NN_OK) return st;
+  c.selectionEvaluated = evaluated;
   std::sort(c.rows.begin(), c.rows.end(), [descending](const Row& a, const Row& b) {
     int k = compareNoCase(a.key, b.key);
     if (descending) k = -k;
@@ -392,6 +436,13 @@ NnStatus NnCollectionClose(NnHandle hCollection) {
 
 namespace {
 
+// The collection of a handle, under the registry's lock; null when there is none.
+const Collection* collectionOf(Registry& r, NnHandle hCollection) {
+  if ((hCollection & nnstore::kHandleKindMask) != nnstore::kCollectionHandle) return nullptr;
+  auto it = r.collections.find(hCollection);
+  return it == r.collections.end() ? nullptr : &it->second;
+}
+
 // Copies the ids of the rows range(rows) picks into a new ID table; a failure frees it.
 template <typename Range>
 NnStatus idsOf(NnHandle hCollection, NnHandle* idTable, Range range, bool emptyIsNotFound) {
@@ -400,11 +451,9 @@ NnStatus idsOf(NnHandle hCollection, NnHandle* idTable, Range range, bool emptyI
   {
     Registry& r = registry();
     std::lock_guard<std::mutex> g(r.lock);
-    auto it = (hCollection & nnstore::kHandleKindMask) == nnstore::kCollectionHandle
-                  ? r.collections.find(hCollection)
-                  : r.collections.end();
-    if (it == r.collections.end()) return NN_ERR_BAD_HANDLE;
-    auto [first, last] = range(it->second);
+    const Collection* c = collectionOf(r, hCollection);
+    if (!c) return NN_ERR_BAD_HANDLE;
+    auto [first, last] = range(*c);
     for (; first != last; ++first) ids.push_back(first->id);
   }
   if (ids.empty() && emptyIsNotFound) return NN_ERR_NOT_FOUND;
@@ -445,4 +494,14 @@ NnStatus NnCollectionFindByKey(NnHandle hCollection, const char* key, NnHandle* 
     return std::pair(first, last);
   };
   return idsOf(hCollection, idTable, range, true);
+}
+
+NnStatus NnCollectionSelectionEvaluated(NnHandle hCollection, bool* evaluated) {
+  if (!evaluated) return NN_ERR_INVALID_ARG;
+  Registry& r = registry();
+  std::lock_guard<std::mutex> g(r.lock);
+  const Collection* c = collectionOf(r, hCollection);
+  if (!c) return NN_ERR_BAD_HANDLE;
+  *evaluated = c->selectionEvaluated;
+  return NN_OK;
 }

@@ -40,6 +40,7 @@ NnStatus ReadSegments(NnHandle hNote, const char* itemName, LockedSegments* lock
   NnStatus st = NnItemInfo(hNote, itemName, nameLen, &item, &type, &value, &len);
   bool first = true;
   while (st == NN_OK) {
+    if (type == NN_TYPE_STRUCTURED_RICHTEXT) return NN_ERR_STRUCTURED_RICHTEXT;
     if (type == NN_TYPE_COMPOSITE) {
       const uint8_t* p = static_cast<const uint8_t*>(NnBlockLock(value));
       locked->blocks.push_back(value);

@@ -141,6 +141,13 @@ bool SameRecords(const RecordList* a, const RecordList* b) {
   return !x && !y;
 }
 
+// Deletes the segments of the item from the `from`-th to before the `to`-th,
+// last first, so the earlier blocks stay valid.
+void DeleteSegments(NnHandle hNote, const char* name, size_t from, size_t to) {
+  std::vector<NnBlockId> blocks = ItemBlocks(hNote, name);
+  for (size_t i = std::min(to, blocks.size()); i-- > from;) NnItemDeleteByBlock(hNote, blocks[i]);
+}
+
 void FreePoolText(LSXLsiSession* session, char*& text) {
   if (text) PoolFree(session, text);
   text = nullptr;
@@ -227,6 +234,11 @@ NnStatus TorvoRTItem::Connect(const char* server, const char* path, NOTEID noteI
 NnStatus TorvoRTItem::ConnectBackend(NnHandle db, NnHandle note, const char* name) {
   if (!session || !context || !note || !name || !*name || std::strlen(name) >= sizeof itemName)
     return lastStatus = NN_ERR_INVALID_ARG;
+  // Rich text a DXL file held in its structured form is listed, not read.
+  uint16_t type = 0;
+  if (NnItemInfo(note, name, 0, nullptr, &type, nullptr, nullptr) == NN_OK &&
+      type == NN_TYPE_STRUCTURED_RICHTEXT)
+    return lastStatus = NN_ERR_STRUCTURED_RICHTEXT;
   ReleaseRecords();
   if (ownsNote && hNote && hNote != note) NnNoteClose(hNote);
   if (ownsDb && hDb && hDb != db) NnDbClose(hDb);
@@ -285,39 +297,39 @@ NnStatus TorvoRTItem::Commit() {
   NnStatus st = RecordListToSegments(context->records, &segments);
   if (st != NN_OK) return lastStatus = st;
 
-  // Keep the old segments (and the old font table) until the new ones are all
-  // in place, so that a failure leaves the note as it was.
-  std::vector<NnBlockId> old = ItemBlocks(hNote, itemName);
+  // The new segments go in after the old ones of their name (the note keeps
+  // an item's segments together). The old ones (and the old font table) stay
+  // until all the new are in, so that a failure leaves the note as it was;
+  // their deletion then leaves the item where it stood.
+  const std::vector<NnBlockId> old = ItemBlocks(hNote, itemName);
+  const size_t oldSegments = old.size();
+  const size_t oldFonts = ItemBlocks(hNote, "$Fonts").size();
   uint16_t nameLen = uint16_t(std::strlen(itemName));
-  uint32_t before = NnNoteItemCount(hNote);
-  // Takes back what was appended: the new items are the last ones.
   auto takeBack = [&](NnStatus failure, const char* what) {
-    while (NnNoteItemCount(hNote) > before) {
-      NnItemDesc d;
-      if (NnNoteItemAt(hNote, NnNoteItemCount(hNote) - 1, &d) != NN_OK ||
-          NnItemDeleteByBlock(hNote, d.item) != NN_OK)
-        break;
-    }
+    DeleteSegments(hNote, itemName, oldSegments, SIZE_MAX);
+    DeleteSegments(hNote, "$Fonts", oldFonts, SIZE_MAX);
     NnLogMessage(failure, "ZELKO: Unable to write %s %s", what, itemName);
     return lastStatus = failure;
   };
+  // The item keeps its flags (signed, summary ...): records composed anew
+  // carry none of their own.
   uint16_t flags = context->records->itemFlags;
+  for (uint32_t i = 0, n = NnNoteItemCount(hNote); !old.empty() && i < n; ++i) {
+    NnItemDesc d;
+    if (NnNoteItemAt(hNote, i, &d) == NN_OK && d.item == old.front()) flags = d.flags;
+  }
   for (const auto& seg : segments) {
     st = NnItemAppend(hNote, flags, itemName, nameLen, NN_TYPE_COMPOSITE, seg.data(),
                       uint32_t(seg.size()));
     if (st != NN_OK) return takeBack(st, "rich text item");
   }
   if (context->fontsChanged) {
-    std::vector<NnBlockId> oldFonts = ItemBlocks(hNote, "$Fonts");
     st = StoreFontTable(this);
     if (st != NN_OK) return takeBack(st, "the font table of");
-    old.insert(old.end(), oldFonts.begin(), oldFonts.end());
+    DeleteSegments(hNote, "$Fonts", 0, oldFonts);
     context->fontsChanged = 0;
   }
-  // Delete the old items, last first, so the earlier blocks stay valid.
-  std::sort(old.begin(), old.end(),
-            [](const NnBlockId& a, const NnBlockId& b) { return a.index > b.index; });
-  for (const NnBlockId& block : old) NnItemDeleteByBlock(hNote, block);
+  DeleteSegments(hNote, itemName, 0, oldSegments);
   // `modified` stays: the note now holds a changed item, still to be stored.
   return lastStatus = NN_OK;
 }

@@ -128,6 +128,36 @@ TEST_F(ImportTest, ParagraphsAndStyledRunsRoundTrip) {
   EXPECT_LT(page.find("First"), page.find("Second"));
 }
 
+TEST_F(ImportTest, ButtonLabelsStayAsText) {
+  ASSERT_EQ(Import("<p>a <button>Cancel</button> b <button type=\"button\" disabled=\"disabled\">"
+                   "<b>Print</b></button></p>"),
+            NN_OK);
+  EXPECT_EQ(Runs(), "a Cancel b |Print|");
+}
+
+// A rule keeps its width (a percentage, or pixels as twips) and its size;
+// the record's flag 0x4 marks a percentage. The page shows both again.
+TEST_F(ImportTest, RulesKeepTheirWidthAndSize) {
+  ASSERT_EQ(Import("<hr width=\"50%\" size=\"5\"><hr width=\"300px\" size=\"1\">"
+                   "<hr style=\"width: 40%; height: 3px\"><hr width=\"2em\"><hr>"),
+            NN_OK);
+  std::vector<std::vector<uint32_t>> rules;  // flags, width, height
+  for (const RTRecordNode* n = compose.newList->first; n; n = n->next)
+    if (n->signature == 0xFFC9) {
+      uint32_t flags = 0;
+      uint16_t width = 0, height = 0;
+      std::memcpy(&flags, n->data + 4, 4);
+      std::memcpy(&width, n->data + 8, 2);
+      std::memcpy(&height, n->data + 10, 2);
+      rules.push_back({flags & 0x4, width, height});
+    }
+  EXPECT_EQ(rules, (std::vector<std::vector<uint32_t>>{
+                       {4, 50, 75}, {0, 4500, 15}, {4, 40, 45}, {4, 100, 30}, {4, 100, 30}}));
+  const std::string page = Render();
+  EXPECT_NE(page.find("width: 50%;height: 5px;"), std::string::npos) << page;
+  EXPECT_NE(page.find("width: 300px;height: 1px;"), std::string::npos) << page;
+}
+
 TEST_F(ImportTest, WhiteSpaceCollapsesAndBreaksBecomeNuls) {
   ASSERT_EQ(Import("<div>  one\n\n   two <br> three  </div>"), NN_OK);
   std::string runs = Runs();

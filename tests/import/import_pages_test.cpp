@@ -2,6 +2,9 @@
 // saved and reloaded from DXL, and the rendered page with its content in the
 // order the page had it.
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -211,6 +214,72 @@ TEST_F(ImportPages, PicturesAsDataUrisBecomeGraphics) {
   EXPECT_TRUE(InOrder(page, {"Before", "<img", "alt=\"dot\"", "between", "<img", "after"}))
       << page;
   EXPECT_EQ(page.find("example.com"), std::string::npos);
+}
+
+// The labels of the page's buttons, comments left out.
+std::vector<std::string> ButtonLabels(std::string page) {
+  for (size_t at = page.find("<!--"); at != std::string::npos; at = page.find("<!--", at)) {
+    const size_t end = page.find("-->", at + 4);
+    page.erase(at, end == std::string::npos ? std::string::npos : end + 3 - at);
+  }
+  std::vector<std::string> labels;
+  for (size_t at = page.find("<button"); at != std::string::npos; at = page.find("<button", at + 1)) {
+    const size_t open = page.find('>', at), close = page.find("</button>", at);
+    if (open == std::string::npos || close == std::string::npos || close < open) break;
+    const std::string label = page.substr(open + 1, close - open - 1);
+    if (!label.empty() && label.find_first_of("<&") == std::string::npos) labels.push_back(label);
+  }
+  return labels;
+}
+
+// The library's own pages of the real forms with buttons, imported again:
+// every button's label is there as text.
+TEST_F(ImportPages, ReimportedPagesOfRealFormsKeepTheirButtonLabels) {
+  const std::string corpus = kvtest::CorpusDir();
+  if (corpus.empty() || !std::filesystem::is_directory(corpus + "/dxl")) GTEST_SKIP() << "no corpus";
+  int pages = 0;
+  for (const std::string& file : kvtest::FilesBelow(corpus + "/dxl")) {
+    NnHandle source = 0;
+    if (NnDbOpen(file.c_str(), 0, &source) != NN_OK) continue;
+    for (const kvtest::RichTextItemRef& ref : kvtest::RichTextItems(source)) {
+      NnHandle note = 0;
+      ASSERT_EQ(NnNoteOpen(source, ref.noteId, 0, &note), NN_OK);
+      std::string page;
+      {
+        TorvoRTItem form(session);
+        std::unique_ptr<TorvoRTChunk> all;
+        char* text = nullptr;
+        uint32_t length = 0;
+        if (form.ConnectBackend(source, note, ref.name.c_str()) == NN_OK &&
+            (all.reset(form.DefineChunk("")), all) && all->GenerateHTML(nullptr, "", &text, &length) == 0 &&
+            text) {
+          page.assign(text, length);
+          PoolFree(session, text);
+        }
+      }
+      NnNoteClose(note);
+      const std::vector<std::string> labels = ButtonLabels(page);
+      if (labels.empty()) continue;
+      ++pages;
+      NnHandle copy = 0;
+      ASSERT_EQ(NnNoteCreate(db, NN_CLASS_DOCUMENT, &copy), NN_OK);
+      const uint8_t paragraph[] = {0x81, 2};
+      ASSERT_EQ(NnItemAppend(copy, 0, "Body", 4, NN_TYPE_COMPOSITE, paragraph, 2), NN_OK);
+      TorvoRTItem target(session);
+      ASSERT_EQ(target.ConnectBackend(db, copy, "Body"), NN_OK);
+      std::unique_ptr<TorvoRTChunk> into(target.DefineChunk(""));
+      ASSERT_EQ(into->AppendHTML("IN", page.c_str(), ""), 0) << file << " " << ref.name;
+      std::vector<char> text(70000);
+      const unsigned long n = into->GetText("", text.data(), uint32_t(text.size()), 1, " ");
+      // Line breaks are NULs in the text.
+      const std::string imported = NnLmbcsToUtf8(text.data(), std::min<size_t>(n, text.size()));
+      for (const std::string& label : labels)
+        EXPECT_NE(imported.find(label), std::string::npos) << file << " " << ref.name << ": " << label;
+      NnNoteClose(copy);
+    }
+    NnDbClose(source);
+  }
+  EXPECT_GE(pages, 0);  // whatever the corpus holds
 }
 
 TEST(PackagePaths, RelativePathsFindTheirEntry) {

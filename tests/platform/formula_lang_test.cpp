@@ -146,12 +146,12 @@ TEST(FormulaCompile, SyntaxErrorsGivePositions) {
       {"\"abc", 0, 4},                // unterminated string
       {"{abc", 0, 4},                 // unterminated braces
       {"a b", 2, 1},                  // two operands
-      {"@Nope(1)", 0, 5},             // unknown function
+      {"@Nope(FIELD 1)", 12, 1},      // not an assignment
       {"x := @Left(\"a\")", 5, 5},    // wrong argument count
       {"@If(1; 2)", 0, 3},            // @If needs an odd count
       {"(1 + 2", 6, 0},               // missing ")"
       {"1 + )", 4, 1},
-      {"FIELD x := 1", 0, 5},         // items are never written
+      {"FIELD x = 1", 8, 1},          // FIELD assigns
       {"12abc", 0, 5},
       {"1 # 2", 2, 1},
       {"a := 1; b :=", 12, 0},
@@ -322,6 +322,29 @@ TEST(FormulaEval, EvaluationErrors) {
     EXPECT_EQ(runStatus(bad), NN_ERR_FORMULA_EVAL) << bad;
   }
   EXPECT_EQ(runStatus("\"a\" + 1"), NN_ERR_FORMULA_EVAL);
+}
+
+// Functions the evaluator does not know, and the keywords that write, compile
+// and are stored; they fail when (and only when) they are reached, naming
+// themselves in the log.
+TEST(FormulaEval, UnknownFunctionsCompileAndFailWhenReached) {
+  for (const char* text : {"@UserName", "@DbName", "@IsNewDoc", "@Subject", "@Do(x := 1; FIELD y := 2)",
+                           "@For(n := 1; n <= 3; n := n + 1; x)", "FIELD Status := \"Done\"; @Command([FileSave])",
+                           "@DbLookup(\"\":\"NoCache\"; \"\"; \"People\"; Name; 2)"})
+    EXPECT_EQ(compile(text).status, NN_OK) << text;
+  struct Case {
+    const char* text;
+    const char* named;
+  } cases[] = {{"@UserName", "@UserName"}, {"\"a\" + @subject", "@subject"},
+               {"DEFAULT x := 1; x", "DEFAULT"}, {"@Do(FIELD y := 2)", "@Do"}};
+  for (const Case& c : cases) {
+    NnLogClear();
+    EXPECT_EQ(runStatus(c.text), NN_ERR_FORMULA_FUNCTION) << c.text;
+    EXPECT_NE(NnLogCaptured().find(std::string("Formula: ") + c.named + " is not evaluated here"),
+              std::string::npos)
+        << NnLogCaptured();
+  }
+  EXPECT_EQ(eval("@If(@False; @UserName; \"x\")"), "x");
 }
 
 TEST(FormulaEval, HostileFormulasGetAStatus) {

@@ -35,12 +35,14 @@ enum : NnStatus {
   NN_ERR_FILE_IO = 553,             // a file that cannot be read or written
   NN_ERR_DXL = 554,                 // a DXL document that does not parse
   NN_ERR_BAD_ITEM = 555,            // an item value that is malformed
+  NN_ERR_STRUCTURED_RICHTEXT = 556, // rich text held as structured XML, which is not read
   NN_ERR_CD_STRUCTURE = 1027,       // a refused record structure
   NN_ERR_INVALID_ARG = 1028,        // an invalid argument
   NN_ERR_TEXT_CUT = 1029,           // a text cut to fit the caller's buffer
   NN_ERR_READONLY_DONE = 1298,      // a completed read-only call
   NN_ERR_FORMULA_SYNTAX = 1540,     // a formula that does not compile
   NN_ERR_FORMULA_EVAL = 1541,       // a formula that fails while it runs
+  NN_ERR_FORMULA_FUNCTION = 1542,   // a formula reaching a function that is not evaluated here
   NN_ERR_CHARSET = 1600,            // a character-set table or translation failure
   NN_ERR_NOT_FOUND = 1601,          // a design note, view or object not found
   NN_ERR_FT_NO_MATCH = 0x4E40,      // a full-text search that matched nothing
@@ -105,15 +107,19 @@ void NnGetDataDirectory(char* buf, uint16_t bufSize);
 
 // ---- Databases ----------------------------------------------------------------
 // Opens a database by path. A path already open in this process shares its
-// database (a new handle to it); a path of an existing DXL file loads that file;
-// a path that names nothing creates an empty in-memory database only when
-// NN_DB_CREATE is given.
+// database (a new handle to it); a path of an existing DXL file loads that file
+// (every note element, whatever its class; a file that is no DXL database or note
+// is refused with NN_ERR_DXL and NnDbLastLoadError says why); a path that names
+// nothing creates an empty in-memory database only when NN_DB_CREATE is given.
 constexpr uint16_t NN_DB_CREATE = 0x0001;
 NnStatus NnDbOpen(const char* path, uint16_t flags, NnHandle* out);
 NnStatus NnDbClose(NnHandle hDb);
 NnStatus NnDbGetPath(NnHandle hDb, char* canonical, uint16_t bufSize);
 NnStatus NnDbGetReplicaInfo(NnHandle hDb, NnReplicaInfo* out);
-// Writes the whole database as one DXL document.
+// Writes the whole database as one DXL document. What its file held is written
+// back as it stood (items, note elements and their other content), except what
+// the database changed since; a file of one note is written as one note while
+// the database holds just that note.
 NnStatus NnDbSaveDxl(NnHandle hDb, const char* path);
 // Notes in document order: index 0..count-1 gives note ids.
 uint32_t NnDbNoteCount(NnHandle hDb);
@@ -172,6 +178,11 @@ enum : uint16_t {
   NN_TYPE_TEXT_LIST = 0x0501,
   NN_TYPE_FORMULA = 0x0600,     // compiled formula
   NN_TYPE_INVALID_OR_UNKNOWN = 0x0000,
+  // Rich text a DXL file holds in its structured form (<richtext> in an item,
+  // or a form's or page's <body>): listed, and written back as it stood, but
+  // not read; its value is the type word alone. Reading it as records fails
+  // with NN_ERR_STRUCTURED_RICHTEXT.
+  NN_TYPE_STRUCTURED_RICHTEXT = 0x7F01,
 };
 enum : uint16_t {
   NN_ITEM_SUMMARY = 0x0004,
@@ -223,8 +234,9 @@ uint16_t NnItemConvertToText(NnHandle hNote, const char* name, char* buf, uint16
 // Appends an entry to a text-list item, creating it (as a text list) when absent.
 NnStatus NnItemAppendTextList(NnHandle hNote, const char* name, const char* text,
                               uint16_t textLen, bool allowDuplicates);
-// Appends a new item (a new segment when items of that name exist) with its value
-// (the type word is given separately; data excludes it).
+// Appends a new item with its value (the type word is given separately; data
+// excludes it). When items of that name exist it is a new segment, placed after
+// the last of them; else it goes at the end.
 NnStatus NnItemAppend(NnHandle hNote, uint16_t flags, const char* name, uint16_t nameLen,
                       uint16_t type, const void* data, uint32_t dataLen);
 // Replaces every item of that name by one text / number / time item.
@@ -264,9 +276,13 @@ NnStatus NnDesignFindByNameFlags(NnHandle hDb, uint16_t noteClass, const char* n
 
 // ---- Views ------------------------------------------------------------------------
 // A view is a design note of class NN_CLASS_VIEW. Its selection formula is the
-// text item "$SelectionFormula" (a leading "SELECT" is dropped; absent selects
-// all documents); its key column is the formula text item "$KeyColumn" (absent:
-// the key is empty). The collection holds the selected documents sorted by key.
+// text item "$SelectionFormula" (a leading "SELECT" is dropped), else the item
+// "$Formula" when it holds formula text; without either it selects all
+// documents. A selection held only in the platform's compiled form, or one that
+// reaches a function not evaluated here, is not evaluated: the view then selects
+// all documents, and NnCollectionSelectionEvaluated says so. Its key column is
+// the formula text item "$KeyColumn" (absent: the key is empty). The collection
+// holds the selected documents sorted by key.
 NnStatus NnViewOpen(NnHandle hDb, NOTEID viewId, NnHandle* hCollection);
 NnStatus NnCollectionClose(NnHandle hCollection);
 // Ids of every document of the collection, in a new ID table (which holds them
@@ -275,6 +291,8 @@ NnStatus NnCollectionGetIds(NnHandle hCollection, NnHandle* idTable);
 // Ids of the documents whose key equals key (without regard to case), in a new ID table;
 // NN_ERR_NOT_FOUND, and no table, when no document has that key.
 NnStatus NnCollectionFindByKey(NnHandle hCollection, const char* key, NnHandle* idTable);
+// Whether the view's selection was evaluated (see above).
+NnStatus NnCollectionSelectionEvaluated(NnHandle hCollection, bool* evaluated);
 
 // ---- Attachments ($FILE objects) ------------------------------------------------
 // A $FILE item value (type NN_TYPE_OBJECT) holds, canonical: u16 object type (2 = file),

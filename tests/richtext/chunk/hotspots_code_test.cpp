@@ -103,6 +103,14 @@ TEST_F(CodeHotspots, ComputedTextIsAFormulaPopup) {
   EXPECT_EQ(session.globals->hotspotType, 1);
   EXPECT_EQ(session.globals->codeKind, 0x40010u);
   EXPECT_GT(session.ResultTextLength, 0);
+  // A function evaluated only by the platform itself is stored all the same.
+  EXPECT_EQ(chunk->AppendHotspot("ComputedText", "@UserName", 9, "", "", 0), 0);
+  uint32_t len = 0;
+  NnBlockId value;
+  ASSERT_EQ(NnItemInfo(note, "Body", 4, nullptr, nullptr, &value, &len), NN_OK);
+  const std::string body(static_cast<const char*>(NnBlockLock(value)), len);
+  NnBlockUnlock(value);
+  EXPECT_NE(body.find("@UserName"), std::string::npos);
 }
 
 TEST_F(CodeHotspots, AFormulaThatDoesNotCompileIsRefusedAndLogged) {

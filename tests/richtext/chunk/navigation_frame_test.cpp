@@ -192,8 +192,8 @@ TEST(NavigationFrame, UnparsableSubDefinitionIsRefused) {
   EXPECT_EQ(doc.Body(), before);
 }
 
-// The item names of the open note in order: a commit appends the new
-// segments and deletes the old ones, so "Body" moves behind later items.
+// The item names of the open note in order: a commit puts the new segments
+// after the old ones and deletes those, so "Body" keeps its place, once.
 std::string ItemOrder(NnHandle note) {
   std::string out;
   for (uint32_t i = 0; i < NnNoteItemCount(note); ++i) {
@@ -226,7 +226,7 @@ TEST(NavigationFrame, CommitsOnlyWhenWriting) {
   // A write replaces the item once: one segment, nothing left of the old one.
   EXPECT_EQ(all->SetText("Table 2", "x", 0, nullptr), 0);
   EXPECT_NE(doc.Body(), body);
-  EXPECT_EQ(ItemOrder(doc.note), "Tail Body ");
+  EXPECT_EQ(ItemOrder(doc.note), "Body Tail ");
 }
 
 TEST(NavigationFrame, MissingItemRunsNothingUnlessModeThree) {

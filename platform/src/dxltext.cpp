@@ -1,0 +1,201 @@
+// The text encodings of DXL: base64 item data and XML escapes.
+#include <cstring>
+
+#include "dxl.h"
+
+namespace nnstore::dxl {
+
+namespace {
+
+constexpr uint8_t kB64Pad = 64, kB64Space = 65, kB64Bad = 66;
+
+struct Base64Table {
+  uint8_t v[256];
+  constexpr Base64Table() : v() {
+    for (int c = 0; c < 256; ++c) v[c] = kB64Bad;
+    for (int c = 'A'; c <= 'Z'; ++c) v[c] = uint8_t(c - 'A');
+    for (int c = 'a'; c <= 'z'; ++c) v[c] = uint8_t(c - 'a' + 26);
+    for (int c = '0'; c <= '9'; ++c) v[c] = uint8_t(c - '0' + 52);
+    v[int('+')] = 62;
+    v[int('/')] = 63;
+    v[int('=')] = kB64Pad;
+    v[int(' ')] = v[int('\t')] = v[int('\r')] = v[int('\n')] = kB64Space;
+  }
+};
+constexpr Base64Table kB64;
+
+// Decodes what the one-pass decoder could not, or says why it is no base64.
+bool decodeBase64Strict(const char* text, size_t size, std::vector<uint8_t>* out, std::string* why,
+                        size_t at) {
+  // The values of the characters that count, whitespace left out.
+  std::vector<uint8_t> v(size);
+  size_t n = 0;
+  for (size_t i = 0; i < size; ++i) {
+    const uint8_t x = kB64.v[uint8_t(text[i])];
+    if (x == kB64Space) continue;
+    if (x == kB64Bad) {
+      *why = "bad base64 character";
+      return false;
+    }
+    v[n++] = x;
+  }
+  if (n % 4) {
+    *why = "truncated base64 data";
+    return false;
+  }
+  out->resize(at + n / 4 * 3);
+  uint8_t* o = out->data() + at;
+  size_t i = 0;
+  // Every group but the last is whole: no padding.
+  for (; i + 4 < n; i += 4) {
+    const uint8_t a = v[i], b = v[i + 1], c = v[i + 2], d = v[i + 3];
+    if ((a | b | c | d) & kB64Pad) {
+      *why = "bad base64 padding";
+      return false;
+    }
+    const uint32_t bits = (uint32_t(a) << 18) | (uint32_t(b) << 12) | (uint32_t(c) << 6) | d;
+    o[0] = uint8_t(bits >> 16);
+    o[1] = uint8_t(bits >> 8);
+    o[2] = uint8_t(bits);
+    o += 3;
+  }
+  if (i < n) {
+    // The last group: up to two "=" at its end.
+    int pad = 0;
+    uint32_t bits = 0;
+    for (int k = 0; k < 4; ++k) {
+      const uint8_t x = v[i + size_t(k)];
+      if (x == kB64Pad) {
+        ++pad;
+      } else if (pad) {
+        *why = "bad base64 padding";
+        return false;
+      }
+      bits = (bits << 6) | (x == kB64Pad ? 0u : x);
+    }
+    if (pad > 2) {
+      *why = "bad base64 padding";
+      return false;
+    }
+    *o++ = uint8_t(bits >> 16);
+    if (pad < 2) *o++ = uint8_t(bits >> 8);
+    if (pad < 1) *o++ = uint8_t(bits);
+  }
+  out->resize(size_t(o - out->data()));
+  return true;
+}
+
+}  // namespace
+
+// One pass over well-formed text (whole groups, then at most one group with
+// its padding); anything else goes to the strict decoder for its verdict. The
+// bytes go into out from `at` on; what lies before stays.
+bool decodeBase64(const char* text, size_t n, std::vector<uint8_t>* out, std::string* why,
+                  size_t at) {
+  out->resize(at + n / 4 * 3 + 3);
+  uint8_t* o = out->data() + at;
+  const auto* p = reinterpret_cast<const uint8_t*>(text);
+  uint32_t acc = 0;
+  int k = 0;
+  size_t i = 0;
+  for (; i < n; ++i) {
+    // A whole group of four at once when it starts here.
+    while (k == 0 && i + 4 <= n) {
+      const uint8_t a = kB64.v[p[i]], b = kB64.v[p[i + 1]], c = kB64.v[p[i + 2]],
+                    d = kB64.v[p[i + 3]];
+      if ((a | b | c | d) >= 64) break;
+      const uint32_t bits = (uint32_t(a) << 18) | (uint32_t(b) << 12) | (uint32_t(c) << 6) | d;
+      o[0] = uint8_t(bits >> 16);
+      o[1] = uint8_t(bits >> 8);
+      o[2] = uint8_t(bits);
+      o += 3;
+      i += 4;
+    }
+    if (i >= n) break;
+    const uint8_t x = kB64.v[p[i]];
+    if (x < 64) {
+      acc = (acc << 6) | x;
+      if (++k == 4) {
+        o[0] = uint8_t(acc >> 16);
+        o[1] = uint8_t(acc >> 8);
+        o[2] = uint8_t(acc);
+        o += 3;
+        k = 0;
+        acc = 0;
+      }
+    } else if (x != kB64Space) {
+      break;
+    }
+  }
+  bool done = i == n && k == 0;
+  if (i < n && kB64.v[p[i]] == kB64Pad && (k == 2 || k == 3)) {
+    size_t pads = 0;
+    bool clean = true;
+    for (size_t j = i; j < n && clean; ++j) {
+      const uint8_t y = kB64.v[p[j]];
+      if (y == kB64Pad)
+        ++pads;
+      else
+        clean = y == kB64Space;
+    }
+    if (clean && size_t(k) + pads == 4) {
+      acc <<= 6 * pads;
+      *o++ = uint8_t(acc >> 16);
+      if (k == 3) *o++ = uint8_t(acc >> 8);
+      done = true;
+    }
+  }
+  if (!done) return decodeBase64Strict(text, n, out, why, at);
+  out->resize(size_t(o - out->data()));
+  return true;
+}
+
+void encodeBase64(const std::vector<uint8_t>& in, std::string& out) {
+  static const char* a = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  size_t col = 0;
+  for (size_t i = 0; i < in.size(); i += 3) {
+    uint32_t b = uint32_t(in[i]) << 16;
+    if (i + 1 < in.size()) b |= uint32_t(in[i + 1]) << 8;
+    if (i + 2 < in.size()) b |= in[i + 2];
+    char q[4] = {a[(b >> 18) & 63], a[(b >> 12) & 63], i + 1 < in.size() ? a[(b >> 6) & 63] : '=',
+                 i + 2 < in.size() ? a[b & 63] : '='};
+    out.append(q, 4);
+    col += 4;
+    if (col == 72) {
+      out += '\n';
+      col = 0;
+    }
+  }
+  if (col) out += '\n';
+}
+
+void escapeText(const std::string& s, std::string& out, bool breaks) {
+  for (char c : s) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '\r': out += "&#13;"; break;
+      case '\n': out += breaks ? "<break/>" : "\n"; break;
+      default: out += c;
+    }
+  }
+}
+
+void escapeAttr(const std::string& s, std::string& out) {
+  for (char c : s) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '\'': out += "&apos;"; break;
+      case '"': out += "&quot;"; break;
+      case '\r': out += "&#13;"; break;
+      case '\n': out += "&#10;"; break;
+      case '\t': out += "&#9;"; break;
+      default: out += c;
+    }
+  }
+}
+
+}  // namespace nnstore::dxl
