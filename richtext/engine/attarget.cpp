@@ -41,6 +41,7 @@ NnStatus ApplyOperationAtTarget(uint8_t* data, uint16_t signature, uint32_t leng
                                 RTProcessContext* ctx) {
   // 1.
   ctx->AtTarget = 1;
+  ctx->TargetReached = 1;
   // 2. Records before the target are copied before anything is inserted.
   if (ctx->WriteMode && ctx->PendingRunStart && ctx->PendingRunStart < ctx->RecordNumber) {
     NnStatus st = FlushPendingRun(ctx, ctx->RecordNumber);

@@ -41,6 +41,13 @@ bool IsHotspotStart(uint16_t sig) {
 }
 bool IsHotspotEndSig(uint16_t sig) { return sig == 0x7F || sig == 0xAA || sig == 0xAE; }
 bool IsParagraphType(uint16_t type) { return type == PARAGRAPH || type == PARAGRAPHLIST; }
+// The records a paragraph opens with before its reference: its start, its
+// definition, the definition's hide formula and style name. A reference
+// right after one of them belongs to that paragraph; it neither starts nor
+// ends one.
+bool LeadsIntoReference(uint16_t prev) {
+  return prev == kSigParagraph || prev == kSigPab || prev == 0xFFBB || prev == 166;
+}
 bool IsRowOrColumn(const chunkdef_info* n) {
   return n && (n->targetType == ROW || n->targetType == COLUMN);
 }
@@ -460,7 +467,7 @@ int TestChunkRecordBoundary(chunkdef_info* node, const uint8_t* data, uint16_t s
 
   // 2. Paragraphs.
   if (IsParagraphType(type)) {
-    if (sig == kSigPabRef && (prev == 0xFFBB || prev == kSigParagraph || prev == kSigPab)) return 0;
+    if (sig == kSigPabRef && LeadsIntoReference(prev)) return 0;
     if (sig == kSigPab &&
         (prev == kSigParagraph || (cur && cur->next && cur->next->signature == 166)))
       return 0;
@@ -743,7 +750,7 @@ int MatchRecordToTarget(chunkdef_info* node, const uint8_t* data, uint16_t sig, 
           break;
         }
         if (sig == kSigParagraph ||
-            (sig == kSigPabRef && prev != kSigParagraph && prev != kSigPab) ||
+            (sig == kSigPabRef && !LeadsIntoReference(prev)) ||
             sig == 163 || sig == 164 || sig == 165 || sig == 207 || sig == 208 || sig == 209 ||
             sig == kSigPreTable) {
           ended = true;
