@@ -124,15 +124,19 @@ uint16_t GroupObject(const uint8_t* data, uint16_t sig, uint32_t length) {
 // Is a position inside an open BEGIN/END group or OLE object? `afterRecord`:
 // the position follows the current record (which the walk has counted),
 // else it precedes it.
+// A layer's group holds paragraphs of its own, so a position whose innermost
+// group is a layer is not inside one.
 bool InsideGroup(uint16_t sig, bool afterRecord, const RTProcessContext* ctx) {
-  int32_t groups = ctx->OpenSignatureDepth + int32_t(ctx->BeginOverflow);
+  int32_t groups = ctx->OpenSignatureDepth;
   int32_t ole = ctx->OleDepth;  // counted after the record
   if (afterRecord) {
     ole += sig == 0xFFA7 ? 1 : sig == 0xFFA8 ? -1 : 0;
   } else {
     groups += sig == 221 ? -1 : sig == 222 ? 1 : 0;
   }
-  return groups > 0 || ole > 0;
+  const bool inLayer = groups > 0 && groups <= int32_t(kMaxBeginDepth) &&
+                       ctx->OpenSignatures[groups] == 108;
+  return (groups > 0 && !inLayer) || ctx->BeginOverflow > 0 || ole > 0;
 }
 
 // Does the item hold a paragraph definition of this id?
@@ -189,6 +193,18 @@ const RTRecordNode* EndingRecord(const uint8_t* data, const RTProcessContext* ct
   return ending;
 }
 
+// Past a table's end record the paragraph around the table is in force
+// again; the walk notes so only once it has left that record.
+void ResumeOuterParagraph(RTProcessContext* ctx) {
+  int32_t level = ctx->TableBeginCount < 0 ? 0 : ctx->TableBeginCount;
+  if (level > int32_t(kMaxEngineTableDepth)) return;
+  const uint16_t id = ctx->ParagraphIdAtLevel[level];
+  if (!id || ctx->ParagraphIdLevel <= level) return;
+  uint8_t* ref = ctx->Compose.defaultParagraphReference;
+  ref[2] = uint8_t(id);
+  ref[3] = uint8_t(id >> 8);
+}
+
 // Text appended to an element goes on in the paragraph the element ends in;
 // only after a table (or at a table start) is a paragraph of its own meant,
 // with its start and the reference in force there.
@@ -201,6 +217,7 @@ NnStatus TextAfter(uint8_t* data, uint16_t sig, RTProcessContext* ctx) {
   if (!ending && ctx->Records) reference = ctx->Records->last;
   const uint16_t ref = reference ? reference->signature : sig;
   if (IsTableBoundary(ref)) {
+    if (!beforeEnding && reference == ending && IsTableBoundary(sig)) ResumeOuterParagraph(ctx);
     NnStatus st = BeginParagraph(sig, !beforeEnding, ctx);
     if (st) return st;
   }
@@ -263,9 +280,17 @@ NnStatus ResumeAfterParagraph(const uint8_t* data, uint16_t next, uint32_t lengt
 // of the record `sig` (insert position 0) or after the element.
 NnStatus Paragraph(const uint8_t* data, uint16_t sig, uint32_t recordLength,
                    RTProcessContext* ctx) {
-  const uint32_t sequence = ctx->CurrentNode ? ctx->CurrentNode->sequence : 1;
-  const bool inGroup = InsertionInsideGroup(data, sig, ctx);
   const bool before = InsertsBefore(ctx);
+  // A place moved to the start of the target's paragraph lies at the same
+  // group depth: only the head of that paragraph stands between.
+  const bool inGroup = InsertionInsideGroup(data, sig, ctx);
+  const RTRecordNode* place = before && ctx->InsertionPlace ? ctx->InsertionPlace : ctx->CurrentNode;
+  if (place && place != ctx->CurrentNode) {
+    data = place->data;
+    sig = place->signature;
+    recordLength = place->length;
+  }
+  const uint32_t sequence = place ? place->sequence : 1;
   NnStatus st = 0;
   if (sequence > 1 || !before) st = ParagraphStartAt(inGroup, ctx);
   if (st) return st;
@@ -628,6 +653,7 @@ bool LeadsContent(uint16_t sig) {
 NnStatus PlaceWaitingInsertion(uint8_t* data, uint16_t sig, uint32_t length, bool atEnd,
                                RTProcessContext* ctx) {
   ctx->LeadTextPending = 0;
+  ctx->InsertionPlace = nullptr;  // here, in front of the record in hand
   if (ctx->OperationCode != 2361 || !atEnd) return Insert(data, sig, length, ctx, true);
   const uint32_t composedBefore = ctx->Compose.composedCount;
   NnStatus st = TextRun(ctx);
@@ -751,6 +777,16 @@ bool ElementEndBlock(uint8_t* data, uint16_t sig, uint32_t length, RTProcessCont
   }
   NnStatus st = 0;
   switch (code) {
+    case STEP_TEXT_SET:
+      // A target that holds no text run (an empty paragraph or cell) takes
+      // the text at its end, so that the value set reads back.
+      if (ctx->TargetDone) return false;
+      st = TextRun(ctx);
+      if (st == 0) {
+        ctx->TargetDone = 1;
+        ctx->Item->changed = 1;
+      }
+      break;
     case 2387:
     case 2388:
       if (ctx->Text1 && *ctx->Text1) st = EmitHotspotEnd(ctx, 0xAE, 1);

@@ -554,7 +554,9 @@ void CleanupAfterTextInsertion(RTProcessContext* ctx) {
         continue;
       }
     }
-    if (sig == kSigText && next && next->signature == kSigText) {
+    // An empty run next to inserted text stays: it is one of the item's runs,
+    // and dropping it would move every later "Text n" one place on.
+    if (!marked && sig == kSigText && next && next->signature == kSigText) {
       if (n->length == kEmptyText) {
         n = UnlinkRecordNode(ctx, n);
         continue;

@@ -207,7 +207,8 @@ struct RTProcessContext {
   int32_t ParagraphIdLevel = 0;
   int32_t OleDepth = 0;
   uint32_t DefaultDefinitionWritten = 0;
-  uint32_t LeadTextPending = 0;     // 2361 at a cell or paragraph start: the text waits for its content
+  uint32_t LeadTextPending = 0;     // an insertion at a cell (or text at a paragraph start) waits for its content
+  RTRecordNode* InsertionPlace = nullptr;  // the record an insertion goes in front of
 
   // Graphic storage and export steps (graphicsteps): the attachments that
   // step 68 "storage" made in this call. When the call does not install its

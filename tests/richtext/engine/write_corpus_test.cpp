@@ -101,52 +101,231 @@ class Workspace {
   bool ok_ = false;
 };
 
+// ---- the sweep ---------------------------------------------------------------------
+
+// Where a target lies, which decides where a write reads back and which count
+// it changes.
+enum class Place { Text, Paragraph, Table, Cell };
+
+struct Target {
+  std::string definition;
+  Place place;
+  // The definitions a text written before or after the target reads back
+  // from: the target itself, or with its neighbour, or beside the table.
+  std::string before, after;
+};
+
+const std::vector<Target>& Targets() {
+  static const std::vector<Target> targets = {
+      {"Text 1", Place::Text, "Text 1", "Text 1-2"},
+      {"Paragraph 2", Place::Paragraph, "Paragraph 2", "Paragraph 2-3"},
+      {"Table 1", Place::Table, "Before Table 1", "After Table 1"},
+      {"Table 1; Row 1; Column 1", Place::Cell, "", ""},
+      {"Table 1; Row 1; Column 2", Place::Cell, "", ""},
+  };
+  return targets;
+}
+
+// The item before a call: its records, the target's range (from 1), the
+// count the call may change, the target's text, and whether the target
+// lies within its paragraph (content of the paragraph before it).
+struct Before {
+  std::vector<Record> records;
+  size_t first = 0, last = 0;
+  long count = 0;
+  std::string text;
+  bool withinParagraph = false;
+  long tables = 0;  // of a table target: it and the tables nested in it
+};
+
+// What a method writes and promises. The counted type is counted over the
+// item, or inside the target when it is a cell; `delta` is how that count
+// changes.
+enum class Writes { Before, After, Replaces, Keeps, Removes };
 struct Operation {
   const char* name;
+  // The call on the target's chunk; SetText names the target itself, from
+  // the item's whole chunk.
   std::function<NnStatus(TorvoRTChunk*)> run;
+  Writes writes;
+  const char* counted;  // null: the target's own type
+  long (*delta)(Place, const Before&);
 };
+
+constexpr const char* kWritten = "ZQXW";
+
+long None(Place, const Before&) { return 0; }
+long One(Place, const Before&) { return 1; }
+// Text after a table stands in a paragraph of its own.
+long NewAfterTable(Place p, const Before&) { return p == Place::Table ? 1 : 0; }
+// A paragraph put before content within a paragraph splits that one.
+long NewParagraph(Place, const Before& b) { return b.withinParagraph ? 2 : 1; }
+// A removed cell keeps its place in the row; a removed table takes the tables
+// nested in it along.
+long Removed(Place p, const Before& b) {
+  return p == Place::Cell ? 0 : p == Place::Table ? -b.tables : -1;
+}
+
+const std::vector<Operation>& Operations() {
+  static const std::vector<Operation> operations = {
+      {"AppendText", [](TorvoRTChunk* c) { return c->AppendText(kWritten, 4, nullptr); },
+       Writes::After, "Paragraph", NewAfterTable},
+      {"InsertText", [](TorvoRTChunk* c) { return c->InsertText(kWritten, 4, nullptr); },
+       Writes::Before, "Paragraph", None},
+      {"AppendParagraph",
+       [](TorvoRTChunk* c) { return c->AppendParagraph(kWritten, nullptr, nullptr, 0); },
+       Writes::After, "Paragraph", One},
+      {"InsertParagraph",
+       [](TorvoRTChunk* c) { return c->InsertParagraph(kWritten, nullptr, nullptr, 0); },
+       Writes::Before, "Paragraph", NewParagraph},
+      {"SetText",
+       [](TorvoRTChunk* c) {
+         return NnStatus(c->item->DefineChunk("")->SetText(c->definitionText, kWritten, 4, nullptr));
+       },
+       Writes::Replaces, nullptr, None},
+      {"AppendTable", [](TorvoRTChunk* c) { return c->AppendTable(2, 2, 0, nullptr, nullptr); },
+       Writes::Keeps, "Table", One},
+      {"ChangeFont", [](TorvoRTChunk* c) { return c->ChangeFont("+Bold", nullptr, 0); },
+       Writes::Keeps, "Text", None},
+      {"Remove", [](TorvoRTChunk* c) { return c->Remove(); }, Writes::Removes, nullptr, Removed},
+  };
+  return operations;
+}
+
+// The records a paragraph opens with before its content.
+bool OpensParagraph(uint16_t sig) {
+  switch (sig) {
+    case 129: case 131: case 0xFF82: case 0xFFBB: case 166:
+    case 183: case 184: case 186: case 192: case 194:
+      return true;
+    default:
+      return false;
+  }
+}
+
+const char* TypeOf(Place p) {
+  switch (p) {
+    case Place::Text: return "Text";
+    case Place::Paragraph: return "Paragraph";
+    case Place::Table: return "Table";
+    case Place::Cell: return "Table 1; Row 1; Column";
+  }
+  return "";
+}
+
+std::string AllText(TorvoRTItem* item, const std::string& definition) {
+  std::vector<char> buffer(1 << 16);
+  const unsigned long n = item->DefineChunk("")->GetText(definition.c_str(), buffer.data(),
+                                                         buffer.size(), 1, nullptr);
+  return std::string(buffer.data(), n);
+}
+
+// The records outside [first, last] (from 1) of `before` are all in `after`,
+// unchanged and in their order, those before the target ahead of those
+// after it: what a write adds lies between them or beside the target.
+std::string OutsideChanges(const std::vector<Record>& before, const std::vector<Record>& after,
+                           size_t first, size_t last) {
+  if (first == 0 || last < first || last > before.size()) return "no target range";
+  size_t at = 0;
+  for (size_t i = 0; i < before.size(); ++i) {
+    if (i + 1 == first) i = last;  // the target's own records may change
+    if (i >= before.size()) break;
+    while (at < after.size() && !(after[at] == before[i])) ++at;
+    if (at == after.size())
+      return "record " + std::to_string(i + 1) + (i < first ? " before" : " after") +
+             " the target changed or went";
+    ++at;
+  }
+  return "";
+}
+
+long Count(TorvoRTItem* item, const Operation& op, const Target& target) {
+  const std::string counted = op.counted ? op.counted : TypeOf(target.place);
+  TorvoRTChunk* scope = target.place == Place::Cell && op.counted
+                            ? item->DefineChunk(target.definition.c_str())
+                            : item->DefineChunk("");
+  return scope->GetCount(counted.c_str());
+}
+
+Before Snapshot(Workspace& work, const Operation& op, const Target& target) {
+  Before b;
+  b.records = work.Records();
+  TorvoRTChunk* chunk = work.item()->DefineChunk(target.definition.c_str());
+  b.first = size_t(chunk->GetPropertyNumber("FirstRecord"));
+  b.last = size_t(chunk->GetPropertyNumber("LastRecord"));
+  b.count = Count(work.item(), op, target);
+  b.text = AllText(work.item(), target.definition);
+  b.withinParagraph = target.place == Place::Text && b.first > 1 && b.first <= b.records.size() &&
+                      !OpensParagraph(b.records[b.first - 2].sig);
+  if (target.place == Place::Table) b.tables = chunk->GetCount("Table");
+  return b;
+}
+
+// What is wrong after `op` ran on `target` of the item; empty when nothing.
+std::string Broken(Workspace& work, const Operation& op, const Target& target, const Before& b) {
+  TorvoRTItem* item = work.item();
+  std::string problems = OutsideChanges(b.records, work.Records(), b.first, b.last);
+  const long count = Count(item, op, target);
+  if (count != b.count + op.delta(target.place, b))
+    problems += " " + std::string(op.counted ? op.counted : TypeOf(target.place)) + " count " +
+                std::to_string(b.count) + " became " + std::to_string(count) + ";";
+  const bool cell = target.place == Place::Cell;
+  const std::string here = cell ? target.definition
+                           : op.writes == Writes::Before ? target.before
+                           : op.writes == Writes::After  ? target.after
+                                                         : target.definition;
+  const std::string text = AllText(item, here);
+  switch (op.writes) {
+    case Writes::Before:
+    case Writes::After:
+      if (text.find(kWritten) == std::string::npos)
+        problems += " " + here + " reads \"" + text.substr(0, 60) + "\";";
+      break;
+    case Writes::Replaces:
+      if (text != kWritten) problems += " " + here + " reads \"" + text.substr(0, 60) + "\";";
+      break;
+    case Writes::Keeps:
+      if (op.counted == std::string("Text") && text != b.text)
+        problems += " the text of " + here + " changed;";
+      break;
+    case Writes::Removes:
+      if (cell && !text.empty()) problems += " the removed cell reads \"" + text + "\";";
+      break;
+  }
+  return problems;
+}
 
 TEST(WriteCorpus, EveryItemStaysSoundUnderTheCommonWrites) {
   const std::string corpus = kvtest::CorpusDir();
   if (corpus.empty()) GTEST_SKIP() << "no corpus";
   const std::vector<CorpusItem> items = CorpusItems(corpus + "/dxl");
   ASSERT_FALSE(items.empty());
-  const char* const targets[] = {"Text 1", "Paragraph 2", "Table 1"};
-  const std::vector<Operation> operations = {
-      {"AppendText", [](TorvoRTChunk* c) { return c->AppendText("appended", 8, nullptr); }},
-      {"InsertText", [](TorvoRTChunk* c) { return c->InsertText("inserted", 8, nullptr); }},
-      {"AppendParagraph",
-       [](TorvoRTChunk* c) { return c->AppendParagraph("new paragraph", nullptr, nullptr, 0); }},
-      {"AppendTable",
-       [](TorvoRTChunk* c) { return c->AppendTable(2, 2, 0, nullptr, nullptr); }},
-      {"ChangeFont", [](TorvoRTChunk* c) { return c->ChangeFont("+Bold", nullptr, 0); }},
-      {"Remove", [](TorvoRTChunk* c) { return c->Remove(); }},
-  };
   size_t writes = 0, soundBefore = 0;
   for (const CorpusItem& source : items) {
     // Which targets the item holds, and whether it is sound as stored.
-    std::vector<const char*> present;
+    std::vector<const Target*> present;
     bool sound = false;
     {
       Workspace probe(source);
       ASSERT_TRUE(probe.ok()) << source.where;
       sound = StructureProblems(probe.Records()).empty();
-      for (const char* t : targets)
-        if (probe.item()->DefineChunk("")->GetCount(t) > 0) present.push_back(t);
+      for (const Target& t : Targets())
+        if (probe.item()->DefineChunk(t.definition.c_str())->Exists()) present.push_back(&t);
     }
     soundBefore += sound;
-    for (const char* target : present) {
-      for (const Operation& op : operations) {
-        const std::string where = source.where + ": " + op.name + " on " + target;
+    for (const Target* target : present) {
+      for (const Operation& op : Operations()) {
+        const std::string where = source.where + ": " + op.name + " on " + target->definition;
         Workspace work(source);
         ASSERT_TRUE(work.ok()) << where;
-        const std::vector<Record> before = work.Records();
-        TorvoRTChunk* chunk = work.item()->DefineChunk(target);
+        const Before before = Snapshot(work, op, *target);
+        TorvoRTChunk* chunk = work.item()->DefineChunk(target->definition.c_str());
         ASSERT_NE(chunk, nullptr) << where;
         const NnStatus st = op.run(chunk);
         const std::vector<Record> after = work.Records();
         if (st != 0) {
-          EXPECT_TRUE(after == before) << where << " failed with " << st << " and changed the item";
+          EXPECT_TRUE(after == before.records)
+              << where << " failed with " << st << " and changed the item";
           continue;
         }
         ++writes;
@@ -154,9 +333,10 @@ TEST(WriteCorpus, EveryItemStaysSoundUnderTheCommonWrites) {
           EXPECT_EQ(StructureProblems(after), "") << where;
         } else {
           // An item stored with faults gets no new ones.
-          EXPECT_LE(writecheck::ProblemCount(after), writecheck::ProblemCount(before))
+          EXPECT_LE(writecheck::ProblemCount(after), writecheck::ProblemCount(before.records))
               << where << ":" << StructureProblems(after);
         }
+        EXPECT_EQ(Broken(work, op, *target, before), "") << where;
         EXPECT_EQ(work.Reload(after), "") << where;
       }
     }
