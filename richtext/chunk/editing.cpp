@@ -305,8 +305,12 @@ NnStatus AppendBody(TorvoRTChunk* c, uint16_t code, const char* kind, const char
 NnStatus TorvoRTChunk::AppendSubformBody(const char* name) {
   return AppendBody(this, 2358, "+U", name);
 }
-NnStatus TorvoRTChunk::AppendPageBody(const char* name) { return AppendBody(this, 2809, "+W", name); }
-NnStatus TorvoRTChunk::AppendFormBody(const char* name) { return AppendBody(this, 2808, "-UW", name); }
+NnStatus TorvoRTChunk::AppendPageBody(const char* name) {
+  return AppendBody(this, 2809, "+W", name);
+}
+NnStatus TorvoRTChunk::AppendFormBody(const char* name) {
+  return AppendBody(this, 2808, "-UW", name);
+}
 
 NnStatus TorvoRTChunk::AppendImportFile(const char* file, const char* filter) {
   if (!Usable(this)) return NN_ERR_INVALID_ARG;

@@ -139,7 +139,8 @@ bool SortAtTarget(uint8_t*, uint16_t, uint32_t, RTProcessContext* ctx, NnStatus*
   }
   // A cell spanning rows would cover rows it never spanned once they move:
   // such a table is left as it is.
-  RTRecordNode* begin = ctx->CurrentNode ? kv::tables::OpenTableBegin(ctx->CurrentNode->prev) : nullptr;
+  RTRecordNode* begin =
+      ctx->CurrentNode ? kv::tables::OpenTableBegin(ctx->CurrentNode->prev) : nullptr;
   if (!begin || kv::tables::TableSpansRows(begin)) {
     *status = NN_ERR_CD_STRUCTURE;
     return true;

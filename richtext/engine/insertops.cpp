@@ -284,7 +284,8 @@ NnStatus Paragraph(const uint8_t* data, uint16_t sig, uint32_t recordLength,
   // A place moved to the start of the target's paragraph lies at the same
   // group depth: only the head of that paragraph stands between.
   const bool inGroup = InsertionInsideGroup(data, sig, ctx);
-  const RTRecordNode* place = before && ctx->InsertionPlace ? ctx->InsertionPlace : ctx->CurrentNode;
+  const RTRecordNode* place =
+      before && ctx->InsertionPlace ? ctx->InsertionPlace : ctx->CurrentNode;
   if (place && place != ctx->CurrentNode) {
     data = place->data;
     sig = place->signature;

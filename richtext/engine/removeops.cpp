@@ -669,7 +669,8 @@ bool RemovalPostWalk(RTProcessContext* ctx, NnStatus* status) {
   if (ctx->OperationCode != 2366) return false;
   RenumberRowsAfterRemoval(ctx);
   // An item whose every record went keeps an empty text.
-  *status = ctx->Compose.newList && ctx->Compose.newList->count == 0 ? kv::compose::EmitEmptyText(ctx) : 0;
+  const bool emptied = ctx->Compose.newList && ctx->Compose.newList->count == 0;
+  *status = emptied ? kv::compose::EmitEmptyText(ctx) : 0;
   if (*status) return true;
   // The attachments that the removed records named go with them; the range
   // comes from the locate step that the removal follows.

@@ -207,8 +207,10 @@ struct RTProcessContext {
   int32_t ParagraphIdLevel = 0;
   int32_t OleDepth = 0;
   uint32_t DefaultDefinitionWritten = 0;
-  uint32_t LeadTextPending = 0;     // an insertion at a cell (or text at a paragraph start) waits for its content
-  RTRecordNode* InsertionPlace = nullptr;  // the record an insertion goes in front of
+  // An insertion at a cell (text also at a paragraph start) waits for the
+  // content; the record an insertion goes in front of.
+  uint32_t LeadTextPending = 0;
+  RTRecordNode* InsertionPlace = nullptr;
 
   // Graphic storage and export steps (graphicsteps): the attachments that
   // step 68 "storage" made in this call. When the call does not install its

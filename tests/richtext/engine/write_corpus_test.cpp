@@ -104,7 +104,8 @@ const std::vector<Operation>& Operations() {
        Writes::Before, "Paragraph", NewParagraph},
       {"SetText",
        [](TorvoRTChunk* c) {
-         return NnStatus(c->item->DefineChunk("")->SetText(c->definitionText, kWritten, 4, nullptr));
+         TorvoRTChunk* all = c->item->DefineChunk("");
+         return NnStatus(all->SetText(c->definitionText, kWritten, 4, nullptr));
        },
        Writes::Replaces, nullptr, None},
       {"AppendTable", [](TorvoRTChunk* c) { return c->AppendTable(2, 2, 0, nullptr, nullptr); },
