@@ -182,6 +182,14 @@ inline size_t ProblemCount(const std::vector<Record>& records) {
   return n;
 }
 
+// Every text run of a chunk of the item, joined as they stand.
+inline std::string AllText(TorvoRTItem* item, const std::string& definition) {
+  std::vector<char> buffer(1 << 16);
+  const unsigned long n = item->DefineChunk("")->GetText(definition.c_str(), buffer.data(),
+                                                         buffer.size(), 1, nullptr);
+  return std::string(buffer.data(), n);
+}
+
 // The XHTML page of the whole item; empty when it does not render.
 inline std::string RenderXhtml(TorvoRTItem* item) {
   TorvoRTChunk* everything = item->DefineChunk("");
