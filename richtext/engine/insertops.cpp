@@ -121,11 +121,11 @@ uint16_t GroupObject(const uint8_t* data, uint16_t sig, uint32_t length) {
   return of;
 }
 
-// Is a position inside an open BEGIN/END group or OLE object? `afterRecord`:
-// the position follows the current record (which the walk has counted),
-// else it precedes it.
-// A layer's group holds paragraphs of its own, so a position whose innermost
-// group is a layer is not inside one.
+// Is a position inside an open BEGIN/END group or OLE object, where no
+// paragraph may begin? `afterRecord`: the position follows the current record
+// (which the walk has counted), else it precedes it. A layer's group holds
+// paragraphs of its own: a position whose innermost group is a layer is not
+// inside one.
 bool InsideGroup(uint16_t sig, bool afterRecord, const RTProcessContext* ctx) {
   int32_t groups = ctx->OpenSignatureDepth;
   int32_t ole = ctx->OleDepth;  // counted after the record
