@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -116,6 +117,30 @@ NnStatus NoteFindAttachmentInfo(NnHandle hNote, const char* name, NnBlockId* ite
   if (value) *value = a.value;
   if (header) *header = a.header;
   return NN_OK;
+}
+
+void NoteRemoveAttachment(NnHandle hNote, const char* name) {
+  NnBlockId item{};
+  if (NoteFindAttachmentInfo(hNote, name, &item, nullptr, nullptr) == 0)
+    NnItemDeleteByBlock(hNote, item);
+}
+
+bool NoteFreeAttachmentName(NnHandle hNote, const char* name, const char* extension, char* out,
+                            uint32_t outSize) {
+  if (!name || !*name || !out || !outSize) return false;
+  if (NoteFindAttachmentName(hNote, name, 0, nullptr, 0) != 0) {
+    std::snprintf(out, outSize, "%s", name);
+    return true;
+  }
+  for (int i = 0; i < 1000; ++i) {
+    char candidate[256];
+    std::snprintf(candidate, sizeof candidate, "Att%d%.200s", i, extension ? extension : "");
+    if (NoteFindAttachmentName(hNote, candidate, 0, nullptr, 0) != 0) {
+      std::snprintf(out, outSize, "%s", candidate);
+      return true;
+    }
+  }
+  return false;
 }
 
 NnStatus NoteGetAttachmentSize(NnHandle hDb, NnHandle hNote, const char* name, uint32_t* size,

@@ -32,6 +32,17 @@ int NoteFindAttachmentByDisplayName(NnHandle hNote, const char* fileName, uint32
 NnStatus NoteFindAttachmentInfo(NnHandle hNote, const char* name, NnBlockId* item,
                                 NnBlockId* value, NnFileObject* header);
 
+// Removes the note's attachment of that file name (byte for byte); nothing
+// when the note has none.
+void NoteRemoveAttachment(NnHandle hNote, const char* name);
+
+// Writes into out (outSize bytes) a file name for a new attachment: `name`
+// when the note has no attachment of that name (without regard to case), else
+// the first free "Att<n><extension>" for n from 0 to 999. False when none is
+// free or `name` is empty.
+bool NoteFreeAttachmentName(NnHandle hNote, const char* name, const char* extension, char* out,
+                            uint32_t outSize);
+
 // Size of the attachment of that name (without regard to case): mode 0 the
 // file size recorded in its file object, mode 1 the size of the stored object.
 // A platform status; non-zero when there is no such attachment.

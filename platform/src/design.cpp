@@ -56,10 +56,26 @@ bool itemMatches(const nnstore::Item& item, std::string_view name) {
   return false;
 }
 
+// The note's "$Flags" text against a pattern: "+" then characters of which
+// the flags hold every one, or "-" then characters of which they hold none.
+bool flagsMatch(const nnstore::Note& note, const char* pattern) {
+  if (!pattern || !*pattern) return true;
+  std::string_view flags;
+  for (const nnstore::Item& item : note.items)
+    if (equalNoCase(item.name, "$Flags") && item.value.size() >= 2 &&
+        nnstore::rd16(item.value.data()) == NN_TYPE_TEXT)
+      flags = std::string_view(reinterpret_cast<const char*>(item.value.data()) + 2,
+                               item.value.size() - 2);
+  const bool required = *pattern == '+';
+  for (const char* c = pattern + 1; *c; ++c)
+    if ((flags.find(*c) != std::string_view::npos) != required) return false;
+  return *pattern == '+' || *pattern == '-';
+}
+
 }  // namespace
 
 NnStatus NnDesignFindByNameFlags(NnHandle hDb, uint16_t noteClass, const char* name,
-                                 uint16_t nameLen, const char* /*flagsPattern*/, NOTEID* out) {
+                                 uint16_t nameLen, const char* flagsPattern, NOTEID* out) {
   if (!out || (!name && nameLen)) return NN_ERR_INVALID_ARG;
   std::lock_guard<std::recursive_mutex> storeLock(nnstore::storeMutex());
   std::shared_ptr<nnstore::Database> db = nnstore::databaseOf(hDb);
@@ -68,7 +84,8 @@ NnStatus NnDesignFindByNameFlags(NnHandle hDb, uint16_t noteClass, const char* n
   if (wanted.empty()) return NN_ERR_NOT_FOUND;
   for (const std::shared_ptr<nnstore::Note>& note : db->notes) {
     // The high bit marks a default design note; it is not part of the class.
-    if (!note || (note->noteClass & 0x7FFF) != noteClass) continue;
+    if (!note || (note->noteClass & 0x7FFF) != noteClass || !flagsMatch(*note, flagsPattern))
+      continue;
     for (const nnstore::Item& item : note->items) {
       if (equalNoCase(item.name, "$TITLE") && itemMatches(item, wanted)) {
         *out = note->id;

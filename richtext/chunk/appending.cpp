@@ -211,11 +211,6 @@ NnStatus TorvoRTChunk::AppendLayer(const char* top, const char* left, const char
       return kStatusMissingText;
     }
   }
-  // Without a target there is nowhere to put the layer: say so.
-  if (!Exists()) {
-    lastStatus = NN_ERR_ITEM_NOT_FOUND;
-    return NN_ERR_ITEM_NOT_FOUND;
-  }
   s->ClearResultText();
   lastStatus = 0;
   NnStatus formulaStatus = 0;
@@ -304,21 +299,9 @@ NnStatus TorvoRTChunk::AppendGraphic(const char* source, const char* file, const
   }
   if (!file || !*file) return NN_ERR_INVALID_ARG;
   char name[256] = {};
-  std::snprintf(name, sizeof name, "%s", kv::compose::FileBaseName(file));
-  if (!*name) return NN_ERR_INVALID_ARG;
-  if (kv::NoteFindAttachmentName(item->hNote, name, 0, nullptr, 0) == 0) {
-    const char* ext = kv::compose::FileExtension(file);
-    bool found = false;
-    for (int i = 0; i < 1000 && !found; ++i) {
-      char candidate[256];
-      std::snprintf(candidate, sizeof candidate, "Att%d%.200s", i, ext);
-      if (kv::NoteFindAttachmentName(item->hNote, candidate, 0, nullptr, 0) != 0) {
-        std::snprintf(name, sizeof name, "%s", candidate);
-        found = true;
-      }
-    }
-    if (!found) return NN_ERR_INVALID_ARG;
-  }
+  if (!kv::NoteFreeAttachmentName(item->hNote, kv::compose::FileBaseName(file),
+                                  kv::compose::FileExtension(file), name, sizeof name))
+    return NN_ERR_INVALID_ARG;
   FILE* f = std::fopen(file, "rb");
   if (!f) return NN_ERR_FILE_NOT_FOUND;
   std::string bytes;
@@ -330,7 +313,10 @@ NnStatus TorvoRTChunk::AppendGraphic(const char* source, const char* file, const
   if (readError) return NN_ERR_FILE_IO;
   NnStatus st = NnNoteAttachData(item->hNote, name, bytes.data(), uint32_t(bytes.size()));
   if (st) return st;
-  return RunFrame(2438, 1, 0, 0, 0, name, options, nullptr, nullptr);
+  st = RunFrame(2438, 1, 0, 0, 0, name, options, nullptr, nullptr);
+  // A picture that found no place in the item leaves no attachment behind.
+  if (st) kv::NoteRemoveAttachment(item->hNote, name);
+  return st;
 }
 
 NnStatus TorvoRTChunk::AppendRTChunk(const char* server, const char* database,

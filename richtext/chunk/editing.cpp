@@ -3,6 +3,7 @@
 #include <strings.h>
 
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 
 #include "host/logging.h"
@@ -276,25 +277,42 @@ NnStatus TorvoRTChunk::AppendNewLines(uint16_t count, int flag) {
 
 namespace {
 
-NnStatus AppendBody(TorvoRTChunk* c, uint16_t code, const char* name) {
+// Copies the body ("$Body") of a design element of the item's database, a
+// form, subform or page (`kind`, a "$Flags" pattern) found by its title or an
+// alias. A name that names none is a failure, with the item unchanged.
+NnStatus AppendBody(TorvoRTChunk* c, uint16_t code, const char* kind, const char* name) {
   if (!name) return 0;
   if (!Usable(c)) return NN_ERR_INVALID_ARG;
-  // The body comes from the item of that name ("$Body" for an empty name):
-  // without one there is nothing to append, and the caller must hear it.
-  const char* source = *name ? name : "$Body";
-  if (NnItemInfo(c->item->hNote, source, uint16_t(strnlen(source, 0xFFFF)), nullptr, nullptr,
-                 nullptr, nullptr) != NN_OK)
+  NOTEID id = 0;
+  NnHandle source = 0;
+  if (NnDesignFindByNameFlags(c->item->hDb, NN_CLASS_FORM, name, uint16_t(strnlen(name, 0xFFFF)),
+                              kind, &id) != NN_OK ||
+      NnNoteOpen(c->item->hDb, id, 0, &source) != NN_OK)
     return c->lastStatus = NN_ERR_ITEM_NOT_FOUND;
+  SessionGlobals* g = c->session->globals;
+  g->srcDb = c->item->hDb;
+  g->srcNote = source;
+  std::snprintf(g->srcItemName, sizeof g->srcItemName, "%s", "$Body");
   NnStatus st = c->RunFrame(STEP_NEXT_PARAGRAPH_ID, 2, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
-  if (st) return st;
-  return c->RunFrame(code, c->session->globals->stepResult, 0, 0, 0, name, nullptr, nullptr, c);
+  if (st == 0)
+    st = c->RunFrame(code, g->stepResult, 0, 0, 0, name, nullptr, nullptr, c);
+  g->srcDb = 0;
+  g->srcNote = 0;
+  NnNoteClose(source);
+  return st;
 }
 
 }  // namespace
 
-NnStatus TorvoRTChunk::AppendSubformBody(const char* name) { return AppendBody(this, 2358, name); }
-NnStatus TorvoRTChunk::AppendPageBody(const char* name) { return AppendBody(this, 2809, name); }
-NnStatus TorvoRTChunk::AppendFormBody(const char* name) { return AppendBody(this, 2808, name); }
+NnStatus TorvoRTChunk::AppendSubformBody(const char* name) {
+  return AppendBody(this, 2358, "+U", name);
+}
+NnStatus TorvoRTChunk::AppendPageBody(const char* name) {
+  return AppendBody(this, 2809, "+W", name);
+}
+NnStatus TorvoRTChunk::AppendFormBody(const char* name) {
+  return AppendBody(this, 2808, "-UW", name);
+}
 
 NnStatus TorvoRTChunk::AppendImportFile(const char* file, const char* filter) {
   if (!Usable(this)) return NN_ERR_INVALID_ARG;
@@ -326,6 +344,7 @@ NnStatus TorvoRTChunk::AppendLink(const char* a, uint16_t n1, const char* target
   // not released, afterwards.
   const char* borrowed[7] = {nullptr, target, s2, s3, s4, s5, s6};
   for (int i = 1; i <= 6; ++i) eventReturn[i] = const_cast<char*>(borrowed[i]);
+  // The frame's failure (a target the item does not hold) is the caller's.
   const NnStatus st = RunFrame(2353, n1, n2, n3, n4, a, nullptr, nullptr, nullptr);
   for (int i = 1; i <= 6; ++i) eventReturn[i] = nullptr;
   return st;

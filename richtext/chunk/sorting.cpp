@@ -17,6 +17,7 @@
 #include "richtext/engine/opcodes.h"
 #include "richtext/engine/opfamily.h"
 #include "richtext/engine/rtproc.h"
+#include "richtext/engine/tablerows.h"
 #include "rtchunk.h"
 #include "rtitem.h"
 
@@ -83,9 +84,9 @@ bool RangesAreSound(const kv::SortKeyEntry* keys, uint16_t count, uint32_t listC
   return true;
 }
 
-bool IsCell(uint16_t sig) { return sig == 164 || sig == 208; }
-bool IsTableBegin(uint16_t sig) { return sig == 163 || sig == 207; }
-bool IsTableEnd(uint16_t sig) { return sig == 165 || sig == 209; }
+using kv::tables::IsCell;
+using kv::tables::IsTableBegin;
+using kv::tables::IsTableEnd;
 constexpr uint32_t kCellRow = 2, kCellFixed = 16;
 
 const RTRecordNode* RecordAt(const RTProcessContext* ctx, uint32_t number) {
@@ -133,6 +134,14 @@ bool SortAtTarget(uint8_t*, uint16_t, uint32_t, RTProcessContext* ctx, NnStatus*
   if (!ctx->WriteMode || !ctx->Positions || ctx->PositionCursor >= ctx->PositionCount) return true;
   const uint32_t listCount = ctx->Records ? ctx->Records->count : 0;
   if (!RangesAreSound(ctx->Positions, ctx->PositionCount, listCount, ctx->RecordNumber)) {
+    *status = NN_ERR_CD_STRUCTURE;
+    return true;
+  }
+  // A cell spanning rows would cover rows it never spanned once they move:
+  // such a table is left as it is.
+  RTRecordNode* begin =
+      ctx->CurrentNode ? kv::tables::OpenTableBegin(ctx->CurrentNode->prev) : nullptr;
+  if (!begin || kv::tables::TableSpansRows(begin)) {
     *status = NN_ERR_CD_STRUCTURE;
     return true;
   }

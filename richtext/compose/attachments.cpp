@@ -90,13 +90,6 @@ NnHandle NoteOf(const RTProcessContext* ctx) {
   return ctx->Item ? ctx->Item->hNote : 0;
 }
 
-// Removes the note's attachment of that name (a step that made it failed).
-void RemoveAttachment(NnHandle hNote, const char* name) {
-  NnBlockId item{};
-  if (kv::NoteFindAttachmentInfo(hNote, name, &item, nullptr, nullptr) == 0)
-    NnItemDeleteByBlock(hNote, item);
-}
-
 }  // namespace
 
 NnStatus ExtractAttachmentToMemory(RTProcessContext* ctx, const char* name,
@@ -155,7 +148,7 @@ NnStatus CreateGraphicAttachment(RTProcessContext* ctx, const RTRecordNode* grap
   std::memcpy(link + kLinkFixed, name, nameLength);
   st = AppendRecord(link, kSigStorageLink, length, &ctx->Compose);
   if (st) {
-    RemoveAttachment(hNote, name);
+    kv::NoteRemoveAttachment(hNote, name);
     return st;
   }
   // Until the call installs its records the attachment is provisional.
@@ -163,7 +156,7 @@ NnStatus CreateGraphicAttachment(RTProcessContext* ctx, const RTRecordNode* grap
   if (!guard.names) guard.names = new (std::nothrow) std::vector<std::string>();
   auto* names = static_cast<std::vector<std::string>*>(guard.names);
   if (!names) {
-    RemoveAttachment(hNote, name);
+    kv::NoteRemoveAttachment(hNote, name);
     return NN_ERR_MEMORY;
   }
   guard.item = ctx->Item;
@@ -181,7 +174,7 @@ RTProcessContext::GraphicAttachmentGuard::~GraphicAttachmentGuard() {
   // attachments it made for its new storage links go with it.
   const bool failed = item && item->context && item->context->records == list;
   if (failed)
-    for (const std::string& name : *made) RemoveAttachment(note, name.c_str());
+    for (const std::string& name : *made) kv::NoteRemoveAttachment(note, name.c_str());
   delete made;
 }
 

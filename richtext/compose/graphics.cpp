@@ -381,7 +381,7 @@ void KeepTableFrame(RecordList* list, uint32_t first, uint32_t last) {
 
 }  // namespace
 
-NnStatus InsertDesignElementContent(TorvoRTChunk* chunk, RTProcessContext* ctx, uint32_t number) {
+NnStatus InsertDesignElementContent(TorvoRTChunk*, RTProcessContext* ctx, uint32_t number) {
   if (!ctx || !ctx->Session || !ctx->Item) return NN_ERR_INVALID_ARG;
   LSXLsiSession* s = ctx->Session;
   SessionGlobals* g = s->globals;
@@ -398,8 +398,8 @@ NnStatus InsertDesignElementContent(TorvoRTChunk* chunk, RTProcessContext* ctx, 
     }
     return 0;
   }
-  // Another item's records: the chunk's item (2356), the session's source
-  // item (2357) or the named item of this note (2358, 2808, 2809).
+  // Another item's records: the chunk's item (2356), or the session's source
+  // item (2357; the body of a design element for 2358, 2808, 2809).
   NnHandle hNote = 0;
   const char* name = nullptr;
   TorvoRTItem* sourceItem = nullptr;
@@ -413,14 +413,9 @@ NnStatus InsertDesignElementContent(TorvoRTChunk* chunk, RTProcessContext* ctx, 
     first = g->FirstMatchRecord;
     last = g->LastMatchRecord;
     if (first == 0) return NN_ERR_INVALID_ARG;
-  } else if (code == 2357) {
+  } else {
     hNote = g->srcNote;
     name = g->srcItemName;
-  } else {
-    hNote = ctx->Item->hNote;
-    name = ctx->Text1 && *ctx->Text1 ? ctx->Text1 : "$Body";
-    if (chunk && chunk->item && !std::strcmp(name, chunk->item->itemName))
-      return NN_ERR_INVALID_ARG;  // an item cannot take in its own records
   }
   if (!hNote || !name || !*name) return NN_ERR_INVALID_ARG;
   NnStatus st = 0;

@@ -35,16 +35,53 @@ NnStatus AddPositionEntry(RTProcessContext* ctx) {
   return 0;
 }
 
+bool IsParagraphHead(uint16_t s) { return s == 0xFF82 || s == 131 || s == 0xFFBB || s == 166; }
+
+// The record a paragraph inserted in front of the target goes before: the
+// target's first record, or, when the target is the first content of its
+// paragraph, that paragraph's start. The paragraph's head (its start,
+// definition, reference, hide formula and style name) then stays with its
+// content, and the new paragraph stands before it whole. Only records not
+// yet written can be moved behind the new one.
+RTRecordNode* ParagraphInsertionPlace(RTProcessContext* ctx) {
+  RTRecordNode* at = ctx->CurrentNode;
+  if (ctx->OperationCode != 2417 || !at || !ctx->Chunk || ctx->Chunk->insertPosition != 0 ||
+      at->signature == 129 || IsParagraphHead(at->signature))
+    return at;
+  RTRecordNode* head = at;
+  RTRecordNode* n = at->prev;
+  for (; n && IsParagraphHead(n->signature); n = n->prev) head = n;
+  if (n && n->signature == 129) head = n;
+  else if (n) return at;  // content precedes: the target lies within its paragraph
+  if (head == at || !ctx->PendingRunStart || ctx->PendingRunStart > head->sequence) return at;
+  return head;
+}
+
 }  // namespace
 
 NnStatus ApplyOperationAtTarget(uint8_t* data, uint16_t signature, uint32_t length,
                                 RTProcessContext* ctx) {
   // 1.
   ctx->AtTarget = 1;
-  // 2. Records before the target are copied before anything is inserted.
-  if (ctx->WriteMode && ctx->PendingRunStart && ctx->PendingRunStart < ctx->RecordNumber) {
-    NnStatus st = FlushPendingRun(ctx, ctx->RecordNumber);
+  ctx->TargetReached = 1;
+  // 2. Records before the target, or before the place a paragraph goes, are
+  // copied before anything is inserted.
+  RTRecordNode* place = ctx->WriteMode ? ParagraphInsertionPlace(ctx) : ctx->CurrentNode;
+  const uint32_t placeNumber = place && place != ctx->CurrentNode ? place->sequence
+                                                                  : ctx->RecordNumber;
+  ctx->InsertionPlace = place;
+  if (ctx->WriteMode && ctx->PendingRunStart && ctx->PendingRunStart < placeNumber) {
+    NnStatus st = FlushPendingRun(ctx, placeNumber);
     if (st) return st;
+  }
+  if (placeNumber != ctx->RecordNumber) {
+    // The paragraph's head waits behind the new paragraph.
+    ctx->PendingRunStart = placeNumber;
+    ctx->PendingRunNode = place;
+    NnStatus st = 0;
+    FamilyAtTarget(data, signature, length, ctx, &st);
+    if (st == 0) st = FlushPendingRun(ctx, ctx->RecordNumber);
+    return st;
   }
   // 3.
   switch (ctx->OperationCode) {

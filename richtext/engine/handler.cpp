@@ -175,9 +175,10 @@ NnStatus TextSet(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessConte
   g->fontColor = color;
   g->fontHighlight = highlight;
 
+  // The addressed run itself takes the text, an empty one too: keeping it
+  // and writing the text after it would move every later run one place on.
   NnStatus st = 0;
-  if (len == kTextFixed) st = EmitTextRecord("", 0, &font, c);
-  if (st == 0 && ctx->ComposeParagraphPending) {
+  if (ctx->ComposeParagraphPending) {
     const uint8_t paragraph[2] = {129, 2};
     st = AppendRecord(paragraph, 129, 2, c);
     if (st == 0) st = AppendRecord(c->defaultParagraphReference, 131, 4, c);

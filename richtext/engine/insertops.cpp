@@ -39,6 +39,7 @@ bool IsText(uint16_t s) { return s == 0xFF85 || s == 0xFFE4; }
 bool IsCell(uint16_t s) { return s == 164 || s == 208; }
 // The records that open a cell or a paragraph before its content.
 bool IsParagraphLead(uint16_t s) { return IsCell(s) || s == 129 || s == 0xFF82 || s == 131; }
+bool IsTableBoundary(uint16_t s) { return s == 163 || s == 165 || s == 207 || s == 209; }
 
 bool InsertsBefore(const RTProcessContext* ctx) {
   return ctx->Chunk && ctx->Chunk->insertPosition == 0;
@@ -113,10 +114,6 @@ NnStatus TextRun(RTProcessContext* ctx) {
   return st;
 }
 
-bool KeepsParagraph(uint16_t s) {
-  return IsText(s) || s == 0xFFAD || s == 0xFFA9 || s == 170 || s == 174;
-}
-
 // The object a BEGIN or END record names (0 when it names none).
 uint16_t GroupObject(const uint8_t* data, uint16_t sig, uint32_t length) {
   uint16_t of = 0;
@@ -124,18 +121,22 @@ uint16_t GroupObject(const uint8_t* data, uint16_t sig, uint32_t length) {
   return of;
 }
 
-// Is a position inside an open BEGIN/END group or OLE object? `afterRecord`:
-// the position follows the current record (which the walk has counted),
-// else it precedes it.
+// Is a position inside an open BEGIN/END group or OLE object, where no
+// paragraph may begin? `afterRecord`: the position follows the current record
+// (which the walk has counted), else it precedes it. A layer's group holds
+// paragraphs of its own: a position whose innermost group is a layer is not
+// inside one.
 bool InsideGroup(uint16_t sig, bool afterRecord, const RTProcessContext* ctx) {
-  int32_t groups = ctx->OpenSignatureDepth + int32_t(ctx->BeginOverflow);
+  int32_t groups = ctx->OpenSignatureDepth;
   int32_t ole = ctx->OleDepth;  // counted after the record
   if (afterRecord) {
     ole += sig == 0xFFA7 ? 1 : sig == 0xFFA8 ? -1 : 0;
   } else {
     groups += sig == 221 ? -1 : sig == 222 ? 1 : 0;
   }
-  return groups > 0 || ole > 0;
+  const bool inLayer = groups > 0 && groups <= int32_t(kMaxBeginDepth) &&
+                       ctx->OpenSignatures[groups] == 108;
+  return (groups > 0 && !inLayer) || ctx->BeginOverflow > 0 || ole > 0;
 }
 
 // Does the item hold a paragraph definition of this id?
@@ -176,36 +177,6 @@ NnStatus BeginParagraph(uint16_t sig, bool afterRecord, RTProcessContext* ctx) {
   return st;
 }
 
-// Closes the paragraph around inserted text: the reference of the paragraph
-// in force, after a paragraph start when the text meets a table start or end
-// or a hotspot end. Never inside an open group or OLE object.
-NnStatus CloseParagraph(uint16_t reference, uint16_t sig, bool afterRecord, RTProcessContext* ctx) {
-  if (InsideGroup(sig, afterRecord, ctx)) return 0;
-  NnStatus st = 0;
-  if (reference == 163 || reference == 165 || reference == 170 || reference == 207 ||
-      reference == 209)
-    st = EmitParagraphStart(ctx);
-  if (st == 0) st = EmitReferenceInForce(ctx);
-  return st;
-}
-
-NnStatus TextBefore(uint8_t* data, uint16_t sig, uint32_t length, RTProcessContext* ctx) {
-  if (IsParagraphLead(sig)) {
-    // Text put at a cell or a paragraph belongs in it, not at the end of the
-    // one before: it waits for the first content after their leading records.
-    ctx->LeadTextPending = 1;
-    return 0;
-  }
-  NnStatus st = TextRun(ctx);
-  if (st) return st;
-  bool keep = KeepsParagraph(sig) || sig == 163 || sig == 165 || sig == 207 || sig == 209 ||
-              sig == 0xFFFB;
-  // A BEGIN or END of a text or hotspot stands for it.
-  if (sig == 221 || sig == 222) keep = KeepsParagraph(GroupObject(data, sig, length));
-  if (keep) return 0;
-  return CloseParagraph(sig, sig, false, ctx);
-}
-
 // The record that ended the element, when the walk stands on it (null at
 // the end of the item). What is appended after the element goes in front of
 // it when it lies outside the element, and for the relations whose ending
@@ -222,7 +193,22 @@ const RTRecordNode* EndingRecord(const uint8_t* data, const RTProcessContext* ct
   return ending;
 }
 
-NnStatus TextAfter(uint8_t* data, uint16_t sig, uint32_t length, RTProcessContext* ctx) {
+// Past a table's end record the paragraph around the table is in force
+// again; the walk notes so only once it has left that record.
+void ResumeOuterParagraph(RTProcessContext* ctx) {
+  int32_t level = ctx->TableBeginCount < 0 ? 0 : ctx->TableBeginCount;
+  if (level > int32_t(kMaxEngineTableDepth)) return;
+  const uint16_t id = ctx->ParagraphIdAtLevel[level];
+  if (!id || ctx->ParagraphIdLevel <= level) return;
+  uint8_t* ref = ctx->Compose.defaultParagraphReference;
+  ref[2] = uint8_t(id);
+  ref[3] = uint8_t(id >> 8);
+}
+
+// Text appended to an element goes on in the paragraph the element ends in;
+// only after a table (or at a table start) is a paragraph of its own meant,
+// with its start and the reference in force there.
+NnStatus TextAfter(uint8_t* data, uint16_t sig, RTProcessContext* ctx) {
   bool beforeEnding = false;
   const RTRecordNode* ending = EndingRecord(data, ctx, &beforeEnding);
   // The element's last record decides: the one before the ending record when
@@ -230,15 +216,9 @@ NnStatus TextAfter(uint8_t* data, uint16_t sig, uint32_t length, RTProcessContex
   const RTRecordNode* reference = beforeEnding ? ending->prev : ending;
   if (!ending && ctx->Records) reference = ctx->Records->last;
   const uint16_t ref = reference ? reference->signature : sig;
-  bool keep = IsText(ref) || IsCell(ref) || KeepsParagraph(ref);
-  if (ref == 222) {
-    const uint16_t of = reference ? GroupObject(reference->data, 222, reference->length)
-                                  : GroupObject(data, sig, length);
-    keep = of == 0xFF85 || of == 163 || of == 165 || KeepsParagraph(of);
-  }
-  if (ref == 165 || ref == 209) keep = false;
-  if (!keep) {
-    NnStatus st = CloseParagraph(ref, sig, !beforeEnding, ctx);
+  if (IsTableBoundary(ref)) {
+    if (!beforeEnding && reference == ending && IsTableBoundary(sig)) ResumeOuterParagraph(ctx);
+    NnStatus st = BeginParagraph(sig, !beforeEnding, ctx);
     if (st) return st;
   }
   return TextRun(ctx);
@@ -280,11 +260,40 @@ NnStatus PageBreak(const uint8_t* data, uint16_t sig, RTProcessContext* ctx) {
   return st;
 }
 
-NnStatus Paragraph(const uint8_t* data, uint16_t sig, RTProcessContext* ctx) {
-  const uint32_t sequence = ctx->CurrentNode ? ctx->CurrentNode->sequence : 1;
+// What follows a paragraph inserted in front of `next` goes on as before:
+// unless `next` begins a paragraph, a table or a cell itself, it gets a
+// paragraph start, and the reference in force there when no definition or
+// reference of its own follows.
+NnStatus ResumeAfterParagraph(const uint8_t* data, uint16_t next, uint32_t length, bool inGroup,
+                              RTProcessContext* ctx) {
+  const uint16_t object = GroupObject(data, next, length);
+  if (inGroup || next == 129 || IsCell(next) || IsTableBoundary(next) || next == 0xFFFB ||
+      (next == 221 && (object == 0xFFFB || IsTableBoundary(object))))
+    return 0;
+  NnStatus st = EmitParagraphStart(ctx);
+  if (st == 0 && next != 0xFF82 && next != 131 && next != 0xFFBB && next != 166)
+    st = EmitReferenceInForce(ctx);
+  return st;
+}
+
+// 2417: a paragraph of its own (start, definition, reference, text) in front
+// of the record `sig` (insert position 0) or after the element.
+NnStatus Paragraph(const uint8_t* data, uint16_t sig, uint32_t recordLength,
+                   RTProcessContext* ctx) {
+  const bool before = InsertsBefore(ctx);
+  // A place moved to the start of the target's paragraph lies at the same
+  // group depth: only the head of that paragraph stands between.
   const bool inGroup = InsertionInsideGroup(data, sig, ctx);
+  const RTRecordNode* place =
+      before && ctx->InsertionPlace ? ctx->InsertionPlace : ctx->CurrentNode;
+  if (place && place != ctx->CurrentNode) {
+    data = place->data;
+    sig = place->signature;
+    recordLength = place->length;
+  }
+  const uint32_t sequence = place ? place->sequence : 1;
   NnStatus st = 0;
-  if (sequence > 1 || !InsertsBefore(ctx)) st = ParagraphStartAt(inGroup, ctx);
+  if (sequence > 1 || !before) st = ParagraphStartAt(inGroup, ctx);
   if (st) return st;
   uint16_t id = NewDefaultParagraph(kNextParagraphId, 2, &ctx->Compose);
   if (!id) return NN_ERR_MEMORY;
@@ -343,7 +352,7 @@ NnStatus Paragraph(const uint8_t* data, uint16_t sig, RTProcessContext* ctx) {
     }
   }
   st = EmitTextRecord(text, length, &font, &ctx->Compose);
-  if (st == 0 && sequence == 1 && InsertsBefore(ctx)) st = ParagraphStartAt(inGroup, ctx);
+  if (st == 0 && before) st = ResumeAfterParagraph(data, sig, recordLength, inGroup, ctx);
   return st;
 }
 
@@ -516,21 +525,11 @@ NnStatus Attachment(RTProcessContext* ctx) {
   char already[kOptionValueMax + 1] = {};
   const bool attached =
       GetOptionValue(options, "AlreadyAttached=", already) && !strcasecmp(already, "Yes");
-  const NnHandle hNote = ctx->Item->hNote;
-  if (!attached && kv::NoteFindAttachmentName(hNote, name, 0, nullptr, 0) == 0) {
-    // The name is taken: the first free "Att<n><ext>".
-    const char* ext = FileExtension(path);
-    bool found = false;
-    for (int i = 0; i < 1000 && !found; ++i) {
-      char candidate[256];
-      std::snprintf(candidate, sizeof candidate, "Att%d%.200s", i, ext);
-      if (kv::NoteFindAttachmentName(hNote, candidate, 0, nullptr, 0) != 0) {
-        std::snprintf(name, sizeof name, "%s", candidate);
-        found = true;
-      }
-    }
-    if (!found) return NN_ERR_INVALID_ARG;
-  }
+  // A name the note already has gives way to the first free "Att<n><ext>".
+  if (!attached &&
+      !kv::NoteFreeAttachmentName(ctx->Item->hNote, FileBaseName(source), FileExtension(path),
+                                  name, sizeof name))
+    return NN_ERR_INVALID_ARG;
   return ComposeAttachmentIcon(path, name, name, ctx->SubCode != 0, options, ctx);
 }
 
@@ -597,7 +596,9 @@ NnStatus Insert(uint8_t* data, uint16_t sig, uint32_t length, RTProcessContext* 
       if (st == 0) st = ComposeTable(ctx->SubCode, ctx->Number1, ctx);
       break;
     case 2361:
-      st = before ? TextBefore(data, sig, length, ctx) : TextAfter(data, sig, length, ctx);
+      // Inserted text joins the paragraph it is put in and begins none, so
+      // that every later paragraph keeps its number.
+      st = before ? TextRun(ctx) : TextAfter(data, sig, ctx);
       break;
     case 2409:
       st = PageBreak(data, sig, ctx);
@@ -606,7 +607,7 @@ NnStatus Insert(uint8_t* data, uint16_t sig, uint32_t length, RTProcessContext* 
       st = ComposeField(ctx->Text1, ctx->Text2, 1, "Add", ctx);
       break;
     case 2417:
-      st = Paragraph(data, sig, ctx);
+      st = Paragraph(data, sig, length, ctx);
       break;
     case 2423:
       st = LeadIfFirst(ctx);
@@ -636,11 +637,25 @@ NnStatus Insert(uint8_t* data, uint16_t sig, uint32_t length, RTProcessContext* 
   return st;
 }
 
-// Text waiting for a cell's or paragraph's content (2361 at its first record)
-// goes in front of the first record that is no cell and no paragraph start,
-// definition, reference or extension; an empty one takes it at its end.
-NnStatus PlaceLeadText(RTProcessContext* ctx) {
+// Content put in front of a cell belongs in the cell, not at the end of
+// the one before (or ahead of a table's first cell): it waits for the cell
+// record to be written. Text waits longer, for the first record of a cell's
+// or paragraph's content after their start, definition, reference, hide
+// formula and style name.
+bool WaitsForContent(uint16_t code, uint16_t sig) {
+  return IsCell(sig) || (code == 2361 && IsParagraphLead(sig));
+}
+bool LeadsContent(uint16_t sig) {
+  return IsParagraphLead(sig) || sig == 0xFFBB || sig == 188 || sig == 166;
+}
+
+// The insertion that waited, in front of the record in hand (`atEnd`: the
+// element ended there, and an empty cell or paragraph takes it at its end).
+NnStatus PlaceWaitingInsertion(uint8_t* data, uint16_t sig, uint32_t length, bool atEnd,
+                               RTProcessContext* ctx) {
   ctx->LeadTextPending = 0;
+  ctx->InsertionPlace = nullptr;  // here, in front of the record in hand
+  if (ctx->OperationCode != 2361 || !atEnd) return Insert(data, sig, length, ctx, true);
   const uint32_t composedBefore = ctx->Compose.composedCount;
   NnStatus st = TextRun(ctx);
   if (st == 0) {
@@ -650,11 +665,14 @@ NnStatus PlaceLeadText(RTProcessContext* ctx) {
   return st;
 }
 
-bool RecordBlock(uint8_t*, uint16_t sig, uint32_t, RTProcessContext* ctx, RecordEmission*,
-                 NnStatus* status) {
-  if (ctx->OperationCode != 2361 || !ctx->LeadTextPending) return false;
-  *status = IsParagraphLead(sig) || sig == 0xFFBB || sig == 188 ? 0 : PlaceLeadText(ctx);
-  return true;  // the record itself is emitted as it is
+bool RecordBlock(uint8_t* data, uint16_t sig, uint32_t length, RTProcessContext* ctx,
+                 RecordEmission*, NnStatus* status) {
+  if (!ctx->LeadTextPending || !IsInsertion(ctx->OperationCode)) return false;
+  // The target's own first record is written first; the record itself is
+  // emitted as it is.
+  const bool wait = ctx->AtTarget || (ctx->OperationCode == 2361 && LeadsContent(sig));
+  *status = wait ? 0 : PlaceWaitingInsertion(data, sig, length, false, ctx);
+  return true;
 }
 
 // 2601 to 2603: questions about a table cell.
@@ -686,7 +704,12 @@ bool AtTargetBlock(uint8_t* data, uint16_t sig, uint32_t length, RTProcessContex
   // Once-per-element flags start afresh with each element.
   ctx->AltTextWritten = ctx->CaptionWritten = ctx->HtmlAttributesWritten = 0;
   if (IsInsertion(code)) {
-    *status = InsertsBefore(ctx) ? Insert(data, sig, length, ctx, true) : 0;
+    *status = 0;
+    if (!InsertsBefore(ctx)) return true;
+    if (WaitsForContent(code, sig))
+      ctx->LeadTextPending = 1;
+    else
+      *status = Insert(data, sig, length, ctx, true);
     return true;
   }
   switch (code) {
@@ -747,7 +770,7 @@ bool ElementEndBlock(uint8_t* data, uint16_t sig, uint32_t length, RTProcessCont
   const uint16_t code = ctx->OperationCode;
   if (IsInsertion(code)) {
     if (ctx->LeadTextPending) {
-      *status = PlaceLeadText(ctx);
+      *status = PlaceWaitingInsertion(data, sig, length, true, ctx);
       return true;
     }
     *status = InsertsBefore(ctx) ? 0 : Insert(data, sig, length, ctx, false);
@@ -755,6 +778,16 @@ bool ElementEndBlock(uint8_t* data, uint16_t sig, uint32_t length, RTProcessCont
   }
   NnStatus st = 0;
   switch (code) {
+    case STEP_TEXT_SET:
+      // A target that holds no text run (an empty paragraph or cell) takes
+      // the text at its end, so that the value set reads back.
+      if (ctx->TargetDone) return false;
+      st = TextRun(ctx);
+      if (st == 0) {
+        ctx->TargetDone = 1;
+        ctx->Item->changed = 1;
+      }
+      break;
     case 2387:
     case 2388:
       if (ctx->Text1 && *ctx->Text1) st = EmitHotspotEnd(ctx, 0xAE, 1);

@@ -13,8 +13,10 @@
 #include "host/textmatch.h"
 #include "lsxsessi.h"
 #include "richtext/compose/composers.h"
+#include "richtext/compose/composeutil.h"
 #include "richtext/engine/opfamily.h"
 #include "richtext/engine/rtproc.h"
+#include "richtext/engine/tablerows.h"
 #include "richtext/item/cdlayout.h"
 #include "richtext/item/itemhelpers.h"
 #include "richtext/item/recordlist.h"
@@ -136,6 +138,9 @@ void KeepDeletedParagraphDefinition(const uint8_t* data, uint32_t len, RTProcess
 bool RemoveContent(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx) {
   if (sig == kSigPab) KeepDeletedParagraphDefinition(data, len, ctx);
   const chunkdef_info* inner = InnermostNode(ctx);
+  // A removed cell loses its content, not its place in the row.
+  if (ctx->AtTarget && kv::tables::IsCell(sig) && inner && inner->targetType == COLUMN)
+    return false;
   if (inner && inner->relation == REL_INSIDE && inner->targetType > 0 &&
       inner->targetType < kTargetTypeCount) {
     const TargetTypeDescriptor& d = TargetTypeDescriptors[inner->targetType];
@@ -143,6 +148,62 @@ bool RemoveContent(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessCon
       if (s && s == sig) return false;  // the element's own frame stays
   }
   return true;
+}
+
+// A removed row: its table's begin record, which the composition already
+// holds, and its index are noted for the renumbering after the walk. A table
+// whose cells span rows is refused: its spans would cover other rows.
+NnStatus NoteRemovedRow(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx) {
+  const chunkdef_info* inner = InnermostNode(ctx);
+  if (!inner || inner->targetType != ROW || !kv::tables::IsCell(sig) || !ctx->CurrentNode ||
+      ctx->CurrentNode->data != data || !ctx->Compose.newList)
+    return 0;
+  RTRecordNode* begin = kv::tables::OpenTableBegin(ctx->CurrentNode->prev);
+  RTRecordNode* composed = kv::tables::OpenTableBegin(ctx->Compose.newList->last);
+  if (!begin || !composed || kv::tables::TableSpansRows(begin) ||
+      ctx->RemovedRowCount >= RTProcessContext::kMaxRemovedRows)
+    return NN_ERR_CD_STRUCTURE;
+  ctx->RemovedRows[ctx->RemovedRowCount++] = {composed, kv::cd::U8(data, len, 2)};
+  return 0;
+}
+
+// The later rows of each table that lost rows move up, and its row count
+// follows; a table left without rows goes, with its pre-table group.
+void RenumberRowsAfterRemoval(RTProcessContext* ctx) {
+  RecordList* list = ctx->Compose.newList;
+  for (uint16_t i = 0; i < ctx->RemovedRowCount && list; ++i) {
+    RTRecordNode* begin = ctx->RemovedRows[i].composedTableBegin;
+    if (!begin) continue;  // done with an earlier row of its table
+    bool removed[256] = {};
+    for (uint16_t j = i; j < ctx->RemovedRowCount; ++j) {
+      if (ctx->RemovedRows[j].composedTableBegin != begin) continue;
+      removed[ctx->RemovedRows[j].row] = true;
+      ctx->RemovedRows[j].composedTableBegin = nullptr;
+    }
+    RTRecordNode* end = kv::tables::TableEndOf(begin);
+    uint32_t rows = 0;
+    int nesting = 0;
+    for (RTRecordNode* n = begin->next; n && n != end; n = n->next) {
+      if (kv::tables::IsTableBegin(n->signature)) ++nesting;
+      if (kv::tables::IsTableEnd(n->signature) && nesting > 0) --nesting;
+      if (nesting || !kv::tables::IsCell(n->signature) || n->length <= 2) continue;
+      uint8_t above = 0;
+      for (uint32_t r = 0; r < n->data[2]; ++r) above += removed[r];
+      n->data[2] = uint8_t(n->data[2] - above);
+      if (uint32_t(n->data[2]) + 1 > rows) rows = uint32_t(n->data[2]) + 1;
+    }
+    if (rows == 0 && end) {
+      for (RTRecordNode* n = kv::tables::TableFrameStart(begin); n;) {
+        RTRecordNode* next = n->next;
+        const bool last = n == end;
+        RecordListUnlink(ctx->Session, list, n);
+        if (last) break;
+        n = next;
+      }
+    } else if (RTRecordNode* pre = kv::tables::PreTableRecord(begin); pre && pre->length > 8) {
+      pre->data[8] = uint8_t(rows);
+    }
+  }
 }
 
 // ---- 2389 -------------------------------------------------------------------
@@ -331,9 +392,9 @@ bool RemoveSectionRecord(RTRecordNode* node, uint16_t sig, RTProcessContext* ctx
 // row and the caller's cell texts in place of theirs, is written before the
 // table's end record.
 
-bool IsTableBegin(uint16_t sig) { return sig == 163 || sig == 207; }
-bool IsTableEnd(uint16_t sig) { return sig == 165 || sig == 209; }
-bool IsCell(uint16_t sig) { return sig == 164 || sig == 208; }
+using kv::tables::IsCell;
+using kv::tables::IsTableBegin;
+using kv::tables::IsTableEnd;
 
 NnStatus PlanAppendRow(RTProcessContext* ctx) {
   TableTextOpsState& t = ctx->TableText;
@@ -341,33 +402,17 @@ NnStatus PlanAppendRow(RTProcessContext* ctx) {
   RTRecordNode* row = ctx->Records ? ctx->Records->first : nullptr;
   while (row && row->sequence != first) row = row->next;
   if (!row || !IsCell(row->signature) || last < first) return NN_ERR_INVALID_ARG;
-  // The table begin that encloses the row.
-  const RTRecordNode* begin = nullptr;
-  int nest = 0;
-  for (const RTRecordNode* n = row->prev; n && !begin; n = n->prev) {
-    if (IsTableEnd(n->signature)) ++nest;
-    if (IsTableBegin(n->signature) && nest-- == 0) begin = n;
-  }
+  RTRecordNode* begin = kv::tables::OpenTableBegin(row->prev);
   if (!begin) return NN_ERR_INVALID_ARG;
-  // Its pre-table record comes just before it (inside its own group).
-  for (const RTRecordNode* n = begin->prev; n; n = n->prev) {
-    if (n->signature == 0xFFFB) {
-      t.RowPreTable = n->sequence;
-      break;
-    }
-    if (n->signature != kSigBegin && n->signature != kSigEnd && n->signature != 0xFF5C &&
-        n->signature != 0xFF7A && n->signature != 0xFFFC)
-      break;
-  }
+  if (const RTRecordNode* pre = kv::tables::PreTableRecord(begin)) t.RowPreTable = pre->sequence;
   // Its end, and the rows its own cells name.
+  const RTRecordNode* end = kv::tables::TableEndOf(begin);
+  if (end) t.RowTableEnd = end->sequence;
   uint32_t rows = 0;
-  nest = 0;
-  for (const RTRecordNode* n = begin->next; n; n = n->next) {
+  int nest = 0;
+  for (const RTRecordNode* n = begin->next; n && n != end; n = n->next) {
     if (IsTableBegin(n->signature)) ++nest;
-    if (IsTableEnd(n->signature) && nest-- == 0) {
-      t.RowTableEnd = n->sequence;
-      break;
-    }
+    if (IsTableEnd(n->signature) && nest > 0) --nest;
     if (nest == 0 && IsCell(n->signature) && n->length > 2 && uint32_t(n->data[2]) + 1 > rows)
       rows = uint32_t(n->data[2]) + 1;
   }
@@ -508,7 +553,9 @@ void CleanupAfterTextInsertion(RTProcessContext* ctx) {
         continue;
       }
     }
-    if (sig == kSigText && next && next->signature == kSigText) {
+    // An empty run next to inserted text stays: it is one of the item's runs,
+    // and dropping it would move every later "Text n" one place on.
+    if (!marked && sig == kSigText && next && next->signature == kSigText) {
       if (n->length == kEmptyText) {
         n = UnlinkRecordNode(ctx, n);
         continue;
@@ -605,6 +652,13 @@ bool RemovalRecord(uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* 
   return true;
 }
 
+bool RemovalAtTarget(uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx,
+                     NnStatus* status) {
+  if (ctx->OperationCode != 2366) return false;
+  *status = NoteRemovedRow(data, sig, len, ctx);
+  return true;
+}
+
 bool RemovalPostWalk(RTProcessContext* ctx, NnStatus* status) {
   if (ctx->OperationCode == 2355) {
     // A walk that never reached the table's end wrote no row: nothing is kept.
@@ -612,7 +666,11 @@ bool RemovalPostWalk(RTProcessContext* ctx, NnStatus* status) {
     return true;
   }
   if (ctx->OperationCode != 2366) return false;
-  *status = 0;
+  RenumberRowsAfterRemoval(ctx);
+  // An item whose every record went keeps an empty text.
+  const bool emptied = ctx->Compose.newList && ctx->Compose.newList->count == 0;
+  *status = emptied ? kv::compose::EmitEmptyText(ctx) : 0;
+  if (*status) return true;
   // The attachments that the removed records named go with them; the range
   // comes from the locate step that the removal follows.
   SessionGlobals* g = ctx->Session->globals;
@@ -624,8 +682,8 @@ bool RemovalPostWalk(RTProcessContext* ctx, NnStatus* status) {
   return true;
 }
 
-const OperationFamily kRemovals = {"removals",      nullptr, RemovalPreWalk, nullptr,
-                                   RemovalRecord, nullptr,      RemovalPostWalk};
+const OperationFamily kRemovals = {"removals",    nullptr, RemovalPreWalk, RemovalAtTarget,
+                                   RemovalRecord, nullptr, RemovalPostWalk};
 
 }  // namespace
 

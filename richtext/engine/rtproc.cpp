@@ -73,6 +73,14 @@ chunkdef_info* LinkDefinition(chunkdef_info* chain, chunkdef_info* extra) {
   return first;
 }
 
+// A chain of EVERYTHING nodes (or none) names the whole item, which exists
+// even when it holds no record.
+bool NamesWholeItem(const chunkdef_info* first) {
+  for (const chunkdef_info* n = first; n; n = n->inner)
+    if (n->relation != REL_EVERYTHING) return false;
+  return true;
+}
+
 uint32_t ItemDefaultFont(const TorvoRTItem* item) {
   return MakeFontId(item->defaultFace, 0, item->defaultColor, item->defaultPointSize);
 }
@@ -414,6 +422,12 @@ NnStatus ProcessChunkOperation(TorvoRTChunk* chunk, NnHandle hNote, const char* 
     status = ApplyChunkElementAction(run, 0xFF85, 8, ctx);
     ctx->ElementActionPending = 0;
   }
+
+  // A write whose walk never met its target names something the item does
+  // not hold: it fails and the item keeps its records.
+  if (status == 0 && ctx->WriteMode && !ctx->TargetReached && code != STEP_CLEANUP_TEXT &&
+      !NamesWholeItem(first))
+    status = NN_ERR_ITEM_NOT_FOUND;
 
   // 16. Operation 2419 of a sub-chunk: the finishing call.
   if (status == 0 && code == 2419) status = Render2419Finish(ctx);

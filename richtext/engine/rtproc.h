@@ -63,7 +63,8 @@ struct RTProcessContext {
 
   uint32_t TableBeginFlag = 0;
   uint32_t TargetDone = 0;          // result flag
-  uint32_t AtTarget = 0;            // insertion reached
+  uint32_t AtTarget = 0;            // insertion reached (the first record of an element)
+  uint32_t TargetReached = 0;       // an element of the target was met during the walk
 
   uint32_t ElementActionPending = 0;
   uint32_t PendingRunStart = 0;     // first record not yet copied; 0 = none
@@ -140,6 +141,17 @@ struct RTProcessContext {
     DropMarkGuard& operator=(const DropMarkGuard&) = delete;
     ~DropMarkGuard();
   } DropMarks;
+  // 2366 on table rows: for each removed row, the begin record of its table
+  // in the composition and its row index. After the walk the later rows of
+  // each such table are renumbered and its row count lowered; a table goes
+  // with its last row.
+  struct RemovedRow {
+    RTRecordNode* composedTableBegin = nullptr;
+    uint8_t row = 0;
+  };
+  static constexpr uint16_t kMaxRemovedRows = 256;
+  RemovedRow RemovedRows[kMaxRemovedRows] = {};
+  uint16_t RemovedRowCount = 0;
   uint32_t FieldSwitchMark = 0;     // step 71: the next field record is marked
   uint32_t PropertyOnceDone = 0;    // 2437: bits of the once-per-target changes
   uint32_t LinkRewriteCount = 0;    // 2362: links rewritten
@@ -195,7 +207,10 @@ struct RTProcessContext {
   int32_t ParagraphIdLevel = 0;
   int32_t OleDepth = 0;
   uint32_t DefaultDefinitionWritten = 0;
-  uint32_t LeadTextPending = 0;     // 2361 at a cell or paragraph start: the text waits for its content
+  // An insertion at a cell (text also at a paragraph start) waits for the
+  // content; the record an insertion goes in front of.
+  uint32_t LeadTextPending = 0;
+  RTRecordNode* InsertionPlace = nullptr;
 
   // Graphic storage and export steps (graphicsteps): the attachments that
   // step 68 "storage" made in this call. When the call does not install its

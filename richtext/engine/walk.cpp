@@ -43,6 +43,20 @@ bool IsHotspotStart(uint16_t sig) {
 }
 bool IsHotspotEndSig(uint16_t sig) { return sig == 0x7F || sig == 0xAA || sig == 0xAE; }
 bool IsParagraphType(uint16_t type) { return type == PARAGRAPH || type == PARAGRAPHLIST; }
+// The records a paragraph opens with before its reference: its start, its
+// definition, the definition's hide formula and style name, and the layout
+// objects that stored forms anchor right after a paragraph start (183, 184,
+// 186, 192, 194). A definition or reference right after one of them belongs
+// to that paragraph: it starts none, and a reference ends none.
+bool LeadsIntoReference(uint16_t prev) {
+  switch (prev) {
+    case kSigParagraph: case kSigPab: case 0xFFBB: case 166:
+    case 183: case 184: case 186: case 192: case 194:
+      return true;
+    default:
+      return false;
+  }
+}
 bool IsRowOrColumn(const chunkdef_info* n) {
   return n && (n->targetType == ROW || n->targetType == COLUMN);
 }
@@ -302,14 +316,28 @@ LoopResult RunNodeLoop(uint8_t* data, uint16_t sig, uint32_t len, uint16_t prev,
         SatisfyNode(node, ctx);
         continue;
       case REL_AFTER: {
-        int start = TestChunkRecordBoundary(node, data, sig, prev, &single, ctx);
-        if (start && single) {
-          node->rearmRecord = ctx->RecordNumber + 1;
-          return LoopResult::Continue;
-        }
         uint32_t counted = 0, outside = 0;
-        if (!MatchRecordToTarget(node, data, sig, prev, &counted, &outside, uint32_t(start), ctx))
-          return LoopResult::Continue;
+        if (node->inside) {
+          // Within the element: only its own end, at its level, opens the
+          // range; an element nested in it (a table in a cell) ends nothing.
+          if (!AtElementLevel(node, data, sig, len, ctx) ||
+              !MatchRecordToTarget(node, data, sig, prev, &counted, &outside, 0, ctx))
+            return LoopResult::Continue;
+          node->inside = 0;
+        } else {
+          int start = TestChunkRecordBoundary(node, data, sig, prev, &single, ctx);
+          if (start && single) {
+            node->rearmRecord = ctx->RecordNumber + 1;
+            return LoopResult::Continue;
+          }
+          if (start) {
+            node->inside = 1;
+            SnapshotDepths(node, ctx);
+          }
+          if (!MatchRecordToTarget(node, data, sig, prev, &counted, &outside, uint32_t(start), ctx))
+            return LoopResult::Continue;
+          node->inside = 0;
+        }
         if (!outside) {
           node->rearmRecord = ctx->RecordNumber + 1;
           return LoopResult::Continue;
@@ -462,9 +490,9 @@ int TestChunkRecordBoundary(chunkdef_info* node, const uint8_t* data, uint16_t s
 
   // 2. Paragraphs.
   if (IsParagraphType(type)) {
-    if (sig == kSigPabRef && (prev == 0xFFBB || prev == kSigParagraph || prev == kSigPab)) return 0;
+    if (sig == kSigPabRef && LeadsIntoReference(prev)) return 0;
     if (sig == kSigPab &&
-        (prev == kSigParagraph || (cur && cur->next && cur->next->signature == 166)))
+        (LeadsIntoReference(prev) || (cur && cur->next && cur->next->signature == 166)))
       return 0;
     if (ctx->FlagFF68 && sig != kSigLargeParagraph) return 0;
     if (type == PARAGRAPHLIST && sig != kSigPab && sig != kSigPabRef && sig != kSigParagraph)
@@ -745,7 +773,7 @@ int MatchRecordToTarget(chunkdef_info* node, const uint8_t* data, uint16_t sig, 
           break;
         }
         if (sig == kSigParagraph ||
-            (sig == kSigPabRef && prev != kSigParagraph && prev != kSigPab) ||
+            (sig == kSigPabRef && !LeadsIntoReference(prev)) ||
             sig == 163 || sig == 164 || sig == 165 || sig == 207 || sig == 208 || sig == 209 ||
             sig == kSigPreTable) {
           ended = true;

@@ -269,8 +269,9 @@ NnStatus NnIdTableFree(NnHandle hTable);
 
 // ---- Design notes -------------------------------------------------------------
 // Finds a design note of the class whose title ($TITLE, any "|" alias, without
-// regard to case) is name. flagsPattern is accepted for compatibility and may be
-// null. NN_ERR_NOT_FOUND when none.
+// regard to case) is name and whose "$Flags" fit flagsPattern: null or empty
+// for any, "+" then characters the flags must all hold ("+U" a subform), "-"
+// then characters they must not hold. NN_ERR_NOT_FOUND when none.
 NnStatus NnDesignFindByNameFlags(NnHandle hDb, uint16_t noteClass, const char* name,
                                  uint16_t nameLen, const char* flagsPattern, NOTEID* out);
 

@@ -86,7 +86,9 @@ class SortByRowOrderTest : public ::testing::Test {
     const char* keys[] = {"cherry", "apple", "banana"};
     for (int row = 0; row < 3; ++row) {
       for (int col = 0; col < 2; ++col) {
-        add(std::string{char(0xA4), 18, char(row), char(col)} + std::string(14, '\0'));
+        // Byte 14 of a cell: the rows it spans (the first cell's is `span`).
+        add(std::string{char(0xA4), 18, char(row), char(col)} + std::string(10, '\0') +
+            char(row == 0 && col == 0 ? span : 0) + std::string(3, '\0'));
         text(col == 0 ? keys[row] : std::string(keys[row]) + "-2");
       }
     }
@@ -111,6 +113,7 @@ class SortByRowOrderTest : public ::testing::Test {
   LSXLsiSession session;
   NnHandle db = 0, note = 0;
   TorvoRTItem* item = nullptr;
+  char span = 0;
 };
 
 TEST_F(SortByRowOrderTest, RowsComeBackInKeyOrderWhole) {
@@ -121,6 +124,23 @@ TEST_F(SortByRowOrderTest, RowsComeBackInKeyOrderWhole) {
   EXPECT_EQ(table->SortByRow(1, 0, 0, 1, ""), 0);
   EXPECT_EQ(Text(), "before|cherry|cherry-2|banana|banana-2|apple|apple-2|after");
   delete table;
+}
+
+// A cell spanning rows would cover rows it never spanned once they move: the
+// table is neither sorted nor has a row taken out.
+class SortSpannedRowsTest : public SortByRowOrderTest {
+ protected:
+  void SetUp() override {
+    span = 2;
+    SortByRowOrderTest::SetUp();
+  }
+};
+
+TEST_F(SortSpannedRowsTest, TheTableIsLeftAsItIs) {
+  const std::string before = Text();
+  EXPECT_EQ(item->DefineChunk("Table 1")->SortByRow(1, 0, 0, 0, ""), NN_ERR_CD_STRUCTURE);
+  EXPECT_EQ(item->DefineChunk("Table 1; Row 2")->Remove(), NN_ERR_CD_STRUCTURE);
+  EXPECT_EQ(Text(), before);
 }
 
 }  // namespace

@@ -110,11 +110,17 @@ TEST_F(EngineCorpus, ItemsWalkAndUntouchedWritesRoundTrip) {
                   0);
       }
     }
-    // Every record is copied through the composition unchanged.
+    // A write on a target the item does not hold fails; one that changes no
+    // record copies every record through the composition unchanged.
     FreeChunkDefinition(ch->internal->chain);
     ch->internal->chain = Chain({Node(REL_CONTAINS, TEXT, {1000000})});
     EXPECT_EQ(ProcessChunkOperation(ch, itemNote, "Body", STEP_TEXT_SET, 0, 1, 0, 0, "x", nullptr,
                                     0, nullptr, nullptr),
+              NN_ERR_ITEM_NOT_FOUND);
+    FreeChunkDefinition(ch->internal->chain);
+    ch->internal->chain = nullptr;
+    EXPECT_EQ(ProcessChunkOperation(ch, itemNote, "Body", 54, 0, 0, 0, 0, nullptr, nullptr, 0,
+                                    nullptr, nullptr),
               0);
     Bytes stored;
     NnBlockId value;

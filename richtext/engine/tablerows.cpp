@@ -1,0 +1,71 @@
+#include "richtext/engine/tablerows.h"
+
+#include "richtext/item/cdlayout.h"
+#include "richtext/item/recordlist.h"
+
+namespace kv::tables {
+
+namespace {
+
+constexpr uint16_t kSigBegin = 221;
+constexpr uint16_t kSigEnd = 222;
+constexpr uint16_t kSigPreTable = 0xFFFB;
+constexpr uint32_t kCellRowSpan = 14;
+
+uint16_t GroupObject(const RTRecordNode* n) {
+  return n && (n->signature == kSigBegin || n->signature == kSigEnd)
+             ? kv::cd::U16(n->data, n->length, 4)
+             : 0;
+}
+
+}  // namespace
+
+RTRecordNode* OpenTableBegin(RTRecordNode* last) {
+  int nesting = 0;
+  for (RTRecordNode* n = last; n; n = n->prev) {
+    if (IsTableEnd(n->signature)) ++nesting;
+    if (IsTableBegin(n->signature) && nesting-- == 0) return n;
+  }
+  return nullptr;
+}
+
+RTRecordNode* TableEndOf(RTRecordNode* begin) {
+  int nesting = 0;
+  for (RTRecordNode* n = begin ? begin->next : nullptr; n; n = n->next) {
+    if (IsTableBegin(n->signature)) ++nesting;
+    if (IsTableEnd(n->signature) && nesting-- == 0) return n;
+  }
+  return nullptr;
+}
+
+RTRecordNode* TableFrameStart(RTRecordNode* begin) {
+  RTRecordNode* before = begin ? begin->prev : nullptr;
+  if (before && before->signature == kSigPreTable) return before;
+  if (!before || before->signature != kSigEnd || GroupObject(before) != kSigPreTable) return begin;
+  int depth = 0;
+  for (RTRecordNode* n = before; n; n = n->prev) {
+    if (n->signature == kSigEnd) ++depth;
+    if (n->signature == kSigBegin && --depth == 0)
+      return GroupObject(n) == kSigPreTable ? n : begin;
+  }
+  return begin;
+}
+
+RTRecordNode* PreTableRecord(RTRecordNode* begin) {
+  for (RTRecordNode* n = TableFrameStart(begin); n && n != begin; n = n->next)
+    if (n->signature == kSigPreTable) return n;
+  return nullptr;
+}
+
+bool TableSpansRows(RTRecordNode* begin) {
+  int nesting = 0;
+  for (RTRecordNode* n = begin ? begin->next : nullptr; n; n = n->next) {
+    if (IsTableBegin(n->signature)) ++nesting;
+    if (IsTableEnd(n->signature) && nesting-- == 0) return false;
+    if (nesting == 0 && IsCell(n->signature) && kv::cd::U8(n->data, n->length, kCellRowSpan) > 1)
+      return true;
+  }
+  return false;
+}
+
+}  // namespace kv::tables

@@ -1,0 +1,127 @@
+// Calls on targets the item does not hold, and the bodies of the database's
+// design elements, read back through the public methods and in the records.
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "engine_fixture.h"
+#include "support/testutil.h"
+#include "write_records_support.h"
+
+using namespace enginetest;
+using writecheck::AllText;
+using writecheck::CorpusFileItem;
+using writecheck::CorpusItem;
+using writecheck::Pab;
+using writecheck::Record;
+using writecheck::StructureProblems;
+using writecheck::Workspace;
+
+namespace {
+
+// Every write and append method on a target the item does not hold fails,
+// and leaves the item, and the note's attachments, as they were.
+TEST(EditTargets, WritesOnAMissingTargetFailAndChangeNothing) {
+  const std::string corpus = kvtest::CorpusDir();
+  const CorpusItem source = CorpusFileItem("ukl/Forms/Badge.form", "$Body");
+  if (source.segments.empty()) GTEST_SKIP() << "no corpus item";
+  const std::string dir = kvtest::MakeTempDir();
+  const std::string picture = dir + "/logo.gif";
+  kvtest::WriteFile(picture, "GIF89a\x01\x00\x01\x00\x00\x00\x00;");
+  const std::string badge = corpus + "/dxl/ukl/Forms/Badge.form";
+  using Call = std::function<long(TorvoRTChunk*)>;
+  const std::vector<std::pair<const char*, Call>> calls = {
+      {"ChangeFont", [](TorvoRTChunk* c) { return c->ChangeFont("+Bold", nullptr, 0); }},
+      {"InsertText", [](TorvoRTChunk* c) { return c->InsertText("x", 1, nullptr); }},
+      {"AppendText", [](TorvoRTChunk* c) { return c->AppendText("x", 1, nullptr); }},
+      {"AppendParagraph",
+       [](TorvoRTChunk* c) { return c->AppendParagraph("x", nullptr, nullptr, 0); }},
+      {"InsertParagraph",
+       [](TorvoRTChunk* c) { return c->InsertParagraph("x", nullptr, nullptr, 0); }},
+      {"Remove", [](TorvoRTChunk* c) { return c->Remove(); }},
+      {"SetText",
+       [](TorvoRTChunk* c) {
+         return long(c->item->DefineChunk("")->SetText(c->definitionText, "x", 1, nullptr));
+       }},
+      {"SetPropertyText",
+       [](TorvoRTChunk* c) { return c->SetPropertyText("FontColor", "Red", 0) ? 0L : 1L; }},
+      {"AppendTable", [](TorvoRTChunk* c) { return c->AppendTable(1, 1, 0, nullptr, nullptr); }},
+      {"AppendHTML", [](TorvoRTChunk* c) { return c->AppendHTML("IN", "<p>x</p>", nullptr); }},
+      {"AppendGraphic",
+       [&](TorvoRTChunk* c) { return c->AppendGraphic("FILE", picture.c_str(), "Attach=yes"); }},
+      {"AppendRTChunk",
+       [&](TorvoRTChunk* c) {
+         return c->AppendRTChunk("", badge.c_str(), 0, "$Body", "Text 1", 0);
+       }},
+      {"AppendHotspot",
+       [](TorvoRTChunk* c) {
+         return long(c->AppendHotspot("Button JavaScript", "go()", 4, "", "Go", 2));
+       }},
+      {"AppendLink",
+       [](TorvoRTChunk* c) {
+         return c->AppendLink("", 0, "http://example.com/", "x", nullptr, nullptr, 0, nullptr, 0,
+                              nullptr, 0);
+       }},
+      {"AppendLayer",
+       [](TorvoRTChunk* c) {
+         return c->AppendLayer(nullptr, nullptr, nullptr, nullptr, 0, "x", nullptr, nullptr, 0);
+       }},
+      {"AppendRow", [](TorvoRTChunk* c) { return c->AppendRow(0, 1, nullptr); }},
+  };
+  for (const char* missing : {"Text 999", "Table 99"}) {
+    for (const auto& [name, call] : calls) {
+      SCOPED_TRACE(std::string(name) + " on " + missing);
+      Workspace work(source);
+      ASSERT_TRUE(work.ok());
+      const std::vector<Record> before = work.Records();
+      TorvoRTChunk* chunk = work.item()->DefineChunk(missing);
+      EXPECT_NE(call(chunk), 0);
+      EXPECT_TRUE(work.Records() == before);
+      EXPECT_NE(NnItemInfo(work.note(), "$FILE", 5, nullptr, nullptr, nullptr, nullptr), NN_OK);
+    }
+  }
+  kvtest::RemoveTree(dir);
+}
+
+// The bodies of a subform, a form and a page, found in the item's database by
+// title or alias; a name that names none of that kind changes nothing.
+TEST(EditTargets, DesignBodiesComeFromTheDatabase) {
+  const CorpusItem subform =
+      CorpusFileItem("jnx/testDbDesignForms/subform-computedtarget.xml", "$Body");
+  const CorpusItem form = CorpusFileItem("jnx/testDbDesignForms/form-testls2.xml", "$Body");
+  if (subform.segments.empty() || form.segments.empty()) GTEST_SKIP() << "no corpus item";
+  Workspace work(
+      CorpusItem{"document", "Body", {Join({Para(), Pab(1), PabRef(1), Text("doc")})}, {}});
+  ASSERT_TRUE(work.ok());
+  // One title for both: the kind decides which body comes.
+  auto design = [&](const CorpusItem& body, const char* flags) {
+    NnHandle h = 0;
+    ASSERT_EQ(NnNoteCreate(work.db(), NN_CLASS_FORM, &h), NN_OK);
+    ASSERT_EQ(NnItemSetText(h, "$TITLE", "Shared|alias", 12), NN_OK);
+    ASSERT_EQ(NnItemSetText(h, "$Flags", flags, uint16_t(std::strlen(flags))), NN_OK);
+    for (const Bytes& s : body.segments)
+      ASSERT_EQ(NnItemAppend(h, 0, "$Body", 5, NN_TYPE_COMPOSITE, s.data(), uint32_t(s.size())),
+                NN_OK);
+    ASSERT_EQ(NnNoteUpdate(h, 0), NN_OK);
+    NnNoteClose(h);
+  };
+  design(form, "");
+  design(subform, "CUx3N");
+  TorvoRTItem* item = work.item();
+  TorvoRTChunk* all = item->DefineChunk("");
+  const std::vector<Record> before = work.Records();
+  EXPECT_EQ(all->AppendPageBody("Shared"), NN_ERR_ITEM_NOT_FOUND);
+  EXPECT_EQ(all->AppendSubformBody("nothing"), NN_ERR_ITEM_NOT_FOUND);
+  EXPECT_TRUE(work.Records() == before);
+  ASSERT_EQ(all->AppendSubformBody("ALIAS"), 0);
+  const std::string afterSubform = AllText(item, "");
+  EXPECT_NE(afterSubform.find("docHello."), std::string::npos) << afterSubform;
+  ASSERT_EQ(all->AppendFormBody("shared"), 0);
+  const std::vector<Record> after = work.Records();
+  EXPECT_TRUE(std::equal(before.begin(), before.end(), after.begin()));
+  EXPECT_GT(AllText(item, "").size(), afterSubform.size());
+  EXPECT_EQ(StructureProblems(after), "");
+  EXPECT_EQ(work.Reload(after), "");
+}
+
+}  // namespace
