@@ -39,6 +39,14 @@ constexpr uint32_t kFixed = kv::cd::host::kTextFixed;  // characters start here
 bool IsLetter(uint8_t c) { return std::isalpha(c) != 0; }
 uint8_t Lower(uint8_t c) { return uint8_t(std::tolower(c)); }
 
+// True when `text` (n bytes) holds `part` (k bytes) anywhere.
+bool Holds(const uint8_t* text, uint32_t n, const char* part, uint32_t k) {
+  if (k == 0 || n < k) return false;
+  for (uint32_t i = 0; i + k <= n; ++i)
+    if (std::memcmp(text + i, part, k) == 0) return true;
+  return false;
+}
+
 bool SameIgnoringCase(const uint8_t* a, const char* b, uint32_t n) {
   for (uint32_t i = 0; i < n; ++i)
     if (Lower(a[i]) != Lower(uint8_t(b[i]))) return false;
@@ -563,10 +571,13 @@ NnStatus ScanRun(RTProcessContext* ctx, const Run& run, bool* consumed) {
     if (failure) return failure;
   }
   if (!matched) return 0;
-  // The rest of the run, without a close delimiter that ends it.
+  // The rest of the run, without a close delimiter that ends it: that one
+  // closes the run's own opening, which went with the match. When the rest
+  // opens a text of its own, the closing is that text's, and stays.
   uint32_t end = R;
   if (run.closeLen && E + run.closeLen <= R &&
-      std::memcmp(run.data + R - run.closeLen, ctx->WikiClose, run.closeLen) == 0)
+      std::memcmp(run.data + R - run.closeLen, ctx->WikiClose, run.closeLen) == 0 &&
+      !Holds(run.data + E, R - run.closeLen - E, ctx->WikiOpen, run.openLen))
     end = R - run.closeLen;
   if (ctx->WriteMode) {
     AdoptScope adopt(ctx);

@@ -141,6 +141,17 @@ TEST_F(LinkMatching, AppendAndInsertKeepTheMatchedText) {
   EXPECT_EQ(AllText(), "Acme[Acme] and more");
 }
 
+// A later text of the run that matched nothing keeps both its delimiters.
+TEST_F(LinkMatching, AnUnmatchedTextAfterAMatchKeepsItsDelimiters) {
+  AddKey("Acme");
+  AddView();
+  Make({Para(), Text("((Acme)) and ((Unknown))")});
+  EXPECT_EQ(chunk->AppendMatching("", keysPath.c_str(), "Keys", "Subject", "\"[\" + Subject + \"]\"",
+                                  nullptr),
+            0);
+  EXPECT_EQ(AllText(), "Acme[Acme] and ((Unknown))");
+}
+
 TEST_F(LinkMatching, TextBetweenKeysIsKeptWhole) {
   AddKey("Acme");
   AddKey("Beta");
