@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "host/fonts.h"
+#include "richtext/engine/tablefields.h"
 #include "richtext/item/parastring.h"
 
 struct RTRecordNode;
@@ -35,6 +36,18 @@ struct TableTextOpsState {
   uint16_t HtmlTableGrouped = 0;
   uint16_t HtmlCellOpen = 0;
   uint16_t HtmlCellSeen = 0;
+
+  // 2413: the change the option text asks for; the table it acts on now
+  // (its own records), what of the change that table does not show yet, and
+  // the records to add to it (an attribute record in its pre-table group, a
+  // row-cycle record before its end).
+  TableChange TableChangeAsked;
+  TableChange TableChangeNow;
+  TableParts TableNow;
+  const RTRecordNode* TableGroupEnd = nullptr;
+  uint16_t TableActive = 0;
+  uint16_t TableAddsAttributes = 0;
+  uint16_t TableAddsRowCycle = 0;
 
   // 2437: the BEGIN depth of the element's own group (its attribute record
   // lies directly inside it), 0 before the group is met.

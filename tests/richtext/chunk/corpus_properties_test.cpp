@@ -321,11 +321,11 @@ TEST_F(CorpusProperties, UnzoomedDefinitionIsTheOneBeforeTheZoom) {
 }
 
 // Palette entry 17 is (206, 239, 255): a table colour of that value is
-// written by its palette form.
+// written by its palette form, under the key it was given with.
 TEST_F(CorpusProperties, PaletteSeventeenIsItsOwnColour) {
   if (!Open(kStyled, "Body")) GTEST_SKIP() << "no corpus";
   ASSERT_EQ(Chunk("Everything")->AppendTable(2, 2, 0, "TableColor=RGB(206,239,255)", nullptr), 0);
-  EXPECT_STREQ(Chunk("Table 1")->GetTableProperties("TableBodyColor"), "TableBodyColor=#ceefff ");
+  EXPECT_STREQ(Chunk("Table 1")->GetTableProperties("TableColor"), "TableColor=#ceefff ");
 }
 
 TEST_F(CorpusProperties, CellColorSetIsReadBackAndRendered) {

@@ -9,6 +9,7 @@
 #include "host/color.h"
 #include "lsxsessi.h"
 #include "richtext/engine/propwriters.h"
+#include "richtext/engine/tablefields.h"
 #include "rtitem.h"
 
 namespace {
@@ -93,13 +94,13 @@ TEST(PropWriters, TableBeginStylesAndBorders) {
   begin[1] = 14;
   Put16(begin, 12, 0x0400 | 0x0100 | 0x0008 | 0x0001);
   Out out;
-  WriteTableWidthProps(begin.data(), 14, &out.text, 29, &out.flags);
+  WriteTableRecordFields(163, begin.data(), 14, &out.text, 29, &out.flags, nullptr);
   EXPECT_EQ(out.str(),
             "TableWidth=FIT_WITH_MARGINS RowDisplay=BASIC TableColorStyle=Alternating_Columns "
             "CellBorderStyle=RIDGE CellBorderColor=RGB0,0,0 ");
   Put16(begin, 12, 0x6F80);
   Out solid;
-  WriteTableWidthProps(begin.data(), 14, &solid.text, 6, &solid.flags);
+  WriteTableRecordFields(163, begin.data(), 14, &solid.text, 6, &solid.flags, nullptr);
   EXPECT_EQ(solid.str(), "TableColorStyle=Solid ");
 }
 
@@ -112,17 +113,17 @@ TEST(PropWriters, PreTableViewerTypesColoursAndEffects) {
   Put32(pre, 28, 0x0000FF);     // red: palette 2
   Put32(pre, 32, 0x030201);     // no palette entry
   Out out;
-  WriteTableProps(pre.data(), 48, &out.text, 29, &out.flags);
+  WriteTableRecordFields(0xFFFB, pre.data(), 48, &out.text, 29, &out.flags, nullptr);
   EXPECT_EQ(out.str(),
             "TableWidth=FIT_TO_WINDOW RowDisplay=TABBED TabSide=BOTTOM TableBodyColor=Red "
             "TableColor=RGB1,2,3 BorderEffects=DROP_SHADOW ");
   pre[20] = 2;
   Out anim;
-  WriteTableProps(pre.data(), 48, &anim.text, 1, &anim.flags);
+  WriteTableRecordFields(0xFFFB, pre.data(), 48, &anim.text, 1, &anim.flags, nullptr);
   EXPECT_EQ(anim.str(), "RowDisplay=ANIMATED Transition=CONTINUALLY ");
   EXPECT_TRUE(anim.flags.Test(3));  // Transition was written with it
   Out border;
-  WriteTableProps(pre.data(), 48, &border.text, 5, &border.flags);
+  WriteTableRecordFields(0xFFFB, pre.data(), 48, &border.text, 5, &border.flags, nullptr);
   EXPECT_EQ(border.str(), "CellBorderColor=RGB0,0,0 ");
 }
 
@@ -132,10 +133,10 @@ TEST(PropWriters, TabKeys) {
   Put16(tab, 2, 48);
   Put16(tab, 14, 720);
   Out all;
-  WriteTabProps(tab.data(), 48, &all.text, 29, &all.flags, nullptr);
+  WriteTableRecordFields(0xFF5C, tab.data(), 48, &all.text, 29, &all.flags, nullptr);
   EXPECT_EQ(all.str(), "TabIndent=\"0.50\" ");
   Out equal;
-  WriteTabProps(tab.data(), 48, &equal.text, 26, &equal.flags, nullptr);
+  WriteTableRecordFields(0xFF5C, tab.data(), 48, &equal.text, 26, &equal.flags, nullptr);
   EXPECT_EQ(equal.str(), "TabsEqual=No ");
 }
 
