@@ -15,6 +15,7 @@
 #include "richtext/compose/composeutil.h"
 #include "richtext/compose/pabdef.h"
 #include "richtext/engine/opfamily.h"
+#include "richtext/engine/properties.h"
 #include "richtext/engine/rtproc.h"
 #include "richtext/engine/textops.h"
 #include "richtext/item/cdlayout.h"
@@ -205,14 +206,9 @@ NnStatus HideFormulaOfParagraph(uint16_t sig, RTProcessContext* ctx) {
 // ---- step 47: inside pass-through ---------------------------------------------------
 
 NnStatus PassthruTest(RTProcessContext* ctx) {
-  bool inside = false;
-  for (const RTRecordNode* n = ctx->CurrentNode; n; n = n->next) {
-    if (n->signature == kSigPassthruEnd) break;
-    if (n->signature == kSigPassthruStart) {
-      inside = true;
-      break;
-    }
-  }
+  // The target's first record in pass-through (or opening it), as the
+  // setter marks and clears it.
+  const bool inside = PassthruAt(ctx->CurrentNode);
   ctx->Session->SetResultText(inside ? "TRUE" : "FALSE", inside ? 4 : 5);
   return kStatusWalkDone;
 }

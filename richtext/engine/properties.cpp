@@ -126,6 +126,14 @@ const ChunkPropertyRow* FindChunkPropertyAnywhere(const char* name) {
   return nullptr;
 }
 
+bool PassthruAt(const RTRecordNode* node) {
+  for (const RTRecordNode* n = node; n; n = n->prev) {
+    if (n->signature == 0xFFCC) return true;
+    if (n->signature == 0xFFCD) return false;
+  }
+  return false;
+}
+
 namespace {
 
 constexpr uint32_t kMaxWordRecord = 0xFFFE;  // largest even length a word header holds
@@ -487,18 +495,48 @@ NnStatus UrlSet(const uint8_t* d, uint16_t sig, uint32_t len, RTProcessContext* 
   return 0;
 }
 
-// 48: passthru markers. SubCode 0 removes them all; otherwise only a marker
-// that opens or closes the whole item stays.
-void PassthruSet(uint16_t sig, RTProcessContext* ctx, RecordEmission* out) {
-  if (sig != 0xFFCC && sig != 0xFFCD) return;
-  const RTRecordNode* node = ctx->CurrentNode;
-  if (ctx->SubCode == 0) {
-    ctx->PassthruOpen = sig == 0xFFCC ? 1 : 0;
-    out->length = 0;
-    return;
-  }
-  if (sig == 0xFFCC && !(node && node->sequence == 1)) out->length = 0;
-  if (sig == 0xFFCD && !(node && !node->next)) out->length = 0;
+// 48: pass-through marking. SubCode not 0 marks the target's records as
+// pass-through HTML, 0 clears the marking; a target that reads as asked
+// stays as it is. Markers inside the target give way to one pair around it
+// (marking), or to the ends of the regions it cuts (clearing): a region
+// that began before the target ends where it starts, one that goes on
+// after it begins again where it ends.
+constexpr uint16_t kPassthruBegin = 0xFFCC, kPassthruEnd = 0xFFCD;
+
+// A marker, flagged as written by this call: the tidying after it stays next
+// to what the call wrote.
+NnStatus EmitMarker(uint16_t sig, RTProcessContext* ctx) {
+  const uint8_t marker[8] = {uint8_t(sig), uint8_t(sig >> 8), 8, 0, 0, 0, 0, 0};
+  NnStatus st = AppendRecord(marker, sig, sizeof marker, &ctx->Compose);
+  if (st) return st;
+  if (RTRecordNode* n = ctx->Compose.newList ? ctx->Compose.newList->last : nullptr)
+    n->flags |= kNodeInserted;
+  MarkChanged(ctx);
+  return 0;
+}
+
+NnStatus PassthruAtTarget(RTProcessContext* ctx) {
+  TableTextOpsState& t = ctx->TableText;
+  const RTRecordNode* first = ctx->CurrentNode;
+  const bool mark = ctx->SubCode != 0;
+  t.PassthruSame = PassthruAt(first) == mark ? 1 : 0;
+  t.PassthruInside = PassthruAt(first ? first->prev : nullptr) ? 1 : 0;
+  if (t.PassthruSame || mark == (t.PassthruInside != 0)) return 0;
+  return EmitMarker(mark ? kPassthruBegin : kPassthruEnd, ctx);
+}
+
+void PassthruRecord(uint16_t sig, RTProcessContext* ctx, RecordEmission* out) {
+  TableTextOpsState& t = ctx->TableText;
+  if ((sig != kPassthruBegin && sig != kPassthruEnd) || t.PassthruSame) return;
+  t.PassthruInside = sig == kPassthruBegin ? 1 : 0;
+  out->length = 0;
+}
+
+NnStatus PassthruAtEnd(RTProcessContext* ctx) {
+  TableTextOpsState& t = ctx->TableText;
+  const bool mark = ctx->SubCode != 0;
+  if (t.PassthruSame || mark == (t.PassthruInside != 0)) return 0;
+  return EmitMarker(mark ? kPassthruEnd : kPassthruBegin, ctx);
 }
 
 // ---- hotspots: popup text (5, 6), border (18, 19), action formula (20, 21) --------
@@ -1204,7 +1242,7 @@ bool PropertyRecord(uint8_t* d, uint16_t sig, uint32_t len, RTProcessContext* ct
     case 42: st = RowLabelSet(d, sig, len, ctx, out); break;
     case 43: FrameGet(d, sig, len, ctx); break;
     case 44: st = FrameSet(d, sig, len, ctx, out); break;
-    case 48: PassthruSet(sig, ctx, out); break;
+    case 48: PassthruRecord(sig, ctx, out); break;
     case 55: st = UrlSet(d, sig, len, ctx, out); break;
     case 61: BlobGet(d, sig, len, ctx, 0xFF65, 0xFF66); break;
     case 63: BlobGet(d, sig, len, ctx, 0xFFDC, 0xFFF9); break;
@@ -1233,8 +1271,22 @@ bool PropertyPreWalk(RTProcessContext* ctx, NnStatus* status) {
   return true;
 }
 
-const OperationFamily kPropertySteps = {"properties", PropertySetup, PropertyPreWalk, nullptr,
-                                        PropertyRecord, nullptr, nullptr};
+bool PropertyAtTarget(uint8_t*, uint16_t, uint32_t, RTProcessContext* ctx, NnStatus* status) {
+  if (ctx->OperationCode != 48) return false;
+  *status = PassthruAtTarget(ctx);
+  return true;
+}
+
+bool PropertyElementEnd(uint8_t*, uint16_t, uint32_t, RTProcessContext* ctx, NnStatus* status) {
+  if (ctx->OperationCode != 48) return false;
+  *status = PassthruAtEnd(ctx);
+  return true;
+}
+
+const OperationFamily kPropertySteps = {"properties",     PropertySetup,
+                                        PropertyPreWalk,  PropertyAtTarget,
+                                        PropertyRecord,   PropertyElementEnd,
+                                        nullptr};
 
 }  // namespace
 

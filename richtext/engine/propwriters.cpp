@@ -347,7 +347,9 @@ int WriteFontStyleProps(uint32_t fontId, const uint8_t* colorRecord, uint32_t co
     WriteColorSpec(FontIdColor(fontId), colorRecord, colorLength, out, 0, ItemColorNaming(item));
     out->Append(" ");
   }
-  if (code == 2317 || code == 2328) out->Format("%dpt ", int(FontIdSize(fontId)));
+  // A font without a size (some stored tab fonts) names none: "0pt" is no size.
+  if ((code == 2317 || code == 2328) && FontIdSize(fontId))
+    out->Format("%dpt ", int(FontIdSize(fontId)));
   if (code == 2317 || code == 2319) {
     char name[kFaceNameSize + 1] = {};
     if (item && item->FindFaceByID(FontIdFace(fontId), name)) {

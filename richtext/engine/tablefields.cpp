@@ -45,7 +45,7 @@ using FieldWriter = void (*)(const uint8_t* rec, uint32_t len, PropText* out, bo
                              const FieldContext& c);
 // Sets the field's keys present in `options`; false when a value does not
 // read as one of the field's values (or the record cannot hold it).
-using FieldSetter = bool (*)(Bytes& rec, const TableField& f, const char* options,
+using FieldSetter = bool (*)(Bytes& rec, const TableField& f, const TableChange& change,
                              const FieldContext& c);
 
 struct TableField {
@@ -60,8 +60,14 @@ struct TableField {
 
 // ---- values --------------------------------------------------------------------
 
-// The value of the first of the field's keys that the options hold.
-bool Value(const TableField& f, const char* options, std::string* out) {
+// The value of the field in the change: the one it gives the field alone,
+// else that of the first of the field's keys its options hold.
+bool Value(const TableField& f, const TableChange& change, std::string* out) {
+  if (change.value && f.index >= 0 && f.index == change.valueIndex) {
+    *out = change.value;
+    return true;
+  }
+  const char* options = change.options;
   char value[kOptionValueMax + 1];
   for (const char* key : f.keys) {
     if (!key) break;
@@ -117,15 +123,15 @@ void PreWidthWrite(const uint8_t* r, uint32_t n, PropText* out, bool, const Fiel
 }
 
 // "Fit=Window..." is the composer's older form of the width.
-bool WidthValue(const TableField& f, const char* options, std::string* v) {
-  if (Value(f, options, v)) return true;
+bool WidthValue(const TableField& f, const TableChange& change, std::string* v) {
+  if (Value(f, change, v)) return true;
   char fit[kOptionValueMax + 1];
-  if (!GetOptionValue(options, "Fit=", fit)) return false;
+  if (!GetOptionValue(change.options, "Fit=", fit)) return false;
   *v = strncasecmp(fit, "Window", 6) == 0 ? "FIT_TO_WINDOW" : "FIXED";
   return true;
 }
 
-bool PreWidthSet(Bytes& r, const TableField& f, const char* o, const FieldContext&) {
+bool PreWidthSet(Bytes& r, const TableField& f, const TableChange& o, const FieldContext&) {
   std::string v;
   if (!WidthValue(f, o, &v)) return true;
   if (!Fits(r, kPreFlags + 4)) return false;
@@ -186,12 +192,12 @@ void PreRowDisplayWrite(const uint8_t* r, uint32_t n, PropText* out, bool, const
 // The viewer type and its flags: "RowDisplay=" with "Transition=" for the
 // animated kinds and "TabSide=" for the tabbed one; either of those alone
 // changes the table's current kind.
-bool PreRowDisplaySet(Bytes& r, const TableField& f, const char* o, const FieldContext&) {
+bool PreRowDisplaySet(Bytes& r, const TableField& f, const TableChange& o, const FieldContext&) {
   std::string display, transition, side;
   const bool hasDisplay = Value(f, o, &display);
   char value[kOptionValueMax + 1];
-  const bool hasTransition = GetOptionValue(o, "Transition=", value) && (transition = value, true);
-  const bool hasSide = GetOptionValue(o, "TabSide=", value) && (side = value, true);
+  const bool hasTransition = GetOptionValue(o.options, "Transition=", value) && (transition = value, true);
+  const bool hasSide = GetOptionValue(o.options, "TabSide=", value) && (side = value, true);
   if (!hasDisplay && !hasTransition && !hasSide) return true;
   if (!Fits(r, kPreViewer + 1)) return false;
   uint32_t flags = L(r.data(), uint32_t(r.size()), kPreFlags);
@@ -245,7 +251,7 @@ void PreColourWrite(const uint8_t* r, uint32_t n, PropText* out, bool, const Fie
 }
 
 template <uint32_t kOffset>
-bool PreColourSet(Bytes& r, const TableField& f, const char* o, const FieldContext& c) {
+bool PreColourSet(Bytes& r, const TableField& f, const TableChange& o, const FieldContext& c) {
   std::string v;
   if (!Value(f, o, &v)) return true;
   uint32_t rgb = 0;
@@ -262,7 +268,7 @@ void PreBorderColourWrite(const uint8_t* r, uint32_t n, PropText* out, bool alon
   if (red + green + blue >= 1 || alone) out->Format("CellBorderColor=RGB%d,%d,%d ", red, green, blue);
 }
 
-bool PreBorderColourSet(Bytes& r, const TableField& f, const char* o, const FieldContext& c) {
+bool PreBorderColourSet(Bytes& r, const TableField& f, const TableChange& o, const FieldContext& c) {
   std::string v;
   if (!Value(f, o, &v)) return true;
   uint32_t rgb = 0;
@@ -282,7 +288,7 @@ void PreEffectsWrite(const uint8_t* r, uint32_t n, PropText* out, bool alone, co
     out->Append("BorderEffects=NONE ");
 }
 
-bool PreEffectsSet(Bytes& r, const TableField& f, const char* o, const FieldContext&) {
+bool PreEffectsSet(Bytes& r, const TableField& f, const TableChange& o, const FieldContext&) {
   std::string v;
   if (!Value(f, o, &v)) return true;
   if (!Fits(r, kPreFlags + 4)) return false;
@@ -294,7 +300,7 @@ bool PreEffectsSet(Bytes& r, const TableField& f, const char* o, const FieldCont
   return true;
 }
 
-bool PreMinRowSet(Bytes& r, const TableField& f, const char* o, const FieldContext&) {
+bool PreMinRowSet(Bytes& r, const TableField& f, const TableChange& o, const FieldContext&) {
   std::string v;
   uint16_t twips = 0;
   if (!Value(f, o, &v)) return true;
@@ -314,7 +320,7 @@ void BeginWidthWrite(const uint8_t* r, uint32_t n, PropText* out, bool, const Fi
                                                   : "TableWidth=FIXED ");
 }
 
-bool BeginWidthSet(Bytes& r, const TableField& f, const char* o, const FieldContext&) {
+bool BeginWidthSet(Bytes& r, const TableField& f, const TableChange& o, const FieldContext&) {
   std::string v;
   if (!WidthValue(f, o, &v)) return true;
   if (!Fits(r, kBeginFlags + 2)) return false;
@@ -331,16 +337,17 @@ bool BeginWidthSet(Bytes& r, const TableField& f, const char* o, const FieldCont
 void BeginRowDisplayWrite(const uint8_t*, uint32_t, PropText* out, bool, const FieldContext&) {
   out->Append("RowDisplay=BASIC ");
 }
-bool BeginRowDisplaySet(Bytes&, const TableField& f, const char* o, const FieldContext&) {
+bool BeginRowDisplaySet(Bytes&, const TableField& f, const TableChange& o, const FieldContext&) {
   std::string v;
   char other[kOptionValueMax + 1];
-  if (GetOptionValue(o, "Transition=", other) || GetOptionValue(o, "TabSide=", other)) return false;
+  if (GetOptionValue(o.options, "Transition=", other) || GetOptionValue(o.options, "TabSide=", other))
+    return false;
   return !Value(f, o, &v) || Is(v, "BASIC");
 }
 void BeginBorderColourWrite(const uint8_t*, uint32_t, PropText* out, bool, const FieldContext&) {
   out->Append("CellBorderColor=RGB0,0,0 ");
 }
-bool BeginBorderColourSet(Bytes&, const TableField& f, const char* o, const FieldContext& c) {
+bool BeginBorderColourSet(Bytes&, const TableField& f, const TableChange& o, const FieldContext& c) {
   std::string v;
   uint32_t rgb = 0;
   return !Value(f, o, &v) || (ColourValue(v, c.naming, &rgb) && rgb == 0);
@@ -367,7 +374,7 @@ void BeginColourStyleWrite(const uint8_t* r, uint32_t n, PropText* out, bool,
   out->Format("TableColorStyle=%s ", style);
 }
 
-bool BeginColourStyleSet(Bytes& r, const TableField& f, const char* o, const FieldContext&) {
+bool BeginColourStyleSet(Bytes& r, const TableField& f, const TableChange& o, const FieldContext&) {
   std::string v;
   if (!Value(f, o, &v)) return true;
   const Word* w = Find(kColourStyleWords, v);
@@ -388,7 +395,7 @@ void BeginBorderStyleWrite(const uint8_t* r, uint32_t n, PropText* out, bool alo
     out->Append("CellBorderStyle=SOLID ");
 }
 
-bool BeginBorderStyleSet(Bytes& r, const TableField& f, const char* o, const FieldContext&) {
+bool BeginBorderStyleSet(Bytes& r, const TableField& f, const TableChange& o, const FieldContext&) {
   std::string v;
   if (!Value(f, o, &v)) return true;
   if (!Fits(r, kBeginFlags + 2)) return false;
@@ -400,7 +407,7 @@ bool BeginBorderStyleSet(Bytes& r, const TableField& f, const char* o, const Fie
   return true;
 }
 
-bool BeginMarginSet(Bytes& r, const TableField& f, const char* o, const FieldContext&) {
+bool BeginMarginSet(Bytes& r, const TableField& f, const TableChange& o, const FieldContext&) {
   std::string v;
   uint16_t twips = 0;
   if (!Value(f, o, &v)) return true;
@@ -409,7 +416,7 @@ bool BeginMarginSet(Bytes& r, const TableField& f, const char* o, const FieldCon
   return true;
 }
 
-bool BeginSpacingSet(Bytes& r, const TableField& f, const char* o, const FieldContext&) {
+bool BeginSpacingSet(Bytes& r, const TableField& f, const TableChange& o, const FieldContext&) {
   std::string v;
   uint16_t twips = 0;
   if (!Value(f, o, &v)) return true;
@@ -424,7 +431,7 @@ void RowCycleWrite(const uint8_t* r, uint32_t n, PropText* out, bool, const Fiel
   out->Format("RowCycleMilliseconds=%ld ", long(L(r, n, 4)));
 }
 
-bool RowCycleSet(Bytes& r, const TableField& f, const char* o, const FieldContext&) {
+bool RowCycleSet(Bytes& r, const TableField& f, const TableChange& o, const FieldContext&) {
   std::string v;
   if (!Value(f, o, &v)) return true;
   char* end = nullptr;
@@ -442,7 +449,7 @@ void TabIndentWrite(const uint8_t* r, uint32_t n, PropText* out, bool alone, con
   if (indent || alone) out->Format("TabIndent=\"%4.2f\" ", indent / 1440.0);
 }
 
-bool TabIndentSet(Bytes& r, const TableField& f, const char* o, const FieldContext&) {
+bool TabIndentSet(Bytes& r, const TableField& f, const TableChange& o, const FieldContext&) {
   std::string v;
   uint16_t twips = 0;
   if (!Value(f, o, &v)) return true;
@@ -456,7 +463,7 @@ void TabsEqualWrite(const uint8_t* r, uint32_t n, PropText* out, bool alone, con
   if (equal || alone) out->Format("TabsEqual=%s ", equal ? "Yes" : "No");
 }
 
-bool TabsEqualSet(Bytes& r, const TableField& f, const char* o, const FieldContext&) {
+bool TabsEqualSet(Bytes& r, const TableField& f, const TableChange& o, const FieldContext&) {
   std::string v;
   if (!Value(f, o, &v)) return true;
   if (!Fits(r, 14)) return false;
@@ -490,7 +497,7 @@ void TabFontWrite(const uint8_t* r, uint32_t n, PropText* out, bool, const Field
   WriteDelimitedValue("TabFont", words, fontText.length, out);
 }
 
-bool TabFontSet(Bytes& r, const TableField& f, const char* o, const FieldContext& c) {
+bool TabFontSet(Bytes& r, const TableField& f, const TableChange& o, const FieldContext& c) {
   std::string v;
   if (!Value(f, o, &v)) return true;
   uint32_t font = 0;
@@ -535,7 +542,7 @@ void HtmlWrite(const uint8_t* r, uint32_t n, PropText* out, bool alone, const Fi
 }
 
 template <int kSlot>
-bool HtmlSet(Bytes& r, const TableField& f, const char* o, const FieldContext&) {
+bool HtmlSet(Bytes& r, const TableField& f, const TableChange& o, const FieldContext&) {
   std::string v;
   return !Value(f, o, &v) || SetHtmlAttrValue(&r, kSlot, v.data(), v.size());
 }
@@ -724,6 +731,15 @@ void WriteTableListing(const TableParts& parts, PropText* out, uint32_t selector
 
 // ---- setting -------------------------------------------------------------------------
 
+TableChange TableKeyChange(uint32_t index, const char* value) {
+  TableChange change;
+  change.value = value ? value : "";
+  change.valueIndex = int32_t(index);
+  for (size_t i = 0; i < kFieldCount; ++i)
+    if (kTableFields[i].index == int32_t(index)) change.fields |= uint64_t(1) << i;
+  return change;
+}
+
 NnStatus ParseTableChange(const char* options, bool strict, TableChange* change) {
   *change = TableChange();
   change->options = options;
@@ -779,7 +795,7 @@ NnStatus EffectiveTableChange(const TableParts& parts, const TorvoRTItem* item,
     const TableField& key = kTableFields[first];
     const Bytes old = rec;
     const std::string before = Reading(key, rec.data(), uint32_t(rec.size()), c);
-    if (!key.set(rec, key, change->options, c)) return NN_ERR_INVALID_ARG;
+    if (!key.set(rec, key, *change, c)) return NN_ERR_INVALID_ARG;
     // A key the table already reads with that value changes nothing.
     const bool differs = key.index < 0
                              ? rec != old
@@ -802,7 +818,7 @@ bool ApplyTableChange(uint16_t signature, std::vector<uint8_t>* rec, const Table
     Bytes work = *rec;
     // A record that cannot take a value (a table begin asked for a tabbed
     // display its pre-table record holds) keeps its own.
-    if (f.set(work, f, change.options, c)) *rec = std::move(work);
+    if (f.set(work, f, change, c)) *rec = std::move(work);
   }
   return *rec != old;
 }

@@ -54,7 +54,14 @@ void WriteTableRecordFields(uint16_t signature, const uint8_t* rec, uint32_t len
 struct TableChange {
   const char* options = nullptr;
   uint64_t fields = 0;  // the fields its keys name (bits by field row)
+  // A value given to one key alone (the key of list index valueIndex),
+  // whatever characters it holds; null when the options give them all.
+  const char* value = nullptr;
+  int32_t valueIndex = -1;
 };
+
+// The change that gives the key of list index `index` the value `value`.
+TableChange TableKeyChange(uint32_t index, const char* value);
 
 // Reads the keys of `options`. Strict: every key must be one a table field
 // sets, else 1028 (the caller refuses the call); lenient: other keys are

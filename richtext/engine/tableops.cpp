@@ -471,24 +471,12 @@ NnStatus ReplaceAttribute(const uint8_t* data, uint16_t sig, uint32_t len, RTPro
   return EmitInstead(rec, sig, ctx, out);
 }
 
-// Whether the pre-table group that the current 0xFFFB opens already holds an
-// attribute record of its own.
-bool TableHasAttributes(const RTRecordNode* node) {
-  int depth = 0;
-  for (const RTRecordNode* n = node ? node->next : nullptr; n; n = n->next) {
-    if (n->signature == 221) ++depth;
-    if (n->signature == 222 && depth-- == 0) break;
-    if (depth == 0 && n->signature == kSigTableAttr) return true;
-    if (IsTableBegin(n->signature) || IsCell(n->signature) || n->signature == kSigPreTable) break;
-  }
-  return false;
-}
-
 // A new attribute record holding only the chosen string, appended before the
 // record in hand.
 NnStatus WriteNewAttribute(uint16_t attrSig, RTProcessContext* ctx) {
   const char* value = ctx->Text2 ? ctx->Text2 : "";
   const size_t valueLen = std::strlen(value);
+  if (valueLen == 0) return 0;  // an empty value is what the missing record reads
   const size_t len = (kAttrHead + valueLen + 1) & ~size_t(1);
   if (len > kMaxRecordLength) return NN_ERR_MEMORY;
   auto* rec = static_cast<uint8_t*>(POOL_ALLOC(ctx->Session, len, true));
@@ -501,43 +489,6 @@ NnStatus WriteNewAttribute(uint16_t attrSig, RTProcessContext* ctx) {
   PoolFree(ctx->Session, rec);
   if (st) return st;
   MarkModified(ctx);
-  return 0;
-}
-
-// The addressed table is the first whose 0xFFFB the target holds; its own
-// attribute record lies in its pre-table group. Attribute records of nested
-// tables and of elements in the cells stay as they are.
-NnStatus SetTableHtmlValue(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx,
-                           RecordEmission* out) {
-  TableTextOpsState& t = ctx->TableText;
-  const bool inGroup = ctx->OpenSignatureDepth > 0 &&
-                       ctx->OpenSignatures[ctx->OpenSignatureDepth] == kSigPreTable;
-  if (t.HtmlTablePhase == 0 && sig == kSigPreTable) {
-    t.HtmlTableDepth = ctx->TableBeginCount;
-    t.HtmlTablePhase = 1;
-    t.HtmlTableGrouped = inGroup ? 1 : 0;
-    // The new record goes before the group's end, or replaces the one there.
-    if (inGroup || TableHasAttributes(ctx->CurrentNode)) return 0;
-    // A pre-table record without its group gets one around it and the record.
-    t.HtmlTablePhase = 2;
-    NnStatus st = EmitBeginRecord(kSigPreTable, 0, &ctx->Compose);
-    if (st == 0) st = AppendRecord(data, sig, len, &ctx->Compose);
-    if (st == 0) st = WriteNewAttribute(kSigTableAttr, ctx);
-    if (st == 0) st = EmitEndRecord(kSigPreTable, 0, &ctx->Compose);
-    if (st) return st;
-    out->length = 0;
-    return 0;
-  }
-  if (t.HtmlTablePhase != 1 || ctx->TableBeginCount != t.HtmlTableDepth) return 0;
-  if (sig == kSigTableAttr && (inGroup || !t.HtmlTableGrouped)) {
-    t.HtmlTablePhase = 2;
-    return ReplaceAttribute(data, sig, len, ctx, out);
-  }
-  if (sig == 222 && t.HtmlTableGrouped && U16(data, len, 4) == kSigPreTable) {
-    t.HtmlTablePhase = 2;
-    return WriteNewAttribute(kSigTableAttr, ctx);
-  }
-  if (IsTableBegin(sig) || IsCell(sig)) t.HtmlTablePhase = 2;
   return 0;
 }
 
@@ -576,7 +527,8 @@ NnStatus SetHtmlValue(const uint8_t* data, uint16_t sig, uint32_t len, RTProcess
         return ReplaceAttribute(data, sig, len, ctx, out);
       return 0;
     case 1:
-      return SetTableHtmlValue(data, sig, len, ctx, out);
+      // The table's value is one key of its properties, set as ChangeTable sets them.
+      return ChangeTable(data, sig, len, ctx, out);
     case 2:
       return SetCellHtmlValue(data, sig, len, ctx, out);
     default:
@@ -618,6 +570,12 @@ bool Record(uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx, Re
 // ChangeTable reads its keys before anything is walked: a key no table
 // field sets refuses the call with the item as it was.
 bool Setup(RTProcessContext* ctx, NnStatus* status) {
+  if (ctx->OperationCode == 2422 && ctx->Number1 == 1) {
+    // The table's HTML value: its key of the table properties (19 for the ID).
+    ctx->TableText.TableChangeAsked = TableKeyChange(19 + AttributeSlot(ctx->SubCode), ctx->Text2);
+    *status = 0;
+    return true;
+  }
   if (ctx->OperationCode != 2413) return false;
   *status = ParseTableChange(ctx->Text1, true, &ctx->TableText.TableChangeAsked);
   return true;
