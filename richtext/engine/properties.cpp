@@ -229,6 +229,15 @@ uint16_t InnermostTargetType(const RTProcessContext* ctx) {
 
 // ---- text-like get and set steps ---------------------------------------------------
 
+// Whether a record's text (`have` bytes from `off`, up to a NUL) is already
+// `t`: a value set again leaves its record as stored (its length word and
+// padding included).
+bool SameText(const uint8_t* d, uint32_t len, uint32_t off, uint32_t have, const char* t,
+              uint32_t n) {
+  const uint32_t stored = uint32_t(strnlen(At(d, len, off), Avail(len, off, have)));
+  return stored == n && (n == 0 || std::memcmp(At(d, len, off), t, n) == 0);
+}
+
 // 7: the first section title into PropertyText.
 void SectionTitleGet(const uint8_t* d, uint16_t sig, uint32_t len, RTProcessContext* ctx) {
   if (sig != 0xFFAC || ctx->TargetDone) return;
@@ -248,6 +257,7 @@ NnStatus SectionTitleSet(const uint8_t* d, uint16_t sig, uint32_t len, RTProcess
   uint32_t n;
   const char* t = TextArg(ctx, &n);
   if (h + n + 1 > kMaxWordRecord) n = kMaxWordRecord - h - 1;
+  if (SameText(d, len, h, len - h, t, n)) return 0;
   NnStatus st = 0;
   uint8_t* p = Replacement(ctx, out, h + n + 1, &st);
   if (!p) return st;
@@ -277,6 +287,10 @@ NnStatus AnchorSet(const uint8_t* d, uint16_t sig, uint32_t len, RTProcessContex
   uint32_t n;
   const char* t = TextArg(ctx, &n);
   if (n + 13 > kMaxWordRecord) n = kMaxWordRecord - 13;
+  if (SameText(d, len, 12, W(d, len, 4), t, n)) {
+    ctx->TargetDone = 1;
+    return 0;
+  }
   uint8_t* p = ctx->ScratchRecord;
   std::memcpy(p, d, 12);
   Put16(p, 4, uint16_t(n));
@@ -311,6 +325,7 @@ NnStatus ButtonSet(const uint8_t* d, uint16_t sig, uint32_t len, RTProcessContex
   uint32_t n;
   const char* t = TextArg(ctx, &n);
   if (n + 16 > kMaxWordRecord) n = kMaxWordRecord - 16;
+  if (len >= 16 && SameText(d, len, 16, len - 16, t, n)) return 0;
   NnStatus st = 0;
   uint8_t* p = Replacement(ctx, out, n + 16, &st);
   if (!p) return st;

@@ -75,8 +75,11 @@ class Workspace {
   bool Reset() {
     delete item_;
     item_ = nullptr;
-    NnItemDelete(note_, "$Fonts", 6);
-    NnItemDelete(note_, name_.c_str(), uint16_t(name_.size()));
+    // Every segment of either item goes.
+    while (NnItemDelete(note_, "$Fonts", 6) == NN_OK) {
+    }
+    while (NnItemDelete(note_, name_.c_str(), uint16_t(name_.size())) == NN_OK) {
+    }
     for (const Bytes& s : source_.fonts)
       NnItemAppend(note_, 0, "$Fonts", 6, NN_TYPE_COMPOSITE, s.data(), uint32_t(s.size()));
     for (const Bytes& s : source_.segments)
