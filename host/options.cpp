@@ -104,6 +104,15 @@ int NextOptionPair(const char** cursor, OptionPair* pair) {
   return 1;
 }
 
+bool OptionValuesFit(const char* optionString) {
+  const char* p = optionString;
+  OptionPair pair;
+  int r;
+  while ((r = NextOptionPair(&p, &pair)) != 0)
+    if (r > 0 && pair.valueLength > kOptionValueMax) return false;
+  return true;
+}
+
 int GetOptionValue(const char* optionString, const char* key, char* out) {
   return GetOptionValueN(optionString, key, out, kOptionValueMax);
 }

@@ -39,6 +39,10 @@ struct OptionPair {
 // The pairs are those GetOptionValue finds, in the order they stand.
 int NextOptionPair(const char** cursor, OptionPair* pair);
 
+// Whether every value of the option string fits an option value (at most
+// kOptionValueMax characters): a longer one would reach its reader cut.
+bool OptionValuesFit(const char* optionString);
+
 // Pointer to the first occurrence of `pattern` in `text` without regard to
 // case; null when there is none, when either is null or the text is empty.
 const char* StrIStr(const char* text, const char* pattern);

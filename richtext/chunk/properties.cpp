@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <string>
 
 #include "host/color.h"
 #include "host/logging.h"
@@ -164,6 +165,7 @@ uint32_t Len(const char* t) { return t ? uint32_t(std::strlen(t)) : 0; }
 
 constexpr uint16_t kCodeCellColor = 2606;
 constexpr uint16_t kCodeFontColor = 2318;
+constexpr uint16_t kCodeTextAttributes = 2333;
 constexpr uint16_t kCodeExists = 2315;
 constexpr uint16_t kCodeCellIsMerged = 2601;
 constexpr uint16_t kCodeTargetColumn = 2602;
@@ -563,6 +565,15 @@ int TorvoRTChunk::SetPropertyText(const char* name, const char* value, uint16_t 
       NnMemFree(h);
     }
     return RunFrame(row->setStep, row->code, s->ResultTextLength, 0, 0, s->ResultText, nullptr,
+                    nullptr, nullptr) == 0
+               ? 1
+               : 0;
+  }
+  if (row->setStep == 2363 && row->code == kCodeTextAttributes) {
+    // The attributes are the whole set the run takes, as the property reads
+    // them: those not named go ("Bold" on an italic run gives bold alone).
+    std::string whole = "Plain " + std::string(value, strnlen(value, length));
+    return RunFrame(row->setStep, row->code, uint32_t(whole.size()), 0, 0, whole.c_str(), nullptr,
                     nullptr, nullptr) == 0
                ? 1
                : 0;

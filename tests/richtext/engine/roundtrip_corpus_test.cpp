@@ -145,12 +145,14 @@ class Element {
     }
   }
 
-  // A change of the item as stored: `set` succeeds, `reads` holds
+  // A change of the item as stored (after `prepare`): `set` succeeds, `reads` holds
   // afterwards, and only records of `kinds` change, `most` of them at most.
   void Change(const std::string& what, const std::function<NnStatus(TorvoRTChunk*)>& set,
               const std::function<bool(TorvoRTChunk*)>& reads,
-              std::initializer_list<uint16_t> kinds, size_t most) {
+              std::initializer_list<uint16_t> kinds, size_t most,
+              const std::function<void()>& prepare = nullptr) {
     ASSERT_TRUE(ws_.Reset());
+    if (prepare) prepare();
     const std::vector<Record> before = ws_.Records();
     EXPECT_EQ(set(Chunk()), 0) << where_ << " " << definition_ << ": " << what;
     EXPECT_TRUE(reads(Chunk())) << where_ << " " << definition_ << ": " << what << " reads back";
@@ -280,6 +282,14 @@ void TextRuns(Workspace& ws, const std::string& where) {
              [](TorvoRTChunk* c) { return c->SetPropertyText("FontColor", "RGB10,20,30", 0) ? 0 : 1; },
              [](TorvoRTChunk* c) { return Prop(c, "FontColor") == "RGB10,20,30"; },
              {0xFF85, 221, 222, 210}, 4);
+    const bool italic = Prop(e.Chunk(), "TextAttributes") == "Italic";
+    e.Change("attributes", [&](TorvoRTChunk* c) {
+               return c->SetPropertyText("TextAttributes", italic ? "Bold Embossed" : "Italic", 0) ? 0 : 1;
+             },
+             [&](TorvoRTChunk* c) {
+               return Prop(c, "TextAttributes") == (italic ? "Bold Embossed" : "Italic");
+             },
+             {0xFF85, 221, 222, 210}, 4);
     e.Change("palette colour 2", [](TorvoRTChunk* c) { return c->SetPropertyNumber("FontColor", 2) ? 0 : 1; },
              [](TorvoRTChunk* c) { return Prop(c, "FontColor") == "Red"; }, {0xFF85, 221, 222, 210}, 4);
     // Pass-through marking (a run with text: an empty one keeps none).
@@ -298,11 +308,29 @@ void Pictures(Workspace& ws, const std::string& where) {
   for (long p = 1; p <= pictures; ++p) {
     Element e(ws, where, "Graphic " + std::to_string(p));
     e.Properties({"GraphicStorage", "GraphicWidth", "GraphicHeight", "ImageInPixels", "HideFormula"});
-    e.Same("its element properties", [](TorvoRTChunk* c) {
-      const std::string listing = Text(c->GetTargetProperties("Graphic", ""));
-      c->AlterRichText(2437, GRAPHIC, 0, 0, 0, listing.c_str(), nullptr, nullptr, nullptr);
-      return c->lastStatus;
-    });
+    auto properties = [](const char* text) {
+      return [text](TorvoRTChunk* c) {
+        c->AlterRichText(2437, GRAPHIC, 0, 0, 0, text, nullptr, nullptr, nullptr);
+        return c->lastStatus;
+      };
+    };
+    const std::string listing = Text(e.Chunk()->GetTargetProperties("Graphic", ""));
+    e.Same("its element properties", properties(listing.c_str()));
+    // The alternate text and caption records it holds take a new text.
+    if (listing.find("AltText=") != std::string::npos)
+      e.Change("AltText", properties("AltText='rt \"alt\"'"),
+               [](TorvoRTChunk* c) {
+                 return Text(c->GetTargetProperties("Graphic", "AltText")) == "rt \"alt\"";
+               },
+               {0xFFCA}, 1);
+    if (listing.find("Caption=") != std::string::npos)
+      e.Change("Caption", properties("Caption=\"it's\""),
+               [](TorvoRTChunk* c) {
+                 return Text(c->GetTargetProperties("Graphic", "Caption")) == "it's";
+               },
+               {0xFF76}, 1);
+    const std::string longCaption = "Caption='" + std::string(5000, 'c') + "'";
+    e.Refused("a caption of 5,000 characters", properties(longCaption.c_str()));
   }
 }
 
@@ -314,6 +342,40 @@ void Hotspots(Workspace& ws, const std::string& where) {
                   "LinkURL", "LinkAnchorText", "LinkHintServer", "LinkPopupText",
                   "LinkNoteUniversalID", "LinkReplicaID", "LinkViewUniversalID"});
   }
+}
+
+// The corpus holds no links: a document link and a URL link are added to
+// the item as stored.
+void AddLinks(Workspace& ws) {
+  ASSERT_TRUE(ws.Reset());
+  TorvoRTChunk* all = ws.item()->DefineChunk("");
+  ASSERT_EQ(all->AppendLink(nullptr, 0,
+                            "ReplicaID=85255E01001356A8 ViewID=0123456789ABCDEF0123456789ABCDEF "
+                            "NoteID=FEDCBA9876543210FEDCBA9876543210 Server='Hub/Acme' "
+                            "Anchor='Part 2' Text='See it'",
+                            nullptr, nullptr, nullptr, 0, nullptr, 0, nullptr, 0),
+            0);
+  ASSERT_EQ(all->AppendLink(nullptr, 0, "https://example.org/a?b=c", nullptr, nullptr, nullptr, 0,
+                            nullptr, 0, nullptr, 0),
+            0);
+}
+
+void Links(Workspace& ws, const std::string& where) {
+  if (ws.Records().empty()) return;  // appending to an empty item is the write sweep's
+  AddLinks(ws);
+  for (const char* link : {"Doclink 1", "Hyperlink 1"}) {
+    Element e(ws, where, link);
+    ASSERT_TRUE(e.Chunk()->Exists()) << where << " " << link;
+    e.Properties({"LinkURL", "LinkAnchorText", "LinkHintServer", "LinkPopupText", "PopupText",
+                  "LinkNoteUniversalID", "LinkReplicaID", "LinkViewUniversalID"});
+  }
+  // A new note identifier: only the link record changes.
+  const char* note = "00112233445566778899AABBCCDDEEFF";
+  Element(ws, where, "Doclink 1")
+      .Change("LinkNoteUniversalID",
+              [&](TorvoRTChunk* c) { return c->SetPropertyText("LinkNoteUniversalID", note, 0) ? 0 : 1; },
+              [&](TorvoRTChunk* c) { return Prop(c, "LinkNoteUniversalID") == note; }, {0xFF92}, 1,
+              [&] { AddLinks(ws); });
 }
 
 TEST(RoundTripCorpus, EveryPropertySetBackLeavesTheItemAndAChangeOnlyItsTarget) {
@@ -328,9 +390,11 @@ TEST(RoundTripCorpus, EveryPropertySetBackLeavesTheItemAndAChangeOnlyItsTarget) 
     TextRuns(ws, source.where);
     Pictures(ws, source.where);
     Hotspots(ws, source.where);
+    Links(ws, source.where);
     EXPECT_EQ(ws.Reload(ws.Records()), "") << source.where;
   }
   EXPECT_GT(Element::checks, 0u);
+  RecordProperty("checks", int(Element::checks));
 }
 
 }  // namespace
