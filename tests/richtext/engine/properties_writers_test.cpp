@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "host/color.h"
+#include "host/fonts.h"
 #include "lsxsessi.h"
 #include "richtext/engine/propwriters.h"
 #include "richtext/engine/tablefields.h"
@@ -270,6 +271,46 @@ TEST(PropWriters, FontWordsOfAnItemFont) {
   // Effects use the position bits.
   WriteFontStyleProps(font | 0x90u << 8, nullptr, 0, &item, &t, 2333);
   EXPECT_STREQ(b, "Bold Italic Embossed");
+}
+
+// Every font the writer gives reads back through the font parser as the font
+// it came from (the parts a run shows left to change are none), and a word
+// shaped like a font word that does not read is refused, never a face.
+TEST(PropWriters, FontParserReadsEveryWordTheWriterGives) {
+  LSXLsiSession session;
+  TorvoRTItem item(&session);
+  const int face = item.FindFaceByName("Helvetica Neue", true);
+  ASSERT_GT(face, 0);
+  const uint8_t attributes[] = {0, 0x01, 0x0F, 0x10, 0x21, 0x80, 0x93, 0xA4};
+  const uint8_t colours[] = {0, 3, 15, 16, 77, 239};
+  const std::vector<std::vector<uint8_t>> records = {
+      {},
+      {210, 8, 0x01, 0x00, 127, 96, 79, 0},                  // an RGB colour
+      {210, 8, 0x01, 0xE0, 0, 0, 0, 0},                      // black with three highlights
+      {210, 8, 0x00, 0x80, 9, 9, 9, 0},                      // a highlight, no RGB
+      {210, 14, 0x11, 0x40, 1, 2, 3, 0, 1, 0, 4, 5, 6, 0}};  // RGB, gradient, pink
+  size_t fonts = 0;
+  for (uint8_t a : attributes)
+    for (uint8_t c : colours)
+      for (const auto& rec : records) {
+        const uint32_t font = uint32_t(face) | uint32_t(a) << 8 | uint32_t(c) << 16 | 11u << 24;
+        char b[256];
+        PropText t(b, sizeof b);
+        WriteFontStyleProps(font, rec.data(), uint32_t(rec.size()), &item, &t, 2317);
+        FontState parsed, shown;
+        uint32_t mask = 0;
+        ASSERT_EQ(ParseFontSpec(b, nullptr, &item, &parsed, &mask), 0) << b;
+        RunFontState(font, rec.data(), uint32_t(rec.size()), &item, &shown);
+        EXPECT_EQ(FontChangeMask(shown, parsed, mask), 0u) << b;
+        EXPECT_STREQ(parsed.faceName, "Helvetica Neue") << b;
+        ++fonts;
+      }
+  EXPECT_EQ(fonts, 240u);
+  FontState state;
+  uint32_t mask = 0;
+  for (const char* bad : {"Bold RGB127,96 10pt Arial", "COLOR240", "12px Arial", "HighlightGreen",
+                          "GRADIENT1,2,3", "#12345 Arial", "RGB127,96,79 Arial +Bolder"})
+    EXPECT_EQ(ParseFontSpec(bad, nullptr, &item, &state, &mask), NN_ERR_INVALID_ARG) << bad;
 }
 
 TEST(PropWriters, OutputNeverOverflows) {
