@@ -510,6 +510,24 @@ NnStatus UrlSet(const uint8_t* d, uint16_t sig, uint32_t len, RTProcessContext* 
   return 0;
 }
 
+// A complete answer: the walk ends (counted as success).
+constexpr NnStatus kStatusWalkDone = 546;
+
+// 47: the target reads as pass-through HTML when its first record lies in
+// a region a marker opened before it, or when it holds a marker that opens
+// one. The answer is "TRUE" or "FALSE" in the result text.
+NnStatus PassthruGetStart(RTProcessContext* ctx) {
+  const bool inside = PassthruAt(ctx->CurrentNode);
+  ctx->Session->SetResultText(inside ? "TRUE" : "FALSE", inside ? 4 : 5);
+  return inside ? kStatusWalkDone : NnStatus(0);
+}
+
+NnStatus PassthruGetRecord(uint16_t sig, RTProcessContext* ctx) {
+  if (sig != 0xFFCC) return 0;
+  ctx->Session->SetResultText("TRUE", 4);
+  return kStatusWalkDone;
+}
+
 // 48: pass-through marking. SubCode not 0 marks the target's records as
 // pass-through HTML, 0 clears the marking; a target that reads as asked
 // stays as it is. Markers inside the target give way to one pair around it
@@ -1257,6 +1275,7 @@ bool PropertyRecord(uint8_t* d, uint16_t sig, uint32_t len, RTProcessContext* ct
     case 42: st = RowLabelSet(d, sig, len, ctx, out); break;
     case 43: FrameGet(d, sig, len, ctx); break;
     case 44: st = FrameSet(d, sig, len, ctx, out); break;
+    case 47: st = PassthruGetRecord(sig, ctx); break;
     case 48: PassthruRecord(sig, ctx, out); break;
     case 55: st = UrlSet(d, sig, len, ctx, out); break;
     case 61: BlobGet(d, sig, len, ctx, 0xFF65, 0xFF66); break;
@@ -1287,9 +1306,16 @@ bool PropertyPreWalk(RTProcessContext* ctx, NnStatus* status) {
 }
 
 bool PropertyAtTarget(uint8_t*, uint16_t, uint32_t, RTProcessContext* ctx, NnStatus* status) {
-  if (ctx->OperationCode != 48) return false;
-  *status = PassthruAtTarget(ctx);
-  return true;
+  switch (ctx->OperationCode) {
+    case 47:
+      *status = PassthruGetStart(ctx);
+      return true;
+    case 48:
+      *status = PassthruAtTarget(ctx);
+      return true;
+    default:
+      return false;
+  }
 }
 
 bool PropertyElementEnd(uint8_t*, uint16_t, uint32_t, RTProcessContext* ctx, NnStatus* status) {

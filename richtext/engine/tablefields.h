@@ -72,8 +72,8 @@ NnStatus ParseTableChange(const char* options, bool strict, TableChange* change)
 // holds are dropped. 1028 when a field's value cannot be set on this table
 // (its record is missing and cannot be made, or the value does not read).
 // `creates` gets the record kinds the change must add (0xFF7A, 225).
-NnStatus EffectiveTableChange(const TableParts& parts, const TorvoRTItem* item,
-                              TableChange* change, std::vector<uint16_t>* creates);
+NnStatus EffectiveTableChange(const TableParts& parts, const TorvoRTItem* item, TableChange* change,
+                              std::vector<uint16_t>* creates);
 
 // Applies the change's fields of the record's kind to `rec` (host layout; it
 // may grow). True when the record changed.

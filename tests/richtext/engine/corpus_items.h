@@ -50,9 +50,9 @@ inline std::vector<CorpusItem> CorpusItems(const std::string& dir) {
     for (const kvtest::RichTextItemRef& ref : kvtest::RichTextItems(db)) {
       NnHandle note = 0;
       if (NnNoteOpen(db, ref.noteId, 0, &note) != NN_OK) continue;
-      CorpusItem item{file.substr(dir.size()) + " note " + std::to_string(ref.index + 1) + " " +
-                          ref.name,
-                      ref.name, Segments(note, ref.name), Segments(note, "$Fonts")};
+      CorpusItem item{
+          file.substr(dir.size()) + " note " + std::to_string(ref.index + 1) + " " + ref.name,
+          ref.name, Segments(note, ref.name), Segments(note, "$Fonts")};
       if (!item.segments.empty()) items.push_back(std::move(item));
       NnNoteClose(note);
     }
@@ -83,8 +83,8 @@ class Workspace {
     for (const Bytes& s : source_.fonts)
       NnItemAppend(note_, 0, "$Fonts", 6, NN_TYPE_COMPOSITE, s.data(), uint32_t(s.size()));
     for (const Bytes& s : source_.segments)
-      if (NnItemAppend(note_, 0, name_.c_str(), uint16_t(name_.size()), NN_TYPE_COMPOSITE,
-                       s.data(), uint32_t(s.size())) != NN_OK)
+      if (NnItemAppend(note_, 0, name_.c_str(), uint16_t(name_.size()), NN_TYPE_COMPOSITE, s.data(),
+                       uint32_t(s.size())) != NN_OK)
         return false;
     item_ = new TorvoRTItem(&session_);
     return item_->ConnectBackend(db_, note_, name_.c_str()) == NN_OK;

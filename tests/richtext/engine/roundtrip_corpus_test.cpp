@@ -27,7 +27,7 @@ std::string Prop(TorvoRTChunk* c, const char* name) {
 
 // What changed between two record lists.
 struct Difference {
-  size_t records = 0;  // changed, added or dropped (a changed one counts once)
+  size_t records = 0;           // changed, added or dropped (a changed one counts once)
   std::vector<uint16_t> kinds;  // the signatures of the records involved, old and new
 };
 
@@ -41,7 +41,8 @@ Difference Changed(const std::vector<Record>& a, const std::vector<Record>& b, i
   int found = -1;
   for (int d = 0; d <= limit && found < 0; ++d) {
     for (int k = -d; k <= d; k += 2) {
-      const bool down = k == -d || (k != d && v[size_t(k - 1 + offset)] < v[size_t(k + 1 + offset)]);
+      const bool down =
+          k == -d || (k != d && v[size_t(k - 1 + offset)] < v[size_t(k + 1 + offset)]);
       int x = down ? v[size_t(k + 1 + offset)] : v[size_t(k - 1 + offset)] + 1;
       int y = x - k;
       while (x < n && y < m && a[size_t(x)] == b[size_t(y)]) ++x, ++y;
@@ -66,11 +67,14 @@ Difference Changed(const std::vector<Record>& a, const std::vector<Record>& b, i
   for (int d = found; d > 0; --d) {
     const std::vector<int>& pv = trace[size_t(d - 1)];
     const int k = x - y;
-    const bool down = k == -d || (k != d && pv[size_t(k - 1 + offset)] < pv[size_t(k + 1 + offset)]);
+    const bool down =
+        k == -d || (k != d && pv[size_t(k - 1 + offset)] < pv[size_t(k + 1 + offset)]);
     const int pk = down ? k + 1 : k - 1;
     const int px = pv[size_t(pk + offset)], py = px - pk;
-    if (down) edits.push_back({px, true, b[size_t(py)].sig});
-    else edits.push_back({px, false, a[size_t(px)].sig});
+    if (down)
+      edits.push_back({px, true, b[size_t(py)].sig});
+    else
+      edits.push_back({px, false, a[size_t(px)].sig});
     x = px, y = py;
   }
   std::sort(edits.begin(), edits.end(), [](const Edit& l, const Edit& r) { return l.at < r.at; });
@@ -184,7 +188,8 @@ std::vector<std::string> TableReadings(TorvoRTItem* item, long tables) {
   for (long t = 1; t <= tables; ++t) {
     TorvoRTChunk* c = item->DefineChunk(("Table " + std::to_string(t)).c_str());
     std::string reading = Text(c->GetTableProperties(""));
-    for (const char* attr : {"ID", "Class", "Style", "Name"}) reading += Text(c->GetHTMLValue(attr, "Table"));
+    for (const char* attr : {"ID", "Class", "Style", "Name"})
+      reading += Text(c->GetHTMLValue(attr, "Table"));
     out.push_back(reading);
   }
   return out;
@@ -221,40 +226,42 @@ void Tables(Workspace& ws, const std::string& where) {
       const std::vector<std::string> now = TableReadings(ws.item(), tables);
       for (long o = 0; o < tables; ++o) {
         if (o == t - 1) continue;
-        EXPECT_EQ(now[size_t(o)], others[size_t(o)]) << where << " " << def << ": " << what
-                                                     << " changed table " << o + 1;
+        EXPECT_EQ(now[size_t(o)], others[size_t(o)])
+            << where << " " << def << ": " << what << " changed table " << o + 1;
       }
     };
     const bool fixed = Text(e.Chunk()->GetTableProperties("TableWidth")) == "TableWidth=FIXED ";
     const char* width = fixed ? "TableWidth=FIT_WITH_MARGINS" : "TableWidth=FIXED";
-    alone(width, [&](TorvoRTChunk* c) { return c->ChangeTable(width, 0); },
-          [&](TorvoRTChunk* c) {
-            return (Text(c->GetTableProperties("TableWidth")) == "TableWidth=FIXED ") != fixed;
-          },
-          {0xFFFB, 163, 207}, 2);
+    alone(
+        width, [&](TorvoRTChunk* c) { return c->ChangeTable(width, 0); },
+        [&](TorvoRTChunk* c) {
+          return (Text(c->GetTableProperties("TableWidth")) == "TableWidth=FIXED ") != fixed;
+        },
+        {0xFFFB, 163, 207}, 2);
     // An attribute record goes in the pre-table group: a table without one
     // refuses it.
     const char* style = "TableHTMLStyle=\"font-family:'Arial'\"";
     if (Text(e.Chunk()->GetTableProperties("TableColor")).empty())
       e.Refused(style, [&](TorvoRTChunk* c) { return c->ChangeTable(style, 0); });
     else
-      alone(style, [&](TorvoRTChunk* c) { return c->ChangeTable(style, 0); },
-            [](TorvoRTChunk* c) {
-              return Text(c->GetTargetProperties("Table", "TableHTMLStyle")) ==
-                     "font-family:'Arial'";
-            },
-            {0xFFFB, 0xFF7A, 221, 222}, 3);
-    alone("RowCycleMilliseconds=750",
-          [](TorvoRTChunk* c) { return c->ChangeTable("RowCycleMilliseconds=750", 0); },
+      alone(
+          style, [&](TorvoRTChunk* c) { return c->ChangeTable(style, 0); },
           [](TorvoRTChunk* c) {
-            return Text(c->GetTableProperties("RowCycleMilliseconds")) ==
-                   "RowCycleMilliseconds=750 ";
+            return Text(c->GetTargetProperties("Table", "TableHTMLStyle")) == "font-family:'Arial'";
           },
-          {225}, 1);
+          {0xFFFB, 0xFF7A, 221, 222}, 3);
+    alone(
+        "RowCycleMilliseconds=750",
+        [](TorvoRTChunk* c) { return c->ChangeTable("RowCycleMilliseconds=750", 0); },
+        [](TorvoRTChunk* c) {
+          return Text(c->GetTableProperties("RowCycleMilliseconds")) == "RowCycleMilliseconds=750 ";
+        },
+        {225}, 1);
     e.Same("its changed listing", [](TorvoRTChunk* c) {
       return c->ChangeTable(Text(c->GetTableProperties("")).c_str(), 0);
     });
-    e.Refused("an unknown key", [](TorvoRTChunk* c) { return c->ChangeTable("TableColour=Red", 0); });
+    e.Refused("an unknown key",
+              [](TorvoRTChunk* c) { return c->ChangeTable("TableColour=Red", 0); });
   }
 }
 
@@ -267,39 +274,49 @@ void TextRuns(Workspace& ws, const std::string& where) {
     // The text, unless a line break (a NUL) ends what a text property carries.
     if (Prop(e.Chunk(), "Text").size() == size_t(e.Chunk()->GetRichTextStat(1)))
       e.Properties({"Text", "UnformattedText"});
-    e.Same("its font", [](TorvoRTChunk* c) { return c->ChangeFont(Prop(c, "Font").c_str(), nullptr, 0); });
+    e.Same("its font",
+           [](TorvoRTChunk* c) { return c->ChangeFont(Prop(c, "Font").c_str(), nullptr, 0); });
     e.Refused("a word that is no font word", [](TorvoRTChunk* c) {
       return c->ChangeFont("Bold RGB127,96 10pt Arial", nullptr, 0);
     });
     const bool bold = Prop(e.Chunk(), "TextAttributes").find("Bold") != std::string::npos;
-    e.Change(bold ? "-Bold" : "+Bold",
-             [&](TorvoRTChunk* c) { return c->ChangeFont(bold ? "-Bold" : "+Bold", nullptr, 0); },
-             [&](TorvoRTChunk* c) {
-               return (Prop(c, "TextAttributes").find("Bold") != std::string::npos) != bold;
-             },
-             {0xFF85}, 1);
-    e.Change("an RGB colour",
-             [](TorvoRTChunk* c) { return c->SetPropertyText("FontColor", "RGB10,20,30", 0) ? 0 : 1; },
-             [](TorvoRTChunk* c) { return Prop(c, "FontColor") == "RGB10,20,30"; },
-             {0xFF85, 221, 222, 210}, 4);
+    e.Change(
+        bold ? "-Bold" : "+Bold",
+        [&](TorvoRTChunk* c) { return c->ChangeFont(bold ? "-Bold" : "+Bold", nullptr, 0); },
+        [&](TorvoRTChunk* c) {
+          return (Prop(c, "TextAttributes").find("Bold") != std::string::npos) != bold;
+        },
+        {0xFF85}, 1);
+    e.Change(
+        "an RGB colour",
+        [](TorvoRTChunk* c) { return c->SetPropertyText("FontColor", "RGB10,20,30", 0) ? 0 : 1; },
+        [](TorvoRTChunk* c) { return Prop(c, "FontColor") == "RGB10,20,30"; },
+        {0xFF85, 221, 222, 210}, 4);
     const bool italic = Prop(e.Chunk(), "TextAttributes") == "Italic";
-    e.Change("attributes", [&](TorvoRTChunk* c) {
-               return c->SetPropertyText("TextAttributes", italic ? "Bold Embossed" : "Italic", 0) ? 0 : 1;
-             },
-             [&](TorvoRTChunk* c) {
-               return Prop(c, "TextAttributes") == (italic ? "Bold Embossed" : "Italic");
-             },
-             {0xFF85, 221, 222, 210}, 4);
-    e.Change("palette colour 2", [](TorvoRTChunk* c) { return c->SetPropertyNumber("FontColor", 2) ? 0 : 1; },
-             [](TorvoRTChunk* c) { return Prop(c, "FontColor") == "Red"; }, {0xFF85, 221, 222, 210}, 4);
+    e.Change(
+        "attributes",
+        [&](TorvoRTChunk* c) {
+          return c->SetPropertyText("TextAttributes", italic ? "Bold Embossed" : "Italic", 0) ? 0
+                                                                                              : 1;
+        },
+        [&](TorvoRTChunk* c) {
+          return Prop(c, "TextAttributes") == (italic ? "Bold Embossed" : "Italic");
+        },
+        {0xFF85, 221, 222, 210}, 4);
+    e.Change(
+        "palette colour 2",
+        [](TorvoRTChunk* c) { return c->SetPropertyNumber("FontColor", 2) ? 0 : 1; },
+        [](TorvoRTChunk* c) { return Prop(c, "FontColor") == "Red"; }, {0xFF85, 221, 222, 210}, 4);
     // Pass-through marking (a run with text: an empty one keeps none).
     const bool passthru = e.Chunk()->GetPropertyNumber("PassthruHTML") != 0;
     if (!Prop(e.Chunk(), "Text").empty())
-      e.Change(passthru ? "PassthruHTML 0" : "PassthruHTML 1",
-               [&](TorvoRTChunk* c) { return c->SetPropertyNumber("PassthruHTML", !passthru) ? 0 : 1; },
-               [&](TorvoRTChunk* c) { return (c->GetPropertyNumber("PassthruHTML") != 0) != passthru; },
-               {0xFFCC, 0xFFCD}, 2);
-    e.Same("its changed font", [](TorvoRTChunk* c) { return c->ChangeFont(Prop(c, "Font").c_str(), nullptr, 0); });
+      e.Change(
+          passthru ? "PassthruHTML 0" : "PassthruHTML 1",
+          [&](TorvoRTChunk* c) { return c->SetPropertyNumber("PassthruHTML", !passthru) ? 0 : 1; },
+          [&](TorvoRTChunk* c) { return (c->GetPropertyNumber("PassthruHTML") != 0) != passthru; },
+          {0xFFCC, 0xFFCD}, 2);
+    e.Same("its changed font",
+           [](TorvoRTChunk* c) { return c->ChangeFont(Prop(c, "Font").c_str(), nullptr, 0); });
   }
 }
 
@@ -307,7 +324,8 @@ void Pictures(Workspace& ws, const std::string& where) {
   const long pictures = ws.item()->DefineChunk("")->GetCount("Graphic");
   for (long p = 1; p <= pictures; ++p) {
     Element e(ws, where, "Graphic " + std::to_string(p));
-    e.Properties({"GraphicStorage", "GraphicWidth", "GraphicHeight", "ImageInPixels", "HideFormula"});
+    e.Properties(
+        {"GraphicStorage", "GraphicWidth", "GraphicHeight", "ImageInPixels", "HideFormula"});
     auto properties = [](const char* text) {
       return [text](TorvoRTChunk* c) {
         c->AlterRichText(2437, GRAPHIC, 0, 0, 0, text, nullptr, nullptr, nullptr);
@@ -318,17 +336,19 @@ void Pictures(Workspace& ws, const std::string& where) {
     e.Same("its element properties", properties(listing.c_str()));
     // The alternate text and caption records it holds take a new text.
     if (listing.find("AltText=") != std::string::npos)
-      e.Change("AltText", properties("AltText='rt \"alt\"'"),
-               [](TorvoRTChunk* c) {
-                 return Text(c->GetTargetProperties("Graphic", "AltText")) == "rt \"alt\"";
-               },
-               {0xFFCA}, 1);
+      e.Change(
+          "AltText", properties("AltText='rt \"alt\"'"),
+          [](TorvoRTChunk* c) {
+            return Text(c->GetTargetProperties("Graphic", "AltText")) == "rt \"alt\"";
+          },
+          {0xFFCA}, 1);
     if (listing.find("Caption=") != std::string::npos)
-      e.Change("Caption", properties("Caption=\"it's\""),
-               [](TorvoRTChunk* c) {
-                 return Text(c->GetTargetProperties("Graphic", "Caption")) == "it's";
-               },
-               {0xFF76}, 1);
+      e.Change(
+          "Caption", properties("Caption=\"it's\""),
+          [](TorvoRTChunk* c) {
+            return Text(c->GetTargetProperties("Graphic", "Caption")) == "it's";
+          },
+          {0xFF76}, 1);
     const std::string longCaption = "Caption='" + std::string(5000, 'c') + "'";
     e.Refused("a caption of 5,000 characters", properties(longCaption.c_str()));
   }
@@ -372,10 +392,13 @@ void Links(Workspace& ws, const std::string& where) {
   // A new note identifier: only the link record changes.
   const char* note = "00112233445566778899AABBCCDDEEFF";
   Element(ws, where, "Doclink 1")
-      .Change("LinkNoteUniversalID",
-              [&](TorvoRTChunk* c) { return c->SetPropertyText("LinkNoteUniversalID", note, 0) ? 0 : 1; },
-              [&](TorvoRTChunk* c) { return Prop(c, "LinkNoteUniversalID") == note; }, {0xFF92}, 1,
-              [&] { AddLinks(ws); });
+      .Change(
+          "LinkNoteUniversalID",
+          [&](TorvoRTChunk* c) {
+            return c->SetPropertyText("LinkNoteUniversalID", note, 0) ? 0 : 1;
+          },
+          [&](TorvoRTChunk* c) { return Prop(c, "LinkNoteUniversalID") == note; }, {0xFF92}, 1,
+          [&] { AddLinks(ws); });
 }
 
 TEST(RoundTripCorpus, EveryPropertySetBackLeavesTheItemAndAChangeOnlyItsTarget) {
