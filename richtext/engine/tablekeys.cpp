@@ -288,12 +288,14 @@ bool PreEffectsSet(Bytes& r, const TableField& f, const TableChange& o, const Fi
   return true;
 }
 
-bool PreMinRowSet(Bytes& r, const TableField& f, const TableChange& o, const FieldContext&) {
+// A length in twips in the 16-bit word at kOffset.
+template <uint32_t kOffset>
+bool TwipsSet(Bytes& r, const TableField& f, const TableChange& o, const FieldContext&) {
   std::string v;
   uint16_t twips = 0;
   if (!Value(f, o, &v)) return true;
-  if (!Fits(r, kPreMinRow + 2) || !Twips(v, &twips)) return false;
-  Put16(r, kPreMinRow, twips);
+  if (!Fits(r, kOffset + 2) || !Twips(v, &twips)) return false;
+  Put16(r, kOffset, twips);
   return true;
 }
 
@@ -407,15 +409,6 @@ bool BeginBorderStyleSet(Bytes& r, const TableField& f, const TableChange& o, co
   return true;
 }
 
-bool BeginMarginSet(Bytes& r, const TableField& f, const TableChange& o, const FieldContext&) {
-  std::string v;
-  uint16_t twips = 0;
-  if (!Value(f, o, &v)) return true;
-  if (!Fits(r, kBeginMargin + 2) || !Twips(v, &twips)) return false;
-  Put16(r, kBeginMargin, twips);
-  return true;
-}
-
 bool BeginSpacingSet(Bytes& r, const TableField& f, const TableChange& o, const FieldContext&) {
   std::string v;
   uint16_t twips = 0;
@@ -447,15 +440,6 @@ bool RowCycleSet(Bytes& r, const TableField& f, const TableChange& o, const Fiel
 void TabIndentWrite(const uint8_t* r, uint32_t n, PropText* out, bool alone, const FieldContext&) {
   const uint16_t indent = W(r, n, 14);
   if (indent || alone) out->Format("TabIndent=\"%4.2f\" ", indent / 1440.0);
-}
-
-bool TabIndentSet(Bytes& r, const TableField& f, const TableChange& o, const FieldContext&) {
-  std::string v;
-  uint16_t twips = 0;
-  if (!Value(f, o, &v)) return true;
-  if (!Fits(r, 16) || !Twips(v, &twips)) return false;
-  Put16(r, 14, twips);
-  return true;
 }
 
 void TabsEqualWrite(const uint8_t* r, uint32_t n, PropText* out, bool alone, const FieldContext&) {
@@ -581,8 +565,8 @@ const TableField kTableFields[] = {
      PreColourSet<kPreTableColour>},
     {{"CellBorderColor"}, {}, kPreTable, 5, 0, PreBorderColourWrite, PreBorderColourSet},
     {{"BorderEffects"}, {}, kPreTable, 11, 0, PreEffectsWrite, PreEffectsSet},
-    {{"MinRowHeight"}, {}, kPreTable, -1, 0, nullptr, PreMinRowSet},
-    {{"TabIndent", "TabsIndent"}, {}, kTabs, 27, 0, TabIndentWrite, TabIndentSet},
+    {{"MinRowHeight"}, {}, kPreTable, -1, 0, nullptr, TwipsSet<kPreMinRow>},
+    {{"TabIndent", "TabsIndent"}, {}, kTabs, 27, 0, TabIndentWrite, TwipsSet<14>},
     {{"TabsEqual"}, {}, kTabs, 26, 0, TabsEqualWrite, TabsEqualSet},
     {{"TabFont"}, {}, kTabs, 28, 0, TabFontWrite, TabFontSet},
     {{kHtmlKeys[0]}, {}, kIdName, 19, 0, HtmlWrite<0>, HtmlSet<0>},
@@ -602,7 +586,7 @@ const TableField kTableFields[] = {
     {{"TableColorStyle"}, {}, kBegin, 6, 0, BeginColourStyleWrite, BeginColourStyleSet},
     {{"CellBorderStyle"}, {}, kBegin, 4, 0, BeginBorderStyleWrite, BeginBorderStyleSet},
     {{"CellBorderColor"}, {}, kBegin, 5, 0, BeginBorderColourWrite, BeginBorderColourSet},
-    {{"LeftMargin", "Margin"}, {}, kBegin, -1, 0, nullptr, BeginMarginSet},
+    {{"LeftMargin", "Margin"}, {}, kBegin, -1, 0, nullptr, TwipsSet<kBeginMargin>},
     {{"Spacing", "CellSpacing"}, {}, kBegin, -1, 0, nullptr, BeginSpacingSet},
     {{"RowCycleMilliseconds"}, {}, kRowCycle, 2, 0, RowCycleWrite, RowCycleSet},
 };

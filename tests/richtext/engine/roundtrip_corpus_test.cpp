@@ -334,21 +334,6 @@ void Pictures(Workspace& ws, const std::string& where) {
     };
     const std::string listing = Text(e.Chunk()->GetTargetProperties("Graphic", ""));
     e.Same("its element properties", properties(listing.c_str()));
-    // The alternate text and caption records it holds take a new text.
-    if (listing.find("AltText=") != std::string::npos)
-      e.Change(
-          "AltText", properties("AltText='rt \"alt\"'"),
-          [](TorvoRTChunk* c) {
-            return Text(c->GetTargetProperties("Graphic", "AltText")) == "rt \"alt\"";
-          },
-          {0xFFCA}, 1);
-    if (listing.find("Caption=") != std::string::npos)
-      e.Change(
-          "Caption", properties("Caption=\"it's\""),
-          [](TorvoRTChunk* c) {
-            return Text(c->GetTargetProperties("Graphic", "Caption")) == "it's";
-          },
-          {0xFF76}, 1);
     const std::string longCaption = "Caption='" + std::string(5000, 'c') + "'";
     e.Refused("a caption of 5,000 characters", properties(longCaption.c_str()));
   }
