@@ -914,12 +914,14 @@ NnStatus FitSet(const uint8_t* d, uint16_t sig, uint32_t len, RTProcessContext* 
   const TorvoRTItem* item = ctx->Item;
   const bool refit = item->context && item->context->cellRefit;
   NnStatus st = 0;
+  // Only the target's own tables change: those nested in their cells
+  // (levels below the first) keep their width and their cells.
   if (IsTableBegin(sig)) {
     ++ctx->PropTableDepth;
     int32_t l = Level(ctx);
-    ctx->PropRefit[l] = refit ? 1 : 0;
+    ctx->PropRefit[l] = refit && l == 1 ? 1 : 0;
     ctx->PropRowEdge[l] = 0;
-    if (len < 14) return 0;
+    if (len < 14 || l != 1) return 0;
     uint8_t* p = CopyOf(d, len, ctx, out, &st);
     if (!p) return st;
     uint16_t f = W(p, len, 12);
@@ -948,7 +950,7 @@ NnStatus FitSet(const uint8_t* d, uint16_t sig, uint32_t len, RTProcessContext* 
     MarkChanged(ctx);
     return 0;
   }
-  if (sig == 0xFFFB && len >= 8) {
+  if (sig == 0xFFFB && len >= 8 && Level(ctx) == 0) {
     uint8_t* p = CopyOf(d, len, ctx, out, &st);
     if (!p) return st;
     uint32_t f = L(p, len, 4);

@@ -179,11 +179,24 @@ NnStatus ChangeTable(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessC
   return EmitInstead(rec, sig, ctx, out);
 }
 
+// Whether a record belongs to the table of the target's first cell: its
+// cells and what their content ends with, and its end; not those of a table
+// nested in a cell, which a cell operation leaves as they are.
+bool OwnCellRecord(uint16_t sig, RTProcessContext* ctx) {
+  TableTextOpsState& t = ctx->TableText;
+  if (t.CellDepth < 0) {
+    if (!IsCell(sig)) return false;
+    t.CellDepth = ctx->TableBeginCount;
+  }
+  return IsTableEnd(sig) ? ctx->TableBeginCount + 1 == t.CellDepth
+                         : ctx->TableBeginCount == t.CellDepth;
+}
+
 // ---- 2393 cell borders ------------------------------------------------------------
 
 NnStatus CellBorders(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx,
                      RecordEmission* out) {
-  if (!IsCell(sig) || !ctx->Text1 || len < kCellLength) return 0;
+  if (!IsCell(sig) || !ctx->Text1 || len < kCellLength || !OwnCellRecord(sig, ctx)) return 0;
   uint8_t* cell = SmallCopy(data, sig, len, ctx, out);
   if (!cell) return 0;
   // Characters in the order top, bottom, left, right; the bit positions of
@@ -225,6 +238,8 @@ NnStatus CellBorders(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessC
 
 void CellColorGet(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx) {
   SessionGlobals* g = ctx->Session->globals;
+  // The colour record of a cell nested in the first one is that cell's.
+  if ((IsCell(sig) || sig == 211) && !OwnCellRecord(sig, ctx)) return;
   if (IsCell(sig) && !ctx->TargetDone) {
     if (len >= kCellLength && (data[kCellFlags] & kCellHasColor))
       g->CellColorIndex = U16(data, len, kCellBackground);
@@ -244,6 +259,7 @@ NnStatus CellColorSet(const uint8_t* data, uint16_t sig, uint32_t len, RTProcess
   SessionGlobals* g = ctx->Session->globals;
   const uint32_t rgb = g->CellColorRgb & 0xFFFFFF;
   const uint16_t index = g->CellColorIndex;
+  if (!OwnCellRecord(sig, ctx)) return 0;
   if (IsCell(sig)) {
     if (len < kCellLength) return 0;
     const bool topLeft = data[kCellRow] == 0 && data[kCellColumn] == 0;
@@ -434,7 +450,7 @@ NnStatus MergeCells(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessCo
 
 void UnmergeCells(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx,
                   RecordEmission* out) {
-  if (!IsCell(sig) || len < kCellLength) return;
+  if (!IsCell(sig) || len < kCellLength || !OwnCellRecord(sig, ctx)) return;
   uint8_t* cell = SmallCopy(data, sig, len, ctx, out);
   if (!cell) return;
   cell[kCellFlags] = uint8_t(cell[kCellFlags] & ~(kCellMergedBelow | kCellMergedRight));

@@ -190,6 +190,9 @@ std::vector<std::string> TableReadings(TorvoRTItem* item, long tables) {
     std::string reading = Text(c->GetTableProperties(""));
     for (const char* attr : {"ID", "Class", "Style", "Name"})
       reading += Text(c->GetHTMLValue(attr, "Table"));
+    TorvoRTChunk* cell =
+        item->DefineChunk(("Table " + std::to_string(t) + "; Row 1; Column 1").c_str());
+    reading += Text(cell->GetCellBorder(nullptr)) + Prop(cell, "CellColor");
     out.push_back(reading);
   }
   return out;
@@ -257,6 +260,27 @@ void Tables(Workspace& ws, const std::string& where) {
           return Text(c->GetTableProperties("RowCycleMilliseconds")) == "RowCycleMilliseconds=750 ";
         },
         {225}, 1);
+    // The cell operations, on every cell of this table.
+    auto firstCell = [&](const char* p) {
+      return Prop(ws.item()->DefineChunk((def + "; Row 1; Column 1").c_str()), p);
+    };
+    alone(
+        "cell borders",
+        [](TorvoRTChunk* c) {
+          c->AlterRichText(2393, 0, 0, 0, 0, "2222", nullptr, nullptr, nullptr);
+          return c->lastStatus;
+        },
+        [&](TorvoRTChunk* c) {
+          return Text(ws.item()
+                          ->DefineChunk((def + "; Row 1; Column 1").c_str())
+                          ->GetCellBorder(nullptr)) == "2,2,2,2" &&
+                 c;
+        },
+        {164, 208}, 1000);
+    alone(
+        "cell colour",
+        [](TorvoRTChunk* c) { return c->SetPropertyText("CellColor", "Yellow", 0) ? 0 : 1; },
+        [&](TorvoRTChunk*) { return firstCell("CellColor") == "Yellow"; }, {164, 208, 211}, 1000);
     e.Same("its changed listing", [](TorvoRTChunk* c) {
       return c->ChangeTable(Text(c->GetTableProperties("")).c_str(), 0);
     });
