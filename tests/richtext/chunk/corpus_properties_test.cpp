@@ -38,7 +38,7 @@ const Case kCases[] = {
      "I am a button"},
     {"BytesOfText", kStyled, "Body", "Text 1", "20"},
     {"CaseSensitive", kCert, "Comments", "Text 1", "0\\.000000"},
-    {"CellColor", kDate, "$Body", "Table 1; Row 1; Column 1", "RGB255,255,255"},
+    {"CellColor", kDate, "$Body", "Table 2; Row 1; Column 1", "RGB255,255,255"},
     {"CellIsMerged", kDate, "$Body", "Table 1; Row 1; Column 1", "FALSE"},
     {"Chars", kStyled, "Body", "Text 1", "20"},
     {"ComplexText", kCert, "Comments", "Paragraph 1", "[01]"},
