@@ -133,62 +133,16 @@ void EncodedValue(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessCont
   PoolFree(s, picture);
 }
 
-// The attribute record (0xFF7B) of the cell that `cell` opens: the one that
-// closes its content, not one of a table nested in it.
-const RTRecordNode* CellAttributes(const RTRecordNode* cell) {
-  int depth = 0;
-  for (const RTRecordNode* n = cell ? cell->next : nullptr; n; n = n->next) {
-    const uint16_t s = n->signature;
-    if (s == 163 || s == 207) ++depth;
-    else if ((s == 165 || s == 209) && depth-- == 0) break;
-    else if (depth == 0 && IsCell(s)) break;
-    else if (depth == 0 && s == 0xFF7B) return n;
-  }
-  return nullptr;
-}
-
-// The begin of the table a cell belongs to.
-const RTRecordNode* TableOfCell(const RTRecordNode* cell) {
-  int depth = 0;
-  for (const RTRecordNode* n = cell ? cell->prev : nullptr; n; n = n->prev) {
-    const uint16_t s = n->signature;
-    if (s == 165 || s == 209) ++depth;
-    else if ((s == 163 || s == 207) && depth-- == 0) return n;
-  }
-  return nullptr;
-}
-
 // 2421: one string of the addressed element's own attribute record: 1 Name,
 // 2 ID, 3 Class, 4 Style, 5 Title, any other Other. Number1 1 asks for the
 // table's record, 2 for the cell's, 0 for the element the target starts
-// with. A record of an element nested in it (a table in a cell, a cell of
-// that table) is not the element's.
-void HtmlValue(const uint8_t* data, uint16_t sig, RTProcessContext* ctx) {
+// with (OwnAttributes).
+void HtmlValue(const uint8_t* data, RTProcessContext* ctx) {
   const RTRecordNode* node = ctx->CurrentNode;
   if (ctx->TargetDone || !node || node->data != data) return;
-  const bool table = StartsTable(node), cell = IsCell(sig);
-  const bool attributes = sig == 0xFF7A || sig == 0xFF7B;
   const RTRecordNode* record = nullptr;
-  switch (ctx->Number1) {
-    case 1:
-      if (!table && !cell) return;
-      if (cell) node = TableOfCell(node);
-      break;
-    case 2:
-      if (!cell) return;
-      break;
-    default:
-      if (!table && !cell && !attributes) return;
-      if (attributes) record = node;
-      break;
-  }
+  if (!OwnAttributes(node, ctx->Number1, &record)) return;
   ctx->TargetDone = 1;
-  if (!record && node && IsCell(node->signature)) {
-    record = CellAttributes(node);
-  } else if (!record) {
-    TableParts parts;
-    if (FindTableParts(node, &parts)) record = parts.attributes;
-  }
   uint32_t which;  // position among ID, Class, Style, Title, Other, Name
   switch (ctx->SubCode) {
     case 1: which = 5; break;
@@ -291,7 +245,7 @@ bool QueryRecord(uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ct
   switch (ctx->OperationCode) {
     case 2407: CellBorder(data, sig, len, ctx); break;
     case 2825: EncodedValue(data, sig, len, ctx); break;
-    case 2421: HtmlValue(data, sig, ctx); break;
+    case 2421: HtmlValue(data, ctx); break;
     case 2414: TableListing(data, ctx, true); break;
     case 2436: TargetProperties(data, sig, len, ctx); break;
     default: return false;

@@ -160,6 +160,55 @@ bool FindTableParts(const RTRecordNode* first, TableParts* parts) {
   return true;
 }
 
+namespace {
+
+bool IsCell(uint16_t sig) { return sig == 164 || sig == 208; }
+
+// The attribute record (0xFF7B) of the cell that `cell` opens: the one that
+// closes its content, not one of a table nested in it.
+const RTRecordNode* CellAttributes(const RTRecordNode* cell) {
+  int depth = 0;
+  for (const RTRecordNode* n = cell ? cell->next : nullptr; n; n = n->next) {
+    const uint16_t s = n->signature;
+    if (IsTableBegin(s)) ++depth;
+    else if (IsTableEnd(s) && depth-- == 0) break;
+    else if (depth == 0 && IsCell(s)) break;
+    else if (depth == 0 && s == 0xFF7B) return n;
+  }
+  return nullptr;
+}
+
+// The begin of the table a cell belongs to.
+const RTRecordNode* TableOfCell(const RTRecordNode* cell) {
+  int depth = 0;
+  for (const RTRecordNode* n = cell ? cell->prev : nullptr; n; n = n->prev) {
+    const uint16_t s = n->signature;
+    if (IsTableEnd(s)) ++depth;
+    else if (IsTableBegin(s) && depth-- == 0) return n;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+bool OwnAttributes(const RTRecordNode* node, uint32_t kind, const RTRecordNode** record) {
+  *record = nullptr;
+  if (!node) return false;
+  const bool table = StartsTable(node), cell = IsCell(node->signature);
+  const bool attributes = node->signature == 0xFF7A || node->signature == 0xFF7B;
+  if (kind == 1 ? !table && !cell : kind == 2 ? !cell : !table && !cell && !attributes)
+    return false;
+  if (kind == 0 && attributes) {
+    *record = node;
+  } else if (cell && kind != 1) {
+    *record = CellAttributes(node);
+  } else {
+    TableParts parts;
+    if (FindTableParts(cell ? TableOfCell(node) : node, &parts)) *record = parts.attributes;
+  }
+  return true;
+}
+
 // ---- reading -------------------------------------------------------------------------
 
 void WriteTableRecordFields(uint16_t signature, const uint8_t* rec, uint32_t len, PropText* out,

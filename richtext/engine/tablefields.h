@@ -39,6 +39,15 @@ bool FindTableParts(const RTRecordNode* first, TableParts* parts);
 // BEGIN of a pre-table group.
 bool StartsTable(const RTRecordNode* node);
 
+// The attribute record of the element a target starts with at `node`, for
+// an element kind (1 table, 2 cell, 0 whichever the node starts): a table's
+// in its pre-table group (or right after its begin), a cell's where its
+// content ends (a cell's table's for kind 1 at a cell), an attribute record
+// standing alone (kind 0) itself; never one of an element nested in it.
+// False when the node starts no element of the kind; *record then null, and
+// null too when the element has no record of its own.
+bool OwnAttributes(const RTRecordNode* node, uint32_t kind, const RTRecordNode** record);
+
 // The table's Key=value listing: the keys of `selector` (an index of the
 // table property list, or kTableListingAll), each written once, in the
 // order of the records that hold them. Tab keys only `withTabs`.

@@ -538,10 +538,14 @@ NnStatus SetCellHtmlValue(const uint8_t* data, uint16_t sig, uint32_t len, RTPro
 NnStatus SetHtmlValue(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx,
                       RecordEmission* out) {
   switch (ctx->Number1) {
-    case 0:
-      if (sig == kSigTableAttr || sig == kSigCellAttr)
-        return ReplaceAttribute(data, sig, len, ctx, out);
-      return 0;
+    case 0: {
+      // The element the target starts with: its own record, where it has one.
+      TableTextOpsState& t = ctx->TableText;
+      const RTRecordNode* node = ctx->CurrentNode;
+      if (!node || node->data != data) return 0;
+      if (!t.HtmlOwnKnown && OwnAttributes(node, 0, &t.HtmlOwn)) t.HtmlOwnKnown = 1;
+      return t.HtmlOwn && node == t.HtmlOwn ? ReplaceAttribute(data, sig, len, ctx, out) : 0;
+    }
     case 1:
       // The table's value is one key of its properties, set as ChangeTable sets them.
       return ChangeTable(data, sig, len, ctx, out);

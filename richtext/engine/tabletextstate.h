@@ -29,8 +29,11 @@ struct TableTextOpsState {
   int32_t CellDepth = -1;          // table depth of the cells the operation acts on
 
   // 2422 on cells: whether a cell of the target is open and whether it had
-  // its own record.
+  // its own record; for either kind, the attribute record of the element the
+  // target starts with, once known.
   uint16_t HtmlCellOpen = 0;
+  uint16_t HtmlOwnKnown = 0;
+  const RTRecordNode* HtmlOwn = nullptr;
   uint16_t HtmlCellSeen = 0;
 
   // 2413 (and 2422 on a table): the change the option text asks for; the table it acts on now
