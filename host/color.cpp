@@ -182,7 +182,9 @@ int ParseColor(const char* text, uint16_t* paletteIndexOut, ColorRGB* colorOut,
       color.green = static_cast<uint8_t>(d[2] * 16 + d[3]);
       color.blue = static_cast<uint8_t>(d[4] * 16 + d[5]);
     }
-  } else if (len > 3 && strncasecmp(p, "RGB", 3) == 0 && (p[3] == '(' || IsSpace(p[3]))) {
+  } else if (len > 3 && strncasecmp(p, "RGB", 3) == 0 &&
+             (p[3] == '(' || IsSpace(p[3]) || (p[3] >= '0' && p[3] <= '9'))) {
+    // "RGB(r,g,b)", "RGB r g b", and "RGBr,g,b" as the property writers give it.
     if (!ParseRgbForm(p + 3, end, &color)) return 1;
   } else if (*p >= '0' && *p <= '9') {
     int value = 0;

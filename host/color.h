@@ -45,7 +45,8 @@ extern const PaletteTable PaletteRgbTable;
 
 // 0 when `text` (blanks around it ignored) is a colour:
 // - "#" with 3 or 6 hexadecimal digits ("#f00" = "#ff0000");
-// - "RGB(r,g,b)" or "RGB r g b" (numbers 0..255, blanks or commas between);
+// - "RGB(r,g,b)", "RGB r g b" or "RGBr,g,b" (numbers 0..255, blanks or commas
+//   between);
 // - a colour name of either set;
 // - a palette number 0..239.
 // Then the palette index (for RGB forms the nearest palette entry, exact

@@ -3,26 +3,39 @@
 // Font identifier (u32; bytes on a little-endian host): byte 0 face id,
 // byte 1 attributes, byte 2 colour (palette index), byte 3 point size.
 // Attribute bits: bold 0x01, italic 0x02, underline 0x04, strikeout 0x08,
-// superscript 0x10, subscript 0x20; bits 0x40 and 0x80 hold one effect:
-// 0x40 shadow, 0x80 emboss, 0xC0 extrude.
+// superscript 0x10, subscript 0x20; 0x80 marks an effect, which the bits
+// 0x10 and 0x20 then name: 0x80 shadow, 0x90 emboss, 0xA0 extrude (an effect
+// has no superscript or subscript).
+//
+// A run's colour record (210) may follow its text: flags word (1 the RGB
+// value holds, 0x10 a gradient follows, 0x8000/0x4000/0x2000 yellow, pink
+// and blue highlight), red, green, blue, and with a gradient (14 bytes) the
+// gradient's red, green and blue at offsets 10 to 12.
 //
 // Grammar of a font string (words separated by blanks, all matched
-// without regard to case):
+// without regard to case). It reads every word the property writers give
+// ("Bold Italic DarkBlue 12pt Arial", "HighlightYellow", "Embossed",
+// "COLOR77", "RGB127,96,79 GRADIENT1,2,3"):
 // - "+WORD" turns a style on, "-WORD" turns it off, a bare style word turns it
-//   on. Style words: Bold, Italic, Underline, Strikeout (also StrikeThrough),
-//   Superscript (Super), Subscript (Sub), Shadow, Emboss, Extrude.
-// - "Plain" or "Normal" (also "+Plain") clears every style; later style words
-//   still apply.
+//   on. Style words (kFontWords): Bold, Italic, Underline, Strikethrough (also
+//   Strikeout), Superscript (Super), Subscript (Sub), Shadowed (Shadow),
+//   Embossed (Emboss), Extruded (Extrude), and the highlights HighlightYellow,
+//   HighlightPink, HighlightBlue.
+// - "Plain" or "Normal" (also "+Plain") clears every style and highlight;
+//   later style words still apply.
 // - A number with "pt" ("12pt") or a bare number ("12") is the point size,
 //   1 to 255.
-// - A colour word: a colour name, "#rgb"/"#rrggbb", "RGB(r,g,b)" (blanks
-//   allowed inside the parentheses) or "RGB r g b" (see host/color.h).
+// - A colour: a colour name, "COLORn" (palette entry n), "#rgb"/"#rrggbb",
+//   "RGB(r,g,b)", "RGBr,g,b" or "RGB r g b" (see host/color.h); after it
+//   "GRADIENTr,g,b" names a gradient.
 // - A word quoted with ' or " (it may contain blanks) is the face name.
 // - Any other word belongs to the face name; several such words are joined
 //   with single blanks ("Times New Roman 12pt" has the face
 //   "Times New Roman"). A quoted name replaces any earlier face name, and an
 //   unquoted word after a quoted name starts a new one.
-// - "+WORD"/"-WORD" with a word that is no style is an error.
+// - A word shaped like one of the words above that does not read as one
+//   ("RGB1,2", "COLOR999", "12px", "HighlightGreen", "+Arial") is an error:
+//   it never becomes part of a face name.
 // Face names with fixed ids: 0 "Times New Roman" (also "Times", "Roman"),
 // 1 "Arial" (also "Helvetica", "Swiss"), 4 "Courier New" (also "Courier",
 // "Typewriter"). Other names go to the face resolver (SetFontFaceResolver)
@@ -48,13 +61,30 @@ constexpr uint16_t FONT_EMBOSS = 0x0080;
 constexpr uint16_t FONT_EXTRUDE = 0x0100;
 constexpr uint16_t FONT_ALL_STYLES = 0x01FF;
 
+// Highlight bits of FontState::highlight: those of the colour record's flags.
+constexpr uint16_t FONT_HIGHLIGHT_YELLOW = 0x8000;
+constexpr uint16_t FONT_HIGHLIGHT_PINK = 0x4000;
+constexpr uint16_t FONT_HIGHLIGHT_BLUE = 0x2000;
+constexpr uint16_t FONT_ALL_HIGHLIGHTS = 0xE000;
+
+// The style and highlight words, in the order the property writers give
+// them; a bit's first row is its written word, later rows are other names.
+struct FontWord {
+  const char* name;
+  uint16_t bit;
+  bool highlight;  // a bit of FontState::highlight, not of styles
+};
+extern const FontWord kFontWords[];
+extern const size_t kFontWordCount;
+
 // Mask bits: the low 16 are the style bits whose value the string set;
 // the others say which further parts it set.
 constexpr uint32_t FONT_MASK_STYLES = 0x000001FF;
 constexpr uint32_t FONT_MASK_FACE = 0x00010000;
 constexpr uint32_t FONT_MASK_SIZE = 0x00020000;
 constexpr uint32_t FONT_MASK_COLOR = 0x00040000;
-constexpr uint32_t FONT_MASK_HIGHLIGHT = 0x00080000;  // set by callers; no word of the string
+constexpr uint32_t FONT_MASK_HIGHLIGHT = 0x00080000;
+constexpr uint32_t FONT_MASK_GRADIENT = 0x00100000;
 
 constexpr uint16_t kFaceUnresolved = 0xFFFF;
 constexpr size_t kFaceNameMax = 131;
@@ -65,8 +95,10 @@ struct FontState {
   uint8_t pointSize = 0;
   uint8_t colorIndex = 0;             // palette index (0..239)
   ColorRGB color;                     // the colour as given
+  bool colorRgb = false;              // given as an RGB value, not a palette colour
+  ColorRGB gradient;                  // with FONT_MASK_GRADIENT
   uint16_t styles = 0;                // FONT_* bits
-  uint16_t highlight = 0;             // highlight value handed out by FontApplyChanges
+  uint16_t highlight = 0;             // FONT_HIGHLIGHT_* bits
 };
 
 // Resolves a face name through an item's font table: the face id, or -1.
@@ -91,11 +123,25 @@ uint16_t ParseFontSpec(const char* spec, const char* spec2, void* item, FontStat
 // Applies the parts of `state` selected by `mask` to the font identifier.
 // `colorOut` gets 0x01000000 | blue << 16 | green << 8 | red when the mask
 // holds a colour (the top byte tells black from no change), else 0;
-// `highlightOut` gets state->highlight when the mask holds
-// FONT_MASK_HIGHLIGHT, else 0. Outputs may be null. A face that is not
-// resolved leaves the face byte as it was.
-void FontApplyChanges(uint32_t* fontIdInOut, uint32_t* colorOut, uint16_t* highlightOut,
+// `flagsOut` gets the flags word of the colour record the change asks for:
+// 1 when the colour is an RGB value, and the highlight bits of the state
+// when the mask holds FONT_MASK_HIGHLIGHT; else 0. Outputs may be null. A
+// face that is not resolved leaves the face byte as it was.
+void FontApplyChanges(uint32_t* fontIdInOut, uint32_t* colorOut, uint16_t* flagsOut,
                       const FontState* state, uint32_t mask);
+
+// The font a run shows: its identifier and the colour record (210) that
+// may follow its text (null when none). The colour is the record's RGB value
+// when its flag 1 is set and it does not stand for the identifier's palette
+// entry (an 8-byte record whose value is that entry's and no earlier one's
+// of the first 16), else the palette entry. The face name stays empty.
+void FontStateOfRun(uint32_t fontId, const uint8_t* colorRecord, uint32_t colorLength,
+                    FontState* out);
+
+// The mask of a change less the parts a run showing `current` already has:
+// applying what is left changes only what differs (an empty mask: nothing).
+// Faces compare by name when both states hold one.
+uint32_t FontChangeMask(const FontState& current, const FontState& change, uint32_t mask);
 
 // Writes a string that parses back to the same state and mask (under
 // the same naming set). Returns 0; 263 (NN_ERR_MEMORY) when it does not fit

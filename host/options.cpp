@@ -68,6 +68,51 @@ int GetOptionValueN(const char* optionString, const char* key, char* out, size_t
   return 1;
 }
 
+int NextOptionPair(const char** cursor, OptionPair* pair) {
+  if (!cursor || !*cursor || !pair) return 0;
+  const char* p = *cursor;
+  while (IsBlank(*p)) p++;
+  if (!*p) {
+    *cursor = p;
+    return 0;
+  }
+  const char* key = p;
+  while (*p && *p != '=' && !IsBlank(*p)) p++;
+  if (*p != '=' || p == key) {
+    while (*p && !IsBlank(*p)) p++;
+    *cursor = p;
+    return -1;
+  }
+  pair->key = key;
+  pair->keyLength = static_cast<size_t>(p - key);
+  const char* v = ++p;
+  if (IsQuote(*v)) {
+    const char* close = std::strchr(v + 1, *v);
+    if (!close) {
+      *cursor = v + std::strlen(v);
+      return -1;
+    }
+    pair->value = v + 1;
+    pair->valueLength = static_cast<size_t>(close - v - 1);
+    *cursor = close + 1;
+    return 1;
+  }
+  while (*p && !IsBlank(*p)) p++;
+  pair->value = v;
+  pair->valueLength = static_cast<size_t>(p - v);
+  *cursor = p;
+  return 1;
+}
+
+bool OptionValuesFit(const char* optionString) {
+  const char* p = optionString;
+  OptionPair pair;
+  int r;
+  while ((r = NextOptionPair(&p, &pair)) != 0)
+    if (r > 0 && pair.valueLength > kOptionValueMax) return false;
+  return true;
+}
+
 int GetOptionValue(const char* optionString, const char* key, char* out) {
   return GetOptionValueN(optionString, key, out, kOptionValueMax);
 }

@@ -24,6 +24,25 @@ int GetOptionValue(const char* optionString, const char* key, char* out);
 // must hold max + 1 bytes).
 int GetOptionValueN(const char* optionString, const char* key, char* out, size_t max);
 
+// One Key=value pair of an option string: the key without its "=", and the
+// value without its quotes (pointers into the string).
+struct OptionPair {
+  const char* key = nullptr;
+  size_t keyLength = 0;
+  const char* value = nullptr;
+  size_t valueLength = 0;
+};
+
+// Reads the pair at *cursor (blanks before it skipped) and moves the cursor
+// past it: 1 for a pair, 0 at the end of the text, -1 for a word that is no
+// pair (no "=", an empty key, or a quoted value without its closing quote).
+// The pairs are those GetOptionValue finds, in the order they stand.
+int NextOptionPair(const char** cursor, OptionPair* pair);
+
+// Whether every value of the option string fits an option value (at most
+// kOptionValueMax characters): a longer one would reach its reader cut.
+bool OptionValuesFit(const char* optionString);
+
 // Pointer to the first occurrence of `pattern` in `text` without regard to
 // case; null when there is none, when either is null or the text is empty.
 const char* StrIStr(const char* text, const char* pattern);

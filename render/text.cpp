@@ -385,16 +385,20 @@ void BuildFontMarkup(const RenderContext* ctx, const uint8_t* font, const uint8_
            : d == 0x08 ? "text-decoration:line-through;"
                        : "text-decoration:none;";
   }
-  if (changed & 0x30) {
-    css += (attrs & 0x10)   ? "vertical-align:super;"
-           : (attrs & 0x20) ? "vertical-align:sub;"
-                            : "vertical-align:baseline;";
+  // 0x80 marks an effect, which the position bits then name (0x80 shadow,
+  // 0x90 emboss, 0xA0 extrude): such text is neither raised nor lowered.
+  const auto position = [](uint8_t a) { return uint8_t((a & 0x80) ? 0 : a & 0x30); };
+  const auto effect = [](uint8_t a) { return uint8_t((a & 0x80) ? a & 0xB0 : 0); };
+  if (base ? position(attrs) != position(baseAttrs) : position(attrs) != 0) {
+    css += (position(attrs) & 0x10)   ? "vertical-align:super;"
+           : (position(attrs) & 0x20) ? "vertical-align:sub;"
+                                      : "vertical-align:baseline;";
   }
-  if (changed & 0xC0) {
-    const uint8_t e = attrs & 0xC0;
-    css += e == 0x40   ? "text-shadow:1px 1px 1px #808080;"
-           : e == 0x80 ? "text-shadow:-1px -1px 0 #ffffff,1px 1px 0 #808080;"
-           : e == 0xC0 ? "text-shadow:1px 1px 0 #808080,2px 2px 0 #808080;"
+  if (base ? effect(attrs) != effect(baseAttrs) : effect(attrs) != 0) {
+    const uint8_t e = effect(attrs);
+    css += e == 0x80   ? "text-shadow:1px 1px 1px #808080;"
+           : e == 0x90 ? "text-shadow:-1px -1px 0 #ffffff,1px 1px 0 #808080;"
+           : e == 0xA0 ? "text-shadow:1px 1px 0 #808080,2px 2px 0 #808080;"
                        : "text-shadow:none;";
   }
   if (rightToLeft) css += "direction:rtl;";

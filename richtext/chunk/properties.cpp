@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <string>
 
 #include "host/color.h"
 #include "host/logging.h"
@@ -163,6 +164,8 @@ void ParseUnid(const char* text, UNIVERSALNOTEID_tag* out) {
 uint32_t Len(const char* t) { return t ? uint32_t(std::strlen(t)) : 0; }
 
 constexpr uint16_t kCodeCellColor = 2606;
+constexpr uint16_t kCodeFontColor = 2318;
+constexpr uint16_t kCodeTextAttributes = 2333;
 constexpr uint16_t kCodeExists = 2315;
 constexpr uint16_t kCodeCellIsMerged = 2601;
 constexpr uint16_t kCodeTargetColumn = 2602;
@@ -454,6 +457,19 @@ int TorvoRTChunk::SetPropertyNumber(const char* name, double value) {
   }
   if (row->group >= 1 && row->group <= 3)
     std::strcpy(GroupBuffer(session, row->group), value == 0 ? "TRUE" : "FALSE");
+  if (row->setStep == 2363) {
+    // A font property as a number: the font colour's palette entry; no
+    // other font part is a number.
+    if (row->code != kCodeFontColor || !(value >= 0 && value < kPaletteSize) ||
+        value != std::floor(value))
+      return 0;
+    char colour[16];
+    std::snprintf(colour, sizeof colour, "COLOR%d", int(value));
+    return RunFrame(row->setStep, row->code, uint32_t(std::strlen(colour)), 0, 0, colour, nullptr,
+                    nullptr, nullptr) == 0
+               ? 1
+               : 0;
+  }
   if (!row->chunkHandled)
     return RunFrame(row->setStep, row->code, To16(value), 0, 0, nullptr, nullptr, nullptr,
                     nullptr) == 0
@@ -464,9 +480,16 @@ int TorvoRTChunk::SetPropertyNumber(const char* name, double value) {
     return 1;
   }
   if (row->code == PROPC_PASSTHRU) {
-    RunFrame(48, To16(value), 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
-    return RunFrame(STEP_CLEANUP_TEXT, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr) == 0 ? 1
-                                                                                            : 0;
+    // 1 marks the target as pass-through HTML, 0 clears it. A target that
+    // reads so already is left as it is: the tidying after a change would
+    // otherwise rewrite what lies around it.
+    const uint16_t mark = value != 0 ? 1 : 0;
+    if ((GetPropertyNumber(row->name) != 0) == (mark != 0)) return 1;
+    if (RunFrame(48, mark, 0, 0, 0, nullptr, nullptr, nullptr, nullptr) != 0 ||
+        RunFrame(STEP_CLEANUP_TEXT, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr) != 0)
+      return 0;
+    // A target with no text to pass through (an empty run) keeps no marking.
+    return (GetPropertyNumber(row->name) != 0) == (mark != 0) ? 1 : 0;
   }
   return 0;
 }
@@ -542,6 +565,15 @@ int TorvoRTChunk::SetPropertyText(const char* name, const char* value, uint16_t 
       NnMemFree(h);
     }
     return RunFrame(row->setStep, row->code, s->ResultTextLength, 0, 0, s->ResultText, nullptr,
+                    nullptr, nullptr) == 0
+               ? 1
+               : 0;
+  }
+  if (row->setStep == 2363 && row->code == kCodeTextAttributes) {
+    // The attributes are the whole set the run takes, as the property reads
+    // them: those not named go ("Bold" on an italic run gives bold alone).
+    std::string whole = "Plain " + std::string(value, strnlen(value, length));
+    return RunFrame(row->setStep, row->code, uint32_t(whole.size()), 0, 0, whole.c_str(), nullptr,
                     nullptr, nullptr) == 0
                ? 1
                : 0;

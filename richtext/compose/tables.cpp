@@ -16,6 +16,7 @@
 #include "richtext/compose/composers.h"
 #include "richtext/compose/composeutil.h"
 #include "richtext/engine/rtproc.h"
+#include "richtext/engine/tablefields.h"
 #include "rtitem.h"
 
 using namespace kv::compose;
@@ -43,23 +44,6 @@ bool LeadingNumber(const char* text, double* value, const char** rest) {
   if (end == text || !std::isfinite(v)) return false;
   *value = v;
   if (rest) *rest = end;
-  return true;
-}
-
-// Inches (or a unit-suffixed length) as twips, clamped to 16 bits.
-bool OptionTwips(const char* options, const char* key, uint16_t* out) {
-  char value[kOptionValueMax + 1] = {};
-  if (!GetOptionValue(options, key, value)) return false;
-  double v = 0;
-  const char* rest = nullptr;
-  if (!LeadingNumber(value, &v, &rest)) return false;
-  double twips = v * 1440.0;
-  if (rest && (!strncasecmp(rest, "px", 2))) twips = v * 15.0;
-  else if (rest && !strncasecmp(rest, "cm", 2)) twips = v * 1440.0 / 2.54;
-  else if (rest && !strncasecmp(rest, "tw", 2)) twips = v;
-  if (twips < 0) twips = 0;
-  if (twips > 65535) twips = 65535;
-  *out = uint16_t(twips);
   return true;
 }
 
@@ -162,63 +146,13 @@ NnStatus ComposeTable(uint32_t columns, uint32_t rows, RTProcessContext* ctx) {
   return st;
 }
 
-NnStatus ComposeTableProps(LSXLsiSession* /*session*/, RTProcessContext* /*ctx*/,
+// The table keys are those of the table properties' field map, which the
+// property listing reads back.
+NnStatus ComposeTableProps(LSXLsiSession* /*session*/, RTProcessContext* ctx,
                            uint16_t signature, uint8_t* record, uint32_t capacity,
                            const char* options, int /*flag*/) {
-  if (!record || !options) return NN_ERR_INVALID_ARG;
-  uint16_t v = 0;
-  char value[kOptionValueMax + 1] = {};
-  if (signature == 163 || signature == 207) {
-    if (capacity < kTableBeginLength || record[1] < kTableBeginLength) return NN_ERR_CD_STRUCTURE;
-    if (OptionTwips(options, "LeftMargin=", &v) || OptionTwips(options, "Margin=", &v))
-      PutU16(record, 2, v);
-    if (OptionTwips(options, "Spacing=", &v) || OptionTwips(options, "CellSpacing=", &v)) {
-      PutU16(record, 4, v);
-      PutU16(record, 6, v);
-      PutU16(record, 8, v);
-      PutU16(record, 10, v);
-    }
-    uint16_t flags = 0;
-    std::memcpy(&flags, record + 12, 2);
-    if (GetOptionValue(options, "Fit=", value)) {
-      // Fit to the window: the widths are relative (flag 0x0001).
-      if (!strncasecmp(value, "Window", 6)) flags |= 0x0001;
-      else flags &= uint16_t(~0x0001u);
-    }
-    if (GetOptionValue(options, "TableWidth=", value)) {
-      if (!strcasecmp(value, "FIXED")) flags &= uint16_t(~0x0001u);
-      else if (!strcasecmp(value, "FIT_TO_WINDOW") || !strcasecmp(value, "FIT_WITH_MARGINS"))
-        flags |= 0x0001;
-    }
-    PutU16(record, 12, flags);
-    return 0;
-  }
-  if (signature == 0xFFFB) {
-    uint16_t length = 0;
-    std::memcpy(&length, record + 2, 2);
-    if (capacity < kPreTableLength || length < kPreTableLength) return NN_ERR_CD_STRUCTURE;
-    if (GetOptionValue(options, "Color=", value) || GetOptionValue(options, "TableColor=", value)) {
-      ColorRGB rgb{};
-      uint16_t index = 0;
-      if (ParseColor(value, &index, &rgb) == 0) {
-        // The style colour: a 3-byte RGB.
-        PutU32(record, 28, uint32_t(rgb.red) | uint32_t(rgb.green) << 8 | uint32_t(rgb.blue) << 16);
-      }
-    }
-    if (OptionTwips(options, "MinRowHeight=", &v)) PutU16(record, 22, v);
-    // The width keys the table properties read back: flag 1 relative
-    // widths, flag 64 across the whole window.
-    if (GetOptionValue(options, "TableWidth=", value)) {
-      uint32_t f = 0;
-      std::memcpy(&f, record + 4, 4);
-      if (!strcasecmp(value, "FIXED")) f &= ~(1u | 64u);
-      else if (!strcasecmp(value, "FIT_TO_WINDOW")) f |= 1u | 64u;
-      else if (!strcasecmp(value, "FIT_WITH_MARGINS")) f = (f | 1u) & ~64u;
-      PutU32(record, 4, f);
-    }
-    return 0;
-  }
-  return NN_ERR_INVALID_ARG;
+  if (signature != 163 && signature != 207 && signature != 0xFFFB) return NN_ERR_INVALID_ARG;
+  return ApplyTableOptions(signature, record, capacity, options, ctx ? ctx->Item : nullptr);
 }
 
 NnStatus ParseBorderProperties(LSXLsiSession* /*session*/, uint16_t signature, uint8_t* record,

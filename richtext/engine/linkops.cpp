@@ -765,6 +765,12 @@ NnStatus ModifyField(uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext
 }
 
 bool FieldSetup(RTProcessContext* ctx, NnStatus* status) {
+  if (ctx->OperationCode == 2437) {
+    // Element properties: a value longer than an option value holds (a
+    // caption of 5,000 characters) would be stored cut; it is refused.
+    *status = OptionValuesFit(ctx->Text1) ? NnStatus(0) : NnStatus(NN_ERR_INVALID_ARG);
+    return true;
+  }
   if (ctx->OperationCode != 2416) return false;
   *status = 0;
   _internal_RTChunk* in = ctx->Chunk ? ctx->Chunk->internal : nullptr;

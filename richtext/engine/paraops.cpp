@@ -1,6 +1,6 @@
 // Paragraph steps that act where an element of the target begins: the
-// hide-when formula of a paragraph the target starts inside (step 25), the
-// pass-through test (step 47), clearing the engine-built mark of a record
+// hide-when formula of a paragraph the target starts inside (step 25),
+// clearing the engine-built mark of a record
 // (step 54), and the paragraph change of a paragraph the target starts
 // inside (2364). The records of the target themselves are handled by the
 // property and paragraph families; what is done here gives the paragraph a
@@ -29,14 +29,11 @@ namespace {
 namespace h = kv::cd::host;
 using kv::cd::U16;
 
-constexpr NnStatus kStatusWalkDone = 546;
 constexpr uint16_t kSigText = 0xFF85;
 constexpr uint16_t kSigPab = 0xFF82;
 constexpr uint16_t kSigPabRef = 131;
 constexpr uint16_t kSigParagraph = 129;
 constexpr uint16_t kSigHide = 0xFFBB;
-constexpr uint16_t kSigPassthruStart = 0xFFCC;
-constexpr uint16_t kSigPassthruEnd = 0xFFCD;
 constexpr uint16_t kHideFormulaFlag = 0x0800;
 constexpr uint32_t kHideFixed = 14;
 constexpr const char* kObsoleteFull = "ZELKO: Unable to save additional obsoleted PAB definitions.";
@@ -202,21 +199,6 @@ NnStatus HideFormulaOfParagraph(uint16_t sig, RTProcessContext* ctx) {
   return 0;
 }
 
-// ---- step 47: inside pass-through ---------------------------------------------------
-
-NnStatus PassthruTest(RTProcessContext* ctx) {
-  bool inside = false;
-  for (const RTRecordNode* n = ctx->CurrentNode; n; n = n->next) {
-    if (n->signature == kSigPassthruEnd) break;
-    if (n->signature == kSigPassthruStart) {
-      inside = true;
-      break;
-    }
-  }
-  ctx->Session->SetResultText(inside ? "TRUE" : "FALSE", inside ? 4 : 5);
-  return kStatusWalkDone;
-}
-
 // ---- 2364: the paragraph change where the target begins -----------------------------
 
 NnStatus ApplyChange(RTProcessContext* ctx, uint8_t* work) {
@@ -272,9 +254,6 @@ bool AtTarget(uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx, 
       return true;
     case 25:
       *status = HideAtTarget(data, sig, len, ctx);
-      return true;
-    case 47:
-      *status = PassthruTest(ctx);
       return true;
     case 54:
       if (ctx->CurrentNode) ctx->CurrentNode->flags &= uint16_t(~kNodeBuiltByEngine);

@@ -126,6 +126,14 @@ const ChunkPropertyRow* FindChunkPropertyAnywhere(const char* name) {
   return nullptr;
 }
 
+bool PassthruAt(const RTRecordNode* node) {
+  for (const RTRecordNode* n = node; n; n = n->prev) {
+    if (n->signature == 0xFFCC) return true;
+    if (n->signature == 0xFFCD) return false;
+  }
+  return false;
+}
+
 namespace {
 
 constexpr uint32_t kMaxWordRecord = 0xFFFE;  // largest even length a word header holds
@@ -221,6 +229,15 @@ uint16_t InnermostTargetType(const RTProcessContext* ctx) {
 
 // ---- text-like get and set steps ---------------------------------------------------
 
+// Whether a record's text (`have` bytes from `off`, up to a NUL) is already
+// `t`: a value set again leaves its record as stored (its length word and
+// padding included).
+bool SameText(const uint8_t* d, uint32_t len, uint32_t off, uint32_t have, const char* t,
+              uint32_t n) {
+  const uint32_t stored = uint32_t(strnlen(At(d, len, off), Avail(len, off, have)));
+  return stored == n && (n == 0 || std::memcmp(At(d, len, off), t, n) == 0);
+}
+
 // 7: the first section title into PropertyText.
 void SectionTitleGet(const uint8_t* d, uint16_t sig, uint32_t len, RTProcessContext* ctx) {
   if (sig != 0xFFAC || ctx->TargetDone) return;
@@ -240,6 +257,7 @@ NnStatus SectionTitleSet(const uint8_t* d, uint16_t sig, uint32_t len, RTProcess
   uint32_t n;
   const char* t = TextArg(ctx, &n);
   if (h + n + 1 > kMaxWordRecord) n = kMaxWordRecord - h - 1;
+  if (SameText(d, len, h, len - h, t, n)) return 0;
   NnStatus st = 0;
   uint8_t* p = Replacement(ctx, out, h + n + 1, &st);
   if (!p) return st;
@@ -269,6 +287,10 @@ NnStatus AnchorSet(const uint8_t* d, uint16_t sig, uint32_t len, RTProcessContex
   uint32_t n;
   const char* t = TextArg(ctx, &n);
   if (n + 13 > kMaxWordRecord) n = kMaxWordRecord - 13;
+  if (SameText(d, len, 12, W(d, len, 4), t, n)) {
+    ctx->TargetDone = 1;
+    return 0;
+  }
   uint8_t* p = ctx->ScratchRecord;
   std::memcpy(p, d, 12);
   Put16(p, 4, uint16_t(n));
@@ -303,6 +325,7 @@ NnStatus ButtonSet(const uint8_t* d, uint16_t sig, uint32_t len, RTProcessContex
   uint32_t n;
   const char* t = TextArg(ctx, &n);
   if (n + 16 > kMaxWordRecord) n = kMaxWordRecord - 16;
+  if (len >= 16 && SameText(d, len, 16, len - 16, t, n)) return 0;
   NnStatus st = 0;
   uint8_t* p = Replacement(ctx, out, n + 16, &st);
   if (!p) return st;
@@ -487,18 +510,66 @@ NnStatus UrlSet(const uint8_t* d, uint16_t sig, uint32_t len, RTProcessContext* 
   return 0;
 }
 
-// 48: passthru markers. SubCode 0 removes them all; otherwise only a marker
-// that opens or closes the whole item stays.
-void PassthruSet(uint16_t sig, RTProcessContext* ctx, RecordEmission* out) {
-  if (sig != 0xFFCC && sig != 0xFFCD) return;
-  const RTRecordNode* node = ctx->CurrentNode;
-  if (ctx->SubCode == 0) {
-    ctx->PassthruOpen = sig == 0xFFCC ? 1 : 0;
-    out->length = 0;
-    return;
-  }
-  if (sig == 0xFFCC && !(node && node->sequence == 1)) out->length = 0;
-  if (sig == 0xFFCD && !(node && !node->next)) out->length = 0;
+// A complete answer: the walk ends (counted as success).
+constexpr NnStatus kStatusWalkDone = 546;
+
+// 47: the target reads as pass-through HTML when its first record lies in
+// a region a marker opened before it, or when it holds a marker that opens
+// one. The answer is "TRUE" or "FALSE" in the result text.
+NnStatus PassthruGetStart(RTProcessContext* ctx) {
+  const bool inside = PassthruAt(ctx->CurrentNode);
+  ctx->Session->SetResultText(inside ? "TRUE" : "FALSE", inside ? 4 : 5);
+  return inside ? kStatusWalkDone : NnStatus(0);
+}
+
+NnStatus PassthruGetRecord(uint16_t sig, RTProcessContext* ctx) {
+  if (sig != 0xFFCC) return 0;
+  ctx->Session->SetResultText("TRUE", 4);
+  return kStatusWalkDone;
+}
+
+// 48: pass-through marking. SubCode not 0 marks the target's records as
+// pass-through HTML, 0 clears the marking; a target that reads as asked
+// stays as it is. Markers inside the target give way to one pair around it
+// (marking), or to the ends of the regions it cuts (clearing): a region
+// that began before the target ends where it starts, one that goes on
+// after it begins again where it ends.
+constexpr uint16_t kPassthruBegin = 0xFFCC, kPassthruEnd = 0xFFCD;
+
+// A marker, flagged as written by this call: the tidying after it stays next
+// to what the call wrote.
+NnStatus EmitMarker(uint16_t sig, RTProcessContext* ctx) {
+  const uint8_t marker[8] = {uint8_t(sig), uint8_t(sig >> 8), 8, 0, 0, 0, 0, 0};
+  NnStatus st = AppendRecord(marker, sig, sizeof marker, &ctx->Compose);
+  if (st) return st;
+  if (RTRecordNode* n = ctx->Compose.newList ? ctx->Compose.newList->last : nullptr)
+    n->flags |= kNodeInserted;
+  MarkChanged(ctx);
+  return 0;
+}
+
+NnStatus PassthruAtTarget(RTProcessContext* ctx) {
+  TableTextOpsState& t = ctx->TableText;
+  const RTRecordNode* first = ctx->CurrentNode;
+  const bool mark = ctx->SubCode != 0;
+  t.PassthruSame = PassthruAt(first) == mark ? 1 : 0;
+  t.PassthruInside = PassthruAt(first ? first->prev : nullptr) ? 1 : 0;
+  if (t.PassthruSame || mark == (t.PassthruInside != 0)) return 0;
+  return EmitMarker(mark ? kPassthruBegin : kPassthruEnd, ctx);
+}
+
+void PassthruRecord(uint16_t sig, RTProcessContext* ctx, RecordEmission* out) {
+  TableTextOpsState& t = ctx->TableText;
+  if ((sig != kPassthruBegin && sig != kPassthruEnd) || t.PassthruSame) return;
+  t.PassthruInside = sig == kPassthruBegin ? 1 : 0;
+  out->length = 0;
+}
+
+NnStatus PassthruAtEnd(RTProcessContext* ctx) {
+  TableTextOpsState& t = ctx->TableText;
+  const bool mark = ctx->SubCode != 0;
+  if (t.PassthruSame || mark == (t.PassthruInside != 0)) return 0;
+  return EmitMarker(mark ? kPassthruEnd : kPassthruBegin, ctx);
 }
 
 // ---- hotspots: popup text (5, 6), border (18, 19), action formula (20, 21) --------
@@ -843,12 +914,14 @@ NnStatus FitSet(const uint8_t* d, uint16_t sig, uint32_t len, RTProcessContext* 
   const TorvoRTItem* item = ctx->Item;
   const bool refit = item->context && item->context->cellRefit;
   NnStatus st = 0;
+  // Only the target's own tables change: those nested in their cells
+  // (levels below the first) keep their width and their cells.
   if (IsTableBegin(sig)) {
     ++ctx->PropTableDepth;
     int32_t l = Level(ctx);
-    ctx->PropRefit[l] = refit ? 1 : 0;
+    ctx->PropRefit[l] = refit && l == 1 ? 1 : 0;
     ctx->PropRowEdge[l] = 0;
-    if (len < 14) return 0;
+    if (len < 14 || l != 1) return 0;
     uint8_t* p = CopyOf(d, len, ctx, out, &st);
     if (!p) return st;
     uint16_t f = W(p, len, 12);
@@ -877,7 +950,7 @@ NnStatus FitSet(const uint8_t* d, uint16_t sig, uint32_t len, RTProcessContext* 
     MarkChanged(ctx);
     return 0;
   }
-  if (sig == 0xFFFB && len >= 8) {
+  if (sig == 0xFFFB && len >= 8 && Level(ctx) == 0) {
     uint8_t* p = CopyOf(d, len, ctx, out, &st);
     if (!p) return st;
     uint32_t f = L(p, len, 4);
@@ -1204,7 +1277,8 @@ bool PropertyRecord(uint8_t* d, uint16_t sig, uint32_t len, RTProcessContext* ct
     case 42: st = RowLabelSet(d, sig, len, ctx, out); break;
     case 43: FrameGet(d, sig, len, ctx); break;
     case 44: st = FrameSet(d, sig, len, ctx, out); break;
-    case 48: PassthruSet(sig, ctx, out); break;
+    case 47: st = PassthruGetRecord(sig, ctx); break;
+    case 48: PassthruRecord(sig, ctx, out); break;
     case 55: st = UrlSet(d, sig, len, ctx, out); break;
     case 61: BlobGet(d, sig, len, ctx, 0xFF65, 0xFF66); break;
     case 63: BlobGet(d, sig, len, ctx, 0xFFDC, 0xFFF9); break;
@@ -1233,8 +1307,29 @@ bool PropertyPreWalk(RTProcessContext* ctx, NnStatus* status) {
   return true;
 }
 
-const OperationFamily kPropertySteps = {"properties", PropertySetup, PropertyPreWalk, nullptr,
-                                        PropertyRecord, nullptr, nullptr};
+bool PropertyAtTarget(uint8_t*, uint16_t, uint32_t, RTProcessContext* ctx, NnStatus* status) {
+  switch (ctx->OperationCode) {
+    case 47:
+      *status = PassthruGetStart(ctx);
+      return true;
+    case 48:
+      *status = PassthruAtTarget(ctx);
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool PropertyElementEnd(uint8_t*, uint16_t, uint32_t, RTProcessContext* ctx, NnStatus* status) {
+  if (ctx->OperationCode != 48) return false;
+  *status = PassthruAtEnd(ctx);
+  return true;
+}
+
+const OperationFamily kPropertySteps = {"properties",     PropertySetup,
+                                        PropertyPreWalk,  PropertyAtTarget,
+                                        PropertyRecord,   PropertyElementEnd,
+                                        nullptr};
 
 }  // namespace
 

@@ -28,6 +28,12 @@ const ChunkPropertyRow* FindChunkProperty(const char* name);
 // The same over the whole table, without the early stop.
 const ChunkPropertyRow* FindChunkPropertyAnywhere(const char* name);
 
+struct RTRecordNode;
+// Whether the record lies in pass-through HTML (a 0xFFCC marker opens it, a
+// 0xFFCD ends it): the nearest marker at or before it opens one. What the
+// PassthruHTML property reads of a target's first record.
+bool PassthruAt(const RTRecordNode* node);
+
 // Property codes the engine steps test.
 enum : uint16_t {
   PROPC_ACTION_FORMULA = 2301,

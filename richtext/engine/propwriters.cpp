@@ -9,8 +9,11 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "host/color.h"
+#include "host/fonts.h"
 #include "host/options.h"
 #include "richtext/engine/opcodes.h"
 #include "richtext/item/cdlayout.h"
@@ -68,20 +71,6 @@ const char* const kFixedHex[16] = {"#000000", "#ffffff", "#ff0000", "#00ff00",
 const char* StandardName(uint32_t index, uint16_t naming) {
   if (index >= 16) return nullptr;
   return ColorName(uint16_t(index), naming ? ColorNames::Standard : ColorNames::Web);
-}
-
-// Does a colour record of 8 bytes stand for the palette index: its colour is
-// that entry's, and no earlier one of the first 16 entries has it.
-bool RecordStandsForIndex(const uint8_t* rec, uint32_t len, uint32_t index) {
-  if (len != 8 || index >= kPaletteSize) return false;
-  uint8_t r = B(rec, len, 4), g = B(rec, len, 5), b = B(rec, len, 6);
-  const uint8_t* e = PaletteRgbTable[index];
-  if (e[0] != r || e[1] != g || e[2] != b) return false;
-  for (uint32_t i = 0; i < index && i < 16; ++i) {
-    const uint8_t* f = PaletteRgbTable[i];
-    if (f[0] == r && f[1] == g && f[2] == b) return false;
-  }
-  return true;
 }
 
 }  // namespace
@@ -188,14 +177,15 @@ int WriteColorName(uint32_t index, PropText* out, uint32_t style, uint16_t namin
 int WriteColorSpec(uint32_t index, const uint8_t* rec, uint32_t recLen, PropText* out,
                    uint32_t style, uint16_t naming) {
   if (!out) return 0;
-  uint16_t flags = rec ? W(rec, recLen, 2) : 0;
-  bool rgb = rec && recLen >= 8 && (flags & 1) && !RecordStandsForIndex(rec, recLen, index);
-  if (rgb) {
-    int r = B(rec, recLen, 4), g = B(rec, recLen, 5), b = B(rec, recLen, 6);
-    out->Format(style == 1 ? "rgb(%d,%d,%d)" : "RGB%d,%d,%d", r, g, b);
-    if ((flags & 0x10) && recLen > 8 && recLen >= 13) {
-      int gr = B(rec, recLen, 10), gg = B(rec, recLen, 11), gb = B(rec, recLen, 12);
-      out->Format(style == 1 ? " rgb(%d,%d,%d)" : " GRADIENT%d,%d,%d", gr, gg, gb);
+  FontState shown;
+  FontStateOfRun(MakeFontId(0, 0, uint8_t(index < 256 ? index : 0), 0), index < 256 ? rec : nullptr,
+                 rec ? recLen : 0, &shown);
+  if (shown.colorRgb) {
+    const ColorRGB& c = shown.color;
+    out->Format(style == 1 ? "rgb(%d,%d,%d)" : "RGB%d,%d,%d", c.red, c.green, c.blue);
+    if ((W(rec, recLen, 2) & 0x10) && recLen >= 13) {
+      const ColorRGB& g = shown.gradient;
+      out->Format(style == 1 ? " rgb(%d,%d,%d)" : " GRADIENT%d,%d,%d", g.red, g.green, g.blue);
     }
     return 0;
   }
@@ -209,6 +199,51 @@ int WriteColorSpec(uint32_t index, const uint8_t* rec, uint32_t recLen, PropText
 
 // ---- HTML attributes, captions, alternate text ------------------------------------
 
+void WriteDelimitedValue(const char* key, const char* text, uint32_t n, PropText* out) {
+  if (!out) return;
+  if (!text) n = 0;
+  // The delimiter must not occur in the text; a NUL inside would end the scan early.
+  const uint32_t visible = n ? uint32_t(strnlen(text, n)) : 0;
+  const char d = ChooseDelimiterChar(visible ? text : "", long(visible));
+  out->Format("%s=%c%.*s%c ", key, d, int(visible), visible ? text : "", d);
+}
+
+bool WriteHtmlAttrValue(const uint8_t* rec, uint32_t len, uint32_t slot, const char* key,
+                        bool alone, PropText* out) {
+  if (!rec || !out || len < 26 || slot >= 6) return false;
+  uint32_t off = 26;
+  for (uint32_t i = 0; i < slot; ++i) off += W(rec, len, 4 + 2 * i);
+  // Lengths that overrun the record give what it holds.
+  const uint32_t have = Avail(len, off, W(rec, len, 4 + 2 * slot));
+  if (!have && !alone) return false;
+  WriteDelimitedValue(key, reinterpret_cast<const char*>(rec) + (off < len ? off : len), have, out);
+  return true;
+}
+
+bool SetHtmlAttrValue(std::vector<uint8_t>* rec, uint32_t slot, const char* value, size_t n) {
+  if (!rec || slot >= 6 || n > 0xFFFF) return false;
+  std::vector<uint8_t>& r = *rec;
+  if (r.size() < 26) return false;
+  uint32_t total = 26, off = 26;
+  for (uint32_t i = 0; i < 6; ++i) {
+    const uint32_t w = W(r.data(), uint32_t(r.size()), 4 + 2 * i);
+    if (i < slot) off += w;
+    total += w;
+  }
+  const uint32_t old = W(r.data(), uint32_t(r.size()), 4 + 2 * slot);
+  if (total > r.size()) return false;  // lengths that overrun the record: left alone
+  if (old == n && (n == 0 || std::memcmp(r.data() + off, value, n) == 0)) return true;
+  if (total - old + n > 0xFFFE) return false;
+  // Bytes after the six strings (a filler) go with the old length.
+  r.resize(total);
+  r.erase(r.begin() + off, r.begin() + off + old);
+  r.insert(r.begin() + off, value, value + n);
+  kv::cd::Put16(r.data(), 4 + 2 * slot, uint16_t(n));
+  if (r.size() % 2) r.push_back(0);
+  kv::cd::Put16(r.data(), 2, uint16_t(r.size()));
+  return true;
+}
+
 int WriteHtmlAttrProps(const uint8_t* rec, uint32_t len, PropText* out, const char* prefix,
                        uint32_t requested, uint32_t first, uint32_t all, WrittenFlags* flags) {
   if (!rec || !out || len < 26) return 0;
@@ -220,17 +255,11 @@ int WriteHtmlAttrProps(const uint8_t* rec, uint32_t len, PropText* out, const ch
   bool listing = requested == all;
   if (!listing && (requested < first || requested >= first + 6)) return 0;
   if (!prefix) prefix = "";
-  uint32_t off = 26;
   for (uint32_t i = 0; i < 6; ++i) {
-    uint32_t n = W(rec, len, 4 + 2 * i);
-    uint32_t have = Avail(len, off, n);
-    const char* s = reinterpret_cast<const char*>(rec) + (off < len ? off : len);
-    bool alone = requested == first + i;
-    if ((listing && have) || alone) {
-      out->Format("%s%s='%.*s' ", prefix, kKeys[i], int(have), s);
-      Mark(flags, first + i);
-    }
-    off += n;
+    const bool alone = requested == first + i;
+    if (!listing && !alone) continue;
+    const std::string key = std::string(prefix) + kKeys[i];
+    if (WriteHtmlAttrValue(rec, len, i, key.c_str(), alone, out)) Mark(flags, first + i);
   }
   return 0;
 }
@@ -239,13 +268,9 @@ namespace {
 
 int WriteDelimited(const char* key, const uint8_t* rec, uint32_t len, uint32_t textOffset,
                    PropText* out) {
-  uint32_t n = W(rec, len, 4);
-  uint32_t have = Avail(len, textOffset, n);
-  const char* s = reinterpret_cast<const char*>(rec) + (textOffset < len ? textOffset : len);
-  // The delimiter must not occur in the text; a NUL inside would end the scan early.
-  uint32_t visible = uint32_t(strnlen(s, have));
-  char d = ChooseDelimiterChar(s, long(visible));
-  out->Format("%s=%c%.*s%c ", key, d, int(visible), s, d);
+  const uint32_t have = Avail(len, textOffset, W(rec, len, 4));
+  WriteDelimitedValue(key, reinterpret_cast<const char*>(rec) + (textOffset < len ? textOffset : len),
+                      have, out);
   return 0;
 }
 
@@ -265,190 +290,36 @@ int WriteAltTextProp(const uint8_t* rec, uint32_t len, PropText* out, uint32_t s
   return WriteDelimited("AltText", rec, len, 12, out);
 }
 
-// ---- tables ---------------------------------------------------------------------
-
-int WriteRowCycleProp(const uint8_t* rec, uint32_t len, PropText* out, uint32_t selector,
-                      WrittenFlags* flags) {
-  if (!rec || !out || !Wants(selector, 2, 29, flags)) return 0;
-  Mark(flags, 2);
-  out->Format("RowCycleMilliseconds=%ld ", long(L(rec, len, 4)));
-  return 0;
-}
-
-int WriteTableWidthProps(const uint8_t* rec, uint32_t len, PropText* out, uint32_t selector,
-                         WrittenFlags* flags) {
-  if (!rec || !out) return 0;
-  uint16_t f = W(rec, len, 12);
-  if (Wants(selector, 0, 29, flags)) {
-    out->Append((f & 1) ? "TableWidth=FIT_WITH_MARGINS " : "TableWidth=FIXED ");
-    Mark(flags, 0);
-  }
-  if (Wants(selector, 1, 29, flags)) {
-    out->Append("RowDisplay=BASIC ");
-    Mark(flags, 1);
-  }
-  if (Wants(selector, 6, 29, flags)) {
-    const char* style = "NONE";
-    if ((f & 0x6F80) == 0x6F80) {
-      style = "Solid";
-    } else {
-      static const struct {
-        uint16_t bit;
-        const char* word;
-      } kStyles[] = {{0x0800, "Alternating_Rows"}, {0x0400, "Alternating_Columns"},
-                     {0x0080, "Left_Top"},         {0x0200, "Left"},
-                     {0x2000, "Right_Top"},        {0x4000, "Right"},
-                     {0x0100, "Top"}};
-      for (const auto& s : kStyles)
-        if (f & s.bit) {
-          style = s.word;
-          break;
-        }
-    }
-    out->Format("TableColorStyle=%s ", style);
-    Mark(flags, 6);
-  }
-  if (Wants(selector, 4, 29, flags)) {
-    if (f & 4)
-      out->Append("CellBorderStyle=GROOVE ");
-    else if (f & 8)
-      out->Append("CellBorderStyle=RIDGE ");
-    else if (selector == 4)
-      out->Append("CellBorderStyle=SOLID ");
-    Mark(flags, 4);
-  }
-  if (Wants(selector, 5, 29, flags)) {
-    out->Append("CellBorderColor=RGB0,0,0 ");
-    Mark(flags, 5);
-  }
-  return 0;
-}
+// ---- fonts ----------------------------------------------------------------------
 
 namespace {
 
-void WriteTableColour(const char* key, uint32_t value, PropText* out, uint16_t naming) {
-  out->Format("%s=", key);
-  int found = -1;
-  for (uint32_t i = 0; i < kPaletteSize; ++i) {
-    const uint8_t* e = PaletteRgbTable[i];
-    uint32_t v = uint32_t(e[0]) | uint32_t(e[1]) << 8 | uint32_t(e[2]) << 16 |
-                 uint32_t(e[3]) << 24;
-    if (v == value) {
-      found = int(i);
-      break;
-    }
-  }
-  if (found > 0)
-    WriteColorName(uint32_t(found), out, 0, naming);
+// A face name as a font text gives it: bare when it reads back as that face
+// alone, else in quotes (a face named "Red Hat" or "Arial 2").
+void WriteFaceName(const char* name, PropText* out) {
+  FontState parsed;
+  uint32_t mask = 0;
+  const bool bare = ParseFontSpec(name, nullptr, nullptr, &parsed, &mask) == 0 &&
+                    mask == FONT_MASK_FACE && std::strcmp(parsed.faceName, name) == 0;
+  const char quote = std::strchr(name, '\'') ? '"' : '\'';
+  if (bare || std::strchr(name, quote))
+    out->Append(name);
   else
-    out->Format("RGB%d,%d,%d", int(value & 0xFF), int((value >> 8) & 0xFF),
-                int((value >> 16) & 0xFF));
-  out->Append(" ");
+    out->Format("%c%s%c", quote, name, quote);
 }
 
 }  // namespace
 
-int WriteTableProps(const uint8_t* rec, uint32_t len, PropText* out, uint32_t selector,
-                    WrittenFlags* flags, uint16_t naming) {
-  if (!rec || !out) return 0;
-  uint32_t f = L(rec, len, 4);
-  uint8_t viewer = B(rec, len, 20);
-  if (Wants(selector, 0, 29, flags)) {
-    out->Append(!(f & 1) ? "TableWidth=FIXED "
-                         : (f & 64) ? "TableWidth=FIT_TO_WINDOW " : "TableWidth=FIT_WITH_MARGINS ");
-    Mark(flags, 0);
+void RunFontState(uint32_t fontId, const uint8_t* colorRecord, uint32_t colorLength,
+                  const TorvoRTItem* item, FontState* out) {
+  if (!out) return;
+  FontStateOfRun(fontId, colorRecord, colorLength, out);
+  char name[kFaceNameSize + 1] = {};
+  if (item && item->FindFaceByID(FontIdFace(fontId), name)) {
+    name[kFaceNameSize < kFaceNameMax ? kFaceNameSize : kFaceNameMax] = 0;
+    std::strcpy(out->faceName, name);
   }
-  if (Wants(selector, 1, 29, flags)) {
-    out->Append("RowDisplay=");
-    bool animated = true;
-    switch (viewer) {
-      case 1: out->Append("ANIMATED Transition=ADVANCE_ON_CLICK"); break;
-      case 2: out->Append("ANIMATED Transition=CONTINUALLY"); break;
-      case 3: out->Append("ANIMATED Transition=ONCE"); break;
-      case 6: out->Append("ANIMATED Transition=ONCE_ON_CLICK"); break;
-      case 4:
-        animated = false;
-        out->Append("TABBED");
-        if (f & 0x100)
-          out->Append(" TabSide=LEFT");
-        else if (f & 0x200)
-          out->Append(" TabSide=BOTTOM");
-        else if (f & 0x400)
-          out->Append(" TabSide=RIGHT");
-        break;
-      case 5:
-        animated = false;
-        out->Append((f & 0x80) ? "PROGRAMMABLE_TABBED" : "PROGRAMMABLE");
-        break;
-      case 8:
-        animated = false;
-        out->Append("CAPTIONS");
-        break;
-      default:
-        animated = false;
-        out->Append("BASIC");
-        break;
-    }
-    out->Append(" ");
-    Mark(flags, 1);
-    if (animated) Mark(flags, 3);
-  }
-  if (Wants(selector, 8, 29, flags)) {
-    WriteTableColour("TableBodyColor", L(rec, len, 28), out, naming);
-    Mark(flags, 8);
-  }
-  if (Wants(selector, 7, 29, flags)) {
-    WriteTableColour("TableColor", L(rec, len, 32), out, naming);
-    Mark(flags, 7);
-  }
-  if (Wants(selector, 5, 29, flags)) {
-    int r = B(rec, len, 38), g = B(rec, len, 39), b = B(rec, len, 40);
-    if (r + g + b >= 1 || selector == 5) out->Format("CellBorderColor=RGB%d,%d,%d ", r, g, b);
-    Mark(flags, 5);
-  }
-  if (Wants(selector, 11, 29, flags)) {
-    if (f & 4)
-      out->Append("BorderEffects=DROP_SHADOW ");
-    else if (selector == 11)
-      out->Append("BorderEffects=NONE ");
-    Mark(flags, 11);
-  }
-  return 0;
 }
-
-int WriteTabProps(const uint8_t* rec, uint32_t len, PropText* out, uint32_t selector,
-                  WrittenFlags* flags, const TorvoRTItem* item) {
-  if (!rec || !out) return 0;
-  if (Wants(selector, 27, 29, flags)) {
-    uint16_t indent = W(rec, len, 14);
-    if (indent || selector == 27) out->Format("TabIndent=\"%4.2f\" ", indent / 1440.0);
-    Mark(flags, 27);
-  }
-  if (Wants(selector, 26, 29, flags)) {
-    uint16_t equal = W(rec, len, 12);
-    if (equal || selector == 26) out->Format("TabsEqual=%s ", equal ? "Yes" : "No");
-    Mark(flags, 26);
-  }
-  if (Wants(selector, 28, 29, flags)) {
-    uint16_t fontLen = W(rec, len, 40);
-    if (fontLen >= 14 && Avail(len, 48, 14) == 14) {
-      // The tab font: its identifier and the colour value after it, as a
-      // colour record 210 of 8 bytes.
-      uint32_t font = L(rec, len, 48);
-      uint8_t color[8] = {210, 8, 0, 0, 0, 0, 0, 0};
-      std::memcpy(color + 2, rec + 56, 5);
-      char words[512];
-      PropText fontText(words, sizeof words);
-      WriteFontStyleProps(font, color, 8, item, &fontText, 2317);
-      fontText.DropTrailingBlank();
-      out->Format("TabFont='%s' ", words);
-    }
-    Mark(flags, 28);
-  }
-  return 0;
-}
-
-// ---- fonts ----------------------------------------------------------------------
 
 int WriteFontStyleProps(uint32_t fontId, const uint8_t* colorRecord, uint32_t colorLength,
                         const TorvoRTItem* item, PropText* out, uint32_t code) {
@@ -456,46 +327,34 @@ int WriteFontStyleProps(uint32_t fontId, const uint8_t* colorRecord, uint32_t co
   out->length = 0;
   if (out->size) out->text[0] = 0;
   if (colorRecord && colorLength < 8) colorRecord = nullptr;
-  const uint8_t face = uint8_t(fontId), attrib = uint8_t(fontId >> 8),
-                colour = uint8_t(fontId >> 16), points = uint8_t(fontId >> 24);
-  const uint16_t cflags = colorRecord ? W(colorRecord, colorLength, 2) : 0;
-  const uint16_t naming = ItemColorNaming(item);
+  FontState shown;
+  FontStateOfRun(fontId, colorRecord, colorLength, &shown);
   if (code == 2317 || code == 2333) {
-    if (attrib == 0 && !(cflags & 0xF000)) {
-      out->Append("Plain ");
-    } else {
-      if (attrib & 1) out->Append("Bold ");
-      if (attrib & 2) out->Append("Italic ");
-      if (attrib & 4) out->Append("Underline ");
-      if (attrib & 8) out->Append("Strikethrough ");
-      // With 0x80 the bits 0x10 and 0x20 name an effect, not a position.
-      if (!(attrib & 0x80)) {
-        if (attrib & 16) out->Append("Superscript ");
-        if (attrib & 32) out->Append("Subscript ");
-      }
-      if (cflags & 0x8000) out->Append("HighlightYellow ");
-      if (cflags & 0x4000) out->Append("HighlightPink ");
-      if (cflags & 0x2000) out->Append("HighlightBlue ");
-      if (attrib & 0x80) {
-        if ((attrib & 0x30) == 0)
-          out->Append("Shadowed ");
-        else if ((attrib & 0x30) == 0x10)
-          out->Append("Embossed ");
-        else if ((attrib & 0x30) == 0x20)
-          out->Append("Extruded ");
-      }
+    // The words of the font parser's table, each bit once, in its order.
+    uint32_t written = 0;
+    for (size_t i = 0; i < kFontWordCount; ++i) {
+      const FontWord& w = kFontWords[i];
+      const bool on = (w.highlight ? shown.highlight : shown.styles) & w.bit;
+      const uint32_t key = w.highlight ? uint32_t(w.bit) << 16 : w.bit;
+      if (!on || (written & key)) continue;
+      written |= key;
+      out->Append(w.name);
+      out->Append(" ");
     }
+    if (!written) out->Append("Plain ");
   }
   if (code == 2317 || code == 2318) {
-    WriteColorSpec(colour, colorRecord, colorLength, out, 0, naming);
+    WriteColorSpec(FontIdColor(fontId), colorRecord, colorLength, out, 0, ItemColorNaming(item));
     out->Append(" ");
   }
-  if (code == 2317 || code == 2328) out->Format("%dpt ", int(points));
+  // A font without a size (some stored tab fonts) names none: "0pt" is no size.
+  if ((code == 2317 || code == 2328) && FontIdSize(fontId))
+    out->Format("%dpt ", int(FontIdSize(fontId)));
   if (code == 2317 || code == 2319) {
     char name[kFaceNameSize + 1] = {};
-    if (item && item->FindFaceByID(face, name)) {
+    if (item && item->FindFaceByID(FontIdFace(fontId), name)) {
       name[kFaceNameSize] = 0;
-      out->Append(name);
+      WriteFaceName(name, out);
       out->Append(" ");
     }
   }

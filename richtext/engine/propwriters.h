@@ -4,10 +4,13 @@
 // bounds-checked against the record's length.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 class TorvoRTItem;
 struct RTRecordNode;
+struct FontState;
 
 // A bounded output text. Appends never write past `size` bytes (the text stays
 // NUL-terminated); what does not fit is cut and `overflow` is raised.
@@ -52,6 +55,24 @@ int WriteColorName(uint32_t index, PropText* out, uint32_t style, uint16_t namin
 int WriteColorSpec(uint32_t index, const uint8_t* colorRecord, uint32_t colorLength,
                    PropText* out, uint32_t style, uint16_t naming = 1);
 
+// "key=" and a text that may hold any character, between the first of ' " |
+// that it does not hold (else ~), and a blank: the form the option parser
+// reads back. The text ends at a NUL within its n bytes.
+void WriteDelimitedValue(const char* key, const char* text, uint32_t n, PropText* out);
+
+// One string of an attribute record (0xFF7A, 0xFF7B; slot 0 ID, 1 Class,
+// 2 Style, 3 Title, 4 Other, 5 Name) as a delimited value. An empty string
+// is written only `alone`; false when nothing was written.
+bool WriteHtmlAttrValue(const uint8_t* rec, uint32_t len, uint32_t slot, const char* key,
+                        bool alone, PropText* out);
+
+// Puts `n` bytes of `value` in the string of `slot` of an attribute record
+// (host layout, at least its 26-byte head), which grows or shrinks; the
+// length word is rounded up to even with a zero pad byte. A value equal to
+// the stored one leaves the bytes as they are. False when the record's
+// lengths overrun it or the new record would be too long.
+bool SetHtmlAttrValue(std::vector<uint8_t>* rec, uint32_t slot, const char* value, size_t n);
+
 // The HTML keys of an element from an attribute record (0xFF7A, 0xFF7B):
 // "<prefix>HTMLId='..' " and so on. `requested` is the asked index; `first` the
 // index of the HTMLId key in the list and `all` the index asking for every
@@ -65,21 +86,17 @@ int WriteAltTextProp(const uint8_t* rec, uint32_t len, PropText* out, uint32_t s
 int WriteCaptionProp(const uint8_t* rec, uint32_t len, PropText* out, uint32_t selector,
                      WrittenFlags* flags);
 
-// Table lists (index 29 = all).
-int WriteRowCycleProp(const uint8_t* rec, uint32_t len, PropText* out, uint32_t selector,
-                      WrittenFlags* flags);
-int WriteTableWidthProps(const uint8_t* rec, uint32_t len, PropText* out, uint32_t selector,
-                         WrittenFlags* flags);
-int WriteTableProps(const uint8_t* rec, uint32_t len, PropText* out, uint32_t selector,
-                    WrittenFlags* flags, uint16_t naming = 1);
-int WriteTabProps(const uint8_t* rec, uint32_t len, PropText* out, uint32_t selector,
-                  WrittenFlags* flags, const TorvoRTItem* item);
+// Table keys: richtext/engine/tablefields.h.
 
 // Font words of a font identifier (face, attributes, colour index, size
 // bytes) and an optional colour record 210. `code` chooses the parts: 2317
 // all, 2318 colour, 2319 face, 2328 size, 2333 attributes. Starts `out` empty.
 int WriteFontStyleProps(uint32_t fontId, const uint8_t* colorRecord, uint32_t colorLength,
                         const TorvoRTItem* item, PropText* out, uint32_t code);
+// The font a run shows, as those words give it: FontStateOfRun with the face
+// named from the item's table.
+void RunFontState(uint32_t fontId, const uint8_t* colorRecord, uint32_t colorLength,
+                  const TorvoRTItem* item, FontState* out);
 // The same for the font identifier at `fontOffset` of a record.
 int WriteFontStylePropsFrom(const uint8_t* rec, uint32_t len, uint32_t fontOffset,
                             const uint8_t* colorRecord, uint32_t colorLength,

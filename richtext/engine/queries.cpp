@@ -13,6 +13,7 @@
 #include "richtext/engine/opfamily.h"
 #include "richtext/engine/propwriters.h"
 #include "richtext/engine/rtproc.h"
+#include "richtext/engine/tablefields.h"
 #include "richtext/item/cdlayout.h"
 #include "richtext/item/recordlist.h"
 #include "richtext/item/recordutil.h"
@@ -132,14 +133,15 @@ void EncodedValue(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessCont
   PoolFree(s, picture);
 }
 
-// 2421: one string of the first attribute record: 1 Name, 2 ID, 3 Class,
-// 4 Style, 5 Title, any other Other. Number1 1 asks for the table's record,
-// 2 for the cell's, 0 for either.
-void HtmlValue(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx) {
-  if (sig != 0xFF7A && sig != 0xFF7B) return;
-  if (ctx->Number1 == 1 && sig != 0xFF7A) return;
-  if (ctx->Number1 == 2 && sig != 0xFF7B) return;
-  if (ctx->TargetDone || len < 26) return;
+// 2421: one string of the addressed element's own attribute record: 1 Name,
+// 2 ID, 3 Class, 4 Style, 5 Title, any other Other. Number1 1 asks for the
+// table's record, 2 for the cell's, 0 for the element the target starts
+// with (OwnAttributes).
+void HtmlValue(const uint8_t* data, RTProcessContext* ctx) {
+  const RTRecordNode* node = ctx->CurrentNode;
+  if (ctx->TargetDone || !node || node->data != data) return;
+  const RTRecordNode* record = nullptr;
+  if (!OwnAttributes(node, ctx->Number1, &record)) return;
   ctx->TargetDone = 1;
   uint32_t which;  // position among ID, Class, Style, Title, Other, Name
   switch (ctx->SubCode) {
@@ -150,56 +152,39 @@ void HtmlValue(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext
     case 5: which = 3; break;
     default: which = 4; break;
   }
-  uint32_t off = 26;
-  for (uint32_t i = 0; i < which; ++i) off += W(data, len, 4 + 2 * i);
-  uint32_t n = W(data, len, 4 + 2 * which);
-  if (off >= len) n = 0;
-  else if (n > len - off) n = len - off;
-  if (n == 0) {
+  const uint8_t* d = record ? record->data : nullptr;
+  const uint32_t n = record ? record->length : 0;
+  uint32_t off = 26, count = 0;
+  if (d && n >= 26) {
+    for (uint32_t i = 0; i < which; ++i) off += W(d, n, 4 + 2 * i);
+    count = W(d, n, 4 + 2 * which);
+    if (off >= n) count = 0;
+    else if (count > n - off) count = n - off;
+  }
+  if (count == 0) {
     ctx->Session->ResultTextLength = 0;
     return;
   }
-  ctx->Session->SetResultText(reinterpret_cast<const char*>(data) + off, n);
+  ctx->Session->SetResultText(reinterpret_cast<const char*>(d) + off, count);
 }
 
-// The records of a table's listing (2414, and 2436 for tables).
-void TableListing(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx,
-                  bool withTabs) {
+// 2414, and 2436 for tables: the listing of the first table the target
+// starts, read from that table's own records only.
+void TableListing(const uint8_t* data, RTProcessContext* ctx, bool withTabs) {
+  const RTRecordNode* node = ctx->CurrentNode;
+  if (ctx->TargetDone || !node || node->data != data) return;
+  TableParts parts;
+  if (!FindTableParts(node, &parts)) return;
+  ctx->TargetDone = 1;
   ResultOut r(ctx->Session);
-  WrittenFlags flags(ctx->PropWritten);
-  const uint32_t sel = ctx->SubCode;
-  const uint16_t naming = ItemColorNaming(ctx->Item);
-  switch (sig) {
-    case 0xFFFB:
-      if (!ctx->TargetDone) WriteTableProps(data, len, &r.out, sel, &flags, naming);
-      break;
-    case 163:
-    case 207:
-      if (!ctx->TargetDone) {
-        WriteTableWidthProps(data, len, &r.out, sel, &flags);
-        ctx->TargetDone = 1;
-      }
-      break;
-    case 225:
-      WriteRowCycleProp(data, len, &r.out, sel, &flags);
-      break;
-    case 0xFF7A:
-      if (OpenElement(ctx) == 0xFFFB)
-        WriteHtmlAttrProps(data, len, &r.out, "Table", sel, 19, 29, &flags);
-      break;
-    case 0xFF5C:
-      if (withTabs && !ctx->TargetDone) WriteTabProps(data, len, &r.out, sel, &flags, ctx->Item);
-      break;
-    default:
-      break;
-  }
+  WriteTableListing(parts, &r.out, ctx->SubCode, withTabs, ctx->Item);
 }
 
 void TargetProperties(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx) {
   const uint32_t type = ctx->Number1;
   const uint32_t sel = ctx->SubCode;
   if (type == TABLE) {
-    TableListing(data, sig, len, ctx, false);
+    TableListing(data, ctx, false);
     return;
   }
   ResultOut r(ctx->Session);
@@ -260,8 +245,8 @@ bool QueryRecord(uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ct
   switch (ctx->OperationCode) {
     case 2407: CellBorder(data, sig, len, ctx); break;
     case 2825: EncodedValue(data, sig, len, ctx); break;
-    case 2421: HtmlValue(data, sig, len, ctx); break;
-    case 2414: TableListing(data, sig, len, ctx, true); break;
+    case 2421: HtmlValue(data, ctx); break;
+    case 2414: TableListing(data, ctx, true); break;
     case 2436: TargetProperties(data, sig, len, ctx); break;
     default: return false;
   }

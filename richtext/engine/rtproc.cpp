@@ -3,6 +3,7 @@
 // item's records by the composed ones.
 #include "richtext/engine/rtproc.h"
 #include "richtext/engine/opfamily.h"
+#include "richtext/engine/propwriters.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -142,9 +143,19 @@ NnStatus OperationSetup(RTProcessContext* ctx) {
     case 2355:
       ctx->Compose.appendRows = 1;
       return 0;
-    case 2363:
-      ParseCallFont(ctx, ctx->Text1, ctx->Text2);
+    case 2363: {
+      // A font change whose text does not read is refused: no word of it
+      // may reach a run (an unread word would otherwise become a face).
+      FontState state;
+      uint32_t mask = 0;
+      const ColorNames names = ItemColorNaming(item) ? ColorNames::Standard : ColorNames::Web;
+      const NnStatus st = ParseFontSpec(ctx->Text1, ctx->Text2, item, &state, &mask, names);
+      if (st) return st;
+      ctx->Font = state;
+      ctx->FontMask = mask;
+      ctx->FontGiven = mask != 0;
       return 0;
+    }
     case 2368: {
       FontState state;
       uint32_t mask = 0;

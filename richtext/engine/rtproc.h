@@ -114,7 +114,6 @@ struct RTProcessContext {
 
   uint32_t SkipThroughRecord = 0;
   uint8_t* ScratchRecord = nullptr; // a record-sized work area (pool), allocated on demand
-  uint32_t PassthruOpen = 0;
   uint32_t ReferenceFont = 0;       // complex-text reference font (2644); 0 none
   uint32_t KeyTableDepth = 0;       // table depth of the first cell (step 11)
 

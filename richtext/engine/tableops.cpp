@@ -6,24 +6,21 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "host/options.h"
 #include "host/pool.h"
 #include "lsxsessi.h"
 #include "richtext/compose/composers.h"
 #include "richtext/engine/opfamily.h"
+#include "richtext/engine/propwriters.h"
 #include "richtext/engine/rtproc.h"
+#include "richtext/engine/tablefields.h"
 #include "richtext/item/cdlayout.h"
 #include "richtext/item/compose.h"
 #include "rtitem.h"
 
 thread_local uint32_t gCellColorMarker = 0;
-
-// The composers provide this; a build without them leaves table options as
-// they are.
-NnStatus ComposeTableProps(LSXLsiSession* session, RTProcessContext* ctx, uint16_t signature,
-                           uint8_t* record, uint32_t capacity, const char* options, int flag)
-    __attribute__((weak));
 
 namespace {
 
@@ -40,7 +37,6 @@ constexpr uint32_t kAttrStrings = 6;
 constexpr uint8_t kCellHasColor = 0x01;
 constexpr uint8_t kCellMergedBelow = 0x08;  // inside a merged range, above its last row
 constexpr uint8_t kCellMergedRight = 0x04;  // in the merged range's last row, left of its last cell
-constexpr const char* kRowCycleKey = "RowCycleMilliseconds=";
 
 // Cell record offsets (host = stored layout).
 constexpr uint32_t kCellRow = 2, kCellColumn = 3, kCellLeft = 4, kCellRight = 6, kCellBorder = 10,
@@ -74,87 +70,133 @@ uint8_t* SmallCopy(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessCon
   return buf;
 }
 
-// The signature a table begin is written back with: nested below another
-// table of the walk, or not. The walk has already counted this table.
-uint16_t TableBeginSignature(const RTProcessContext* ctx) {
-  return ctx->TableBeginCount > 1 ? 207 : 163;
-}
-
-bool RowCycleValue(const RTProcessContext* ctx, uint32_t* ms) {
-  if (!ctx->Text1) return false;
-  char value[kOptionValueMax + 1];
-  if (!GetOptionValue(ctx->Text1, kRowCycleKey, value)) return false;
-  *ms = uint32_t(std::strtoul(value, nullptr, 10));
-  return true;
-}
-
 // ---- 2413 ChangeTable ---------------------------------------------------------
 
+// A pool copy of `rec`, emitted instead of the walked record.
+NnStatus EmitInstead(const std::vector<uint8_t>& rec, uint16_t sig, RTProcessContext* ctx,
+                     RecordEmission* out) {
+  auto* copy = static_cast<uint8_t*>(POOL_ALLOC(ctx->Session, rec.size(), false));
+  if (!copy) return NN_ERR_MEMORY;
+  std::memcpy(copy, rec.data(), rec.size());
+  out->data = copy;
+  out->signature = sig;
+  out->length = uint32_t(rec.size());
+  out->replacement = copy;
+  MarkModified(ctx);
+  return 0;
+}
+
+// A record of the table that the change adds, appended before the record in hand.
+NnStatus EmitNew(uint16_t kind, RTProcessContext* ctx) {
+  std::vector<uint8_t> rec;
+  if (kind == kSigTableAttr) {
+    rec.assign(kAttrHead, 0);
+    Put16(rec.data(), 0, kSigTableAttr);
+    Put16(rec.data(), 2, uint16_t(kAttrHead));
+  } else {
+    rec.assign(kRowCycleLength, 0);
+    rec[0] = uint8_t(kind);
+    rec[1] = uint8_t(kRowCycleLength);
+  }
+  ApplyTableChange(kind, &rec, ctx->TableText.TableChangeNow, ctx->Item);
+  NnStatus st = AppendRecord(rec.data(), kind, uint32_t(rec.size()), &ctx->Compose);
+  if (st == 0) MarkModified(ctx);
+  return st;
+}
+
+// The END of the pre-table group the table's 0xFFFB stands in; null when it
+// stands alone.
+const RTRecordNode* PreTableGroupEnd(const TableParts& parts) {
+  if (!parts.preTable || !parts.preTable->prev || parts.preTable->prev->signature != 221) return nullptr;
+  int depth = 0;
+  for (const RTRecordNode* n = parts.preTable->next; n && n != parts.begin; n = n->next) {
+    if (n->signature == 221) ++depth;
+    else if (n->signature == 222 && depth-- == 0) return n;
+  }
+  return nullptr;
+}
+
+// A table of the target starts: what of the change it does not show yet.
+// Tables nested in its cells are not started while it is open.
+NnStatus StartTableChange(RTProcessContext* ctx) {
+  TableTextOpsState& t = ctx->TableText;
+  if (!FindTableParts(ctx->CurrentNode, &t.TableNow)) return 0;
+  t.TableChangeNow = t.TableChangeAsked;
+  std::vector<uint16_t> creates;
+  NnStatus st = EffectiveTableChange(t.TableNow, ctx->Item, &t.TableChangeNow, &creates);
+  if (st) return st;
+  t.TableActive = 1;
+  t.TableGroupEnd = PreTableGroupEnd(t.TableNow);
+  t.TableAddsAttributes = t.TableAddsRowCycle = 0;
+  for (uint16_t kind : creates) {
+    if (kind == kSigTableAttr) t.TableAddsAttributes = 1;
+    if (kind == 225) t.TableAddsRowCycle = 1;
+  }
+  // An attribute record lives in the pre-table group: a table without a
+  // pre-table record has no place for one.
+  if (t.TableAddsAttributes && !t.TableNow.preTable) return NN_ERR_INVALID_ARG;
+  return 0;
+}
+
+// Only the table's own records change: its pre-table record, tab and
+// attribute records, its begin and row-cycle record; what the change adds
+// goes where such records stand.
 NnStatus ChangeTable(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx,
                      RecordEmission* out) {
-  LSXLsiSession* s = ctx->Session;
-  if (sig == kSigPreTable || IsTableBegin(sig)) {
-    uint32_t cap = len + 50;
-    if (sig == kSigPreTable && cap < 148) cap = 148;
-    if (cap < 14) cap = 14;
-    if (cap > kMaxRecordLength) cap = kMaxRecordLength;
-    if (len > cap) return 0;  // a record as large as the largest passes as it is
-    auto* copy = static_cast<uint8_t*>(POOL_ALLOC(s, cap, true));
-    if (!copy) return NN_ERR_MEMORY;
-    std::memcpy(copy, data, len);
-    NnStatus st = ComposeTableProps
-                      ? ComposeTableProps(s, ctx, sig, copy, cap, ctx->Text1 ? ctx->Text1 : "", 0)
-                      : NnStatus(0);
-    if (st == NN_ERR_MEMORY) {
-      PoolFree(s, copy);
-      return st;
-    }
-    uint32_t newLen = len;
-    uint16_t outSig = sig;
-    if (sig == kSigPreTable) {
-      newLen = U16(copy, cap, 2);
-      if (newLen < len || newLen > cap) newLen = len;
-    } else {
-      newLen = U8(copy, cap, 1);
-      if (newLen < len || newLen > cap) newLen = len;
-      outSig = TableBeginSignature(ctx);
-      copy[0] = uint8_t(outSig);
-    }
-    st = AppendRecord(copy, outSig, newLen, &ctx->Compose);
-    PoolFree(s, copy);
+  TableTextOpsState& t = ctx->TableText;
+  const RTRecordNode* node = ctx->CurrentNode;
+  if (!node || node->data != data) return 0;
+  if (!t.TableActive && StartsTable(node)) {
+    NnStatus st = StartTableChange(ctx);
     if (st) return st;
-    out->length = 0;
-    MarkModified(ctx);
+  }
+  if (!t.TableActive) return 0;
+  const TableParts& parts = t.TableNow;
+  NnStatus st = 0;
+  if (node == parts.preTable && t.TableAddsAttributes && !t.TableGroupEnd) {
+    // A pre-table record without its group gets one, holding the new record.
+    std::vector<uint8_t> rec(data, data + len);
+    ApplyTableChange(sig, &rec, t.TableChangeNow, ctx->Item);
+    st = EmitBeginRecord(kSigPreTable, 0, &ctx->Compose);
+    if (st == 0) st = AppendRecord(rec.data(), sig, uint32_t(rec.size()), &ctx->Compose);
+    if (st == 0) st = EmitNew(kSigTableAttr, ctx);
+    if (st == 0) st = EmitEndRecord(kSigPreTable, 0, &ctx->Compose);
+    if (st == 0) out->length = 0;
+    return st;
+  }
+  if (node == t.TableGroupEnd && t.TableAddsAttributes) st = EmitNew(kSigTableAttr, ctx);
+  if (st == 0 && node == parts.end && t.TableAddsRowCycle) st = EmitNew(225, ctx);
+  if (st) return st;
+  if (node == parts.end) {
+    t.TableActive = 0;
     return 0;
   }
-  uint32_t ms = 0;
-  if (sig == 225) {
-    if (!RowCycleValue(ctx, &ms) || len < 8) return 0;
-    uint8_t* copy = SmallCopy(data, sig, len, ctx, out);
-    if (!copy) return 0;
-    Put32(copy, 4, ms);
-    MarkModified(ctx);
+  if (node != parts.preTable && node != parts.tabs && node != parts.attributes &&
+      node != parts.begin && node != parts.rowCycle)
     return 0;
+  std::vector<uint8_t> rec(data, data + len);
+  if (!ApplyTableChange(sig, &rec, t.TableChangeNow, ctx->Item)) return 0;
+  return EmitInstead(rec, sig, ctx, out);
+}
+
+// Whether a record belongs to the table of the target's first cell: its
+// cells and what their content ends with, and its end; not those of a table
+// nested in a cell, which a cell operation leaves as they are.
+bool OwnCellRecord(uint16_t sig, RTProcessContext* ctx) {
+  TableTextOpsState& t = ctx->TableText;
+  if (t.CellDepth < 0) {
+    if (!IsCell(sig)) return false;
+    t.CellDepth = ctx->TableBeginCount;
   }
-  if (IsTableEnd(sig)) {
-    if (!RowCycleValue(ctx, &ms)) return 0;
-    const RTRecordNode* prev = RecordListPrev(ctx->Records, ctx->CurrentNode);
-    const RTRecordNode* prev2 = RecordListPrev(ctx->Records, prev);
-    if ((prev && prev->signature == 225) || (prev2 && prev2->signature == 225)) return 0;
-    uint8_t rec[kRowCycleLength] = {225, uint8_t(kRowCycleLength)};
-    Put32(rec, 4, ms);
-    NnStatus st = AppendRecord(rec, 225, kRowCycleLength, &ctx->Compose);
-    if (st) return st;
-    MarkModified(ctx);
-  }
-  return 0;
+  return IsTableEnd(sig) ? ctx->TableBeginCount + 1 == t.CellDepth
+                         : ctx->TableBeginCount == t.CellDepth;
 }
 
 // ---- 2393 cell borders ------------------------------------------------------------
 
 NnStatus CellBorders(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx,
                      RecordEmission* out) {
-  if (!IsCell(sig) || !ctx->Text1 || len < kCellLength) return 0;
+  if (!IsCell(sig) || !ctx->Text1 || len < kCellLength || !OwnCellRecord(sig, ctx)) return 0;
   uint8_t* cell = SmallCopy(data, sig, len, ctx, out);
   if (!cell) return 0;
   // Characters in the order top, bottom, left, right; the bit positions of
@@ -196,6 +238,8 @@ NnStatus CellBorders(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessC
 
 void CellColorGet(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx) {
   SessionGlobals* g = ctx->Session->globals;
+  // The colour record of a cell nested in the first one is that cell's.
+  if ((IsCell(sig) || sig == 211) && !OwnCellRecord(sig, ctx)) return;
   if (IsCell(sig) && !ctx->TargetDone) {
     if (len >= kCellLength && (data[kCellFlags] & kCellHasColor))
       g->CellColorIndex = U16(data, len, kCellBackground);
@@ -215,6 +259,7 @@ NnStatus CellColorSet(const uint8_t* data, uint16_t sig, uint32_t len, RTProcess
   SessionGlobals* g = ctx->Session->globals;
   const uint32_t rgb = g->CellColorRgb & 0xFFFFFF;
   const uint16_t index = g->CellColorIndex;
+  if (!OwnCellRecord(sig, ctx)) return 0;
   if (IsCell(sig)) {
     if (len < kCellLength) return 0;
     const bool topLeft = data[kCellRow] == 0 && data[kCellColumn] == 0;
@@ -405,7 +450,7 @@ NnStatus MergeCells(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessCo
 
 void UnmergeCells(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx,
                   RecordEmission* out) {
-  if (!IsCell(sig) || len < kCellLength) return;
+  if (!IsCell(sig) || len < kCellLength || !OwnCellRecord(sig, ctx)) return;
   uint8_t* cell = SmallCopy(data, sig, len, ctx, out);
   if (!cell) return;
   cell[kCellFlags] = uint8_t(cell[kCellFlags] & ~(kCellMergedBelow | kCellMergedRight));
@@ -433,50 +478,13 @@ uint32_t AttributeSlot(uint32_t subCode) {
 // stored one leaves the record as it is.
 NnStatus ReplaceAttribute(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx,
                           RecordEmission* out) {
-  uint16_t lengths[kAttrStrings];
-  uint32_t total = kAttrHead;
-  if (len < kAttrHead) return 0;
-  for (uint32_t i = 0; i < kAttrStrings; ++i) {
-    lengths[i] = U16(data, len, 4 + 2 * i);
-    total += lengths[i];
-  }
-  if (total > len) return 0;  // strings run past the record: left as it is
-  const uint32_t slot = AttributeSlot(ctx->SubCode);
-  uint32_t offset = kAttrHead;
-  for (uint32_t i = 0; i < slot; ++i) offset += lengths[i];
   const char* value = ctx->Text2 ? ctx->Text2 : "";
-  const size_t valueLen = std::strlen(value);
-  if (valueLen == lengths[slot] && std::memcmp(data + offset, value, valueLen) == 0) return 0;
-  const size_t newTotal = total - lengths[slot] + valueLen;
-  const size_t newLen = (newTotal + 1) & ~size_t(1);
-  if (valueLen > 0xFFFF || newLen > kMaxRecordLength) return NN_ERR_MEMORY;
-  auto* rec = static_cast<uint8_t*>(POOL_ALLOC(ctx->Session, newLen, true));
-  if (!rec) return NN_ERR_MEMORY;
-  std::memcpy(rec, data, kAttrHead);
-  Put16(rec, 2, uint16_t(newLen));
-  Put16(rec, 4 + 2 * slot, uint16_t(valueLen));
-  std::memcpy(rec + kAttrHead, data + kAttrHead, offset - kAttrHead);
-  std::memcpy(rec + offset, value, valueLen);
-  std::memcpy(rec + offset + valueLen, data + offset + lengths[slot], total - offset - lengths[slot]);
-  out->data = rec;
-  out->signature = sig;
-  out->length = uint32_t(newLen);
-  out->replacement = rec;
-  MarkModified(ctx);
-  return 0;
-}
-
-// Whether the pre-table group that the current 0xFFFB opens already holds an
-// attribute record of its own.
-bool TableHasAttributes(const RTRecordNode* node) {
-  int depth = 0;
-  for (const RTRecordNode* n = node ? node->next : nullptr; n; n = n->next) {
-    if (n->signature == 221) ++depth;
-    if (n->signature == 222 && depth-- == 0) break;
-    if (depth == 0 && n->signature == kSigTableAttr) return true;
-    if (IsTableBegin(n->signature) || IsCell(n->signature) || n->signature == kSigPreTable) break;
-  }
-  return false;
+  std::vector<uint8_t> rec(data, data + len);
+  // Lengths that overrun the record leave it as it is.
+  if (!SetHtmlAttrValue(&rec, AttributeSlot(ctx->SubCode), value, std::strlen(value)) ||
+      (rec.size() == len && std::memcmp(rec.data(), data, len) == 0))
+    return 0;
+  return EmitInstead(rec, sig, ctx, out);
 }
 
 // A new attribute record holding only the chosen string, appended before the
@@ -484,6 +492,7 @@ bool TableHasAttributes(const RTRecordNode* node) {
 NnStatus WriteNewAttribute(uint16_t attrSig, RTProcessContext* ctx) {
   const char* value = ctx->Text2 ? ctx->Text2 : "";
   const size_t valueLen = std::strlen(value);
+  if (valueLen == 0) return 0;  // an empty value is what the missing record reads
   const size_t len = (kAttrHead + valueLen + 1) & ~size_t(1);
   if (len > kMaxRecordLength) return NN_ERR_MEMORY;
   auto* rec = static_cast<uint8_t*>(POOL_ALLOC(ctx->Session, len, true));
@@ -496,43 +505,6 @@ NnStatus WriteNewAttribute(uint16_t attrSig, RTProcessContext* ctx) {
   PoolFree(ctx->Session, rec);
   if (st) return st;
   MarkModified(ctx);
-  return 0;
-}
-
-// The addressed table is the first whose 0xFFFB the target holds; its own
-// attribute record lies in its pre-table group. Attribute records of nested
-// tables and of elements in the cells stay as they are.
-NnStatus SetTableHtmlValue(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx,
-                           RecordEmission* out) {
-  TableTextOpsState& t = ctx->TableText;
-  const bool inGroup = ctx->OpenSignatureDepth > 0 &&
-                       ctx->OpenSignatures[ctx->OpenSignatureDepth] == kSigPreTable;
-  if (t.HtmlTablePhase == 0 && sig == kSigPreTable) {
-    t.HtmlTableDepth = ctx->TableBeginCount;
-    t.HtmlTablePhase = 1;
-    t.HtmlTableGrouped = inGroup ? 1 : 0;
-    // The new record goes before the group's end, or replaces the one there.
-    if (inGroup || TableHasAttributes(ctx->CurrentNode)) return 0;
-    // A pre-table record without its group gets one around it and the record.
-    t.HtmlTablePhase = 2;
-    NnStatus st = EmitBeginRecord(kSigPreTable, 0, &ctx->Compose);
-    if (st == 0) st = AppendRecord(data, sig, len, &ctx->Compose);
-    if (st == 0) st = WriteNewAttribute(kSigTableAttr, ctx);
-    if (st == 0) st = EmitEndRecord(kSigPreTable, 0, &ctx->Compose);
-    if (st) return st;
-    out->length = 0;
-    return 0;
-  }
-  if (t.HtmlTablePhase != 1 || ctx->TableBeginCount != t.HtmlTableDepth) return 0;
-  if (sig == kSigTableAttr && (inGroup || !t.HtmlTableGrouped)) {
-    t.HtmlTablePhase = 2;
-    return ReplaceAttribute(data, sig, len, ctx, out);
-  }
-  if (sig == 222 && t.HtmlTableGrouped && U16(data, len, 4) == kSigPreTable) {
-    t.HtmlTablePhase = 2;
-    return WriteNewAttribute(kSigTableAttr, ctx);
-  }
-  if (IsTableBegin(sig) || IsCell(sig)) t.HtmlTablePhase = 2;
   return 0;
 }
 
@@ -566,12 +538,17 @@ NnStatus SetCellHtmlValue(const uint8_t* data, uint16_t sig, uint32_t len, RTPro
 NnStatus SetHtmlValue(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx,
                       RecordEmission* out) {
   switch (ctx->Number1) {
-    case 0:
-      if (sig == kSigTableAttr || sig == kSigCellAttr)
-        return ReplaceAttribute(data, sig, len, ctx, out);
-      return 0;
+    case 0: {
+      // The element the target starts with: its own record, where it has one.
+      TableTextOpsState& t = ctx->TableText;
+      const RTRecordNode* node = ctx->CurrentNode;
+      if (!node || node->data != data) return 0;
+      if (!t.HtmlOwnKnown && OwnAttributes(node, 0, &t.HtmlOwn)) t.HtmlOwnKnown = 1;
+      return t.HtmlOwn && node == t.HtmlOwn ? ReplaceAttribute(data, sig, len, ctx, out) : 0;
+    }
     case 1:
-      return SetTableHtmlValue(data, sig, len, ctx, out);
+      // The table's value is one key of its properties, set as ChangeTable sets them.
+      return ChangeTable(data, sig, len, ctx, out);
     case 2:
       return SetCellHtmlValue(data, sig, len, ctx, out);
     default:
@@ -610,7 +587,21 @@ bool Record(uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx, Re
   }
 }
 
-const OperationFamily kTableOps = {"tables", nullptr, nullptr, nullptr, Record, nullptr, nullptr};
+// ChangeTable reads its keys before anything is walked: a key no table
+// field sets refuses the call with the item as it was.
+bool Setup(RTProcessContext* ctx, NnStatus* status) {
+  if (ctx->OperationCode == 2422 && ctx->Number1 == 1) {
+    // The table's HTML value: its key of the table properties (19 for the ID).
+    ctx->TableText.TableChangeAsked = TableKeyChange(19 + AttributeSlot(ctx->SubCode), ctx->Text2);
+    *status = 0;
+    return true;
+  }
+  if (ctx->OperationCode != 2413) return false;
+  *status = ParseTableChange(ctx->Text1, true, &ctx->TableText.TableChangeAsked);
+  return true;
+}
+
+const OperationFamily kTableOps = {"tables", Setup, nullptr, nullptr, Record, nullptr, nullptr};
 
 }  // namespace
 

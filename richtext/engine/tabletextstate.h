@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "host/fonts.h"
+#include "richtext/engine/tablefields.h"
 #include "richtext/item/parastring.h"
 
 struct RTRecordNode;
@@ -27,14 +28,25 @@ struct TableTextOpsState {
   uint16_t MergedContent = 0;
   int32_t CellDepth = -1;          // table depth of the cells the operation acts on
 
-  // 2422: the addressed table's depth and how far its pre-table group has
-  // been read (0 before its 0xFFFB, 1 inside the group, 2 done); for cells,
-  // whether a cell of the target is open and whether it had its own record.
-  int32_t HtmlTableDepth = -1;
-  uint16_t HtmlTablePhase = 0;
-  uint16_t HtmlTableGrouped = 0;
+  // 2422 on cells: whether a cell of the target is open and whether it had
+  // its own record; for either kind, the attribute record of the element the
+  // target starts with, once known.
   uint16_t HtmlCellOpen = 0;
+  uint16_t HtmlOwnKnown = 0;
+  const RTRecordNode* HtmlOwn = nullptr;
   uint16_t HtmlCellSeen = 0;
+
+  // 2413 (and 2422 on a table): the change the option text asks for; the table it acts on now
+  // (its own records), what of the change that table does not show yet, and
+  // the records to add to it (an attribute record in its pre-table group, a
+  // row-cycle record before its end).
+  TableChange TableChangeAsked;
+  TableChange TableChangeNow;
+  TableParts TableNow;
+  const RTRecordNode* TableGroupEnd = nullptr;
+  uint16_t TableActive = 0;
+  uint16_t TableAddsAttributes = 0;
+  uint16_t TableAddsRowCycle = 0;
 
   // 2437: the BEGIN depth of the element's own group (its attribute record
   // lies directly inside it), 0 before the group is met.
@@ -81,6 +93,11 @@ struct TableTextOpsState {
   uint16_t MatchPatternReady = 0;
   uint32_t MatchMask = 0;
   FontState MatchPattern;
+
+  // 48: the target already reads as asked (nothing changes), and whether
+  // pass-through is open at the record in hand, as the item stands.
+  uint16_t PassthruSame = 0;
+  uint16_t PassthruInside = 0;
 
   // Graphic operations: the operation ran once (2367, 2447).
   uint16_t Once = 0;

@@ -247,6 +247,19 @@ void EnsureMatchPattern(RTProcessContext* ctx) {
 }
 
 // Section titles and button labels take the font change too.
+// The parts of the call's font change that the record at `node` (a run's
+// text or a title) does not show yet: its colour record, when it has one,
+// lies in its wrapping, after it.
+uint32_t ChangeMaskAt(const RTRecordNode* node, uint32_t font, const RTProcessContext* ctx) {
+  const RTRecordNode* color = nullptr;
+  if (node && node->prev && node->prev->signature == kSigBegin)
+    for (const RTRecordNode* n = node->next; n && n->signature != kSigEnd && !color; n = n->next)
+      if (n->signature == kSigColor) color = n;
+  FontState shown;
+  RunFontState(font, color ? color->data : nullptr, color ? color->length : 0, ctx->Item, &shown);
+  return FontChangeMask(shown, ctx->Font, ctx->FontMask);
+}
+
 NnStatus ChangeTitleFont(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx,
                          RecordEmission* out) {
   const uint32_t offset = sig == kSigBar ? kBarFont : kButtonFont;
@@ -254,9 +267,11 @@ NnStatus ChangeTitleFont(const uint8_t* data, uint16_t sig, uint32_t len, RTProc
   if (!kv::cd::ReadU32(data, len, offset, &font)) return 0;
   EnsureMatchPattern(ctx);
   if (!FontMatches(&font, &ctx->TableText.MatchPattern, ctx->TableText.MatchMask)) return 0;
+  const uint32_t mask = ChangeMaskAt(ctx->CurrentNode, font, ctx);
+  if (!mask) return 0;
   uint32_t color = 0;
   uint16_t highlight = 0;
-  FontApplyChanges(&font, &color, &highlight, &ctx->Font, ctx->FontMask);
+  FontApplyChanges(&font, &color, &highlight, &ctx->Font, mask);
   SessionGlobals* g = ctx->Session->globals;
   g->fontColor = color;
   g->fontHighlight = highlight;
@@ -325,7 +340,10 @@ NnStatus ChangeRun(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessCon
     const uint32_t font = U32(data, len, h::kTextFont);
     uint32_t newFont = font, color = 0;
     uint16_t highlight = 0;
-    FontApplyChanges(&newFont, &color, &highlight, &ctx->Font, ctx->FontMask);
+    // Only what the run does not show yet changes: its own font set again
+    // leaves it as it is.
+    const uint32_t mask = code == 2363 ? ChangeMaskAt(ctx->CurrentNode, font, ctx) : ctx->FontMask;
+    FontApplyChanges(&newFont, &color, &highlight, &ctx->Font, mask);
     if (code == 2373)
       return HighlightMatches(data, len, font, newFont, color, highlight, ctx, out);
     if (t.InTextWrap) {

@@ -79,7 +79,7 @@ TEST(FontSpec, ResolverIsAskedOnlyWithAnItem) {
 TEST(FontSpec, PlainSecondSpecAndColourForms) {
   Parsed p = Parse("Bold Underline", "Plain +Italic");
   ASSERT_EQ(p.status, 0);
-  EXPECT_EQ(p.mask, static_cast<uint32_t>(FONT_MASK_STYLES));
+  EXPECT_EQ(p.mask, FONT_MASK_STYLES | FONT_MASK_HIGHLIGHT);
   EXPECT_EQ(p.state.styles, FONT_ITALIC);
   p = Parse("RGB( 1, 2, 3 ) 8");
   ASSERT_EQ(p.status, 0);
@@ -138,17 +138,21 @@ TEST(FontApply, ChangesOnlyTheMaskedParts) {
   EXPECT_EQ(highlight, 6);
 }
 
+// 0x80 marks an effect; superscript's and subscript's bits then name it.
 TEST(FontApply, EffectsShareOneField) {
-  uint32_t id = MakeFontId(1, 0x01, 0, 10);
+  uint32_t id = MakeFontId(1, 0x01 | 0x10, 0, 10);
   Parsed p = Parse("+Shadow");
   FontApplyChanges(&id, nullptr, nullptr, &p.state, p.mask);
-  EXPECT_EQ(FontIdAttrib(id), 0x41);
+  EXPECT_EQ(FontIdAttrib(id), 0x81);
   p = Parse("+Extrude");
   FontApplyChanges(&id, nullptr, nullptr, &p.state, p.mask);
-  EXPECT_EQ(FontIdAttrib(id), 0xC1);
+  EXPECT_EQ(FontIdAttrib(id), 0xA1);
   p = Parse("-Emboss");  // not the current effect: kept
   FontApplyChanges(&id, nullptr, nullptr, &p.state, p.mask);
-  EXPECT_EQ(FontIdAttrib(id), 0xC1);
+  EXPECT_EQ(FontIdAttrib(id), 0xA1);
+  p = Parse("+Subscript");  // a position ends the effect
+  FontApplyChanges(&id, nullptr, nullptr, &p.state, p.mask);
+  EXPECT_EQ(FontIdAttrib(id), 0x21);
   p = Parse("Plain");
   FontApplyChanges(&id, nullptr, nullptr, &p.state, p.mask);
   EXPECT_EQ(FontIdAttrib(id), 0x00);

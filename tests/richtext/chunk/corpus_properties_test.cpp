@@ -38,7 +38,7 @@ const Case kCases[] = {
      "I am a button"},
     {"BytesOfText", kStyled, "Body", "Text 1", "20"},
     {"CaseSensitive", kCert, "Comments", "Text 1", "0\\.000000"},
-    {"CellColor", kDate, "$Body", "Table 1; Row 1; Column 1", "RGB255,255,255"},
+    {"CellColor", kDate, "$Body", "Table 2; Row 1; Column 1", "RGB255,255,255"},
     {"CellIsMerged", kDate, "$Body", "Table 1; Row 1; Column 1", "FALSE"},
     {"Chars", kStyled, "Body", "Text 1", "20"},
     {"ComplexText", kCert, "Comments", "Paragraph 1", "[01]"},
@@ -321,11 +321,74 @@ TEST_F(CorpusProperties, UnzoomedDefinitionIsTheOneBeforeTheZoom) {
 }
 
 // Palette entry 17 is (206, 239, 255): a table colour of that value is
-// written by its palette form.
+// written by its palette form, under the key it was given with.
 TEST_F(CorpusProperties, PaletteSeventeenIsItsOwnColour) {
   if (!Open(kStyled, "Body")) GTEST_SKIP() << "no corpus";
   ASSERT_EQ(Chunk("Everything")->AppendTable(2, 2, 0, "TableColor=RGB(206,239,255)", nullptr), 0);
-  EXPECT_STREQ(Chunk("Table 1")->GetTableProperties("TableBodyColor"), "TableBodyColor=#ceefff ");
+  EXPECT_STREQ(Chunk("Table 1")->GetTableProperties("TableColor"), "TableColor=#ceefff ");
+}
+
+// The first table's first cell holds a table whose cell has a class: the
+// outer cell and table read their own records, which they have none of.
+TEST_F(CorpusProperties, HtmlValuesAreTheAddressedElementsOwn) {
+  if (!Open(kDate, "$Body")) GTEST_SKIP() << "no corpus";
+  TorvoRTChunk* outer = Chunk("Table 1; Row 1; Column 1");
+  EXPECT_STREQ(outer->GetHTMLValue("Class", "Cell"), "");
+  EXPECT_STREQ(outer->GetHTMLValue("Class", "Table"), "");
+  EXPECT_STREQ(Chunk("Table 2; Row 1; Column 1")->GetHTMLValue("Class", "Cell"), "AppletTable");
+  EXPECT_EQ(std::string(Chunk("Table 1")->GetTableProperties("")).find("HTML"), std::string::npos);
+  // A cell's ID set reads back from that cell; its neighbour and the nested
+  // cell keep theirs.
+  outer->AlterRichText(2422, 2, 2, 0, 0, nullptr, "first", nullptr, nullptr);
+  ASSERT_EQ(outer->lastStatus, 0);
+  EXPECT_STREQ(Chunk("Table 1; Row 1; Column 1")->GetHTMLValue("ID", "Cell"), "first");
+  EXPECT_STREQ(Chunk("Table 1; Row 1; Column 2")->GetHTMLValue("ID", "Cell"), "");
+  EXPECT_STREQ(Chunk("Table 2; Row 1; Column 1")->GetHTMLValue("ID", "Cell"), "");
+  EXPECT_NE(SaveReloadRender().find("id=\"first\""), std::string::npos);
+}
+
+// Each key the table listing writes is one ChangeTable sets, under that key;
+// a key no table field sets is refused with the item as it was.
+TEST_F(CorpusProperties, TableKeysReadBackUnderTheKeyTheyWereSetWith) {
+  if (!Open("jnx/testDbDesignForms/form-alias.xml", "$Body")) GTEST_SKIP() << "no corpus";
+  TorvoRTChunk* table = Chunk("Table 1");
+  const std::string body = table->GetTableProperties("TableBodyColor");
+  ASSERT_EQ(table->ChangeTable("TableColor=Red", 0), 0);
+  EXPECT_STREQ(Chunk("Table 1")->GetTableProperties("TableColor"), "TableColor=Red ");
+  EXPECT_EQ(Chunk("Table 1")->GetTableProperties("TableBodyColor"), body);
+  const char* keys =
+      "TableBodyColor=Blue RowDisplay=TABBED TabSide=LEFT TableColorStyle=Alternating_Rows "
+      "CellBorderColor=RGB1,2,3 BorderEffects=DROP_SHADOW";
+  ASSERT_EQ(Chunk("Table 1")->ChangeTable(keys, 0), 0);
+  const std::string listing = Chunk("Table 1")->GetTableProperties("");
+  for (const char* key : {"TableBodyColor=Blue ", "RowDisplay=TABBED TabSide=LEFT ",
+                          "TableColorStyle=Alternating_Rows ", "CellBorderColor=RGB1,2,3 ",
+                          "BorderEffects=DROP_SHADOW "})
+    EXPECT_NE(listing.find(key), std::string::npos) << key << " in " << listing;
+  const auto before = Records();
+  for (const char* refused : {"TableColour=Red", "TableColor=Reddish", "RowDisplay=SIDEWAYS",
+                              "BorderStyle=DOUBLE", "TableWidth"})
+    EXPECT_EQ(Chunk("Table 1")->ChangeTable(refused, 0), NN_ERR_INVALID_ARG) << refused;
+  EXPECT_EQ(Records(), before);
+  EXPECT_TRUE(ParsesAsXml(SaveReloadRender()));
+}
+
+// The font of one run, given to another, is that font: its colour word
+// never becomes a face.
+TEST_F(CorpusProperties, AFontCopiedToAnotherRunIsThatFont) {
+  if (!Open(kStyled, "Body")) GTEST_SKIP() << "no corpus";
+  ASSERT_EQ(Chunk("Text 1")->ChangeFont("Bold RGB127,96,79 10pt Arial", nullptr, 0), 0);
+  const std::string font = Prop(Chunk("Text 1"), "Font");
+  EXPECT_EQ(font, "Bold RGB127,96,79 10pt Arial");
+  ASSERT_EQ(Chunk("Text 3")->ChangeFont(font.c_str(), nullptr, 0), 0);
+  EXPECT_EQ(Prop(Chunk("Text 3"), "Font"), font);
+  EXPECT_EQ(Chunk("Text 3")->ChangeFont("Bold RGB127,96 Arial", nullptr, 0), NN_ERR_INVALID_ARG);
+  EXPECT_EQ(Chunk("Text 2")->SetPropertyNumber("FontColor", 2), 1);
+  EXPECT_EQ(Prop(Chunk("Text 2"), "FontColor"), "Red");
+  EXPECT_EQ(Chunk("Text 2")->SetPropertyNumber("FontColor", 240), 0);
+  const std::string page = SaveReloadRender();
+  EXPECT_TRUE(ParsesAsXml(page));
+  EXPECT_EQ(page.find("RGB127"), std::string::npos) << page;
 }
 
 TEST_F(CorpusProperties, CellColorSetIsReadBackAndRendered) {

@@ -4,18 +4,19 @@
 #include <string>
 #include <vector>
 
+#include "corpus_items.h"
 #include "engine_fixture.h"
 #include "support/testutil.h"
 #include "write_records_support.h"
 
 using namespace enginetest;
 using writecheck::AllText;
-using writecheck::CorpusFileItem;
-using writecheck::CorpusItem;
+using corpusitems::CorpusFileItem;
+using corpusitems::CorpusItem;
 using writecheck::Pab;
 using writecheck::Record;
 using writecheck::StructureProblems;
-using writecheck::Workspace;
+using corpusitems::Workspace;
 
 namespace {
 

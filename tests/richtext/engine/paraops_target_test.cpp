@@ -133,8 +133,11 @@ TEST_F(ParaOps, PassthruTestLooksForAStartBeforeAnEnd) {
   EXPECT_STREQ(session->ResultText, "TRUE");
 }
 
+// A target that starts after a region's end and holds no start is not in one.
 TEST_F(ParaOps, PassthruTestAnswersFalseAfterAnEndOrWithoutMarkers) {
-  Make({Para(), Text("a"), Passthru(false), Passthru(true), Text("b")});
+  Make({Passthru(true), Text("<i>"), Passthru(false), Para(), Text("a"), Passthru(true),
+        Text("b")},
+       Chain({Node(REL_CONTAINS, TEXT, {2})}));
   ASSERT_EQ(chunk->RunFrame(47, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr), 0);
   EXPECT_STREQ(session->ResultText, "FALSE");
 }

@@ -120,14 +120,18 @@ TEST_F(Steps, AnchorSetRewritesTheNameAndItsLength) {
   EXPECT_EQ(Result(session), "bottom");
 }
 
-TEST_F(Steps, PassthruMarkersGoUnlessTheyFrameTheItem) {
+// 1 marks the target as one pass-through region, 0 clears it; a target that
+// reads as asked already keeps its records.
+TEST_F(Steps, PassthruMarkingSetsOneRegionOrNone) {
   Bytes begin = Word(0xFFCC, Bytes(4, 0)), end = Word(0xFFCD, Bytes(4, 0));
+  const Bytes regions = Join({begin, Text("a"), end, begin, Text("b"), end});
   Make({begin, Text("a"), end, begin, Text("b"), end});
   ASSERT_EQ(Run(48, 1), 0);
-  // The first begin (record 1) and the last end (no next record) stay.
-  EXPECT_EQ(Stored(), Join({begin, Text("a"), Text("b"), end}));
+  EXPECT_EQ(Stored(), regions);
   ASSERT_EQ(Run(48, 0), 0);
   EXPECT_EQ(Stored(), Join({Text("a"), Text("b")}));
+  ASSERT_EQ(Run(48, 1), 0);
+  EXPECT_EQ(Stored(), Join({begin, Text("a"), Text("b"), end}));
 }
 
 TEST_F(Steps, StatisticsCountBytesCharactersAndWords) {

@@ -7,8 +7,10 @@
 #include <vector>
 
 #include "host/color.h"
+#include "host/fonts.h"
 #include "lsxsessi.h"
 #include "richtext/engine/propwriters.h"
+#include "richtext/engine/tablefields.h"
 #include "rtitem.h"
 
 namespace {
@@ -93,13 +95,13 @@ TEST(PropWriters, TableBeginStylesAndBorders) {
   begin[1] = 14;
   Put16(begin, 12, 0x0400 | 0x0100 | 0x0008 | 0x0001);
   Out out;
-  WriteTableWidthProps(begin.data(), 14, &out.text, 29, &out.flags);
+  WriteTableRecordFields(163, begin.data(), 14, &out.text, 29, &out.flags, nullptr);
   EXPECT_EQ(out.str(),
             "TableWidth=FIT_WITH_MARGINS RowDisplay=BASIC TableColorStyle=Alternating_Columns "
             "CellBorderStyle=RIDGE CellBorderColor=RGB0,0,0 ");
   Put16(begin, 12, 0x6F80);
   Out solid;
-  WriteTableWidthProps(begin.data(), 14, &solid.text, 6, &solid.flags);
+  WriteTableRecordFields(163, begin.data(), 14, &solid.text, 6, &solid.flags, nullptr);
   EXPECT_EQ(solid.str(), "TableColorStyle=Solid ");
 }
 
@@ -112,17 +114,17 @@ TEST(PropWriters, PreTableViewerTypesColoursAndEffects) {
   Put32(pre, 28, 0x0000FF);     // red: palette 2
   Put32(pre, 32, 0x030201);     // no palette entry
   Out out;
-  WriteTableProps(pre.data(), 48, &out.text, 29, &out.flags);
+  WriteTableRecordFields(0xFFFB, pre.data(), 48, &out.text, 29, &out.flags, nullptr);
   EXPECT_EQ(out.str(),
             "TableWidth=FIT_TO_WINDOW RowDisplay=TABBED TabSide=BOTTOM TableBodyColor=Red "
             "TableColor=RGB1,2,3 BorderEffects=DROP_SHADOW ");
   pre[20] = 2;
   Out anim;
-  WriteTableProps(pre.data(), 48, &anim.text, 1, &anim.flags);
+  WriteTableRecordFields(0xFFFB, pre.data(), 48, &anim.text, 1, &anim.flags, nullptr);
   EXPECT_EQ(anim.str(), "RowDisplay=ANIMATED Transition=CONTINUALLY ");
   EXPECT_TRUE(anim.flags.Test(3));  // Transition was written with it
   Out border;
-  WriteTableProps(pre.data(), 48, &border.text, 5, &border.flags);
+  WriteTableRecordFields(0xFFFB, pre.data(), 48, &border.text, 5, &border.flags, nullptr);
   EXPECT_EQ(border.str(), "CellBorderColor=RGB0,0,0 ");
 }
 
@@ -132,10 +134,10 @@ TEST(PropWriters, TabKeys) {
   Put16(tab, 2, 48);
   Put16(tab, 14, 720);
   Out all;
-  WriteTabProps(tab.data(), 48, &all.text, 29, &all.flags, nullptr);
+  WriteTableRecordFields(0xFF5C, tab.data(), 48, &all.text, 29, &all.flags, nullptr);
   EXPECT_EQ(all.str(), "TabIndent=\"0.50\" ");
   Out equal;
-  WriteTabProps(tab.data(), 48, &equal.text, 26, &equal.flags, nullptr);
+  WriteTableRecordFields(0xFF5C, tab.data(), 48, &equal.text, 26, &equal.flags, nullptr);
   EXPECT_EQ(equal.str(), "TabsEqual=No ");
 }
 
@@ -269,6 +271,46 @@ TEST(PropWriters, FontWordsOfAnItemFont) {
   // Effects use the position bits.
   WriteFontStyleProps(font | 0x90u << 8, nullptr, 0, &item, &t, 2333);
   EXPECT_STREQ(b, "Bold Italic Embossed");
+}
+
+// Every font the writer gives reads back through the font parser as the font
+// it came from (the parts a run shows left to change are none), and a word
+// shaped like a font word that does not read is refused, never a face.
+TEST(PropWriters, FontParserReadsEveryWordTheWriterGives) {
+  LSXLsiSession session;
+  TorvoRTItem item(&session);
+  const int face = item.FindFaceByName("Helvetica Neue", true);
+  ASSERT_GT(face, 0);
+  const uint8_t attributes[] = {0, 0x01, 0x0F, 0x10, 0x21, 0x80, 0x93, 0xA4};
+  const uint8_t colours[] = {0, 3, 15, 16, 77, 239};
+  const std::vector<std::vector<uint8_t>> records = {
+      {},
+      {210, 8, 0x01, 0x00, 127, 96, 79, 0},                  // an RGB colour
+      {210, 8, 0x01, 0xE0, 0, 0, 0, 0},                      // black with three highlights
+      {210, 8, 0x00, 0x80, 9, 9, 9, 0},                      // a highlight, no RGB
+      {210, 14, 0x11, 0x40, 1, 2, 3, 0, 1, 0, 4, 5, 6, 0}};  // RGB, gradient, pink
+  size_t fonts = 0;
+  for (uint8_t a : attributes)
+    for (uint8_t c : colours)
+      for (const auto& rec : records) {
+        const uint32_t font = uint32_t(face) | uint32_t(a) << 8 | uint32_t(c) << 16 | 11u << 24;
+        char b[256];
+        PropText t(b, sizeof b);
+        WriteFontStyleProps(font, rec.data(), uint32_t(rec.size()), &item, &t, 2317);
+        FontState parsed, shown;
+        uint32_t mask = 0;
+        ASSERT_EQ(ParseFontSpec(b, nullptr, &item, &parsed, &mask), 0) << b;
+        RunFontState(font, rec.data(), uint32_t(rec.size()), &item, &shown);
+        EXPECT_EQ(FontChangeMask(shown, parsed, mask), 0u) << b;
+        EXPECT_STREQ(parsed.faceName, "Helvetica Neue") << b;
+        ++fonts;
+      }
+  EXPECT_EQ(fonts, 240u);
+  FontState state;
+  uint32_t mask = 0;
+  for (const char* bad : {"Bold RGB127,96 10pt Arial", "COLOR240", "12px Arial", "HighlightGreen",
+                          "GRADIENT1,2,3", "#12345 Arial", "RGB127,96,79 Arial +Bolder"})
+    EXPECT_EQ(ParseFontSpec(bad, nullptr, &item, &state, &mask), NN_ERR_INVALID_ARG) << bad;
 }
 
 TEST(PropWriters, OutputNeverOverflows) {

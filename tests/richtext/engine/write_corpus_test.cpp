@@ -10,20 +10,18 @@
 #include <string>
 #include <vector>
 
+#include "corpus_items.h"
 #include "engine_fixture.h"
 #include "graphicsteps_records.h"
 #include "support/testutil.h"
 #include "write_records_support.h"
 
 using namespace enginetest;
+using namespace corpusitems;
 using writecheck::AllText;
-using writecheck::CorpusFileItem;
-using writecheck::CorpusItem;
-using writecheck::CorpusItems;
 using writecheck::Pab;
 using writecheck::Record;
 using writecheck::StructureProblems;
-using writecheck::Workspace;
 
 namespace {
 

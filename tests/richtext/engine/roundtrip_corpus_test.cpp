@@ -1,0 +1,432 @@
+// Every property the readers give, set back with its own value, leaves an
+// item's records as they are; a changed value reads back changed, and the
+// records outside its target (tables nested in a table included) stay as they
+// were. Over every table, text run, picture and hotspot of every rich-text
+// item of the corpus, and a document and a URL link added to each.
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "corpus_items.h"
+#include "richtext/engine/opcodes.h"
+#include "richtext/engine/properties.h"
+
+using namespace corpusitems;
+using writecheck::Record;
+
+namespace {
+
+std::string Text(const char* value) { return value ? value : ""; }
+
+std::string Prop(TorvoRTChunk* c, const char* name) {
+  char buffer[4096] = {};
+  c->GetPropertyText(name, buffer, sizeof buffer);
+  return buffer;
+}
+
+// What changed between two record lists.
+struct Difference {
+  size_t records = 0;           // changed, added or dropped (a changed one counts once)
+  std::vector<uint16_t> kinds;  // the signatures of the records involved, old and new
+};
+
+// The shortest edit between two lists (Myers): runs of records dropped and
+// added at one place count as many changed records as the longer side holds.
+// More than `limit` edits count as `limit + 1` records of kind 0.
+Difference Changed(const std::vector<Record>& a, const std::vector<Record>& b, int limit = 64) {
+  const int n = int(a.size()), m = int(b.size()), offset = limit + 1;
+  std::vector<std::vector<int>> trace;
+  std::vector<int> v(size_t(2 * offset + 1), 0);
+  int found = -1;
+  for (int d = 0; d <= limit && found < 0; ++d) {
+    for (int k = -d; k <= d; k += 2) {
+      const bool down =
+          k == -d || (k != d && v[size_t(k - 1 + offset)] < v[size_t(k + 1 + offset)]);
+      int x = down ? v[size_t(k + 1 + offset)] : v[size_t(k - 1 + offset)] + 1;
+      int y = x - k;
+      while (x < n && y < m && a[size_t(x)] == b[size_t(y)]) ++x, ++y;
+      v[size_t(k + offset)] = x;
+      if (x >= n && y >= m) found = d;
+    }
+    trace.push_back(v);
+  }
+  Difference diff;
+  if (found < 0) {
+    diff.records = size_t(limit + 1);
+    diff.kinds.push_back(0);
+    return diff;
+  }
+  struct Edit {
+    int at;  // where in `a`
+    bool added;
+    uint16_t sig;
+  };
+  std::vector<Edit> edits;
+  int x = n, y = m;
+  for (int d = found; d > 0; --d) {
+    const std::vector<int>& pv = trace[size_t(d - 1)];
+    const int k = x - y;
+    const bool down =
+        k == -d || (k != d && pv[size_t(k - 1 + offset)] < pv[size_t(k + 1 + offset)]);
+    const int pk = down ? k + 1 : k - 1;
+    const int px = pv[size_t(pk + offset)], py = px - pk;
+    if (down)
+      edits.push_back({px, true, b[size_t(py)].sig});
+    else
+      edits.push_back({px, false, a[size_t(px)].sig});
+    x = px, y = py;
+  }
+  std::sort(edits.begin(), edits.end(), [](const Edit& l, const Edit& r) { return l.at < r.at; });
+  for (size_t i = 0; i < edits.size();) {
+    // A run: drops of consecutive records and adds at their place.
+    size_t dropped = 0, added = 0;
+    int end = edits[i].at;
+    for (; i < edits.size() && edits[i].at <= end; ++i) {
+      diff.kinds.push_back(edits[i].sig);
+      if (edits[i].added) {
+        ++added;
+      } else {
+        ++dropped;
+        end = edits[i].at + 1;
+      }
+    }
+    diff.records += std::max(dropped, added);
+  }
+  return diff;
+}
+
+// A change stays among the target's own records: the records of other kinds
+// are those there were, in their order, and at most `most` records changed.
+::testing::AssertionResult Within(const std::vector<Record>& before,
+                                  const std::vector<Record>& after,
+                                  std::initializer_list<uint16_t> kinds, size_t most) {
+  auto others = [&](const std::vector<Record>& list) {
+    std::vector<Record> out;
+    for (const Record& r : list)
+      if (std::find(kinds.begin(), kinds.end(), r.sig) == kinds.end()) out.push_back(r);
+    return out;
+  };
+  const Difference changed = Changed(before, after);
+  auto f = ::testing::AssertionFailure();
+  for (uint16_t c : changed.kinds) f << " " << c;
+  if (!(others(before) == others(after))) return f << " (records of other kinds changed)";
+  if (changed.records > most) return f << " (" << changed.records << " records changed)";
+  return ::testing::AssertionSuccess();
+}
+
+// Every read and set of one element of an item.
+class Element {
+ public:
+  Element(Workspace& ws, std::string where, std::string definition)
+      : ws_(ws), where_(std::move(where)), definition_(std::move(definition)) {}
+  TorvoRTChunk* Chunk() { return ws_.item()->DefineChunk(definition_.c_str()); }
+
+  // Sets a value read from the element back and expects the records unchanged.
+  void Same(const std::string& what, const std::function<NnStatus(TorvoRTChunk*)>& set) {
+    const std::vector<Record> before = ws_.Records();
+    const NnStatus st = set(Chunk());
+    EXPECT_TRUE(ws_.Records() == before) << where_ << " " << definition_ << ": " << what
+                                         << " set back (status " << st << ") changed the item";
+    ++checks;
+  }
+
+  // The element's own properties of the property table, each set back as
+  // it reads (a number as a number).
+  void Properties(std::initializer_list<const char*> names) {
+    for (const char* name : names) {
+      const ChunkPropertyRow* row = FindChunkProperty(name);
+      ASSERT_NE(row, nullptr) << name;
+      const std::string value = Prop(Chunk(), name);
+      if (value.empty()) continue;
+      if (row->valueType == 3) {
+        const double number = Chunk()->GetPropertyNumber(name);
+        Same(name, [&](TorvoRTChunk* c) { return NnStatus(c->SetPropertyNumber(name, number)); });
+      } else {
+        Same(name + (": " + value),
+             [&](TorvoRTChunk* c) { return NnStatus(c->SetPropertyText(name, value.c_str(), 0)); });
+      }
+    }
+  }
+
+  // A change of the item as stored (after `prepare`): `set` succeeds, `reads` holds
+  // afterwards, and only records of `kinds` change, `most` of them at most.
+  void Change(const std::string& what, const std::function<NnStatus(TorvoRTChunk*)>& set,
+              const std::function<bool(TorvoRTChunk*)>& reads,
+              std::initializer_list<uint16_t> kinds, size_t most,
+              const std::function<void()>& prepare = nullptr) {
+    ASSERT_TRUE(ws_.Reset());
+    if (prepare) prepare();
+    const std::vector<Record> before = ws_.Records();
+    EXPECT_EQ(set(Chunk()), 0) << where_ << " " << definition_ << ": " << what;
+    EXPECT_TRUE(reads(Chunk())) << where_ << " " << definition_ << ": " << what << " reads back";
+    EXPECT_TRUE(Within(before, ws_.Records(), kinds, most))
+        << where_ << " " << definition_ << ": " << what;
+    ++checks;
+  }
+
+  // A value that cannot be set: refused, the item as it was.
+  void Refused(const std::string& what, const std::function<NnStatus(TorvoRTChunk*)>& set) {
+    const std::vector<Record> before = ws_.Records();
+    EXPECT_NE(set(Chunk()), 0) << where_ << " " << definition_ << ": " << what;
+    EXPECT_TRUE(ws_.Records() == before) << where_ << " " << definition_ << ": " << what;
+    ++checks;
+  }
+
+  static inline size_t checks = 0;
+
+ private:
+  Workspace& ws_;
+  std::string where_;
+  std::string definition_;
+};
+
+// The listings of every table of the item, and their HTML values: what a
+// change of one table leaves as it was in the others.
+std::vector<std::string> TableReadings(TorvoRTItem* item, long tables) {
+  std::vector<std::string> out;
+  for (long t = 1; t <= tables; ++t) {
+    TorvoRTChunk* c = item->DefineChunk(("Table " + std::to_string(t)).c_str());
+    std::string reading = Text(c->GetTableProperties(""));
+    for (const char* attr : {"ID", "Class", "Style", "Name"})
+      reading += Text(c->GetHTMLValue(attr, "Table"));
+    TorvoRTChunk* cell =
+        item->DefineChunk(("Table " + std::to_string(t) + "; Row 1; Column 1").c_str());
+    reading += Text(cell->GetCellBorder(nullptr)) + Prop(cell, "CellColor");
+    out.push_back(reading);
+  }
+  return out;
+}
+
+void Tables(Workspace& ws, const std::string& where) {
+  const long tables = ws.item()->DefineChunk("")->GetCount("Table");
+  for (long t = 1; t <= tables; ++t) {
+    const std::string def = "Table " + std::to_string(t);
+    Element e(ws, where, def);
+    e.Properties({"TableFitToWindow"});
+    e.Same("its listing", [](TorvoRTChunk* c) {
+      return c->ChangeTable(Text(c->GetTableProperties("")).c_str(), 0);
+    });
+    e.Same("its target listing", [](TorvoRTChunk* c) {
+      return c->ChangeTable(Text(c->GetTargetProperties("Table", "")).c_str(), 0);
+    });
+    static const char* const kAttributes[] = {"Name", "ID", "Class", "Style", "Title", "Other"};
+    for (uint32_t a = 0; a < 6; ++a)
+      e.Same(std::string("its HTML ") + kAttributes[a], [&](TorvoRTChunk* c) {
+        const std::string value = Text(c->GetHTMLValue(kAttributes[a], "Table"));
+        c->AlterRichText(2422, a + 1, 1, 0, 0, nullptr, value.c_str(), nullptr, nullptr);
+        return c->lastStatus;
+      });
+
+    // Changes of this table alone: the others (nested ones included) read
+    // as they did.
+    auto alone = [&](const std::string& what, const std::function<NnStatus(TorvoRTChunk*)>& set,
+                     const std::function<bool(TorvoRTChunk*)>& reads,
+                     std::initializer_list<uint16_t> kinds, size_t most) {
+      ASSERT_TRUE(ws.Reset());
+      const std::vector<std::string> others = TableReadings(ws.item(), tables);
+      e.Change(what, set, reads, kinds, most);
+      const std::vector<std::string> now = TableReadings(ws.item(), tables);
+      for (long o = 0; o < tables; ++o) {
+        if (o == t - 1) continue;
+        EXPECT_EQ(now[size_t(o)], others[size_t(o)])
+            << where << " " << def << ": " << what << " changed table " << o + 1;
+      }
+    };
+    const bool fixed = Text(e.Chunk()->GetTableProperties("TableWidth")) == "TableWidth=FIXED ";
+    const char* width = fixed ? "TableWidth=FIT_WITH_MARGINS" : "TableWidth=FIXED";
+    alone(
+        width, [&](TorvoRTChunk* c) { return c->ChangeTable(width, 0); },
+        [&](TorvoRTChunk* c) {
+          return (Text(c->GetTableProperties("TableWidth")) == "TableWidth=FIXED ") != fixed;
+        },
+        {0xFFFB, 163, 207}, 2);
+    // An attribute record goes in the pre-table group: a table without one
+    // refuses it.
+    const char* style = "TableHTMLStyle=\"font-family:'Arial'\"";
+    if (Text(e.Chunk()->GetTableProperties("TableColor")).empty())
+      e.Refused(style, [&](TorvoRTChunk* c) { return c->ChangeTable(style, 0); });
+    else
+      alone(
+          style, [&](TorvoRTChunk* c) { return c->ChangeTable(style, 0); },
+          [](TorvoRTChunk* c) {
+            return Text(c->GetTargetProperties("Table", "TableHTMLStyle")) == "font-family:'Arial'";
+          },
+          {0xFFFB, 0xFF7A, 221, 222}, 3);
+    alone(
+        "RowCycleMilliseconds=750",
+        [](TorvoRTChunk* c) { return c->ChangeTable("RowCycleMilliseconds=750", 0); },
+        [](TorvoRTChunk* c) {
+          return Text(c->GetTableProperties("RowCycleMilliseconds")) == "RowCycleMilliseconds=750 ";
+        },
+        {225}, 1);
+    // The cell operations, on every cell of this table.
+    auto firstCell = [&](const char* p) {
+      return Prop(ws.item()->DefineChunk((def + "; Row 1; Column 1").c_str()), p);
+    };
+    alone(
+        "cell borders",
+        [](TorvoRTChunk* c) {
+          c->AlterRichText(2393, 0, 0, 0, 0, "2222", nullptr, nullptr, nullptr);
+          return c->lastStatus;
+        },
+        [&](TorvoRTChunk* c) {
+          return Text(ws.item()
+                          ->DefineChunk((def + "; Row 1; Column 1").c_str())
+                          ->GetCellBorder(nullptr)) == "2,2,2,2" &&
+                 c;
+        },
+        {164, 208}, 1000);
+    alone(
+        "cell colour",
+        [](TorvoRTChunk* c) { return c->SetPropertyText("CellColor", "Yellow", 0) ? 0 : 1; },
+        [&](TorvoRTChunk*) { return firstCell("CellColor") == "Yellow"; }, {164, 208, 211}, 1000);
+    e.Same("its changed listing", [](TorvoRTChunk* c) {
+      return c->ChangeTable(Text(c->GetTableProperties("")).c_str(), 0);
+    });
+    e.Refused("an unknown key",
+              [](TorvoRTChunk* c) { return c->ChangeTable("TableColour=Red", 0); });
+  }
+}
+
+void TextRuns(Workspace& ws, const std::string& where) {
+  const long runs = ws.item()->DefineChunk("")->GetCount("Text");
+  for (long r = 1; r <= runs; ++r) {
+    Element e(ws, where, "Text " + std::to_string(r));
+    e.Properties({"Font", "FontColor", "FontFace", "PointSize", "TextAttributes", "PassthruHTML",
+                  "LanguageTag"});
+    // The text, unless a line break (a NUL) ends what a text property carries.
+    if (Prop(e.Chunk(), "Text").size() == size_t(e.Chunk()->GetRichTextStat(1)))
+      e.Properties({"Text", "UnformattedText"});
+    e.Same("its font",
+           [](TorvoRTChunk* c) { return c->ChangeFont(Prop(c, "Font").c_str(), nullptr, 0); });
+    e.Refused("a word that is no font word", [](TorvoRTChunk* c) {
+      return c->ChangeFont("Bold RGB127,96 10pt Arial", nullptr, 0);
+    });
+    const bool bold = Prop(e.Chunk(), "TextAttributes").find("Bold") != std::string::npos;
+    e.Change(
+        bold ? "-Bold" : "+Bold",
+        [&](TorvoRTChunk* c) { return c->ChangeFont(bold ? "-Bold" : "+Bold", nullptr, 0); },
+        [&](TorvoRTChunk* c) {
+          return (Prop(c, "TextAttributes").find("Bold") != std::string::npos) != bold;
+        },
+        {0xFF85}, 1);
+    e.Change(
+        "an RGB colour",
+        [](TorvoRTChunk* c) { return c->SetPropertyText("FontColor", "RGB10,20,30", 0) ? 0 : 1; },
+        [](TorvoRTChunk* c) { return Prop(c, "FontColor") == "RGB10,20,30"; },
+        {0xFF85, 221, 222, 210}, 4);
+    const bool italic = Prop(e.Chunk(), "TextAttributes") == "Italic";
+    e.Change(
+        "attributes",
+        [&](TorvoRTChunk* c) {
+          return c->SetPropertyText("TextAttributes", italic ? "Bold Embossed" : "Italic", 0) ? 0
+                                                                                              : 1;
+        },
+        [&](TorvoRTChunk* c) {
+          return Prop(c, "TextAttributes") == (italic ? "Bold Embossed" : "Italic");
+        },
+        {0xFF85, 221, 222, 210}, 4);
+    e.Change(
+        "palette colour 2",
+        [](TorvoRTChunk* c) { return c->SetPropertyNumber("FontColor", 2) ? 0 : 1; },
+        [](TorvoRTChunk* c) { return Prop(c, "FontColor") == "Red"; }, {0xFF85, 221, 222, 210}, 4);
+    // Pass-through marking (a run with text: an empty one keeps none).
+    const bool passthru = e.Chunk()->GetPropertyNumber("PassthruHTML") != 0;
+    if (!Prop(e.Chunk(), "Text").empty())
+      e.Change(
+          passthru ? "PassthruHTML 0" : "PassthruHTML 1",
+          [&](TorvoRTChunk* c) { return c->SetPropertyNumber("PassthruHTML", !passthru) ? 0 : 1; },
+          [&](TorvoRTChunk* c) { return (c->GetPropertyNumber("PassthruHTML") != 0) != passthru; },
+          {0xFFCC, 0xFFCD}, 2);
+    e.Same("its changed font",
+           [](TorvoRTChunk* c) { return c->ChangeFont(Prop(c, "Font").c_str(), nullptr, 0); });
+  }
+}
+
+void Pictures(Workspace& ws, const std::string& where) {
+  const long pictures = ws.item()->DefineChunk("")->GetCount("Graphic");
+  for (long p = 1; p <= pictures; ++p) {
+    Element e(ws, where, "Graphic " + std::to_string(p));
+    e.Properties(
+        {"GraphicStorage", "GraphicWidth", "GraphicHeight", "ImageInPixels", "HideFormula"});
+    auto properties = [](const char* text) {
+      return [text](TorvoRTChunk* c) {
+        c->AlterRichText(2437, GRAPHIC, 0, 0, 0, text, nullptr, nullptr, nullptr);
+        return c->lastStatus;
+      };
+    };
+    const std::string listing = Text(e.Chunk()->GetTargetProperties("Graphic", ""));
+    e.Same("its element properties", properties(listing.c_str()));
+    const std::string longCaption = "Caption='" + std::string(5000, 'c') + "'";
+    e.Refused("a caption of 5,000 characters", properties(longCaption.c_str()));
+  }
+}
+
+void Hotspots(Workspace& ws, const std::string& where) {
+  const long hotspots = ws.item()->DefineChunk("")->GetCount("Hotspot");
+  for (long h = 1; h <= hotspots; ++h) {
+    Element e(ws, where, "Hotspot " + std::to_string(h));
+    e.Properties({"ButtonText", "ActionFormula", "HotspotBorder", "PopupText", "TargetFrame",
+                  "LinkURL", "LinkAnchorText", "LinkHintServer", "LinkPopupText",
+                  "LinkNoteUniversalID", "LinkReplicaID", "LinkViewUniversalID"});
+  }
+}
+
+// The corpus holds no links: a document link and a URL link are added to
+// the item as stored.
+void AddLinks(Workspace& ws) {
+  ASSERT_TRUE(ws.Reset());
+  TorvoRTChunk* all = ws.item()->DefineChunk("");
+  ASSERT_EQ(all->AppendLink(nullptr, 0,
+                            "ReplicaID=85255E01001356A8 ViewID=0123456789ABCDEF0123456789ABCDEF "
+                            "NoteID=FEDCBA9876543210FEDCBA9876543210 Server='Hub/Acme' "
+                            "Anchor='Part 2' Text='See it'",
+                            nullptr, nullptr, nullptr, 0, nullptr, 0, nullptr, 0),
+            0);
+  ASSERT_EQ(all->AppendLink(nullptr, 0, "https://example.org/a?b=c", nullptr, nullptr, nullptr, 0,
+                            nullptr, 0, nullptr, 0),
+            0);
+}
+
+void Links(Workspace& ws, const std::string& where) {
+  if (ws.Records().empty()) return;  // appending to an empty item is the write sweep's
+  AddLinks(ws);
+  for (const char* link : {"Doclink 1", "Hyperlink 1"}) {
+    Element e(ws, where, link);
+    ASSERT_TRUE(e.Chunk()->Exists()) << where << " " << link;
+    e.Properties({"LinkURL", "LinkAnchorText", "LinkHintServer", "LinkPopupText", "PopupText",
+                  "LinkNoteUniversalID", "LinkReplicaID", "LinkViewUniversalID"});
+  }
+  // A new note identifier: only the link record changes.
+  const char* note = "00112233445566778899AABBCCDDEEFF";
+  Element(ws, where, "Doclink 1")
+      .Change(
+          "LinkNoteUniversalID",
+          [&](TorvoRTChunk* c) {
+            return c->SetPropertyText("LinkNoteUniversalID", note, 0) ? 0 : 1;
+          },
+          [&](TorvoRTChunk* c) { return Prop(c, "LinkNoteUniversalID") == note; }, {0xFF92}, 1,
+          [&] { AddLinks(ws); });
+}
+
+TEST(RoundTripCorpus, EveryPropertySetBackLeavesTheItemAndAChangeOnlyItsTarget) {
+  const std::string corpus = kvtest::CorpusDir();
+  if (corpus.empty()) GTEST_SKIP() << "no corpus";
+  const std::vector<CorpusItem> items = CorpusItems(corpus + "/dxl");
+  ASSERT_FALSE(items.empty());
+  for (const CorpusItem& source : items) {
+    Workspace ws(source);
+    ASSERT_TRUE(ws.ok()) << source.where;
+    Tables(ws, source.where);
+    TextRuns(ws, source.where);
+    Pictures(ws, source.where);
+    Hotspots(ws, source.where);
+    Links(ws, source.where);
+    EXPECT_EQ(ws.Reload(ws.Records()), "") << source.where;
+  }
+  EXPECT_GT(Element::checks, 0u);
+  RecordProperty("checks", int(Element::checks));
+}
+
+}  // namespace
