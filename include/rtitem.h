@@ -79,14 +79,21 @@ class TorvoRTItem : public SessionListed {
 
   // Opens the database (server "" for local) and the note, and binds the item
   // to the note's item `itemName` (the item closes both when it goes). 0 on
-  // success, else the status of the opening. `flags` is not used.
+  // success, else the status of the opening or ConnectBackend's. `flags` is
+  // not used.
   NnStatus Connect(const char* server, const char* dbPath, NOTEID noteId, const char* itemName,
                    uint16_t flags);
   // Binds the item to the item `itemName` of a note the caller keeps open
   // (the item closes neither). 0 on success; 1028 for a missing note or
-  // name. Binding does not check that the note holds an item of that name:
-  // on a note without one, chunk methods find nothing. Forms and pages call
-  // their body "$Body", documents mostly "Body" (NnItemInfo tells).
+  // name. 556 (NN_ERR_STRUCTURED_RICHTEXT) when the item is rich text a DXL
+  // file held in its structured form (NN_TYPE_STRUCTURED_RICHTEXT), which is
+  // not read: the item is bound all the same and every chunk method on it
+  // fails with 556, leaving it as it was. Binding does not check that the
+  // note holds an item of that name: on a note without one, chunk methods
+  // find nothing and change nothing, yet return 0 (with context->modeWord 3
+  // a write creates the item). Forms and pages call their body "$Body",
+  // documents mostly "Body" (NnItemInfo tells, with the type
+  // NN_TYPE_COMPOSITE).
   NnStatus ConnectBackend(NnHandle hDb, NnHandle hNote, const char* itemName);
   // Writes the record list back into the note as the item's segments
   // (replacing the old ones) and any pending MIME body; 0 on success. A

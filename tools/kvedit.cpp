@@ -325,6 +325,7 @@ int CmdRecords(const Args& args) {
   bool any = false;
   std::vector<std::string> roundTrips;
   bool allIdentical = true;
+  bool unread = false;
   for (const auto& ref : chosen) {
     Note note(db.handle(), ref.id);
     for (const auto& g : GroupItems(note.handle())) {
@@ -334,9 +335,13 @@ int CmdRecords(const Args& args) {
       any = true;
       NnStatus st = NN_OK;
       RecordList* list = RecordListLoadFromNote(&session, note.handle(), g.name.c_str(), &st);
-      if (!list)
-        Fail(kExitInput, "item " + g.name + " of note #" + std::to_string(ref.number) + ": " +
-                             StatusText(st));
+      if (!list) {
+        // The other items are still listed; each one that is not says why.
+        std::fprintf(stderr, "kvedit: item %s of note #%u: %s\n", g.name.c_str(),
+                     unsigned(ref.number), StatusText(st).c_str());
+        unread = true;
+        continue;
+      }
       std::printf("note #%u unid %s item %s segments %zu bytes %llu records %u\n",
                   unsigned(ref.number), ref.unid.c_str(), g.name.c_str(), g.segments.size(),
                   static_cast<unsigned long long>(g.bytes), unsigned(list->count));
@@ -355,6 +360,7 @@ int CmdRecords(const Args& args) {
   }
   if (args.Has("item") && !any) Fail(kExitInput, "no rich-text item " + args.options.at("item"));
   for (const auto& line : roundTrips) std::printf("%s\n", line.c_str());
+  if (unread) return kExitInput;
   return allIdentical ? kExitOk : kExitDiffers;
 }
 

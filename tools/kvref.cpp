@@ -6,6 +6,7 @@
 // one that does not read back as shown fails the build.
 //
 // Usage: kvref SOURCE_DIR OUTPUT.md
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -19,6 +20,7 @@
 #include "richtext/chunk/chunkdef.h"
 #include "richtext/engine/opcodes.h"
 #include "richtext/engine/properties.h"
+#include "richtext/engine/tablekeys.h"
 #include "richtext/item/parastring.h"
 #include "rtchunk.h"
 
@@ -108,8 +110,10 @@ void Definitions(std::ostream& page, LSXLsiSession* session) {
           "and `GetCount`). It is one or more parts separated by `;`, each looking inside the "
           "one before it. A part is\n\n"
           "    [relation] type [match word] ['match text'] [occurrences]\n\n"
-          "Words are read without regard to case, each as the start of a word (`Tab 1` is "
-          "`Table 1`). Occurrences count from 1: one number, a range `2-4`, a list `1,3`, or "
+          "Words are read without regard to case; a word is read as the first word of the "
+          "tables below that it starts with, so a longer word reads too (`Tables 2` is "
+          "`Table 2`, `Substring` is `SUBSTR`) but a shortened one does not (`Tab 2` does not "
+          "parse). Occurrences count from 1: one number, a range `2-4`, a list `1,3`, or "
           "`*` for every one; none means 1. A match text is quoted with `'`, `\"` or `|`. "
           "`Row` and `Column` parts follow a `Table`, `Row` or `Column` part. The whole "
           "item is `Everything` (or an empty definition).\n\n";
@@ -135,6 +139,13 @@ void Definitions(std::ostream& page, LSXLsiSession* session) {
     const std::string example =
         WrittenBack(session, std::string("Text ") + matches.words[i].word + " 'Tot' 1");
     page << "| " << Code(matches.words[i].word) << " | " << Code(example) << " |\n";
+  }
+
+  // What the text above says of word starts.
+  if (WrittenBack(session, "Tables 2") != "Table 2") Fail("\"Tables 2\" is not Table 2");
+  if (chunkdef_info* chain = ParseChunkDefinition(session, nullptr, "Tab 2", nullptr)) {
+    FreeChunkDefinition(chain);
+    Fail("\"Tab 2\" parses");
   }
 
   page << "\nExamples, each as the chunk writes it back (`Definition` property):\n\n"
@@ -171,16 +182,65 @@ void TargetTypes(std::ostream& page, LSXLsiSession* session) {
   page << "\n";
 }
 
+// How a property is set, as the chunk's setters treat its row: read-only
+// rows and rows without a set step are refused; of the rows the chunk
+// handles itself only its search options, PassthruHTML, ActionFormula and
+// CellColor are set; the others take their kind of value.
+std::string SetWith(const ChunkPropertyRow& row) {
+  if (row.readOnly) return "no (read-only: refused with a message)";
+  if (!row.chunkHandled && !row.setStep) return "no (no handler: refused with a message)";
+  if (row.chunkHandled) {
+    if (row.setStep == 0) return "`SetPropertyNumber` (an option of the chunk itself)";
+    if (row.code == PROPC_PASSTHRU) return "`SetPropertyNumber`: 1 marks the target, 0 clears it";
+    if (row.code == PROPC_ACTION_FORMULA) return "`SetPropertyText` (formula text)";
+    if (row.code == PROPC_CELL_COLOR) return "`SetPropertyText`";
+    return "no (the setters give 0)";
+  }
+  if (row.code == PROPC_FONT_COLOR)
+    return "`SetPropertyText`, or `SetPropertyNumber` with a palette entry (0-239)";
+  return row.valueType == 3 ? "`SetPropertyNumber`" : "`SetPropertyText`";
+}
+
 void Properties(std::ostream& page) {
   page << "## Chunk properties\n\n"
-          "Read with `GetPropertyText` or `GetPropertyNumber`, set with `SetPropertyText` or "
-          "`SetPropertyNumber` (1 on success, 0 on refusal). Names are read without regard to "
-          "case. Text values are in the platform's character set (LMBCS).\n\n"
-          "| name | value | read-only |\n|---|---|---|\n";
+          "Read with `GetPropertyText` or `GetPropertyNumber`; set as the last column says "
+          "(1 on success, 0 on refusal or failure; a refusal goes to the session's message "
+          "routine). Names are read without regard to case. Text values are in the platform's "
+          "character set (LMBCS). Fonts change with `ChangeFont`, paragraphs with "
+          "`ChangeParagraph`, tables with `ChangeTable`.\n\n"
+          "| name | value | set with |\n|---|---|---|\n";
   for (size_t i = 0; i < kChunkPropertyRows && ChunkPropertyTable[i].name; ++i) {
     const ChunkPropertyRow& row = ChunkPropertyTable[i];
     page << "| " << Code(row.name) << " | " << (row.valueType == 3 ? "number" : "text") << " | "
-         << (row.readOnly ? "yes" : "") << " |\n";
+         << SetWith(row) << " |\n";
+  }
+  page << "\n";
+}
+
+// The keys ChangeTable reads, from the table field map: the key, the older
+// name it also reads, the keys written and read with its value, and whether
+// the table listing gives it.
+void TableKeys(std::ostream& page) {
+  page << "## Table strings\n\n"
+          "`ChangeTable` takes an option string of these keys (and `GetTableProperties` lists "
+          "a table's values in the same form, which `ChangeTable` reads back). A key it does "
+          "not know, or a value a table cannot take, refuses the whole call with 1028 and "
+          "leaves the table as it was.\n\n"
+          "| key | also read as | with it | listed |\n|---|---|---|---|\n";
+  size_t count = 0;
+  const tablekeys::TableField* fields = tablekeys::TableFieldMap(&count);
+  std::vector<std::string> seen;
+  for (size_t i = 0; i < count; ++i) {
+    const tablekeys::TableField& f = fields[i];
+    const std::string key = f.keys[0];
+    if (std::find(seen.begin(), seen.end(), key) != seen.end()) continue;
+    seen.push_back(key);
+    std::vector<std::string> sub;
+    for (const char* k : f.subKeys)
+      if (k) sub.push_back(Code(std::string(k) + "="));
+    page << "| " << Code(key + "=") << " | " << (f.keys[1] ? Code(std::string(f.keys[1]) + "=") : "-")
+         << " | " << (sub.empty() ? "-" : Join(sub, ", ")) << " | "
+         << (f.index >= 0 ? "yes" : "no (set only)") << " |\n";
   }
   page << "\n";
 }
@@ -247,6 +307,7 @@ int main(int argc, char** argv) {
     Definitions(page, &session);
     TargetTypes(page, &session);
     Properties(page);
+    TableKeys(page);
     Strings(page, argv[1]);
     std::ofstream out(argv[2], std::ios::binary | std::ios::trunc);
     out << page.str();

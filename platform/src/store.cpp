@@ -19,9 +19,12 @@ struct Registry {
   std::unordered_map<NnHandle, std::unique_ptr<OpenNote>> notes;
   uint32_t nextDb = 1;
   uint32_t nextNote = 1;
-  std::string lastLoadError;
   uint32_t unidCounter = 0;
 };
+
+// Each thread's own: a load that fails in one thread is not cleared by
+// another thread's load before it is read.
+thread_local std::string tLastLoadError;
 
 Registry& reg() {
   static Registry* r = new Registry;  // never destroyed: handles may be closed at exit
@@ -258,11 +261,11 @@ NnStatus NnDbOpen(const char* path, uint16_t flags, NnHandle* out) {
       std::string error;
       db = loadDxl(path, &error);
       if (!db) {
-        r.lastLoadError = error;
+        tLastLoadError = error;
         NnLogMessage(NN_ERR_DXL, "%s", error.c_str());
         return NN_ERR_DXL;
       }
-      r.lastLoadError.clear();
+      tLastLoadError.clear();
       db->dxlPath = path;
     } else if (flags & NN_DB_CREATE) {
       db = std::make_shared<Database>();
@@ -372,10 +375,7 @@ NnStatus NnDbGetObjectSize(NnHandle hDb, NOTEID id, const char* fileName, uint32
   return NN_ERR_NOT_FOUND;
 }
 
-std::string NnDbLastLoadError() {
-  STORE_LOCK;
-  return reg().lastLoadError;
-}
+std::string NnDbLastLoadError() { return tLastLoadError; }
 
 // ---- Notes ---------------------------------------------------------------------------
 

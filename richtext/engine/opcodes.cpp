@@ -289,9 +289,9 @@ struct DescriptorTable {
 
 TargetTypeDescriptor TargetTypeDescriptors[kTargetTypeCount];
 
-void InitTargetTypeDescriptors() {
-  // Built on first use, so that a call from another module's start-up code
-  // finds the rows ready.
+namespace {
+
+void FillTargetTypeDescriptors() {
   static const DescriptorTable kDescriptorSource;
   for (uint16_t t = 0; t < kTargetTypeCount; ++t) {
     TargetTypeDescriptors[t] = kDescriptorSource.rows[t];
@@ -310,6 +310,16 @@ void InitTargetTypeDescriptors() {
   TargetTypeDescriptors[ACTIONHOTSPOT].excludeOffset = 8;
   TargetTypeDescriptors[COMPUTEDTEXT].requireOffset = 8;
   TargetTypeDescriptors[URLLink].requireOffset = 8;
+}
+
+}  // namespace
+
+void InitTargetTypeDescriptors() {
+  // Filled once, on first use (a call from another module's start-up code
+  // finds the rows ready); later calls, from any thread, find it done and
+  // never write it again while walks read it.
+  static const bool filled = (FillTargetTypeDescriptors(), true);
+  (void)filled;
 }
 
 namespace {

@@ -124,8 +124,8 @@ struct TargetTypeDescriptor {
   uint32_t layerLike;
 };
 extern TargetTypeDescriptor TargetTypeDescriptors[kTargetTypeCount];
-// Fills the run-time fields of the descriptors; runs once at start-up (also
-// safe to call again).
+// Fills the run-time fields of the descriptors the first time it is called
+// (at start-up); later calls, from any thread, wait for that and write nothing.
 void InitTargetTypeDescriptors();
 
 struct TargetPropertyRow {

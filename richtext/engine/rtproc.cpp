@@ -25,13 +25,6 @@ namespace {
 constexpr NnStatus kStatusWalkDone = 546;
 constexpr NnStatus kStatusNoSortKeys = 1026;
 
-// The table is filled once, whichever session's thread comes first: the
-// others wait for it, and no call writes it again while walks read it.
-void InitDescriptorsOnce() {
-  static const bool ready = (InitTargetTypeDescriptors(), true);
-  (void)ready;
-}
-
 void FreeKeyEntries(LSXLsiSession* session, kv::SortKeyEntry*& entries, uint16_t& count) {
   if (entries) {
     for (uint16_t i = 0; i < count; ++i)
@@ -264,7 +257,7 @@ NnStatus ProcessChunkOperation(TorvoRTChunk* chunk, NnHandle hNote, const char* 
   TorvoRTItem* item = chunk->item;
   LSXLsiSession* session = chunk->session;
   if (!item || !session || !session->IsValid() || !item->context) return NN_ERR_INVALID_ARG;
-  InitDescriptorsOnce();
+  InitTargetTypeDescriptors();  // filled once, by whichever thread comes first
 
   // 2.
   chunkdef_info* chain = chunk->internal ? chunk->internal->chain : nullptr;

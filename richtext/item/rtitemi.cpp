@@ -221,24 +221,20 @@ NnStatus TorvoRTItem::Connect(const char* server, const char* path, NOTEID noteI
     return lastStatus = st;
   }
   st = ConnectBackend(db, note, name);
-  if (st != NN_OK) {
+  // Structured rich text binds all the same (ConnectBackend says why).
+  if (st != NN_OK && st != NN_ERR_STRUCTURED_RICHTEXT) {
     NnNoteClose(note);
     NnDbClose(db);
     return st;
   }
   ownsDb = ownsNote = 1;
   std::strncpy(dbPath, path, sizeof dbPath - 1);
-  return NN_OK;
+  return st;
 }
 
 NnStatus TorvoRTItem::ConnectBackend(NnHandle db, NnHandle note, const char* name) {
   if (!session || !context || !note || !name || !*name || std::strlen(name) >= sizeof itemName)
     return lastStatus = NN_ERR_INVALID_ARG;
-  // Rich text a DXL file held in its structured form is listed, not read.
-  uint16_t type = 0;
-  if (NnItemInfo(note, name, 0, nullptr, &type, nullptr, nullptr) == NN_OK &&
-      type == NN_TYPE_STRUCTURED_RICHTEXT)
-    return lastStatus = NN_ERR_STRUCTURED_RICHTEXT;
   ReleaseRecords();
   if (ownsNote && hNote && hNote != note) NnNoteClose(hNote);
   if (ownsDb && hDb && hDb != db) NnDbClose(hDb);
@@ -253,6 +249,13 @@ NnStatus TorvoRTItem::ConnectBackend(NnHandle db, NnHandle note, const char* nam
   LoadFontTable(this);
   connected = 1;
   modified = 0;
+  // Rich text a DXL file held in its structured form is listed, not read.
+  // The item is bound all the same, so that every chunk method on it fails
+  // with this status (its records do not load) rather than find nothing.
+  uint16_t type = 0;
+  if (NnItemInfo(note, name, 0, nullptr, &type, nullptr, nullptr) == NN_OK &&
+      type == NN_TYPE_STRUCTURED_RICHTEXT)
+    return lastStatus = NN_ERR_STRUCTURED_RICHTEXT;
   return lastStatus = NN_OK;
 }
 

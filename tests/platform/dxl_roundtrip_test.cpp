@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <thread>
 
 #include "lsxsessi.h"
 #include "nn/nn.h"
@@ -259,6 +260,14 @@ TEST(DxlLoad, MalformedDocumentsLoadNothing) {
     EXPECT_EQ(err.rfind(path + ":" + std::to_string(c.line) + ": ", 0), 0u) << c.what << ": " << err;
     EXPECT_NE(err.find(c.message), std::string::npos) << c.what << ": " << err;
     EXPECT_NE(NnLogCaptured().find(err), std::string::npos) << c.what;
+    // Another thread's load neither clears nor replaces this thread's error.
+    std::thread([&] {
+      NnHandle other = 0;
+      EXPECT_EQ(NnDbOpen(KV_SOURCE_DIR "/examples/sample.dxl", 0, &other), NN_OK);
+      EXPECT_TRUE(NnDbLastLoadError().empty());
+      NnDbClose(other);
+    }).join();
+    EXPECT_EQ(NnDbLastLoadError(), err) << c.what;
     // Nothing was registered: the path loads afresh once the file is fixed.
     kvtest::WriteFile(path, "<note><item name='Fixed'><text>ok</text></item></note>");
     ASSERT_EQ(NnDbOpen(path.c_str(), 0, &db), NN_OK) << c.what;
@@ -301,22 +310,47 @@ TEST(DxlLoad, MissingFilesAndCreation) {
 
 // ---- Open then save: every note element, and whatever the loader does not read ----
 
-// Structured DXL as exports write it: a form with an action, a field, a
-// table and a computed text in its body.
+// Structured DXL as exports write it: a form with its document type, its
+// script options and events (script text with entities, a CDATA section),
+// actions (one shared), and in its body fields with their events and
+// choices, a table with a table nested in a cell, a computed text, a section,
+// a button, an action hotspot, a link, a picture, a rule, a document link, a
+// subform and an embedded view, and a comment.
 const char* kStructuredForm = R"(<?xml version='1.0' encoding='utf-8'?>
-<form name='Order' xmlns='http://www.lotus.com/dxl' version='9.0' replicaid='80257A6A002CAD3E' publicaccess='false'>
+<!DOCTYPE form SYSTEM 'xmlschemas/domino_9_0_1.dtd'>
+<form name='Order' alias='O|Order' xmlns='http://www.lotus.com/dxl' version='9.0' replicaid='80257A6A002CAD3E' publicaccess='false' default='true'>
 <noteinfo noteid='2e6' unid='6F1D5E2A3C4B5A6980257A6A002CAD3E' sequence='4'>
 <created><datetime dst='true'>20120910T101500,00+01</datetime></created>
 <modified><datetime>20130101T120000,00+00</datetime></modified>
 <revised><datetime>20130101T115959,99+00</datetime></revised></noteinfo>
-<updatedby><name>CN=Ann Smith/O=Acme</name></updatedby>
-<actionbar bgcolor='#f0f0f0'><action title='Submit'><code event='click'><formula>@Command([FileSave])</formula></code></action></actionbar>
+<updatedby><name>CN=Ann Smith/O=Acme</name><name>CN=Bob Jones/O=Acme</name></updatedby>
+<globals><code event='options'><lotusscript>Option Public
+Option Declare</lotusscript></code></globals>
+<code event='windowtitle'><formula>"Order: " + Customer</formula></code>
+<code event='postopen'><lotusscript>Sub Postopen(Source As Notesuidocument)
+	If Source.IsNewDoc Then Messagebox "New &amp; shiny &lt;order&gt;"
+End Sub</lotusscript></code>
+<code event='jsHeader'><javascript><![CDATA[function f() { return 1 < 2 && 3 > 2; }]]></javascript></code>
+<actionbar bgcolor='#f0f0f0'><actionbuttonstyle bgcolor='#ece9d8'/><font color='system'/>
+<action title='Submit' icon='9'><code event='click'><formula>@Command([FileSave]);
+@Command([FileCloseWindow])</formula></code></action>
+<sharedactionref id='1'><action title='Shared'><code event='click'><lotusscript>Sub Click(Source As Button)
+End Sub</lotusscript></code></action></sharedactionref></actionbar>
 <body><richtext>
-<pardef id='1'/>
-<par def='1'>Customer: <field type='text' kind='editable' name='Customer'/></par>
+<pardef id='1' leftmargin='1in' tabs='L2in R4in'/>
+<par def='1'><run><font size='14pt' style='bold' color='navy' name='Arial'/>Customer:</run> <field type='text' kind='editable' name='Customer'><code event='defaultvalue'><formula>@UserName</formula></code><code event='inputvalidation'><formula>@If(Customer = ""; @Failure("Who?"); @Success)</formula></code></field></par>
+<!-- the order lines -->
 <table widthtype='fixedleft' refwidth='4in'><tablecolumn width='2in'/><tablecolumn width='2in'/>
-<tablerow><tablecell><par def='1'>Item</par></tablecell><tablecell><par def='1'>Qty</par></tablecell></tablerow></table>
+<tablerow><tablecell bgcolor='#e0e0e0'><par def='1'>Item</par></tablecell><tablecell><pardef id='2' hide='read'/><par def='2'><field type='keyword' kind='editable' name='Kind' allowmultivalues='true'><keywords ui='checkbox' columns='2'><textlist><text>Pens</text><text>Ink</text></textlist></keywords></field></par></tablecell></tablerow>
+<tablerow><tablecell columnspan='2'><table><tablecolumn width='1in'/><tablerow><tablecell><par def='1'>nested</par></tablecell></tablerow></table></tablecell></tablerow></table>
 <par def='1'>Entered by <computedtext><code event='value'><formula>@UserName</formula></code></computedtext></par>
+<section onread='collapse'><sectiontitle pardef='2'><font style='bold'/><text>More</text></sectiontitle>
+<par def='1'>See <urllink href='https://example.com/?a=1&amp;b=2'><run><font style='underline'/>the site</run></urllink></par></section>
+<par def='1'><button width='2in' widthtype='maximum' bgcolor='system'><code event='click'><lotusscript>Sub Click(Source As Button)
+	Messagebox "Hi"
+End Sub</lotusscript></code>Say hi</button> <actionhotspot hotspotstyle='none'><code event='click'><formula>@Command([EditDocument])</formula></code><run>Edit</run></actionhotspot></par>
+<par def='1'><picture height='1px' width='1px' alttext='dot'><gif>R0lGODlhAQABAIAAAP///wAAACH5BAEAAAAALAAAAAABAAEAAAICRAEAOw==</gif></picture><horizrule height='0.0729in' width='100%'/></par>
+<par def='1'><doclink document='5A1B2C3D4E5F60718293A4B5C6D7E8F9' view='1A1B2C3D4E5F60718293A4B5C6D7E8F9' database='80257A6A002CAD3E' description='Doc'/><subformref name='Footer'/><embeddedview name='All' width='5in'/></par>
 </richtext></body>
 <item name='$Info' sign='true'><rawitemdata type='1'>hhgBAIAAAAAAgAAAAQABAP///wAQAAAA</rawitemdata></item>
 <item name='Count' summary='false'><number>1.0</number></item>
@@ -347,9 +381,18 @@ const char* kStructuredDatabase = R"(<?xml version='1.0' encoding='utf-8'?>
 </database>
 )";
 
-// A page on its own, with no item at all.
+// A page, an about document and a using document on their own, with no item
+// at all.
 const char* kStructuredPage = R"(<?xml version='1.0' encoding='utf-8'?>
-<page name='Home' xmlns='http://www.lotus.com/dxl' version='9.0'><body><richtext><par>Hi</par></richtext></body></page>
+<page name='Home' xmlns='http://www.lotus.com/dxl' version='9.0'><code event='jsHeader'><javascript>var x = 1;</javascript></code>
+<body><richtext><par>Hi <imagemap><picture><imageref name='logo.gif'/></picture><area type='rectangle'><point x='0' y='0'/><point x='9' y='9'/><urllink href='/'/></area></imagemap></par></richtext></body></page>
+)";
+const char* kStructuredAbout = R"(<?xml version='1.0' encoding='utf-8'?>
+<helpaboutdocument xmlns='http://www.lotus.com/dxl' version='9.0'><noteinfo noteid='116' unid='0AB1D5E2A3C4B5A6980257A6A002CAD3' sequence='3'/>
+<body><richtext><pardef id='1' align='center'/><par def='1'>Orders &#x2014; <run><font style='bold'/>about</run></par></richtext></body></helpaboutdocument>
+)";
+const char* kStructuredUsing = R"(<?xml version='1.0' encoding='utf-8'?>
+<helpusingdocument xmlns='http://www.lotus.com/dxl' version='9.0'><body><richtext><par>Click.</par></richtext></body></helpusingdocument>
 )";
 
 // The element tree as text, attribute order, namespace declarations and white
@@ -406,6 +449,8 @@ std::vector<std::string> RoundTripFiles(const TempDir& tmp) {
   std::vector<std::string> files = {tmp.file("form.xml", kStructuredForm),
                                     tmp.file("database.xml", kStructuredDatabase),
                                     tmp.file("page.xml", kStructuredPage),
+                                    tmp.file("about.xml", kStructuredAbout),
+                                    tmp.file("using.xml", kStructuredUsing),
                                     tmp.file("typed.xml", kTyped)};
   const std::string corpus = kvtest::CorpusDir();
   if (!corpus.empty() && std::filesystem::is_directory(corpus + "/dxl"))
@@ -423,6 +468,9 @@ TEST(DxlRoundTrip, OpenThenSaveLosesNothing) {
     const std::string saved = tmp.path + "/saved" + std::to_string(n++) + ".xml";
     ASSERT_EQ(NnDbSaveDxl(a, saved.c_str()), NN_OK) << f;
     expectSameXml(f, saved, f);
+    if (kvtest::ReadFile(f).find("<!DOCTYPE form") != std::string::npos) {
+      EXPECT_NE(kvtest::ReadFile(saved).find("<!DOCTYPE form"), std::string::npos) << f;
+    }
     ASSERT_EQ(NnDbOpen(saved.c_str(), 0, &b), NN_OK) << f << ": " << NnDbLastLoadError();
     expectSameDatabases(a, b, f, false);
     NnDbClose(a);
@@ -448,6 +496,17 @@ TEST(DxlRoundTrip, StructuredRichTextIsListedAndNotRead) {
     LSXLsiSession session;
     TorvoRTItem item(&session);
     EXPECT_EQ(item.ConnectBackend(db, note, "Body"), NN_ERR_STRUCTURED_RICHTEXT);
+    // Bound all the same: reads and writes say why, and nothing changes.
+    std::unique_ptr<TorvoRTChunk> body(item.DefineChunk(""));
+    EXPECT_EQ(body->AppendText("x", 1, nullptr), NN_ERR_STRUCTURED_RICHTEXT);
+    EXPECT_EQ(body->SetText("Text 1", "x", 0, nullptr), NN_ERR_STRUCTURED_RICHTEXT);
+    char none[8];
+    EXPECT_EQ(body->GetText("", none, sizeof none, 0, nullptr), 0u);
+    EXPECT_EQ(body->lastStatus, NN_ERR_STRUCTURED_RICHTEXT);
+    EXPECT_EQ(item.modified, 0);
+    ASSERT_EQ(NnItemInfo(note, "Body", 0, nullptr, &type, nullptr, nullptr), NN_OK);
+    EXPECT_EQ(type, NN_TYPE_STRUCTURED_RICHTEXT);
+    body.reset();
     ASSERT_EQ(item.ConnectBackend(db, note, "Raw"), NN_OK);
     std::unique_ptr<TorvoRTChunk> chunk(item.DefineChunk(""));
     char text[16] = {};
@@ -476,6 +535,11 @@ TEST(DxlRoundTrip, StructuredRichTextIsListedAndNotRead) {
         << r.err;
   }
   EXPECT_EQ(kvtest::RunCommand({kv, "records", path, "--note", "#1", "--item", "Raw"}).exitCode, 0);
+  // Without --item every other item is listed, and the one not read says so.
+  const auto all = kvtest::RunCommand({kv, "records", path, "--note", "#1"});
+  EXPECT_EQ(all.exitCode, 2);
+  EXPECT_NE(all.out.find(" item Raw segments 1 "), std::string::npos) << all.out;
+  EXPECT_EQ(kvtest::SplitLines(all.err).size(), 1u) << all.err;
 }
 
 // An item rewritten through the library stays where it stood among the

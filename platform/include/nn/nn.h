@@ -129,7 +129,8 @@ NnStatus NnDbGetNoteInfo(NnHandle hDb, NOTEID id, ORIGINATORID_tag* oid,
                          tagTIMEDATE* modified, uint16_t* noteClass);
 // Size of a stored object ($FILE attachment) by its file name.
 NnStatus NnDbGetObjectSize(NnHandle hDb, NOTEID id, const char* fileName, uint32_t* size);
-// The last DXL load error ("file:line: message"), empty when none.
+// The calling thread's last DXL load error ("file:line: message"), empty
+// when its last load of a file succeeded.
 std::string NnDbLastLoadError();
 
 // ---- Note classes -----------------------------------------------------------
