@@ -16,7 +16,12 @@
 //   itself is also left in `lastStatus`; a refused argument (1028, 20016,
 //   20017) may only be returned. Methods with another result say which value
 //   means success; `lastStatus` tells their failures apart. Every method
-//   clears `lastStatus` first. A write that fails leaves the item as it was.
+//   clears `lastStatus` first. A write that fails leaves the item as it was;
+//   a write whose target does not exist fails with 546 (NN_ERR_ITEM_NOT_FOUND).
+//   On an item of structured rich text every method fails with 556
+//   (TorvoRTItem::ConnectBackend). A formula is stored whenever it compiles;
+//   one that reaches a function not evaluated here fails only when it is
+//   evaluated, with 1542 and a line in the platform log naming it.
 // - Ownership. A chunk from TorvoRTItem::DefineChunk or DefineSubChunk is the
 //   caller's: delete it before its item and its session (what is left when
 //   the session goes, the session deletes). The char* results of the queries
@@ -291,7 +296,11 @@ class TorvoRTChunk : public SessionListed {
   uint16_t GetPropertyText(const char* name, char* buffer, uint16_t size);
   // The setters return 1 on success and 0 on refusal (an unknown or
   // read-only name, no handler: the refusal goes to the session's message
-  // routine) or failure (lastStatus then says why).
+  // routine) or failure (lastStatus then says why); reference.md says which
+  // setter each property takes. By number, "FontColor" takes a palette
+  // entry (0-239), and "PassthruHTML" 1 marks the target as pass-through
+  // HTML and 0 clears it; the chunk's search options ("CaseSensitive" ...)
+  // are set by number only.
   int SetPropertyNumber(const char* name, double value);
   // `value` is LMBCS; `length` 0 means all of it. With a null value, `name`
   // is an option string and the first settable property whose "Name=" key it
@@ -355,13 +364,17 @@ class TorvoRTChunk : public SessionListed {
   NnStatus ExportGraphic(const char* file, const char* options);
   void ConvertBitmaps(const char* options);
   void ExpandPabDefs(const char* options);
-  // Change the table (table property text), the paragraphs (a paragraph
-  // string: reference.md) or the font ("+Bold Red 12pt", "-Italic") of the
-  // chunk.
+  // Change the table (a table string of Key=value pairs), the paragraphs (a
+  // paragraph string) or the font ("+Bold Red 12pt", "-Italic") of the
+  // chunk; reference.md gives the three grammars. ChangeTable refuses a key
+  // no table takes, or a value this table cannot take, with 1028; ChangeFont
+  // refuses with 1028 a word shaped like a font word that does not read as
+  // one ("+Bogus", "COLOR999", "12px"); the item is then left as it was.
   NnStatus ChangeTable(const char* properties, uint16_t unused);
   NnStatus ChangeParagraph(const char* properties, const char* b, int flag);
   NnStatus ChangeFont(const char* font, const char* b, int flag);
-  // Removes the chunk's content.
+  // Removes the chunk's content. A row of a table whose cells span rows is
+  // not removed: 1027, and the table is left as it is.
   NnStatus Remove();
   // Insert `text` before the chunk or append it after it, in `font` (null or
   // empty: the font at the target).
@@ -393,8 +406,10 @@ class TorvoRTChunk : public SessionListed {
   NnStatus AppendImportFile(const char* file, const char* filter);
   NnStatus AppendAnchor(const char* name, uint16_t flag);
   // Appends a link to `target` (a URL when it holds ':', else a database or
-  // document link). Returns 1028 for an empty target, else 0: the link's
-  // own status is in lastStatus.
+  // document link, or an option string naming them: "URL=", "Anchor=" ...).
+  // 0 on success, else the failure (also in lastStatus): 1028 for an empty
+  // target or an option string that names no URL, database, view or
+  // document, 546 when the chunk's target does not exist.
   NnStatus AppendLink(const char* a, uint16_t n1, const char* target, const char* s2,
                       const char* s3, const char* s4, uint16_t n2, const char* s5, uint16_t n3,
                       const char* s6, uint16_t n4);
@@ -454,7 +469,9 @@ class TorvoRTChunk : public SessionListed {
   // ---- hotspots with code, sorting, comparison (richtext/chunk/hotspots.cpp, sorting.cpp) ----
   // Wraps the chunk in a new hotspot (action, button, popup, mouse-over, computed
   // text, subform, file upload) carrying a formula, LotusScript or JavaScript;
-  // `type` names both ("Button JavaScript"). 0 on success; refusals: 1028.
+  // `type` names both ("Button JavaScript"). 0 on success; refusals: 1028
+  // (a formula that does not compile among them; one that compiles is
+  // stored, whatever functions it calls).
   uint16_t AppendHotspot(const char* type, const char* code, uint16_t codeLength,
                          const char* options, const char* label, uint16_t labelLength);
   // Gives the chunk's image a click action in `language` ("Formula",
@@ -463,7 +480,9 @@ class TorvoRTChunk : public SessionListed {
                            const char* options, const char* target, uint16_t number);
   // Sorts the rows of the addressed table by column `column` (from 1), after up
   // to five secondary keys of the options ("SecondaryCol1=" ...). 0 on
-  // success; 20020 when the chunk does not address a table.
+  // success (also when no row has a key to sort by); 20020 when the chunk
+  // does not address a table; 1027 when a cell of the table spans rows (the
+  // table is left as it is).
   uint16_t SortByRow(uint16_t column, int flag, int numeric, int reverse, const char* options);
 
   // ---- link and wiki matching (richtext/chunk/matching.cpp, wiki.cpp) ----

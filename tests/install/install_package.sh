@@ -6,9 +6,9 @@
 # file, and print the expected row of examples/sample.dxl: as stored, after a
 # UTF-8 text went in (converted both ways), and a failure in words.
 #
-# Usage: install_package.sh BUILD_DIR SOURCE_DIR CXX_COMPILER [EXTRA_FLAGS]
+# Usage: install_package.sh BUILD_DIR SOURCE_DIR CXX_COMPILER [EXTRA_FLAGS] [CORPUS_DIR]
 set -euo pipefail
-build=$1 source=$2 cxx=$3 extra=${4:-}
+build=$1 source=$2 cxx=$3 extra=${4:-} corpus=${KV_CORPUS:-${5:-}}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 prefix=$work/prefix
@@ -79,6 +79,12 @@ check_rowtext() {
   "$program" "$work/missing.dxl" > /dev/null 2> "$work/rowtext.err" || status=$?
   [ "$status" = 2 ] && grep -q 'File does not exist' "$work/rowtext.err" ||
     fail "$program on a missing file: exit $status, '$(cat "$work/rowtext.err")'"
+  # A form whose "Body" is a field's entry: the row of its "$Body".
+  local form=$corpus/dxl/ukl/Forms/Home.form
+  if [ -f "$form" ]; then
+    out=$("$program" "$form") || fail "$program exited $? on $form"
+    [ "$out" = 'Title' ] || fail "$program printed '$out' for $form"
+  fi
 }
 check_rowtext "$consumer/build/rowtext"
 
