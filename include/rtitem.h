@@ -53,7 +53,8 @@ struct RTItemContext {
   RecordList* records = nullptr;  // the loaded (or installed) record list
   RecordList* newRecords = nullptr;
   RecordList* loadArea = nullptr; // the list whose load area the records point into
-  uint8_t defaultTextRun[8] = {}; // an empty text record in the default font (host layout)
+  uint8_t defaultTextRun[8] = {}; // an empty text record in the default font (host layout):
+                                  // what a write at a whole empty item walks
   uint32_t currentFont = 0;       // the item's current text font
   uint32_t recordsGeneration = 0; // changes whenever the records may have changed
   uint16_t cellRefit = 0;         // refit table cells to the page width

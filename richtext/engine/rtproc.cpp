@@ -344,6 +344,17 @@ NnStatus ProcessChunkOperation(TorvoRTChunk* chunk, NnHandle hNote, const char* 
     status = item->LoadRecords();
     oldList = item->context->records;
     if (status == 0 && !oldList) status = NN_ERR_MEMORY;
+    // An empty item is walked as the empty text run it shows as, so that
+    // what a write puts at the whole item has a target to go to.
+    if (status == 0 && ctx->WriteMode && !oldList->first && NamesWholeItem(first)) {
+      uint8_t* run = item->context->defaultTextRun;
+      const uint32_t font = ItemDefaultFont(item);
+      const uint8_t head[4] = {0x85, 0xFF, sizeof item->context->defaultTextRun, 0};
+      std::memcpy(run, head, sizeof head);
+      std::memcpy(run + sizeof head, &font, sizeof font);
+      if (!RecordListAppendNode(session, oldList, 0xFF85, run, sizeof item->context->defaultTextRun, 0))
+        status = NN_ERR_MEMORY;
+    }
   }
   if (status) {
     ComposeReleaseHandles(&ctx->Compose, 0);

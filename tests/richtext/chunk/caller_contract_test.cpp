@@ -89,6 +89,39 @@ TEST(CallerItem, ModifiedFollowsTheItem) {
   }
 }
 
+// A new document's body holds no record yet: what is written at the whole
+// item lands there, and a part it does not hold is still missing.
+TEST(CallerItem, WritesIntoAnEmptyItemLand) {
+  struct Write {
+    const char* name;
+    std::function<NnStatus(TorvoRTChunk*)> call;
+    const char* text;
+  };
+  const Write writes[] = {
+      {"AppendText", [](TorvoRTChunk* c) { return c->AppendText("hello", 0, nullptr); }, "hello"},
+      {"InsertText", [](TorvoRTChunk* c) { return c->InsertText("hello", 0, nullptr); }, "hello"},
+      {"AppendParagraph",
+       [](TorvoRTChunk* c) { return c->AppendParagraph("hello", nullptr, nullptr, 0); }, "hello"},
+      {"AppendHTML",
+       [](TorvoRTChunk* c) { return c->AppendHTML("IN", "<p>a <button>OK</button></p>", ""); },
+       "a OK"},
+      {"AppendTable", [](TorvoRTChunk* c) { return c->AppendTable(1, 2, 0, "", nullptr); }, ""},
+  };
+  for (const Write& w : writes) {
+    SCOPED_TRACE(w.name);
+    Doc doc({});
+    TorvoRTChunk* all = doc.item->DefineChunk("");
+    EXPECT_EQ(all->SetText("Text 1", "x", 0, nullptr), NN_ERR_ITEM_NOT_FOUND);
+    EXPECT_EQ(doc.item->modified, 0);
+    ASSERT_EQ(w.call(all), 0);
+    EXPECT_EQ(doc.item->modified, 1);
+    char text[64];
+    all->GetText("", text, sizeof text, 1, "");
+    EXPECT_STREQ(text, w.text);
+    EXPECT_EQ(all->GetCount("Table"), *w.text ? 0 : 1);
+  }
+}
+
 // ---- The installed reference page says how each property is set: a setter
 // it names is not refused, and a property it says cannot be set is refused
 // (with the session's message where it says so) and the item kept.
