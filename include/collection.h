@@ -108,7 +108,11 @@ constexpr uint32_t kMaxSelectionIds = 16350;
 // documents whose key equals it; NN_ERR_NOT_FOUND and no table when none does.
 // `reserved` is 0. A view that is missing gives NN_ERR_NOT_FOUND and the message
 // "ZELKO: View '<name>' not found" (LogMessage). *outTable (when given) is 0
-// on every failure.
+// on every failure. A view whose selection cannot be evaluated here (held
+// only in the platform's compiled form, or calling a function not evaluated
+// here) takes every document as selected, and each such call says so through
+// LogMessage: "ZELKO: View '<name>': its selection is not evaluated; every
+// document is taken as selected".
 NnStatus FindViewAndCompileSelection(LSXLsiSession* session, NnHandle hDb, const char* viewName,
                                      const char* key, int reserved, NnHandle* outTable,
                                      int collect);

@@ -1,5 +1,9 @@
-// The per-process engine session: owns every item, chunk and collection, the
+// An engine session: owns every item, chunk and collection made over it, the
 // memory pool, the shared text buffers and the session globals.
+//
+// Threads: sessions in separate threads work side by side (README, Threads).
+// One session, with everything it owns, is used by one thread at a time; it
+// may move to another thread between calls.
 //
 // Ownership of listed objects
 // - TorvoRTItem, TorvoRTChunk and TorvoCollection derive (publicly) from
