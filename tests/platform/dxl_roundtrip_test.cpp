@@ -503,6 +503,11 @@ TEST(DxlRoundTrip, StructuredRichTextIsListedAndNotRead) {
     ASSERT_EQ(NnItemInfo(note, "Body", 0, nullptr, &type, nullptr, nullptr), NN_OK);
     EXPECT_EQ(type, NN_TYPE_STRUCTURED_RICHTEXT);
     body.reset();
+    // Bound by path, the same.
+    TorvoRTItem byPath(&session);
+    EXPECT_EQ(byPath.Connect("", path.c_str(), id, "Body", 0), NN_ERR_STRUCTURED_RICHTEXT);
+    EXPECT_EQ(std::unique_ptr<TorvoRTChunk>(byPath.DefineChunk(""))->AppendText("x", 1, nullptr),
+              NN_ERR_STRUCTURED_RICHTEXT);
     ASSERT_EQ(item.ConnectBackend(db, note, "Raw"), NN_OK);
     std::unique_ptr<TorvoRTChunk> chunk(item.DefineChunk(""));
     char text[16] = {};
