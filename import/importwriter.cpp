@@ -27,6 +27,7 @@ constexpr uint16_t kSigHotspotEnd = 0x00AA;
 constexpr uint16_t kSigTableBegin = 0x00A3, kSigNestedTableBegin = 0x00CF;
 constexpr uint16_t kSigCell = 0x00A4, kSigNestedCell = 0x00D0;
 constexpr uint16_t kSigTableEnd = 0x00A5, kSigNestedTableEnd = 0x00D1;
+constexpr uint16_t kTableFitsWindow = 0x0001;  // table begin flags: automatic cell widths
 constexpr uint16_t kSigAnchor = 0xFFCB;
 constexpr uint16_t kSigHRule = 0xFFC9;
 constexpr uint16_t kSigGraphic = 0x0099;
@@ -415,6 +416,8 @@ NnStatus ImportWriter::TableBegin(uint32_t depth) {
   rec[0] = uint8_t(sig);
   rec[1] = sizeof rec;
   Put16(rec, 4, 144);  // cell spacing
+  // The table fits the window: its cells' widths are shares of it.
+  Put16(rec, 12, kTableFitsWindow);
   st = Append(rec, sig, sizeof rec);
   if (st != NN_OK) return st;
   needParagraph_ = true;
