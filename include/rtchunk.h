@@ -29,8 +29,9 @@
 //   the session, and never free them. Rendered pages are pool texts of the
 //   session: free them with PoolFree(session, page).
 // - Vocabulary. The definition grammar, the target type names, the property
-//   names and the option-string grammar are listed in reference.md, installed
-//   with the package in its documentation folder.
+//   names (and which setter each takes), the keys of table strings and the
+//   grammar of option, paragraph and font strings are in reference.md,
+//   installed with the package in its documentation folder.
 #pragma once
 
 #include <cstdint>
