@@ -922,6 +922,9 @@ bool V5HotspotRenders(const RenderContext* ctx, const RTRecordNode* begin) {
 void ReopenHotspotLink(RenderContext* ctx) {
   auto* c = ctx ? static_cast<Call*>(ctx->hotspot.linkCall) : nullptr;
   if (!c || !c->anchor || c->openTag.empty() || IsOpenElementListed(ctx, 0, c->anchor)) return;
+  // Inside a hotspot of its content (a section that closed the link before
+  // its header) the link stays closed; its own content takes it up again.
+  if (ctx->hotspot.sectionOpener != c->begin) return;
   // A link whose content ends here would open empty.
   if (!RecordInRange(ctx, ctx->currentRecord) || ctx->currentRecord == c->end) return;
   if (RenderAppend(ctx, c->openTag.c_str())) c->anchor = PushOwn(ctx, *c, "</a>");
