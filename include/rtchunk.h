@@ -266,7 +266,9 @@ class TorvoRTChunk : public SessionListed {
   // Subject); `collection` is set for a multi-document render. The output
   // buffer starts at 1 MB and grows fourfold up to 256 MB; a page that does
   // not fit gives 263 and no page. A render never comes back truncated as
-  // success.
+  // success. A chunk whose definition names nothing the item holds ("Table 9"
+  // of an item with one table) gives NN_ERR_ITEM_NOT_FOUND and no page; the
+  // whole item (an empty definition, "Everything") always renders, even empty.
   NnStatus GenerateHTML(const char* fileName, const char* options, char** page, uint32_t* length,
                         TorvoCollection* collection = nullptr);
   NnStatus GenerateXML(const char* fileName, const char* options, char** page, uint32_t* length,

@@ -322,6 +322,7 @@ NnStatus RenderHandleRecord(RenderContext* ctx, RenderWalk* walk) {
       if (ctx->clearBreakPending && !ctx->paragraphMarksOff) {
         NnStatus status = WriteParagraphStart(ctx, walk->endType, walk->depth);
         StepPastIfStill(ctx, node);
+        if (status == NN_OK) ReopenHotspotLink(ctx);
         return status;
       }
       if (SkipHiddenParagraphPart(ctx)) return NN_OK;

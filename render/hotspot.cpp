@@ -919,6 +919,17 @@ bool V5HotspotRenders(const RenderContext* ctx, const RTRecordNode* begin) {
 
 }  // namespace
 
+void ReopenHotspotLink(RenderContext* ctx) {
+  auto* c = ctx ? static_cast<Call*>(ctx->hotspot.linkCall) : nullptr;
+  if (!c || !c->anchor || c->openTag.empty() || IsOpenElementListed(ctx, 0, c->anchor)) return;
+  // Inside a hotspot of its content (a section that closed the link before
+  // its header) the link stays closed; its own content takes it up again.
+  if (ctx->hotspot.sectionOpener != c->begin) return;
+  // A link whose content ends here would open empty.
+  if (!RecordInRange(ctx, ctx->currentRecord) || ctx->currentRecord == c->end) return;
+  if (RenderAppend(ctx, c->openTag.c_str())) c->anchor = PushOwn(ctx, *c, "</a>");
+}
+
 NnStatus PXMLH(RenderContext* ctx, uint16_t /*endType*/, uint16_t depth) {
   RTRecordNode* first = ctx->currentRecord;
   if (!first || !first->data || !IsHotspotBegin(first->signature)) {
@@ -966,6 +977,7 @@ NnStatus PXMLH(RenderContext* ctx, uint16_t /*endType*/, uint16_t depth) {
   const void* savedOpener = ctx->hotspot.sectionOpener;
   ctx->hotspot.sectionOpener = begin;
   ++ctx->hotspot.nesting;
+  void* const savedLinkCall = ctx->hotspot.linkCall;
 
   bool finished = false;  // nothing of the content renders
   const bool suppressLinks = OptionOn(ctx, "SuppressLinks=");
@@ -1025,6 +1037,9 @@ NnStatus PXMLH(RenderContext* ctx, uint16_t /*endType*/, uint16_t depth) {
     else if (kind2 && !WriteWikiLink(ctx, &c)) WriteTargetDoclink(ctx, &c);
   }
 
+  // The paragraphs of its content open this call's link again.
+  if (c.anchor) ctx->hotspot.linkCall = &c;
+
   // The content, one level deeper.
   NnStatus st = NN_OK;
   ctx->currentRecord = finished ? end : begin->next;
@@ -1059,7 +1074,7 @@ NnStatus PXMLH(RenderContext* ctx, uint16_t /*endType*/, uint16_t depth) {
     st = PrXMLStr(ctx, begin->signature, uint16_t(depth + 1), 0);
     if (st == NN_OK && ctx->currentRecord == at) ctx->currentRecord = at->next;
     if (st == NN_OK && anchorOnTop && !IsOpenElementListed(ctx, 0, c.anchor) &&
-        !c.openTag.empty()) {
+        !c.openTag.empty() && ctx->currentRecord != end) {
       // A paragraph closed the anchor: the rest of the hotspot stays linked.
       const size_t len = c.openTag.size();
       if (Offset(ctx) >= len + 4 &&
@@ -1083,6 +1098,7 @@ NnStatus PXMLH(RenderContext* ctx, uint16_t /*endType*/, uint16_t depth) {
   if (ctx->sectionLevel > 0) --ctx->sectionLevel;
   // A wiki link needs nothing more than its anchor.
   ctx->hotspot.wikiLinkWritten = 0;
+  ctx->hotspot.linkCall = savedLinkCall;
   CloseOwn(ctx, &c);
   ctx->hotspot.sectionOpener = savedOpener;
   --ctx->hotspot.nesting;

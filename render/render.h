@@ -366,6 +366,12 @@ NnStatus RenderSectionBarRecord(RenderContext* ctx);
 // table cell. A section is closed once: by its opener's end, the next bar of
 // the same opener, its cell or the end of the page.
 void CloseSectionsOf(RenderContext* ctx, const void* opener);
+// A paragraph began inside a link's content and closed the link with the
+// paragraph before it: the link opens again in the new paragraph, so that all
+// of its own content stays linked. Nothing when no link is being written, it
+// is still open, the paragraph lies in a hotspot of the link's content, or the
+// link ends right here.
+void ReopenHotspotLink(RenderContext* ctx);
 // A layer (begin group of type 108, or record 0x006C) at currentRecord: one
 // positioned <div> around its content.
 NnStatus PXMLL(RenderContext* ctx, uint16_t endType, uint16_t depth);

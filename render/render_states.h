@@ -55,6 +55,9 @@ struct HotspotWriterState {
   // page): the sections its content opens end at its end.
   const void* sectionOpener = nullptr;
   uint32_t nesting = 0;                    // hotspots being written, one inside the other
+  // The hotspot call whose link is the innermost one being written (null:
+  // none): a paragraph that begins inside its content opens the link again.
+  void* linkCall = nullptr;
 };
 
 // The document head and paragraph opening (head, paragraph CSS, lists).

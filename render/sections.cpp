@@ -367,8 +367,11 @@ void WriteStyledForm(RenderContext* ctx, RTRecordNode* node, const Bar& bar, int
   const bool rtl = ctx->paragraphRightToLeft != 0;
   const char* direction = rtl ? "to left" : "to right";
 
-  // The wrapper: an open anchor of the calling hotspot ends first.
-  if (!fromWalk && ctx->hotspot.anchorOpen && IsElementOpen(ctx, 0, "</a>", 1)) {
+  // The wrapper: an open anchor of the calling hotspot ends first, one
+  // opened in the section's own cell only (closing one outside the cell
+  // would close the cell with it).
+  if (!fromWalk && ctx->hotspot.anchorOpen &&
+      IsElementOpenBefore(ctx, 0, "</a>", "</td>", "</th>", nullptr)) {
     CloseOpenElementsTo(ctx, 0, "</a>", 0);
     RenderAppend(ctx, Xhtml(ctx) ? "<br />" : "<br>");
   }

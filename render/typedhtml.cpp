@@ -58,9 +58,12 @@ bool IsSpace(char c) {
 }
 
 // The character references of an attribute value decoded the way a browser
-// reads them before it looks at a URL's scheme. Named references other than
-// the five XML ones make *unknown true (a caller refuses such a URL).
-std::string DecodeReferences(const std::string& value, bool* unknown) {
+// reads them before it looks at a URL's scheme. A named reference ("&name;")
+// other than the five XML ones stays as written, and *unknown is the position
+// in the result of the first such (npos: none): the caller cannot tell what it
+// stands for. An "&" that starts no reference ("?a=1&b=2") is text.
+std::string DecodeReferences(const std::string& value, size_t* unknown) {
+  *unknown = std::string::npos;
   std::string out;
   for (size_t i = 0; i < value.size();) {
     if (value[i] != '&') {
@@ -91,7 +94,14 @@ std::string DecodeReferences(const std::string& value, bool* unknown) {
       i = j;
       continue;
     }
-    if (end == std::string::npos) end = value.size();
+    bool named = end != std::string::npos && end > next &&
+                 std::isalpha(static_cast<unsigned char>(value[next]));
+    for (size_t k = next; named && k < end; ++k)
+      named = std::isalnum(static_cast<unsigned char>(value[k])) != 0;
+    if (!named) {
+      out += value[i++];
+      continue;
+    }
     const std::string name = value.substr(next, end - next);
     static const char* const kNames[] = {"amp", "lt", "gt", "quot", "apos"};
     static const char kChars[] = {'&', '<', '>', '"', '\''};
@@ -106,7 +116,7 @@ std::string DecodeReferences(const std::string& value, bool* unknown) {
       i = end + 1;
       continue;
     }
-    if (!name.empty() && std::isalpha(static_cast<unsigned char>(name[0]))) *unknown = true;
+    if (*unknown == std::string::npos) *unknown = out.size();
     out += value[i++];
   }
   return out;
@@ -115,9 +125,11 @@ std::string DecodeReferences(const std::string& value, bool* unknown) {
 // A URL attribute's value is kept when it cannot run script or bring in a
 // document: no script schemes, and data URLs only for raster images (img).
 bool UrlAllowed(const std::string& value, bool image) {
-  bool unknown = false;
+  size_t unknown = std::string::npos;
   const std::string url = DecodeReferences(value, &unknown);
-  if (unknown) return false;
+  // A reference the filter cannot read may still make the scheme ("&colon;"),
+  // unless what precedes it has settled the scheme already.
+  if (unknown != std::string::npos && url.find_first_of(":/?#") >= unknown) return false;
   std::string compact;  // browsers drop blanks and controls inside a scheme
   for (char c : url)
     if (static_cast<unsigned char>(c) > 0x20) compact += char(std::tolower(static_cast<unsigned char>(c)));
@@ -135,9 +147,9 @@ bool UrlAllowed(const std::string& value, bool image) {
 
 // A style value that cannot load or run anything.
 bool StyleAllowed(const std::string& value) {
-  bool unknown = false;
+  size_t unknown = std::string::npos;
   std::string css = DecodeReferences(value, &unknown);
-  if (unknown || css.find('\\') != std::string::npos) return false;
+  if (unknown != std::string::npos || css.find('\\') != std::string::npos) return false;
   for (char& c : css) c = char(std::tolower(static_cast<unsigned char>(c)));
   for (const char* bad : {"expression", "script", "url(", "@import", "binding", "behavior"})
     if (css.find(bad) != std::string::npos) return false;

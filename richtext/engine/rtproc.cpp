@@ -438,10 +438,11 @@ NnStatus ProcessChunkOperation(TorvoRTChunk* chunk, NnHandle hNote, const char* 
     ctx->ElementActionPending = 0;
   }
 
-  // A write whose walk never met its target names something the item does
-  // not hold: it fails and the item keeps its records.
-  if (status == 0 && ctx->WriteMode && !ctx->TargetReached && code != STEP_CLEANUP_TEXT &&
-      !NamesWholeItem(first))
+  // A write or render whose walk never met its target names something the
+  // item does not hold: it fails (a write leaves the item its records, a
+  // render gives no page).
+  if (status == 0 && (ctx->WriteMode || code == 2419) && !ctx->TargetReached &&
+      code != STEP_CLEANUP_TEXT && !NamesWholeItem(first))
     status = NN_ERR_ITEM_NOT_FOUND;
 
   // 16. Operation 2419 of a sub-chunk: the finishing call.

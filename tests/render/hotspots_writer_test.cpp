@@ -230,16 +230,31 @@ TEST_F(HotspotWriterTest, NestingDeeperThanFortyNineLevelsStaysBalanced) {
   EXPECT_EQ(ctx->sectionLevel, 0);
 }
 
+// Every paragraph of a link's content is linked, and no paragraph holds an
+// empty link: not the one the link ends with.
 TEST_F(HotspotWriterTest, ParagraphInsideAnAnchorReopensIt) {
-  Add(HotspotBegin(11, 0x1000, "http://r/"));
-  Add(Text("one"));
   Add(Paragraph());
   Add(ByteRecord(0x0083, 4));
-  Add(Text("two"));
+  Add(Text("lead "));
+  Add(HotspotBegin(11, 0x1000, "http://r/"));
+  Add(Text("one"));
+  for (const char* text : {"two", "three", ""}) {
+    Add(Paragraph());
+    Add(ByteRecord(0x0083, 4));
+    if (*text) Add(Text(text));
+  }
   Add(HotspotEnd());
-  const std::string out = Render();
-  EXPECT_EQ(Count(out, "<a "), Count(out, "</a>")) << out;
+  Add(Text("after"));
+  std::string out = Render();
+  const char* closings = ctx->outputCursor;
+  CloseOpenElementsTo(ctx, 0, "", 0);
+  out += closings;
   EXPECT_TRUE(ParsesAsXml(out)) << out;
+  for (const char* text : {"one", "two", "three"})
+    EXPECT_NE(out.find(std::string("<a href=\"http://r/\">") + text + "</a>"), std::string::npos)
+        << out;
+  EXPECT_EQ(Count(out, "<a "), 3u) << out;
+  EXPECT_EQ(out.find("></a>"), std::string::npos) << out;
 }
 
 TEST_F(HotspotWriterTest, TruncatedRecordsAreReadWithinTheirLength) {

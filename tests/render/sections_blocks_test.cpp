@@ -156,7 +156,8 @@ TEST_F(SectionBlockTest, StyledBarsMetByTheWalkFollowEachOther) {
 }
 
 // Sections as stored documents keep them (the bar in a group of its own), in
-// a table cell before a bare bar, two bars to a hotspot, and the bare forms:
+// a table cell before a bare bar, in a cell of a linked table (the link stays
+// outside the cell), two bars to a hotspot, and the bare forms:
 // each section's block holds its content only, and each closes once.
 TEST_F(SectionBlockTest, EachSectionHoldsItsContentInEveryStoredLayout) {
   struct Layout {
@@ -181,6 +182,13 @@ TEST_F(SectionBlockTest, EachSectionHoldsItsContentInEveryStoredLayout) {
          Add(HotspotEnd()), Line("after");
        },
        {{"T1", "in1"}, {"T2", "in2"}}},
+      {"grouped bar in a cell of a table inside a link",
+       [&] {
+         Add(HotspotBegin(11, 0x1000, std::string("http://x/\0", 10))), Add(Text("link"));
+         Add(TableBegin()), Add(Cell(0, 0, 1440)), Section("T", {"in1"}), Add(TableEnd());
+         Add(HotspotEnd()), Line("after");
+       },
+       {{"T", "in1"}}},
       {"bare bar in its hotspot", [&] { Section("T", {"in1"}, false), Line("after"); },
        {{"T", "in1"}}},
       {"bare bars", [&] { Add(Bar("A")), Line("a1"), Add(Bar("B")), Line("b1"); },

@@ -36,6 +36,7 @@ TEST_F(TypedHtmlTest, ScriptNeverReachesThePage) {
       {"[<a href='javascript:alert(1)'>x</a>]", "<a>x</a>"},
       {"[<a href='jav&#x61;script:alert(1)'>x</a>]", "<a>x</a>"},
       {"[<a href=' java\tscript&colon;alert(1)'>x</a>]", "<a>x</a>"},
+      {"[<a href='java&Tab;script:alert(1)'>x</a>]", "<a>x</a>"},
       {"[<a href='data:text/html,<script>alert(1)</script>'>x</a>]", "<a>x</a>"},
       {"[<img src='data:image/svg+xml;base64,PHN2Zz4='>]", "<img />"},
       {"[<div style='width:expression(alert(1))' onmouseover='alert(1)'>t</div>]", "<div>t</div>"},
@@ -82,6 +83,9 @@ TEST_F(TypedHtmlTest, FormattingMarkupPassesInHtmlAndXhtml) {
             "<i>a&#160;&amp; b &amp; c&#65;</i>");
   EXPECT_EQ(Typed("[<i>&hearts;</i>]", kOutputHtml), "<i>&hearts;</i>");
   EXPECT_EQ(Typed("[<i>&hearts;</i>]", kOutputXhtml), "[&lt;i&gt;&amp;hearts;&lt;/i&gt;]");
+  // An "&" of a query starts no reference: the link keeps its address.
+  EXPECT_EQ(Typed("[<a href='http://e.org/p?a=1&b=2'>q</a>]", kOutputXhtml),
+            "<a href='http://e.org/p?a=1&amp;b=2'>q</a>");
   // Unknown elements lose their tags but not their text.
   EXPECT_EQ(Typed("[<blink><marquee>m</marquee></blink>]", kOutputHtml), "m");
 }
