@@ -352,8 +352,15 @@ NnStatus Paragraph(const uint8_t* data, uint16_t sig, uint32_t recordLength,
     }
   }
   st = EmitTextRecord(text, length, &font, &ctx->Compose);
-  if (st == 0 && before) st = ResumeAfterParagraph(data, sig, recordLength, inGroup, ctx);
-  return st;
+  if (st) return st;
+  if (before) return ResumeAfterParagraph(data, sig, recordLength, inGroup, ctx);
+  // After the element the record that follows it goes on in its own
+  // paragraph, as it did: the rest of a paragraph the element ended within,
+  // or a reference that opens one.
+  bool beforeEnding = false;
+  const RTRecordNode* ending = EndingRecord(data, ctx, &beforeEnding);
+  const RTRecordNode* next = beforeEnding ? ending : ending ? ending->next : nullptr;
+  return next ? ResumeAfterParagraph(next->data, next->signature, next->length, inGroup, ctx) : 0;
 }
 
 NnStatus ImportFailed(RTProcessContext* ctx, NnStatus st) {

@@ -38,6 +38,9 @@ struct Target {
   // The definitions a text written before or after the target reads back
   // from: the target itself, or with its neighbour, or beside the table.
   std::string before, after;
+  // The cell a target lies in: what is written reads back there, and the
+  // counts of the writes are taken there.
+  std::string cell = "";
 };
 
 const std::vector<Target>& Targets() {
@@ -48,6 +51,9 @@ const std::vector<Target>& Targets() {
       {"Table 1; Row 2", Place::Row, "", ""},
       {"Table 1; Row 1; Column 1", Place::Cell, "", ""},
       {"Table 1; Row 1; Column 2", Place::Cell, "", ""},
+      // A cell's last paragraph ends at the next cell's record.
+      {"Table 1; Row 1; Column 1; Paragraph 1", Place::Paragraph, "", "",
+       "Table 1; Row 1; Column 1"},
   };
   return targets;
 }
@@ -61,6 +67,7 @@ struct Before {
   long count = 0;
   std::string text;
   bool withinParagraph = false;
+  bool followedWithinParagraph = false;
   long tables = 0;  // of a table target: it and the tables nested in it
 };
 
@@ -84,8 +91,10 @@ long None(Place, const Before&) { return 0; }
 long One(Place, const Before&) { return 1; }
 // Text after a table stands in a paragraph of its own.
 long NewAfterTable(Place p, const Before&) { return p == Place::Table ? 1 : 0; }
-// A paragraph put before content within a paragraph splits that one.
+// A paragraph put before content within a paragraph splits that one; so does
+// one put after a target that more of its paragraph follows.
 long NewParagraph(Place, const Before& b) { return b.withinParagraph ? 2 : 1; }
+long NewParagraphAfter(Place, const Before& b) { return b.followedWithinParagraph ? 2 : 1; }
 // A removed cell keeps its place in the row; a removed table takes the tables
 // nested in it along.
 long Removed(Place p, const Before& b) {
@@ -100,7 +109,7 @@ const std::vector<Operation>& Operations() {
        Writes::Before, "Paragraph", None},
       {"AppendParagraph",
        [](TorvoRTChunk* c) { return c->AppendParagraph(kWritten, nullptr, nullptr, 0); },
-       Writes::After, "Paragraph", One},
+       Writes::After, "Paragraph", NewParagraphAfter},
       {"InsertParagraph",
        [](TorvoRTChunk* c) { return c->InsertParagraph(kWritten, nullptr, nullptr, 0); },
        Writes::Before, "Paragraph", NewParagraph},
@@ -128,6 +137,14 @@ bool OpensParagraph(uint16_t sig) {
     default:
       return false;
   }
+}
+
+// The records after which the content that follows is no longer the
+// paragraph's: a paragraph's head, a cell, a table's frame.
+bool EndsParagraph(const Record& r) {
+  const uint16_t of = r.sig == 221 ? writecheck::Word(r.bytes, 4) : 0;
+  return OpensParagraph(r.sig) || r.sig == 163 || r.sig == 164 || r.sig == 165 || r.sig == 207 ||
+         r.sig == 208 || r.sig == 209 || r.sig == 0xFFFB || of == 0xFFFB || of == 163 || of == 207;
 }
 
 const char* TypeOf(Place p) {
@@ -162,8 +179,9 @@ std::string OutsideChanges(const std::vector<Record>& before, const std::vector<
 
 long Count(TorvoRTItem* item, const Operation& op, const Target& target) {
   const std::string counted = op.counted ? op.counted : TypeOf(target.place);
-  TorvoRTChunk* scope = Inside(target.place) && op.counted
-                            ? item->DefineChunk(target.definition.c_str())
+  const std::string cell = !target.cell.empty() ? target.cell : target.definition;
+  TorvoRTChunk* scope = (Inside(target.place) || !target.cell.empty()) && op.counted
+                            ? item->DefineChunk(cell.c_str())
                             : item->DefineChunk("");
   return scope->GetCount(counted.c_str());
 }
@@ -182,6 +200,7 @@ Before Snapshot(Workspace& work, const Operation& op, const Target& target) {
   b.text = AllText(work.item(), target.definition);
   b.withinParagraph = target.place == Place::Text && b.first > 1 && b.first <= b.records.size() &&
                       !OpensParagraph(b.records[b.first - 2].sig);
+  b.followedWithinParagraph = b.last < b.records.size() && !EndsParagraph(b.records[b.last]);
   if (target.place == Place::Table) b.tables = chunk->GetCount("Table");
   return b;
 }
@@ -195,10 +214,12 @@ std::string Broken(Workspace& work, const Operation& op, const Target& target, c
     problems += " " + std::string(op.counted ? op.counted : TypeOf(target.place)) + " count " +
                 std::to_string(b.count) + " became " + std::to_string(count) + ";";
   const bool cell = Inside(target.place);
-  const std::string here = cell ? target.definition
-                           : op.writes == Writes::Before ? target.before
-                           : op.writes == Writes::After  ? target.after
-                                                         : target.definition;
+  const bool beside = op.writes == Writes::Before || op.writes == Writes::After;
+  const std::string here = cell                               ? target.definition
+                           : beside && !target.cell.empty()   ? target.cell
+                           : op.writes == Writes::Before      ? target.before
+                           : op.writes == Writes::After       ? target.after
+                                                              : target.definition;
   const std::string text = AllText(item, here);
   switch (op.writes) {
     case Writes::Before:
