@@ -565,6 +565,13 @@ int TestChunkRecordBoundary(chunkdef_info* node, const uint8_t* data, uint16_t s
                                  node->inner->relation == REL_INSIDE && node->inner->inside);
   if (node->relation == REL_INSIDE && inside) {
     uint16_t endObj = sig == kSigEnd ? BeginObject(data, len) : 0;
+    // A table whose cells hold nothing ends before anything inside it began:
+    // nothing after it is inside it.
+    if ((IsTableEnd(sig) || IsTableEnd(endObj)) && node->inside &&
+        ctx->TableBeginCount < int32_t(node->savedTableDepth)) {
+      node->inside = 0;
+      return 0;
+    }
     if (InList(sig, d->insideEndSignatures, 7) || InList(endObj, d->insideEndSignatures, 7) ||
         InList(InnermostOpenObject(ctx), d->insideEndSignatures, 7))
       return 0;
@@ -638,6 +645,7 @@ int TestChunkRecordBoundary(chunkdef_info* node, const uint8_t* data, uint16_t s
   if (type == STYLIZEDTEXT && exSig == kSigText) node->stylizedFont = U32(ex, exLen, 4);
   if (node->relation == REL_INSIDE && InList(exSig, d->insideEndSignatures, 7)) {
     node->inside = 1;
+    SnapshotDepths(node, ctx);  // the level at which the element ends
     return 0;
   }
   if (singleRecord) *singleRecord = single;
