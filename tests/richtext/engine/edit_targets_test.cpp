@@ -68,6 +68,7 @@ TEST(EditTargets, WritesOnAMissingTargetFailAndChangeNothing) {
          return c->AppendLayer(nullptr, nullptr, nullptr, nullptr, 0, "x", nullptr, nullptr, 0);
        }},
       {"AppendRow", [](TorvoRTChunk* c) { return c->AppendRow(0, 1, nullptr); }},
+      {"SortByRow", [](TorvoRTChunk* c) { return long(c->SortByRow(1, 0, 0, 0, "")); }},
   };
   for (const char* missing : {"Text 999", "Table 99"}) {
     for (const auto& [name, call] : calls) {
@@ -95,24 +96,29 @@ TEST(EditTargets, DesignBodiesComeFromTheDatabase) {
       CorpusItem{"document", "Body", {Join({Para(), Pab(1), PabRef(1), Text("doc")})}, {}});
   ASSERT_TRUE(work.ok());
   // One title for both: the kind decides which body comes.
-  auto design = [&](const CorpusItem& body, const char* flags) {
+  auto design = [&](const char* title, const CorpusItem* body, const char* flags) {
     NnHandle h = 0;
     ASSERT_EQ(NnNoteCreate(work.db(), NN_CLASS_FORM, &h), NN_OK);
-    ASSERT_EQ(NnItemSetText(h, "$TITLE", "Shared|alias", 12), NN_OK);
+    ASSERT_EQ(NnItemSetText(h, "$TITLE", title, uint16_t(std::strlen(title))), NN_OK);
     ASSERT_EQ(NnItemSetText(h, "$Flags", flags, uint16_t(std::strlen(flags))), NN_OK);
-    for (const Bytes& s : body.segments)
+    for (const Bytes& s : body ? body->segments : std::vector<Bytes>{})
       ASSERT_EQ(NnItemAppend(h, 0, "$Body", 5, NN_TYPE_COMPOSITE, s.data(), uint32_t(s.size())),
                 NN_OK);
     ASSERT_EQ(NnNoteUpdate(h, 0), NN_OK);
     NnNoteClose(h);
   };
-  design(form, "");
-  design(subform, "CUx3N");
+  design("Shared|alias", &form, "");
+  design("Shared|alias", &subform, "CUx3N");
+  // Notes of the form class that are no form: shared actions, an image.
+  design("Actions", &form, "34yQC");
+  design("Icon", nullptr, "34Ci~Q");
   TorvoRTItem* item = work.item();
   TorvoRTChunk* all = item->DefineChunk("");
   const std::vector<Record> before = work.Records();
   EXPECT_EQ(all->AppendPageBody("Shared"), NN_ERR_ITEM_NOT_FOUND);
   EXPECT_EQ(all->AppendSubformBody("nothing"), NN_ERR_ITEM_NOT_FOUND);
+  EXPECT_EQ(all->AppendFormBody("Actions"), NN_ERR_ITEM_NOT_FOUND);
+  EXPECT_EQ(all->AppendFormBody("Icon"), NN_ERR_ITEM_NOT_FOUND);
   EXPECT_TRUE(work.Records() == before);
   ASSERT_EQ(all->AppendSubformBody("ALIAS"), 0);
   const std::string afterSubform = AllText(item, "");
