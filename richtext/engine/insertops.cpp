@@ -34,6 +34,8 @@ namespace {
 
 constexpr uint16_t kInternalImportFailed = 20014;
 constexpr uint32_t kMaxRepeat = 32;
+constexpr uint16_t kSigRowHeight = 226;
+constexpr uint32_t kAwaitingCell = 2;  // LeadTextPending: the cell record is still to come
 
 bool IsText(uint16_t s) { return s == 0xFF85 || s == 0xFFE4; }
 bool IsCell(uint16_t s) { return s == 164 || s == 208; }
@@ -650,7 +652,7 @@ NnStatus Insert(uint8_t* data, uint16_t sig, uint32_t length, RTProcessContext* 
 // or paragraph's content after their start, definition, reference, hide
 // formula and style name.
 bool WaitsForContent(uint16_t code, uint16_t sig) {
-  return IsCell(sig) || (code == 2361 && IsParagraphLead(sig));
+  return IsCell(sig) || sig == kSigRowHeight || (code == 2361 && IsParagraphLead(sig));
 }
 bool LeadsContent(uint16_t sig) {
   return IsParagraphLead(sig) || sig == 0xFFBB || sig == 188 || sig == 166;
@@ -675,6 +677,12 @@ NnStatus PlaceWaitingInsertion(uint8_t* data, uint16_t sig, uint32_t length, boo
 bool RecordBlock(uint8_t* data, uint16_t sig, uint32_t length, RTProcessContext* ctx,
                  RecordEmission*, NnStatus* status) {
   if (!ctx->LeadTextPending || !IsInsertion(ctx->OperationCode)) return false;
+  // A row's height leads its first cell: nothing is in a cell before it.
+  if (ctx->LeadTextPending == kAwaitingCell) {
+    if (IsCell(sig)) ctx->LeadTextPending = 1;
+    *status = 0;
+    return true;
+  }
   // The target's own first record is written first; the record itself is
   // emitted as it is.
   const bool wait = ctx->AtTarget || (ctx->OperationCode == 2361 && LeadsContent(sig));
@@ -714,7 +722,7 @@ bool AtTargetBlock(uint8_t* data, uint16_t sig, uint32_t length, RTProcessContex
     *status = 0;
     if (!InsertsBefore(ctx)) return true;
     if (WaitsForContent(code, sig))
-      ctx->LeadTextPending = 1;
+      ctx->LeadTextPending = sig == kSigRowHeight ? kAwaitingCell : 1;
     else
       *status = Insert(data, sig, length, ctx, true);
     return true;

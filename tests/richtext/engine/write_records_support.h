@@ -118,6 +118,7 @@ inline std::string StructureProblems(const std::vector<Record>& records) {
     int rowsDeclared;   // -1 when no 0xFFFB announced it
     int rows = 0;
     std::map<int, std::vector<bool>> grid;  // the columns each row's cells cover
+    bool cellSeen = false;
   };
   std::vector<Table> tables;
   int declared = -1;
@@ -143,7 +144,7 @@ inline std::string StructureProblems(const std::vector<Record>& records) {
         break;
       case 163:
       case 207:
-        tables.push_back({r.sig, declared, 0, {}});
+        tables.push_back({r.sig, declared, 0, {}, false});
         declared = -1;
         break;
       case 164:
@@ -152,6 +153,7 @@ inline std::string StructureProblems(const std::vector<Record>& records) {
           problems += " cell outside its table" + at;
         } else if (r.bytes.size() >= 16) {
           Table& t = tables.back();
+          t.cellSeen = true;
           if (r.bytes[2] + 1 > t.rows) t.rows = r.bytes[2] + 1;
           const int rowSpan = std::max(1, int(r.bytes[14]));
           const int colSpan = std::max(1, int(r.bytes[15]));
@@ -185,6 +187,10 @@ inline std::string StructureProblems(const std::vector<Record>& records) {
       default:
         break;
     }
+    // Between a table's begin and its first cell nothing is shown.
+    const bool content = r.sig == 0xFF85 || r.sig == 129 || r.sig == 131 || r.sig == 0xFF82;
+    if (content && !tables.empty() && !tables.back().cellSeen)
+      problems += " content before the table's first cell" + at;
   }
   if (!groups.empty()) problems += " " + std::to_string(groups.size()) + " BEGIN left open;";
   if (!tables.empty()) problems += " " + std::to_string(tables.size()) + " table left open;";
