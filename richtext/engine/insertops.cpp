@@ -234,6 +234,14 @@ bool InsertionInsideGroup(const uint8_t* data, uint16_t sig, RTProcessContext* c
   return InsideGroup(sig, !InsertsBefore(ctx) && !beforeEnding, ctx);
 }
 
+// Is the place of this call's insertion within a table's cell? In front of
+// the record in hand, or after the element.
+bool InTableAtPlace(bool before, const uint8_t* data, const RTProcessContext* ctx) {
+  bool beforeEnding = false;
+  if (!before) EndingRecord(data, ctx, &beforeEnding);
+  return (before || beforeEnding ? ctx->ParagraphIdLevel : ctx->TableBeginCount) > 0;
+}
+
 // A paragraph start, where one may begin.
 NnStatus ParagraphStartAt(bool insideGroup, RTProcessContext* ctx) {
   return insideGroup ? 0 : EmitParagraphStart(ctx);
@@ -306,6 +314,12 @@ NnStatus Paragraph(const uint8_t* data, uint16_t sig, uint32_t recordLength,
   std::memcpy(&defLength, def + 2, 2);
   if (defLength < 72 || defLength > kPabFullLength) defLength = 72;
   PutU16(def, 2, defLength);
+  // In a cell the definition's offsets count from the cell's edge: the new
+  // paragraph starts there, as the cell's own paragraphs do.
+  if (InTableAtPlace(before, data, ctx) && defLength >= kPabExtFirstTwips + 2) {
+    PutU16(def, kPabExtLeftTwips, 0);
+    PutU16(def, kPabExtFirstTwips, 0);
+  }
   auto* spec = static_cast<ParagraphSpec*>(ctx->ParagraphSpec);
   ParagraphSpec local;
   if (!spec && ctx->Text2 && std::strchr(ctx->Text2, '=')) {

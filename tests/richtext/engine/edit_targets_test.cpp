@@ -132,3 +132,48 @@ TEST(EditTargets, DesignBodiesComeFromTheDatabase) {
 }
 
 }  // namespace
+
+namespace {
+
+// A removed row leaves a table the next call can count and grow: its later
+// rows move up, its row count follows, and a row appended after it reads back.
+TEST(EditTargets, ATableThatLostARowTakesANewOne) {
+  const CorpusItem source = CorpusFileItem("jnx/testDbDesignForms/form-testls.xml", "$Body");
+  if (source.segments.empty()) GTEST_SKIP() << "no corpus item";
+  Workspace work(source);
+  ASSERT_TRUE(work.ok());
+  TorvoRTItem* item = work.item();
+  ASSERT_EQ(item->DefineChunk("")->GetCount("Table 2; Row"), 2);
+  ASSERT_EQ(item->DefineChunk("Table 2; Row 1")->Remove(), 0);
+  EXPECT_EQ(item->DefineChunk("")->GetCount("Table 2; Row"), 1);
+  EXPECT_EQ(AllText(item, "Table 2"), "atabbed table");
+  const char* texts[20] = {"new", "row"};
+  ASSERT_EQ(item->DefineChunk("Table 2")->AppendRow(0, 0, texts), 0);
+  EXPECT_EQ(item->DefineChunk("")->GetCount("Table 2; Row"), 2);
+  EXPECT_EQ(AllText(item, "Table 2; Row 2"), "newrow");
+  const std::vector<Record> after = work.Records();
+  EXPECT_EQ(StructureProblems(after), "");
+  EXPECT_EQ(work.Reload(after), "");
+}
+
+// A paragraph put in a cell starts at the cell's edge, as the cell's own do.
+TEST(EditTargets, AParagraphPutInACellIsNotIndented) {
+  const CorpusItem source = CorpusFileItem("ukl/Forms/Attendee.form", "$Body");
+  if (source.segments.empty()) GTEST_SKIP() << "no corpus item";
+  Workspace work(source);
+  ASSERT_TRUE(work.ok());
+  TorvoRTItem* item = work.item();
+  ASSERT_EQ(item->DefineChunk("Table 1; Row 2; Column 2")->InsertParagraph("Before", nullptr,
+                                                                            nullptr, 0), 0);
+  ASSERT_EQ(item->DefineChunk("Table 1; Row 5; Column 1; Paragraph 1")
+                ->AppendParagraph("After", nullptr, nullptr, 0), 0);
+  const std::string page = writecheck::RenderXhtml(item);
+  for (const char* text : {">Before<", ">After<"}) {
+    const size_t at = page.find(text);
+    ASSERT_NE(at, std::string::npos) << text;
+    const std::string div = page.substr(page.rfind("<div", at), at - page.rfind("<div", at));
+    EXPECT_EQ(div.find("margin-left"), std::string::npos) << div;
+  }
+}
+
+}  // namespace
