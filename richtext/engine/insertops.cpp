@@ -794,6 +794,41 @@ bool AtTargetBlock(uint8_t* data, uint16_t sig, uint32_t length, RTProcessContex
   }
 }
 
+// Text set on an element without a run goes at its end: in a range, a
+// paragraph, a cell, a row or a table; nowhere in other elements.
+bool TakesTextAtItsEnd(const RTProcessContext* ctx) {
+  const chunkdef_info* inner = ctx->FirstNode;  // the call's chain, its sub-definition too
+  while (inner && inner->inner) inner = inner->inner;
+  if (!inner || inner->relation != REL_CONTAINS) return true;
+  switch (inner->targetType) {
+    case EVERYTHING: case TABLE: case ROW: case COLUMN: case PARAGRAPH: case PARAGRAPHLIST:
+    case PAGEBREAK:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The copy of the element's ending record when the walk has written it as
+// the element's own (a table's end): what goes at the element's end goes
+// before it.
+RTRecordNode* WrittenEndingRecord(const uint8_t* data, uint16_t sig, uint32_t length,
+                                  const RTProcessContext* ctx) {
+  RTRecordNode* last = ctx->Compose.newList ? ctx->Compose.newList->last : nullptr;
+  const bool written = ctx->RecordHandled && ctx->CurrentNode && ctx->CurrentNode->data == data;
+  return written && last && last->signature == sig && last->length == length ? last : nullptr;
+}
+
+void MoveToEnd(RecordList* list, RTRecordNode* node) {
+  if (!list || !node || list->last == node) return;
+  (node->prev ? node->prev->next : list->first) = node->next;
+  node->next->prev = node->prev;
+  node->prev = list->last;
+  node->next = nullptr;
+  list->last->next = node;
+  list->last = node;
+}
+
 bool ElementEndBlock(uint8_t* data, uint16_t sig, uint32_t length, RTProcessContext* ctx,
                      NnStatus* status) {
   const uint16_t code = ctx->OperationCode;
@@ -807,16 +842,24 @@ bool ElementEndBlock(uint8_t* data, uint16_t sig, uint32_t length, RTProcessCont
   }
   NnStatus st = 0;
   switch (code) {
-    case STEP_TEXT_SET:
+    case STEP_TEXT_SET: {
       // A target that holds no text run (an empty paragraph or cell) takes
-      // the text at its end, so that the value set reads back.
+      // the text at its end, so that the value set reads back; one that
+      // cannot hold text there (a picture, a button) refuses it.
       if (ctx->TargetDone) return false;
+      if (!TakesTextAtItsEnd(ctx)) {
+        st = NN_ERR_INVALID_ARG;
+        break;
+      }
+      RTRecordNode* ending = WrittenEndingRecord(data, sig, length, ctx);
       st = TextRun(ctx);
+      if (st == 0 && ending) MoveToEnd(ctx->Compose.newList, ending);
       if (st == 0) {
         ctx->TargetDone = 1;
         ctx->Item->changed = 1;
       }
       break;
+    }
     case 2387:
     case 2388:
       if (ctx->Text1 && *ctx->Text1) st = EmitHotspotEnd(ctx, 0xAE, 1);

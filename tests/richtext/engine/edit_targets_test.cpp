@@ -177,3 +177,35 @@ TEST(EditTargets, AParagraphPutInACellIsNotIndented) {
 }
 
 }  // namespace
+
+namespace {
+
+// A target without a text run takes the text set on it at its end, inside it
+// (a table: before its end record); one that cannot hold text there (a
+// hotspot without text, a picture) refuses it and stays as it was.
+TEST(EditTargets, TextSetWhereNoRunIsReadsBackOrFails) {
+  const CorpusItem source = CorpusFileItem("jnx/testDbDesignEmbedded/embedded_date.xml", "$Body");
+  if (source.segments.empty()) GTEST_SKIP() << "no corpus item";
+  for (const char* target : {"Table 2", "Hotspot 1", "Graphic 1"}) {
+    SCOPED_TRACE(target);
+    Workspace work(source);
+    ASSERT_TRUE(work.ok());
+    TorvoRTItem* item = work.item();
+    ASSERT_TRUE(item->DefineChunk(target)->Exists());
+    ASSERT_EQ(AllText(item, target), "");
+    const std::vector<Record> before = work.Records();
+    const NnStatus st = item->DefineChunk("")->SetText(target, "set", 3, nullptr);
+    if (std::string(target) != "Table 2") {
+      EXPECT_NE(st, 0);
+      EXPECT_TRUE(work.Records() == before);
+      continue;
+    }
+    ASSERT_EQ(st, 0);
+    EXPECT_EQ(AllText(item, target), "set");
+    const std::vector<Record> after = work.Records();
+    EXPECT_EQ(StructureProblems(after), "");
+    EXPECT_EQ(work.Reload(after), "");
+  }
+}
+
+}  // namespace
