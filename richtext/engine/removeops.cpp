@@ -153,8 +153,8 @@ bool RemoveContent(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessCon
 }
 
 // A removed row: its table's begin record, which the composition already
-// holds, and its index are noted for the renumbering after the walk. A table
-// whose cells span rows is refused: its spans would cover other rows.
+// holds, and its index are noted for the renumbering after the walk. A row a
+// cell spans (from it or over it) is refused: the span would cover other rows.
 NnStatus NoteRemovedRow(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx) {
   const chunkdef_info* inner = InnermostNode(ctx);
   if (!inner || inner->targetType != ROW || !kv::tables::IsCell(sig) || !ctx->CurrentNode ||
@@ -162,7 +162,7 @@ NnStatus NoteRemovedRow(const uint8_t* data, uint16_t sig, uint32_t len, RTProce
     return 0;
   RTRecordNode* begin = kv::tables::OpenTableBegin(ctx->CurrentNode->prev);
   RTRecordNode* composed = kv::tables::OpenTableBegin(ctx->Compose.newList->last);
-  if (!begin || !composed || kv::tables::TableSpansRows(begin) ||
+  if (!begin || !composed || kv::tables::RowSpanned(begin, kv::cd::U8(data, len, 2)) ||
       ctx->RemovedRowCount >= RTProcessContext::kMaxRemovedRows)
     return NN_ERR_CD_STRUCTURE;
   ctx->RemovedRows[ctx->RemovedRowCount++] = {composed, kv::cd::U8(data, len, 2)};
