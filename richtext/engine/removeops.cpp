@@ -656,7 +656,6 @@ bool RemovalRecord(uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* 
   }
   if (!drop) {
     switch (code) {
-      case 2366: break;
       case 2389: drop = RemoveHotspotRecord(node, sig, ctx); break;
       case 2390: drop = RemoveLinkRecord(node, sig, ctx); break;
       case 2430: drop = RemoveFieldRecord(node, sig, ctx); break;

@@ -25,12 +25,12 @@ constexpr uint32_t kMaxEngineTableDepth = 8;
 constexpr uint32_t kInvalidRecordLength = 0x10000;
 constexpr uint32_t kMinRecordSignature = 82;
 
-// The engine's per-call working context. Zeroed at allocation, owned by one
-// call of ProcessChunkOperation and freed before it returns.
 namespace kv::removal {
 class CutFrames;
 }
 
+// The engine's per-call working context. Zeroed at allocation, owned by one
+// call of ProcessChunkOperation and freed before it returns.
 struct RTProcessContext {
   LSXLsiSession* Session = nullptr;
   ComposeContext Compose;
