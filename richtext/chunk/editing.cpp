@@ -279,7 +279,9 @@ namespace {
 
 // Copies the body ("$Body") of a design element of the item's database, a
 // form, subform or page (`kind`, a "$Flags" pattern) found by its title or an
-// alias. A name that names none is a failure, with the item unchanged.
+// alias. A name that names none, or a design note without a body (the
+// database's other notes of the form class: shared actions, resources), is a
+// failure, with the item unchanged.
 NnStatus AppendBody(TorvoRTChunk* c, uint16_t code, const char* kind, const char* name) {
   if (!name) return 0;
   if (!Usable(c)) return NN_ERR_INVALID_ARG;
@@ -289,6 +291,10 @@ NnStatus AppendBody(TorvoRTChunk* c, uint16_t code, const char* kind, const char
                               kind, &id) != NN_OK ||
       NnNoteOpen(c->item->hDb, id, 0, &source) != NN_OK)
     return c->lastStatus = NN_ERR_ITEM_NOT_FOUND;
+  if (NnItemInfo(source, "$Body", 5, nullptr, nullptr, nullptr, nullptr) != NN_OK) {
+    NnNoteClose(source);
+    return c->lastStatus = NN_ERR_ITEM_NOT_FOUND;
+  }
   SessionGlobals* g = c->session->globals;
   g->srcDb = c->item->hDb;
   g->srcNote = source;
@@ -311,7 +317,8 @@ NnStatus TorvoRTChunk::AppendPageBody(const char* name) {
   return AppendBody(this, 2809, "+W", name);
 }
 NnStatus TorvoRTChunk::AppendFormBody(const char* name) {
-  return AppendBody(this, 2808, "-UW", name);
+  // Not a subform (U), a page (W) nor the shared actions (y).
+  return AppendBody(this, 2808, "-UWy", name);
 }
 
 NnStatus TorvoRTChunk::AppendImportFile(const char* file, const char* filter) {

@@ -179,6 +179,9 @@ uint16_t TorvoRTChunk::SortByRow(uint16_t column, int flag, int numeric, int rev
   lastStatus = 0;
   if (!session || !session->IsValid() || !item) return lastStatus = NN_ERR_INVALID_ARG;
   if (targetType != TABLE) return lastStatus = kStatusNotTable;
+  // A table the item does not hold has no rows to sort: that is a failure,
+  // not a sort that found no key.
+  if (!Exists()) return lastStatus = NN_ERR_ITEM_NOT_FOUND;
   const char* opts = options ? options : "";
 
   // 2.

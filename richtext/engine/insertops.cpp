@@ -34,6 +34,8 @@ namespace {
 
 constexpr uint16_t kInternalImportFailed = 20014;
 constexpr uint32_t kMaxRepeat = 32;
+constexpr uint16_t kSigRowHeight = 226;
+constexpr uint32_t kAwaitingCell = 2;  // LeadTextPending: the cell record is still to come
 
 bool IsText(uint16_t s) { return s == 0xFF85 || s == 0xFFE4; }
 bool IsCell(uint16_t s) { return s == 164 || s == 208; }
@@ -232,6 +234,14 @@ bool InsertionInsideGroup(const uint8_t* data, uint16_t sig, RTProcessContext* c
   return InsideGroup(sig, !InsertsBefore(ctx) && !beforeEnding, ctx);
 }
 
+// Is the place of this call's insertion within a table's cell? In front of
+// the record in hand, or after the element.
+bool InTableAtPlace(bool before, const uint8_t* data, const RTProcessContext* ctx) {
+  bool beforeEnding = false;
+  if (!before) EndingRecord(data, ctx, &beforeEnding);
+  return (before || beforeEnding ? ctx->ParagraphIdLevel : ctx->TableBeginCount) > 0;
+}
+
 // A paragraph start, where one may begin.
 NnStatus ParagraphStartAt(bool insideGroup, RTProcessContext* ctx) {
   return insideGroup ? 0 : EmitParagraphStart(ctx);
@@ -304,6 +314,12 @@ NnStatus Paragraph(const uint8_t* data, uint16_t sig, uint32_t recordLength,
   std::memcpy(&defLength, def + 2, 2);
   if (defLength < 72 || defLength > kPabFullLength) defLength = 72;
   PutU16(def, 2, defLength);
+  // In a cell the definition's offsets count from the cell's edge: the new
+  // paragraph starts there, as the cell's own paragraphs do.
+  if (InTableAtPlace(before, data, ctx) && defLength >= kPabExtFirstTwips + 2) {
+    PutU16(def, kPabExtLeftTwips, 0);
+    PutU16(def, kPabExtFirstTwips, 0);
+  }
   auto* spec = static_cast<ParagraphSpec*>(ctx->ParagraphSpec);
   ParagraphSpec local;
   if (!spec && ctx->Text2 && std::strchr(ctx->Text2, '=')) {
@@ -352,8 +368,15 @@ NnStatus Paragraph(const uint8_t* data, uint16_t sig, uint32_t recordLength,
     }
   }
   st = EmitTextRecord(text, length, &font, &ctx->Compose);
-  if (st == 0 && before) st = ResumeAfterParagraph(data, sig, recordLength, inGroup, ctx);
-  return st;
+  if (st) return st;
+  if (before) return ResumeAfterParagraph(data, sig, recordLength, inGroup, ctx);
+  // After the element the record that follows it goes on in its own
+  // paragraph, as it did: the rest of a paragraph the element ended within,
+  // or a reference that opens one.
+  bool beforeEnding = false;
+  const RTRecordNode* ending = EndingRecord(data, ctx, &beforeEnding);
+  const RTRecordNode* next = beforeEnding ? ending : ending ? ending->next : nullptr;
+  return next ? ResumeAfterParagraph(next->data, next->signature, next->length, inGroup, ctx) : 0;
 }
 
 NnStatus ImportFailed(RTProcessContext* ctx, NnStatus st) {
@@ -643,7 +666,7 @@ NnStatus Insert(uint8_t* data, uint16_t sig, uint32_t length, RTProcessContext* 
 // or paragraph's content after their start, definition, reference, hide
 // formula and style name.
 bool WaitsForContent(uint16_t code, uint16_t sig) {
-  return IsCell(sig) || (code == 2361 && IsParagraphLead(sig));
+  return IsCell(sig) || sig == kSigRowHeight || (code == 2361 && IsParagraphLead(sig));
 }
 bool LeadsContent(uint16_t sig) {
   return IsParagraphLead(sig) || sig == 0xFFBB || sig == 188 || sig == 166;
@@ -668,6 +691,12 @@ NnStatus PlaceWaitingInsertion(uint8_t* data, uint16_t sig, uint32_t length, boo
 bool RecordBlock(uint8_t* data, uint16_t sig, uint32_t length, RTProcessContext* ctx,
                  RecordEmission*, NnStatus* status) {
   if (!ctx->LeadTextPending || !IsInsertion(ctx->OperationCode)) return false;
+  // A row's height leads its first cell: nothing is in a cell before it.
+  if (ctx->LeadTextPending == kAwaitingCell) {
+    if (IsCell(sig)) ctx->LeadTextPending = 1;
+    *status = 0;
+    return true;
+  }
   // The target's own first record is written first; the record itself is
   // emitted as it is.
   const bool wait = ctx->AtTarget || (ctx->OperationCode == 2361 && LeadsContent(sig));
@@ -707,7 +736,7 @@ bool AtTargetBlock(uint8_t* data, uint16_t sig, uint32_t length, RTProcessContex
     *status = 0;
     if (!InsertsBefore(ctx)) return true;
     if (WaitsForContent(code, sig))
-      ctx->LeadTextPending = 1;
+      ctx->LeadTextPending = sig == kSigRowHeight ? kAwaitingCell : 1;
     else
       *status = Insert(data, sig, length, ctx, true);
     return true;
@@ -765,6 +794,41 @@ bool AtTargetBlock(uint8_t* data, uint16_t sig, uint32_t length, RTProcessContex
   }
 }
 
+// Text set on an element without a run goes at its end: in a range, a
+// paragraph, a cell, a row or a table; nowhere in other elements.
+bool TakesTextAtItsEnd(const RTProcessContext* ctx) {
+  const chunkdef_info* inner = ctx->FirstNode;  // the call's chain, its sub-definition too
+  while (inner && inner->inner) inner = inner->inner;
+  if (!inner || inner->relation != REL_CONTAINS) return true;
+  switch (inner->targetType) {
+    case EVERYTHING: case TABLE: case ROW: case COLUMN: case PARAGRAPH: case PARAGRAPHLIST:
+    case PAGEBREAK:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The copy of the element's ending record when the walk has written it as
+// the element's own (a table's end): what goes at the element's end goes
+// before it.
+RTRecordNode* WrittenEndingRecord(const uint8_t* data, uint16_t sig, uint32_t length,
+                                  const RTProcessContext* ctx) {
+  RTRecordNode* last = ctx->Compose.newList ? ctx->Compose.newList->last : nullptr;
+  const bool written = ctx->RecordHandled && ctx->CurrentNode && ctx->CurrentNode->data == data;
+  return written && last && last->signature == sig && last->length == length ? last : nullptr;
+}
+
+void MoveToEnd(RecordList* list, RTRecordNode* node) {
+  if (!list || !node || list->last == node) return;
+  (node->prev ? node->prev->next : list->first) = node->next;
+  node->next->prev = node->prev;
+  node->prev = list->last;
+  node->next = nullptr;
+  list->last->next = node;
+  list->last = node;
+}
+
 bool ElementEndBlock(uint8_t* data, uint16_t sig, uint32_t length, RTProcessContext* ctx,
                      NnStatus* status) {
   const uint16_t code = ctx->OperationCode;
@@ -778,16 +842,24 @@ bool ElementEndBlock(uint8_t* data, uint16_t sig, uint32_t length, RTProcessCont
   }
   NnStatus st = 0;
   switch (code) {
-    case STEP_TEXT_SET:
+    case STEP_TEXT_SET: {
       // A target that holds no text run (an empty paragraph or cell) takes
-      // the text at its end, so that the value set reads back.
+      // the text at its end, so that the value set reads back; one that
+      // cannot hold text there (a picture, a button) refuses it.
       if (ctx->TargetDone) return false;
+      if (!TakesTextAtItsEnd(ctx)) {
+        st = NN_ERR_INVALID_ARG;
+        break;
+      }
+      RTRecordNode* ending = WrittenEndingRecord(data, sig, length, ctx);
       st = TextRun(ctx);
+      if (st == 0 && ending) MoveToEnd(ctx->Compose.newList, ending);
       if (st == 0) {
         ctx->TargetDone = 1;
         ctx->Item->changed = 1;
       }
       break;
+    }
     case 2387:
     case 2388:
       if (ctx->Text1 && *ctx->Text1) st = EmitHotspotEnd(ctx, 0xAE, 1);

@@ -98,7 +98,8 @@ void PutText(std::vector<uint8_t>* key, const char* text) {
 bool OwnsNothing(const RTProcessContext* ctx) {
   return !ctx->ScratchRecord && !ctx->Positions && !ctx->ParagraphSpec && !ctx->LinkMatch &&
          !ctx->SavedParagraphDefinitions && !ctx->DropMarks.list && !ctx->GraphicAttachments.list &&
-         !ctx->GraphicAttachments.names && !ctx->Compose.newList && !ctx->Compose.currentSegment;
+         !ctx->GraphicAttachments.names && !ctx->RemovalFrames.frames && !ctx->Compose.newList &&
+         !ctx->Compose.currentSegment;
 }
 
 chunkdef_info* Innermost(chunkdef_info* first) {

@@ -7,6 +7,7 @@
 // for dropping (kNodeDrop); a marked record is dropped whenever it is reached,
 // inside the target or in a run of untouched records.
 #include <cstring>
+#include <new>
 
 #include "host/logging.h"
 #include "host/pool.h"
@@ -15,6 +16,7 @@
 #include "richtext/compose/composers.h"
 #include "richtext/compose/composeutil.h"
 #include "richtext/engine/opfamily.h"
+#include "richtext/engine/removeframes.h"
 #include "richtext/engine/rtproc.h"
 #include "richtext/engine/tablerows.h"
 #include "richtext/item/cdlayout.h"
@@ -151,8 +153,8 @@ bool RemoveContent(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessCon
 }
 
 // A removed row: its table's begin record, which the composition already
-// holds, and its index are noted for the renumbering after the walk. A table
-// whose cells span rows is refused: its spans would cover other rows.
+// holds, and its index are noted for the renumbering after the walk. A row a
+// cell spans (from it or over it) is refused: the span would cover other rows.
 NnStatus NoteRemovedRow(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx) {
   const chunkdef_info* inner = InnermostNode(ctx);
   if (!inner || inner->targetType != ROW || !kv::tables::IsCell(sig) || !ctx->CurrentNode ||
@@ -160,7 +162,7 @@ NnStatus NoteRemovedRow(const uint8_t* data, uint16_t sig, uint32_t len, RTProce
     return 0;
   RTRecordNode* begin = kv::tables::OpenTableBegin(ctx->CurrentNode->prev);
   RTRecordNode* composed = kv::tables::OpenTableBegin(ctx->Compose.newList->last);
-  if (!begin || !composed || kv::tables::TableSpansRows(begin) ||
+  if (!begin || !composed || kv::tables::RowSpanned(begin, kv::cd::U8(data, len, 2)) ||
       ctx->RemovedRowCount >= RTProcessContext::kMaxRemovedRows)
     return NN_ERR_CD_STRUCTURE;
   ctx->RemovedRows[ctx->RemovedRowCount++] = {composed, kv::cd::U8(data, len, 2)};
@@ -619,6 +621,10 @@ bool RemovalPreWalk(RTProcessContext* ctx, NnStatus* status) {
   for (RTRecordNode* n = ctx->Records ? ctx->Records->first : nullptr; n; n = n->next)
     n->flags &= uint16_t(~kNodeDrop);
   *status = code == 2355 ? PlanAppendRow(ctx) : 0;
+  if (code == 2366 && !ctx->RemovalFrames.frames) {
+    ctx->RemovalFrames.frames = new (std::nothrow) kv::removal::CutFrames();
+    if (!ctx->RemovalFrames.frames) *status = NN_ERR_MEMORY;
+  }
   return true;
 }
 
@@ -638,9 +644,18 @@ bool RemovalRecord(uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* 
     return true;
   }
   bool drop = (node->flags & kNodeDrop) != 0;
+  if (!drop && code == 2366 && RemoveContent(data, sig, len, ctx)) {
+    // The frame of a structure the range may only cut through is written
+    // for now; the walk's end decides.
+    bool written = false;
+    kv::removal::CutFrames* frames = ctx->RemovalFrames.frames;
+    *status = frames ? frames->Take(node, &ctx->Compose, &written) : 0;
+    out->length = 0;
+    if (written) ctx->Item->modified = 1;
+    return true;
+  }
   if (!drop) {
     switch (code) {
-      case 2366: drop = RemoveContent(data, sig, len, ctx); break;
       case 2389: drop = RemoveHotspotRecord(node, sig, ctx); break;
       case 2390: drop = RemoveLinkRecord(node, sig, ctx); break;
       case 2430: drop = RemoveFieldRecord(node, sig, ctx); break;
@@ -666,6 +681,10 @@ bool RemovalPostWalk(RTProcessContext* ctx, NnStatus* status) {
     return true;
   }
   if (ctx->OperationCode != 2366) return false;
+  const chunkdef_info* inner = InnermostNode(ctx);
+  if (ctx->RemovalFrames.frames)
+    ctx->RemovalFrames.frames->Settle(ctx->Session, ctx->Records, ctx->Compose.newList,
+                                      inner && inner->targetType == ROW);
   RenumberRowsAfterRemoval(ctx);
   // An item whose every record went keeps an empty text.
   const bool emptied = ctx->Compose.newList && ctx->Compose.newList->count == 0;
@@ -688,6 +707,8 @@ const OperationFamily kRemovals = {"removals",    nullptr, RemovalPreWalk, Remov
 }  // namespace
 
 KV_REGISTER_OPERATION_FAMILY(kRemovals);
+
+RTProcessContext::CutFramesOwner::~CutFramesOwner() { delete frames; }
 
 RTProcessContext::DropMarkGuard::~DropMarkGuard() {
   // Still the item's list: the call failed, and its marks must not outlive it.

@@ -463,6 +463,9 @@ NnStatus ProcessChunkOperation(TorvoRTChunk* chunk, NnHandle hNote, const char* 
     if (status == 0) status = ComposeSaveFill(&ctx->Compose);
     if (status == 0) {
       RecordList* newList = ComposeTakeList(&ctx->Compose);
+      // Records that post-walk steps took out leave gaps: every later call
+      // finds records by their number.
+      RecordListRenumber(newList);
       if (!newList) {
         status = NN_ERR_MEMORY;
       } else if (item->DeferCommitFlag) {

@@ -25,6 +25,10 @@ constexpr uint32_t kMaxEngineTableDepth = 8;
 constexpr uint32_t kInvalidRecordLength = 0x10000;
 constexpr uint32_t kMinRecordSignature = 82;
 
+namespace kv::removal {
+class CutFrames;
+}
+
 // The engine's per-call working context. Zeroed at allocation, owned by one
 // call of ProcessChunkOperation and freed before it returns.
 struct RTProcessContext {
@@ -151,6 +155,15 @@ struct RTProcessContext {
   static constexpr uint16_t kMaxRemovedRows = 256;
   RemovedRow RemovedRows[kMaxRemovedRows] = {};
   uint16_t RemovedRowCount = 0;
+  // 2366: the frame of the structures the range cuts (removeframes), made by
+  // the removal's set-up and owned here (the context is copied as bytes).
+  struct CutFramesOwner {
+    kv::removal::CutFrames* frames = nullptr;
+    CutFramesOwner() = default;
+    CutFramesOwner(const CutFramesOwner&) = delete;
+    CutFramesOwner& operator=(const CutFramesOwner&) = delete;
+    ~CutFramesOwner();
+  } RemovalFrames;
   uint32_t FieldSwitchMark = 0;     // step 71: the next field record is marked
   uint32_t PropertyOnceDone = 0;    // 2437: bits of the once-per-target changes
   uint32_t LinkRewriteCount = 0;    // 2362: links rewritten

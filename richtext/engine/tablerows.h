@@ -27,5 +27,8 @@ RTRecordNode* PreTableRecord(RTRecordNode* begin);
 // Does a cell of the table begun at `begin` (not of a table nested in it)
 // span more than one row?
 bool TableSpansRows(RTRecordNode* begin);
+// Does a cell of that table span rows over `row` (from 0), its own first row
+// included?
+bool RowSpanned(RTRecordNode* begin, uint8_t row);
 
 }  // namespace kv::tables

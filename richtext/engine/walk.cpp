@@ -391,8 +391,7 @@ bool PassesLevelTest(const chunkdef_info* lm, const uint8_t* data, uint16_t sig,
 }
 
 // Is the ending record still part of the element for the handler?
-bool EndingRecordIsPart(const chunkdef_info* node, uint16_t sig, uint16_t obj,
-                        uint32_t endOutside) {
+bool EndingRecordIsPart(const chunkdef_info* node, uint16_t sig, uint32_t endOutside) {
   if (!endOutside) return true;
   switch (node->targetType) {
     case STYLIZEDTEXT:
@@ -400,11 +399,10 @@ bool EndingRecordIsPart(const chunkdef_info* node, uint16_t sig, uint16_t obj,
       return false;
     case GRAPHIC:
       return sig >= 149 && sig <= 160 && sig != 153;
-    case PARAGRAPH:
-    case PARAGRAPHLIST:
-      return !(sig == kSigParagraph || sig == 165 || sig == kSigPreTable || sig == 163 ||
-               sig == 207 || sig == 209 ||
-               (sig == kSigBegin && (obj == kSigPreTable || IsTableStart(obj))));
+    // A paragraph's ending record begins what follows it (the next paragraph,
+    // a reference that the page opens a paragraph with, the next cell, a table
+    // or the table's end): none of it is the paragraph's, and what is appended
+    // to the paragraph goes in front of it.
     default:
       return false;
   }
@@ -567,6 +565,13 @@ int TestChunkRecordBoundary(chunkdef_info* node, const uint8_t* data, uint16_t s
                                  node->inner->relation == REL_INSIDE && node->inner->inside);
   if (node->relation == REL_INSIDE && inside) {
     uint16_t endObj = sig == kSigEnd ? BeginObject(data, len) : 0;
+    // A table whose cells hold nothing ends before anything inside it began:
+    // nothing after it is inside it.
+    if ((IsTableEnd(sig) || IsTableEnd(endObj)) && node->inside &&
+        ctx->TableBeginCount < int32_t(node->savedTableDepth)) {
+      node->inside = 0;
+      return 0;
+    }
     if (InList(sig, d->insideEndSignatures, 7) || InList(endObj, d->insideEndSignatures, 7) ||
         InList(InnermostOpenObject(ctx), d->insideEndSignatures, 7))
       return 0;
@@ -640,6 +645,7 @@ int TestChunkRecordBoundary(chunkdef_info* node, const uint8_t* data, uint16_t s
   if (type == STYLIZEDTEXT && exSig == kSigText) node->stylizedFont = U32(ex, exLen, 4);
   if (node->relation == REL_INSIDE && InList(exSig, d->insideEndSignatures, 7)) {
     node->inside = 1;
+    SnapshotDepths(node, ctx);  // the level at which the element ends
     return 0;
   }
   if (singleRecord) *singleRecord = single;
@@ -993,8 +999,7 @@ NnStatus ProcessChunkRecord(uint8_t* data, uint16_t sig, uint32_t len, RTProcess
           if (rel == REL_INSIDE || rel == REL_OUTSIDE || rel == REL_BEFORE) {
             status = ApplyChunkElementAction(data, sig, len, ctx);
           } else {
-            const uint16_t obj = sig == kSigBegin ? BeginObject(data, len) : 0;
-            if (EndingRecordIsPart(endedFirst, sig, obj, firstOutside)) {
+            if (EndingRecordIsPart(endedFirst, sig, firstOutside)) {
               status = ApplyOperationToRecord(data, sig, len, ctx);
               ctx->RecordHandled = 1;
             }

@@ -127,7 +127,8 @@ TEST_F(SortByRowOrderTest, RowsComeBackInKeyOrderWhole) {
 }
 
 // A cell spanning rows would cover rows it never spanned once they move: the
-// table is neither sorted nor has a row taken out.
+// table is not sorted, and a row the span covers is not taken out; a row
+// beyond the span is.
 class SortSpannedRowsTest : public SortByRowOrderTest {
  protected:
   void SetUp() override {
@@ -141,6 +142,8 @@ TEST_F(SortSpannedRowsTest, TheTableIsLeftAsItIs) {
   EXPECT_EQ(item->DefineChunk("Table 1")->SortByRow(1, 0, 0, 0, ""), NN_ERR_CD_STRUCTURE);
   EXPECT_EQ(item->DefineChunk("Table 1; Row 2")->Remove(), NN_ERR_CD_STRUCTURE);
   EXPECT_EQ(Text(), before);
+  EXPECT_EQ(item->DefineChunk("Table 1; Row 3")->Remove(), 0);
+  EXPECT_EQ(Text(), "before|cherry|cherry-2|apple|apple-2|after");
 }
 
 }  // namespace

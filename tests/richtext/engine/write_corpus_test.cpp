@@ -29,7 +29,9 @@ namespace {
 
 // Where a target lies, which decides where a write reads back and which count
 // it changes. What is written in a row or a cell lies inside it.
-enum class Place { Text, Paragraph, Table, Row, Cell };
+// A range (inside, after a table) may cut through structures: its counts are
+// not checked, what it leaves must still be sound.
+enum class Place { Text, Paragraph, Table, Row, Cell, Range };
 bool Inside(Place p) { return p == Place::Row || p == Place::Cell; }
 
 struct Target {
@@ -38,6 +40,9 @@ struct Target {
   // The definitions a text written before or after the target reads back
   // from: the target itself, or with its neighbour, or beside the table.
   std::string before, after;
+  // The cell a target lies in: what is written reads back there, and the
+  // counts of the writes are taken there.
+  std::string cell = "";
 };
 
 const std::vector<Target>& Targets() {
@@ -48,6 +53,12 @@ const std::vector<Target>& Targets() {
       {"Table 1; Row 2", Place::Row, "", ""},
       {"Table 1; Row 1; Column 1", Place::Cell, "", ""},
       {"Table 1; Row 1; Column 2", Place::Cell, "", ""},
+      // A cell's last paragraph ends at the next cell's record.
+      {"Table 1; Row 1; Column 1; Paragraph 1", Place::Paragraph, "", "",
+       "Table 1; Row 1; Column 1"},
+      {"Inside Table 1", Place::Range, "Inside Table 1", "Inside Table 1"},
+      // Where a table is nested, the range after it ends its outer table.
+      {"After Table 2", Place::Range, "After Table 2", "After Table 2"},
   };
   return targets;
 }
@@ -61,6 +72,7 @@ struct Before {
   long count = 0;
   std::string text;
   bool withinParagraph = false;
+  bool followedWithinParagraph = false;
   long tables = 0;  // of a table target: it and the tables nested in it
 };
 
@@ -84,8 +96,10 @@ long None(Place, const Before&) { return 0; }
 long One(Place, const Before&) { return 1; }
 // Text after a table stands in a paragraph of its own.
 long NewAfterTable(Place p, const Before&) { return p == Place::Table ? 1 : 0; }
-// A paragraph put before content within a paragraph splits that one.
+// A paragraph put before content within a paragraph splits that one; so does
+// one put after a target that more of its paragraph follows.
 long NewParagraph(Place, const Before& b) { return b.withinParagraph ? 2 : 1; }
+long NewParagraphAfter(Place, const Before& b) { return b.followedWithinParagraph ? 2 : 1; }
 // A removed cell keeps its place in the row; a removed table takes the tables
 // nested in it along.
 long Removed(Place p, const Before& b) {
@@ -100,7 +114,7 @@ const std::vector<Operation>& Operations() {
        Writes::Before, "Paragraph", None},
       {"AppendParagraph",
        [](TorvoRTChunk* c) { return c->AppendParagraph(kWritten, nullptr, nullptr, 0); },
-       Writes::After, "Paragraph", One},
+       Writes::After, "Paragraph", NewParagraphAfter},
       {"InsertParagraph",
        [](TorvoRTChunk* c) { return c->InsertParagraph(kWritten, nullptr, nullptr, 0); },
        Writes::Before, "Paragraph", NewParagraph},
@@ -130,6 +144,14 @@ bool OpensParagraph(uint16_t sig) {
   }
 }
 
+// The records after which the content that follows is no longer the
+// paragraph's: a paragraph's head, a cell, a table's frame.
+bool EndsParagraph(const Record& r) {
+  const uint16_t of = r.sig == 221 ? writecheck::Word(r.bytes, 4) : 0;
+  return OpensParagraph(r.sig) || r.sig == 163 || r.sig == 164 || r.sig == 165 || r.sig == 207 ||
+         r.sig == 208 || r.sig == 209 || r.sig == 0xFFFB || of == 0xFFFB || of == 163 || of == 207;
+}
+
 const char* TypeOf(Place p) {
   switch (p) {
     case Place::Text: return "Text";
@@ -137,6 +159,7 @@ const char* TypeOf(Place p) {
     case Place::Table: return "Table";
     case Place::Row: return "Table 1; Row";
     case Place::Cell: return "Table 1; Row 1; Column";
+    case Place::Range: return "Table";
   }
   return "";
 }
@@ -162,8 +185,9 @@ std::string OutsideChanges(const std::vector<Record>& before, const std::vector<
 
 long Count(TorvoRTItem* item, const Operation& op, const Target& target) {
   const std::string counted = op.counted ? op.counted : TypeOf(target.place);
-  TorvoRTChunk* scope = Inside(target.place) && op.counted
-                            ? item->DefineChunk(target.definition.c_str())
+  const std::string cell = !target.cell.empty() ? target.cell : target.definition;
+  TorvoRTChunk* scope = (Inside(target.place) || !target.cell.empty()) && op.counted
+                            ? item->DefineChunk(cell.c_str())
                             : item->DefineChunk("");
   return scope->GetCount(counted.c_str());
 }
@@ -182,6 +206,7 @@ Before Snapshot(Workspace& work, const Operation& op, const Target& target) {
   b.text = AllText(work.item(), target.definition);
   b.withinParagraph = target.place == Place::Text && b.first > 1 && b.first <= b.records.size() &&
                       !OpensParagraph(b.records[b.first - 2].sig);
+  b.followedWithinParagraph = b.last < b.records.size() && !EndsParagraph(b.records[b.last]);
   if (target.place == Place::Table) b.tables = chunk->GetCount("Table");
   return b;
 }
@@ -191,14 +216,16 @@ std::string Broken(Workspace& work, const Operation& op, const Target& target, c
   TorvoRTItem* item = work.item();
   std::string problems = OutsideChanges(b.records, work.Records(), b.first, b.last);
   const long count = Count(item, op, target);
-  if (count != b.count + op.delta(target.place, b))
+  if (target.place != Place::Range && count != b.count + op.delta(target.place, b))
     problems += " " + std::string(op.counted ? op.counted : TypeOf(target.place)) + " count " +
                 std::to_string(b.count) + " became " + std::to_string(count) + ";";
   const bool cell = Inside(target.place);
-  const std::string here = cell ? target.definition
-                           : op.writes == Writes::Before ? target.before
-                           : op.writes == Writes::After  ? target.after
-                                                         : target.definition;
+  const bool beside = op.writes == Writes::Before || op.writes == Writes::After;
+  const std::string here = cell                               ? target.definition
+                           : beside && !target.cell.empty()   ? target.cell
+                           : op.writes == Writes::Before      ? target.before
+                           : op.writes == Writes::After       ? target.after
+                                                              : target.definition;
   const std::string text = AllText(item, here);
   switch (op.writes) {
     case Writes::Before:
@@ -214,8 +241,8 @@ std::string Broken(Workspace& work, const Operation& op, const Target& target, c
         problems += " the text of " + here + " changed;";
       break;
     case Writes::Removes:
-      if (target.place == Place::Cell && !text.empty())
-        problems += " the removed cell reads \"" + text + "\";";
+      if ((target.place == Place::Cell || target.place == Place::Range) && !text.empty())
+        problems += " what was removed reads \"" + text.substr(0, 60) + "\";";
       break;
   }
   return problems;

@@ -117,6 +117,8 @@ inline std::string StructureProblems(const std::vector<Record>& records) {
     uint16_t kind;      // 163 or 207
     int rowsDeclared;   // -1 when no 0xFFFB announced it
     int rows = 0;
+    std::map<int, std::vector<bool>> grid;  // the columns each row's cells cover
+    bool cellSeen = false;
   };
   std::vector<Table> tables;
   int declared = -1;
@@ -142,15 +144,24 @@ inline std::string StructureProblems(const std::vector<Record>& records) {
         break;
       case 163:
       case 207:
-        tables.push_back({r.sig, declared});
+        tables.push_back({r.sig, declared, 0, {}, false});
         declared = -1;
         break;
       case 164:
       case 208:
         if (tables.empty() || tables.back().kind != (r.sig == 164 ? 163 : 207)) {
           problems += " cell outside its table" + at;
-        } else if (r.bytes.size() > 2 && r.bytes[2] + 1 > tables.back().rows) {
-          tables.back().rows = r.bytes[2] + 1;
+        } else if (r.bytes.size() >= 16) {
+          Table& t = tables.back();
+          t.cellSeen = true;
+          if (r.bytes[2] + 1 > t.rows) t.rows = r.bytes[2] + 1;
+          const int rowSpan = std::max(1, int(r.bytes[14]));
+          const int colSpan = std::max(1, int(r.bytes[15]));
+          for (int row = r.bytes[2]; row < r.bytes[2] + rowSpan; ++row) {
+            std::vector<bool>& cols = t.grid[row];
+            if (cols.size() < size_t(r.bytes[3] + colSpan)) cols.resize(r.bytes[3] + colSpan);
+            for (int c = r.bytes[3]; c < r.bytes[3] + colSpan; ++c) cols[c] = true;
+          }
         }
         break;
       case 165:
@@ -162,12 +173,24 @@ inline std::string StructureProblems(const std::vector<Record>& records) {
           if (t.rowsDeclared >= 0 && t.rowsDeclared != t.rows)
             problems += " table of " + std::to_string(t.rowsDeclared) + " rows holds " +
                         std::to_string(t.rows) + at;
+          // Every row covers as many columns as the first.
+          const auto covered = [](const std::vector<bool>& c) {
+            return std::count(c.begin(), c.end(), true);
+          };
+          for (const auto& [row, cols] : t.grid)
+            if (covered(cols) != covered(t.grid.begin()->second))
+              problems += " row " + std::to_string(row + 1) + " of a table covers " +
+                          std::to_string(covered(cols)) + " columns" + at;
           tables.pop_back();
         }
         break;
       default:
         break;
     }
+    // Between a table's begin and its first cell nothing is shown.
+    const bool content = r.sig == 0xFF85 || r.sig == 129 || r.sig == 131 || r.sig == 0xFF82;
+    if (content && !tables.empty() && !tables.back().cellSeen)
+      problems += " content before the table's first cell" + at;
   }
   if (!groups.empty()) problems += " " + std::to_string(groups.size()) + " BEGIN left open;";
   if (!tables.empty()) problems += " " + std::to_string(tables.size()) + " table left open;";
