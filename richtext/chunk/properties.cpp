@@ -174,6 +174,7 @@ constexpr uint16_t kCodeInsideHotspot = 2615;
 constexpr uint16_t kCodeRecordType = 2330;
 constexpr uint16_t kCodeTargetType = 2348;
 constexpr uint16_t kCodeUnzoomed = 2335;
+constexpr uint16_t kCodeGraphicStorage = 2630;
 
 // The engine code that reads a row: its get step, or for the cell position
 // rows the engine's own position query.
@@ -577,6 +578,17 @@ int TorvoRTChunk::SetPropertyText(const char* name, const char* value, uint16_t 
                     nullptr, nullptr) == 0
                ? 1
                : 0;
+  }
+  auto is = [&](const char* word) {
+    return std::strlen(word) == length && strncasecmp(value, word, length) == 0;
+  };
+  if (row->code == kCodeGraphicStorage && !is("inline") && !is("storage")) {
+    // Only "inline" and "storage" move a picture; any storage the picture
+    // reads already ("Image Resource", "Storage Link URL" ...) is kept as it
+    // is, so what the property reads sets back. Others are refused.
+    char now[kTextBufferSize] = {};
+    GetPropertyText(row->name, now, sizeof now);
+    if (is(now)) return 1;
   }
   return RunFrame(row->setStep, row->code, length, 0, 0, value, nullptr, nullptr, nullptr) == 0
              ? 1

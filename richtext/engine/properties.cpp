@@ -632,8 +632,11 @@ NnStatus BorderSet(const uint8_t* d, uint16_t sig, uint32_t len, RTProcessContex
   return 0;
 }
 
+// A hotspot whose data is its formula: one with the formula flag, or a
+// button, unless the button's action is LotusScript (its data is the script).
 bool IsActionHotspot(const uint8_t* d, uint32_t len) {
-  return W(d, len, 4) == 3 || (L(d, len, 8) & 0x10);
+  const uint32_t flags = L(d, len, 8);
+  return (flags & 0x10) || (W(d, len, 4) == 3 && !(flags & 0x100));
 }
 
 void ActionFormulaGet(const uint8_t* d, uint16_t sig, uint32_t len, RTProcessContext* ctx) {
@@ -1326,10 +1329,18 @@ bool PropertyElementEnd(uint8_t*, uint16_t, uint32_t, RTProcessContext* ctx, NnS
   return true;
 }
 
+// A formula set on a target that holds no hotspot acting by formula (a
+// LotusScript button, text) is refused: nothing took it.
+bool PropertyPostWalk(RTProcessContext* ctx, NnStatus* status) {
+  if (ctx->OperationCode != 21) return false;
+  *status = ctx->TargetDone ? 0 : NN_ERR_INVALID_ARG;
+  return true;
+}
+
 const OperationFamily kPropertySteps = {"properties",     PropertySetup,
                                         PropertyPreWalk,  PropertyAtTarget,
                                         PropertyRecord,   PropertyElementEnd,
-                                        nullptr};
+                                        PropertyPostWalk};
 
 }  // namespace
 
