@@ -515,22 +515,30 @@ constexpr NnStatus kStatusWalkDone = 546;
 
 // 47: the target reads as pass-through HTML when its first record lies in
 // a region a marker opened before it, or when it holds a marker that opens
-// one. The answer is "TRUE" or "FALSE" in the result text.
+// one on its own records. The answer is "TRUE" or "FALSE" in the result text.
 NnStatus PassthruGetStart(RTProcessContext* ctx) {
   const bool inside = PassthruAt(ctx->CurrentNode);
   ctx->Session->SetResultText(inside ? "TRUE" : "FALSE", inside ? 4 : 5);
   return inside ? kStatusWalkDone : NnStatus(0);
 }
 
+// A marker opens a region of the target only when a record of the target
+// follows it inside the region: one that ends the target (where clearing
+// a region that goes on after it leaves one) does not.
 NnStatus PassthruGetRecord(uint16_t sig, RTProcessContext* ctx) {
-  if (sig != 0xFFCC) return 0;
+  uint16_t& opened = ctx->TableText.PassthruInside;
+  if (sig == 0xFFCC || sig == 0xFFCD) {
+    opened = sig == 0xFFCC;
+    return 0;
+  }
+  if (!opened) return 0;
   ctx->Session->SetResultText("TRUE", 4);
   return kStatusWalkDone;
 }
 
 // 48: pass-through marking. SubCode not 0 marks the target's records as
-// pass-through HTML, 0 clears the marking; a target that reads as asked
-// stays as it is. Markers inside the target give way to one pair around it
+// pass-through HTML, 0 clears the marking; a target marked already stays as
+// it is. Markers inside the target give way to one pair around it
 // (marking), or to the ends of the regions it cuts (clearing): a region
 // that began before the target ends where it starts, one that goes on
 // after it begins again where it ends.
@@ -552,7 +560,10 @@ NnStatus PassthruAtTarget(RTProcessContext* ctx) {
   TableTextOpsState& t = ctx->TableText;
   const RTRecordNode* first = ctx->CurrentNode;
   const bool mark = ctx->SubCode != 0;
-  t.PassthruSame = PassthruAt(first) == mark ? 1 : 0;
+  // Marking: a target whose first record is inside a region reads as marked
+  // already. Clearing has no such shortcut: a target may hold a region that
+  // its first record does not show.
+  t.PassthruSame = mark && PassthruAt(first) ? 1 : 0;
   t.PassthruInside = PassthruAt(first ? first->prev : nullptr) ? 1 : 0;
   if (t.PassthruSame || mark == (t.PassthruInside != 0)) return 0;
   return EmitMarker(mark ? kPassthruBegin : kPassthruEnd, ctx);

@@ -305,6 +305,31 @@ void Tables(Workspace& ws, const std::string& where) {
   }
 }
 
+// Pass-through marking turned over (on a target with text: an empty one
+// keeps none): only markers change, `most` of them at most.
+void TogglePassthru(Element& e, size_t most) {
+  if (Prop(e.Chunk(), "Text").empty()) return;
+  const bool passthru = e.Chunk()->GetPropertyNumber("PassthruHTML") != 0;
+  e.Change(
+      passthru ? "PassthruHTML 0" : "PassthruHTML 1",
+      [&](TorvoRTChunk* c) { return c->SetPropertyNumber("PassthruHTML", !passthru) ? 0 : 1; },
+      [&](TorvoRTChunk* c) { return (c->GetPropertyNumber("PassthruHTML") != 0) != passthru; },
+      {0xFFCC, 0xFFCD}, most);
+}
+
+// Pass-through marking of every paragraph, and of the whole item.
+void Paragraphs(Workspace& ws, const std::string& where) {
+  const long paragraphs = ws.item()->DefineChunk("")->GetCount("Paragraph");
+  for (long p = 1; p <= paragraphs; ++p) {
+    Element e(ws, where, "Paragraph " + std::to_string(p));
+    TogglePassthru(e, 4);
+  }
+  const std::vector<Record> records = ws.Records();
+  Element all(ws, where, "");
+  TogglePassthru(all, 2 + size_t(writecheck::Count(records, 0xFFCC) +
+                                 writecheck::Count(records, 0xFFCD)));
+}
+
 void TextRuns(Workspace& ws, const std::string& where) {
   const long runs = ws.item()->DefineChunk("")->GetCount("Text");
   for (long r = 1; r <= runs; ++r) {
@@ -347,14 +372,7 @@ void TextRuns(Workspace& ws, const std::string& where) {
         "palette colour 2",
         [](TorvoRTChunk* c) { return c->SetPropertyNumber("FontColor", 2) ? 0 : 1; },
         [](TorvoRTChunk* c) { return Prop(c, "FontColor") == "Red"; }, {0xFF85, 221, 222, 210}, 4);
-    // Pass-through marking (a run with text: an empty one keeps none).
-    const bool passthru = e.Chunk()->GetPropertyNumber("PassthruHTML") != 0;
-    if (!Prop(e.Chunk(), "Text").empty())
-      e.Change(
-          passthru ? "PassthruHTML 0" : "PassthruHTML 1",
-          [&](TorvoRTChunk* c) { return c->SetPropertyNumber("PassthruHTML", !passthru) ? 0 : 1; },
-          [&](TorvoRTChunk* c) { return (c->GetPropertyNumber("PassthruHTML") != 0) != passthru; },
-          {0xFFCC, 0xFFCD}, 2);
+    TogglePassthru(e, 2);
     e.Same("its changed font",
            [](TorvoRTChunk* c) { return c->ChangeFont(Prop(c, "Font").c_str(), nullptr, 0); });
   }
@@ -436,6 +454,7 @@ TEST(RoundTripCorpus, EveryPropertySetBackLeavesTheItemAndAChangeOnlyItsTarget) 
     ASSERT_TRUE(ws.ok()) << source.where;
     Tables(ws, source.where);
     TextRuns(ws, source.where);
+    Paragraphs(ws, source.where);
     Pictures(ws, source.where);
     Hotspots(ws, source.where);
     Links(ws, source.where);
