@@ -344,6 +344,9 @@ void TextRuns(Workspace& ws, const std::string& where) {
     e.Refused("a word that is no font word", [](TorvoRTChunk* c) {
       return c->ChangeFont("Bold RGB127,96 10pt Arial", nullptr, 0);
     });
+    e.Refused("a new gradient (a run's colour record is not given one)", [](TorvoRTChunk* c) {
+      return c->ChangeFont("RGB127,96,79 GRADIENT1,2,3", nullptr, 0);
+    });
     const bool bold = Prop(e.Chunk(), "TextAttributes").find("Bold") != std::string::npos;
     e.Change(
         bold ? "-Bold" : "+Bold",
