@@ -1,6 +1,8 @@
 #include "support/testutil.h"
 
+#include <libxml/HTMLparser.h>
 #include <libxml/parser.h>
+#include <libxml/tree.h>
 
 #include <fcntl.h>
 #include <strings.h>
@@ -164,6 +166,45 @@ bool ParsesAsXml(const std::string& text) {
   if (!doc) return false;
   xmlFreeDoc(doc);
   return true;
+}
+
+std::string PageElement::Attribute(const std::string& key) const {
+  for (const auto& a : attributes)
+    if (a.first == key) return a.second;
+  return {};
+}
+
+namespace {
+void CollectElements(xmlNode* node, std::vector<PageElement>* out) {
+  for (xmlNode* n = node; n; n = n->next) {
+    if (n->type != XML_ELEMENT_NODE) continue;
+    PageElement e;
+    e.name = reinterpret_cast<const char*>(n->name);
+    for (xmlAttr* a = n->properties; a; a = a->next) {
+      xmlChar* value = xmlNodeListGetString(n->doc, a->children, 1);
+      e.attributes.emplace_back(reinterpret_cast<const char*>(a->name),
+                                value ? reinterpret_cast<const char*>(value) : "");
+      xmlFree(value);
+    }
+    xmlChar* text = xmlNodeGetContent(n);
+    if (text) e.text = reinterpret_cast<const char*>(text);
+    xmlFree(text);
+    out->push_back(std::move(e));
+    CollectElements(n->children, out);
+  }
+}
+}  // namespace
+
+std::vector<PageElement> PageElements(const std::string& page, bool html) {
+  std::vector<PageElement> out;
+  const int quiet = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
+  xmlDoc* doc = html ? htmlReadMemory(page.data(), int(page.size()), "page.html", "UTF-8",
+                                      HTML_PARSE_NONET | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING)
+                     : xmlReadMemory(page.data(), int(page.size()), "page.xhtml", nullptr, quiet);
+  if (!doc) return out;
+  CollectElements(xmlDocGetRootElement(doc), &out);
+  xmlFreeDoc(doc);
+  return out;
 }
 
 size_t Count(const std::string& text, const std::string& what) {

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "nn/nn.h"
@@ -42,6 +43,17 @@ std::string CompiledFormula(const std::string& text);
 
 // True when the text parses as a whole XML document (no network, no messages).
 bool ParsesAsXml(const std::string& text);
+
+// An element of a parsed page: its name, attributes (values decoded) and text.
+struct PageElement {
+  std::string name;
+  std::vector<std::pair<std::string, std::string>> attributes;
+  std::string text;  // all the text inside it
+  std::string Attribute(const std::string& key) const;
+};
+// The elements of a page in document order, parsed as XML (XHTML) or, with
+// `html`, by an HTML parser; empty when it does not parse.
+std::vector<PageElement> PageElements(const std::string& page, bool html = false);
 
 // How many times `what` occurs in `text` (overlapping occurrences count).
 size_t Count(const std::string& text, const std::string& what);

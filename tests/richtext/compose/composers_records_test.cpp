@@ -174,6 +174,50 @@ TEST_F(ComposeDoc, HotspotOptionsBecomeItsAttributesAndCodeStaysInItsText) {
       << page;
 }
 
+// Every kind of hotspot AppendHotspot makes shows its attribute options on
+// the element it renders as, each value escaped: a button on the button, a
+// popup on its acronym (whose title stays the popup text), an action (its
+// scripts shown disabled) and a computed text on a span around their
+// content.
+TEST_F(ComposeDoc, HotspotAttributesShowOnTheElementEachKindRendersAs) {
+  struct Kind {
+    const char* type;
+    const char* code;
+    const char* element;
+    const char* title;
+  };
+  const Kind kinds[] = {{"Button JavaScript", "alert(1)", "button", "t\"0<"},
+                        {"Action Formula", "@Now", "span", "t\"1<"},
+                        {"Action JavaScript", "go()", "span", "t\"2<"},
+                        {"Popup Text", "tip", "acronym", "tip"},
+                        {"Mouseover Text", "over", "acronym", "over"},
+                        {"ComputedText", "\"ct\"", "span", "t\"5<"}};
+  for (size_t k = 0; k < std::size(kinds); ++k) {
+    const std::string n = std::to_string(k);
+    const std::string options = "HotspotHTMLClass='k" + n + "' HotspotHTMLTitle='t\"" + n +
+                                "<' HotspotStyle='color:red' HotspotHTMLID='i&" + n + "'";
+    ASSERT_EQ(chunk->AppendHotspot(kinds[k].type, kinds[k].code, 200, options.c_str(), "Go", 2),
+              0)
+        << kinds[k].type;
+  }
+  std::string page;
+  Reloaded(&page);
+  const std::vector<kvtest::PageElement> elements = kvtest::PageElements(page);
+  ASSERT_FALSE(elements.empty()) << page;
+  for (size_t k = 0; k < std::size(kinds); ++k) {
+    const std::string n = std::to_string(k);
+    const kvtest::PageElement* e = nullptr;
+    for (const kvtest::PageElement& candidate : elements)
+      if (candidate.Attribute("class") == "k" + n) e = &candidate;
+    ASSERT_NE(e, nullptr) << kinds[k].type << ": " << page;
+    EXPECT_EQ(e->name, kinds[k].element) << kinds[k].type;
+    EXPECT_EQ(e->Attribute("id"), "i&" + n) << kinds[k].type;
+    EXPECT_EQ(e->Attribute("title"), kinds[k].title) << kinds[k].type;
+    const std::string style = e->Attribute("style");
+    EXPECT_EQ(style.substr(style.size() - 9), "color:red") << kinds[k].type << ": " << style;
+  }
+}
+
 // ---- links (AppendLink, 2353) ----------------------------------------------------
 
 TEST_F(ComposeDoc, UrlWithQueryIsAUrlLinkNotAnOptionString) {
