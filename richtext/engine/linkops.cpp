@@ -387,6 +387,7 @@ NnStatus BorderInPlace(const uint8_t* data, uint32_t len, RTProcessContext* ctx,
     return st;
   }
   Replace(ctx, out, rec, 0xFFFC, len);
+  ctx->BorderWritten = 1;
   return 0;
 }
 
@@ -572,9 +573,17 @@ NnStatus ElementProperties(uint8_t* data, uint16_t sig, uint32_t len, RTProcessC
       if (sig == kSigAttributes && Contains(t, "GraphicHTML") && OwnAttributes(ctx, 153))
         return RebuildAttributes(data, len, "GraphicHTML", ctx, out);
       if (sig == 0xFFFC) return BorderInPlace(data, len, ctx, out);
+      if (sig == kSigEnd && U16(data, len, 4) == 153 && t && !ctx->GraphicBeginOpen &&
+          ctx->TableText.ElementGroupDepth == ctx->OpenSignatureDepth + 1)
+        // The records a graphic in a group of its own lacks go inside it,
+        // before its end: where its readers and the page look for them.
+        return ComposeElementOptions(GRAPHIC, t, ctx);
       if (sig == 153 && t && std::strchr(t, '=') && !ctx->GraphicBeginOpen) {
         int32_t d = ctx->OpenSignatureDepth;
-        if (d > 0 && d <= int32_t(kMaxBeginDepth) && ctx->OpenSignatures[d] == 153) return 0;
+        if (d > 0 && d <= int32_t(kMaxBeginDepth) && ctx->OpenSignatures[d] == 153) {
+          ctx->TableText.ElementGroupDepth = d;
+          return 0;
+        }
         NnStatus st = EmitBeginRecord(153, 1, &ctx->Compose);
         if (st) return st;
         ctx->GraphicBeginOpen = 1;
@@ -878,6 +887,7 @@ bool LinkOpsAtTarget(uint8_t*, uint16_t, uint32_t, RTProcessContext* ctx, NnStat
     ctx->AltTextWritten = 0;
     ctx->CaptionWritten = 0;
     ctx->HtmlAttributesWritten = 0;
+    ctx->BorderWritten = 0;
   }
   return false;
 }

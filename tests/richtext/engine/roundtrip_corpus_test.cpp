@@ -395,6 +395,26 @@ void Pictures(Workspace& ws, const std::string& where) {
     };
     const std::string listing = Text(e.Chunk()->GetTargetProperties("Graphic", ""));
     e.Same("its element properties", properties(listing.c_str()));
+    // Each property set reads back from the picture's own records (a picture
+    // in a group of its own keeps them inside it); set once more, it adds
+    // nothing.
+    struct Set {
+      const char* option;
+      const char* key;
+      const char* value;
+    };
+    for (const Set& p : {Set{"AltText='Alt <&> text'", "AltText", "Alt <&> text"},
+                         Set{"Caption='A caption'", "Caption", "A caption"},
+                         Set{"GraphicHTMLClass='gc'", "GraphicHTMLClass", "gc"},
+                         Set{"BorderStyle=SOLID BorderThicknessTop=2", nullptr, nullptr}}) {
+      e.Change(
+          p.option, properties(p.option),
+          [&](TorvoRTChunk* c) {
+            return !p.key || Text(c->GetTargetProperties("Graphic", p.key)) == p.value;
+          },
+          {153, 221, 222, 0xFFCA, 0xFF76, 0xFF7A, 0xFFFC}, 3);
+      e.Same(std::string(p.option) + " again", properties(p.option));
+    }
     const std::string longCaption = "Caption='" + std::string(5000, 'c') + "'";
     e.Refused("a caption of 5,000 characters", properties(longCaption.c_str()));
   }
