@@ -168,41 +168,25 @@ bool ParsesAsXml(const std::string& text) {
   return true;
 }
 
-std::string PageElement::Attribute(const std::string& key) const {
-  for (const auto& a : attributes)
-    if (a.first == key) return a.second;
-  return {};
-}
-
-namespace {
-void CollectElements(xmlNode* node, std::vector<PageElement>* out) {
-  for (xmlNode* n = node; n; n = n->next) {
-    if (n->type != XML_ELEMENT_NODE) continue;
-    PageElement e;
-    e.name = reinterpret_cast<const char*>(n->name);
-    for (xmlAttr* a = n->properties; a; a = a->next) {
-      xmlChar* value = xmlNodeListGetString(n->doc, a->children, 1);
-      e.attributes.emplace_back(reinterpret_cast<const char*>(a->name),
-                                value ? reinterpret_cast<const char*>(value) : "");
-      xmlFree(value);
-    }
-    xmlChar* text = xmlNodeGetContent(n);
-    if (text) e.text = reinterpret_cast<const char*>(text);
-    xmlFree(text);
-    out->push_back(std::move(e));
-    CollectElements(n->children, out);
-  }
-}
-}  // namespace
-
 std::vector<PageElement> PageElements(const std::string& page, bool html) {
   std::vector<PageElement> out;
-  const int quiet = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
-  xmlDoc* doc = html ? htmlReadMemory(page.data(), int(page.size()), "page.html", "UTF-8",
+  xmlDoc* doc = html ? htmlReadMemory(page.data(), int(page.size()), "p.html", "UTF-8",
                                       HTML_PARSE_NONET | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING)
-                     : xmlReadMemory(page.data(), int(page.size()), "page.xhtml", nullptr, quiet);
-  if (!doc) return out;
-  CollectElements(xmlDocGetRootElement(doc), &out);
+                     : xmlReadMemory(page.data(), int(page.size()), "p.xhtml", nullptr,
+                                     XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+  auto text = [](xmlChar* t) { std::string s = t ? reinterpret_cast<char*>(t) : ""; xmlFree(t); return s; };
+  auto collect = [&](auto& self, xmlNode* n) -> void {
+    for (; n; n = n->next) {
+      if (n->type != XML_ELEMENT_NODE) continue;
+      PageElement e{reinterpret_cast<const char*>(n->name), text(xmlNodeGetContent(n)), {}};
+      for (xmlAttr* a = n->properties; a; a = a->next)
+        e.attributes[reinterpret_cast<const char*>(a->name)] =
+            text(xmlNodeListGetString(n->doc, a->children, 1));
+      out.push_back(std::move(e));
+      self(self, n->children);
+    }
+  };
+  if (doc) collect(collect, xmlDocGetRootElement(doc));
   xmlFreeDoc(doc);
   return out;
 }

@@ -2,8 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "nn/nn.h"
@@ -44,15 +44,13 @@ std::string CompiledFormula(const std::string& text);
 // True when the text parses as a whole XML document (no network, no messages).
 bool ParsesAsXml(const std::string& text);
 
-// An element of a parsed page: its name, attributes (values decoded) and text.
-struct PageElement {
-  std::string name;
-  std::vector<std::pair<std::string, std::string>> attributes;
-  std::string text;  // all the text inside it
-  std::string Attribute(const std::string& key) const;
-};
 // The elements of a page in document order, parsed as XML (XHTML) or, with
-// `html`, by an HTML parser; empty when it does not parse.
+// `html`, as HTML: name, attributes (values decoded) and all text inside.
+struct PageElement {
+  std::string name, text;
+  std::map<std::string, std::string> attributes;
+  std::string Attribute(const std::string& k) const { return attributes.count(k) ? attributes.at(k) : ""; }
+};
 std::vector<PageElement> PageElements(const std::string& page, bool html = false);
 
 // How many times `what` occurs in `text` (overlapping occurrences count).

@@ -174,47 +174,33 @@ TEST_F(ComposeDoc, HotspotOptionsBecomeItsAttributesAndCodeStaysInItsText) {
       << page;
 }
 
-// Every kind of hotspot AppendHotspot makes shows its attribute options on
-// the element it renders as, each value escaped: a button on the button, a
-// popup on its acronym (whose title stays the popup text), an action (its
-// scripts shown disabled) and a computed text on a span around their
-// content.
+// Every kind of hotspot AppendHotspot makes shows its attribute options,
+// escaped, on the element it renders as: a button, a popup's acronym (whose
+// title stays the popup text), a span around an action's content (its
+// scripts shown disabled) or a computed text's.
 TEST_F(ComposeDoc, HotspotAttributesShowOnTheElementEachKindRendersAs) {
-  struct Kind {
-    const char* type;
-    const char* code;
-    const char* element;
-    const char* title;
-  };
-  const Kind kinds[] = {{"Button JavaScript", "alert(1)", "button", "t\"0<"},
-                        {"Action Formula", "@Now", "span", "t\"1<"},
-                        {"Action JavaScript", "go()", "span", "t\"2<"},
-                        {"Popup Text", "tip", "acronym", "tip"},
-                        {"Mouseover Text", "over", "acronym", "over"},
-                        {"ComputedText", "\"ct\"", "span", "t\"5<"}};
-  for (size_t k = 0; k < std::size(kinds); ++k) {
-    const std::string n = std::to_string(k);
-    const std::string options = "HotspotHTMLClass='k" + n + "' HotspotHTMLTitle='t\"" + n +
-                                "<' HotspotStyle='color:red' HotspotHTMLID='i&" + n + "'";
-    ASSERT_EQ(chunk->AppendHotspot(kinds[k].type, kinds[k].code, 200, options.c_str(), "Go", 2),
-              0)
-        << kinds[k].type;
+  const char* kinds[][4] = {{"Button JavaScript", "alert(1)", "button", ""},
+                            {"Action Formula", "@Now", "span", ""},
+                            {"Action JavaScript", "go()", "span", ""},
+                            {"Popup Text", "tip", "acronym", "tip"},
+                            {"Mouseover Text", "over", "acronym", "over"},
+                            {"ComputedText", "\"ct\"", "span", ""}};
+  for (const auto& k : kinds) {
+    const std::string options = std::string("HotspotHTMLClass='") + k[0] +
+                                "' HotspotHTMLTitle='t\"<' HotspotStyle='color:red' "
+                                "HotspotHTMLID='i&'";
+    ASSERT_EQ(chunk->AppendHotspot(k[0], k[1], 200, options.c_str(), "Go", 2), 0) << k[0];
   }
   std::string page;
   Reloaded(&page);
-  const std::vector<kvtest::PageElement> elements = kvtest::PageElements(page);
-  ASSERT_FALSE(elements.empty()) << page;
-  for (size_t k = 0; k < std::size(kinds); ++k) {
-    const std::string n = std::to_string(k);
-    const kvtest::PageElement* e = nullptr;
-    for (const kvtest::PageElement& candidate : elements)
-      if (candidate.Attribute("class") == "k" + n) e = &candidate;
-    ASSERT_NE(e, nullptr) << kinds[k].type << ": " << page;
-    EXPECT_EQ(e->name, kinds[k].element) << kinds[k].type;
-    EXPECT_EQ(e->Attribute("id"), "i&" + n) << kinds[k].type;
-    EXPECT_EQ(e->Attribute("title"), kinds[k].title) << kinds[k].type;
-    const std::string style = e->Attribute("style");
-    EXPECT_EQ(style.substr(style.size() - 9), "color:red") << kinds[k].type << ": " << style;
+  std::map<std::string, kvtest::PageElement> byClass;
+  for (const kvtest::PageElement& e : kvtest::PageElements(page)) byClass[e.Attribute("class")] = e;
+  for (const auto& k : kinds) {
+    const kvtest::PageElement& e = byClass[k[0]];
+    EXPECT_EQ(e.name + " " + e.Attribute("id") + " " + e.Attribute("title"),
+              k[2] + std::string(" i& ") + (*k[3] ? k[3] : "t\"<"))
+        << k[0] << ": " << page;
+    EXPECT_TRUE(e.Attribute("style").ends_with("color:red")) << k[0];
   }
 }
 
