@@ -221,7 +221,8 @@ NnStatus WriteButtonHtml(RenderContext* ctx, const RTRecordNode* attributes) {
   size_t len = node->length - 16;
   if (const void* nul = std::memchr(label, 0, len)) len = size_t(static_cast<const char*>(nul) - label);
   char* mark = ctx->outputCursor;
-  if (!RenderAppend(ctx, "<button type=\"button\" disabled=\"disabled\"")) return Rollback(ctx, mark);
+  if (!RenderAppend(ctx, "<button type=\"button\" disabled=\"disabled\""))
+    return Rollback(ctx, mark);
   if (attributes && attributes->data)
     WriteElementIdAttributes(attributes->data, attributes->length, ctx, 0, 0);
   if (!ctx->driver.outputFull && RenderAppend(ctx, ">") && AppendDocumentText(ctx, label, len) &&

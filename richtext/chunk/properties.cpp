@@ -481,11 +481,17 @@ int TorvoRTChunk::SetPropertyNumber(const char* name, double value) {
     return 1;
   }
   if (row->code == PROPC_PASSTHRU) {
-    // 1 marks the target as pass-through HTML, 0 clears it. A target that
-    // reads so already is left as it is: the tidying after a change would
-    // otherwise rewrite what lies around it.
+    // 1 marks the target as pass-through HTML, 0 clears it. A target marked
+    // wholly (for 1) or not at all (for 0) is left as it is: the tidying
+    // after a change would otherwise rewrite what lies around it.
     const uint16_t mark = value != 0 ? 1 : 0;
-    if ((GetPropertyNumber(row->name) != 0) == (mark != 0)) return 1;
+    if (mark) {
+      session->ClearResultText();
+      RunFrame(row->getStep, 1, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+      if (strcasecmp(session->ResultText, "TRUE") == 0) return 1;
+    } else if (GetPropertyNumber(row->name) == 0) {
+      return 1;
+    }
     if (RunFrame(48, mark, 0, 0, 0, nullptr, nullptr, nullptr, nullptr) != 0 ||
         RunFrame(STEP_CLEANUP_TEXT, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr) != 0)
       return 0;

@@ -515,11 +515,17 @@ constexpr NnStatus kStatusWalkDone = 546;
 
 // 47: the target reads as pass-through HTML when its first record lies in
 // a region a marker opened before it, or when it holds a marker that opens
-// one on its own records. The answer is "TRUE" or "FALSE" in the result text.
+// one on its own records. With SubCode 1 it reads so only when every record
+// of it lies in a region (what marking it would leave). The answer is "TRUE"
+// or "FALSE" in the result text.
+constexpr uint32_t kPassthruWhole = 1;
+
 NnStatus PassthruGetStart(RTProcessContext* ctx) {
   const bool inside = PassthruAt(ctx->CurrentNode);
   ctx->Session->SetResultText(inside ? "TRUE" : "FALSE", inside ? 4 : 5);
-  return inside ? kStatusWalkDone : NnStatus(0);
+  if (ctx->SubCode != kPassthruWhole) return inside ? kStatusWalkDone : NnStatus(0);
+  ctx->TableText.PassthruInside = inside;
+  return inside ? NnStatus(0) : kStatusWalkDone;
 }
 
 // A marker opens a region of the target only when a record of the target
@@ -531,14 +537,15 @@ NnStatus PassthruGetRecord(uint16_t sig, RTProcessContext* ctx) {
     opened = sig == 0xFFCC;
     return 0;
   }
-  if (!opened) return 0;
-  ctx->Session->SetResultText("TRUE", 4);
+  const bool whole = ctx->SubCode == kPassthruWhole;
+  if (whole == (opened != 0)) return 0;
+  ctx->Session->SetResultText(whole ? "FALSE" : "TRUE", whole ? 5 : 4);
   return kStatusWalkDone;
 }
 
 // 48: pass-through marking. SubCode not 0 marks the target's records as
-// pass-through HTML, 0 clears the marking; a target marked already stays as
-// it is. Markers inside the target give way to one pair around it
+// pass-through HTML, 0 clears the marking. Markers inside the target give
+// way to one pair around it
 // (marking), or to the ends of the regions it cuts (clearing): a region
 // that began before the target ends where it starts, one that goes on
 // after it begins again where it ends.
@@ -560,26 +567,20 @@ NnStatus PassthruAtTarget(RTProcessContext* ctx) {
   TableTextOpsState& t = ctx->TableText;
   const RTRecordNode* first = ctx->CurrentNode;
   const bool mark = ctx->SubCode != 0;
-  // Marking: a target whose first record is inside a region reads as marked
-  // already. Clearing has no such shortcut: a target may hold a region that
-  // its first record does not show.
-  t.PassthruSame = mark && PassthruAt(first) ? 1 : 0;
   t.PassthruInside = PassthruAt(first ? first->prev : nullptr) ? 1 : 0;
-  if (t.PassthruSame || mark == (t.PassthruInside != 0)) return 0;
+  if (mark == (t.PassthruInside != 0)) return 0;
   return EmitMarker(mark ? kPassthruBegin : kPassthruEnd, ctx);
 }
 
 void PassthruRecord(uint16_t sig, RTProcessContext* ctx, RecordEmission* out) {
-  TableTextOpsState& t = ctx->TableText;
-  if ((sig != kPassthruBegin && sig != kPassthruEnd) || t.PassthruSame) return;
-  t.PassthruInside = sig == kPassthruBegin ? 1 : 0;
+  if (sig != kPassthruBegin && sig != kPassthruEnd) return;
+  ctx->TableText.PassthruInside = sig == kPassthruBegin ? 1 : 0;
   out->length = 0;
 }
 
 NnStatus PassthruAtEnd(RTProcessContext* ctx) {
-  TableTextOpsState& t = ctx->TableText;
   const bool mark = ctx->SubCode != 0;
-  if (t.PassthruSame || mark == (t.PassthruInside != 0)) return 0;
+  if (mark == (ctx->TableText.PassthruInside != 0)) return 0;
   return EmitMarker(mark ? kPassthruEnd : kPassthruBegin, ctx);
 }
 

@@ -174,7 +174,11 @@ std::vector<PageElement> PageElements(const std::string& page, bool html) {
                                       HTML_PARSE_NONET | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING)
                      : xmlReadMemory(page.data(), int(page.size()), "p.xhtml", nullptr,
                                      XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
-  auto text = [](xmlChar* t) { std::string s = t ? reinterpret_cast<char*>(t) : ""; xmlFree(t); return s; };
+  auto text = [](xmlChar* t) {
+    std::string s = t ? reinterpret_cast<char*>(t) : "";
+    xmlFree(t);
+    return s;
+  };
   auto collect = [&](auto& self, xmlNode* n) -> void {
     for (; n; n = n->next) {
       if (n->type != XML_ELEMENT_NODE) continue;

@@ -49,7 +49,9 @@ bool ParsesAsXml(const std::string& text);
 struct PageElement {
   std::string name, text;
   std::map<std::string, std::string> attributes;
-  std::string Attribute(const std::string& k) const { return attributes.count(k) ? attributes.at(k) : ""; }
+  std::string Attribute(const std::string& k) const {
+    return attributes.count(k) ? attributes.at(k) : "";
+  }
 };
 std::vector<PageElement> PageElements(const std::string& page, bool html = false);
 

@@ -154,8 +154,9 @@ class Element {
         const double number = Chunk()->GetPropertyNumber(name);
         Same(name, [&](TorvoRTChunk* c) { return Status(c, c->SetPropertyNumber(name, number)); });
       } else {
-        Same(name + (": " + value),
-             [&](TorvoRTChunk* c) { return Status(c, c->SetPropertyText(name, value.c_str(), 0)); });
+        Same(name + (": " + value), [&](TorvoRTChunk* c) {
+          return Status(c, c->SetPropertyText(name, value.c_str(), 0));
+        });
       }
     }
   }
@@ -312,7 +313,8 @@ void TogglePassthru(Element& e, size_t most) {
       {0xFFCC, 0xFFCD}, most);
 }
 
-// Pass-through marking of every paragraph, and of the whole item.
+// Pass-through marking of every paragraph, and of the whole item (marked,
+// each of its runs reads so).
 void Paragraphs(Workspace& ws, const std::string& where) {
   const long paragraphs = ws.item()->DefineChunk("")->GetCount("Paragraph");
   for (long p = 1; p <= paragraphs; ++p) {
@@ -320,7 +322,20 @@ void Paragraphs(Workspace& ws, const std::string& where) {
     TogglePassthru(e, 4);
   }
   Element all(ws, where, "");
-  TogglePassthru(all, 2 + size_t(writecheck::Count(ws.Records(), 0xFFCC) * 2));
+  const size_t markers = size_t(writecheck::Count(ws.Records(), 0xFFCC) * 2);
+  TogglePassthru(all, 2 + markers);
+  if (Prop(all.Chunk(), "Text").empty()) return;
+  all.Change(
+      "PassthruHTML 1",
+      [](TorvoRTChunk* c) { return c->SetPropertyNumber("PassthruHTML", 1) ? 0 : 1; },
+      [&](TorvoRTChunk* c) {
+        for (long r = c->GetCount("Text"); r > 0; --r) {
+          TorvoRTChunk* run = ws.item()->DefineChunk(("Text " + std::to_string(r)).c_str());
+          if (!run->GetPropertyNumber("PassthruHTML") && !Prop(run, "Text").empty()) return false;
+        }
+        return true;
+      },
+      {0xFFCC, 0xFFCD}, 2 + markers);
 }
 
 void TextRuns(Workspace& ws, const std::string& where) {
@@ -396,7 +411,8 @@ void Pictures(Workspace& ws, const std::string& where) {
       e.Change(
           set, properties(set),
           [&](TorvoRTChunk* c) {
-            return key == "BorderStyle" || Text(c->GetTargetProperties("Graphic", key.c_str())) == "A<&";
+            return key == "BorderStyle" ||
+                   Text(c->GetTargetProperties("Graphic", key.c_str())) == "A<&";
           },
           {153, 221, 222, 0xFFCA, 0xFF76, 0xFF7A, 0xFFFC}, 3);
       e.Same(std::string(set) + " again", properties(set));
