@@ -544,11 +544,12 @@ NnStatus PassthruGetRecord(uint16_t sig, RTProcessContext* ctx) {
 }
 
 // 48: pass-through marking. SubCode not 0 marks the target's records as
-// pass-through HTML, 0 clears the marking. Markers inside the target give
-// way to one pair around it
-// (marking), or to the ends of the regions it cuts (clearing): a region
-// that began before the target ends where it starts, one that goes on
-// after it begins again where it ends.
+// pass-through HTML, 0 clears the marking. Marking keeps the regions of the
+// target that touch (an end directly followed by a begin) and drops any
+// other marker inside it, so that regions run through the whole target;
+// clearing drops them all. A region that began before the target ends where
+// it starts (clearing) or runs on into it (marking); one that goes on after
+// it begins again where it ends (clearing) or runs on (marking).
 constexpr uint16_t kPassthruBegin = 0xFFCC, kPassthruEnd = 0xFFCD;
 
 // A marker, flagged as written by this call: the tidying after it stays next
@@ -568,14 +569,33 @@ NnStatus PassthruAtTarget(RTProcessContext* ctx) {
   const RTRecordNode* first = ctx->CurrentNode;
   const bool mark = ctx->SubCode != 0;
   t.PassthruInside = PassthruAt(first ? first->prev : nullptr) ? 1 : 0;
-  if (mark == (t.PassthruInside != 0)) return 0;
+  t.PassthruOpened = t.PassthruInside;
+  t.PassthruEndHeld = 0;
+  // A target that opens with a marker of its own keeps it.
+  if (mark == (t.PassthruInside != 0) || (mark && first && first->signature == kPassthruBegin))
+    return 0;
+  t.PassthruOpened = 1;
   return EmitMarker(mark ? kPassthruBegin : kPassthruEnd, ctx);
 }
 
-void PassthruRecord(uint16_t sig, RTProcessContext* ctx, RecordEmission* out) {
-  if (sig != kPassthruBegin && sig != kPassthruEnd) return;
-  ctx->TableText.PassthruInside = sig == kPassthruBegin ? 1 : 0;
+NnStatus PassthruRecord(uint16_t sig, RTProcessContext* ctx, RecordEmission* out) {
+  TableTextOpsState& t = ctx->TableText;
+  const bool mark = ctx->SubCode != 0;
+  if (sig != kPassthruBegin && sig != kPassthruEnd) {
+    t.PassthruEndHeld = 0;  // the region goes on through this record
+    return 0;
+  }
+  t.PassthruInside = sig == kPassthruBegin ? 1 : 0;
+  if (mark && sig == kPassthruBegin && (t.PassthruEndHeld || !t.PassthruOpened)) {
+    // Regions that touch stay two; the target's own opening begin stays.
+    const NnStatus st = t.PassthruEndHeld ? EmitMarker(kPassthruEnd, ctx) : NnStatus(0);
+    t.PassthruEndHeld = 0;
+    t.PassthruOpened = 1;
+    return st;
+  }
+  t.PassthruEndHeld = mark && sig == kPassthruEnd;
   out->length = 0;
+  return 0;
 }
 
 NnStatus PassthruAtEnd(RTProcessContext* ctx) {
@@ -1293,7 +1313,7 @@ bool PropertyRecord(uint8_t* d, uint16_t sig, uint32_t len, RTProcessContext* ct
     case 43: FrameGet(d, sig, len, ctx); break;
     case 44: st = FrameSet(d, sig, len, ctx, out); break;
     case 47: st = PassthruGetRecord(sig, ctx); break;
-    case 48: PassthruRecord(sig, ctx, out); break;
+    case 48: st = PassthruRecord(sig, ctx, out); break;
     case 55: st = UrlSet(d, sig, len, ctx, out); break;
     case 61: BlobGet(d, sig, len, ctx, 0xFF65, 0xFF66); break;
     case 63: BlobGet(d, sig, len, ctx, 0xFFDC, 0xFFF9); break;
