@@ -266,7 +266,9 @@ NnStatus BuildGraphicRecordTable(RTProcessContext* engine, RenderContext* ctx);
 //   image data writes <img alt="ALT" width="W" height="H" /> when it has alt text, else nothing.
 // - PXMLH (basic): <a href="URL"[ target="FRAME"][ id/class/style/title]>content</a> for URL
 //   links (refused schemes give the content alone); buttons and embedded controls through
-//   their writers; every other type its content only.
+//   their writers; every other type its content only, in <span id/class/style/title> when
+//   the hotspot has attributes and is an action, popup, subform or file upload that opens
+//   no element of its own.
 // - ProcessXMLDoclink: <a href="notes://[server]/REPLICA[/VIEW[/NOTE]][#anchor]"
 //   class="doclink">comment</a> ("Link" when there is no comment); for a link-target
 //   record (0xFFF6) of kind 2 only the start "<a href=..." of the link it names (no class,

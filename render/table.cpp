@@ -96,7 +96,7 @@ uint32_t FirstRowWidth(const RenderContext* ctx, const RTRecordNode* from) {
 // the cells hold them in order (then *edges is set), else the column widths
 // (total) counted as twips.
 uint32_t FirstRowTwips(const RenderContext* ctx, const RTRecordNode* from, uint32_t total,
-                         bool* edges) {
+                       bool* edges) {
   uint16_t left = 0, right = 0;
   bool ordered = true;
   ForFirstRowCells(ctx, from, [&](const RTRecordNode* n) {
