@@ -320,6 +320,11 @@ void Paragraphs(Workspace& ws, const std::string& where) {
   for (long p = 1; p <= paragraphs; ++p) {
     Element e(ws, where, "Paragraph " + std::to_string(p));
     TogglePassthru(e, 4);
+    // Its style set back reads as it did (the definition may be renumbered).
+    const std::string style = Prop(e.Chunk(), "ParagraphStyle");
+    if (style.empty()) continue;
+    EXPECT_TRUE(e.Chunk()->SetPropertyText("ParagraphStyle", style.c_str(), 0));
+    EXPECT_EQ(Prop(e.Chunk(), "ParagraphStyle"), style) << where << " Paragraph " << p;
   }
   Element all(ws, where, "");
   const size_t markers = size_t(writecheck::Count(ws.Records(), 0xFFCC) * 2);
