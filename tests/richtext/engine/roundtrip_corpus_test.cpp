@@ -149,7 +149,9 @@ class Element {
       if (row->readOnly || (row->chunkHandled ? row->code != 2301 && row->code != 2606 &&
                                                     row->code != 2612
                                               : !row->setStep)) {
-        Refused(name, [&](TorvoRTChunk* c) { return Status(c, c->SetPropertyText(name, "", 0)); });
+        Refused(name, [&](TorvoRTChunk* c) {
+          return Status(c, c->SetPropertyText(name, value.c_str(), 0));
+        });
       } else if (row->valueType == 3) {
         const double number = Chunk()->GetPropertyNumber(name);
         Same(name, [&](TorvoRTChunk* c) { return Status(c, c->SetPropertyNumber(name, number)); });
