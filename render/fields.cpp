@@ -131,6 +131,11 @@ bool FieldName(const RTRecordNode* node, const char** name, size_t* len) {
 
 void WriteElementIdAttributesStyled(const uint8_t* attributeRecord, uint32_t length,
                                     RenderContext* ctx, const char* extraStyle) {
+  WriteElementAttributes(attributeRecord, length, ctx, extraStyle, true);
+}
+
+void WriteElementAttributes(const uint8_t* attributeRecord, uint32_t length, RenderContext* ctx,
+                            const char* extraStyle, bool withTitle) {
   const IdTexts t = ReadIdTexts(attributeRecord, length);
   const bool haveExtra = extraStyle && *extraStyle;
   // Order: id, name, class, style, title, then the extra attributes.
@@ -146,7 +151,7 @@ void WriteElementIdAttributesStyled(const uint8_t* attributeRecord, uint32_t len
       if (!ok || !RenderAppend(ctx, "\"")) return;
       continue;
     }
-    if (!t.ok || t.length[i] == 0) continue;
+    if (!t.ok || t.length[i] == 0 || (i == 3 && !withTitle)) continue;
     if (i == 4) {
       if (!AppendExtraAttributes(ctx, t.text[4], t.length[4])) return;
       continue;
@@ -206,14 +211,22 @@ NnStatus RenderChoiceFieldHtml(RenderContext* ctx) {
 }
 
 NnStatus ProcessXMLButton(RenderContext* ctx, uint16_t /*signature*/) {
+  return WriteButtonHtml(ctx, nullptr);
+}
+
+NnStatus WriteButtonHtml(RenderContext* ctx, const RTRecordNode* attributes) {
   RTRecordNode* node = ctx->currentRecord;
   if (!node || node->signature != 0xFFAB || !node->data || node->length < 16) return NN_OK;
   const char* label = reinterpret_cast<const char*>(node->data + 16);
   size_t len = node->length - 16;
   if (const void* nul = std::memchr(label, 0, len)) len = size_t(static_cast<const char*>(nul) - label);
   char* mark = ctx->outputCursor;
-  if (RenderAppend(ctx, "<button type=\"button\" disabled=\"disabled\">") &&
-      AppendDocumentText(ctx, label, len) && RenderAppend(ctx, "</button>"))
+  if (!RenderAppend(ctx, "<button type=\"button\" disabled=\"disabled\""))
+    return Rollback(ctx, mark);
+  if (attributes && attributes->data)
+    WriteElementIdAttributes(attributes->data, attributes->length, ctx, 0, 0);
+  if (!ctx->driver.outputFull && RenderAppend(ctx, ">") && AppendDocumentText(ctx, label, len) &&
+      RenderAppend(ctx, "</button>"))
     return NN_OK;
   return Rollback(ctx, mark);
 }

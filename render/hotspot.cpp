@@ -252,6 +252,8 @@ struct Call {
   uint16_t depth = 0;
   uint32_t anchor = 0;      // the serial of the "</a>" this call pushed; 0: none
   uint32_t acronym = 0;     // the serial of its "</acronym>"; 0: none
+  uint32_t span = 0;        // the serial of the "</span>" that carries its attributes; 0: none
+  const RTRecordNode* attributes = nullptr;  // its own attribute record (0xFF7A)
   std::string openTag;      // the anchor's start tag, for re-opening
   NnStatus status = NN_OK;  // a step's failure, returned after the end
 };
@@ -274,11 +276,25 @@ void PushAnchor(RenderContext* ctx, Call* c, size_t startOffset) {
 
 size_t Offset(const RenderContext* ctx) { return size_t(ctx->outputCursor - ctx->outputBuffer); }
 
-// The frame target and element attributes of the hotspot (the first of each:
+// The hotspot's attribute record: the first of its own (an element carries
+// an attribute once).
+const RTRecordNode* OwnAttributes(const RenderContext* ctx, const Call& c) {
+  const RTRecordNode* attributes = nullptr;
+  ForOwnRecords(ctx, c.begin, c.end, [&](RTRecordNode* n) {
+    if (n->signature == 0xFF7A) attributes = n;
+    return attributes == nullptr;
+  });
+  return attributes;
+}
+
+void WriteOwnAttributes(RenderContext* ctx, const Call& c) {
+  if (c.attributes) WriteElementIdAttributes(c.attributes->data, c.attributes->length, ctx, 0, 0);
+}
+
+// The frame target and element attributes of the hotspot (the first frame:
 // an element carries an attribute once).
 void WriteFrameAndAttributes(RenderContext* ctx, const Call& c) {
   bool frame = false;
-  const RTRecordNode* attributes = nullptr;
   ForOwnRecords(ctx, c.begin, c.end, [&](RTRecordNode* n) {
     uint16_t len = 0, frameFlags = 0;
     if (n->signature == 0xFFF2 && !frame && ReadU16(n->data, n->length, 4, &len) &&
@@ -292,10 +308,9 @@ void WriteFrameAndAttributes(RenderContext* ctx, const Call& c) {
         frame = true;
       }
     }
-    if (n->signature == 0xFF7A && !attributes) attributes = n;
-    return true;
+    return !frame;
   });
-  if (attributes) WriteElementIdAttributes(attributes->data, attributes->length, ctx, 0, 0);
+  WriteOwnAttributes(ctx, c);
 }
 
 // The owner of the render answers the link event: the collection of a
@@ -530,6 +545,7 @@ void WriteAction(RenderContext* ctx, Call* c) {
       return true;
     });
     if (opened) {
+      WriteOwnAttributes(ctx, *c);
       RenderAppend(ctx, ">");
       PushAnchor(ctx, c, start);
     }
@@ -582,10 +598,19 @@ bool WritePopup(RenderContext* ctx, Call* c) {
   RenderAppend(ctx, " title=\"");
   AppendDocumentText(ctx, text.data(), text.size());
   RenderAppend(ctx, "\"");
+  // The popup's own style first, then the hotspot's attributes (its title
+  // is the popup text's).
+  std::string style;
   if (!(ctx->renderFlagsA & 0x8)) {
-    RenderAppend(ctx, " style=\"text-decoration: none;");
-    if (highlight) RenderAppend(ctx, "background-color:#ffff00;");
-    else if (border) RenderAppend(ctx, "border:1px solid black;");
+    style = "text-decoration: none;";
+    if (highlight) style += "background-color:#ffff00;";
+    else if (border) style += "border:1px solid black;";
+  }
+  if (c->attributes) {
+    WriteElementAttributes(c->attributes->data, c->attributes->length, ctx, style.c_str(), false);
+  } else if (!style.empty()) {
+    RenderAppend(ctx, " style=\"");
+    RenderAppend(ctx, style.c_str());
     RenderAppend(ctx, "\"");
   }
   RenderAppend(ctx, ">");
@@ -857,12 +882,28 @@ bool WriteAttachment(RenderContext* ctx, Call* c) {
 // never an enclosing hotspot's of the same name (a paragraph inside the
 // content may have closed its own already).
 void CloseOwn(RenderContext* ctx, Call* c) {
-  for (const uint32_t serial : {c->acronym, c->anchor}) {
+  for (const uint32_t serial : {c->acronym, c->anchor, c->span}) {
     if (!IsOpenElementListed(ctx, 0, serial)) continue;
     CloseOpenElementsTo(ctx, 1, "", 0);
     CloseOpenElementsThrough(ctx, 0, serial);
   }
-  c->acronym = c->anchor = 0;
+  c->acronym = c->anchor = c->span = 0;
+}
+
+// A hotspot that writes no element of its own (an action shown with its
+// scripts disabled, a formula action, a popup without text, a computed
+// text, a subform or a file upload) carries its attributes on a span
+// around its content.
+bool CarriesSpan(const Call& c) {
+  return c.attributes && !c.anchor && !c.acronym && !c.span &&
+         (c.type == 1 || c.type == 2 || c.type == 14 || c.type == 22 || c.type == 24);
+}
+
+void OpenAttributeSpan(RenderContext* ctx, Call* c) {
+  RenderAppend(ctx, "<span");
+  WriteOwnAttributes(ctx, *c);
+  RenderAppend(ctx, ">");
+  c->span = PushOwn(ctx, *c, "</span>");
 }
 
 // Skips to the record after the end (and a group end right after it).
@@ -879,7 +920,7 @@ void WriteControls(RenderContext* ctx, Call* c) {
   ForOwnRecords(ctx, c->begin, c->end, [&](RTRecordNode* n) {
     if ((c->type == 3 && n->signature == 0xFFAB) || (c->type == 28 && n->signature == 0xFFF7)) {
       ctx->currentRecord = n;
-      const NnStatus st = c->type == 3 ? ProcessXMLButton(ctx, c->begin->signature)
+      const NnStatus st = c->type == 3 ? WriteButtonHtml(ctx, c->attributes)
                                        : ProcessXMLEmbeddedCtl(ctx, c->begin->signature);
       if (st != NN_OK) c->status = st;
       if ((ctx->renderFlagsE & 0x2) && c->type == 3) ++ctx->hotspot.elementCounter;
@@ -966,6 +1007,7 @@ NnStatus PXMLH(RenderContext* ctx, uint16_t /*endType*/, uint16_t depth) {
     c.dataLength =
         uint16_t(begin->length > host::kHotspotFixed ? begin->length - host::kHotspotFixed : 0);
   c.data = d + (begin->length >= host::kHotspotFixed ? host::kHotspotFixed : begin->length);
+  c.attributes = OwnAttributes(ctx, c);
 
   // The nesting level: one per hotspot, at most 49.
   if (ctx->sectionLevel < kMaxLevel) ++ctx->sectionLevel;
@@ -1000,6 +1042,8 @@ NnStatus PXMLH(RenderContext* ctx, uint16_t /*endType*/, uint16_t depth) {
       break;
     case 1:
     case 22:
+      // A computed text stands in for the content: its span comes first.
+      if ((c.flags & 0x40010) == 0x40010 && CarriesSpan(c)) OpenAttributeSpan(ctx, &c);
       finished = WritePopup(ctx, &c);
       break;
     case 4:
@@ -1036,6 +1080,7 @@ NnStatus PXMLH(RenderContext* ctx, uint16_t /*endType*/, uint16_t depth) {
     if (LinkTargetUrl(ctx, c, &url, &kind2)) WriteUrlAnchor(ctx, &c, url);
     else if (kind2 && !WriteWikiLink(ctx, &c)) WriteTargetDoclink(ctx, &c);
   }
+  if (!finished && CarriesSpan(c)) OpenAttributeSpan(ctx, &c);
 
   // The paragraphs of its content open this call's link again.
   if (c.anchor) ctx->hotspot.linkCall = &c;

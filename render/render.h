@@ -241,6 +241,9 @@ NnStatus RenderPassthruHtml(RenderContext* ctx, uint16_t endType);
 NnStatus RenderTextFieldHtml(RenderContext* ctx, uint16_t endType);
 NnStatus RenderChoiceFieldHtml(RenderContext* ctx);
 NnStatus ProcessXMLButton(RenderContext* ctx, uint16_t signature);
+// The button at currentRecord (0xFFAB) with the attributes of its hotspot's
+// attribute record (0xFF7A; null for none).
+NnStatus WriteButtonHtml(RenderContext* ctx, const RTRecordNode* attributes);
 NnStatus ProcessXMLEmbeddedCtl(RenderContext* ctx, uint16_t signature);
 void WriteElementIdAttributes(const uint8_t* attributeRecord, uint32_t length, RenderContext* ctx,
                               int reserved1, int reserved2);
@@ -263,7 +266,9 @@ NnStatus BuildGraphicRecordTable(RTProcessContext* engine, RenderContext* ctx);
 //   image data writes <img alt="ALT" width="W" height="H" /> when it has alt text, else nothing.
 // - PXMLH (basic): <a href="URL"[ target="FRAME"][ id/class/style/title]>content</a> for URL
 //   links (refused schemes give the content alone); buttons and embedded controls through
-//   their writers; every other type its content only.
+//   their writers; every other type its content only, in <span id/class/style/title> when
+//   the hotspot has attributes and is an action, popup, subform or file upload that opens
+//   no element of its own.
 // - ProcessXMLDoclink: <a href="notes://[server]/REPLICA[/VIEW[/NOTE]][#anchor]"
 //   class="doclink">comment</a> ("Link" when there is no comment); for a link-target
 //   record (0xFFF6) of kind 2 only the start "<a href=..." of the link it names (no class,
@@ -271,7 +276,8 @@ NnStatus BuildGraphicRecordTable(RTProcessContext* engine, RenderContext* ctx);
 // - RenderTextFieldHtml: <span class="field" title="NAME">NAME</span>.
 // - RenderChoiceFieldHtml: <span class="keywords"><label><input type="checkbox|radio"
 //   disabled="disabled"[ checked="checked"] />VALUE</label>...</span>.
-// - ProcessXMLButton: <button type="button" disabled="disabled">LABEL</button>.
+// - ProcessXMLButton: <button type="button" disabled="disabled"[ id/class/style/title]>LABEL
+//   </button> (the attributes of the button's hotspot).
 // - ProcessXMLEmbeddedCtl: <input type="text" disabled="disabled" />.
 // - RenderLayoutRegion: <div class="layout" style="position:relative;width:Wpx;height:Hpx;">
 //   with one <div style="position:absolute;left:Lpx;top:Tpx;width:Wpx;height:Hpx;"> per
@@ -322,6 +328,10 @@ NnStatus RenderRecordsFlat(RenderContext* ctx, RTRecordNode* stop);
 // WriteElementIdAttributes with declarations merged in front of the record's style.
 void WriteElementIdAttributesStyled(const uint8_t* attributeRecord, uint32_t length,
                                     RenderContext* ctx, const char* extraStyle);
+// The same, without the record's title when the element has one of its own
+// (an attribute may stand once on an element).
+void WriteElementAttributes(const uint8_t* attributeRecord, uint32_t length, RenderContext* ctx,
+                            const char* extraStyle, bool withTitle);
 
 // Typed bracket HTML (render/typedhtml.cpp): the markup of a "[<...>]" text run
 // (platform characters) as it may reach the page. Formatting elements keep their

@@ -92,11 +92,11 @@ uint32_t FirstRowWidth(const RenderContext* ctx, const RTRecordNode* from) {
   return total;
 }
 
-// A fixed table's width in twips: its first row's outer edges where the
-// cells hold them in order (then *edges is set), else the column widths
+// A table's width in twips by its first row: the row's outer edges where
+// the cells hold them in order (then *edges is set), else the column widths
 // (total) counted as twips.
-uint32_t FixedTableWidth(const RenderContext* ctx, const RTRecordNode* from, uint32_t total,
-                         bool* edges) {
+uint32_t FirstRowTwips(const RenderContext* ctx, const RTRecordNode* from, uint32_t total,
+                       bool* edges) {
   uint16_t left = 0, right = 0;
   bool ordered = true;
   ForFirstRowCells(ctx, from, [&](const RTRecordNode* n) {
@@ -316,7 +316,11 @@ NnStatus RenderTableHTML(RenderContext* ctx, uint16_t endType, uint16_t depth) {
   // cells hold their edges each cell keeps its own too.
   const bool fixedWidth = (tableFlags & 1) == 0;
   bool cellEdges = false;
-  const uint32_t fixedTwips = fixedWidth ? FixedTableWidth(ctx, first, total, &cellEdges) : 0;
+  const uint32_t edgeTwips = FirstRowTwips(ctx, first, total, &cellEdges);
+  const uint32_t fixedTwips = fixedWidth ? edgeTwips : 0;
+  // A table that fits the window but whose columns hold no share of it
+  // (a fixed table made to fit) shares it out by its cells' edges.
+  const bool edgeShares = !fixedWidth && total == 0 && cellEdges;
 
   bool rowOpen = false;
   uint32_t row = 0;
@@ -333,7 +337,7 @@ NnStatus RenderTableHTML(RenderContext* ctx, uint16_t endType, uint16_t depth) {
       std::snprintf(style + used, sizeof style - used, "margin-left:%upx;",
                     TwipsToPixels(leftMargin - 1440u));
     }
-    if (total && !fixedWidth) {
+    if (!fixedWidth && (total || begin)) {
       std::strcat(style, "width:100%;");
     } else if (fixedTwips) {
       const size_t used = std::strlen(style);
@@ -376,12 +380,14 @@ NnStatus RenderTableHTML(RenderContext* ctx, uint16_t endType, uint16_t depth) {
       uint16_t left = 0, right = 0;
       ReadU16(c, n->length, 4, &left);
       ReadU16(c, n->length, 6, &right);
-      if (cellEdges) {
+      if (fixedWidth && cellEdges) {
         if (right > left)
           AppendStyle(style, sizeof style,
                       "width:" + std::to_string(TwipsToPixels(right - left)) + "px;");
-      } else if (total && fw) {
-        uint32_t pct = (uint32_t(fw) * 100 + total / 2) / total;
+      } else if ((total && fw) || (edgeShares && right > left)) {
+        const uint32_t share = total ? fw : uint32_t(right - left);
+        const uint32_t whole = total ? total : edgeTwips;
+        uint32_t pct = (share * 100 + whole / 2) / whole;
         if (pct == 0) pct = 1;
         if (pct > 100) pct = 100;
         AppendStyle(style, sizeof style, "width:" + std::to_string(pct) + "%;");

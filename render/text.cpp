@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "host/color.h"
+#include "host/fonts.h"
 #include "host/pool.h"
 #include "lsxsessi.h"
 #include "render/render.h"
@@ -506,6 +507,22 @@ const FontMarkup& RunFontMarkup(const RenderContext* ctx, const uint8_t* font) {
   return e.markup;
 }
 
+// The colour record (210) that follows a run's text: its RGB value when it
+// holds one the run shows (as the font property reads it), else null.
+const uint8_t* RunRgb(const RTRecordNode* run, uint8_t rgb[3]) {
+  const RTRecordNode* colour = run ? run->next : nullptr;
+  if (!colour || colour->signature != 0x00D2 || !colour->data || run->length < 8) return nullptr;
+  uint32_t font = 0;
+  std::memcpy(&font, run->data + 4, 4);
+  FontState shown;
+  FontStateOfRun(font, colour->data, colour->length, &shown);
+  if (!shown.colorRgb) return nullptr;
+  rgb[0] = shown.color.red;
+  rgb[1] = shown.color.green;
+  rgb[2] = shown.color.blue;
+  return rgb;
+}
+
 }  // namespace
 
 bool FontFamilyCss(const RenderContext* ctx, uint8_t face, std::string* out) {
@@ -571,8 +588,9 @@ NnStatus ProcessXMLText(RenderContext* ctx, uint16_t /*endType*/, uint32_t blank
   } else {
     pieces.push_back({reinterpret_cast<const char*>(node->data) + 8, node->length - 8});
     for (RTRecordNode* n = node->next; n != nullptr; n = n->next) {
+      // A record with a colour of its own starts a run of its own.
       if (n->signature != node->signature || n->data == nullptr || n->length < 8 ||
-          std::memcmp(n->data + 4, font, 4) != 0)
+          std::memcmp(n->data + 4, font, 4) != 0 || (n->next && n->next->signature == 0x00D2))
         break;
       if (ctx->lastRecord != nullptr && n->sequence > ctx->lastRecord->sequence) break;
       pieces.push_back({reinterpret_cast<const char*>(n->data) + 8, n->length - 8});
@@ -588,7 +606,12 @@ NnStatus ProcessXMLText(RenderContext* ctx, uint16_t /*endType*/, uint32_t blank
   char* const start = ctx->outputCursor;
   bool ok = true;
   if (!(blankAsEmpty && blank)) {
-    const FontMarkup& m = RunFontMarkup(ctx, font);
+    // A colour given as RGB lies in the colour record after the run.
+    uint8_t rgbValue[3];
+    const uint8_t* rgb = RunRgb(last, rgbValue);
+    FontMarkup coloured;
+    if (rgb) BuildFontMarkup(ctx, font, ctx->baseFont, rgb, 0, &coloured);
+    const FontMarkup& m = rgb ? coloured : RunFontMarkup(ctx, font);
     ok = m.open.empty() || RenderAppend(ctx, m.open.c_str());
     for (size_t k = 0; ok && k < pieces.size(); ++k) {
       size_t written = 0;

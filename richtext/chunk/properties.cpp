@@ -174,6 +174,7 @@ constexpr uint16_t kCodeInsideHotspot = 2615;
 constexpr uint16_t kCodeRecordType = 2330;
 constexpr uint16_t kCodeTargetType = 2348;
 constexpr uint16_t kCodeUnzoomed = 2335;
+constexpr uint16_t kCodeGraphicStorage = 2630;
 
 // The engine code that reads a row: its get step, or for the cell position
 // rows the engine's own position query.
@@ -480,11 +481,17 @@ int TorvoRTChunk::SetPropertyNumber(const char* name, double value) {
     return 1;
   }
   if (row->code == PROPC_PASSTHRU) {
-    // 1 marks the target as pass-through HTML, 0 clears it. A target that
-    // reads so already is left as it is: the tidying after a change would
-    // otherwise rewrite what lies around it.
+    // 1 marks the target as pass-through HTML, 0 clears it. A target marked
+    // wholly (for 1) or not at all (for 0) is left as it is: the tidying
+    // after a change would otherwise rewrite what lies around it.
     const uint16_t mark = value != 0 ? 1 : 0;
-    if ((GetPropertyNumber(row->name) != 0) == (mark != 0)) return 1;
+    if (mark) {
+      session->ClearResultText();
+      RunFrame(row->getStep, 1, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+      if (strcasecmp(session->ResultText, "TRUE") == 0) return 1;
+    } else if (GetPropertyNumber(row->name) == 0) {
+      return 1;
+    }
     if (RunFrame(48, mark, 0, 0, 0, nullptr, nullptr, nullptr, nullptr) != 0 ||
         RunFrame(STEP_CLEANUP_TEXT, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr) != 0)
       return 0;
@@ -577,6 +584,17 @@ int TorvoRTChunk::SetPropertyText(const char* name, const char* value, uint16_t 
                     nullptr, nullptr) == 0
                ? 1
                : 0;
+  }
+  auto is = [&](const char* word) {
+    return std::strlen(word) == length && strncasecmp(value, word, length) == 0;
+  };
+  if (row->code == kCodeGraphicStorage && !is("inline") && !is("storage")) {
+    // Only "inline" and "storage" move a picture; any storage the picture
+    // reads already ("Image Resource", "Storage Link URL" ...) is kept as it
+    // is, so what the property reads sets back. Others are refused.
+    char now[kTextBufferSize] = {};
+    GetPropertyText(row->name, now, sizeof now);
+    if (is(now)) return 1;
   }
   return RunFrame(row->setStep, row->code, length, 0, 0, value, nullptr, nullptr, nullptr) == 0
              ? 1

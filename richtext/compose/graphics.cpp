@@ -289,7 +289,7 @@ NnStatus ComposeElementOptions(uint32_t subCode, const char* options, RTProcessC
       if (st) return st;
       ctx->HtmlAttributesWritten = 1;
     }
-    if (StrIStr(options, "Border")) {
+    if (!ctx->BorderWritten && StrIStr(options, "Border")) {
       uint8_t border[60];
       if (ParseBorderProperties(ctx->Session, 0xFFFC, border, sizeof border, options, 1) == 0) {
         GetOptionValue(options, "Border=", value);
@@ -301,6 +301,7 @@ NnStatus ComposeElementOptions(uint32_t subCode, const char* options, RTProcessC
         }
         st = AppendRecord(border, 0xFFFC, sizeof border, &ctx->Compose);
         if (st) return st;
+        ctx->BorderWritten = 1;
       }
     }
     if (ctx->GraphicBeginOpen) {

@@ -268,11 +268,9 @@ NnStatus BuildParagraphDefinition(uint8_t* target, size_t targetCapacity, uint8_
 
   // 7. Right margin extension.
   if (g[kGivenRightExtension]) {
-    uint16_t pct = s.U16(kPabExtRightPercent);
-    if (pct == 0) {
-      pct = 100;
-      s.SetU16(kPabExtRightPercent, pct);
-    }
+    // 0 stands for the full width as 100 does (stored paragraphs hold
+    // either): kept as given, so a definition read and set back is the same.
+    const uint16_t pct = s.U16(kPabExtRightPercent);
     t.SetU16(kPabExtRightTwips, s.U16(kPabExtRightTwips));
     t.SetU16(kPabExtRightPercent, pct);
     set2 |= sf2 & (kPab2RightOffset | kPab2RightPercent);

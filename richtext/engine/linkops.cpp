@@ -279,6 +279,7 @@ NnStatus RebuildAttributes(const uint8_t* data, uint32_t len, const char* prefix
   uint32_t used = 0;
   uint16_t lens[6];
   uint32_t off = kHead;
+  bool same = true;
   for (int i = 0; i < 6; ++i) {
     uint32_t oldLen = U16(data, len, 4 + 2 * i);
     const char* oldText = reinterpret_cast<const char*>(data) + (off <= len ? off : len);
@@ -289,12 +290,16 @@ NnStatus RebuildAttributes(const uint8_t* data, uint32_t len, const char* prefix
     const char* value = Option(ctx, key);
     const char* text = value ? value : oldText;
     uint32_t n = value ? uint32_t(std::strlen(value)) : oldLen;
+    same = same && n == oldLen && std::memcmp(text, oldText, n) == 0;
     if (kHead + used + n > kTextBufferSize) return NN_ERR_MEMORY;
     std::memmove(work + kHead + used, text, n);
     lens[i] = uint16_t(n);
     used += n;
   }
-  uint32_t newLen = kHead + used;
+  ctx->HtmlAttributesWritten = 1;
+  if (same) return 0;  // the values it holds: the record stays as it is
+  // Rounded up to even with a zero pad byte, as the composers write it.
+  const uint32_t newLen = (kHead + used + 1) & ~1u;
   uint8_t* rec = NewBlock(ctx, newLen);
   if (!rec) return NN_ERR_MEMORY;
   std::memcpy(rec, data, kHead);
@@ -302,7 +307,6 @@ NnStatus RebuildAttributes(const uint8_t* data, uint32_t len, const char* prefix
   for (int i = 0; i < 6; ++i) Put16(rec + 4 + 2 * i, lens[i]);
   std::memcpy(rec + kHead, work + kHead, used);
   Replace(ctx, out, rec, kSigAttributes, newLen);
-  ctx->HtmlAttributesWritten = 1;
   return 0;
 }
 
@@ -387,6 +391,7 @@ NnStatus BorderInPlace(const uint8_t* data, uint32_t len, RTProcessContext* ctx,
     return st;
   }
   Replace(ctx, out, rec, 0xFFFC, len);
+  ctx->BorderWritten = 1;
   return 0;
 }
 
@@ -572,9 +577,17 @@ NnStatus ElementProperties(uint8_t* data, uint16_t sig, uint32_t len, RTProcessC
       if (sig == kSigAttributes && Contains(t, "GraphicHTML") && OwnAttributes(ctx, 153))
         return RebuildAttributes(data, len, "GraphicHTML", ctx, out);
       if (sig == 0xFFFC) return BorderInPlace(data, len, ctx, out);
+      if (sig == kSigEnd && U16(data, len, 4) == 153 && t && !ctx->GraphicBeginOpen &&
+          ctx->TableText.ElementGroupDepth == ctx->OpenSignatureDepth + 1)
+        // The records a graphic in a group of its own lacks go inside it,
+        // before its end: where its readers and the page look for them.
+        return ComposeElementOptions(GRAPHIC, t, ctx);
       if (sig == 153 && t && std::strchr(t, '=') && !ctx->GraphicBeginOpen) {
         int32_t d = ctx->OpenSignatureDepth;
-        if (d > 0 && d <= int32_t(kMaxBeginDepth) && ctx->OpenSignatures[d] == 153) return 0;
+        if (d > 0 && d <= int32_t(kMaxBeginDepth) && ctx->OpenSignatures[d] == 153) {
+          ctx->TableText.ElementGroupDepth = d;
+          return 0;
+        }
         NnStatus st = EmitBeginRecord(153, 1, &ctx->Compose);
         if (st) return st;
         ctx->GraphicBeginOpen = 1;
@@ -878,6 +891,7 @@ bool LinkOpsAtTarget(uint8_t*, uint16_t, uint32_t, RTProcessContext* ctx, NnStat
     ctx->AltTextWritten = 0;
     ctx->CaptionWritten = 0;
     ctx->HtmlAttributesWritten = 0;
+    ctx->BorderWritten = 0;
   }
   return false;
 }

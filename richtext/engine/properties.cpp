@@ -515,25 +515,41 @@ constexpr NnStatus kStatusWalkDone = 546;
 
 // 47: the target reads as pass-through HTML when its first record lies in
 // a region a marker opened before it, or when it holds a marker that opens
-// one. The answer is "TRUE" or "FALSE" in the result text.
+// one on its own records. With SubCode 1 it reads so only when every record
+// of it lies in a region (what marking it would leave). The answer is "TRUE"
+// or "FALSE" in the result text.
+constexpr uint32_t kPassthruWhole = 1;
+
 NnStatus PassthruGetStart(RTProcessContext* ctx) {
   const bool inside = PassthruAt(ctx->CurrentNode);
   ctx->Session->SetResultText(inside ? "TRUE" : "FALSE", inside ? 4 : 5);
-  return inside ? kStatusWalkDone : NnStatus(0);
+  if (ctx->SubCode != kPassthruWhole) return inside ? kStatusWalkDone : NnStatus(0);
+  ctx->TableText.PassthruInside = inside;
+  return inside ? NnStatus(0) : kStatusWalkDone;
 }
 
+// A marker opens a region of the target only when a record of the target
+// follows it inside the region: one that ends the target (where clearing
+// a region that goes on after it leaves one) does not.
 NnStatus PassthruGetRecord(uint16_t sig, RTProcessContext* ctx) {
-  if (sig != 0xFFCC) return 0;
-  ctx->Session->SetResultText("TRUE", 4);
+  uint16_t& opened = ctx->TableText.PassthruInside;
+  if (sig == 0xFFCC || sig == 0xFFCD) {
+    opened = sig == 0xFFCC;
+    return 0;
+  }
+  const bool whole = ctx->SubCode == kPassthruWhole;
+  if (whole == (opened != 0)) return 0;
+  ctx->Session->SetResultText(whole ? "FALSE" : "TRUE", whole ? 5 : 4);
   return kStatusWalkDone;
 }
 
 // 48: pass-through marking. SubCode not 0 marks the target's records as
-// pass-through HTML, 0 clears the marking; a target that reads as asked
-// stays as it is. Markers inside the target give way to one pair around it
-// (marking), or to the ends of the regions it cuts (clearing): a region
-// that began before the target ends where it starts, one that goes on
-// after it begins again where it ends.
+// pass-through HTML, 0 clears the marking. Marking keeps the regions of the
+// target that touch (an end directly followed by a begin) and drops any
+// other marker inside it, so that regions run through the whole target;
+// clearing drops them all. A region that began before the target ends where
+// it starts (clearing) or runs on into it (marking); one that goes on after
+// it begins again where it ends (clearing) or runs on (marking).
 constexpr uint16_t kPassthruBegin = 0xFFCC, kPassthruEnd = 0xFFCD;
 
 // A marker, flagged as written by this call: the tidying after it stays next
@@ -552,23 +568,39 @@ NnStatus PassthruAtTarget(RTProcessContext* ctx) {
   TableTextOpsState& t = ctx->TableText;
   const RTRecordNode* first = ctx->CurrentNode;
   const bool mark = ctx->SubCode != 0;
-  t.PassthruSame = PassthruAt(first) == mark ? 1 : 0;
   t.PassthruInside = PassthruAt(first ? first->prev : nullptr) ? 1 : 0;
-  if (t.PassthruSame || mark == (t.PassthruInside != 0)) return 0;
+  t.PassthruOpened = t.PassthruInside;
+  t.PassthruEndHeld = 0;
+  // A target that opens with a marker of its own keeps it.
+  if (mark == (t.PassthruInside != 0) || (mark && first && first->signature == kPassthruBegin))
+    return 0;
+  t.PassthruOpened = 1;
   return EmitMarker(mark ? kPassthruBegin : kPassthruEnd, ctx);
 }
 
-void PassthruRecord(uint16_t sig, RTProcessContext* ctx, RecordEmission* out) {
+NnStatus PassthruRecord(uint16_t sig, RTProcessContext* ctx, RecordEmission* out) {
   TableTextOpsState& t = ctx->TableText;
-  if ((sig != kPassthruBegin && sig != kPassthruEnd) || t.PassthruSame) return;
+  const bool mark = ctx->SubCode != 0;
+  if (sig != kPassthruBegin && sig != kPassthruEnd) {
+    t.PassthruEndHeld = 0;  // the region goes on through this record
+    return 0;
+  }
   t.PassthruInside = sig == kPassthruBegin ? 1 : 0;
+  if (mark && sig == kPassthruBegin && (t.PassthruEndHeld || !t.PassthruOpened)) {
+    // Regions that touch stay two; the target's own opening begin stays.
+    const NnStatus st = t.PassthruEndHeld ? EmitMarker(kPassthruEnd, ctx) : NnStatus(0);
+    t.PassthruEndHeld = 0;
+    t.PassthruOpened = 1;
+    return st;
+  }
+  t.PassthruEndHeld = mark && sig == kPassthruEnd;
   out->length = 0;
+  return 0;
 }
 
 NnStatus PassthruAtEnd(RTProcessContext* ctx) {
-  TableTextOpsState& t = ctx->TableText;
   const bool mark = ctx->SubCode != 0;
-  if (t.PassthruSame || mark == (t.PassthruInside != 0)) return 0;
+  if (mark == (ctx->TableText.PassthruInside != 0)) return 0;
   return EmitMarker(mark ? kPassthruEnd : kPassthruBegin, ctx);
 }
 
@@ -632,8 +664,11 @@ NnStatus BorderSet(const uint8_t* d, uint16_t sig, uint32_t len, RTProcessContex
   return 0;
 }
 
+// A hotspot whose data is its formula: one with the formula flag, or a
+// button, unless the button's action is LotusScript (its data is the script).
 bool IsActionHotspot(const uint8_t* d, uint32_t len) {
-  return W(d, len, 4) == 3 || (L(d, len, 8) & 0x10);
+  const uint32_t flags = L(d, len, 8);
+  return (flags & 0x10) || (W(d, len, 4) == 3 && !(flags & 0x100));
 }
 
 void ActionFormulaGet(const uint8_t* d, uint16_t sig, uint32_t len, RTProcessContext* ctx) {
@@ -1278,7 +1313,7 @@ bool PropertyRecord(uint8_t* d, uint16_t sig, uint32_t len, RTProcessContext* ct
     case 43: FrameGet(d, sig, len, ctx); break;
     case 44: st = FrameSet(d, sig, len, ctx, out); break;
     case 47: st = PassthruGetRecord(sig, ctx); break;
-    case 48: PassthruRecord(sig, ctx, out); break;
+    case 48: st = PassthruRecord(sig, ctx, out); break;
     case 55: st = UrlSet(d, sig, len, ctx, out); break;
     case 61: BlobGet(d, sig, len, ctx, 0xFF65, 0xFF66); break;
     case 63: BlobGet(d, sig, len, ctx, 0xFFDC, 0xFFF9); break;
@@ -1326,10 +1361,18 @@ bool PropertyElementEnd(uint8_t*, uint16_t, uint32_t, RTProcessContext* ctx, NnS
   return true;
 }
 
+// A formula set on a target that holds no hotspot acting by formula (a
+// LotusScript button, text) is refused: nothing took it.
+bool PropertyPostWalk(RTProcessContext* ctx, NnStatus* status) {
+  if (ctx->OperationCode != 21) return false;
+  *status = ctx->TargetDone ? 0 : NN_ERR_INVALID_ARG;
+  return true;
+}
+
 const OperationFamily kPropertySteps = {"properties",     PropertySetup,
                                         PropertyPreWalk,  PropertyAtTarget,
                                         PropertyRecord,   PropertyElementEnd,
-                                        nullptr};
+                                        PropertyPostWalk};
 
 }  // namespace
 

@@ -207,6 +207,7 @@ struct RTProcessContext {
   uint32_t AltTextWritten = 0;
   uint32_t CaptionWritten = 0;
   uint32_t HtmlAttributesWritten = 0;
+  uint32_t BorderWritten = 0;
   uint32_t GraphicBeginOpen = 0;
   uint32_t InsertOnceDone = 0;      // 2394, 2422, 2447, step 42 wrote their record
   uint8_t InsertCellColumn[kMaxEngineTableDepth + 2] = {};

@@ -493,10 +493,13 @@ bool TabFontSet(Bytes& r, const TableField& f, const TableChange& o, const Field
   FontState want;
   uint32_t mask = 0;
   auto* item = const_cast<TorvoRTItem*>(c.item);
+  // The tab font holds no highlight or gradient: "Plain" (which clears any
+  // highlight) is its own word, a highlight or a gradient is refused.
   if (ParseFontSpec(v.c_str(), nullptr, item, &want, &mask,
                     c.naming ? ColorNames::Standard : ColorNames::Web) != 0 ||
-      (mask & (FONT_MASK_HIGHLIGHT | FONT_MASK_GRADIENT)))
+      ((mask & FONT_MASK_HIGHLIGHT) && want.highlight) || (mask & FONT_MASK_GRADIENT))
     return false;
+  mask &= ~FONT_MASK_HIGHLIGHT;
   FontState shown;
   RunFontState(font, color, 8, c.item, &shown);
   mask = FontChangeMask(shown, want, mask);

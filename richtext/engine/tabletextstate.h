@@ -94,10 +94,12 @@ struct TableTextOpsState {
   uint32_t MatchMask = 0;
   FontState MatchPattern;
 
-  // 48: the target already reads as asked (nothing changes), and whether
-  // pass-through is open at the record in hand, as the item stands.
-  uint16_t PassthruSame = 0;
+  // 47, 48: whether pass-through is open at the record in hand, as the item
+  // stands; marking: whether the target's region is open yet, and a region
+  // end held back until what follows it shows whether the region goes on.
   uint16_t PassthruInside = 0;
+  uint16_t PassthruOpened = 0;
+  uint16_t PassthruEndHeld = 0;
 
   // Graphic operations: the operation ran once (2367, 2447).
   uint16_t Once = 0;

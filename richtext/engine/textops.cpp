@@ -269,6 +269,7 @@ NnStatus ChangeTitleFont(const uint8_t* data, uint16_t sig, uint32_t len, RTProc
   if (!FontMatches(&font, &ctx->TableText.MatchPattern, ctx->TableText.MatchMask)) return 0;
   const uint32_t mask = ChangeMaskAt(ctx->CurrentNode, font, ctx);
   if (!mask) return 0;
+  if (mask & FONT_MASK_GRADIENT) return NN_ERR_INVALID_ARG;
   uint32_t color = 0;
   uint16_t highlight = 0;
   FontApplyChanges(&font, &color, &highlight, &ctx->Font, mask);
@@ -343,6 +344,9 @@ NnStatus ChangeRun(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessCon
     // Only what the run does not show yet changes: its own font set again
     // leaves it as it is.
     const uint32_t mask = code == 2363 ? ChangeMaskAt(ctx->CurrentNode, font, ctx) : ctx->FontMask;
+    // A gradient the run does not show yet is not written here: refused,
+    // never dropped while the call succeeds.
+    if (mask & FONT_MASK_GRADIENT) return NN_ERR_INVALID_ARG;
     FontApplyChanges(&newFont, &color, &highlight, &ctx->Font, mask);
     if (code == 2373)
       return HighlightMatches(data, len, font, newFont, color, highlight, ctx, out);

@@ -180,9 +180,12 @@ TEST_F(LinkUrlTest, WikiLinksResolveUnderThePrefixOption) {
   Add(IdName({"", "WikiLink", "", "New Page"}));
   Add(Text("New Page"));
   Add(HotspotEnd());
-  // Without the option the action is shown as a disabled one (the preset).
+  // Without the option the action is shown as a disabled one (the preset),
+  // its attributes on a span around its content.
+  const char* disabled =
+      "<span class=\"WikiLink\" title=\"New Page\">New Page (disabled script)</span>";
   ASSERT_EQ(session.PreprocessXMLProperties(Context(), kOutputXhtml, nullptr, ""), NN_OK);
-  EXPECT_EQ(Render(), "New Page (disabled script)");
+  EXPECT_EQ(Render(), disabled);
   Reset();
   ASSERT_EQ(session.PreprocessXMLProperties(
                 ctx, kOutputXhtml, nullptr, "WikiURLPrefix=//wiki.example/w.nsf/Page?OpenForm&Subject="),
@@ -195,7 +198,7 @@ TEST_F(LinkUrlTest, WikiLinksResolveUnderThePrefixOption) {
   ASSERT_EQ(session.PreprocessXMLProperties(ctx, kOutputXhtml, nullptr,
                                             "WikiURLPrefix=javascript:alert(1)//"),
             NN_OK);
-  EXPECT_EQ(Render(), "New Page (disabled script)");
+  EXPECT_EQ(Render(), disabled);
 }
 
 TEST_F(LinkUrlTest, MimeOutputToAFileCarriesOnlyFilesOnDiskAndNames) {

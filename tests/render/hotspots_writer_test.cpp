@@ -80,11 +80,12 @@ TEST_F(HotspotWriterTest, JavaScriptEventsBecomeAttributesOfOneAnchor) {
   AddEvent(15, 4, "go(\"a\")");
   AddEvent(0, 4, "x();");
   AddEvent(1, 4, "dup()");  // OnClick again: one attribute of a name
+  Add(IdName({"a<1", "k", "", "", "onmouseover=\"y()\""}));  // no handler of its own
   Add(Text("act"));
   Add(HotspotEnd());
   const std::string out = Render();
   EXPECT_NE(out.find("<a href=\"\" Header=\"go(&quot;a&quot;); return false;\" "
-                     "OnClick=\"x();return false;\">act</a>"),
+                     "OnClick=\"x();return false;\" id=\"a&lt;1\" class=\"k\">act</a>"),
             std::string::npos)
       << out;
   EXPECT_EQ(out.find("dup"), std::string::npos);

@@ -1,6 +1,8 @@
 #include "support/testutil.h"
 
+#include <libxml/HTMLparser.h>
 #include <libxml/parser.h>
+#include <libxml/tree.h>
 
 #include <fcntl.h>
 #include <strings.h>
@@ -164,6 +166,33 @@ bool ParsesAsXml(const std::string& text) {
   if (!doc) return false;
   xmlFreeDoc(doc);
   return true;
+}
+
+std::vector<PageElement> PageElements(const std::string& page, bool html) {
+  std::vector<PageElement> out;
+  xmlDoc* doc = html ? htmlReadMemory(page.data(), int(page.size()), "p.html", "UTF-8",
+                                      HTML_PARSE_NONET | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING)
+                     : xmlReadMemory(page.data(), int(page.size()), "p.xhtml", nullptr,
+                                     XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+  auto text = [](xmlChar* t) {
+    std::string s = t ? reinterpret_cast<char*>(t) : "";
+    xmlFree(t);
+    return s;
+  };
+  auto collect = [&](auto& self, xmlNode* n) -> void {
+    for (; n; n = n->next) {
+      if (n->type != XML_ELEMENT_NODE) continue;
+      PageElement e{reinterpret_cast<const char*>(n->name), text(xmlNodeGetContent(n)), {}};
+      for (xmlAttr* a = n->properties; a; a = a->next)
+        e.attributes[reinterpret_cast<const char*>(a->name)] =
+            text(xmlNodeListGetString(n->doc, a->children, 1));
+      out.push_back(std::move(e));
+      self(self, n->children);
+    }
+  };
+  if (doc) collect(collect, xmlDocGetRootElement(doc));
+  xmlFreeDoc(doc);
+  return out;
 }
 
 size_t Count(const std::string& text, const std::string& what) {

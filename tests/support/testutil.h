@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,17 @@ std::string CompiledFormula(const std::string& text);
 
 // True when the text parses as a whole XML document (no network, no messages).
 bool ParsesAsXml(const std::string& text);
+
+// The elements of a page in document order, parsed as XML (XHTML) or, with
+// `html`, as HTML: name, attributes (values decoded) and all text inside.
+struct PageElement {
+  std::string name, text;
+  std::map<std::string, std::string> attributes;
+  std::string Attribute(const std::string& k) const {
+    return attributes.count(k) ? attributes.at(k) : "";
+  }
+};
+std::vector<PageElement> PageElements(const std::string& page, bool html = false);
 
 // How many times `what` occurs in `text` (overlapping occurrences count).
 size_t Count(const std::string& text, const std::string& what);

@@ -374,7 +374,7 @@ TEST_F(CorpusProperties, TableKeysReadBackUnderTheKeyTheyWereSetWith) {
 }
 
 // The font of one run, given to another, is that font: its colour word
-// never becomes a face.
+// never becomes a face, and its RGB colour shows on the page.
 TEST_F(CorpusProperties, AFontCopiedToAnotherRunIsThatFont) {
   if (!Open(kStyled, "Body")) GTEST_SKIP() << "no corpus";
   ASSERT_EQ(Chunk("Text 1")->ChangeFont("Bold RGB127,96,79 10pt Arial", nullptr, 0), 0);
@@ -389,6 +389,32 @@ TEST_F(CorpusProperties, AFontCopiedToAnotherRunIsThatFont) {
   const std::string page = SaveReloadRender();
   EXPECT_TRUE(ParsesAsXml(page));
   EXPECT_EQ(page.find("RGB127"), std::string::npos) << page;
+  char* html = nullptr;
+  uint32_t length = 0;
+  ASSERT_EQ(Chunk("Everything")->GenerateHTML(nullptr, "", &html, &length), NN_OK);
+  const std::string pages[2] = {page, std::string(html, length)};
+  PoolFree(session, html);
+  const std::string one = Prop(Chunk("Text 1"), "Text"), three = Prop(Chunk("Text 3"), "Text");
+  int coloured = 0;  // the copied runs' spans, in either page
+  for (int asHtml = 0; asHtml < 2; ++asHtml)
+    for (const kvtest::PageElement& e : kvtest::PageElements(pages[asHtml], asHtml))
+      coloured += e.name == "span" && (e.text == one || e.text == three) &&
+                  e.Attribute("style").find("color:#7f604f;") != std::string::npos;
+  EXPECT_EQ(coloured, 4);
+}
+
+// A fixed table whose columns hold no share of the window, made to fit it:
+// the page's table fills the window, its cells share it by their edges.
+TEST_F(CorpusProperties, AFixedTableMadeToFitFillsTheWindow) {
+  if (!Open("ukl/Forms/Evaluation.form", "$Body")) GTEST_SKIP() << "no corpus";
+  ASSERT_EQ(Chunk("Table 1")->ChangeTable("TableWidth=FIT_TO_WINDOW", 0), 0);
+  std::vector<std::string> styles;  // the table's, then its first row's cells'
+  for (const kvtest::PageElement& e : kvtest::PageElements(SaveReloadRender()))
+    if ((e.name == "table" || e.name == "td") && styles.size() < 3)
+      styles.push_back(e.Attribute("style"));
+  ASSERT_EQ(styles.size(), 3u);
+  EXPECT_NE(styles[0].find("width:100%;"), std::string::npos) << styles[0];
+  EXPECT_EQ(styles[1].substr(0, 10) + styles[2].substr(0, 10), "width:50%;width:50%;");
 }
 
 TEST_F(CorpusProperties, CellColorSetIsReadBackAndRendered) {

@@ -174,6 +174,36 @@ TEST_F(ComposeDoc, HotspotOptionsBecomeItsAttributesAndCodeStaysInItsText) {
       << page;
 }
 
+// Every kind of hotspot AppendHotspot makes shows its attribute options,
+// escaped, on the element it renders as: a button, a popup's acronym (whose
+// title stays the popup text), a span around an action's content (its
+// scripts shown disabled) or a computed text's.
+TEST_F(ComposeDoc, HotspotAttributesShowOnTheElementEachKindRendersAs) {
+  const char* kinds[][4] = {{"Button JavaScript", "alert(1)", "button", ""},
+                            {"Action Formula", "@Now", "span", ""},
+                            {"Action JavaScript", "go()", "span", ""},
+                            {"Popup Text", "tip", "acronym", "tip"},
+                            {"Mouseover Text", "over", "acronym", "over"},
+                            {"ComputedText", "\"ct\"", "span", ""}};
+  for (const auto& k : kinds) {
+    const std::string options = std::string("HotspotHTMLClass='") + k[0] +
+                                "' HotspotHTMLTitle='t\"<' HotspotStyle='color:red' "
+                                "HotspotHTMLID='i&'";
+    ASSERT_EQ(chunk->AppendHotspot(k[0], k[1], 200, options.c_str(), "Go", 2), 0) << k[0];
+  }
+  std::string page;
+  Reloaded(&page);
+  std::map<std::string, kvtest::PageElement> byClass;
+  for (const kvtest::PageElement& e : kvtest::PageElements(page)) byClass[e.Attribute("class")] = e;
+  for (const auto& k : kinds) {
+    const kvtest::PageElement& e = byClass[k[0]];
+    EXPECT_EQ(e.name + " " + e.Attribute("id") + " " + e.Attribute("title"),
+              k[2] + std::string(" i& ") + (*k[3] ? k[3] : "t\"<"))
+        << k[0] << ": " << page;
+    EXPECT_TRUE(e.Attribute("style").ends_with("color:red")) << k[0];
+  }
+}
+
 // ---- links (AppendLink, 2353) ----------------------------------------------------
 
 TEST_F(ComposeDoc, UrlWithQueryIsAUrlLinkNotAnOptionString) {
