@@ -201,11 +201,24 @@ NnStatus HideFormulaOfParagraph(uint16_t sig, RTProcessContext* ctx) {
 
 // ---- 2364: the paragraph change where the target begins -----------------------------
 
-NnStatus ApplyChange(RTProcessContext* ctx, uint8_t* work) {
+// True when `sig` is a pass-through marker that the paragraph's own start,
+// definition or reference follows: those records take the change, and the
+// definition in force before them is another paragraph's.
+bool MarksParagraphAhead(uint16_t sig, const RTRecordNode* node) {
+  constexpr uint16_t kSigHtmlBegin = 0xFFCC, kSigHtmlEnd = 0xFFCD;
+  if (sig != kSigHtmlBegin && sig != kSigHtmlEnd) return false;
+  for (const RTRecordNode* n = node ? node->next : nullptr; n; n = n->next) {
+    if (n->signature == kSigHtmlBegin || n->signature == kSigHtmlEnd) continue;
+    return n->signature == kSigParagraph || n->signature == kSigPab ||
+           n->signature == kSigPabRef;
+  }
+  return false;
+}
+
+NnStatus ApplyChange(RTProcessContext* ctx, uint8_t* work, bool* changed) {
   const uint16_t id = U16(work, kPabFullLength, h::kPabId);
-  bool changed = false;
-  NnStatus st = ApplyRequestedParagraph(ctx, work, &changed);
-  if (st || !changed) return st;
+  NnStatus st = ApplyRequestedParagraph(ctx, work, changed);
+  if (st || !*changed) return st;
   PutU16(work, h::kPabId, id);
   uint16_t n = DefinitionLength(work);
   if (n < h::kPabFixed || n > kPabFullLength) PutU16(work, 2, uint16_t(kPabFullLength));
@@ -219,6 +232,7 @@ NnStatus ChangeAtTarget(const uint8_t* data, uint16_t sig, uint32_t len, RTProce
   }
   if (!ctx->Chunk || ctx->Chunk->targetType == EVERYTHING || !ctx->WriteMode) return 0;
   if (sig == kSigPab || sig == kSigPabRef || sig == kSigParagraph) return 0;
+  if (MarksParagraphAhead(sig, ctx->CurrentNode)) return 0;
   SessionGlobals* g = ctx->Session->globals;
   const uint32_t newId = uint32_t(ctx->NewParagraphId) + g->ObsoletedParagraphCount + 2;
   if (g->ObsoletedParagraphCount >= kMaxSavedParaDefs || newId > 0xFFFF) {
@@ -233,7 +247,10 @@ NnStatus ChangeAtTarget(const uint8_t* data, uint16_t sig, uint32_t len, RTProce
   uint8_t saved[kPabFullLength];
   std::memcpy(saved, work, sizeof saved);
   PutU16(work, h::kPabId, uint16_t(newId));
-  NnStatus st = ApplyChange(ctx, work);
+  bool changed = false;
+  NnStatus st = ApplyChange(ctx, work, &changed);
+  // A paragraph that already reads as asked keeps its definition.
+  if (st == 0 && !changed) return 0;
   if (st == 0) st = AppendRecord(work, kSigPab, DefinitionLength(work), &ctx->Compose);
   uint8_t ref[4] = {uint8_t(kSigPabRef), 4, 0, 0};
   PutU16(ref, 2, uint16_t(newId));

@@ -436,12 +436,15 @@ uint16_t SaveObsolete(RTProcessContext* ctx, const uint8_t* work, bool restore, 
   return uint16_t(newId);
 }
 
-// Applies the requested change to the work copy when it differs.
-NnStatus ApplyParagraphChange(RTProcessContext* ctx, uint8_t* work) {
+// The requested change applied to a copy of `work`, into `changedDef`;
+// false (with *status 0) when the paragraph already reads as asked, so that
+// it keeps its definition and identifier.
+bool ChangedDefinition(RTProcessContext* ctx, const uint8_t* work, uint8_t* changedDef,
+                       NnStatus* status) {
+  std::memcpy(changedDef, work, kPabFullLength);
   bool changed = false;
-  NnStatus st = ApplyRequestedParagraph(ctx, work, &changed);
-  if (st == 0 && changed) ctx->Item->modified = 1;
-  return st;
+  *status = ApplyRequestedParagraph(ctx, changedDef, &changed);
+  return *status == 0 && changed;
 }
 
 NnStatus ChangeParagraph(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx,
@@ -476,9 +479,14 @@ NnStatus ChangeParagraph(const uint8_t* data, uint16_t sig, uint32_t len, RTProc
     if (!def || !CopyDefinition(def->data, def->length, work))
       CopyDefinition(ctx->Compose.defaultParagraphDefinition, kPabFullLength, work);
     Put16(work, h::kPabId, id);
+    uint8_t changedDef[kPabFullLength];
+    NnStatus st = 0;
+    if (!ChangedDefinition(ctx, work, changedDef, &st)) return st;
     NnStatus saved = 0;
     const uint16_t newId = SaveObsolete(ctx, work, false, &saved);
     if (saved) return saved;
+    std::memcpy(work, changedDef, kPabFullLength);
+    ctx->Item->modified = 1;
     if (newId) {
       Put16(work, h::kPabId, newId);
       uint8_t* ref = t.Record;
@@ -489,9 +497,7 @@ NnStatus ChangeParagraph(const uint8_t* data, uint16_t sig, uint32_t len, RTProc
       out->length = 4;
     }
     // 3., 4.
-    NnStatus st = ApplyParagraphChange(ctx, work);
-    if (st == 0) st = AppendRecord(work, kSigPab, U16(work, kPabFullLength, 2), &ctx->Compose);
-    return st;
+    return AppendRecord(work, kSigPab, U16(work, kPabFullLength, 2), &ctx->Compose);
   }
   if (sig == kSigPab) {
     // 5.
@@ -505,12 +511,15 @@ NnStatus ChangeParagraph(const uint8_t* data, uint16_t sig, uint32_t len, RTProc
                                     uint32_t(requested->flags2Set) | uint32_t(requested->flags2Clear) << 16,
                                     requested->given))
       return 0;
+    uint8_t changedDef[kPabFullLength];
+    NnStatus st = 0;
+    if (!ChangedDefinition(ctx, work, changedDef, &st)) return st;
     NnStatus saved = 0;
     const uint16_t newId = SaveObsolete(ctx, work, true, &saved);
     if (saved) return saved;
+    std::memcpy(work, changedDef, kPabFullLength);
     if (newId) Put16(work, h::kPabId, newId);
-    NnStatus st = ApplyParagraphChange(ctx, work);
-    if (st) return st;
+    ctx->Item->modified = 1;
     const uint16_t newLen = U16(work, kPabFullLength, 2);
     uint8_t* copy = t.Record;
     std::memcpy(copy, work, newLen);
@@ -680,9 +689,15 @@ NnStatus ApplyRequestedParagraph(RTProcessContext* ctx, uint8_t* work, bool* cha
   // The builder writes into its request; each paragraph starts from the call's.
   auto* spec = new (std::nothrow) ParagraphSpec(*requested);
   if (!spec) return NN_ERR_MEMORY;
+  uint8_t before[kPabFullLength];
+  std::memcpy(before, work, sizeof before);
   NnStatus st = BuildParagraphDefinitionFromSpec(work, kPabFullLength, spec, 0, 0);
   delete spec;
-  *changed = st == 0;
+  // A definition rebuilt to one that reads as it did is no change: the
+  // paragraph keeps its record, whatever the builder would normalise.
+  const uint16_t was = U16(before, kPabFullLength, 2), is = U16(work, kPabFullLength, 2);
+  *changed = st == 0 && (was > kPabFullLength || is > kPabFullLength ||
+                         FormatParagraphSpec(before, was) != FormatParagraphSpec(work, is));
   return st;
 }
 
