@@ -299,8 +299,11 @@ class TorvoRTChunk : public SessionListed {
   uint16_t GetPropertyText(const char* name, char* buffer, uint16_t size);
   // The setters return 1 on success and 0 on refusal (an unknown or
   // read-only name, no handler: the refusal goes to the session's message
-  // routine) or failure (lastStatus then says why); reference.md says which
-  // setter each property takes. By number, "FontColor" takes a palette
+  // routine) or failure; lastStatus then says why (1028 for a refusal, and
+  // for a target that holds no record of the property and has no place for
+  // one: a section title set on plain text, a row label on a paragraph).
+  // The item is then as it was. reference.md says which setter each
+  // property takes. By number, "FontColor" takes a palette
   // entry (0-239), and "PassthruHTML" 1 marks the target as pass-through
   // HTML and 0 clears it; the chunk's search options ("CaseSensitive" ...)
   // are set by number only.

@@ -264,7 +264,9 @@ void Properties(std::ostream& page, const std::string& sourceDir) {
   page << "## Chunk properties\n\n"
           "Read with `GetPropertyText` or `GetPropertyNumber`; set as the last column says "
           "(1 on success, 0 on refusal or failure; a refusal goes to the session's message "
-          "routine). Names are read without regard to case. Text values are in the platform's "
+          "routine). A property set on a target that holds nothing of its kind (a section "
+          "title on plain text, a row label on a paragraph) fails with 1028, the item "
+          "unchanged. Names are read without regard to case. Text values are in the platform's "
           "character set (LMBCS). Fonts change with `ChangeFont`, paragraphs with "
           "`ChangeParagraph`, tables with `ChangeTable`.\n\n"
           "| name | value | set with |\n|---|---|---|\n";

@@ -175,6 +175,7 @@ constexpr uint16_t kCodeRecordType = 2330;
 constexpr uint16_t kCodeTargetType = 2348;
 constexpr uint16_t kCodeUnzoomed = 2335;
 constexpr uint16_t kCodeGraphicStorage = 2630;
+constexpr uint16_t kStepUrlSet = 55;
 
 // The engine code that reads a row: its get step, or for the cell position
 // rows the engine's own position query.
@@ -446,6 +447,9 @@ uint16_t TorvoRTChunk::GetPropertyText(const char* name, char* buffer, uint16_t 
 
 int TorvoRTChunk::SetPropertyNumber(const char* name, double value) {
   if (!session || !session->IsValid()) return 0;
+  // A refusal before the engine runs is the caller's failure too; an engine
+  // call sets its own status.
+  lastStatus = NN_ERR_INVALID_ARG;
   const ChunkPropertyRow* row = FindChunkPropertyAnywhere(name);
   if (!row) return 0;
   if (row->readOnly) {
@@ -478,6 +482,7 @@ int TorvoRTChunk::SetPropertyNumber(const char* name, double value) {
                : 0;
   if (uint16_t* field = OptionField(this, row->code)) {
     *field = To16(value);
+    lastStatus = 0;
     return 1;
   }
   if (row->code == PROPC_PASSTHRU) {
@@ -488,15 +493,17 @@ int TorvoRTChunk::SetPropertyNumber(const char* name, double value) {
     if (mark) {
       session->ClearResultText();
       RunFrame(row->getStep, 1, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
-      if (strcasecmp(session->ResultText, "TRUE") == 0) return 1;
+      if (strcasecmp(session->ResultText, "TRUE") == 0) return lastStatus = 0, 1;
     } else if (GetPropertyNumber(row->name) == 0) {
-      return 1;
+      return lastStatus = 0, 1;
     }
     if (RunFrame(48, mark, 0, 0, 0, nullptr, nullptr, nullptr, nullptr) != 0 ||
         RunFrame(STEP_CLEANUP_TEXT, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr) != 0)
       return 0;
-    // A target with no text to pass through (an empty run) keeps no marking.
-    return (GetPropertyNumber(row->name) != 0) == (mark != 0) ? 1 : 0;
+    // The marking reads back, or the call failed.
+    if ((GetPropertyNumber(row->name) != 0) == (mark != 0)) return 1;
+    lastStatus = NN_ERR_INVALID_ARG;
+    return 0;
   }
   return 0;
 }
@@ -520,6 +527,7 @@ bool CompileFormula(LSXLsiSession* s, const char* text, uint16_t length, NnHandl
 int TorvoRTChunk::SetPropertyText(const char* name, const char* value, uint16_t length) {
   if (!session || !session->IsValid() || !name) return 0;
   LSXLsiSession* s = session;
+  lastStatus = NN_ERR_INVALID_ARG;  // as in SetPropertyNumber
   const ChunkPropertyRow* row = nullptr;
   if (!value) {
     // The name is an option string: the first settable property it names.
@@ -594,11 +602,13 @@ int TorvoRTChunk::SetPropertyText(const char* name, const char* value, uint16_t 
     // is, so what the property reads sets back. Others are refused.
     char now[kTextBufferSize] = {};
     GetPropertyText(row->name, now, sizeof now);
-    if (is(now)) return 1;
+    if (is(now)) return lastStatus = 0, 1;
   }
-  return RunFrame(row->setStep, row->code, length, 0, 0, value, nullptr, nullptr, nullptr) == 0
-             ? 1
-             : 0;
+  // The URL (read-only by name, reached through an option string) is set by
+  // the step that follows the link change: the link change itself takes
+  // identifiers only.
+  const uint16_t step = row->code == PROPC_LINK_URL ? kStepUrlSet : row->setStep;
+  return RunFrame(step, row->code, length, 0, 0, value, nullptr, nullptr, nullptr) == 0 ? 1 : 0;
 }
 
 // ---- queries ----------------------------------------------------------------------------

@@ -163,22 +163,31 @@ void ContentIdentifier(const uint8_t* data, uint16_t sig, RTProcessContext* ctx)
 
 // ---- 68: inline pictures and pictures kept as attachments -------------------------
 
+// Where a graphic's picture lies: in the item (image records come first),
+// behind a storage link (*link), or neither (a resource, nothing).
+enum class PictureStore { Item, Link, Elsewhere };
+
+PictureStore StoreOf(RTRecordNode* graphic, RTRecordNode** link = nullptr) {
+  for (RTRecordNode* n = graphic->next; n; n = n->next) {
+    const uint16_t s = n->signature;
+    if (s == kSigImageData || s == kSigImageSegment || s == kSigBitmapSegment)
+      return PictureStore::Item;
+    if (s == kSigStorageLink) {
+      if (link) *link = n;
+      return PictureStore::Link;
+    }
+    if (s == kSigText || s == kSigHotspotEnd || IsResourceReference(s)) break;
+  }
+  return PictureStore::Elsewhere;
+}
+
 // "inline": the attachment named by the storage link after the graphic comes
 // in as image records; the link (and a bitmap preview after it) goes.
 NnStatus BringInline(uint8_t* data, uint16_t sig, uint32_t length, RTRecordNode* graphic,
                      RTProcessContext* ctx, RecordEmission* out) {
   RTRecordNode* link = nullptr;
-  for (RTRecordNode* n = graphic->next; n; n = n->next) {
-    const uint16_t s = n->signature;
-    if (s == kSigStorageLink) {
-      link = n;
-      break;
-    }
-    if (s == kSigImageData || s == kSigImageSegment || s == kSigBitmapSegment || s == kSigText ||
-        s == kSigHotspotEnd || IsResourceReference(s))
-      break;
-  }
-  if (!link || link->length < kLinkFixed || U16(link->data, link->length, kLinkType) != 1)
+  if (StoreOf(graphic, &link) != PictureStore::Link || link->length < kLinkFixed ||
+      U16(link->data, link->length, kLinkType) != 1)
     return 0;
   uint32_t dataLength = U16(link->data, link->length, kLinkDataLength);
   if (dataLength > link->length - kLinkFixed) dataLength = link->length - kLinkFixed;
@@ -201,6 +210,7 @@ NnStatus BringInline(uint8_t* data, uint16_t sig, uint32_t length, RTRecordNode*
     if (st == NN_ERR_MEMORY) return st;
     return ctx->Compose.composedCount == before + 1 ? 0 : st;
   }
+  ctx->SetRecordMet = 1;
   // The picture's old description goes with the link that pointed away.
   for (RTRecordNode* n = graphic->next; n && n != link; n = n->next)
     if (n->signature == kSigImageHeader) MarkDrop(ctx, n);
@@ -228,17 +238,7 @@ bool IsPictureRun(uint16_t s) {
 // storage link names.
 NnStatus MoveToStorage(uint8_t* data, uint16_t sig, uint32_t length, RTRecordNode* graphic,
                        RTProcessContext* ctx, RecordEmission* out) {
-  bool inItem = false;
-  for (const RTRecordNode* n = graphic->next; n; n = n->next) {
-    const uint16_t s = n->signature;
-    if (s == kSigImageData || s == kSigImageSegment || s == kSigBitmapSegment) {
-      inItem = true;
-      break;
-    }
-    if (s == kSigStorageLink || s == kSigText || s == kSigHotspotEnd || IsResourceReference(s))
-      break;
-  }
-  if (!inItem) return 0;
+  if (StoreOf(graphic) != PictureStore::Item) return 0;
   RTRecordNode* following = graphic->next;
   bool bitmap = false, convertible = true;
   for (; following && IsPictureRun(following->signature); following = following->next) {
@@ -256,6 +256,7 @@ NnStatus MoveToStorage(uint8_t* data, uint16_t sig, uint32_t length, RTRecordNod
   out->length = 0;
   st = CreateGraphicAttachment(ctx, graphic, following);
   if (st) return st;
+  ctx->SetRecordMet = 1;
   for (RTRecordNode* n = graphic->next; n && n != following; n = n->next) MarkDrop(ctx, n);
   return 0;
 }
@@ -269,9 +270,16 @@ NnStatus StorageStep(uint8_t* data, uint16_t sig, uint32_t length, RTProcessCont
     return 0;
   }
   if (sig != kSigGraphic || !node || !ctx->Text1) return 0;
-  if (!strcasecmp(ctx->Text1, "inline")) return BringInline(data, sig, length, node, ctx, out);
-  if (!strcasecmp(ctx->Text1, "storage")) return MoveToStorage(data, sig, length, node, ctx, out);
-  return 0;
+  const bool toInline = !strcasecmp(ctx->Text1, "inline");
+  if (!toInline && strcasecmp(ctx->Text1, "storage")) return 0;
+  // A picture already stored as asked holds the value.
+  RTRecordNode* link = nullptr;
+  const PictureStore store = StoreOf(node, &link);
+  if (toInline ? store == PictureStore::Item
+              : store == PictureStore::Link && U16(link->data, link->length, kLinkType) == 1)
+    ctx->SetRecordMet = 1;
+  return toInline ? BringInline(data, sig, length, node, ctx, out)
+                 : MoveToStorage(data, sig, length, node, ctx, out);
 }
 
 // ---- 73: an image into the zip storage -----------------------------------------------

@@ -194,6 +194,7 @@ NnStatus TextSet(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessConte
   item->modified = 1;
   item->changed = 1;
   ctx->TargetDone = 1;
+  ctx->SetRecordMet = 1;
   out->length = 0;
   return 0;
 }

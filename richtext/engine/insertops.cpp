@@ -727,6 +727,12 @@ void CellQuery(const uint8_t* data, uint16_t sig, uint32_t length, RTProcessCont
   s->SetResultText(text, uint32_t(n));
 }
 
+// A row or a cell of a table: what the call addresses.
+bool RowOrCellTarget(const RTProcessContext* ctx) {
+  const chunkdef_info* n = InnermostCallNode(ctx);
+  return n && (n->targetType == ROW || n->targetType == COLUMN);
+}
+
 bool AtTargetBlock(uint8_t* data, uint16_t sig, uint32_t length, RTProcessContext* ctx,
                    NnStatus* status) {
   const uint16_t code = ctx->OperationCode;
@@ -771,9 +777,9 @@ bool AtTargetBlock(uint8_t* data, uint16_t sig, uint32_t length, RTProcessContex
       return false;  // the property family sets the records themselves
     case 42:
       // A row or cell target begins inside its table: its level is the one
-      // whose labels change.
-      if (!ctx->PropFirstLevel && sig != 163 && sig != 207 && sig != 0xFFFB &&
-          GroupObject(data, sig, length) != 0xFFFB) {
+      // whose labels change. Any other target changes the labels of the
+      // first table it holds, and has none when it holds no table.
+      if (!ctx->PropFirstLevel && RowOrCellTarget(ctx)) {
         ctx->PropTableDepth = 1;
         ctx->PropFirstLevel = 1;
       }
@@ -797,8 +803,7 @@ bool AtTargetBlock(uint8_t* data, uint16_t sig, uint32_t length, RTProcessContex
 // Text set on an element without a run goes at its end: in a range, a
 // paragraph, a cell, a row or a table; nowhere in other elements.
 bool TakesTextAtItsEnd(const RTProcessContext* ctx) {
-  const chunkdef_info* inner = ctx->FirstNode;  // the call's chain, its sub-definition too
-  while (inner && inner->inner) inner = inner->inner;
+  const chunkdef_info* inner = InnermostCallNode(ctx);
   if (!inner || inner->relation != REL_CONTAINS) return true;
   switch (inner->targetType) {
     case EVERYTHING: case TABLE: case ROW: case COLUMN: case PARAGRAPH: case PARAGRAPHLIST:
@@ -856,6 +861,7 @@ bool ElementEndBlock(uint8_t* data, uint16_t sig, uint32_t length, RTProcessCont
       if (st == 0 && ending) MoveToEnd(ctx->Compose.newList, ending);
       if (st == 0) {
         ctx->TargetDone = 1;
+        ctx->SetRecordMet = 1;
         ctx->Item->changed = 1;
       }
       break;
@@ -872,8 +878,9 @@ bool ElementEndBlock(uint8_t* data, uint16_t sig, uint32_t length, RTProcessCont
       break;
     case 2394:
       // Once a call: the result flag restarts with every element, so the
-      // call keeps its own mark.
-      if (!ctx->TargetDone && !(ctx->InsertOnceDone & 0x4)) {
+      // call keeps its own mark. The colour record closes a cell: a target
+      // without one (a run, a paragraph in a cell) takes none.
+      if (!ctx->TargetDone && !(ctx->InsertOnceDone & 0x4) && ctx->SetRecordMet) {
         SessionGlobals* g = ctx->Session->globals;
         st = EmitRecord8(211, g->CellColorRgb & 0xFFFFFF, g->CellColorIndex, &ctx->Compose);
         if (st == 0) {
@@ -907,9 +914,10 @@ bool ElementEndBlock(uint8_t* data, uint16_t sig, uint32_t length, RTProcessCont
       return true;
     }
     case 42:
-      // Once a call, when the element's records held no label to change and
-      // none was composed for it: the label record closes the element.
-      if (!(ctx->InsertOnceDone & 0x8) && !ctx->TargetDone) {
+      // Once a call, when the row or cell held no label to change and none
+      // was composed for it (a row of one column, the first cell): the label
+      // record closes it, before the row's next cell.
+      if (!(ctx->InsertOnceDone & 0x8) && !ctx->TargetDone && RowOrCellTarget(ctx)) {
         uint8_t label[140] = {};
         PutU16(label, 0, 0xFFE3);
         PutU16(label, 2, sizeof label);
@@ -921,6 +929,7 @@ bool ElementEndBlock(uint8_t* data, uint16_t sig, uint32_t length, RTProcessCont
         if (st == 0) {
           ctx->InsertOnceDone |= 0x8;
           ctx->TargetDone = 1;
+          ctx->SetRecordMet = 1;
           ctx->Item->changed = 1;
         }
       }

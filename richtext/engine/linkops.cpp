@@ -158,6 +158,7 @@ NnStatus RewriteLink(const uint8_t* data, uint16_t sig, uint32_t len, const Call
     std::memcpy(ids + 24, &li.noteId, 16);
     off = 6;
   }
+  ctx->SetRecordMet = 1;  // the link takes the change, or holds it already
   const char *comment, *server, *anchor;
   uint32_t commentLen, serverLen, anchorLen;
   NextString(data, len, &off, &comment, &commentLen);
@@ -196,6 +197,7 @@ NnStatus RewriteUrlLink(const uint8_t* data, uint32_t len, uint16_t sig, const C
   constexpr uint32_t kHead = 28;
   if (U16(data, len, 8) != 2 || len < kHead + kLinkIds) return 0;
   if (!lc.replicaSet && !lc.viewSet && !lc.noteSet) return 0;
+  ctx->SetRecordMet = 1;
   uint8_t* rec = CopyOf(ctx, data, len);
   if (!rec) return NN_ERR_MEMORY;
   ApplyLinkChanges(lc, rec + kHead);

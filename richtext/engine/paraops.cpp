@@ -132,6 +132,18 @@ uint16_t NextHideId(RTProcessContext* ctx) {
   return id;
 }
 
+// The hide-when record of the paragraph the current record lies in; null
+// when that paragraph has no formula.
+const RTRecordNode* HideRecordInForce(const RTProcessContext* ctx) {
+  const RTRecordNode* ref = ReferenceInForce(ctx);
+  if (!ref || ref->length < 4) return nullptr;
+  const uint16_t id = U16(ref->data, ref->length, h::kPabReferenceId);
+  for (const RTRecordNode* n = ctx->Records ? ctx->Records->first : nullptr; n; n = n->next)
+    if (n->signature == kSigHide && n->length >= kHideFixed && U16(n->data, n->length, 4) == id)
+      return n;
+  return nullptr;
+}
+
 NnStatus HideAtTarget(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx) {
   if (IsCell(sig)) {
     RememberCell(data, len, ctx);
@@ -142,7 +154,12 @@ NnStatus HideAtTarget(const uint8_t* data, uint16_t sig, uint32_t len, RTProcess
   if (sig == kSigParagraph || sig == kSigPab || sig == kSigPabRef || !ctx->WriteMode) return 0;
   uint32_t n = 0;
   const uint8_t* formula = Formula(ctx, &n);
-  if (!n) return 0;
+  if (!n) {
+    // No formula for a paragraph without one is what it holds already;
+    // one it has stays, as the target is only part of it.
+    if (!HideRecordInForce(ctx)) ctx->SetRecordMet = 1;
+    return 0;
+  }
   // A compiled formula cut short would be a different formula: refused.
   const uint32_t hideLength = (n + kHideFixed + 1) & ~1u;
   if (hideLength > kMaxRecordLength) return NN_ERR_INVALID_ARG;
@@ -173,6 +190,7 @@ NnStatus HideAtTarget(const uint8_t* data, uint16_t sig, uint32_t len, RTProcess
   // writing another.
   ctx->PropHideWritten = 1;
   ctx->PropFormulaHolder = id;
+  ctx->SetRecordMet = 1;
   ctx->Item->modified = 1;
   ctx->Item->changed = 1;
   return 0;
@@ -185,16 +203,10 @@ NnStatus HideFormulaOfParagraph(uint16_t sig, RTProcessContext* ctx) {
   if (ctx->TargetDone || sig == kSigParagraph || sig == kSigPab || sig == kSigPabRef ||
       sig == kSigHide || IsCell(sig))
     return 0;
-  const RTRecordNode* ref = ReferenceInForce(ctx);
-  if (!ref || ref->length < 4) return 0;
-  const uint16_t id = U16(ref->data, ref->length, h::kPabReferenceId);
-  for (const RTRecordNode* n = ctx->Records ? ctx->Records->first : nullptr; n; n = n->next) {
-    if (n->signature != kSigHide || n->length < kHideFixed || U16(n->data, n->length, 4) != id)
-      continue;
+  if (const RTRecordNode* n = HideRecordInForce(ctx)) {
     ctx->Session->SetResultText(reinterpret_cast<const char*>(n->data) + kHideFixed,
                                 n->length - kHideFixed);
     ctx->TargetDone = 1;
-    break;
   }
   return 0;
 }
@@ -249,6 +261,7 @@ NnStatus ChangeAtTarget(const uint8_t* data, uint16_t sig, uint32_t len, RTProce
   PutU16(work, h::kPabId, uint16_t(newId));
   bool changed = false;
   NnStatus st = ApplyChange(ctx, work, &changed);
+  if (st == 0) ctx->SetRecordMet = 1;
   // A paragraph that already reads as asked keeps its definition.
   if (st == 0 && !changed) return 0;
   if (st == 0) st = AppendRecord(work, kSigPab, DefinitionLength(work), &ctx->Compose);

@@ -126,6 +126,20 @@ const ChunkPropertyRow* FindChunkPropertyAnywhere(const char* name) {
   return nullptr;
 }
 
+bool RunsPropertySet(uint16_t code, uint32_t subCode) {
+  // Popup text, hotspot border, table width, picture pixels, pass-through
+  // marking and the URL: steps of no other method.
+  switch (code) {
+    case 6: case 19: case 34: case 40: case 48: case 55:
+      return true;
+    default:
+      break;
+  }
+  for (size_t i = 0; i < kChunkPropertyRows && ChunkPropertyTable[i].name; ++i)
+    if (ChunkPropertyTable[i].setStep == code && ChunkPropertyTable[i].code == subCode) return true;
+  return false;
+}
+
 bool PassthruAt(const RTRecordNode* node) {
   for (const RTRecordNode* n = node; n; n = n->prev) {
     if (n->signature == 0xFFCC) return true;
@@ -187,6 +201,9 @@ void MarkChanged(RTProcessContext* ctx) {
   ctx->Item->changed = 1;
 }
 
+// The set step met a record of its property's kind (see RunsPropertySet).
+void Met(RTProcessContext* ctx) { ctx->SetRecordMet = 1; }
+
 // A zero-filled pool block of `size` bytes (rounded up to even) that the
 // handler emits instead of the record and frees after the emission.
 uint8_t* Replacement(RTProcessContext* ctx, RecordEmission* out, uint32_t size,
@@ -222,8 +239,7 @@ NnStatus Compose(RTProcessContext* ctx, const uint8_t* rec, uint16_t sig, uint32
 }
 
 uint16_t InnermostTargetType(const RTProcessContext* ctx) {
-  const chunkdef_info* n = ctx->FirstNode;
-  while (n && n->inner) n = n->inner;
+  const chunkdef_info* n = InnermostCallNode(ctx);
   return n ? n->targetType : 0;
 }
 
@@ -254,6 +270,7 @@ NnStatus SectionTitleSet(const uint8_t* d, uint16_t sig, uint32_t len, RTProcess
   if (sig != 0xFFAC) return 0;
   uint32_t h = (L(d, len, 4) & 0x04000000) ? 14 : 12;
   if (len < h) return 0;  // a broken record is left as it is
+  Met(ctx);
   uint32_t n;
   const char* t = TextArg(ctx, &n);
   if (h + n + 1 > kMaxWordRecord) n = kMaxWordRecord - h - 1;
@@ -280,6 +297,7 @@ void AnchorGet(const uint8_t* d, uint16_t sig, uint32_t len, RTProcessContext* c
 NnStatus AnchorSet(const uint8_t* d, uint16_t sig, uint32_t len, RTProcessContext* ctx,
                    RecordEmission* out) {
   if (sig != 0xFFCB || ctx->TargetDone || len < 12) return 0;
+  Met(ctx);
   if (!ctx->ScratchRecord) {
     ctx->ScratchRecord = static_cast<uint8_t*>(POOL_ALLOC(ctx->Session, kWorkBlockSize, true));
     if (!ctx->ScratchRecord) return NN_ERR_MEMORY;
@@ -322,6 +340,7 @@ void ButtonGet(const uint8_t* d, uint16_t sig, uint32_t len, RTProcessContext* c
 NnStatus ButtonSet(const uint8_t* d, uint16_t sig, uint32_t len, RTProcessContext* ctx,
                    RecordEmission* out) {
   if (sig != 0xFFAB) return 0;
+  Met(ctx);
   uint32_t n;
   const char* t = TextArg(ctx, &n);
   if (n + 16 > kMaxWordRecord) n = kMaxWordRecord - 16;
@@ -505,6 +524,7 @@ NnStatus UrlSet(const uint8_t* d, uint16_t sig, uint32_t len, RTProcessContext* 
   } else {
     return 0;
   }
+  Met(ctx);
   MarkChanged(ctx);
   ctx->TargetDone = 1;
   return 0;
@@ -568,6 +588,7 @@ NnStatus PassthruAtTarget(RTProcessContext* ctx) {
   TableTextOpsState& t = ctx->TableText;
   const RTRecordNode* first = ctx->CurrentNode;
   const bool mark = ctx->SubCode != 0;
+  if (!mark) Met(ctx);  // clearing reaches every target
   t.PassthruInside = PassthruAt(first ? first->prev : nullptr) ? 1 : 0;
   t.PassthruOpened = t.PassthruInside;
   t.PassthruEndHeld = 0;
@@ -578,11 +599,14 @@ NnStatus PassthruAtTarget(RTProcessContext* ctx) {
   return EmitMarker(mark ? kPassthruBegin : kPassthruEnd, ctx);
 }
 
-NnStatus PassthruRecord(uint16_t sig, RTProcessContext* ctx, RecordEmission* out) {
+NnStatus PassthruRecord(uint16_t sig, uint32_t len, RTProcessContext* ctx, RecordEmission* out) {
   TableTextOpsState& t = ctx->TableText;
   const bool mark = ctx->SubCode != 0;
   if (sig != kPassthruBegin && sig != kPassthruEnd) {
     t.PassthruEndHeld = 0;  // the region goes on through this record
+    // Marking takes a target with something to pass through: a region
+    // around one empty run is tidied away again and marks nothing.
+    if (mark && !(sig == 0xFF85 && len <= 8)) Met(ctx);
     return 0;
   }
   t.PassthruInside = sig == kPassthruBegin ? 1 : 0;
@@ -640,6 +664,7 @@ NnStatus HotspotWithData(const uint8_t* d, uint32_t len, const void* data, uint3
 NnStatus PopupSet(const uint8_t* d, uint16_t sig, uint32_t len, RTProcessContext* ctx,
                   RecordEmission* out) {
   if (!IsHotspotBegin(sig) || !IsTextPopup(d, len)) return 0;
+  Met(ctx);
   uint32_t n;
   const char* t = TextArg(ctx, &n);
   return HotspotWithData(d, len, t, n, ctx, out);
@@ -654,6 +679,7 @@ void BorderGet(const uint8_t* d, uint16_t sig, uint32_t len, RTProcessContext* c
 NnStatus BorderSet(const uint8_t* d, uint16_t sig, uint32_t len, RTProcessContext* ctx,
                    RecordEmission* out) {
   if (!IsHotspotBegin(sig) || len < 12) return 0;
+  Met(ctx);
   NnStatus st = 0;
   uint8_t* p = CopyOf(d, len, ctx, out, &st);
   if (!p) return st;
@@ -691,6 +717,7 @@ const uint8_t* FormulaArg(RTProcessContext* ctx, uint32_t* n) {
 NnStatus ActionFormulaSet(const uint8_t* d, uint16_t sig, uint32_t len, RTProcessContext* ctx,
                           RecordEmission* out) {
   if (!IsHotspotBegin(sig) || ctx->TargetDone || !IsActionHotspot(d, len)) return 0;
+  Met(ctx);
   uint32_t n;
   const uint8_t* f = FormulaArg(ctx, &n);
   ctx->TargetDone = 1;
@@ -877,6 +904,7 @@ NnStatus HideFormulaSet(const uint8_t* d, uint16_t sig, uint32_t len, RTProcessC
   uint32_t formulaLen;
   const uint8_t* formula = FormulaArg(ctx, &formulaLen);
   const bool everything = HideEverything(ctx);
+  if (sig == 0xFFBB || sig == 188 || sig == 0xFF82 || (sig == 131 && len >= 4)) Met(ctx);
   if (sig == 0xFFBB || sig == 188) {
     out->length = 0;
     return 0;
@@ -957,6 +985,7 @@ NnStatus FitSet(const uint8_t* d, uint16_t sig, uint32_t len, RTProcessContext* 
     ctx->PropRefit[l] = refit && l == 1 ? 1 : 0;
     ctx->PropRowEdge[l] = 0;
     if (len < 14 || l != 1) return 0;
+    Met(ctx);
     uint8_t* p = CopyOf(d, len, ctx, out, &st);
     if (!p) return st;
     uint16_t f = W(p, len, 12);
@@ -1052,17 +1081,22 @@ NnStatus RowLabelSet(const uint8_t* d, uint16_t sig, uint32_t len, RTProcessCont
       FillLabel(label, ctx);
       st = Compose(ctx, label, 0xFFE3, 140);
       if (st) return st;
+      Met(ctx);
       MarkChanged(ctx);
       ctx->TargetDone = 1;
     }
     return 0;
   }
   if (sig == 0xFFE3 && !ctx->TargetDone && len >= 132) {
+    Met(ctx);
+    ctx->TargetDone = 1;
+    uint32_t n;
+    const char* t = TextArg(ctx, &n);
+    if (SameText(d, len, 4, 128, t, n > 127 ? 127 : n)) return 0;
     uint8_t* p = CopyOf(d, len, ctx, out, &st);
     if (!p) return st;
     FillLabel(p, ctx);
     MarkChanged(ctx);
-    ctx->TargetDone = 1;
   }
   return 0;
 }
@@ -1076,11 +1110,16 @@ void FrameGet(const uint8_t* d, uint16_t sig, uint32_t len, RTProcessContext* ct
   SetBuffer(ctx->Session->PropertyText, At(d, len, 12), uint32_t(strnlen(At(d, len, 12), n)));
 }
 
-bool ClosesTarget(const uint8_t* d, uint16_t sig, uint32_t len, const RTProcessContext* ctx) {
+// Whether the record is the hotspot end that closes the target itself: a
+// frame target belongs inside its link, where the link reads it. A target
+// of another kind (a run, a table, a picture in a link) has no frame of its
+// own to compose.
+bool ClosesLinkTarget(const uint8_t* d, uint16_t sig, uint32_t len, const RTProcessContext* ctx) {
   uint16_t type = InnermostTargetType(ctx);
   if (type == 0 || type >= kTargetTypeCount) return false;
   const TargetTypeDescriptor& desc = TargetTypeDescriptors[type];
   uint16_t which = sig == 222 ? W(d, len, 4) : sig;
+  if (desc.endOutside || (which != 170 && which != 174)) return false;
   for (uint16_t s : desc.endSignatures)
     if (s && s == which) return true;
   return false;
@@ -1093,6 +1132,9 @@ NnStatus FrameSet(const uint8_t* d, uint16_t sig, uint32_t len, RTProcessContext
   if (n + 12 > kMaxWordRecord) n = kMaxWordRecord - 12;
   NnStatus st = 0;
   if (sig == 0xFFF2 && len >= 12) {
+    Met(ctx);
+    ctx->TargetDone = 1;
+    if (SameText(d, len, 12, W(d, len, 4), t, n)) return 0;
     uint8_t* p = Replacement(ctx, out, n + 12, &st);
     if (!p) return st;
     std::memcpy(p, d, 12);
@@ -1100,10 +1142,9 @@ NnStatus FrameSet(const uint8_t* d, uint16_t sig, uint32_t len, RTProcessContext
     Put16(p, 4, uint16_t(n));
     std::memcpy(p + 12, t, n);
     MarkChanged(ctx);
-    ctx->TargetDone = 1;
     return 0;
   }
-  if (!ctx->TargetDone && ClosesTarget(d, sig, len, ctx)) {
+  if (!ctx->TargetDone && ClosesLinkTarget(d, sig, len, ctx)) {
     uint32_t recLen = RoundEven(n + 12);
     auto* p = static_cast<uint8_t*>(POOL_ALLOC(ctx->Session, recLen, true));
     if (!p) return NN_ERR_MEMORY;
@@ -1114,6 +1155,7 @@ NnStatus FrameSet(const uint8_t* d, uint16_t sig, uint32_t len, RTProcessContext
     st = Compose(ctx, p, 0xFFF2, recLen);
     PoolFree(ctx->Session, p);
     if (st) return st;
+    Met(ctx);
     MarkChanged(ctx);
     ctx->TargetDone = 1;
   }
@@ -1132,6 +1174,7 @@ void PixelsGet(const uint8_t* d, uint16_t sig, uint32_t len, RTProcessContext* c
 NnStatus PixelsSet(const uint8_t* d, uint16_t sig, uint32_t len, RTProcessContext* ctx,
                    RecordEmission* out) {
   if (sig != 153 || len <= kv::cd::host::kGraphicFlags) return 0;
+  Met(ctx);
   NnStatus st = 0;
   uint8_t* p = CopyOf(d, len, ctx, out, &st);
   if (!p) return st;
@@ -1313,7 +1356,7 @@ bool PropertyRecord(uint8_t* d, uint16_t sig, uint32_t len, RTProcessContext* ct
     case 43: FrameGet(d, sig, len, ctx); break;
     case 44: st = FrameSet(d, sig, len, ctx, out); break;
     case 47: st = PassthruGetRecord(sig, ctx); break;
-    case 48: st = PassthruRecord(sig, ctx, out); break;
+    case 48: st = PassthruRecord(sig, len, ctx, out); break;
     case 55: st = UrlSet(d, sig, len, ctx, out); break;
     case 61: BlobGet(d, sig, len, ctx, 0xFF65, 0xFF66); break;
     case 63: BlobGet(d, sig, len, ctx, 0xFFDC, 0xFFF9); break;
@@ -1361,18 +1404,10 @@ bool PropertyElementEnd(uint8_t*, uint16_t, uint32_t, RTProcessContext* ctx, NnS
   return true;
 }
 
-// A formula set on a target that holds no hotspot acting by formula (a
-// LotusScript button, text) is refused: nothing took it.
-bool PropertyPostWalk(RTProcessContext* ctx, NnStatus* status) {
-  if (ctx->OperationCode != 21) return false;
-  *status = ctx->TargetDone ? 0 : NN_ERR_INVALID_ARG;
-  return true;
-}
-
 const OperationFamily kPropertySteps = {"properties",     PropertySetup,
                                         PropertyPreWalk,  PropertyAtTarget,
                                         PropertyRecord,   PropertyElementEnd,
-                                        PropertyPostWalk};
+                                        nullptr};
 
 }  // namespace
 

@@ -28,6 +28,13 @@ const ChunkPropertyRow* FindChunkProperty(const char* name);
 // The same over the whole table, without the early stop.
 const ChunkPropertyRow* FindChunkPropertyAnywhere(const char* name);
 
+// Whether an engine call runs the set step of a property: the operation is
+// the set step of a row and the sub-code that row's property code, or one
+// of the set steps nothing but a property's setter runs (their sub-code may
+// carry the value). Such a call that meets no record of the property's kind
+// in its target, and composes none, fails.
+bool RunsPropertySet(uint16_t code, uint32_t subCode);
+
 struct RTRecordNode;
 // Whether the record lies in pass-through HTML (a 0xFFCC marker opens it, a
 // 0xFFCD ends it): the nearest marker at or before it opens one. What the

@@ -105,13 +105,6 @@ RTRecordNode* AnnouncedObject(RTRecordNode* begin) {
   return begin->next;
 }
 
-// The innermost node of the call's chain.
-const chunkdef_info* InnermostNode(const RTProcessContext* ctx) {
-  const chunkdef_info* n = ctx->FirstNode;
-  while (n && n->inner) n = n->inner;
-  return n;
-}
-
 // ---- 2366 -------------------------------------------------------------------
 
 void KeepDeletedParagraphDefinition(const uint8_t* data, uint32_t len, RTProcessContext* ctx) {
@@ -139,7 +132,7 @@ void KeepDeletedParagraphDefinition(const uint8_t* data, uint32_t len, RTProcess
 
 bool RemoveContent(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx) {
   if (sig == kSigPab) KeepDeletedParagraphDefinition(data, len, ctx);
-  const chunkdef_info* inner = InnermostNode(ctx);
+  const chunkdef_info* inner = InnermostCallNode(ctx);
   // A removed cell loses its content, not its place in the row.
   if (ctx->AtTarget && kv::tables::IsCell(sig) && inner && inner->targetType == COLUMN)
     return false;
@@ -156,7 +149,7 @@ bool RemoveContent(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessCon
 // holds, and its index are noted for the renumbering after the walk. A row a
 // cell spans (from it or over it) is refused: the span would cover other rows.
 NnStatus NoteRemovedRow(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx) {
-  const chunkdef_info* inner = InnermostNode(ctx);
+  const chunkdef_info* inner = InnermostCallNode(ctx);
   if (!inner || inner->targetType != ROW || !kv::tables::IsCell(sig) || !ctx->CurrentNode ||
       ctx->CurrentNode->data != data || !ctx->Compose.newList)
     return 0;
@@ -681,7 +674,7 @@ bool RemovalPostWalk(RTProcessContext* ctx, NnStatus* status) {
     return true;
   }
   if (ctx->OperationCode != 2366) return false;
-  const chunkdef_info* inner = InnermostNode(ctx);
+  const chunkdef_info* inner = InnermostCallNode(ctx);
   if (ctx->RemovalFrames.frames)
     ctx->RemovalFrames.frames->Settle(ctx->Session, ctx->Records, ctx->Compose.newList,
                                       inner && inner->targetType == ROW);

@@ -44,8 +44,7 @@ NnStatus Render2419Setup(RTProcessContext* ctx, const chunkdef_info* extraDefini
   RenderContext* rc = Render2419Context(ctx);
   if (!rc) return NN_ERR_INVALID_ARG;
   // The innermost node is the last of the linked chain, extra nodes included.
-  const chunkdef_info* innermost = ctx->FirstNode;
-  while (innermost && innermost->inner) innermost = innermost->inner;
+  const chunkdef_info* innermost = InnermostCallNode(ctx);
   rc->startsOrContainsType = 0;
   if (innermost && (innermost->relation == REL_STARTS_WITH || innermost->relation == REL_CONTAINS))
     rc->startsOrContainsType = innermost->targetType;

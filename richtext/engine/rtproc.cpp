@@ -3,6 +3,7 @@
 // item's records by the composed ones.
 #include "richtext/engine/rtproc.h"
 #include "richtext/engine/opfamily.h"
+#include "richtext/engine/properties.h"
 #include "richtext/engine/propwriters.h"
 
 #include <cstdlib>
@@ -202,6 +203,12 @@ NnStatus OperationSetup(RTProcessContext* ctx) {
 }
 
 }  // namespace
+
+const chunkdef_info* InnermostCallNode(const RTProcessContext* ctx) {
+  const chunkdef_info* n = ctx ? ctx->FirstNode : nullptr;
+  while (n && n->inner) n = n->inner;
+  return n;
+}
 
 NnStatus FlushPendingRun(RTProcessContext* ctx, uint32_t upTo) {
   if (!ctx || !ctx->PendingRunStart) return 0;
@@ -448,6 +455,11 @@ NnStatus ProcessChunkOperation(TorvoRTChunk* chunk, NnHandle hNote, const char* 
   // 16. Operation 2419 of a sub-chunk: the finishing call.
   if (status == 0 && code == 2419) status = Render2419Finish(ctx);
   if (status == 0) FamilyPostWalk(ctx, &status);
+  // A property set that met no record of its kind in the target, and
+  // composed none, would report success with nothing changed: it fails, and
+  // the item keeps its records.
+  if (status == 0 && ctx->WriteMode && !ctx->SetRecordMet && RunsPropertySet(code, subCode))
+    status = NN_ERR_INVALID_ARG;
 
   LocateCacheEnd(ctx, located, status);
 

@@ -69,6 +69,10 @@ struct RTProcessContext {
   uint32_t TargetDone = 0;          // result flag
   uint32_t AtTarget = 0;            // insertion reached (the first record of an element)
   uint32_t TargetReached = 0;       // an element of the target was met during the walk
+  // A property's set step met a record of its kind in the target (changed
+  // it, or found it holding the value) or composed one where it belongs. A
+  // property set that ends without it changed nothing: the call fails.
+  uint32_t SetRecordMet = 0;
 
   uint32_t ElementActionPending = 0;
   uint32_t PendingRunStart = 0;     // first record not yet copied; 0 = none
@@ -254,6 +258,10 @@ NnStatus ProcessChunkOperation(TorvoRTChunk* chunk, NnHandle hNote, const char* 
                                uint32_t number2, uint32_t number3, const char* text1,
                                const char* text2, uint64_t reserved, chunkdef_info* extraDefinition,
                                void* extra);
+
+// The innermost node of the call's chain (its sub-definition included):
+// what the call addresses. Null for a call on the whole item.
+const chunkdef_info* InnermostCallNode(const RTProcessContext* ctx);
 
 // The record walk (one record).
 NnStatus ProcessChunkRecord(uint8_t* data, uint16_t signature, uint32_t length,

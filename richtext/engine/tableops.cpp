@@ -262,6 +262,7 @@ NnStatus CellColorSet(const uint8_t* data, uint16_t sig, uint32_t len, RTProcess
   if (!OwnCellRecord(sig, ctx)) return 0;
   if (IsCell(sig)) {
     if (len < kCellLength) return 0;
+    ctx->SetRecordMet = 1;
     const bool topLeft = data[kCellRow] == 0 && data[kCellColumn] == 0;
     if (!ctx->AtTarget && rgb && index == 0 && !topLeft) {
       NnStatus st = EmitRecord8(211, rgb, 0, &ctx->Compose);

@@ -267,6 +267,7 @@ NnStatus ChangeTitleFont(const uint8_t* data, uint16_t sig, uint32_t len, RTProc
   if (!kv::cd::ReadU32(data, len, offset, &font)) return 0;
   EnsureMatchPattern(ctx);
   if (!FontMatches(&font, &ctx->TableText.MatchPattern, ctx->TableText.MatchMask)) return 0;
+  ctx->SetRecordMet = 1;  // a section title or a button label shows the font
   const uint32_t mask = ChangeMaskAt(ctx->CurrentNode, font, ctx);
   if (!mask) return 0;
   if (mask & FONT_MASK_GRADIENT) return NN_ERR_INVALID_ARG;
@@ -329,6 +330,7 @@ NnStatus ChangeRun(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessCon
   }
   if (sig == kSigEffect) {
     if (code == 2373 || len < 8) return 0;
+    ctx->SetRecordMet = 1;
     uint8_t* copy = PoolCopy(data, sig, len, ctx, out);
     if (!copy) return NN_ERR_MEMORY;
     uint32_t font = U32(copy, len, 4);
@@ -338,6 +340,7 @@ NnStatus ChangeRun(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessCon
   }
   if (sig == kSigText) {
     if (len < h::kTextFixed) return 0;
+    ctx->SetRecordMet = 1;
     const uint32_t font = U32(data, len, h::kTextFont);
     uint32_t newFont = font, color = 0;
     uint16_t highlight = 0;
@@ -458,6 +461,7 @@ NnStatus ChangeParagraph(const uint8_t* data, uint16_t sig, uint32_t len, RTProc
   }
   if (sig == kSigPabRef) {
     if (len < 4 || !ctx->Chunk || ctx->Chunk->targetType == EVERYTHING) return 0;
+    ctx->SetRecordMet = 1;  // the paragraph changes, or reads as asked already
     const uint16_t id = U16(data, len, h::kPabReferenceId);
     // 1. A reference to a definition this call replaced names its successor.
     for (uint16_t i = 0; i < g->ObsoletedParagraphCount && i < kMaxSavedParaDefs; ++i) {
@@ -502,6 +506,7 @@ NnStatus ChangeParagraph(const uint8_t* data, uint16_t sig, uint32_t len, RTProc
   if (sig == kSigPab) {
     // 5.
     if (len > kPabFullLength || !CopyDefinition(data, len, work)) return 0;
+    ctx->SetRecordMet = 1;
     const uint16_t id = U16(work, kPabFullLength, h::kPabId);
     t.RememberedParagraphId = id;
     t.RememberedParagraphSet = 1;

@@ -80,10 +80,12 @@ TEST_F(LinkOps, AnchorAddsItsNulAndOnlyTheIdentifierOfTheCallChanges) {
   EXPECT_EQ(Stored(), Join({link}));
 }
 
-TEST_F(LinkOps, UnresolvableLegacyLinkPasses) {
+// A legacy link whose identifiers cannot be found keeps its record, and the
+// change it could not take fails.
+TEST_F(LinkOps, UnresolvableLegacyLinkPassesAndTheChangeFails) {
   std::vector<Bytes> recs = {Link91(3, Strings("s", "a", ""))};
   Make(recs);
-  ASSERT_EQ(Run(2362, PROPC_LINK_REPLICA, 16, "0123456789abcdef"), 0);
+  EXPECT_EQ(Run(2362, PROPC_LINK_REPLICA, 16, "0123456789abcdef"), NN_ERR_INVALID_ARG);
   EXPECT_EQ(Stored(), Join(recs));
 }
 

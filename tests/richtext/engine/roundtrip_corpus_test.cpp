@@ -187,6 +187,20 @@ class Element {
     ++checks;
   }
 
+  // Properties of kinds the element cannot hold: setting one fails with
+  // the invalid-argument status, the item as it was.
+  void Foreign(std::initializer_list<const char*> names) {
+    for (const char* name : names) {
+      if (!Prop(Chunk(), name).empty()) continue;
+      const std::vector<Record> before = ws_.Records();
+      TorvoRTChunk* c = Chunk();
+      EXPECT_EQ(Status(c, c->SetPropertyText(name, "x", 0)), NN_ERR_INVALID_ARG)
+          << where_ << " " << definition_ << ": " << name;
+      EXPECT_TRUE(ws_.Records() == before) << where_ << " " << definition_ << ": " << name;
+      ++checks;
+    }
+  }
+
   static inline size_t checks = 0;
 
  private:
@@ -322,6 +336,9 @@ void Paragraphs(Workspace& ws, const std::string& where) {
   for (long p = 1; p <= paragraphs; ++p) {
     Element e(ws, where, "Paragraph " + std::to_string(p));
     TogglePassthru(e, 4);
+    if (e.Chunk()->GetCount("Paragraph") == 1)
+      e.Foreign({"SectionTitle", "TargetFrame", "RowLabel", "AnchorText", "ButtonText",
+                 "LinkReplicaID"});
     // Its style set back leaves its records as they are, and reads as it did
     // (a paragraph holding others, in a layer or a table, sets them all).
     const std::string style = Prop(e.Chunk(), "ParagraphStyle");
@@ -354,6 +371,8 @@ void TextRuns(Workspace& ws, const std::string& where) {
     Element e(ws, where, "Text " + std::to_string(r));
     e.Properties({"Font", "FontColor", "FontFace", "PointSize", "TextAttributes", "PassthruHTML",
                   "LanguageTag"});
+    e.Foreign({"SectionTitle", "TargetFrame", "RowLabel", "ButtonText", "AnchorText",
+               "LinkReplicaID", "ActionFormula", "CellColor", "GraphicStorage"});
     // The text, unless a line break (a NUL) ends what a text property carries.
     if (Prop(e.Chunk(), "Text").size() == size_t(e.Chunk()->GetRichTextStat(1)))
       e.Properties({"Text", "UnformattedText"});
@@ -405,6 +424,8 @@ void Pictures(Workspace& ws, const std::string& where) {
     Element e(ws, where, "Graphic " + std::to_string(p));
     e.Properties(
         {"GraphicStorage", "GraphicWidth", "GraphicHeight", "ImageInPixels", "HideFormula"});
+    e.Foreign({"SectionTitle", "RowLabel", "AnchorText", "ActionFormula", "CellColor",
+               "LinkReplicaID"});
     auto properties = [](const char* text) {
       return [text](TorvoRTChunk* c) {
         c->AlterRichText(2437, GRAPHIC, 0, 0, 0, text, nullptr, nullptr, nullptr);
