@@ -21,19 +21,8 @@ using kv::cd::ReadU32;
 
 constexpr uint16_t kGraphic = 0x0099, kImageHeader = 0x007D, kImageSegment = 0x007C;
 constexpr uint16_t kBitmapHeader = 0x0095, kAltText = 0xFFCA, kLinkTarget = 0xFFF6;
+constexpr uint16_t kCaption = 0xFF76, kIdName = 0xFF7A;
 constexpr uint32_t kMaxImageBytes = 32u * 1024 * 1024;
-
-// Records that belong to a graphic and follow its header.
-bool BelongsToGraphic(uint16_t s) {
-  switch (s) {
-    case kImageHeader: case kImageSegment: case kBitmapHeader: case 0x0096: case 0x0097:
-    case 0x0098: case 0x009A: case 0x009B: case 0x009C: case 0x009D: case 0x009E: case 0x009F:
-    case 0x00A0: case 0x0052: case 0x00C5: case kAltText: case kLinkTarget: case 0x0062:
-      return true;
-    default:
-      return false;
-  }
-}
 
 struct Image {
   std::vector<uint8_t> bytes;   // the joined image segments
@@ -43,13 +32,28 @@ struct Image {
   size_t altLen = 0;
   const char* resource = nullptr;  // a named image resource
   size_t resourceLen = 0;
+  const RTRecordNode* attributes = nullptr;  // its HTML attributes (0xFF7A)
+  const char* caption = nullptr;
+  size_t captionLen = 0;
+  bool captionCentred = false;  // over the picture's middle, else below it
 };
+
+// A record's text of `len` bytes from `at`, bounded by the record, without
+// the NULs that end it.
+size_t BoundedText(const RTRecordNode* n, uint32_t at, uint16_t len, const char** text) {
+  if (at > n->length) return 0;
+  size_t size = len > n->length - at ? n->length - at : len;
+  *text = reinterpret_cast<const char*>(n->data + at);
+  while (size && (*text)[size - 1] == 0) --size;
+  return size;
+}
 
 void ReadGraphic(const RenderContext* ctx, const RTRecordNode* graphic, Image* img) {
   uint32_t expected = 0;
-  for (const RTRecordNode* n = graphic->next; RecordInRange(ctx, n) && BelongsToGraphic(n->signature);
-       n = n->next) {
+  for (const RTRecordNode* n = graphic->next;
+       RecordInRange(ctx, n) && IsGraphicRecord(n->signature); n = n->next) {
     const uint8_t* d = n->data;
+    if (!d) continue;
     switch (n->signature) {
       case kImageHeader:
         ReadU16(d, n->length, 8, &img->imageType);
@@ -65,14 +69,23 @@ void ReadGraphic(const RenderContext* ctx, const RTRecordNode* graphic, Image* i
       }
       case kAltText: {
         uint16_t len = 0;
-        if (!img->alt && ReadU16(d, n->length, 4, &len) && len) {
-          if (12u + len > n->length) len = uint16_t(n->length > 12 ? n->length - 12 : 0);
-          img->alt = reinterpret_cast<const char*>(d + 12);
-          img->altLen = len;
-          while (img->altLen && img->alt[img->altLen - 1] == 0) --img->altLen;
+        if (!img->alt && ReadU16(d, n->length, 4, &len))
+          img->altLen = BoundedText(n, 12, len, &img->alt);
+        break;
+      }
+      case kCaption: {
+        // Its text follows a 32-byte head; position 1 is the middle, any
+        // other the bottom.
+        uint16_t len = 0;
+        if (!img->caption && ReadU16(d, n->length, 4, &len) && n->length > 6) {
+          img->captionLen = BoundedText(n, 32, len, &img->caption);
+          img->captionCentred = d[6] == 1;
         }
         break;
       }
+      case kIdName:
+        if (!img->attributes) img->attributes = n;
+        break;
       case kLinkTarget: {
         // A named image resource: a replica id, then the name.
         uint16_t kind = 0, len = 0, server = 0, file = 0;
@@ -173,7 +186,46 @@ bool WriteImageFile(RenderContext* ctx, const char* fileName, const Image& img) 
   return kv::WriteBufferToFile(path.c_str(), img.bytes.data(), uint32_t(img.bytes.size())) == NN_OK;
 }
 
+// The picture's own attributes on its img element (after those the writer
+// sets itself, which they cannot repeat).
+bool AppendAttributes(RenderContext* ctx, const Image& img) {
+  if (!img.attributes) return true;
+  WriteElementIdAttributes(img.attributes->data, img.attributes->length, ctx, 0, 0);
+  return !ctx->driver.outputFull;
+}
+
+// A captioned picture stands in a box of its own: the caption below the
+// picture, or over its middle.
+bool OpenCaptionBox(RenderContext* ctx, const Image& img) {
+  if (img.captionLen == 0) return true;
+  return RenderAppend(ctx, img.captionCentred
+                               ? "<span style=\"display:inline-block;position:relative;\">"
+                               : "<span style=\"display:inline-block;text-align:center;\">");
+}
+
+bool CloseCaptionBox(RenderContext* ctx, const Image& img) {
+  if (img.captionLen == 0) return true;
+  return RenderAppend(ctx, img.captionCentred
+                               ? "<span style=\"position:absolute;left:0;right:0;top:50%;"
+                                 "transform:translateY(-50%);text-align:center;\">"
+                               : "<span style=\"display:block;\">") &&
+         AppendDocumentText(ctx, img.caption, img.captionLen) && RenderAppend(ctx, "</span></span>");
+}
+
 }  // namespace
+
+bool IsGraphicRecord(uint16_t s) {
+  switch (s) {
+    case kImageHeader: case kImageSegment: case kBitmapHeader: case 0x0096: case 0x0097:
+    case 0x0098: case 0x009A: case 0x009B: case 0x009C: case 0x009D: case 0x009E: case 0x009F:
+    case 0x00A0: case 0x0052: case 0x00C5: case kAltText: case kLinkTarget: case 0x0062:
+    case 0xFFC4: case kCaption: case kIdName: case 0xFFFC: case 0xFF71: case 0xFF78:
+    case 0xFF5A:
+      return true;
+    default:
+      return false;
+  }
+}
 
 NnStatus PXMLGr(RenderContext* ctx, uint16_t /*endType*/, uint32_t /*mode*/) {
   RTRecordNode* graphic = ctx->currentRecord;
@@ -186,15 +238,19 @@ NnStatus PXMLGr(RenderContext* ctx, uint16_t /*endType*/, uint32_t /*mode*/) {
   bool ok = true;
   ++ctx->graphics.imageCounter;
 
+  // Over nothing a caption stands below where the picture would be.
+  if (!ext && !img.resource && !img.altLen) img.captionCentred = false;
+  ok = OpenCaptionBox(ctx, img);
   if (!ext && !img.resource) {
-    // No image data we can show: its alternative text only, or nothing.
-    if (img.altLen == 0) return NN_OK;
-    ok = RenderAppend(ctx, "<img") && AppendAlt(ctx, img) && AppendSize(ctx, graphic) &&
-         RenderAppend(ctx, " />");
+    // No image data we can show: its alternative text only, or nothing (a
+    // caption still shows).
+    if (img.altLen)
+      ok = ok && RenderAppend(ctx, "<img") && AppendAlt(ctx, img) && AppendSize(ctx, graphic) &&
+           AppendAttributes(ctx, img) && RenderAppend(ctx, " />");
   } else {
     char ident[80];
     GraphicIdentifier(ctx, graphic, ident, sizeof ident);
-    ok = RenderAppend(ctx, "<img src=\"");
+    ok = ok && RenderAppend(ctx, "<img src=\"");
     if (!ext) {
       // A shared image resource of the database, by name.
       if (ctx->dbResource && *ctx->dbResource)
@@ -240,8 +296,9 @@ NnStatus PXMLGr(RenderContext* ctx, uint16_t /*endType*/, uint32_t /*mode*/) {
       ok = ok && RenderAppend(ctx, fileName);
     }
     ok = ok && RenderAppend(ctx, "\"") && AppendSize(ctx, graphic) && AppendAlt(ctx, img) &&
-         RenderAppend(ctx, " />");
+         AppendAttributes(ctx, img) && RenderAppend(ctx, " />");
   }
+  ok = ok && CloseCaptionBox(ctx, img);
   if (ok) return NN_OK;
   ctx->outputCursor = mark;
   if (mark) *mark = 0;

@@ -58,13 +58,17 @@ RTRecordNode* FindHotspotEnd(const RenderContext* ctx, RTRecordNode* begin) {
 }
 
 // The records of the hotspot itself (not of hotspots nested in it), in order.
+// A picture's attribute record is the picture's (its img carries it).
 template <typename Fn>
 void ForOwnRecords(const RenderContext* ctx, RTRecordNode* begin, RTRecordNode* end, Fn fn) {
   int nesting = 0;
+  bool inPicture = false;
   for (RTRecordNode* n = begin->next; n != end && RecordInRange(ctx, n); n = n->next) {
-    if (IsHotspotBegin(n->signature)) ++nesting;
-    else if (IsHotspotEnd(n->signature)) --nesting;
-    else if (nesting == 0 && n->data && !fn(n)) return;
+    const uint16_t s = n->signature;
+    inPicture = s == 0x0099 || (inPicture && IsGraphicRecord(s));
+    if (IsHotspotBegin(s)) ++nesting;
+    else if (IsHotspotEnd(s)) --nesting;
+    else if (nesting == 0 && n->data && !(inPicture && s == 0xFF7A) && !fn(n)) return;
   }
 }
 
@@ -99,66 +103,7 @@ bool FormulaText(RenderContext* ctx, const uint8_t* compiled, uint32_t length, s
   out->clear();
   if (length == 0) return true;
   if (length > kFormulaCut) length = kFormulaCut;
-  std::vector<uint8_t> copy(compiled, compiled + length);
-  copy.push_back(0);
-  NnHandle compute = 0;
-  if (NnComputeStart(copy.data(), &compute) != NN_OK) return false;
-  NnHandle result = 0;
-  uint32_t size = 0;
-  if (NnComputeEvaluate(compute, RenderNote(ctx), &result, &size) != NN_OK) {
-    NnComputeStop(compute);
-    return false;
-  }
-  const auto* value = static_cast<const uint8_t*>(NnMemLock(result));
-  if (value && size >= 2) {
-    uint16_t type = 0;
-    std::memcpy(&type, value, 2);
-    const uint8_t* data = value + 2;
-    const uint32_t n = size - 2;
-    char buffer[200];
-    if (type == NN_TYPE_TEXT) {
-      out->assign(reinterpret_cast<const char*>(data), n);
-    } else if (type == NN_TYPE_TEXT_LIST) {
-      std::string joined(65343, '\0');
-      out->assign(joined.data(), JoinTextList(data, n, joined.data(), ";", 65342));
-    } else if ((type == NN_TYPE_NUMBER && n >= 8) || (type == NN_TYPE_NUMBER_RANGE && n >= 12)) {
-      double number = 0;
-      std::memcpy(&number, data + (type == NN_TYPE_NUMBER ? 0 : 4), 8);
-      std::snprintf(buffer, sizeof buffer, "%g", number);
-      out->assign(buffer);
-    } else if (type == NN_TYPE_TIME && n >= 8) {
-      tagTIMEDATE td;
-      std::memcpy(&td, data, 8);
-      uint16_t len = 0;
-      if (NnTimeToText(&td, buffer, 80, &len) == NN_OK) out->assign(buffer, len);
-    } else if (type == NN_TYPE_TIME_RANGE && n >= 4) {
-      uint16_t times = 0, pairs = 0;
-      std::memcpy(&times, data, 2);
-      std::memcpy(&pairs, data + 2, 2);
-      uint32_t at = 4;
-      for (uint32_t k = 0; k < times && at + 8 <= n; ++k, at += 8) {
-        tagTIMEDATE td;
-        std::memcpy(&td, data + at, 8);
-        uint16_t len = 0;
-        if (NnTimeToText(&td, buffer, 80, &len) != NN_OK) continue;
-        if (!out->empty()) out->push_back(';');
-        out->append(buffer, len);
-      }
-      for (uint32_t k = 0; k < pairs && at + 16 <= n; ++k, at += 16) {
-        tagTIMEDATE a, b;
-        std::memcpy(&a, data + at, 8);
-        std::memcpy(&b, data + at + 8, 8);
-        uint16_t len = 0;
-        if (NnTimeRangeToText(&a, &b, buffer, 163, &len) != NN_OK) continue;
-        if (!out->empty()) out->push_back(';');
-        out->append(buffer, len);
-      }
-    }
-  }
-  if (value) NnMemUnlock(result);
-  NnMemFree(result);
-  NnComputeStop(compute);
-  return true;
+  return EvaluateRenderFormula(ctx, reinterpret_cast<const char*>(compiled), length, out);
 }
 
 // A text of the hotspot data up to its first NUL.
@@ -558,12 +503,17 @@ void WriteAction(RenderContext* ctx, Call* c) {
 bool WritePopup(RenderContext* ctx, Call* c) {
   std::string text;
   const bool formula = c->flags & 0x10;
+  bool evaluated = true;
   if (formula) {
-    FormulaText(ctx, c->data, c->dataLength, &text);  // a failed formula gives the empty text
+    evaluated = FormulaText(ctx, c->data, c->dataLength, &text);  // else the empty text
   } else {
     text = CText(c->data, c->dataLength);
   }
   if (formula && (c->flags & 0x40000)) {
+    // A computed text whose formula cannot be evaluated shows nothing: the
+    // text the hotspot holds is its stand-in (a default label where the
+    // composer had none), never a value.
+    if (!evaluated) return true;
     if (text.empty()) return false;
     RTRecordNode* run = nullptr;
     ForOwnRecords(ctx, c->begin, c->end, [&](RTRecordNode* n) {

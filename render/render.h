@@ -178,6 +178,12 @@ uint32_t JoinTextList(const void* textList, uint32_t listSize, char* destination
                       const char* separator, uint32_t maximum);
 void WriteTextOrFormulaHTML(RenderContext* ctx, const char* text, uint16_t length,
                             const void* settings, int keepLineBreaks, int allSpaces, int formula);
+// Runs a compiled formula on the render note: its result as text (a list
+// joined with ";", numbers and times as text), also left in the session's
+// scratch block for the text-run writer. False, with an empty text, when the
+// formula does not start or evaluate.
+bool EvaluateRenderFormula(RenderContext* ctx, const char* compiled, uint32_t length,
+                           std::string* result);
 void WriteTextOrFormulaHTMLTo(RenderContext* ctx, const char* text, uint16_t length,
                               const void* settings, char* destination, size_t destinationSize,
                               int keepLineBreaks, int allSpaces, int formula, int keepAmpersands);
@@ -225,6 +231,9 @@ void ConvertPathToFileURL(char* path, char* scratch);
 // ---- Element writers (render/table.cpp, graphic.cpp, hotspot.cpp, fields.cpp ...) ----
 NnStatus RenderTableHTML(RenderContext* ctx, uint16_t endType, uint16_t depth);
 NnStatus PXMLGr(RenderContext* ctx, uint16_t endType, uint32_t mode);
+// True for the records that follow a graphic (0x0099) and belong to it: its
+// image data, alternate text, caption, attributes, border and image resource.
+bool IsGraphicRecord(uint16_t signature);
 NnStatus PXMLH(RenderContext* ctx, uint16_t endType, uint16_t depth);
 NnStatus ProcessXMLDoclink(RenderContext* ctx, uint16_t endType, uint16_t depth, int reserved,
                            void* hotspotState);
@@ -264,6 +273,10 @@ NnStatus BuildGraphicRecordTable(RTProcessContext* engine, RenderContext* ctx);
 //   name under the image URL directory, or "cid:" + identifier + "@" + kMimeContentDomain
 //   (the identifier as the engine's content identifier gives it); a graphic without usable
 //   image data writes <img alt="ALT" width="W" height="H" /> when it has alt text, else nothing.
+//   The picture's attribute record adds id/name/class/style/title and the harmless extras
+//   to the img. A caption puts both in <span style="display:inline-block;..."> with the
+//   caption text in a <span> after the img: a block below it, or (centre position) one
+//   placed over its middle.
 // - PXMLH (basic): <a href="URL"[ target="FRAME"][ id/class/style/title]>content</a> for URL
 //   links (refused schemes give the content alone); buttons and embedded controls through
 //   their writers; every other type its content only, in <span id/class/style/title> when

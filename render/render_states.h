@@ -16,6 +16,7 @@ struct TableWriterState {
   uint32_t tableCounter = 0;               // tables written, for element ids
   // Further fields are the table writer's own.
   uint32_t continuedRow = 0;               // row of the <tr> a continued table left open
+  const RTRecordNode* cellInForce = nullptr;  // the cell whose content is being written
 
 };
 

@@ -130,6 +130,34 @@ void FindPreTable(const RTRecordNode* begin, const RTRecordNode** preTable,
   }
 }
 
+// The cell a nested table sits in, when the render holds none (the table is
+// rendered on its own): the nearest cell before it at the enclosing level,
+// the tables closed on the way stepped over.
+const RTRecordNode* EnclosingCell(const RTRecordNode* begin) {
+  int closed = 0;
+  for (const RTRecordNode* n = begin->prev; n; n = n->prev) {
+    const uint16_t s = n->signature;
+    if (IsTableEnd(s)) ++closed;
+    else if (IsTableBegin(s) && closed-- == 0) return nullptr;
+    else if (IsCell(s) && closed == 0) return n;
+  }
+  return nullptr;
+}
+
+// A table's left margin in pixels. Its record counts from the page: a table
+// on the page is offset from the page's one-inch margin, a nested table from
+// the left edge of the cell that holds it (what the cell's own paragraphs
+// count from), so that it stays inside that cell.
+uint32_t LeftMarginPixels(const RenderContext* ctx, const RTRecordNode* begin) {
+  uint16_t margin = 0;
+  if (!ReadU16(begin->data, begin->length, 2, &margin)) return 0;
+  const RTRecordNode* cell = ctx->table.cellInForce;
+  if (!cell && begin->signature == kNestedBegin) cell = EnclosingCell(begin);
+  uint16_t origin = 1440;
+  if (cell && !ReadU16(cell->data, cell->length, 4, &origin)) origin = margin;
+  return margin > origin ? TwipsToPixels(uint32_t(margin - origin)) : 0;
+}
+
 struct Writer {
   RenderContext* ctx;
   bool ok = true;
@@ -301,9 +329,8 @@ NnStatus RenderTableHTML(RenderContext* ctx, uint16_t endType, uint16_t depth) {
   if (outermost) ctx->tableContinues = 0;
 
   Writer w{ctx};
-  uint16_t hSpace = 0, vSpace = 0, leftMargin = 0, tableFlags = 1;
+  uint16_t hSpace = 0, vSpace = 0, tableFlags = 1;
   if (begin) {
-    ReadU16(begin->data, begin->length, 2, &leftMargin);
     ReadU16(begin->data, begin->length, 12, &tableFlags);
     ReadU16(begin->data, begin->length, 8, &hSpace);
     ReadU16(begin->data, begin->length, 10, &vSpace);
@@ -331,11 +358,9 @@ NnStatus RenderTableHTML(RenderContext* ctx, uint16_t endType, uint16_t depth) {
     const RTRecordNode *preTable = nullptr, *idName = nullptr;
     if (begin) FindPreTable(begin, &preTable, &idName);
     char style[96] = "border-collapse:collapse;";
-    // A table's left margin counts from the page's one-inch margin.
-    if (leftMargin > 1440) {
+    if (const uint32_t margin = begin ? LeftMarginPixels(ctx, begin) : 0) {
       const size_t used = std::strlen(style);
-      std::snprintf(style + used, sizeof style - used, "margin-left:%upx;",
-                    TwipsToPixels(leftMargin - 1440u));
+      std::snprintf(style + used, sizeof style - used, "margin-left:%upx;", margin);
     }
     if (!fixedWidth && (total || begin)) {
       std::strcat(style, "width:100%;");
@@ -422,8 +447,11 @@ NnStatus RenderTableHTML(RenderContext* ctx, uint16_t endType, uint16_t depth) {
       if (cellEntry) cellEntry->kind = OpenElementKind::kCell;
       const uint32_t cell = cellEntry ? cellEntry->serial : 0;
       const uint16_t listsAround = ctx->listDepth;
+      const RTRecordNode* const cellAround = ctx->table.cellInForce;
+      ctx->table.cellInForce = n;
       ctx->currentRecord = n->next;
       st = RenderCellContent(ctx, cellSig, depth);
+      ctx->table.cellInForce = cellAround;
       CloseCell(ctx, inlineHead, cell, &w.ok);
       // Lists opened inside the cell closed with it.
       if (ctx->listDepth > listsAround) ctx->listDepth = listsAround;

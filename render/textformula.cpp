@@ -268,11 +268,8 @@ bool RenderTextCharacters(const RenderContext* ctx, const char* text, size_t len
   return !sink.full;
 }
 
-namespace {
-
-// Runs the compiled formula on the render note; the result as text.
-bool EvaluateFormula(RenderContext* ctx, const char* compiled, uint32_t length,
-                     std::string* result) {
+bool EvaluateRenderFormula(RenderContext* ctx, const char* compiled, uint32_t length,
+                           std::string* result) {
   result->clear();
   if (ctx->session == nullptr || ctx->session->globals == nullptr) return false;
   char* scratch = ctx->session->globals->workBuffer1;
@@ -374,6 +371,8 @@ bool EvaluateFormula(RenderContext* ctx, const char* compiled, uint32_t length,
   return true;
 }
 
+namespace {
+
 void WriteTextOrFormula(RenderContext* ctx, const char* text, uint16_t length,
                         const void* settings, char* out, size_t outSize, size_t* written,
                         bool* fitted, int keepLineBreaks, int allSpaces, int formula,
@@ -385,7 +384,7 @@ void WriteTextOrFormula(RenderContext* ctx, const char* text, uint16_t length,
   const char* source = text;
   size_t sourceLength = length;
   if (formula) {
-    if (!EvaluateFormula(ctx, text, length, &result)) return;
+    if (!EvaluateRenderFormula(ctx, text, length, &result)) return;
     source = result.data();
     sourceLength = result.size();
   }

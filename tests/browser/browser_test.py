@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Rendered pages in a real browser (headless Chromium through Selenium).
 
-Renders documents with kvedit and checks in the browser that collapsible
+Renders documents with kvedit and checks in the browser that every table
+nested in a cell of a corpus document lies within that cell, that collapsible
 sections, stored as documents store them (the bar in a group of its own inside
 the section hotspot, one of them in a table cell), hide and show their whole
 content when their title is clicked, each title its own section only (the
@@ -12,7 +13,9 @@ layers sit where their records place them, and that no page logs a JavaScript
 error. Exits 77 (skipped) only when Chromium cannot be started here.
 """
 import argparse
+import base64
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -80,10 +83,12 @@ def start_browser(profile):
         return None, "chromium does not start: %s" % e
 
 
-def render(kvedit, source, target, options="", xhtml=False, item=None):
+def render(kvedit, source, target, options="", xhtml=False, item=None, note=None):
     command = [kvedit, "render", source, "--out", target]
     if item:
         command += ["--item", item]
+    if note:
+        command += ["--note", "#%d" % note]
     if xhtml:
         command.append("--xhtml")
     if options:
@@ -207,6 +212,39 @@ def layer_places(browser, page, expected):
     browser.expect_no_errors()
 
 
+def nested_table_items(corpus):
+    """(file, note number, item name) of the corpus's rich-text items that hold
+    a nested table's begin record (0xCF, 14 bytes)."""
+    items = []
+    for root, _, files in os.walk(os.path.join(corpus, "dxl")):
+        for name in sorted(files):
+            with open(os.path.join(root, name), encoding="utf-8", errors="replace") as f:
+                text = f.read()
+            for m in re.finditer(r"<item name='([^']*)'[^>]*>\s*<rawitemdata type='1'>(.*?)<",
+                                 text, re.S):
+                if b"\xcf\x0e" in base64.b64decode(m.group(2)):
+                    items.append((os.path.join(root, name), text.count("<note ", 0, m.start()),
+                                  m.group(1)))
+    return items
+
+
+def nested_tables_fit(browser, page):
+    """Each table inside a cell lies within that cell: its margin counts from
+    the cell, not the page."""
+    browser.open(page)
+    outside = browser.driver.execute_script(
+        "var out = [];"
+        "document.querySelectorAll('td table').forEach(function (t) {"
+        "  var c = t.parentElement.closest('td').getBoundingClientRect();"
+        "  var r = t.getBoundingClientRect();"
+        "  if (r.left < c.left - 0.5 || r.right > c.right + 0.5)"
+        "    out.push([r.left, r.right, c.left, c.right]);"
+        "});"
+        "return out;")
+    check(not outside, "%s: tables outside their cells (table, cell edges): %s" % (page, outside))
+    browser.expect_no_errors()
+
+
 def errors_are_seen(browser, directory):
     """The console check itself: a page with a script error must be caught."""
     page = os.path.join(directory, "broken.html")
@@ -289,6 +327,11 @@ def main():
             checks.append(("layers of a real form", lambda: layer_places(
                 browser, render(args.kvedit, view, out("view.html"), item="$Body"),
                 [("Layer_1", 95, 81, 0, 0)])))
+        for n, (path, note, item) in enumerate(nested_table_items(corpus) if corpus else []):
+            checks.append(("nested tables in their cells, %s %s" % (os.path.basename(path), item),
+                           lambda a=(path, note, item, n): nested_tables_fit(browser, render(
+                               args.kvedit, a[0], out("nested%d.html" % a[3]), item=a[2],
+                               note=a[1]))))
         for name, run in checks:
             try:
                 run()

@@ -6,7 +6,9 @@
 
 #include <cstring>
 #include <memory>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "host/pool.h"
 #include "lsxsessi.h"
@@ -196,6 +198,61 @@ TEST_F(ComposedHide, TheFormulaHidesItsParagraphBeforeAndAfterReload) {
   EXPECT_TRUE(WellFormed(page));
   EXPECT_NE(page.find("Always shown"), std::string::npos) << page;
   EXPECT_EQ(page.find("Hidden by formula"), std::string::npos) << page;
+}
+
+// A computed text whose formula cannot be evaluated shows nothing, not the
+// label the hotspot holds; a result stands in for the label.
+TEST_F(ComposedHide, AComputedTextShowsItsResultAndNothingWhenItsFormulaFails) {
+  ASSERT_EQ(chunk->AppendHotspot("ComputedText", "@UserName", 9, "", nullptr, 0), 0);
+  ASSERT_EQ(chunk->AppendHotspot("ComputedText", "\"<b>\" + \"1\"", 12, "", nullptr, 0), 0);
+  const std::string page = Page(chunk.get(), "");
+  EXPECT_TRUE(WellFormed(page)) << page;
+  EXPECT_EQ(page.find("Action Hotspot"), std::string::npos) << page;
+  EXPECT_NE(page.find("Hidden by formula&lt;b&gt;1</div>"), std::string::npos) << page;
+}
+
+// A picture's attributes and caption, set as a caller sets them, show on the
+// page: the attributes on its img (escaped, script left out), the caption
+// below it or over its middle.
+TEST(PageBody, APictureCarriesItsAttributesAndCaption) {
+  const std::string file = CorpusFile("jnx/testDbDesignEmbedded/embedded_date.xml");
+  if (file.empty()) GTEST_SKIP() << "no corpus";
+  FileItem open(file, "$Body");
+  ASSERT_NE(open.chunk(), nullptr);
+  std::unique_ptr<TorvoRTChunk> picture(open.chunk()->item->DefineChunk("Graphic 1"));
+  for (const char* position : {"Bottom", "Center"}) {
+    const std::string options = "GraphicHTMLId='p\"1' GraphicHTMLClass='k<l' GraphicHTMLTitle='T & U' "
+                                "GraphicHTMLOther='data-x=\"2\" onclick=\"f()\"' "
+                                "Caption='Mac & <Applet>' CaptionPosition=" + std::string(position);
+    picture->AlterRichText(2437, 15, 0, 0, 0, options.c_str(), nullptr, nullptr, nullptr);
+    ASSERT_EQ(picture->lastStatus, 0);
+    const std::string text = open.Page(true);
+    EXPECT_TRUE(WellFormed(text));
+    const std::vector<kvtest::PageElement> page = kvtest::PageElements(text);
+    size_t at = 1;
+    while (at + 1 < page.size() && page[at].name != "img") ++at;
+    ASSERT_LT(at + 1, page.size()) << text;
+    const std::map<std::string, std::string> attributes = {
+        {"id", "p\"1"}, {"class", "k<l"}, {"title", "T & U"}, {"data-x", "2"},
+        {"src", "MacAppletImage"}, {"width", "103"}, {"height", "100"}, {"alt", ""}};
+    EXPECT_EQ(page[at].attributes, attributes);
+    EXPECT_EQ(page[at - 1].text, "Mac & <Applet>");  // the box around both
+    EXPECT_EQ(page[at + 1].text, "Mac & <Applet>");
+    EXPECT_EQ(page[at + 1].Attribute("style").find("top:50%;") != std::string::npos,
+              position[0] == 'C');
+  }
+}
+
+// Stored captions show even where their picture cannot (an image resource
+// named by a formula).
+TEST(PageBody, StoredCaptionsShowWhereTheirPictureCannot) {
+  const std::string file = CorpusFile("jnx/testDbDesignEmbedded/embedded_view.xml");
+  if (file.empty()) GTEST_SKIP() << "no corpus";
+  FileItem open(file, "$Body");
+  ASSERT_NE(open.chunk(), nullptr);
+  const std::string page = open.Page(true);
+  for (const std::string caption : {"Inbox", "Calendar", "To Do", "Contacts"})
+    EXPECT_NE(page.find("<span style=\"display:block;\">" + caption + "</span>"), std::string::npos);
 }
 
 }  // namespace

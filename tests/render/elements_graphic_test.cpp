@@ -42,6 +42,13 @@ Bytes AltText(const std::string& t) {
   PutText(r, 12, t);
   return Sized(r);
 }
+Bytes Caption(const std::string& t, uint8_t position) {
+  Bytes r = WordRecord(0xFF76, 32);
+  Put16(r, 4, uint16_t(t.size()));
+  r[6] = position;  // 1 over the middle, others below
+  PutText(r, 32, t);
+  return Sized(r);
+}
 Bytes SmallGif() {
   Bytes b = {'G', 'I', 'F', '8', '9', 'a', 2, 0, 3, 0};
   for (int i = 0; i < 30; ++i) b.push_back(uint8_t(i * 7));
@@ -142,6 +149,35 @@ TEST_F(GraphicTest, BitmapsAndMetafilesGiveAltTextOrNothing) {
   EXPECT_EQ(Draw(bare), "");
   const std::string out = Draw(withAlt);
   EXPECT_EQ(out, "<img alt=\"chart\" width=\"10\" height=\"10\" />");
+}
+
+// A picture's attributes and caption, in its group as documents store them
+// or following it, go with the picture: on its img, not on the link around it.
+TEST_F(GraphicTest, AttributesAndCaptionGoWithTheirPicture) {
+  Add(HotspotBegin(11, 0x1000, "http://x/"));
+  Add(GroupBegin(0x0099));
+  Add(Graphic(20, 30));
+  Add(AltText("a"));
+  Add(IdName({"pic", "", "", "t", "onerror=\"x()\" src=\"y\" data-a=\"1\""}));
+  Add(Caption("A<b>", 1));
+  Add(GroupEnd(0x0099));
+  Add(HotspotEnd());
+  Add(Graphic(5, 5));
+  Add(AltText("b"));
+  Add(Caption("below", 2));
+  Add(IdName({"second"}));
+  Add(Text("after"));
+  const std::string out = Render();
+  EXPECT_TRUE(ParsesAsXml(out)) << out;
+  EXPECT_NE(out.find("<a href=\"http://x/\"><span style=\"display:inline-block;position:relative;\">"
+                     "<img alt=\"a\" width=\"20\" height=\"30\" id=\"pic\" title=\"t\" data-a=\"1\" />"
+                     "<span style=\"position:absolute;left:0;right:0;top:50%;"
+                     "transform:translateY(-50%);text-align:center;\">A&lt;b&gt;</span></span></a>"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("id=\"second\" /><span style=\"display:block;\">below</span></span>after"),
+            std::string::npos)
+      << out;
 }
 
 TEST_F(GraphicTest, SegmentLengthsBeyondTheirRecordAreCut) {

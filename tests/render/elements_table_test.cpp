@@ -155,6 +155,36 @@ TEST_F(TableTest, NestedTablesInsideCells) {
   EXPECT_TRUE(ParsesAsXml(out)) << out;
 }
 
+// A nested table's left margin, stored from the page, counts from its cell's
+// left edge, also when the nested table renders on its own.
+TEST_F(TableTest, NestedTableMarginsCountFromTheirCell) {
+  auto Edged = [](uint16_t left, bool nested) {
+    Bytes c = Cell(0, 0, 100, nested);
+    Put16(c, 4, left);
+    return c;
+  };
+  Add(TableBegin(false, 2880));  // one inch from the page margin: 96 pixels
+  Add(Edged(5760, false));
+  RTRecordNode* inner = Add(TableBegin(true, 6048));  // 0.2 inch into its cell
+  Add(Edged(6048, true));
+  Add(TableBegin(true, 6192));  // 0.1 inch into the inner cell
+  Add(Edged(6192, true));
+  Add(TableEnd(true));
+  RTRecordNode* innerEnd = Add(TableEnd(true));
+  Add(TableBegin(true, 5760));  // after a nested table: its own cell again
+  Add(TableEnd(true));
+  Add(TableEnd());
+  const std::string out = Render();
+  for (const char* margin : {"margin-left:96px;", "margin-left:19px;", "margin-left:9px;"})
+    EXPECT_EQ(Count(out, margin), 1u) << out;
+  EXPECT_EQ(Count(out, "margin-left"), 3u) << out;
+  ctx->outputCursor = ctx->outputBuffer;
+  ctx->currentRecord = inner;
+  ctx->lastRecord = innerEnd;
+  ASSERT_EQ(RenderTableHTML(ctx, 0, 1), NN_OK);
+  EXPECT_EQ(Count(ctx->outputBuffer, "margin-left:19px;"), 1u) << ctx->outputBuffer;
+}
+
 TEST_F(TableTest, PreTableGroupHandsBackToTheDriverAndTheTableCarriesItsAttributes) {
   Add(Text("before"));
   Add(GroupBegin(0xFFFB));
