@@ -362,6 +362,20 @@ class HtmlConverter {
     return NN_OK;
   }
 
+  // A push button written as an input shows its value (or the browser's
+  // word for a submit or reset without one): kept as text, as the labels of
+  // button elements are. Other inputs are dropped.
+  NnStatus InputLabel(TidyNode node, uint32_t font) {
+    std::string type, label;
+    if (!Attribute(node, "type", &type)) return NN_OK;
+    type = Lower(type);
+    if (type != "submit" && type != "reset" && type != "button") return NN_OK;
+    if (!Attribute(node, "value", &label) && type != "button")
+      label = type == "submit" ? "Submit" : "Reset";
+    if (label.empty()) return NN_OK;
+    return w_->Text(label.data(), label.size(), font, false);
+  }
+
   NnStatus TextNode(TidyNode node, uint32_t font) {
     TidyBuffer buf;
     tidyBufInit(&buf);
@@ -684,6 +698,7 @@ class HtmlConverter {
     if (type == TidyNode_Text) return TextNode(node, font);
     if (type != TidyNode_Start && type != TidyNode_StartEnd) return NN_OK;  // comments, PIs, code
     const std::string name = NodeName(node);
+    if (name == "input") return InputLabel(node, font);
     if (name.empty() || IsDropped(name)) return NN_OK;
     if (depth > kMaxImportDepth) return FlatText(node, font);
 

@@ -135,6 +135,14 @@ TEST_F(ImportTest, ButtonLabelsStayAsText) {
   EXPECT_EQ(Runs(), "a Cancel b |Print|");
 }
 
+// Push buttons written as inputs keep their labels; other inputs go.
+TEST_F(ImportTest, InputButtonLabelsStayAsText) {
+  ASSERT_EQ(Import("<p>c <input type=\"SUBMIT\" value=\"Send &amp; go\"> <input type=\"reset\">"
+                   " <input type=\"button\"> <input type=\"text\" value=\"typed\"> d</p>"),
+            NN_OK);
+  EXPECT_EQ(Runs(), "c Send & go Reset d|");
+}
+
 // A rule keeps its width (a percentage, or pixels as twips) and its size;
 // the record's flag 0x4 marks a percentage. The page shows both again.
 TEST_F(ImportTest, RulesKeepTheirWidthAndSize) {
