@@ -306,6 +306,7 @@ TEST(WriteCorpus, EveryItemStaysSoundUnderTheCommonWrites) {
   }
   EXPECT_GT(writes, 0u);
   EXPECT_GT(soundBefore, 0u);
+  RecordProperty("writes", int(writes));
 }
 
 // ---- named corpus items ------------------------------------------------------------
