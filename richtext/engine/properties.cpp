@@ -1058,6 +1058,21 @@ void FillLabel(uint8_t* p, RTProcessContext* ctx) {
   std::memcpy(p + 4, t, n);
 }
 
+// A label for the row being walked, composed ahead of the current record:
+// a row's label follows its first cell's content.
+NnStatus ComposeRowLabel(RTProcessContext* ctx) {
+  uint8_t label[140] = {};
+  Put16(label, 0, 0xFFE3);
+  Put16(label, 2, 140);
+  FillLabel(label, ctx);
+  const NnStatus st = Compose(ctx, label, 0xFFE3, 140);
+  if (st) return st;
+  Met(ctx);
+  MarkChanged(ctx);
+  ctx->TargetDone = 1;
+  return 0;
+}
+
 NnStatus RowLabelSet(const uint8_t* d, uint16_t sig, uint32_t len, RTProcessContext* ctx,
                      RecordEmission* out) {
   if (IsTableBegin(sig)) {
@@ -1066,25 +1081,31 @@ NnStatus RowLabelSet(const uint8_t* d, uint16_t sig, uint32_t len, RTProcessCont
     return 0;
   }
   if (IsTableEnd(sig)) {
+    // The last row of a table of one column, without a label, takes it
+    // before the table ends.
+    const bool first = ctx->PropFirstLevel && ctx->PropTableDepth == ctx->PropFirstLevel;
+    if (first && ctx->PropRowOpen && !ctx->TargetDone) {
+      const NnStatus st = ComposeRowLabel(ctx);
+      if (st) return st;
+    }
+    if (first) ctx->PropRowOpen = 0;
     if (ctx->PropTableDepth > 0) --ctx->PropTableDepth;
     return 0;
   }
   if (!ctx->PropFirstLevel || ctx->PropTableDepth != ctx->PropFirstLevel) return 0;
-  NnStatus st = 0;
   if (IsCell(sig)) {
-    uint8_t column = B(d, len, 3);
-    if (column == 0) ctx->TargetDone = 0;
-    if (column == 1 && !ctx->TargetDone) {
-      uint8_t label[140] = {};
-      Put16(label, 0, 0xFFE3);
-      Put16(label, 2, 140);
-      FillLabel(label, ctx);
-      st = Compose(ctx, label, 0xFFE3, 140);
-      if (st) return st;
-      Met(ctx);
-      MarkChanged(ctx);
-      ctx->TargetDone = 1;
+    const uint8_t column = B(d, len, 3);
+    // Each row takes the label: ahead of its second cell, or, in a table of
+    // one column, ahead of the next row's first cell.
+    if (column == 0) {
+      if (ctx->PropRowOpen && !ctx->TargetDone) {
+        const NnStatus st = ComposeRowLabel(ctx);
+        if (st) return st;
+      }
+      ctx->PropRowOpen = 1;
+      ctx->TargetDone = 0;
     }
+    if (column == 1 && !ctx->TargetDone) return ComposeRowLabel(ctx);
     return 0;
   }
   if (sig == 0xFFE3 && !ctx->TargetDone && len >= 132) {
@@ -1093,6 +1114,7 @@ NnStatus RowLabelSet(const uint8_t* d, uint16_t sig, uint32_t len, RTProcessCont
     uint32_t n;
     const char* t = TextArg(ctx, &n);
     if (SameText(d, len, 4, 128, t, n > 127 ? 127 : n)) return 0;
+    NnStatus st = 0;
     uint8_t* p = CopyOf(d, len, ctx, out, &st);
     if (!p) return st;
     FillLabel(p, ctx);

@@ -191,6 +191,7 @@ struct RTProcessContext {
   uint32_t PropMinLeft = 0;
   int32_t PropTableDepth = 0;
   int32_t PropFirstLevel = 0;       // level of the first table met (step 42); 0 none
+  uint32_t PropRowOpen = 0;         // step 42: a row of that level is being walked
   uint8_t PropRefit[kMaxEngineTableDepth + 2] = {};
   uint16_t PropRowEdge[kMaxEngineTableDepth + 2] = {};
   uint32_t PropHideWritten = 0;

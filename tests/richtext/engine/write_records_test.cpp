@@ -448,6 +448,44 @@ TEST_F(WriteRecords, RowLabelOfARowIsOneRecordAtItsEndOrItsOwnReplaced) {
   ExpectSound();
 }
 
+// On the table, every row of one column takes its label where a row's label
+// stands: before the next row's cell, the last before the table's end.
+TEST_F(WriteRecords, RowLabelOfAOneColumnTableLabelsEachRowInsideTheTable) {
+  Make({Pab(1), Para(), PabRef(1), TableBegin(), Cell(0, 0), enginetest::Text("one"), Cell(1, 0),
+        enginetest::Text("two"), TableEnd(), Para(), PabRef(1), enginetest::Text("after")});
+  TorvoRTChunk* table = Define("Table 1");
+  const std::vector<Record> before = Now();
+  ASSERT_EQ(table->SetPropertyText("RowLabel", "L", 1), 1);
+  const std::vector<Record> after = Now();
+  std::vector<uint16_t> kinds;
+  for (const Record& r : after) kinds.push_back(r.sig);
+  const std::vector<uint16_t> expected = {0xFF82, 129, 131, 163, 164, 0xFF85, 0xFFE3, 164,
+                                          0xFF85, 0xFFE3, 165, 129, 131, 0xFF85};
+  EXPECT_EQ(kinds, expected);
+  for (size_t i = 0, j = 0; i < after.size(); ++i) {
+    if (after[i].sig != 0xFFE3) {
+      EXPECT_EQ(after[i], before[j++]) << i;
+    }
+  }
+  for (const char* row : {"Table 1; Row 1", "Table 1; Row 2"}) {
+    char buf[64] = {};
+    Define(row)->GetPropertyText("RowLabel", buf, sizeof buf);
+    EXPECT_STREQ(buf, "L") << row;
+  }
+  ExpectSound();
+}
+
+// The last row alone: one label, before the table's end.
+TEST_F(WriteRecords, RowLabelOfTheLastRowOfOneColumnStandsBeforeTheTableEnd) {
+  Make({Pab(1), Para(), PabRef(1), TableBegin(), Cell(0, 0), enginetest::Text("one"), Cell(1, 0),
+        enginetest::Text("two"), TableEnd(), Para(), PabRef(1), enginetest::Text("after")});
+  ASSERT_EQ(Define("Table 1; Row 2")->SetPropertyText("RowLabel", "L", 1), 1);
+  std::vector<uint16_t> kinds;
+  for (const Record& r : Now()) kinds.push_back(r.sig);
+  EXPECT_EQ(kinds, std::vector<uint16_t>({0xFF82, 129, 131, 163, 164, 0xFF85, 164, 0xFF85, 0xFFE3,
+                                          165, 129, 131, 0xFF85}));
+}
+
 // ---- clean-up after inserted text -----------------------------------------------
 
 TEST_F(WriteRecords, CleanUpStaysNextToTheInsertedText) {
