@@ -198,7 +198,10 @@ NnStatus EndRecord(RenderContext* ctx, RenderWalk* walk) {
   uint16_t type = BlockType(end);
   if (type == 108) {
     if (ctx->layerDepth > 0) --ctx->layerDepth;
-    if (!(ctx->renderFlagsA & 0x8) && IsElementOpen(ctx, 0, "</div>", 1))
+    // A paragraph of the layer closes with it; an end met inside a cell
+    // closes nothing beyond that cell.
+    if (!(ctx->renderFlagsA & 0x8) &&
+        IsElementOpenBefore(ctx, 0, "</div>", "</td>", "</th>", nullptr))
       CloseOpenElementsTo(ctx, 0, "</div>", 0);
   }
   StepPast(ctx);
