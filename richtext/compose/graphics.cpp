@@ -14,6 +14,7 @@
 #include "richtext/compose/composers.h"
 #include "richtext/compose/composeutil.h"
 #include "richtext/engine/rtproc.h"
+#include "richtext/engine/tablerows.h"
 #include "richtext/item/cdlayout.h"
 #include "richtext/item/itemhelpers.h"
 #include "richtext/item/recordutil.h"
@@ -332,9 +333,9 @@ NnStatus ComposeElementOptions(uint32_t subCode, const char* options, RTProcessC
 
 namespace {
 
-bool IsTableBeginSig(uint16_t s) { return s == 163 || s == 207; }
-bool IsTableEndSig(uint16_t s) { return s == 165 || s == 209; }
-bool IsCellSig(uint16_t s) { return s == 164 || s == 208; }
+using kv::tables::IsCell;
+using kv::tables::IsTableBegin;
+using kv::tables::IsTableEnd;
 
 // A row copied alone arrives in a table of its own: the frame of the table it
 // stands in (the pre-table group, the table begin and end) is kept with it,
@@ -346,18 +347,8 @@ void KeepTableFrame(RecordList* list, uint32_t first, uint32_t last) {
     if (n->sequence == last) to = n;
   }
   if (!from || !to) return;
-  RTRecordNode* begin = nullptr;
-  int nesting = 0;
-  for (RTRecordNode* n = from->prev; n && !begin; n = n->prev) {
-    if (IsTableEndSig(n->signature)) ++nesting;
-    else if (IsTableBeginSig(n->signature) && nesting-- == 0) begin = n;
-  }
-  RTRecordNode* end = nullptr;
-  nesting = 0;
-  for (RTRecordNode* n = to->next; n && !end; n = n->next) {
-    if (IsTableBeginSig(n->signature)) ++nesting;
-    else if (IsTableEndSig(n->signature) && nesting-- == 0) end = n;
-  }
+  RTRecordNode* begin = kv::tables::OpenTableBegin(from->prev);
+  RTRecordNode* end = kv::tables::TableEndOf(to);
   if (!begin || !end) return;
   begin->flags &= uint16_t(~kNodeDrop);
   end->flags &= uint16_t(~kNodeDrop);
@@ -371,11 +362,11 @@ void KeepTableFrame(RecordList* list, uint32_t first, uint32_t last) {
       if (n->signature == 221) break;
     }
   }
-  nesting = 0;
+  int nesting = 0;
   for (RTRecordNode* c = from; c; c = c->next) {
-    if (IsCellSig(c->signature) && nesting == 0 && c->length > 2) c->data[2] = 0;
-    if (IsTableBeginSig(c->signature)) ++nesting;
-    if (IsTableEndSig(c->signature) && nesting > 0) --nesting;
+    if (IsCell(c->signature) && nesting == 0 && c->length > 2) c->data[2] = 0;
+    if (IsTableBegin(c->signature)) ++nesting;
+    if (IsTableEnd(c->signature) && nesting > 0) --nesting;
     if (c == to) break;
   }
 }

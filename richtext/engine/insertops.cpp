@@ -22,6 +22,7 @@
 #include "richtext/compose/pabdef.h"
 #include "richtext/engine/opfamily.h"
 #include "richtext/engine/rtproc.h"
+#include "richtext/engine/tablerows.h"
 #include "richtext/item/cdlayout.h"
 #include "richtext/item/itemhelpers.h"
 #include "richtext/item/parastring.h"
@@ -38,7 +39,7 @@ constexpr uint16_t kSigRowHeight = 226;
 constexpr uint32_t kAwaitingCell = 2;  // LeadTextPending: the cell record is still to come
 
 bool IsText(uint16_t s) { return s == 0xFF85 || s == 0xFFE4; }
-bool IsCell(uint16_t s) { return s == 164 || s == 208; }
+using kv::tables::IsCell;
 // The records that open a cell or a paragraph before its content.
 bool IsParagraphLead(uint16_t s) { return IsCell(s) || s == 129 || s == 0xFF82 || s == 131; }
 bool IsTableBoundary(uint16_t s) { return s == 163 || s == 165 || s == 207 || s == 209; }

@@ -16,6 +16,7 @@
 #include "richtext/compose/pabdef.h"
 #include "richtext/engine/opfamily.h"
 #include "richtext/engine/rtproc.h"
+#include "richtext/engine/tablerows.h"
 #include "richtext/engine/textops.h"
 #include "richtext/item/cdlayout.h"
 #include "richtext/item/parastring.h"
@@ -38,8 +39,8 @@ constexpr uint16_t kHideFormulaFlag = 0x0800;
 constexpr uint32_t kHideFixed = 14;
 constexpr const char* kObsoleteFull = "ZELKO: Unable to save additional obsoleted PAB definitions.";
 
-bool IsCell(uint16_t s) { return s == 164 || s == 208; }
-bool IsTableBegin(uint16_t s) { return s == 163 || s == 207; }
+using kv::tables::IsCell;
+using kv::tables::IsTableBegin;
 
 // Cells note their column and row for the current table level.
 void RememberCell(const uint8_t* data, uint32_t len, RTProcessContext* ctx) {

@@ -19,6 +19,7 @@
 #include "richtext/engine/opcodes.h"
 #include "richtext/engine/opfamily.h"
 #include "richtext/engine/rtproc.h"
+#include "richtext/engine/tablerows.h"
 #include "richtext/item/cdlayout.h"
 #include "richtext/item/compose.h"
 #include "richtext/item/itemhelpers.h"
@@ -174,9 +175,9 @@ bool IsHotspotBegin(uint16_t sig) { return sig == 0xFFAD || sig == 0xFFA9; }
 bool IsUrlResource(uint16_t sig) {
   return sig == 0xFF5A || sig == 0xFF78 || sig == 0xFF71 || sig == 0xFFF6;
 }
-bool IsCell(uint16_t sig) { return sig == 164 || sig == 208; }
-bool IsTableBegin(uint16_t sig) { return sig == 163 || sig == 207; }
-bool IsTableEnd(uint16_t sig) { return sig == 165 || sig == 209; }
+using kv::tables::IsCell;
+using kv::tables::IsTableBegin;
+using kv::tables::IsTableEnd;
 
 // The caller's text argument: Text1 with at most Number1 characters, never
 // past its NUL.

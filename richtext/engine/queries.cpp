@@ -14,6 +14,7 @@
 #include "richtext/engine/propwriters.h"
 #include "richtext/engine/rtproc.h"
 #include "richtext/engine/tablefields.h"
+#include "richtext/engine/tablerows.h"
 #include "richtext/item/cdlayout.h"
 #include "richtext/item/recordlist.h"
 #include "richtext/item/recordutil.h"
@@ -25,7 +26,7 @@ constexpr auto B = kv::cd::U8;
 constexpr auto W = kv::cd::U16;
 constexpr auto L = kv::cd::U32;
 
-bool IsCell(uint16_t sig) { return sig == 164 || sig == 208; }
+using kv::tables::IsCell;
 bool IsHotspotBegin(uint16_t sig) { return sig == 0xFFAD || sig == 0xFFA9; }
 
 // The element whose BEGIN record is innermost, 0 when none.

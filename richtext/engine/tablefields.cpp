@@ -11,6 +11,7 @@
 #include "host/options.h"
 #include "richtext/engine/propwriters.h"
 #include "richtext/engine/tablekeys.h"
+#include "richtext/engine/tablerows.h"
 #include "richtext/item/cdlayout.h"
 #include "richtext/item/recordlist.h"
 #include "rtitem.h"
@@ -18,11 +19,11 @@
 namespace {
 
 using namespace tablekeys;
+using kv::tables::IsCell;
+using kv::tables::IsTableBegin;
+using kv::tables::IsTableEnd;
 
 constexpr auto W = kv::cd::U16;
-
-bool IsTableBegin(uint16_t sig) { return sig == 163 || sig == 207; }
-bool IsTableEnd(uint16_t sig) { return sig == 165 || sig == 209; }
 uint16_t Kind(uint16_t sig) { return sig == 207 ? kBegin : sig; }
 constexpr uint32_t Bit(int i) { return 1u << i; }
 
@@ -162,8 +163,6 @@ bool FindTableParts(const RTRecordNode* first, TableParts* parts) {
 
 namespace {
 
-bool IsCell(uint16_t sig) { return sig == 164 || sig == 208; }
-
 // The attribute record (0xFF7B) of the cell that `cell` opens: the one that
 // closes its content, not one of a table nested in it.
 const RTRecordNode* CellAttributes(const RTRecordNode* cell) {
@@ -174,17 +173,6 @@ const RTRecordNode* CellAttributes(const RTRecordNode* cell) {
     else if (IsTableEnd(s) && depth-- == 0) break;
     else if (depth == 0 && IsCell(s)) break;
     else if (depth == 0 && s == 0xFF7B) return n;
-  }
-  return nullptr;
-}
-
-// The begin of the table a cell belongs to.
-const RTRecordNode* TableOfCell(const RTRecordNode* cell) {
-  int depth = 0;
-  for (const RTRecordNode* n = cell ? cell->prev : nullptr; n; n = n->prev) {
-    const uint16_t s = n->signature;
-    if (IsTableEnd(s)) ++depth;
-    else if (IsTableBegin(s) && depth-- == 0) return n;
   }
   return nullptr;
 }
@@ -204,7 +192,7 @@ bool OwnAttributes(const RTRecordNode* node, uint32_t kind, const RTRecordNode**
     *record = CellAttributes(node);
   } else {
     TableParts parts;
-    if (FindTableParts(cell ? TableOfCell(node) : node, &parts)) *record = parts.attributes;
+    if (FindTableParts(cell ? kv::tables::OpenTableBegin(node) : node, &parts)) *record = parts.attributes;
   }
   return true;
 }

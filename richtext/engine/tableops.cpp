@@ -16,6 +16,7 @@
 #include "richtext/engine/propwriters.h"
 #include "richtext/engine/rtproc.h"
 #include "richtext/engine/tablefields.h"
+#include "richtext/engine/tablerows.h"
 #include "richtext/item/cdlayout.h"
 #include "richtext/item/compose.h"
 #include "rtitem.h"
@@ -43,9 +44,9 @@ constexpr uint32_t kCellRow = 2, kCellColumn = 3, kCellLeft = 4, kCellRight = 6,
                    kCellFlags = 11, kCellBorderWord = 12, kCellRowSpan = 14, kCellColumnSpan = 15,
                    kCellBackground = 16;
 
-bool IsCell(uint16_t sig) { return sig == 164 || sig == 208; }
-bool IsTableBegin(uint16_t sig) { return sig == 163 || sig == 207; }
-bool IsTableEnd(uint16_t sig) { return sig == 165 || sig == 209; }
+using kv::tables::IsCell;
+using kv::tables::IsTableBegin;
+using kv::tables::IsTableEnd;
 
 using kv::cd::U8;
 using kv::cd::U16;

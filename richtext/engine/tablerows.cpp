@@ -58,13 +58,8 @@ RTRecordNode* TableFrameStart(RTRecordNode* begin) {
   RTRecordNode* before = begin ? begin->prev : nullptr;
   if (before && before->signature == kSigPreTable) return before;
   if (!before || before->signature != kSigEnd || GroupObject(before) != kSigPreTable) return begin;
-  int depth = 0;
-  for (RTRecordNode* n = before; n; n = n->prev) {
-    if (n->signature == kSigEnd) ++depth;
-    if (n->signature == kSigBegin && --depth == 0)
-      return GroupObject(n) == kSigPreTable ? n : begin;
-  }
-  return begin;
+  RTRecordNode* group = RecordGroupBegin(before);
+  return group && GroupObject(group) == kSigPreTable ? group : begin;
 }
 
 RTRecordNode* PreTableRecord(RTRecordNode* begin) {

@@ -16,6 +16,9 @@ inline bool IsCell(uint16_t s) { return s == 164 || s == 208; }
 // The begin record of the table open right after `last` (`last` itself when
 // it begins one); null when none is.
 RTRecordNode* OpenTableBegin(RTRecordNode* last);
+inline const RTRecordNode* OpenTableBegin(const RTRecordNode* last) {
+  return OpenTableBegin(const_cast<RTRecordNode*>(last));
+}
 // The end record of the table begun at `begin`; null when the list ends first.
 RTRecordNode* TableEndOf(RTRecordNode* begin);
 // The first record of the group that announces the table (BEGIN, pre-table

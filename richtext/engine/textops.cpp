@@ -3,6 +3,7 @@
 // paragraph change (2364), short paragraph definitions expanded (step 69), and
 // the graphic operations. The paragraph texts of 2364, 2417 and 2442 are
 // parsed at set-up.
+#include "richtext/engine/tablerows.h"
 #include "richtext/engine/textops.h"
 
 #include <cctype>
@@ -51,7 +52,7 @@ using kv::cd::U32;
 using kv::cd::Put16;
 using kv::cd::Put32;
 
-bool IsCell(uint16_t sig) { return sig == 164 || sig == 208; }
+using kv::tables::IsCell;
 
 // The element a BEGIN or END record opens or closes.
 uint16_t BracketObject(const uint8_t* data, uint32_t len) { return U16(data, len, 4); }

@@ -9,6 +9,7 @@
 #include "host/pool.h"
 #include "lsxsessi.h"
 #include "richtext/engine/rtproc.h"
+#include "richtext/engine/tablerows.h"
 #include "richtext/item/cdlayout.h"
 #include "rtchunk.h"
 #include "rtitem.h"
@@ -35,9 +36,9 @@ using kv::cd::U32;
 using kv::cd::U8;
 
 bool IsTextRecord(uint16_t sig) { return sig == kSigText || sig == kSigBidiText; }
-bool IsTableStart(uint16_t sig) { return sig == 163 || sig == 207; }
-bool IsTableCell(uint16_t sig) { return sig == 164 || sig == 208; }
-bool IsTableEnd(uint16_t sig) { return sig == 165 || sig == 209; }
+using kv::tables::IsCell;
+using kv::tables::IsTableBegin;
+using kv::tables::IsTableEnd;
 bool IsHotspotStart(uint16_t sig) {
   return sig == 0xFF74 || sig == 0xFF7E || sig == 0xFFA9 || sig == 0xFFAD;
 }
@@ -273,7 +274,7 @@ LoopResult RunNodeLoop(uint8_t* data, uint16_t sig, uint32_t len, uint16_t prev,
       case REL_CONTAINS:
       case REL_INSIDE: {
         if (!TestChunkRecordBoundary(node, data, sig, prev, &single, ctx)) {
-          if (IsTableCell(sig) && IsRowOrColumn(node) && IsRowOrColumn(ctx->LastMatchedNode)) {
+          if (IsCell(sig) && IsRowOrColumn(node) && IsRowOrColumn(ctx->LastMatchedNode)) {
             ctx->NodeUnderTest = node->outer;
             ctx->LastMatchedNode = node->outer ? node->outer->outer : nullptr;
           }
@@ -377,7 +378,7 @@ bool AtElementLevel(const chunkdef_info* lm, const uint8_t* data, uint16_t sig, 
   }
   bool paragraph = IsParagraphType(lm->targetType);
   int32_t td = int32_t(lm->savedTableDepth);
-  if (IsTableStart(sig)) return paragraph;
+  if (IsTableBegin(sig)) return paragraph;
   if (IsTableEnd(sig) || (sig == kSigEnd && IsTableEnd(obj)))
     return ctx->TableBeginCount == td - 1;
   if (!paragraph && ctx->TableBeginCount != td) return false;
@@ -531,7 +532,7 @@ int TestChunkRecordBoundary(chunkdef_info* node, const uint8_t* data, uint16_t s
     if (!p || p->length <= kv::cd::host::kTextFixed) return 0;
   }
   // 6. A table begun by its extension record.
-  if (type == TABLE && IsTableStart(sig) && ctx->TableBeginFlag) return 0;
+  if (type == TABLE && IsTableBegin(sig) && ctx->TableBeginFlag) return 0;
 
   // 7. A BEGIN announces the object examined from here on.
   const uint8_t* ex = data;
@@ -586,7 +587,7 @@ int TestChunkRecordBoundary(chunkdef_info* node, const uint8_t* data, uint16_t s
     bool skip = IsParagraphType(type) && cur && cur->sequence == 1;
     if (!skip && !InList(exSig, d->startSignatures, 4)) return 0;
   }
-  if ((type == ROW || type == COLUMN) && IsTableCell(exSig) && node->outer &&
+  if ((type == ROW || type == COLUMN) && IsCell(exSig) && node->outer &&
       int32_t(node->outer->savedTableDepth) != ctx->TableBeginCount)
     return 0;
 
@@ -628,9 +629,9 @@ int TestChunkRecordBoundary(chunkdef_info* node, const uint8_t* data, uint16_t s
 
   // 13. Occurrence.
   uint32_t number;
-  if (type == ROW && IsTableCell(exSig))
+  if (type == ROW && IsCell(exSig))
     number = uint32_t(U8(ex, exLen, 2)) + 1;
-  else if (type == COLUMN && IsTableCell(exSig))
+  else if (type == COLUMN && IsCell(exSig))
     number = uint32_t(U8(ex, exLen, 3)) + 1;
   else if (d->occurrenceOffset)
     number = uint32_t(U8(ex, exLen, d->occurrenceOffset)) + 1;
@@ -742,14 +743,14 @@ int MatchRecordToTarget(chunkdef_info* node, const uint8_t* data, uint16_t sig, 
           *endOutside = outside;
           return 1;
         }
-        if (!IsTableCell(sig)) return 0;
+        if (!IsCell(sig)) return 0;
         if (node->outer && int32_t(node->outer->savedTableDepth) != ctx->TableBeginCount) return 0;
         if (U8(data, len, 3) != 0) return 0;
         ended = true;
         break;
       case COLUMN:
-        if (!IsTableCell(sig) && !IsTableEnd(sig)) return 0;
-        if (IsTableCell(sig) && node->outer &&
+        if (!IsCell(sig) && !IsTableEnd(sig)) return 0;
+        if (IsCell(sig) && node->outer &&
             int32_t(node->outer->savedTableDepth) != ctx->TableBeginCount)
           return 0;
         ended = true;
@@ -774,7 +775,7 @@ int MatchRecordToTarget(chunkdef_info* node, const uint8_t* data, uint16_t sig, 
         }
         if (alreadyStarted) return 0;
         // A table that a BEGIN announces starts with that BEGIN.
-        if (sig == kSigBegin && (obj == kSigPreTable || IsTableStart(obj))) {
+        if (sig == kSigBegin && (obj == kSigPreTable || IsTableBegin(obj))) {
           ended = true;
           break;
         }
@@ -1014,7 +1015,7 @@ NnStatus ProcessChunkRecord(uint8_t* data, uint16_t sig, uint32_t len, RTProcess
         // stylized text, or any record that lies outside the element it ended.
         bool rangeEnd = endedFirst->relation == REL_OUTSIDE || endedFirst->relation == REL_BEFORE;
         bool again = !ctx->RecordHandled && !ctx->StopRequested && !rangeEnd &&
-                     (IsTableCell(sig) || firstOutside ||
+                     (IsCell(sig) || firstOutside ||
                       (IsTextRecord(sig) && ctx->NodeUnderTest &&
                        ctx->NodeUnderTest->targetType == STYLIZEDTEXT));
         if (again) {
@@ -1031,7 +1032,7 @@ NnStatus ProcessChunkRecord(uint8_t* data, uint16_t sig, uint32_t len, RTProcess
 tail:
   // 7.
   TrackInsertionPlace(data, sig, len, ctx);
-  if (IsTableStart(sig)) ctx->TableBeginFlag = 0;
+  if (IsTableBegin(sig)) ctx->TableBeginFlag = 0;
   ctx->PreviousSignature = sig;
   if (status) return status;
   if (!ctx->RecordHandled) {
