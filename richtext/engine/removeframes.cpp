@@ -19,8 +19,6 @@ using kv::tables::IsCell;
 using kv::tables::IsTableBegin;
 using kv::tables::IsTableEnd;
 
-bool IsHotspotBegin(uint16_t s) { return s == 0xFF74 || s == 0xFF7E || s == 0xFFA9 || s == 0xFFAD; }
-bool IsHotspotEnd(uint16_t s) { return s == 0x7F || s == 0xAA || s == 0xAE; }
 
 // The records with a partner elsewhere in the item.
 bool IsFrameRecord(uint16_t s) {

@@ -21,6 +21,12 @@ class LSXLsiSession;
 
 namespace kv::removal {
 
+// A hotspot's begin and end records: the pairs a removal must keep whole.
+inline bool IsHotspotBegin(uint16_t s) {
+  return s == 0xFF74 || s == 0xFF7E || s == 0xFFA9 || s == 0xFFAD;
+}
+inline bool IsHotspotEnd(uint16_t s) { return s == 0x7F || s == 0xAA || s == 0xAE; }
+
 class CutFrames {
  public:
   // A walked record the removal drops. A frame record is written for now

@@ -41,10 +41,8 @@ constexpr uint32_t kEmptyText = kv::cd::host::kTextFixed;
 using kv::cd::U16;
 using kv::cd::U32;
 
-bool IsHotspotBegin(uint16_t sig) {
-  return sig == 0xFF74 || sig == 0xFF7E || sig == 0xFFA9 || sig == 0xFFAD;
-}
-bool IsHotspotEnd(uint16_t sig) { return sig == 0x7F || sig == 0xAA || sig == 0xAE; }
+using kv::removal::IsHotspotBegin;
+using kv::removal::IsHotspotEnd;
 bool IsDocLink(uint16_t sig) { return sig == 0xFF91 || sig == 0xFF92; }
 bool IsEventRecord(uint16_t sig) {
   return sig == 0xFF5A || sig == 0xFF78 || sig == 0xFF71 || sig == 0xFFF6;
