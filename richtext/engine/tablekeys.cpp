@@ -55,6 +55,39 @@ bool Fits(const Bytes& rec, uint32_t end) { return rec.size() >= end; }
 void Put16(Bytes& rec, uint32_t off, uint16_t v) { kv::cd::Put16(rec.data(), off, v); }
 void Put32(Bytes& rec, uint32_t off, uint32_t v) { kv::cd::Put32(rec.data(), off, v); }
 
+// A word of a key's value and what it stands for in the record.
+struct Word {
+  const char* text;
+  uint32_t value;
+};
+
+const Word* Find(const Word* words, size_t count, const std::string& text) {
+  for (size_t i = 0; i < count; ++i)
+    if (Is(text, words[i].text)) return &words[i];
+  return nullptr;
+}
+template <size_t N>
+const Word* Find(const Word (&words)[N], const std::string& text) {
+  return Find(words, N, text);
+}
+
+// Sets the bits `mask` of the flags at `offset` (a 16- or 32-bit word, as
+// Flags is) to those of the word among `words` that `v` names; false when it
+// names none or the record is too short.
+template <typename Flags, size_t N>
+bool SetFlags(Bytes& r, uint32_t offset, Flags mask, const Word (&words)[N], const std::string& v) {
+  const Word* w = Find(words, v);
+  if (!w || !Fits(r, offset + sizeof(Flags))) return false;
+  const uint32_t n = uint32_t(r.size());
+  const uint32_t now = sizeof(Flags) == 2 ? W(r.data(), n, offset) : L(r.data(), n, offset);
+  const uint32_t flags = (now & ~uint32_t(mask)) | w->value;
+  if (sizeof(Flags) == 2)
+    Put16(r, offset, uint16_t(flags));
+  else
+    Put32(r, offset, flags);
+  return true;
+}
+
 // A colour text as 24-bit RGB (red in the low byte).
 bool ColourValue(const std::string& text, uint16_t naming, uint32_t* rgb) {
   ColorRGB c;
@@ -103,41 +136,18 @@ bool WidthValue(const TableField& f, const TableChange& change, std::string* v) 
   return true;
 }
 
+constexpr Word kPreWidths[] = {{"FIXED", 0}, {"FIT_TO_WINDOW", 1 | 64}, {"FIT_WITH_MARGINS", 1}};
+
 bool PreWidthSet(Bytes& r, const TableField& f, const TableChange& o, const FieldContext&) {
   std::string v;
-  if (!WidthValue(f, o, &v)) return true;
-  if (!Fits(r, kPreFlags + 4)) return false;
-  uint32_t flags = L(r.data(), uint32_t(r.size()), kPreFlags);
-  if (Is(v, "FIXED"))
-    flags &= ~(1u | 64u);
-  else if (Is(v, "FIT_TO_WINDOW"))
-    flags |= 1u | 64u;
-  else if (Is(v, "FIT_WITH_MARGINS"))
-    flags = (flags | 1u) & ~64u;
-  else
-    return false;
-  Put32(r, kPreFlags, flags);
-  return true;
+  return !WidthValue(f, o, &v) || SetFlags(r, kPreFlags, uint32_t(1 | 64), kPreWidths, v);
 }
 
-struct Word {
-  const char* text;
-  uint32_t value;
-};
 constexpr Word kTransitions[] = {
     {"ADVANCE_ON_CLICK", 1}, {"CONTINUALLY", 2}, {"ONCE", 3}, {"ONCE_ON_CLICK", 6}};
 constexpr Word kTabSides[] = {{"TOP", 0}, {"LEFT", 0x100}, {"BOTTOM", 0x200}, {"RIGHT", 0x400}};
 constexpr uint32_t kTabSideBits = 0x700, kProgrammableTabs = 0x80;
 
-const Word* Find(const Word* words, size_t count, const std::string& text) {
-  for (size_t i = 0; i < count; ++i)
-    if (Is(text, words[i].text)) return &words[i];
-  return nullptr;
-}
-template <size_t N>
-const Word* Find(const Word (&words)[N], const std::string& text) {
-  return Find(words, N, text);
-}
 bool Animated(uint8_t viewer) { return viewer == 1 || viewer == 2 || viewer == 3 || viewer == 6; }
 
 void PreRowDisplayWrite(const uint8_t* r, uint32_t n, PropText* out, bool, const FieldContext&) {
@@ -273,19 +283,11 @@ void PreEffectsWrite(const uint8_t* r, uint32_t n, PropText* out, bool alone, co
     out->Append("BorderEffects=NONE ");
 }
 
+constexpr Word kEffects[] = {{"DROP_SHADOW", kDropShadow}, {"NONE", 0}};
+
 bool PreEffectsSet(Bytes& r, const TableField& f, const TableChange& o, const FieldContext&) {
   std::string v;
-  if (!Value(f, o, &v)) return true;
-  if (!Fits(r, kPreFlags + 4)) return false;
-  uint32_t flags = L(r.data(), uint32_t(r.size()), kPreFlags);
-  if (Is(v, "DROP_SHADOW"))
-    flags |= kDropShadow;
-  else if (Is(v, "NONE"))
-    flags &= ~kDropShadow;
-  else
-    return false;
-  Put32(r, kPreFlags, flags);
-  return true;
+  return !Value(f, o, &v) || SetFlags(r, kPreFlags, kDropShadow, kEffects, v);
 }
 
 // A length in twips in the 16-bit word at kOffset.
@@ -310,19 +312,12 @@ void BeginWidthWrite(const uint8_t* r, uint32_t n, PropText* out, bool, const Fi
                                                   : "TableWidth=FIXED ");
 }
 
+constexpr Word kBeginWidths[] = {
+    {"FIXED", 0}, {"FIT_TO_WINDOW", kAutoWidth}, {"FIT_WITH_MARGINS", kAutoWidth}};
+
 bool BeginWidthSet(Bytes& r, const TableField& f, const TableChange& o, const FieldContext&) {
   std::string v;
-  if (!WidthValue(f, o, &v)) return true;
-  if (!Fits(r, kBeginFlags + 2)) return false;
-  uint16_t flags = W(r.data(), uint32_t(r.size()), kBeginFlags);
-  if (Is(v, "FIXED"))
-    flags &= uint16_t(~kAutoWidth);
-  else if (Is(v, "FIT_TO_WINDOW") || Is(v, "FIT_WITH_MARGINS"))
-    flags |= kAutoWidth;
-  else
-    return false;
-  Put16(r, kBeginFlags, flags);
-  return true;
+  return !WidthValue(f, o, &v) || SetFlags(r, kBeginFlags, kAutoWidth, kBeginWidths, v);
 }
 
 // A table without a pre-table record shows its rows one under the other, in
@@ -375,12 +370,7 @@ void BeginColourStyleWrite(const uint8_t* r, uint32_t n, PropText* out, bool, co
 
 bool BeginColourStyleSet(Bytes& r, const TableField& f, const TableChange& o, const FieldContext&) {
   std::string v;
-  if (!Value(f, o, &v)) return true;
-  const Word* w = Find(kColourStyleWords, v);
-  if (!w || !Fits(r, kBeginFlags + 2)) return false;
-  const uint16_t flags = W(r.data(), uint32_t(r.size()), kBeginFlags);
-  Put16(r, kBeginFlags, uint16_t((flags & ~kColourStyles) | w->value));
-  return true;
+  return !Value(f, o, &v) || SetFlags(r, kBeginFlags, kColourStyles, kColourStyleWords, v);
 }
 
 void BeginBorderStyleWrite(const uint8_t* r, uint32_t n, PropText* out, bool alone,
@@ -394,19 +384,12 @@ void BeginBorderStyleWrite(const uint8_t* r, uint32_t n, PropText* out, bool alo
     out->Append("CellBorderStyle=SOLID ");
 }
 
+constexpr Word kBorderStyles[] = {{"GROOVE", kGroove}, {"RIDGE", kRidge}, {"SOLID", 0}};
+
 bool BeginBorderStyleSet(Bytes& r, const TableField& f, const TableChange& o, const FieldContext&) {
   std::string v;
-  if (!Value(f, o, &v)) return true;
-  if (!Fits(r, kBeginFlags + 2)) return false;
-  uint16_t flags = uint16_t(W(r.data(), uint32_t(r.size()), kBeginFlags) & ~(kGroove | kRidge));
-  if (Is(v, "GROOVE"))
-    flags |= kGroove;
-  else if (Is(v, "RIDGE"))
-    flags |= kRidge;
-  else if (!Is(v, "SOLID"))
-    return false;
-  Put16(r, kBeginFlags, flags);
-  return true;
+  return !Value(f, o, &v) ||
+         SetFlags(r, kBeginFlags, uint16_t(kGroove | kRidge), kBorderStyles, v);
 }
 
 bool BeginSpacingSet(Bytes& r, const TableField& f, const TableChange& o, const FieldContext&) {
