@@ -42,7 +42,9 @@ bool IsText(uint16_t s) { return s == 0xFF85 || s == 0xFFE4; }
 using kv::tables::IsCell;
 // The records that open a cell or a paragraph before its content.
 bool IsParagraphLead(uint16_t s) { return IsCell(s) || s == 129 || s == 0xFF82 || s == 131; }
-bool IsTableBoundary(uint16_t s) { return s == 163 || s == 165 || s == 207 || s == 209; }
+bool IsTableBoundary(uint16_t s) {
+  return kv::tables::IsTableBegin(s) || kv::tables::IsTableEnd(s);
+}
 
 bool InsertsBefore(const RTProcessContext* ctx) {
   return ctx->Chunk && ctx->Chunk->insertPosition == 0;
