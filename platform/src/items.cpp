@@ -76,20 +76,6 @@ uint16_t copyText(const std::string& s, char* buf, uint16_t bufLen) {
   return uint16_t(n);
 }
 
-double readDouble(const uint8_t* p) {
-  uint64_t bits = uint64_t(rd32(p)) | (uint64_t(rd32(p + 4)) << 32);
-  double d;
-  std::memcpy(&d, &bits, sizeof d);
-  return d;
-}
-
-tagTIMEDATE readTime(const uint8_t* p) {
-  tagTIMEDATE t;
-  t.Innards[0] = rd32(p);
-  t.Innards[1] = rd32(p + 4);
-  return t;
-}
-
 std::string timeText(const tagTIMEDATE& t) {
   char buf[80];
   uint16_t len = 0;
@@ -237,10 +223,10 @@ uint16_t NnItemConvertToText(NnHandle hNote, const char* name, char* buf, uint16
       textListEntries(d, n, &parts);
       break;
     case NN_TYPE_NUMBER:
-      if (n >= 8) parts.push_back(numberText(readDouble(d)));
+      if (n >= 8) parts.push_back(numberText(rdDouble(d)));
       break;
     case NN_TYPE_TIME:
-      if (n >= 8) parts.push_back(timeText(readTime(d)));
+      if (n >= 8) parts.push_back(timeText(rdTime(d)));
       break;
     case NN_TYPE_NUMBER_RANGE:
     case NN_TYPE_TIME_RANGE: {
@@ -249,14 +235,14 @@ uint16_t NnItemConvertToText(NnHandle hNote, const char* name, char* buf, uint16
       if (4 + list * 8 + ranges * 16 > n) break;
       for (size_t k = 0; k < list; ++k) {
         const uint8_t* e = d + 4 + k * 8;
-        parts.push_back(it.type == NN_TYPE_NUMBER_RANGE ? numberText(readDouble(e)) : timeText(readTime(e)));
+        parts.push_back(it.type == NN_TYPE_NUMBER_RANGE ? numberText(rdDouble(e)) : timeText(rdTime(e)));
       }
       for (size_t k = 0; k < ranges; ++k) {
         const uint8_t* e = d + 4 + list * 8 + k * 16;
         if (it.type == NN_TYPE_NUMBER_RANGE)
-          parts.push_back(numberText(readDouble(e)) + " - " + numberText(readDouble(e + 8)));
+          parts.push_back(numberText(rdDouble(e)) + " - " + numberText(rdDouble(e + 8)));
         else
-          parts.push_back(rangeText(readTime(e), readTime(e + 8)));
+          parts.push_back(rangeText(rdTime(e), rdTime(e + 8)));
       }
       break;
     }
@@ -346,11 +332,8 @@ NnStatus NnItemSetNumber(NnHandle hNote, const char* name, double value) {
   if (!on) return NN_ERR_BAD_HANDLE;
   if (WriteFails()) return NN_ERR_FILE_IO;
   if (!name || !*name) return NN_ERR_INVALID_ARG;
-  uint64_t bits;
-  std::memcpy(&bits, &value, sizeof bits);
   std::vector<uint8_t> d;
-  wr32(d, uint32_t(bits));
-  wr32(d, uint32_t(bits >> 32));
+  wrDouble(d, value);
   replaceAll(on->work, name, NN_TYPE_NUMBER, d.data(), d.size());
   return NN_OK;
 }
@@ -362,8 +345,7 @@ NnStatus NnItemSetTime(NnHandle hNote, const char* name, const tagTIMEDATE* valu
   if (WriteFails()) return NN_ERR_FILE_IO;
   if (!name || !*name || !value) return NN_ERR_INVALID_ARG;
   std::vector<uint8_t> d;
-  wr32(d, value->Innards[0]);
-  wr32(d, value->Innards[1]);
+  wrTime(d, *value);
   replaceAll(on->work, name, NN_TYPE_TIME, d.data(), d.size());
   return NN_OK;
 }
