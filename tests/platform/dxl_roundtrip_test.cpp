@@ -190,19 +190,14 @@ TEST(DxlLoad, TypedValuesLandInCanonicalForm) {
   ASSERT_EQ(NnDbNoteIdAt(db, 2, &id), NN_OK);
   NnDbGetNoteInfo(db, id, nullptr, nullptr, &cls);
   EXPECT_EQ(cls, NN_CLASS_DOCUMENT);
-
-  // Saved and loaded again: the same notes; the unknown content is written back as it was.
+  // The unknown content is written back to the byte; the rest of the round
+  // trip is a row of the open-then-save sweep below.
   std::string saved = tmp.path + "/saved.xml";
   ASSERT_EQ(NnDbSaveDxl(db, saved.c_str()), NN_OK);
-  std::string xml = kvtest::ReadFile(saved);
+  const std::string xml = kvtest::ReadFile(saved);
   EXPECT_NE(xml.find("<richtext><par def=\"1\">Hello &amp; <run>bye</run></par></richtext>"),
             std::string::npos)
       << xml;
-  EXPECT_NE(xml.find("default='true'"), std::string::npos);
-  NnHandle again = 0;
-  ASSERT_EQ(NnDbOpen(saved.c_str(), 0, &again), NN_OK) << NnDbLastLoadError();
-  expectSameDatabases(db, again, "typed", false);
-  NnDbClose(again);
   NnDbClose(db);
 }
 
