@@ -449,6 +449,16 @@ std::vector<std::string> RoundTripFiles(const TempDir& tmp) {
   return files;
 }
 
+// Whether a file gives its replica id and every note's universal id: ids it
+// does not give are derived from its path, so they differ once it is saved
+// elsewhere.
+bool identitiesGiven(const std::string& text, uint32_t notes) {
+  uint32_t given = 0;
+  for (size_t at = text.find("<noteinfo"); at != std::string::npos; at = text.find("<noteinfo", at + 1))
+    given += text.substr(at, text.find('>', at) - at).find(" unid=") != std::string::npos;
+  return text.find("replicaid=") != std::string::npos && given == notes;
+}
+
 TEST(DxlRoundTrip, OpenThenSaveLosesNothing) {
   TempDir tmp;
   int n = 0;
@@ -463,7 +473,7 @@ TEST(DxlRoundTrip, OpenThenSaveLosesNothing) {
       EXPECT_NE(kvtest::ReadFile(saved).find("<!DOCTYPE form"), std::string::npos) << f;
     }
     ASSERT_EQ(NnDbOpen(saved.c_str(), 0, &b), NN_OK) << f << ": " << NnDbLastLoadError();
-    expectSameDatabases(a, b, f, false);
+    expectSameDatabases(a, b, f, identitiesGiven(kvtest::ReadFile(f), NnDbNoteCount(a)));
     NnDbClose(a);
     NnDbClose(b);
   }
