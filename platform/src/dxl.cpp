@@ -249,11 +249,8 @@ ValueRead parseValue(Loader& L, Note& note, Item& it, xmlNode* v) {
       entries.push_back(toLmbcs(textOf(c)));
       if (entries.back().size() > 0xFFFF || entries.size() > 0xFFFF) return kept(it);
     }
-    std::vector<uint8_t> d;
-    wr16(d, uint16_t(entries.size()));
-    for (const auto& e : entries) wr16(d, uint16_t(e.size()));
-    for (const auto& e : entries) d.insert(d.end(), e.begin(), e.end());
-    setValue(it, NN_TYPE_TEXT_LIST, d.data(), d.size());
+    it.type = NN_TYPE_TEXT_LIST;
+    it.value = textListValue(entries);
     return ValueRead::Typed;
   }
   if (kind == "number") {

@@ -85,21 +85,17 @@ std::optional<std::string> typedValue(const Note& note, const Item& it) {
       return out + "</formula>";
     }
     case NN_TYPE_TEXT_LIST: {
-      if (n < 2) return std::nullopt;
-      size_t count = rd16(d), off = 2 + count * 2;
-      if (off > n) return std::nullopt;
+      std::vector<std::string> entries;
+      size_t used = 0;
+      if (!textListEntries(d, n, &entries, &used) || used != n) return std::nullopt;
       out = "<textlist>";
-      for (size_t i = 0; i < count; ++i) {
-        size_t len = rd16(d + 2 + 2 * i);
-        if (len > n - off) return std::nullopt;
-        auto t = xmlText(std::string(reinterpret_cast<const char*>(d + off), len));
+      for (const std::string& e : entries) {
+        auto t = xmlText(e);
         if (!t) return std::nullopt;
         out += "<text>";
         escapeText(*t, out, true);
         out += "</text>";
-        off += len;
       }
-      if (off != n) return std::nullopt;
       return out + "</textlist>";
     }
     case NN_TYPE_NUMBER: {

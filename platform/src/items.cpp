@@ -33,30 +33,6 @@ void describe(NnHandle hNote, const Note& n, int i, NnBlockId* item, uint16_t* t
   if (valueLen) *valueLen = uint32_t(it.value.size());
 }
 
-// Entries of a canonical text list (data after the type word); false when malformed.
-bool textListEntries(const uint8_t* p, size_t n, std::vector<std::string>* out) {
-  if (n < 2) return false;
-  uint16_t count = rd16(p);
-  size_t off = 2 + size_t(count) * 2;
-  if (off > n) return false;
-  for (uint16_t i = 0; i < count; ++i) {
-    uint16_t len = rd16(p + 2 + 2 * i);
-    if (len > n - off) return false;
-    out->emplace_back(reinterpret_cast<const char*>(p + off), len);
-    off += len;
-  }
-  return true;
-}
-
-std::vector<uint8_t> textListValue(const std::vector<std::string>& entries) {
-  std::vector<uint8_t> v;
-  wr16(v, NN_TYPE_TEXT_LIST);
-  wr16(v, uint16_t(entries.size()));
-  for (const auto& e : entries) wr16(v, uint16_t(e.size()));
-  for (const auto& e : entries) v.insert(v.end(), e.begin(), e.end());
-  return v;
-}
-
 Item makeItem(const std::string& name, uint16_t flags, uint16_t type, const void* data, size_t len) {
   Item it;
   it.name = name;

@@ -147,6 +147,13 @@ NnStatus saveDxl(const Database& db, const std::string& path);
 std::string toLmbcs(const std::string& utf8);
 std::string fromLmbcs(const std::string& lmbcs);
 
+// Entries of a canonical text list (the data after the type word); false when
+// malformed. *used, when given, is the size the list takes.
+bool textListEntries(const uint8_t* p, size_t n, std::vector<std::string>* out,
+                     size_t* used = nullptr);
+// The value of a text list of these entries, its type word first.
+std::vector<uint8_t> textListValue(const std::vector<std::string>& entries);
+
 // Checks a canonical CD record stream; on failure returns false with a reason.
 bool checkRecordStream(const uint8_t* p, size_t n, std::string* why);
 
