@@ -70,19 +70,15 @@ std::optional<std::string> typedValue(const Note& note, const Item& it) {
   size_t n = it.value.size() - 2;
   std::string out;
   switch (it.type) {
-    case NN_TYPE_TEXT: {
-      auto t = xmlText(std::string(reinterpret_cast<const char*>(d), n));
-      if (!t) return std::nullopt;
-      out = "<text>";
-      escapeText(*t, out, true);
-      return out + "</text>";
-    }
+    case NN_TYPE_TEXT:
     case NN_TYPE_FORMULA: {
       auto t = xmlText(std::string(reinterpret_cast<const char*>(d), n));
       if (!t) return std::nullopt;
-      out = "<formula>";
-      escapeText(*t, out, false);
-      return out + "</formula>";
+      // A formula keeps its line ends as they are; a text writes them as <break/>.
+      const bool text = it.type == NN_TYPE_TEXT;
+      out = text ? "<text>" : "<formula>";
+      escapeText(*t, out, text);
+      return out + (text ? "</text>" : "</formula>");
     }
     case NN_TYPE_TEXT_LIST: {
       std::vector<std::string> entries;
