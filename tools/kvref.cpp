@@ -52,21 +52,27 @@ std::string WrittenBack(LSXLsiSession* session, const std::string& text) {
   return out.data();
 }
 
-// The name a target type is written with: the chunk's own writing of a part
-// of that type.
-std::string WrittenTypeName(LSXLsiSession* session, uint16_t type) {
+// The chunk's own writing of a part of one relation and type, occurrence 1.
+std::string WrittenPart(uint16_t relation, uint16_t type) {
   chunkdef_info node;
-  node.relation = type == EVERYTHING ? REL_EVERYTHING : REL_CONTAINS;
+  node.relation = relation;
   node.targetType = type;
   node.occurrenceCount = 1;
   node.occurrences[0] = 1;
   std::vector<char> out(kTextBufferSize);
   TorvoRTChunk::CalculateDefinition(&node, out.data());
-  std::string text = out.data();
+  return out.data();
+}
+
+// The name a target type is written with: the chunk's own writing of a part
+// of that type.
+std::string WrittenTypeName(LSXLsiSession* session, uint16_t type) {
+  const std::string part = WrittenPart(type == EVERYTHING ? REL_EVERYTHING : REL_CONTAINS, type);
+  std::string text = part;
   if (type != EVERYTHING) text = text.substr(0, text.rfind(' '));
   // The writing must read back as the same type.
   if (type != ROW && type != COLUMN && type != EVERYTHING) {
-    chunkdef_info* chain = ParseChunkDefinition(session, nullptr, out.data(), nullptr);
+    chunkdef_info* chain = ParseChunkDefinition(session, nullptr, part.c_str(), nullptr);
     const bool same = chain && chain->targetType == type;
     FreeChunkDefinition(chain);
     if (!same) Fail("target type " + std::to_string(type) + " does not read back");
@@ -123,16 +129,9 @@ void Definitions(std::ostream& page, LSXLsiSession* session) {
   page << "Relations (a part without one contains its target):\n\n"
           "| word read | written back as |\n|---|---|\n";
   const DefinitionWords relations = DefinitionRelationWords();
-  for (size_t i = 0; i < relations.count; ++i) {
-    chunkdef_info node;
-    node.relation = relations.words[i].value;
-    node.targetType = TABLE;
-    node.occurrenceCount = 1;
-    node.occurrences[0] = 1;
-    std::vector<char> out(kTextBufferSize);
-    TorvoRTChunk::CalculateDefinition(&node, out.data());
-    page << "| " << Code(relations.words[i].word) << " | " << Code(out.data()) << " |\n";
-  }
+  for (size_t i = 0; i < relations.count; ++i)
+    page << "| " << Code(relations.words[i].word) << " | "
+         << Code(WrittenPart(relations.words[i].value, TABLE)) << " |\n";
 
   page << "\nMatch words, before a quoted text (a quoted text alone must match whole):\n\n"
           "| word read | example |\n|---|---|\n";

@@ -214,18 +214,6 @@ bool parseNumber(const std::string& text, double* out) {
   return true;
 }
 
-void putDouble(std::vector<uint8_t>& v, double d) {
-  uint64_t bits;
-  std::memcpy(&bits, &d, sizeof bits);
-  wr32(v, uint32_t(bits));
-  wr32(v, uint32_t(bits >> 32));
-}
-
-void putTime(std::vector<uint8_t>& v, const tagTIMEDATE& t) {
-  wr32(v, t.Innards[0]);
-  wr32(v, t.Innards[1]);
-}
-
 bool parseTime(xmlNode* el, tagTIMEDATE* out) {
   std::string t = trimmed(textOf(el));
   return !t.empty() && NnTimeFromDxl(t.c_str(), out);
@@ -240,8 +228,8 @@ bool parsePair(xmlNode* el, std::vector<uint8_t>& v) {
     ++k;
   }
   if (k != 2) return false;
-  putTime(v, t[0]);
-  putTime(v, t[1]);
+  wrTime(v, t[0]);
+  wrTime(v, t[1]);
   return true;
 }
 
@@ -261,18 +249,15 @@ ValueRead parseValue(Loader& L, Note& note, Item& it, xmlNode* v) {
       entries.push_back(toLmbcs(textOf(c)));
       if (entries.back().size() > 0xFFFF || entries.size() > 0xFFFF) return kept(it);
     }
-    std::vector<uint8_t> d;
-    wr16(d, uint16_t(entries.size()));
-    for (const auto& e : entries) wr16(d, uint16_t(e.size()));
-    for (const auto& e : entries) d.insert(d.end(), e.begin(), e.end());
-    setValue(it, NN_TYPE_TEXT_LIST, d.data(), d.size());
+    it.type = NN_TYPE_TEXT_LIST;
+    it.value = textListValue(entries);
     return ValueRead::Typed;
   }
   if (kind == "number") {
     double x;
     if (!parseNumber(textOf(v), &x)) return kept(it);
     std::vector<uint8_t> d;
-    putDouble(d, x);
+    wrDouble(d, x);
     setValue(it, NN_TYPE_NUMBER, d.data(), d.size());
     return ValueRead::Typed;
   }
@@ -284,7 +269,7 @@ ValueRead parseValue(Loader& L, Note& note, Item& it, xmlNode* v) {
       double x;
       if (!isElement(c, "number") || !parseNumber(textOf(c), &x) || count == 0xFFFF)
         return kept(it);
-      putDouble(nums, x);
+      wrDouble(nums, x);
       ++count;
     }
     std::vector<uint8_t> d;
@@ -298,7 +283,7 @@ ValueRead parseValue(Loader& L, Note& note, Item& it, xmlNode* v) {
     tagTIMEDATE t;
     if (!parseTime(v, &t)) return kept(it);
     std::vector<uint8_t> d;
-    putTime(d, t);
+    wrTime(d, t);
     setValue(it, NN_TYPE_TIME, d.data(), d.size());
     return ValueRead::Typed;
   }
@@ -313,7 +298,7 @@ ValueRead parseValue(Loader& L, Note& note, Item& it, xmlNode* v) {
         if (c->type != XML_ELEMENT_NODE) continue;
         tagTIMEDATE t;
         if (isElement(c, "datetime") && parseTime(c, &t) && nList < 0xFFFF) {
-          putTime(list, t);
+          wrTime(list, t);
           ++nList;
         } else if (isElement(c, "datetimepair") && nRanges < 0xFFFF && parsePair(c, ranges)) {
           ++nRanges;

@@ -64,62 +64,45 @@ std::string numberText(double d) {
   return buf;
 }
 
-double readDouble(const uint8_t* p) {
-  uint64_t bits = uint64_t(rd32(p)) | (uint64_t(rd32(p + 4)) << 32);
-  double d;
-  std::memcpy(&d, &bits, sizeof d);
-  return d;
-}
-
-tagTIMEDATE readTime(const uint8_t* p) { return tagTIMEDATE{{rd32(p), rd32(p + 4)}}; }
-
 // The item's value as a typed DXL element; nullopt when only raw data keeps it exact.
 std::optional<std::string> typedValue(const Note& note, const Item& it) {
   const uint8_t* d = it.value.data() + 2;
   size_t n = it.value.size() - 2;
   std::string out;
   switch (it.type) {
-    case NN_TYPE_TEXT: {
-      auto t = xmlText(std::string(reinterpret_cast<const char*>(d), n));
-      if (!t) return std::nullopt;
-      out = "<text>";
-      escapeText(*t, out, true);
-      return out + "</text>";
-    }
+    case NN_TYPE_TEXT:
     case NN_TYPE_FORMULA: {
       auto t = xmlText(std::string(reinterpret_cast<const char*>(d), n));
       if (!t) return std::nullopt;
-      out = "<formula>";
-      escapeText(*t, out, false);
-      return out + "</formula>";
+      // A formula keeps its line ends as they are; a text writes them as <break/>.
+      const bool text = it.type == NN_TYPE_TEXT;
+      out = text ? "<text>" : "<formula>";
+      escapeText(*t, out, text);
+      return out + (text ? "</text>" : "</formula>");
     }
     case NN_TYPE_TEXT_LIST: {
-      if (n < 2) return std::nullopt;
-      size_t count = rd16(d), off = 2 + count * 2;
-      if (off > n) return std::nullopt;
+      std::vector<std::string> entries;
+      size_t used = 0;
+      if (!textListEntries(d, n, &entries, &used) || used != n) return std::nullopt;
       out = "<textlist>";
-      for (size_t i = 0; i < count; ++i) {
-        size_t len = rd16(d + 2 + 2 * i);
-        if (len > n - off) return std::nullopt;
-        auto t = xmlText(std::string(reinterpret_cast<const char*>(d + off), len));
+      for (const std::string& e : entries) {
+        auto t = xmlText(e);
         if (!t) return std::nullopt;
         out += "<text>";
         escapeText(*t, out, true);
         out += "</text>";
-        off += len;
       }
-      if (off != n) return std::nullopt;
       return out + "</textlist>";
     }
     case NN_TYPE_NUMBER: {
-      if (n != 8 || !std::isfinite(readDouble(d))) return std::nullopt;
-      return "<number>" + numberText(readDouble(d)) + "</number>";
+      if (n != 8 || !std::isfinite(rdDouble(d))) return std::nullopt;
+      return "<number>" + numberText(rdDouble(d)) + "</number>";
     }
     case NN_TYPE_NUMBER_RANGE: {
       if (n < 4 || rd16(d + 2) != 0 || n != 4 + size_t(rd16(d)) * 8) return std::nullopt;
       out = "<numberlist>";
       for (size_t i = 0; i < rd16(d); ++i) {
-        double x = readDouble(d + 4 + i * 8);
+        double x = rdDouble(d + 4 + i * 8);
         if (!std::isfinite(x)) return std::nullopt;
         out += "<number>" + numberText(x) + "</number>";
       }
@@ -127,7 +110,7 @@ std::optional<std::string> typedValue(const Note& note, const Item& it) {
     }
     case NN_TYPE_TIME: {
       if (n != 8) return std::nullopt;
-      auto t = dxlTime(readTime(d));
+      auto t = dxlTime(rdTime(d));
       if (!t) return std::nullopt;
       return "<datetime>" + *t + "</datetime>";
     }
@@ -137,13 +120,13 @@ std::optional<std::string> typedValue(const Note& note, const Item& it) {
       if (n != 4 + list * 8 + ranges * 16) return std::nullopt;
       std::string body;
       for (size_t i = 0; i < list; ++i) {
-        auto t = dxlTime(readTime(d + 4 + i * 8));
+        auto t = dxlTime(rdTime(d + 4 + i * 8));
         if (!t) return std::nullopt;
         body += "<datetime>" + *t + "</datetime>";
       }
       for (size_t i = 0; i < ranges; ++i) {
         const uint8_t* p = d + 4 + list * 8 + i * 16;
-        auto a = dxlTime(readTime(p)), b = dxlTime(readTime(p + 8));
+        auto a = dxlTime(rdTime(p)), b = dxlTime(rdTime(p + 8));
         if (!a || !b) return std::nullopt;
         body += "<datetimepair><datetime>" + *a + "</datetime><datetime>" + *b + "</datetime></datetimepair>";
       }

@@ -24,6 +24,14 @@ struct Base64Table {
 };
 constexpr Base64Table kB64;
 
+// The three bytes of a whole group's 24 bits; the place after them.
+uint8_t* putGroup(uint8_t* o, uint32_t bits) {
+  o[0] = uint8_t(bits >> 16);
+  o[1] = uint8_t(bits >> 8);
+  o[2] = uint8_t(bits);
+  return o + 3;
+}
+
 // Decodes what the one-pass decoder could not, or says why it is no base64.
 bool decodeBase64Strict(const char* text, size_t size, std::vector<uint8_t>* out, std::string* why,
                         size_t at) {
@@ -53,11 +61,7 @@ bool decodeBase64Strict(const char* text, size_t size, std::vector<uint8_t>* out
       *why = "bad base64 padding";
       return false;
     }
-    const uint32_t bits = (uint32_t(a) << 18) | (uint32_t(b) << 12) | (uint32_t(c) << 6) | d;
-    o[0] = uint8_t(bits >> 16);
-    o[1] = uint8_t(bits >> 8);
-    o[2] = uint8_t(bits);
-    o += 3;
+    o = putGroup(o, (uint32_t(a) << 18) | (uint32_t(b) << 12) | (uint32_t(c) << 6) | d);
   }
   if (i < n) {
     // The last group: up to two "=" at its end.
@@ -104,11 +108,7 @@ bool decodeBase64(const char* text, size_t n, std::vector<uint8_t>* out, std::st
       const uint8_t a = kB64.v[p[i]], b = kB64.v[p[i + 1]], c = kB64.v[p[i + 2]],
                     d = kB64.v[p[i + 3]];
       if ((a | b | c | d) >= 64) break;
-      const uint32_t bits = (uint32_t(a) << 18) | (uint32_t(b) << 12) | (uint32_t(c) << 6) | d;
-      o[0] = uint8_t(bits >> 16);
-      o[1] = uint8_t(bits >> 8);
-      o[2] = uint8_t(bits);
-      o += 3;
+      o = putGroup(o, (uint32_t(a) << 18) | (uint32_t(b) << 12) | (uint32_t(c) << 6) | d);
       i += 4;
     }
     if (i >= n) break;
@@ -116,10 +116,7 @@ bool decodeBase64(const char* text, size_t n, std::vector<uint8_t>* out, std::st
     if (x < 64) {
       acc = (acc << 6) | x;
       if (++k == 4) {
-        o[0] = uint8_t(acc >> 16);
-        o[1] = uint8_t(acc >> 8);
-        o[2] = uint8_t(acc);
-        o += 3;
+        o = putGroup(o, acc);
         k = 0;
         acc = 0;
       }

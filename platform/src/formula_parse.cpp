@@ -185,29 +185,12 @@ class Parser {
       advance();
       return;
     }
-    if (isWord("field") || isWord("default") || isWord("environment")) {
-      st.kind = Statement::Write;
-      st.name = upper(tok_.value);
+    std::string keyword, name;
+    if (isWord("select")) {
       advance();
-      if (tok_.kind != Token::Name) fail(tok_);
-      advance();
-      if (!isPunct(":=")) fail(tok_);
-      advance();
-    } else if (isWord("select")) {
-      advance();
-    } else if (tok_.kind == Token::Name) {
-      // A name followed by ":=" is an assignment; look ahead without consuming.
-      const size_t save = p_;
-      Token nameTok = tok_;
-      advance();
-      if (isPunct(":=")) {
-        st.kind = Statement::Assign;
-        st.name = nameTok.value;
-        advance();
-      } else {
-        p_ = save;
-        tok_ = std::move(nameTok);
-      }
+    } else if (assignment(&keyword, &name)) {
+      st.kind = keyword.empty() ? Statement::Assign : Statement::Write;
+      st.name = keyword.empty() ? name : keyword;
     }
     st.expr = expression();
     out->statements.push_back(std::move(st));
@@ -358,30 +341,43 @@ class Parser {
     fail(tok_);
   }
 
-  // An argument of a function not evaluated here: also an assignment, or
-  // FIELD (DEFAULT, ENVIRONMENT) and one, as @Do and @For take.
-  Node statementArgument() {
-    Node n;
-    n.pos = uint16_t(tok_.pos);
-    if (isWord("field") || isWord("default") || isWord("environment")) {
-      n.text = upper(tok_.value) + " ";
+  // The start of an assignment, "name :=" or FIELD (DEFAULT, ENVIRONMENT) and
+  // one: consumed, with the keyword (upper case; empty when none) and the
+  // name. Anything else is left for an expression; a keyword not followed by
+  // an assignment fails.
+  bool assignment(std::string* keyword, std::string* name) {
+    const bool writes = isWord("field") || isWord("default") || isWord("environment");
+    if (writes) {
+      *keyword = upper(tok_.value);
       advance();
       if (tok_.kind != Token::Name) fail(tok_);
     } else if (tok_.kind != Token::Name) {
-      return expression();
+      return false;
     }
+    // Look ahead for ":=" without consuming.
     const size_t save = p_;
     Token nameTok = tok_;
     advance();
     if (!isPunct(":=")) {
-      if (!n.text.empty()) fail(tok_);
+      if (writes) fail(tok_);
       p_ = save;
       tok_ = std::move(nameTok);
-      return expression();
+      return false;
     }
     advance();
+    *name = nameTok.value;
+    return true;
+  }
+
+  // An argument of a function not evaluated here: also an assignment, as @Do
+  // and @For take.
+  Node statementArgument() {
+    Node n;
+    n.pos = uint16_t(tok_.pos);
+    std::string keyword, name;
+    if (!assignment(&keyword, &name)) return expression();
     n.kind = Node::Assign;
-    n.text += nameTok.value;
+    n.text = keyword.empty() ? name : keyword + " " + name;
     n.kids.push_back(expression());
     return n;
   }

@@ -33,30 +33,6 @@ void describe(NnHandle hNote, const Note& n, int i, NnBlockId* item, uint16_t* t
   if (valueLen) *valueLen = uint32_t(it.value.size());
 }
 
-// Entries of a canonical text list (data after the type word); false when malformed.
-bool textListEntries(const uint8_t* p, size_t n, std::vector<std::string>* out) {
-  if (n < 2) return false;
-  uint16_t count = rd16(p);
-  size_t off = 2 + size_t(count) * 2;
-  if (off > n) return false;
-  for (uint16_t i = 0; i < count; ++i) {
-    uint16_t len = rd16(p + 2 + 2 * i);
-    if (len > n - off) return false;
-    out->emplace_back(reinterpret_cast<const char*>(p + off), len);
-    off += len;
-  }
-  return true;
-}
-
-std::vector<uint8_t> textListValue(const std::vector<std::string>& entries) {
-  std::vector<uint8_t> v;
-  wr16(v, NN_TYPE_TEXT_LIST);
-  wr16(v, uint16_t(entries.size()));
-  for (const auto& e : entries) wr16(v, uint16_t(e.size()));
-  for (const auto& e : entries) v.insert(v.end(), e.begin(), e.end());
-  return v;
-}
-
 Item makeItem(const std::string& name, uint16_t flags, uint16_t type, const void* data, size_t len) {
   Item it;
   it.name = name;
@@ -74,20 +50,6 @@ uint16_t copyText(const std::string& s, char* buf, uint16_t bufLen) {
   std::memcpy(buf, s.data(), n);
   buf[n] = 0;
   return uint16_t(n);
-}
-
-double readDouble(const uint8_t* p) {
-  uint64_t bits = uint64_t(rd32(p)) | (uint64_t(rd32(p + 4)) << 32);
-  double d;
-  std::memcpy(&d, &bits, sizeof d);
-  return d;
-}
-
-tagTIMEDATE readTime(const uint8_t* p) {
-  tagTIMEDATE t;
-  t.Innards[0] = rd32(p);
-  t.Innards[1] = rd32(p + 4);
-  return t;
 }
 
 std::string timeText(const tagTIMEDATE& t) {
@@ -237,10 +199,10 @@ uint16_t NnItemConvertToText(NnHandle hNote, const char* name, char* buf, uint16
       textListEntries(d, n, &parts);
       break;
     case NN_TYPE_NUMBER:
-      if (n >= 8) parts.push_back(numberText(readDouble(d)));
+      if (n >= 8) parts.push_back(numberText(rdDouble(d)));
       break;
     case NN_TYPE_TIME:
-      if (n >= 8) parts.push_back(timeText(readTime(d)));
+      if (n >= 8) parts.push_back(timeText(rdTime(d)));
       break;
     case NN_TYPE_NUMBER_RANGE:
     case NN_TYPE_TIME_RANGE: {
@@ -249,14 +211,14 @@ uint16_t NnItemConvertToText(NnHandle hNote, const char* name, char* buf, uint16
       if (4 + list * 8 + ranges * 16 > n) break;
       for (size_t k = 0; k < list; ++k) {
         const uint8_t* e = d + 4 + k * 8;
-        parts.push_back(it.type == NN_TYPE_NUMBER_RANGE ? numberText(readDouble(e)) : timeText(readTime(e)));
+        parts.push_back(it.type == NN_TYPE_NUMBER_RANGE ? numberText(rdDouble(e)) : timeText(rdTime(e)));
       }
       for (size_t k = 0; k < ranges; ++k) {
         const uint8_t* e = d + 4 + list * 8 + k * 16;
         if (it.type == NN_TYPE_NUMBER_RANGE)
-          parts.push_back(numberText(readDouble(e)) + " - " + numberText(readDouble(e + 8)));
+          parts.push_back(numberText(rdDouble(e)) + " - " + numberText(rdDouble(e + 8)));
         else
-          parts.push_back(rangeText(readTime(e), readTime(e + 8)));
+          parts.push_back(rangeText(rdTime(e), rdTime(e + 8)));
       }
       break;
     }
@@ -346,11 +308,8 @@ NnStatus NnItemSetNumber(NnHandle hNote, const char* name, double value) {
   if (!on) return NN_ERR_BAD_HANDLE;
   if (WriteFails()) return NN_ERR_FILE_IO;
   if (!name || !*name) return NN_ERR_INVALID_ARG;
-  uint64_t bits;
-  std::memcpy(&bits, &value, sizeof bits);
   std::vector<uint8_t> d;
-  wr32(d, uint32_t(bits));
-  wr32(d, uint32_t(bits >> 32));
+  wrDouble(d, value);
   replaceAll(on->work, name, NN_TYPE_NUMBER, d.data(), d.size());
   return NN_OK;
 }
@@ -362,8 +321,7 @@ NnStatus NnItemSetTime(NnHandle hNote, const char* name, const tagTIMEDATE* valu
   if (WriteFails()) return NN_ERR_FILE_IO;
   if (!name || !*name || !value) return NN_ERR_INVALID_ARG;
   std::vector<uint8_t> d;
-  wr32(d, value->Innards[0]);
-  wr32(d, value->Innards[1]);
+  wrTime(d, *value);
   replaceAll(on->work, name, NN_TYPE_TIME, d.data(), d.size());
   return NN_OK;
 }

@@ -4,13 +4,12 @@
 
 using nnstore::rd16;
 using nnstore::rd32;
+using nnstore::rdTime;
 
 namespace {
 
 constexpr uint8_t kDocumentSignature = 0x86;
 constexpr uint32_t kDocumentSize = 24;
-
-tagTIMEDATE readTime(const uint8_t* p) { return tagTIMEDATE{{rd32(p), rd32(p + 4)}}; }
 
 NnStatus readFileObject(const uint8_t* p, uint32_t avail, NnFileObject* f, uint32_t* used) {
   if (avail < nnstore::kFileObjectSize) return NN_ERR_BAD_ITEM;
@@ -22,8 +21,8 @@ NnStatus readFileObject(const uint8_t* p, uint32_t avail, NnFileObject* f, uint3
   f->fileAttributes = rd16(p + 12);
   f->flags = rd16(p + 14);
   f->fileSize = rd32(p + 16);
-  f->fileCreated = readTime(p + 20);
-  f->fileModified = readTime(p + 28);
+  f->fileCreated = rdTime(p + 20);
+  f->fileModified = rdTime(p + 28);
   *used = nnstore::kFileObjectSize;
   return NN_OK;
 }

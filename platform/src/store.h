@@ -2,6 +2,7 @@
 // platform layer: the library sees only nn.h.
 #pragma once
 
+#include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -146,6 +147,13 @@ NnStatus saveDxl(const Database& db, const std::string& path);
 std::string toLmbcs(const std::string& utf8);
 std::string fromLmbcs(const std::string& lmbcs);
 
+// Entries of a canonical text list (the data after the type word); false when
+// malformed. *used, when given, is the size the list takes.
+bool textListEntries(const uint8_t* p, size_t n, std::vector<std::string>* out,
+                     size_t* used = nullptr);
+// The value of a text list of these entries, its type word first.
+std::vector<uint8_t> textListValue(const std::vector<std::string>& entries);
+
 // Checks a canonical CD record stream; on failure returns false with a reason.
 bool checkRecordStream(const uint8_t* p, size_t n, std::string* why);
 
@@ -181,6 +189,24 @@ inline void wr16(std::vector<uint8_t>& v, uint16_t x) {
 }
 inline void wr32(std::vector<uint8_t>& v, uint32_t x) {
   for (int i = 0; i < 4; ++i) v.push_back(uint8_t(x >> (8 * i)));
+}
+// Numbers and times: two 32-bit words, the low one first.
+inline double rdDouble(const uint8_t* p) {
+  const uint64_t bits = uint64_t(rd32(p)) | (uint64_t(rd32(p + 4)) << 32);
+  double d;
+  std::memcpy(&d, &bits, sizeof d);
+  return d;
+}
+inline tagTIMEDATE rdTime(const uint8_t* p) { return tagTIMEDATE{{rd32(p), rd32(p + 4)}}; }
+inline void wrDouble(std::vector<uint8_t>& v, double d) {
+  uint64_t bits;
+  std::memcpy(&bits, &d, sizeof bits);
+  wr32(v, uint32_t(bits));
+  wr32(v, uint32_t(bits >> 32));
+}
+inline void wrTime(std::vector<uint8_t>& v, const tagTIMEDATE& t) {
+  wr32(v, t.Innards[0]);
+  wr32(v, t.Innards[1]);
 }
 
 }  // namespace nnstore

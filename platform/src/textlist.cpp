@@ -1,6 +1,7 @@
 // Text lists in canonical layout: u16 count, count u16 lengths, then the texts
 // packed one after another without terminators.
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "nn/nn.h"
@@ -139,3 +140,31 @@ NnStatus NnTextListGetEntryChecked(const void* list, uint32_t size, uint16_t ind
   if (len) *len = entryLen;
   return NN_OK;
 }
+
+namespace nnstore {
+
+bool textListEntries(const uint8_t* p, size_t n, std::vector<std::string>* out, size_t* used) {
+  if (n < 2) return false;
+  uint16_t count = rd16(p);
+  size_t off = 2 + size_t(count) * 2;
+  if (off > n) return false;
+  for (uint16_t i = 0; i < count; ++i) {
+    uint16_t len = rd16(p + 2 + 2 * i);
+    if (len > n - off) return false;
+    out->emplace_back(reinterpret_cast<const char*>(p + off), len);
+    off += len;
+  }
+  if (used) *used = off;
+  return true;
+}
+
+std::vector<uint8_t> textListValue(const std::vector<std::string>& entries) {
+  std::vector<uint8_t> v;
+  wr16(v, NN_TYPE_TEXT_LIST);
+  wr16(v, uint16_t(entries.size()));
+  for (const auto& e : entries) wr16(v, uint16_t(e.size()));
+  for (const auto& e : entries) v.insert(v.end(), e.begin(), e.end());
+  return v;
+}
+
+}  // namespace nnstore

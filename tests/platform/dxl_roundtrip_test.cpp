@@ -190,19 +190,14 @@ TEST(DxlLoad, TypedValuesLandInCanonicalForm) {
   ASSERT_EQ(NnDbNoteIdAt(db, 2, &id), NN_OK);
   NnDbGetNoteInfo(db, id, nullptr, nullptr, &cls);
   EXPECT_EQ(cls, NN_CLASS_DOCUMENT);
-
-  // Saved and loaded again: the same notes; the unknown content is written back as it was.
+  // The unknown content is written back to the byte; the rest of the round
+  // trip is a row of the open-then-save sweep below.
   std::string saved = tmp.path + "/saved.xml";
   ASSERT_EQ(NnDbSaveDxl(db, saved.c_str()), NN_OK);
-  std::string xml = kvtest::ReadFile(saved);
+  const std::string xml = kvtest::ReadFile(saved);
   EXPECT_NE(xml.find("<richtext><par def=\"1\">Hello &amp; <run>bye</run></par></richtext>"),
             std::string::npos)
       << xml;
-  EXPECT_NE(xml.find("default='true'"), std::string::npos);
-  NnHandle again = 0;
-  ASSERT_EQ(NnDbOpen(saved.c_str(), 0, &again), NN_OK) << NnDbLastLoadError();
-  expectSameDatabases(db, again, "typed", false);
-  NnDbClose(again);
   NnDbClose(db);
 }
 
@@ -454,6 +449,16 @@ std::vector<std::string> RoundTripFiles(const TempDir& tmp) {
   return files;
 }
 
+// Whether a file gives its replica id and every note's universal id: ids it
+// does not give are derived from its path, so they differ once it is saved
+// elsewhere.
+bool identitiesGiven(const std::string& text, uint32_t notes) {
+  uint32_t given = 0;
+  for (size_t at = text.find("<noteinfo"); at != std::string::npos; at = text.find("<noteinfo", at + 1))
+    given += text.substr(at, text.find('>', at) - at).find(" unid=") != std::string::npos;
+  return text.find("replicaid=") != std::string::npos && given == notes;
+}
+
 TEST(DxlRoundTrip, OpenThenSaveLosesNothing) {
   TempDir tmp;
   int n = 0;
@@ -468,7 +473,7 @@ TEST(DxlRoundTrip, OpenThenSaveLosesNothing) {
       EXPECT_NE(kvtest::ReadFile(saved).find("<!DOCTYPE form"), std::string::npos) << f;
     }
     ASSERT_EQ(NnDbOpen(saved.c_str(), 0, &b), NN_OK) << f << ": " << NnDbLastLoadError();
-    expectSameDatabases(a, b, f, false);
+    expectSameDatabases(a, b, f, identitiesGiven(kvtest::ReadFile(f), NnDbNoteCount(a)));
     NnDbClose(a);
     NnDbClose(b);
   }

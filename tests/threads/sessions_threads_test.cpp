@@ -21,6 +21,7 @@
 #include "lsxsessi.h"
 #include "nn/nn.h"
 #include "rtchunk.h"
+#include "richtext/chunk/navigation_fixture.h"
 #include "rtitem.h"
 #include "support/testutil.h"
 
@@ -47,23 +48,6 @@ struct WorkItem {
   std::string name;
 };
 
-// The item's value as the note now holds it (the segments joined).
-std::string Stored(NnHandle note, const std::string& name) {
-  std::string out;
-  NnBlockId it, value;
-  uint16_t type = 0;
-  uint32_t len = 0;
-  NnStatus st = NnItemInfo(note, name.c_str(), uint16_t(name.size()), &it, &type, &value, &len);
-  while (st == NN_OK) {
-    const char* p = static_cast<const char*>(NnBlockLock(value));
-    if (p) out.append(p, len);
-    NnBlockUnlock(value);
-    NnBlockId prev = it;
-    st = NnItemInfoNext(note, prev, name.c_str(), uint16_t(name.size()), &it, &type, &value, &len);
-  }
-  return out;
-}
-
 struct Outcome {
   std::vector<size_t> steps;  // a digest of each step's status and output
   bool matched = false;       // keywords found, links made and the wiki hotspot
@@ -81,6 +65,8 @@ Outcome Exercise(LSXLsiSession* session, const WorkItem& work) {
   {
     TorvoRTItem item(session);
     const char* name = work.name.c_str();
+    // The item's value as the note now holds it (the segments joined).
+    auto Stored = [&] { return navtest::StoredItem(note, name); };
     if (item.ConnectBackend(db, note, name) == NN_OK) {
       auto step = [&](uint32_t status, const std::string& output) {
         outcome.steps.push_back(std::hash<std::string>{}(std::to_string(status) + ":" + output));
@@ -96,7 +82,7 @@ Outcome Exercise(LSXLsiSession* session, const WorkItem& work) {
       auto write = [&](const char* definition, auto call) {
         TorvoRTChunk* chunk = item.DefineChunk(definition);
         const uint32_t status = chunk ? call(chunk) : 0xFFFFu;
-        step(status, Stored(note, work.name));
+        step(status, Stored());
       };
       TorvoRTChunk* everything = item.DefineChunk("");
       render(everything, false, "");
@@ -127,16 +113,16 @@ Outcome Exercise(LSXLsiSession* session, const WorkItem& work) {
           item.DefineChunk("")->KeywordMatching("", kKeysPath, "Keys", "Subject", nullptr, split);
       const std::string keywords(session->ResultText, session->ResultTextLength);
       step(status, keywords);
-      const size_t before = Stored(note, work.name).size();
+      const size_t before = Stored().size();
       write("", [&](TorvoRTChunk* c) {
         return c->LinkMatching("", kKeysPath, "Keys", "Subject", nullptr, split, 2386);
       });
-      const bool linked = Stored(note, work.name).size() > before;
+      const bool linked = Stored().size() > before;
       write("", [](TorvoRTChunk* c) {
         return c->WikiMatching("", kKeysPath, "Keys", "Subject", nullptr, nullptr);
       });
       outcome.matched = keywords == "Alpha,Home Page" && linked &&
-                        Stored(note, work.name).find("WikiLink") != std::string::npos;
+                        Stored().find("WikiLink") != std::string::npos;
       render(item.DefineChunk(""), true, "");
     }
   }  // the item and its chunks go before the note
