@@ -61,13 +61,6 @@ struct Sink {
   }
 };
 
-// Code points that XML does not allow, even as references.
-bool XmlAllows(uint32_t code) {
-  if (code < 0x20) return code == 9 || code == 10 || code == 13;
-  if (code >= 0xD800 && code < 0xE000) return false;
-  return code != 0xFFFE && code != 0xFFFF && code <= 0x10FFFF;
-}
-
 uint32_t ReadSettingsU16(const void* settings, size_t offset) {
   uint16_t value = 0;
   std::memcpy(&value, static_cast<const uint8_t*>(settings) + offset, 2);
@@ -80,7 +73,7 @@ bool PutOther(const RenderContext* ctx, Tables& tables, Sink& sink, const char* 
   const auto* b = reinterpret_cast<const uint8_t*>(ch);
   if (size == 1 && b[0] < 0x80) {
     // Controls: only those XML allows are written, as references.
-    return XmlAllows(b[0]) ? sink.Reference(b[0]) : true;
+    return XmlCharAllowed(b[0]) ? sink.Reference(b[0]) : true;
   }
   const bool xmlEntities = (ctx->renderFlagsC & 0x800) || ctx->outputKind == kOutputXhtml;
   if (!xmlEntities) {
@@ -98,7 +91,7 @@ bool PutOther(const RenderContext* ctx, Tables& tables, Sink& sink, const char* 
                        : NnStatus(NN_ERR_CHARSET);
   if (st == NN_OK && n == 1 && result[0] != '?') {
     const uint32_t code = uint8_t(result[0]);
-    return XmlAllows(code) ? sink.Reference(code) : true;
+    return XmlCharAllowed(code) ? sink.Reference(code) : true;
   }
   if (st == NN_OK) {
     NnCharsetInfo* unicode = tables.Unicode();
@@ -116,7 +109,7 @@ bool PutOther(const RenderContext* ctx, Tables& tables, Sink& sink, const char* 
         if (hi >= 0xD800 && hi < 0xDC00 && lo >= 0xDC00 && lo < 0xE000)
           code = 0x10000 + ((hi - 0xD800) << 10) + (lo - 0xDC00);
       }
-      if (code != 0) return XmlAllows(code) ? sink.Reference(code) : true;
+      if (code != 0) return XmlCharAllowed(code) ? sink.Reference(code) : true;
     }
     // Nothing better: the platform bytes as they stand (group bytes dropped
     // so the output never carries a stray control byte).
@@ -130,7 +123,7 @@ bool PutOther(const RenderContext* ctx, Tables& tables, Sink& sink, const char* 
     return sink.Put(xmlEntities ? "&#8482;" : "&trade;");
   if (n >= 1) {
     const uint32_t code = uint8_t(result[0]);
-    return XmlAllows(code) ? sink.Reference(code) : true;
+    return XmlCharAllowed(code) ? sink.Reference(code) : true;
   }
   return true;
 }
