@@ -16,6 +16,7 @@
 #include "nn/nn.h"
 #include "render/render.h"
 #include "richtext/item/recordlist.h"
+#include "support/testutil.h"
 
 namespace elements {
 
@@ -194,10 +195,6 @@ inline bool ParsesAsXml(const std::string& fragment) {
   return true;
 }
 
-inline size_t Count(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
+using kvtest::Count;
 
 }  // namespace elements

@@ -9,14 +9,11 @@
 #include "richtext/item/parastring.h"
 #include "host/color.h"
 #include "rtitem.h"
+#include "support/testutil.h"
 
 namespace {
 
-size_t Count(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
+using kvtest::Count;
 
 bool WellFormed(const std::string& body) {
   const std::string doc = "<html><head>" + body + "</body></html>";
