@@ -1,6 +1,5 @@
 // Whole renders of built records with render options: every element the page
 // opens is closed, and each option shows in the page.
-#include <libxml/parser.h>
 
 #include <string>
 #include <vector>
@@ -16,12 +15,7 @@ namespace {
 using kvtest::Count;
 
 bool WellFormed(const std::string& body) {
-  const std::string doc = "<html><head>" + body + "</body></html>";
-  xmlDocPtr parsed = xmlReadMemory(doc.data(), int(doc.size()), nullptr, nullptr,
-                                   XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
-  if (!parsed) return false;
-  xmlFreeDoc(parsed);
-  return true;
+  return kvtest::ParsesAsXml("<html><head>" + body + "</body></html>");
 }
 
 class PageOptions : public textwriters::ParagraphRecordsTest {

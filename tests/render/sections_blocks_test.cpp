@@ -1,8 +1,6 @@
 // Collapsible sections hold their whole content: the script form's expanded
 // block spans every paragraph of the section, and styled sections whose bars
 // the walk meets follow one another and close by the end of the page.
-#include <libxml/tree.h>
-
 #include <functional>
 
 #include "elements_support.h"
@@ -24,37 +22,17 @@ Bytes PabRef(uint16_t id) {
   return r;
 }
 
-xmlNode* FindId(xmlNode* node, const std::string& id) {
-  for (; node; node = node->next) {
-    if (node->type == XML_ELEMENT_NODE) {
-      xmlChar* value = xmlGetProp(node, BAD_CAST "id");
-      const bool match = value && id == reinterpret_cast<const char*>(value);
-      xmlFree(value);
-      if (match) return node;
-      if (xmlNode* found = FindId(node->children, id)) return found;
-    }
-  }
-  return nullptr;
-}
-
 // The text inside the element with the identifier, white space left out;
-// "<none>" when there is none
-// or the fragment does not parse.
+// "<none>" when there is none or the fragment does not parse.
 std::string TextOfId(const std::string& fragment, const std::string& id) {
-  const std::string doc = "<r>" + fragment + "</r>";
-  xmlDocPtr d = xmlReadMemory(doc.data(), int(doc.size()), "t.xml", "UTF-8",
-                              XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
-  if (!d) return "<none>";
-  std::string text = "<none>";
-  if (xmlNode* n = FindId(xmlDocGetRootElement(d), id)) {
-    xmlChar* content = xmlNodeGetContent(n);
-    text.clear();
-    for (const char* c = content ? reinterpret_cast<const char*>(content) : ""; *c; ++c)
-      if (static_cast<unsigned char>(*c) > 0x20) text += *c;
-    xmlFree(content);
+  for (const kvtest::PageElement& e : kvtest::PageElements("<r>" + fragment + "</r>")) {
+    if (e.Attribute("id") != id) continue;
+    std::string text;
+    for (const char c : e.text)
+      if (static_cast<unsigned char>(c) > 0x20) text += c;
+    return text;
   }
-  xmlFreeDoc(d);
-  return text;
+  return "<none>";
 }
 
 class SectionBlockTest : public ElementTest {
