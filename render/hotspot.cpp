@@ -31,7 +31,6 @@ using kv::cd::ReadU32;
 namespace host = kv::cd::host;
 
 constexpr uint32_t kMaxUrl = 4095;
-constexpr uint32_t kFormulaCut = 65341;
 constexpr uint16_t kMaxLevel = kMaxSectionLevels - 1;
 
 bool IsHotspotBegin(uint16_t s) { return s == 0xFFA9 || s == 0xFFAD || s == 0xFF7E; }

@@ -184,6 +184,8 @@ void WriteTextOrFormulaHTML(RenderContext* ctx, const char* text, uint16_t lengt
 // formula does not start or evaluate.
 bool EvaluateRenderFormula(RenderContext* ctx, const char* compiled, uint32_t length,
                            std::string* result);
+// The most of a compiled formula the renderer runs.
+constexpr uint32_t kFormulaCut = 65341;
 void WriteTextOrFormulaHTMLTo(RenderContext* ctx, const char* text, uint16_t length,
                               const void* settings, char* destination, size_t destinationSize,
                               int keepLineBreaks, int allSpaces, int formula, int keepAmpersands);

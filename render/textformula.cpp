@@ -10,7 +10,6 @@
 
 namespace {
 
-constexpr uint32_t kFormulaCut = 65341;
 constexpr uint32_t kJoinMaximum = 65342;
 
 // Translation tables, loaded on first use and freed with the loop.
