@@ -336,6 +336,9 @@ std::string EncodeUrlPath(const std::string& path);
 std::string SiteDatabasePath(const RenderContext* ctx);
 // True when node lies within the render range (not null, not past lastRecord).
 bool RecordInRange(const RenderContext* ctx, const RTRecordNode* node);
+// The note the render reads: the item's render note when it has one, else its
+// note; 0 without an item.
+NnHandle RenderNote(const RenderContext* ctx);
 // The text runs from currentRecord up to (not including) stop, escaped, without nesting
 // or markup; paragraph marks become blanks, section bars their titles. Leaves
 // currentRecord at stop.

@@ -268,8 +268,7 @@ bool EvaluateRenderFormula(RenderContext* ctx, const char* compiled, uint32_t le
   if (length > kFormulaCut + 1) length = kFormulaCut;
   std::memmove(scratch, compiled, length);
   scratch[length] = 0;  // the platform reads the formula up to its NUL
-  NnHandle note = 0;
-  if (ctx->item != nullptr) note = ctx->item->hRenderNote ? ctx->item->hRenderNote : ctx->item->hNote;
+  const NnHandle note = RenderNote(ctx);
   NnHandle compute = 0;
   if (NnComputeStart(scratch, &compute) != NN_OK) return false;
   NnHandle hResult = 0;
