@@ -244,13 +244,6 @@ NnStatus Render(TorvoRTChunk* chunk, const std::string& options, std::string* pa
   return st;
 }
 
-// The whole item ("") and the sub-ranges of the page sweeps.
-std::vector<std::string> Definitions() {
-  std::vector<std::string> definitions = {""};
-  for (const std::string& d : kvtest::SubRangeDefinitions()) definitions.push_back(d);
-  return definitions;
-}
-
 // One page, whatever the range: it parses, and it has one head and one body,
 // with every style element in the head (a fragment has no head: it is
 // well-formed inside an element of the caller's).
@@ -294,7 +287,7 @@ TEST_P(OptionSweep, EveryKeyRendersWellFormedAndChangesSomePage) {
         ASSERT_EQ(item.ConnectBackend(db, note, ref.name.c_str()), NN_OK) << where;
         ++items;
         // The whole item, then each sub-range it has: a page of its own each.
-        for (const std::string& definition : Definitions()) {
+        for (const std::string& definition : kvtest::PageRangeDefinitions()) {
           std::unique_ptr<TorvoRTChunk> chunk(item.DefineChunk(definition.c_str()));
           ASSERT_NE(chunk, nullptr) << where;
           if (!definition.empty() && !chunk->Exists()) continue;
