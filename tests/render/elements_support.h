@@ -158,6 +158,17 @@ class ElementTest : public ::testing::Test {
     return RecordListAppendNode(&session, list, sig, r.data(), uint32_t(r.size()), 0);
   }
 
+  // Starts over: a new record list, and an empty output when there is a context.
+  void NewList() {
+    RecordListFreeWithAllocator(&session, list);
+    records.clear();
+    list = RecordListCreate(&session);
+    if (ctx) {
+      ctx->outputCursor = ctx->outputBuffer;
+      *ctx->outputCursor = 0;
+    }
+  }
+
   RenderContext* Context(uint16_t kind = kOutputXhtml, uint32_t capacity = 1 << 20) {
     if (!ctx) ctx = RenderContextCreate(&session, capacity);
     EXPECT_NE(ctx, nullptr);

@@ -54,14 +54,10 @@ class SectionBlockTest : public ElementTest {
   }
   // A new record list and an empty output, with the form's flags.
   void Reset(uint32_t flagsB, uint32_t flagsD, uint32_t flagsE) {
-    RecordListFreeWithAllocator(&session, list);
-    records.clear();
-    list = RecordListCreate(&session);
+    NewList();
     Context()->renderFlagsB = flagsB;
     ctx->renderFlagsD = flagsD;
     ctx->renderFlagsE = flagsE;
-    ctx->outputCursor = ctx->outputBuffer;
-    *ctx->outputCursor = 0;
     ctx->sectionCounter = 0;
   }
   // What the page closes at its end.
@@ -193,11 +189,7 @@ TEST_F(SectionBlockTest, ExpandAndCollapseGraphicsComeFromTheirKeys) {
             std::string::npos)
       << out;
   // A graphic that would run script is refused: the built-in icon stands.
-  RecordListFreeWithAllocator(&session, list);
-  records.clear();
-  list = RecordListCreate(&session);
-  ctx->outputCursor = ctx->outputBuffer;
-  *ctx->outputCursor = 0;
+  NewList();
   ASSERT_EQ(session.PreprocessXMLProperties(ctx, kOutputXhtml, nullptr,
                                             "SectionsInCSS=Yes ExpandGraphic=javascript:alert(1)"),
             NN_OK);
