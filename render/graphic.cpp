@@ -154,7 +154,7 @@ void GraphicIdentifier(const RenderContext* ctx, const RTRecordNode* graphic, ch
   const uint32_t position = named->position || named->segment ? named->position : named->sequence;
   ORIGINATORID_tag oid{};
   if (ctx->item) {
-    NnHandle hNote = ctx->item->hRenderNote ? ctx->item->hRenderNote : ctx->item->hNote;
+    NnHandle hNote = RenderNote(ctx);
     if (hNote) NnNoteGetInfo(hNote, NN_NOTE_INFO_OID, &oid);
   }
   std::snprintf(out, size, "_%d_%.6d%.6x%.8lx%.8lx", kind, int(named->segment),

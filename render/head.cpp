@@ -247,8 +247,7 @@ bool HiddenByFormula(RenderContext* ctx, const RTRecordNode* definition, uint16_
   const char* text = reinterpret_cast<const char*>(hide->data) + 14;
   const std::string formula(text, strnlen(text, hide->length - 14));
   if (formula.empty()) return false;
-  NnHandle note = 0;
-  if (ctx->item) note = ctx->item->hRenderNote ? ctx->item->hRenderNote : ctx->item->hNote;
+  const NnHandle note = RenderNote(ctx);
   NnHandle compute = 0;
   if (NnComputeStart(formula.c_str(), &compute) != NN_OK) return false;
   NnHandle result = 0;

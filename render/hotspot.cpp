@@ -24,6 +24,11 @@
 #include "rtchunk.h"
 #include "rtitem.h"
 
+NnHandle RenderNote(const RenderContext* ctx) {
+  if (!ctx->item) return 0;
+  return ctx->item->hRenderNote ? ctx->item->hRenderNote : ctx->item->hNote;
+}
+
 namespace {
 
 using kv::cd::ReadU16;
@@ -31,7 +36,6 @@ using kv::cd::ReadU32;
 namespace host = kv::cd::host;
 
 constexpr uint32_t kMaxUrl = 4095;
-constexpr uint32_t kFormulaCut = 65341;
 constexpr uint16_t kMaxLevel = kMaxSectionLevels - 1;
 
 bool IsHotspotBegin(uint16_t s) { return s == 0xFFA9 || s == 0xFFAD || s == 0xFF7E; }
@@ -91,11 +95,6 @@ bool OptionText(const RenderContext* ctx, const char* key, std::string* out) {
 }
 
 bool Xhtml(const RenderContext* ctx) { return ctx->outputKind == kOutputXhtml; }
-
-NnHandle RenderNote(const RenderContext* ctx) {
-  if (!ctx->item) return 0;
-  return ctx->item->hRenderNote ? ctx->item->hRenderNote : ctx->item->hNote;
-}
 
 // Runs a compiled formula on the render note; its result as text. False (and
 // an empty text) when it does not start or evaluate.

@@ -116,7 +116,7 @@ uint32_t ReadCText(const uint8_t* d, uint32_t length, uint32_t off, const char**
 // table; false when the note has none or the entry is beyond it.
 bool LookupLinkTable(const RenderContext* ctx, uint16_t index, uint8_t link[40]) {
   if (!ctx->item) return false;
-  NnHandle hNote = ctx->item->hRenderNote ? ctx->item->hRenderNote : ctx->item->hNote;
+  NnHandle hNote = RenderNote(ctx);
   if (!hNote) return false;
   NnBlockId item, value;
   uint16_t type = 0;
@@ -261,8 +261,7 @@ std::string EncodeUrlPath(const std::string& path) {
 std::string SiteDatabasePath(const RenderContext* ctx) {
   std::string path;
   NnHandle db = ctx->item ? ctx->item->hDb : 0;
-  NnHandle note = ctx->item ? (ctx->item->hRenderNote ? ctx->item->hRenderNote : ctx->item->hNote)
-                            : 0;
+  NnHandle note = RenderNote(ctx);
   if (!db && note) NnNoteGetInfo(note, NN_NOTE_INFO_DB, &db);
   char stored[1024] = {};
   if (db && NnDbGetPath(db, stored, sizeof stored) == NN_OK) path = stored;

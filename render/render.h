@@ -184,6 +184,8 @@ void WriteTextOrFormulaHTML(RenderContext* ctx, const char* text, uint16_t lengt
 // formula does not start or evaluate.
 bool EvaluateRenderFormula(RenderContext* ctx, const char* compiled, uint32_t length,
                            std::string* result);
+// The most of a compiled formula the renderer runs.
+constexpr uint32_t kFormulaCut = 65341;
 void WriteTextOrFormulaHTMLTo(RenderContext* ctx, const char* text, uint16_t length,
                               const void* settings, char* destination, size_t destinationSize,
                               int keepLineBreaks, int allSpaces, int formula, int keepAmpersands);
@@ -334,6 +336,9 @@ std::string EncodeUrlPath(const std::string& path);
 std::string SiteDatabasePath(const RenderContext* ctx);
 // True when node lies within the render range (not null, not past lastRecord).
 bool RecordInRange(const RenderContext* ctx, const RTRecordNode* node);
+// The note the render reads: the item's render note when it has one, else its
+// note; 0 without an item.
+NnHandle RenderNote(const RenderContext* ctx);
 // The text runs from currentRecord up to (not including) stop, escaped, without nesting
 // or markup; paragraph marks become blanks, section bars their titles. Leaves
 // currentRecord at stop.

@@ -10,7 +10,6 @@
 
 namespace {
 
-constexpr uint32_t kFormulaCut = 65341;
 constexpr uint32_t kJoinMaximum = 65342;
 
 // Translation tables, loaded on first use and freed with the loop.
@@ -61,13 +60,6 @@ struct Sink {
   }
 };
 
-// Code points that XML does not allow, even as references.
-bool XmlAllows(uint32_t code) {
-  if (code < 0x20) return code == 9 || code == 10 || code == 13;
-  if (code >= 0xD800 && code < 0xE000) return false;
-  return code != 0xFFFE && code != 0xFFFF && code <= 0x10FFFF;
-}
-
 uint32_t ReadSettingsU16(const void* settings, size_t offset) {
   uint16_t value = 0;
   std::memcpy(&value, static_cast<const uint8_t*>(settings) + offset, 2);
@@ -80,7 +72,7 @@ bool PutOther(const RenderContext* ctx, Tables& tables, Sink& sink, const char* 
   const auto* b = reinterpret_cast<const uint8_t*>(ch);
   if (size == 1 && b[0] < 0x80) {
     // Controls: only those XML allows are written, as references.
-    return XmlAllows(b[0]) ? sink.Reference(b[0]) : true;
+    return XmlCharAllowed(b[0]) ? sink.Reference(b[0]) : true;
   }
   const bool xmlEntities = (ctx->renderFlagsC & 0x800) || ctx->outputKind == kOutputXhtml;
   if (!xmlEntities) {
@@ -98,7 +90,7 @@ bool PutOther(const RenderContext* ctx, Tables& tables, Sink& sink, const char* 
                        : NnStatus(NN_ERR_CHARSET);
   if (st == NN_OK && n == 1 && result[0] != '?') {
     const uint32_t code = uint8_t(result[0]);
-    return XmlAllows(code) ? sink.Reference(code) : true;
+    return XmlCharAllowed(code) ? sink.Reference(code) : true;
   }
   if (st == NN_OK) {
     NnCharsetInfo* unicode = tables.Unicode();
@@ -116,7 +108,7 @@ bool PutOther(const RenderContext* ctx, Tables& tables, Sink& sink, const char* 
         if (hi >= 0xD800 && hi < 0xDC00 && lo >= 0xDC00 && lo < 0xE000)
           code = 0x10000 + ((hi - 0xD800) << 10) + (lo - 0xDC00);
       }
-      if (code != 0) return XmlAllows(code) ? sink.Reference(code) : true;
+      if (code != 0) return XmlCharAllowed(code) ? sink.Reference(code) : true;
     }
     // Nothing better: the platform bytes as they stand (group bytes dropped
     // so the output never carries a stray control byte).
@@ -130,7 +122,7 @@ bool PutOther(const RenderContext* ctx, Tables& tables, Sink& sink, const char* 
     return sink.Put(xmlEntities ? "&#8482;" : "&trade;");
   if (n >= 1) {
     const uint32_t code = uint8_t(result[0]);
-    return XmlAllows(code) ? sink.Reference(code) : true;
+    return XmlCharAllowed(code) ? sink.Reference(code) : true;
   }
   return true;
 }
@@ -276,8 +268,7 @@ bool EvaluateRenderFormula(RenderContext* ctx, const char* compiled, uint32_t le
   if (length > kFormulaCut + 1) length = kFormulaCut;
   std::memmove(scratch, compiled, length);
   scratch[length] = 0;  // the platform reads the formula up to its NUL
-  NnHandle note = 0;
-  if (ctx->item != nullptr) note = ctx->item->hRenderNote ? ctx->item->hRenderNote : ctx->item->hNote;
+  const NnHandle note = RenderNote(ctx);
   NnHandle compute = 0;
   if (NnComputeStart(scratch, &compute) != NN_OK) return false;
   NnHandle hResult = 0;

@@ -4,7 +4,6 @@
 // corpus lacks, or acts outside the page). The keys run in groups, one test
 // case each, so that the groups run side by side.
 #include <gtest/gtest.h>
-#include <libxml/parser.h>
 #include <strings.h>
 
 #include <cstdio>
@@ -228,31 +227,9 @@ struct ItemRef {
 
 std::vector<ItemRef> RichTextItems(NnHandle db, const std::string& file) {
   std::vector<ItemRef> items;
-  for (uint32_t i = 0; i < NnDbNoteCount(db); ++i) {
-    NOTEID id = 0;
-    NnHandle note = 0;
-    if (NnDbNoteIdAt(db, i, &id) != NN_OK || NnNoteOpen(db, id, 0, &note) != NN_OK) continue;
-    std::set<std::string> seen;
-    for (uint32_t k = 0; k < NnNoteItemCount(note); ++k) {
-      NnItemDesc d;
-      if (NnNoteItemAt(note, k, &d) != NN_OK || d.type != NN_TYPE_COMPOSITE) continue;
-      if (strcasecmp(d.name.c_str(), "$Fonts") == 0) continue;
-      std::string lower = d.name;
-      for (char& c : lower) c = char(std::tolower(static_cast<unsigned char>(c)));
-      if (!seen.insert(lower).second) continue;
-      items.push_back({file, id, d.name});
-    }
-    NnNoteClose(note);
-  }
+  for (const kvtest::RichTextItemRef& r : kvtest::RichTextItems(db))
+    items.push_back({file, r.noteId, r.name});
   return items;
-}
-
-bool Parses(const std::string& text) {
-  xmlDocPtr doc = xmlReadMemory(text.data(), int(text.size()), "page.xhtml", nullptr,
-                                XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
-  if (!doc) return false;
-  xmlFreeDoc(doc);
-  return true;
 }
 
 NnStatus Render(TorvoRTChunk* chunk, const std::string& options, std::string* page) {
@@ -267,19 +244,12 @@ NnStatus Render(TorvoRTChunk* chunk, const std::string& options, std::string* pa
   return st;
 }
 
-// The whole item ("") and the sub-ranges of the page sweeps.
-std::vector<std::string> Definitions() {
-  std::vector<std::string> definitions = {""};
-  for (const std::string& d : kvtest::SubRangeDefinitions()) definitions.push_back(d);
-  return definitions;
-}
-
 // One page, whatever the range: it parses, and it has one head and one body,
 // with every style element in the head (a fragment has no head: it is
 // well-formed inside an element of the caller's).
 void ExpectWholePage(const std::string& page, const std::string& options, const std::string& where) {
   const bool fragment = options.find("Generation=Fragment") != std::string::npos;
-  EXPECT_TRUE(Parses(fragment ? "<x>" + page + "</x>" : page))
+  EXPECT_TRUE(kvtest::ParsesAsXml(fragment ? "<x>" + page + "</x>" : page))
       << where << " with " << options << " does not parse";
   EXPECT_EQ(Count(page, "</head>"), fragment ? 0u : 1u) << where << " with " << options;
   EXPECT_LE(Count(page, "<body"), 1u) << where << " with " << options;
@@ -317,7 +287,7 @@ TEST_P(OptionSweep, EveryKeyRendersWellFormedAndChangesSomePage) {
         ASSERT_EQ(item.ConnectBackend(db, note, ref.name.c_str()), NN_OK) << where;
         ++items;
         // The whole item, then each sub-range it has: a page of its own each.
-        for (const std::string& definition : Definitions()) {
+        for (const std::string& definition : kvtest::PageRangeDefinitions()) {
           std::unique_ptr<TorvoRTChunk> chunk(item.DefineChunk(definition.c_str()));
           ASSERT_NE(chunk, nullptr) << where;
           if (!definition.empty() && !chunk->Exists()) continue;

@@ -16,6 +16,7 @@
 #include "render/render.h"
 #include "richtext/item/recordlist.h"
 #include "rtitem.h"
+#include "support/testutil.h"
 
 namespace {
 
@@ -145,11 +146,7 @@ class RenderWalkTest : public ::testing::Test {
   std::vector<std::unique_ptr<std::vector<uint8_t>>> records_;
 };
 
-size_t Count(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
+using kvtest::Count;
 
 // ---- output helpers -------------------------------------------------------------
 

@@ -51,13 +51,7 @@ TEST_F(LinkTest, ScriptSchemesAreRefusedAndTheContentStays) {
   for (const char* url : {"javascript:alert(1)", " JavaScript:alert(1)", "java\tscript:alert(1)",
                           "data:text/html,<script>x</script>", "VBScript:msgbox"}) {
     SCOPED_TRACE(url);
-    RecordListFreeWithAllocator(&session, list);
-    records.clear();
-    list = RecordListCreate(&session);
-    if (ctx) {
-      ctx->outputCursor = ctx->outputBuffer;
-      *ctx->outputCursor = 0;
-    }
+    NewList();
     Add(HotspotBegin(11, 0x1000, url));
     Add(Text("click"));
     Add(HotspotEnd());

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <libxml/parser.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +15,7 @@
 #include "nn/nn.h"
 #include "render/render.h"
 #include "richtext/item/recordlist.h"
+#include "support/testutil.h"
 
 namespace elements {
 
@@ -158,6 +158,17 @@ class ElementTest : public ::testing::Test {
     return RecordListAppendNode(&session, list, sig, r.data(), uint32_t(r.size()), 0);
   }
 
+  // Starts over: a new record list, and an empty output when there is a context.
+  void NewList() {
+    RecordListFreeWithAllocator(&session, list);
+    records.clear();
+    list = RecordListCreate(&session);
+    if (ctx) {
+      ctx->outputCursor = ctx->outputBuffer;
+      *ctx->outputCursor = 0;
+    }
+  }
+
   RenderContext* Context(uint16_t kind = kOutputXhtml, uint32_t capacity = 1 << 20) {
     if (!ctx) ctx = RenderContextCreate(&session, capacity);
     EXPECT_NE(ctx, nullptr);
@@ -186,18 +197,9 @@ class ElementTest : public ::testing::Test {
 
 // True when the text parses as the content of one XML element.
 inline bool ParsesAsXml(const std::string& fragment) {
-  const std::string doc = "<r>" + fragment + "</r>";
-  xmlDocPtr d = xmlReadMemory(doc.data(), int(doc.size()), "t.xml", "UTF-8",
-                              XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
-  if (!d) return false;
-  xmlFreeDoc(d);
-  return true;
+  return kvtest::ParsesAsXml("<r>" + fragment + "</r>");
 }
 
-inline size_t Count(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
+using kvtest::Count;
 
 }  // namespace elements

@@ -154,10 +154,7 @@ TEST_F(LinkUrlTest, DocumentLinkTargetWrapsTheHotspotText) {
   EXPECT_TRUE(ParsesAsXml(out));
   // The element's own class replaces the link's; a wiki class without a wiki
   // prefix is an ordinary document link.
-  RecordListFreeWithAllocator(&session, list);
-  records.clear();
-  list = RecordListCreate(&session);
-  Reset();
+  NewList();
   Add(HotspotBegin(0, 0, "", 0xFF7E));
   Add(DocumentTarget(""));
   Add(IdName({"", "WikiLink", "", "Home"}));

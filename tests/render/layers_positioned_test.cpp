@@ -117,12 +117,8 @@ TEST_F(LayerTest, ALayerAfterAParagraphHoldsItsOwnParagraphs) {
   Put16(reference, 2, 1);
   for (bool pTags : {false, true}) {
     SCOPED_TRACE(pTags ? "UsePTags" : "divisions");
-    RecordListFreeWithAllocator(&session, list);
-    records.clear();
-    list = RecordListCreate(&session);
+    NewList();
     Context()->renderFlagsD = pTags ? 0x100 : 0;
-    ctx->outputCursor = ctx->outputBuffer;
-    *ctx->outputCursor = 0;
     Add(Paragraph());
     Add(reference);
     Add(Text("page"));

@@ -1,6 +1,5 @@
 // Whole renders of built records with render options: every element the page
 // opens is closed, and each option shows in the page.
-#include <libxml/parser.h>
 
 #include <string>
 #include <vector>
@@ -9,22 +8,14 @@
 #include "richtext/item/parastring.h"
 #include "host/color.h"
 #include "rtitem.h"
+#include "support/testutil.h"
 
 namespace {
 
-size_t Count(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
+using kvtest::Count;
 
 bool WellFormed(const std::string& body) {
-  const std::string doc = "<html><head>" + body + "</body></html>";
-  xmlDocPtr parsed = xmlReadMemory(doc.data(), int(doc.size()), nullptr, nullptr,
-                                   XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
-  if (!parsed) return false;
-  xmlFreeDoc(parsed);
-  return true;
+  return kvtest::ParsesAsXml("<html><head>" + body + "</body></html>");
 }
 
 class PageOptions : public textwriters::ParagraphRecordsTest {

@@ -1,8 +1,6 @@
 // Collapsible sections hold their whole content: the script form's expanded
 // block spans every paragraph of the section, and styled sections whose bars
 // the walk meets follow one another and close by the end of the page.
-#include <libxml/tree.h>
-
 #include <functional>
 
 #include "elements_support.h"
@@ -24,37 +22,17 @@ Bytes PabRef(uint16_t id) {
   return r;
 }
 
-xmlNode* FindId(xmlNode* node, const std::string& id) {
-  for (; node; node = node->next) {
-    if (node->type == XML_ELEMENT_NODE) {
-      xmlChar* value = xmlGetProp(node, BAD_CAST "id");
-      const bool match = value && id == reinterpret_cast<const char*>(value);
-      xmlFree(value);
-      if (match) return node;
-      if (xmlNode* found = FindId(node->children, id)) return found;
-    }
-  }
-  return nullptr;
-}
-
 // The text inside the element with the identifier, white space left out;
-// "<none>" when there is none
-// or the fragment does not parse.
+// "<none>" when there is none or the fragment does not parse.
 std::string TextOfId(const std::string& fragment, const std::string& id) {
-  const std::string doc = "<r>" + fragment + "</r>";
-  xmlDocPtr d = xmlReadMemory(doc.data(), int(doc.size()), "t.xml", "UTF-8",
-                              XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
-  if (!d) return "<none>";
-  std::string text = "<none>";
-  if (xmlNode* n = FindId(xmlDocGetRootElement(d), id)) {
-    xmlChar* content = xmlNodeGetContent(n);
-    text.clear();
-    for (const char* c = content ? reinterpret_cast<const char*>(content) : ""; *c; ++c)
-      if (static_cast<unsigned char>(*c) > 0x20) text += *c;
-    xmlFree(content);
+  for (const kvtest::PageElement& e : kvtest::PageElements("<r>" + fragment + "</r>")) {
+    if (e.Attribute("id") != id) continue;
+    std::string text;
+    for (const char c : e.text)
+      if (static_cast<unsigned char>(c) > 0x20) text += c;
+    return text;
   }
-  xmlFreeDoc(d);
-  return text;
+  return "<none>";
 }
 
 class SectionBlockTest : public ElementTest {
@@ -66,24 +44,20 @@ class SectionBlockTest : public ElementTest {
   }
   // A section hotspot; stored documents keep its bar in a group of its own.
   void Section(const std::string& title, const std::vector<std::string>& lines,
-               bool grouped = true) {
+               bool grouped = true, uint32_t flags = 0) {
     Add(HotspotBegin(12, 0, ""));
     if (grouped) Add(GroupBegin(0xFFAC));
-    Add(Bar(title));
+    Add(Bar(title, flags));
     if (grouped) Add(GroupEnd(0xFFAC));
     for (const std::string& line : lines) Line(line);
     Add(HotspotEnd());
   }
   // A new record list and an empty output, with the form's flags.
   void Reset(uint32_t flagsB, uint32_t flagsD, uint32_t flagsE) {
-    RecordListFreeWithAllocator(&session, list);
-    records.clear();
-    list = RecordListCreate(&session);
+    NewList();
     Context()->renderFlagsB = flagsB;
     ctx->renderFlagsD = flagsD;
     ctx->renderFlagsE = flagsE;
-    ctx->outputCursor = ctx->outputBuffer;
-    *ctx->outputCursor = 0;
     ctx->sectionCounter = 0;
   }
   // What the page closes at its end.
@@ -95,79 +69,22 @@ class SectionBlockTest : public ElementTest {
   }
 };
 
-TEST_F(SectionBlockTest, ScriptFormExpandedBlockHoldsEveryParagraph) {
-  for (const char* options : {"", "UsePTags=Yes"}) {
-    SCOPED_TRACE(options);
-    Reset(0x200, options[0] ? 0x100 : 0, 0);
-    Line("before");
-    Add(HotspotBegin(12, 0, ""));
-    Add(Bar("T"));
-    Line("one");
-    Line("two");
-    Add(HotspotEnd());
-    Line("after");
-    std::string out = Render();
-    out += Finish();
-    ASSERT_TRUE(ParsesAsXml(out)) << out;
-    EXPECT_EQ(TextOfId(out, "sctn1e"), "Tonetwo") << out;
-    EXPECT_EQ(TextOfId(out, "sctn1c"), "T") << out;
-    EXPECT_NE(out.find("two"), std::string::npos);
-    EXPECT_GT(out.find("after"), out.find("two</div>") != std::string::npos ? out.find("two</div>")
-                                                                           : out.find("two</p>"));
-  }
-}
-
-TEST_F(SectionBlockTest, ScriptSectionsInARowAreSiblings) {
-  Context()->renderFlagsB = 0x200;
-  for (const char* title : {"A", "B"}) {
-    Add(HotspotBegin(12, 0, ""));
-    Add(Bar(title, 0x10));
-    Line(std::string("in ") + title);
-    Line(std::string("more ") + title);
-    Add(HotspotEnd());
-  }
-  std::string out = Render();
-  out += Finish();
-  ASSERT_TRUE(ParsesAsXml(out)) << out;
-  EXPECT_EQ(TextOfId(out, "sctn1e"), "AinAmoreA") << out;
-  EXPECT_EQ(TextOfId(out, "sctn2e"), "BinBmoreB") << out;
-}
-
-TEST_F(SectionBlockTest, StyledBarsMetByTheWalkFollowEachOther) {
-  Context()->renderFlagsE = 0x20;
-  Line("before");
-  Add(Bar("A"));
-  Line("one");
-  Line("one more");
-  Add(Bar("B"));
-  Line("two");
-  const std::string body = Render();
-  const std::string tail = Finish();
-  const std::string out = body + tail;
-  ASSERT_TRUE(ParsesAsXml(out)) << out;
-  // The first section ends where the second begins; the second by the page's end.
-  EXPECT_NE(out.find("one more</div></div></div><div class='RTSection0' id='sctn2'>"),
-            std::string::npos)
-      << out;
-  EXPECT_EQ(TextOfId(out, "sctn1c"), "oneonemore");
-  EXPECT_EQ(TextOfId(out, "sctn2c"), "two");
-  EXPECT_EQ(TextOfId(out, "sctn1"), "\u25BCAoneonemore");
-  EXPECT_EQ(Count(out, "<div"), Count(out, "</div>"));
-}
-
 // Sections as stored documents keep them (the bar in a group of its own), in
 // a table cell before a bare bar, in a cell of a linked table (the link stays
-// outside the cell), two bars to a hotspot, and the bare forms:
-// each section's block holds its content only, and each closes once.
+// outside the cell), two bars to a hotspot, and the bare forms (expanded
+// hotspots in a row, bars the walk meets): each section's block holds its
+// content only, each closes once, and what follows stands after it.
 TEST_F(SectionBlockTest, EachSectionHoldsItsContentInEveryStoredLayout) {
   struct Layout {
     const char* name;
     std::function<void()> build;
     std::vector<std::pair<std::string, std::string>> sections;  // title, content
+    std::vector<std::string> order = {};  // texts of the page, in this order
+    bool walk = false;                    // bars the walk meets, not in hotspots
   };
   const std::vector<Layout> layouts = {
       {"grouped bar", [&] { Line("before"), Section("T", {"in1", "in2"}), Line("after"); },
-       {{"T", "in1in2"}}},
+       {{"T", "in1in2"}}, {"in2</", "after"}},
       {"grouped bar in a cell, a bare bar after it",
        [&] {
          Add(TableBegin()), Add(Cell(0, 0, 1440)), Section("S", {"in1"});
@@ -181,23 +98,28 @@ TEST_F(SectionBlockTest, EachSectionHoldsItsContentInEveryStoredLayout) {
          Line("in1"), Add(GroupBegin(0xFFAC)), Add(Bar("T2")), Add(GroupEnd(0xFFAC)), Line("in2");
          Add(HotspotEnd()), Line("after");
        },
-       {{"T1", "in1"}, {"T2", "in2"}}},
+       {{"T1", "in1"}, {"T2", "in2"}}, {"in2</", "after"}},
       {"grouped bar in a cell of a table inside a link",
        [&] {
          Add(HotspotBegin(11, 0x1000, std::string("http://x/\0", 10))), Add(Text("link"));
          Add(TableBegin()), Add(Cell(0, 0, 1440)), Section("T", {"in1"}), Add(TableEnd());
          Add(HotspotEnd()), Line("after");
        },
-       {{"T", "in1"}}},
-      {"bare bar in its hotspot", [&] { Section("T", {"in1"}, false), Line("after"); },
-       {{"T", "in1"}}},
-      {"bare bars", [&] { Add(Bar("A")), Line("a1"), Add(Bar("B")), Line("b1"); },
-       {{"A", "a1"}, {"B", "b1"}}},
+       {{"T", "in1"}}, {"in1</", "after"}},
+      {"bare bar in its hotspot",
+       [&] { Line("before"), Section("T", {"one", "two"}, false), Line("after"); },
+       {{"T", "onetwo"}}, {"two</", "after"}},
+      {"bare expanded bars in hotspots in a row",
+       [&] { Section("A", {"in A", "more A"}, false, 0x10), Section("B", {"in B", "more B"}, false, 0x10); },
+       {{"A", "inAmoreA"}, {"B", "inBmoreB"}}},
+      {"bare bars",
+       [&] { Line("before"), Add(Bar("A")), Line("one"), Line("one more"), Add(Bar("B")), Line("two"); },
+       {{"A", "oneonemore"}, {"B", "two"}}, {}, true},
   };
   for (const Layout& layout : layouts) {
-    for (const uint32_t form : {0x200u, 0x20u, 0x20u | 0x100u}) {
+    for (const uint32_t form : {0x200u, 0x200u | 0x100u, 0x20u, 0x20u | 0x100u}) {
       SCOPED_TRACE(std::string(layout.name) + " form " + std::to_string(form));
-      const bool script = form == 0x200;
+      const bool script = form & 0x200;
       Reset(form & 0x200, form & 0x100, form & 0x20);
       layout.build();
       std::string out = Render();
@@ -207,8 +129,25 @@ TEST_F(SectionBlockTest, EachSectionHoldsItsContentInEveryStoredLayout) {
       for (size_t i = 0; i < layout.sections.size(); ++i) {
         const auto& [title, content] = layout.sections[i];
         const std::string n = "sctn" + std::to_string(i + 1);
-        // The script form's expanded block repeats the title before the content.
+        // The script form's expanded block repeats the title before the
+        // content; its collapsed block holds the title alone.
         EXPECT_EQ(TextOfId(out, n + (script ? "e" : "c")), (script ? title : "") + content) << out;
+        if (script) {
+          EXPECT_EQ(TextOfId(out, n + "c"), title) << out;
+        }
+      }
+      size_t at = 0;
+      for (const std::string& text : layout.order) {
+        at = out.find(text, at);
+        ASSERT_NE(at, std::string::npos) << text << " out of order: " << out;
+      }
+      if (layout.walk && form == 0x20u) {
+        // Styled: the first section ends where the second begins, the second
+        // by the page's end.
+        EXPECT_NE(out.find("one more</div></div></div><div class='RTSection0' id='sctn2'>"),
+                  std::string::npos)
+            << out;
+        EXPECT_EQ(TextOfId(out, "sctn1"), "\u25BCAoneonemore");
       }
     }
   }
@@ -250,11 +189,7 @@ TEST_F(SectionBlockTest, ExpandAndCollapseGraphicsComeFromTheirKeys) {
             std::string::npos)
       << out;
   // A graphic that would run script is refused: the built-in icon stands.
-  RecordListFreeWithAllocator(&session, list);
-  records.clear();
-  list = RecordListCreate(&session);
-  ctx->outputCursor = ctx->outputBuffer;
-  *ctx->outputCursor = 0;
+  NewList();
   ASSERT_EQ(session.PreprocessXMLProperties(ctx, kOutputXhtml, nullptr,
                                             "SectionsInCSS=Yes ExpandGraphic=javascript:alert(1)"),
             NN_OK);

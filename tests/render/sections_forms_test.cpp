@@ -88,12 +88,8 @@ TEST_F(SectionTest, BarsMetByTheWalkCountOnAndWriteTheSameMarkup) {
 
 TEST_F(SectionTest, BarWithoutTitleWritesNoTitleInAnyForm) {
   for (uint32_t b : {0u, 0x200u}) {
-    RecordListFreeWithAllocator(&session, list);
-    records.clear();
-    list = RecordListCreate(&session);
+    NewList();
     Context()->renderFlagsB = b;
-    ctx->outputCursor = ctx->outputBuffer;
-    *ctx->outputCursor = 0;
     ctx->optionString = "SectionIncludeTitle=Yes";
     Section(Bar("", 0, 0x0A000001, false), "x");
     const std::string out = Render();

@@ -12,12 +12,8 @@ class TypedHtmlTest : public ElementTest {
  protected:
   // The run rendered under the default options.
   std::string Typed(const std::string& text, uint16_t kind) {
-    RecordListFreeWithAllocator(&session, list);
-    records.clear();
-    list = RecordListCreate(&session);
+    NewList();
     RenderContext* c = Context(kind);
-    c->outputCursor = c->outputBuffer;
-    *c->outputCursor = 0;
     EXPECT_EQ(session.PreprocessXMLProperties(c, kind, nullptr, ""), NN_OK);
     Add(Text(text));
     return Render(nullptr, kind);

@@ -202,8 +202,8 @@ size_t Count(const std::string& text, const std::string& what) {
   return n;
 }
 
-const std::vector<std::string>& SubRangeDefinitions() {
-  static const std::vector<std::string> definitions = {"Outside Table 1", "Table 1",
+const std::vector<std::string>& PageRangeDefinitions() {
+  static const std::vector<std::string> definitions = {"", "Outside Table 1", "Table 1",
                                                        "Paragraph 2", "Section 1"};
   return definitions;
 }

@@ -58,10 +58,10 @@ std::vector<PageElement> PageElements(const std::string& page, bool html = false
 // How many times `what` occurs in `text` (overlapping occurrences count).
 size_t Count(const std::string& text, const std::string& what);
 
-// The parts of an item that page sweeps render besides the whole item, each
-// where the item has one: the text around the first table, the table, the
-// second paragraph and the first section.
-const std::vector<std::string>& SubRangeDefinitions();
+// The parts of an item that page sweeps render, each a page of its own where
+// the item has one: the whole item (""), the text around the first table, the
+// table, the second paragraph and the first section.
+const std::vector<std::string>& PageRangeDefinitions();
 
 // Decodes base64 written independently of the library (tests compare the two):
 // white space and "=" are skipped; false on any other stray character.
