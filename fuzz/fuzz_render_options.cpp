@@ -64,7 +64,7 @@ const char* const kKeys[] = {
     "ImageFilePath",
     "ImageURLDirectory",
     "InPlaceAttachmentURLDirectory",
-    "LocalDominoSymbols",
+    "LocalKvSymbols",
     "LogImprovements",
     "MoveStylesInline",
     "NewlineOnParagraph",

@@ -278,7 +278,7 @@ NnStatus LSXLsiSession::PreprocessXMLProperties(RenderContext* ctx, uint16_t out
   ctx->rightToLeftSeen =
       GetOptionValue(o, "ForceDirection=", v) && strncasecmp(v, "RTL", 3) == 0 ? 1 : 0;
   ctx->sectionLineFlags = GetOptionValue(o, "SuppressSectionLines=", v) && IsYes(v) ? 0x4 : 0;
-  ctx->localIcons = GetOptionValue(o, "LocalDominoSymbols=", v) && IsYes(v) ? 1 : 0;
+  ctx->localIcons = GetOptionValue(o, "LocalKvSymbols=", v) && IsYes(v) ? 1 : 0;
 
   // Attachments and images.
   ctx->attachmentHandling = 1;

@@ -450,12 +450,12 @@ void WriteAction(RenderContext* ctx, Call* c) {
         uint16_t language = 0;
         if (n->signature == 0xFFF9 && ReadU16(n->data, n->length, 10, &language)) {
           if (language == 4) note += "JavaScript ";
-          else if (language == 3) note += "LotusScript ";
+          else if (language == 3) note += "KvScript ";
         }
         return true;
       });
     } else if (c->flags & 0x100) {
-      note += "LotusScript ";
+      note += "KvScript ";
     }
     note += "script)";
     std::snprintf(ctx->hotspot.disabledActionNote, sizeof ctx->hotspot.disabledActionNote, "%s",
@@ -767,7 +767,7 @@ bool WriteAttachment(RenderContext* ctx, Call* c) {
       RenderAppend(ctx, EncodeUrlSegment(internal.data(), internal.size()).c_str());
       RenderAppendf(ctx, "\" title=\"%s\">", h.attachmentDisplayNameEscaped);
     } else {
-      RenderAppend(ctx, "<a href=\"xsp/.ibmmodres/domino/OpenAttachment/");
+      RenderAppend(ctx, "<a href=\"xsp/.kvres/OpenAttachment/");
       RenderAppend(ctx, EncodeUrlPath(SiteDatabasePath(ctx)).c_str());
       RenderAppendf(ctx, "/%s/", Unid(ctx).c_str());
       const char* item = ctx->item && ctx->item->itemName[0] ? ctx->item->itemName : "Body";

@@ -404,7 +404,7 @@ NnStatus WriteParagraphStart(RenderContext* ctx, uint16_t /*endType*/, uint16_t 
       std::string open = numbered ? "<ol" : "<ul";
       open += types;
       if ((ctx->renderFlagsB & 0x800) && (ctx->renderFlagsE & 0x100))
-        open += " class=\"domino-par-list\"";
+        open += " class=\"kv-par-list\"";
       char buffer[2300];
       if (hasClass)
         std::snprintf(buffer, sizeof buffer, " class=\"pabid%d\">", id);

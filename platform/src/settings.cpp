@@ -1,4 +1,4 @@
-// Settings: an in-memory notes.ini. Names match without regard to case;
+// Settings: an in-memory nn.ini. Names match without regard to case;
 // values are kept exactly as written.
 
 #include <unistd.h>

@@ -25,26 +25,26 @@ constexpr uint32_t kAppendCodeOffset = 16;  // the engine fills the 16 bytes in 
 
 constexpr uint32_t kKindFormula = 0x10;
 constexpr uint32_t kKindComputedText = 0x40010;
-constexpr uint32_t kKindLotusScript = 0x100;
+constexpr uint32_t kKindKvScript = 0x100;
 constexpr uint32_t kKindJavaScript = 0x200000;
 
-// The event module a LotusScript click action is stored as.
+// The event module a KvScript click action is stored as.
 const char* const kScriptModule =
-    "'++LotusScript Development Environment:2:5:(Options):0:66\n"
+    "'++KvScript Development Environment:2:5:(Options):0:66\n"
     "\n"
-    "'++LotusScript Development Environment:2:5:(Forward):0:1\n"
+    "'++KvScript Development Environment:2:5:(Forward):0:1\n"
     "Declare Sub Click(Source As Button)\n"
     "\n"
-    "'++LotusScript Development Environment:2:5:(Declarations):0:2\n"
+    "'++KvScript Development Environment:2:5:(Declarations):0:2\n"
     "\n"
-    "'++LotusScript Development Environment:2:2:BindEvents:1:129\n"
+    "'++KvScript Development Environment:2:2:BindEvents:1:129\n"
     "Private Sub BindEvents(Byval Objectname_ As String)\n"
     "  Static Source As BUTTON\n"
     "  Set Source = Bind(Objectname_)\n"
     "  On Event Click From Source Call Click\n"
     "End Sub\n"
     "\n"
-    "'++LotusScript Development Environment:2:2:Click:1:12\n";
+    "'++KvScript Development Environment:2:2:Click:1:12\n";
 const char* const kClickWrapper = "Sub Click(Source As Button)\n";
 
 void Log(LSXLsiSession* s, const char* message) {
@@ -102,7 +102,7 @@ NnStatus CompileInto(LSXLsiSession* s, uint32_t offset, const char* code, uint16
   return result;
 }
 
-// Builds the LotusScript event module at `offset`; false when it does not fit.
+// Builds the KvScript event module at `offset`; false when it does not fit.
 bool BuildScriptModule(LSXLsiSession* s, uint32_t offset, const char* code, uint16_t codeLength,
                        uint16_t* written) {
   const bool hasClick = ContainsNoCase(code, codeLength, "Sub Click");
@@ -156,7 +156,7 @@ uint16_t HotspotTypeOf(const char* type) {
 uint32_t CodeKindOf(const char* type) {
   if (StrIStr(type, "COMPUTEDTEXT")) return kKindComputedText;
   if (StrIStr(type, "FORMULA")) return kKindFormula;
-  if (StrIStr(type, "LOTUSSCRIPT") || StrIStr(type, "LOTUSCRIPT")) return kKindLotusScript;
+  if (StrIStr(type, "KVSCRIPT") || StrIStr(type, "KVSCRPT")) return kKindKvScript;
   if (StrIStr(type, "JAVASCRIPT")) return kKindJavaScript;
   if (StrIStr(type, "FILEUPLOAD") || StrIStr(type, "FILE UPLOAD") || StrIStr(type, "SUBFORM"))
     return 0;
@@ -179,7 +179,7 @@ uint16_t TorvoRTChunk::AppendHotspot(const char* type, const char* code, uint16_
   const uint16_t hotspotType = HotspotTypeOf(t);
   if (hotspotType == 0) return lastStatus = NN_ERR_INVALID_ARG;
   const uint32_t kind = CodeKindOf(t);
-  const bool script = kind == kKindLotusScript || kind == kKindJavaScript;
+  const bool script = kind == kKindKvScript || kind == kKindJavaScript;
   const bool dataDocument = !item->context || item->context->designNote == 0;
 
   // 2.
@@ -208,7 +208,7 @@ uint16_t TorvoRTChunk::AppendHotspot(const char* type, const char* code, uint16_
         if (st != NN_ERR_INVALID_ARG) lastInternalError = kInternalArgumentError;
         return lastStatus = NN_ERR_INVALID_ARG;
       }
-    } else if (kind & kKindLotusScript) {
+    } else if (kind & kKindKvScript) {
       fits = BuildScriptModule(session, kAppendCodeOffset, code, codeLength, &prepared);
     } else {
       fits = CopyRaw(session, kAppendCodeOffset, code, codeLength, &prepared);
@@ -249,8 +249,8 @@ uint16_t TorvoRTChunk::SetImageHotspot(const char* language, const char* code,
   uint32_t kind = 0;
   if (strcasecmp(languageCopy, "FORMULA") == 0)
     kind = 1;
-  else if (strcasecmp(languageCopy, "LOTUSSCRIPT") == 0 ||
-           strcasecmp(languageCopy, "LOTUSCRIPT") == 0)
+  else if (strcasecmp(languageCopy, "KVSCRIPT") == 0 ||
+           strcasecmp(languageCopy, "KVSCRPT") == 0)
     kind = 3;
   else if (strcasecmp(languageCopy, "JAVASCRIPT") == 0)
     kind = 4;

@@ -532,7 +532,7 @@ namespace {
 
 constexpr uint32_t kCodeFormula = 0x10;
 constexpr uint32_t kCodeComputedText = 0x40000;
-constexpr uint32_t kCodeLotusScript = 0x100;
+constexpr uint32_t kCodeKvScript = 0x100;
 constexpr uint32_t kCodeJavaScript = 0x200000;
 constexpr uint32_t kBlobPiece = 20000;  // script bytes per blob part, as stored forms use
 
@@ -597,7 +597,7 @@ NnStatus ComposeButton(const char* label, uint32_t labelLength, const char* opti
   uint32_t flags = 0;
   if (kind & kCodeFormula) flags |= 0x10;
   if (kind & kCodeComputedText) flags |= 0x40000;
-  if (kind & kCodeLotusScript) flags |= 0x100;
+  if (kind & kCodeKvScript) flags |= 0x100;
   if (kind & kCodeJavaScript) flags |= 0x200000;
   NnStatus st = EmitCodeHotspot(type, flags, code, codeLength, options ? options : "", ctx);
   if (st) return st;
@@ -728,7 +728,7 @@ NnStatus ComposeImageMap(const char* options, uint32_t /*codeLength*/, uint32_t 
   if (!ctx || !ctx->Session) return NN_ERR_INVALID_ARG;
   LSXLsiSession* s = ctx->Session;
   // The code lies at the start of the result buffer; its kind is the image
-  // hotspot's language: 1 formula, 3 LotusScript, 4 JavaScript.
+  // hotspot's language: 1 formula, 3 KvScript, 4 JavaScript.
   const uint32_t length = s->ResultTextLength < kResultTextSize ? s->ResultTextLength : 0;
   const uint32_t flags = kind == 1 ? 0x10 : kind == 3 ? 0x100 : kind == 4 ? 0x200000 : 0;
   NnStatus st = EmitCodeHotspot(2, flags, reinterpret_cast<const uint8_t*>(s->ResultText),

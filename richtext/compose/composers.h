@@ -175,7 +175,7 @@ NnStatus ComposeHtmlAttributesFromOptions(uint16_t signature, const char* option
 // "HotspotHTMLName=" are the hotspot's HTML attributes (0xFF7A after its begin).
 // The code lies 16 bytes into the session's result text, ResultTextLength
 // bytes long: a formula (flag 0x10, with 0x40000 for computed text),
-// LotusScript (0x100) or text is the hotspot's data; JavaScript (0x200000)
+// KvScript (0x100) or text is the hotspot's data; JavaScript (0x200000)
 // follows as a click event (0xFFF9) with its script in blob parts (0xFFDC).
 NnStatus ComposeButton(const char* label, uint32_t labelLength, const char* options,
                        uint32_t codeLength, RTProcessContext* ctx);
@@ -188,7 +188,7 @@ NnStatus ComposeField(const char* fieldOptions, const char* text2, int flag, con
                       RTProcessContext* ctx);
 // 2447: an action hotspot (0xFFA9 type 2) for the element's image carrying
 // the session's code (at the start of the result text) of `kind` 1 formula
-// (flag 0x10), 3 LotusScript (0x100) or 4 JavaScript (0x200000, as a click
+// (flag 0x10), 3 KvScript (0x100) or 4 JavaScript (0x200000, as a click
 // event). `options` is the frame: an option string's "Target=", else the
 // frame's name itself ("Default": none).
 NnStatus ComposeImageMap(const char* options, uint32_t codeLength, uint32_t kind,

@@ -500,7 +500,7 @@ void UnitStep(const uint8_t* data, uint16_t sig, uint32_t length, RTProcessConte
 void FormatStep(const uint8_t* data, uint16_t sig, uint32_t length, RTProcessContext* ctx) {
   char* outText = ctx->Session->PropertyText;
   if (sig == kSigBitmapHeader) {
-    PutText(outText, "Notes Bitmap");
+    PutText(outText, "Native Bitmap");
     ctx->TargetDone = 1;
     return;
   }

@@ -154,7 +154,7 @@ NnStatus PlanImageHotspot(RTProcessContext* ctx) {
 }
 
 // The new hotspot's begin, composed as every image hotspot is: the action's
-// code (a compiled formula, a LotusScript module, or a JavaScript click
+// code (a compiled formula, a KvScript module, or a JavaScript click
 // event), then the target frame: "Target=" of the options, else the frame the
 // caller named ("Default" is the frame the picture is in: no record).
 NnStatus EmitImageHotspotBegin(RTProcessContext* ctx) {

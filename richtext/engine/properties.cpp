@@ -692,7 +692,7 @@ NnStatus BorderSet(const uint8_t* d, uint16_t sig, uint32_t len, RTProcessContex
 }
 
 // A hotspot whose data is its formula: one with the formula flag, or a
-// button, unless the button's action is LotusScript (its data is the script).
+// button, unless the button's action is KvScript (its data is the script).
 bool IsActionHotspot(const uint8_t* d, uint32_t len) {
   const uint32_t flags = L(d, len, 8);
   return (flags & 0x10) || (W(d, len, 4) == 3 && !(flags & 0x100));

@@ -283,7 +283,7 @@ def main():
                 f.write(text)
         out = lambda name: os.path.join(directory, name)
         browser = Browser(driver)
-        script = "SectionsInCSS=Yes LocalDominoSymbols=Yes"
+        script = "SectionsInCSS=Yes LocalKvSymbols=Yes"
         styled = "WrenlatchSections=Yes"
         head_tag = " HeadTag='<meta name=\"description\" content=\"sections\"/>'"
         lines = [lines for _, lines, _ in pages.SECTIONS]

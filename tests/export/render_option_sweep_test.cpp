@@ -90,7 +90,7 @@ const std::vector<std::vector<Key>>& KeyGroups() {
           {"ImageFilePath={dir}/image", "ImageDirectory={dir}"},
           {"ImageURLDirectory=img/", "ImageDirectory={dir}"},
           {"InPlaceAttachmentURLDirectory=inplace/", ""},
-          {"LocalDominoSymbols=Yes", ""},
+          {"LocalKvSymbols=Yes", ""},
       },
       {
           {"LogImprovements=Yes", ""},
@@ -178,7 +178,7 @@ const std::map<std::string, std::string>& NeedsMissingFeature() {
       {"XPage=", "check-box lists"},
       {"CollapseGraphic=", "collapsible sections"},
       {"ExpandGraphic=", "collapsible sections"},
-      {"LocalDominoSymbols=", "collapsible sections or attachment icons"},
+      {"LocalKvSymbols=", "collapsible sections or attachment icons"},
       {"SectionCloseTag=", "collapsible sections"},
       {"SectionIncludeTitle=", "collapsible sections"},
       {"SectionOpenTag=", "collapsible sections"},

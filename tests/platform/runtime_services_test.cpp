@@ -209,7 +209,7 @@ TEST_F(RuntimeSettings, LoadsAFile) {
 
 TEST_F(RuntimeSettings, MissingFileChangesNothing) {
   NnIniSet("Keep", "1");
-  EXPECT_EQ(NnIniLoadFile("/nonexistent/kv/notes.ini"), NN_ERR_FILE_NOT_FOUND);
+  EXPECT_EQ(NnIniLoadFile("/nonexistent/kv/nn.ini"), NN_ERR_FILE_NOT_FOUND);
   EXPECT_EQ(NnIniLoadFile(nullptr), NN_ERR_INVALID_ARG);
   EXPECT_EQ(NnIniGetNumber("Keep"), 1);
 }

@@ -71,7 +71,7 @@ TEST_F(LinkUrlTest, ReferenceAndEpubNamesAreEncodedSegments) {
             NN_OK);
   ctx->mimeRender = 1;
   std::string out = Render();
-  EXPECT_NE(out.find("<a href=\"xsp/.ibmmodres/domino/OpenAttachment/sample.dxl/"),
+  EXPECT_NE(out.find("<a href=\"xsp/.kvres/OpenAttachment/sample.dxl/"),
             std::string::npos)
       << out;
   EXPECT_NE(out.find("/Body/..%2Fa%20b.txt\" title=\"a b.txt\" class=\"xspLinkFileDownload\">"),

@@ -92,7 +92,7 @@ TEST_F(HotspotWriterTest, JavaScriptEventsBecomeAttributesOfOneAnchor) {
   EXPECT_TRUE(ParsesAsXml(out)) << out;
 }
 
-TEST_F(HotspotWriterTest, LotusScriptOnlyActionWritesNoAnchor) {
+TEST_F(HotspotWriterTest, KvScriptOnlyActionWritesNoAnchor) {
   Add(HotspotBegin(2, 0x200000, ""));
   AddEvent(0, 3, "Print 1");
   Add(Text("ls"));
@@ -107,7 +107,7 @@ TEST_F(HotspotWriterTest, DisabledActionsGetANoteAfterTheirText) {
   AddEvent(0, 3, "b");
   Add(Text("run"));
   Add(HotspotEnd());
-  EXPECT_EQ(Render(), "run (disabled JavaScript LotusScript script)");
+  EXPECT_EQ(Render(), "run (disabled JavaScript KvScript script)");
 }
 
 TEST_F(HotspotWriterTest, PopupTextBecomesAnAcronymTitle) {

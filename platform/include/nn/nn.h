@@ -83,7 +83,7 @@ NnStatus NnMemRealloc(NnHandle h, uint32_t newSize);
 uint32_t NnMemSize(NnHandle h);      // 0 for a bad handle
 size_t NnMemLiveCount();             // memory handles allocated and not freed
 
-// ---- Settings (notes.ini) -------------------------------------------------
+// ---- Settings (nn.ini) -------------------------------------------------
 // Text of a setting into buf (cut to bufSize - 1); true when the setting exists.
 bool NnIniGetText(const char* name, char* buf, uint16_t bufSize);
 // Number of a setting (decimal text); 0 when absent or not a number.

@@ -52,7 +52,7 @@ using ChunkMethods = CorpusDoc;
 TEST_F(ChunkMethods, StoringABitmapIsRefusedAndChangesNothing) {
   if (!Open("jnx/testDbDesign/page-importnav.xml", "$Body")) GTEST_SKIP() << "no corpus";
   TorvoRTChunk* graphic = Chunk("Graphic 1");
-  ASSERT_EQ(Prop(graphic, "GraphicFormat"), "Notes Bitmap");
+  ASSERT_EQ(Prop(graphic, "GraphicFormat"), "Native Bitmap");
   const auto before = Records();
   EXPECT_EQ(graphic->SetPropertyText("GraphicStorage", "storage", 0), 0);
   EXPECT_EQ(graphic->lastStatus, NN_ERR_INVALID_ARG);

@@ -51,20 +51,20 @@ class CodeHotspots : public ::testing::Test {
 };
 
 const char kModuleHead[] =
-    "'++LotusScript Development Environment:2:5:(Options):0:66\n\n"
-    "'++LotusScript Development Environment:2:5:(Forward):0:1\n"
+    "'++KvScript Development Environment:2:5:(Options):0:66\n\n"
+    "'++KvScript Development Environment:2:5:(Forward):0:1\n"
     "Declare Sub Click(Source As Button)\n\n"
-    "'++LotusScript Development Environment:2:5:(Declarations):0:2\n\n"
-    "'++LotusScript Development Environment:2:2:BindEvents:1:129\n"
+    "'++KvScript Development Environment:2:5:(Declarations):0:2\n\n"
+    "'++KvScript Development Environment:2:2:BindEvents:1:129\n"
     "Private Sub BindEvents(Byval Objectname_ As String)\n"
     "  Static Source As BUTTON\n"
     "  Set Source = Bind(Objectname_)\n"
     "  On Event Click From Source Call Click\n"
     "End Sub\n\n"
-    "'++LotusScript Development Environment:2:2:Click:1:12\n";
+    "'++KvScript Development Environment:2:2:Click:1:12\n";
 
 TEST_F(CodeHotspots, ButtonScriptGetsAClickWrapper) {
-  chunk->AppendHotspot("Button LotusScript", "MsgBox 1", 8, "", "Go", 2);
+  chunk->AppendHotspot("Button KvScript", "MsgBox 1", 8, "", "Go", 2);
   EXPECT_EQ(session.globals->hotspotType, 3);
   EXPECT_EQ(session.globals->codeKind, 0x100u);
   std::string expected =
@@ -74,7 +74,7 @@ TEST_F(CodeHotspots, ButtonScriptGetsAClickWrapper) {
 
 TEST_F(CodeHotspots, ScriptWithItsOwnClickIsKeptAsIs) {
   const char* code = "sub click(Source As Button)\nBeep\nEnd Sub";
-  chunk->AppendHotspot("Action LotusScript", code, uint16_t(std::strlen(code)), "", "", 0);
+  chunk->AppendHotspot("Action KvScript", code, uint16_t(std::strlen(code)), "", "", 0);
   EXPECT_EQ(session.globals->hotspotType, 2);
   EXPECT_EQ(Code(16), std::string(kModuleHead) + code);
 }
@@ -134,7 +134,7 @@ TEST_F(CodeHotspots, ImageHotspotLanguages) {
   EXPECT_EQ(session.globals->codeKind, 4u);
   EXPECT_EQ(session.ResultTextLength, 0);
   EXPECT_EQ(session.globals->hotspotLanguage, nullptr);
-  chunk->SetImageHotspot("LotusScript", "Beep", 4, "", "", 0);
+  chunk->SetImageHotspot("KvScript", "Beep", 4, "", "", 0);
   EXPECT_EQ(session.globals->codeKind, 3u);
   EXPECT_EQ(Code(0), std::string(kModuleHead) + "Sub Click(Source As Button)\nBeep\nEnd Sub");
   EXPECT_EQ(chunk->SetImageHotspot("Formula", "@(", 0, "", "", 0), 20017);

@@ -77,7 +77,7 @@ TEST_F(ComposeDoc, ShortFormulasAreStoredToo) {
 }
 
 TEST_F(ComposeDoc, ButtonShowsItsLabelInTheButtonRecord) {
-  ASSERT_EQ(chunk->AppendHotspot("Button LotusScript", "MsgBox 1", 8, "", "Press me", 8), 0);
+  ASSERT_EQ(chunk->AppendHotspot("Button KvScript", "MsgBox 1", 8, "", "Press me", 8), 0);
   auto check = [](const std::vector<Rec>& records) {
     const Rec* begin = Find(records, 0xFFA9);
     ASSERT_NE(begin, nullptr);
@@ -85,7 +85,7 @@ TEST_F(ComposeDoc, ButtonShowsItsLabelInTheButtonRecord) {
     EXPECT_EQ(h.type, 3);
     EXPECT_EQ(h.flags & 0x100, 0x100u);
     EXPECT_NE(h.data.find("Sub Click(Source As Button)\nMsgBox 1\nEnd Sub"), std::string::npos);
-    EXPECT_EQ(h.data.rfind("'++LotusScript Development Environment:2:5:(Options):0:66\n", 0), 0u);
+    EXPECT_EQ(h.data.rfind("'++KvScript Development Environment:2:5:(Options):0:66\n", 0), 0u);
     const Rec* button = Find(records, 0xFFAB);
     ASSERT_NE(button, nullptr);
     EXPECT_EQ(button->Text(16, button->data.size()), "Press me");
@@ -153,7 +153,7 @@ TEST_F(ComposeDoc, HotspotOptionsBecomeItsAttributesAndCodeStaysInItsText) {
                                  "Home", 4),
             0);
   ASSERT_EQ(chunk->AppendHotspot("Button JavaScript", "alert(1)", 200, "", "Go", 2), 0);
-  ASSERT_EQ(chunk->AppendHotspot("Action LotusScript", "Beep", 300, "", "Ring", 4), 0);
+  ASSERT_EQ(chunk->AppendHotspot("Action KvScript", "Beep", 300, "", "Ring", 4), 0);
   std::string page;
   const std::vector<Rec> records = Reloaded(&page, "WikiURLPrefix=//wiki.example/w?page=");
   ASSERT_EQ(Count(records, 0xFF7A), 1);

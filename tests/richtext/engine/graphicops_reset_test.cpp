@@ -81,7 +81,7 @@ TEST_F(Graphics, HeightAndUnitInInchesAndPixels) {
   ASSERT_EQ(Run(52), 0);
   EXPECT_STREQ(session->LinkText, "1.5000");
   ASSERT_EQ(Run(50), 0);
-  EXPECT_STREQ(session->PropertyText, "Notes Bitmap");
+  EXPECT_STREQ(session->PropertyText, "Native Bitmap");
 }
 
 TEST_F(Graphics, PixelGraphicReadsPixels) {
