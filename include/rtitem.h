@@ -90,11 +90,13 @@ class TorvoRTItem : public SessionListed {
   // file held in its structured form (NN_TYPE_STRUCTURED_RICHTEXT), which is
   // not read: the item is bound all the same and every chunk method on it
   // fails with 556, leaving it as it was. Binding does not check that the
-  // note holds an item of that name: on a note without one, chunk methods
-  // find nothing and change nothing, yet return 0 (with context->modeWord 3
-  // a write creates the item). Forms and pages call their body "$Body",
-  // documents mostly "Body" (NnItemInfo tells, with the type
-  // NN_TYPE_COMPOSITE).
+  // note holds an item of that name: on a note without one (a misspelt
+  // name), reads find nothing and return 0, and a write fails with 546
+  // (NN_ERR_ITEM_NOT_FOUND) and changes nothing; with context->modeWord 3
+  // a write creates the item. Names match without regard to case, and an
+  // edited item is written back under its stored name. Forms and pages call
+  // their body "$Body", documents mostly "Body" (NnItemInfo tells, with the
+  // type NN_TYPE_COMPOSITE).
   NnStatus ConnectBackend(NnHandle hDb, NnHandle hNote, const char* itemName);
   // Writes the record list back into the note as the item's segments
   // (replacing the old ones) and any pending MIME body; 0 on success. A

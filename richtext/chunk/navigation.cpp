@@ -74,6 +74,11 @@ NnStatus TorvoRTChunk::RunFrame(uint16_t code, uint32_t subCode, uint32_t n1, ui
       NnItemInfo(item->hNote, item->itemName, uint16_t(std::strlen(item->itemName)), nullptr,
                  nullptr, nullptr, nullptr) == NN_OK;
   const bool runAnyway = item->context && item->context->modeWord == 3;
+  // A write on an item the note does not hold (a misspelt name) would
+  // otherwise succeed and store nothing: it fails, unless the item's mode
+  // asks to run without the item (the write then creates it).
+  if (!itemPresent && !runAnyway && ChunkOperationWriteMode(code, subCode))
+    return lastStatus = NN_ERR_ITEM_NOT_FOUND;
   if (itemPresent || runAnyway) {
     const uint32_t savedSimple = internal ? internal->simpleDefinition : 0;
     chunkdef_info* innermost = InnermostNode();

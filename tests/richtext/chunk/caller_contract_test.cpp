@@ -88,7 +88,10 @@ TEST(CallerItem, ModifiedFollowsTheItem) {
 }
 
 // A new document's body holds no record yet: what is written at the whole
-// item lands there, and a part it does not hold is still missing.
+// item lands there, and a part it does not hold is still missing. On a note
+// without the bound item (a misspelt name) the same write fails with 546 and
+// changes nothing, unless the item's mode runs it without the item: then it
+// creates the item, which a saved database holds.
 TEST(CallerItem, WritesIntoAnEmptyItemLand) {
   struct Write {
     const char* name;
@@ -114,6 +117,23 @@ TEST(CallerItem, WritesIntoAnEmptyItemLand) {
     all->GetText("", text, sizeof text, 1, "");
     EXPECT_STREQ(text, w.text);
     EXPECT_EQ(all->GetCount("Table"), *w.text ? 0 : 1);
+
+    for (const uint16_t mode : {0, 3}) {
+      Doc missing(Body({Paragraph("kept")}), "Other");
+      missing.item->context->modeWord = mode;
+      TorvoRTChunk* none = missing.item->DefineChunk("");
+      const std::string kept = navtest::StoredItem(missing.note, "Other");
+      const NnStatus st = w.call(none);
+      EXPECT_EQ(st, mode == 3 ? 0 : NN_ERR_ITEM_NOT_FOUND) << mode;
+      EXPECT_EQ(none->lastStatus, st);
+      EXPECT_EQ(missing.item->modified, mode == 3 ? 1 : 0);
+      EXPECT_EQ(navtest::StoredItem(missing.note, "Other"), kept);
+      ASSERT_EQ(NnNoteUpdate(missing.note, 0), NN_OK);
+      const std::string dir = kvtest::MakeTempDir(), saved = dir + "/saved.dxl";
+      ASSERT_EQ(NnDbSaveDxl(missing.db, saved.c_str()), NN_OK);
+      EXPECT_EQ(kvtest::Count(kvtest::ReadFile(saved), "<item name='Body'>"), mode == 3 ? 1u : 0u);
+      kvtest::RemoveTree(dir);
+    }
   }
 }
 
