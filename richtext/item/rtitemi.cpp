@@ -307,7 +307,6 @@ NnStatus TorvoRTItem::Commit() {
   const std::vector<NnBlockId> old = ItemBlocks(hNote, itemName);
   const size_t oldSegments = old.size();
   const size_t oldFonts = ItemBlocks(hNote, "$Fonts").size();
-  uint16_t nameLen = uint16_t(std::strlen(itemName));
   auto takeBack = [&](NnStatus failure, const char* what) {
     DeleteSegments(hNote, itemName, oldSegments, SIZE_MAX);
     DeleteSegments(hNote, "$Fonts", oldFonts, SIZE_MAX);
@@ -316,14 +315,21 @@ NnStatus TorvoRTItem::Commit() {
   };
   // The item keeps its flags (signed, summary ...): records composed anew
   // carry none of their own.
+  // It keeps its stored name too: names are matched without regard to case,
+  // and the caller's spelling ("$Body" for a stored "$BODY") must not rename
+  // it. An item the write creates takes the bound name.
   uint16_t flags = context->records->itemFlags;
+  std::string name = itemName;
   for (uint32_t i = 0, n = NnNoteItemCount(hNote); !old.empty() && i < n; ++i) {
     NnItemDesc d;
-    if (NnNoteItemAt(hNote, i, &d) == NN_OK && d.item == old.front()) flags = d.flags;
+    if (NnNoteItemAt(hNote, i, &d) == NN_OK && d.item == old.front()) {
+      flags = d.flags;
+      name = d.name;
+    }
   }
   for (const auto& seg : segments) {
-    st = NnItemAppend(hNote, flags, itemName, nameLen, NN_TYPE_COMPOSITE, seg.data(),
-                      uint32_t(seg.size()));
+    st = NnItemAppend(hNote, flags, name.c_str(), uint16_t(name.size()), NN_TYPE_COMPOSITE,
+                      seg.data(), uint32_t(seg.size()));
     if (st != NN_OK) return takeBack(st, "rich text item");
   }
   if (context->fontsChanged) {

@@ -4,7 +4,8 @@
 # and the README's consumer CMakeLists.txt and program (taken from the README
 # itself) build against the installed package and against its pkg-config
 # file, and print the expected row of examples/sample.dxl: as stored, after a
-# UTF-8 text went in (converted both ways), and a failure in words.
+# UTF-8 text went in (converted both ways), and a failure in words; saved,
+# an edited item keeps its stored name; and a write on a misspelt item fails.
 #
 # Usage: install_package.sh BUILD_DIR SOURCE_DIR CXX_COMPILER [EXTRA_FLAGS] [CORPUS_DIR]
 set -euo pipefail
@@ -35,7 +36,7 @@ grep -q '^  Body composite ' "$work/info.txt" || fail "installed kvedit: unexpec
 reference=$prefix/share/doc/KestrelvaultEdit/reference.md
 [ -f "$reference" ] || fail "no reference page"
 for line in '| 1 | `Table` |' '| `SectionTitle` | text |' 'TableHTMLId' 'Alignment=Center' \
-    'Starts With Table 1'; do
+    'Starts With Table 1' '| `SectionIncludeTitle=` |'; do
   grep -qF -- "$line" "$reference" || fail "the reference page lacks '$line'"
 done
 
@@ -84,6 +85,15 @@ check_rowtext() {
   if [ -f "$form" ]; then
     out=$("$program" "$form") || fail "$program exited $? on $form"
     [ "$out" = 'Title' ] || fail "$program printed '$out' for $form"
+    # Stored as "$BODY" (as some forms store it) and bound as "$Body": edited
+    # and saved, the item keeps its stored name.
+    sed "s/<item name='\$Body'/<item name='\$BODY'/" "$form" > "$work/upper.form"
+    out=$("$program" "$work/upper.form" 'Named' "$work/upper-out.dxl") ||
+      fail "$program exited $? saving $form"
+    [ "$out" = 'Title | Named' ] || fail "$program printed '$out' saving $form"
+    grep -q "<item name='\$BODY'" "$work/upper-out.dxl" &&
+      ! grep -q "<item name='\$Body'" "$work/upper-out.dxl" ||
+      fail "$program saved the body of $form under another name"
   fi
 }
 check_rowtext "$consumer/build/rowtext"
@@ -124,6 +134,49 @@ CPP
 "$cxx" -std=c++20 $extra -I"$inc" "$work/render.cpp" -o "$work/render" -L"$libdir" -lnKestrelvaultEdit64 \
   -Wl,-rpath,"$libdir" || fail "the render program does not build"
 "$work/render" "$source/examples/sample.dxl" || fail "the render program exited $?"
+
+# A misspelt item name: a write fails with 546 and the note keeps no such
+# item, even once stored.
+cat > "$work/misspelt.cpp" <<'CPP'
+#include <cstdio>
+
+#include "lsxsessi.h"
+#include "nn/nn.h"
+#include "rtchunk.h"
+#include "rtitem.h"
+
+int main(int argc, char** argv) {
+  NnHandle hDb = 0, hNote = 0;
+  NOTEID id = 0;
+  if (argc != 2 || NnDbOpen(argv[1], 0, &hDb) != NN_OK || NnDbNoteIdAt(hDb, 0, &id) != NN_OK ||
+      NnNoteOpen(hDb, id, 0, &hNote) != NN_OK)
+    return 2;
+  int rc = 3;
+  {
+    LSXLsiSession session;
+    TorvoRTItem item(&session);
+    TorvoRTChunk* all = item.ConnectBackend(hDb, hNote, "Bodyy") == NN_OK ? item.DefineChunk("") : nullptr;
+    if (all && all->AppendText("hello", 0, "") == NN_ERR_ITEM_NOT_FOUND &&
+        all->lastStatus == NN_ERR_ITEM_NOT_FOUND && item.modified == 0 &&
+        NnNoteUpdate(hNote, 0) == NN_OK &&
+        NnItemInfo(hNote, "Bodyy", 5, nullptr, nullptr, nullptr, nullptr) == NN_ERR_ITEM_NOT_FOUND) {
+      char text[256];
+      NnLoadStatusText(all->lastStatus, text, sizeof text);
+      std::printf("%s\n", text);
+      rc = 0;
+    }
+    delete all;
+  }
+  NnNoteClose(hNote);
+  NnDbClose(hDb);
+  return rc;
+}
+CPP
+"$cxx" -std=c++20 $extra -I"$inc" "$work/misspelt.cpp" -o "$work/misspelt" -L"$libdir" \
+  -lnKestrelvaultEdit64 -Wl,-rpath,"$libdir" || fail "the misspelt-item program does not build"
+"$work/misspelt" "$source/examples/sample.dxl" > "$work/misspelt.out" ||
+  fail "a write on a misspelt item: the program exited $?"
+[ -s "$work/misspelt.out" ] || fail "a write on a misspelt item: no status text"
 
 # The same program through pkg-config, as the README builds it.
 export PKG_CONFIG_PATH="$libdir/pkgconfig"

@@ -100,11 +100,13 @@ class CorpusDoc : public ::testing::Test {
 
   // Saves the database as DXL, opens the saved file afresh and renders the
   // item as XHTML; the page, or "" when a step failed (with a test failure).
-  std::string SaveReloadRender(const char* options = "") {
+  // `dxl`, when given, receives the saved file.
+  std::string SaveReloadRender(const char* options = "", std::string* dxl = nullptr) {
     const std::string dir = kvtest::MakeTempDir();
     const std::string saved = dir + "/saved.dxl";
     EXPECT_EQ(NnNoteUpdate(note, 0), NN_OK);
     EXPECT_EQ(NnDbSaveDxl(db, saved.c_str()), NN_OK);
+    if (dxl) *dxl = kvtest::ReadFile(saved);
     std::string page;
     NnHandle db2 = 0, note2 = 0;
     if (NnDbOpen(saved.c_str(), 0, &db2) == NN_OK) {

@@ -264,6 +264,17 @@ TEST_F(ChunkMethods, EventAnswersGoWithTheChunk) {
 
 // ---- appending --------------------------------------------------------------------
 
+// A form stores its body as "$BODY": bound by another spelling, edited and
+// saved, it is still "$BODY", with the new text.
+TEST_F(ChunkMethods, AnEditedItemKeepsItsStoredName) {
+  if (!Open("jnx/testV1discuss/2194.xml", "$Body")) GTEST_SKIP() << "no corpus";
+  ASSERT_EQ(Chunk("Everything")->AppendText("Appended words", 0, ""), 0);
+  std::string dxl;
+  EXPECT_NE(SaveReloadRender("", &dxl).find("Appended words"), std::string::npos);
+  EXPECT_NE(dxl.find("<item name='$BODY'"), std::string::npos);
+  EXPECT_EQ(dxl.find("<item name='$Body'"), std::string::npos);
+}
+
 TEST_F(ChunkMethods, AppendingAMissingSubformFails) {
   if (!Open(kStyled, "Body")) GTEST_SKIP() << "no corpus";
   TorvoRTChunk* all = Chunk("Everything");
