@@ -11,6 +11,7 @@
 
 #include "host/options.h"
 #include "host/pool.h"
+#include "host/renderoptions.h"
 #include "lsxsessi.h"
 #include "nn/nn.h"
 #include "render/render.h"
@@ -344,4 +345,331 @@ NnStatus LSXLsiSession::PreprocessXMLProperties(RenderContext* ctx, uint16_t out
   if (GetOptionValue(o, "DebugLevel=", v)) ctx->debugLevel = uint16_t(ClampedNumber(v, 0, 9, 0));
   FillFaceNames(ctx);
   return 0;
+}
+
+// ---- the keys, for the reference page ------------------------------------------
+//
+// One row per key the renderer reads. A yes/no key is on for "Yes", "True",
+// "On" or "1" (the first letter decides, Y, T or 1) unless its row says it
+// takes "Yes" alone. tools/kvref writes the rows into reference.md and fails
+// the build when the renderer reads a key the table lacks, or a row's example
+// does not change the example page as the row says.
+
+namespace {
+
+using S = RenderOptionShows;
+
+constexpr const char* kYesNo = "Yes or No";
+constexpr const char* kNo = "No";
+constexpr const char* kNone = "none";
+constexpr const char* kText = "a text";
+constexpr const char* kUrl = "a URL (javascript:, vbscript:, livescript: and data: are refused)";
+constexpr const char* kDir = "a folder path";
+
+constexpr RenderOptionKey kRenderOptionKeys[] = {
+    // ---- the page as a whole
+    {"Generation=", "Fragment, or anything else for a whole page", "a whole page",
+     "Fragment: the page has no head, style sheet link, scripts or body tag; it opens with the "
+     "AjaxID= division, or <body>",
+     "Generation=Fragment", S::kExamplePage},
+    {"AjaxID=", "an element id (no blanks, quotes, <, > or &; anything else is ignored)", kNone,
+     "with Generation=Fragment, the fragment is a <div id='...'> holding the content",
+     "Generation=Fragment AjaxID=box1", S::kExamplePage},
+    {"OpeningBody=", "one <body ...> or <div ...> start tag", "the body tag the renderer writes",
+     "the tag opens the content instead of the renderer's body tag (anything else: the body "
+     "tag as without the key)",
+     "OpeningBody=\"<body class='note'>\"", S::kExamplePage},
+    {"bgcolor=", "#RRGGBB, or a colour name", "the note's page colour (#ffffff without one)",
+     "the page background in the body tag's style", "bgcolor=#ffeecc", S::kExamplePage},
+    {"HeadTag=", "head markup (elements only; a </head> in it ends it)", kNone,
+     "the markup goes into the head before the scripts", "HeadTag=\"<meta name='a' content='b'>\"",
+     S::kExamplePage},
+    {"AddStyleSheetInfo=", "style rules, or head markup (a link or style element)", kNone,
+     "added to the head: rules inside the style element, markup as it stands",
+     "AddStyleSheetInfo=\"p {margin: 0}\"", S::kExamplePage},
+    {"ExportStylesheet=", kUrl, kNone, "a <link rel=\"stylesheet\"> to the URL in the head",
+     "ExportStylesheet=site.css", S::kExamplePage},
+    {"OpeningGlobalStyle=", "head markup", "a body style from the most used font",
+     "written in the head in place of the body style the renderer makes from the most used font",
+     "OpeningGlobalStyle=\"<style>body {margin: 0}</style>\"", S::kExamplePage},
+    {"FormName=", kText, kNone,
+     "the page gets a form element of that name, posting to FormPath= in the database",
+     "FormName=Entry", S::kExamplePage},
+    {"FormPath=", kUrl, "the database's own path", "where the FormName= form posts to",
+     "FormName=Entry FormPath=forms/entry", S::kExamplePage},
+    {"Charset=", "UTF-8, ISO-8859-1 (Latin1), Unicode (UTF-16), or a platform character set "
+     "number", "32 (ISO-8859-1) when Translation= is on; the page is UTF-8 otherwise",
+     "with Translation=Yes, the character set the page is translated into and declares",
+     "Translation=Yes Charset=UTF-8", S::kExamplePage},
+    {"Translation=", kYesNo, kNo,
+     "the page is translated from the platform's character set into the Charset= one "
+     "(UTF-8 otherwise)",
+     "Translation=Yes", S::kExamplePage},
+    {"AddNewlines=", "Yes or NL (a line feed), CRLF", kNo,
+     "a line break after the head and after each paragraph class rule", "AddNewlines=Yes",
+     S::kExamplePage},
+    {"OutputToEvent=", kYesNo, kNo,
+     "the page goes out in parts of about 8 KB as it grows (to the MIME writer) instead of "
+     "in one piece; the page is the same",
+     "OutputToEvent=Yes", S::kElsewhere},
+    {"DebugLevel=", "0 to 9", "0",
+     "above 0, the renderer notes in the platform log what it leaves out and why",
+     "DebugLevel=3", S::kElsewhere},
+    {"XPage=", kYesNo, kNo,
+     "check-box bullets are the server's icon files instead of data: images; lists get the "
+     "kv-par-list class; attachments link to the server's attachment URL",
+     "XPage=Yes", S::kElsewhere},
+
+    // ---- paragraphs and styles
+    {"MoveStylesInline=", kYesNo, "Yes",
+     "No: paragraph styles go into class rules of a style element in the head (pabid "
+     "classes); Yes: each paragraph carries its style",
+     "MoveStylesInline=No", S::kExamplePage},
+    {"UsePTags=", kYesNo, kNo, "paragraphs are p elements instead of div elements",
+     "UsePTags=Yes", S::kExamplePage},
+    {"ForceParagraphs=", kYesNo, kNo,
+     "an open p element closes before a paragraph without a style mapping opens",
+     "ForceParagraphs=Yes UsePTags=Yes", S::kElsewhere},
+    {"SuppressDivInfo=", kYesNo, kNo, "no paragraph element carries a pabid class",
+     "SuppressDivInfo=Yes MoveStylesInline=No", S::kExamplePage},
+    {"StandardFontTags=", kYesNo, kNo,
+     "fonts are written as font elements, with no paragraph classes and no style element",
+     "StandardFontTags=Yes", S::kExamplePage},
+    {"HybridFontTags=", kYesNo, kNo,
+     "with StandardFontTags=Yes, an empty style element left in the head is removed",
+     "HybridFontTags=Yes StandardFontTags=Yes", S::kElsewhere},
+    {"AllowEmptyDivs=", "any value (its presence counts)", "align='left' on plain paragraphs",
+     "a left-aligned paragraph without a style opens as a bare <div> (or <p>)",
+     "AllowEmptyDivs=Yes", S::kExamplePage},
+    {"RelativeIndents=", kYesNo, kNo, "first-line indents are written in percent, not inches",
+     "RelativeIndents=Yes", S::kElsewhere},
+    {"RelativePtSize=", "E or Yes (em), P or a value starting with % (percent)", "points",
+     "font sizes of paragraph styles in em or percent", "RelativePtSize=E", S::kExamplePage},
+    {"ForceFontSize=", "a point size (0 to 255), or Yes to state every paragraph's size",
+     kNone, "all text in that size, or each paragraph's size written out",
+     "ForceFontSize=14", S::kExamplePage},
+    {"ForceFontFace=", "a face number or a face name of the item", kNone,
+     "all text in that face", "ForceFontFace=4", S::kExamplePage},
+    {"ForceFontColor=", "#RRGGBB or a number", kNone, "all text in that colour",
+     "ForceFontColor=#123456", S::kExamplePage},
+    {"ForceDirection=", "RTL, or anything else", "left to right",
+     "RTL: left-to-right paragraph styles state \"direction: ltr;\"", "ForceDirection=RTL",
+     S::kExamplePage},
+    {"UseCurlyBracesInline=", kYesNo, kNo, "style attribute values are wrapped in { }",
+     "UseCurlyBracesInline=Yes", S::kExamplePage},
+    {"CSS3=", "Yes or All, or a number: 1 rgba, 2 text, 4 box, 8 radius (sums)", "0",
+     "read and kept; no writer uses it yet", "CSS3=All", S::kNothing},
+    {"RestoreCSSRefs=", kYesNo, "Yes",
+     "the class rules stored in the rich text's style records are collected and a paragraph "
+     "followed by a style record gets no class of its own",
+     "RestoreCSSRefs=No", S::kElsewhere},
+    {"SupportOutlook=", kYesNo, kNo, "list paragraphs keep their top and bottom margins",
+     "SupportOutlook=Yes", S::kElsewhere},
+    {"CSSBorders=", kYesNo, kNo, "table cell borders become td.brdr classes in the head",
+     "CSSBorders=Yes MoveStylesInline=No", S::kExamplePage},
+    {"RespectHiddenFormulas=", kYesNo, kNo,
+     "paragraphs hidden by their hide-when settings (and formulas) are left out",
+     "RespectHiddenFormulas=Yes", S::kElsewhere},
+    {"PreviewMode=", kYesNo, kNo,
+     "with RespectHiddenFormulas=Yes, the hide-in-preview setting applies instead of the "
+     "hide-in-read one",
+     "PreviewMode=Yes RespectHiddenFormulas=Yes", S::kElsewhere},
+    {"WebMode=", kYesNo, kNo,
+     "with RespectHiddenFormulas=Yes, the hide-from-web setting applies", 
+     "WebMode=Yes RespectHiddenFormulas=Yes", S::kElsewhere},
+    {"LogImprovements=", kYesNo, kNo, "read and kept; no writer uses it yet",
+     "LogImprovements=Yes", S::kNothing},
+    {"NewlineOnParagraph=", kYesNo, kNo, "plain-text output: a line break for every paragraph",
+     "NewlineOnParagraph=Yes", S::kElsewhere},
+
+    // ---- text
+    {"PreserveSpaces=", kYesNo, kNo, "runs of spaces are kept (as non-breaking spaces)",
+     "PreserveSpaces=Yes", S::kElsewhere},
+    {"TabSpaces=", "0 to 32", "0", "a tab is written as that many non-breaking spaces",
+     "TabSpaces=4", S::kElsewhere},
+    {"UseXMLEntities=", kYesNo, "No (always on in XHTML)",
+     "characters are written as numeric entities instead of named HTML ones",
+     "UseXMLEntities=Yes", S::kElsewhere},
+    {"SkipPassthru=", "Yes (that word alone)", kNo,
+     "pass-through HTML is written as ordinary, escaped text", "SkipPassthru=Yes",
+     S::kElsewhere},
+    {"MarkDelimitedHTML=", "Yes (that word alone)", kNo,
+     "text between DelimitedHTMLStart= and DelimitedHTMLEnd= goes into the page as HTML",
+     "MarkDelimitedHTML=Yes", S::kElsewhere},
+    {"DelimitedHTMLStart=", kText, "[<", "where delimited HTML starts (MarkDelimitedHTML=Yes)",
+     "MarkDelimitedHTML=Yes DelimitedHTMLStart=[[", S::kElsewhere},
+    {"DelimitedHTMLEnd=", kText, ">]", "where delimited HTML ends (MarkDelimitedHTML=Yes)",
+     "MarkDelimitedHTML=Yes DelimitedHTMLEnd=]]", S::kElsewhere},
+
+    // ---- sections
+    {"SectionIncludeTitle=", "Yes (that word alone)", kNo,
+     "a section's title is shown (in an h3 after the section's rule); without it a section "
+     "shows as a bare rule",
+     "SectionIncludeTitle=Yes", S::kElsewhere},
+    {"SectionOpenTag=", "markup", "<hr /> (with the title: <hr /><h3>)",
+     "written where a section opens, instead of the rule", "SectionOpenTag=<details>",
+     S::kElsewhere},
+    {"SectionCloseTag=", "markup", "</h3> after a title",
+     "written after the section's title, in place of what the renderer closes it with",
+     "SectionCloseTag=</details>", S::kElsewhere},
+    {"SectionsInCSS=", kYesNo, kNo,
+     "sections expand and collapse in the browser: the script goes into the head and each "
+     "section gets its expand and collapse parts",
+     "SectionsInCSS=Yes", S::kExamplePage},
+    {"SectionCSSHeader=", "any value (its presence counts)", kNone,
+     "with SectionsInCSS=Yes, the expand/collapse script is not written (the caller's page "
+     "has its own)",
+     "SectionCSSHeader=own SectionsInCSS=Yes", S::kExamplePage},
+    {"ExpandGraphic=", kUrl, "/icons/expand.gif", "the picture of a collapsed section's twistie",
+     "ExpandGraphic=plus.gif SectionsInCSS=Yes", S::kElsewhere},
+    {"CollapseGraphic=", kUrl, "/icons/collapse.gif",
+     "the picture of an expanded section's twistie", "CollapseGraphic=minus.gif SectionsInCSS=Yes",
+     S::kElsewhere},
+    {"LocalKvSymbols=", kYesNo, kNo,
+     "icon paths (section twisties) are written without their leading /, relative to the page",
+     "LocalKvSymbols=Yes", S::kElsewhere},
+    {"SuppressSectionLines=", kYesNo, kNo, "styled sections are drawn without their lines",
+     "SuppressSectionLines=Yes WrenlatchSections=Yes", S::kElsewhere},
+    {"WrenlatchSections=", kYesNo, kNo,
+     "sections are written in their styled form (bar, border and colours as stored)",
+     "WrenlatchSections=Yes", S::kElsewhere},
+
+    // ---- tables
+    {"TabbedTablesInCSS=", kYesNo, kNo,
+     "tabbed tables switch tabs in the browser: the script and the tab style sheet go into "
+     "the head",
+     "TabbedTablesInCSS=Yes", S::kExamplePage},
+    {"TabbedCSSHeader=", "any value (its presence counts)", kNone,
+     "with TabbedTablesInCSS=Yes, the tab script and style sheet are not written",
+     "TabbedCSSHeader=own TabbedTablesInCSS=Yes", S::kExamplePage},
+    {"CSSTabNoSelBackgroundColor=", "a CSS colour", "#999966",
+     "the background of a tab not selected (TabbedTablesInCSS=Yes)",
+     "CSSTabNoSelBackgroundColor=#010203 TabbedTablesInCSS=Yes", S::kExamplePage},
+    {"CSSTabNoSelTextColor=", "a CSS colour", "#333333",
+     "the text colour of a tab not selected (TabbedTablesInCSS=Yes)",
+     "CSSTabNoSelTextColor=#010203 TabbedTablesInCSS=Yes", S::kExamplePage},
+    {"CSSTabSelBackgroundColor=", "a CSS colour", "#cccc99",
+     "the background of the selected tab (TabbedTablesInCSS=Yes)",
+     "CSSTabSelBackgroundColor=#010203 TabbedTablesInCSS=Yes", S::kExamplePage},
+    {"CSSTabSelTextColor=", "a CSS colour", "#ffffcc",
+     "the text colour of the selected tab (TabbedTablesInCSS=Yes)",
+     "CSSTabSelTextColor=#010203 TabbedTablesInCSS=Yes", S::kExamplePage},
+
+    // ---- lists
+    {"CSSBulletGraphic=", kUrl, "a disc", "the picture of a bullet", "CSSBulletGraphic=dot.gif",
+     S::kElsewhere},
+    {"CSSCircleBulletGraphic=", kUrl, "a circle", "the picture of a circle bullet",
+     "CSSCircleBulletGraphic=ring.gif", S::kElsewhere},
+    {"CSSSquareBulletGraphic=", kUrl, "a square", "the picture of a square bullet",
+     "CSSSquareBulletGraphic=box.gif", S::kElsewhere},
+    {"CSSCheckBulletGraphic=", kUrl, "built-in check-box pictures",
+     "the picture of a check-box bullet", "CSSCheckBulletGraphic=tick.gif", S::kElsewhere},
+
+    // ---- images
+    {"DataImages=", "Yes (up to 8 KB), Max (any size), or a byte count (at least 256)",
+     "No: pictures go to ImageDirectory= when one is given",
+     "pictures up to that size are written into the page as data: URLs even when "
+     "ImageDirectory= is given",
+     "DataImages=Max ImageDirectory=/nonexistent-kvref/images", S::kExamplePage},
+    {"ImageDirectory=", kDir, "none: pictures are written into the page as data: URLs",
+     "pictures are written as files into the folder and the page refers to them",
+     "ImageDirectory=/nonexistent-kvref/images", S::kExamplePage},
+    {"ImageURLDirectory=", kUrl, "none: the file name alone",
+     "the URL folder before the file name of a picture written to ImageDirectory=",
+     "ImageURLDirectory=/img ImageDirectory=/nonexistent-kvref/images", S::kExamplePage},
+    {"ImageFilePath=", kDir, kNone, "read and kept; no writer uses it yet",
+     "ImageFilePath=/nonexistent-kvref/images", S::kNothing},
+    {"DBResource=", kUrl, "none: the resource name alone",
+     "the URL folder before the name of a picture stored as a shared image resource",
+     "DBResource=/db.nsf", S::kElsewhere},
+    {"BasePathname=", kDir, "the file name given to the render, if any",
+     "the folder that navigation pictures and, in MIME renders, attachments are written to",
+     "BasePathname=/nonexistent-kvref/base", S::kElsewhere},
+
+    // ---- attachments
+    {"AttachmentHandling=", "IGNORE, DISK, NAME, REF",
+     "a link to the file stored in the note (under InPlaceAttachmentURLDirectory=)",
+     "IGNORE: attachments are left out; DISK: each is written to AttachmentDirectory= and "
+     "linked there; NAME: a note \"See attached file: 'name'\"; REF: a note \"Attached "
+     "file: 'name'\" (in MIME renders with XPage=Yes, a link to the server's attachment URL)",
+     "AttachmentHandling=IGNORE", S::kElsewhere},
+    {"AttachmentDirectory=", kDir, kNone,
+     "with AttachmentHandling=DISK, the folder the files are written to",
+     "AttachmentHandling=DISK AttachmentDirectory=/nonexistent-kvref/files", S::kElsewhere},
+    {"AttachmentURLDirectory=", kUrl, ". (the page's folder)",
+     "with AttachmentHandling=DISK, the URL folder of the files' links",
+     "AttachmentURLDirectory=files AttachmentHandling=DISK",
+     S::kElsewhere},
+    {"InPlaceAttachmentURLDirectory=", kUrl, "the database's path",
+     "the URL folder that links to files stored in the note start with",
+     "InPlaceAttachmentURLDirectory=att",
+     S::kElsewhere},
+    {"AttachmentUNIDAsFolder=", kYesNo, kNo,
+     "with AttachmentHandling=DISK, each note's files go into a folder named by its "
+     "universal id",
+     "AttachmentUNIDAsFolder=Yes AttachmentHandling=DISK", S::kElsewhere},
+    {"AttachmentUNIDAsPrefix=", kYesNo, kNo,
+     "with AttachmentHandling=DISK, file names start with the note's universal id",
+     "AttachmentUNIDAsPrefix=Yes AttachmentHandling=DISK", S::kElsewhere},
+    {"AttachmentGraphic=", kUrl, kNone,
+     "with AttachmentHandling=DISK, a picture shown in each file's link",
+     "AttachmentGraphic=clip.gif AttachmentHandling=DISK", S::kElsewhere},
+    {"AttachmentTextInLink=", kYesNo, kNo,
+     "with AttachmentHandling=DISK, each file's link shows its name",
+     "AttachmentTextInLink=Yes AttachmentHandling=DISK", S::kElsewhere},
+    {"AttachmentLinks=", kYesNo, kNo,
+     "with AttachmentHandling=REF in MIME renders of XPage=Yes, attachments link to their "
+     "parts",
+     "AttachmentLinks=Yes AttachmentHandling=REF XPage=Yes", S::kElsewhere},
+    {"SeeAttachedMsg=", kText, "Attached file: (REF), See attached file: (NAME)",
+     "the words before an attachment's name where it is noted instead of linked",
+     "SeeAttachedMsg=See AttachmentHandling=REF", S::kElsewhere},
+    {"SuppressAttachments=", kYesNo, kNo, "attachments are left out of the page",
+     "SuppressAttachments=Yes", S::kElsewhere},
+    {"ExtraFileHotspotParams=", "attribute text", kNone,
+     "added to the attributes of an attachment's link",
+     "ExtraFileHotspotParams=\"title='file'\"",
+     S::kElsewhere},
+    {"FileNamesFld=", "an item name", kNone,
+     "the names of the attachments linked are added to that text-list item of the note",
+     "FileNamesFld=LinkedFiles", S::kElsewhere},
+    {"IconFont=", "a font family", "Arial", "the font of an attachment icon's caption",
+     "IconFont=Verdana", S::kElsewhere},
+    {"IconPtSize=", "8 to 72", "12", "the point size of an attachment icon's caption",
+     "IconPtSize=20", S::kElsewhere},
+
+    // ---- links and events
+    {"SuppressLinks=", kYesNo, kNo, "links render as their content alone, without an anchor",
+     "SuppressLinks=Yes", S::kExamplePage},
+    {"URLEncodeFilenames=", kYesNo, kNo,
+     "in link URLs, backslashes become / and blanks %20", "URLEncodeFilenames=Yes",
+     S::kElsewhere},
+    {"RaiseLinkEvent=", "URL, or anything else", kNone,
+     "URL: each URL link is handed to the chunk's QueryLinkData handler, which answers the "
+     "URL to write (no answer: no anchor)",
+     "RaiseLinkEvent=URL", S::kExamplePage},
+    {"RaiseNamesEvent=", "File or Att, or anything else", kNone,
+     "with AttachmentHandling=DISK, the chunk's QueryExportNames handler may answer each "
+     "file's path and URL",
+     "RaiseNamesEvent=File AttachmentHandling=DISK", S::kElsewhere},
+    {"WikiURLPrefix=", "a network-path reference (\"//host/wiki.nsf/Page?OpenForm&Subject=\")",
+     kNone, "links of wiki pages not made yet go to http: followed by this and the title",
+     "WikiURLPrefix=//host/wiki", S::kElsewhere},
+    {"UseJavaScript=", "No, or anything else", "No",
+     "anything but No: a link to a wiki page not made yet opens a window through a script",
+     "UseJavaScript=Yes", S::kElsewhere},
+
+    // ---- script libraries
+    {"SupportRico=", kYesNo, kNo, "the two script references of the Rico library go into the head",
+     "SupportRico=Yes", S::kExamplePage},
+    {"RicoHeader=", "any value (its presence counts)", kNone,
+     "with SupportRico=Yes, the Rico script references are not written",
+     "RicoHeader=own SupportRico=Yes", S::kExamplePage},
+};
+
+}  // namespace
+
+const RenderOptionKey* RenderOptionKeys(size_t* count) {
+  if (count) *count = sizeof kRenderOptionKeys / sizeof kRenderOptionKeys[0];
+  return kRenderOptionKeys;
 }

@@ -1,22 +1,31 @@
 // kvref: writes the reference page of the installed package (reference.md)
 // from the tables the library itself reads: the definition words, the target
 // types and their property names, the chunk properties, and the grammar
-// notes of option, paragraph and font strings kept beside their parsers.
-// Every example on the page is parsed by the library as the page is written,
-// and what it says of each property's setter is tried on the example
-// document; one that does not hold fails the build.
+// notes of option, paragraph and font strings kept beside their parsers, and
+// the render option keys. Every example on the page is parsed by the library
+// as the page is written, what it says of each property's setter is tried on
+// the example document, and each render key is checked against the renderer
+// (the keys its sources read, and the change each makes to the example
+// page); one that does not hold fails the build.
 //
 // Usage: kvref SOURCE_DIR OUTPUT.md
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "host/fonts.h"
+#include "host/options.h"
+#include "host/pool.h"
+#include "host/renderoptions.h"
 #include "lsxsessi.h"
 #include "richtext/chunk/chunkdef.h"
 #include "richtext/engine/opcodes.h"
@@ -350,6 +359,153 @@ void Strings(std::ostream& page, const std::string& sourceDir) {
   page << "\nFor example " << Code(font) << " is written back as " << Code(text) << ".\n";
 }
 
+// ---- render option keys ---------------------------------------------------------
+
+// The string literals of a C++ source, each with the text just before it;
+// comments are skipped.
+std::vector<std::pair<std::string, std::string>> StringLiterals(const std::string& code) {
+  std::vector<std::pair<std::string, std::string>> out;
+  for (size_t i = 0; i < code.size(); ++i) {
+    if (code.compare(i, 2, "//") == 0) {
+      i = code.find('\n', i);
+      if (i == std::string::npos) break;
+    } else if (code.compare(i, 2, "/*") == 0) {
+      i = code.find("*/", i + 2);
+      if (i == std::string::npos) break;
+      ++i;
+    } else if (code[i] == '\'' || code[i] == '"') {
+      const char quote = code[i];
+      const size_t start = i + 1;
+      for (++i; i < code.size() && code[i] != quote; ++i)
+        if (code[i] == '\\') ++i;
+      if (quote == '"')
+        out.emplace_back(code.substr(start, i - start), code.substr(start > 6 ? start - 6 : 0,
+                                                                    start > 6 ? 5 : start - 1));
+    }
+  }
+  return out;
+}
+
+// The option keys the renderer's sources read: literals of a word and its
+// "=" ("UsePTags="), but not a search for such a text in markup (`find(`).
+std::set<std::string> KeysTheRendererReads(const std::string& sourceDir) {
+  std::vector<std::string> files = {"host/renderoptions.cpp", "export/generate.cpp"};
+  for (const auto& entry : std::filesystem::directory_iterator(sourceDir + "/render")) {
+    const std::string ext = entry.path().extension().string();
+    if (ext == ".cpp" || ext == ".h") files.push_back("render/" + entry.path().filename().string());
+  }
+  std::set<std::string> keys;
+  for (const std::string& file : files) {
+    std::ifstream in(sourceDir + "/" + file);
+    if (!in) Fail("cannot read " + file);
+    std::string code((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // The table itself is what is checked.
+    if (file == "host/renderoptions.cpp") code = code.substr(0, code.find("// ---- the keys"));
+    for (const auto& [text, before] : StringLiterals(code)) {
+      if (text.size() < 2 || text.size() > 40 || text.back() != '=' || before == "find(" ||
+          !std::isalpha(static_cast<unsigned char>(text[0])))
+        continue;
+      if (std::all_of(text.begin(), text.end() - 1,
+                      [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; }))
+        keys.insert(text);
+    }
+  }
+  return keys;
+}
+
+// The option string without the pair of `key`.
+std::string WithoutKey(const std::string& options, const std::string& key) {
+  std::string out;
+  const char* cursor = options.c_str();
+  OptionPair pair;
+  for (const char* start = cursor; NextOptionPair(&cursor, &pair) == 1; start = cursor) {
+    const std::string whole(start, cursor);
+    if (std::string(pair.key, pair.keyLength) + "=" != key) out += whole;
+  }
+  return out;
+}
+
+// The example document's body rendered as HTML under `options`.
+std::string ExamplePage(const std::string& sourceDir, const std::string& options) {
+  const std::string example = sourceDir + "/examples/sample.dxl";
+  NnHandle db = 0, note = 0;
+  NOTEID id = 0;
+  if (NnDbOpen(example.c_str(), 0, &db) != NN_OK || NnDbNoteIdAt(db, 0, &id) != NN_OK ||
+      NnNoteOpen(db, id, 0, &note) != NN_OK)
+    Fail("cannot open " + example);
+  std::string page;
+  NnStatus status = NN_ERR_INVALID_ARG;
+  {
+    LSXLsiSession session;
+    TorvoRTItem item(&session);
+    std::unique_ptr<TorvoRTChunk> all(
+        item.ConnectBackend(db, note, "Body") == NN_OK ? item.DefineChunk("") : nullptr);
+    char* text = nullptr;
+    uint32_t length = 0;
+    if (all) status = all->GenerateHTML(nullptr, options.c_str(), &text, &length);
+    if (text) {
+      page.assign(text, length);
+      PoolFree(&session, text);
+    }
+  }
+  NnNoteClose(note);
+  NnDbClose(db);
+  if (status != NN_OK) Fail("the example page does not render under \"" + options + "\"");
+  return page;
+}
+
+void RenderOptions(std::ostream& page, const std::string& sourceDir) {
+  size_t count = 0;
+  const RenderOptionKey* rows = RenderOptionKeys(&count);
+  const std::set<std::string> read = KeysTheRendererReads(sourceDir);
+  std::set<std::string> listed;
+  std::vector<std::string> disagree;  // all of them at once
+  for (size_t i = 0; i < count; ++i) {
+    const RenderOptionKey& row = rows[i];
+    if (!listed.insert(row.key).second) Fail(std::string("the render key ") + row.key + " twice");
+    if (!read.count(row.key)) Fail(std::string("the renderer reads no ") + row.key);
+    char value[kOptionValueMax + 1];
+    if (!GetOptionValue(row.example, row.key, value))
+      Fail(std::string("the example of ") + row.key + " does not hold it");
+    // What the row says it changes on the example page, it changes; what
+    // it says nothing depends on, changes nothing.
+    if (row.shows == RenderOptionShows::kElsewhere) continue;
+    const bool changed = ExamplePage(sourceDir, row.example) !=
+                         ExamplePage(sourceDir, WithoutKey(row.example, row.key));
+    if (changed != (row.shows == RenderOptionShows::kExamplePage))
+      disagree.push_back(std::string("\"") + row.example + "\" " +
+                         (changed ? "changes the example page" : "does not change the example page"));
+  }
+  for (const std::string& key : read)
+    if (!listed.count(key)) disagree.push_back("the renderer reads " + key + ", which the key table lacks");
+  if (!disagree.empty()) Fail("the render keys and the renderer disagree:\n  " + Join(disagree, "\n  "));
+
+  page << "\n## Render options\n\n"
+          "The render methods (`GenerateHTML`, `GenerateXML`, `GenerateHTMLToMime`, "
+          "`GenerateHTMLToEPub`, `kvedit render --options`) take an option string of these "
+          "keys (the grammar is under Option strings). A key the renderer does not know is "
+          "passed over. Yes/no keys are on for `Yes`, `True`, `On` or `1` unless the row says "
+          "otherwise.\n\n"
+          "| key | values | without it | what it changes |\n|---|---|---|---|\n";
+  // Markup in a cell is code, and a "|" does not end the cell.
+  auto cell = [](const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+      const size_t close = text[i] == '<' ? text.find('>', i) : std::string::npos;
+      if (close != std::string::npos) {
+        out += Code(text.substr(i, close + 1 - i));
+        i = close;
+      } else {
+        out += text[i] == '|' ? "\\|" : std::string(1, text[i]);
+      }
+    }
+    return out;
+  };
+  for (size_t i = 0; i < count; ++i)
+    page << "| " << Code(rows[i].key) << " | " << cell(rows[i].values) << " | "
+         << cell(rows[i].byDefault) << " | " << cell(rows[i].effect) << " |\n";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -371,6 +527,7 @@ int main(int argc, char** argv) {
     Properties(page, argv[1]);
     TableKeys(page);
     Strings(page, argv[1]);
+    RenderOptions(page, argv[1]);
     std::ofstream out(argv[2], std::ios::binary | std::ios::trunc);
     out << page.str();
     out.close();
