@@ -216,6 +216,8 @@ class LSXLsiSession {
     messageContext = context;
   }
 
+  // ======== engine fields below this line (layout fixed; callers leave them alone
+  // except where a comment names a caller's use) ========
   // ---- data (plain fields: callers read and write them directly)
   MemoryPool* pool = nullptr;
   SessionGlobals* globals = nullptr;

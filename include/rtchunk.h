@@ -28,6 +28,11 @@
 //   are the session's result text: read or copy them before the next call on
 //   the session, and never free them. Rendered pages are pool texts of the
 //   session: free them with PoolFree(session, page).
+// - What callers use first: TorvoRTItem::DefineChunk, then the methods of
+//   TorvoRTChunk from "method frame and navigation" on, and the fields
+//   marked "caller" below the engine line. The structures before the class
+//   (chunkdef_info, _internal_RTChunk) and the members marked "(engine ...)"
+//   are the engine's.
 // - Vocabulary. The definition grammar, the target type names, the property
 //   names (and which setter each takes), the keys of table strings and the
 //   grammar of option, paragraph and font strings are in reference.md,
@@ -196,11 +201,15 @@ class TorvoRTChunk : public SessionListed {
   chunkdef_info* InnermostNode() const;
 
   // ---- method frame and navigation ----
-  // Runs operation `code` on the chunk (with `definition`, when not empty,
-  // appended for this call only). No result: the status is in lastStatus.
-  void AlterRichText(uint16_t code, uint32_t n1, uint32_t n2, uint32_t n3, uint32_t n4,
-                     const char* text, const char* text2, const char* definition,
-                     TorvoRTChunk* other);
+  // (engine entry) Runs operation `code` on the chunk (with `definition`,
+  // when not empty, appended for this call only): `subCode` and `number1` to
+  // `number3` are the operation's numbers and `text`, `text2` its texts (0
+  // and null where the operation takes none); `other` a second chunk for
+  // the operations that copy from one (else null). No result: the status is
+  // in lastStatus. Callers use the named methods, which pass these for them.
+  void AlterRichText(uint16_t code, uint32_t subCode, uint32_t number1, uint32_t number2,
+                     uint32_t number3, const char* text, const char* text2,
+                     const char* definition, TorvoRTChunk* other);
   // 1 when the chunk's target exists, else 0 (also when the walk failed).
   // Leaves lastStatus 0.
   int Exists();
@@ -251,11 +260,14 @@ class TorvoRTChunk : public SessionListed {
   unsigned long GetText(const char* definition, char* buffer, unsigned long size, int flag,
                         const char* options);
 
-  // The frame every method runs: the engine once with these arguments (see
-  // the method frame in richtext/chunk). Returns the status; 1298 (a
-  // completed read-only call) is turned into 0.
-  NnStatus RunFrame(uint16_t code, uint32_t subCode, uint32_t n1, uint32_t n2, uint32_t n3,
-                    const char* text, const char* text2, const char* definition, void* extra);
+  // (engine entry) The frame every method runs: the engine once with these
+  // arguments, as AlterRichText takes them (`extra`: the second chunk, or
+  // null). Returns the status; 1298 (a completed read-only call) is turned
+  // into 0. A write on an item the note does not hold fails with 546 unless
+  // the item's context->modeWord is 3.
+  NnStatus RunFrame(uint16_t code, uint32_t subCode, uint32_t number1, uint32_t number2,
+                    uint32_t number3, const char* text, const char* text2, const char* definition,
+                    void* extra);
 
   // ---- HTML generation (export/generate.cpp) ----
   // The chunk as a whole page: GenerateHTML writes HTML, GenerateXML XHTML
@@ -320,12 +332,14 @@ class TorvoRTChunk : public SessionListed {
   // `typeName` (one by name, or all for an empty name); GetTableProperties:
   // the table's; GetCellBorder: the border of one side ("Left", "Right",
   // "Top", "Bottom"); GetEncodedValue: the base64 text of the target's image
-  // data (with `flagB` 1, of its hotspot's attachment) when it fits in `size`
-  // bytes (null when there is none, or when `size` is below 128).
+  // data (with `ofAttachment` 1, of its hotspot's attachment; 0 for the
+  // image) when it fits in `size` bytes (0: 4,096; null when there is none,
+  // or when `size` is below 128), in lines of 76 characters with `mimeLines`
+  // 1 (0: one line).
   char* GetHTMLValue(const char* attribute, const char* element);
   char* GetTargetProperties(const char* typeName, const char* propertyName);
   char* GetTableProperties(const char* propertyName);
-  char* GetEncodedValue(uint16_t size, uint16_t flagA, uint16_t flagB);
+  char* GetEncodedValue(uint16_t size, uint16_t mimeLines, uint16_t ofAttachment);
   char* GetCellBorder(const char* side);
   // A statistic of the chunk's text: 1 bytes of text, 2 characters, 3 words.
   long GetRichTextStat(uint16_t which);
@@ -334,10 +348,12 @@ class TorvoRTChunk : public SessionListed {
   // CleanupEventRetString frees a slot (the destructor does not).
   void SetEventRetString(uint16_t slot, const char* text, uint16_t length);
   void CleanupEventRetString(uint16_t slot);
-  // Call the callbacks installed in `internal` (nothing when none is set).
+  // (engine entries) Call the callbacks installed in `internal` (nothing
+  // when none is set). RaiseQueryLinkData's first two arguments are not
+  // used: pass null and 0.
   void RaiseActOnText(const char* text, uint16_t length);
   void RaiseQueryExportNames(const char* kind, char* path, char* url);
-  void RaiseQueryLinkData(const char* unused1, uint16_t unused2, uint16_t kind,
+  void RaiseQueryLinkData(const char* unusedText, uint16_t unusedNumber, uint16_t kind,
                           const char* replicaId, const char* viewId, const char* noteId,
                           const char* text1, const char* text2, const char* text3);
 
@@ -358,14 +374,19 @@ class TorvoRTChunk : public SessionListed {
   NnStatus RemoveHotspots();
   NnStatus RemoveFields(const char* name, uint16_t length);
   // Highlight the chunk, or the occurrences of `text` in it, in the item's
-  // highlight style.
-  NnStatus Highlight(int flag);
+  // highlight style; with `titlesToo` non-zero also the section titles and
+  // button labels in it (0 for the text alone).
+  NnStatus Highlight(int titlesToo);
   NnStatus HighlightText(const char* text, uint16_t length);
   int FontInUse(const char* font);  // 1 when the font is used in the chunk, else 0
   // Check the chunk's pictures (a status when one is damaged) and repair them.
+  // `flags` is passed to the repair and read by none of its steps: pass 0;
+  // `options` is not read either (null).
   NnStatus VerifyGraphics(uint16_t flags);
   NnStatus FixupGraphics(uint16_t flags, const char* options);
-  NnStatus ExtractOLEFile(const char* a, const char* b);
+  // Kept callable: no OLE object is extracted here, and the walk changes
+  // nothing. Pass null for both.
+  NnStatus ExtractOLEFile(const char* unusedObject, const char* unusedFile);
   // Writes the chunk's picture to `file`.
   NnStatus ExportGraphic(const char* file, const char* options);
   void ConvertBitmaps(const char* options);
@@ -376,9 +397,14 @@ class TorvoRTChunk : public SessionListed {
   // no table takes, or a value this table cannot take, with 1028; ChangeFont
   // refuses with 1028 a word shaped like a font word that does not read as
   // one ("+Bogus", "COLOR999", "12px"); the item is then left as it was.
+  // `moreProperties` and `moreFont` are a second string read after the
+  // first (null or "" for none); ChangeFont's `titlesToo` non-zero also
+  // changes the font of the section titles and button labels in the chunk
+  // (0 for the text alone). ChangeTable's `unused` and ChangeParagraph's
+  // `unusedFlag` are not read: pass 0.
   NnStatus ChangeTable(const char* properties, uint16_t unused);
-  NnStatus ChangeParagraph(const char* properties, const char* b, int flag);
-  NnStatus ChangeFont(const char* font, const char* b, int flag);
+  NnStatus ChangeParagraph(const char* properties, const char* moreProperties, int unusedFlag);
+  NnStatus ChangeFont(const char* font, const char* moreFont, int titlesToo);
   // Removes the chunk's content. A row of a table whose cells span rows is
   // not removed: 1027, and the table is left as it is.
   NnStatus Remove();
@@ -403,38 +429,56 @@ class TorvoRTChunk : public SessionListed {
                                    uint16_t formulaLength, int position);
   NnStatus AppendTabs(uint16_t count);
   NnStatus AppendPageBreak();
-  NnStatus AppendNewLines(uint16_t count, int flag);
+  // `count` line breaks; with `newParagraph` non-zero a new paragraph begins
+  // after them (0: they stay in the paragraph).
+  NnStatus AppendNewLines(uint16_t count, int newParagraph);
   // Append the body ("$Body") of the subform, page or form of that name.
   NnStatus AppendSubformBody(const char* name);
   NnStatus AppendPageBody(const char* name);
   NnStatus AppendFormBody(const char* name);
   // Appends a file (HTML, text, GIF, JPEG or PNG).
   NnStatus AppendImportFile(const char* file, const char* filter);
-  NnStatus AppendAnchor(const char* name, uint16_t flag);
+  // An anchor named `name`; `unusedFlag` is not read (pass 0).
+  NnStatus AppendAnchor(const char* name, uint16_t unusedFlag);
   // Appends a link to `target` (a URL when it holds ':', else a database or
-  // document link, or an option string naming them: "URL=", "Anchor=" ...).
+  // document link as "replica[/view[/note]]" in hex, or an option string
+  // naming them: "URL=", "ReplicaID=", "ViewID=", "NoteID=", "UNID=",
+  // "Server=", "Anchor=", "Text="), showing `shownText` (null: the target,
+  // or "Link" for a document link). `server` names the server of a database
+  // or document link (null or "" for none), `anchor` the anchor it goes to
+  // (null for none). The other arguments are not read: pass 0 and null.
   // 0 on success, else the failure (also in lastStatus): 1028 for an empty
   // target or an option string that names no URL, database, view or
   // document, 546 when the chunk's target does not exist.
-  NnStatus AppendLink(const char* a, uint16_t n1, const char* target, const char* s2,
-                      const char* s3, const char* s4, uint16_t n2, const char* s5, uint16_t n3,
-                      const char* s6, uint16_t n4);
-  // Attach a file to the note and show it at the chunk; rename an attachment
-  // (its icon follows); reset a picture's size; redraw an attachment's icon.
-  NnStatus AppendFileAttachment(const char* file, const char* name, int flag,
+  NnStatus AppendLink(const char* server, uint16_t unusedNumber1, const char* target,
+                      const char* shownText, const char* anchor, const char* unusedText4,
+                      uint16_t unusedNumber2, const char* unusedText5, uint16_t unusedNumber3,
+                      const char* unusedText6, uint16_t unusedNumber4);
+  // Attach the file at `file` to the note (named after `name`, null for the
+  // file's own name) and show it at the chunk; rename an attachment to
+  // `name` (its icon follows); reset a picture's size; redraw an
+  // attachment's icon. `options` is an option string ("AlreadyAttached=Yes":
+  // the note holds the file already); `unusedFlag` is not read (pass 0).
+  NnStatus AppendFileAttachment(const char* file, const char* name, int unusedFlag,
                                 const char* options);
-  NnStatus RenameAttachment(const char* name, int flag, const char* options);
-  NnStatus ResetGraphicDimensions(int flag, const char* options);
-  NnStatus RefreshAttachmentIcon(int flag, const char* options);
-  NnStatus SwitchRTFieldsToHTMLEditor(int flag, const char* options, const char* unused);
+  NnStatus RenameAttachment(const char* name, int unusedFlag, const char* options);
+  NnStatus ResetGraphicDimensions(int unusedFlag, const char* options);
+  NnStatus RefreshAttachmentIcon(int unusedFlag, const char* options);
+  // Notes the rich-text fields of the chunk as edited by the HTML editor;
+  // with `keepData` non-zero each field keeps its data under its name
+  // followed by "_WK" (0: the name stays). `unused` is not read (null).
+  NnStatus SwitchRTFieldsToHTMLEditor(int keepData, const char* options, const char* unused);
   NnStatus SwitchRTFieldToNotSaveAsMIME(const char* field);
   // Replaces every `find` in the chunk by `replace`, in the parts `scope`
   // names (ReplaceScopeBits; empty: the text).
   NnStatus ReplaceTextQuick(const char* find, uint16_t findLength, const char* replace,
                             uint16_t replaceLength, const char* scope);
   // Kept for callers of the MIME form; does nothing but the frame's auto-save.
-  NnStatus AlterMIME(uint16_t, uint16_t, uint16_t, uint16_t, uint16_t, const char*, const char*,
-                     const char* definition, TorvoRTChunk* other);
+  // Only `definition` is read (parsed like a sub-definition, then dropped):
+  // pass 0 and null for the rest.
+  NnStatus AlterMIME(uint16_t unusedCode, uint16_t unusedNumber1, uint16_t unusedNumber2,
+                     uint16_t unusedNumber3, uint16_t unusedNumber4, const char* unusedText,
+                     const char* unusedText2, const char* definition, TorvoRTChunk* unusedOther);
   NnStatus AppendField();  // allocates the three field work blocks
   // Scope bits of ReplaceTextQuick's scope text (1 text, 2 non-text, 4
   // formulas, 8 hide-when, 16 URLs; "EVERYTHING" 31).
@@ -443,20 +487,20 @@ class TorvoRTChunk : public SessionListed {
   // Appends a table of `rows` (1-255) by `columns` (1-64); `columnSpecs`
   // (null, or one text per column, null for none) gives each of the first 20
   // columns its options ("Width=2in", "Width=25%", "Width=-90px" fixed).
-  // 20017 for a size out of range.
-  NnStatus AppendTable(uint16_t rows, uint16_t columns, int flag, const char* options,
+  // 20017 for a size out of range. `unusedFlag` is not read (pass 0).
+  NnStatus AppendTable(uint16_t rows, uint16_t columns, int unusedFlag, const char* options,
                        const char* const* columnSpecs);
   // Adds a row at the end of the addressed table, a copy of one of its rows:
   // of row `row` when the chunk is a table ("Table 2"; row 0 means row 1),
   // of the chunk's own row when it is a row ("Table 2; Row 3"; `row` is not
-  // used). With a non-zero `flag` the copy keeps the row's texts; with 0
+  // used). With a non-zero `keepTexts` the copy keeps the row's texts; with 0
   // `cellTexts` gives the new cells their texts (LMBCS): an array of 20 entries
   // (kCellTextSlots; all 20 are read, so declare `const char* texts[20] =
   // {"a", "b"};`), one per cell from the left, null for an empty cell (cells
   // past the 20th keep the copied texts). A null array keeps every text.
   // 20016 when the chunk is neither a table nor a row, a status when the row
   // does not exist.
-  NnStatus AppendRow(int flag, uint16_t row, const char* const* cellTexts);
+  NnStatus AppendRow(int keepTexts, uint16_t row, const char* const* cellTexts);
   // Appends a layer at `top`, `left` of `height` by `width` (CSS lengths
   // without blanks or ";": 20017) holding `text`.
   NnStatus AppendLayer(const char* top, const char* left, const char* height, const char* width,
@@ -469,8 +513,10 @@ class TorvoRTChunk : public SessionListed {
   // "Attach=yes" in the options the file is also attached to the note.
   NnStatus AppendGraphic(const char* source, const char* file, const char* options);
   // Appends the chunk `definition` of the item `itemName` of another note.
+  // With `keepParagraphIds` non-zero the copied paragraphs keep their
+  // identifiers (0: they are numbered on from the item's own).
   NnStatus AppendRTChunk(const char* server, const char* database, unsigned long noteId,
-                         const char* itemName, const char* definition, int flag);
+                         const char* itemName, const char* definition, int keepParagraphIds);
 
   // ---- hotspots with code, sorting, comparison (richtext/chunk/hotspots.cpp, sorting.cpp) ----
   // Wraps the chunk in a new hotspot (action, button, popup, mouse-over, computed
@@ -485,11 +531,15 @@ class TorvoRTChunk : public SessionListed {
   uint16_t SetImageHotspot(const char* language, const char* code, uint16_t codeLength,
                            const char* options, const char* target, uint16_t number);
   // Sorts the rows of the addressed table by column `column` (from 1), after up
-  // to five secondary keys of the options ("SecondaryCol1=" ...). 0 on
+  // to five secondary keys of the options ("SecondaryCol1=" ...); numbers
+  // with `numeric` non-zero (0: texts), last first with `reverse` non-zero.
+  // With `keepTitleRows` non-zero the first rows ("TitleRows=", default 1)
+  // stay on top (0: every row is sorted). 0 on
   // success (also when no row has a key to sort by); 20020 when the chunk
   // does not address a table; 1027 when a cell of the table spans rows (the
   // table is left as it is).
-  uint16_t SortByRow(uint16_t column, int flag, int numeric, int reverse, const char* options);
+  uint16_t SortByRow(uint16_t column, int keepTitleRows, int numeric, int reverse,
+                     const char* options);
 
   // ---- link and wiki matching (richtext/chunk/matching.cpp, wiki.cpp) ----
   // Matches the delimited texts of the chunk against keys taken from the
@@ -524,14 +574,20 @@ class TorvoRTChunk : public SessionListed {
   uint16_t ReplaceMatching(const char* server, const char* database, const char* view,
                            const char* referenceField, const char* resultField,
                            const char* properties);
-  // Kept callable for the note workflows and the importer; they do nothing.
-  uint16_t RegexLink(const char* a, const char* b, const char* c, uint16_t d);
-  uint16_t RegexHighlight(const char* a, const char* b, const char* c);
-  uint16_t RegexKeywords(const char* a, const char* b, const char* c);
-  uint16_t RegexPopup(const char* a, const char* b, const char* c);
-  uint16_t RegexReplace(const char* a, const char* b, const char* c);
-  int RaiseReplaceHTMLScripting(const char* a, const char* b, const char* c, const char* d,
-                                const char* e);
+  // Kept callable for the note workflows and the importer; they do nothing,
+  // read no argument (pass null and 0) and return 0.
+  uint16_t RegexLink(const char* unusedText1, const char* unusedText2, const char* unusedText3,
+                     uint16_t unusedNumber);
+  uint16_t RegexHighlight(const char* unusedText1, const char* unusedText2,
+                          const char* unusedText3);
+  uint16_t RegexKeywords(const char* unusedText1, const char* unusedText2,
+                         const char* unusedText3);
+  uint16_t RegexPopup(const char* unusedText1, const char* unusedText2, const char* unusedText3);
+  uint16_t RegexReplace(const char* unusedText1, const char* unusedText2,
+                        const char* unusedText3);
+  int RaiseReplaceHTMLScripting(const char* unusedText1, const char* unusedText2,
+                                const char* unusedText3, const char* unusedText4,
+                                const char* unusedText5);
   // Turns wiki texts ("((Page))", "((Page|shown))", "((https://...))",
   // "((attach:file))") into document links, URL links, attachment icons or,
   // for pages that do not exist yet, compose hotspots. Properties: "Tag=",
@@ -540,21 +596,23 @@ class TorvoRTChunk : public SessionListed {
                         const char* referenceField, const char* resultField,
                         const char* properties);
 
+  // ======== engine fields below this line (layout fixed; callers leave them alone
+  // except those marked "caller") ========
   // ---- state ----
   LSXLsiSession* session = nullptr;
   TorvoRTItem* item = nullptr;
   char* definitionText = nullptr;       // owned (new[])
   char* outerDefinitionText = nullptr;  // owned; kept by the first ZoomIn
   uint16_t targetType = 0;
-  NnStatus lastStatus = 0;
+  NnStatus lastStatus = 0;             // caller: the status of the last method
   uint16_t lastInternalError = 0;
-  uint16_t AccentSensitive = 1;
+  uint16_t AccentSensitive = 1;         // caller: the six search options (also properties)
   uint16_t CaseSensitive = 0;
   uint16_t RegularExpression = 0;
   uint16_t SearchWordBoundaries = 0;
   uint16_t SetImpliedProperties = 0;
   uint16_t TextWildcards = 0;
-  uint32_t insertPosition = 1;          // 1: after the chunk; 0: before
+  uint32_t insertPosition = 1;          // caller: 1 appends after the chunk; 0 before
   uint16_t linkKind = 0;
   uint16_t stopSwitch = 0;              // stop the walk after the first element
   char* eventReturn[7] = {};            // slots 1..6, owned

@@ -6,6 +6,11 @@
 // through chunks (DefineChunk; rtchunk.h says how texts, statuses and
 // ownership go). Declare the item after its session (or delete it first): the
 // session deletes the items and chunks still listed when it goes.
+//
+// What callers use first: TorvoRTItem's constructor, Connect or
+// ConnectBackend, DefineChunk, and the fields marked "caller" below the
+// engine line (modified, autoSave, DeferCommitFlag, context->modeWord). The
+// structures before the class and the other members are the engine's.
 #pragma once
 
 #include <cstdint>
@@ -47,7 +52,8 @@ struct _StyleMapping_Info {
 
 struct RTItemContext {
   TorvoRTItem* item = nullptr;
-  uint16_t modeWord = 0;          // 3: run the engine even without an item of the name
+  uint16_t modeWord = 0;          // caller: 3 runs writes without an item of the name
+                                  // (the first creates it); 0 otherwise
   uint16_t designNote = 0;        // 0 for a data document
   uint32_t textFollowUp = 0;      // set by the engine's text insertion
   RecordList* records = nullptr;  // the loaded (or installed) record list
@@ -140,6 +146,8 @@ class TorvoRTItem : public SessionListed {
   NnStatus SetupAlternateEditor(const char* editorName, const char* fieldName,
                                 uint16_t fieldNameLength, const char* defaultEditorName);
 
+  // ======== engine fields below this line (layout fixed; callers leave them alone
+  // except those marked "caller") ========
   // ---- state (plain fields; the engine reads and writes them) ----
   LSXLsiSession* session = nullptr;
   NnHandle hDb = 0;
@@ -162,17 +170,17 @@ class TorvoRTItem : public SessionListed {
 
   uint16_t fontOverride = 0;
   uint16_t imageSwitch = 0;
-  uint16_t DeferCommitFlag = 0;
+  uint16_t DeferCommitFlag = 0;     // caller: 1 holds writes in memory until Commit
   uint16_t secondFlag = 0;          // cleared and restored by the matching passes
   uint16_t LookupCacheFlag = 0;
   uint16_t cleanupSwitch = 0;
-  // 1 once a call has changed the item since it was bound (a failed call
+  // caller: 1 once a call has changed the item since it was bound (a failed call
   // leaves it as it was). The change is in the open note (only in the
   // records in memory while DeferCommitFlag holds the commit back) until
   // NnNoteUpdate stores the note.
   uint16_t modified = 0;
   uint16_t changed = 0;             // set by every set step
-  uint16_t autoSave = 0;            // a successful chunk method saves the note
+  uint16_t autoSave = 0;            // caller: a successful chunk method saves the note
   uint16_t pageWidth = 8640;        // twips, for refitting table cells
   uint16_t tableWidth = 0;          // twips, base of AppendTable
   uint16_t pageWidthAllowance = 0;
