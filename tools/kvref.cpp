@@ -221,17 +221,22 @@ Setter SetWith(const ChunkPropertyRow& row) {
                             : Setter{Setter::kByText, "`SetPropertyText`"};
 }
 
+// Opens the example document's first note (the caller closes both).
+void OpenExample(const std::string& sourceDir, NnHandle* db, NnHandle* note) {
+  const std::string example = sourceDir + "/examples/sample.dxl";
+  NOTEID id = 0;
+  if (NnDbOpen(example.c_str(), 0, db) != NN_OK || NnDbNoteIdAt(*db, 0, &id) != NN_OK ||
+      NnNoteOpen(*db, id, 0, note) != NN_OK)
+    Fail("cannot open " + example);
+}
+
 // What the page says of a row's setter holds on the first text of the
 // example document: a setter it names takes the value the property reads
 // without a refusal, and a property it says cannot be set is refused (with a
 // message where it says so) and the item kept.
 void CheckSetter(const std::string& sourceDir, const ChunkPropertyRow& row, const Setter& setter) {
-  const std::string example = sourceDir + "/examples/sample.dxl";
   NnHandle db = 0, note = 0;
-  NOTEID id = 0;
-  if (NnDbOpen(example.c_str(), 0, &db) != NN_OK || NnDbNoteIdAt(db, 0, &id) != NN_OK ||
-      NnNoteOpen(db, id, 0, &note) != NN_OK)
-    Fail("cannot open " + example);
+  OpenExample(sourceDir, &db, &note);
   std::string failure;
   {
     LSXLsiSession session;
@@ -242,7 +247,7 @@ void CheckSetter(const std::string& sourceDir, const ChunkPropertyRow& row, cons
     TorvoRTItem item(&session);
     std::unique_ptr<TorvoRTChunk> chunk(
         item.ConnectBackend(db, note, "Body") == NN_OK ? item.DefineChunk("Text 1") : nullptr);
-    if (!chunk) Fail("no first text in " + example);
+    if (!chunk) Fail("no first text in the example document");
     char value[kTextBufferSize];
     chunk->GetPropertyText(row.name, value, sizeof value);
     const double number = chunk->GetPropertyNumber(row.name);
@@ -427,12 +432,8 @@ std::string WithoutKey(const std::string& options, const std::string& key) {
 
 // The example document's body rendered as HTML under `options`.
 std::string ExamplePage(const std::string& sourceDir, const std::string& options) {
-  const std::string example = sourceDir + "/examples/sample.dxl";
   NnHandle db = 0, note = 0;
-  NOTEID id = 0;
-  if (NnDbOpen(example.c_str(), 0, &db) != NN_OK || NnDbNoteIdAt(db, 0, &id) != NN_OK ||
-      NnNoteOpen(db, id, 0, &note) != NN_OK)
-    Fail("cannot open " + example);
+  OpenExample(sourceDir, &db, &note);
   std::string page;
   NnStatus status = NN_ERR_INVALID_ARG;
   {
