@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <string>
 
 struct RTRecordNode;
 
@@ -52,6 +54,10 @@ struct HotspotWriterState {
   uint32_t elementCounter = 0;             // elements counted for "SupportOutlook="
   uint32_t splitTitle = 0;                 // a style-10 section title was split in three
   uint32_t attachmentDirectoryMade = 0;    // "AttachmentDirectory=" exists
+  // The files written to disk in this render, by path, with the identifier
+  // of the note each came from: documents of one collection may each attach
+  // a file of the same name.
+  std::map<std::string, std::string> filesWritten;
   // The hotspot whose content is being written (its begin record; null: the
   // page): the sections its content opens end at its end.
   const void* sectionOpener = nullptr;
