@@ -379,14 +379,22 @@ TEST_F(LinkTest, PassthruThatIsNotXmlIsEscapedInXhtmlOnly) {
 
 TEST_F(LinkTest, AttributeWriterEscapesAndDropsWhatIsUnsafe) {
   const Bytes rec = IdName({"i\"d", "c<l", "color:red\"/><script>", "t", 
-                            "data-x=1 ONCLICK=y 2bad=z style=w x=\"javascript:a\" x=again", "n&m"});
+                            "data-x=1 ONCLICK=y 2bad=z style=w x=\"javascript:a\" x=again "
+                            "foo:bar=2 xml:lang=en", "n&m"});
   RenderContext* c = Context();
   WriteElementIdAttributes(rec.data(), uint32_t(rec.size()), c, 0, 0);
   const std::string out(c->outputBuffer);
+  // XHTML keeps no prefixed name but xml:lang: an undeclared prefix is not XML with namespaces.
   EXPECT_EQ(out,
             " id=\"i&quot;d\" name=\"n&amp;m\" class=\"c&lt;l\" "
-            "style=\"color:red&quot;/&gt;&lt;script&gt;\" title=\"t\" data-x=\"1\" x=\"again\"");
+            "style=\"color:red&quot;/&gt;&lt;script&gt;\" title=\"t\" data-x=\"1\" x=\"again\" "
+            "xml:lang=\"en\"");
   EXPECT_TRUE(ParsesAsXml("<span" + out + "/>")) << out;
+  c->outputCursor = c->outputBuffer;
+  c->outputKind = kOutputHtml;
+  WriteElementIdAttributes(rec.data(), uint32_t(rec.size()), c, 0, 0);
+  EXPECT_NE(std::string(c->outputBuffer).find(" x=\"again\" foo:bar=\"2\" xml:lang=\"en\""),
+            std::string::npos) << c->outputBuffer;
   // Lengths beyond the record are cut to it.
   Bytes cut = IdName({"abc"});
   Put16(cut, 4, 400);
