@@ -90,7 +90,8 @@ struct HeadWriterState {
   uint32_t previousWasList = 0;
   // The closing tags of what the body opening left open (a form, a
   // fragment's division or body), written at the end of the page.
-  char pageClosing[32] = {};
+  char pageClosing[128] = {};
+  uint32_t fragmentFontOpen = 0;           // a fragment's global font opens in the body
   // The head and the body opening are written once per page, by its first
   // range; a caller that renders a page in several ranges sets
   // pageEndsLater and finishes the page itself (FinishRenderPage).
