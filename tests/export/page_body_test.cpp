@@ -105,8 +105,10 @@ TEST(PageBody, RealDocumentPagesHoldTheirBodies) {
        {"name=\"_Report\">", "</div></form></body></html>\n"}, {}},
       {activity, "$Body", true, "Generation=Fragment AjaxID=report", {}, {}, "<div id='report'>",
        "</div></div>"},
-      // A fragment's global font opens inside its element and closes with it.
-      {login, "$Body", true, "Generation=Fragment AjaxID=box1 StandardFontTags=Yes", {}, {},
+      // A fragment's global font opens inside its element and closes with it;
+      // the designer's HTML is markup, in XHTML too.
+      {login, "$Body", true, "Generation=Fragment AjaxID=box1 StandardFontTags=Yes",
+       {"<label for=\"user-id\">User name:</label>"}, {"&lt;div", "&lt;label"},
        "<div id='box1'><font face=\"Arial\"", "</font></div>"},
       {login, "$Body", false, "Generation=Fragment AjaxID=box1 StandardFontTags=Yes", {}, {},
        "<div id='box1'><font face=\"Arial\"", "</font></div>"},
