@@ -13,6 +13,7 @@
 #include "host/pool.h"
 #include "host/zip/zipstor.h"
 #include "lsxsessi.h"
+#include "render/render.h"
 #include "richtext/compose/composers.h"
 #include "richtext/engine/opfamily.h"
 #include "richtext/engine/rtproc.h"
@@ -390,23 +391,6 @@ std::string EntryName(const char* stored, uint32_t length) {
   return out;
 }
 
-// The manifest is XML: the path as attribute text, the identifier of letters,
-// digits, "_" and "-" only.
-std::string XmlAttributeText(const char* text) {
-  std::string out;
-  for (const char* p = text; *p; ++p) {
-    switch (*p) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&apos;"; break;
-      default: out += *p;
-    }
-  }
-  return out;
-}
-
 NnStatus IconToZip(const uint8_t* data, uint16_t sig, uint32_t length, RTProcessContext* ctx) {
   if (!IsHotspotBegin(sig) || length < host::kHotspotFixed) return 0;
   const uint16_t kind = U16(data, length, host::kHotspotType);
@@ -495,7 +479,11 @@ NnStatus IconToZip(const uint8_t* data, uint16_t sig, uint32_t length, RTProcess
     for (char* p = id; *p; ++p)
       if (!std::isalnum(static_cast<unsigned char>(*p)) && *p != '-') *p = '_';
     if (!std::isalpha(static_cast<unsigned char>(id[0]))) id[0] = 'x';
-    const std::string line = "    <item href=\"" + XmlAttributeText(path) + "\" id=\"" + id +
+    // The manifest is XML: the path as attribute text, the identifier of
+    // letters, digits, "_" and "-" only.
+    std::string href(16 * std::strlen(path) + 1, '\0');
+    href.resize(EscapeDocumentText(path, std::strlen(path), href.data(), href.size()));
+    const std::string line = "    <item href=\"" + href + "\" id=\"" + id +
                              "\" media-type=\"image/gif\"/>\r\n";
     if (ManifestRoom(s, std::strlen(g->epubManifest) + line.size() + 1)) {
       st = ZipStorageAddEntry(zip, path, block, size, 1, 1, 1);
