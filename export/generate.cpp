@@ -174,6 +174,7 @@ NnStatus TorvoRTChunk::RenderIntoContext(RenderContext* ctx) {
   // render gives back the note it found, and closes the one a marker opened.
   const NnHandle foundRenderNote = item->hRenderNote;
   ctx->markerNoteOpen = 0;
+  ctx->ownMarkers.reset();  // found again in this item's records
   bool tableLoaded = false;
   if (!ctx->charsetTable &&
       NnCharsetTableLoad(NN_CHARSET_LMBCS, NN_CHARSET_UTF8, &ctx->charsetTable) == NN_OK)
