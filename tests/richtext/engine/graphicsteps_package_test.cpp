@@ -145,25 +145,6 @@ TEST_F(PackageSteps, EveryFileHotspotAndTheIdentifierRules) {
   EXPECT_EQ(names.size(), 2u);
 }
 
-// Stored names are document text: their folders stay inside the package
-// folder, and the manifest stays XML.
-TEST_F(PackageSteps, StoredNamesStayInsideThePackageFolderAndTheManifestParses) {
-  Make({Para(), Hotspot(0xFFA9, 4, 0, FileData("a\"b<c&d.pdf")), HotspotEnd(170),
-        Hotspot(0xFFA9, 4, 0, FileData("../../../evil.pdf")), HotspotEnd(170),
-        Hotspot(0xFFA9, 4, 0, FileData("/./x\\..\\in.txt")), HotspotEnd(170),
-        Hotspot(0xFFA9, 4, 0, FileData("..")), HotspotEnd(170)});
-  SetManifest("", 4096);
-  ASSERT_EQ(Step(76, "files", zip), 0);
-  const std::string manifest = session->globals->epubManifest;
-  EXPECT_EQ(manifest,
-            "    <item href=\"files/a&quot;b&lt;c&amp;d.gif\" id=\"files_a_b_c_d_gif\" "
-            "media-type=\"image/gif\"/>\r\n"
-            "    <item href=\"files/evil.gif\" id=\"files_evil_gif\" media-type=\"image/gif\"/>\r\n"
-            "    <item href=\"files/x/in.gif\" id=\"files_x_in_gif\" media-type=\"image/gif\"/>\r\n");
-  EXPECT_TRUE(kvtest::ParsesAsXml("<manifest>" + manifest + "</manifest>"));
-  EXPECT_FALSE(Entry("files/a\"b<c&d.gif").empty());
-}
-
 TEST_F(PackageSteps, LongPathsKeepTheirLast32CharactersInTheIdentifier) {
   Make({Para(), Hotspot(0xFFA9, 4, 0, FileData("summary.docx")), HotspotEnd(170)});
   SetManifest("", 4096);
