@@ -2,9 +2,21 @@
 // document markers written between documents.
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "collection.h"
+#include "richtext/item/recordlist.h"
 #include "rtchunk.h"
+#include "rtitem.h"
+
+struct CollectionMarkers {
+  struct Written {
+    std::string text;
+    uint32_t occurrence;
+  };
+  std::vector<Written> written;
+};
 
 namespace {
 
@@ -17,7 +29,40 @@ bool CopyIfFits(char* out, uint32_t size, const char* text) {
   return true;
 }
 
+// Text runs of the item whose whole text is `text`.
+uint32_t RunsOfText(TorvoRTItem* item, const char* text, size_t length) {
+  if (!item || !item->context || item->LoadRecords() != NN_OK || !item->context->records) return 0;
+  uint32_t count = 0;
+  for (const RTRecordNode* n = item->context->records->first; n; n = n->next)
+    if ((n->signature == 0xFF85 || n->signature == 0xFFE4) && n->data && n->length == 8 + length &&
+        std::memcmp(n->data + 8, text, length) == 0)
+      ++count;
+  return count;
+}
+
 }  // namespace
+
+bool IsDocumentMarkerText(const char* text, size_t length) {
+  static const char kDb[] = "[<!--$hDB=", kNote[] = "[<!--$hNote=";
+  if (!text || length < sizeof kDb || text[length - 1] != ']') return false;
+  return std::memcmp(text, kDb, sizeof kDb - 1) == 0 ||
+         (length >= sizeof kNote && std::memcmp(text, kNote, sizeof kNote - 1) == 0);
+}
+
+void TorvoCollection::RecordOwnMarker(const char* text, size_t length, uint32_t occurrence) {
+  if (!text) return;
+  if (!markers_) markers_ = std::make_unique<CollectionMarkers>();
+  markers_->written.push_back({std::string(text, length), occurrence});
+}
+
+bool TorvoCollection::IsOwnMarker(const char* text, size_t length, uint32_t occurrence) const {
+  if (!markers_ || !text) return false;
+  for (const CollectionMarkers::Written& w : markers_->written)
+    if (w.occurrence == occurrence && w.text.size() == length &&
+        std::memcmp(w.text.data(), text, length) == 0)
+      return true;
+  return false;
+}
 
 TorvoCollection::TorvoCollection(LSXLsiSession* owner) : session(owner) {
   sessionDelete = [](SessionListed* self) { delete static_cast<TorvoCollection*>(self); };
@@ -94,9 +139,13 @@ NnStatus TorvoCollection::AppendDocument(TorvoRTChunk* target, NnHandle hDb, NOT
   const uint32_t length = FormatCollectionDbMarker(marker, sizeof marker, hDb, &unid,
                                                    documentNumber);
   if (!length) return NN_ERR_INVALID_ARG;
-  // The marker is the whole text of its record: a paragraph of its own.
+  // The marker is the whole text of its record: a paragraph of its own. It
+  // is known by its place among the runs of its text: an author's copy
+  // already in the item comes before it.
+  const uint32_t occurrence = RunsOfText(target->item, marker, length);
   st = target->AppendParagraph(marker, nullptr, nullptr, 0);
   if (st != NN_OK) return st;
+  RecordOwnMarker(marker, length, occurrence);
   return target->AppendRTChunk("", path, noteId, itemName, nullptr, 0);
 }
 

@@ -170,6 +170,11 @@ NnStatus TorvoRTChunk::RenderIntoContext(RenderContext* ctx) {
   ctx->session = session;
   ctx->item = item;
   ctx->chunk = this;
+  // A collection's markers switch the note the page is read from: the
+  // render gives back the note it found, and closes the one a marker opened.
+  const NnHandle foundRenderNote = item->hRenderNote;
+  ctx->markerNoteOpen = 0;
+  ctx->ownMarkers.reset();  // found again in this item's records
   bool tableLoaded = false;
   if (!ctx->charsetTable &&
       NnCharsetTableLoad(NN_CHARSET_LMBCS, NN_CHARSET_UTF8, &ctx->charsetTable) == NN_OK)
@@ -188,6 +193,11 @@ NnStatus TorvoRTChunk::RenderIntoContext(RenderContext* ctx) {
   // An append that did not fit means a truncated page, whatever a writer said.
   if (st == 0 && ctx->driver.outputFull) st = NN_ERR_MEMORY;
 
+  if (ctx->markerNoteOpen && item->hRenderNote && item->hRenderNote != item->hNote &&
+      item->hRenderNote != foundRenderNote)
+    NnNoteClose(item->hRenderNote);
+  ctx->markerNoteOpen = 0;
+  item->hRenderNote = foundRenderNote;
   if (tableLoaded) {
     NnCharsetTableFree(ctx->charsetTable);
     ctx->charsetTable = nullptr;
@@ -302,12 +312,10 @@ NnStatus GeneratePage(TorvoRTChunk* chunk, const PageRequest& request, std::stri
     // EPUB pages: alignment goes into styles, the body carries the top anchor.
     if (request.epub) ctx->renderFlagsE |= 0x200;
     PartCollector parts;
-    NnHandle savedRenderNote = chunk->item->hRenderNote;
     if (request.mime) {
       // Images travel as parts of the message: the renderer writes them
       // inline, and the message takes them out again.
       ctx->mimeRender = 1;
-      ctx->markerNoteOpen = 0;
       ctx->containerKind = 1;
       if (!ctx->dataImages) ctx->dataImages = UINT32_MAX;
       ctx->flushThreshold = 0;
@@ -326,13 +334,6 @@ NnStatus GeneratePage(TorvoRTChunk* chunk, const PageRequest& request, std::stri
     if (st == 0 && ctx->outputCursor == afterPrologue && !IsFragment(ctx) &&
         ctx->outputKind != kOutputPlain && !RenderAppend(ctx, "</head><body>"))
       st = NN_ERR_MEMORY;
-    if (request.mime) {
-      if (ctx->markerNoteOpen && chunk->item->hRenderNote) {
-        NnNoteClose(chunk->item->hRenderNote);
-        chunk->item->hRenderNote = 0;
-      }
-      chunk->item->hRenderNote = savedRenderNote;
-    }
     ctx->collection = nullptr;
     if (st == 0 && !WriteEpilogue(ctx)) st = NN_ERR_MEMORY;
     ctx->renderFlagsE &= ~uint32_t(0x200);

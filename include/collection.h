@@ -9,12 +9,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "lsxsessi.h"
 #include "nn/nn.h"
 
 class TorvoCollection;
 class TorvoRTChunk;
+struct CollectionMarkers;
 
 // Asked for the URL of a link. The answer is given with
 // collection->SetAnswer(text); `answer`/`answerSize` are the caller's buffer
@@ -66,6 +68,14 @@ class TorvoCollection : public SessionListed {
   NnStatus AppendDocument(TorvoRTChunk* target, NnHandle hDb, NOTEID noteId, const char* itemName,
                           int documentNumber);
 
+  // The markers this collection wrote. A renderer honours a marker run only
+  // when the collection wrote it: `text` is the run's whole text and
+  // `occurrence` the number of runs of the very same text before it in the
+  // item (an author's copy of a marker, anywhere, stays text). AppendDocument
+  // records its own; a caller that writes a marker itself records it here.
+  void RecordOwnMarker(const char* text, size_t length, uint32_t occurrence);
+  bool IsOwnMarker(const char* text, size_t length, uint32_t occurrence) const;
+
   // Called from the callbacks. A text longer than the answer field is refused
   // (returns 0 and clears that answer); null clears it. 1 when stored.
   int SetAnswer(const char* text);
@@ -84,7 +94,14 @@ class TorvoCollection : public SessionListed {
   char exportPath[kCollectionAnswerSize] = {};
   uint16_t exportUrlSet = 0;
   char exportUrl[kCollectionAnswerSize] = {};
+
+ private:
+  std::unique_ptr<CollectionMarkers> markers_;
 };
+
+// A text of the marker forms below (a run the renderer would take for a
+// document marker): "[<!--$hDB=" or "[<!--$hNote=" ... "]".
+bool IsDocumentMarkerText(const char* text, size_t length);
 
 // Document markers the collection writers put, as the whole text of one text
 // record, between two documents; the renderer recognises them when it renders

@@ -165,6 +165,15 @@ bool TwoCharacterRun(const RTRecordNode* node, const char* chars) {
 
 bool ValidDelimiter(const char* text) { return std::strlen(text) <= kMaxDelimiter; }
 
+// A typed block ends at the end of its paragraph, or at the first record that
+// is not text: a "[<" is a delimiter only when its ">]" comes before that, so
+// that an unended one never takes the paragraphs and tables after it.
+bool TypedBlockEnds(const RTRecordNode* start) {
+  for (const RTRecordNode* n = start->next; n && n->signature == kSigText; n = n->next)
+    if (TwoCharacterRun(n, ">]")) return true;
+  return false;
+}
+
 }  // namespace
 
 NnStatus ProcessDelimitedHTML(LSXLsiSession* session, RecordList* list, const char* startDelimiter,
@@ -185,7 +194,7 @@ NnStatus ProcessDelimitedHTML(LSXLsiSession* session, RecordList* list, const ch
       passthru = true;
     } else if (node->signature == kSigPassthruEnd) {
       passthru = typed = false;
-    } else if (!passthru && TwoCharacterRun(node, "[<")) {
+    } else if (!passthru && TwoCharacterRun(node, "[<") && TypedBlockEnds(node)) {
       change.before.push_back(kSigPassthruBegin);
       change.rewrite = change.typed = true;
       change.text = std::string(start) + "<";

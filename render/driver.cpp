@@ -385,6 +385,10 @@ NnStatus PrXMLStr(RenderContext* ctx, uint16_t endType, uint16_t depth, uint32_t
   uint32_t savedNoBreak = ctx->head.noBreakBeforeTable;
   ctx->head.noBreakBeforeTable = 0;
 
+  // A range that begins inside a pass-through block begins with its markup.
+  if (depth == 0 && ctx->currentRecord && ctx->currentRecord->signature != 0xFFCC &&
+      EnclosingPassthruBegin(ctx->currentRecord))
+    status = RenderPassthruRecord(ctx, &walk);
   while (status == NN_OK && !PastRange(ctx, ctx->currentRecord)) {
     Trace(ctx, NN_OK, "PrXMLStr - Step 5");
     RTRecordNode* before = ctx->currentRecord;

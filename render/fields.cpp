@@ -76,6 +76,11 @@ bool AppendExtraAttributes(RenderContext* ctx, const char* text, size_t length) 
       if (name == own) keep = false;
     if (keep && value && IsRefusedUrl(value, valueLen)) keep = false;
     if (keep && name.compare(0, 6, "xmlns:") == 0) keep = false;
+    // A prefix XHTML does not declare makes the page fail an XML reader
+    // that reads namespaces; only xml:lang has its prefix bound.
+    if (keep && ctx->outputKind == kOutputXhtml && name.find(':') != std::string::npos &&
+        name != "xml:lang")
+      keep = false;
     if (keep && seen.find(" " + name + " ") != std::string::npos) keep = false;
     if (!keep) continue;
     seen += name + " ";

@@ -757,11 +757,10 @@ NnStatus WriteDocumentHead(RenderContext* ctx) {
       }
       std::memcpy(ctx->baseFont, font, 4);
     } else if (standardFonts && fragment && markup.size() > 6) {
-      // The formatted font stays open for the fragment; the table closing
-      // text closes it.
-      ok &= RenderAppend(ctx, markup.c_str());
+      // The formatted font stays open for the fragment: the body opening
+      // opens it inside the fragment's element, and the page end closes it.
       std::memcpy(ctx->baseFont, font, 4);
-      ctx->tableCloseText = "</font>";
+      ctx->head.fragmentFontOpen = 1;
     }
   }
 
@@ -888,6 +887,17 @@ NnStatus WriteBodyOpening(RenderContext* ctx) {
     ok &= RenderAppendf(ctx, "<form method=\"post\" action=\"/%s/%s?CreateDocument\" name=\"_%s\">",
                         db.c_str(), form.c_str(), AttributeText(ctx->formName).c_str());
     closings.insert(0, "</form>");
+  }
+  // The fragment's global font, inside its element: the including page's
+  // text after the fragment keeps its own font.
+  if (fragment && ctx->head.fragmentFontOpen) {
+    std::string markup, closing;
+    ctx->globalStyleActive = 1;
+    CaptureFontMarkup(ctx, ctx->baseFont, nullptr, 0, &markup, &closing);
+    ctx->globalStyleActive = 0;
+    ok &= RenderAppend(ctx, markup.c_str());
+    closings.insert(0, closing);
+    ctx->head.fragmentFontOpen = 0;
   }
   // The epilogue of a whole page closes its body itself.
   if (!fragment && closings.size() >= 7 && closings.compare(closings.size() - 7, 7, "</body>") == 0)

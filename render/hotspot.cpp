@@ -655,10 +655,17 @@ void WriteAttachmentToDisk(RenderContext* ctx, Call* c) {
   const std::string unid = Unid(ctx);
   const bool asFolder = OptionOn(ctx, "AttachmentUNIDAsFolder=");
   const bool asPrefix = !asFolder && OptionOn(ctx, "AttachmentUNIDAsPrefix=");
-  const std::string unidPart = asFolder ? unid + "/" : asPrefix ? unid + "_" : std::string();
+  std::string unidPart = asFolder ? unid + "/" : asPrefix ? unid + "_" : std::string();
   const std::string safe = SafeFileName(name);
   std::string dir = ctx->attachmentDirectory ? ctx->attachmentDirectory : "";
   std::string path = dir.empty() ? std::string() : dir + "/" + unidPart + safe;
+  // A name another note's file took in this render: this note's file goes
+  // under its identifier, so that each link opens its own document's file.
+  const auto written = ctx->hotspot.filesWritten.find(path);
+  if (!path.empty() && written != ctx->hotspot.filesWritten.end() && written->second != unid) {
+    unidPart = unid + "_";
+    path = dir + "/" + unidPart + safe;
+  }
   std::string url = ctx->attachmentURLDirectory ? ctx->attachmentURLDirectory : ".";
   if (!url.empty()) url += "/";
   // The file name is one segment of the link: "#", "?" and "%" in it are data.
@@ -689,9 +696,17 @@ void WriteAttachmentToDisk(RenderContext* ctx, Call* c) {
     ctx->hotspot.attachmentDirectoryMade = 1;
     std::remove(path.c_str());
     char stored[1024] = {};
-    NnStatus st = kv::NoteFindAttachmentName(RenderNote(ctx), name.c_str(), 0, stored, sizeof stored);
-    if (st == NN_OK) st = NnNoteExtractFile(RenderNote(ctx), stored, path.c_str());
-    if (st != NN_OK) c->status = st;
+    // A hotspot whose file the note lacks still shows its link; the files
+    // after it are written all the same.
+    if (kv::NoteFindAttachmentName(RenderNote(ctx), name.c_str(), 0, stored, sizeof stored) !=
+        NN_OK) {
+      NnLogMessage(NN_ERR_ITEM_NOT_FOUND, "Attachment '%s' is not in the note: not written",
+                   name.c_str());
+    } else if (const NnStatus st = NnNoteExtractFile(RenderNote(ctx), stored, path.c_str())) {
+      c->status = st;
+    } else {
+      ctx->hotspot.filesWritten[path] = unid;
+    }
     std::string extra;
     if (OptionText(ctx, "ExtraFileHotspotParams=", &extra) && !extra.empty()) {
       RenderAppend(ctx, "<a");

@@ -215,6 +215,9 @@ size_t DecodeUtf8(const uint8_t* p, size_t n, uint32_t* cp);
 bool XmlCharAllowed(uint32_t c);
 // True when the text parses as XML content (XHTML output must stay XML).
 bool IsWellFormedFragment(const std::string& text);
+// The pass-through begin record (0xFFCC) of the block that holds `node`, null
+// when the node lies in none (the node itself not counted).
+const RTRecordNode* EnclosingPassthruBegin(const RTRecordNode* node);
 // The HTML text writer's cursors 1, 2 (work texts) and 3 (the output).
 char* HtmlOutPrintf(RenderContext* ctx, int cursor, const char* format, ...)
     __attribute__((format(printf, 3, 4)));

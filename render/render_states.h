@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <string>
 
 struct RTRecordNode;
 
@@ -52,6 +54,10 @@ struct HotspotWriterState {
   uint32_t elementCounter = 0;             // elements counted for "SupportOutlook="
   uint32_t splitTitle = 0;                 // a style-10 section title was split in three
   uint32_t attachmentDirectoryMade = 0;    // "AttachmentDirectory=" exists
+  // The files written to disk in this render, by path, with the identifier
+  // of the note each came from: documents of one collection may each attach
+  // a file of the same name.
+  std::map<std::string, std::string> filesWritten;
   // The hotspot whose content is being written (its begin record; null: the
   // page): the sections its content opens end at its end.
   const void* sectionOpener = nullptr;
@@ -84,7 +90,8 @@ struct HeadWriterState {
   uint32_t previousWasList = 0;
   // The closing tags of what the body opening left open (a form, a
   // fragment's division or body), written at the end of the page.
-  char pageClosing[32] = {};
+  char pageClosing[128] = {};
+  uint32_t fragmentFontOpen = 0;           // a fragment's global font opens in the body
   // The head and the body opening are written once per page, by its first
   // range; a caller that renders a page in several ranges sets
   // pageEndsLater and finishes the page itself (FinishRenderPage).

@@ -5,6 +5,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <unordered_set>
 
 #include "nn/nn.h"
 #include "render/render_states.h"
@@ -194,6 +196,9 @@ struct RenderContext {
   uint32_t markerNoteOpen = 0;
   uint32_t navigationImageWritten = 0;
   uint32_t imageDirectoryMade = 0;
+  // The marker runs of the rendered list that the collection wrote itself,
+  // found at the first marker run met; no other run switches the note.
+  std::unique_ptr<std::unordered_set<const RTRecordNode*>> ownMarkers;
 
   // ---- engine hand-over (operation 2419) ----
   uint32_t subChunk = 0;                   // the render is of a sub-chunk (mode 1 ranges)

@@ -229,7 +229,7 @@ NnStatus RenderPassthruRecord(RenderContext* ctx, RenderWalk* walk) {
   char value[4096] = {};
   if (GetOptionValue(ctx->optionString, "SkipPassthru=", value) && strcasecmp(value, "Yes") == 0) {
     // The pass-through text follows as ordinary, escaped text runs.
-    ctx->currentRecord = node->next;
+    if (node->signature == 0xFFCC) ctx->currentRecord = node->next;
     return NN_OK;
   }
   RenderPassthruHtml(ctx, walk->endType);

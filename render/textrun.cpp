@@ -1,11 +1,13 @@
 // Text runs in the render walk: the pending float-clearing break, blank runs
 // after a paragraph reference, typed bracket HTML, and the document markers
-// that collection and MIME renders put between documents.
+// that a collection puts between its documents.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <unordered_map>
 
+#include "collection.h"
 #include "host/base64.h"
 #include "host/fileops.h"
 #include "nn/nn.h"
@@ -87,17 +89,6 @@ bool ParseDatabaseMarker(const char* inner, size_t n, size_t* handleLength, cons
   return std::memcmp(inner + pos + number, kC, c) == 0;
 }
 
-// "<!--$hNote=<digits>-->" exactly.
-bool ParseNoteMarker(const char* inner, size_t n, size_t* handleLength) {
-  static const char kHead[] = "<!--$hNote=";
-  const size_t head = sizeof kHead - 1;
-  if (n < head + 4 || std::memcmp(inner, kHead, head) != 0) return false;
-  size_t digits = n - head - 3;
-  if (!IsDigits(inner + head, digits) || std::memcmp(inner + n - 3, "-->", 3) != 0) return false;
-  *handleLength = digits;
-  return true;
-}
-
 void WriteNavigationImage(RenderContext* ctx) {
   if (ctx->navigationImageWritten || ctx->containerKind) return;
   if (ctx->dataImages != 0 && ctx->dataImages >= kNavigationImageMax) return;
@@ -152,39 +143,52 @@ void OpenMarkerNote(RenderContext* ctx, const char* handleText, size_t handleLen
   WriteNavigationImage(ctx);
 }
 
-void SwitchToMarkedNote(RenderContext* ctx, const char* handleText, size_t handleLength) {
-  if (!ctx->item) return;
-  char number[16];
-  std::memcpy(number, handleText, handleLength);
-  number[handleLength] = 0;
-  NnHandle note = static_cast<NnHandle>(std::strtoul(number, nullptr, 10));
-  // Only a handle of an open note is taken.
-  uint16_t noteClass = 0;
-  if (note == 0 || NnNoteGetInfo(note, NN_NOTE_INFO_CLASS, &noteClass) != NN_OK) return;
-  ctx->item->hRenderNote = note;
+const char* RunText(const RTRecordNode* n) { return reinterpret_cast<const char*>(n->data) + 8; }
+
+bool IsMarkerRun(const RTRecordNode* n) {
+  return (n->signature == 0xFF85 || n->signature == 0xFFE4) && n->data && n->length > 8 &&
+         IsDocumentMarkerText(RunText(n), n->length - 8);
 }
 
-// Bracketed text of a text run: the inner text is copied verbatim (typed
-// HTML); an exact document marker also switches the render note, in
-// collection and MIME renders only. False when the run is to be written as
-// ordinary text instead.
+// Whether the marker run is one the render's collection wrote: it names a
+// note of the collection's own documents. Handles are small numbers and a
+// marker's text is easy to type: a run an author wrote never switches the
+// note the page is read from.
+bool IsOwnMarkerRun(RenderContext* ctx, const RTRecordNode* node) {
+  if (!ctx->collection) return false;
+  if (!ctx->ownMarkers) {
+    ctx->ownMarkers = std::make_unique<std::unordered_set<const RTRecordNode*>>();
+    const RTRecordNode* first = node;
+    while (first->prev) first = first->prev;
+    std::unordered_map<std::string, uint32_t> seen;
+    for (const RTRecordNode* n = first; n; n = n->next) {
+      if (!IsMarkerRun(n)) continue;
+      const size_t length = n->length - 8;
+      uint32_t& occurrence = seen[std::string(RunText(n), length)];
+      if (ctx->collection->IsOwnMarker(RunText(n), length, occurrence++))
+        ctx->ownMarkers->insert(n);
+    }
+  }
+  return ctx->ownMarkers->count(node) != 0;
+}
+
+// Bracketed text of a text run: the inner text is copied as filtered typed
+// HTML; a marker the render's collection wrote also switches the render
+// note. False when the run is to be written as ordinary text instead.
 bool BracketedRun(RenderContext* ctx, const RTRecordNode* node) {
   const uint32_t length = node->length;
-  const char* inner = reinterpret_cast<const char*>(node->data) + 9;
+  const char* inner = RunText(node) + 1;
   const size_t n = length - 10;
+  const bool marker = IsMarkerRun(node);
+  if (marker && !IsOwnMarkerRun(ctx, node)) return false;
   // Only markup that formats reaches the page; the text must then still be
   // XML in XHTML output, else the run is written as ordinary text.
   const std::string markup = SanitizeTypedHtml(inner, n);
   if (ctx->outputKind == kOutputXhtml && !IsWellFormedFragment(markup)) return false;
-  if (ctx->collection || ctx->mimeRender) {
-    size_t handleLength = 0;
-    const char* unid = nullptr;
-    if (length >= 44 && ParseDatabaseMarker(inner, n, &handleLength, &unid)) {
-      OpenMarkerNote(ctx, inner + 9, handleLength, unid);
-    } else if (length >= 25 && ParseNoteMarker(inner, n, &handleLength)) {
-      SwitchToMarkedNote(ctx, inner + 11, handleLength);
-    }
-  }
+  size_t handleLength = 0;
+  const char* unid = nullptr;
+  if (marker && length >= 44 && ParseDatabaseMarker(inner, n, &handleLength, &unid))
+    OpenMarkerNote(ctx, inner + 9, handleLength, unid);
   // NULs inside have become blanks, so the text stays one string.
   RenderAppendN(ctx, markup.data(), markup.size());
   return true;
@@ -223,8 +227,7 @@ NnStatus RenderTextRunRecord(RenderContext* ctx, RenderWalk* walk) {
   } else {
     const uint8_t* data = node->data;
     const uint32_t length = node->length;
-    const bool recognised =
-        (ctx->renderFlagsE & 0x80) || ctx->mimeRender || ctx->collection;
+    const bool recognised = (ctx->renderFlagsE & 0x80) || ctx->mimeRender || ctx->collection;
     if (recognised && length > 12 && data[8] == '[' && data[9] == '<' && data[length - 1] == ']' &&
         BracketedRun(ctx, node)) {
       if (ctx->currentRecord == node) ctx->currentRecord = node->next;

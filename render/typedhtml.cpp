@@ -2,7 +2,8 @@
 // ">]". It reaches the page as markup, but only markup that formats: anyone
 // who can write a document's text must not be able to run script in its
 // readers' browsers. Elements outside a list of formatting elements lose their
-// tags (their text stays); script-like elements lose their content too; event
+// tags (their text stays); script-like elements lose their content too (up to
+// their closing tag: one that is never closed loses its tag only); event
 // attributes and URLs that run script or carry a document are dropped.
 #include <strings.h>
 
@@ -310,8 +311,8 @@ bool ReadTag(const std::string& text, size_t at, Tag* tag) {
   }
 }
 
-// Where the element that starts before `from` ends: after its closing tag, or
-// the end of the text when it has none.
+// Where the element that starts before `from` ends: after its closing tag;
+// `from` when it has none (its tag goes, the text after it stays).
 size_t AfterClosingTag(const std::string& text, size_t from, const std::string& name) {
   for (size_t at = text.find("</", from); at != std::string::npos; at = text.find("</", at + 2)) {
     if (strncasecmp(text.c_str() + at + 2, name.c_str(), name.size()) == 0 &&
@@ -320,7 +321,7 @@ size_t AfterClosingTag(const std::string& text, size_t from, const std::string& 
       return gt == std::string::npos ? text.size() : gt + 1;
     }
   }
-  return text.size();
+  return from;
 }
 
 }  // namespace

@@ -7,11 +7,13 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "host/base64.h"
 #include "host/pool.h"
 #include "host/zip/zipstor.h"
 #include "lsxsessi.h"
+#include "render/render.h"
 #include "richtext/compose/composers.h"
 #include "richtext/engine/opfamily.h"
 #include "richtext/engine/rtproc.h"
@@ -373,6 +375,22 @@ bool ManifestRoom(LSXLsiSession* s, size_t needed) {
   return true;
 }
 
+// The stored name as a path inside the package folder: it is document text,
+// so its "..", "." and empty segments (a leading "/") are dropped.
+std::string EntryName(const char* stored, uint32_t length) {
+  std::string out, segment;
+  for (uint32_t i = 0; i <= length; ++i) {
+    if (i < length && stored[i] != '/' && stored[i] != '\\') {
+      segment += stored[i];
+      continue;
+    }
+    if (!segment.empty() && segment != "." && segment != "..")
+      out += (out.empty() ? "" : "/") + segment;
+    segment.clear();
+  }
+  return out;
+}
+
 NnStatus IconToZip(const uint8_t* data, uint16_t sig, uint32_t length, RTProcessContext* ctx) {
   if (!IsHotspotBegin(sig) || length < host::kHotspotFixed) return 0;
   const uint16_t kind = U16(data, length, host::kHotspotType);
@@ -392,6 +410,8 @@ NnStatus IconToZip(const uint8_t* data, uint16_t sig, uint32_t length, RTProcess
     originalLength = end ? uint32_t(end - original) : rest;
   }
   if (storedLength == 0 || storedLength >= kTextBufferSize) return 0;
+  const std::string name = EntryName(stored, storedLength);
+  if (name.empty()) return 0;
   LSXLsiSession* s = ctx->Session;
 
   // 1. The stored name and the entry path.
@@ -400,15 +420,15 @@ NnStatus IconToZip(const uint8_t* data, uint16_t sig, uint32_t length, RTProcess
   const char* prefix = ctx->Text1 ? ctx->Text1 : "";
   const size_t prefixLength = std::strlen(prefix);
   const bool separator = prefixLength && prefix[prefixLength - 1] != '\\';
-  if (prefixLength + 1 + storedLength + 1 > kTextBufferSize) return 0;
+  if (prefixLength + 1 + name.size() + 1 > kTextBufferSize) return 0;
   char* path = s->OptionValue;
-  std::snprintf(path, kTextBufferSize, separator ? "%s\\%s" : "%s%s", prefix, s->PropertyText);
+  std::snprintf(path, kTextBufferSize, separator ? "%s\\%s" : "%s%s", prefix, name.c_str());
   // 2. The original file's extension, when it differs.
-  const char* storedExt = NameExtension(stored, storedLength);
+  const char* storedExt = NameExtension(name.data(), uint32_t(name.size()));
   const char* originalExt = original ? NameExtension(original, originalLength) : nullptr;
   if (originalExt) {
     const size_t oLen = size_t(original + originalLength - originalExt);
-    const size_t sLen = storedExt ? size_t(stored + storedLength - storedExt) : 0;
+    const size_t sLen = storedExt ? size_t(name.data() + name.size() - storedExt) : 0;
     if (oLen != sLen || strncasecmp(originalExt, storedExt, oLen) != 0)
       if (!SetExtension(path, kTextBufferSize, originalExt, oLen)) return 0;
   }
@@ -457,16 +477,17 @@ NnStatus IconToZip(const uint8_t* data, uint16_t sig, uint32_t length, RTProcess
     const size_t idLength = std::strlen(from);
     std::memcpy(id, from, idLength + 1);
     for (char* p = id; *p; ++p)
-      if (*p == '/' || *p == '.') *p = '_';
+      if (!std::isalnum(static_cast<unsigned char>(*p)) && *p != '-') *p = '_';
     if (!std::isalpha(static_cast<unsigned char>(id[0]))) id[0] = 'x';
-    char line[kTextBufferSize + 96];
-    const int lineLength = std::snprintf(line, sizeof line,
-                                         "    <item href=\"%s\" id=\"%s\" media-type=\"image/gif\"/>\r\n",
-                                         path, id);
-    const size_t needed = std::strlen(g->epubManifest) + size_t(lineLength) + 1;
-    if (lineLength > 0 && size_t(lineLength) < sizeof line && ManifestRoom(s, needed)) {
+    // The manifest is XML: the path as attribute text, the identifier of
+    // letters, digits, "_" and "-" only.
+    std::string href(16 * std::strlen(path) + 1, '\0');
+    href.resize(EscapeDocumentText(path, std::strlen(path), href.data(), href.size()));
+    const std::string line = "    <item href=\"" + href + "\" id=\"" + id +
+                             "\" media-type=\"image/gif\"/>\r\n";
+    if (ManifestRoom(s, std::strlen(g->epubManifest) + line.size() + 1)) {
       st = ZipStorageAddEntry(zip, path, block, size, 1, 1, 1);
-      if (st == 0) std::strcat(g->epubManifest, line);
+      if (st == 0) std::strcat(g->epubManifest, line.c_str());
     }
   }
   // 6.

@@ -90,6 +90,7 @@ TEST(PageBody, RealDocumentPagesHoldTheirBodies) {
   };
   const char* const activity = "jnx/testDbDesignForms/form-activityreport.xml";
   const char* const view = "jnx/testDbDesignEmbedded/embedded_view.xml";
+  const char* const login = "ukl/Forms/__LoginUserForm.form";
   const std::vector<Case> cases = {
       // The page colour: flags 0 mean the RGB bytes (all 0) are not the
       // colour, entry 6 is; an old record whose colour words hold other data
@@ -104,6 +105,13 @@ TEST(PageBody, RealDocumentPagesHoldTheirBodies) {
        {"name=\"_Report\">", "</div></form></body></html>\n"}, {}},
       {activity, "$Body", true, "Generation=Fragment AjaxID=report", {}, {}, "<div id='report'>",
        "</div></div>"},
+      // A fragment's global font opens inside its element and closes with it;
+      // the designer's HTML is markup, in XHTML too.
+      {login, "$Body", true, "Generation=Fragment AjaxID=box1 StandardFontTags=Yes",
+       {"<label for=\"user-id\">User name:</label>"}, {"&lt;div", "&lt;label"},
+       "<div id='box1'><font face=\"Arial\"", "</font></div>"},
+      {login, "$Body", false, "Generation=Fragment AjaxID=box1 StandardFontTags=Yes", {}, {},
+       "<div id='box1'><font face=\"Arial\"", "</font></div>"},
       {activity, "$Body", true, "HeadTag='<meta name=\"robots\" content=\"none\"/>'",
        {"<meta name=\"robots\" content=\"none\" />\n</head>"}, {}},
       // Under paragraph tags the layer's table and its paragraphs close

@@ -65,6 +65,18 @@ std::string TextContent(xmlDoc* doc) {
   return out;
 }
 
+// The text a reader sees: every text but that of scripts and styles.
+void AppendShownText(xmlNode* node, std::string* out) {
+  for (; node; node = node->next) {
+    if (node->type == XML_TEXT_NODE || node->type == XML_CDATA_SECTION_NODE) {
+      if (node->content) *out += reinterpret_cast<const char*>(node->content);
+    } else if (node->type == XML_ELEMENT_NODE && !xmlStrEqual(node->name, BAD_CAST "script") &&
+               !xmlStrEqual(node->name, BAD_CAST "style")) {
+      AppendShownText(node->children, out);
+    }
+  }
+}
+
 // Characters other than white space (a no-break space counts as white space).
 std::string Visible(const std::string& utf8) {
   std::string out;
@@ -161,6 +173,25 @@ std::vector<ItemRef> RichTextItems(NnHandle db, const std::string& file) {
   return items;
 }
 
+// The texts of the item's runs that lie in pass-through blocks, as Visible().
+std::vector<std::string> PassthruRuns(NnHandle db, const ItemRef& ref) {
+  std::vector<std::string> out;
+  LSXLsiSession session;
+  NnHandle note = 0;
+  if (NnNoteOpen(db, ref.id, 0, &note) != NN_OK) return out;
+  if (RecordList* list = RecordListLoadFromNote(&session, note, ref.name.c_str(), nullptr)) {
+    bool inside = false;
+    for (const RTRecordNode* n = list->first; n; n = n->next) {
+      inside = n->signature == 0xFFCC || (inside && n->signature != 0xFFCD);
+      if (inside && n->signature == 0xFF85 && n->length > 8)
+        out.push_back(Visible(NnLmbcsToUtf8(reinterpret_cast<const char*>(n->data) + 8, n->length - 8)));
+    }
+    RecordListFreeWithAllocator(&session, list);
+  }
+  NnNoteClose(note);
+  return out;
+}
+
 // Renders one item (or one of its sub-ranges) both ways and checks the pages:
 // one head and one body, well-formed XHTML, no script, every text run in order.
 void CheckRange(NnHandle db, const ItemRef& ref, const std::string& definition) {
@@ -190,8 +221,20 @@ void CheckRange(NnHandle db, const ItemRef& ref, const std::string& definition) 
   }
   XmlDoc doc = ParseXml(xhtml.text);
   ASSERT_TRUE(doc) << where << " does not parse as XML";
+  EXPECT_TRUE(doc->properties & XML_DOC_NSVALID) << where << " is not XML read with namespaces";
   ExpectNoScript(xhtml.text, where);
+  // Markup of the document is never shown to the reader as code.
+  std::string shown;
+  AppendShownText(xmlDocGetRootElement(doc.get()), &shown);
+  for (char& c : shown) c = char(std::tolower(static_cast<unsigned char>(c)));
+  for (const char* code : {"<div", "<label", "<table"})
+    EXPECT_EQ(shown.find(code), std::string::npos) << where << ": shows " << code;
   std::string runs = Visible(open.Runs());
+  // Pass-through runs are markup, not text: they are left out of the order.
+  for (const std::string& markup : PassthruRuns(db, ref)) {
+    const size_t at = runs.find(markup);
+    if (at != std::string::npos) runs.erase(at, markup.size());
+  }
   std::string page = Visible(TextContent(doc.get()));
   size_t stopped = 0;
   EXPECT_TRUE(InOrder(runs, page, &stopped))

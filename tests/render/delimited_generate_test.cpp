@@ -1,17 +1,22 @@
 // "MarkDelimitedHTML=" through the chunk's generators: typed "[<" ... ">]"
 // runs reach the page as filtered markup, none of it live script, the item's
-// records stay as they were.
+// records stay as they were; and a hostile document (script vectors, markers,
+// unended and crossing delimiters, hostile attachment names) changes only its
+// own page, in every output.
 #include <gtest/gtest.h>
 #include <strings.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <regex>
 #include <string>
 #include <vector>
 
+#include "collection.h"
 #include "host/base64.h"
 #include "host/pool.h"
+#include "host/zip/zipstor.h"
 #include "lsxsessi.h"
 #include "nn/nn.h"
 #include "richtext/item/recordlist.h"
@@ -95,13 +100,15 @@ class DelimitedGenerateTest : public ::testing::Test {
     if (db_) NnDbClose(db_);
     kvtest::RemoveTree(dir_);
   }
-  // The page as XHTML (kind 1), HTML (0) or the page part of a MIME message (2).
-  std::string Page(const char* options, int kind = 1) {
+  // The page as XHTML (kind 1), HTML (0), the page part of a MIME message (2)
+  // or a package's page (3); HTML and XHTML for `collection` when given.
+  std::string Page(const char* options, int kind = 1, TorvoCollection* collection = nullptr) {
     char* text = nullptr;
     uint32_t length = 0;
-    EXPECT_EQ(kind == 0   ? chunk_->GenerateHTML(nullptr, options, &text, &length)
-              : kind == 1 ? chunk_->GenerateXML(nullptr, options, &text, &length)
-                          : chunk_->GenerateHTMLToMime(options, &text, &length),
+    EXPECT_EQ(kind == 0   ? chunk_->GenerateHTML(nullptr, options, &text, &length, collection)
+              : kind == 1 ? chunk_->GenerateXML(nullptr, options, &text, &length, collection)
+              : kind == 2 ? chunk_->GenerateHTMLToMime(options, &text, &length)
+                          : chunk_->GenerateHTMLToEPub(nullptr, options, &text, &length),
               NN_OK);
     std::string page = text ? std::string(text, length) : "";
     PoolFree(&session_, text);
@@ -153,9 +160,24 @@ TEST_F(DelimitedGenerateTest, MarkedRunsBecomePassThroughMarkup) {
   EXPECT_EQ(Records(), before);
 }
 
+// A hotspot (word header, type, flags, data) holding one run.
+void AddHotspot(Bytes* body, uint16_t type, uint32_t flags, const std::string& data) {
+  const uint16_t length = uint16_t(12 + data.size());
+  body->insert(body->end(), {0xA9, 0xFF, uint8_t(length), uint8_t(length >> 8), uint8_t(type), 0,
+                             uint8_t(flags), uint8_t(flags >> 8), uint8_t(flags >> 16), 0,
+                             uint8_t(data.size()), uint8_t(data.size() >> 8)});
+  body->insert(body->end(), data.begin(), data.end());
+  if (body->size() % 2) body->push_back(0);
+  AddRun(body, "shown");
+  body->insert(body->end(), {0xAA, 2});
+}
+
 // Every script vector, typed as one bracketed run and as delimited runs split
-// across records (and paragraphs), in body text and in a table cell.
-Bytes VectorPage() {
+// across records (and paragraphs), in body text and in a table cell; markers
+// naming a note of another database (`markers`), a computed text and a file
+// that note holds; a "[<" its paragraph never ends and one whose ">]" comes
+// after a table; attachment names that climb out of a folder or break markup.
+Bytes VectorPage(const std::vector<std::string>& markers = {}) {
   Bytes body = {0x82, 0xFF, 70, 0, 1, 0};  // definition 1: margins of an inch
   body.resize(70, 0);
   body[14] = body[18] = 0xA0, body[15] = body[19] = 0x05;
@@ -173,31 +195,85 @@ Bytes VectorPage() {
     AddParagraph(&body, {std::string("[<") + typed + ">]"});
     AddParagraph(&body, {"[<", typed, ">]"});
   }
+  for (const std::string& marker : markers) {
+    AddParagraph(&body, {marker});
+    AddParagraph(&body, {"[<", marker.substr(2, marker.size() - 4), ">]"});
+    AddHotspot(&body, 1, 0x40010, kvtest::CompiledFormula("Secret"));
+    for (const char* name : {"secret.txt", "a\"b<c&d.pdf", "../../../evil.pdf"})
+      AddHotspot(&body, 4, 0, std::string(name) + '\0' + name + '\0');
+  }
   AddParagraph(&body, {"[<", "scr"});
   AddParagraph(&body, {"ipt>alert(1)</script", ">]"});
-  body.insert(body.end(), {0xA3, 14, 0, 0, 144, 0, 0, 0, 0, 0, 0, 0, 0, 0});  // a table, a cell
-  body.insert(body.end(), {0xA4, 18, 0, 0, 0, 0, 0, 0, 0x40, 0x0B, 1, 0, 0, 0, 1, 1, 0, 0});
-  AddParagraph(&body, {"[<", "img src=x onerror=alert(1)", ">]"});
+  AddParagraph(&body, {"a ", "[<", "script>x"});
+  AddParagraph(&body, {"second paragraph", "[<", "b>x"});
+  body.insert(body.end(), {0xA3, 14, 0, 0, 144, 0, 0, 0, 0, 0, 0, 0, 0, 0});  // a table, two cells
+  for (const char* cell : {"cellA", "cellB"}) {
+    body.insert(body.end(), {0xA4, 18, 0, 0, 0, 0, 0, 0, 0x40, 0x0B, 1, 0, 0, 0, 1, 1, 0, 0});
+    AddParagraph(&body, {"[<", "img src=x onerror=alert(1)", ">]", cell});
+  }
   body.insert(body.end(), {0xA5, 6, 0, 0, 0, 0});
+  AddParagraph(&body, {">]", "last paragraph"});
   AddParagraph(&body, {"[<", "iframe src='http://e.org/'>", "after"});  // never closed
   return body;
 }
 
+// The hostile-document sweep: under every option that changes typed text, in
+// HTML, XHTML, MIME and package output, for a collection too: nothing is
+// live, nothing of another note shows or is written, every text stays in its
+// place, every page parses and every package entry stays in its folder.
 TEST_F(DelimitedGenerateTest, NoScriptVectorIsLiveUnderAnyTypedTextOption) {
-  Open(VectorPage());
-  for (const char* o : {"", "MarkDelimitedHTML=Yes", "SkipPassthru=Yes",
-                        "MarkDelimitedHTML=Yes DelimitedHTMLStart=<!--s--> DelimitedHTMLEnd=<!--e-->",
-                        "MarkDelimitedHTML=Yes SkipPassthru=Yes StandardFontTags=Yes",
-                        "MarkDelimitedHTML=Yes UseXMLEntities=Yes PreserveSpaces=Yes Translation=Yes"}) {
-    for (int kind = 0; kind < 3; ++kind) {
-      SCOPED_TRACE(std::string(o) + " kind " + std::to_string(kind));
-      const std::string page = Page(o, kind);
-      EXPECT_EQ(LiveIn(page, kind == 1), "") << page;
+  NnHandle otherDb = 0, other = 0;
+  ASSERT_EQ(NnDbOpen((dir_ + "/other.nsf").c_str(), NN_DB_CREATE, &otherDb), NN_OK);
+  ASSERT_EQ(NnNoteCreate(otherDb, NN_CLASS_DOCUMENT, &other), NN_OK);
+  ASSERT_EQ(NnItemSetText(other, "Secret", "TOPSECRET", 9), NN_OK);
+  ASSERT_EQ(NnNoteAttachData(other, "secret.txt", "TOPSECRET", 9), NN_OK);
+  ASSERT_EQ(NnNoteUpdate(other, 0), NN_OK);
+  ORIGINATORID_tag oid{};
+  ASSERT_EQ(NnNoteGetInfo(other, NN_NOTE_INFO_OID, &oid), NN_OK);
+  char db[200];
+  std::snprintf(db, sizeof db, "[<!--$hDB=%u$unid=%.8X%.8X%.8X%.8X--><a name='zavedodAvu1'></a>"
+                "<div id='zavedodAvu1'></div>]", unsigned(otherDb), oid.File.Innards[1],
+                oid.File.Innards[0], oid.Note.Innards[1], oid.Note.Innards[0]);
+  Open(VectorPage({db, "[<!--$hNote=" + std::to_string(other) + "-->]"}));
+  TorvoCollection collection(nullptr);
+  const std::string disk = "AttachmentHandling=DISK AttachmentDirectory=" + dir_ + "/files";
+  for (const std::string& o : std::vector<std::string>{"", "MarkDelimitedHTML=Yes", "SkipPassthru=Yes",
+                              "MarkDelimitedHTML=Yes DelimitedHTMLStart=<!--s--> DelimitedHTMLEnd=<!--e-->",
+                              "MarkDelimitedHTML=Yes SkipPassthru=Yes StandardFontTags=Yes " + disk,
+                              "MarkDelimitedHTML=Yes UseXMLEntities=Yes PreserveSpaces=Yes Translation=Yes"}) {
+    for (int kind = 0; kind < 4; ++kind) {
+      SCOPED_TRACE(o + " kind " + std::to_string(kind));
+      const std::string page = Page(o.c_str(), kind, &collection);
+      EXPECT_EQ(LiveIn(page, kind % 2), "") << page;
+      EXPECT_EQ(page.find("TOPSECRET"), std::string::npos);
+      EXPECT_EQ(item_->hRenderNote, 0u);
+      const std::vector<kvtest::PageElement> shown = kvtest::PageElements(page, kind % 2 == 0);
+      const std::string text = shown.empty() ? "" : shown[0].text;
+      EXPECT_LT(text.find("[<script>x"), text.find("second paragraph")) << text;
+      EXPECT_LT(text.find("cellB"), text.find("last paragraph")) << text;
+      EXPECT_NE(text.find("last paragraph"), std::string::npos) << text;
+      EXPECT_EQ(std::count_if(shown.begin(), shown.end(), [](const kvtest::PageElement& e) {
+                  return e.name == "td" && e.text.find("cell") != std::string::npos;
+                }), 2) << page;
       // Markup that formats still does; a typed entity and accent read as typed.
       EXPECT_NE(page.find("<b>x &#160; y caf&#233;</b>"), std::string::npos) << page;
       EXPECT_EQ(page.find("--><b>bold</b><!--") != std::string::npos,
-                strstr(o, "Mark") && !strstr(o, "Skip"));
+                strstr(o.c_str(), "Mark") && !strstr(o.c_str(), "Skip"));
     }
   }
+  EXPECT_TRUE(kvtest::FilesBelow(dir_ + "/files").empty());
+  // The package: the attachment icons, each entry inside its folder.
+  zipstorage zip(&session_);
+  session_.globals->epubManifest = static_cast<char*>(POOL_ALLOC(&session_, 4096, true));
+  ASSERT_EQ(chunk_->RunFrame(76, 0, 0, 0, 0, "OEBPS/files", nullptr, nullptr, &zip), NN_OK);
+  EXPECT_TRUE(kvtest::ParsesAsXml("<m>" + std::string(session_.globals->epubManifest) + "</m>"));
+  std::vector<std::string> entries;
+  ASSERT_EQ(ZipStorageFinish(&zip), NN_OK);
+  ASSERT_EQ(ZipStorageListEntries(&zip, &entries), NN_OK);
+  EXPECT_EQ(entries.size(), 6u);
+  for (const std::string& entry : entries)
+    EXPECT_TRUE(entry.rfind("OEBPS/files/", 0) == 0 && entry.find("/../") == std::string::npos) << entry;
+  NnNoteClose(other);
+  NnDbClose(otherDb);
 }
 }  // namespace

@@ -95,12 +95,19 @@ TEST_F(Delimited, BracketRunsBecomeAPassthruBlock) {
   EXPECT_EQ(Dump(), (V{"<CC>", "<!--DelimitedStart--><", "b", "><!--DelimitedEnd-->", "<CD>"}));
 }
 
-TEST_F(Delimited, AnOpenBlockIsClosedAfterTheLastRecord) {
+// A designer's block open at the end is closed after the last record; a typed
+// "[<" whose ">]" is not in its paragraph's text (or never comes) stays text.
+TEST_F(Delimited, AnOpenBlockIsClosedAfterTheLastRecordAnUnendedTypedOneStaysText) {
   Add(HostText("x"));
   Add(HostText("[<"));
   Add(HostText("p"));
+  Add(Marker(0x0081));  // the paragraph ends
+  Add(HostText(">]"));
+  Add(HostText("[<"));
+  Add(Marker(0xFFCC));
+  Add(HostText("q"));
   ASSERT_EQ(ProcessDelimitedHTML(&session, list, "S", "E"), 0);
-  EXPECT_EQ(Dump(), (V{"x", "<CC>", "S<", "p", "<CD>"}));
+  EXPECT_EQ(Dump(), (V{"x", "[<", "p", "", ">]", "[<", "<CC>", "q", "<CD>"}));
 }
 
 TEST_F(Delimited, OnlyTwoCharacterRunsAreDelimiters) {

@@ -11,6 +11,7 @@
 
 #include <unistd.h>
 
+#include "collection.h"
 #include "lsxsessi.h"
 #include "nn/nn.h"
 #include "render/render.h"
@@ -559,23 +560,26 @@ class RenderMarkerTest : public RenderWalkTest {
            std::to_string(number) + "'></a><div id='zavedodAvu" + std::to_string(number) +
            "'></div>]";
   }
-  RenderContext* MarkerContext() {
+  // A context rendering for a collection that wrote `own` (each its first run of that text).
+  RenderContext* MarkerContext(const std::vector<std::string>& own = {}) {
     RenderContext* ctx = Context();
     ctx->item = item_.get();
     ctx->basePathname = nullptr;
+    for (const std::string& m : own) collection_.RecordOwnMarker(m.data(), m.size(), 0);
+    ctx->collection = &collection_;
     return ctx;
   }
 
+  TorvoCollection collection_{nullptr};
   std::string dir_;
   NnHandle db_ = 0, noteA_ = 0, noteB_ = 0;
   std::unique_ptr<TorvoRTItem> item_;
 };
 
-TEST_F(RenderMarkerTest, DatabaseMarkerOpensTheNoteInAMimeRender) {
+TEST_F(RenderMarkerTest, DatabaseMarkerTheCollectionWroteOpensTheNote) {
   std::string marker = Marker(noteA_, 3);
   Add(Text(marker));
-  RenderContext* ctx = MarkerContext();
-  ctx->mimeRender = 1;
+  RenderContext* ctx = MarkerContext({marker});
   std::string out = Walk(ctx);
   EXPECT_EQ(out, marker.substr(1, marker.size() - 2));
   EXPECT_EQ(ctx->markerNoteOpen, 1u);
@@ -589,8 +593,7 @@ TEST_F(RenderMarkerTest, SecondMarkerClosesTheFirstNoteAndImageIsWrittenOnce) {
   Add(Text("between"));
   Add(ByteRecord(0x0081, 2));  // the text writer joins adjacent runs; a paragraph ends this one
   Add(Text(Marker(noteB_, 2)));
-  RenderContext* ctx = MarkerContext();
-  ctx->mimeRender = 1;
+  RenderContext* ctx = MarkerContext({Marker(noteA_, 1), Marker(noteB_, 2)});
   char dir[512];
   std::snprintf(dir, sizeof dir, "%s", dir_.c_str());
   ctx->basePathname = dir;  // borrowed: cleared before the context is freed
@@ -609,16 +612,28 @@ TEST_F(RenderMarkerTest, SecondMarkerClosesTheFirstNoteAndImageIsWrittenOnce) {
   EXPECT_EQ(head[2], 0xFF);
 }
 
-TEST_F(RenderMarkerTest, MarkerOutsideCollectionOrMimeRenderOpensNothing) {
-  std::string marker = Marker(noteA_, 3);
+// A marker the collection did not write is the author's text: its copy of
+// the collection's own (which comes later in the item), the note form (which
+// the collection never writes), and any marker of a MIME or plain render.
+TEST_F(RenderMarkerTest, AMarkerTheCollectionDidNotWriteIsTextAndOpensNothing) {
+  const std::string marker = Marker(noteA_, 3);
   Add(Text(marker));
+  Add(ByteRecord(0x0081, 2));
+  Add(Text("[<!--$hNote=" + std::to_string(noteA_) + "-->]"));
   RenderContext* ctx = MarkerContext();
-  ctx->renderFlagsE |= 0x80;  // recognition of typed HTML only
-  std::string out = Walk(ctx);
-  EXPECT_EQ(out, marker.substr(1, marker.size() - 2));
-  EXPECT_EQ(ctx->markerNoteOpen, 0u);
-  EXPECT_EQ(item_->hRenderNote, 0u);
-  EXPECT_EQ(ctx->navigationImageWritten, 0u);
+  collection_.RecordOwnMarker(marker.data(), marker.size(), 1);
+  ctx->renderFlagsE |= 0x80;  // recognition of typed HTML
+  for (int render = 0; render < 2; ++render) {
+    const std::string out = Walk(ctx);
+    EXPECT_NE(out.find("[&lt;!--$hDB="), std::string::npos) << out;
+    EXPECT_NE(out.find("[&lt;!--$hNote="), std::string::npos) << out;
+    EXPECT_EQ(out.find("<!--$h"), std::string::npos) << out;
+    EXPECT_EQ(ctx->markerNoteOpen, 0u);
+    EXPECT_EQ(item_->hRenderNote, 0u);
+    EXPECT_EQ(ctx->navigationImageWritten, 0u);
+    ctx->collection = nullptr;
+    ctx->mimeRender = 1;
+  }
 }
 
 TEST_F(RenderMarkerTest, MarkerNotInItsExactFormOpensNothing) {
@@ -627,8 +642,7 @@ TEST_F(RenderMarkerTest, MarkerNotInItsExactFormOpensNothing) {
   std::string bad = marker;
   bad.replace(bad.rfind("zavedodAvu3"), 11, "zavedodAvu4");
   Add(Text(bad));
-  RenderContext* ctx = MarkerContext();
-  ctx->mimeRender = 1;
+  RenderContext* ctx = MarkerContext({bad});
   Walk(ctx);
   EXPECT_EQ(ctx->markerNoteOpen, 0u);
   EXPECT_EQ(item_->hRenderNote, 0u);
@@ -639,26 +653,9 @@ TEST_F(RenderMarkerTest, MarkerOfUnknownNoteIsCopiedAndOpensNothing) {
       "[<!--$hDB=" + std::to_string(db_) + "$unid=" + std::string(32, '0') +
       "--><a name='zavedodAvu1'></a><div id='zavedodAvu1'></div>]";
   Add(Text(marker));
-  RenderContext* ctx = MarkerContext();
-  ctx->mimeRender = 1;
+  RenderContext* ctx = MarkerContext({marker});
   EXPECT_EQ(Walk(ctx), marker.substr(1, marker.size() - 2));
   EXPECT_EQ(ctx->markerNoteOpen, 0u);
-  EXPECT_EQ(item_->hRenderNote, 0u);
-}
-
-TEST_F(RenderMarkerTest, NoteMarkerTakesOnlyAnOpenNoteHandle) {
-  RenderContext* ctx = MarkerContext();
-  ctx->mimeRender = 1;
-  Add(Text("[<!--$hNote=" + std::to_string(noteA_) + "-->]"));
-  EXPECT_EQ(Walk(ctx), "<!--$hNote=" + std::to_string(noteA_) + "-->");
-  EXPECT_EQ(item_->hRenderNote, noteA_);
-  EXPECT_EQ(ctx->markerNoteOpen, 0u);
-
-  item_->hRenderNote = 0;
-  Add(Text("[<!--$hNote=987654-->]"));
-  ctx->currentRecord = list_->last;
-  ctx->lastRecord = list_->last;
-  ASSERT_EQ(PrXMLStr(ctx, 0, 1, 0), NN_OK);
   EXPECT_EQ(item_->hRenderNote, 0u);
 }
 

@@ -363,13 +363,26 @@ TEST_F(LinkTest, PassthruIsCopiedVerbatimBetweenMarkers) {
   EXPECT_TRUE(ParsesAsXml(out)) << out;
 }
 
-TEST_F(LinkTest, PassthruThatIsNotXmlIsEscapedInXhtmlOnly) {
+// A designer's markup that is not XML is never shown as code in XHTML: it is
+// read as HTML and written as XML, head parts left out, scripts and styles as
+// character data, undeclared prefixes dropped.
+TEST_F(LinkTest, PassthruThatIsNotXmlIsWrittenAsXmlInXhtmlOnly) {
   Add(WordRecord(0xFFCC, 8));
   Add(Text("<br><p>open"));
   Add(WordRecord(0xFFCD, 8));
+  Add(WordRecord(0xFFCC, 8));
+  Add(Text("<title>t</title><style>p > b {}</style><P x:y=1 data-a=b>i<script>a < b</script>"));
+  Add(WordRecord(0xFFCD, 8));
   const std::string xhtml = Render();
-  EXPECT_NE(xhtml.find("&lt;br&gt;&lt;p&gt;open"), std::string::npos) << xhtml;
+  EXPECT_EQ(xhtml,
+            "<!--PassthruStart--><br /><p>open</p><!--PassthruEnd--><!--PassthruStart-->"
+            "<style>/*<![CDATA[*/\np > b {}\n/*]]>*/</style><p data-a=\"b\">i<script>//<![CDATA[\n"
+            "a < b\n//]]></script></p><!--PassthruEnd-->");
   EXPECT_TRUE(ParsesAsXml(xhtml)) << xhtml;
+  NewList();  // the first block alone, in HTML
+  Add(WordRecord(0xFFCC, 8));
+  Add(Text("<br><p>open"));
+  Add(WordRecord(0xFFCD, 8));
   ctx->outputCursor = ctx->outputBuffer;
   *ctx->outputCursor = 0;
   const std::string html = Render(nullptr, kOutputHtml);
@@ -379,14 +392,22 @@ TEST_F(LinkTest, PassthruThatIsNotXmlIsEscapedInXhtmlOnly) {
 
 TEST_F(LinkTest, AttributeWriterEscapesAndDropsWhatIsUnsafe) {
   const Bytes rec = IdName({"i\"d", "c<l", "color:red\"/><script>", "t", 
-                            "data-x=1 ONCLICK=y 2bad=z style=w x=\"javascript:a\" x=again", "n&m"});
+                            "data-x=1 ONCLICK=y 2bad=z style=w x=\"javascript:a\" x=again "
+                            "foo:bar=2 xml:lang=en", "n&m"});
   RenderContext* c = Context();
   WriteElementIdAttributes(rec.data(), uint32_t(rec.size()), c, 0, 0);
   const std::string out(c->outputBuffer);
+  // XHTML keeps no prefixed name but xml:lang: an undeclared prefix is not XML with namespaces.
   EXPECT_EQ(out,
             " id=\"i&quot;d\" name=\"n&amp;m\" class=\"c&lt;l\" "
-            "style=\"color:red&quot;/&gt;&lt;script&gt;\" title=\"t\" data-x=\"1\" x=\"again\"");
+            "style=\"color:red&quot;/&gt;&lt;script&gt;\" title=\"t\" data-x=\"1\" x=\"again\" "
+            "xml:lang=\"en\"");
   EXPECT_TRUE(ParsesAsXml("<span" + out + "/>")) << out;
+  c->outputCursor = c->outputBuffer;
+  c->outputKind = kOutputHtml;
+  WriteElementIdAttributes(rec.data(), uint32_t(rec.size()), c, 0, 0);
+  EXPECT_NE(std::string(c->outputBuffer).find(" x=\"again\" foo:bar=\"2\" xml:lang=\"en\""),
+            std::string::npos) << c->outputBuffer;
   // Lengths beyond the record are cut to it.
   Bytes cut = IdName({"abc"});
   Put16(cut, 4, 400);

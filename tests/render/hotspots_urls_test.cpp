@@ -100,6 +100,15 @@ TEST_F(LinkUrlTest, DiskAttachmentLinkEncodesItsFileName) {
   EXPECT_NE(std::strstr(page, "<a href=\"./a%23b%3Fc%25d.txt\">"), nullptr) << page;
   PoolFree(&session, page);
   EXPECT_EQ(kvtest::ReadFile(dir + "/a#b?c%d.txt"), "attached text");
+  // A hotspot whose file the note lacks keeps its link; the file after it is written.
+  std::remove((dir + "/a#b?c%d.txt").c_str());
+  Attachment("missing.txt", "missing.txt");
+  Attachment("a#b?c%d.txt", "a#b?c%d.txt");
+  ASSERT_EQ(session.PreprocessXMLProperties(ctx, kOutputXhtml, nullptr, options.c_str()), NN_OK);
+  const std::string out = Render();
+  EXPECT_NE(out.find("<a href=\"./missing.txt\">file</a><a href=\"./a%23b%3Fc%25d.txt\">"),
+            std::string::npos) << out;
+  EXPECT_EQ(kvtest::ReadFile(dir + "/a#b?c%d.txt"), "attached text");
   kvtest::RemoveTree(dir);
 }
 

@@ -213,8 +213,8 @@ TEST_F(HotspotWriterTest, DiskAttachmentStaysInsideItsDirectory) {
   Add(HotspotEnd(0x00AA));
   NnStatus st = NN_OK;
   const std::string out = Render(&st);
-  // No note: the lookup fails after the link is written.
-  EXPECT_NE(st, NN_OK);
+  // No note holds the file: its link is written and the render goes on.
+  EXPECT_EQ(st, NN_OK);
   // Separators of the stored name cannot climb out of the directory.
   EXPECT_EQ(out, "<a href=\"./.._.._evil.txt\">f</a>");
   std::string cmd = std::string("rm -rf ") + dir;

@@ -42,6 +42,7 @@ TEST_F(TypedHtmlTest, ScriptNeverReachesThePage) {
       {"[<svg><script>alert(1)</script></svg>t]", "t"},
       {"[<!--><script>alert(1)</script>-->]", ""},
       {"[<p/onclick=alert(1)>t</p>]", "<p>t</p>"},
+      {"[<script>x<b>after</b>]", "x<b>after</b>"},  // never closed: only its tag goes
   };
   for (const Case& c : cases) {
     for (uint16_t kind : {kOutputHtml, kOutputXhtml}) {

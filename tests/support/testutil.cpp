@@ -163,9 +163,10 @@ std::string CompiledFormula(const std::string& text) {
 bool ParsesAsXml(const std::string& text) {
   xmlDoc* doc = xmlReadMemory(text.data(), int(text.size()), "page.xhtml", nullptr,
                               XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
-  if (!doc) return false;
+  // Read with namespaces: an undeclared prefix fails the page too.
+  const bool namespaced = doc && (doc->properties & XML_DOC_NSVALID);
   xmlFreeDoc(doc);
-  return true;
+  return namespaced;
 }
 
 std::vector<PageElement> PageElements(const std::string& page, bool html) {

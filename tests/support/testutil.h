@@ -41,7 +41,8 @@ std::vector<std::string> SplitLines(const std::string& text);
 // does not compile.
 std::string CompiledFormula(const std::string& text);
 
-// True when the text parses as a whole XML document (no network, no messages).
+// True when the text parses as a whole XML document, namespaces included (no
+// network, no messages).
 bool ParsesAsXml(const std::string& text);
 
 // The elements of a page in document order, parsed as XML (XHTML) or, with
