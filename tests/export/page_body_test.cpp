@@ -202,6 +202,22 @@ TEST_F(ComposedHide, AComputedTextShowsItsResultAndNothingWhenItsFormulaFails) {
   EXPECT_NE(page.find("Hidden by formula&lt;b&gt;1</div>"), std::string::npos) << page;
 }
 
+// "StandardFontTags=": a table under a right-aligned paragraph keeps its
+// columns in order; only a right-to-left paragraph turns them round.
+TEST_F(ComposedHide, ATableUnderARightAlignedParagraphTurnsOnlyForRightToLeft) {
+  for (const char* direction : {"LTR", "RTL"}) {
+    const std::string pab = std::string("Alignment=Right Direction=") + direction;
+    ASSERT_EQ(chunk->AppendParagraph(direction, pab.c_str(), nullptr, 0), 0);
+    ASSERT_EQ(chunk->AppendTable(1, 2, 0, "", nullptr), 0);
+  }
+  ASSERT_EQ(chunk->SetText("Table 1; Row 1; Column 1", "UpdateACL", 0, ""), 0);
+  const std::string page = Page(chunk.get(), "StandardFontTags=Yes");
+  EXPECT_TRUE(WellFormed(page)) << page;
+  EXPECT_NE(page.find("<div align='right'><table"), std::string::npos) << page;
+  EXPECT_NE(page.find("<div style='direction: rtl;' align='left'><table"), std::string::npos);
+  EXPECT_GT(page.find("direction: rtl"), page.find("UpdateACL")) << page;
+}
+
 // A picture's attributes and caption, set as a caller sets them, show on the
 // page: the attributes on its img (escaped, script left out), the caption
 // below it or over its middle.
