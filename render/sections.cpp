@@ -176,9 +176,12 @@ std::string IconPath(const RenderContext* ctx, const char* own, const char* name
   return path;
 }
 
-void WriteTitle(RenderContext* ctx, const Bar& bar, int formula) {
+// A formula title (flag 0x2000) is compiled code: every form writes its
+// result, never its source.
+void WriteTitle(RenderContext* ctx, const Bar& bar) {
   if (bar.title && bar.titleLength)
-    WriteTextOrFormulaHTML(ctx, bar.title, bar.titleLength, nullptr, 0, 0, formula);
+    WriteTextOrFormulaHTML(ctx, bar.title, bar.titleLength, nullptr, 0, 0,
+                           (bar.flags & kBarFormula) ? 1 : 0);
 }
 
 // Plain, script and caller-given forms.
@@ -211,7 +214,7 @@ void WriteOptionForms(RenderContext* ctx, const Bar& bar, int n) {
                   IconPath(ctx, ctx->expandIcon, "expand.gif").c_str(), imgEnd, lf);
     titleWanted = true;
   }
-  if (titleWanted) WriteTitle(ctx, bar, 0);
+  if (titleWanted) WriteTitle(ctx, bar);
   if (haveClose) {
     RenderAppend(ctx, closeTag.c_str());
     return;
@@ -228,7 +231,7 @@ void WriteOptionForms(RenderContext* ctx, const Bar& bar, int n) {
   RenderAppendf(ctx, "<a href=\"#\" onclick=\"expandCollapseSection(%d,'c')\">%c", n, lf);
   RenderAppendf(ctx, "<h3><img src='%s' alt='collapse section' border='0'%s%c",
                 IconPath(ctx, ctx->collapseIcon, "collapse.gif").c_str(), imgEnd, lf);
-  WriteTitle(ctx, bar, 0);
+  WriteTitle(ctx, bar);
   RenderAppendf(ctx, "</h3></a>%c", lf);
   // The expanded block ends with its opener.
   PushSection(ctx, kScriptBlockClose);
@@ -239,8 +242,7 @@ void WriteOptionForms(RenderContext* ctx, const Bar& bar, int n) {
 std::string TitleHtml(RenderContext* ctx, const Bar& bar) {
   if ((bar.flags & kBarNoTitle) || !bar.title || !bar.titleLength) return std::string();
   char* mark = ctx->outputCursor;
-  WriteTextOrFormulaHTML(ctx, bar.title, bar.titleLength, nullptr, 0, 0,
-                         (bar.flags & kBarFormula) ? 1 : 0);
+  WriteTitle(ctx, bar);
   std::string html(mark, size_t(ctx->outputCursor - mark));
   ctx->outputCursor = mark;
   *mark = 0;
@@ -582,7 +584,7 @@ bool WriteSectionTitleText(RenderContext* ctx, const RTRecordNode* bar) {
   if (!ctx || !bar || !ReadBar(bar, &b)) return true;
   if ((b.flags & kBarNoTitle) || !b.title || !b.titleLength) return true;
   if (!RenderAppend(ctx, " ")) return false;
-  WriteTitle(ctx, b, (b.flags & kBarFormula) ? 1 : 0);
+  WriteTitle(ctx, b);
   return RenderAppend(ctx, " ");
 }
 

@@ -99,6 +99,29 @@ TEST_F(SectionTest, BarWithoutTitleWritesNoTitleInAnyForm) {
   }
 }
 
+// A title stored as a compiled formula (flag 0x2000) shows its result in
+// every form, never its source.
+TEST_F(SectionTest, AFormulaTitleShowsItsResultInEveryForm) {
+  const std::string formula = kvtest::CompiledFormula("\"Computed \" + \"Title\"");
+  ASSERT_FALSE(formula.empty());
+  struct Form {
+    uint32_t flagsB, flagsE;
+    const char* options;
+    size_t titles;
+  };
+  for (const Form& f : {Form{0, 0, "SectionIncludeTitle=Yes", 1}, Form{0x200, 0, "", 2},
+                        Form{0, 0x20, "", 1}, Form{0, 0, "SectionOpenTag=<b> SectionIncludeTitle=Yes", 1}}) {
+    NewList();
+    Context()->renderFlagsB = f.flagsB;
+    ctx->renderFlagsE = f.flagsE;
+    ctx->optionString = f.options;
+    Section(Bar(formula, 0x2000), "body");
+    const std::string out = Render();
+    EXPECT_EQ(Count(out, "Computed Title"), f.titles) << out;
+    EXPECT_EQ(out.find("quot"), std::string::npos) << out;
+  }
+}
+
 TEST_F(SectionTest, CallerTagsReplaceTheSectionMarkup) {
   Context()->optionString = "SectionOpenTag=<details> SectionCloseTag=</details>";
   Section(Bar("T"), "c");
