@@ -184,6 +184,16 @@ void WriteTitle(RenderContext* ctx, const Bar& bar) {
                            (bar.flags & kBarFormula) ? 1 : 0);
 }
 
+// A hotspot's link open in the section's own cell ends before the section:
+// a section's markup (the script form's own links among it) may not stand
+// inside a link. One open outside the cell stays: closing it would close the
+// cell with it. True when a link was closed.
+bool CloseLinkBeforeSection(RenderContext* ctx) {
+  if (!ctx->hotspot.anchorOpen || !IsElementOpenBefore(ctx, 0, "</a>", "</td>", "</th>", nullptr))
+    return false;
+  return CloseOpenElementsTo(ctx, 0, "</a>", 0) != 0;
+}
+
 // Plain, script and caller-given forms.
 void WriteOptionForms(RenderContext* ctx, const Bar& bar, int n) {
   const bool includeTitle = OptionYes(ctx, "SectionIncludeTitle=");
@@ -202,8 +212,10 @@ void WriteOptionForms(RenderContext* ctx, const Bar& bar, int n) {
     RenderAppend(ctx, includeTitle ? "<hr /><h3>" : "<hr />");
     titleWanted = includeTitle;
   } else {
-    // An open paragraph ends first, and the section before this one of the
-    // same opener; an enclosing section's block stays open.
+    // An open link ends first, then an open paragraph and the section
+    // before this one of the same opener; an enclosing section's block
+    // stays open.
+    CloseLinkBeforeSection(ctx);
     CloseSectionsOf(ctx, ctx->hotspot.sectionOpener);
     CloseParagraphs(ctx);
     const bool expanded = bar.flags & kBarExpanded;
@@ -369,14 +381,8 @@ void WriteStyledForm(RenderContext* ctx, RTRecordNode* node, const Bar& bar, int
   const bool rtl = ctx->paragraphRightToLeft != 0;
   const char* direction = rtl ? "to left" : "to right";
 
-  // The wrapper: an open anchor of the calling hotspot ends first, one
-  // opened in the section's own cell only (closing one outside the cell
-  // would close the cell with it).
-  if (!fromWalk && ctx->hotspot.anchorOpen &&
-      IsElementOpenBefore(ctx, 0, "</a>", "</td>", "</th>", nullptr)) {
-    CloseOpenElementsTo(ctx, 0, "</a>", 0);
-    RenderAppend(ctx, Xhtml(ctx) ? "<br />" : "<br>");
-  }
+  // The wrapper: an open anchor of the calling hotspot ends first.
+  if (!fromWalk && CloseLinkBeforeSection(ctx)) RenderAppend(ctx, Xhtml(ctx) ? "<br />" : "<br>");
   const bool paragraphs = fromWalk ? (ctx->renderFlagsD & 0x100) != 0 : outlook;
   CloseOpenElementsTo(ctx, 1, "", 0);
   // The paragraph around the bar ends (whichever element it is), never one
