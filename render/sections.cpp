@@ -469,6 +469,7 @@ void WriteStyledForm(RenderContext* ctx, RTRecordNode* node, const Bar& bar, int
                     col, fontCss.c_str(), col);
       RenderAppend(ctx, title.c_str());
       HeaderTail(ctx, inlineHead);
+      // One "</td>" ends the title cell; style 9 adds its slanted cell after it.
       RenderAppend(ctx, "</td>");
       if (s == 9) {
         uint32_t size = bar.titleLength;
@@ -480,7 +481,7 @@ void WriteStyledForm(RenderContext* ctx, RTRecordNode* node, const Bar& bar, int
                       "30px solid transparent;\"></td></tr></table></div>",
                       AttributeCss(styleText).c_str(), e, col, rtl ? "left" : "right");
       } else {
-        RenderAppend(ctx, "</td></tr></table></div>");
+        RenderAppend(ctx, "</tr></table></div>");
       }
       break;
     }

@@ -176,6 +176,27 @@ TEST_F(SectionTest, StyleNineBorderWidthFollowsTheTitleSize) {
   EXPECT_TRUE(ParsesAsXml(out)) << out;
 }
 
+// Section-style record values 0 to 3 give styles 7 to 10: each header is
+// well-formed, every cell closed once.
+TEST_F(SectionTest, EveryStyleOfASectionStyleRecordIsWellFormed) {
+  Context()->renderFlagsE = 0x20;
+  for (uint32_t value = 0; value < 4; ++value) {
+    NewList();
+    Bytes style = ByteRecord(0x0062, 16);
+    Put16(style, 2, 128);
+    Put32(style, 12, value);
+    Add(HotspotBegin(12, 0, ""));
+    Add(Bar("Styled title"));
+    Add(style);
+    Add(Text("body"));
+    Add(HotspotEnd());
+    const std::string out = Render();
+    EXPECT_NE(out.find("class='sctnc" + std::to_string(value + 7) + "'"), std::string::npos) << out;
+    EXPECT_EQ(Count(out, "<td"), Count(out, "</td>")) << out;
+    EXPECT_TRUE(ParsesAsXml(out)) << out;
+  }
+}
+
 TEST_F(SectionTest, StyleTenSplitsTheTitle) {
   Context()->renderFlagsE = 0x20;
   Bytes style = ByteRecord(0x0062, 16);
