@@ -14,6 +14,7 @@
 namespace {
 
 using kv::cd::ReadU16;
+using kv::cd::ReadU32;
 
 constexpr uint16_t kPreTable = 0xFFFB;
 constexpr uint16_t kBegin = 0x00A3, kNestedBegin = 0x00CF;
@@ -83,13 +84,17 @@ void ForFirstRowCells(const RTRecordNode* from, Fn fn) {
   }
 }
 
-// The sum of the first row's column widths.
-uint32_t FirstRowWidth(const RTRecordNode* from) {
+bool IsFixedColumn(uint64_t fixedColumns, uint8_t column) {
+  return column < 64 && ((fixedColumns >> column) & 1) != 0;
+}
+
+// The sum of the first row's column widths, the fixed columns' left out.
+uint32_t FirstRowWidth(const RTRecordNode* from, uint64_t fixedColumns = 0) {
   uint32_t total = 0;
   ForFirstRowCells(from, [&](const RTRecordNode* n) {
     uint16_t w = 0;
     ReadU16(n->data, n->length, 8, &w);
-    total += w;
+    if (!IsFixedColumn(fixedColumns, n->data[3])) total += w;
   });
   return total;
 }
@@ -111,6 +116,15 @@ uint32_t FirstRowTwips(const RTRecordNode* from, uint32_t total,
   });
   *edges = ordered && right > left;
   return *edges ? uint32_t(right - left) : total;
+}
+
+// The columns a table keeps at their own widths whatever the window's (the
+// sizing bits of its pre-table record, one per column); 0 without the record.
+uint64_t FixedColumns(const RTRecordNode* preTable) {
+  uint32_t low = 0, high = 0;
+  if (!preTable || !ReadU32(preTable->data, preTable->length, 12, &low)) return 0;
+  ReadU32(preTable->data, preTable->length, 16, &high);
+  return uint64_t(high) << 32 | low;
 }
 
 // The begin record of the table a cell belongs to (the tables closed on the
@@ -371,14 +385,19 @@ NnStatus RenderTableHTML(RenderContext* ctx, uint16_t endType, uint16_t depth) {
   // (a fixed table made to fit) shares it out by its cells' edges.
   const bool edgeShares = !fixedWidth && total == 0 && cellEdges;
 
+  const RTRecordNode *preTable = nullptr, *idName = nullptr;
+  if (table) FindPreTable(table, &preTable, &idName);
+  // Fixed columns keep their own widths; the others share what is left, so
+  // that the window's width goes to them, not to a fixed column.
+  const uint64_t fixedColumns = FixedColumns(preTable);
+  const uint32_t flexible = fixedColumns ? FirstRowWidth(firstRow, fixedColumns) : total;
+
   bool rowOpen = false;
   uint32_t row = 0;
   if (continuing) {
     rowOpen = ctx->tableRowOpen != 0;
     row = ctx->table.continuedRow;
   } else {
-    const RTRecordNode *preTable = nullptr, *idName = nullptr;
-    if (table) FindPreTable(table, &preTable, &idName);
     char style[96] = "border-collapse:collapse;";
     if (const uint32_t margin = table ? LeftMarginPixels(ctx, table) : 0) {
       const size_t used = std::strlen(style);
@@ -431,9 +450,14 @@ NnStatus RenderTableHTML(RenderContext* ctx, uint16_t endType, uint16_t depth) {
         if (right > left)
           AppendStyle(style, sizeof style,
                       "width:" + std::to_string(TwipsToPixels(right - left)) + "px;");
-      } else if ((total && fw) || (edgeShares && right > left)) {
-        const uint32_t share = total ? fw : uint32_t(right - left);
-        const uint32_t whole = total ? total : edgeTwips;
+      } else if (IsFixedColumn(fixedColumns, c[3]) && fw) {
+        // A fixed column keeps its own width, not a share of the table (the
+        // least width too: a browser gives a share of the window first).
+        const std::string px = std::to_string(TwipsToPixels(fw)) + "px;";
+        AppendStyle(style, sizeof style, "width:" + px + "min-width:" + px);
+      } else if ((flexible && fw) || (edgeShares && right > left)) {
+        const uint32_t share = flexible ? fw : uint32_t(right - left);
+        const uint32_t whole = flexible ? flexible : edgeTwips;
         uint32_t pct = (share * 100 + whole / 2) / whole;
         if (pct == 0) pct = 1;
         if (pct > 100) pct = 100;
