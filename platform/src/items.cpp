@@ -160,14 +160,25 @@ NnStatus NnNoteItemAt(NnHandle hNote, uint32_t index, NnItemDesc* out) {
   return NN_OK;
 }
 
-uint16_t NnItemGetText(NnHandle hNote, const char* name, char* buf, uint16_t bufLen) {
-  STORE_LOCK;
+namespace {
+
+// The first item of that name for a text getter (the store locked by the
+// caller), its output emptied first; null when there is none.
+const Item* textItem(NnHandle hNote, const char* name, char* buf, uint16_t bufLen) {
   if (buf && bufLen) buf[0] = 0;
   OpenNote* on = openNoteOf(hNote);
-  if (!on || !name) return 0;
+  if (!on || !name) return nullptr;
   int i = findItem(on->work, name, std::strlen(name));
-  if (i < 0) return 0;
-  const Item& it = on->work.items[size_t(i)];
+  return i < 0 ? nullptr : &on->work.items[size_t(i)];
+}
+
+}  // namespace
+
+uint16_t NnItemGetText(NnHandle hNote, const char* name, char* buf, uint16_t bufLen) {
+  STORE_LOCK;
+  const Item* found = textItem(hNote, name, buf, bufLen);
+  if (!found) return 0;
+  const Item& it = *found;
   const uint8_t* d = it.value.data() + 2;
   size_t n = it.value.size() - 2;
   if (it.type == NN_TYPE_TEXT) return copyText(std::string(reinterpret_cast<const char*>(d), n), buf, bufLen);
@@ -232,13 +243,9 @@ std::string valueText(uint16_t type, const uint8_t* d, size_t n, char separator)
 uint16_t NnItemConvertToText(NnHandle hNote, const char* name, char* buf, uint16_t bufLen,
                              char separator) {
   STORE_LOCK;
-  if (buf && bufLen) buf[0] = 0;
-  OpenNote* on = openNoteOf(hNote);
-  if (!on || !name) return 0;
-  int i = findItem(on->work, name, std::strlen(name));
-  if (i < 0) return 0;
-  const Item& it = on->work.items[size_t(i)];
-  return copyText(valueText(it.type, it.value.data() + 2, it.value.size() - 2, separator), buf,
+  const Item* it = textItem(hNote, name, buf, bufLen);
+  if (!it) return 0;
+  return copyText(valueText(it->type, it->value.data() + 2, it->value.size() - 2, separator), buf,
                   bufLen);
 }
 
