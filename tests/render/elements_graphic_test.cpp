@@ -183,13 +183,10 @@ TEST_F(GraphicTest, AttributesAndCaptionGoWithTheirPicture) {
 // A named image resource (a link target of kind 3 after the graphic) stored
 // with its alias: the source is its name, encoded, in HTML and XHTML.
 TEST_F(GraphicTest, AnAliasedImageResourceIsFoundByItsName) {
-  const std::vector<std::pair<std::string, std::string>> names = {
-      {"instructions.gif|instructions.gif", "instructions.gif"},
-      {"a b.gif|Alias", "a%20b.gif"},
-      {"plain.gif", "plain.gif"},
-      {"|alias only", ""}};
-  for (uint16_t kind : {kOutputHtml, kOutputXhtml}) {
-    for (const auto& [stored, src] : names) {
+  for (const auto& [stored, src] : std::vector<std::pair<std::string, std::string>>{
+           {"instructions.gif|instructions.gif", "instructions.gif"}, {"a b.gif|Alias", "a%20b.gif"},
+           {"plain.gif", "plain.gif"}, {"|alias only", ""}}) {
+    for (uint16_t kind : {kOutputHtml, kOutputXhtml}) {
       NewList();
       Context(kind);
       RTRecordNode* g = Add(Graphic(10, 10));

@@ -208,21 +208,6 @@ TEST_F(TableTest, PreTableGroupHandsBackToTheDriverAndTheTableCarriesItsAttribut
   EXPECT_TRUE(ParsesAsXml(out)) << out;
 }
 
-// Columns the pre-table record's sizing bits fix keep their own width; the
-// others share what is left of the table.
-TEST_F(TableTest, FixedColumnsKeepTheirWidthAndTheOthersShareTheRest) {
-  Bytes preTable = WordRecord(0xFFFB, 48);
-  Put32(preTable, 12, 0x1);  // column 1
-  Add(GroupBegin(0xFFFB)), Add(preTable), Add(GroupEnd(0xFFFB));
-  Add(TableBegin());
-  Add(Cell(0, 0, 1440)), Add(Text("a")), Add(Cell(0, 1, 1440)), Add(Text("b"));
-  Add(Cell(0, 2, 4320)), Add(Text("c")), Add(TableEnd());
-  const std::string out = Render();
-  EXPECT_NE(out.find("<td style=\"width:96px;min-width:96px;\">a"), std::string::npos) << out;
-  EXPECT_NE(out.find("<td style=\"width:25%;\">b"), std::string::npos) << out;
-  EXPECT_NE(out.find("<td style=\"width:75%;\">c"), std::string::npos) << out;
-}
-
 TEST_F(TableTest, ContinuedAcrossTwoRangesIsOneTable) {
   Add(TableBegin());
   Add(Cell(0, 0, 1));

@@ -99,29 +99,6 @@ TEST_F(SectionTest, BarWithoutTitleWritesNoTitleInAnyForm) {
   }
 }
 
-// A title stored as a compiled formula (flag 0x2000) shows its result in
-// every form, never its source.
-TEST_F(SectionTest, AFormulaTitleShowsItsResultInEveryForm) {
-  const std::string formula = kvtest::CompiledFormula("\"Computed \" + \"Title\"");
-  ASSERT_FALSE(formula.empty());
-  struct Form {
-    uint32_t flagsB, flagsE;
-    const char* options;
-    size_t titles;
-  };
-  for (const Form& f : {Form{0, 0, "SectionIncludeTitle=Yes", 1}, Form{0x200, 0, "", 2},
-                        Form{0, 0x20, "", 1}, Form{0, 0, "SectionOpenTag=<b> SectionIncludeTitle=Yes", 1}}) {
-    NewList();
-    Context()->renderFlagsB = f.flagsB;
-    ctx->renderFlagsE = f.flagsE;
-    ctx->optionString = f.options;
-    Section(Bar(formula, 0x2000), "body");
-    const std::string out = Render();
-    EXPECT_EQ(Count(out, "Computed Title"), f.titles) << out;
-    EXPECT_EQ(out.find("quot"), std::string::npos) << out;
-  }
-}
-
 TEST_F(SectionTest, CallerTagsReplaceTheSectionMarkup) {
   Context()->optionString = "SectionOpenTag=<details> SectionCloseTag=</details>";
   Section(Bar("T"), "c");
@@ -174,27 +151,6 @@ TEST_F(SectionTest, StyleNineBorderWidthFollowsTheTitleSize) {
   EXPECT_NE(out.find("border-bottom: 6.0em solid"), std::string::npos) << out;
   EXPECT_NE(out.find("border-bottom: 1.5em solid"), std::string::npos) << out;
   EXPECT_TRUE(ParsesAsXml(out)) << out;
-}
-
-// Section-style record values 0 to 3 give styles 7 to 10: each header is
-// well-formed, every cell closed once.
-TEST_F(SectionTest, EveryStyleOfASectionStyleRecordIsWellFormed) {
-  Context()->renderFlagsE = 0x20;
-  for (uint32_t value = 0; value < 4; ++value) {
-    NewList();
-    Bytes style = ByteRecord(0x0062, 16);
-    Put16(style, 2, 128);
-    Put32(style, 12, value);
-    Add(HotspotBegin(12, 0, ""));
-    Add(Bar("Styled title"));
-    Add(style);
-    Add(Text("body"));
-    Add(HotspotEnd());
-    const std::string out = Render();
-    EXPECT_NE(out.find("class='sctnc" + std::to_string(value + 7) + "'"), std::string::npos) << out;
-    EXPECT_EQ(Count(out, "<td"), Count(out, "</td>")) << out;
-    EXPECT_TRUE(ParsesAsXml(out)) << out;
-  }
 }
 
 TEST_F(SectionTest, StyleTenSplitsTheTitle) {
