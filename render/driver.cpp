@@ -194,9 +194,26 @@ static bool FlushesParts(const RenderContext* ctx) {
   return ctx->flushThreshold != 0 || ctx->partWriter != nullptr;
 }
 
+// Closes a table that a later range was to continue.
+static void CloseContinuedTable(RenderContext* ctx) {
+  if (!ctx->tableContinues) return;
+  if (ctx->tableRowOpen) RenderAppend(ctx, "</tr>");
+  RenderAppend(ctx, "</table>");
+  if (ctx->tableCloseText) RenderAppend(ctx, ctx->tableCloseText);
+  ctx->tableContinues = 0;
+  ctx->tableRowOpen = 0;
+}
+
+// Closes a table that a later range was to continue, then the elements
+// opened around it (after the table: closing them first would misnest it).
+static void EndContinuedTable(RenderContext* ctx) {
+  CloseContinuedTable(ctx);
+  CloseOpenElementsTo(ctx, 0, "", 0);
+}
+
 void FinishRenderPage(RenderContext* ctx) {
   if (!ctx) return;
-  CloseOpenElementsTo(ctx, 0, "", 0);
+  EndContinuedTable(ctx);
   WritePageClosings(ctx);
   ctx->head.pageOpened = 0;
   RenderReleaseTables(ctx);
@@ -221,16 +238,6 @@ bool RenderNestedEndReached(const RenderContext* ctx, const RenderWalk* walk) {
 
 static void Trace(const RenderContext* ctx, NnStatus status, const char* text) {
   if (ctx->debugLevel > 2) NnLogMessage(status, "%s", text);
-}
-
-// Closes a table that a later range was to continue.
-static void CloseContinuedTable(RenderContext* ctx) {
-  if (!ctx->tableContinues) return;
-  if (ctx->tableRowOpen) RenderAppend(ctx, "</tr>");
-  RenderAppend(ctx, "</table>");
-  if (ctx->tableCloseText) RenderAppend(ctx, ctx->tableCloseText);
-  ctx->tableContinues = 0;
-  ctx->tableRowOpen = 0;
 }
 
 static void ReleaseStep(RenderContext* ctx) {
@@ -339,6 +346,10 @@ NnStatus PrXMLStr(RenderContext* ctx, uint16_t endType, uint16_t depth, uint32_t
       ctx->outputCursor -= 8;
       *ctx->outputCursor = 0;
     }
+    // A table left open is continued only by a range that starts at one of
+    // its cells; anything else stands after it.
+    if (mode != 2 && ctx->currentRecord && !RangeContinuesTable(ctx, ctx->currentRecord))
+      EndContinuedTable(ctx);
   }
 
   if (mode == 2) {
@@ -406,11 +417,11 @@ NnStatus PrXMLStr(RenderContext* ctx, uint16_t endType, uint16_t depth, uint32_t
 
   // Elements opened around a table that the range ends inside close after the
   // table, not before it (closing them first would misnest the page). A range
-  // that another call continues (mode 1) keeps both open; the finishing call
+  // that another call continues (mode 1), or that a later range of the same
+  // page may continue, keeps both open; the next range or the end of the page
   // closes them in that order.
-  if (mode == 0 && ctx->tableContinues) {
-    CloseContinuedTable(ctx);
-    CloseOpenElementsTo(ctx, 0, "", 0);
+  if (mode == 0 && ctx->tableContinues && !ctx->head.pageEndsLater) {
+    EndContinuedTable(ctx);
     if (FlushesParts(ctx)) {
       NnStatus flushed = ctx->driver.outputFull ? NnStatus{NN_ERR_MEMORY} : RenderFlushPart(ctx, 0);
       if (status == NN_OK) status = flushed;

@@ -96,7 +96,12 @@ void ReadGraphic(const RenderContext* ctx, const RTRecordNode* graphic, Image* i
           const uint64_t off = 28ull + server + file + 8;
           if (off + len <= n->length) {
             img->resource = reinterpret_cast<const char*>(d + off);
-            img->resourceLen = len;
+            // A name stored with its alias ("name|alias"): the resource is
+            // found by its name (none without one: an empty source would
+            // load the page itself).
+            const void* bar = std::memchr(img->resource, '|', len);
+            img->resourceLen = bar ? size_t(static_cast<const char*>(bar) - img->resource) : len;
+            if (img->resourceLen == 0) img->resource = nullptr;
           }
         }
         break;

@@ -235,6 +235,9 @@ void ConvertPathToFileURL(char* path, char* scratch);
 
 // ---- Element writers (render/table.cpp, graphic.cpp, hotspot.cpp, fields.cpp ...) ----
 NnStatus RenderTableHTML(RenderContext* ctx, uint16_t endType, uint16_t depth);
+// True when a range that starts at `node` goes on with the table an earlier
+// range of the page left open: node is a cell of that table.
+bool RangeContinuesTable(const RenderContext* ctx, const RTRecordNode* node);
 NnStatus PXMLGr(RenderContext* ctx, uint16_t endType, uint32_t mode);
 // True for the records that follow a graphic (0x0099) and belong to it: its
 // image data, alternate text, caption, attributes, border and image resource.

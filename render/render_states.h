@@ -18,6 +18,9 @@ struct TableWriterState {
   uint32_t tableCounter = 0;               // tables written, for element ids
   // Further fields are the table writer's own.
   uint32_t continuedRow = 0;               // row of the <tr> a continued table left open
+  // The table a range left open (its begin record): the next range of the
+  // page continues it when it starts at one of its cells.
+  const RTRecordNode* continuedTable = nullptr;
   const RTRecordNode* cellInForce = nullptr;  // the cell whose content is being written
 
 };

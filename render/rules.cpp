@@ -192,8 +192,10 @@ NnStatus RenderTableBegin(RenderContext* ctx, RenderWalk* walk) {
         if (!noBreak) BreakBeforeTable(ctx);
         break;
       case 1:
+        // Only a right-to-left definition turns the direction round: under a
+        // left-to-right one it would swap the table's columns.
         RenderAppend(ctx, rtl ? "<div style='direction: rtl;' align='left'>"
-                              : "<div style='direction: rtl;' align='right'>");
+                              : "<div align='right'>");
         PushOpenTag(ctx, 0, "</div>");
         alignment = ctx->blockElementList;
         break;

@@ -176,9 +176,22 @@ std::string IconPath(const RenderContext* ctx, const char* own, const char* name
   return path;
 }
 
-void WriteTitle(RenderContext* ctx, const Bar& bar, int formula) {
+// A formula title (flag 0x2000) is compiled code: every form writes its
+// result, never its source.
+void WriteTitle(RenderContext* ctx, const Bar& bar) {
   if (bar.title && bar.titleLength)
-    WriteTextOrFormulaHTML(ctx, bar.title, bar.titleLength, nullptr, 0, 0, formula);
+    WriteTextOrFormulaHTML(ctx, bar.title, bar.titleLength, nullptr, 0, 0,
+                           (bar.flags & kBarFormula) ? 1 : 0);
+}
+
+// A hotspot's link open in the section's own cell ends before the section:
+// a section's markup (the script form's own links among it) may not stand
+// inside a link. One open outside the cell stays: closing it would close the
+// cell with it. True when a link was closed.
+bool CloseLinkBeforeSection(RenderContext* ctx) {
+  if (!ctx->hotspot.anchorOpen || !IsElementOpenBefore(ctx, 0, "</a>", "</td>", "</th>", nullptr))
+    return false;
+  return CloseOpenElementsTo(ctx, 0, "</a>", 0) != 0;
 }
 
 // Plain, script and caller-given forms.
@@ -199,8 +212,10 @@ void WriteOptionForms(RenderContext* ctx, const Bar& bar, int n) {
     RenderAppend(ctx, includeTitle ? "<hr /><h3>" : "<hr />");
     titleWanted = includeTitle;
   } else {
-    // An open paragraph ends first, and the section before this one of the
-    // same opener; an enclosing section's block stays open.
+    // An open link ends first, then an open paragraph and the section
+    // before this one of the same opener; an enclosing section's block
+    // stays open.
+    CloseLinkBeforeSection(ctx);
     CloseSectionsOf(ctx, ctx->hotspot.sectionOpener);
     CloseParagraphs(ctx);
     const bool expanded = bar.flags & kBarExpanded;
@@ -211,7 +226,7 @@ void WriteOptionForms(RenderContext* ctx, const Bar& bar, int n) {
                   IconPath(ctx, ctx->expandIcon, "expand.gif").c_str(), imgEnd, lf);
     titleWanted = true;
   }
-  if (titleWanted) WriteTitle(ctx, bar, 0);
+  if (titleWanted) WriteTitle(ctx, bar);
   if (haveClose) {
     RenderAppend(ctx, closeTag.c_str());
     return;
@@ -228,7 +243,7 @@ void WriteOptionForms(RenderContext* ctx, const Bar& bar, int n) {
   RenderAppendf(ctx, "<a href=\"#\" onclick=\"expandCollapseSection(%d,'c')\">%c", n, lf);
   RenderAppendf(ctx, "<h3><img src='%s' alt='collapse section' border='0'%s%c",
                 IconPath(ctx, ctx->collapseIcon, "collapse.gif").c_str(), imgEnd, lf);
-  WriteTitle(ctx, bar, 0);
+  WriteTitle(ctx, bar);
   RenderAppendf(ctx, "</h3></a>%c", lf);
   // The expanded block ends with its opener.
   PushSection(ctx, kScriptBlockClose);
@@ -239,8 +254,7 @@ void WriteOptionForms(RenderContext* ctx, const Bar& bar, int n) {
 std::string TitleHtml(RenderContext* ctx, const Bar& bar) {
   if ((bar.flags & kBarNoTitle) || !bar.title || !bar.titleLength) return std::string();
   char* mark = ctx->outputCursor;
-  WriteTextOrFormulaHTML(ctx, bar.title, bar.titleLength, nullptr, 0, 0,
-                         (bar.flags & kBarFormula) ? 1 : 0);
+  WriteTitle(ctx, bar);
   std::string html(mark, size_t(ctx->outputCursor - mark));
   ctx->outputCursor = mark;
   *mark = 0;
@@ -367,14 +381,8 @@ void WriteStyledForm(RenderContext* ctx, RTRecordNode* node, const Bar& bar, int
   const bool rtl = ctx->paragraphRightToLeft != 0;
   const char* direction = rtl ? "to left" : "to right";
 
-  // The wrapper: an open anchor of the calling hotspot ends first, one
-  // opened in the section's own cell only (closing one outside the cell
-  // would close the cell with it).
-  if (!fromWalk && ctx->hotspot.anchorOpen &&
-      IsElementOpenBefore(ctx, 0, "</a>", "</td>", "</th>", nullptr)) {
-    CloseOpenElementsTo(ctx, 0, "</a>", 0);
-    RenderAppend(ctx, Xhtml(ctx) ? "<br />" : "<br>");
-  }
+  // The wrapper: an open anchor of the calling hotspot ends first.
+  if (!fromWalk && CloseLinkBeforeSection(ctx)) RenderAppend(ctx, Xhtml(ctx) ? "<br />" : "<br>");
   const bool paragraphs = fromWalk ? (ctx->renderFlagsD & 0x100) != 0 : outlook;
   CloseOpenElementsTo(ctx, 1, "", 0);
   // The paragraph around the bar ends (whichever element it is), never one
@@ -461,6 +469,7 @@ void WriteStyledForm(RenderContext* ctx, RTRecordNode* node, const Bar& bar, int
                     col, fontCss.c_str(), col);
       RenderAppend(ctx, title.c_str());
       HeaderTail(ctx, inlineHead);
+      // One "</td>" ends the title cell; style 9 adds its slanted cell after it.
       RenderAppend(ctx, "</td>");
       if (s == 9) {
         uint32_t size = bar.titleLength;
@@ -472,7 +481,7 @@ void WriteStyledForm(RenderContext* ctx, RTRecordNode* node, const Bar& bar, int
                       "30px solid transparent;\"></td></tr></table></div>",
                       AttributeCss(styleText).c_str(), e, col, rtl ? "left" : "right");
       } else {
-        RenderAppend(ctx, "</td></tr></table></div>");
+        RenderAppend(ctx, "</tr></table></div>");
       }
       break;
     }
@@ -582,7 +591,7 @@ bool WriteSectionTitleText(RenderContext* ctx, const RTRecordNode* bar) {
   if (!ctx || !bar || !ReadBar(bar, &b)) return true;
   if ((b.flags & kBarNoTitle) || !b.title || !b.titleLength) return true;
   if (!RenderAppend(ctx, " ")) return false;
-  WriteTitle(ctx, b, (b.flags & kBarFormula) ? 1 : 0);
+  WriteTitle(ctx, b);
   return RenderAppend(ctx, " ");
 }
 

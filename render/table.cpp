@@ -14,6 +14,7 @@
 namespace {
 
 using kv::cd::ReadU16;
+using kv::cd::ReadU32;
 
 constexpr uint16_t kPreTable = 0xFFFB;
 constexpr uint16_t kBegin = 0x00A3, kNestedBegin = 0x00CF;
@@ -62,11 +63,13 @@ CellExtras ScanCell(const RenderContext* ctx, const RTRecordNode* cell) {
 }
 
 // Calls fn with each cell record of the table's first row, at its own level.
+// The row is the table's whole first row, also where the rendered range ends
+// inside it: every range of a table writes it with the same widths.
 template <typename Fn>
-void ForFirstRowCells(const RenderContext* ctx, const RTRecordNode* from, Fn fn) {
+void ForFirstRowCells(const RTRecordNode* from, Fn fn) {
   int nesting = 0;
   int row = -1;
-  for (const RTRecordNode* n = from; RecordInRange(ctx, n); n = n->next) {
+  for (const RTRecordNode* n = from; n; n = n->next) {
     const uint16_t s = n->signature;
     if (n != from && IsTableBegin(s)) {
       ++nesting;
@@ -81,13 +84,17 @@ void ForFirstRowCells(const RenderContext* ctx, const RTRecordNode* from, Fn fn)
   }
 }
 
-// The sum of the first row's column widths.
-uint32_t FirstRowWidth(const RenderContext* ctx, const RTRecordNode* from) {
+bool IsFixedColumn(uint64_t fixedColumns, uint8_t column) {
+  return column < 64 && ((fixedColumns >> column) & 1) != 0;
+}
+
+// The sum of the first row's column widths, the fixed columns' left out.
+uint32_t FirstRowWidth(const RTRecordNode* from, uint64_t fixedColumns = 0) {
   uint32_t total = 0;
-  ForFirstRowCells(ctx, from, [&](const RTRecordNode* n) {
+  ForFirstRowCells(from, [&](const RTRecordNode* n) {
     uint16_t w = 0;
     ReadU16(n->data, n->length, 8, &w);
-    total += w;
+    if (!IsFixedColumn(fixedColumns, n->data[3])) total += w;
   });
   return total;
 }
@@ -95,11 +102,11 @@ uint32_t FirstRowWidth(const RenderContext* ctx, const RTRecordNode* from) {
 // A table's width in twips by its first row: the row's outer edges where
 // the cells hold them in order (then *edges is set), else the column widths
 // (total) counted as twips.
-uint32_t FirstRowTwips(const RenderContext* ctx, const RTRecordNode* from, uint32_t total,
+uint32_t FirstRowTwips(const RTRecordNode* from, uint32_t total,
                        bool* edges) {
   uint16_t left = 0, right = 0;
   bool ordered = true;
-  ForFirstRowCells(ctx, from, [&](const RTRecordNode* n) {
+  ForFirstRowCells(from, [&](const RTRecordNode* n) {
     uint16_t l = 0, r = 0;
     ReadU16(n->data, n->length, 4, &l);
     ReadU16(n->data, n->length, 6, &r);
@@ -109,6 +116,26 @@ uint32_t FirstRowTwips(const RenderContext* ctx, const RTRecordNode* from, uint3
   });
   *edges = ordered && right > left;
   return *edges ? uint32_t(right - left) : total;
+}
+
+// The columns a table keeps at their own widths whatever the window's (the
+// sizing bits of its pre-table record, one per column); 0 without the record.
+uint64_t FixedColumns(const RTRecordNode* preTable) {
+  uint32_t low = 0, high = 0;
+  if (!preTable || !ReadU32(preTable->data, preTable->length, 12, &low)) return 0;
+  ReadU32(preTable->data, preTable->length, 16, &high);
+  return uint64_t(high) << 32 | low;
+}
+
+// The begin record of the table a cell belongs to (the tables closed on the
+// way back stepped over); null when it has none.
+const RTRecordNode* TableOfCell(const RTRecordNode* cell) {
+  int closed = 0;
+  for (const RTRecordNode* n = cell->prev; n; n = n->prev) {
+    if (IsTableEnd(n->signature)) ++closed;
+    else if (IsTableBegin(n->signature) && closed-- == 0) return n;
+  }
+  return nullptr;
 }
 
 // The pre-table record of a table begin, and the table's attribute record
@@ -270,6 +297,11 @@ NnStatus RenderCellContent(RenderContext* ctx, uint16_t cellSig, uint16_t depth)
 
 }  // namespace
 
+bool RangeContinuesTable(const RenderContext* ctx, const RTRecordNode* node) {
+  return ctx->tableContinues && node && IsCell(node->signature) && ctx->table.continuedTable &&
+         TableOfCell(node) == ctx->table.continuedTable;
+}
+
 NnStatus RenderTableHTML(RenderContext* ctx, uint16_t endType, uint16_t depth) {
   RTRecordNode* node = ctx->currentRecord;
   if (!node || !node->data) return NN_OK;
@@ -329,25 +361,36 @@ NnStatus RenderTableHTML(RenderContext* ctx, uint16_t endType, uint16_t depth) {
   if (outermost) ctx->tableContinues = 0;
 
   Writer w{ctx};
+  // A range that starts inside a table (its rows, its cells) writes it as the
+  // whole table is written: from its begin record, which lies before the range.
+  const RTRecordNode* table = begin ? begin : TableOfCell(node);
   uint16_t hSpace = 0, vSpace = 0, tableFlags = 1;
-  if (begin) {
-    ReadU16(begin->data, begin->length, 12, &tableFlags);
-    ReadU16(begin->data, begin->length, 8, &hSpace);
-    ReadU16(begin->data, begin->length, 10, &vSpace);
+  if (table) {
+    ReadU16(table->data, table->length, 12, &tableFlags);
+    ReadU16(table->data, table->length, 8, &hSpace);
+    ReadU16(table->data, table->length, 10, &vSpace);
     ctx->tableLevelValues[0][level] = hSpace;
     ctx->tableLevelValues[1][level] = vSpace;
   }
   RTRecordNode* first = begin ? begin->next : node;
-  const uint32_t total = FirstRowWidth(ctx, first);
+  const RTRecordNode* firstRow = table ? table->next : node;
+  const uint32_t total = FirstRowWidth(firstRow);
   // Automatic width clear: the table keeps its own width, and where its
   // cells hold their edges each cell keeps its own too.
   const bool fixedWidth = (tableFlags & 1) == 0;
   bool cellEdges = false;
-  const uint32_t edgeTwips = FirstRowTwips(ctx, first, total, &cellEdges);
+  const uint32_t edgeTwips = FirstRowTwips(firstRow, total, &cellEdges);
   const uint32_t fixedTwips = fixedWidth ? edgeTwips : 0;
   // A table that fits the window but whose columns hold no share of it
   // (a fixed table made to fit) shares it out by its cells' edges.
   const bool edgeShares = !fixedWidth && total == 0 && cellEdges;
+
+  const RTRecordNode *preTable = nullptr, *idName = nullptr;
+  if (table) FindPreTable(table, &preTable, &idName);
+  // Fixed columns keep their own widths; the others share what is left, so
+  // that the window's width goes to them, not to a fixed column.
+  const uint64_t fixedColumns = FixedColumns(preTable);
+  const uint32_t flexible = fixedColumns ? FirstRowWidth(firstRow, fixedColumns) : total;
 
   bool rowOpen = false;
   uint32_t row = 0;
@@ -355,14 +398,12 @@ NnStatus RenderTableHTML(RenderContext* ctx, uint16_t endType, uint16_t depth) {
     rowOpen = ctx->tableRowOpen != 0;
     row = ctx->table.continuedRow;
   } else {
-    const RTRecordNode *preTable = nullptr, *idName = nullptr;
-    if (begin) FindPreTable(begin, &preTable, &idName);
     char style[96] = "border-collapse:collapse;";
-    if (const uint32_t margin = begin ? LeftMarginPixels(ctx, begin) : 0) {
+    if (const uint32_t margin = table ? LeftMarginPixels(ctx, table) : 0) {
       const size_t used = std::strlen(style);
       std::snprintf(style + used, sizeof style - used, "margin-left:%upx;", margin);
     }
-    if (!fixedWidth && (total || begin)) {
+    if (!fixedWidth && (total || table)) {
       std::strcat(style, "width:100%;");
     } else if (fixedTwips) {
       const size_t used = std::strlen(style);
@@ -409,9 +450,14 @@ NnStatus RenderTableHTML(RenderContext* ctx, uint16_t endType, uint16_t depth) {
         if (right > left)
           AppendStyle(style, sizeof style,
                       "width:" + std::to_string(TwipsToPixels(right - left)) + "px;");
-      } else if ((total && fw) || (edgeShares && right > left)) {
-        const uint32_t share = total ? fw : uint32_t(right - left);
-        const uint32_t whole = total ? total : edgeTwips;
+      } else if (IsFixedColumn(fixedColumns, c[3]) && fw) {
+        // A fixed column keeps its own width, not a share of the table (the
+        // least width too: a browser gives a share of the window first).
+        const std::string px = std::to_string(TwipsToPixels(fw)) + "px;";
+        AppendStyle(style, sizeof style, "width:" + px + "min-width:" + px);
+      } else if ((flexible && fw) || (edgeShares && right > left)) {
+        const uint32_t share = flexible ? fw : uint32_t(right - left);
+        const uint32_t whole = flexible ? flexible : edgeTwips;
         uint32_t pct = (share * 100 + whole / 2) / whole;
         if (pct == 0) pct = 1;
         if (pct > 100) pct = 100;
@@ -477,6 +523,7 @@ NnStatus RenderTableHTML(RenderContext* ctx, uint16_t endType, uint16_t depth) {
       ctx->tableContinues = 1;
       ctx->tableRowOpen = rowOpen ? 1 : 0;
       ctx->table.continuedRow = row;
+      ctx->table.continuedTable = table;
     } else {
       if (rowOpen) w.Put("</tr>");
       w.Put("</table>");

@@ -279,75 +279,11 @@ bool EvaluateRenderFormula(RenderContext* ctx, const char* compiled, uint32_t le
   }
   const auto* value = static_cast<const uint8_t*>(NnMemLock(hResult));
   if (value != nullptr && resultLength >= 2) {
-    uint16_t type = 0;
-    std::memcpy(&type, value, 2);
-    const uint8_t* data = value + 2;
-    const uint32_t size = resultLength - 2;
-    auto u16 = [&](uint32_t at) {
-      uint16_t v = 0;
-      std::memcpy(&v, data + at, 2);
-      return v;
-    };
-    char buffer[200];
-    switch (type) {
-      case NN_TYPE_TEXT:
-        result->assign(reinterpret_cast<const char*>(data), size);
-        break;
-      case NN_TYPE_TEXT_LIST: {
-        std::string joined(kJoinMaximum + 1, '\0');
-        uint32_t n = JoinTextList(data, size, joined.data(), ";", kJoinMaximum);
-        result->assign(joined.data(), n);
-        break;
-      }
-      case NN_TYPE_NUMBER:
-      case NN_TYPE_NUMBER_RANGE: {
-        const uint32_t at = type == NN_TYPE_NUMBER ? 0 : 4;
-        const bool present = type == NN_TYPE_NUMBER ? size >= 8 : size >= 4 && u16(0) > 0;
-        if (present && size >= at + 8) {
-          double number = 0;
-          std::memcpy(&number, data + at, 8);
-          std::snprintf(buffer, sizeof buffer, "%g", number);
-          result->assign(buffer);
-        }
-        break;
-      }
-      case NN_TYPE_TIME:
-        if (size >= 8) {
-          tagTIMEDATE td;
-          std::memcpy(&td, data, 8);
-          uint16_t n = 0;
-          if (NnTimeToText(&td, buffer, 80, &n) == NN_OK) result->assign(buffer, n);
-        }
-        break;
-      case NN_TYPE_TIME_RANGE:
-        if (size >= 4) {
-          const uint32_t times = u16(0), pairs = u16(2);
-          uint32_t at = 4;
-          bool first = true;
-          for (uint32_t k = 0; k < times && at + 8 <= size; ++k, at += 8) {
-            tagTIMEDATE td;
-            std::memcpy(&td, data + at, 8);
-            uint16_t n = 0;
-            if (NnTimeToText(&td, buffer, 80, &n) != NN_OK) continue;
-            if (!first) result->push_back(';');
-            result->append(buffer, n);
-            first = false;
-          }
-          for (uint32_t k = 0; k < pairs && at + 16 <= size; ++k, at += 16) {
-            tagTIMEDATE a, b;
-            std::memcpy(&a, data + at, 8);
-            std::memcpy(&b, data + at + 8, 8);
-            uint16_t n = 0;
-            if (NnTimeRangeToText(&a, &b, buffer, 163, &n) != NN_OK) continue;
-            if (!first) result->push_back(';');
-            result->append(buffer, n);
-            first = false;
-          }
-        }
-        break;
-      default:
-        break;
-    }
+    // As the platform shows a value: every entry of a list (text, numbers,
+    // times and their ranges) joined with ";", numbers "%g", times as text.
+    std::string text(kJoinMaximum + 1, '\0');
+    result->assign(text.data(), NnValueConvertToText(value, resultLength, text.data(),
+                                                     uint16_t(text.size()), ';'));
   }
   if (value != nullptr) NnMemUnlock(hResult);
   NnMemFree(hResult);

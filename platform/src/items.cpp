@@ -160,14 +160,25 @@ NnStatus NnNoteItemAt(NnHandle hNote, uint32_t index, NnItemDesc* out) {
   return NN_OK;
 }
 
-uint16_t NnItemGetText(NnHandle hNote, const char* name, char* buf, uint16_t bufLen) {
-  STORE_LOCK;
+namespace {
+
+// The first item of that name for a text getter (the store locked by the
+// caller), its output emptied first; null when there is none.
+const Item* textItem(NnHandle hNote, const char* name, char* buf, uint16_t bufLen) {
   if (buf && bufLen) buf[0] = 0;
   OpenNote* on = openNoteOf(hNote);
-  if (!on || !name) return 0;
+  if (!on || !name) return nullptr;
   int i = findItem(on->work, name, std::strlen(name));
-  if (i < 0) return 0;
-  const Item& it = on->work.items[size_t(i)];
+  return i < 0 ? nullptr : &on->work.items[size_t(i)];
+}
+
+}  // namespace
+
+uint16_t NnItemGetText(NnHandle hNote, const char* name, char* buf, uint16_t bufLen) {
+  STORE_LOCK;
+  const Item* found = textItem(hNote, name, buf, bufLen);
+  if (!found) return 0;
+  const Item& it = *found;
   const uint8_t* d = it.value.data() + 2;
   size_t n = it.value.size() - 2;
   if (it.type == NN_TYPE_TEXT) return copyText(std::string(reinterpret_cast<const char*>(d), n), buf, bufLen);
@@ -178,19 +189,13 @@ uint16_t NnItemGetText(NnHandle hNote, const char* name, char* buf, uint16_t buf
   return 0;
 }
 
-uint16_t NnItemConvertToText(NnHandle hNote, const char* name, char* buf, uint16_t bufLen,
-                             char separator) {
-  STORE_LOCK;
-  if (buf && bufLen) buf[0] = 0;
-  OpenNote* on = openNoteOf(hNote);
-  if (!on || !name) return 0;
-  int i = findItem(on->work, name, std::strlen(name));
-  if (i < 0) return 0;
-  const Item& it = on->work.items[size_t(i)];
-  const uint8_t* d = it.value.data() + 2;
-  size_t n = it.value.size() - 2;
+namespace {
+
+// A value's data (after its type word) as text; list entries joined with the
+// separator.
+std::string valueText(uint16_t type, const uint8_t* d, size_t n, char separator) {
   std::vector<std::string> parts;
-  switch (it.type) {
+  switch (type) {
     case NN_TYPE_TEXT:
     case NN_TYPE_FORMULA:
       parts.emplace_back(reinterpret_cast<const char*>(d), n);
@@ -211,11 +216,11 @@ uint16_t NnItemConvertToText(NnHandle hNote, const char* name, char* buf, uint16
       if (4 + list * 8 + ranges * 16 > n) break;
       for (size_t k = 0; k < list; ++k) {
         const uint8_t* e = d + 4 + k * 8;
-        parts.push_back(it.type == NN_TYPE_NUMBER_RANGE ? numberText(rdDouble(e)) : timeText(rdTime(e)));
+        parts.push_back(type == NN_TYPE_NUMBER_RANGE ? numberText(rdDouble(e)) : timeText(rdTime(e)));
       }
       for (size_t k = 0; k < ranges; ++k) {
         const uint8_t* e = d + 4 + list * 8 + k * 16;
-        if (it.type == NN_TYPE_NUMBER_RANGE)
+        if (type == NN_TYPE_NUMBER_RANGE)
           parts.push_back(numberText(rdDouble(e)) + " - " + numberText(rdDouble(e + 8)));
         else
           parts.push_back(rangeText(rdTime(e), rdTime(e + 8)));
@@ -230,7 +235,26 @@ uint16_t NnItemConvertToText(NnHandle hNote, const char* name, char* buf, uint16
     if (k && separator) all += separator;
     all += parts[k];
   }
-  return copyText(all, buf, bufLen);
+  return all;
+}
+
+}  // namespace
+
+uint16_t NnItemConvertToText(NnHandle hNote, const char* name, char* buf, uint16_t bufLen,
+                             char separator) {
+  STORE_LOCK;
+  const Item* it = textItem(hNote, name, buf, bufLen);
+  if (!it) return 0;
+  return copyText(valueText(it->type, it->value.data() + 2, it->value.size() - 2, separator), buf,
+                  bufLen);
+}
+
+uint16_t NnValueConvertToText(const void* value, uint32_t valueLen, char* buf, uint16_t bufLen,
+                              char separator) {
+  if (buf && bufLen) buf[0] = 0;
+  if (!value || valueLen < 2) return 0;
+  const auto* v = static_cast<const uint8_t*>(value);
+  return copyText(valueText(rd16(v), v + 2, valueLen - 2, separator), buf, bufLen);
 }
 
 NnStatus NnItemAppendTextList(NnHandle hNote, const char* name, const char* text, uint16_t textLen,

@@ -204,10 +204,27 @@ TEST_F(ComposedHide, TheFormulaHidesItsParagraphBeforeAndAfterReload) {
 TEST_F(ComposedHide, AComputedTextShowsItsResultAndNothingWhenItsFormulaFails) {
   ASSERT_EQ(chunk->AppendHotspot("ComputedText", "@UserName", 9, "", nullptr, 0), 0);
   ASSERT_EQ(chunk->AppendHotspot("ComputedText", "\"<b>\" + \"1\"", 12, "", nullptr, 0), 0);
+  // A list shows every value, numbers as their text would.
+  ASSERT_EQ(chunk->AppendHotspot("ComputedText", "1:2:3", 5, "", nullptr, 0), 0);
+  ASSERT_EQ(chunk->AppendHotspot("ComputedText", "@Text(1:2:3)", 12, "", nullptr, 0), 0);
   const std::string page = Page(chunk.get(), "");
   EXPECT_TRUE(WellFormed(page)) << page;
   EXPECT_EQ(page.find("Action Hotspot"), std::string::npos) << page;
-  EXPECT_NE(page.find("Hidden by formula&lt;b&gt;1</div>"), std::string::npos) << page;
+  EXPECT_NE(page.find("Hidden by formula&lt;b&gt;11;2;31;2;3</div>"), std::string::npos) << page;
+}
+
+// "StandardFontTags=": a table under a right-aligned paragraph keeps its
+// column order; only a right-to-left paragraph turns it round.
+TEST_F(ComposedHide, ATableUnderARightAlignedParagraphTurnsOnlyForRightToLeft) {
+  for (const char* pab : {"Alignment=Right Direction=LTR", "Alignment=Right Direction=RTL"}) {
+    ASSERT_EQ(chunk->AppendParagraph("", pab, nullptr, 0), 0);
+    ASSERT_EQ(chunk->AppendTable(1, 2, 0, "", nullptr), 0);
+  }
+  const std::string page = Page(chunk.get(), "StandardFontTags=Yes");
+  EXPECT_TRUE(WellFormed(page)) << page;
+  const size_t ltr = page.find("<div align='right'><table"), rtl = page.find("direction: rtl");
+  EXPECT_LT(ltr, rtl) << page;
+  EXPECT_NE(page.find("<div style='direction: rtl;' align='left'><table", rtl), std::string::npos);
 }
 
 // A picture's attributes and caption, set as a caller sets them, show on the

@@ -193,10 +193,12 @@ std::vector<std::string> PassthruRuns(NnHandle db, const ItemRef& ref) {
 }
 
 // Renders one item (or one of its sub-ranges) both ways and checks the pages:
-// one head and one body, well-formed XHTML, no script, every text run in order.
-void CheckRange(NnHandle db, const ItemRef& ref, const std::string& definition) {
+// one head and one body, well-formed XHTML, no script, every text run in
+// order, and each table once where the chunk's ranges split one.
+void CheckRange(NnHandle db, const ItemRef& ref, const std::string& definition,
+                const char* options = "") {
   const std::string where = ref.file + " note " + std::to_string(ref.id) + " item " + ref.name +
-                            " [" + definition + "]";
+                            " [" + definition + "] " + options;
   OpenItem open(db, ref.id, ref.name, definition);
   ASSERT_NE(open.chunk(), nullptr) << where;
   if (!open.exists()) {
@@ -210,10 +212,10 @@ void CheckRange(NnHandle db, const ItemRef& ref, const std::string& definition) 
     EXPECT_EQ(text, nullptr) << where;
     return;
   }
-  Page html = Generate(open.chunk(), false);
+  Page html = Generate(open.chunk(), false, options);
   EXPECT_EQ(html.status, 0) << where;
   EXPECT_NE(html.text.find("</html>"), std::string::npos) << where;
-  Page xhtml = Generate(open.chunk(), true);
+  Page xhtml = Generate(open.chunk(), true, options);
   ASSERT_EQ(xhtml.status, 0) << where;
   for (const std::string* page : {&html.text, &xhtml.text}) {
     EXPECT_EQ(Count(*page, "</head>"), 1u) << where;
@@ -240,11 +242,22 @@ void CheckRange(NnHandle db, const ItemRef& ref, const std::string& definition) 
   EXPECT_TRUE(InOrder(runs, page, &stopped))
       << where << ": text runs not in the page from character " << stopped << ": "
       << runs.substr(stopped, 60);
+  // Two rows, two ranges of one table: the tables of the rows' pages less
+  // the one they share.
+  if (definition != "Table 1; Row 1-2") return;
+  size_t tables = 0;
+  for (const char* row : {"Table 1; Row 1", "Table 1; Row 2"}) {
+    OpenItem one(db, ref.id, ref.name, row);
+    if (!one.exists()) return;  // one row only: nothing is split
+    tables += Count(Generate(one.chunk(), true, options).text, "<table");
+  }
+  EXPECT_EQ(Count(xhtml.text, "<table"), tables - 1) << where;
 }
 
 // The whole item and each of its sub-ranges.
-void CheckItem(NnHandle db, const ItemRef& ref) {
-  for (const std::string& definition : kvtest::PageRangeDefinitions()) CheckRange(db, ref, definition);
+void CheckItem(NnHandle db, const ItemRef& ref, const char* options = "") {
+  for (const std::string& definition : kvtest::PageRangeDefinitions())
+    CheckRange(db, ref, definition, options);
 }
 
 // ---- the corpus ---------------------------------------------------------------------
@@ -407,6 +420,21 @@ std::string XmlText(const std::string& s) {
   return out;
 }
 
+// One document note: its subject, fonts table and body as stored records.
+std::string NoteDxl(const std::string& subject, const std::string& fonts, const std::string& body) {
+  std::string fontItem;
+  if (!fonts.empty())
+    fontItem = "<item name='$Fonts'><rawitemdata type='1'>" + Base64(fonts) + "</rawitemdata></item>\n";
+  return "<?xml version='1.0' encoding='utf-8'?>\n"
+         "<note class='document' xmlns='http://www.lotus.com/dxl' version='12.0'>\n"
+         "<noteinfo noteid='8fa' unid='0123456789ABCDEF0123456789ABCDEF'>"
+         "<created><datetime>20261201T090000,00+00</datetime></created>"
+         "<modified><datetime>20261201T093000,00+00</datetime></modified></noteinfo>\n"
+         "<item name='Subject'><text>" + XmlText(subject) + "</text></item>\n" + fontItem +
+         "<item name='Body'><rawitemdata type='1'>" + Base64(body) +
+         "</rawitemdata></item>\n</note>\n";
+}
+
 std::string HostileDocument() {
   const std::string face = "x\"'><script>f</script>";
   std::string fonts = WordRecord(0xFF8B, U16(1) + std::string{6, 0x22} + face +
@@ -424,24 +452,43 @@ std::string HostileDocument() {
       Stream(body) + Picture() +
       Stream({AltText("\"><script>alert(2)</script>"), Paragraph(), ParagraphRef(),
               TextRun(1, "</body></html><script>")});
-  return "<?xml version='1.0' encoding='utf-8'?>\n"
-         "<note class='document' xmlns='http://www.lotus.com/dxl' version='12.0'>\n"
-         "<noteinfo noteid='8fa' unid='0123456789ABCDEF0123456789ABCDEF'>"
-         "<created><datetime>20261201T090000,00+00</datetime></created>"
-         "<modified><datetime>20261201T093000,00+00</datetime></modified></noteinfo>\n"
-         "<item name='Subject'><text>" + XmlText("<script>t</script>\"'") + "</text></item>\n"
-         "<item name='$Fonts'><rawitemdata type='1'>" + Base64(Stream({fonts})) +
-         "</rawitemdata></item>\n"
-         "<item name='Body'><rawitemdata type='1'>" + Base64(records) +
-         "</rawitemdata></item>\n</note>\n";
+  return NoteDxl("<script>t</script>\"'", Stream({fonts}), records);
 }
 
-class HostileItem : public ::testing::Test {
+// A document of sections in the styles of a section-style record (7 to 10),
+// each bar (its title a formula) in a group of its own as stored documents
+// keep it, and a 2 x 2 table whose cells hold paragraphs.
+std::string SectionsAndTableDocument() {
+  auto group = [](uint8_t sig, uint16_t type) { return std::string{char(sig), 6} + U16(0) + U16(type); };
+  std::vector<std::string> body = {ParagraphDefinition(), Paragraph(), ParagraphRef(),
+                                   TextRun(1, "Before the sections")};
+  for (uint32_t value = 0; value < 4; ++value) {
+    const std::string n = std::to_string(value + 7);
+    body.insert(body.end(),
+                {Paragraph(), ParagraphRef(), WordRecord(0xFFAD, U16(12) + U32(0) + U16(0)),
+                 group(0xDD, 0xFFAC),
+                 WordRecord(0xFFAC, U32(0x2000) + Font(1) +
+                                        kvtest::CompiledFormula("\"Style " + n + "\" + \" title\"") + '\0'),
+                 std::string{0x62, 14} + U16(128) + U16(0) + U32(0) + U32(value),
+                 group(0xDE, 0xFFAC), Paragraph(), ParagraphRef(), TextRun(1, "Inside style " + n),
+                 std::string{char(0xAE), 2}});
+  }
+  body.push_back(std::string{char(0xA3), 14} + U16(1440) + std::string(8, '\0') + U16(1));
+  for (char cell = 0; cell < 4; ++cell)
+    body.insert(body.end(), {std::string{char(0xA4), 18, char(cell / 2), char(cell % 2)} +
+                                 std::string(6, '\0') + std::string{0x55, 0, 0, 0, 1, 1, 0, 0},
+                             Paragraph(), ParagraphRef(), TextRun(1, "cell " + std::to_string(cell))});
+  body.insert(body.end(), {std::string{char(0xA5), 6} + U32(0), Paragraph(), ParagraphRef(),
+                           TextRun(1, "After the table")});
+  return NoteDxl("Sections", "", Stream(body));
+}
+
+class BuiltItem : public ::testing::Test {
  protected:
-  void SetUp() override {
+  void Open(const std::string& document) {
     dir = kvtest::MakeTempDir();
-    path = dir + "/hostile.dxl";
-    kvtest::WriteFile(path, HostileDocument());
+    path = dir + "/built.dxl";
+    kvtest::WriteFile(path, document);
     ASSERT_EQ(NnDbOpen(path.c_str(), 0, &db), NN_OK);
     std::vector<ItemRef> items = RichTextItems(db, path);
     ASSERT_EQ(items.size(), 1u);
@@ -455,6 +502,27 @@ class HostileItem : public ::testing::Test {
   NnHandle db = 0;
   ItemRef ref;
 };
+
+class HostileItem : public BuiltItem {
+ protected:
+  void SetUp() override { Open(HostileDocument()); }
+};
+
+// Sections of styles 7 to 10 and a table split by rows, in every section
+// form: each range parses and holds each table once; every form shows the
+// titles' formula results.
+TEST_F(BuiltItem, SectionStylesAndSplitTablesRenderInEveryForm) {
+  Open(SectionsAndTableDocument());
+  OpenItem open(db, ref.id, ref.name);
+  for (const char* options : {"WrenlatchSections=Yes", "SectionIncludeTitle=Yes", "SectionsInCSS=Yes"}) {
+    // (The script form's own script would fail the check for document script.)
+    if (std::strcmp(options, "SectionsInCSS=Yes") != 0) CheckItem(db, ref, options);
+    const std::string page = Generate(open.chunk(), true, options).text;
+    for (int style = 7; style <= 10; ++style)
+      EXPECT_NE(page.find("Style " + std::to_string(style) + " title"), std::string::npos) << page;
+    EXPECT_EQ(page.find("&quot;"), std::string::npos) << page;
+  }
+}
 
 TEST_F(HostileItem, NothingFromTheDocumentBecomesScriptOrAttribute) {
   CheckItem(db, ref);

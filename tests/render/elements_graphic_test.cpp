@@ -180,6 +180,26 @@ TEST_F(GraphicTest, AttributesAndCaptionGoWithTheirPicture) {
       << out;
 }
 
+// A named image resource (a link target of kind 3 after the graphic) stored
+// with its alias: the source is its name, encoded, in HTML and XHTML.
+TEST_F(GraphicTest, AnAliasedImageResourceIsFoundByItsName) {
+  for (const auto& [stored, src] : std::vector<std::pair<std::string, std::string>>{
+           {"instructions.gif|instructions.gif", "instructions.gif"}, {"a b.gif|Alias", "a%20b.gif"},
+           {"plain.gif", "plain.gif"}, {"|alias only", ""}}) {
+    for (uint16_t kind : {kOutputHtml, kOutputXhtml}) {
+      NewList();
+      Context(kind);
+      RTRecordNode* g = Add(Graphic(10, 10));
+      Bytes resource = WordRecord(0xFFF6, 36);
+      Put16(resource, 8, 3);
+      Put16(resource, 12, uint16_t(stored.size()));
+      PutText(resource, 36, stored);
+      Add(Sized(resource));
+      EXPECT_EQ(Src(Draw(g)), src) << stored;
+    }
+  }
+}
+
 TEST_F(GraphicTest, SegmentLengthsBeyondTheirRecordAreCut) {
   RTRecordNode* g = Add(Graphic(1, 1));
   Add(ImageHeader(1, 0));

@@ -106,6 +106,12 @@ TEST_F(SectionBlockTest, EachSectionHoldsItsContentInEveryStoredLayout) {
          Add(HotspotEnd()), Line("after");
        },
        {{"T", "in1"}}, {"in1</", "after"}},
+      {"grouped bar inside a link",
+       [&] {
+         Add(HotspotBegin(11, 0x1000, std::string("http://x/\0", 10))), Add(Text("link"));
+         Section("T", {"in1"}), Add(HotspotEnd()), Line("after");
+       },
+       {{"T", "in1"}}, {"link", "in1</", "after"}},
       {"bare bar in its hotspot",
        [&] { Line("before"), Section("T", {"one", "two"}, false), Line("after"); },
        {{"T", "onetwo"}}, {"two</", "after"}},
@@ -126,6 +132,15 @@ TEST_F(SectionBlockTest, EachSectionHoldsItsContentInEveryStoredLayout) {
       out += Finish();
       ASSERT_TRUE(ParsesAsXml(out)) << out;
       EXPECT_EQ(Count(out, "<div"), Count(out, "</div>")) << out;
+      // No link opens inside another in the same cell (a section's own
+      // links included): the HTML parser would end the first there.
+      std::vector<int> links = {0};
+      for (size_t a = out.find('<'); a != std::string::npos; a = out.find('<', a + 1)) {
+        if (out.compare(a, 3, "<td") == 0) links.push_back(0);
+        if (out.compare(a, 5, "</td>") == 0 && links.size() > 1) links.pop_back();
+        links.back() += int(out.compare(a, 3, "<a ") == 0) - int(out.compare(a, 4, "</a>") == 0);
+        EXPECT_LE(links.back(), 1) << out;
+      }
       for (size_t i = 0; i < layout.sections.size(); ++i) {
         const auto& [title, content] = layout.sections[i];
         const std::string n = "sctn" + std::to_string(i + 1);

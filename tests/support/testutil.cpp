@@ -204,8 +204,8 @@ size_t Count(const std::string& text, const std::string& what) {
 }
 
 const std::vector<std::string>& PageRangeDefinitions() {
-  static const std::vector<std::string> definitions = {"", "Outside Table 1", "Table 1",
-                                                       "Paragraph 2", "Section 1"};
+  static const std::vector<std::string> definitions = {
+      "", "Outside Table 1", "Table 1", "Table 1; Row 1-2", "Paragraph 2", "Section 1"};
   return definitions;
 }
 

@@ -61,7 +61,8 @@ size_t Count(const std::string& text, const std::string& what);
 
 // The parts of an item that page sweeps render, each a page of its own where
 // the item has one: the whole item (""), the text around the first table, the
-// table, the second paragraph and the first section.
+// table, its first two rows (two ranges of one table), the second paragraph
+// and the first section.
 const std::vector<std::string>& PageRangeDefinitions();
 
 // Decodes base64 written independently of the library (tests compare the two):

@@ -232,6 +232,10 @@ uint16_t NnItemGetText(NnHandle hNote, const char* name, char* buf, uint16_t buf
 // times by NnTimeToText; cut to bufLen - 1; returns the length.
 uint16_t NnItemConvertToText(NnHandle hNote, const char* name, char* buf, uint16_t bufLen,
                              char separator);
+// A value (its type word first, as NnComputeEvaluate gives a result) as text,
+// the same way: every entry of a list, joined with the separator.
+uint16_t NnValueConvertToText(const void* value, uint32_t valueLen, char* buf, uint16_t bufLen,
+                              char separator);
 // Appends an entry to a text-list item, creating it (as a text list) when absent.
 NnStatus NnItemAppendTextList(NnHandle hNote, const char* name, const char* text,
                               uint16_t textLen, bool allowDuplicates);

@@ -137,11 +137,13 @@ TEST_F(ChunkMethods, ColumnOptionsGiveEachCellItsWidth) {
   EXPECT_EQ(others, (std::vector<std::string>{"width='50'", "width='25%'", "width='50'",
                                                "width='25%'"}));
   EXPECT_EQ(Text(all, "Table 1; Row 1; Column 1"), "");  // the options are no cell text
-  // The page gives the columns their widths: 750 and 2,340 twips.
+  // The page gives the columns their widths: the fixed one its 50 pixels
+  // (750 twips), the other all that is left (its 2,340 twips are all the
+  // table's columns that are not fixed).
   const std::string page = SaveReloadRender();
   EXPECT_TRUE(ParsesAsXml(page));
-  EXPECT_NE(page.find("width:24%"), std::string::npos);
-  EXPECT_NE(page.find("width:76%"), std::string::npos);
+  EXPECT_EQ(kvtest::Count(page, "<td style=\"width:50px;min-width:50px;"), 2u) << page;
+  EXPECT_EQ(kvtest::Count(page, "<td style=\"width:100%;"), 2u) << page;
 }
 
 // Column 2 is given texts first: the corpus tables hold text in column 1 only.
