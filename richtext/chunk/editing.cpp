@@ -264,7 +264,12 @@ NnStatus TorvoRTChunk::AppendParagraphInternal(const char* text, const char* fon
       return lastStatus;
     }
   }
-  return RunFrame(2417, 0, 0, 0, 0, text, font, nullptr, nullptr);
+  // The compiled formula stays in the session's result; its length tells the
+  // paragraph to hide by it.
+  const NnStatus st =
+      RunFrame(2417, 0, session->ResultTextLength, 0, 0, text, font, nullptr, nullptr);
+  session->ClearResultText();
+  return st;
 }
 
 NnStatus TorvoRTChunk::AppendTabs(uint16_t count) {

@@ -329,34 +329,35 @@ NnStatus Paragraph(const uint8_t* data, uint16_t sig, uint32_t recordLength,
     // A paragraph string in the second text when no set-up parsed one.
     if (ParseParagraphSpec(ctx->Text2, nullptr, &local) == 0) spec = &local;
   }
+  // The hide formula: the method's compiled formula (its length the first
+  // number, the text the session's result), else a paragraph string's.
+  const void* hide = nullptr;
+  uint32_t hideLength = 0;
+  if (ctx->Number1) {
+    if (ctx->Number1 > ctx->Session->ResultTextLength) return NN_ERR_INVALID_ARG;
+    hide = ctx->Session->ResultText;
+    hideLength = ctx->Number1;
+  }
   if (spec) {
     st = BuildParagraphDefinitionFromSpec(def, sizeof def, spec, 0, 0);
     if (st) return st;
     PutU16(def, 4, id);
     std::memcpy(&defLength, def + 2, 2);
-    if (spec->hasHideWhen && spec->hideWhenLength) {
-      // The hide-when text travels in a 0xFFBB record before the definition.
-      uint16_t flags = 0;
-      std::memcpy(&flags, def + kv::cd::host::kPabFlags, 2);
-      PutU16(def, kv::cd::host::kPabFlags, uint16_t(flags | 0x0800));
-      // A formula that does not fit is refused, never written empty.
-      if (spec->hideWhenLength > kParagraphExtTextMax) return NN_ERR_INVALID_ARG;
-      const uint32_t n = spec->hideWhenLength;
-      const uint32_t len = (n + 14 + 1) & ~1u;
-      RecordBuffer rec(ctx->Session, len);
-      if (!rec.ok()) return NN_ERR_MEMORY;
-      PutU16(rec.data(), 0, 0xFFBB);
-      PutU16(rec.data(), 2, uint16_t(len));
-      PutU16(rec.data(), 4, id);
-      std::memcpy(rec.data() + 14, spec->hideWhen, n);
-      st = AppendRecord(rec.data(), 0xFFBB, len, &ctx->Compose);
-      if (st) return st;
+    if (!hide && spec->hasHideWhen && spec->hideWhenLength) {
+      hide = spec->hideWhen;
+      hideLength = spec->hideWhenLength;
     }
   }
+  if (hide) {
+    // The hide-when text travels in a 0xFFBB record before the definition.
+    uint16_t flags = 0;
+    std::memcpy(&flags, def + kv::cd::host::kPabFlags, 2);
+    PutU16(def, kv::cd::host::kPabFlags, uint16_t(flags | kPabHideFormula));
+    st = EmitHideWhenRecord(id, hide, hideLength, ctx);
+    if (st) return st;
+  }
   st = AppendRecord(def, 0xFF82, defLength, &ctx->Compose);
-  uint8_t ref[4] = {131, 4};
-  PutU16(ref, 2, id);
-  if (st == 0) st = AppendRecord(ref, 131, 4, &ctx->Compose);
+  if (st == 0) st = EmitParagraphReferenceTo(id, ctx);
   if (st) return st;
   const char* text = ctx->Text1 ? ctx->Text1 : "";
   uint32_t length = ctx->SubCode ? uint32_t(strnlen(text, ctx->SubCode)) : uint32_t(std::strlen(text));

@@ -1,0 +1,104 @@
+// Every formula, option, margin, name or value a write method takes, given
+// alone on a real document: either the records change as the argument's name
+// says (and the page saved, reloaded and rendered shows it where it is
+// visible), or the call fails with the item byte-identical and its status in
+// lastStatus.
+#include <functional>
+
+#include "corpus_fixture.h"
+
+namespace corpustest {
+namespace {
+
+constexpr const char* kStyled = "jnx/testConvertAndOpenMimeItem/styledtext.xml";
+constexpr const char* kView = "jnx/testDbDesignEmbedded/embedded_view.xml";
+constexpr const char* kDate = "jnx/testDbDesignEmbedded/embedded_date.xml";
+constexpr const char* kAttendee = "ukl/Forms/Attendee.form";
+constexpr const char* kCell = "Table 1; Row 1; Column 1; Paragraph 1";
+
+using RecordSet = std::vector<Record>;
+using Check = std::function<void(const RecordSet& before, const RecordSet& after, TorvoRTChunk*)>;
+
+uint16_t Word(const Record& r, size_t at) {
+  return r.bytes.size() >= at + 2 ? uint16_t(uint8_t(r.bytes[at]) | uint8_t(r.bytes[at + 1]) << 8)
+                                   : 0;
+}
+size_t CountOf(const RecordSet& rs, uint16_t sig) {
+  return size_t(std::count_if(rs.begin(), rs.end(), [&](const Record& r) { return r.signature == sig; }));
+}
+// The definition (0xFF82) of paragraph `id`, or null.
+const Record* Definition(const RecordSet& rs, uint16_t id) {
+  for (const Record& r : rs)
+    if (r.signature == 0xFF82 && Word(r, 4) == id) return &r;
+  return nullptr;
+}
+
+// A new hide-when record holding `formula`, whose definition hides by it.
+Check HiddenBy(std::string formula) {
+  return [formula](const RecordSet& before, const RecordSet& after, TorvoRTChunk*) {
+    ASSERT_EQ(CountOf(after, 0xFFBB), CountOf(before, 0xFFBB) + 1);
+    for (const Record& r : after) {
+      if (r.signature != 0xFFBB || std::count(before.begin(), before.end(), r)) continue;
+      EXPECT_EQ(r.bytes.substr(14, formula.size()), formula);
+      const Record* def = Definition(after, Word(r, 4));
+      ASSERT_NE(def, nullptr);
+      EXPECT_TRUE(Word(*def, 62) & 0x0800);
+    }
+  };
+}
+
+struct Row {
+  const char* name;
+  const char* file;
+  const char* item;
+  const char* definition;
+  std::function<NnStatus(TorvoRTChunk*)> call;
+  Check stored;                 // null: the call must fail
+  const char* shows = nullptr;  // in the page after the call
+  const char* hides = nullptr;  // not in the page after the call
+};
+
+using ArgumentSweep = CorpusDoc;
+
+TEST_F(ArgumentSweep, EachArgumentReachesTheRecordsOrTheCallFails) {
+  const Row rows[] = {
+      // Hide formulas of new paragraphs, tables and layers.
+      {"AppendParagraph formula", kStyled, "Body", "Paragraph 1",
+       [](TorvoRTChunk* c) { return c->AppendParagraph("ZQX", "", "@True", 5); }, HiddenBy("@True"),
+       nullptr, "ZQX"},
+      {"InsertParagraph formula", kStyled, "Body", "Paragraph 3",
+       [](TorvoRTChunk* c) { return c->InsertParagraph("ZQX", "", "@True", 5); }, HiddenBy("@True")},
+      {"AppendParagraph bad formula", kStyled, "Body", "Paragraph 1",
+       [](TorvoRTChunk* c) { return c->AppendParagraph("ZQX", "", "@(", 2); }, nullptr},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    if (!Open(row.file, row.item)) GTEST_SKIP() << "no corpus";
+    const RecordSet before = Records();
+    TorvoRTChunk* chunk = Chunk(row.definition);
+    const NnStatus status = row.call(chunk);
+    const RecordSet after = Records();
+    if (!row.stored) {
+      EXPECT_NE(status, 0);
+      EXPECT_NE(chunk->lastStatus, 0);
+      EXPECT_EQ(after, before);
+      continue;
+    }
+    ASSERT_EQ(status, 0);
+    EXPECT_EQ(chunk->lastStatus, 0);
+    EXPECT_NE(after, before);
+    row.stored(before, after, chunk);
+    if (!row.shows && !row.hides) continue;
+    const std::string page = SaveReloadRender("RespectHiddenFormulas=Yes");
+    EXPECT_TRUE(ParsesAsXml(page));
+    if (row.shows) {
+      EXPECT_NE(page.find(row.shows), std::string::npos) << page;
+    }
+    if (row.hides) {
+      EXPECT_EQ(page.find(row.hides), std::string::npos) << page;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace corpustest
