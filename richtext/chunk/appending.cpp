@@ -208,7 +208,7 @@ NnStatus TorvoRTChunk::AppendLayer(const char* top, const char* left, const char
                     "ZELKO: Invalid '%s' for AppendLayer. No spaces or semicolons!", kNames[i]);
       LogMessage(s, message);
       lastInternalError = kStatusMissingText;
-      return kStatusMissingText;
+      return lastStatus = kStatusMissingText;
     }
   }
   s->ClearResultText();
@@ -232,7 +232,8 @@ NnStatus TorvoRTChunk::AppendLayer(const char* top, const char* left, const char
   // must not read as added.
   NnStatus engineStatus = 0;
   if (formulaStatus == 0)
-    engineStatus = RunFrame(2442, number, 0, 0, 0, text, position, nullptr, nullptr);
+    engineStatus = RunFrame(2442, number, s->ResultTextLength, 0, 0, text, position, nullptr,
+                            nullptr);
   PoolFree(s, position);
   s->ClearResultText();
   return formulaStatus ? formulaStatus : engineStatus;

@@ -433,14 +433,12 @@ NnStatus ComposeSection(RTProcessContext* ctx, int /*kind*/, int /*flag*/) {
 NnStatus ComposeLayer(uint32_t /*kind*/, RTProcessContext* ctx, const char* text,
                       const char* position) {
   if (!ctx) return NN_ERR_INVALID_ARG;
-  // "top;left;width;height;style"
-  char parts[5][256] = {};
+  // "top;left;width;height;style": each part whole, the style to the end.
+  std::string parts[5];
   const char* p = position ? position : "";
   for (int i = 0; i < 5 && p; ++i) {
     const char* semi = i < 4 ? std::strchr(p, ';') : nullptr;
-    size_t n = semi ? size_t(semi - p) : std::strlen(p);
-    if (n >= sizeof parts[i]) n = sizeof parts[i] - 1;
-    std::memcpy(parts[i], p, n);
+    parts[i].assign(p, semi ? size_t(semi - p) : std::strlen(p));
     p = semi ? semi + 1 : nullptr;
   }
   // The place (top and left of the positioning record 107) and the size
@@ -454,23 +452,29 @@ NnStatus ComposeLayer(uint32_t /*kind*/, RTProcessContext* ctx, const char* text
   box[1] = 168;
   uint8_t* const lengths[4] = {positioning + 8, positioning + 32, box + 8, box + 32};
   for (int i = 0; i < 4; ++i) {
-    if (!*parts[i] || !strcasecmp(parts[i], "auto")) {
+    if (parts[i].empty() || !strcasecmp(parts[i].c_str(), "auto")) {
       lengths[i][0] = 0x1;  // auto
       continue;
     }
-    if (ParseCssLength(lengths[i], 24, parts[i], 0)) return NN_ERR_INVALID_ARG;
+    if (ParseCssLength(lengths[i], 24, parts[i].c_str(), 0)) return NN_ERR_INVALID_ARG;
   }
+  // The method's compiled hide formula (its length the first number, the
+  // text the session's result) hides the layer's content.
+  if (ctx->Number1 > ctx->Session->ResultTextLength) return NN_ERR_INVALID_ARG;
   uint8_t layer[20] = {108, 20};
   NnStatus st = EmitBeginRecord(108, 0, &ctx->Compose);
   if (st == 0) st = AppendRecord(layer, 108, sizeof layer, &ctx->Compose);
   if (st == 0) st = AppendRecord(positioning, 107, sizeof positioning, &ctx->Compose);
   if (st == 0) st = AppendRecord(box, 106, sizeof box, &ctx->Compose);
-  if (st == 0 && *parts[4]) {
-    const char* strings[6] = {nullptr, nullptr, parts[4], nullptr, nullptr, nullptr};
+  if (st == 0 && !parts[4].empty()) {
+    const char* strings[6] = {nullptr, nullptr, parts[4].c_str(), nullptr, nullptr, nullptr};
     st = ComposeHtmlAttributes(0xFF7A, strings, ctx);
   }
+  uint16_t hidden = 0;
+  if (st == 0 && ctx->Number1)
+    st = EmitHiddenParagraphDefinition(ctx->Session->ResultText, ctx->Number1, true, ctx, &hidden);
   if (st == 0) st = EmitParagraphStart(ctx);
-  if (st == 0) st = EmitParagraphReference(ctx);
+  if (st == 0) st = hidden ? EmitParagraphReferenceTo(hidden, ctx) : EmitParagraphReference(ctx);
   if (st == 0) st = EmitTextRecord(text ? text : "", text ? uint32_t(std::strlen(text)) : 0,
                                    nullptr, &ctx->Compose);
   if (st == 0) st = EmitEndRecord(108, 0, &ctx->Compose);

@@ -79,6 +79,10 @@ NnStatus ComposeTable(uint32_t columns, uint32_t rows, RTProcessContext* ctx) {
   const uint8_t cellSig = nested ? 208 : 164;
   const uint8_t endSig = nested ? 209 : 165;
 
+  // The method's compiled hide formula waits in the session's result.
+  const bool hideFormula = g->tableHideFormulaFlag != 0;
+  if (hideFormula && !ctx->Session->ResultTextLength) return NN_ERR_INVALID_ARG;
+
   uint16_t base = g->tableBaseWidth ? g->tableBaseWidth
                                     : (ctx->Item && ctx->Item->tableWidth ? ctx->Item->tableWidth
                                                                           : kDefaultTableWidth);
@@ -118,6 +122,7 @@ NnStatus ComposeTable(uint32_t columns, uint32_t rows, RTProcessContext* ctx) {
   }
   if (st == 0) st = EmitEndRecord(0xFFFB, 0, &ctx->Compose);
   if (st == 0) st = AppendRecord(begin, beginSig, kTableBeginLength, &ctx->Compose);
+  uint16_t hidden = 0;
   for (uint32_t r = 0; st == 0 && r < rows; ++r) {
     for (uint32_t c = 0; st == 0 && c < columns; ++c) {
       uint8_t cell[kCellLength] = {cellSig, uint8_t(kCellLength), uint8_t(r), uint8_t(c)};
@@ -132,8 +137,13 @@ NnStatus ComposeTable(uint32_t columns, uint32_t rows, RTProcessContext* ctx) {
       // their HTML attributes.
       if (st == 0 && c < kCellTextSlots && g->cellText[c])
         st = ComposeColumnCellAttributes(g->cellText[c], ctx);
+      // A hide formula hides every cell's paragraph: their definition, with
+      // the formula, opens the first cell.
+      if (st == 0 && hideFormula && !hidden)
+        st = EmitHiddenParagraphDefinition(ctx->Session->ResultText,
+                                           ctx->Session->ResultTextLength, true, ctx, &hidden);
       if (st == 0) st = EmitParagraphStart(ctx);
-      if (st == 0) st = EmitParagraphReference(ctx);
+      if (st == 0) st = hidden ? EmitParagraphReferenceTo(hidden, ctx) : EmitParagraphReference(ctx);
       if (st == 0) {
         uint32_t font = CurrentFont(ctx);
         st = EmitTextRecord("", 0, &font, &ctx->Compose);

@@ -70,6 +70,14 @@ TEST_F(ArgumentSweep, EachArgumentReachesTheRecordsOrTheCallFails) {
        [](TorvoRTChunk* c) { return c->InsertParagraph("ZQX", "", "@True", 5); }, HiddenBy("@True")},
       {"AppendParagraph bad formula", kStyled, "Body", "Paragraph 1",
        [](TorvoRTChunk* c) { return c->AppendParagraph("ZQX", "", "@(", 2); }, nullptr},
+      {"AppendTable HideFormula=", kStyled, "Body", "",
+       [](TorvoRTChunk* c) { return c->AppendTable(2, 2, 0, "HideFormula=@IsNewDoc", nullptr); },
+       HiddenBy("@IsNewDoc")},
+      {"AppendLayer formula", kStyled, "Body", "",
+       [](TorvoRTChunk* c) {
+         return c->AppendLayer(nullptr, nullptr, nullptr, nullptr, 0, "LayerZQX", nullptr, "@True", 5);
+       },
+       HiddenBy("@True"), nullptr, "LayerZQX"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
