@@ -23,6 +23,11 @@ uint16_t Word(const Record& r, size_t at) {
   return r.bytes.size() >= at + 2 ? uint16_t(uint8_t(r.bytes[at]) | uint8_t(r.bytes[at + 1]) << 8)
                                    : 0;
 }
+std::string Property(TorvoRTChunk* c, const char* name) {
+  char buffer[1024] = {};
+  c->GetPropertyText(name, buffer, sizeof buffer);
+  return buffer;
+}
 size_t CountOf(const RecordSet& rs, uint16_t sig) {
   return size_t(std::count_if(rs.begin(), rs.end(), [&](const Record& r) { return r.signature == sig; }));
 }
@@ -44,6 +49,16 @@ Check HiddenBy(std::string formula) {
       ASSERT_NE(def, nullptr);
       EXPECT_TRUE(Word(*def, 62) & 0x0800);
     }
+  };
+}
+// The definition the target's paragraph now references holds `value` at
+// host offset `at`.
+Check DefinitionWord(const char* definition, size_t at, uint16_t value) {
+  return [=](const RecordSet&, const RecordSet& after, TorvoRTChunk* c) {
+    const std::string id = Property(c->item->DefineChunk(definition), "PABID");
+    const Record* def = Definition(after, uint16_t(std::stoi(id)));
+    ASSERT_NE(def, nullptr);
+    EXPECT_EQ(Word(*def, at), value);
   };
 }
 
@@ -78,6 +93,22 @@ TEST_F(ArgumentSweep, EachArgumentReachesTheRecordsOrTheCallFails) {
          return c->AppendLayer(nullptr, nullptr, nullptr, nullptr, 0, "LayerZQX", nullptr, "@True", 5);
        },
        HiddenBy("@True"), nullptr, "LayerZQX"},
+      // Paragraph margins, alone.
+      {"ChangeParagraph LeftMargin=%", kStyled, "Body", "Paragraph 3",
+       [](TorvoRTChunk* c) { return c->ChangeParagraph("LeftMargin=50%", "", 0); },
+       DefinitionWord("Paragraph 3", 74, 50), "margin-left:50%"},
+      {"ChangeParagraph FirstLineLeftMargin=%", kStyled, "Body", "Paragraph 3",
+       [](TorvoRTChunk* c) { return c->ChangeParagraph("FirstLineLeftMargin=25%", "", 0); },
+       DefinitionWord("Paragraph 3", 78, 25), "text-indent:25%"},
+      {"ChangeParagraph RightMargin=%", kStyled, "Body", "Paragraph 3",
+       [](TorvoRTChunk* c) { return c->ChangeParagraph("RightMargin=10%", "", 0); },
+       DefinitionWord("Paragraph 3", 82, 10)},
+      {"ChangeParagraph RightMargin= in a cell", kView, "$Body", kCell,
+       [](TorvoRTChunk* c) { return c->ChangeParagraph("RightMargin=1in", "", 0); },
+       DefinitionWord(kCell, 80, 1440)},
+      {"ChangeParagraph LeftMargin= in a cell", kView, "$Body", kCell,
+       [](TorvoRTChunk* c) { return c->ChangeParagraph("LeftMargin=3in", "", 0); },
+       DefinitionWord(kCell, 72, 4320)},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
