@@ -129,9 +129,10 @@ const ChunkPropertyRow* FindChunkPropertyAnywhere(const char* name) {
 
 bool RunsPropertySet(uint16_t code, uint32_t subCode) {
   // Popup text, hotspot border, table width, picture pixels, pass-through
-  // marking and the URL: steps of no other method.
+  // marking and the URL: steps of no other method; a cell colour whatever
+  // sub-code it comes with.
   switch (code) {
-    case 6: case 19: case 34: case 40: case 48: case 55:
+    case 6: case 19: case 34: case 40: case 48: case 55: case 2394:
       return true;
     default:
       break;

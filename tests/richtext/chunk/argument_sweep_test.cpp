@@ -109,6 +109,13 @@ TEST_F(ArgumentSweep, EachArgumentReachesTheRecordsOrTheCallFails) {
       {"ChangeParagraph LeftMargin= in a cell", kView, "$Body", kCell,
        [](TorvoRTChunk* c) { return c->ChangeParagraph("LeftMargin=3in", "", 0); },
        DefinitionWord(kCell, 72, 4320)},
+      // A cell colour on a run in a cell, by any path.
+      {"AlterRichText 2394 on a run", kAttendee, "$Body", "Table 1; Row 1; Column 1; Text 1",
+       [](TorvoRTChunk* c) {
+         c->AlterRichText(2394, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+         return c->lastStatus;
+       },
+       nullptr},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
