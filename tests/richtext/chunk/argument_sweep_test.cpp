@@ -61,6 +61,16 @@ Check DefinitionWord(const char* definition, size_t at, uint16_t value) {
     EXPECT_EQ(Word(*def, at), value);
   };
 }
+Check RowTexts(const char* table, const char* property, std::vector<std::string> want) {
+  return [=](const RecordSet&, const RecordSet&, TorvoRTChunk* c) {
+    std::vector<std::string> got;
+    for (size_t r = 1; r <= want.size(); ++r) {
+      const std::string row = std::string(table) + "; Row " + std::to_string(r);
+      got.push_back(Property(c->item->DefineChunk(row.c_str()), property));
+    }
+    EXPECT_EQ(got, want);
+  };
+}
 
 struct Row {
   const char* name;
@@ -116,6 +126,11 @@ TEST_F(ArgumentSweep, EachArgumentReachesTheRecordsOrTheCallFails) {
          return c->lastStatus;
        },
        nullptr},
+      // Sorting by the rows' labels.
+      {"SortByRow SortBy=TabLabel", kDate, "$Body", "Table 8",
+       [](TorvoRTChunk* c) { return NnStatus(c->SortByRow(1, 0, 0, 0, "SortBy=TabLabel TitleRows=0")); },
+       RowTexts("Table 8", "RowLabel",
+                {"Calendar", "Contacts", "Inbox", "Links", "Misc.", "Pictures", "To Do"})},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
