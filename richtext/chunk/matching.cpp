@@ -192,7 +192,7 @@ uint16_t TorvoRTChunk::LinkMatching(const char* server, const char* database, co
     SendMessage(s, format, name);
     g->lookupBuildTime = {};
     release();
-    return kStatusMissingArgument;
+    return lastStatus = kStatusMissingArgument;
   };
 
   // 2.
@@ -200,6 +200,11 @@ uint16_t TorvoRTChunk::LinkMatching(const char* server, const char* database, co
   if (!view || !*view) return refuse("ZELKO: %s method passed an invalid view name.");
   if (!referenceField || !*referenceField) return refuse("ZELKO: %s missing reference fieldname.");
   const bool hasResult = resultField && *resultField;
+  // A chunk whose target the item does not hold has nothing to match.
+  if (!Exists()) {
+    release();
+    return lastStatus = NN_ERR_ITEM_NOT_FOUND;
+  }
 
   // A formula left by an earlier call that did not end is not ours to keep.
   StopComputation(&g->resultFormula);

@@ -131,6 +131,13 @@ TEST_F(ArgumentSweep, EachArgumentReachesTheRecordsOrTheCallFails) {
        [](TorvoRTChunk* c) { return NnStatus(c->SortByRow(1, 0, 0, 0, "SortBy=TabLabel TitleRows=0")); },
        RowTexts("Table 8", "RowLabel",
                 {"Calendar", "Contacts", "Inbox", "Links", "Misc.", "Pictures", "To Do"})},
+      // Matching on a target the item does not hold.
+      {"LinkMatching missing target", kStyled, "Body", "Table 9",
+       [](TorvoRTChunk* c) { return NnStatus(c->LinkMatching("", "keys.nsf", "Keys", "Subject", "", "", 0)); },
+       nullptr},
+      {"WikiMatching missing target", kStyled, "Body", "Table 9",
+       [](TorvoRTChunk* c) { return NnStatus(c->WikiMatching("", "keys.nsf", "Keys", "Subject", "", "")); },
+       nullptr},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
