@@ -138,6 +138,9 @@ TEST_F(ArgumentSweep, EachArgumentReachesTheRecordsOrTheCallFails) {
       {"WikiMatching missing target", kStyled, "Body", "Table 9",
        [](TorvoRTChunk* c) { return NnStatus(c->WikiMatching("", "keys.nsf", "Keys", "Subject", "", "")); },
        nullptr},
+      // Attachment names.
+      {"RenameAttachment empty name", kStyled, "Body", "",
+       [](TorvoRTChunk* c) { return c->RenameAttachment("", 0, ""); }, nullptr},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
