@@ -115,13 +115,14 @@ AdoptScope::AdoptScope(RTProcessContext* ctx)
 }
 AdoptScope::~AdoptScope() { *flag_ = saved_; }
 
-void EvaluateComputationToText(NnHandle hCompute, NnHandle hNote, uint32_t maximum,
+bool EvaluateComputationToText(NnHandle hCompute, NnHandle hNote, uint32_t maximum,
                                std::string* out) {
   out->clear();
-  if (!hCompute) return;
+  if (!hCompute) return false;
   NnHandle hResult = 0;
   uint32_t resultLen = 0;
-  if (NnComputeEvaluate(hCompute, hNote, &hResult, &resultLen) != NN_OK || !hResult) return;
+  if (NnComputeEvaluate(hCompute, hNote, &hResult, &resultLen) != NN_OK || !hResult) return false;
+  bool known = true;
   const uint8_t* v = static_cast<const uint8_t*>(NnMemLock(hResult));
   uint32_t size = NnMemSize(hResult);
   if (resultLen < size) size = resultLen;
@@ -197,12 +198,17 @@ void EvaluateComputationToText(NnHandle hCompute, NnHandle hNote, uint32_t maxim
         break;
       }
       default:
+        known = false;  // an error value, or a type no text stands for
         break;
     }
+  } else {
+    known = false;
   }
   if (v) NnMemUnlock(hResult);
   NnMemFree(hResult);
+  if (!known) out->clear();
   if (out->size() > maximum) out->resize(maximum);
+  return known;
 }
 
 namespace {
@@ -413,7 +419,11 @@ NnStatus PerformAction(RTProcessContext* ctx, const Run& run, uint32_t length) {
 }
 
 // Step 4: the matched text, the key's document and the formulas' results.
-NnStatus PrepareResult(RTProcessContext* ctx, const Run& run, uint32_t p, uint32_t length) {
+// *evaluated is false when a formula did not give a value (its evaluation
+// failed, or gave an error): the match then has no result to act with.
+NnStatus PrepareResult(RTProcessContext* ctx, const Run& run, uint32_t p, uint32_t length,
+                       bool* evaluated) {
+  *evaluated = true;
   LSXLsiSession* s = ctx->Session;
   SessionGlobals* g = s->globals;
   char* matched = MatchedTextBuffer();
@@ -428,7 +438,8 @@ NnStatus PrepareResult(RTProcessContext* ctx, const Run& run, uint32_t p, uint32
   }
   std::string text;
   if (g->propertiesFormula) {
-    EvaluateComputationToText(g->propertiesFormula, g->hMatchedNote, kOptionValueMax, &text);
+    *evaluated = EvaluateComputationToText(g->propertiesFormula, g->hMatchedNote,
+                                           kOptionValueMax, &text);
     char* copy = nullptr;
     if (!text.empty()) {
       copy = POOL_STRDUP(s, text.c_str());
@@ -439,7 +450,8 @@ NnStatus PrepareResult(RTProcessContext* ctx, const Run& run, uint32_t p, uint32
   }
   s->ClearResultText();
   if (g->resultFormula) {
-    EvaluateComputationToText(g->resultFormula, g->hMatchedNote, kResultTextSize - 1, &text);
+    if (!EvaluateComputationToText(g->resultFormula, g->hMatchedNote, kResultTextSize - 1, &text))
+      *evaluated = false;
     s->SetResultText(text.data(), uint32_t(text.size()));
   } else {
     s->SetResultText(matched, length);
@@ -525,13 +537,25 @@ NnStatus ScanRun(RTProcessContext* ctx, const Run& run, bool* consumed) {
         }
         if (refused) break;  // the next key follows
         MatchedNoteId = lm->noteIds && k < kLinkMatchNoteIdBlock / 4 ? lm->noteIds[k] : 0;
-        NnStatus st = PrepareResult(ctx, run, p, L);
+        bool evaluated = true;
+        NnStatus st = PrepareResult(ctx, run, p, L, &evaluated);
         if (st) {
           CloseMatchedNote(g);
           failure = st;
           break;
         }
-        // The text before the match is written first.
+        // A formula without a value is a failed action: the run keeps its
+        // text and the search goes on one character further.
+        if (!evaluated) {
+          CloseMatchedNote(g);
+          ++p;
+          continue;
+        }
+        // The text before the match is written first; a failed action takes
+        // it back with its own records, for the next match or the rest of
+        // the run to write.
+        const uint32_t writtenTo = E;
+        const ComposeMark start = MarkComposition(ctx);
         {
           AdoptScope adopt(ctx);
           if (E < p) {
@@ -543,19 +567,21 @@ NnStatus ScanRun(RTProcessContext* ctx, const Run& run, bool* consumed) {
             }
             E = p;
           }
-          const ComposeMark mark = MarkComposition(ctx);
           g->MatchActionFlag = 1;
           st = PerformAction(ctx, run, L);
           g->MatchActionFlag = 0;
-          if (st) RollBackComposition(ctx, mark);
+          if (st) {
+            RollBackComposition(ctx, start);
+            E = writtenTo;
+          }
         }
-        if (ctx->WriteMode && ctx->SubCode != 2804) ctx->Item->modified = 1;
         if (lm->matchedFlags) lm->matchedFlags[k] = 1;
         CloseMatchedNote(g);
         if (st) {
           ++p;  // a failed action: the search goes on one character further
           continue;
         }
+        if (ctx->WriteMode && ctx->SubCode != 2804) ctx->Item->modified = 1;
         MatchPassChanged = 1;
         matched = true;
         E = p + L;
