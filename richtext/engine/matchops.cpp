@@ -12,6 +12,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "host/fonts.h"
 #include "host/options.h"
@@ -273,19 +274,35 @@ struct Run {
   uint32_t openLen, closeLen;
 };
 
-// Positions of the first word start of each letter, from `from` on.
-void BuildLetterIndex(LinkMatchContext* lm, const Run& run, uint32_t from, uint32_t last) {
-  for (uint16_t& e : lm->LetterIndex) e = uint16_t(run.R > 0xFFFF ? 0xFFFF : run.R);
-  for (uint32_t p = from; p <= last && p < run.R; ++p) {
-    uint8_t c = run.data[p];
-    if (!IsLetter(c)) continue;
-    if (p > kFixed && IsLetter(run.data[p - 1])) continue;
-    uint8_t l = Lower(c);
-    if (l < 'a' || l > 'z') continue;
-    if (lm->LetterIndex[l - 'a'] == uint16_t(run.R > 0xFFFF ? 0xFFFF : run.R))
-      lm->LetterIndex[l - 'a'] = uint16_t(p);
+// The word starts of each letter in a run, in order, with a cursor per
+// letter that only moves forward: after a match the letter index is brought
+// past it without reading the run again, so that a run costs time in
+// proportion to its length however many matches it holds.
+class WordStarts {
+ public:
+  WordStarts(const Run& run, uint32_t from, uint32_t last) {
+    for (uint32_t p = from; p <= last && p < run.R; ++p) {
+      const uint8_t c = run.data[p];
+      if (!IsLetter(c) || (p > kFixed && IsLetter(run.data[p - 1]))) continue;
+      const uint8_t l = Lower(c);
+      if (l >= 'a' && l <= 'z') starts_[l - 'a'].push_back(p);
+    }
   }
-}
+  // The letter index: per letter its first word start from `from` up to
+  // `last`, else `none`.
+  void Fill(LinkMatchContext* lm, uint32_t from, uint32_t last, uint16_t none) {
+    for (int i = 0; i < 26; ++i) {
+      const std::vector<uint32_t>& at = starts_[i];
+      size_t& c = cursor_[i];
+      while (c < at.size() && at[c] < from) ++c;
+      lm->LetterIndex[i] = c < at.size() && at[c] <= last ? uint16_t(at[c]) : none;
+    }
+  }
+
+ private:
+  std::vector<uint32_t> starts_[26];
+  size_t cursor_[26] = {};
+};
 
 NnStatus WriteText(RTProcessContext* ctx, const Run& run, uint32_t from, uint32_t to) {
   if (!ctx->WriteMode || to <= from) return 0;
@@ -475,8 +492,10 @@ NnStatus ScanRun(RTProcessContext* ctx, const Run& run, bool* consumed) {
   bool matched = false;
   const uint16_t none = uint16_t(R > 0xFFFF ? 0xFFFF : R);
 
-  // A word can hold a key when the key ends before the close delimiter.
-  BuildLetterIndex(lm, run, S, R >= shortest + run.closeLen ? R - shortest - run.closeLen : 0);
+  // A word can hold a key when the key ends before the close delimiter (the
+  // run's own, until a match has taken it).
+  WordStarts words(run, S, R >= shortest ? R - shortest : 0);
+  words.Fill(lm, S, R >= shortest + run.closeLen ? R - shortest - run.closeLen : 0, none);
 
   uint32_t k = 0;  // the key's index over all lists
   for (uint32_t list = 0; list < kLinkMatchKeyLists && lm->keyLists[list]; ++list) {
@@ -589,7 +608,7 @@ NnStatus ScanRun(RTProcessContext* ctx, const Run& run, bool* consumed) {
         if (run.closeLen && E + run.closeLen <= R &&
             std::memcmp(run.data + E, ctx->WikiClose, run.closeLen) == 0)
           E += run.closeLen;
-        BuildLetterIndex(lm, run, E, R >= shortest ? R - shortest : 0);
+        words.Fill(lm, E, R >= shortest ? R - shortest : 0, none);
         p = E;
       }
     }
