@@ -240,15 +240,15 @@ NnStatus ComposeDocLink(const char* options, uint32_t /*number*/, RTProcessConte
   const uint16_t kind = chunk ? chunk->linkKind : 1;
   char value[kOptionValueMax + 1];
 
-  // An option string as the target: its keys name the parts.
+  // An option string as the target: its keys name the parts. The address
+  // and its text are taken whole, however long.
   const bool optionForm = IsOptionString(target);
   if (optionForm) {
-    static thread_local char url[kOptionValueMax + 1];
-    if (GetOptionValue(target, "URL=", url)) {
-      const char* text = shown && *shown ? shown : url;
-      if (GetOptionValue(target, "Text=", value)) text = value;
-      return ComposeLinkHotspot(text, uint32_t(std::strlen(text)), url, uint32_t(std::strlen(url)),
-                                ctx);
+    std::string url, text;
+    if (GetOptionValueString(target, "URL=", &url)) {
+      if (!GetOptionValueString(target, "Text=", &text)) text = shown && *shown ? shown : url;
+      return ComposeLinkHotspot(text.data(), uint32_t(text.size()), url.data(),
+                                uint32_t(url.size()), ctx);
     }
   }
   if (!optionForm && kind == 4) {
@@ -339,23 +339,24 @@ NnStatus ComposeDocLink(const char* options, uint32_t /*number*/, RTProcessConte
 NnStatus ComposeLinkHotspotFromOptions(const char* options, uint32_t /*kind*/,
                                        RTProcessContext* ctx, int closeHere, int /*flag*/) {
   if (!ctx) return NN_ERR_INVALID_ARG;
-  char url[kOptionValueMax + 1] = {};
+  // The address and its text whole, however long.
+  std::string url, text;
   const bool optionForm = IsOptionString(options);
   if (!optionForm) {
     // A bare address is the whole text ("http://host/x?a=1" included).
     if (!options || !*options) return NN_ERR_INVALID_ARG;
-    std::snprintf(url, sizeof url, "%s", options);
-  } else if (!GetOptionValue(options, "URL=", url) && !GetOptionValue(options, "HREF=", url)) {
+    url = options;
+  } else if (!GetOptionValueString(options, "URL=", &url) &&
+             !GetOptionValueString(options, "HREF=", &url)) {
     return NN_ERR_INVALID_ARG;
   }
-  if (!*url) return NN_ERR_INVALID_ARG;
-  NnStatus st = EmitHotspotBegin(kSigLinkBegin, kHotspotTypeUrl, 0, url,
-                                 uint32_t(std::strlen(url)), true, ctx);
+  if (url.empty()) return NN_ERR_INVALID_ARG;
+  NnStatus st = EmitHotspotBegin(kSigLinkBegin, kHotspotTypeUrl, 0, url.data(),
+                                 uint32_t(url.size()), true, ctx);
   if (st) return st;
-  char text[kOptionValueMax + 1] = {};
-  if (optionForm && GetOptionValue(options, "Text=", text) && *text) {
+  if (optionForm && GetOptionValueString(options, "Text=", &text) && !text.empty()) {
     uint32_t font = StyledFont(ctx, LinkStyle(ctx));
-    st = EmitTextRecord(text, uint32_t(std::strlen(text)), &font, &ctx->Compose);
+    st = EmitTextRecord(text.data(), uint32_t(text.size()), &font, &ctx->Compose);
     if (st) return st;
   }
   return closeHere ? EmitHotspotEnd(ctx, 0xAE, 1) : 0;

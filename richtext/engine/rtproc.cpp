@@ -270,7 +270,9 @@ NnStatus ProcessChunkOperation(TorvoRTChunk* chunk, NnHandle hNote, const char* 
   chunkdef_info* chain = chunk->internal ? chunk->internal->chain : nullptr;
   chunkdef_info* first = LinkDefinition(chain, extraDefinition);
 
-  // 3.
+  // 3. An option value cut on the way in is not what the caller gave: a
+  // write that read one fails (below).
+  const uint64_t valuesCutBefore = OptionValuesCut();
   SessionGlobals* g = session->globals;
   g->fontColor = 0;
   g->fontHighlight = 0;
@@ -459,6 +461,8 @@ NnStatus ProcessChunkOperation(TorvoRTChunk* chunk, NnHandle hNote, const char* 
   // composed none, would report success with nothing changed: it fails, and
   // the item keeps its records.
   if (status == 0 && ctx->WriteMode && !ctx->SetRecordMet && RunsPropertySet(code, subCode))
+    status = NN_ERR_INVALID_ARG;
+  if (status == 0 && ctx->WriteMode && OptionValuesCut() != valuesCutBefore)
     status = NN_ERR_INVALID_ARG;
 
   LocateCacheEnd(ctx, located, status);

@@ -214,11 +214,11 @@ class Reader {
   // The length of the key's whole value, up to `limit` + 1: values longer
   // than the reading buffer are cut there, and some keys must refuse them.
   size_t FullLength(const char* key, size_t limit) const {
-    std::string whole(limit + 2, '\0');
-    if (!(s2_ && GetOptionValueN(s2_, key, whole.data(), limit + 1)) &&
-        !(s1_ && GetOptionValueN(s1_, key, whole.data(), limit + 1)))
+    std::string whole;
+    if (!(s2_ && GetOptionValueString(s2_, key, &whole)) &&
+        !(s1_ && GetOptionValueString(s1_, key, &whole)))
       return 0;
-    return std::strlen(whole.c_str());
+    return whole.size() < limit + 1 ? whole.size() : limit + 1;
   }
 
  private:

@@ -72,6 +72,17 @@ Check RowTexts(const char* table, const char* property, std::vector<std::string>
   };
 }
 
+// A new record of `sig` holding `text`.
+Check Holds(uint16_t sig, std::string text) {
+  return [=](const RecordSet& before, const RecordSet& after, TorvoRTChunk*) {
+    bool found = false;
+    for (const Record& r : after)
+      found |= r.signature == sig && !std::count(before.begin(), before.end(), r) &&
+               r.bytes.find(text) != std::string::npos;
+    EXPECT_TRUE(found) << text.substr(0, 80);
+  };
+}
+
 struct Row {
   const char* name;
   const char* file;
@@ -79,18 +90,26 @@ struct Row {
   const char* definition;
   std::function<NnStatus(TorvoRTChunk*)> call;
   Check stored;                 // null: the call must fail
-  const char* shows = nullptr;  // in the page after the call
-  const char* hides = nullptr;  // not in the page after the call
+  std::string shows = {};  // in the page after the call
+  std::string hides = {};  // not in the page after the call
 };
 
 using ArgumentSweep = CorpusDoc;
 
+NnStatus Link(TorvoRTChunk* c, const std::string& target) {
+  return c->AppendLink(nullptr, 0, target.c_str(), "shown", nullptr, nullptr, 0, nullptr, 0,
+                       nullptr, 0);
+}
+
 TEST_F(ArgumentSweep, EachArgumentReachesTheRecordsOrTheCallFails) {
+  // Addresses longer than an option value's 4,095 characters.
+  const std::string url = "http://example.com/" + std::string(4100, 'u');
+  const std::string stored = "https://example.com/" + std::string(4126, 's');
   const Row rows[] = {
       // Hide formulas of new paragraphs, tables and layers.
       {"AppendParagraph formula", kStyled, "Body", "Paragraph 1",
        [](TorvoRTChunk* c) { return c->AppendParagraph("ZQX", "", "@True", 5); }, HiddenBy("@True"),
-       nullptr, "ZQX"},
+       "", "ZQX"},
       {"InsertParagraph formula", kStyled, "Body", "Paragraph 3",
        [](TorvoRTChunk* c) { return c->InsertParagraph("ZQX", "", "@True", 5); }, HiddenBy("@True")},
       {"AppendParagraph bad formula", kStyled, "Body", "Paragraph 1",
@@ -102,7 +121,7 @@ TEST_F(ArgumentSweep, EachArgumentReachesTheRecordsOrTheCallFails) {
        [](TorvoRTChunk* c) {
          return c->AppendLayer(nullptr, nullptr, nullptr, nullptr, 0, "LayerZQX", nullptr, "@True", 5);
        },
-       HiddenBy("@True"), nullptr, "LayerZQX"},
+       HiddenBy("@True"), "", "LayerZQX"},
       // Paragraph margins, alone.
       {"ChangeParagraph LeftMargin=%", kStyled, "Body", "Paragraph 3",
        [](TorvoRTChunk* c) { return c->ChangeParagraph("LeftMargin=50%", "", 0); },
@@ -138,6 +157,13 @@ TEST_F(ArgumentSweep, EachArgumentReachesTheRecordsOrTheCallFails) {
       {"WikiMatching missing target", kStyled, "Body", "Table 9",
        [](TorvoRTChunk* c) { return NnStatus(c->WikiMatching("", "keys.nsf", "Keys", "Subject", "", "")); },
        nullptr},
+      // Link targets: whole, however long, and only what names something.
+      {"AppendLink URL=", kStyled, "Body", "Paragraph 1",
+       [&](TorvoRTChunk* c) { return Link(c, "URL='" + url + "'"); }, Holds(0xFFAD, url),
+       "href=\"" + url + "\""},
+      {"AppendLink address", kStyled, "Body", "Paragraph 1",
+       [&](TorvoRTChunk* c) { return Link(c, stored); }, Holds(0xFFAD, stored),
+       "href=\"" + stored + "\""},
       // Attachment names.
       {"RenameAttachment empty name", kStyled, "Body", "",
        [](TorvoRTChunk* c) { return c->RenameAttachment("", 0, ""); }, nullptr},
@@ -159,16 +185,35 @@ TEST_F(ArgumentSweep, EachArgumentReachesTheRecordsOrTheCallFails) {
     EXPECT_EQ(chunk->lastStatus, 0);
     EXPECT_NE(after, before);
     row.stored(before, after, chunk);
-    if (!row.shows && !row.hides) continue;
+    if (row.shows.empty() && row.hides.empty()) continue;
     const std::string page = SaveReloadRender("RespectHiddenFormulas=Yes");
     EXPECT_TRUE(ParsesAsXml(page));
-    if (row.shows) {
-      EXPECT_NE(page.find(row.shows), std::string::npos) << page;
+    if (!row.shows.empty()) {
+      EXPECT_NE(page.find(row.shows), std::string::npos) << page.substr(0, 2000);
     }
-    if (row.hides) {
+    if (!row.hides.empty()) {
       EXPECT_EQ(page.find(row.hides), std::string::npos) << page;
     }
   }
+}
+
+// Render options arrive whole, or the render is refused: a style sheet of
+// 5,000 characters lands whole, a head tag too long to be read whole gives
+// no page.
+TEST_F(ArgumentSweep, RenderOptionsArriveWholeOrTheRenderIsRefused) {
+  if (!Open(kStyled, "Body")) GTEST_SKIP() << "no corpus";
+  const std::string rule(5000, 'x');
+  TorvoRTChunk* all = Chunk("Everything");
+  char* page = nullptr;
+  uint32_t length = 0;
+  const std::string sheet = "AddStyleSheetInfo='p {} /*" + rule + "*/'";
+  ASSERT_EQ(all->GenerateXML(nullptr, sheet.c_str(), &page, &length), NN_OK);
+  EXPECT_NE(std::string(page, length).find(rule), std::string::npos);
+  PoolFree(session, page);
+  page = nullptr;
+  const std::string head = "HeadTag='<meta name=x content=" + rule + ">'";
+  EXPECT_EQ(all->GenerateXML(nullptr, head.c_str(), &page, &length), NN_ERR_INVALID_ARG);
+  EXPECT_EQ(page, nullptr);
 }
 
 }  // namespace
