@@ -105,6 +105,26 @@ bool ParseHexUnid(const char* text, UNIVERSALNOTEID_tag* out) {
   return true;
 }
 
+// "replica[/view[/note]]" in hex, the form a rendered link shows: true when
+// the whole text is one.
+bool ParseBareLinkTarget(const char* text, LinkChangeBlock* change) {
+  constexpr size_t kReplica = 16, kWithView = 16 + 1 + 32, kWithNote = kWithView + 1 + 32;
+  const size_t n = std::strlen(text);
+  if (n != kReplica && n != kWithView && n != kWithNote) return false;
+  if (!ParseHexTimeDate(text, &change->replicaId)) return false;
+  change->replicaSet = 'Y';
+  if (n >= kWithView) {
+    if (text[kReplica] != '/' || !ParseHexUnid(text + kReplica + 1, &change->viewId)) return false;
+    change->viewSet = 'Y';
+  }
+  if (n == kWithNote) {
+    if (text[kWithView] != '/' || !ParseHexUnid(text + kWithView + 1, &change->noteId))
+      return false;
+    change->noteSet = 'Y';
+  }
+  return true;
+}
+
 // Appends a NUL-ended text to a growing byte area; false when it would not fit.
 bool AddCText(uint8_t* area, uint32_t capacity, uint32_t* used, const char* text) {
   size_t n = text ? std::strlen(text) : 0;
@@ -267,34 +287,28 @@ NnStatus ComposeDocLink(const char* options, uint32_t /*number*/, RTProcessConte
   uint8_t link[40] = {};
   LinkChangeBlock change;
   bool any = false;
+  // Identifiers parse whole: one with more or fewer digits, or a bare
+  // target that is none ("foo"), names nothing and is refused.
   if (optionForm) {
     if (GetOptionValue(target, "ReplicaID=", value)) {
-      if (std::strlen(value) < 16 || !ParseHexTimeDate(value, &change.replicaId))
+      if (std::strlen(value) != 16 || !ParseHexTimeDate(value, &change.replicaId))
         return NN_ERR_INVALID_ARG;
       change.replicaSet = 'Y';
       any = true;
     }
     if (GetOptionValue(target, "ViewID=", value)) {
-      if (!ParseHexUnid(value, &change.viewId)) return NN_ERR_INVALID_ARG;
+      if (std::strlen(value) != 32 || !ParseHexUnid(value, &change.viewId))
+        return NN_ERR_INVALID_ARG;
       change.viewSet = 'Y';
     }
     if (GetOptionValue(target, "NoteID=", value) || GetOptionValue(target, "UNID=", value)) {
-      if (!ParseHexUnid(value, &change.noteId)) return NN_ERR_INVALID_ARG;
+      if (std::strlen(value) != 32 || !ParseHexUnid(value, &change.noteId))
+        return NN_ERR_INVALID_ARG;
       change.noteSet = 'Y';
     }
-  } else if (target) {
-    // "replica[/view[/note]]" in hex, the form a rendered link shows.
-    const char* p = target;
-    if (std::strlen(p) >= 16 && ParseHexTimeDate(p, &change.replicaId)) {
-      change.replicaSet = 'Y';
-      any = true;
-      p += 16;
-      if (*p == '/' && ParseHexUnid(p + 1, &change.viewId)) {
-        change.viewSet = 'Y';
-        p += 33;
-        if (*p == '/' && ParseHexUnid(p + 1, &change.noteId)) change.noteSet = 'Y';
-      }
-    }
+  } else if (target && *target) {
+    if (!ParseBareLinkTarget(target, &change)) return NN_ERR_INVALID_ARG;
+    any = true;
   }
   // Without a replica of its own the link points into the session's database.
   if (!any) {

@@ -164,6 +164,15 @@ TEST_F(ArgumentSweep, EachArgumentReachesTheRecordsOrTheCallFails) {
       {"AppendLink address", kStyled, "Body", "Paragraph 1",
        [&](TorvoRTChunk* c) { return Link(c, stored); }, Holds(0xFFAD, stored),
        "href=\"" + stored + "\""},
+      {"AppendLink replica", kStyled, "Body", "Paragraph 1",
+       [](TorvoRTChunk* c) { return Link(c, "85257A0B00123456"); },
+       [](const RecordSet&, const RecordSet&, TorvoRTChunk* c) {
+         EXPECT_EQ(Property(c->item->DefineChunk("Doclink 1"), "LinkReplicaID"), "85257A0B00123456");
+       }},
+      {"AppendLink names nothing", kStyled, "Body", "Paragraph 1",
+       [](TorvoRTChunk* c) { return Link(c, "foo"); }, nullptr},
+      {"AppendLink replica and more", kStyled, "Body", "Paragraph 1",
+       [](TorvoRTChunk* c) { return Link(c, "85257A0B00123456/ZZZ"); }, nullptr},
       // Attachment names.
       {"RenameAttachment empty name", kStyled, "Body", "",
        [](TorvoRTChunk* c) { return c->RenameAttachment("", 0, ""); }, nullptr},
