@@ -82,6 +82,26 @@ Check Holds(uint16_t sig, std::string text) {
     EXPECT_TRUE(found) << text.substr(0, 80);
   };
 }
+// What the item's first table lists for `key`.
+Check TableListing(const char* key, std::string want) {
+  return [=](const RecordSet&, const RecordSet&, TorvoRTChunk* c) {
+    EXPECT_EQ(c->item->DefineChunk("Table 1")->GetTableProperties(key), want);
+  };
+}
+// The first cell's width (twips) and fixed-width bit.
+Check FirstCellWidth(uint16_t twips, bool fixed) {
+  return [=](const RecordSet&, const RecordSet& after, TorvoRTChunk*) {
+    for (const Record& r : after) {
+      if (r.signature == 0xFFFB) {
+        EXPECT_EQ((Word(r, 12) & 1) != 0, fixed);
+      }
+      if (r.signature != 164) continue;
+      EXPECT_EQ(Word(r, 8), twips);
+      return;
+    }
+    ADD_FAILURE() << "no cell";
+  };
+}
 
 struct Row {
   const char* name;
@@ -99,6 +119,10 @@ using ArgumentSweep = CorpusDoc;
 NnStatus Link(TorvoRTChunk* c, const std::string& target) {
   return c->AppendLink(nullptr, 0, target.c_str(), "shown", nullptr, nullptr, 0, nullptr, 0,
                        nullptr, 0);
+}
+NnStatus Table(TorvoRTChunk* c, const char* options, const char* column = nullptr) {
+  const char* specs[] = {column, nullptr};
+  return c->AppendTable(1, 1, 0, options, specs);
 }
 
 TEST_F(ArgumentSweep, EachArgumentReachesTheRecordsOrTheCallFails) {
@@ -173,6 +197,34 @@ TEST_F(ArgumentSweep, EachArgumentReachesTheRecordsOrTheCallFails) {
        [](TorvoRTChunk* c) { return Link(c, "foo"); }, nullptr},
       {"AppendLink replica and more", kStyled, "Body", "Paragraph 1",
        [](TorvoRTChunk* c) { return Link(c, "85257A0B00123456/ZZZ"); }, nullptr},
+      // Table options and column widths: taken, or refused as ChangeTable refuses.
+      {"AppendTable unknown key", kStyled, "Body", "",
+       [](TorvoRTChunk* c) { return Table(c, "BogusKey=1"); }, nullptr},
+      {"AppendTable TableHTMLClass=", kStyled, "Body", "",
+       [](TorvoRTChunk* c) { return Table(c, "TableHTMLClass=grid"); },
+       TableListing("TableHTMLClass", "TableHTMLClass='grid' "), "class=\"grid\""},
+      {"AppendTable RowCycleMilliseconds=", kStyled, "Body", "",
+       [](TorvoRTChunk* c) { return Table(c, "RowCycleMilliseconds=500"); },
+       TableListing("RowCycleMilliseconds", "RowCycleMilliseconds=500 ")},
+      {"AppendTable TabFont= (no tabs)", kStyled, "Body", "",
+       [](TorvoRTChunk* c) { return Table(c, "TabFont=Bold"); }, nullptr},
+      {"AppendTable BorderStyle= unknown", kStyled, "Body", "",
+       [](TorvoRTChunk* c) { return Table(c, "BorderStyle=wavy"); }, nullptr},
+      {"AppendTable long value", kStyled, "Body", "",
+       [&](TorvoRTChunk* c) { return Table(c, ("TableHTMLClass=" + url).c_str()); }, nullptr},
+      {"AppendTable Width= unusable", kStyled, "Body", "",
+       [](TorvoRTChunk* c) { return Table(c, "", "Width=abc"); }, nullptr},
+      {"AppendTable column key unknown", kStyled, "Body", "",
+       [](TorvoRTChunk* c) { return Table(c, "", "Wide=2in"); }, nullptr},
+      {"AppendTable Width= inches", kStyled, "Body", "",
+       [](TorvoRTChunk* c) { return Table(c, "", "Width=1.5in"); }, FirstCellWidth(2160, false)},
+      {"AppendTable Width= negative", kStyled, "Body", "",
+       [](TorvoRTChunk* c) { return Table(c, "", "Width=-50px"); }, FirstCellWidth(750, true)},
+      {"AppendTable DefaultWidthUnit=", kStyled, "Body", "",
+       [](TorvoRTChunk* c) { return Table(c, "DefaultWidthUnit=px", "Width=96"); },
+       FirstCellWidth(1440, false)},
+      {"AppendTable PixelMultiplier= unusable", kStyled, "Body", "",
+       [](TorvoRTChunk* c) { return Table(c, "PixelMultiplier=abc"); }, nullptr},
       // Attachment names.
       {"RenameAttachment empty name", kStyled, "Body", "",
        [](TorvoRTChunk* c) { return c->RenameAttachment("", 0, ""); }, nullptr},
