@@ -966,13 +966,56 @@ class HtmlConverter {
 
 namespace {
 
-const char* TidyEncoding(const char* options) {
-  char value[kOptionValueMax + 1] = {};
-  if (!GetOptionValue(options, "Charset=", value)) return "utf8";
-  std::string v = Lower(value);
-  if (v == "iso-8859-1" || v == "latin1" || v == "iso8859-1") return "latin1";
-  if (v == "windows-1252" || v == "cp1252" || v == "win1252") return "win1252";
-  if (v == "us-ascii" || v == "ascii") return "ascii";
+// The parser's name for a character set, or null for one it does not read.
+const char* TidyEncodingFor(std::string name) {
+  name = Lower(Trim(name));
+  if (name.size() >= 2 && (name.front() == '"' || name.front() == '\''))
+    name = name.substr(1, name.size() - 2);
+  static const struct {
+    const char* name;
+    const char* tidy;
+  } kNames[] = {{"utf-8", "utf8"},          {"utf8", "utf8"},           {"iso-8859-1", "latin1"},
+                {"latin1", "latin1"},       {"iso8859-1", "latin1"},    {"windows-1252", "win1252"},
+                {"cp1252", "win1252"},      {"win1252", "win1252"},     {"us-ascii", "ascii"},
+                {"ascii", "ascii"},         {"iso-8859-15", "latin0"},  {"latin-9", "latin0"},
+                {"macintosh", "mac"},       {"mac", "mac"}};
+  for (const auto& n : kNames)
+    if (name == n.name) return n.tidy;
+  return nullptr;
+}
+
+// The character set a document declares in a meta element ("<meta
+// charset=...>", or "<meta http-equiv=Content-Type content='...; charset=...'>")
+// before its body (within its first 64 KiB); empty when it declares none.
+std::string DeclaredCharset(const char* text, size_t n) {
+  const std::string head = Lower(std::string(text, std::min<size_t>(n, 65536)));
+  const size_t body = head.find("<body");
+  for (size_t at = head.find("<meta"); at != std::string::npos && at < body;
+       at = head.find("<meta", at + 5)) {
+    const size_t end = head.find('>', at);
+    const std::string tag = head.substr(at, end == std::string::npos ? std::string::npos : end - at);
+    size_t c = tag.find("charset=");
+    if (c == std::string::npos) continue;
+    c += 8;
+    while (c < tag.size() && (tag[c] == '"' || tag[c] == '\'' || tag[c] == ' ')) ++c;
+    size_t e = c;
+    while (e < tag.size() && (std::isalnum(static_cast<unsigned char>(tag[e])) || tag[e] == '-' ||
+                              tag[e] == '_' || tag[e] == ':' || tag[e] == '.'))
+      ++e;
+    if (e > c) return tag.substr(c, e - c);
+  }
+  return std::string();
+}
+
+// The input's character set: "Charset=" of the options (a name the parser
+// does not read is refused: null), else the one the transport gave
+// (`given`), else the one the document declares, else UTF-8.
+const char* InputEncoding(const char* options, const char* given, const std::string& text) {
+  std::string value;
+  if (GetOptionValueString(options, "Charset=", &value)) return TidyEncodingFor(value);
+  if (given && *given)
+    if (const char* e = TidyEncodingFor(given)) return e;
+  if (const char* e = TidyEncodingFor(DeclaredCharset(text.data(), text.size()))) return e;
   return "utf8";
 }
 
@@ -989,10 +1032,13 @@ uint32_t StartFont(ImportWriter* w, const char* options, ComposeContext* ctx) {
 }
 
 NnStatus ConvertHtml(const char* text, size_t length, const char* options, ComposeContext* ctx,
-                     const HtmlMimeBody* related1, const HtmlMimeBody* related2) {
+                     const HtmlMimeBody* related1, const HtmlMimeBody* related2,
+                     const char* charset = nullptr) {
   std::string bounded = BoundNesting(text, length);
+  const char* encoding = InputEncoding(options, charset, bounded);
+  if (!encoding) return NN_ERR_INVALID_ARG;
   TidyDocument doc;
-  if (!doc.Parse(bounded, TidyEncoding(options))) return NN_ERR_INVALID_ARG;
+  if (!doc.Parse(bounded, encoding)) return NN_ERR_INVALID_ARG;
   ImportWriter writer(ctx);
   NnStatus st;
   try {
@@ -1060,12 +1106,10 @@ NnStatus ImportPendingMimeBodies(const HtmlMimeBody* bodies, const HtmlMimeBody*
   for (const HtmlMimeBody* b = bodies; b && st == NN_OK; b = b->next) {
     const char* type = b->contentType ? b->contentType : "";
     if (!b->data || !b->length) continue;
-    std::string opts = options ? options : "";
-    if (b->charset && b->charset[0] && !GetOptionValue(options, "Charset=", nullptr))
-      opts += std::string(" Charset=") + b->charset;
     if (strncasecmp(type, "text/html", 9) == 0) {
-      st = ConvertHtml(reinterpret_cast<const char*>(b->data), b->length, opts.c_str(), ctx, bodies,
-                       related);
+      // The part's own character set comes before what the document declares.
+      st = ConvertHtml(reinterpret_cast<const char*>(b->data), b->length, options, ctx, bodies,
+                       related, b->charset);
     } else if (strncasecmp(type, "text/plain", 10) == 0) {
       st = EmitTextParagraphFromBuffer(reinterpret_cast<const char*>(b->data), b->length, 0, ctx);
     }

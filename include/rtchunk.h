@@ -10,7 +10,7 @@
 //   on the way out (nn/nn.h). A stored byte 0xFF, for instance, is the
 //   platform's non-breaking space and reads as U+00A0 once converted. Two
 //   exceptions: the pages of the render methods are UTF-8, and AppendHTML
-//   takes its HTML text in UTF-8.
+//   takes its HTML in UTF-8 unless it names another character set.
 // - Results. A method returning NnStatus (or a uint16_t status) gives 0 for
 //   success, else a status that NnLoadStatusText names. A failure of the work
 //   itself is also left in `lastStatus`; a refused argument (1028, 20016,
@@ -462,8 +462,12 @@ class TorvoRTChunk : public SessionListed {
   NnStatus AppendLayer(const char* top, const char* left, const char* height, const char* width,
                        uint16_t number, const char* text, const char* style, const char* formula,
                        uint16_t formulaLength);
-  // Imports HTML (UTF-8): `source` "IN" for the text `html`, "FILE" (or
-  // empty) for a file of that path; 1028 for an unknown source.
+  // Imports HTML: `source` "IN" for the text `html`, "FILE" (or empty) for a
+  // file of that path; 1028 for an unknown source. The HTML is read in the
+  // character set "Charset=" of the options names ("utf-8", "iso-8859-1",
+  // "windows-1252", "us-ascii", "iso-8859-15", "macintosh"; another name
+  // gives 1028), else in the one the document declares in a meta element,
+  // else as UTF-8.
   NnStatus AppendHTML(const char* source, const char* html, const char* options);
   // Appends a picture from a file ("FILE") or a link to one ("URL"); with
   // "Attach=yes" in the options the file is also attached to the note.

@@ -134,6 +134,40 @@ TEST_F(ImportTest, ButtonLabelsStayAsText) {
   EXPECT_EQ(Runs(), "a Cancel b |Print|c Send & go Reset d|");
 }
 
+// The document's declared character set reads its bytes, unless the options
+// name one ("Charset=", a name it does not know refused); UTF-8 without either.
+TEST_F(ImportTest, DeclaredCharsetReadsTheBytes) {
+  const struct {
+    std::string html;
+    const char* options;
+    NnStatus status;
+    const char* runs;
+  } cases[] = {
+      {"<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=iso-8859-1\">"
+       "</head><body><p>caf\xe9</p></body></html>",
+       "", NN_OK, "caf\xc3\xa9|"},
+      {"<meta charset=\"windows-1252\"><p>\x80 5</p>", "", NN_OK, "\xe2\x82\xac 5|"},
+      {"<p>caf\xc3\xa9</p>", "", NN_OK, "caf\xc3\xa9|"},
+      {"<meta charset=\"iso-8859-1\"><p>caf\xc3\xa9</p>", "Charset=utf-8", NN_OK, "caf\xc3\xa9|"},
+      {"<p>x</p>", "Charset=klingon", NN_ERR_INVALID_ARG, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.html);
+    ComposeReleaseHandles(&compose, 0);
+    ComposeInit(&compose, &session, item.get());
+    ASSERT_EQ(Import(c.html, c.options), c.status);
+    EXPECT_EQ(Runs(), c.runs);
+  }
+  // The same from a file.
+  const std::string dir = kvtest::MakeTempDir();
+  kvtest::WriteFile(dir + "/latin.htm", cases[0].html);
+  ComposeReleaseHandles(&compose, 0);
+  ComposeInit(&compose, &session, item.get());
+  EXPECT_EQ(ImportHTMLFromFile((dir + "/latin.htm").c_str(), "", &compose), NN_OK);
+  kvtest::RemoveTree(dir);
+  EXPECT_EQ(Runs(), "caf\xc3\xa9|");
+}
+
 // A rule keeps its width (a percentage, or pixels as twips) and its size;
 // the record's flag 0x4 marks a percentage. The page shows both again.
 TEST_F(ImportTest, RulesKeepTheirWidthAndSize) {
