@@ -362,18 +362,49 @@ class HtmlConverter {
     return NN_OK;
   }
 
-  // A push button written as an input shows its value (or the browser's
-  // word for a submit or reset without one): kept as text, as the labels of
-  // button elements are. Other inputs are dropped.
+  // An input shows its value, kept as text as the labels of button elements
+  // are: a push button's (or the browser's word for a submit or reset
+  // without one), and that of a field a value is typed in. A password's
+  // value, hidden fields and boxes to tick show no text.
   NnStatus InputLabel(TidyNode node, uint32_t font) {
-    std::string type, label;
-    if (!Attribute(node, "type", &type)) return NN_OK;
-    type = Lower(type);
-    if (type != "submit" && type != "reset" && type != "button") return NN_OK;
-    if (!Attribute(node, "value", &label) && type != "button")
-      label = type == "submit" ? "Submit" : "Reset";
+    static const char* const kTyped[] = {"text", "search", "email",  "url",  "tel",
+                                         "number", "date", "time", "month", "week",
+                                         "datetime-local"};
+    std::string type = "text", label;
+    Attribute(node, "type", &type);
+    type = Lower(Trim(type));
+    const bool typed = std::find(std::begin(kTyped), std::end(kTyped), type) != std::end(kTyped);
+    if (typed) {
+      Attribute(node, "value", &label);
+    } else if (type == "submit" || type == "reset" || type == "button") {
+      if (!Attribute(node, "value", &label) && type != "button")
+        label = type == "submit" ? "Submit" : "Reset";
+    }
     if (label.empty()) return NN_OK;
     return w_->Text(label.data(), label.size(), font, false);
+  }
+
+  // A list shows its selected option, or its first when none is selected
+  // (the options of a list that selects several: each selected one).
+  NnStatus SelectedOptions(TidyNode select, uint32_t font) {
+    std::vector<TidyNode> options, selected;
+    for (TidyNode c = tidyGetChild(select); c; c = tidyGetNext(c)) {
+      const std::string name = NodeName(c);
+      if (name == "option") options.push_back(c);
+      if (name == "optgroup")
+        for (TidyNode o = tidyGetChild(c); o; o = tidyGetNext(o))
+          if (NodeName(o) == "option") options.push_back(o);
+    }
+    std::string ignored;
+    for (TidyNode o : options)
+      if (Attribute(o, "selected", &ignored)) selected.push_back(o);
+    if (selected.empty() && !options.empty()) selected.push_back(options.front());
+    for (size_t i = 0; i < selected.size(); ++i) {
+      NnStatus st = i ? w_->Text(", ", 2, font, false) : NnStatus(NN_OK);
+      if (st == NN_OK) st = Children(selected[i], font, 1);
+      if (st != NN_OK) return st;
+    }
+    return NN_OK;
   }
 
   NnStatus TextNode(TidyNode node, uint32_t font) {
@@ -699,6 +730,18 @@ class HtmlConverter {
     if (type != TidyNode_Start && type != TidyNode_StartEnd) return NN_OK;  // comments, PIs, code
     const std::string name = NodeName(node);
     if (name == "input") return InputLabel(node, font);
+    // What a browser shows of a form's fields and of an object it does not
+    // run: a text area's text, a list's selected option, the object's
+    // fallback content.
+    if (name == "textarea") {
+      ++preDepth_;
+      preFresh_ = true;
+      NnStatus st = Children(node, font, depth + 1);
+      --preDepth_;
+      return st;
+    }
+    if (name == "select") return SelectedOptions(node, font);
+    if (name == "object" && depth <= kMaxImportDepth) return Children(node, font, depth + 1);
     if (name.empty() || IsDropped(name)) return NN_OK;
     if (depth > kMaxImportDepth) return FlatText(node, font);
 

@@ -124,14 +124,39 @@ TEST_F(ImportTest, ParagraphsAndStyledRunsRoundTrip) {
   EXPECT_LT(page.find("First"), page.find("Second"));
 }
 
-// Buttons keep their labels, push buttons written as inputs too; other inputs go.
+// What a browser shows of form fields and objects stays as text: button
+// labels (push buttons written as inputs too), typed values, a text area's
+// lines, a list's selected (or first) option, an object's fallback; a
+// password, a hidden field and boxes to tick show none.
 TEST_F(ImportTest, ButtonLabelsStayAsText) {
   ASSERT_EQ(Import("<p>a <button>Cancel</button> b <button type=\"button\" disabled=\"disabled\">"
                    "<b>Print</b></button></p>"
                    "<p>c <input type=\"SUBMIT\" value=\"Send &amp; go\"> <input type=\"reset\">"
                    " <input type=\"button\"> <input type=\"text\" value=\"typed\"> d</p>"),
             NN_OK);
-  EXPECT_EQ(Runs(), "a Cancel b |Print|c Send & go Reset d|");
+  EXPECT_EQ(Runs(), "a Cancel b |Print|c Send & go Reset typed d|");
+  const struct {
+    const char* html;
+    std::string runs;
+  } fields[] = {
+      {"<p><input value=\"plain\"> <input type=\"password\" value=\"secret\">"
+       "<input type=\"hidden\" value=\"h\"><input type=\"checkbox\" value=\"c\"></p>",
+       "plain |"},
+      {"<p><textarea>line one\nline two</textarea></p>", std::string("line one\0line two|", 18)},
+      {"<p><select><option>first</option><option selected>chosen</option></select></p>",
+       "chosen|"},
+      {"<p><select><optgroup><option>first</option></optgroup><option>next</option></select></p>",
+       "first|"},
+      {"<p><object data=\"x.swf\"><param name=\"a\" value=\"b\">fallback</object></p>",
+       "fallback|"},
+  };
+  for (const auto& f : fields) {
+    SCOPED_TRACE(f.html);
+    ComposeReleaseHandles(&compose, 0);
+    ComposeInit(&compose, &session, item.get());
+    ASSERT_EQ(Import(f.html), NN_OK);
+    EXPECT_EQ(Runs(), f.runs);
+  }
 }
 
 // The document's declared character set reads its bytes, unless the options
