@@ -363,9 +363,12 @@ NnStatus Paragraph(const uint8_t* data, uint16_t sig, uint32_t recordLength,
   uint32_t length = ctx->SubCode ? uint32_t(strnlen(text, ctx->SubCode)) : uint32_t(std::strlen(text));
   uint32_t font = CurrentFont(ctx);
   if (ctx->Text2 && *ctx->Text2 && !std::strchr(ctx->Text2, '=')) {
+    // A font that does not read is refused, as a font change refuses it.
     FontState state;
     uint32_t mask = 0;
-    if (ParseFontSpec(ctx->Text2, nullptr, ctx->Item, &state, &mask) == 0 && mask) {
+    if (ParseFontSpec(ctx->Text2, nullptr, ctx->Item, &state, &mask) != 0)
+      return NN_ERR_INVALID_ARG;
+    if (mask) {
       uint32_t color = 0;
       uint16_t hl = 0;
       FontApplyChanges(&font, &color, &hl, &state, mask);

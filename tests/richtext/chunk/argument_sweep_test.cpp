@@ -225,7 +225,22 @@ TEST_F(ArgumentSweep, EachArgumentReachesTheRecordsOrTheCallFails) {
        FirstCellWidth(1440, false)},
       {"AppendTable PixelMultiplier= unusable", kStyled, "Body", "",
        [](TorvoRTChunk* c) { return Table(c, "PixelMultiplier=abc"); }, nullptr},
-      // Attachment names.
+      // Fonts and paragraph strings of text: read whole, or refused.
+      {"AppendText font", kStyled, "Body", "Paragraph 1",
+       [](TorvoRTChunk* c) { return c->AppendText("x", 0, "+Bogus"); }, nullptr},
+      {"SetText font", kStyled, "Body", "",
+       [](TorvoRTChunk* c) { return c->SetText("Text 1", "x", 0, "COLOR999"); }, nullptr},
+      {"AppendParagraph font", kStyled, "Body", "Paragraph 1",
+       [](TorvoRTChunk* c) { return c->AppendParagraph("x", "+Bogus", nullptr, 0); }, nullptr},
+      {"AppendParagraph paragraph string", kStyled, "Body", "Paragraph 1",
+       [](TorvoRTChunk* c) { return c->AppendParagraph("ZQX", "Alignment=Center", nullptr, 0); },
+       DefinitionWord("Paragraph 2", 6, 3)},
+      {"AppendParagraph paragraph string key", kStyled, "Body", "Paragraph 1",
+       [](TorvoRTChunk* c) { return c->AppendParagraph("ZQX", "Alignmant=Center", nullptr, 0); },
+       nullptr},
+      {"ChangeParagraph unknown key", kStyled, "Body", "Paragraph 3",
+       [](TorvoRTChunk* c) { return c->ChangeParagraph("LeftMargn=1in", "", 0); }, nullptr},
+      // Attachments and pictures: what the target holds, or a failure.
       {"RenameAttachment empty name", kStyled, "Body", "",
        [](TorvoRTChunk* c) { return c->RenameAttachment("", 0, ""); }, nullptr},
   };
