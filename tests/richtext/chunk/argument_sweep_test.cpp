@@ -240,6 +240,11 @@ TEST_F(ArgumentSweep, EachArgumentReachesTheRecordsOrTheCallFails) {
        nullptr},
       {"ChangeParagraph unknown key", kStyled, "Body", "Paragraph 3",
        [](TorvoRTChunk* c) { return c->ChangeParagraph("LeftMargn=1in", "", 0); }, nullptr},
+      // Sort options.
+      {"SortByRow TitleRows= unusable", kAttendee, "$Body", "Table 1",
+       [](TorvoRTChunk* c) { return NnStatus(c->SortByRow(1, 0, 0, 0, "TitleRows=abc")); }, nullptr},
+      {"SortByRow unknown key", kAttendee, "$Body", "Table 1",
+       [](TorvoRTChunk* c) { return NnStatus(c->SortByRow(1, 0, 0, 0, "TitleRow=0")); }, nullptr},
       // Attachments and pictures: what the target holds, or a failure.
       {"RenameAttachment empty name", kStyled, "Body", "",
        [](TorvoRTChunk* c) { return c->RenameAttachment("", 0, ""); }, nullptr},
