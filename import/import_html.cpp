@@ -1062,6 +1062,31 @@ const char* InputEncoding(const char* options, const char* given, const std::str
   return "utf8";
 }
 
+// Every key of the options is one the import reads, with a value it can use
+// (the switches 1 or 0, a font that reads as one); the character set is
+// checked where it is chosen, the package where it is opened.
+bool ImportOptionsUsable(const char* options, ComposeContext* ctx) {
+  const char* p = options;
+  OptionPair pair;
+  int r;
+  while ((r = NextOptionPair(&p, &pair)) != 0) {
+    if (r < 0) return false;
+    const std::string key = Lower(std::string(pair.key, pair.keyLength));
+    const std::string value(pair.value, pair.valueLength);
+    if (key == "ignoreimages" || key == "ignoretables" || key == "ignorelinks") {
+      if (value != "0" && value != "1") return false;
+    } else if (key == "font") {
+      FontState state;
+      uint32_t mask = 0;
+      if (!value.empty() && ParseFontSpec(value.c_str(), nullptr, ctx->item, &state, &mask) != 0)
+        return false;
+    } else if (key != "charset" && key != "package") {
+      return false;
+    }
+  }
+  return true;
+}
+
 uint32_t StartFont(ImportWriter* w, const char* options, ComposeContext* ctx) {
   uint32_t font = w->BaseFont();
   char value[kOptionValueMax + 1] = {};
@@ -1077,6 +1102,7 @@ uint32_t StartFont(ImportWriter* w, const char* options, ComposeContext* ctx) {
 NnStatus ConvertHtml(const char* text, size_t length, const char* options, ComposeContext* ctx,
                      const HtmlMimeBody* related1, const HtmlMimeBody* related2,
                      const char* charset = nullptr) {
+  if (!ImportOptionsUsable(options, ctx)) return NN_ERR_INVALID_ARG;
   std::string bounded = BoundNesting(text, length);
   const char* encoding = InputEncoding(options, charset, bounded);
   if (!encoding) return NN_ERR_INVALID_ARG;

@@ -314,17 +314,19 @@ NnStatus TorvoRTChunk::AppendHTML(const char* source, const char* html, const ch
     CloseSessionPackage(g);
   } else if (!g->package || std::strcmp(g->packageFileName, packageName) != 0) {
     CloseSessionPackage(g);
+    // A package that does not open (or whose name the session cannot keep
+    // whole) is refused: its pages would be looked for elsewhere.
+    if (std::strlen(packageName) >= sizeof g->packageFileName)
+      return lastStatus = NN_ERR_INVALID_ARG;
     zipstorage* zip = nullptr;
-    if (ZipStorageLoadFile(session, packageName, &zip) == 0 && zip) {
-      if (ZipStorageOpenForRead(zip) == 0) {
-        g->package = zip;
-        g->packageRelease = DeletePackage;
-        const size_t n = strnlen(packageName, sizeof g->packageFileName - 1);
-        std::memcpy(g->packageFileName, packageName, n);
-        g->packageFileName[n] = 0;
-      } else {
-        delete zip;
-      }
+    NnStatus st = ZipStorageLoadFile(session, packageName, &zip);
+    if (st == 0 && zip && (st = ZipStorageOpenForRead(zip)) == 0) {
+      g->package = zip;
+      g->packageRelease = DeletePackage;
+      std::strcpy(g->packageFileName, packageName);
+    } else {
+      delete zip;
+      return lastStatus = st ? st : NnStatus(NN_ERR_INVALID_ARG);
     }
   }
   if (kind == 0 || kind == 2) return lastStatus;

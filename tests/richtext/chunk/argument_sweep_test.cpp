@@ -245,6 +245,22 @@ TEST_F(ArgumentSweep, EachArgumentReachesTheRecordsOrTheCallFails) {
        [](TorvoRTChunk* c) { return NnStatus(c->SortByRow(1, 0, 0, 0, "TitleRows=abc")); }, nullptr},
       {"SortByRow unknown key", kAttendee, "$Body", "Table 1",
        [](TorvoRTChunk* c) { return NnStatus(c->SortByRow(1, 0, 0, 0, "TitleRow=0")); }, nullptr},
+      // Import options.
+      {"AppendHTML unknown key", kStyled, "Body", "Paragraph 1",
+       [](TorvoRTChunk* c) { return c->AppendHTML("IN", "<p>hi</p>", "IgnoreImage=1"); }, nullptr},
+      {"AppendHTML IgnoreLinks= unusable", kStyled, "Body", "Paragraph 1",
+       [](TorvoRTChunk* c) { return c->AppendHTML("IN", "<p>hi</p>", "IgnoreLinks=2"); }, nullptr},
+      {"AppendHTML IgnoreLinks=", kStyled, "Body", "Paragraph 1",
+       [](TorvoRTChunk* c) {
+         return c->AppendHTML("IN", "<p><a href='http://x.example/'>LinkZQX</a></p>", "IgnoreLinks=1");
+       },
+       [](const RecordSet& before, const RecordSet& after, TorvoRTChunk*) {
+         EXPECT_EQ(CountOf(after, 0xFFAD), CountOf(before, 0xFFAD));
+       },
+       "LinkZQX", "x.example"},
+      {"AppendHTML Package= missing", kStyled, "Body", "Paragraph 1",
+       [](TorvoRTChunk* c) { return c->AppendHTML("IN", "<p>hi</p>", "Package=/no/such.epub"); },
+       nullptr},
       // Attachments and pictures: what the target holds, or a failure.
       {"RenameAttachment empty name", kStyled, "Body", "",
        [](TorvoRTChunk* c) { return c->RenameAttachment("", 0, ""); }, nullptr},
