@@ -264,6 +264,16 @@ TEST_F(ArgumentSweep, EachArgumentReachesTheRecordsOrTheCallFails) {
       // Attachments and pictures: what the target holds, or a failure.
       {"RenameAttachment empty name", kStyled, "Body", "",
        [](TorvoRTChunk* c) { return c->RenameAttachment("", 0, ""); }, nullptr},
+      {"RenameAttachment no attachment", kStyled, "Body", "",
+       [](TorvoRTChunk* c) { return c->RenameAttachment("new.txt", 0, ""); }, nullptr},
+      {"RenameAttachment", kStyled, "Body", "Paragraph 1",
+       [](TorvoRTChunk* c) {
+         const NnStatus st = c->AppendFileAttachment(KV_SOURCE_DIR "/README.md", nullptr, 0, "");
+         return st ? st : c->item->DefineChunk("File 1")->RenameAttachment("ZQX.txt", 0, "");
+       },
+       Holds(0xFFA9, "ZQX.txt")},
+      {"ResetGraphicDimensions no graphic", kStyled, "Body", "",
+       [](TorvoRTChunk* c) { return c->ResetGraphicDimensions(0, ""); }, nullptr},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
