@@ -134,6 +134,21 @@ int NextOptionPair(const char** cursor, OptionPair* pair) {
   return 1;
 }
 
+bool OptionKeyAmong(const char* key, size_t length, std::initializer_list<const char*> keys) {
+  for (const char* k : keys)
+    if (std::strlen(k) == length && MatchesAt(key, k, length)) return true;
+  return false;
+}
+
+bool OptionKeysAmong(const char* optionString, std::initializer_list<const char*> keys) {
+  const char* p = optionString;
+  OptionPair pair;
+  int r;
+  while ((r = NextOptionPair(&p, &pair)) != 0)
+    if (r < 0 || !OptionKeyAmong(pair.key, pair.keyLength, keys)) return false;
+  return true;
+}
+
 bool OptionValuesFit(const char* optionString) {
   const char* p = optionString;
   OptionPair pair;

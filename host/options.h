@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 
 constexpr size_t kOptionValueMax = 4095;
@@ -51,6 +52,14 @@ struct OptionPair {
 // pair (no "=", an empty key, or a quoted value without its closing quote).
 // The pairs are those GetOptionValue finds, in the order they stand.
 int NextOptionPair(const char** cursor, OptionPair* pair);
+
+// Whether `key` (`length` characters, without its "=") is one of `keys`,
+// without regard to case.
+bool OptionKeyAmong(const char* key, size_t length, std::initializer_list<const char*> keys);
+// Whether every word of the option string is a pair whose key is one of
+// `keys`: the keys its reader takes (a caller refuses the others rather than
+// drop them).
+bool OptionKeysAmong(const char* optionString, std::initializer_list<const char*> keys);
 
 // Whether every value of the option string fits an option value (at most
 // kOptionValueMax characters): a longer one would reach its reader cut.

@@ -95,22 +95,9 @@ bool ColumnWidth(const char* value, const std::string& defaultUnit, uint16_t bas
 }
 
 // A column's option text takes its width and its cells' HTML attributes.
-bool IsColumnKey(const char* key, size_t n) {
-  static const char* const kKeys[] = {"Width",         "CellHTMLID",    "CellHTMLClass",
-                                      "CellHTMLStyle", "CellHTMLTitle", "CellHTMLOther",
-                                      "CellHTMLName"};
-  for (const char* k : kKeys)
-    if (std::strlen(k) == n && strncasecmp(k, key, n) == 0) return true;
-  return false;
-}
-
 bool ColumnKeysKnown(const char* spec) {
-  const char* p = spec;
-  OptionPair pair;
-  int r;
-  while ((r = NextOptionPair(&p, &pair)) != 0)
-    if (r < 0 || !IsColumnKey(pair.key, pair.keyLength)) return false;
-  return true;
+  return OptionKeysAmong(spec, {"Width", "CellHTMLID", "CellHTMLClass", "CellHTMLStyle",
+                                "CellHTMLTitle", "CellHTMLOther", "CellHTMLName"});
 }
 
 }  // namespace

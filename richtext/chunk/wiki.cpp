@@ -167,11 +167,17 @@ uint16_t TorvoRTChunk::WikiMatching(const char* server, const char* database, co
   // A chunk whose target the item does not hold has no wiki text.
   if (!Exists()) return lastStatus = NN_ERR_ITEM_NOT_FOUND;
 
-  // 2. A tag or form name too long to be used whole is refused, not cut.
+  // 2. A key the matching does not read, a switch other than Yes or No, or
+  // a tag or form name too long to use whole is refused, not dropped or cut.
   char* value = s->OptionValue;
-  if ((GetOptionValue(properties, "Tag=", value) && std::strlen(value) > kMaxTag) ||
+  if (!OptionKeysAmong(properties,
+                       {"Tag", "WikiDelimiters", "OneWayOnly", "ResolveTags", "Form", "MatchFont"}) ||
+      (GetOptionValue(properties, "Tag=", value) && std::strlen(value) > kMaxTag) ||
       (GetOptionValue(properties, "Form=", value) && std::strlen(value) > kMaxFormName))
     return lastStatus = NN_ERR_INVALID_ARG;
+  for (const char* key : {"OneWayOnly=", "ResolveTags="})
+    if (GetOptionValue(properties, key, value) && strcasecmp(value, "Yes") && strcasecmp(value, "No"))
+      return lastStatus = NN_ERR_INVALID_ARG;
   if (g->propertiesText) PoolFree(s, g->propertiesText);
   g->propertiesText = POOL_STRDUP(s, properties ? properties : "");
   if (!g->propertiesText) return lastStatus = NN_ERR_MEMORY;

@@ -69,17 +69,11 @@ NnStatus ComposeColumnCellAttributes(const char* options, RTProcessContext* ctx)
 // The keys a new table takes besides the table keys: the border record's,
 // and those the appending method reads itself.
 bool IsBorderKey(const char* key, size_t n) {
-  static const char* const kKeys[] = {"BorderStyle", "BorderColor", "BorderThickness",
-                                      "BorderInner", "BorderOuter", "BorderShadow"};
-  for (const char* k : kKeys)
-    if (std::strlen(k) == n && strncasecmp(k, key, n) == 0) return true;
-  return false;
+  return OptionKeyAmong(key, n, {"BorderStyle", "BorderColor", "BorderThickness", "BorderInner",
+                                 "BorderOuter", "BorderShadow"});
 }
 bool IsMethodKey(const char* key, size_t n) {
-  static const char* const kKeys[] = {"HideFormula", "PixelMultiplier", "DefaultWidthUnit"};
-  for (const char* k : kKeys)
-    if (std::strlen(k) == n && strncasecmp(k, key, n) == 0) return true;
-  return false;
+  return OptionKeyAmong(key, n, {"HideFormula", "PixelMultiplier", "DefaultWidthUnit"});
 }
 
 // 1028 for a word of the options that is no pair, or a key no new table
