@@ -288,7 +288,11 @@ uint16_t TorvoRTChunk::LinkMatching(const char* server, const char* database, co
   }
   const char* props = g->propertiesText;
   char* value = s->OptionValue;
-  if (!MatchOptionsUsable(props, item)) {
+  // Append, Insert and Replace write the result: without a result field
+  // every match would be a failed action, the call a success that did
+  // nothing.
+  if (!MatchOptionsUsable(props, item) ||
+      (!hasResult && (mode == 2801 || mode == 2803 || mode == 2806))) {
     release();
     return lastStatus = NN_ERR_INVALID_ARG;
   }

@@ -177,6 +177,8 @@ TEST_F(ArgumentSweep, EachArgumentReachesTheRecordsOrTheCallFails) {
       {"WikiMatching OneWayOnly= unusable", kStyled, "",
        CALL(c->WikiMatching(keys[0], keys[1], keys[2], keys[3], keys[4], "OneWayOnly=Maybe")),
        nullptr},
+      {"ReplaceMatching without result", kStyled, "",
+       CALL(c->ReplaceMatching(keys[0], keys[1], keys[2], keys[3], keys[4], "")), nullptr},
       // Link targets: whole, however long, and only what names something.
       {"AppendLink URL=", kStyled, "Paragraph 1", CALL(Link(c, "URL='" + url + "'")),
        Holds(0xFFAD, url), "href=\"" + url + "\""},
