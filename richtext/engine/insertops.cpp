@@ -468,8 +468,12 @@ NnStatus ImportFile(RTProcessContext* ctx) {
       char value[kOptionValueMax + 1] = {};
       uint32_t lineLength = kDefaultTextLineLength;
       if (GetOptionValue(options, "LineLength=", value)) {
-        long v = std::strtol(value, nullptr, 10);
-        if (v >= 1 && v <= 32000) lineLength = uint32_t(v);
+        // A length out of 1 to 32,000 is refused rather than read as the
+        // default.
+        char* end = nullptr;
+        const long v = std::strtol(value, &end, 10);
+        if (end == value || *end || v < 1 || v > 32000) return ImportFailed(ctx, NN_ERR_INVALID_ARG);
+        lineLength = uint32_t(v);
       }
       st = EmitTextParagraph(file, lineLength, &ctx->Compose);
     } else if (!strncasecmp(ext, ".htm", 4)) {
@@ -549,6 +553,8 @@ NnStatus Attachment(RTProcessContext* ctx) {
   const char* path = ctx->Text1 ? ctx->Text1 : "";
   const char* source = ctx->Text2 && *ctx->Text2 ? ctx->Text2 : path;
   char name[256] = {};
+  // A name the attachment cannot hold whole is refused, not cut.
+  if (std::strlen(FileBaseName(source)) >= sizeof name) return NN_ERR_INVALID_ARG;
   std::snprintf(name, sizeof name, "%s", FileBaseName(source));
   if (!*name) return NN_ERR_INVALID_ARG;
   const char* options = ctx->Session->globals->optionString;

@@ -224,6 +224,8 @@ TEST_F(ArgumentSweep, EachArgumentReachesTheRecordsOrTheCallFails) {
        "LinkZQX", "x.example"},
       {"AppendHTML Package= missing", kStyled, "Paragraph 1",
        CALL(c->AppendHTML("IN", "<p>hi</p>", "Package=/no/such.epub")), nullptr},
+      {"AppendImportFile LineLength= unusable", kStyled, "Paragraph 1",
+       CALL(c->AppendImportFile(KV_SOURCE_DIR "/CMakeLists.txt", "LineLength=0")), nullptr},
       // Attachments and pictures: what the target holds, or a failure.
       {"RenameAttachment empty name", kStyled, "", CALL(c->RenameAttachment("", 0, "")), nullptr},
       {"RenameAttachment no attachment", kStyled, "", CALL(c->RenameAttachment("new.txt", 0, "")),
@@ -234,6 +236,9 @@ TEST_F(ArgumentSweep, EachArgumentReachesTheRecordsOrTheCallFails) {
          return st ? st : c->item->DefineChunk("File 1")->RenameAttachment("ZQX.txt", 0, "");
        },
        Holds(0xFFA9, "ZQX.txt")},
+      {"AppendFileAttachment long name", kStyled, "Paragraph 1",
+       CALL(c->AppendFileAttachment(KV_SOURCE_DIR "/README.md", std::string(300, 'n').c_str(), 0, "")),
+       nullptr},
       {"ResetGraphicDimensions no graphic", kStyled, "", CALL(c->ResetGraphicDimensions(0, "")),
        nullptr},
   };
