@@ -458,7 +458,9 @@ class TorvoRTChunk : public SessionListed {
   // does not exist.
   NnStatus AppendRow(int flag, uint16_t row, const char* const* cellTexts);
   // Appends a layer at `top`, `left` of `height` by `width` (CSS lengths
-  // without blanks or ";": 20017) holding `text`.
+  // without blanks or ";": 20017) holding `text`, `number` its stacking
+  // order (z-index), `style` its CSS; hidden by the formula when one is
+  // given (257 when it does not compile).
   NnStatus AppendLayer(const char* top, const char* left, const char* height, const char* width,
                        uint16_t number, const char* text, const char* style, const char* formula,
                        uint16_t formulaLength);

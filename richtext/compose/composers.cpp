@@ -445,7 +445,7 @@ NnStatus ComposeSection(RTProcessContext* ctx, int /*kind*/, int /*flag*/) {
   return EmitHotspotBegin(kSigHotspotBegin, kHotspotTypeSection, 0, nullptr, 0, false, ctx);
 }
 
-NnStatus ComposeLayer(uint32_t /*kind*/, RTProcessContext* ctx, const char* text,
+NnStatus ComposeLayer(uint32_t kind, RTProcessContext* ctx, const char* text,
                       const char* position) {
   if (!ctx) return NN_ERR_INVALID_ARG;
   // "top;left;width;height;style": each part whole, the style to the end.
@@ -462,6 +462,7 @@ NnStatus ComposeLayer(uint32_t /*kind*/, RTProcessContext* ctx, const char* text
   positioning[0] = 107;
   positioning[1] = 120;
   positioning[2] = 1;  // absolute placement
+  PutU32(positioning, 4, kind);  // the method's number: the layer's stacking order
   uint8_t box[168] = {};
   box[0] = 106;
   box[1] = 168;

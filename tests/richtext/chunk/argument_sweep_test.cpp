@@ -122,6 +122,9 @@ TEST_F(ArgumentSweep, EachArgumentReachesTheRecordsOrTheCallFails) {
       {"AppendLayer formula", kStyled, "",
        CALL(c->AppendLayer(nullptr, nullptr, nullptr, nullptr, 0, "LayerZQX", nullptr, "@True", 5)),
        HiddenBy("@True"), "", "LayerZQX"},
+      {"AppendLayer number", kStyled, "",
+       CALL(c->AppendLayer(nullptr, nullptr, nullptr, nullptr, 7, "t", "color:red", nullptr, 0)),
+       Holds(107, std::string("\x07\0\0\0", 4)), "z-index: 7;"},
       // Paragraph margins alone, and paragraph strings.
       {"ChangeParagraph LeftMargin=%", kStyled, "Paragraph 3",
        CALL(c->ChangeParagraph("LeftMargin=50%", "", 0)), DefinitionWord("Paragraph 3", 74, 50),
