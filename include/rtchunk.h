@@ -420,7 +420,9 @@ class TorvoRTChunk : public SessionListed {
                       const char* s3, const char* s4, uint16_t n2, const char* s5, uint16_t n3,
                       const char* s6, uint16_t n4);
   // Attach a file to the note and show it at the chunk; rename an attachment
-  // (its icon follows); reset a picture's size; redraw an attachment's icon.
+  // (its icon follows; a missing name, or one over 130 characters, 1028);
+  // reset a picture's size; redraw an attachment's icon. A chunk without an
+  // attachment (or picture) to act on gives 546.
   NnStatus AppendFileAttachment(const char* file, const char* name, int flag,
                                 const char* options);
   NnStatus RenameAttachment(const char* name, int flag, const char* options);
@@ -442,8 +444,11 @@ class TorvoRTChunk : public SessionListed {
   // (richtext/chunk/appending.cpp)
   // Appends a table of `rows` (1-255) by `columns` (1-64); `columnSpecs`
   // (null, or one text per column, null for none) gives each of the first 20
-  // columns its options ("Width=2in", "Width=25%", "Width=-90px" fixed).
-  // 20017 for a size out of range.
+  // columns its options ("Width=2in", "Width=25%", "Width=-90px" fixed;
+  // "DefaultWidthUnit=" in `options` gives widths without a unit theirs).
+  // `options` take the table keys, the border keys, "HideFormula=" (hiding
+  // the cells' paragraphs) and "PixelMultiplier=". 20017 for a size out of
+  // range; 1028 for a key or a width no new table takes, as ChangeTable.
   NnStatus AppendTable(uint16_t rows, uint16_t columns, int flag, const char* options,
                        const char* const* columnSpecs);
   // Adds a row at the end of the addressed table, a copy of one of its rows:
@@ -494,7 +499,7 @@ class TorvoRTChunk : public SessionListed {
   // to five secondary keys of the options ("SecondaryCol1=" ...). 0 on
   // success (also when no row has a key to sort by); 20020 when the chunk
   // does not address a table; 1027 when a cell of the table spans rows (the
-  // table is left as it is).
+  // table is left as it is); 1028 for column 0 or an option it cannot use.
   uint16_t SortByRow(uint16_t column, int flag, int numeric, int reverse, const char* options);
 
   // ---- link and wiki matching (richtext/chunk/matching.cpp, wiki.cpp) ----
@@ -506,7 +511,10 @@ class TorvoRTChunk : public SessionListed {
   // formula giving each document's keys; `resultField` (optional) a formula
   // evaluated per match; `properties` an option string ("MinLength=",
   // "WikiDelimiters=", "MatchText=", "ReplaceExtra=", "SingleMatch=",
-  // "Separator=", "Hotspot=", "MatchFont=") or a formula. 0 or a status;
+  // "Separator=", "Hotspot=", "MatchFont=") or a formula; another key, a
+  // value it cannot use, or Append, Insert or Replace without a result field
+  // give 1028. 0 or a status (546 for a target the item does not hold); a
+  // match whose result formula gives no value keeps its text.
   // KeywordMatching leaves the keyword list in the session's result text.
   // The six named methods are LinkMatching with their mode.
   uint16_t LinkMatching(const char* server, const char* database, const char* view,
