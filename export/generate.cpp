@@ -298,6 +298,9 @@ NnStatus GeneratePage(TorvoRTChunk* chunk, const PageRequest& request, std::stri
   LSXLsiSession* session = chunk->session;
   if (!session || !chunk->item) return NN_ERR_INVALID_ARG;
   const char* options = request.options ? request.options : "";
+  // A render option whose value was cut would shape the page by something
+  // else than the caller gave: the render is refused instead.
+  const uint64_t valuesCutBefore = OptionValuesCut();
   std::string title = PageTitle(chunk->item, options);
   const DelimitedMarking marking(chunk, options);
   if (marking.status() != NN_OK) return marking.status();
@@ -336,6 +339,7 @@ NnStatus GeneratePage(TorvoRTChunk* chunk, const PageRequest& request, std::stri
       st = NN_ERR_MEMORY;
     ctx->collection = nullptr;
     if (st == 0 && !WriteEpilogue(ctx)) st = NN_ERR_MEMORY;
+    if (st == 0 && OptionValuesCut() != valuesCutBefore) st = NN_ERR_INVALID_ARG;
     ctx->renderFlagsE &= ~uint32_t(0x200);
     if (st == 0) {
       // Flushed parts come first; what is left in the buffer follows them.

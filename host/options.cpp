@@ -27,8 +27,15 @@ const char* StrIStr(const char* text, const char* pattern) {
   return len == 0 ? text : nullptr;
 }
 
-int GetOptionValueN(const char* optionString, const char* key, char* out, size_t max) {
-  if (!optionString || !key || !*key) return 0;
+namespace {
+
+thread_local uint64_t g_valuesCut = 0;
+
+// The value of `key` in `optionString` (pointers into it): where the key
+// stands on its boundary, the value to its next blank or its closing quote.
+bool FindOptionValue(const char* optionString, const char* key, const char** value,
+                     size_t* length) {
+  if (!optionString || !key || !*key) return false;
   size_t keyLen = std::strlen(key);
   const char* found = nullptr;
   for (const char* p = optionString; *p; p++) {
@@ -49,8 +56,7 @@ int GetOptionValueN(const char* optionString, const char* key, char* out, size_t
       p = close;
     }
   }
-  if (!found) return 0;
-  if (!out) return 1;
+  if (!found) return false;
   const char* v = found + keyLen;
   const char* end;
   if (IsQuote(*v)) {
@@ -61,12 +67,36 @@ int GetOptionValueN(const char* optionString, const char* key, char* out, size_t
     end = v;
     while (*end && !IsBlank(*end)) end++;
   }
-  size_t len = static_cast<size_t>(end - v);
-  if (len > max) len = max;
+  *value = v;
+  *length = static_cast<size_t>(end - v);
+  return true;
+}
+
+}  // namespace
+
+int GetOptionValueN(const char* optionString, const char* key, char* out, size_t max) {
+  const char* v = nullptr;
+  size_t len = 0;
+  if (!FindOptionValue(optionString, key, &v, &len)) return 0;
+  if (!out) return 1;
+  if (len > max) {
+    len = max;
+    ++g_valuesCut;
+  }
   std::memmove(out, v, len);
   out[len] = 0;
   return 1;
 }
+
+bool GetOptionValueString(const char* optionString, const char* key, std::string* out) {
+  const char* v = nullptr;
+  size_t len = 0;
+  if (!FindOptionValue(optionString, key, &v, &len)) return false;
+  if (out) out->assign(v, len);
+  return true;
+}
+
+uint64_t OptionValuesCut() { return g_valuesCut; }
 
 int NextOptionPair(const char** cursor, OptionPair* pair) {
   if (!cursor || !*cursor || !pair) return 0;
@@ -102,6 +132,21 @@ int NextOptionPair(const char** cursor, OptionPair* pair) {
   pair->valueLength = static_cast<size_t>(p - v);
   *cursor = p;
   return 1;
+}
+
+bool OptionKeyAmong(const char* key, size_t length, std::initializer_list<const char*> keys) {
+  for (const char* k : keys)
+    if (std::strlen(k) == length && MatchesAt(key, k, length)) return true;
+  return false;
+}
+
+bool OptionKeysAmong(const char* optionString, std::initializer_list<const char*> keys) {
+  const char* p = optionString;
+  OptionPair pair;
+  int r;
+  while ((r = NextOptionPair(&p, &pair)) != 0)
+    if (r < 0 || !OptionKeyAmong(pair.key, pair.keyLength, keys)) return false;
+  return true;
 }
 
 bool OptionValuesFit(const char* optionString) {

@@ -10,6 +10,9 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+#include <string>
 
 constexpr size_t kOptionValueMax = 4095;
 
@@ -17,12 +20,23 @@ constexpr size_t kOptionValueMax = 4095;
 // 4,095 characters, is copied into `out` (which must hold 4,096 bytes) with a
 // NUL. When the key is absent (or an argument is null) 0 is returned and `out`
 // is left as it was, so callers may preset a default there. `out` may be null
-// to test presence only.
+// to test presence only. A value that had to be cut is counted (see
+// OptionValuesCut): a call acting on it would act on something else than the
+// caller gave.
 int GetOptionValue(const char* optionString, const char* key, char* out);
 
 // As GetOptionValue with a caller-given maximum of `max` characters (`out`
 // must hold max + 1 bytes).
 int GetOptionValueN(const char* optionString, const char* key, char* out, size_t max);
+
+// As GetOptionValue, the whole value however long; false when the key is
+// absent (`out` then left as it was).
+bool GetOptionValueString(const char* optionString, const char* key, std::string* out);
+
+// How many values this thread's GetOptionValue and GetOptionValueN calls have
+// cut so far. A write or a render compares it before and after its work and
+// refuses (1028) when a value it read was cut, rather than use a part of it.
+uint64_t OptionValuesCut();
 
 // One Key=value pair of an option string: the key without its "=", and the
 // value without its quotes (pointers into the string).
@@ -38,6 +52,14 @@ struct OptionPair {
 // pair (no "=", an empty key, or a quoted value without its closing quote).
 // The pairs are those GetOptionValue finds, in the order they stand.
 int NextOptionPair(const char** cursor, OptionPair* pair);
+
+// Whether `key` (`length` characters, without its "=") is one of `keys`,
+// without regard to case.
+bool OptionKeyAmong(const char* key, size_t length, std::initializer_list<const char*> keys);
+// Whether every word of the option string is a pair whose key is one of
+// `keys`: the keys its reader takes (a caller refuses the others rather than
+// drop them).
+bool OptionKeysAmong(const char* optionString, std::initializer_list<const char*> keys);
 
 // Whether every value of the option string fits an option value (at most
 // kOptionValueMax characters): a longer one would reach its reader cut.

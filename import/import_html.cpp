@@ -362,18 +362,49 @@ class HtmlConverter {
     return NN_OK;
   }
 
-  // A push button written as an input shows its value (or the browser's
-  // word for a submit or reset without one): kept as text, as the labels of
-  // button elements are. Other inputs are dropped.
+  // An input shows its value, kept as text as the labels of button elements
+  // are: a push button's (or the browser's word for a submit or reset
+  // without one), and that of a field a value is typed in. A password's
+  // value, hidden fields and boxes to tick show no text.
   NnStatus InputLabel(TidyNode node, uint32_t font) {
-    std::string type, label;
-    if (!Attribute(node, "type", &type)) return NN_OK;
-    type = Lower(type);
-    if (type != "submit" && type != "reset" && type != "button") return NN_OK;
-    if (!Attribute(node, "value", &label) && type != "button")
-      label = type == "submit" ? "Submit" : "Reset";
+    static const char* const kTyped[] = {"text", "search", "email",  "url",  "tel",
+                                         "number", "date", "time", "month", "week",
+                                         "datetime-local"};
+    std::string type = "text", label;
+    Attribute(node, "type", &type);
+    type = Lower(Trim(type));
+    const bool typed = std::find(std::begin(kTyped), std::end(kTyped), type) != std::end(kTyped);
+    if (typed) {
+      Attribute(node, "value", &label);
+    } else if (type == "submit" || type == "reset" || type == "button") {
+      if (!Attribute(node, "value", &label) && type != "button")
+        label = type == "submit" ? "Submit" : "Reset";
+    }
     if (label.empty()) return NN_OK;
     return w_->Text(label.data(), label.size(), font, false);
+  }
+
+  // A list shows its selected option, or its first when none is selected
+  // (the options of a list that selects several: each selected one).
+  NnStatus SelectedOptions(TidyNode select, uint32_t font) {
+    std::vector<TidyNode> options, selected;
+    for (TidyNode c = tidyGetChild(select); c; c = tidyGetNext(c)) {
+      const std::string name = NodeName(c);
+      if (name == "option") options.push_back(c);
+      if (name == "optgroup")
+        for (TidyNode o = tidyGetChild(c); o; o = tidyGetNext(o))
+          if (NodeName(o) == "option") options.push_back(o);
+    }
+    std::string ignored;
+    for (TidyNode o : options)
+      if (Attribute(o, "selected", &ignored)) selected.push_back(o);
+    if (selected.empty() && !options.empty()) selected.push_back(options.front());
+    for (size_t i = 0; i < selected.size(); ++i) {
+      NnStatus st = i ? w_->Text(", ", 2, font, false) : NnStatus(NN_OK);
+      if (st == NN_OK) st = Children(selected[i], font, 1);
+      if (st != NN_OK) return st;
+    }
+    return NN_OK;
   }
 
   NnStatus TextNode(TidyNode node, uint32_t font) {
@@ -699,6 +730,18 @@ class HtmlConverter {
     if (type != TidyNode_Start && type != TidyNode_StartEnd) return NN_OK;  // comments, PIs, code
     const std::string name = NodeName(node);
     if (name == "input") return InputLabel(node, font);
+    // What a browser shows of a form's fields and of an object it does not
+    // run: a text area's text, a list's selected option, the object's
+    // fallback content.
+    if (name == "textarea") {
+      ++preDepth_;
+      preFresh_ = true;
+      NnStatus st = Children(node, font, depth + 1);
+      --preDepth_;
+      return st;
+    }
+    if (name == "select") return SelectedOptions(node, font);
+    if (name == "object" && depth <= kMaxImportDepth) return Children(node, font, depth + 1);
     if (name.empty() || IsDropped(name)) return NN_OK;
     if (depth > kMaxImportDepth) return FlatText(node, font);
 
@@ -966,14 +1009,82 @@ class HtmlConverter {
 
 namespace {
 
-const char* TidyEncoding(const char* options) {
-  char value[kOptionValueMax + 1] = {};
-  if (!GetOptionValue(options, "Charset=", value)) return "utf8";
-  std::string v = Lower(value);
-  if (v == "iso-8859-1" || v == "latin1" || v == "iso8859-1") return "latin1";
-  if (v == "windows-1252" || v == "cp1252" || v == "win1252") return "win1252";
-  if (v == "us-ascii" || v == "ascii") return "ascii";
+// The parser's name for a character set, or null for one it does not read.
+const char* TidyEncodingFor(std::string name) {
+  name = Lower(Trim(name));
+  if (name.size() >= 2 && (name.front() == '"' || name.front() == '\''))
+    name = name.substr(1, name.size() - 2);
+  static const struct {
+    const char* name;
+    const char* tidy;
+  } kNames[] = {{"utf-8", "utf8"},          {"utf8", "utf8"},           {"iso-8859-1", "latin1"},
+                {"latin1", "latin1"},       {"iso8859-1", "latin1"},    {"windows-1252", "win1252"},
+                {"cp1252", "win1252"},      {"win1252", "win1252"},     {"us-ascii", "ascii"},
+                {"ascii", "ascii"},         {"iso-8859-15", "latin0"},  {"latin-9", "latin0"},
+                {"macintosh", "mac"},       {"mac", "mac"}};
+  for (const auto& n : kNames)
+    if (name == n.name) return n.tidy;
+  return nullptr;
+}
+
+// The character set a document declares in a meta element ("<meta
+// charset=...>", or "<meta http-equiv=Content-Type content='...; charset=...'>")
+// before its body (within its first 64 KiB); empty when it declares none.
+std::string DeclaredCharset(const char* text, size_t n) {
+  const std::string head = Lower(std::string(text, std::min<size_t>(n, 65536)));
+  const size_t body = head.find("<body");
+  for (size_t at = head.find("<meta"); at != std::string::npos && at < body;
+       at = head.find("<meta", at + 5)) {
+    const size_t end = head.find('>', at);
+    const std::string tag = head.substr(at, end == std::string::npos ? std::string::npos : end - at);
+    size_t c = tag.find("charset=");
+    if (c == std::string::npos) continue;
+    c += 8;
+    while (c < tag.size() && (tag[c] == '"' || tag[c] == '\'' || tag[c] == ' ')) ++c;
+    size_t e = c;
+    while (e < tag.size() && (std::isalnum(static_cast<unsigned char>(tag[e])) || tag[e] == '-' ||
+                              tag[e] == '_' || tag[e] == ':' || tag[e] == '.'))
+      ++e;
+    if (e > c) return tag.substr(c, e - c);
+  }
+  return std::string();
+}
+
+// The input's character set: "Charset=" of the options (a name the parser
+// does not read is refused: null), else the one the transport gave
+// (`given`), else the one the document declares, else UTF-8.
+const char* InputEncoding(const char* options, const char* given, const std::string& text) {
+  std::string value;
+  if (GetOptionValueString(options, "Charset=", &value)) return TidyEncodingFor(value);
+  if (given && *given)
+    if (const char* e = TidyEncodingFor(given)) return e;
+  if (const char* e = TidyEncodingFor(DeclaredCharset(text.data(), text.size()))) return e;
   return "utf8";
+}
+
+// Every key of the options is one the import reads, with a value it can use
+// (the switches 1 or 0, a font that reads as one); the character set is
+// checked where it is chosen, the package where it is opened.
+bool ImportOptionsUsable(const char* options, ComposeContext* ctx) {
+  const char* p = options;
+  OptionPair pair;
+  int r;
+  while ((r = NextOptionPair(&p, &pair)) != 0) {
+    if (r < 0) return false;
+    const std::string key = Lower(std::string(pair.key, pair.keyLength));
+    const std::string value(pair.value, pair.valueLength);
+    if (key == "ignoreimages" || key == "ignoretables" || key == "ignorelinks") {
+      if (value != "0" && value != "1") return false;
+    } else if (key == "font") {
+      FontState state;
+      uint32_t mask = 0;
+      if (!value.empty() && ParseFontSpec(value.c_str(), nullptr, ctx->item, &state, &mask) != 0)
+        return false;
+    } else if (key != "charset" && key != "package") {
+      return false;
+    }
+  }
+  return true;
 }
 
 uint32_t StartFont(ImportWriter* w, const char* options, ComposeContext* ctx) {
@@ -989,10 +1100,14 @@ uint32_t StartFont(ImportWriter* w, const char* options, ComposeContext* ctx) {
 }
 
 NnStatus ConvertHtml(const char* text, size_t length, const char* options, ComposeContext* ctx,
-                     const HtmlMimeBody* related1, const HtmlMimeBody* related2) {
+                     const HtmlMimeBody* related1, const HtmlMimeBody* related2,
+                     const char* charset = nullptr) {
+  if (!ImportOptionsUsable(options, ctx)) return NN_ERR_INVALID_ARG;
   std::string bounded = BoundNesting(text, length);
+  const char* encoding = InputEncoding(options, charset, bounded);
+  if (!encoding) return NN_ERR_INVALID_ARG;
   TidyDocument doc;
-  if (!doc.Parse(bounded, TidyEncoding(options))) return NN_ERR_INVALID_ARG;
+  if (!doc.Parse(bounded, encoding)) return NN_ERR_INVALID_ARG;
   ImportWriter writer(ctx);
   NnStatus st;
   try {
@@ -1060,12 +1175,10 @@ NnStatus ImportPendingMimeBodies(const HtmlMimeBody* bodies, const HtmlMimeBody*
   for (const HtmlMimeBody* b = bodies; b && st == NN_OK; b = b->next) {
     const char* type = b->contentType ? b->contentType : "";
     if (!b->data || !b->length) continue;
-    std::string opts = options ? options : "";
-    if (b->charset && b->charset[0] && !GetOptionValue(options, "Charset=", nullptr))
-      opts += std::string(" Charset=") + b->charset;
     if (strncasecmp(type, "text/html", 9) == 0) {
-      st = ConvertHtml(reinterpret_cast<const char*>(b->data), b->length, opts.c_str(), ctx, bodies,
-                       related);
+      // The part's own character set comes before what the document declares.
+      st = ConvertHtml(reinterpret_cast<const char*>(b->data), b->length, options, ctx, bodies,
+                       related, b->charset);
     } else if (strncasecmp(type, "text/plain", 10) == 0) {
       st = EmitTextParagraphFromBuffer(reinterpret_cast<const char*>(b->data), b->length, 0, ctx);
     }

@@ -10,7 +10,7 @@
 //   on the way out (nn/nn.h). A stored byte 0xFF, for instance, is the
 //   platform's non-breaking space and reads as U+00A0 once converted. Two
 //   exceptions: the pages of the render methods are UTF-8, and AppendHTML
-//   takes its HTML text in UTF-8.
+//   takes its HTML in UTF-8 unless it names another character set.
 // - Results. A method returning NnStatus (or a uint16_t status) gives 0 for
 //   success, else a status that NnLoadStatusText names. A failure of the work
 //   itself is also left in `lastStatus`; a refused argument (1028, 20016,
@@ -456,9 +456,11 @@ class TorvoRTChunk : public SessionListed {
                       const char* unusedText6, uint16_t unusedNumber4);
   // Attach the file at `file` to the note (named after `name`, null for the
   // file's own name) and show it at the chunk; rename an attachment to
-  // `name` (its icon follows); reset a picture's size; redraw an
-  // attachment's icon. `options` is an option string ("AlreadyAttached=Yes":
-  // the note holds the file already); `unusedFlag` is not read (pass 0).
+  // `name` (its icon follows; a missing name, or one over 130 characters,
+  // 1028); reset a picture's size; redraw an attachment's icon. A chunk
+  // without an attachment (or picture) to act on gives 546. `options` is an
+  // option string ("AlreadyAttached=Yes": the note holds the file already);
+  // `unusedFlag` is not read (pass 0).
   NnStatus AppendFileAttachment(const char* file, const char* name, int unusedFlag,
                                 const char* options);
   NnStatus RenameAttachment(const char* name, int unusedFlag, const char* options);
@@ -486,8 +488,12 @@ class TorvoRTChunk : public SessionListed {
   // (richtext/chunk/appending.cpp)
   // Appends a table of `rows` (1-255) by `columns` (1-64); `columnSpecs`
   // (null, or one text per column, null for none) gives each of the first 20
-  // columns its options ("Width=2in", "Width=25%", "Width=-90px" fixed).
-  // 20017 for a size out of range. `unusedFlag` is not read (pass 0).
+  // columns its options ("Width=2in", "Width=25%", "Width=-90px" fixed;
+  // "DefaultWidthUnit=" in `options` gives widths without a unit theirs).
+  // `options` take the table keys, the border keys, "HideFormula=" (hiding
+  // the cells' paragraphs) and "PixelMultiplier=". 20017 for a size out of
+  // range; 1028 for a key or a width no new table takes, as ChangeTable.
+  // `unusedFlag` is not read (pass 0).
   NnStatus AppendTable(uint16_t rows, uint16_t columns, int unusedFlag, const char* options,
                        const char* const* columnSpecs);
   // Adds a row at the end of the addressed table, a copy of one of its rows:
@@ -502,12 +508,18 @@ class TorvoRTChunk : public SessionListed {
   // does not exist.
   NnStatus AppendRow(int keepTexts, uint16_t row, const char* const* cellTexts);
   // Appends a layer at `top`, `left` of `height` by `width` (CSS lengths
-  // without blanks or ";": 20017) holding `text`.
+  // without blanks or ";": 20017) holding `text`, `number` its stacking
+  // order (z-index), `style` its CSS; hidden by the formula when one is
+  // given (257 when it does not compile).
   NnStatus AppendLayer(const char* top, const char* left, const char* height, const char* width,
                        uint16_t number, const char* text, const char* style, const char* formula,
                        uint16_t formulaLength);
-  // Imports HTML (UTF-8): `source` "IN" for the text `html`, "FILE" (or
-  // empty) for a file of that path; 1028 for an unknown source.
+  // Imports HTML: `source` "IN" for the text `html`, "FILE" (or empty) for a
+  // file of that path; 1028 for an unknown source. The HTML is read in the
+  // character set "Charset=" of the options names ("utf-8", "iso-8859-1",
+  // "windows-1252", "us-ascii", "iso-8859-15", "macintosh"; another name
+  // gives 1028), else in the one the document declares in a meta element,
+  // else as UTF-8.
   NnStatus AppendHTML(const char* source, const char* html, const char* options);
   // Appends a picture from a file ("FILE") or a link to one ("URL"); with
   // "Attach=yes" in the options the file is also attached to the note.
@@ -537,7 +549,7 @@ class TorvoRTChunk : public SessionListed {
   // stay on top (0: every row is sorted). 0 on
   // success (also when no row has a key to sort by); 20020 when the chunk
   // does not address a table; 1027 when a cell of the table spans rows (the
-  // table is left as it is).
+  // table is left as it is); 1028 for column 0 or an option it cannot use.
   uint16_t SortByRow(uint16_t column, int keepTitleRows, int numeric, int reverse,
                      const char* options);
 
@@ -550,7 +562,10 @@ class TorvoRTChunk : public SessionListed {
   // formula giving each document's keys; `resultField` (optional) a formula
   // evaluated per match; `properties` an option string ("MinLength=",
   // "WikiDelimiters=", "MatchText=", "ReplaceExtra=", "SingleMatch=",
-  // "Separator=", "Hotspot=", "MatchFont=") or a formula. 0 or a status;
+  // "Separator=", "Hotspot=", "MatchFont=") or a formula; another key, a
+  // value it cannot use, or Append, Insert or Replace without a result field
+  // give 1028. 0 or a status (546 for a target the item does not hold); a
+  // match whose result formula gives no value keeps its text.
   // KeywordMatching leaves the keyword list in the session's result text.
   // The six named methods are LinkMatching with their mode.
   uint16_t LinkMatching(const char* server, const char* database, const char* view,

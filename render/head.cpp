@@ -659,7 +659,10 @@ NnStatus WriteDocumentHead(RenderContext* ctx) {
   // Inside the open style element the value is style text. Without one it is
   // head markup (a link or style element), or style text that gets a style
   // element of its own; it never lands as text of the page.
-  if (GetOptionValue(ctx->optionString, "AddStyleSheetInfo=", value) && value[0]) {
+  // The value lands whole, however long.
+  std::string sheet;
+  if (GetOptionValueString(ctx->optionString, "AddStyleSheetInfo=", &sheet) && !sheet.empty()) {
+    const char* value = sheet.c_str();
     if (styleOpen) {
       ok &= RenderAppend(ctx, CssText(value).c_str());
     } else {

@@ -35,7 +35,6 @@ using kv::cd::ReadU16;
 using kv::cd::ReadU32;
 namespace host = kv::cd::host;
 
-constexpr uint32_t kMaxUrl = 4095;
 constexpr uint16_t kMaxLevel = kMaxSectionLevels - 1;
 
 bool IsHotspotBegin(uint16_t s) { return s == 0xFFA9 || s == 0xFFAD || s == 0xFF7E; }
@@ -295,9 +294,8 @@ bool RaiseNamesEvent(RenderContext* ctx, const std::string& kind, std::vector<ch
   return true;
 }
 
-// The URL anchor. An empty or refused URL writes none.
+// The URL anchor, the stored URL whole. An empty or refused URL writes none.
 void WriteUrlAnchor(RenderContext* ctx, Call* c, std::string url) {
-  if (url.size() > kMaxUrl) url.resize(kMaxUrl);
   while (!url.empty() && (url.back() == ' ' || url.back() == 0)) url.pop_back();
   size_t lead = 0;
   while (lead < url.size() && url[lead] == ' ') ++lead;

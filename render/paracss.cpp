@@ -667,9 +667,13 @@ int CompareParagraphDefinitions(const uint8_t* definition, const uint8_t* reques
     kv::cd::ReadU16(p, avail, off, &v);
     return v;
   };
+  // Relative changes, list changes and margin extensions (a percentage of
+  // the window) are not told by the plain fields: the caller compares the
+  // rebuilt definition.
   if (given && (given[kGivenLeftRelative] || given[kGivenRightRelative] ||
                 given[kGivenPercentRelative] || given[kGivenListStyle] ||
-                given[kGivenListRemoval]))
+                given[kGivenListRemoval] || given[kGivenLeftExtension] ||
+                given[kGivenRightExtension] || given[kGivenFirstLineExtension]))
     return 0;
   struct Plain {
     uint32_t marker, offset;

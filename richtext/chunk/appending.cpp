@@ -3,6 +3,7 @@
 #include <strings.h>
 
 #include <cmath>
+#include <string>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -26,7 +27,6 @@ namespace {
 
 constexpr NnStatus kStatusMissingText = 20017;
 constexpr NnStatus kStatusWrongTarget = 20016;
-constexpr uint32_t kColumnTextExtra = 61;
 
 bool Usable(const TorvoRTChunk* c) { return c->session && c->item && c->session->globals; }
 
@@ -62,71 +62,117 @@ void DeletePackage(zipstorage* zip) { delete zip; }
 
 }  // namespace
 
+namespace {
+
+// A column's width from its "Width=" value: a number and a unit ("px",
+// "%", "in", or `defaultUnit` when it has none); below 0 the column is
+// fixed at the number's size. The cell option for the page goes to `html`.
+// False for a value that is no width.
+bool ColumnWidth(const char* value, const std::string& defaultUnit, uint16_t base,
+                 long multiplier, double* twips, bool* fixed, std::string* html) {
+  char* end = nullptr;
+  double w = std::strtod(value, &end);
+  if (end == value || !std::isfinite(w)) return false;
+  const std::string unit = *end ? std::string(end) : defaultUnit;
+  *fixed = w <= 0;
+  w = std::fabs(w);
+  const bool whole = w == std::floor(w) && w <= 65535;
+  char text[64];
+  if (!strcasecmp(unit.c_str(), "px") && whole) {
+    std::snprintf(text, sizeof text, " CellHTMLOther=\"width='%ld'\"", long(w));
+    *twips = w / double(multiplier) * 1440.0;
+  } else if (unit == "%" && whole) {
+    std::snprintf(text, sizeof text, " CellHTMLOther=\"width='%ld%%'\"", long(w));
+    *twips = double(base) * w / 100.0;
+  } else if (unit.empty() || !strcasecmp(unit.c_str(), "in")) {
+    text[0] = 0;
+    *twips = w * 1440.0;
+  } else {
+    return false;
+  }
+  *html = text;
+  return *twips <= 65535;
+}
+
+// A column's option text takes its width and its cells' HTML attributes.
+bool ColumnKeysKnown(const char* spec) {
+  return OptionKeysAmong(spec, {"Width", "CellHTMLID", "CellHTMLClass", "CellHTMLStyle",
+                                "CellHTMLTitle", "CellHTMLOther", "CellHTMLName"});
+}
+
+}  // namespace
+
 NnStatus TorvoRTChunk::AppendTable(uint16_t rows, uint16_t columns, int flag, const char* options,
                                    const char* const* columnSpecs) {
+  lastStatus = 0;
   if (rows < 1 || rows > 255 || columns < 1 || columns > kMaxTableColumns)
-    return kStatusMissingText;
+    return lastStatus = kStatusMissingText;
   if (!Usable(this)) return NN_ERR_INVALID_ARG;
   LSXLsiSession* s = session;
   SessionGlobals* g = s->globals;
   g->tableMethodFlag = uint32_t(flag);
+  // The values are read whole; a key no table takes, or a value that is
+  // none of the key's, is refused (1028) before anything is appended.
+  NnStatus st = OptionValuesFit(options) ? 0 : NN_ERR_INVALID_ARG;
   long multiplier = 96;
   char value[kOptionValueMax + 1] = {};
-  if (GetOptionValue(options, "PixelMultiplier=", value)) {
-    multiplier = std::strtol(value, nullptr, 10);
+  if (st == 0 && GetOptionValue(options, "PixelMultiplier=", value)) {
+    char* end = nullptr;
+    multiplier = std::strtol(value, &end, 10);
+    if (end == value || *end) st = NN_ERR_INVALID_ARG;
     if (multiplier <= 0 || multiplier > 999) multiplier = 96;
+  }
+  std::string defaultUnit;
+  if (st == 0 && GetOptionValue(options, "DefaultWidthUnit=", value)) {
+    defaultUnit = value;
+    if (strcasecmp(value, "in") && strcasecmp(value, "px") && defaultUnit != "%")
+      st = NN_ERR_INVALID_ARG;
   }
   const uint16_t base = item->tableWidth ? item->tableWidth : 9360;
   g->tableBaseWidth = base;
-  NnStatus st = 0;
   for (uint32_t c = 0; c < kMaxTableColumns; ++c) {
     g->columnWidths[c] = c < columns ? uint16_t(base / columns) : 0;
     g->columnFixed[c] = 0;
   }
-  for (uint32_t c = 0; c < columns && c < kCellTextSlots && columnSpecs; ++c) {
+  for (uint32_t c = 0; st == 0 && c < columns && c < kCellTextSlots && columnSpecs; ++c) {
     const char* spec = columnSpecs[c];
     if (!spec) continue;
-    char* text = CopyText(s, spec, kColumnTextExtra);
+    if (!OptionValuesFit(spec) || !ColumnKeysKnown(spec)) {
+      st = NN_ERR_INVALID_ARG;
+      break;
+    }
+    double twips = 0;
+    bool fixed = false;
+    std::string html;
+    if (GetOptionValue(spec, "Width=", value) &&
+        !ColumnWidth(value, defaultUnit, base, multiplier, &twips, &fixed, &html)) {
+      st = NN_ERR_INVALID_ARG;
+      break;
+    }
+    char* text = CopyText(s, spec, uint32_t(html.size()));
     if (!text) {
       st = NN_ERR_MEMORY;
       break;
     }
+    std::strcat(text, html.c_str());
     g->cellText[c] = text;
-    if (!GetOptionValue(text, "Width=", value)) continue;
-    char* end = nullptr;
-    long w = std::strtol(value, &end, 10);
-    const bool fixed = w <= 0;
-    if (w < 0) w = -w;
-    double twips;
-    const size_t used = std::strlen(text);
-    if (std::strstr(value, "px")) {
-      std::snprintf(text + used, kColumnTextExtra, " CellHTMLOther=\"width='%ld'\"", w);
-      twips = double(w) / double(multiplier) * 1440.0;
-    } else if (std::strchr(value, '%')) {
-      std::snprintf(text + used, kColumnTextExtra, " CellHTMLOther=\"width='%ld%%'\"", w);
-      twips = double(base) * double(w) / 100.0;
-    } else {
-      twips = double(w) * 1440.0;
-    }
-    if (twips > 65535) twips = 65535;
+    if (!GetOptionValue(spec, "Width=", nullptr)) continue;
     g->columnWidths[c] = uint16_t(std::lround(twips));
     g->columnFixed[c] = fixed ? 1 : 0;
   }
   if (st == 0) {
     s->ClearResultText();
-    lastStatus = 0;
     if (GetOptionValue(options, "HideFormula=", value) && *value) {
       if (CompileToResult(s, value, uint16_t(std::strlen(value))) == 0) {
         g->tableHideFormulaFlag = 1;
       } else {
         lastInternalError = kStatusMissingText;
-        lastStatus = NN_ERR_CATASTROPHIC;
+        st = NN_ERR_CATASTROPHIC;
       }
     }
     // The column option texts stay in the cell-text slots for the table's
     // cells to take their attributes from.
-    if (lastStatus == 0) RunFrame(2359, columns, rows, 0, 0, options, nullptr, nullptr, nullptr);
-    st = lastStatus;
+    if (st == 0) st = RunFrame(2359, columns, rows, 0, 0, options, nullptr, nullptr, nullptr);
   }
   g->tableHideFormulaFlag = 0;
   g->tableBaseWidth = 0;
@@ -134,7 +180,7 @@ NnStatus TorvoRTChunk::AppendTable(uint16_t rows, uint16_t columns, int flag, co
   std::memset(g->columnFixed, 0, sizeof g->columnFixed);
   ReleaseCellTexts(s);
   s->ClearResultText();
-  return st;
+  return lastStatus = st;
 }
 
 NnStatus TorvoRTChunk::AppendRow(int flag, uint16_t row, const char* const* cellTexts) {
@@ -208,7 +254,7 @@ NnStatus TorvoRTChunk::AppendLayer(const char* top, const char* left, const char
                     "ZELKO: Invalid '%s' for AppendLayer. No spaces or semicolons!", kNames[i]);
       LogMessage(s, message);
       lastInternalError = kStatusMissingText;
-      return kStatusMissingText;
+      return lastStatus = kStatusMissingText;
     }
   }
   s->ClearResultText();
@@ -232,7 +278,8 @@ NnStatus TorvoRTChunk::AppendLayer(const char* top, const char* left, const char
   // must not read as added.
   NnStatus engineStatus = 0;
   if (formulaStatus == 0)
-    engineStatus = RunFrame(2442, number, 0, 0, 0, text, position, nullptr, nullptr);
+    engineStatus = RunFrame(2442, number, s->ResultTextLength, 0, 0, text, position, nullptr,
+                            nullptr);
   PoolFree(s, position);
   s->ClearResultText();
   return formulaStatus ? formulaStatus : engineStatus;
@@ -254,17 +301,19 @@ NnStatus TorvoRTChunk::AppendHTML(const char* source, const char* html, const ch
     CloseSessionPackage(g);
   } else if (!g->package || std::strcmp(g->packageFileName, packageName) != 0) {
     CloseSessionPackage(g);
+    // A package that does not open (or whose name the session cannot keep
+    // whole) is refused: its pages would be looked for elsewhere.
+    if (std::strlen(packageName) >= sizeof g->packageFileName)
+      return lastStatus = NN_ERR_INVALID_ARG;
     zipstorage* zip = nullptr;
-    if (ZipStorageLoadFile(session, packageName, &zip) == 0 && zip) {
-      if (ZipStorageOpenForRead(zip) == 0) {
-        g->package = zip;
-        g->packageRelease = DeletePackage;
-        const size_t n = strnlen(packageName, sizeof g->packageFileName - 1);
-        std::memcpy(g->packageFileName, packageName, n);
-        g->packageFileName[n] = 0;
-      } else {
-        delete zip;
-      }
+    NnStatus st = ZipStorageLoadFile(session, packageName, &zip);
+    if (st == 0 && zip && (st = ZipStorageOpenForRead(zip)) == 0) {
+      g->package = zip;
+      g->packageRelease = DeletePackage;
+      std::strcpy(g->packageFileName, packageName);
+    } else {
+      delete zip;
+      return lastStatus = st ? st : NnStatus(NN_ERR_INVALID_ARG);
     }
   }
   if (kind == 0 || kind == 2) return lastStatus;

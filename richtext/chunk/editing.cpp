@@ -264,7 +264,12 @@ NnStatus TorvoRTChunk::AppendParagraphInternal(const char* text, const char* fon
       return lastStatus;
     }
   }
-  return RunFrame(2417, 0, 0, 0, 0, text, font, nullptr, nullptr);
+  // The compiled formula stays in the session's result; its length tells the
+  // paragraph to hide by it.
+  const NnStatus st =
+      RunFrame(2417, 0, session->ResultTextLength, 0, 0, text, font, nullptr, nullptr);
+  session->ClearResultText();
+  return st;
 }
 
 NnStatus TorvoRTChunk::AppendTabs(uint16_t count) {
@@ -367,6 +372,11 @@ NnStatus TorvoRTChunk::AppendFileAttachment(const char* file, const char* name, 
 
 NnStatus TorvoRTChunk::RenameAttachment(const char* name, int flag, const char* options) {
   if (!Usable(this)) return NN_ERR_INVALID_ARG;
+  // A missing name would blank the display name, a longer one than the
+  // icon's caption holds would be cut: both are refused.
+  constexpr size_t kDisplayNameMax = 130;
+  if (!name || !*name || std::strlen(name) > kDisplayNameMax)
+    return lastStatus = NN_ERR_INVALID_ARG;
   return RunWithOptions(this, options, [&] {
     return RunFrame(2815, uint32_t(flag), 0, 0, 0, nullptr, name, nullptr, nullptr);
   });

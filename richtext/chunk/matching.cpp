@@ -11,6 +11,7 @@
 #include <string>
 
 #include "collection.h"
+#include "host/fonts.h"
 #include "host/logging.h"
 #include "host/noteops.h"
 #include "host/options.h"
@@ -148,6 +149,36 @@ struct KeyBuilder {
   }
 };
 
+bool YesOrNo(const std::string& v) { return !strcasecmp(v.c_str(), "Yes") || !strcasecmp(v.c_str(), "No"); }
+
+// Every key of the matching's option string is one it reads, with a value it
+// can use; a value it would read as another is refused. "MinLength=" and
+// "WikiDelimiters=" keep their own rules (a bound, a length to ignore).
+bool MatchOptionsUsable(const char* props, TorvoRTItem* item) {
+  if (!OptionKeysAmong(props, {"MinLength", "WikiDelimiters", "MatchText", "ReplaceExtra",
+                               "SingleMatch", "Separator", "Hotspot", "MatchFont"}))
+    return false;
+  std::string v;
+  if (GetOptionValueString(props, "MinLength=", &v) &&
+      (v.empty() || v.find_first_not_of("0123456789") != std::string::npos))
+    return false;
+  if (GetOptionValueString(props, "MatchText=", &v)) {
+    bool known = false;
+    for (const char* word : {"Starts", "Ends", "Substr", "Whole", "Word"})
+      known |= strncasecmp(v.c_str(), word, std::strlen(word)) == 0;
+    if (!known) return false;
+  }
+  for (const char* key : {"ReplaceExtra=", "SingleMatch="})
+    if (GetOptionValueString(props, key, &v) && !YesOrNo(v)) return false;
+  if (GetOptionValueString(props, "Hotspot=", &v) && strcasecmp(v.c_str(), "URL") &&
+      strcasecmp(v.c_str(), "Popup"))
+    return false;
+  FontState font;
+  uint32_t mask = 0;
+  return !GetOptionValueString(props, "MatchFont=", &v) || v.empty() ||
+         ParseFontSpec(v.c_str(), nullptr, item, &font, &mask) == 0;
+}
+
 const char* MethodName(uint16_t mode) {
   switch (mode) {
     case 2801: return "AppendMatching";
@@ -192,7 +223,7 @@ uint16_t TorvoRTChunk::LinkMatching(const char* server, const char* database, co
     SendMessage(s, format, name);
     g->lookupBuildTime = {};
     release();
-    return kStatusMissingArgument;
+    return lastStatus = kStatusMissingArgument;
   };
 
   // 2.
@@ -200,6 +231,11 @@ uint16_t TorvoRTChunk::LinkMatching(const char* server, const char* database, co
   if (!view || !*view) return refuse("ZELKO: %s method passed an invalid view name.");
   if (!referenceField || !*referenceField) return refuse("ZELKO: %s missing reference fieldname.");
   const bool hasResult = resultField && *resultField;
+  // A chunk whose target the item does not hold has nothing to match.
+  if (!Exists()) {
+    release();
+    return lastStatus = NN_ERR_ITEM_NOT_FOUND;
+  }
 
   // A formula left by an earlier call that did not end is not ours to keep.
   StopComputation(&g->resultFormula);
@@ -252,6 +288,14 @@ uint16_t TorvoRTChunk::LinkMatching(const char* server, const char* database, co
   }
   const char* props = g->propertiesText;
   char* value = s->OptionValue;
+  // Append, Insert and Replace write the result: without a result field
+  // every match would be a failed action, the call a success that did
+  // nothing.
+  if (!MatchOptionsUsable(props, item) ||
+      (!hasResult && (mode == 2801 || mode == 2803 || mode == 2806))) {
+    release();
+    return lastStatus = NN_ERR_INVALID_ARG;
+  }
 
   // 6.
   uint32_t minLength = 3;

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "host/options.h"
@@ -39,6 +40,41 @@ const char* ModeWord(bool numeric, bool reverse) {
 bool OptionIsYes(const char* options, const char* key) {
   char value[kOptionValueMax + 1];
   return GetOptionValue(options, key, value) && strcasecmp(value, "Yes") == 0;
+}
+
+bool Digits(const std::string& v) {
+  return !v.empty() && v.size() < 6 && v.find_first_not_of("0123456789") == std::string::npos;
+}
+
+// Every key of the options is one SortByRow reads, with a value it can use:
+// a sort word, a number of title rows, a column from 1, Yes or No.
+bool SortOptionsUsable(const char* options) {
+  const char* p = options;
+  OptionPair pair;
+  int r;
+  while ((r = NextOptionPair(&p, &pair)) != 0) {
+    if (r < 0) return false;
+    const std::string key(pair.key, pair.keyLength), v(pair.value, pair.valueLength);
+    auto is = [&](const char* word) { return strcasecmp(v.c_str(), word) == 0; };
+    auto numbered = [&](const char* prefix) {
+      const size_t n = std::strlen(prefix);
+      return key.size() == n + 1 && strncasecmp(key.c_str(), prefix, n) == 0 && key[n] >= '1' &&
+             key[n] <= '5';
+    };
+    bool usable;
+    if (!strcasecmp(key.c_str(), "SortBy"))
+      usable = is("TEXT") || is("TabLabel") || is("RowLabel");
+    else if (!strcasecmp(key.c_str(), "TitleRows"))
+      usable = Digits(v);
+    else if (numbered("SecondaryCol") || numbered("SecondaryRow"))
+      usable = Digits(v) && std::strtoul(v.c_str(), nullptr, 10) >= 1;
+    else if (numbered("SecondaryReverse") || numbered("SecondaryNumeric"))
+      usable = is("Yes") || is("No");
+    else
+      usable = false;
+    if (!usable) return false;
+  }
+  return true;
 }
 
 // ---- the engine side: re-emission at the target ------------------------------
@@ -183,6 +219,9 @@ uint16_t TorvoRTChunk::SortByRow(uint16_t column, int flag, int numeric, int rev
   // not a sort that found no key.
   if (!Exists()) return lastStatus = NN_ERR_ITEM_NOT_FOUND;
   const char* opts = options ? options : "";
+  // An option or a column that cannot be used is refused rather than read
+  // as another: nothing is sorted then.
+  if (column == 0 || !SortOptionsUsable(opts)) return lastStatus = NN_ERR_INVALID_ARG;
 
   // 2.
   char value[kOptionValueMax + 1];

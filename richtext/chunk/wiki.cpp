@@ -22,6 +22,7 @@ namespace {
 
 constexpr uint16_t kStatusMissingArgument = 20017;
 constexpr size_t kMaxTag = 31;
+constexpr size_t kMaxFormName = 255;
 constexpr size_t kShownTextMax = 1024;
 
 void Refuse(LSXLsiSession* s, const char* text) {
@@ -152,26 +153,37 @@ uint16_t TorvoRTChunk::WikiMatching(const char* server, const char* database, co
   // 1.
   if (!database || !*database) {
     Refuse(s, "ZELKO: WikiMatching method passed an invalid database filepath.");
-    return kStatusMissingArgument;
+    return lastStatus = kStatusMissingArgument;
   }
   if (!view || !*view) {
     Refuse(s, "ZELKO: WikiMatching method passed an invalid view name.");
-    return kStatusMissingArgument;
+    return lastStatus = kStatusMissingArgument;
   }
   if (!referenceField || !*referenceField) {
     Refuse(s, "ZELKO: WikiMatching missing reference fieldname.");
-    return kStatusMissingArgument;
+    return lastStatus = kStatusMissingArgument;
   }
   const bool hasResult = resultField && *resultField;
+  // A chunk whose target the item does not hold has no wiki text.
+  if (!Exists()) return lastStatus = NN_ERR_ITEM_NOT_FOUND;
 
-  // 2.
+  // 2. A key the matching does not read, a switch other than Yes or No, or
+  // a tag or form name too long to use whole is refused, not dropped or cut.
+  char* value = s->OptionValue;
+  if (!OptionKeysAmong(properties,
+                       {"Tag", "WikiDelimiters", "OneWayOnly", "ResolveTags", "Form", "MatchFont"}) ||
+      (GetOptionValue(properties, "Tag=", value) && std::strlen(value) > kMaxTag) ||
+      (GetOptionValue(properties, "Form=", value) && std::strlen(value) > kMaxFormName))
+    return lastStatus = NN_ERR_INVALID_ARG;
+  for (const char* key : {"OneWayOnly=", "ResolveTags="})
+    if (GetOptionValue(properties, key, value) && strcasecmp(value, "Yes") && strcasecmp(value, "No"))
+      return lastStatus = NN_ERR_INVALID_ARG;
   if (g->propertiesText) PoolFree(s, g->propertiesText);
   g->propertiesText = POOL_STRDUP(s, properties ? properties : "");
-  if (!g->propertiesText) return NN_ERR_MEMORY;
+  if (!g->propertiesText) return lastStatus = NN_ERR_MEMORY;
   const char* props = g->propertiesText;
-  char* value = s->OptionValue;
   char tag[kMaxTag + 1] = {};
-  if (GetOptionValue(props, "Tag=", value) && value[0] && std::strlen(value) <= kMaxTag) {
+  if (GetOptionValue(props, "Tag=", value) && value[0]) {
     std::strcpy(tag, value);
     size_t n = std::strlen(tag);
     if (n && tag[n - 1] == ':') tag[n - 1] = 0;
@@ -191,7 +203,7 @@ uint16_t TorvoRTChunk::WikiMatching(const char* server, const char* database, co
   compose.server = server ? server : "";
   compose.database = database;
   compose.form.clear();
-  if (GetOptionValueN(props, "Form=", value, 255)) compose.form = value;
+  if (GetOptionValue(props, "Form=", value)) compose.form = value;
 
   auto freeProperties = [&]() {
     if (g->propertiesText) PoolFree(s, g->propertiesText);

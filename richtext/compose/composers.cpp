@@ -105,6 +105,26 @@ bool ParseHexUnid(const char* text, UNIVERSALNOTEID_tag* out) {
   return true;
 }
 
+// "replica[/view[/note]]" in hex, the form a rendered link shows: true when
+// the whole text is one.
+bool ParseBareLinkTarget(const char* text, LinkChangeBlock* change) {
+  constexpr size_t kReplica = 16, kWithView = 16 + 1 + 32, kWithNote = kWithView + 1 + 32;
+  const size_t n = std::strlen(text);
+  if (n != kReplica && n != kWithView && n != kWithNote) return false;
+  if (!ParseHexTimeDate(text, &change->replicaId)) return false;
+  change->replicaSet = 'Y';
+  if (n >= kWithView) {
+    if (text[kReplica] != '/' || !ParseHexUnid(text + kReplica + 1, &change->viewId)) return false;
+    change->viewSet = 'Y';
+  }
+  if (n == kWithNote) {
+    if (text[kWithView] != '/' || !ParseHexUnid(text + kWithView + 1, &change->noteId))
+      return false;
+    change->noteSet = 'Y';
+  }
+  return true;
+}
+
 // Appends a NUL-ended text to a growing byte area; false when it would not fit.
 bool AddCText(uint8_t* area, uint32_t capacity, uint32_t* used, const char* text) {
   size_t n = text ? std::strlen(text) : 0;
@@ -240,15 +260,15 @@ NnStatus ComposeDocLink(const char* options, uint32_t /*number*/, RTProcessConte
   const uint16_t kind = chunk ? chunk->linkKind : 1;
   char value[kOptionValueMax + 1];
 
-  // An option string as the target: its keys name the parts.
+  // An option string as the target: its keys name the parts. The address
+  // and its text are taken whole, however long.
   const bool optionForm = IsOptionString(target);
   if (optionForm) {
-    static thread_local char url[kOptionValueMax + 1];
-    if (GetOptionValue(target, "URL=", url)) {
-      const char* text = shown && *shown ? shown : url;
-      if (GetOptionValue(target, "Text=", value)) text = value;
-      return ComposeLinkHotspot(text, uint32_t(std::strlen(text)), url, uint32_t(std::strlen(url)),
-                                ctx);
+    std::string url, text;
+    if (GetOptionValueString(target, "URL=", &url)) {
+      if (!GetOptionValueString(target, "Text=", &text)) text = shown && *shown ? shown : url;
+      return ComposeLinkHotspot(text.data(), uint32_t(text.size()), url.data(),
+                                uint32_t(url.size()), ctx);
     }
   }
   if (!optionForm && kind == 4) {
@@ -267,34 +287,28 @@ NnStatus ComposeDocLink(const char* options, uint32_t /*number*/, RTProcessConte
   uint8_t link[40] = {};
   LinkChangeBlock change;
   bool any = false;
+  // Identifiers parse whole: one with more or fewer digits, or a bare
+  // target that is none ("foo"), names nothing and is refused.
   if (optionForm) {
     if (GetOptionValue(target, "ReplicaID=", value)) {
-      if (std::strlen(value) < 16 || !ParseHexTimeDate(value, &change.replicaId))
+      if (std::strlen(value) != 16 || !ParseHexTimeDate(value, &change.replicaId))
         return NN_ERR_INVALID_ARG;
       change.replicaSet = 'Y';
       any = true;
     }
     if (GetOptionValue(target, "ViewID=", value)) {
-      if (!ParseHexUnid(value, &change.viewId)) return NN_ERR_INVALID_ARG;
+      if (std::strlen(value) != 32 || !ParseHexUnid(value, &change.viewId))
+        return NN_ERR_INVALID_ARG;
       change.viewSet = 'Y';
     }
     if (GetOptionValue(target, "NoteID=", value) || GetOptionValue(target, "UNID=", value)) {
-      if (!ParseHexUnid(value, &change.noteId)) return NN_ERR_INVALID_ARG;
+      if (std::strlen(value) != 32 || !ParseHexUnid(value, &change.noteId))
+        return NN_ERR_INVALID_ARG;
       change.noteSet = 'Y';
     }
-  } else if (target) {
-    // "replica[/view[/note]]" in hex, the form a rendered link shows.
-    const char* p = target;
-    if (std::strlen(p) >= 16 && ParseHexTimeDate(p, &change.replicaId)) {
-      change.replicaSet = 'Y';
-      any = true;
-      p += 16;
-      if (*p == '/' && ParseHexUnid(p + 1, &change.viewId)) {
-        change.viewSet = 'Y';
-        p += 33;
-        if (*p == '/' && ParseHexUnid(p + 1, &change.noteId)) change.noteSet = 'Y';
-      }
-    }
+  } else if (target && *target) {
+    if (!ParseBareLinkTarget(target, &change)) return NN_ERR_INVALID_ARG;
+    any = true;
   }
   // Without a replica of its own the link points into the session's database.
   if (!any) {
@@ -339,23 +353,24 @@ NnStatus ComposeDocLink(const char* options, uint32_t /*number*/, RTProcessConte
 NnStatus ComposeLinkHotspotFromOptions(const char* options, uint32_t /*kind*/,
                                        RTProcessContext* ctx, int closeHere, int /*flag*/) {
   if (!ctx) return NN_ERR_INVALID_ARG;
-  char url[kOptionValueMax + 1] = {};
+  // The address and its text whole, however long.
+  std::string url, text;
   const bool optionForm = IsOptionString(options);
   if (!optionForm) {
     // A bare address is the whole text ("http://host/x?a=1" included).
     if (!options || !*options) return NN_ERR_INVALID_ARG;
-    std::snprintf(url, sizeof url, "%s", options);
-  } else if (!GetOptionValue(options, "URL=", url) && !GetOptionValue(options, "HREF=", url)) {
+    url = options;
+  } else if (!GetOptionValueString(options, "URL=", &url) &&
+             !GetOptionValueString(options, "HREF=", &url)) {
     return NN_ERR_INVALID_ARG;
   }
-  if (!*url) return NN_ERR_INVALID_ARG;
-  NnStatus st = EmitHotspotBegin(kSigLinkBegin, kHotspotTypeUrl, 0, url,
-                                 uint32_t(std::strlen(url)), true, ctx);
+  if (url.empty()) return NN_ERR_INVALID_ARG;
+  NnStatus st = EmitHotspotBegin(kSigLinkBegin, kHotspotTypeUrl, 0, url.data(),
+                                 uint32_t(url.size()), true, ctx);
   if (st) return st;
-  char text[kOptionValueMax + 1] = {};
-  if (optionForm && GetOptionValue(options, "Text=", text) && *text) {
+  if (optionForm && GetOptionValueString(options, "Text=", &text) && !text.empty()) {
     uint32_t font = StyledFont(ctx, LinkStyle(ctx));
-    st = EmitTextRecord(text, uint32_t(std::strlen(text)), &font, &ctx->Compose);
+    st = EmitTextRecord(text.data(), uint32_t(text.size()), &font, &ctx->Compose);
     if (st) return st;
   }
   return closeHere ? EmitHotspotEnd(ctx, 0xAE, 1) : 0;
@@ -430,17 +445,15 @@ NnStatus ComposeSection(RTProcessContext* ctx, int /*kind*/, int /*flag*/) {
   return EmitHotspotBegin(kSigHotspotBegin, kHotspotTypeSection, 0, nullptr, 0, false, ctx);
 }
 
-NnStatus ComposeLayer(uint32_t /*kind*/, RTProcessContext* ctx, const char* text,
+NnStatus ComposeLayer(uint32_t kind, RTProcessContext* ctx, const char* text,
                       const char* position) {
   if (!ctx) return NN_ERR_INVALID_ARG;
-  // "top;left;width;height;style"
-  char parts[5][256] = {};
+  // "top;left;width;height;style": each part whole, the style to the end.
+  std::string parts[5];
   const char* p = position ? position : "";
   for (int i = 0; i < 5 && p; ++i) {
     const char* semi = i < 4 ? std::strchr(p, ';') : nullptr;
-    size_t n = semi ? size_t(semi - p) : std::strlen(p);
-    if (n >= sizeof parts[i]) n = sizeof parts[i] - 1;
-    std::memcpy(parts[i], p, n);
+    parts[i].assign(p, semi ? size_t(semi - p) : std::strlen(p));
     p = semi ? semi + 1 : nullptr;
   }
   // The place (top and left of the positioning record 107) and the size
@@ -449,28 +462,35 @@ NnStatus ComposeLayer(uint32_t /*kind*/, RTProcessContext* ctx, const char* text
   positioning[0] = 107;
   positioning[1] = 120;
   positioning[2] = 1;  // absolute placement
+  PutU32(positioning, 4, kind);  // the method's number: the layer's stacking order
   uint8_t box[168] = {};
   box[0] = 106;
   box[1] = 168;
   uint8_t* const lengths[4] = {positioning + 8, positioning + 32, box + 8, box + 32};
   for (int i = 0; i < 4; ++i) {
-    if (!*parts[i] || !strcasecmp(parts[i], "auto")) {
+    if (parts[i].empty() || !strcasecmp(parts[i].c_str(), "auto")) {
       lengths[i][0] = 0x1;  // auto
       continue;
     }
-    if (ParseCssLength(lengths[i], 24, parts[i], 0)) return NN_ERR_INVALID_ARG;
+    if (ParseCssLength(lengths[i], 24, parts[i].c_str(), 0)) return NN_ERR_INVALID_ARG;
   }
+  // The method's compiled hide formula (its length the first number, the
+  // text the session's result) hides the layer's content.
+  if (ctx->Number1 > ctx->Session->ResultTextLength) return NN_ERR_INVALID_ARG;
   uint8_t layer[20] = {108, 20};
   NnStatus st = EmitBeginRecord(108, 0, &ctx->Compose);
   if (st == 0) st = AppendRecord(layer, 108, sizeof layer, &ctx->Compose);
   if (st == 0) st = AppendRecord(positioning, 107, sizeof positioning, &ctx->Compose);
   if (st == 0) st = AppendRecord(box, 106, sizeof box, &ctx->Compose);
-  if (st == 0 && *parts[4]) {
-    const char* strings[6] = {nullptr, nullptr, parts[4], nullptr, nullptr, nullptr};
+  if (st == 0 && !parts[4].empty()) {
+    const char* strings[6] = {nullptr, nullptr, parts[4].c_str(), nullptr, nullptr, nullptr};
     st = ComposeHtmlAttributes(0xFF7A, strings, ctx);
   }
+  uint16_t hidden = 0;
+  if (st == 0 && ctx->Number1)
+    st = EmitHiddenParagraphDefinition(ctx->Session->ResultText, ctx->Number1, true, ctx, &hidden);
   if (st == 0) st = EmitParagraphStart(ctx);
-  if (st == 0) st = EmitParagraphReference(ctx);
+  if (st == 0) st = hidden ? EmitParagraphReferenceTo(hidden, ctx) : EmitParagraphReference(ctx);
   if (st == 0) st = EmitTextRecord(text ? text : "", text ? uint32_t(std::strlen(text)) : 0,
                                    nullptr, &ctx->Compose);
   if (st == 0) st = EmitEndRecord(108, 0, &ctx->Compose);

@@ -42,6 +42,20 @@ NnStatus EmitParagraphStart(RTProcessContext* ctx);
 NnStatus EmitParagraphReference(RTProcessContext* ctx);
 // An empty text in the item's current font.
 NnStatus EmitEmptyText(RTProcessContext* ctx);
+// The hide-when record (0xFFBB) of paragraph definition `id`: the compiled
+// formula after the record's 14-byte head. A formula the record cannot hold
+// whole is refused (NN_ERR_INVALID_ARG), never cut.
+NnStatus EmitHideWhenRecord(uint16_t id, const void* formula, uint32_t length,
+                            RTProcessContext* ctx);
+// A paragraph definition of its own for composed content that `formula`
+// hides (a table's cells, a layer's text): the definition the composition
+// references by default, under a new identifier (*id), with the hide flag,
+// followed by its hide-when record. The caller references *id. In a box (a
+// cell, a layer) the margins count from the box's edge.
+NnStatus EmitHiddenParagraphDefinition(const void* formula, uint32_t length, bool inBox,
+                                       RTProcessContext* ctx, uint16_t* id);
+// The reference (131) to paragraph definition `id`.
+NnStatus EmitParagraphReferenceTo(uint16_t id, RTProcessContext* ctx);
 // Byte length of a file name's extension from its last "." (0 when none).
 const char* FileExtension(const char* path);
 // The part of a path after its last "\" or "/".

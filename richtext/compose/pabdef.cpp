@@ -155,14 +155,20 @@ NnStatus BuildParagraphDefinition(uint8_t* target, size_t targetCapacity, uint8_
     }
   }
 
-  // 3. Left margin.
+  // 3. Left margin. A margin the paragraph shows through its extension (an
+  // offset or a percentage in use) takes the new value there too, tracking
+  // or not: else the change would not show.
+  const uint16_t shown2 = t.U16(h::kPabFlags2);
   if (g[kGivenLeftMargin]) {
     const uint16_t v = s.U16(h::kPabLeftMargin);
     t.SetU16(h::kPabLeftMargin, v);
-    if (tracking) {
+    if (tracking || (shown2 & (kPab2LeftOffset | kPab2LeftPercent))) {
       t.SetU16(kPabExtLeftTwips, v);
       set2 |= kPab2LeftOffset;
       clear2 |= 0x0108;
+      extensionCopied = true;
+    }
+    if (tracking) {
       if (!g[kGivenFirstLine]) {
         t.SetU16(h::kPabFirstLineLeftMargin, v);
         s.SetU16(h::kPabFirstLineLeftMargin, v);
@@ -181,7 +187,7 @@ NnStatus BuildParagraphDefinition(uint8_t* target, size_t targetCapacity, uint8_
   if (g[kGivenRightMargin]) {
     const uint16_t v = s.U16(h::kPabRightMargin);
     t.SetU16(h::kPabRightMargin, v);
-    if (tracking) {
+    if (tracking || (shown2 & (kPab2RightOffset | kPab2RightPercent))) {
       if (v != 0) {
         t.SetU16(kPabExtRightTwips, v);
         set2 |= kPab2RightOffset;
@@ -207,11 +213,11 @@ NnStatus BuildParagraphDefinition(uint8_t* target, size_t targetCapacity, uint8_
   if (g[kGivenFirstLine]) {
     const uint16_t v = s.U16(h::kPabFirstLineLeftMargin);
     t.SetU16(h::kPabFirstLineLeftMargin, v);
-    if (tracking) {
-      if (!g[kGivenLeftMargin]) {
-        t.SetU16(h::kPabLeftMargin, v);
-        s.SetU16(h::kPabLeftMargin, v);
-      }
+    if (tracking && !g[kGivenLeftMargin]) {
+      t.SetU16(h::kPabLeftMargin, v);
+      s.SetU16(h::kPabLeftMargin, v);
+    }
+    if (tracking || (shown2 & (kPab2FirstOffset | kPab2FirstPercent))) {
       t.SetU16(kPabExtFirstTwips, v);
       set2 |= kPab2FirstOffset;
       clear2 |= 0x0220;

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "host/color.h"
 #include "host/options.h"
@@ -47,13 +48,14 @@ bool LeadingNumber(const char* text, double* value, const char** rest) {
   return true;
 }
 
-uint16_t BorderStyleCode(const char* value) {
+// The border style's code; false for a word that names none.
+bool BorderStyleCode(const char* value, uint16_t* code) {
   static const char* const kNames[] = {"none", "solid", "double", "inset", "outset", "ridge",
                                        "groove", "dotted", "dashed", "picture", "graphic"};
   for (uint16_t i = 0; i < sizeof kNames / sizeof kNames[0]; ++i)
-    if (!strcasecmp(value, kNames[i])) return i;
-  if (!strcasecmp(value, "single")) return 1;
-  return 1;
+    if (!strcasecmp(value, kNames[i])) return *code = i, true;
+  if (!strcasecmp(value, "single")) return *code = 1, true;
+  return false;
 }
 
 // The cell attribute record of a column's option text: its CellHTMLId,
@@ -62,6 +64,33 @@ uint16_t BorderStyleCode(const char* value) {
 NnStatus ComposeColumnCellAttributes(const char* options, RTProcessContext* ctx) {
   bool written = false;
   return ComposeHtmlAttributesFromOptions(0xFF7B, options, "Cell", nullptr, false, ctx, &written);
+}
+
+// The keys a new table takes besides the table keys: the border record's,
+// and those the appending method reads itself.
+bool IsBorderKey(const char* key, size_t n) {
+  return OptionKeyAmong(key, n, {"BorderStyle", "BorderColor", "BorderThickness", "BorderInner",
+                                 "BorderOuter", "BorderShadow"});
+}
+bool IsMethodKey(const char* key, size_t n) {
+  return OptionKeyAmong(key, n, {"HideFormula", "PixelMultiplier", "DefaultWidthUnit"});
+}
+
+// 1028 for a word of the options that is no pair, or a key no new table
+// takes; *bordered tells whether a border key is among them.
+NnStatus CheckNewTableKeys(const char* options, bool* bordered) {
+  *bordered = false;
+  const char* p = options ? options : "";
+  OptionPair pair;
+  int r;
+  while ((r = NextOptionPair(&p, &pair)) != 0) {
+    if (r < 0) return NN_ERR_INVALID_ARG;
+    const bool border = IsBorderKey(pair.key, pair.keyLength);
+    *bordered |= border;
+    if (!border && !IsTableKey(pair.key, pair.keyLength) && !IsMethodKey(pair.key, pair.keyLength))
+      return NN_ERR_INVALID_ARG;
+  }
+  return 0;
 }
 
 }  // namespace
@@ -78,6 +107,10 @@ NnStatus ComposeTable(uint32_t columns, uint32_t rows, RTProcessContext* ctx) {
   const uint8_t beginSig = nested ? 207 : 163;
   const uint8_t cellSig = nested ? 208 : 164;
   const uint8_t endSig = nested ? 209 : 165;
+
+  // The method's compiled hide formula waits in the session's result.
+  const bool hideFormula = g->tableHideFormulaFlag != 0;
+  if (hideFormula && !ctx->Session->ResultTextLength) return NN_ERR_INVALID_ARG;
 
   uint16_t base = g->tableBaseWidth ? g->tableBaseWidth
                                     : (ctx->Item && ctx->Item->tableWidth ? ctx->Item->tableWidth
@@ -104,20 +137,31 @@ NnStatus ComposeTable(uint32_t columns, uint32_t rows, RTProcessContext* ctx) {
   PutU32(pre, 16, sizing2);
   uint8_t begin[kTableBeginLength] = {beginSig, uint8_t(kTableBeginLength)};
   PutU16(begin, 4, 0);
-  if (options && *options) {
-    ComposeTableProps(ctx->Session, ctx, 0xFFFB, pre, sizeof pre, options, 0);
-    ComposeTableProps(ctx->Session, ctx, beginSig, begin, sizeof begin, options, 0);
-  }
+  // Every key of the options is one a new table takes, with a value it can
+  // hold: else nothing is composed (as ChangeTable refuses a change).
+  NewTableRecords records;
+  records.preTable.assign(pre, pre + sizeof pre);
+  records.begin.assign(begin, begin + sizeof begin);
+  uint8_t border[kBorderLength];
+  bool bordered = false;
+  NnStatus st = CheckNewTableKeys(options, &bordered);
+  if (st == 0) st = ApplyNewTableOptions(options, ctx->Item, &records);
+  if (st == 0 && bordered)
+    st = ParseBorderProperties(ctx->Session, 0xFFFC, border, sizeof border, options, 1);
+  if (st) return NN_ERR_INVALID_ARG;
 
-  NnStatus st = EmitBeginRecord(0xFFFB, 0, &ctx->Compose);
-  if (st == 0) st = AppendRecord(pre, 0xFFFB, kPreTableLength, &ctx->Compose);
-  if (st == 0 && options && *options) {
-    uint8_t border[kBorderLength];
-    if (ParseBorderProperties(ctx->Session, 0xFFFC, border, sizeof border, options, 1) == 0)
-      st = AppendRecord(border, 0xFFFC, kBorderLength, &ctx->Compose);
-  }
+  auto emit = [&](const std::vector<uint8_t>& rec, uint16_t sig) {
+    return rec.empty() ? NnStatus(0)
+                       : AppendRecord(rec.data(), sig, uint32_t(rec.size()), &ctx->Compose);
+  };
+  st = EmitBeginRecord(0xFFFB, 0, &ctx->Compose);
+  if (st == 0) st = emit(records.preTable, 0xFFFB);
+  if (st == 0) st = emit(records.attributes, 0xFF7A);
+  if (st == 0 && bordered) st = AppendRecord(border, 0xFFFC, kBorderLength, &ctx->Compose);
   if (st == 0) st = EmitEndRecord(0xFFFB, 0, &ctx->Compose);
-  if (st == 0) st = AppendRecord(begin, beginSig, kTableBeginLength, &ctx->Compose);
+  if (st == 0) st = emit(records.begin, beginSig);
+  if (st == 0) st = emit(records.rowCycle, 225);
+  uint16_t hidden = 0;
   for (uint32_t r = 0; st == 0 && r < rows; ++r) {
     for (uint32_t c = 0; st == 0 && c < columns; ++c) {
       uint8_t cell[kCellLength] = {cellSig, uint8_t(kCellLength), uint8_t(r), uint8_t(c)};
@@ -132,8 +176,13 @@ NnStatus ComposeTable(uint32_t columns, uint32_t rows, RTProcessContext* ctx) {
       // their HTML attributes.
       if (st == 0 && c < kCellTextSlots && g->cellText[c])
         st = ComposeColumnCellAttributes(g->cellText[c], ctx);
+      // A hide formula hides every cell's paragraph: their definition, with
+      // the formula, opens the first cell.
+      if (st == 0 && hideFormula && !hidden)
+        st = EmitHiddenParagraphDefinition(ctx->Session->ResultText,
+                                           ctx->Session->ResultTextLength, true, ctx, &hidden);
       if (st == 0) st = EmitParagraphStart(ctx);
-      if (st == 0) st = EmitParagraphReference(ctx);
+      if (st == 0) st = hidden ? EmitParagraphReferenceTo(hidden, ctx) : EmitParagraphReference(ctx);
       if (st == 0) {
         uint32_t font = CurrentFont(ctx);
         st = EmitTextRecord("", 0, &font, &ctx->Compose);
@@ -175,7 +224,9 @@ NnStatus ParseBorderProperties(LSXLsiSession* /*session*/, uint16_t signature, u
   bool any = false;
   char value[kOptionValueMax + 1] = {};
   if (GetOptionValue(options, "BorderStyle=", value)) {
-    PutU16(work, 8, BorderStyleCode(value));
+    uint16_t code = 0;
+    if (!BorderStyleCode(value, &code)) return NN_ERR_INVALID_ARG;
+    PutU16(work, 8, code);
     any = true;
   }
   if (GetOptionValue(options, "BorderColor=", value)) {

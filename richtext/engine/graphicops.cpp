@@ -389,6 +389,7 @@ NnStatus AttachmentIconRecord(uint8_t* data, uint16_t sig, uint32_t length, RTPr
       ctx->GraphicCaption[0] = 0;
       return 0;  // a hotspot with no data is passed by
     }
+    ctx->SetRecordMet = 1;
     if (ctx->OperationCode == kOpRenameAttachment) return RenameBegin(data, length, ctx, out);
     if (secondLen)
       SetCaption(ctx, second, secondLen);
@@ -648,7 +649,10 @@ bool GraphicRecord(uint8_t* data, uint16_t sig, uint32_t length, RTProcessContex
                    RecordEmission* out, NnStatus* status) {
   switch (ctx->OperationCode) {
     case kOpResetGraphic:
-      if (sig == kSigGraphic) *status = ResetGraphic(data, length, ctx, out);
+      if (sig == kSigGraphic) {
+        ctx->SetRecordMet = 1;
+        *status = ResetGraphic(data, length, ctx, out);
+      }
       return true;
     case kOpRefreshIcon:
     case kOpRenameAttachment:
@@ -659,8 +663,18 @@ bool GraphicRecord(uint8_t* data, uint16_t sig, uint32_t length, RTProcessContex
   }
 }
 
+// A redraw, a renaming or a reset whose target holds no attachment (or
+// graphic) to act on names nothing: it fails, and the item keeps its records.
+bool GraphicPostWalk(RTProcessContext* ctx, NnStatus* status) {
+  const uint16_t code = ctx->OperationCode;
+  if (code != kOpRefreshIcon && code != kOpRenameAttachment && code != kOpResetGraphic)
+    return false;
+  if (ctx->WriteMode && !ctx->SetRecordMet) *status = NN_ERR_ITEM_NOT_FOUND;
+  return true;
+}
+
 const OperationFamily kGraphicFamily = {"graphics", GraphicSetup, nullptr, nullptr,
-                                        GraphicRecord, nullptr, nullptr};
+                                        GraphicRecord, nullptr, GraphicPostWalk};
 
 }  // namespace
 

@@ -329,42 +329,46 @@ NnStatus Paragraph(const uint8_t* data, uint16_t sig, uint32_t recordLength,
     // A paragraph string in the second text when no set-up parsed one.
     if (ParseParagraphSpec(ctx->Text2, nullptr, &local) == 0) spec = &local;
   }
+  // The hide formula: the method's compiled formula (its length the first
+  // number, the text the session's result), else a paragraph string's.
+  const void* hide = nullptr;
+  uint32_t hideLength = 0;
+  if (ctx->Number1) {
+    if (ctx->Number1 > ctx->Session->ResultTextLength) return NN_ERR_INVALID_ARG;
+    hide = ctx->Session->ResultText;
+    hideLength = ctx->Number1;
+  }
   if (spec) {
     st = BuildParagraphDefinitionFromSpec(def, sizeof def, spec, 0, 0);
     if (st) return st;
     PutU16(def, 4, id);
     std::memcpy(&defLength, def + 2, 2);
-    if (spec->hasHideWhen && spec->hideWhenLength) {
-      // The hide-when text travels in a 0xFFBB record before the definition.
-      uint16_t flags = 0;
-      std::memcpy(&flags, def + kv::cd::host::kPabFlags, 2);
-      PutU16(def, kv::cd::host::kPabFlags, uint16_t(flags | 0x0800));
-      // A formula that does not fit is refused, never written empty.
-      if (spec->hideWhenLength > kParagraphExtTextMax) return NN_ERR_INVALID_ARG;
-      const uint32_t n = spec->hideWhenLength;
-      const uint32_t len = (n + 14 + 1) & ~1u;
-      RecordBuffer rec(ctx->Session, len);
-      if (!rec.ok()) return NN_ERR_MEMORY;
-      PutU16(rec.data(), 0, 0xFFBB);
-      PutU16(rec.data(), 2, uint16_t(len));
-      PutU16(rec.data(), 4, id);
-      std::memcpy(rec.data() + 14, spec->hideWhen, n);
-      st = AppendRecord(rec.data(), 0xFFBB, len, &ctx->Compose);
-      if (st) return st;
+    if (!hide && spec->hasHideWhen && spec->hideWhenLength) {
+      hide = spec->hideWhen;
+      hideLength = spec->hideWhenLength;
     }
   }
+  if (hide) {
+    // The hide-when text travels in a 0xFFBB record before the definition.
+    uint16_t flags = 0;
+    std::memcpy(&flags, def + kv::cd::host::kPabFlags, 2);
+    PutU16(def, kv::cd::host::kPabFlags, uint16_t(flags | kPabHideFormula));
+    st = EmitHideWhenRecord(id, hide, hideLength, ctx);
+    if (st) return st;
+  }
   st = AppendRecord(def, 0xFF82, defLength, &ctx->Compose);
-  uint8_t ref[4] = {131, 4};
-  PutU16(ref, 2, id);
-  if (st == 0) st = AppendRecord(ref, 131, 4, &ctx->Compose);
+  if (st == 0) st = EmitParagraphReferenceTo(id, ctx);
   if (st) return st;
   const char* text = ctx->Text1 ? ctx->Text1 : "";
   uint32_t length = ctx->SubCode ? uint32_t(strnlen(text, ctx->SubCode)) : uint32_t(std::strlen(text));
   uint32_t font = CurrentFont(ctx);
   if (ctx->Text2 && *ctx->Text2 && !std::strchr(ctx->Text2, '=')) {
+    // A font that does not read is refused, as a font change refuses it.
     FontState state;
     uint32_t mask = 0;
-    if (ParseFontSpec(ctx->Text2, nullptr, ctx->Item, &state, &mask) == 0 && mask) {
+    if (ParseFontSpec(ctx->Text2, nullptr, ctx->Item, &state, &mask) != 0)
+      return NN_ERR_INVALID_ARG;
+    if (mask) {
       uint32_t color = 0;
       uint16_t hl = 0;
       FontApplyChanges(&font, &color, &hl, &state, mask);
@@ -464,8 +468,12 @@ NnStatus ImportFile(RTProcessContext* ctx) {
       char value[kOptionValueMax + 1] = {};
       uint32_t lineLength = kDefaultTextLineLength;
       if (GetOptionValue(options, "LineLength=", value)) {
-        long v = std::strtol(value, nullptr, 10);
-        if (v >= 1 && v <= 32000) lineLength = uint32_t(v);
+        // A length out of 1 to 32,000 is refused rather than read as the
+        // default.
+        char* end = nullptr;
+        const long v = std::strtol(value, &end, 10);
+        if (end == value || *end || v < 1 || v > 32000) return ImportFailed(ctx, NN_ERR_INVALID_ARG);
+        lineLength = uint32_t(v);
       }
       st = EmitTextParagraph(file, lineLength, &ctx->Compose);
     } else if (!strncasecmp(ext, ".htm", 4)) {
@@ -545,6 +553,8 @@ NnStatus Attachment(RTProcessContext* ctx) {
   const char* path = ctx->Text1 ? ctx->Text1 : "";
   const char* source = ctx->Text2 && *ctx->Text2 ? ctx->Text2 : path;
   char name[256] = {};
+  // A name the attachment cannot hold whole is refused, not cut.
+  if (std::strlen(FileBaseName(source)) >= sizeof name) return NN_ERR_INVALID_ARG;
   std::snprintf(name, sizeof name, "%s", FileBaseName(source));
   if (!*name) return NN_ERR_INVALID_ARG;
   const char* options = ctx->Session->globals->optionString;

@@ -12,6 +12,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "host/fonts.h"
 #include "host/options.h"
@@ -115,13 +116,14 @@ AdoptScope::AdoptScope(RTProcessContext* ctx)
 }
 AdoptScope::~AdoptScope() { *flag_ = saved_; }
 
-void EvaluateComputationToText(NnHandle hCompute, NnHandle hNote, uint32_t maximum,
+bool EvaluateComputationToText(NnHandle hCompute, NnHandle hNote, uint32_t maximum,
                                std::string* out) {
   out->clear();
-  if (!hCompute) return;
+  if (!hCompute) return false;
   NnHandle hResult = 0;
   uint32_t resultLen = 0;
-  if (NnComputeEvaluate(hCompute, hNote, &hResult, &resultLen) != NN_OK || !hResult) return;
+  if (NnComputeEvaluate(hCompute, hNote, &hResult, &resultLen) != NN_OK || !hResult) return false;
+  bool known = true;
   const uint8_t* v = static_cast<const uint8_t*>(NnMemLock(hResult));
   uint32_t size = NnMemSize(hResult);
   if (resultLen < size) size = resultLen;
@@ -197,12 +199,17 @@ void EvaluateComputationToText(NnHandle hCompute, NnHandle hNote, uint32_t maxim
         break;
       }
       default:
+        known = false;  // an error value, or a type no text stands for
         break;
     }
+  } else {
+    known = false;
   }
   if (v) NnMemUnlock(hResult);
   NnMemFree(hResult);
+  if (!known) out->clear();
   if (out->size() > maximum) out->resize(maximum);
+  return known;
 }
 
 namespace {
@@ -267,19 +274,35 @@ struct Run {
   uint32_t openLen, closeLen;
 };
 
-// Positions of the first word start of each letter, from `from` on.
-void BuildLetterIndex(LinkMatchContext* lm, const Run& run, uint32_t from, uint32_t last) {
-  for (uint16_t& e : lm->LetterIndex) e = uint16_t(run.R > 0xFFFF ? 0xFFFF : run.R);
-  for (uint32_t p = from; p <= last && p < run.R; ++p) {
-    uint8_t c = run.data[p];
-    if (!IsLetter(c)) continue;
-    if (p > kFixed && IsLetter(run.data[p - 1])) continue;
-    uint8_t l = Lower(c);
-    if (l < 'a' || l > 'z') continue;
-    if (lm->LetterIndex[l - 'a'] == uint16_t(run.R > 0xFFFF ? 0xFFFF : run.R))
-      lm->LetterIndex[l - 'a'] = uint16_t(p);
+// The word starts of each letter in a run, in order, with a cursor per
+// letter that only moves forward: after a match the letter index is brought
+// past it without reading the run again, so that a run costs time in
+// proportion to its length however many matches it holds.
+class WordStarts {
+ public:
+  WordStarts(const Run& run, uint32_t from, uint32_t last) {
+    for (uint32_t p = from; p <= last && p < run.R; ++p) {
+      const uint8_t c = run.data[p];
+      if (!IsLetter(c) || (p > kFixed && IsLetter(run.data[p - 1]))) continue;
+      const uint8_t l = Lower(c);
+      if (l >= 'a' && l <= 'z') starts_[l - 'a'].push_back(p);
+    }
   }
-}
+  // The letter index: per letter its first word start from `from` up to
+  // `last`, else `none`.
+  void Fill(LinkMatchContext* lm, uint32_t from, uint32_t last, uint16_t none) {
+    for (int i = 0; i < 26; ++i) {
+      const std::vector<uint32_t>& at = starts_[i];
+      size_t& c = cursor_[i];
+      while (c < at.size() && at[c] < from) ++c;
+      lm->LetterIndex[i] = c < at.size() && at[c] <= last ? uint16_t(at[c]) : none;
+    }
+  }
+
+ private:
+  std::vector<uint32_t> starts_[26];
+  size_t cursor_[26] = {};
+};
 
 NnStatus WriteText(RTProcessContext* ctx, const Run& run, uint32_t from, uint32_t to) {
   if (!ctx->WriteMode || to <= from) return 0;
@@ -413,7 +436,11 @@ NnStatus PerformAction(RTProcessContext* ctx, const Run& run, uint32_t length) {
 }
 
 // Step 4: the matched text, the key's document and the formulas' results.
-NnStatus PrepareResult(RTProcessContext* ctx, const Run& run, uint32_t p, uint32_t length) {
+// *evaluated is false when a formula did not give a value (its evaluation
+// failed, or gave an error): the match then has no result to act with.
+NnStatus PrepareResult(RTProcessContext* ctx, const Run& run, uint32_t p, uint32_t length,
+                       bool* evaluated) {
+  *evaluated = true;
   LSXLsiSession* s = ctx->Session;
   SessionGlobals* g = s->globals;
   char* matched = MatchedTextBuffer();
@@ -428,7 +455,8 @@ NnStatus PrepareResult(RTProcessContext* ctx, const Run& run, uint32_t p, uint32
   }
   std::string text;
   if (g->propertiesFormula) {
-    EvaluateComputationToText(g->propertiesFormula, g->hMatchedNote, kOptionValueMax, &text);
+    *evaluated = EvaluateComputationToText(g->propertiesFormula, g->hMatchedNote,
+                                           kOptionValueMax, &text);
     char* copy = nullptr;
     if (!text.empty()) {
       copy = POOL_STRDUP(s, text.c_str());
@@ -439,7 +467,8 @@ NnStatus PrepareResult(RTProcessContext* ctx, const Run& run, uint32_t p, uint32
   }
   s->ClearResultText();
   if (g->resultFormula) {
-    EvaluateComputationToText(g->resultFormula, g->hMatchedNote, kResultTextSize - 1, &text);
+    if (!EvaluateComputationToText(g->resultFormula, g->hMatchedNote, kResultTextSize - 1, &text))
+      *evaluated = false;
     s->SetResultText(text.data(), uint32_t(text.size()));
   } else {
     s->SetResultText(matched, length);
@@ -463,8 +492,10 @@ NnStatus ScanRun(RTProcessContext* ctx, const Run& run, bool* consumed) {
   bool matched = false;
   const uint16_t none = uint16_t(R > 0xFFFF ? 0xFFFF : R);
 
-  // A word can hold a key when the key ends before the close delimiter.
-  BuildLetterIndex(lm, run, S, R >= shortest + run.closeLen ? R - shortest - run.closeLen : 0);
+  // A word can hold a key when the key ends before the close delimiter (the
+  // run's own, until a match has taken it).
+  WordStarts words(run, S, R >= shortest ? R - shortest : 0);
+  words.Fill(lm, S, R >= shortest + run.closeLen ? R - shortest - run.closeLen : 0, none);
 
   uint32_t k = 0;  // the key's index over all lists
   for (uint32_t list = 0; list < kLinkMatchKeyLists && lm->keyLists[list]; ++list) {
@@ -525,13 +556,25 @@ NnStatus ScanRun(RTProcessContext* ctx, const Run& run, bool* consumed) {
         }
         if (refused) break;  // the next key follows
         MatchedNoteId = lm->noteIds && k < kLinkMatchNoteIdBlock / 4 ? lm->noteIds[k] : 0;
-        NnStatus st = PrepareResult(ctx, run, p, L);
+        bool evaluated = true;
+        NnStatus st = PrepareResult(ctx, run, p, L, &evaluated);
         if (st) {
           CloseMatchedNote(g);
           failure = st;
           break;
         }
-        // The text before the match is written first.
+        // A formula without a value is a failed action: the run keeps its
+        // text and the search goes on one character further.
+        if (!evaluated) {
+          CloseMatchedNote(g);
+          ++p;
+          continue;
+        }
+        // The text before the match is written first; a failed action takes
+        // it back with its own records, for the next match or the rest of
+        // the run to write.
+        const uint32_t writtenTo = E;
+        const ComposeMark start = MarkComposition(ctx);
         {
           AdoptScope adopt(ctx);
           if (E < p) {
@@ -543,19 +586,21 @@ NnStatus ScanRun(RTProcessContext* ctx, const Run& run, bool* consumed) {
             }
             E = p;
           }
-          const ComposeMark mark = MarkComposition(ctx);
           g->MatchActionFlag = 1;
           st = PerformAction(ctx, run, L);
           g->MatchActionFlag = 0;
-          if (st) RollBackComposition(ctx, mark);
+          if (st) {
+            RollBackComposition(ctx, start);
+            E = writtenTo;
+          }
         }
-        if (ctx->WriteMode && ctx->SubCode != 2804) ctx->Item->modified = 1;
         if (lm->matchedFlags) lm->matchedFlags[k] = 1;
         CloseMatchedNote(g);
         if (st) {
           ++p;  // a failed action: the search goes on one character further
           continue;
         }
+        if (ctx->WriteMode && ctx->SubCode != 2804) ctx->Item->modified = 1;
         MatchPassChanged = 1;
         matched = true;
         E = p + L;
@@ -563,7 +608,7 @@ NnStatus ScanRun(RTProcessContext* ctx, const Run& run, bool* consumed) {
         if (run.closeLen && E + run.closeLen <= R &&
             std::memcmp(run.data + E, ctx->WikiClose, run.closeLen) == 0)
           E += run.closeLen;
-        BuildLetterIndex(lm, run, E, R >= shortest ? R - shortest : 0);
+        words.Fill(lm, E, R >= shortest ? R - shortest : 0, none);
         p = E;
       }
     }

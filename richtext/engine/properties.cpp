@@ -129,9 +129,10 @@ const ChunkPropertyRow* FindChunkPropertyAnywhere(const char* name) {
 
 bool RunsPropertySet(uint16_t code, uint32_t subCode) {
   // Popup text, hotspot border, table width, picture pixels, pass-through
-  // marking and the URL: steps of no other method.
+  // marking and the URL: steps of no other method; a cell colour whatever
+  // sub-code it comes with.
   switch (code) {
-    case 6: case 19: case 34: case 40: case 48: case 55:
+    case 6: case 19: case 34: case 40: case 48: case 55: case 2394:
       return true;
     default:
       break;
@@ -1309,23 +1310,27 @@ NnStatus SortKeyStep(const uint8_t* d, uint16_t sig, uint32_t len, RTProcessCont
     return 0;
   }
   if (ctx->TargetDone || !ctx->PositionCount || !ctx->Positions) return 0;
-  // The sub-code counts columns from 0, the walk's cell column from 1; a
+  // A row's label is the key of the whole row, in whichever cell it stands;
+  // the sub-code counts columns from 0, the walk's cell column from 1; a
   // nested table's cells are not the sorted table's.
+  const bool byLabel = Starts(ctx->Text2, "TABLABEL") || Starts(ctx->Text2, "ROWLABEL");
   const uint32_t depth = ctx->Compose.tableDepth;
-  if ((depth ? depth : 1) != ctx->KeyTableDepth || ctx->CurrentCellColumn != ctx->SubCode + 1)
+  if ((depth ? depth : 1) != ctx->KeyTableDepth ||
+      (!byLabel && ctx->CurrentCellColumn != ctx->SubCode + 1))
     return 0;
   const char* key = nullptr;
   uint32_t n = 0;
-  if (sig == 0xFF85 && len > 8) {
+  if (byLabel) {
+    if (sig != 0xFFE3) return 0;
+    key = At(d, len, 4);
+    n = uint32_t(strnlen(key, Avail(len, 4, 128)));
+  } else if (sig == 0xFF85 && len > 8) {
     key = At(d, len, 8);
     n = len - 8;
   } else if (sig == 0xFFAC && Starts(ctx->Text2, "SECTION")) {
     uint32_t h = (L(d, len, 4) & 0x04000000) ? 14 : 12;
     key = At(d, len, h);
     n = len > h ? len - h : 0;
-  } else if (sig == 0xFFE3 && (Starts(ctx->Text2, "TABLABEL") || Starts(ctx->Text2, "ROWLABEL"))) {
-    key = At(d, len, 4);
-    n = uint32_t(strnlen(key, Avail(len, 4, 128)));
   } else {
     return 0;
   }

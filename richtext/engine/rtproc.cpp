@@ -92,6 +92,21 @@ void ParseCallFont(RTProcessContext* ctx, const char* primary, const char* secon
   }
 }
 
+// The caller's font of a font change or a text: one whose text does not read
+// is refused (1028), so that no word of it reaches a run (an unread word
+// would otherwise become a face, or be left out).
+NnStatus ParseCallerFont(RTProcessContext* ctx, const char* primary, const char* secondary) {
+  FontState state;
+  uint32_t mask = 0;
+  const ColorNames names = ItemColorNaming(ctx->Item) ? ColorNames::Standard : ColorNames::Web;
+  const NnStatus st = ParseFontSpec(primary, secondary, ctx->Item, &state, &mask, names);
+  if (st) return st;
+  ctx->Font = state;
+  ctx->FontMask = mask;
+  ctx->FontGiven = mask != 0;
+  return 0;
+}
+
 const char* StyleOr(const char* style, const char* fallback) {
   return style && *style ? style : fallback;
 }
@@ -103,10 +118,7 @@ NnStatus OperationSetup(RTProcessContext* ctx) {
   switch (ctx->OperationCode) {
     case STEP_TEXT_SET:
     case 2361:
-      if (ctx->Text2 && *ctx->Text2) {
-        ParseCallFont(ctx, ctx->Text2, nullptr);
-        return 0;
-      }
+      if (ctx->Text2 && *ctx->Text2) return ParseCallerFont(ctx, ctx->Text2, nullptr);
       [[fallthrough]];
     case 2354:
     case 2360:
@@ -137,19 +149,8 @@ NnStatus OperationSetup(RTProcessContext* ctx) {
     case 2355:
       ctx->Compose.appendRows = 1;
       return 0;
-    case 2363: {
-      // A font change whose text does not read is refused: no word of it
-      // may reach a run (an unread word would otherwise become a face).
-      FontState state;
-      uint32_t mask = 0;
-      const ColorNames names = ItemColorNaming(item) ? ColorNames::Standard : ColorNames::Web;
-      const NnStatus st = ParseFontSpec(ctx->Text1, ctx->Text2, item, &state, &mask, names);
-      if (st) return st;
-      ctx->Font = state;
-      ctx->FontMask = mask;
-      ctx->FontGiven = mask != 0;
-      return 0;
-    }
+    case 2363:
+      return ParseCallerFont(ctx, ctx->Text1, ctx->Text2);
     case 2368: {
       FontState state;
       uint32_t mask = 0;
@@ -270,7 +271,9 @@ NnStatus ProcessChunkOperation(TorvoRTChunk* chunk, NnHandle hNote, const char* 
   chunkdef_info* chain = chunk->internal ? chunk->internal->chain : nullptr;
   chunkdef_info* first = LinkDefinition(chain, extraDefinition);
 
-  // 3.
+  // 3. An option value cut on the way in is not what the caller gave: a
+  // write that read one fails (below).
+  const uint64_t valuesCutBefore = OptionValuesCut();
   SessionGlobals* g = session->globals;
   g->fontColor = 0;
   g->fontHighlight = 0;
@@ -459,6 +462,8 @@ NnStatus ProcessChunkOperation(TorvoRTChunk* chunk, NnHandle hNote, const char* 
   // composed none, would report success with nothing changed: it fails, and
   // the item keeps its records.
   if (status == 0 && ctx->WriteMode && !ctx->SetRecordMet && RunsPropertySet(code, subCode))
+    status = NN_ERR_INVALID_ARG;
+  if (status == 0 && ctx->WriteMode && OptionValuesCut() != valuesCutBefore)
     status = NN_ERR_INVALID_ARG;
 
   LocateCacheEnd(ctx, located, status);

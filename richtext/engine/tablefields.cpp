@@ -336,3 +336,42 @@ NnStatus ApplyTableOptions(uint16_t signature, uint8_t* record, uint32_t capacit
   if (rec.size() == len) std::memcpy(record, rec.data(), len);
   return 0;
 }
+
+NnStatus ApplyNewTableOptions(const char* options, const TorvoRTItem* item,
+                              NewTableRecords* records) {
+  TableChange change;
+  ParseTableChange(options, false, &change);
+  const FieldContext c = ContextOf(item);
+  uint64_t taken = 0;
+  for (size_t i = 0; i < FieldCount(); ++i) {
+    const TableField& f = FieldMap()[i];
+    if (!(change.fields & (uint64_t(1) << i))) continue;
+    Bytes* rec = f.record == kPreTable   ? &records->preTable
+                 : f.record == kBegin    ? &records->begin
+                 : f.record == kIdName   ? &records->attributes
+                 : f.record == kRowCycle ? &records->rowCycle
+                                         : nullptr;
+    if (!rec) continue;
+    Bytes work = *rec;
+    if (work.empty() && !NewRecord(f.record, &work)) continue;
+    if (!f.set(work, f, change, c)) continue;
+    *rec = std::move(work);
+    taken |= uint64_t(1) << i;
+  }
+  // A key stands in several records (the width, the row display): one of
+  // them taking it is enough.
+  for (size_t i = 0; i < FieldCount(); ++i) {
+    if (!(change.fields & (uint64_t(1) << i))) continue;
+    bool anywhere = false;
+    for (size_t j = 0; j < FieldCount() && !anywhere; ++j)
+      anywhere = (taken & (uint64_t(1) << j)) && SameKey(FieldMap()[i], FieldMap()[j]);
+    if (!anywhere) return NN_ERR_INVALID_ARG;
+  }
+  return 0;
+}
+
+bool IsTableKey(const char* key, size_t length) {
+  for (size_t i = 0; i < FieldCount(); ++i)
+    if (Names(FieldMap()[i], key, length)) return true;
+  return false;
+}

@@ -94,3 +94,18 @@ bool ApplyTableChange(uint16_t signature, std::vector<uint8_t>* rec, const Table
 // left alone. 0, or 1028 for a record too short.
 NnStatus ApplyTableOptions(uint16_t signature, uint8_t* record, uint32_t capacity,
                            const char* options, const TorvoRTItem* item);
+
+// The records of a new table that its options set: the pre-table record and
+// the begin (given), the attribute and row-cycle records (made when a key
+// asks for them, else left empty).
+struct NewTableRecords {
+  std::vector<uint8_t> preTable, begin, attributes, rowCycle;
+};
+// Sets every table key of `options` on the new table's records: 1028 when a
+// key's value is taken by none of the records that hold it (a value it does
+// not read as, or the tab record, which a new table does not have).
+NnStatus ApplyNewTableOptions(const char* options, const TorvoRTItem* item,
+                              NewTableRecords* records);
+
+// Whether `key` (`length` characters, without its "=") names a table field.
+bool IsTableKey(const char* key, size_t length);

@@ -118,12 +118,16 @@ bool Setup(RTProcessContext* ctx, NnStatus* status) {
   ParagraphSpecReset(spec);
   NnStatus st = 0;
   if (code == 2364) {
-    st = ctx->Item->ParseParagraphString(ctx->Text1, ctx->Text2, spec);
+    // Every key of a paragraph change is one it can apply.
+    st = ParseParagraphSpec(ctx->Text1, ctx->Text2, spec, kStrictFirst | kStrictSecond);
     // New identifiers are numbered from this call's base: copies of an
     // earlier call would renumber references wrongly.
     ctx->Session->globals->ObsoletedParagraphCount = 0;
   } else if (code == 2417) {
-    st = ctx->Item->ParseParagraphString(ctx->Text1, ctx->Text2, spec);
+    // The second text is a font, or a paragraph string every key of which
+    // the new paragraph takes.
+    const bool string = ctx->Text2 && std::strchr(ctx->Text2, '=');
+    st = ParseParagraphSpec(ctx->Text1, ctx->Text2, spec, string ? kStrictSecond : 0);
     ParseCallFont(ctx, ctx->Text2);
   } else {
     // The layer text "top;left;width;height;paragraph".

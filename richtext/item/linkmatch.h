@@ -51,7 +51,7 @@ extern thread_local uint32_t MatchPassChanged;
 // Evaluates a started computation on a note (0: none) and turns the result
 // into text: text as is, a text list joined with ";", a number "%g", a number
 // list its first number, a time as text, a time list its times and then its
-// ranges joined with ";". Anything else, or a failed evaluation, gives "".
-// At most `maximum` bytes are kept.
-void EvaluateComputationToText(NnHandle hCompute, NnHandle hNote, uint32_t maximum,
+// ranges joined with ";". Anything else, or a failed evaluation, gives ""
+// and false. At most `maximum` bytes are kept.
+bool EvaluateComputationToText(NnHandle hCompute, NnHandle hNote, uint32_t maximum,
                                std::string* out);

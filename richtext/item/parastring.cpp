@@ -203,6 +203,7 @@ class Reader {
  public:
   Reader(const char* s1, const char* s2) : s1_(s1), s2_(s2) {}
   bool Get(const char* key, std::string* value) {
+    asked_.emplace_back(key, std::strlen(key) - 1);  // without its "="
     if ((s2_ && GetOptionValue(s2_, key, buf_)) || (s1_ && GetOptionValue(s1_, key, buf_))) {
       *value = Trim(buf_);
       raw_ = buf_;
@@ -211,14 +212,28 @@ class Reader {
     return false;
   }
   const char* Raw() const { return raw_; }
+  // Whether every word of `text` is a pair whose key the parse asked for.
+  bool OnlyKeysAsked(const char* text) const {
+    const char* p = text;
+    OptionPair pair;
+    int r;
+    while ((r = NextOptionPair(&p, &pair)) != 0) {
+      if (r < 0) return false;
+      bool asked = false;
+      for (const std::string& k : asked_)
+        asked |= k.size() == pair.keyLength && strncasecmp(k.c_str(), pair.key, k.size()) == 0;
+      if (!asked) return false;
+    }
+    return true;
+  }
   // The length of the key's whole value, up to `limit` + 1: values longer
   // than the reading buffer are cut there, and some keys must refuse them.
   size_t FullLength(const char* key, size_t limit) const {
-    std::string whole(limit + 2, '\0');
-    if (!(s2_ && GetOptionValueN(s2_, key, whole.data(), limit + 1)) &&
-        !(s1_ && GetOptionValueN(s1_, key, whole.data(), limit + 1)))
+    std::string whole;
+    if (!(s2_ && GetOptionValueString(s2_, key, &whole)) &&
+        !(s1_ && GetOptionValueString(s1_, key, &whole)))
       return 0;
-    return std::strlen(whole.c_str());
+    return whole.size() < limit + 1 ? whole.size() : limit + 1;
   }
 
  private:
@@ -226,6 +241,7 @@ class Reader {
   const char* s2_;
   const char* raw_ = "";
   char buf_[kOptionValueMax + 1] = {};
+  std::vector<std::string> asked_;
 };
 
 void SetFlag(ParagraphSpec* p, uint16_t bit, bool on) {
@@ -493,7 +509,8 @@ void ParagraphSpecReset(ParagraphSpec* out) {
   Put16(out->definition, H::kPabFlags, kPabAlways);
 }
 
-NnStatus ParseParagraphSpec(const char* spec, const char* spec2, ParagraphSpec* out) {
+NnStatus ParseParagraphSpec(const char* spec, const char* spec2, ParagraphSpec* out,
+                            int strict) {
   if (!out) return NN_ERR_INVALID_ARG;
   // Built aside so that a malformed value leaves the caller's outputs alone.
   auto* tmp = new (std::nothrow) ParagraphSpec();
@@ -529,6 +546,9 @@ NnStatus ParseParagraphSpec(const char* spec, const char* spec2, ParagraphSpec* 
   if (st == NN_OK) st = ParseTabs(r, tmp);
   if (st == NN_OK) st = ParseLists(r, tmp);
   if (st == NN_OK) st = ParseFlags(r, tmp);
+  if (st == NN_OK && (((strict & kStrictFirst) && !r.OnlyKeysAsked(spec)) ||
+                      ((strict & kStrictSecond) && !r.OnlyKeysAsked(spec2))))
+    st = NN_ERR_INVALID_ARG;
   if (st == NN_OK) *out = *tmp;
   delete tmp;
   return st;

@@ -5,7 +5,9 @@
 // Grammar. A paragraph string is an option string (host/options.h):
 // Key=value pairs separated by blanks; keys match without regard to case and
 // include their "="; a value holding blanks is quoted with ', ", | or ~.
-// Unknown keys are ignored. Words in values match without regard to case.
+// ChangeParagraph (and a paragraph string given as AppendParagraph's font)
+// refuses a key not listed here (1028); elsewhere unknown keys are ignored.
+// Words in values match without regard to case.
 //
 //   Lengths ("LeftMargin=", "RightMargin=", "FirstLineLeftMargin=",
 //   "TabInterval=", the positions of "Tabs="): a decimal number with an
@@ -173,8 +175,13 @@ void ParagraphSpecReset(ParagraphSpec* out);
 
 // Parses `spec` and then `spec2` (either may be null; a key in spec2 wins)
 // into `out`. NN_ERR_INVALID_ARG for a malformed value (out untouched); a
-// string without known keys leaves `out` reset.
-NnStatus ParseParagraphSpec(const char* spec, const char* spec2, ParagraphSpec* out);
+// string without known keys leaves `out` reset. `strict` (kStrictFirst,
+// kStrictSecond) makes a word of that string that is no pair, or a key the
+// grammar does not have, NN_ERR_INVALID_ARG too: a paragraph change must not
+// drop a key it was given.
+enum : int { kStrictFirst = 1, kStrictSecond = 2 };
+NnStatus ParseParagraphSpec(const char* spec, const char* spec2, ParagraphSpec* out,
+                            int strict = 0);
 
 // Writes the settings of a paragraph definition (host layout, `length` bytes
 // readable; at least the 72-byte fixed part) as a string, each pair

@@ -65,11 +65,21 @@ TEST(OptionString, NoKeyIsFoundInsideAQuotedValue) {
   EXPECT_EQ(Value("Text=It's Key=1", "Key="), "1");
 }
 
+// A cut value is counted, for the call that read it to refuse; the whole
+// value is there for the readers that take it whole.
 TEST(OptionString, ValueIsCutAtTheMaximum) {
   std::string opts = "Big=" + std::string(5000, 'v') + " After=1";
   char out[4096];
+  const uint64_t cut = OptionValuesCut();
   ASSERT_TRUE(GetOptionValue(opts.c_str(), "Big=", out));
   EXPECT_EQ(std::string(out).size(), 4095u);
+  EXPECT_EQ(OptionValuesCut(), cut + 1);
+  ASSERT_TRUE(GetOptionValue(opts.c_str(), "After=", out));
+  EXPECT_EQ(OptionValuesCut(), cut + 1);
+  std::string whole;
+  ASSERT_TRUE(GetOptionValueString(opts.c_str(), "Big=", &whole));
+  EXPECT_EQ(whole, std::string(5000, 'v'));
+  EXPECT_FALSE(GetOptionValueString(opts.c_str(), "Small=", &whole));
   char small[8];
   ASSERT_TRUE(GetOptionValueN("Name='Times New Roman'", "Name=", small, 7));
   EXPECT_STREQ(small, "Times N");

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "host/base64.h"
@@ -57,6 +58,11 @@ class ImportTest : public ::testing::Test {
     size_t n = 0;
     for (uint16_t s : Signatures()) n += s == sig;
     return n;
+  }
+  // A fresh composition for the next import.
+  void Restart() {
+    ComposeReleaseHandles(&compose, 0);
+    ComposeInit(&compose, &session, item.get());
   }
   // Every text run, converted to UTF-8.
   std::string Runs() const {
@@ -124,14 +130,60 @@ TEST_F(ImportTest, ParagraphsAndStyledRunsRoundTrip) {
   EXPECT_LT(page.find("First"), page.find("Second"));
 }
 
-// Buttons keep their labels, push buttons written as inputs too; other inputs go.
+// What a browser shows of form fields and objects stays as text: button
+// labels (push buttons written as inputs too), typed values, a text area's
+// lines, a list's selected (or first) option, an object's fallback; a
+// password, a hidden field and boxes to tick show none.
 TEST_F(ImportTest, ButtonLabelsStayAsText) {
   ASSERT_EQ(Import("<p>a <button>Cancel</button> b <button type=\"button\" disabled=\"disabled\">"
                    "<b>Print</b></button></p>"
                    "<p>c <input type=\"SUBMIT\" value=\"Send &amp; go\"> <input type=\"reset\">"
                    " <input type=\"button\"> <input type=\"text\" value=\"typed\"> d</p>"),
             NN_OK);
-  EXPECT_EQ(Runs(), "a Cancel b |Print|c Send & go Reset d|");
+  EXPECT_EQ(Runs(), "a Cancel b |Print|c Send & go Reset typed d|");
+  const std::pair<const char*, std::string> fields[] = {
+      {"<p><input value=\"plain\"> <input type=\"password\" value=\"secret\">"
+       "<input type=\"hidden\" value=\"h\"><input type=\"checkbox\" value=\"c\"></p>",
+       "plain |"},
+      {"<p><textarea>line one\nline two</textarea></p>", std::string("line one\0line two|", 18)},
+      {"<p><select><option>first</option><option selected>chosen</option></select></p>",
+       "chosen|"},
+      {"<p><select><optgroup><option>first</option></optgroup><option>next</option></select></p>",
+       "first|"},
+      {"<p><object data=\"x.swf\"><param name=\"a\" value=\"b\">fallback</object></p>",
+       "fallback|"},
+  };
+  for (const auto& [html, runs] : fields) {
+    Restart();
+    ASSERT_EQ(Import(html), NN_OK) << html;
+    EXPECT_EQ(Runs(), runs) << html;
+  }
+}
+
+// The document's declared character set reads its bytes, unless the options
+// name one ("Charset=", a name it does not know refused); UTF-8 without either.
+TEST_F(ImportTest, DeclaredCharsetReadsTheBytes) {
+  const std::string latin = "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; "
+                            "charset=iso-8859-1\"></head><body><p>caf\xe9</p></body></html>";
+  const std::tuple<std::string, const char*, NnStatus, const char*> cases[] = {
+      {latin, "", NN_OK, "caf\xc3\xa9|"},
+      {"<meta charset=\"windows-1252\"><p>\x80 5</p>", "", NN_OK, "\xe2\x82\xac 5|"},
+      {"<p>caf\xc3\xa9</p>", "", NN_OK, "caf\xc3\xa9|"},
+      {"<meta charset=\"iso-8859-1\"><p>caf\xc3\xa9</p>", "Charset=utf-8", NN_OK, "caf\xc3\xa9|"},
+      {"<p>x</p>", "Charset=klingon", NN_ERR_INVALID_ARG, ""},
+  };
+  for (const auto& [html, options, status, runs] : cases) {
+    Restart();
+    ASSERT_EQ(Import(html, options), status) << html;
+    EXPECT_EQ(Runs(), runs) << html;
+  }
+  // The same from a file.
+  const std::string dir = kvtest::MakeTempDir();
+  kvtest::WriteFile(dir + "/latin.htm", latin);
+  Restart();
+  EXPECT_EQ(ImportHTMLFromFile((dir + "/latin.htm").c_str(), "", &compose), NN_OK);
+  kvtest::RemoveTree(dir);
+  EXPECT_EQ(Runs(), "caf\xc3\xa9|");
 }
 
 // A rule keeps its width (a percentage, or pixels as twips) and its size;

@@ -86,4 +86,23 @@ TEST_F(KeywordValues, DelimitedKeywordsLeaveTheItemUnchanged) {
   EXPECT_STREQ(text, "see ((Acme)) here");
 }
 
+// A result formula that compiles but gives no value for a match (a function
+// not evaluated here, an error) is a failed action: that run keeps its text,
+// and the search goes on to the next match.
+TEST_F(KeywordValues, AResultWithoutAValueKeepsTheRunAndTheSearchGoesOn) {
+  AddKey("Acme");
+  AddKey("Beta");
+  AddView();
+  for (const char* failing : {"@NoSuchFunction(1)", "@Error"})
+    for (uint16_t mode : {2806, 2802}) {
+      delete item;  // and its chunk
+      NnItemDelete(note, "Body", 4);
+      Make({Para(), Text("((Acme)) tail"), Para(), Text("((Beta)) end")});
+      const std::string result = std::string("@If(Subject = \"Acme\"; ") + failing + "; \"B!\")";
+      EXPECT_EQ(chunk->LinkMatching("", keysPath.c_str(), "Keys", "Subject", result.c_str(), "",
+                                    mode), 0);
+      EXPECT_EQ(AllText(), "((Acme)) tailB! end") << failing << " " << mode;
+    }
+}
+
 }  // namespace

@@ -1,0 +1,289 @@
+// Every formula, option, margin, name or value a write method takes, given
+// alone on a real document: either the records change as the argument's name
+// says (and the page saved, reloaded and rendered shows it where it is
+// visible), or the call fails with the item byte-identical and its status in
+// lastStatus.
+#include <functional>
+
+#include "corpus_fixture.h"
+
+namespace corpustest {
+namespace {
+
+constexpr const char* kStyled = "jnx/testConvertAndOpenMimeItem/styledtext.xml";
+constexpr const char* kView = "jnx/testDbDesignEmbedded/embedded_view.xml";
+constexpr const char* kDate = "jnx/testDbDesignEmbedded/embedded_date.xml";
+constexpr const char* kAttendee = "ukl/Forms/Attendee.form";
+constexpr const char* kCell = "Table 1; Row 1; Column 1; Paragraph 1";
+
+using RecordSet = std::vector<Record>;
+using Check = std::function<void(const RecordSet& before, const RecordSet& after, TorvoRTChunk*)>;
+#define CALL(expression) [&](TorvoRTChunk* c) { return NnStatus(expression); }
+
+uint16_t Word(const Record& r, size_t at) {
+  return r.bytes.size() < at + 2 ? 0 : uint16_t(uint8_t(r.bytes[at]) | uint8_t(r.bytes[at + 1]) << 8);
+}
+std::string Property(TorvoRTChunk* c, const char* definition, const char* name) {
+  char buffer[1024] = {};
+  c->item->DefineChunk(definition)->GetPropertyText(name, buffer, sizeof buffer);
+  return buffer;
+}
+const Record* Definition(const RecordSet& rs, uint16_t id) {
+  for (const Record& r : rs)
+    if (r.signature == 0xFF82 && Word(r, 4) == id) return &r;
+  return nullptr;
+}
+// The new records of `sig`.
+RecordSet Added(const RecordSet& before, const RecordSet& after, uint16_t sig) {
+  RecordSet out;
+  for (const Record& r : after)
+    if (r.signature == sig && !std::count(before.begin(), before.end(), r)) out.push_back(r);
+  return out;
+}
+
+// One new hide-when record holding `formula`, whose definition hides by it.
+Check HiddenBy(std::string formula) {
+  return [formula](const RecordSet& before, const RecordSet& after, TorvoRTChunk*) {
+    const RecordSet hide = Added(before, after, 0xFFBB);
+    ASSERT_EQ(hide.size(), 1u);
+    EXPECT_EQ(hide[0].bytes.substr(14, formula.size()), formula);
+    const Record* def = Definition(after, Word(hide[0], 4));
+    ASSERT_NE(def, nullptr);
+    EXPECT_TRUE(Word(*def, 62) & 0x0800);
+  };
+}
+// The definition `paragraph` references holds `value` at host offset `at`.
+Check DefinitionWord(const char* paragraph, size_t at, uint16_t value) {
+  return [=](const RecordSet&, const RecordSet& after, TorvoRTChunk* c) {
+    const Record* def = Definition(after, uint16_t(std::stoi(Property(c, paragraph, "PABID"))));
+    ASSERT_NE(def, nullptr);
+    EXPECT_EQ(Word(*def, at), value);
+  };
+}
+// A new record of `sig` holding `text`.
+Check Holds(uint16_t sig, std::string text) {
+  return [=](const RecordSet& before, const RecordSet& after, TorvoRTChunk*) {
+    bool found = false;
+    for (const Record& r : Added(before, after, sig)) found |= r.bytes.find(text) != std::string::npos;
+    EXPECT_TRUE(found) << text.substr(0, 80);
+  };
+}
+Check Reads(const char* definition, const char* property, std::string want) {
+  return [=](const RecordSet&, const RecordSet&, TorvoRTChunk* c) {
+    EXPECT_EQ(Property(c, definition, property), want);
+  };
+}
+// The first cell's width (twips) and fixed-width bit.
+Check FirstCellWidth(uint16_t twips, bool fixed) {
+  return [=](const RecordSet& before, const RecordSet& after, TorvoRTChunk*) {
+    const RecordSet pre = Added(before, after, 0xFFFB), cells = Added(before, after, 164);
+    ASSERT_FALSE(pre.empty() || cells.empty());
+    EXPECT_EQ((Word(pre[0], 12) & 1) != 0, fixed);
+    EXPECT_EQ(Word(cells[0], 8), twips);
+  };
+}
+
+struct Row {
+  const char* name;
+  const char* file;
+  const char* definition;
+  std::function<NnStatus(TorvoRTChunk*)> call;
+  Check stored;            // null: the call must fail
+  std::string shows = {};  // in the page after the call
+  std::string hides = {};  // not in the page after the call
+};
+
+NnStatus Link(TorvoRTChunk* c, const std::string& target) {
+  return c->AppendLink(nullptr, 0, target.c_str(), "shown", nullptr, nullptr, 0, nullptr, 0,
+                       nullptr, 0);
+}
+NnStatus Table(TorvoRTChunk* c, const std::string& options, const char* column = nullptr) {
+  const char* specs[] = {column, nullptr};
+  return c->AppendTable(1, 1, 0, options.c_str(), specs);
+}
+
+using ArgumentSweep = CorpusDoc;
+
+TEST_F(ArgumentSweep, EachArgumentReachesTheRecordsOrTheCallFails) {
+  // Addresses longer than an option value's 4,095 characters.
+  const std::string url = "http://example.com/" + std::string(4100, 'u');
+  const std::string stored = "https://example.com/" + std::string(4126, 's');
+  const char* const keys[] = {"", "keys.nsf", "Keys", "Subject", ""};
+  const Row rows[] = {
+      // Hide formulas of new paragraphs, tables and layers.
+      {"AppendParagraph formula", kStyled, "Paragraph 1",
+       CALL(c->AppendParagraph("ZQX", "", "@True", 5)), HiddenBy("@True"), "", "ZQX"},
+      {"InsertParagraph formula", kStyled, "Paragraph 3",
+       CALL(c->InsertParagraph("ZQX", "", "@True", 5)), HiddenBy("@True")},
+      {"AppendParagraph bad formula", kStyled, "Paragraph 1",
+       CALL(c->AppendParagraph("ZQX", "", "@(", 2)), nullptr},
+      {"AppendTable HideFormula=", kStyled, "", CALL(Table(c, "HideFormula=@IsNewDoc")),
+       HiddenBy("@IsNewDoc")},
+      {"AppendLayer formula", kStyled, "",
+       CALL(c->AppendLayer(nullptr, nullptr, nullptr, nullptr, 0, "LayerZQX", nullptr, "@True", 5)),
+       HiddenBy("@True"), "", "LayerZQX"},
+      {"AppendLayer number", kStyled, "",
+       CALL(c->AppendLayer(nullptr, nullptr, nullptr, nullptr, 7, "t", "color:red", nullptr, 0)),
+       Holds(107, std::string("\x07\0\0\0", 4)), "z-index: 7;"},
+      // Paragraph margins alone, and paragraph strings.
+      {"ChangeParagraph LeftMargin=%", kStyled, "Paragraph 3",
+       CALL(c->ChangeParagraph("LeftMargin=50%", "", 0)), DefinitionWord("Paragraph 3", 74, 50),
+       "margin-left:50%"},
+      {"ChangeParagraph FirstLineLeftMargin=%", kStyled, "Paragraph 3",
+       CALL(c->ChangeParagraph("FirstLineLeftMargin=25%", "", 0)),
+       DefinitionWord("Paragraph 3", 78, 25), "text-indent:25%"},
+      {"ChangeParagraph RightMargin=%", kStyled, "Paragraph 3",
+       CALL(c->ChangeParagraph("RightMargin=10%", "", 0)), DefinitionWord("Paragraph 3", 82, 10)},
+      {"ChangeParagraph RightMargin= in a cell", kView, kCell,
+       CALL(c->ChangeParagraph("RightMargin=1in", "", 0)), DefinitionWord(kCell, 80, 1440)},
+      {"ChangeParagraph LeftMargin= in a cell", kView, kCell,
+       CALL(c->ChangeParagraph("LeftMargin=3in", "", 0)), DefinitionWord(kCell, 72, 4320)},
+      {"ChangeParagraph unknown key", kStyled, "Paragraph 3",
+       CALL(c->ChangeParagraph("LeftMargn=1in", "", 0)), nullptr},
+      {"AppendParagraph paragraph string", kStyled, "Paragraph 1",
+       CALL(c->AppendParagraph("ZQX", "Alignment=Center", nullptr, 0)),
+       DefinitionWord("Paragraph 2", 6, 3)},
+      {"AppendParagraph paragraph string key", kStyled, "Paragraph 1",
+       CALL(c->AppendParagraph("ZQX", "Alignmant=Center", nullptr, 0)), nullptr},
+      // Fonts of new text, read whole or refused.
+      {"AppendParagraph font", kStyled, "Paragraph 1",
+       CALL(c->AppendParagraph("x", "+Bogus", nullptr, 0)), nullptr},
+      {"AppendText font", kStyled, "Paragraph 1", CALL(c->AppendText("x", 0, "+Bogus")), nullptr},
+      {"SetText font", kStyled, "", CALL(c->SetText("Text 1", "x", 0, "COLOR999")), nullptr},
+      // A cell colour on a run in a cell, by any path.
+      {"AlterRichText 2394 on a run", kAttendee, "Table 1; Row 1; Column 1; Text 1",
+       CALL((c->AlterRichText(2394, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr), c->lastStatus)),
+       nullptr},
+      // Sorting: by the rows' labels; options it cannot use are refused.
+      {"SortByRow SortBy=TabLabel", kDate, "Table 8",
+       CALL(c->SortByRow(1, 0, 0, 0, "SortBy=TabLabel TitleRows=0")),
+       [](const RecordSet&, const RecordSet&, TorvoRTChunk* c) {
+         EXPECT_EQ(Property(c, "Table 8; Row 1", "RowLabel") + "," +
+                       Property(c, "Table 8; Row 3", "RowLabel") + "," +
+                       Property(c, "Table 8; Row 7", "RowLabel"),
+                   "Calendar,Inbox,To Do");
+       }},
+      {"SortByRow TitleRows= unusable", kAttendee, "Table 1",
+       CALL(c->SortByRow(1, 0, 0, 0, "TitleRows=abc")), nullptr},
+      {"SortByRow unknown key", kAttendee, "Table 1", CALL(c->SortByRow(1, 0, 0, 0, "TitleRow=0")),
+       nullptr},
+      // Matching: a target the item does not hold, properties it cannot use.
+      {"LinkMatching missing target", kStyled, "Table 9",
+       CALL(c->LinkMatching(keys[0], keys[1], keys[2], keys[3], keys[4], "", 0)), nullptr},
+      {"WikiMatching missing target", kStyled, "Table 9",
+       CALL(c->WikiMatching(keys[0], keys[1], keys[2], keys[3], keys[4], "")), nullptr},
+      {"LinkMatching unknown key", kStyled, "",
+       CALL(c->LinkMatching(keys[0], keys[1], keys[2], keys[3], keys[4], "MinLen=2", 0)), nullptr},
+      {"LinkMatching MatchText= unusable", kStyled, "",
+       CALL(c->LinkMatching(keys[0], keys[1], keys[2], keys[3], keys[4], "MatchText=Contains", 0)),
+       nullptr},
+      {"WikiMatching OneWayOnly= unusable", kStyled, "",
+       CALL(c->WikiMatching(keys[0], keys[1], keys[2], keys[3], keys[4], "OneWayOnly=Maybe")),
+       nullptr},
+      {"ReplaceMatching without result", kStyled, "",
+       CALL(c->ReplaceMatching(keys[0], keys[1], keys[2], keys[3], keys[4], "")), nullptr},
+      // Link targets: whole, however long, and only what names something.
+      {"AppendLink URL=", kStyled, "Paragraph 1", CALL(Link(c, "URL='" + url + "'")),
+       Holds(0xFFAD, url), "href=\"" + url + "\""},
+      {"AppendLink address", kStyled, "Paragraph 1", CALL(Link(c, stored)), Holds(0xFFAD, stored),
+       "href=\"" + stored + "\""},
+      {"AppendLink replica", kStyled, "Paragraph 1", CALL(Link(c, "85257A0B00123456")),
+       Reads("Doclink 1", "LinkReplicaID", "85257A0B00123456")},
+      {"AppendLink names nothing", kStyled, "Paragraph 1", CALL(Link(c, "foo")), nullptr},
+      {"AppendLink replica and more", kStyled, "Paragraph 1",
+       CALL(Link(c, "85257A0B00123456/ZZZ")), nullptr},
+      // Table options and column widths: taken, or refused as ChangeTable refuses.
+      {"AppendTable unknown key", kStyled, "", CALL(Table(c, "BogusKey=1")), nullptr},
+      {"AppendTable TableHTMLClass=", kStyled, "", CALL(Table(c, "TableHTMLClass=grid")),
+       Holds(0xFF7A, "grid"), "class=\"grid\""},
+      {"AppendTable RowCycleMilliseconds=", kStyled, "", CALL(Table(c, "RowCycleMilliseconds=500")),
+       [](const RecordSet&, const RecordSet&, TorvoRTChunk* c) {
+         EXPECT_STREQ(c->item->DefineChunk("Table 1")->GetTableProperties("RowCycleMilliseconds"),
+                      "RowCycleMilliseconds=500 ");
+       }},
+      {"AppendTable TabFont= (no tabs)", kStyled, "", CALL(Table(c, "TabFont=Bold")), nullptr},
+      {"AppendTable BorderStyle= unknown", kStyled, "", CALL(Table(c, "BorderStyle=wavy")), nullptr},
+      {"AppendTable long value", kStyled, "", CALL(Table(c, "TableHTMLClass=" + url)), nullptr},
+      {"AppendTable PixelMultiplier= unusable", kStyled, "", CALL(Table(c, "PixelMultiplier=abc")),
+       nullptr},
+      {"AppendTable Width= unusable", kStyled, "", CALL(Table(c, "", "Width=abc")), nullptr},
+      {"AppendTable column key unknown", kStyled, "", CALL(Table(c, "", "Wide=2in")), nullptr},
+      {"AppendTable Width= inches", kStyled, "", CALL(Table(c, "", "Width=1.5in")),
+       FirstCellWidth(2160, false)},
+      {"AppendTable Width= negative", kStyled, "", CALL(Table(c, "", "Width=-50px")),
+       FirstCellWidth(750, true)},
+      {"AppendTable DefaultWidthUnit=", kStyled, "",
+       CALL(Table(c, "DefaultWidthUnit=px", "Width=96")), FirstCellWidth(1440, false)},
+      // Import options.
+      {"AppendHTML unknown key", kStyled, "Paragraph 1",
+       CALL(c->AppendHTML("IN", "<p>hi</p>", "IgnoreImage=1")), nullptr},
+      {"AppendHTML IgnoreLinks= unusable", kStyled, "Paragraph 1",
+       CALL(c->AppendHTML("IN", "<p>hi</p>", "IgnoreLinks=2")), nullptr},
+      {"AppendHTML IgnoreLinks=", kStyled, "Paragraph 1",
+       CALL(c->AppendHTML("IN", "<p><a href='http://x.example/'>LinkZQX</a></p>", "IgnoreLinks=1")),
+       [](const RecordSet& before, const RecordSet& after, TorvoRTChunk*) {
+         EXPECT_TRUE(Added(before, after, 0xFFAD).empty());
+       },
+       "LinkZQX", "x.example"},
+      {"AppendHTML Package= missing", kStyled, "Paragraph 1",
+       CALL(c->AppendHTML("IN", "<p>hi</p>", "Package=/no/such.epub")), nullptr},
+      {"AppendImportFile LineLength= unusable", kStyled, "Paragraph 1",
+       CALL(c->AppendImportFile(KV_SOURCE_DIR "/CMakeLists.txt", "LineLength=0")), nullptr},
+      // Attachments and pictures: what the target holds, or a failure.
+      {"RenameAttachment empty name", kStyled, "", CALL(c->RenameAttachment("", 0, "")), nullptr},
+      {"RenameAttachment no attachment", kStyled, "", CALL(c->RenameAttachment("new.txt", 0, "")),
+       nullptr},
+      {"RenameAttachment", kStyled, "Paragraph 1",
+       [](TorvoRTChunk* c) {
+         const NnStatus st = c->AppendFileAttachment(KV_SOURCE_DIR "/README.md", nullptr, 0, "");
+         return st ? st : c->item->DefineChunk("File 1")->RenameAttachment("ZQX.txt", 0, "");
+       },
+       Holds(0xFFA9, "ZQX.txt")},
+      {"AppendFileAttachment long name", kStyled, "Paragraph 1",
+       CALL(c->AppendFileAttachment(KV_SOURCE_DIR "/README.md", std::string(300, 'n').c_str(), 0, "")),
+       nullptr},
+      {"ResetGraphicDimensions no graphic", kStyled, "", CALL(c->ResetGraphicDimensions(0, "")),
+       nullptr},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    if (!Open(row.file, row.file == kStyled ? "Body" : "$Body")) GTEST_SKIP() << "no corpus";
+    const RecordSet before = Records();
+    TorvoRTChunk* chunk = Chunk(row.definition);
+    const NnStatus status = row.call(chunk);
+    const RecordSet after = Records();
+    if (!row.stored) {
+      EXPECT_NE(status, 0);
+      EXPECT_NE(chunk->lastStatus, 0);
+      EXPECT_EQ(after, before);
+      continue;
+    }
+    ASSERT_EQ(status, 0);
+    EXPECT_EQ(chunk->lastStatus, 0);
+    EXPECT_NE(after, before);
+    row.stored(before, after, chunk);
+    if (row.shows.empty() && row.hides.empty()) continue;
+    const std::string page = SaveReloadRender("RespectHiddenFormulas=Yes");
+    EXPECT_TRUE(ParsesAsXml(page));
+    EXPECT_TRUE(row.shows.empty() || page.find(row.shows) != std::string::npos) << page;
+    EXPECT_TRUE(row.hides.empty() || page.find(row.hides) == std::string::npos) << page;
+  }
+}
+
+// Render options arrive whole, or the render is refused: a style sheet of
+// 5,000 characters lands whole, a head tag too long to be read whole gives
+// no page.
+TEST_F(ArgumentSweep, RenderOptionsArriveWholeOrTheRenderIsRefused) {
+  if (!Open(kStyled, "Body")) GTEST_SKIP() << "no corpus";
+  const std::string rule(5000, 'x');
+  EXPECT_NE(SaveReloadRender(("AddStyleSheetInfo='p {} /*" + rule + "*/'").c_str()).find(rule),
+            std::string::npos);
+  char* page = nullptr;
+  uint32_t length = 0;
+  const std::string head = "HeadTag='<meta name=x content=" + rule + ">'";
+  EXPECT_EQ(Chunk("")->GenerateXML(nullptr, head.c_str(), &page, &length), NN_ERR_INVALID_ARG);
+  EXPECT_EQ(page, nullptr);
+}
+
+}  // namespace
+}  // namespace corpustest
