@@ -175,7 +175,20 @@ constexpr uint16_t kCodeRecordType = 2330;
 constexpr uint16_t kCodeTargetType = 2348;
 constexpr uint16_t kCodeUnzoomed = 2335;
 constexpr uint16_t kCodeGraphicStorage = 2630;
+constexpr uint16_t kCodeUnformattedText = 2610;
 constexpr uint16_t kStepUrlSet = 55;
+
+// A run stores each line break as a NUL among its characters; the text
+// properties carry it as "\n" both ways, so that a run read and set back is
+// the run it was (a NUL would end the value at its first line break).
+bool IsRunText(const ChunkPropertyRow* row) {
+  return row->code == PROP_TEXT || row->code == kCodeUnformattedText;
+}
+
+void LineBreaksToNewlines(LSXLsiSession* s) {
+  for (uint32_t i = 0; i < s->ResultTextLength; ++i)
+    if (s->ResultText[i] == 0) s->ResultText[i] = '\n';
+}
 
 // The engine code that reads a row: its get step, or for the cell position
 // rows the engine's own position query.
@@ -325,6 +338,7 @@ uint16_t TorvoRTChunk::GetPropertyInternal(const char* name, char* buffer, uint1
     else if (row->code == kCodeInsideHotspot || row->code == kCodeRecordType)
       AnswerFromTarget(this, row->code);
     if (IsHideFormula(row)) DecompileResult(s);
+    if (IsRunText(row)) LineBreaksToNewlines(s);
     if (row->code == kCodeCellColor) CellColorText(s);
     if (AnswersInResultText(row->code) && s->ResultTextLength && GroupBuffer(s, row->group))
       CopyOut(s->ResultText, s->ResultTextLength, GroupBuffer(s, row->group), kTextBufferSize);
@@ -608,6 +622,14 @@ int TorvoRTChunk::SetPropertyText(const char* name, const char* value, uint16_t 
   // the step that follows the link change: the link change itself takes
   // identifiers only.
   const uint16_t step = row->code == PROPC_LINK_URL ? kStepUrlSet : row->setStep;
+  if (IsRunText(row)) {
+    std::string text(value, strnlen(value, length));
+    for (char& c : text)
+      if (c == '\n') c = 0;
+    return RunFrame(step, row->code, uint32_t(text.size()), 0, 0, text.c_str(), nullptr, nullptr, nullptr) == 0
+               ? 1
+               : 0;
+  }
   return RunFrame(step, row->code, length, 0, 0, value, nullptr, nullptr, nullptr) == 0 ? 1 : 0;
 }
 

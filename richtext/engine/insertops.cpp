@@ -105,6 +105,8 @@ NnStatus Repeated(const uint8_t* data, uint16_t sig, RTProcessContext* ctx) {
 NnStatus TextRun(RTProcessContext* ctx) {
   const char* text = ctx->Text1 ? ctx->Text1 : "";
   uint32_t length = ctx->Number1 ? uint32_t(strnlen(text, ctx->Number1)) : uint32_t(std::strlen(text));
+  // The text setter counts its text itself: its line breaks are NULs inside it.
+  if (ctx->OperationCode == STEP_TEXT_SET && ctx->Text1) length = ctx->Number1;
   uint32_t font = CallFont(ctx, ctx->Text2 && *ctx->Text2);
   SessionGlobals* g = ctx->Session->globals;
   const bool colored = g->fontColor != 0;

@@ -65,6 +65,9 @@ NnStatus Status(TorvoRTChunk* c, int set) { return set ? 0 : c->lastStatus ? c->
   return ::testing::AssertionSuccess();
 }
 
+// The item's page as it stands.
+std::string Page(Workspace& ws) { return writecheck::RenderXhtml(ws.item()); }
+
 // Every read and set of one element of an item.
 class Element {
  public:
@@ -318,9 +321,23 @@ void TextRuns(Workspace& ws, const std::string& where) {
                   "LanguageTag"});
     e.Foreign({"SectionTitle", "TargetFrame", "RowLabel", "ButtonText", "AnchorText",
                "LinkReplicaID", "ActionFormula", "CellColor", "GraphicStorage"});
-    // The text, unless a line break (a NUL) ends what a text property carries.
-    if (Prop(e.Chunk(), "Text").size() == size_t(e.Chunk()->GetRichTextStat(1)))
-      e.Properties({"Text", "UnformattedText"});
+    // The text, its line breaks (NULs in the run) read as "\n" and written
+    // back as line breaks: a new text with one shows in the page.
+    e.Properties({"Text", "UnformattedText"});
+    // (Pass-through HTML shows it as a newline, or a blank where the page
+    // escapes it; a hotspot may show a value of its own instead.)
+    const bool passthru = e.Chunk()->GetPropertyNumber("PassthruHTML") != 0;
+    const bool shown = !e.Chunk()->GetPropertyNumber("InsideHotspot");
+    e.Change(
+        "a text with a line break",
+        [](TorvoRTChunk* c) { return Status(c, c->SetPropertyText("Text", "Kv1\nKv2", 0)); },
+        [&](TorvoRTChunk* c) {
+          const std::string page = shown ? Page(ws) : "";
+          auto has = [&](const char* s) { return page.find(s) != std::string::npos; };
+          return Prop(c, "Text") == "Kv1\nKv2" &&
+                 (!shown || (passthru ? has("Kv1\nKv2") || has("Kv1 Kv2") : has("Kv1<br />Kv2")));
+        },
+        {0xFF85, 221, 222, 210}, 4);
     e.Same("its font",
            [](TorvoRTChunk* c) { return c->ChangeFont(Prop(c, "Font").c_str(), nullptr, 0); });
     e.Refused("a word that is no font word", [](TorvoRTChunk* c) {
