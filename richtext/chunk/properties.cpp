@@ -291,7 +291,12 @@ int SetCellColor(TorvoRTChunk* c, const char* value, uint16_t length) {
   ColorRGB rgb{};
   if (ParseColor(text, &index, &rgb) != 0) return 0;
   SessionGlobals* g = c->session->globals;
-  const bool standard = index > 0 && index < 16 && PaletteColor(index) == rgb;
+  // An RGB text keeps its form (the cell reads back as it was written); a
+  // standard colour named otherwise is its palette entry.
+  const char* p = text;
+  while (*p == ' ' || *p == '\t') ++p;
+  const bool rgbForm = strncasecmp(p, "RGB", 3) == 0;
+  const bool standard = !rgbForm && index > 0 && index < 16 && PaletteColor(index) == rgb;
   g->CellColorIndex = standard ? index : 0;
   g->CellColorRgb =
       standard ? 0 : uint32_t(rgb.red) | uint32_t(rgb.green) << 8 | uint32_t(rgb.blue) << 16;

@@ -881,19 +881,6 @@ bool ElementEndBlock(uint8_t* data, uint16_t sig, uint32_t length, RTProcessCont
       if (st == 0) st = EmitReferenceInForce(ctx);
       if (st == 0) st = EmitEmptyText(ctx);
       break;
-    case 2394:
-      // Once a call: the result flag restarts with every element, so the
-      // call keeps its own mark. The colour record closes a cell: a target
-      // without one (a run, a paragraph in a cell) takes none.
-      if (!ctx->TargetDone && !(ctx->InsertOnceDone & 0x4) && ctx->SetRecordMet) {
-        SessionGlobals* g = ctx->Session->globals;
-        st = EmitRecord8(211, g->CellColorRgb & 0xFFFFFF, g->CellColorIndex, &ctx->Compose);
-        if (st == 0) {
-          ctx->TargetDone = 1;
-          ctx->InsertOnceDone |= 0x4;
-        }
-      }
-      break;
     case 2422:
       if (!(ctx->InsertOnceDone & 0x1) && (ctx->Number1 == 0 || ctx->Number1 == 2) &&
           ctx->Chunk && (ctx->Chunk->targetType == ROW || ctx->Chunk->targetType == COLUMN)) {

@@ -28,6 +28,14 @@ struct TableTextOpsState {
   uint16_t MergedContent = 0;
   int32_t CellDepth = -1;          // table depth of the cells the operation acts on
 
+  // 38 and 2394: a cell of the target's own table is open (its trailing
+  // colour record, 211, lies before the next cell); for 2394, whether it
+  // shows the colour already (it is left as it is) and whether its own
+  // colour record was met.
+  uint16_t CellColorOpen = 0;
+  uint16_t CellColorKept = 0;
+  uint16_t CellColorRecordMet = 0;
+
   // 2422 on cells: whether a cell of the target is open and whether it had
   // its own record; for either kind, the attribute record of the element the
   // target starts with, once known.

@@ -68,6 +68,19 @@ NnStatus Status(TorvoRTChunk* c, int set) { return set ? 0 : c->lastStatus ? c->
 // The item's page as it stands.
 std::string Page(Workspace& ws) { return writecheck::RenderXhtml(ws.item()); }
 
+// Whether one element of the page, and only one, holds `value` in its
+// `attribute`, and it is an `element`: a value set shows where it belongs.
+bool ShowsIn(const std::string& page, const std::string& element, const std::string& attribute,
+             const std::string& value) {
+  size_t holders = 0, right = 0;
+  for (const kvtest::PageElement& e : kvtest::PageElements(page))
+    if (e.Attribute(attribute).find(value) != std::string::npos) {
+      ++holders;
+      right += e.name == element;
+    }
+  return holders == 1 && right == 1;
+}
+
 // Every read and set of one element of an item.
 class Element {
  public:
@@ -175,6 +188,30 @@ std::vector<std::string> TableReadings(TorvoRTItem* item, long tables) {
   return out;
 }
 
+// Every cell of a table: its colour set back leaves it as stored (palette
+// word and colour record alike); a new RGB colour reads back and shows in
+// that cell's element of the page, and nowhere else.
+void Cells(Workspace& ws, const std::string& where, const std::string& table) {
+  const long rows = ws.item()->DefineChunk(table.c_str())->GetCount("Row");
+  for (long r = 1; r <= rows; ++r) {
+    const std::string row = table + "; Row " + std::to_string(r);
+    const long columns = ws.item()->DefineChunk(row.c_str())->GetCount("Column");
+    for (long c = 1; c <= columns; ++c) {
+      Element cell(ws, where, row + "; Column " + std::to_string(c));
+      cell.Properties({"CellColor"});
+      cell.Change(
+          "CellColor RGB10,20,30",
+          [](TorvoRTChunk* k) { return k->SetPropertyText("CellColor", "RGB10,20,30", 0) ? 0 : 1; },
+          [&](TorvoRTChunk* k) {
+            return Prop(k, "CellColor") == "RGB10,20,30" &&
+                   ShowsIn(Page(ws), "td", "style", "background-color:#0a141e");
+          },
+          {164, 208, 211}, 2);
+      cell.Properties({"CellColor"});
+    }
+  }
+}
+
 void Tables(Workspace& ws, const std::string& where) {
   const long tables = ws.item()->DefineChunk("")->GetCount("Table");
   for (long t = 1; t <= tables; ++t) {
@@ -262,6 +299,7 @@ void Tables(Workspace& ws, const std::string& where) {
     e.Same("its changed listing", listing);
     e.Refused("an unknown key",
               [](TorvoRTChunk* c) { return c->ChangeTable("TableColour=Red", 0); });
+    Cells(ws, where, def);
   }
 }
 
