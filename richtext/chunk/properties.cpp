@@ -176,6 +176,7 @@ constexpr uint16_t kCodeTargetType = 2348;
 constexpr uint16_t kCodeUnzoomed = 2335;
 constexpr uint16_t kCodeGraphicStorage = 2630;
 constexpr uint16_t kCodeUnformattedText = 2610;
+constexpr uint16_t kCodeRowLabel = 2608;
 constexpr uint16_t kStepUrlSet = 55;
 
 // A run stores each line break as a NUL among its characters; the text
@@ -615,13 +616,17 @@ int TorvoRTChunk::SetPropertyText(const char* name, const char* value, uint16_t 
   auto is = [&](const char* word) {
     return std::strlen(word) == length && strncasecmp(value, word, length) == 0;
   };
-  if (row->code == kCodeGraphicStorage && !is("inline") && !is("storage")) {
-    // Only "inline" and "storage" move a picture; any storage the picture
-    // reads already ("Image Resource", "Storage Link URL" ...) is kept as it
-    // is, so what the property reads sets back. Others are refused.
+  // A value the target reads already is kept as it is, so that what the
+  // property reads sets back: a picture's storage other than "inline" and
+  // "storage" (the only ones that move it; others are refused), and a row
+  // label (each row of a table takes a new label, though each holds its own).
+  const bool storage = row->code == kCodeGraphicStorage && !is("inline") && !is("storage");
+  const std::string given(value, strnlen(value, length));
+  value = given.c_str();  // the reading below may reuse the buffer the value came in
+  if (storage || row->code == kCodeRowLabel) {
     char now[kTextBufferSize] = {};
     GetPropertyText(row->name, now, sizeof now);
-    if (is(now)) return lastStatus = 0, 1;
+    if (storage ? strcasecmp(now, value) == 0 : now[0] && given == now) return lastStatus = 0, 1;
   }
   // The URL (read-only by name, reached through an option string) is set by
   // the step that follows the link change: the link change itself takes

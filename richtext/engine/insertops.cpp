@@ -780,10 +780,11 @@ bool AtTargetBlock(uint8_t* data, uint16_t sig, uint32_t length, RTProcessContex
     case 2437:
       ctx->GraphicBeginOpen = 0;
       return false;  // the property family sets the records themselves
+    case 41:
     case 42:
       // A row or cell target begins inside its table: its level is the one
-      // whose labels change. Any other target changes the labels of the
-      // first table it holds, and has none when it holds no table.
+      // whose labels are read and changed. Any other target has the labels
+      // of the first table it holds, and none when it holds no table.
       if (!ctx->PropFirstLevel && RowOrCellTarget(ctx)) {
         ctx->PropTableDepth = 1;
         ctx->PropFirstLevel = 1;

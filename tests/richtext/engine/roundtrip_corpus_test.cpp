@@ -188,13 +188,20 @@ std::vector<std::string> TableReadings(TorvoRTItem* item, long tables) {
   return out;
 }
 
-// Every cell of a table: its colour set back leaves it as stored (palette
+// Every row and cell of a table: a row's label and a cell's colour set back leaves it as stored (palette
 // word and colour record alike); a new RGB colour reads back and shows in
 // that cell's element of the page, and nowhere else.
 void Cells(Workspace& ws, const std::string& where, const std::string& table) {
   const long rows = ws.item()->DefineChunk(table.c_str())->GetCount("Row");
   for (long r = 1; r <= rows; ++r) {
     const std::string row = table + "; Row " + std::to_string(r);
+    // Its label (of its own table, not of one nested in it), set back and
+    // changed: only the row's label record changes. (No page shows labels.)
+    Element labelled(ws, where, row);
+    labelled.Properties({"RowLabel"});
+    labelled.Change(
+        "RowLabel", [](TorvoRTChunk* k) { return k->SetPropertyText("RowLabel", "Kv <label>", 0) ? 0 : 1; },
+        [](TorvoRTChunk* k) { return Prop(k, "RowLabel") == "Kv <label>"; }, {0xFFE3}, 1);
     const long columns = ws.item()->DefineChunk(row.c_str())->GetCount("Column");
     for (long c = 1; c <= columns; ++c) {
       Element cell(ws, where, row + "; Column " + std::to_string(c));
@@ -217,7 +224,7 @@ void Tables(Workspace& ws, const std::string& where) {
   for (long t = 1; t <= tables; ++t) {
     const std::string def = "Table " + std::to_string(t);
     Element e(ws, where, def);
-    e.Properties({"TableFitToWindow"});
+    e.Properties({"TableFitToWindow", "RowLabel"});
     const auto listing = [](TorvoRTChunk* c) {
       return c->ChangeTable(Text(c->GetTableProperties("")).c_str(), 0);
     };
