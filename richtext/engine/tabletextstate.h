@@ -92,9 +92,14 @@ struct TableTextOpsState {
 
   // Text-run operations: inside a BEGIN/END pair that wraps a text run.
   uint16_t InTextWrap = 0;
-  // Text-run changes: colour and highlight of the wrapped run being rebuilt.
+  // Text-run changes: what of the colour record of the wrapped run being
+  // rebuilt changes (the colour and highlight parts of the font change's
+  // mask), to what (an RGB value, and flags: 1 for an RGB colour and the
+  // highlight bits), and whether the run's colour record was met.
+  uint32_t WrapMask = 0;
   uint32_t WrapColor = 0;
   uint16_t WrapHighlight = 0;
+  uint16_t WrapColorMet = 0;
 
   // Section titles and button labels change only in fonts that match this
   // pattern ("MatchFont=" of the option string; an empty mask matches all).

@@ -373,6 +373,8 @@ void TextRuns(Workspace& ws, const std::string& where) {
     // escapes it; a hotspot may show a value of its own instead.)
     const bool passthru = e.Chunk()->GetPropertyNumber("PassthruHTML") != 0;
     const bool shown = !e.Chunk()->GetPropertyNumber("InsideHotspot");
+    const bool visible = shown && !passthru &&
+                         Prop(e.Chunk(), "Text").find_first_not_of(" \t\n") != std::string::npos;
     e.Change(
         "a text with a line break",
         [](TorvoRTChunk* c) { return Status(c, c->SetPropertyText("Text", "Kv1\nKv2", 0)); },
@@ -419,6 +421,23 @@ void TextRuns(Workspace& ws, const std::string& where) {
                        : 1;
           },
           [&](TorvoRTChunk* c) { return Prop(c, f.name) == f.reads; }, {0xFF85, 221, 222, 210}, 4);
+    // A highlight added to a run in an RGB colour keeps the colour: both read
+    // back, and the page shows the colour on the run.
+    for (const char* highlight : {"+HighlightYellow", "Bold HighlightYellow"})
+      e.Change(
+          std::string(highlight) + " on RGB10,20,30",
+          [&](TorvoRTChunk* c) {
+            return highlight[0] == '+'
+                       ? c->ChangeFont(highlight, nullptr, 0)
+                       : Status(c, c->SetPropertyText("TextAttributes", highlight, 0));
+          },
+          [&](TorvoRTChunk* c) {
+            return Prop(c, "FontColor") == "RGB10,20,30" &&
+                   Prop(c, "TextAttributes").find("HighlightYellow") != std::string::npos &&
+                   (!visible || ShowsIn(Page(ws), "span", "style", "color:#0a141e"));
+          },
+          {0xFF85, 210}, 2,
+          [&] { ASSERT_EQ(e.Chunk()->SetPropertyText("FontColor", "RGB10,20,30", 0), 1); });
     TogglePassthru(e, 2);
     e.Same("its changed font",
            [](TorvoRTChunk* c) { return c->ChangeFont(Prop(c, "Font").c_str(), nullptr, 0); });
