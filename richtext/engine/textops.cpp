@@ -152,7 +152,9 @@ bool RunFont(const uint8_t* data, uint16_t sig, uint32_t len, const RTRecordNode
 }
 
 NnStatus FontGet(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx) {
-  if (ctx->TargetDone || !IsRunRecord(data, sig, len)) return 0;
+  // A text effect's font is not what the page shows of the run it opens:
+  // the run's own font is read.
+  if (ctx->TargetDone || sig == kSigEffect || !IsRunRecord(data, sig, len)) return 0;
   uint32_t font = 0;
   if (!RunFont(data, sig, len, ctx->CurrentNode, &font)) return 0;
   const RTRecordNode *text = nullptr, *color = nullptr;
@@ -343,10 +345,21 @@ NnStatus ChangeRun(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessCon
   if (sig == kSigEffect) {
     if (code == 2373 || len < 8) return 0;
     ctx->SetRecordMet = 1;
+    // The effect takes what of the change its run does not show yet: the
+    // run's own font set again leaves both as they are.
+    uint32_t mask = ctx->FontMask;
+    const RTRecordNode* node = ctx->CurrentNode;
+    if (code == 2363 && node && node->data == data) {
+      const RTRecordNode* run = node->next && node->next->signature == kSigBegin ? node->next->next
+                                                                                 : node->next;
+      if (!run || run->signature != kSigText || run->length < h::kTextFixed) run = node;
+      mask = ChangeMaskAt(run, U32(run->data, run->length, 4), ctx) & ~FONT_MASK_GRADIENT;
+    }
+    if (!mask) return 0;
     uint8_t* copy = PoolCopy(data, sig, len, ctx, out);
     if (!copy) return NN_ERR_MEMORY;
     uint32_t font = U32(copy, len, 4);
-    FontApplyChanges(&font, nullptr, nullptr, &ctx->Font, ctx->FontMask);
+    FontApplyChanges(&font, nullptr, nullptr, &ctx->Font, mask);
     Put32(copy, 4, font);
     return 0;
   }
