@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -579,14 +580,22 @@ void WriteLengthProp(uint16_t flags, double value, uint8_t unit, PropText* out) 
   if (!std::isfinite(value)) value = 0;
   if (flags & 1) out->Append("auto ");
   if (flags & 2) out->Append("inherit ");
-  switch (unit) {
-    case 1: out->Format("%fin", value / 1440.0); break;
-    case 2: out->Format("%ldpx", Trunc(value)); break;
-    case 3: out->Format("%ld%%", Trunc(value)); break;
-    case 4: out->Format("%ldem", Trunc(value)); break;
-    case 5: out->Format("%ldex", Trunc(value)); break;
-    case 6: out->Format("%ldch", Trunc(value)); break;
-    default: break;
+  static const char* const kUnits[] = {"px", "%", "em", "ex", "ch"};
+  if (unit == 1) {
+    out->Format("%fin", value / 1440.0);
+  } else if (unit >= 2 && unit <= 6) {
+    // A whole number as such; a fraction in full (2.5px), so that the value
+    // written sets back as it was.
+    if (value == std::trunc(value) || !(std::fabs(value) < 2147483647.0)) {
+      out->Format("%ld%s", Trunc(value), kUnits[unit - 2]);
+    } else {
+      char number[32];
+      for (int digits = 1; digits <= 17; ++digits) {
+        std::snprintf(number, sizeof number, "%.*g", digits, value);
+        if (std::strtod(number, nullptr) == value) break;
+      }
+      out->Format("%s%s", number, kUnits[unit - 2]);
+    }
   }
   if (flags) out->DropTrailingBlank();
 }

@@ -201,7 +201,8 @@ TEST(PropWriters, LengthsByUnit) {
     WriteLengthProp(flags, v, unit, &t);
     return std::string(b);
   };
-  EXPECT_EQ(length(0, 2.5, 2), "2px");
+  EXPECT_EQ(length(0, 2.5, 2), "2.5px");  // a fraction in full: it sets back as it was
+  EXPECT_EQ(length(0, 2, 2), "2px");
   EXPECT_EQ(length(1, 0, 0), "auto");
   EXPECT_EQ(length(0, 50, 3), "50%");
   EXPECT_EQ(length(0, 1440, 1), "1.000000in");

@@ -479,6 +479,35 @@ void Pictures(Workspace& ws, const std::string& where) {
   }
 }
 
+// Every layer: its listing set back leaves it as stored; a new size and
+// class read back and show on its division of the page alone.
+void Layers(Workspace& ws, const std::string& where) {
+  const long layers = ws.item()->DefineChunk("")->GetCount("Layer");
+  auto properties = [](const std::string& text) {
+    return [text](TorvoRTChunk* c) {
+      c->AlterRichText(2437, LAYER, 0, 0, 0, text.c_str(), nullptr, nullptr, nullptr);
+      return c->lastStatus;
+    };
+  };
+  auto listing = [](TorvoRTChunk* c) { return Text(c->GetTargetProperties("Layer", "")); };
+  for (long l = 1; l <= layers; ++l) {
+    Element e(ws, where, "Layer " + std::to_string(l));
+    e.Same("its listing " + listing(e.Chunk()), properties(listing(e.Chunk())));
+    e.Change(
+        "a size and a class", properties("Width='123px' Height='45px' LayerHTMLClass='kv<c'"),
+        [&](TorvoRTChunk* c) {
+          const std::string page = Page(ws);
+          return listing(c).find("LayerHTMLClass='kv<c' ") != std::string::npos &&
+                 Text(c->GetTargetProperties("Layer", "Width")) == "123px" &&
+                 Text(c->GetTargetProperties("Layer", "Height")) == "45px" &&
+                 ShowsIn(page, "div", "style", "width: 123px; height: 45px;") &&
+                 ShowsIn(page, "div", "class", "kv<c");
+        },
+        {106, 0xFF7A}, 2);
+    e.Same("its changed listing", properties(listing(e.Chunk())));
+  }
+}
+
 void Hotspots(Workspace& ws, const std::string& where) {
   const long hotspots = ws.item()->DefineChunk("")->GetCount("Hotspot");
   for (long h = 1; h <= hotspots; ++h) {
@@ -538,6 +567,7 @@ TEST(RoundTripCorpus, EveryPropertySetBackLeavesTheItemAndAChangeOnlyItsTarget) 
     TextRuns(ws, source.where);
     Paragraphs(ws, source.where);
     Pictures(ws, source.where);
+    Layers(ws, source.where);
     Hotspots(ws, source.where);
     Links(ws, source.where);
     EXPECT_EQ(ws.Reload(ws.Records()), "") << source.where;
