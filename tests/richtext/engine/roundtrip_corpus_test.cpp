@@ -461,17 +461,32 @@ void Pictures(Workspace& ws, const std::string& where) {
     const std::string listing = Text(e.Chunk()->GetTargetProperties("Graphic", ""));
     e.Same("its element properties", properties(listing.c_str()));
     // Each property set reads back from the picture's own records (inside
-    // the group it may have); set once more, it adds nothing.
+    // the group it may have) and shows on the page: the alt text and class
+    // on its img alone (a picture the page cannot show has one for its alt
+    // text: the class is set beside one), the caption as a text of its own;
+    // set once more, it adds nothing.
     for (const char* set : {"AltText='A<&'", "Caption='A<&'", "GraphicHTMLClass='A<&'",
                             "BorderStyle=SOLID BorderThicknessTop=2"}) {
       const std::string key(set, std::strchr(set, '=') - set);
+      auto shows = [&](const std::string& page) {
+        if (key == "AltText") return ShowsIn(page, "img", "alt", "A<&");
+        if (key == "GraphicHTMLClass") return ShowsIn(page, "img", "class", "A<&");
+        for (const kvtest::PageElement& element : kvtest::PageElements(page))
+          if (element.name == "span" && element.text == "A<&") return true;
+        return false;
+      };
       e.Change(
           set, properties(set),
           [&](TorvoRTChunk* c) {
             return key == "BorderStyle" ||
-                   Text(c->GetTargetProperties("Graphic", key.c_str())) == "A<&";
+                   (Text(c->GetTargetProperties("Graphic", key.c_str())) == "A<&" &&
+                    shows(Page(ws)));
           },
-          {153, 221, 222, 0xFFCA, 0xFF76, 0xFF7A, 0xFFFC}, 3);
+          {153, 221, 222, 0xFFCA, 0xFF76, 0xFF7A, 0xFFFC}, 3, [&] {
+            if (key == "GraphicHTMLClass") {
+              ASSERT_EQ(properties("AltText=kv")(e.Chunk()), 0);
+            }
+          });
       e.Same(std::string(set) + " again", properties(set));
     }
     const std::string longCaption = "Caption='" + std::string(5000, 'c') + "'";
