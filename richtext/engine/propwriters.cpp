@@ -575,6 +575,25 @@ int WriteImageFlagProps(const uint8_t* rec, uint32_t len, const uint8_t* colorRe
 
 // ---- lengths and layers ----------------------------------------------------------------
 
+namespace {
+
+// A whole number as such (cut to 32 bits); a fraction in full (2.5), so that
+// the value written sets back as it was.
+void WriteNumber(double value, PropText* out) {
+  if (value == std::trunc(value) || !(std::fabs(value) < 2147483647.0)) {
+    out->Format("%ld", Trunc(value));
+    return;
+  }
+  char number[32];
+  for (int digits = 1; digits <= 17; ++digits) {
+    std::snprintf(number, sizeof number, "%.*g", digits, value);
+    if (std::strtod(number, nullptr) == value) break;
+  }
+  out->Append(number);
+}
+
+}  // namespace
+
 void WriteLengthProp(uint16_t flags, double value, uint8_t unit, PropText* out) {
   if (!out) return;
   if (!std::isfinite(value)) value = 0;
@@ -584,18 +603,8 @@ void WriteLengthProp(uint16_t flags, double value, uint8_t unit, PropText* out) 
   if (unit == 1) {
     out->Format("%fin", value / 1440.0);
   } else if (unit >= 2 && unit <= 6) {
-    // A whole number as such; a fraction in full (2.5px), so that the value
-    // written sets back as it was.
-    if (value == std::trunc(value) || !(std::fabs(value) < 2147483647.0)) {
-      out->Format("%ld%s", Trunc(value), kUnits[unit - 2]);
-    } else {
-      char number[32];
-      for (int digits = 1; digits <= 17; ++digits) {
-        std::snprintf(number, sizeof number, "%.*g", digits, value);
-        if (std::strtod(number, nullptr) == value) break;
-      }
-      out->Format("%s%s", number, kUnits[unit - 2]);
-    }
+    WriteNumber(value, out);
+    out->Append(kUnits[unit - 2]);
   }
   if (flags) out->DropTrailingBlank();
 }
@@ -630,11 +639,15 @@ int WriteLayerPositionProps(const uint8_t* rec, uint32_t len, PropText* out, uin
     Mark(flags, 8);
   }
   if (Wants(selector, 10, 17, flags)) {
-    out->Format("BrowserLeftOffset=%ld ", Trunc(D(rec, len, 104)));
+    out->Append("BrowserLeftOffset=");
+    WriteNumber(D(rec, len, 104), out);
+    out->Append(" ");
     Mark(flags, 10);
   }
   if (Wants(selector, 11, 17, flags)) {
-    out->Format("BrowserRightOffset=%ld ", Trunc(D(rec, len, 112)));
+    out->Append("BrowserRightOffset=");
+    WriteNumber(D(rec, len, 112), out);
+    out->Append(" ");
     Mark(flags, 11);
   }
   if (Wants(selector, 0, 17, flags)) {

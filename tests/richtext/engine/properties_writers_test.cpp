@@ -224,8 +224,9 @@ TEST(PropWriters, LayerPosition) {
   std::memcpy(&pos[104], &off, 8);
   Out out;
   WriteLayerPositionProps(pos.data(), 120, &out.text, 17, &out.flags);
+  // Fractions in full: the listing sets back as it was.
   EXPECT_EQ(out.str(),
-            "ZIndex=7 Scheme=relative BrowserLeftOffset=-3 BrowserRightOffset=0 Top='10px' "
+            "ZIndex=7 Scheme=relative BrowserLeftOffset=-3.7 BrowserRightOffset=0 Top='10.9px' "
             "Left='auto' ");
 }
 
