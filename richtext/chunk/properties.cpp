@@ -636,7 +636,8 @@ int TorvoRTChunk::SetPropertyText(const char* name, const char* value, uint16_t 
     std::string text(value, strnlen(value, length));
     for (char& c : text)
       if (c == '\n') c = 0;
-    return RunFrame(step, row->code, uint32_t(text.size()), 0, 0, text.c_str(), nullptr, nullptr, nullptr) == 0
+    return RunFrame(step, row->code, uint32_t(text.size()), 0, 0, text.c_str(), nullptr, nullptr,
+                    nullptr) == 0
                ? 1
                : 0;
   }

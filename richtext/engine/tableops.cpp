@@ -301,7 +301,8 @@ void CellColorGet(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessCont
 // stays), a palette colour by its word without a colour record. Such a cell
 // is left as it is, so that a colour read and set back changes nothing.
 bool CellShowsColor(const RTRecordNode* cell, uint32_t rgb, uint16_t index) {
-  if (!cell || cell->length < kCellLength || !(cell->data[kCellFlags] & kCellHasColor)) return false;
+  if (!cell || cell->length < kCellLength || !(cell->data[kCellFlags] & kCellHasColor))
+    return false;
   const RTRecordNode* color = OwnColorRecord(cell);
   if (!rgb) return !color && U16(cell->data, cell->length, kCellBackground) == index;
   return color && color->length >= 8 && !(U16(color->data, color->length, 2) & kColorNone) &&

@@ -357,38 +357,25 @@ TEST_F(ComposeDoc, LayerStoresItsSizeAsWidthAndHeight) {
     EXPECT_DOUBLE_EQ(place->F64(88), 0.0);
     EXPECT_TRUE(Balanced(records));
   };
+  // It lists its size; HTML attributes set on it, which has none of its own,
+  // go inside its group ahead of its first paragraph, onto its division.
+  TorvoRTChunk* layer = item->DefineChunk("Layer 1");
+  layer->AlterRichText(2437, LAYER, 0, 0, 0, "LayerHTMLID=kv LayerHTMLClass=c", nullptr, nullptr,
+                       nullptr);
+  ASSERT_EQ(layer->lastStatus, 0);
+  EXPECT_EQ(std::string(layer->GetTargetProperties("Layer", "")),
+            "ZIndex=0 Scheme=absolute BrowserLeftOffset=0 BrowserRightOffset=0 Top='10px' "
+            "Left='20px' Width='300px' Height='150px' LayerHTMLId='kv' LayerHTMLClass='c' ");
   check(Records());
   std::string page;
   check(Reloaded(&page));
   EXPECT_TRUE(WellFormed(page));
-  EXPECT_NE(page.find("width: 300px; height: 150px;"), std::string::npos) << page;
+  EXPECT_NE(page.find("<div id=\"kv\" class=\"c\" style=\"position: absolute; top: 10px; left: "
+                      "20px; z-index: 0; width: 300px; height: 150px;"),
+            std::string::npos)
+      << page;
   EXPECT_NE(page.find("top: 10px; left: 20px;"), std::string::npos) << page;
   EXPECT_NE(page.find("Inside the layer"), std::string::npos);
-}
-
-// A layer lists its size; HTML attributes set on a layer that has none go
-// inside its group, ahead of its first paragraph: listed, and on its division.
-TEST_F(ComposeDoc, LayerListsItsSizeAndTakesAttributesInsideItsGroup) {
-  ASSERT_EQ(chunk->AppendLayer("2.5px", "auto", "3in", "50%", 0, "In it", "", nullptr, 0), 0);
-  TorvoRTChunk* layer = item->DefineChunk("Layer 1");
-  EXPECT_EQ(std::string(layer->GetTargetProperties("Layer", "Width")), "50%");
-  EXPECT_EQ(std::string(layer->GetTargetProperties("Layer", "Height")), "3.000000in");
-  EXPECT_EQ(std::string(layer->GetTargetProperties("Layer", "Top")), "2.5px");
-  layer->AlterRichText(2437, LAYER, 0, 0, 0, "LayerHTMLID=kvid LayerHTMLClass=kvc", nullptr,
-                       nullptr, nullptr);
-  ASSERT_EQ(layer->lastStatus, 0);
-  const std::string listing = layer->GetTargetProperties("Layer", "");
-  EXPECT_NE(listing.find("LayerHTMLId='kvid' LayerHTMLClass='kvc' "), std::string::npos) << listing;
-  EXPECT_NE(listing.find("Width='50%' Height='3.000000in'"), std::string::npos) << listing;
-  std::string page;
-  const std::vector<Rec> records = Reloaded(&page);
-  std::string head;  // the layer's records up to its first paragraph
-  for (size_t i = size_t(Find(records, 108) - records.data()); records[i].sig != 129; ++i)
-    head += std::to_string(records[i].sig) + " ";
-  EXPECT_EQ(head, "108 107 106 65402 ");
-  EXPECT_TRUE(Balanced(records));
-  EXPECT_TRUE(WellFormed(page));
-  EXPECT_NE(page.find("<div id=\"kvid\" class=\"kvc\" style=\""), std::string::npos) << page;
 }
 
 // ---- image hotspots (SetImageHotspot, 2447) ---------------------------------------
