@@ -48,10 +48,37 @@ size_t BoundedText(const RTRecordNode* n, uint32_t at, uint16_t len, const char*
   return size;
 }
 
+// The END of the picture's own group (a BEGIN for the graphic right before
+// it), nested groups stepped over; null when it stands in none.
+const RTRecordNode* OwnGroupEnd(const RenderContext* ctx, const RTRecordNode* graphic) {
+  const RTRecordNode* begin = graphic->prev;
+  uint16_t object = 0;
+  if (!begin || begin->signature != 0x00DD || !ReadU16(begin->data, begin->length, 4, &object) ||
+      object != kGraphic)
+    return nullptr;
+  int depth = 0;
+  for (const RTRecordNode* n = graphic->next; RecordInRange(ctx, n); n = n->next) {
+    if (n->signature == 0x00DD) ++depth;
+    if (n->signature == 0x00DE && depth-- == 0) return n;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+const RTRecordNode* PictureRecordsEnd(const RenderContext* ctx, const RTRecordNode* graphic) {
+  if (const RTRecordNode* end = OwnGroupEnd(ctx, graphic)) return end;
+  const RTRecordNode* n = graphic->next;
+  while (RecordInRange(ctx, n) && IsGraphicRecord(n->signature)) n = n->next;
+  return n;
+}
+
+namespace {
+
 void ReadGraphic(const RenderContext* ctx, const RTRecordNode* graphic, Image* img) {
   uint32_t expected = 0;
-  for (const RTRecordNode* n = graphic->next;
-       RecordInRange(ctx, n) && IsGraphicRecord(n->signature); n = n->next) {
+  const RTRecordNode* end = PictureRecordsEnd(ctx, graphic);
+  for (const RTRecordNode* n = graphic->next; n != end && RecordInRange(ctx, n); n = n->next) {
     const uint8_t* d = n->data;
     if (!d) continue;
     switch (n->signature) {

@@ -66,9 +66,14 @@ template <typename Fn>
 void ForOwnRecords(const RenderContext* ctx, RTRecordNode* begin, RTRecordNode* end, Fn fn) {
   int nesting = 0;
   bool inPicture = false;
+  const RTRecordNode* pictureEnd = nullptr;
   for (RTRecordNode* n = begin->next; n != end && RecordInRange(ctx, n); n = n->next) {
     const uint16_t s = n->signature;
-    inPicture = s == 0x0099 || (inPicture && IsGraphicRecord(s));
+    if (n == pictureEnd) inPicture = false;
+    if (s == 0x0099) {
+      inPicture = true;
+      pictureEnd = PictureRecordsEnd(ctx, n);
+    }
     if (IsHotspotBegin(s)) ++nesting;
     else if (IsHotspotEnd(s)) --nesting;
     else if (nesting == 0 && n->data && !(inPicture && s == 0xFF7A) && !fn(n)) return;

@@ -242,6 +242,11 @@ NnStatus PXMLGr(RenderContext* ctx, uint16_t endType, uint32_t mode);
 // True for the records that follow a graphic (0x0099) and belong to it: its
 // image data, alternate text, caption, attributes, border and image resource.
 bool IsGraphicRecord(uint16_t signature);
+// The record after a picture's own: the END of its group, every record of
+// the group being the picture's whatever its kind (its alt text, caption and
+// attributes may follow records no reader knows); without a group, the first
+// record after it that is no graphic record.
+const RTRecordNode* PictureRecordsEnd(const RenderContext* ctx, const RTRecordNode* graphic);
 NnStatus PXMLH(RenderContext* ctx, uint16_t endType, uint16_t depth);
 NnStatus ProcessXMLDoclink(RenderContext* ctx, uint16_t endType, uint16_t depth, int reserved,
                            void* hotspotState);

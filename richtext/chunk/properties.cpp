@@ -175,7 +175,21 @@ constexpr uint16_t kCodeRecordType = 2330;
 constexpr uint16_t kCodeTargetType = 2348;
 constexpr uint16_t kCodeUnzoomed = 2335;
 constexpr uint16_t kCodeGraphicStorage = 2630;
+constexpr uint16_t kCodeUnformattedText = 2610;
+constexpr uint16_t kCodeRowLabel = 2608;
 constexpr uint16_t kStepUrlSet = 55;
+
+// A run stores each line break as a NUL among its characters; the text
+// properties carry it as "\n" both ways, so that a run read and set back is
+// the run it was (a NUL would end the value at its first line break).
+bool IsRunText(const ChunkPropertyRow* row) {
+  return row->code == PROP_TEXT || row->code == kCodeUnformattedText;
+}
+
+void LineBreaksToNewlines(LSXLsiSession* s) {
+  for (uint32_t i = 0; i < s->ResultTextLength; ++i)
+    if (s->ResultText[i] == 0) s->ResultText[i] = '\n';
+}
 
 // The engine code that reads a row: its get step, or for the cell position
 // rows the engine's own position query.
@@ -278,7 +292,12 @@ int SetCellColor(TorvoRTChunk* c, const char* value, uint16_t length) {
   ColorRGB rgb{};
   if (ParseColor(text, &index, &rgb) != 0) return 0;
   SessionGlobals* g = c->session->globals;
-  const bool standard = index > 0 && index < 16 && PaletteColor(index) == rgb;
+  // An RGB text keeps its form (the cell reads back as it was written); a
+  // standard colour named otherwise is its palette entry.
+  const char* p = text;
+  while (*p == ' ' || *p == '\t') ++p;
+  const bool rgbForm = strncasecmp(p, "RGB", 3) == 0;
+  const bool standard = !rgbForm && index > 0 && index < 16 && PaletteColor(index) == rgb;
   g->CellColorIndex = standard ? index : 0;
   g->CellColorRgb =
       standard ? 0 : uint32_t(rgb.red) | uint32_t(rgb.green) << 8 | uint32_t(rgb.blue) << 16;
@@ -325,6 +344,7 @@ uint16_t TorvoRTChunk::GetPropertyInternal(const char* name, char* buffer, uint1
     else if (row->code == kCodeInsideHotspot || row->code == kCodeRecordType)
       AnswerFromTarget(this, row->code);
     if (IsHideFormula(row)) DecompileResult(s);
+    if (IsRunText(row)) LineBreaksToNewlines(s);
     if (row->code == kCodeCellColor) CellColorText(s);
     if (AnswersInResultText(row->code) && s->ResultTextLength && GroupBuffer(s, row->group))
       CopyOut(s->ResultText, s->ResultTextLength, GroupBuffer(s, row->group), kTextBufferSize);
@@ -596,18 +616,31 @@ int TorvoRTChunk::SetPropertyText(const char* name, const char* value, uint16_t 
   auto is = [&](const char* word) {
     return std::strlen(word) == length && strncasecmp(value, word, length) == 0;
   };
-  if (row->code == kCodeGraphicStorage && !is("inline") && !is("storage")) {
-    // Only "inline" and "storage" move a picture; any storage the picture
-    // reads already ("Image Resource", "Storage Link URL" ...) is kept as it
-    // is, so what the property reads sets back. Others are refused.
+  // A value the target reads already is kept as it is, so that what the
+  // property reads sets back: a picture's storage other than "inline" and
+  // "storage" (the only ones that move it; others are refused), and a row
+  // label (each row of a table takes a new label, though each holds its own).
+  const bool storage = row->code == kCodeGraphicStorage && !is("inline") && !is("storage");
+  const std::string given(value, strnlen(value, length));
+  value = given.c_str();  // the reading below may reuse the buffer the value came in
+  if (storage || row->code == kCodeRowLabel) {
     char now[kTextBufferSize] = {};
     GetPropertyText(row->name, now, sizeof now);
-    if (is(now)) return lastStatus = 0, 1;
+    if (storage ? strcasecmp(now, value) == 0 : now[0] && given == now) return lastStatus = 0, 1;
   }
   // The URL (read-only by name, reached through an option string) is set by
   // the step that follows the link change: the link change itself takes
   // identifiers only.
   const uint16_t step = row->code == PROPC_LINK_URL ? kStepUrlSet : row->setStep;
+  if (IsRunText(row)) {
+    std::string text(value, strnlen(value, length));
+    for (char& c : text)
+      if (c == '\n') c = 0;
+    return RunFrame(step, row->code, uint32_t(text.size()), 0, 0, text.c_str(), nullptr, nullptr,
+                    nullptr) == 0
+               ? 1
+               : 0;
+  }
   return RunFrame(step, row->code, length, 0, 0, value, nullptr, nullptr, nullptr) == 0 ? 1 : 0;
 }
 

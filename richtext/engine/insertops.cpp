@@ -105,6 +105,8 @@ NnStatus Repeated(const uint8_t* data, uint16_t sig, RTProcessContext* ctx) {
 NnStatus TextRun(RTProcessContext* ctx) {
   const char* text = ctx->Text1 ? ctx->Text1 : "";
   uint32_t length = ctx->Number1 ? uint32_t(strnlen(text, ctx->Number1)) : uint32_t(std::strlen(text));
+  // The text setter counts its text itself: its line breaks are NULs inside it.
+  if (ctx->OperationCode == STEP_TEXT_SET && ctx->Text1) length = ctx->Number1;
   uint32_t font = CallFont(ctx, ctx->Text2 && *ctx->Text2);
   SessionGlobals* g = ctx->Session->globals;
   const bool colored = g->fontColor != 0;
@@ -788,10 +790,11 @@ bool AtTargetBlock(uint8_t* data, uint16_t sig, uint32_t length, RTProcessContex
     case 2437:
       ctx->GraphicBeginOpen = 0;
       return false;  // the property family sets the records themselves
+    case 41:
     case 42:
       // A row or cell target begins inside its table: its level is the one
-      // whose labels change. Any other target changes the labels of the
-      // first table it holds, and has none when it holds no table.
+      // whose labels are read and changed. Any other target has the labels
+      // of the first table it holds, and none when it holds no table.
       if (!ctx->PropFirstLevel && RowOrCellTarget(ctx)) {
         ctx->PropTableDepth = 1;
         ctx->PropFirstLevel = 1;
@@ -888,19 +891,6 @@ bool ElementEndBlock(uint8_t* data, uint16_t sig, uint32_t length, RTProcessCont
       if (st == 0) st = EmitParagraphStart(ctx);
       if (st == 0) st = EmitReferenceInForce(ctx);
       if (st == 0) st = EmitEmptyText(ctx);
-      break;
-    case 2394:
-      // Once a call: the result flag restarts with every element, so the
-      // call keeps its own mark. The colour record closes a cell: a target
-      // without one (a run, a paragraph in a cell) takes none.
-      if (!ctx->TargetDone && !(ctx->InsertOnceDone & 0x4) && ctx->SetRecordMet) {
-        SessionGlobals* g = ctx->Session->globals;
-        st = EmitRecord8(211, g->CellColorRgb & 0xFFFFFF, g->CellColorIndex, &ctx->Compose);
-        if (st == 0) {
-          ctx->TargetDone = 1;
-          ctx->InsertOnceDone |= 0x4;
-        }
-      }
       break;
     case 2422:
       if (!(ctx->InsertOnceDone & 0x1) && (ctx->Number1 == 0 || ctx->Number1 == 2) &&

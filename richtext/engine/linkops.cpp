@@ -474,8 +474,10 @@ NnStatus BuildBackgroundImage(const uint8_t* old, uint32_t oldLen, const char* n
   return 0;
 }
 
-NnStatus LayerBackgroundImage(const uint8_t* data, uint16_t sig, uint32_t len,
-                              RTProcessContext* ctx, RecordEmission* out) {
+// The layer's head (its records before its first paragraph): its background
+// image is replaced, and what the head lacks is added at its end.
+NnStatus LayerHead(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx,
+                   RecordEmission* out) {
   TableTextOpsState& t = ctx->TableText;
   if (t.LayerHeadDone || !t.ElementGroupDepth) return 0;
   const char* name = Option(ctx, "BackgroundImage=");
@@ -494,6 +496,17 @@ NnStatus LayerBackgroundImage(const uint8_t* data, uint16_t sig, uint32_t len,
   }
   if (!headEnds) return 0;
   t.LayerHeadDone = 1;
+  // A layer without an attribute record of its own gets one at the end of
+  // its head, inside its group, where its listing and the page read it (not
+  // after its end, where nothing does).
+  if (Contains(ctx->Text1, "LayerHTML") && !ctx->HtmlAttributesWritten) {
+    bool written = false;
+    NnStatus st = ComposeHtmlAttributesFromOptions(kSigAttributes, ctx->Text1, "Layer", nullptr,
+                                                   true, ctx, &written);
+    if (st) return st;
+    ctx->HtmlAttributesWritten = 1;
+    ctx->Item->modified = 1;
+  }
   if (!name || t.LayerBackgroundSeen) return 0;
   uint8_t* rec = nullptr;
   uint32_t recLen = 0;
@@ -555,7 +568,7 @@ NnStatus LayerRecord(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessC
   }
   if (sig == kSigAttributes && Contains(t, "LayerHTML") && OwnAttributes(ctx, 108))
     return RebuildAttributes(data, len, "LayerHTML", ctx, out);
-  return LayerBackgroundImage(data, sig, len, ctx, out);
+  return LayerHead(data, sig, len, ctx, out);
 }
 
 NnStatus ElementProperties(uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx,

@@ -1045,8 +1045,25 @@ void MarginsStep(const uint8_t* d, uint16_t sig, uint32_t len, RTProcessContext*
   if (left && (ctx->PropMinLeft == 0 || left < ctx->PropMinLeft)) ctx->PropMinLeft = left;
 }
 
+// A table begins: the first one the walk meets holds the rows whose labels
+// the target reads and sets (a row or cell target begins inside its table,
+// at level 1); the labels of tables nested in them are theirs.
+bool EntersTable(uint16_t sig, RTProcessContext* ctx) {
+  if (!IsTableBegin(sig)) return false;
+  ++ctx->PropTableDepth;
+  if (!ctx->PropFirstLevel) ctx->PropFirstLevel = ctx->PropTableDepth;
+  return true;
+}
+
+bool AtLabelLevel(const RTProcessContext* ctx) {
+  return ctx->PropFirstLevel && ctx->PropTableDepth == ctx->PropFirstLevel;
+}
+
+// 41: the first label of the target's own rows.
 void RowLabelGet(const uint8_t* d, uint16_t sig, uint32_t len, RTProcessContext* ctx) {
-  if (sig != 0xFFE3 || ctx->TargetDone) return;
+  if (EntersTable(sig, ctx)) return;
+  if (IsTableEnd(sig) && ctx->PropTableDepth > 0) --ctx->PropTableDepth;
+  if (sig != 0xFFE3 || ctx->TargetDone || !AtLabelLevel(ctx)) return;
   ctx->TargetDone = 1;
   uint32_t n = Avail(len, 4, 128);
   SetBuffer(ctx->Session->PropertyText, At(d, len, 4), uint32_t(strnlen(At(d, len, 4), n)));
@@ -1077,15 +1094,11 @@ NnStatus ComposeRowLabel(RTProcessContext* ctx) {
 
 NnStatus RowLabelSet(const uint8_t* d, uint16_t sig, uint32_t len, RTProcessContext* ctx,
                      RecordEmission* out) {
-  if (IsTableBegin(sig)) {
-    ++ctx->PropTableDepth;
-    if (!ctx->PropFirstLevel) ctx->PropFirstLevel = ctx->PropTableDepth;
-    return 0;
-  }
+  if (EntersTable(sig, ctx)) return 0;
   if (IsTableEnd(sig)) {
     // The last row of a table of one column, without a label, takes it
     // before the table ends.
-    const bool first = ctx->PropFirstLevel && ctx->PropTableDepth == ctx->PropFirstLevel;
+    const bool first = AtLabelLevel(ctx);
     if (first && ctx->PropRowOpen && !ctx->TargetDone) {
       const NnStatus st = ComposeRowLabel(ctx);
       if (st) return st;
@@ -1094,7 +1107,7 @@ NnStatus RowLabelSet(const uint8_t* d, uint16_t sig, uint32_t len, RTProcessCont
     if (ctx->PropTableDepth > 0) --ctx->PropTableDepth;
     return 0;
   }
-  if (!ctx->PropFirstLevel || ctx->PropTableDepth != ctx->PropFirstLevel) return 0;
+  if (!AtLabelLevel(ctx)) return 0;
   if (IsCell(sig)) {
     const uint8_t column = B(d, len, 3);
     // Each row takes the label: ahead of its second cell, or, in a table of

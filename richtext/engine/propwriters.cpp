@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -574,19 +575,36 @@ int WriteImageFlagProps(const uint8_t* rec, uint32_t len, const uint8_t* colorRe
 
 // ---- lengths and layers ----------------------------------------------------------------
 
+namespace {
+
+// A whole number as such (cut to 32 bits); a fraction in full (2.5), so that
+// the value written sets back as it was.
+void WriteNumber(double value, PropText* out) {
+  if (value == std::trunc(value) || !(std::fabs(value) < 2147483647.0)) {
+    out->Format("%ld", Trunc(value));
+    return;
+  }
+  char number[32];
+  for (int digits = 1; digits <= 17; ++digits) {
+    std::snprintf(number, sizeof number, "%.*g", digits, value);
+    if (std::strtod(number, nullptr) == value) break;
+  }
+  out->Append(number);
+}
+
+}  // namespace
+
 void WriteLengthProp(uint16_t flags, double value, uint8_t unit, PropText* out) {
   if (!out) return;
   if (!std::isfinite(value)) value = 0;
   if (flags & 1) out->Append("auto ");
   if (flags & 2) out->Append("inherit ");
-  switch (unit) {
-    case 1: out->Format("%fin", value / 1440.0); break;
-    case 2: out->Format("%ldpx", Trunc(value)); break;
-    case 3: out->Format("%ld%%", Trunc(value)); break;
-    case 4: out->Format("%ldem", Trunc(value)); break;
-    case 5: out->Format("%ldex", Trunc(value)); break;
-    case 6: out->Format("%ldch", Trunc(value)); break;
-    default: break;
+  static const char* const kUnits[] = {"px", "%", "em", "ex", "ch"};
+  if (unit == 1) {
+    out->Format("%fin", value / 1440.0);
+  } else if (unit >= 2 && unit <= 6) {
+    WriteNumber(value, out);
+    out->Append(kUnits[unit - 2]);
   }
   if (flags) out->DropTrailingBlank();
 }
@@ -621,11 +639,15 @@ int WriteLayerPositionProps(const uint8_t* rec, uint32_t len, PropText* out, uin
     Mark(flags, 8);
   }
   if (Wants(selector, 10, 17, flags)) {
-    out->Format("BrowserLeftOffset=%ld ", Trunc(D(rec, len, 104)));
+    out->Append("BrowserLeftOffset=");
+    WriteNumber(D(rec, len, 104), out);
+    out->Append(" ");
     Mark(flags, 10);
   }
   if (Wants(selector, 11, 17, flags)) {
-    out->Format("BrowserRightOffset=%ld ", Trunc(D(rec, len, 112)));
+    out->Append("BrowserRightOffset=");
+    WriteNumber(D(rec, len, 112), out);
+    out->Append(" ");
     Mark(flags, 11);
   }
   if (Wants(selector, 0, 17, flags)) {

@@ -221,7 +221,10 @@ void TargetProperties(const uint8_t* data, uint16_t sig, uint32_t len, RTProcess
       break;
     case LAYER:
       if (sig == 107) WriteLayerPositionProps(data, len, &r.out, sel, &flags);
-      if (sig == 0xFF7A) WriteHtmlAttrProps(data, len, &r.out, "Layer", sel, 2, 17, &flags);
+      if (sig == 106) WriteLayerSizeProps(data, len, &r.out, sel, &flags);
+      // Its own attribute record, not that of a table or field inside it.
+      if (sig == 0xFF7A && OpenElement(ctx) == 108)
+        WriteHtmlAttrProps(data, len, &r.out, "Layer", sel, 2, 17, &flags);
       break;
     case URLLink:
       if (sig == 0xFFF2 && len >= 12) {

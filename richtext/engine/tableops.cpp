@@ -237,71 +237,139 @@ NnStatus CellBorders(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessC
 
 // ---- step 38 CellColor get ------------------------------------------------------
 
+// Colour record flags: the colour is none (the cell transparent), the
+// system's, or the start of a gradient (a 14-byte record).
+constexpr uint16_t kColorNone = 0x4, kColorSystem = 0x8, kColorGradient = 0x10;
+// The cell colour a get step leaves for a cell that has none (the chunk
+// reads it as an empty value).
+constexpr uint16_t kNoCellColor = 0xFFFF;
+
+uint32_t RecordRgb(const uint8_t* d) {
+  return uint32_t(d[4]) | uint32_t(d[5]) << 8 | uint32_t(d[6]) << 16;
+}
+
+// A cell's colour record closes its content: the first one met before the
+// table's next cell or end (nested tables stepped over); null when the cell
+// has none.
+const RTRecordNode* OwnColorRecord(const RTRecordNode* cell) {
+  int nesting = 0;
+  for (const RTRecordNode* n = cell ? cell->next : nullptr; n; n = n->next) {
+    if (IsTableBegin(n->signature)) {
+      ++nesting;
+    } else if (IsTableEnd(n->signature)) {
+      if (nesting-- == 0) return nullptr;
+    } else if (nesting == 0) {
+      if (IsCell(n->signature)) return nullptr;
+      if (n->signature == 211) return n;
+    }
+  }
+  return nullptr;
+}
+
+// The first cell's colour: its palette word, and its own colour record (not
+// that of a later cell when it has none).
 void CellColorGet(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx) {
   SessionGlobals* g = ctx->Session->globals;
+  TableTextOpsState& t = ctx->TableText;
   // The colour record of a cell nested in the first one is that cell's.
-  if ((IsCell(sig) || sig == 211) && !OwnCellRecord(sig, ctx)) return;
-  if (IsCell(sig) && !ctx->TargetDone) {
+  if ((IsCell(sig) || IsTableEnd(sig) || sig == 211) && !OwnCellRecord(sig, ctx)) return;
+  if (IsCell(sig)) {
+    t.CellColorOpen = !ctx->TargetDone;
+    if (ctx->TargetDone) return;
     if (len >= kCellLength && (data[kCellFlags] & kCellHasColor))
       g->CellColorIndex = U16(data, len, kCellBackground);
     ctx->TargetDone = 1;
     gCellColorMarker = 1;
-  } else if (sig == 211 && len >= 8 && (g->CellColorRgb == 0 || !ctx->TargetDone)) {
-    g->CellColorRgb = uint32_t(data[4]) | uint32_t(data[5]) << 8 | uint32_t(data[6]) << 16;
-    ctx->TargetDone = 1;
+  } else if (IsTableEnd(sig)) {
+    t.CellColorOpen = 0;
+  } else if (sig == 211 && len >= 8 && t.CellColorOpen) {
+    // A colour record marked "none" leaves the cell without a colour on the
+    // page, whatever its palette word holds: it reads as none.
+    t.CellColorOpen = 0;
+    if (U16(data, len, 2) & kColorNone)
+      g->CellColorIndex = kNoCellColor;
+    else
+      g->CellColorRgb = RecordRgb(data);
     gCellColorMarker = 1;
   }
 }
 
 // ---- 2394 CellColor set --------------------------------------------------------
 
+// Whether the cell shows the colour in the form it is set in already: an RGB
+// value by its own colour record (its palette word, a stored approximation,
+// stays), a palette colour by its word without a colour record. Such a cell
+// is left as it is, so that a colour read and set back changes nothing.
+bool CellShowsColor(const RTRecordNode* cell, uint32_t rgb, uint16_t index) {
+  if (!cell || cell->length < kCellLength || !(cell->data[kCellFlags] & kCellHasColor))
+    return false;
+  const RTRecordNode* color = OwnColorRecord(cell);
+  if (!rgb) return !color && U16(cell->data, cell->length, kCellBackground) == index;
+  return color && color->length >= 8 && !(U16(color->data, color->length, 2) & kColorNone) &&
+         RecordRgb(color->data) == rgb;
+}
+
+}  // namespace
+
+// The open cell of the target ends: an RGB colour it has no record of yet
+// gets one, before what follows it.
+NnStatus CloseCellColor(RTProcessContext* ctx) {
+  TableTextOpsState& t = ctx->TableText;
+  const uint32_t rgb = ctx->Session->globals->CellColorRgb & 0xFFFFFF;
+  const bool compose = t.CellColorOpen && !t.CellColorKept && !t.CellColorRecordMet && rgb;
+  t.CellColorOpen = 0;
+  if (!compose) return 0;
+  NnStatus st = EmitRecord8(211, rgb, 0, &ctx->Compose);
+  if (st == 0) MarkModified(ctx);
+  return st;
+}
+
+namespace {
+
+// Every cell of the target's own table takes the colour: a palette colour
+// as its word (its colour record goes), an RGB colour as its colour record,
+// rewritten, or added at the cell's end.
 NnStatus CellColorSet(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx,
                       RecordEmission* out) {
   SessionGlobals* g = ctx->Session->globals;
+  TableTextOpsState& t = ctx->TableText;
   const uint32_t rgb = g->CellColorRgb & 0xFFFFFF;
-  const uint16_t index = g->CellColorIndex;
+  const uint16_t index = rgb ? 0 : g->CellColorIndex;
   if (!OwnCellRecord(sig, ctx)) return 0;
+  if (IsTableEnd(sig)) return CloseCellColor(ctx);
   if (IsCell(sig)) {
     if (len < kCellLength) return 0;
+    NnStatus st = CloseCellColor(ctx);
+    if (st) return st;
     ctx->SetRecordMet = 1;
-    const bool topLeft = data[kCellRow] == 0 && data[kCellColumn] == 0;
-    if (!ctx->AtTarget && rgb && index == 0 && !topLeft) {
-      NnStatus st = EmitRecord8(211, rgb, 0, &ctx->Compose);
-      if (st) return st;
-    } else {
-      ctx->TargetDone = 0;
-    }
+    t.CellColorOpen = 1;
+    t.CellColorRecordMet = 0;
+    const RTRecordNode* node = ctx->CurrentNode;
+    t.CellColorKept = node && node->data == data && CellShowsColor(node, rgb, index);
+    if (t.CellColorKept) return 0;
     uint8_t* cell = SmallCopy(data, sig, len, ctx, out);
     if (!cell) return 0;
     cell[kCellFlags] = uint8_t(cell[kCellFlags] | kCellHasColor);
     Put16(cell, kCellBackground, index);
-    if (rgb == 0) ctx->TargetDone = 1;
     MarkModified(ctx);
     return 0;
   }
-  if (IsTableEnd(sig)) {
-    if (!ctx->AtTarget && rgb && index == 0) {
-      NnStatus st = EmitRecord8(211, rgb, 0, &ctx->Compose);
-      if (st) return st;
-      ctx->TargetDone = 1;
-      MarkModified(ctx);
-    }
-    return 0;
+  if (sig != 211 || !t.CellColorOpen) return 0;
+  t.CellColorRecordMet = 1;
+  if (t.CellColorKept) return 0;
+  if (rgb && len >= 8) {
+    uint8_t* rec = SmallCopy(data, sig, len, ctx, out);
+    if (!rec) return 0;
+    rec[4] = uint8_t(rgb);
+    rec[5] = uint8_t(rgb >> 8);
+    rec[6] = uint8_t(rgb >> 16);
+    rec[7] = 0;
+    // The colour shows as it is given: plain, not "none" nor a gradient.
+    Put16(rec, 2, uint16_t((U16(rec, len, 2) & ~(kColorNone | kColorSystem | kColorGradient)) | 1));
+  } else {
+    out->length = 0;  // a palette colour replaces the cell's own colour record
   }
-  if (sig == 211) {
-    if (index == 0 && rgb && len >= 8) {
-      uint8_t* rec = SmallCopy(data, sig, len, ctx, out);
-      if (!rec) return 0;
-      rec[4] = uint8_t(rgb);
-      rec[5] = uint8_t(rgb >> 8);
-      rec[6] = uint8_t(rgb >> 16);
-      rec[7] = 0;
-    } else {
-      out->length = 0;  // a palette colour replaces the cell's own colour record
-    }
-    ctx->TargetDone = 1;
-    MarkModified(ctx);
-  }
+  MarkModified(ctx);
   return 0;
 }
 
@@ -603,7 +671,14 @@ bool Setup(RTProcessContext* ctx, NnStatus* status) {
   return true;
 }
 
-const OperationFamily kTableOps = {"tables", Setup, nullptr, nullptr, Record, nullptr, nullptr};
+// The cell colour's last cell closes with the target.
+bool ElementEnd(uint8_t*, uint16_t, uint32_t, RTProcessContext* ctx, NnStatus* status) {
+  if (ctx->OperationCode != 2394) return false;
+  *status = CloseCellColor(ctx);
+  return true;
+}
+
+const OperationFamily kTableOps = {"tables", Setup, nullptr, nullptr, Record, ElementEnd, nullptr};
 
 }  // namespace
 

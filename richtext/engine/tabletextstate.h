@@ -28,6 +28,14 @@ struct TableTextOpsState {
   uint16_t MergedContent = 0;
   int32_t CellDepth = -1;          // table depth of the cells the operation acts on
 
+  // 38 and 2394: a cell of the target's own table is open (its trailing
+  // colour record, 211, lies before the next cell); for 2394, whether it
+  // shows the colour already (it is left as it is) and whether its own
+  // colour record was met.
+  uint16_t CellColorOpen = 0;
+  uint16_t CellColorKept = 0;
+  uint16_t CellColorRecordMet = 0;
+
   // 2422 on cells: whether a cell of the target is open and whether it had
   // its own record; for either kind, the attribute record of the element the
   // target starts with, once known.
@@ -84,9 +92,14 @@ struct TableTextOpsState {
 
   // Text-run operations: inside a BEGIN/END pair that wraps a text run.
   uint16_t InTextWrap = 0;
-  // Text-run changes: colour and highlight of the wrapped run being rebuilt.
+  // Text-run changes: what of the colour record of the wrapped run being
+  // rebuilt changes (the colour and highlight parts of the font change's
+  // mask), to what (an RGB value, and flags: 1 for an RGB colour and the
+  // highlight bits), and whether the run's colour record was met.
+  uint32_t WrapMask = 0;
   uint32_t WrapColor = 0;
   uint16_t WrapHighlight = 0;
+  uint16_t WrapColorMet = 0;
 
   // Section titles and button labels change only in fonts that match this
   // pattern ("MatchFont=" of the option string; an empty mask matches all).

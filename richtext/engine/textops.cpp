@@ -156,7 +156,9 @@ bool RunFont(const uint8_t* data, uint16_t sig, uint32_t len, const RTRecordNode
 }
 
 NnStatus FontGet(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx) {
-  if (ctx->TargetDone || !IsRunRecord(data, sig, len)) return 0;
+  // A text effect's font is not what the page shows of the run it opens:
+  // the run's own font is read.
+  if (ctx->TargetDone || sig == kSigEffect || !IsRunRecord(data, sig, len)) return 0;
   uint32_t font = 0;
   if (!RunFont(data, sig, len, ctx->CurrentNode, &font)) return 0;
   const RTRecordNode *text = nullptr, *color = nullptr;
@@ -310,36 +312,58 @@ NnStatus ChangeRun(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessCon
   if (sig == kSigBegin) {
     if (BracketObject(data, len) == kSigText) {
       t.InTextWrap = 1;
-      t.WrapColor = 0;
-      t.WrapHighlight = 0;
+      t.WrapMask = t.WrapColor = t.WrapHighlight = t.WrapColorMet = 0;
     }
     return 0;
   }
   if (sig == kSigEnd) {
-    if (BracketObject(data, len) == kSigText) t.InTextWrap = 0;
+    if (BracketObject(data, len) != kSigText) return 0;
+    t.InTextWrap = 0;
+    // A wrapping without a colour record takes one for what the font
+    // identifier cannot hold: an RGB colour or a highlight.
+    if (t.WrapMask && !t.WrapColorMet && t.WrapHighlight)
+      return EmitRecord8(kSigColor, t.WrapColor, t.WrapHighlight, &ctx->Compose);
     return 0;
   }
   if (sig == kSigColor) {
-    // The colour of a wrapped run follows the change.
-    if (t.InTextWrap && (t.WrapColor || t.WrapHighlight) && len >= 8) {
-      uint8_t* copy = PoolCopy(data, sig, len, ctx, out);
-      if (!copy) return NN_ERR_MEMORY;
-      if (t.WrapColor) {
-        copy[4] = uint8_t(t.WrapColor);
-        copy[5] = uint8_t(t.WrapColor >> 8);
-        copy[6] = uint8_t(t.WrapColor >> 16);
-      }
-      if (t.WrapHighlight) Put16(copy, 2, t.WrapHighlight);
+    // The colour record of a wrapped run follows the change in the parts the
+    // change names; the others (an RGB colour beside a new highlight, a
+    // highlight beside a new colour, a gradient) stay as they are.
+    if (!t.InTextWrap || len < 8) return 0;
+    t.WrapColorMet = 1;
+    if (!t.WrapMask) return 0;
+    uint8_t* copy = PoolCopy(data, sig, len, ctx, out);
+    if (!copy) return NN_ERR_MEMORY;
+    uint16_t flags = U16(copy, len, 2);
+    if (t.WrapMask & FONT_MASK_COLOR) {
+      copy[4] = uint8_t(t.WrapColor);
+      copy[5] = uint8_t(t.WrapColor >> 8);
+      copy[6] = uint8_t(t.WrapColor >> 16);
+      flags = uint16_t((flags & ~1u) | (t.WrapHighlight & 1u));
     }
+    if (t.WrapMask & FONT_MASK_HIGHLIGHT)
+      flags = uint16_t((flags & ~FONT_ALL_HIGHLIGHTS) | (t.WrapHighlight & FONT_ALL_HIGHLIGHTS));
+    Put16(copy, 2, flags);
     return 0;
   }
   if (sig == kSigEffect) {
     if (code == 2373 || len < 8) return 0;
     ctx->SetRecordMet = 1;
+    // The effect takes what of the change its run does not show yet: the
+    // run's own font set again leaves both as they are.
+    uint32_t mask = ctx->FontMask;
+    const RTRecordNode* node = ctx->CurrentNode;
+    if (code == 2363 && node && node->data == data) {
+      const RTRecordNode* run = node->next && node->next->signature == kSigBegin ? node->next->next
+                                                                                 : node->next;
+      if (!run || run->signature != kSigText || run->length < h::kTextFixed) run = node;
+      mask = ChangeMaskAt(run, U32(run->data, run->length, 4), ctx) & ~FONT_MASK_GRADIENT;
+    }
+    if (!mask) return 0;
     uint8_t* copy = PoolCopy(data, sig, len, ctx, out);
     if (!copy) return NN_ERR_MEMORY;
     uint32_t font = U32(copy, len, 4);
-    FontApplyChanges(&font, nullptr, nullptr, &ctx->Font, ctx->FontMask);
+    FontApplyChanges(&font, nullptr, nullptr, &ctx->Font, mask);
     Put32(copy, 4, font);
     return 0;
   }
@@ -359,8 +383,9 @@ NnStatus ChangeRun(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessCon
     if (code == 2373)
       return HighlightMatches(data, len, font, newFont, color, highlight, ctx, out);
     if (t.InTextWrap) {
-      if (color) t.WrapColor = color & 0xFFFFFF;
-      if (highlight) t.WrapHighlight = highlight;
+      t.WrapMask = mask & (FONT_MASK_COLOR | FONT_MASK_HIGHLIGHT);
+      t.WrapColor = color & 0xFFFFFF;
+      t.WrapHighlight = highlight;
     }
     if ((color || highlight) && !t.InTextWrap) {
       const char* text = reinterpret_cast<const char*>(data) + h::kTextFixed;

@@ -152,11 +152,13 @@ TEST_F(GraphicTest, BitmapsAndMetafilesGiveAltTextOrNothing) {
 }
 
 // A picture's attributes and caption, in its group as documents store them
-// or following it, go with the picture: on its img, not on the link around it.
+// (after a record no reader knows, 0xDF) or following it, go with the
+// picture: on its img, not on the link around it.
 TEST_F(GraphicTest, AttributesAndCaptionGoWithTheirPicture) {
   Add(HotspotBegin(11, 0x1000, "http://x/"));
   Add(GroupBegin(0x0099));
   Add(Graphic(20, 30));
+  Add(ByteRecord(0x00DF, 8));
   Add(AltText("a"));
   Add(IdName({"pic", "", "", "t", "onerror=\"x()\" src=\"y\" data-a=\"1\""}));
   Add(Caption("A<b>", 1));

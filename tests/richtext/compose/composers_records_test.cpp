@@ -4,6 +4,7 @@
 #include <string>
 
 #include "compose_support.h"
+#include "richtext/engine/opcodes.h"
 
 namespace {
 
@@ -356,11 +357,23 @@ TEST_F(ComposeDoc, LayerStoresItsSizeAsWidthAndHeight) {
     EXPECT_DOUBLE_EQ(place->F64(88), 0.0);
     EXPECT_TRUE(Balanced(records));
   };
+  // It lists its size; HTML attributes set on it, which has none of its own,
+  // go inside its group ahead of its first paragraph, onto its division.
+  TorvoRTChunk* layer = item->DefineChunk("Layer 1");
+  layer->AlterRichText(2437, LAYER, 0, 0, 0, "LayerHTMLID=kv LayerHTMLClass=c", nullptr, nullptr,
+                       nullptr);
+  ASSERT_EQ(layer->lastStatus, 0);
+  EXPECT_EQ(std::string(layer->GetTargetProperties("Layer", "")),
+            "ZIndex=0 Scheme=absolute BrowserLeftOffset=0 BrowserRightOffset=0 Top='10px' "
+            "Left='20px' Width='300px' Height='150px' LayerHTMLId='kv' LayerHTMLClass='c' ");
   check(Records());
   std::string page;
   check(Reloaded(&page));
   EXPECT_TRUE(WellFormed(page));
-  EXPECT_NE(page.find("width: 300px; height: 150px;"), std::string::npos) << page;
+  EXPECT_NE(page.find("<div id=\"kv\" class=\"c\" style=\"position: absolute; top: 10px; left: "
+                      "20px; z-index: 0; width: 300px; height: 150px;"),
+            std::string::npos)
+      << page;
   EXPECT_NE(page.find("top: 10px; left: 20px;"), std::string::npos) << page;
   EXPECT_NE(page.find("Inside the layer"), std::string::npos);
 }

@@ -201,7 +201,8 @@ TEST(PropWriters, LengthsByUnit) {
     WriteLengthProp(flags, v, unit, &t);
     return std::string(b);
   };
-  EXPECT_EQ(length(0, 2.5, 2), "2px");
+  EXPECT_EQ(length(0, 2.5, 2), "2.5px");  // a fraction in full: it sets back as it was
+  EXPECT_EQ(length(0, 2, 2), "2px");
   EXPECT_EQ(length(1, 0, 0), "auto");
   EXPECT_EQ(length(0, 50, 3), "50%");
   EXPECT_EQ(length(0, 1440, 1), "1.000000in");
@@ -223,8 +224,9 @@ TEST(PropWriters, LayerPosition) {
   std::memcpy(&pos[104], &off, 8);
   Out out;
   WriteLayerPositionProps(pos.data(), 120, &out.text, 17, &out.flags);
+  // Fractions in full: the listing sets back as it was.
   EXPECT_EQ(out.str(),
-            "ZIndex=7 Scheme=relative BrowserLeftOffset=-3 BrowserRightOffset=0 Top='10px' "
+            "ZIndex=7 Scheme=relative BrowserLeftOffset=-3.7 BrowserRightOffset=0 Top='10.9px' "
             "Left='auto' ");
 }
 

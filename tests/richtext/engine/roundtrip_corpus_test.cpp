@@ -65,6 +65,30 @@ NnStatus Status(TorvoRTChunk* c, int set) { return set ? 0 : c->lastStatus ? c->
   return ::testing::AssertionSuccess();
 }
 
+std::string Page(Workspace& ws) { return writecheck::RenderXhtml(ws.item()); }
+
+// Whether a value set shows where it belongs: the one element of the page
+// holding it in `attribute` is an `element`.
+bool ShowsIn(const std::string& page, const char* element, const char* attribute,
+             const char* value) {
+  std::vector<std::string> holders;
+  for (const kvtest::PageElement& e : kvtest::PageElements(page))
+    if (e.Attribute(attribute).find(value) != std::string::npos) holders.push_back(e.name);
+  return holders == std::vector<std::string>{element};
+}
+
+using Setter = std::function<NnStatus(TorvoRTChunk*)>;
+Setter Sets(const char* name, const char* value) {
+  return [=](TorvoRTChunk* c) { return Status(c, c->SetPropertyText(name, value, 0)); };
+}
+// The element properties of a target type (2437).
+Setter Options(uint32_t type, const std::string& text) {
+  return [=](TorvoRTChunk* c) {
+    c->AlterRichText(2437, type, 0, 0, 0, text.c_str(), nullptr, nullptr, nullptr);
+    return c->lastStatus;
+  };
+}
+
 // Every read and set of one element of an item.
 class Element {
  public:
@@ -172,12 +196,34 @@ std::vector<std::string> TableReadings(TorvoRTItem* item, long tables) {
   return out;
 }
 
+// Each row's label (of its own table) and cell's colour set back leave the
+// item as stored; new ones read back, only their records change, and the
+// colour shows on that cell's td alone (no page shows labels).
+void Cells(Workspace& ws, const std::string& where, const std::string& table) {
+  for (long r = 1, rows = ws.item()->DefineChunk(table.c_str())->GetCount("Row"); r <= rows; ++r) {
+    const std::string row = table + "; Row " + std::to_string(r);
+    Element labelled(ws, where, row);
+    labelled.Properties({"RowLabel"});
+    labelled.Change("RowLabel", Sets("RowLabel", "Kv <l>"),
+                    [](TorvoRTChunk* k) { return Prop(k, "RowLabel") == "Kv <l>"; }, {0xFFE3}, 1);
+    for (long c = 1, n = ws.item()->DefineChunk(row.c_str())->GetCount("Column"); c <= n; ++c) {
+      Element cell(ws, where, row + "; Column " + std::to_string(c));
+      cell.Properties({"CellColor"});
+      cell.Change("CellColor", Sets("CellColor", "RGB10,20,30"), [&](TorvoRTChunk* k) {
+        return Prop(k, "CellColor") == "RGB10,20,30" &&
+               ShowsIn(Page(ws), "td", "style", "background-color:#0a141e");
+      }, {164, 208, 211}, 2);
+      cell.Properties({"CellColor"});
+    }
+  }
+}
+
 void Tables(Workspace& ws, const std::string& where) {
   const long tables = ws.item()->DefineChunk("")->GetCount("Table");
   for (long t = 1; t <= tables; ++t) {
     const std::string def = "Table " + std::to_string(t);
     Element e(ws, where, def);
-    e.Properties({"TableFitToWindow"});
+    e.Properties({"TableFitToWindow", "RowLabel"});
     const auto listing = [](TorvoRTChunk* c) {
       return c->ChangeTable(Text(c->GetTableProperties("")).c_str(), 0);
     };
@@ -259,6 +305,7 @@ void Tables(Workspace& ws, const std::string& where) {
     e.Same("its changed listing", listing);
     e.Refused("an unknown key",
               [](TorvoRTChunk* c) { return c->ChangeTable("TableColour=Red", 0); });
+    Cells(ws, where, def);
   }
 }
 
@@ -310,6 +357,10 @@ void Paragraphs(Workspace& ws, const std::string& where) {
       {0xFFCC, 0xFFCD}, 2 + markers);
 }
 
+const Setter kAddsHighlight = [](TorvoRTChunk* c) {
+  return c->ChangeFont("+HighlightYellow", nullptr, 0);
+};
+
 void TextRuns(Workspace& ws, const std::string& where) {
   const long runs = ws.item()->DefineChunk("")->GetCount("Text");
   for (long r = 1; r <= runs; ++r) {
@@ -318,9 +369,17 @@ void TextRuns(Workspace& ws, const std::string& where) {
                   "LanguageTag"});
     e.Foreign({"SectionTitle", "TargetFrame", "RowLabel", "ButtonText", "AnchorText",
                "LinkReplicaID", "ActionFormula", "CellColor", "GraphicStorage"});
-    // The text, unless a line break (a NUL) ends what a text property carries.
-    if (Prop(e.Chunk(), "Text").size() == size_t(e.Chunk()->GetRichTextStat(1)))
-      e.Properties({"Text", "UnformattedText"});
+    // The text, line breaks "\n" both ways; a new one shows on the page where
+    // the run's own text does (not pass-through HTML, not in a hotspot).
+    e.Properties({"Text", "UnformattedText"});
+    const bool plain = !e.Chunk()->GetPropertyNumber("PassthruHTML") &&
+                       !e.Chunk()->GetPropertyNumber("InsideHotspot");
+    const bool visible =
+        plain && Prop(e.Chunk(), "Text").find_first_not_of(" \t\n") != std::string::npos;
+    e.Change("a text with a line break", Sets("Text", "Kv1\nKv2"), [&](TorvoRTChunk* c) {
+      return Prop(c, "Text") == "Kv1\nKv2" &&
+             (!plain || Page(ws).find("Kv1<br />Kv2") != std::string::npos);
+    }, {0xFF85, 221, 222, 210}, 4);
     e.Same("its font",
            [](TorvoRTChunk* c) { return c->ChangeFont(Prop(c, "Font").c_str(), nullptr, 0); });
     e.Refused("a word that is no font word", [](TorvoRTChunk* c) {
@@ -357,6 +416,14 @@ void TextRuns(Workspace& ws, const std::string& where) {
                        : 1;
           },
           [&](TorvoRTChunk* c) { return Prop(c, f.name) == f.reads; }, {0xFF85, 221, 222, 210}, 4);
+    // A highlight added to a run in an RGB colour keeps the colour: both read
+    // back, and the page shows the colour on the run.
+    for (const auto& highlight : {Sets("TextAttributes", "Bold HighlightYellow"), kAddsHighlight})
+      e.Change("HighlightYellow on RGB10,20,30", highlight, [&](TorvoRTChunk* c) {
+        return Prop(c, "FontColor") == "RGB10,20,30" &&
+               Prop(c, "TextAttributes").find("HighlightYellow") != std::string::npos &&
+               (!visible || ShowsIn(Page(ws), "span", "style", "color:#0a141e"));
+      }, {0xFF85, 210}, 2, [&] { ASSERT_EQ(Sets("FontColor", "RGB10,20,30")(e.Chunk()), 0); });
     TogglePassthru(e, 2);
     e.Same("its changed font",
            [](TorvoRTChunk* c) { return c->ChangeFont(Prop(c, "Font").c_str(), nullptr, 0); });
@@ -371,30 +438,57 @@ void Pictures(Workspace& ws, const std::string& where) {
         {"GraphicStorage", "GraphicWidth", "GraphicHeight", "ImageInPixels", "HideFormula"});
     e.Foreign({"SectionTitle", "RowLabel", "AnchorText", "ActionFormula", "CellColor",
                "LinkReplicaID"});
-    auto properties = [](const char* text) {
-      return [text](TorvoRTChunk* c) {
-        c->AlterRichText(2437, GRAPHIC, 0, 0, 0, text, nullptr, nullptr, nullptr);
-        return c->lastStatus;
-      };
-    };
+    auto properties = [](const std::string& text) { return Options(GRAPHIC, text); };
     const std::string listing = Text(e.Chunk()->GetTargetProperties("Graphic", ""));
     e.Same("its element properties", properties(listing.c_str()));
     // Each property set reads back from the picture's own records (inside
-    // the group it may have); set once more, it adds nothing.
+    // the group it may have) and shows on the page (the alt text and class on
+    // its img alone, with an alt text for a picture the page cannot show
+    // itself); set once more, it adds nothing.
     for (const char* set : {"AltText='A<&'", "Caption='A<&'", "GraphicHTMLClass='A<&'",
                             "BorderStyle=SOLID BorderThicknessTop=2"}) {
       const std::string key(set, std::strchr(set, '=') - set);
+      auto shows = [&](const std::string& page) {
+        if (key != "Caption")
+          return ShowsIn(page, "img", key == "AltText" ? "alt" : "class", "A<&");
+        return page.find("\">A&lt;&amp;</span>") != std::string::npos;
+      };
       e.Change(
           set, properties(set),
           [&](TorvoRTChunk* c) {
             return key == "BorderStyle" ||
-                   Text(c->GetTargetProperties("Graphic", key.c_str())) == "A<&";
+                   (Text(c->GetTargetProperties("Graphic", key.c_str())) == "A<&" &&
+                    shows(Page(ws)));
           },
-          {153, 221, 222, 0xFFCA, 0xFF76, 0xFF7A, 0xFFFC}, 3);
+          {153, 221, 222, 0xFFCA, 0xFF76, 0xFF7A, 0xFFFC}, 3,
+          [&] {
+            EXPECT_TRUE(key != "GraphicHTMLClass" || properties("AltText=kv")(e.Chunk()) == 0);
+          });
       e.Same(std::string(set) + " again", properties(set));
     }
     const std::string longCaption = "Caption='" + std::string(5000, 'c') + "'";
     e.Refused("a caption of 5,000 characters", properties(longCaption.c_str()));
+  }
+}
+
+// Every layer: its listing set back leaves it as stored; a new size and
+// class read back and show on its division of the page alone.
+void Layers(Workspace& ws, const std::string& where) {
+  auto read = [](TorvoRTChunk* c, const char* key) {
+    return Text(c->GetTargetProperties("Layer", key));
+  };
+  for (long l = 1, n = ws.item()->DefineChunk("")->GetCount("Layer"); l <= n; ++l) {
+    Element e(ws, where, "Layer " + std::to_string(l));
+    e.Same("its listing", Options(LAYER, read(e.Chunk(), "")));
+    e.Change("a size and a class", Options(LAYER, "Width=123px Height=45px LayerHTMLClass='kv<c'"),
+             [&](TorvoRTChunk* c) {
+               const std::string page = Page(ws);
+               return read(c, "Width") + read(c, "Height") + read(c, "LayerHTMLClass") ==
+                          "123px45pxkv<c" &&
+                      ShowsIn(page, "div", "style", "width: 123px; height: 45px;") &&
+                      ShowsIn(page, "div", "class", "kv<c");
+             }, {106, 0xFF7A}, 2);
+    e.Same("its changed listing", Options(LAYER, read(e.Chunk(), "")));
   }
 }
 
@@ -457,6 +551,7 @@ TEST(RoundTripCorpus, EveryPropertySetBackLeavesTheItemAndAChangeOnlyItsTarget) 
     TextRuns(ws, source.where);
     Paragraphs(ws, source.where);
     Pictures(ws, source.where);
+    Layers(ws, source.where);
     Hotspots(ws, source.where);
     Links(ws, source.where);
     EXPECT_EQ(ws.Reload(ws.Records()), "") << source.where;

@@ -223,19 +223,18 @@ TEST_F(TableOps, CellColorIndexDropsOldColourRecordsAndSetsTheIndex) {
 }
 
 TEST_F(TableOps, CellColorGetReadsTheFirstCell) {
-  // Background colour word 7 of the first cell.
-  Make(Grid({[] {
-              Bytes c = CellWith(0, 0, 0, 0x01, 0);
-              c[16] = 7;
-              return c;
-            }(),
-             Cell(0, 1), Cell(1, 0), Cell(1, 1)}),
-       Chain({Node(REL_CONTAINS, TABLE, {1})}));
+  // Background colour word 7 of the first cell; the colour record that
+  // closes the second cell is that cell's.
+  std::vector<Bytes> g = Grid({CellWith(0, 0, 0, 0x01, 0), Cell(0, 1), Cell(1, 0), Cell(1, 1)});
+  g[4][16] = 7;
+  g.insert(g.begin() + 12, Bytes{211, 8, 1, 0, 1, 2, 3, 0});
+  Make(g, Chain({Node(REL_CONTAINS, TABLE, {1})}));
   session->globals->CellColorIndex = 0;
   session->globals->CellColorRgb = 0;
   gCellColorMarker = 0;
   ASSERT_EQ(Run(kStepCellColorGet), 0);
   EXPECT_EQ(session->globals->CellColorIndex, 7);
+  EXPECT_EQ(session->globals->CellColorRgb, 0u);
   EXPECT_EQ(gCellColorMarker, 1u);
 }
 

@@ -177,6 +177,23 @@ TEST_F(TextOps, FontGetWritesTheFirstRunsFont) {
   EXPECT_STREQ(session->LinkText, "Bold");
 }
 
+// A run opened by a text effect (0xFFC3, a font of its own) reads its own
+// font, which set back changes nothing; a change reaches both records.
+TEST_F(TextOps, ARunAfterATextEffectReadsAndSetsItsOwnFont) {
+  const Bytes effect = {0xC3, 0xFF, 8, 0, 0x01, 0xA1, 0xC0, 0x12};  // Bold Extruded COLOR192 18pt
+  Make({Pab(1), Para(), PabRef(1), effect, Text("About", 0x12080101u), Para(), Text("next")},
+       Chain({Node(REL_CONTAINS, TEXT, {1})}));
+  ASSERT_EQ(Run(kStepFontGet, 2317), 0);
+  const std::string font = session->LinkText;
+  EXPECT_EQ(font.substr(0, 16), "Bold DarkRed 18p") << font;
+  const Bytes before = Stored();
+  ASSERT_EQ(Run(2363, 0, 0, font.c_str()), 0);
+  EXPECT_EQ(Stored(), before);
+  ASSERT_EQ(Run(2363, 0, 0, "+Italic"), 0);
+  EXPECT_EQ(FontOf(Split(Stored())[3]), 0x12C0A301u);
+  EXPECT_EQ(FontOf(Split(Stored())[4]), 0x12080301u);
+}
+
 TEST_F(TextOps, ParagraphGetFindsTheDefinitionOfTheReference) {
   Make({Pab(3, 2880), Para(), PabRef(3), Text("x")}, Chain({Node(REL_CONTAINS, PARAGRAPH, {1})}));
   session->LinkText[0] = 0;

@@ -353,7 +353,9 @@ TEST_F(ImportFiles, RecordFilesAreAppendedWithTheirParagraphsRenumbered) {
   EXPECT_EQ(Stored(), stored);
 }
 
-TEST_F(WriteRecords, CellColourIsWrittenOncePerCall) {
+// Each cell of the target gets one colour record, closing its content
+// (the cells of "Column 2" in both rows); the other cells none.
+TEST_F(WriteRecords, CellColourIsWrittenOncePerCell) {
   Make({Pab(1), Para(), PabRef(1), TableBegin(), Cell(0, 0), enginetest::Text("a"), Cell(0, 1),
         enginetest::Text("b"), Cell(1, 0), enginetest::Text("c"), Cell(1, 1),
         enginetest::Text("d"), TableEnd()},
@@ -361,9 +363,11 @@ TEST_F(WriteRecords, CellColourIsWrittenOncePerCall) {
   session->globals->CellColorRgb = 0x00FF00;
   session->globals->CellColorIndex = 0;
   ASSERT_EQ(Run(2394), 0);
-  int colours = 0;
-  for (const Record& r : Now()) colours += r.sig == 211;
-  EXPECT_EQ(colours, 1);
+  std::string closed;  // the text each colour record follows
+  const std::vector<Record> now = Now();
+  for (size_t i = 1; i < now.size(); ++i)
+    if (now[i].sig == 211) closed += TextOf(now[i - 1]);
+  EXPECT_EQ(closed, "bd");
   EXPECT_EQ(StructureProblems(Now()), "");
 }
 
