@@ -20,6 +20,7 @@
 #include "richtext/engine/propwriters.h"
 #include "richtext/engine/rtproc.h"
 #include "richtext/item/cdlayout.h"
+#include "richtext/item/compose.h"
 #include "richtext/item/itemhelpers.h"
 #include "rtchunk.h"
 #include "rtitem.h"
@@ -474,6 +475,10 @@ NnStatus BuildBackgroundImage(const uint8_t* old, uint32_t oldLen, const char* n
   return 0;
 }
 
+constexpr uint16_t kSigLayerColor = 0x0072;
+// Colour flags that keep a colour off the page: none, the system's, a gradient.
+constexpr uint16_t kLayerColorNotShown = 0x4 | 0x8 | 0x10;
+
 // The layer's head (its records before its first paragraph): its background
 // image is replaced, and what the head lacks is added at its end.
 NnStatus LayerHead(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx,
@@ -484,6 +489,25 @@ NnStatus LayerHead(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessCon
   const bool own = ctx->OpenSignatureDepth == t.ElementGroupDepth;
   const bool headEnds = (own && sig == 129) ||
                         (sig == kSigEnd && ctx->OpenSignatureDepth < t.ElementGroupDepth);
+  // The layer's background colour (the record its division reads): an RGB
+  // colour, shown as given (neither "none" nor the system's).
+  ColorRGB colour{};
+  uint16_t index = 0;
+  const char* colourText = Option(ctx, "BackgroundColor=");
+  if (colourText && ParseColor(colourText, &index, &colour) != 0) return NN_ERR_INVALID_ARG;
+  const uint32_t rgb = colourText ? uint32_t(colour.red) | uint32_t(colour.green) << 8 |
+                                        uint32_t(colour.blue) << 16
+                                  : 0;
+  if (sig == kSigLayerColor && own && len >= 8) {
+    t.LayerColorSeen = 1;
+    if (!colourText) return 0;
+    uint8_t* rec = CopyOf(ctx, data, len);
+    if (!rec) return NN_ERR_MEMORY;
+    Put16(rec + 2, uint16_t((U16(rec, len, 2) & ~kLayerColorNotShown) | 1));
+    rec[4] = colour.red, rec[5] = colour.green, rec[6] = colour.blue;
+    Replace(ctx, out, rec, sig, len);
+    return 0;
+  }
   if (sig == 0xFFF6 && own) {
     t.LayerBackgroundSeen = 1;
     if (!name) return 0;
@@ -505,6 +529,11 @@ NnStatus LayerHead(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessCon
                                                    true, ctx, &written);
     if (st) return st;
     ctx->HtmlAttributesWritten = 1;
+    ctx->Item->modified = 1;
+  }
+  if (colourText && !t.LayerColorSeen) {
+    NnStatus st = EmitRecord8(uint8_t(kSigLayerColor), rgb, 1, &ctx->Compose);
+    if (st) return st;
     ctx->Item->modified = 1;
   }
   if (!name || t.LayerBackgroundSeen) return 0;
@@ -532,8 +561,13 @@ NnStatus LayerRecord(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessC
     SetLength(rec, len, 32, Option(ctx, "Left="));
     if (const char* scheme = Option(ctx, "Scheme=")) {
       static const char* const kSchemes[4] = {"static", "absolute", "relative", "fixed"};
-      for (uint8_t i = 0; i < 4; ++i)
-        if (strcasecmp(scheme, kSchemes[i]) == 0) rec[2] = i;
+      uint8_t i = 0;
+      while (i < 4 && strcasecmp(scheme, kSchemes[i]) != 0) ++i;
+      if (i == 4) {  // a word that names no scheme is refused, not ignored
+        PoolFree(ctx->Session, rec);
+        return NN_ERR_INVALID_ARG;
+      }
+      rec[2] = i;
     }
     SetDouble(rec, len, 104, Option(ctx, "BrowserLeftOffset="));
     SetDouble(rec, len, 112, Option(ctx, "BrowserRightOffset="));
@@ -559,7 +593,7 @@ NnStatus LayerRecord(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessC
     else if (strncasecmp(r, "horiz", 5) == 0) v = 3;
     else if (strncasecmp(r, "center", 5) == 0) v = 6;
     else if (strncasecmp(r, "size", 4) == 0) v = 5;
-    if (!v) return 0;
+    if (!v) return NN_ERR_INVALID_ARG;
     uint8_t* rec = CopyOf(ctx, data, len);
     if (!rec) return NN_ERR_MEMORY;
     rec[2] = v;

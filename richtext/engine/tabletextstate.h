@@ -63,6 +63,7 @@ struct TableTextOpsState {
   // it held a background image record.
   uint16_t LayerHeadDone = 0;
   uint16_t LayerBackgroundSeen = 0;
+  uint16_t LayerColorSeen = 0;
 
   // 2392, 2399: the text run being gathered (consecutive records of the
   // walked list from RunFirst on), replaced as one text when it ends.

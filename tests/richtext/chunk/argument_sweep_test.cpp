@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "corpus_fixture.h"
+#include "richtext/engine/opcodes.h"
 
 namespace corpustest {
 namespace {
@@ -243,6 +244,25 @@ TEST_F(ArgumentSweep, EachArgumentReachesTheRecordsOrTheCallFails) {
        CALL(c->AppendFileAttachment(KV_SOURCE_DIR "/README.md", std::string(300, 'n').c_str(), 0, "")),
        nullptr},
       {"ResetGraphicDimensions no graphic", kStyled, "", CALL(c->ResetGraphicDimensions(0, "")),
+       nullptr},
+      // A layer's element options.
+      {"AlterRichText 2437 BackgroundColor=", kView, "Layer 1",
+       CALL((c->AlterRichText(2437, LAYER, 0, 0, 0, "BackgroundColor=#102030", nullptr, nullptr,
+                              nullptr),
+             c->lastStatus)),
+       [](const RecordSet&, const RecordSet&, TorvoRTChunk* c) {
+         EXPECT_STREQ(c->item->DefineChunk("Layer 1")->GetTargetProperties("Layer", "BackgroundColor"),
+                      "#102030");
+       },
+       "background-color: rgb(16,32,48)"},
+      {"AlterRichText 2437 Scheme= unusable", kView, "Layer 1",
+       CALL((c->AlterRichText(2437, LAYER, 0, 0, 0, "Scheme=floating", nullptr, nullptr, nullptr),
+             c->lastStatus)),
+       nullptr},
+      {"AlterRichText 2437 BackgroundColor= unusable", kView, "Layer 1",
+       CALL((c->AlterRichText(2437, LAYER, 0, 0, 0, "BackgroundColor=nocolour", nullptr, nullptr,
+                              nullptr),
+             c->lastStatus)),
        nullptr},
   };
   for (const Row& row : rows) {

@@ -164,8 +164,9 @@ TEST_F(LinkOps, LayerSchemeTakesExactWords) {
   ASSERT_EQ(pos[0], 107);
   EXPECT_EQ(pos[2], 3);
   EXPECT_EQ(pos[4], 7);
-  ASSERT_EQ(Run(2437, LAYER, 0, "Scheme=float"), 0);
-  EXPECT_EQ(Stored()[6 + 18 + 2], 3);
+  // A word that names no scheme is refused; the layer keeps its own.
+  EXPECT_EQ(Run(2437, LAYER, 0, "Scheme=float"), NN_ERR_INVALID_ARG);
+  EXPECT_EQ(Stored(), stored);
 }
 
 Bytes Target(const std::string& t) { return HeadAndText(0xFFF2, t); }
