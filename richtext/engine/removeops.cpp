@@ -78,19 +78,6 @@ void MarkThroughNextEnd(RTProcessContext* ctx, RTRecordNode* from) {
   }
 }
 
-// The end record (127, 170, 174) of the hotspot begun at `begin`, counting
-// hotspots nested in it.
-RTRecordNode* MatchingHotspotEnd(RTRecordNode* begin) {
-  int depth = 0;
-  for (RTRecordNode* n = begin; n; n = n->next) {
-    // A legacy begin directly followed by a newer one opens one hotspot.
-    if (IsHotspotBegin(n->signature) &&
-        !(n->signature == 0xFFA9 && n->prev && n->prev->signature == 0xFFAD && n != begin))
-      ++depth;
-    if (IsHotspotEnd(n->signature) && --depth <= 0) return n;
-  }
-  return nullptr;
-}
 
 // The object a BEGIN announces: the first record after it, before the next
 // BEGIN or END, that the BEGIN names; else the record right after it.
@@ -134,7 +121,10 @@ bool RemoveContent(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessCon
   // A removed cell loses its content, not its place in the row.
   if (ctx->AtTarget && kv::tables::IsCell(sig) && inner && inner->targetType == COLUMN)
     return false;
-  if (inner && inner->relation == REL_INSIDE && inner->targetType > 0 &&
+  // A stretch that lies between its element's head and end (insideClose)
+  // holds none of the element's frame: an element of its kind nested there
+  // goes whole, begin and end alike.
+  if (inner && inner->relation == REL_INSIDE && !inner->insideClose && inner->targetType > 0 &&
       inner->targetType < kTargetTypeCount) {
     const TargetTypeDescriptor& d = TargetTypeDescriptors[inner->targetType];
     for (uint16_t s : d.beginSignatures)
@@ -260,7 +250,7 @@ bool HotspotIsLink(RTRecordNode* begin, bool strict) {
 // Marks the link's end record, the doclink BEGIN/END pairs inside it and the
 // END of a BEGIN that wraps the hotspot.
 void MarkLinkRecords(RTRecordNode* begin, RTProcessContext* ctx) {
-  RTRecordNode* end = MatchingHotspotEnd(begin);
+  RTRecordNode* end = RecordHotspotEnd(begin);
   for (RTRecordNode* n = begin->next; n && n != end; n = n->next) {
     if (n->signature == kSigBegin && IsDocLink(Wrapped(n))) {
       MarkDrop(ctx, n);
@@ -370,7 +360,7 @@ bool RemoveSectionRecord(RTRecordNode* node, uint16_t sig, RTProcessContext* ctx
   }
   if (sig == kSigEnd) return Wrapped(node) == kSigSection;
   if (IsSectionHotspot(node)) {
-    MarkDrop(ctx, MatchingHotspotEnd(node));
+    MarkDrop(ctx, RecordHotspotEnd(node));
     return true;
   }
   return false;

@@ -59,6 +59,11 @@ const std::vector<Target>& Targets() {
       {"Inside Table 1", Place::Range, "Inside Table 1", "Inside Table 1"},
       // Where a table is nested, the range after it ends its outer table.
       {"After Table 2", Place::Range, "After Table 2", "After Table 2"},
+      // What lies between an element's head and its end, never past it.
+      {"Inside Hotspot 1", Place::Range, "Inside Hotspot 1", "Inside Hotspot 1"},
+      {"Inside Field 1", Place::Range, "Inside Field 1", "Inside Field 1"},
+      {"Inside Section 1", Place::Range, "Inside Section 1", "Inside Section 1"},
+      {"Inside Layer 1", Place::Range, "Inside Layer 1", "Inside Layer 1"},
   };
   return targets;
 }
@@ -196,10 +201,13 @@ Before Snapshot(Workspace& work, const Operation& op, const Target& target) {
   Before b;
   b.records = work.Records();
   TorvoRTChunk* chunk = work.item()->DefineChunk(target.definition.c_str());
-  // A removed row renumbers the rows after it and the table's row count.
+  // A removed row renumbers the rows after it and the table's row count; a
+  // write inside an element changes nothing beyond the element.
+  const std::string& d = target.definition;
   TorvoRTChunk* range = target.place == Place::Row && op.writes == Writes::Removes
                             ? work.item()->DefineChunk("Table 1")
-                            : chunk;
+                        : d.starts_with("Inside ") ? work.item()->DefineChunk(d.substr(7).c_str())
+                                                   : chunk;
   b.first = size_t(range->GetPropertyNumber("FirstRecord"));
   b.last = size_t(range->GetPropertyNumber("LastRecord"));
   b.count = Count(work.item(), op, target);
@@ -261,6 +269,14 @@ TEST(WriteCorpus, EveryItemStaysSoundUnderTheCommonWrites) {
   items.push_back({"built empty run", "Body",
                    {Join({Para(), Pab(1), PabRef(1), Text(""), Text("b"), Para(), PabRef(1),
                           Text("two")})},
+                   {}});
+  // A section in a table cell: its inside is its body, not the rest of the item.
+  items.push_back({"built section in a cell", "Body",
+                   {Join({Para(), Pab(1), PabRef(1), Text("one"), TableBegin(), Cell(0, 0), Para(),
+                          PabRef(1), Text("two"), Cell(0, 1), Para(), PabRef(1), Begin(0xFFAD),
+                          Hotspot(0xFFAD, 12), SectionBar("Title"), Para(), PabRef(1),
+                          Text("body"), HotspotEnd(), End(0xAE), TableEnd(), Para(), PabRef(1),
+                          Text("tail")})},
                    {}});
   ASSERT_FALSE(items.empty());
   size_t writes = 0, soundBefore = 0;
@@ -352,7 +368,8 @@ TEST(WriteCorpusItems, WritesOnAMissingTargetFailAndChangeNothing) {
       {"AppendRow", [](TorvoRTChunk* c) { return c->AppendRow(0, 1, nullptr); }},
       {"SortByRow", [](TorvoRTChunk* c) { return long(c->SortByRow(1, 0, 0, 0, "")); }},
   });
-  for (const char* missing : {"Text 999", "Table 99"}) {
+  // A text run has nothing inside it.
+  for (const char* missing : {"Text 999", "Table 99", "Inside Text 1"}) {
     for (const auto& [name, call] : calls) {
       SCOPED_TRACE(std::string(name) + " on " + missing);
       Workspace work(source);
