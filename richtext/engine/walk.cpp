@@ -77,13 +77,6 @@ bool InList(uint16_t sig, const uint16_t* list, size_t n) {
 // The object a BEGIN or END record names (0 when the record is too short).
 uint16_t BeginObject(const uint8_t* data, uint32_t len) { return U16(data, len, 4); }
 
-uint16_t InnermostOpenObject(const RTProcessContext* ctx) {
-  if (ctx->OpenSignatureDepth <= 0 || ctx->BeginOverflow) return 0;
-  int32_t d = ctx->OpenSignatureDepth;
-  if (d > int32_t(kMaxBeginDepth)) d = kMaxBeginDepth;
-  return ctx->OpenSignatures[d];
-}
-
 const TargetTypeDescriptor* Descriptor(const chunkdef_info* node) {
   if (!node || node->targetType == 0 || node->targetType >= kTargetTypeCount) return nullptr;
   return &TargetTypeDescriptors[node->targetType];
@@ -466,6 +459,8 @@ bool AtElementLevel(const chunkdef_info* lm, const uint8_t* data, uint16_t sig, 
               (sig == kSigEnd && obj == 0xAE))) {
     if (ctx->HotspotDepth != hs - 1) return false;
   } else {
+    // A graphic ends where the hotspot it lies in ends, grouped or not.
+    if (lm->targetType == GRAPHIC && ctx->HotspotDepth < hs) return true;
     if (ctx->HotspotDepth != hs) return false;
     if (ctx->LayerDepth > int32_t(lm->savedLayerDepth)) return false;
     if (sig == kSigBegin && obj == 108) return false;
@@ -948,7 +943,10 @@ NnStatus ProcessChunkRecord(uint8_t* data, uint16_t sig, uint32_t len, RTProcess
         ++ctx->OpenSignatureDepth;
         ctx->OpenSignatures[ctx->OpenSignatureDepth] = obj;
       } else {
-        ++ctx->BeginOverflow;  // deeper than the stack: counted, not pushed
+        // Deeper than the stack: counted, and its object kept while there is room.
+        if (ctx->BeginOverflow < kMaxOverflowObjects)
+          ctx->OverflowSignatures[ctx->BeginOverflow] = obj;
+        ++ctx->BeginOverflow;
       }
       if (obj == 0xFF7E || obj == 0xFFA9 || obj == 0xFFAD) ++ctx->HotspotDepth;
       if (obj == 108) ++ctx->LayerDepth;

@@ -1,6 +1,8 @@
 // Target recognition through the engine entry: which records of an item the
 // locate step and the position step see as the chunk's target.
 #include "engine_fixture.h"
+#include "write_records_support.h"
+#include "graphicsteps_records.h"
 
 namespace enginetest {
 namespace {
@@ -135,6 +137,40 @@ TEST_F(Walk, BeginNestingDeeperThanFiftyKeepsWalking) {
   recs.push_back(TableEnd());     // 124
   Make(recs, Chain({Node(REL_CONTAINS, TABLE, {1})}));
   EXPECT_EQ(Locate(), Range(122, 124));
+}
+
+// Elements end where their records say, however they are stored: a picture
+// in a hotspot without a BEGIN/END group ends with the hotspot, a text nested
+// in more than fifty groups is one text.
+TEST_F(Walk, ElementsEndWithTheirRecords) {
+  std::vector<Bytes> deep(55, Begin(0xFF85));
+  deep.push_back(Text("deep"));
+  deep.insert(deep.end(), 55, End(0xFF85));
+  deep.push_back(Text("tail"));
+  const struct {
+    std::vector<Bytes> records;
+    uint16_t type;
+    std::vector<Range> ranges;
+  } cases[] = {
+      {deep, TEXT, {{55, 56}, {112, 112}}},
+      {{Para(), writecheck::Pab(1), PabRef(1), Text("one"), Hotspot(0xFFA9, 11),
+        pictures::Graphic(10, 10), HotspotEnd(0xAA), Text("tail"), Para(), PabRef(1),
+        Text("three")},
+       GRAPHIC, {{6, 6}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.type);
+    TearDown();
+    SetUp();
+    Make(c.records, Chain({Node(REL_CONTAINS, c.type)}));
+    EXPECT_EQ(Positions(), c.ranges);
+  }
+  // What is appended to the picture (the last case) stays in the hotspot.
+  ASSERT_EQ(item->DefineChunk("Graphic 1")->AppendText("ZQX", 3, nullptr), 0);
+  const std::vector<Rec> stored = Split(Stored());
+  ASSERT_GE(stored.size(), 8u);
+  EXPECT_EQ(std::string(stored[6].bytes.begin() + 8, stored[6].bytes.end()), "ZQX");
+  EXPECT_EQ(stored[7].sig, 0xAA);
 }
 
 TEST_F(Walk, EverythingChunkCoversTheWholeItem) {
