@@ -671,8 +671,15 @@ NnStatus Insert(uint8_t* data, uint16_t sig, uint32_t length, RTProcessContext* 
 bool WaitsForContent(uint16_t code, uint16_t sig) {
   return IsCell(sig) || sig == kSigRowHeight || (code == 2361 && IsParagraphLead(sig));
 }
+// A paragraph's head also holds its hide formula, style name and the layout
+// objects stored forms anchor right after its start (183, 184, 186, 192, 194).
 bool LeadsContent(uint16_t sig) {
-  return IsParagraphLead(sig) || sig == 0xFFBB || sig == 188 || sig == 166;
+  switch (sig) {
+    case 0xFFBB: case 188: case 166: case 183: case 184: case 186: case 192: case 194:
+      return true;
+    default:
+      return IsParagraphLead(sig);
+  }
 }
 
 // The insertion that waited, in front of the record in hand (`atEnd`: the

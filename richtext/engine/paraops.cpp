@@ -246,6 +246,10 @@ NnStatus ChangeAtTarget(const uint8_t* data, uint16_t sig, uint32_t len, RTProce
   if (!ctx->Chunk || ctx->Chunk->targetType == EVERYTHING || !ctx->WriteMode) return 0;
   if (sig == kSigPab || sig == kSigPabRef || sig == kSigParagraph) return 0;
   if (MarksParagraphAhead(sig, ctx->CurrentNode)) return 0;
+  // A table's paragraphs are its cells', which the record handler changes: a
+  // definition written in front of the table would be a paragraph of its own.
+  const uint16_t table = sig == 221 ? U16(data, len, 4) : sig;
+  if (IsTableBegin(table) || table == 0xFFFB) return 0;
   SessionGlobals* g = ctx->Session->globals;
   const uint32_t newId = uint32_t(ctx->NewParagraphId) + g->ObsoletedParagraphCount + 2;
   if (g->ObsoletedParagraphCount >= kMaxSavedParaDefs || newId > 0xFFFF) {

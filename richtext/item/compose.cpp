@@ -127,6 +127,9 @@ NnStatus AppendRecord(const void* data, uint16_t signature, uint32_t length, Com
   ctx->segmentFill = start + length;
   ++ctx->composedCount;
 
+  // What is composed next lands at this table depth.
+  if (signature == 163 || signature == 207) ++ctx->composedTables;
+  if ((signature == 165 || signature == 209) && ctx->composedTables) --ctx->composedTables;
   if (IsHotspotBegin(signature)) {
     uint16_t type = 0;
     kv::cd::ReadU16(rec, length, kv::cd::host::kHotspotType, &type);

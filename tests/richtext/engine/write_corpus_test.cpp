@@ -133,6 +133,7 @@ const std::vector<Operation>& Operations() {
        Writes::Keeps, "Table", One},
       {"ChangeFont", [](TorvoRTChunk* c) { return c->ChangeFont("+Bold", nullptr, 0); },
        Writes::Keeps, "Text", None},
+
       {"Remove", [](TorvoRTChunk* c) { return c->Remove(); }, Writes::Removes, nullptr, Removed},
   };
   return operations;
@@ -489,6 +490,34 @@ TEST(WriteCorpusItems, OutsideTheFirstTableOfAFormLeavesItsLabelsOut) {
   ASSERT_NE(std::string(inside.data()).find("Session Length"), std::string::npos);
   EXPECT_EQ(std::string(outside.data()).find("Session Length"), std::string::npos);
   EXPECT_EQ(std::string(outside.data()).find("CreatedBy"), std::string::npos);
+}
+
+// A table's paragraphs are its cells': a change of them writes nothing in front
+// of the table, where it would be a paragraph of its own.
+TEST(WriteCorpusItems, ParagraphChangeOfATableChangesItsCellsOnly) {
+  const CorpusItem source =
+      CorpusFileItem("jnx/testDbDesignForms/form-activityreport.xml", "$Body");
+  if (source.segments.empty()) GTEST_SKIP() << "no corpus item";
+  Workspace work(source);
+  ASSERT_TRUE(work.ok());
+  const std::vector<Record> before = work.Records();
+  const long paragraphs = work.item()->DefineChunk("")->GetCount("Paragraph");
+  TorvoRTChunk* table = work.item()->DefineChunk("Table 1");
+  const size_t first = size_t(table->GetPropertyNumber("FirstRecord"));
+  const char* cell = "Table 1; Row 1; Column 1; Paragraph 1";
+  const auto style = [&] {
+    char text[1024] = {};
+    work.item()->DefineChunk(cell)->GetPropertyText("ParagraphStyle", text, sizeof text);
+    return std::string(text);
+  };
+  ASSERT_EQ(style().rfind("Alignment=Left ", 0), 0u);
+  ASSERT_EQ(table->ChangeParagraph("Alignment=Center", nullptr, 0), 0);
+  EXPECT_EQ(style().rfind("Alignment=Center ", 0), 0u);
+  const std::vector<Record> after = work.Records();
+  EXPECT_EQ(work.item()->DefineChunk("")->GetCount("Paragraph"), paragraphs);
+  EXPECT_TRUE(std::equal(before.begin(), before.begin() + long(first), after.begin()));
+  EXPECT_EQ(StructureProblems(after), "");
+  EXPECT_EQ(work.Reload(after), "");
 }
 
 }  // namespace
