@@ -52,6 +52,10 @@ struct ComposeContext {
   uint8_t paragraphDefinition[92] = {};
   uint16_t paragraphDefinitionLength = 0;
   uint16_t nextParagraphId = 0;
+  // The definition (host layout) whose margins new imported paragraphs take,
+  // such as a cell's own; null: the defaults.
+  const uint8_t* marginDefinition = nullptr;
+  uint32_t marginDefinitionLength = 0;
 
   // Font-identifier remapping for records brought in from another item: a
   // face id of the source maps to faceMap[id] in this item.

@@ -353,6 +353,35 @@ TEST_F(ImportFiles, RecordFilesAreAppendedWithTheirParagraphsRenumbered) {
   EXPECT_EQ(Stored(), stored);
 }
 
+// A text file's paragraphs open as stored ones do (start, definition,
+// reference) and, in a cell, keep to the cell's own margins; a record file
+// whose structures do not close is refused and the item stays as it was.
+TEST_F(ImportFiles, ImportsKeepTheItemsStructure) {
+  using enginetest::Text;
+  const std::string txt = Write("import-lines.txt", Bytes{'h', 'e', 'l', 'l', 'o', '\n'});
+  Make({Para(), Pab(1, 0), PabRef(1), Text("one"), TableBegin(), Cell(0, 0), Para(), PabRef(1),
+        Text("a"), Cell(0, 1), Para(), PabRef(1), Text("b"), TableEnd()});
+  ASSERT_EQ(chunk->AppendImportFile(txt.c_str(), "LineLength=80"), 0);
+  ASSERT_EQ(Define("Table 1; Row 1; Column 1")->AppendImportFile(txt.c_str(), "LineLength=80"), 0);
+  const std::vector<Record> after = Now();
+  const std::vector<uint16_t> imported = {129, 0xFF82, 131, 0xFF85};
+  EXPECT_EQ(writecheck::Signatures({after.end() - 4, after.end()}), imported);
+  EXPECT_EQ(writecheck::Signatures({after.begin() + 9, after.begin() + 13}), imported);
+  EXPECT_EQ(writecheck::Word(after[10].bytes, 14), 0);  // the cell's left margin, not 1 inch
+  EXPECT_EQ(TextIn(Define(""), "Paragraph 5"), "hello");
+  ExpectSound();
+
+  const Bytes stored = Stored();
+  for (const std::vector<Bytes>& file :
+       {std::vector<Bytes>{TableBegin(), Cell(0, 0), Text("x")},
+        std::vector<Bytes>{Text("imp"), TableEnd(), End(0xFF85), End(0xFF85), HotspotEnd(0xAE)}}) {
+    const std::string cd = Write("import-unbalanced.cd", enginetest::Join(file));
+    EXPECT_EQ(Define("Table 1; Row 1; Column 1")->AppendImportFile(cd.c_str(), nullptr),
+              NN_ERR_CD_STRUCTURE);
+    EXPECT_EQ(Stored(), stored);
+  }
+}
+
 TEST_F(WriteRecords, CellColourIsWrittenOncePerCall) {
   Make({Pab(1), Para(), PabRef(1), TableBegin(), Cell(0, 0), enginetest::Text("a"), Cell(0, 1),
         enginetest::Text("b"), Cell(1, 0), enginetest::Text("c"), Cell(1, 1),
