@@ -39,6 +39,7 @@ struct ComposeContext {
   uint16_t attachmentHotspot = 0;       // inside a hotspot of kind 4 or 10
   uint16_t tableDepth = 0;              // 0..kMaxTableNesting
   uint16_t composedTables = 0;          // tables open at the end of the new list
+  uint16_t composedHotspots = 0;        // hotspots open there
   uint16_t flag = 0;                    // set to 1 by the engine
   uint16_t appendRows = 0;
   uint16_t cleanup = 0;

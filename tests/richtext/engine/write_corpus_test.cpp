@@ -133,6 +133,12 @@ const std::vector<Operation>& Operations() {
        Writes::Keeps, "Table", One},
       {"ChangeFont", [](TorvoRTChunk* c) { return c->ChangeFont("+Bold", nullptr, 0); },
        Writes::Keeps, "Text", None},
+      // Refused (the item unchanged) where it would begin inside a hotspot.
+      {"AppendHotspot",
+       [](TorvoRTChunk* c) {
+         return NnStatus(c->AppendHotspot("Action Formula", "1", 1, "", "L", 1));
+       },
+       Writes::Keeps, "Hotspot", One},
 
       {"Remove", [](TorvoRTChunk* c) { return c->Remove(); }, Writes::Removes, nullptr, Removed},
   };
@@ -270,6 +276,11 @@ TEST(WriteCorpus, EveryItemStaysSoundUnderTheCommonWrites) {
   items.push_back({"built empty run", "Body",
                    {Join({Para(), Pab(1), PabRef(1), Text(""), Text("b"), Para(), PabRef(1),
                           Text("two")})},
+                   {}});
+  // A link whose text is the item's first: nothing is begun inside it.
+  items.push_back({"built link", "Body",
+                   {Join({Para(), Pab(1), PabRef(1), Hotspot(0xFFA9, 11, 0, "http://x/outer"),
+                          Text("linktext"), HotspotEnd(0xAA), Text("after")})},
                    {}});
   // A section in a table cell: its inside is its body, not the rest of the item.
   items.push_back({"built section in a cell", "Body",
