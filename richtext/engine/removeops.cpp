@@ -401,6 +401,12 @@ NnStatus PlanAppendRow(RTProcessContext* ctx) {
   }
   if (!t.RowTableEnd || last >= t.RowTableEnd || rows == 0 || rows >= 0xFF)
     return NN_ERR_INVALID_ARG;
+  // As for a removal or a sort, spans refuse the row: a template that a
+  // cell spans into (or whose own cell spans) would leave columns out or
+  // reach past the table, and a span reaching the new row would lie over it.
+  if (row->length < 3 || kv::tables::RowSpanned(begin, row->data[2]) ||
+      kv::tables::RowSpanned(begin, uint8_t(rows)))
+    return NN_ERR_CD_STRUCTURE;
   t.RowNewIndex = uint8_t(rows);
   return 0;
 }
