@@ -51,6 +51,11 @@ bool IsFieldRecord(uint16_t sig) {
   return sig == 0xFFF7 || sig == 0xFFFE || sig == 0xFFB0 || sig == kSigField;
 }
 bool IsTextSig(uint16_t sig) { return sig == kSigText || sig == kSigBidiText; }
+// The records a cell holds of its own after its content: its colour (211 and
+// the record stored after it), identifiers and links.
+bool IsCellAttribute(uint16_t sig) {
+  return sig == 211 || sig == 0xFFEE || sig == 0xFF7B || sig == 0xFF78 || sig == 0xFF5A;
+}
 
 uint16_t Wrapped(const RTRecordNode* n) {
   return n && (n->signature == kSigBegin || n->signature == kSigEnd) ? U16(n->data, n->length, 4)
@@ -118,8 +123,11 @@ void KeepDeletedParagraphDefinition(const uint8_t* data, uint32_t len, RTProcess
 bool RemoveContent(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx) {
   if (sig == kSigPab) KeepDeletedParagraphDefinition(data, len, ctx);
   const chunkdef_info* inner = InnermostCallNode(ctx);
-  // A removed cell loses its content, not its place in the row.
-  if (ctx->AtTarget && kv::tables::IsCell(sig) && inner && inner->targetType == COLUMN)
+  // A removed cell loses its content, not its place in the row, nor its own
+  // attribute records (colour, identifiers, links) that follow its content.
+  if (inner && inner->targetType == COLUMN &&
+      ((ctx->AtTarget && kv::tables::IsCell(sig)) ||
+       (IsCellAttribute(sig) && ctx->TableBeginCount == int32_t(inner->savedTableDepth))))
     return false;
   // A stretch that lies between its element's head and end (insideClose)
   // holds none of the element's frame: an element of its kind nested there

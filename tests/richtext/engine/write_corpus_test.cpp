@@ -531,4 +531,23 @@ TEST(WriteCorpusItems, ParagraphChangeOfATableChangesItsCellsOnly) {
   EXPECT_EQ(work.Reload(after), "");
 }
 
+// A removed cell keeps its place and its own attribute records (colour,
+// identifiers): only its content goes.
+TEST(WriteCorpusItems, RemovedCellsKeepTheirAttributes) {
+  const CorpusItem source =
+      CorpusFileItem("jnx/testDbDesignEmbedded/embedded_date.xml", "$Body");
+  if (source.segments.empty()) GTEST_SKIP() << "no corpus item";
+  Workspace work(source);
+  ASSERT_TRUE(work.ok());
+  const std::vector<Record> before = work.Records();
+  const char* cell = "Table 2; Row 1; Column 1";
+  ASSERT_EQ(work.item()->DefineChunk(cell)->Remove(), 0);
+  const std::vector<Record> after = work.Records();
+  for (uint16_t sig : {211, 0xFF7B, 208})
+    EXPECT_EQ(writecheck::Count(after, sig), writecheck::Count(before, sig)) << sig;
+  EXPECT_LT(after.size(), before.size());
+  EXPECT_EQ(StructureProblems(after), "");
+  EXPECT_EQ(work.Reload(after), "");
+}
+
 }  // namespace
