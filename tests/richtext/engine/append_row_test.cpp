@@ -121,21 +121,5 @@ TEST_F(AppendRow, MissingTableOrRowIsAFailureAndChangesNothing) {
   EXPECT_TRUE(SameRecords(after, 0, before, 0, before.size()));
 }
 
-// Cells that span rows leave no row to copy: one under a span, or one whose
-// cell spans, is refused and the item stays as it was.
-TEST_F(AppendRow, RowsUnderSpansAreRefused) {
-  ASSERT_TRUE(OpenBuilt({Para(), Text("x")}));
-  ASSERT_EQ(Define("")->AppendHTML(
-                "IN", "<table><tr><td rowspan=2>A</td><td>B</td></tr><tr><td>D</td></tr></table>",
-                nullptr),
-            0);
-  const std::vector<Rec> before = Records();
-  const char* texts[20] = {"N1", "N2"};
-  for (uint16_t row : {1, 2}) {
-    EXPECT_EQ(Define("Table 1")->AppendRow(0, row, texts), NN_ERR_CD_STRUCTURE) << row;
-    EXPECT_TRUE(SameRecords(Records(), 0, before, 0, before.size()));
-  }
-}
-
 }  // namespace
 }  // namespace enginetest
