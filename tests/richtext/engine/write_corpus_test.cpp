@@ -150,11 +150,8 @@ const std::vector<Operation>& Operations() {
        Writes::Keeps, "Table 1; Row", AddsRow},
       // Refused (the item unchanged) where it would begin inside a hotspot.
       {"AppendHotspot",
-       [](TorvoRTChunk* c) {
-         return NnStatus(c->AppendHotspot("Action Formula", "1", 1, "", "L", 1));
-       },
+       [](TorvoRTChunk* c) { return NnStatus(c->AppendHotspot("Action", "1", 1, "", "L", 1)); },
        Writes::Keeps, "Hotspot", One},
-
       {"Remove", [](TorvoRTChunk* c) { return c->Remove(); }, Writes::Removes, nullptr, Removed},
   };
   return operations;
@@ -302,29 +299,20 @@ TEST(WriteCorpus, EveryItemStaysSoundUnderTheCommonWrites) {
                    {Join({Para(), Pab(1), PabRef(1), Text(""), Text("b"), Para(), PabRef(1),
                           Text("two")})},
                    {}});
-  // A cell spanning two rows (no row to copy), a cell with its colour and
-  // identifiers after its content (a removal keeps them).
+  // A link; a table whose first cell spans two rows (no row to copy) and
+  // whose second holds a section, then its colour and identifiers (kept by a
+  // removal of the cell's content).
   Bytes spanning = Cell(0, 0), colour = {211, 8, 0, 0, 0xE1, 0xEF, 0xF1, 0}, ids = IdName("c", "");
   spanning[14] = 2;
   ids[0] = 0x7B;
-  items.push_back({"built spans and cell attributes", "Body",
-                   {Join({Para(), Pab(1), PabRef(1), Text("one"), TableBegin(), spanning, Para(),
-                          PabRef(1), Text("A"), Cell(0, 1), Para(), PabRef(1), Text("B"), colour,
-                          ids, Cell(1, 1), Para(), PabRef(1), Text("D"), TableEnd()})},
-                   {}});
-  // A link whose text is the item's first: nothing is begun inside it.
-  items.push_back({"built link", "Body",
-                   {Join({Para(), Pab(1), PabRef(1), Hotspot(0xFFA9, 11, 0, "http://x/outer"),
-                          Text("linktext"), HotspotEnd(0xAA), Text("after")})},
-                   {}});
-  // A section in a table cell: its inside is its body, not the rest of the item.
-  items.push_back({"built section in a cell", "Body",
-                   {Join({Para(), Pab(1), PabRef(1), Text("one"), TableBegin(), Cell(0, 0), Para(),
-                          PabRef(1), Text("two"), Cell(0, 1), Para(), PabRef(1), Begin(0xFFAD),
-                          Hotspot(0xFFAD, 12), SectionBar("Title"), Para(), PabRef(1),
-                          Text("body"), HotspotEnd(), End(0xAE), TableEnd(), Para(), PabRef(1),
-                          Text("tail")})},
-                   {}});
+  items.push_back(
+      {"built link, section and spans", "Body",
+       {Join({Para(), Pab(1), PabRef(1), Hotspot(0xFFA9, 11, 0, "http://x/o"), Text("link"),
+              HotspotEnd(0xAA), Text("after"), TableBegin(), spanning, Para(), PabRef(1), Text("A"),
+              Cell(0, 1), Para(), PabRef(1), Begin(0xFFAD), Hotspot(0xFFAD, 12), SectionBar("T"),
+              Para(), PabRef(1), Text("body"), HotspotEnd(), End(0xAE), colour, ids, Cell(1, 1),
+              Para(), PabRef(1), Text("D"), TableEnd()})},
+       {}});
   ASSERT_FALSE(items.empty());
   size_t writes = 0, soundBefore = 0;
   for (const CorpusItem& source : items) {

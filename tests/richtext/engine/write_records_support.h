@@ -104,12 +104,11 @@ inline bool Pairs(uint16_t begin, uint16_t end) {
 }
 
 // What is wrong with the records' structure: BEGIN/END records that do not
-// pair up, paragraph references without their definition or outside a
-// paragraph's head (but in groups and OLE objects, where no paragraph
-// begins), a hotspot begun
-// inside another, tables whose starts, cells and ends do not nest, whose
-// signatures disagree with their depth, whose cells overlap or whose row
-// count disagrees with their rows. Empty when sound.
+// pair up, paragraph references without their definition or their paragraph
+// start (outside groups and OLE objects, where no paragraph begins), a
+// hotspot begun inside another, tables whose starts, cells and ends do not
+// nest, whose signatures disagree with their depth, whose cells overlap or
+// whose row count disagrees with their rows. Empty when sound.
 inline std::string StructureProblems(const std::vector<Record>& records) {
   std::string problems;
   std::vector<uint16_t> groups;
@@ -135,8 +134,6 @@ inline std::string StructureProblems(const std::vector<Record>& records) {
         nested != (depth > 1))
       problems += " table record " + std::to_string(r.sig) + " at depth " +
                   std::to_string(depth) + at;
-    // Within a group or an OLE object no paragraph begins: a paragraph record
-    // there changes the paragraph around it.
     ole += r.sig == 0xFFA7 ? 1 : r.sig == 0xFFA8 && ole ? -1 : 0;
     if (r.sig == 131 && !head && groups.empty() && !ole)
       problems += " paragraph reference without its paragraph start" + at;
