@@ -101,6 +101,8 @@ ImportWriter::ImportWriter(ComposeContext* ctx) : ctx_(ctx) {
   savedHotspot_ = ctx_->hotspotOpen;
   savedLink_ = ctx_->linkOpen;
   savedAttachment_ = ctx_->attachmentHotspot;
+  savedTables_ = ctx_->composedTables;
+  savedHotspots_ = ctx_->composedHotspots;
   savedNextId_ = ctx_->nextParagraphId;
   std::memcpy(savedDefinition_, ctx_->paragraphDefinition, sizeof savedDefinition_);
   savedDefinitionLength_ = ctx_->paragraphDefinitionLength;
@@ -130,6 +132,8 @@ void ImportWriter::Rollback() {
   ctx_->hotspotOpen = savedHotspot_;
   ctx_->linkOpen = savedLink_;
   ctx_->attachmentHotspot = savedAttachment_;
+  ctx_->composedTables = savedTables_;
+  ctx_->composedHotspots = savedHotspots_;
   ctx_->nextParagraphId = savedNextId_;
   pending_.clear();
   linkOpen_ = false;

@@ -310,6 +310,21 @@ chunkdef_info* ClosedInside(chunkdef_info* n, const RTProcessContext* ctx) {
   return nullptr;
 }
 
+// Has the hotspot that an element (not itself a hotspot) began in ended at
+// this record? Its depth fell below the element's, or, in a group of a
+// hotspot whose end does not lower the depth, this is the hotspot end that
+// the group's END follows.
+bool LeftItsHotspot(const chunkdef_info* n, uint16_t sig, const RTProcessContext* ctx) {
+  const TargetTypeDescriptor* d = Descriptor(n);
+  if (!d || IsHotspotStart(d->startSignatures[0]) || n->savedHotspotDepth == 0) return false;
+  if (ctx->HotspotDepth < int32_t(n->savedHotspotDepth)) return true;
+  const RTRecordNode* next = ctx->CurrentNode ? ctx->CurrentNode->next : nullptr;
+  return IsHotspotEndSig(sig) && next && next->signature == kSigEnd &&
+         IsHotspotEndSig(BeginObject(next->data, next->length)) &&
+         ctx->OpenSignatureDepth == int32_t(n->savedBeginDepth) &&
+         InnermostOpenObject(ctx) == 0xFFAD;
+}
+
 // Snapshot, advance inward. The counter of the inner node restarts for each
 // element of this one.
 void SnapshotDepths(chunkdef_info* node, const RTProcessContext* ctx) {
@@ -321,7 +336,9 @@ void SnapshotDepths(chunkdef_info* node, const RTProcessContext* ctx) {
 }
 
 void SatisfyNode(chunkdef_info* node, RTProcessContext* ctx) {
-  SnapshotDepths(node, ctx);
+  // An inside keeps the level of its element's head: its first record may
+  // open a group or hotspot of its own (a paragraph's first record).
+  if (node->relation != REL_INSIDE || !node->inside) SnapshotDepths(node, ctx);
   node->satisfied = 0;
   node->inside = 0;
   ctx->LastMatchedNode = node;
@@ -459,8 +476,6 @@ bool AtElementLevel(const chunkdef_info* lm, const uint8_t* data, uint16_t sig, 
               (sig == kSigEnd && obj == 0xAE))) {
     if (ctx->HotspotDepth != hs - 1) return false;
   } else {
-    // A graphic ends where the hotspot it lies in ends, grouped or not.
-    if (lm->targetType == GRAPHIC && ctx->HotspotDepth < hs) return true;
     if (ctx->HotspotDepth != hs) return false;
     if (ctx->LayerDepth > int32_t(lm->savedLayerDepth)) return false;
     if (sig == kSigBegin && obj == 108) return false;
@@ -1052,8 +1067,13 @@ NnStatus ProcessChunkRecord(uint8_t* data, uint16_t sig, uint32_t len, RTProcess
     }
     chunkdef_info* lm = ctx->LastMatchedNode;
     // An element's inside ends at the record that closes the element, and
-    // whatever lies within it ends there too.
+    // whatever lies within it ends there too (the record lies outside).
     chunkdef_info* closed = lm && !ctx->SatisfiedThisRecord ? ClosedInside(lm, ctx) : nullptr;
+    // So does an element where the hotspot it began in ends.
+    if (lm && !closed && !ctx->SatisfiedThisRecord &&
+        (lm->relation == REL_CONTAINS || lm->relation == REL_INSIDE) &&
+        LeftItsHotspot(lm, sig, ctx))
+      closed = lm;
     if (lm && !ctx->SatisfiedThisRecord &&
         (closed || PassesLevelTest(lm, data, sig, len, ctx))) {
       // A table end more than one level below the element is not its end.

@@ -95,7 +95,7 @@ size_t CheckContainment(TorvoRTChunk* ch, NnHandle itemNote) {
   size_t checks = 0;
   for (uint16_t type = 1; type < kTargetTypeCount; ++type) {
     std::vector<Range> seen;
-    for (uint32_t n = 1; n <= 8; ++n) {
+    for (uint32_t n = 1; n <= 40; ++n) {
       const std::vector<Range> elements = ranges(REL_CONTAINS, type, n);
       if (elements.empty()) break;
       SCOPED_TRACE(std::to_string(type) + " " + std::to_string(n));
