@@ -101,6 +101,8 @@ ImportWriter::ImportWriter(ComposeContext* ctx) : ctx_(ctx) {
   savedHotspot_ = ctx_->hotspotOpen;
   savedLink_ = ctx_->linkOpen;
   savedAttachment_ = ctx_->attachmentHotspot;
+  savedTables_ = ctx_->composedTables;
+  savedHotspots_ = ctx_->composedHotspots;
   savedNextId_ = ctx_->nextParagraphId;
   std::memcpy(savedDefinition_, ctx_->paragraphDefinition, sizeof savedDefinition_);
   savedDefinitionLength_ = ctx_->paragraphDefinitionLength;
@@ -130,6 +132,8 @@ void ImportWriter::Rollback() {
   ctx_->hotspotOpen = savedHotspot_;
   ctx_->linkOpen = savedLink_;
   ctx_->attachmentHotspot = savedAttachment_;
+  ctx_->composedTables = savedTables_;
+  ctx_->composedHotspots = savedHotspots_;
   ctx_->nextParagraphId = savedNextId_;
   pending_.clear();
   linkOpen_ = false;
@@ -154,6 +158,16 @@ NnStatus ImportWriter::DefinitionFor(const ParaStyle& style, uint16_t* id) {
   }
   uint16_t newId = NewDefaultParagraph(kNextParagraphId, 0, ctx_);
   if (newId == 0 || newId == 0xFFFF) return NN_ERR_CD_STRUCTURE;
+  // Margins given for the place (a cell's) replace the defaults: left, right
+  // and first line, and their extension words when both definitions hold them.
+  const uint8_t* from = ctx_->marginDefinition;
+  const uint32_t fromLength = ctx_->marginDefinitionLength;
+  if (from && fromLength >= H::kPabFirstLineLeftMargin + 2)
+    std::memcpy(ctx_->paragraphDefinition + H::kPabLeftMargin, from + H::kPabLeftMargin,
+                H::kPabFirstLineLeftMargin + 2 - H::kPabLeftMargin);
+  if (from && fromLength >= kPabMarginLength && ctx_->paragraphDefinitionLength >= kPabMarginLength)
+    std::memcpy(ctx_->paragraphDefinition + kPabExtLeftTwips, from + kPabExtLeftTwips,
+                kPabExtMoreFlags - kPabExtLeftTwips);
   std::string spec;
   static const char* const kJustify[] = {"Left", "Right", "Full", "Center"};
   if (style.justify < 4) spec += std::string("Alignment=") + kJustify[style.justify] + " ";
@@ -205,12 +219,14 @@ NnStatus ImportWriter::EnsureParagraph() {
   if (!needParagraph_) return NN_OK;
   NnStatus st = Flush();
   if (st == NN_OK && linkOpen_) st = LinkEnd();
-  uint16_t id = 0;
-  if (st == NN_OK) st = DefinitionFor(style_, &id);
+  // Start, definition, reference: a definition ahead of its paragraph's
+  // start would stand in the paragraph before.
   if (st == NN_OK && !afterCell_) {
     uint8_t rec[2] = {uint8_t(kSigParagraph), 2};
     st = Append(rec, kSigParagraph, sizeof rec);
   }
+  uint16_t id = 0;
+  if (st == NN_OK) st = DefinitionFor(style_, &id);
   if (st == NN_OK) st = Reference(id);
   if (st != NN_OK) return st;
   openStyle_ = style_;

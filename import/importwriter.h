@@ -104,6 +104,7 @@ class ImportWriter {
   uint32_t savedCount_ = 0;
   uint32_t savedComposed_ = 0;
   uint16_t savedHotspot_ = 0, savedLink_ = 0, savedAttachment_ = 0, savedNextId_ = 0;
+  uint16_t savedTables_ = 0, savedHotspots_ = 0;
   uint8_t savedDefinition_[92] = {};
   uint16_t savedDefinitionLength_ = 0;
 

@@ -102,6 +102,11 @@ struct chunkdef_info {
   uint32_t savedFlagFF68 = 0;
   uint32_t savedBeginDepth = 0;
   uint32_t stylizedFont = 0;       // font of a stylized-text start
+  // Of an INSIDE node whose element's head was met: the record numbers of
+  // the first record after the head and of the record that closes the
+  // element (0: the walk's own tests find them).
+  uint32_t insideFirst = 0;
+  uint32_t insideClose = 0;
   chunkdef_info* inner = nullptr;  // walk links for one call
   chunkdef_info* outer = nullptr;
   // Occurrence probe of the locate cache: with probeFrom set, the walk notes

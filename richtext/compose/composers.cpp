@@ -605,6 +605,9 @@ NnStatus EmitCodeHotspot(uint16_t type, uint32_t flags, const uint8_t* code, uin
 NnStatus ComposeButton(const char* label, uint32_t labelLength, const char* options,
                        uint32_t /*codeLength*/, RTProcessContext* ctx) {
   if (!ctx || !ctx->Session) return NN_ERR_INVALID_ARG;
+  // A hotspot begun inside another would take the outer one's action and
+  // end: where a hotspot is open, none is added.
+  if (ctx->Compose.composedHotspots) return NN_ERR_CD_STRUCTURE;
   LSXLsiSession* s = ctx->Session;
   SessionGlobals* g = s->globals;
   const uint16_t type = g->hotspotType ? g->hotspotType : kHotspotTypeButton;

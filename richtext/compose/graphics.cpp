@@ -419,7 +419,7 @@ NnStatus InsertDesignElementContent(TorvoRTChunk*, RTProcessContext* ctx, uint32
     auto* other = static_cast<TorvoRTChunk*>(ctx->Extra);
     if (code == 2356 && other && other->targetType == ROW) KeepTableFrame(list, first, last);
   }
-  st = AppendItemRecordsRenumbered(list, sourceItem, ctx->Item, &ctx->Compose);
+  st = AppendItemRecordsRenumbered(list, sourceItem, ctx->Item, &ctx->Compose, hNote);
   RecordListFreeWithAllocator(s, list);
   return st;
 }

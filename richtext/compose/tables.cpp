@@ -103,7 +103,8 @@ NnStatus ComposeTable(uint32_t columns, uint32_t rows, RTProcessContext* ctx) {
     return kStatusBadArgument;
   SessionGlobals* g = ctx->Session->globals;
   const char* options = ctx->Text1;
-  const bool nested = ctx->TableBeginCount > 0;
+  // The table takes the signatures of the depth it lands at.
+  const bool nested = ctx->Compose.composedTables > 0;
   const uint8_t beginSig = nested ? 207 : 163;
   const uint8_t cellSig = nested ? 208 : 164;
   const uint8_t endSig = nested ? 209 : 165;

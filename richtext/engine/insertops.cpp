@@ -146,12 +146,15 @@ bool InsideGroup(uint16_t sig, bool afterRecord, const RTProcessContext* ctx) {
   return (groups > 0 && !inLayer) || ctx->BeginOverflow > 0 || ole > 0;
 }
 
-// Does the item hold a paragraph definition of this id?
-bool ItemDefinesParagraph(const RTProcessContext* ctx, uint16_t id) {
+// The item's paragraph definition of this id; null when it has none.
+const RTRecordNode* ItemParagraphDefinition(const RTProcessContext* ctx, uint16_t id) {
   for (const RTRecordNode* n = ctx->Records ? ctx->Records->first : nullptr; n; n = n->next)
     if (n->signature == 0xFF82 && kv::cd::U16(n->data, n->length, kv::cd::host::kPabId) == id)
-      return true;
-  return false;
+      return n;
+  return nullptr;
+}
+bool ItemDefinesParagraph(const RTProcessContext* ctx, uint16_t id) {
+  return ItemParagraphDefinition(ctx, id) != nullptr;
 }
 
 // The reference of the paragraph in force at the target. An item that does
@@ -396,6 +399,48 @@ NnStatus ImportFailed(RTProcessContext* ctx, NnStatus st) {
 // A file of canonical records (optionally led by the composite type word),
 // checked whole before any of it is appended; paragraph ids and fonts are
 // fitted to this item.
+// Does a list of records hold whole structures only: every BEGIN closed by
+// its END, every cell within its own kind of table and every table ended,
+// every hotspot ended, each closing what opened last?
+bool RecordsBalance(const RecordList* list) {
+  constexpr uint32_t kGroup = 0x10000, kHotspot = 0x20000;
+  std::vector<uint32_t> open;
+  const auto top = [&open] { return open.empty() ? 0u : open.back(); };
+  const auto hotspotBegin = [](uint16_t s) {
+    return s == 0xFFA9 || s == 0xFFAD || s == 0xFF7E || s == 0xFF74;
+  };
+  for (const RTRecordNode* n = list->first; n; n = n->next) {
+    const uint16_t sig = n->signature;
+    const uint16_t obj = GroupObject(n->data, sig, n->length);
+    if (sig == 221) {
+      open.push_back(kGroup | obj);
+    } else if (sig == 222) {
+      // A hotspot's group is closed by the END of its end record.
+      const uint32_t t = top();
+      const bool hotspotGroup =
+          hotspotBegin(uint16_t(t)) && (obj == 0x7F || obj == 0xAA || obj == 0xAE);
+      if (!(t & kGroup) || (uint16_t(t) != obj && !hotspotGroup)) return false;
+      open.pop_back();
+    } else if (IsTableBoundary(sig) || IsCell(sig)) {
+      const uint32_t table = sig == 163 || sig == 164 || sig == 165 ? 163 : 207;
+      if (kv::tables::IsTableBegin(sig)) {
+        open.push_back(table);
+      } else if (top() != table) {
+        return false;
+      } else if (kv::tables::IsTableEnd(sig)) {
+        open.pop_back();
+      }
+    } else if (hotspotBegin(sig)) {
+      // A legacy begin directly followed by a newer one opens one hotspot.
+      if (!(sig == 0xFFA9 && n->prev && n->prev->signature == 0xFFAD)) open.push_back(kHotspot);
+    } else if (sig == 0x7F || sig == 0xAA || sig == 0xAE) {
+      if (top() != kHotspot) return false;
+      open.pop_back();
+    }
+  }
+  return open.empty();
+}
+
 NnStatus ImportRecordFile(const char* path, RTProcessContext* ctx) {
   constexpr long kMaxRecordFile = 64L << 20;
   FILE* f = std::fopen(path, "rb");
@@ -442,6 +487,9 @@ NnStatus ImportRecordFile(const char* path, RTProcessContext* ctx) {
       break;
     }
   }
+  // The file is the caller's: one whose structures do not close would take
+  // the item's own apart where it lands.
+  if (st == 0 && !RecordsBalance(list)) st = NN_ERR_CD_STRUCTURE;
   if (st == 0) st = AppendItemRecordsRenumbered(list, nullptr, ctx->Item, &ctx->Compose);
   RecordListFreeWithAllocator(ctx->Session, list);
   return st;
@@ -466,6 +514,13 @@ NnStatus ImportFile(RTProcessContext* ctx) {
   }
   NnStatus st;
   if (options && *options && strncasecmp(options, "Torvo", 5) != 0) {
+    // In a cell the new paragraphs keep to the cell's margins, as its own do.
+    const uint8_t* ref = ctx->Compose.defaultParagraphReference;
+    const RTRecordNode* own = ctx->Compose.composedTables
+                                  ? ItemParagraphDefinition(ctx, uint16_t(ref[2] | ref[3] << 8))
+                                  : nullptr;
+    ctx->Compose.marginDefinition = own ? own->data : nullptr;
+    ctx->Compose.marginDefinitionLength = own ? own->length : 0;
     if (!strcasecmp(ext, ".txt")) {
       char value[kOptionValueMax + 1] = {};
       uint32_t lineLength = kDefaultTextLineLength;
@@ -483,6 +538,7 @@ NnStatus ImportFile(RTProcessContext* ctx) {
     } else {
       st = NN_ERR_INVALID_ARG;
     }
+    ctx->Compose.marginDefinition = nullptr;
     return ImportFailed(ctx, st);
   }
   char filter[256] = {}, name[256] = {};
@@ -683,8 +739,15 @@ NnStatus Insert(uint8_t* data, uint16_t sig, uint32_t length, RTProcessContext* 
 bool WaitsForContent(uint16_t code, uint16_t sig) {
   return IsCell(sig) || sig == kSigRowHeight || (code == 2361 && IsParagraphLead(sig));
 }
+// A paragraph's head also holds its hide formula, style name and the layout
+// objects stored forms anchor right after its start (183, 184, 186, 192, 194).
 bool LeadsContent(uint16_t sig) {
-  return IsParagraphLead(sig) || sig == 0xFFBB || sig == 188 || sig == 166;
+  switch (sig) {
+    case 0xFFBB: case 188: case 166: case 183: case 184: case 186: case 192: case 194:
+      return true;
+    default:
+      return IsParagraphLead(sig);
+  }
 }
 
 // The insertion that waited, in front of the record in hand (`atEnd`: the

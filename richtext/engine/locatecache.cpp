@@ -19,13 +19,13 @@ constexpr uint16_t kSigText = 0xFF85;
 struct NodeState {
   uint32_t runningCount, satisfied, inside, rearmRecord;
   uint32_t savedHotspotDepth, savedLayerDepth, savedTableDepth, savedFlagFF68, savedBeginDepth;
-  uint32_t stylizedFont;
+  uint32_t stylizedFont, insideFirst, insideClose;
 };
 
 NodeState SaveNode(const chunkdef_info* n) {
   return {n->runningCount,      n->satisfied,       n->inside,          n->rearmRecord,
           n->savedHotspotDepth, n->savedLayerDepth, n->savedTableDepth, n->savedFlagFF68,
-          n->savedBeginDepth,   n->stylizedFont};
+          n->savedBeginDepth,   n->stylizedFont,    n->insideFirst,     n->insideClose};
 }
 
 void RestoreNode(chunkdef_info* n, const NodeState& s) {
@@ -39,6 +39,8 @@ void RestoreNode(chunkdef_info* n, const NodeState& s) {
   n->savedFlagFF68 = s.savedFlagFF68;
   n->savedBeginDepth = s.savedBeginDepth;
   n->stylizedFont = s.stylizedFont;
+  n->insideFirst = s.insideFirst;
+  n->insideClose = s.insideClose;
 }
 
 // What one occurrence number gave: found or not, its records and the item's

@@ -309,6 +309,11 @@ void FillTargetTypeDescriptors() {
   // masks would be tested against the record header.
   TargetTypeDescriptors[ACTIONHOTSPOT].excludeOffset = 8;
   TargetTypeDescriptors[COMPUTEDTEXT].requireOffset = 8;
+  // An ignored stretch opens with a record of flag 1 and closes with one of
+  // flag 2: the closing one begins no stretch of its own.
+  TargetTypeDescriptors[IGNORE].excludeCount = 1;
+  TargetTypeDescriptors[IGNORE].excludeMasks[0] = 0x2;
+  TargetTypeDescriptors[IGNORE].excludeOffset = 4;
   TargetTypeDescriptors[URLLink].requireOffset = 8;
 }
 

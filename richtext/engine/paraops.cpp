@@ -228,6 +228,16 @@ bool MarksParagraphAhead(uint16_t sig, const RTRecordNode* node) {
   return false;
 }
 
+// Between a table's begin and its first cell nothing is shown, and nothing
+// is written there.
+bool InTableHead(const RTRecordNode* node) {
+  for (const RTRecordNode* n = node ? node->prev : nullptr; n; n = n->prev) {
+    if (IsTableBegin(n->signature)) return true;
+    if (IsCell(n->signature) || kv::tables::IsTableEnd(n->signature)) return false;
+  }
+  return false;
+}
+
 NnStatus ApplyChange(RTProcessContext* ctx, uint8_t* work, bool* changed) {
   const uint16_t id = U16(work, kPabFullLength, h::kPabId);
   NnStatus st = ApplyRequestedParagraph(ctx, work, changed);
@@ -246,6 +256,10 @@ NnStatus ChangeAtTarget(const uint8_t* data, uint16_t sig, uint32_t len, RTProce
   if (!ctx->Chunk || ctx->Chunk->targetType == EVERYTHING || !ctx->WriteMode) return 0;
   if (sig == kSigPab || sig == kSigPabRef || sig == kSigParagraph) return 0;
   if (MarksParagraphAhead(sig, ctx->CurrentNode)) return 0;
+  // A table's paragraphs are its cells', which the record handler changes: a
+  // definition written in front of the table would be a paragraph of its own.
+  const uint16_t table = sig == 221 ? U16(data, len, 4) : sig;
+  if (IsTableBegin(table) || table == 0xFFFB || InTableHead(ctx->CurrentNode)) return 0;
   SessionGlobals* g = ctx->Session->globals;
   const uint32_t newId = uint32_t(ctx->NewParagraphId) + g->ObsoletedParagraphCount + 2;
   if (g->ObsoletedParagraphCount >= kMaxSavedParaDefs || newId > 0xFFFF) {

@@ -29,12 +29,6 @@ constexpr auto L = kv::cd::U32;
 using kv::tables::IsCell;
 bool IsHotspotBegin(uint16_t sig) { return sig == 0xFFAD || sig == 0xFFA9; }
 
-// The element whose BEGIN record is innermost, 0 when none.
-uint16_t OpenElement(const RTProcessContext* ctx) {
-  int32_t d = ctx->OpenSignatureDepth;
-  if (d <= 0 || d > int32_t(kMaxBeginDepth) || ctx->BeginOverflow) return 0;
-  return ctx->OpenSignatures[d];
-}
 
 // The result text as a writer's output, and back.
 struct ResultOut {
@@ -192,7 +186,7 @@ void TargetProperties(const uint8_t* data, uint16_t sig, uint32_t len, RTProcess
   WrittenFlags flags(ctx->PropWritten);
   switch (type) {
     case SECTION:
-      if (sig == 0xFF7A && OpenElement(ctx) == 0xFFAD)
+      if (sig == 0xFF7A && InnermostOpenObject(ctx) == 0xFFAD)
         WriteHtmlAttrProps(data, len, &r.out, "Section", sel, 11, 17, &flags);
       break;
     case GRAPHIC:

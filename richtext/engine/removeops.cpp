@@ -51,6 +51,11 @@ bool IsFieldRecord(uint16_t sig) {
   return sig == 0xFFF7 || sig == 0xFFFE || sig == 0xFFB0 || sig == kSigField;
 }
 bool IsTextSig(uint16_t sig) { return sig == kSigText || sig == kSigBidiText; }
+// The records a cell holds of its own after its content: its colour (211 and
+// the record stored after it), identifiers and links.
+bool IsCellAttribute(uint16_t sig) {
+  return sig == 211 || sig == 0xFFEE || sig == 0xFF7B || sig == 0xFF78 || sig == 0xFF5A;
+}
 
 uint16_t Wrapped(const RTRecordNode* n) {
   return n && (n->signature == kSigBegin || n->signature == kSigEnd) ? U16(n->data, n->length, 4)
@@ -78,19 +83,6 @@ void MarkThroughNextEnd(RTProcessContext* ctx, RTRecordNode* from) {
   }
 }
 
-// The end record (127, 170, 174) of the hotspot begun at `begin`, counting
-// hotspots nested in it.
-RTRecordNode* MatchingHotspotEnd(RTRecordNode* begin) {
-  int depth = 0;
-  for (RTRecordNode* n = begin; n; n = n->next) {
-    // A legacy begin directly followed by a newer one opens one hotspot.
-    if (IsHotspotBegin(n->signature) &&
-        !(n->signature == 0xFFA9 && n->prev && n->prev->signature == 0xFFAD && n != begin))
-      ++depth;
-    if (IsHotspotEnd(n->signature) && --depth <= 0) return n;
-  }
-  return nullptr;
-}
 
 // The object a BEGIN announces: the first record after it, before the next
 // BEGIN or END, that the BEGIN names; else the record right after it.
@@ -131,10 +123,16 @@ void KeepDeletedParagraphDefinition(const uint8_t* data, uint32_t len, RTProcess
 bool RemoveContent(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessContext* ctx) {
   if (sig == kSigPab) KeepDeletedParagraphDefinition(data, len, ctx);
   const chunkdef_info* inner = InnermostCallNode(ctx);
-  // A removed cell loses its content, not its place in the row.
-  if (ctx->AtTarget && kv::tables::IsCell(sig) && inner && inner->targetType == COLUMN)
+  // A removed cell loses its content, not its place in the row, nor its own
+  // attribute records (colour, identifiers, links) that follow its content.
+  if (inner && inner->targetType == COLUMN &&
+      ((ctx->AtTarget && kv::tables::IsCell(sig)) ||
+       (IsCellAttribute(sig) && ctx->TableBeginCount == int32_t(inner->savedTableDepth))))
     return false;
-  if (inner && inner->relation == REL_INSIDE && inner->targetType > 0 &&
+  // A stretch that lies between its element's head and end (insideClose)
+  // holds none of the element's frame: an element of its kind nested there
+  // goes whole, begin and end alike.
+  if (inner && inner->relation == REL_INSIDE && !inner->insideClose && inner->targetType > 0 &&
       inner->targetType < kTargetTypeCount) {
     const TargetTypeDescriptor& d = TargetTypeDescriptors[inner->targetType];
     for (uint16_t s : d.beginSignatures)
@@ -260,7 +258,7 @@ bool HotspotIsLink(RTRecordNode* begin, bool strict) {
 // Marks the link's end record, the doclink BEGIN/END pairs inside it and the
 // END of a BEGIN that wraps the hotspot.
 void MarkLinkRecords(RTRecordNode* begin, RTProcessContext* ctx) {
-  RTRecordNode* end = MatchingHotspotEnd(begin);
+  RTRecordNode* end = RecordHotspotEnd(begin);
   for (RTRecordNode* n = begin->next; n && n != end; n = n->next) {
     if (n->signature == kSigBegin && IsDocLink(Wrapped(n))) {
       MarkDrop(ctx, n);
@@ -370,7 +368,7 @@ bool RemoveSectionRecord(RTRecordNode* node, uint16_t sig, RTProcessContext* ctx
   }
   if (sig == kSigEnd) return Wrapped(node) == kSigSection;
   if (IsSectionHotspot(node)) {
-    MarkDrop(ctx, MatchingHotspotEnd(node));
+    MarkDrop(ctx, RecordHotspotEnd(node));
     return true;
   }
   return false;
@@ -411,6 +409,12 @@ NnStatus PlanAppendRow(RTProcessContext* ctx) {
   }
   if (!t.RowTableEnd || last >= t.RowTableEnd || rows == 0 || rows >= 0xFF)
     return NN_ERR_INVALID_ARG;
+  // As for a removal or a sort, spans refuse the row: a template that a
+  // cell spans into (or whose own cell spans) would leave columns out or
+  // reach past the table, and a span reaching the new row would lie over it.
+  if (row->length < 3 || kv::tables::RowSpanned(begin, row->data[2]) ||
+      kv::tables::RowSpanned(begin, uint8_t(rows)))
+    return NN_ERR_CD_STRUCTURE;
   t.RowNewIndex = uint8_t(rows);
   return 0;
 }

@@ -59,6 +59,7 @@ chunkdef_info* LinkDefinition(chunkdef_info* chain, chunkdef_info* extra) {
       n->inside = 0;
       n->rearmRecord = 0;
       n->stylizedFont = 0;
+      n->insideFirst = n->insideClose = 0;
       n->outer = prev;
       n->inner = nullptr;
       if (prev) prev->inner = n;

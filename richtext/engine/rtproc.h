@@ -21,6 +21,8 @@ struct SortKeyEntry;
 }
 
 constexpr uint32_t kMaxBeginDepth = 50;
+// BEGIN records open past kMaxBeginDepth whose objects the walk still knows.
+constexpr uint32_t kMaxOverflowObjects = 200;
 constexpr uint32_t kMaxEngineTableDepth = 8;
 constexpr uint32_t kInvalidRecordLength = 0x10000;
 constexpr uint32_t kMinRecordSignature = 82;
@@ -128,6 +130,9 @@ struct RTProcessContext {
   // Walk state of the dispatcher beyond the fields above.
   RTRecordNode* PendingRunNode = nullptr;  // node of PendingRunStart
   uint32_t BeginOverflow = 0;       // BEGIN records past kMaxBeginDepth still open
+  // Their objects, outermost first (slots 0..kMaxOverflowObjects - 1): what is
+  // nested deeper still knows the element it lies in.
+  uint16_t OverflowSignatures[kMaxOverflowObjects] = {};
   uint32_t SatisfiedThisRecord = 0; // nodes satisfied while handling the current record
   uint32_t EndingRecordOutside = 0; // the record ending the element belongs to what follows
   uint32_t CurrentCellColumn = 0;   // column (from 1) of the last cell record; 0 outside tables
@@ -244,6 +249,17 @@ struct RTProcessContext {
     ~GraphicAttachmentGuard();
   } GraphicAttachments;
 };
+
+// The object that the innermost open BEGIN names; 0 when none is open, or
+// when it lies deeper than the walk keeps objects.
+inline uint16_t InnermostOpenObject(const RTProcessContext* ctx) {
+  if (ctx->BeginOverflow)
+    return ctx->BeginOverflow <= kMaxOverflowObjects
+               ? ctx->OverflowSignatures[ctx->BeginOverflow - 1]
+               : 0;
+  const int32_t d = ctx->OpenSignatureDepth;
+  return d > 0 && d <= int32_t(kMaxBeginDepth) ? ctx->OpenSignatures[d] : 0;
+}
 
 // Sets the engine's process-wide progress callback (null removes it). It is
 // asked at records 1, 101, 201 ... of every walk, in the walking session's

@@ -11,6 +11,7 @@
 #include "richtext/engine/rtproc.h"
 #include "richtext/engine/tablerows.h"
 #include "richtext/item/cdlayout.h"
+#include "richtext/item/recordlist.h"
 #include "rtchunk.h"
 #include "rtitem.h"
 
@@ -75,13 +76,6 @@ bool InList(uint16_t sig, const uint16_t* list, size_t n) {
 
 // The object a BEGIN or END record names (0 when the record is too short).
 uint16_t BeginObject(const uint8_t* data, uint32_t len) { return U16(data, len, 4); }
-
-uint16_t InnermostOpenObject(const RTProcessContext* ctx) {
-  if (ctx->OpenSignatureDepth <= 0 || ctx->BeginOverflow) return 0;
-  int32_t d = ctx->OpenSignatureDepth;
-  if (d > int32_t(kMaxBeginDepth)) d = kMaxBeginDepth;
-  return ctx->OpenSignatures[d];
-}
 
 const TargetTypeDescriptor* Descriptor(const chunkdef_info* node) {
   if (!node || node->targetType == 0 || node->targetType >= kTargetTypeCount) return nullptr;
@@ -224,6 +218,113 @@ bool EndsWithText(const uint8_t* data, uint32_t len, const char* closing) {
   return SameIgnoringCase(reinterpret_cast<const char*>(data) + len - n, closing, n);
 }
 
+bool IsHeadRecord(const RTRecordNode* p, const TargetTypeDescriptor* d) {
+  const uint16_t obj = p->signature == kSigBegin || p->signature == kSigEnd
+                           ? BeginObject(p->data, p->length)
+                           : 0;
+  return InList(p->signature, d->insideEndSignatures, 7) ||
+         InList(obj, d->insideEndSignatures, 7);
+}
+
+// The record that closes the element whose head is `head` (a BEGIN, or the
+// start record itself) and whose start record is `start`: a hotspot's end
+// (within its group, else the group's END), the END of another group, the
+// record that ends a range element or a closing text; for an element of one
+// record (or one run of text) the record after it. Null: the list's end.
+const RTRecordNode* ElementClose(const chunkdef_info* node, const TargetTypeDescriptor* d,
+                                 const RTRecordNode* head, const RTRecordNode* start) {
+  // The record list's finders take the nodes they walk from as they are.
+  auto* s = const_cast<RTRecordNode*>(start);
+  if (head->signature == kSigBegin) {
+    const RTRecordNode* end = RecordGroupEnd(const_cast<RTRecordNode*>(head));
+    if (IsHotspotStart(start->signature)) {
+      const RTRecordNode* own = RecordHotspotEnd(s);
+      for (const RTRecordNode* q = start; own && q && q != end; q = q->next)
+        if (q == own) return own;
+    }
+    return end;
+  }
+  if (IsHotspotStart(start->signature)) return RecordHotspotEnd(s);
+  if (d->closeText) {
+    for (const RTRecordNode* p = start; p; p = p->next)
+      if (IsTextRecord(p->signature) && (EndsWithText(p->data, p->length, d->closeText) ||
+                                         EndsWithText(p->data, p->length, d->closeText2)))
+        return p;
+    return nullptr;
+  }
+  if (IsTextType(node->targetType) || node->targetType == RAWTEXT ||
+      InList(start->signature, d->endSignatures, 5))
+    return start->next;
+  for (const RTRecordNode* p = start->next; p; p = p->next) {
+    const uint16_t obj = p->signature == kSigEnd ? BeginObject(p->data, p->length) : 0;
+    if (InList(p->signature, d->endSignatures, 5) || InList(obj, d->endSignatures, 5)) return p;
+  }
+  return nullptr;
+}
+
+// The stretch inside the element met at the walk's current record (its
+// head): from the first record after the head (the start record, and what
+// follows it of the row's Inside end signatures, such as a section's title)
+// to the record before the one that closes the element. An element with
+// nothing there has no inside. Tables, rows, cells, OLE objects and
+// paragraphs are left to the walk's own tests, which keep to them.
+void MarkInsideStretch(chunkdef_info* node, const TargetTypeDescriptor* d,
+                       const RTRecordNode* head, const RTRecordNode* start,
+                       const RTProcessContext* ctx) {
+  switch (node->targetType) {
+    case TABLE: case ROW: case COLUMN: case OLEOBJECT: case PARAGRAPH: case PARAGRAPHLIST:
+      return;
+    default:
+      break;
+  }
+  if (!head || !start) return;
+  const RTRecordNode* close = ElementClose(node, d, head, start);
+  uint32_t at = ctx->RecordNumber;
+  const RTRecordNode* p = head;
+  for (; p && p != start; p = p->next) ++at;
+  if (!p) return;
+  // Past the start record and the head's records after it; a group they
+  // open belongs to the head whole.
+  p = p->next;
+  ++at;
+  while (p && p != close && IsHeadRecord(p, d)) {
+    const RTRecordNode* last =
+        p->signature == kSigBegin ? RecordGroupEnd(const_cast<RTRecordNode*>(p)) : p;
+    for (; p && p != close && p != last; p = p->next) ++at;
+    if (p && p == last) {
+      p = p->next;
+      ++at;
+    }
+  }
+  node->insideFirst = at;
+  for (; p && p != close; p = p->next) ++at;
+  node->insideClose = at;
+}
+
+// An INSIDE node whose element closes at or before this record, from `n`
+// outward: what lies within it has ended too.
+chunkdef_info* ClosedInside(chunkdef_info* n, const RTProcessContext* ctx) {
+  for (; n; n = n->outer)
+    if (n->relation == REL_INSIDE && n->insideClose && ctx->RecordNumber >= n->insideClose)
+      return n;
+  return nullptr;
+}
+
+// Has the hotspot that an element (not itself a hotspot) began in ended at
+// this record? Its depth fell below the element's, or, in a group of a
+// hotspot whose end does not lower the depth, this is the hotspot end that
+// the group's END follows.
+bool LeftItsHotspot(const chunkdef_info* n, uint16_t sig, const RTProcessContext* ctx) {
+  const TargetTypeDescriptor* d = Descriptor(n);
+  if (!d || IsHotspotStart(d->startSignatures[0]) || n->savedHotspotDepth == 0) return false;
+  if (ctx->HotspotDepth < int32_t(n->savedHotspotDepth)) return true;
+  const RTRecordNode* next = ctx->CurrentNode ? ctx->CurrentNode->next : nullptr;
+  return IsHotspotEndSig(sig) && next && next->signature == kSigEnd &&
+         IsHotspotEndSig(BeginObject(next->data, next->length)) &&
+         ctx->OpenSignatureDepth == int32_t(n->savedBeginDepth) &&
+         InnermostOpenObject(ctx) == 0xFFAD;
+}
+
 // Snapshot, advance inward. The counter of the inner node restarts for each
 // element of this one.
 void SnapshotDepths(chunkdef_info* node, const RTProcessContext* ctx) {
@@ -235,7 +336,9 @@ void SnapshotDepths(chunkdef_info* node, const RTProcessContext* ctx) {
 }
 
 void SatisfyNode(chunkdef_info* node, RTProcessContext* ctx) {
-  SnapshotDepths(node, ctx);
+  // An inside keeps the level of its element's head: its first record may
+  // open a group or hotspot of its own (a paragraph's first record).
+  if (node->relation != REL_INSIDE || !node->inside) SnapshotDepths(node, ctx);
   node->satisfied = 0;
   node->inside = 0;
   ctx->LastMatchedNode = node;
@@ -273,6 +376,9 @@ LoopResult RunNodeLoop(uint8_t* data, uint16_t sig, uint32_t len, uint16_t prev,
         continue;
       case REL_CONTAINS:
       case REL_INSIDE: {
+        // The record that closes an enclosing element's inside starts
+        // nothing within it.
+        if (ClosedInside(node->outer, ctx)) return LoopResult::Continue;
         if (!TestChunkRecordBoundary(node, data, sig, prev, &single, ctx)) {
           if (IsCell(sig) && IsRowOrColumn(node) && IsRowOrColumn(ctx->LastMatchedNode)) {
             ctx->NodeUnderTest = node->outer;
@@ -484,6 +590,12 @@ int TestChunkRecordBoundary(chunkdef_info* node, const uint8_t* data, uint16_t s
     len = l;
   }
 
+  if (node->relation == REL_INSIDE && node->inside && node->insideClose) {
+    // The element's stretch is known: it starts after the head. An element
+    // that closes first has no inside; its closing record may begin the next.
+    if (ctx->RecordNumber < node->insideClose) return ctx->RecordNumber >= node->insideFirst;
+    node->inside = node->insideFirst = node->insideClose = 0;
+  }
   // 1. A hotspot begin right after a legacy one continues it.
   if (sig == 0xFFA9 && prev == 0xFFAD) return 0;
 
@@ -541,7 +653,11 @@ int TestChunkRecordBoundary(chunkdef_info* node, const uint8_t* data, uint16_t s
   const RTRecordNode* exNode = cur;
   if (sig == kSigBegin) {
     uint16_t obj = BeginObject(data, len);
-    if (node->relation != REL_INSIDE && !InList(obj, d->beginSignatures, 3)) return 0;
+    // An element without a head of its own is its own inside: its BEGIN
+    // starts it for either relation, so both count the same elements.
+    if ((node->relation != REL_INSIDE || !d->insideEndSignatures[0]) &&
+        !InList(obj, d->beginSignatures, 3))
+      return 0;
     const RTRecordNode* found = nullptr;
     if (cur) {
       for (const RTRecordNode* p = cur->next; p; p = p->next) {
@@ -573,10 +689,18 @@ int TestChunkRecordBoundary(chunkdef_info* node, const uint8_t* data, uint16_t s
       node->inside = 0;
       return 0;
     }
-    if (InList(sig, d->insideEndSignatures, 7) || InList(endObj, d->insideEndSignatures, 7) ||
-        InList(InnermostOpenObject(ctx), d->insideEndSignatures, 7))
-      return 0;
-    return 1;
+    // Nor is anything inside an element that ends before anything began in
+    // it (a paragraph whose reference a table follows); its ending record
+    // may begin the next element.
+    if (node->inside && AtElementLevel(node, data, sig, len, ctx) &&
+        MatchRecordToTarget(node, data, sig, prev, nullptr, nullptr, 0, ctx)) {
+      node->inside = 0;
+    } else {
+      if (InList(sig, d->insideEndSignatures, 7) || InList(endObj, d->insideEndSignatures, 7) ||
+          InList(InnermostOpenObject(ctx), d->insideEndSignatures, 7))
+        return 0;
+      return 1;
+    }
   }
 
   // 9. Within an open element of this kind only a BEGIN starts a new one.
@@ -647,6 +771,7 @@ int TestChunkRecordBoundary(chunkdef_info* node, const uint8_t* data, uint16_t s
   if (node->relation == REL_INSIDE && InList(exSig, d->insideEndSignatures, 7)) {
     node->inside = 1;
     SnapshotDepths(node, ctx);  // the level at which the element ends
+    if (cur && cur->data == data) MarkInsideStretch(node, d, cur, exNode, ctx);
     return 0;
   }
   if (singleRecord) *singleRecord = single;
@@ -833,7 +958,10 @@ NnStatus ProcessChunkRecord(uint8_t* data, uint16_t sig, uint32_t len, RTProcess
         ++ctx->OpenSignatureDepth;
         ctx->OpenSignatures[ctx->OpenSignatureDepth] = obj;
       } else {
-        ++ctx->BeginOverflow;  // deeper than the stack: counted, not pushed
+        // Deeper than the stack: counted, and its object kept while there is room.
+        if (ctx->BeginOverflow < kMaxOverflowObjects)
+          ctx->OverflowSignatures[ctx->BeginOverflow] = obj;
+        ++ctx->BeginOverflow;
       }
       if (obj == 0xFF7E || obj == 0xFFA9 || obj == 0xFFAD) ++ctx->HotspotDepth;
       if (obj == 108) ++ctx->LayerDepth;
@@ -938,16 +1066,33 @@ NnStatus ProcessChunkRecord(uint8_t* data, uint16_t sig, uint32_t len, RTProcess
       goto tail;
     }
     chunkdef_info* lm = ctx->LastMatchedNode;
-    if (lm && !ctx->SatisfiedThisRecord && PassesLevelTest(lm, data, sig, len, ctx)) {
+    // An element's inside ends at the record that closes the element, and
+    // whatever lies within it ends there too (the record lies outside).
+    chunkdef_info* closed = lm && !ctx->SatisfiedThisRecord ? ClosedInside(lm, ctx) : nullptr;
+    // So does an element where the hotspot it began in ends.
+    if (lm && !closed && !ctx->SatisfiedThisRecord &&
+        (lm->relation == REL_CONTAINS || lm->relation == REL_INSIDE) &&
+        LeftItsHotspot(lm, sig, ctx))
+      closed = lm;
+    if (lm && !ctx->SatisfiedThisRecord &&
+        (closed || PassesLevelTest(lm, data, sig, len, ctx))) {
       // A table end more than one level below the element is not its end.
-      if (IsTableEnd(sig) && ctx->TableBeginCount + 1 < int32_t(lm->savedTableDepth)) goto tail;
+      if (!closed && IsTableEnd(sig) && ctx->TableBeginCount + 1 < int32_t(lm->savedTableDepth))
+        goto tail;
       chunkdef_info* endedFirst = nullptr;
       uint32_t firstOutside = 0;
       for (chunkdef_info* n = lm; n;) {
         chunkdef_info* outer = n->outer;
         bool ended = false;
         uint32_t counted = 0, outside = 0, single = 0;
-        switch (n->relation) {
+        if (closed) {
+          ended = true;
+          outside = 1;
+          if (n == closed) {
+            n->insideFirst = n->insideClose = 0;
+            closed = nullptr;
+          }
+        } else switch (n->relation) {
           case REL_EVERYTHING:
           case REL_AFTER:
           case REL_STARTS_WITH:
@@ -988,7 +1133,7 @@ NnStatus ProcessChunkRecord(uint8_t* data, uint16_t sig, uint32_t len, RTProcess
           endedFirst = n;
           firstOutside = outside;
         }
-        if (n->relation == REL_CONTAINS && outer && outer->relation == REL_INSIDE &&
+        if (!closed && n->relation == REL_CONTAINS && outer && outer->relation == REL_INSIDE &&
             outer->targetType == n->targetType)
           break;
         n = outer;

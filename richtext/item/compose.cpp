@@ -127,6 +127,14 @@ NnStatus AppendRecord(const void* data, uint16_t signature, uint32_t length, Com
   ctx->segmentFill = start + length;
   ++ctx->composedCount;
 
+  // What is composed next lands at this table depth.
+  if (signature == 163 || signature == 207) ++ctx->composedTables;
+  if ((signature == 165 || signature == 209) && ctx->composedTables) --ctx->composedTables;
+  // A legacy begin directly followed by a newer one opens one hotspot.
+  const RTRecordNode* before = node->prev;
+  if (IsHotspotBegin(signature) && !(signature == 0xFFA9 && before && before->signature == 0xFFAD))
+    ++ctx->composedHotspots;
+  if (IsHotspotEnd(signature) && ctx->composedHotspots) --ctx->composedHotspots;
   if (IsHotspotBegin(signature)) {
     uint16_t type = 0;
     kv::cd::ReadU16(rec, length, kv::cd::host::kHotspotType, &type);

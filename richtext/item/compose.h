@@ -38,6 +38,8 @@ struct ComposeContext {
   uint16_t linkOpen = 0;                // a link hotspot (0xFFAD) is open
   uint16_t attachmentHotspot = 0;       // inside a hotspot of kind 4 or 10
   uint16_t tableDepth = 0;              // 0..kMaxTableNesting
+  uint16_t composedTables = 0;          // tables open at the end of the new list
+  uint16_t composedHotspots = 0;        // hotspots open there
   uint16_t flag = 0;                    // set to 1 by the engine
   uint16_t appendRows = 0;
   uint16_t cleanup = 0;
@@ -51,6 +53,10 @@ struct ComposeContext {
   uint8_t paragraphDefinition[92] = {};
   uint16_t paragraphDefinitionLength = 0;
   uint16_t nextParagraphId = 0;
+  // The definition (host layout) whose margins new imported paragraphs take,
+  // such as a cell's own; null: the defaults.
+  const uint8_t* marginDefinition = nullptr;
+  uint32_t marginDefinitionLength = 0;
 
   // Font-identifier remapping for records brought in from another item: a
   // face id of the source maps to faceMap[id] in this item.

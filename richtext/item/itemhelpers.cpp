@@ -227,7 +227,8 @@ uint32_t DeleteReferencedObjects(TorvoRTItem* item, const RecordList* list, uint
 }
 
 NnStatus AppendItemRecordsRenumbered(const RecordList* source, const TorvoRTItem* sourceItem,
-                                     TorvoRTItem* target, ComposeContext* ctx) {
+                                     TorvoRTItem* target, ComposeContext* ctx,
+                                     NnHandle sourceNote) {
   if (!source || !ctx) return NN_ERR_INVALID_ARG;
   // Paragraph ids go above every id the target already uses.
   uint32_t base = HighestParagraphId(ctx->newList);
@@ -251,21 +252,37 @@ NnStatus AppendItemRecordsRenumbered(const RecordList* source, const TorvoRTItem
 
   // Fonts: the same face name in the target, added there when absent.
   for (uint32_t id = 0; id < 256; ++id) ctx->faceMap[id] = uint8_t(id);
-  if (sourceItem && target) {
+  if ((sourceItem || sourceNote) && target) {
+    std::vector<FontFace> faces(kFontTableSize + 1);
+    if (sourceItem && sourceItem->context)
+      std::copy(sourceItem->context->faces, sourceItem->context->faces + kFontTableSize + 1,
+                faces.begin());
+    else
+      ReadFaceTable(sourceNote, faces.data());
     for (uint32_t id = 0; id < 256; ++id) {
-      if (!used[id]) continue;
-      char face[kFaceNameSize + 1] = {};
-      if (!sourceItem->FindFaceByID(uint8_t(id), face)) continue;
-      int mapped = target->FindFaceByName(face, true);
+      if (!used[id] || !faces[id].inUse) continue;
+      int mapped = target->FindFaceByName(faces[id].name, true);
       if (mapped >= 0) ctx->faceMap[id] = uint8_t(mapped);
     }
   }
   ctx->faceMapActive = 1;
 
   std::vector<uint8_t> copy;
+  uint16_t depth = ctx->composedTables;  // where the copy lands
   for (const RTRecordNode* n = source->first; n; n = n->next) {
     if (!n->data || (n->flags & kNodeDrop)) continue;
     copy.assign(n->data, n->data + n->length);
+    // A table copied to another depth takes that depth's signatures: a top
+    // level table in a cell nests, a nested one on its own stands at the top.
+    uint16_t sig = n->signature;
+    const bool begins = sig == 163 || sig == 207, ends = sig == 165 || sig == 209;
+    if (begins) ++depth;
+    if (begins || ends || sig == 164 || sig == 208) {
+      const bool nested = depth > 1;
+      sig = begins ? (nested ? 207 : 163) : ends ? (nested ? 209 : 165) : (nested ? 208 : 164);
+      copy[0] = uint8_t(sig);
+    }
+    if (ends && depth) --depth;
     ForEachFaceByte(n, [&](uint32_t off) { copy[off] = ctx->faceMap[copy[off]]; });
     int32_t offs[2] = {-1, -1};
     uint32_t k = ParagraphIdOffsets(n->signature, offs);
@@ -277,7 +294,7 @@ NnStatus AppendItemRecordsRenumbered(const RecordList* source, const TorvoRTItem
       uint16_t renumbered = uint16_t(id + base);
       std::memcpy(copy.data() + offs[i], &renumbered, 2);
     }
-    NnStatus st = AppendRecord(copy.data(), n->signature, n->length, ctx);
+    NnStatus st = AppendRecord(copy.data(), sig, n->length, ctx);
     if (st != NN_OK) return st;
   }
   uint32_t next = base + highestSource + 1;

@@ -52,8 +52,10 @@ uint32_t DeleteReferencedObjects(TorvoRTItem* item, const RecordList* list, uint
                                  uint32_t last);
 
 // Appends the records of `source` (an item's list, host layout) through
-// AppendRecord: face ids of fonts are mapped from the source item's font
-// table to the target's (faces the target lacks are added to it), and
+// AppendRecord: face ids of fonts are mapped by face name from the source
+// item's font table, else the source note's, to the target's (faces the
+// target lacks are added to it; without either, as for a record file, the ids
+// stay), table records take the signatures of the depth they land at, and
 // paragraph-definition ids (0xFF82, 0x0083, 0x00BC, 0xFFBB, 0x00A6) are moved
 // above the highest id of the target's loaded records and of the list being
 // composed. Nodes marked for dropping are skipped. NN_ERR_CD_STRUCTURE when a
@@ -61,7 +63,13 @@ uint32_t DeleteReferencedObjects(TorvoRTItem* item, const RecordList* list, uint
 // of AppendRecord (what was appended stays in the composition, which the
 // caller releases on failure).
 NnStatus AppendItemRecordsRenumbered(const RecordList* source, const TorvoRTItem* sourceItem,
-                                     TorvoRTItem* target, ComposeContext* ctx);
+                                     TorvoRTItem* target, ComposeContext* ctx,
+                                     NnHandle sourceNote = 0);
+
+struct FontFace;
+// Fills `faces` (kFontTableSize + 1 entries, by face id) with the built-in
+// faces and those of the note's "$Fonts" table (none for a note of 0).
+void ReadFaceTable(NnHandle hNote, FontFace* faces);
 
 // The identifiers of one document link of a note's "$Links" table.
 struct LinkIdentifiers {

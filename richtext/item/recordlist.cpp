@@ -360,6 +360,22 @@ RTRecordNode* MatchingGroupRecord(RTRecordNode* from, bool forward) {
 RTRecordNode* RecordGroupEnd(RTRecordNode* begin) { return MatchingGroupRecord(begin, true); }
 RTRecordNode* RecordGroupBegin(RTRecordNode* end) { return MatchingGroupRecord(end, false); }
 
+RTRecordNode* RecordHotspotEnd(RTRecordNode* begin) {
+  const auto opens = [](uint16_t s) {
+    return s == 0xFF74 || s == 0xFF7E || s == 0xFFA9 || s == 0xFFAD;
+  };
+  int depth = 0;
+  for (RTRecordNode* n = begin; n; n = n->next) {
+    // A legacy begin directly followed by a newer one opens one hotspot.
+    if (opens(n->signature) &&
+        !(n->signature == 0xFFA9 && n->prev && n->prev->signature == 0xFFAD && n != begin))
+      ++depth;
+    if ((n->signature == 0x7F || n->signature == 0xAA || n->signature == 0xAE) && --depth <= 0)
+      return n;
+  }
+  return nullptr;
+}
+
 void RecordListFreeWithAllocator(LSXLsiSession* session, RecordList* list) {
   if (!list) return;
   while (list->first) RecordListUnlink(session, list, list->first);

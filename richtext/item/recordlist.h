@@ -76,6 +76,9 @@ RTRecordNode* RecordListPrev(const RecordList* list, const RTRecordNode* node);
 // list holds none.
 RTRecordNode* RecordGroupEnd(RTRecordNode* begin);
 RTRecordNode* RecordGroupBegin(RTRecordNode* end);
+// The end record (127, 170, 174) of the hotspot begun at `begin`, counting the
+// hotspots nested in it; null when the list holds none.
+RTRecordNode* RecordHotspotEnd(RTRecordNode* begin);
 
 // Frees the nodes, the load area and the segment buffers of the list, then the list.
 void RecordListFreeWithAllocator(LSXLsiSession* session, RecordList* list);

@@ -12,6 +12,7 @@
 #include "host/pool.h"
 #include "lsxsessi.h"
 #include "richtext/item/cdlayout.h"
+#include "richtext/item/itemhelpers.h"
 #include "richtext/item/recordlist.h"
 #include "rtitem.h"
 
@@ -41,9 +42,8 @@ const bool kFaceResolverInstalled = (SetFontFaceResolver(ResolveFaceThroughItem)
 constexpr uint16_t kSigFontTable = 0xFF8B;
 constexpr uint32_t kFaceRecordSize = 34;  // id, family, 32-byte name
 
-void SetFace(RTItemContext* ctx, uint8_t id, uint8_t family, const char* name, size_t nameLen) {
-  FontFace& f = ctx->faces[id];
-  if (!f.inUse) ++ctx->faceCount;
+void SetFace(FontFace* faces, uint8_t id, uint8_t family, const char* name, size_t nameLen) {
+  FontFace& f = faces[id];
   f.id = id;
   f.family = family;
   f.inUse = 1;
@@ -53,39 +53,23 @@ void SetFace(RTItemContext* ctx, uint8_t id, uint8_t family, const char* name, s
   f.name[n] = 0;
 }
 
-void ResetFaces(RTItemContext* ctx) {
-  for (auto& f : ctx->faces) f = FontFace();
+void CountFaces(RTItemContext* ctx) {
   ctx->faceCount = 0;
-  for (const auto& b : kBuiltinFaceTable) SetFace(ctx, b.id, b.family, b.name, std::strlen(b.name));
+  for (const auto& f : ctx->faces) ctx->faceCount += f.inUse;
+}
+
+void ResetFaces(RTItemContext* ctx) {
+  ReadFaceTable(0, ctx->faces);
+  CountFaces(ctx);
   ctx->fontsChanged = 0;
 }
 
-// Reads the note's "$Fonts" table over the built-in faces. A damaged table is
-// read as far as it is whole.
+// Reads the note's "$Fonts" table over the built-in faces.
 void LoadFontTable(TorvoRTItem* item) {
   RTItemContext* ctx = item->context;
-  ResetFaces(ctx);
-  NnBlockId value;
-  uint16_t type = 0;
-  uint32_t len = 0;
-  if (NnItemInfo(item->hNote, "$Fonts", 6, nullptr, &type, &value, &len) != NN_OK) return;
-  if (type != NN_TYPE_COMPOSITE || len < 2) return;
-  const uint8_t* p = static_cast<const uint8_t*>(NnBlockLock(value));
-  if (!p) return;
-  const uint8_t* data = p + 2;
-  uint32_t size = len - 2;
-  uint16_t sig;
-  kv::cd::HeaderKind kind;
-  uint32_t recLen, headerSize;
-  if (kv::cd::ReadCanonicalHeader(data, size, &sig, &kind, &recLen, &headerSize) &&
-      sig == kSigFontTable && recLen <= size && recLen >= headerSize + 2) {
-    uint16_t count = uint16_t(data[headerSize] | (data[headerSize + 1] << 8));
-    uint32_t off = headerSize + 2;
-    for (uint16_t i = 0; i < count && off + kFaceRecordSize <= recLen; ++i, off += kFaceRecordSize)
-      SetFace(ctx, data[off], data[off + 1], reinterpret_cast<const char*>(data + off + 2),
-              kFaceNameSize);
-  }
-  NnBlockUnlock(value);
+  ReadFaceTable(item->hNote, ctx->faces);
+  CountFaces(ctx);
+  ctx->fontsChanged = 0;
 }
 
 // Writes the faces that are not built in as the note's "$Fonts" table.
@@ -168,6 +152,34 @@ void FreeStyleMappings(LSXLsiSession* session, _StyleMapping_Info*& head) {
 }
 
 }  // namespace
+
+void ReadFaceTable(NnHandle hNote, FontFace* faces) {
+  for (uint32_t id = 0; id <= kFontTableSize; ++id) faces[id] = FontFace();
+  for (const auto& b : kBuiltinFaceTable)
+    SetFace(faces, b.id, b.family, b.name, std::strlen(b.name));
+  NnBlockId value;
+  uint16_t type = 0;
+  uint32_t len = 0;
+  if (!hNote || NnItemInfo(hNote, "$Fonts", 6, nullptr, &type, &value, &len) != NN_OK) return;
+  if (type != NN_TYPE_COMPOSITE || len < 2) return;
+  const uint8_t* p = static_cast<const uint8_t*>(NnBlockLock(value));
+  if (!p) return;
+  const uint8_t* data = p + 2;
+  uint32_t size = len - 2;
+  uint16_t sig;
+  kv::cd::HeaderKind kind;
+  uint32_t recLen, headerSize;
+  // A damaged table is read as far as it is whole.
+  if (kv::cd::ReadCanonicalHeader(data, size, &sig, &kind, &recLen, &headerSize) &&
+      sig == kSigFontTable && recLen <= size && recLen >= headerSize + 2) {
+    uint16_t count = uint16_t(data[headerSize] | (data[headerSize + 1] << 8));
+    uint32_t off = headerSize + 2;
+    for (uint16_t i = 0; i < count && off + kFaceRecordSize <= recLen; ++i, off += kFaceRecordSize)
+      SetFace(faces, data[off], data[off + 1], reinterpret_cast<const char*>(data + off + 2),
+              kFaceNameSize);
+  }
+  NnBlockUnlock(value);
+}
 
 TorvoRTItem::TorvoRTItem(LSXLsiSession* s) : session(s) {
   sessionDelete = [](SessionListed* self) { delete static_cast<TorvoRTItem*>(self); };
@@ -358,7 +370,8 @@ int TorvoRTItem::FindFaceByName(const char* name, bool add) {
   if (!add) return -1;
   for (uint32_t id = kBuiltinFaces; id < kFontTableSize; ++id) {
     if (context->faces[id].inUse) continue;
-    SetFace(context, uint8_t(id), 0x22, name, std::strlen(name));
+    SetFace(context->faces, uint8_t(id), 0x22, name, std::strlen(name));
+    ++context->faceCount;
     context->fontsChanged = 1;
     return int(id);
   }

@@ -65,6 +65,53 @@ TEST(EditTargets, DesignBodiesComeFromTheDatabase) {
   EXPECT_EQ(work.Reload(after), "");
 }
 
+
+// A copy lands as its place holds it: a table takes the signatures of its
+// new depth (a top-level one in a cell, a nested one at the top), a run the
+// target's face of its own face's name.
+TEST(EditTargets, CopiesTakeTheirPlacesDepthAndFaces) {
+  const std::string date = kvtest::CorpusDir() + "/dxl/jnx/testDbDesignEmbedded/embedded_date.xml";
+  NnHandle srcDb = 0;
+  NOTEID srcId = 0;
+  if (kvtest::CorpusDir().empty() || NnDbOpen(date.c_str(), 0, &srcDb) != NN_OK)
+    GTEST_SKIP() << "no corpus";
+  ASSERT_EQ(NnDbNoteIdAt(srcDb, 0, &srcId), NN_OK);
+  NnDbClose(srcDb);
+  // Face 9 is "Courier New" here and "Garamond" in the copied note.
+  const auto fonts = [](const std::string& face) {
+    Bytes b{0x8B, 0xFF, 40, 0, 1, 0, 9, 0x22};
+    b.insert(b.end(), face.begin(), face.end());
+    b.resize(40);
+    return b;
+  };
+  Workspace work(CorpusItem{"document", "Body",
+                            {Join({Para(), Pab(1), PabRef(1), Text("doc"), TableBegin(),
+                                   Cell(0, 0), Text("a"), TableEnd()})},
+                            {fonts("Courier New")}});
+  ASSERT_TRUE(work.ok());
+  TorvoRTItem* item = work.item();
+  ASSERT_EQ(item->DefineChunk("Table 1; Row 1; Column 1")
+                ->AppendRTChunk("", date.c_str(), srcId, "$Body", "Table 1", 0),
+            0);
+  ASSERT_EQ(item->DefineChunk("")->AppendRTChunk("", date.c_str(), srcId, "$Body", "Table 2", 0),
+            0);
+  NnHandle other = 0;
+  ASSERT_EQ(NnNoteCreate(work.db(), NN_CLASS_DOCUMENT, &other), NN_OK);
+  const Bytes table = fonts("Garamond"), body = Join({Para(), Pab(1), PabRef(1), Text("g", 9)});
+  ASSERT_EQ(NnItemAppend(other, 0, "$Fonts", 6, NN_TYPE_COMPOSITE, table.data(), 40), NN_OK);
+  ASSERT_EQ(NnItemAppend(other, 0, "Body", 4, NN_TYPE_COMPOSITE, body.data(), uint32_t(body.size())),
+            NN_OK);
+  TorvoRTItem source(item->session);
+  ASSERT_EQ(source.ConnectBackend(work.db(), other, "Body"), NN_OK);
+  ASSERT_EQ(item->DefineChunk("")->AppendRTItem(&source), 0);
+  const std::vector<Record> after = work.Records();
+  char face[64] = {};
+  ASSERT_TRUE(item->FindFaceByID(after.back().bytes[4], face));
+  EXPECT_STREQ(face, "Garamond");
+  EXPECT_EQ(StructureProblems(after), "");  // every table at its depth
+  EXPECT_EQ(work.Reload(after), "");
+  NnNoteClose(other);
+}
 }  // namespace
 
 namespace {

@@ -1,6 +1,6 @@
 // The engine over real documents: every rich-text item of the corpus walks
-// under several definitions without error, and a write call that finds no
-// target gives the item back byte for byte.
+// under several definitions without error, every target keeps to its element,
+// and a write call that finds no target gives the item back byte for byte.
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
@@ -69,6 +69,52 @@ Bytes WithZeroPads(Bytes data) {
 }
 
 using EngineCorpus = EngineDoc;
+using Range = std::pair<uint32_t, uint32_t>;
+
+// The first occurrences of every target type keep to their elements: "Inside
+// X n" lies within "X n" or does not exist, "Outside X n" does not meet it,
+// and two occurrences are disjoint or nested. Returns the checks made.
+size_t CheckContainment(TorvoRTChunk* ch, NnHandle itemNote) {
+  auto ranges = [&](uint16_t rel, uint16_t type, uint32_t n) {
+    FreeChunkDefinition(ch->internal->chain);
+    // Rows and columns are those of a table; a column is a cell of each row.
+    ch->internal->chain = type == ROW || type == COLUMN
+                              ? Chain({Node(REL_CONTAINS, TABLE, {1}), Node(rel, type, {n})})
+                              : Chain({Node(rel, type, {n})});
+    EXPECT_EQ(ProcessChunkOperation(ch, itemNote, "Body", STEP_POSITIONS, 0, 0, 0, 0, nullptr,
+                                    nullptr, 0, nullptr, nullptr),
+              0);
+    std::vector<Range> out;
+    for (uint16_t i = 0; i < ch->internal->positionCount; ++i)
+      out.push_back({ch->internal->positions[i].firstRecord, ch->internal->positions[i].lastRecord});
+    return out;
+  };
+  const auto within = [](const Range& r, const Range& e) {
+    return r.first >= e.first && r.second <= e.second;
+  };
+  size_t checks = 0;
+  for (uint16_t type = 1; type < kTargetTypeCount; ++type) {
+    std::vector<Range> seen;
+    for (uint32_t n = 1; n <= 40; ++n) {
+      const std::vector<Range> elements = ranges(REL_CONTAINS, type, n);
+      if (elements.empty()) break;
+      SCOPED_TRACE(std::to_string(type) + " " + std::to_string(n));
+      for (const Range& r : ranges(REL_INSIDE, type, n))
+        EXPECT_TRUE(std::any_of(elements.begin(), elements.end(),
+                                [&](const Range& e) { return within(r, e); }))
+            << r.first;
+      for (const Range& r : ranges(REL_OUTSIDE, type, n))
+        for (const Range& e : elements) EXPECT_TRUE(r.second < e.first || r.first > e.second);
+      for (const Range& e : elements) {
+        for (const Range& o : seen)
+          EXPECT_TRUE(e.first > o.second || e.second < o.first || within(e, o)) << e.first;
+        seen.push_back(e);
+      }
+      checks += 2 + elements.size();
+    }
+  }
+  return checks;
+}
 
 TEST_F(EngineCorpus, ItemsWalkAndUntouchedWritesRoundTrip) {
   const std::string corpus = kvtest::CorpusDir();
@@ -78,7 +124,7 @@ TEST_F(EngineCorpus, ItemsWalkAndUntouchedWritesRoundTrip) {
   ASSERT_FALSE(items.empty());
   const uint16_t types[] = {TABLE, SECTION, ROW, COLUMN, TEXT, PARAGRAPH, GRAPHIC, HOTSPOT,
                             NONBLANKTEXT, STYLIZEDTEXT, FIELD, LAYER, PARAGRAPHLIST, BUTTON};
-  size_t walked = 0;
+  size_t walked = 0, checks = 0;
   for (size_t n = 0; n < items.size(); ++n) {
     SCOPED_TRACE("item " + std::to_string(n));
     NnHandle itemNote = 0;
@@ -110,6 +156,7 @@ TEST_F(EngineCorpus, ItemsWalkAndUntouchedWritesRoundTrip) {
                   0);
       }
     }
+    checks += CheckContainment(ch, itemNote);
     // A write on a target the item does not hold fails; one that changes no
     // record copies every record through the composition unchanged.
     FreeChunkDefinition(ch->internal->chain);
@@ -138,6 +185,7 @@ TEST_F(EngineCorpus, ItemsWalkAndUntouchedWritesRoundTrip) {
     NnNoteClose(itemNote);
   }
   EXPECT_GT(walked, 0u);
+  RecordProperty("containment checks", int(checks));
 }
 
 }  // namespace

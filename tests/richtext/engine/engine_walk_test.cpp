@@ -1,6 +1,7 @@
 // Target recognition through the engine entry: which records of an item the
 // locate step and the position step see as the chunk's target.
 #include "engine_fixture.h"
+#include "graphicsteps_records.h"
 
 namespace enginetest {
 namespace {
@@ -135,6 +136,29 @@ TEST_F(Walk, BeginNestingDeeperThanFiftyKeepsWalking) {
   recs.push_back(TableEnd());     // 124
   Make(recs, Chain({Node(REL_CONTAINS, TABLE, {1})}));
   EXPECT_EQ(Locate(), Range(122, 124));
+}
+
+// A text nested in more than fifty groups is one text; a picture in a
+// hotspot stored without a BEGIN/END group ends with the hotspot, and what is
+// appended to it stays there.
+TEST_F(Walk, ElementsEndWithTheirRecords) {
+  std::vector<Bytes> deep(55, Begin(0xFF85));
+  deep.push_back(Text("deep"));
+  deep.insert(deep.end(), 55, End(0xFF85));
+  deep.push_back(Text("tail"));
+  Make(deep, Chain({Node(REL_CONTAINS, TEXT)}));
+  EXPECT_EQ(Positions(), (std::vector<Range>{{55, 56}, {112, 112}}));
+  TearDown();
+  SetUp();
+  Make({Para(), Text("one"), Hotspot(0xFFA9, 11), pictures::Graphic(10, 10), HotspotEnd(0xAA),
+        Text("tail"), Para(), Text("three")},
+       Chain({Node(REL_CONTAINS, GRAPHIC)}));
+  EXPECT_EQ(Positions(), (std::vector<Range>{{4, 4}}));
+  ASSERT_EQ(item->DefineChunk("Graphic 1")->AppendText("ZQX", 3, nullptr), 0);
+  const std::vector<Rec> stored = Split(Stored());
+  ASSERT_GE(stored.size(), 6u);
+  EXPECT_EQ(std::string(stored[4].bytes.begin() + 8, stored[4].bytes.end()), "ZQX");
+  EXPECT_EQ(stored[5].sig, 0xAA);
 }
 
 TEST_F(Walk, EverythingChunkCoversTheWholeItem) {

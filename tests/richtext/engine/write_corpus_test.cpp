@@ -59,6 +59,11 @@ const std::vector<Target>& Targets() {
       {"Inside Table 1", Place::Range, "Inside Table 1", "Inside Table 1"},
       // Where a table is nested, the range after it ends its outer table.
       {"After Table 2", Place::Range, "After Table 2", "After Table 2"},
+      // What lies between an element's head and its end, never past it.
+      {"Inside Hotspot 1", Place::Range, "Inside Hotspot 1", "Inside Hotspot 1"},
+      {"Inside Field 1", Place::Range, "Inside Field 1", "Inside Field 1"},
+      {"Inside Section 1", Place::Range, "Inside Section 1", "Inside Section 1"},
+      {"Inside Layer 1", Place::Range, "Inside Layer 1", "Inside Layer 1"},
   };
   return targets;
 }
@@ -100,6 +105,7 @@ long NewAfterTable(Place p, const Before&) { return p == Place::Table ? 1 : 0; }
 // one put after a target that more of its paragraph follows.
 long NewParagraph(Place, const Before& b) { return b.withinParagraph ? 2 : 1; }
 long NewParagraphAfter(Place, const Before& b) { return b.followedWithinParagraph ? 2 : 1; }
+long AddsRow(Place p, const Before&) { return p == Place::Table ? 1 : 0; }
 // A removed cell keeps its place in the row; a removed table takes the tables
 // nested in it along.
 long Removed(Place p, const Before& b) {
@@ -128,6 +134,24 @@ const std::vector<Operation>& Operations() {
        Writes::Keeps, "Table", One},
       {"ChangeFont", [](TorvoRTChunk* c) { return c->ChangeFont("+Bold", nullptr, 0); },
        Writes::Keeps, "Text", None},
+      // On tables: their cells' paragraphs change, none is added before them.
+      {"ChangeParagraph",
+       [](TorvoRTChunk* c) {
+         return c->targetType == TABLE ? c->ChangeParagraph("Alignment=Center", nullptr, 0)
+                                       : NnStatus(NN_ERR_INVALID_ARG);
+       },
+       Writes::Keeps, "Paragraph", None},
+      // On tables only; refused where cell spans reach its rows.
+      {"AppendRow",
+       [](TorvoRTChunk* c) {
+         const char* texts[20] = {kWritten};
+         return c->targetType == TABLE ? c->AppendRow(0, 1, texts) : NnStatus(NN_ERR_INVALID_ARG);
+       },
+       Writes::Keeps, "Table 1; Row", AddsRow},
+      // Refused (the item unchanged) where it would begin inside a hotspot.
+      {"AppendHotspot",
+       [](TorvoRTChunk* c) { return NnStatus(c->AppendHotspot("Action", "1", 1, "", "L", 1)); },
+       Writes::Keeps, "Hotspot", One},
       {"Remove", [](TorvoRTChunk* c) { return c->Remove(); }, Writes::Removes, nullptr, Removed},
   };
   return operations;
@@ -196,10 +220,13 @@ Before Snapshot(Workspace& work, const Operation& op, const Target& target) {
   Before b;
   b.records = work.Records();
   TorvoRTChunk* chunk = work.item()->DefineChunk(target.definition.c_str());
-  // A removed row renumbers the rows after it and the table's row count.
+  // A removed row renumbers the rows after it and the table's row count; a
+  // write inside an element changes nothing beyond the element.
+  const std::string& d = target.definition;
   TorvoRTChunk* range = target.place == Place::Row && op.writes == Writes::Removes
                             ? work.item()->DefineChunk("Table 1")
-                            : chunk;
+                        : d.starts_with("Inside ") ? work.item()->DefineChunk(d.substr(7).c_str())
+                                                   : chunk;
   b.first = size_t(range->GetPropertyNumber("FirstRecord"));
   b.last = size_t(range->GetPropertyNumber("LastRecord"));
   b.count = Count(work.item(), op, target);
@@ -243,6 +270,16 @@ std::string Broken(Workspace& work, const Operation& op, const Target& target, c
     case Writes::Removes:
       if ((target.place == Place::Cell || target.place == Place::Range) && !text.empty())
         problems += " what was removed reads \"" + text.substr(0, 60) + "\";";
+      // A cell keeps its own attribute records (those of tables in it go).
+      for (size_t i = b.first, nest = 0; target.place == Place::Cell && i < b.last; ++i) {
+        const Record& r = b.records[i];
+        nest += r.sig == 163 || r.sig == 207 ? 1 : r.sig == 165 || r.sig == 209 ? -1 : 0;
+        const auto in = [&r](const std::vector<Record>& l) {
+          return std::count(l.begin(), l.end(), r);
+        };
+        if (!nest && (r.sig == 211 || r.sig == 0xFF7B) && in(work.Records()) < in(b.records))
+          problems += " the cell's record " + std::to_string(r.sig) + " went;";
+      }
       break;
   }
   return problems;
@@ -262,6 +299,20 @@ TEST(WriteCorpus, EveryItemStaysSoundUnderTheCommonWrites) {
                    {Join({Para(), Pab(1), PabRef(1), Text(""), Text("b"), Para(), PabRef(1),
                           Text("two")})},
                    {}});
+  // A link; a table whose first cell spans two rows (no row to copy) and
+  // whose second holds a section, then its colour and identifiers (kept by a
+  // removal of the cell's content).
+  Bytes spanning = Cell(0, 0), colour = {211, 8, 0, 0, 0xE1, 0xEF, 0xF1, 0}, ids = IdName("c", "");
+  spanning[14] = 2;
+  ids[0] = 0x7B;
+  items.push_back(
+      {"built link, section and spans", "Body",
+       {Join({Para(), Pab(1), PabRef(1), Hotspot(0xFFA9, 11, 0, "http://x/o"), Text("link"),
+              HotspotEnd(0xAA), Text("after"), TableBegin(), spanning, Para(), PabRef(1), Text("A"),
+              Cell(0, 1), Para(), PabRef(1), Begin(0xFFAD), Hotspot(0xFFAD, 12), SectionBar("T"),
+              Para(), PabRef(1), Text("body"), HotspotEnd(), End(0xAE), colour, ids, Cell(1, 1),
+              Para(), PabRef(1), Text("D"), TableEnd()})},
+       {}});
   ASSERT_FALSE(items.empty());
   size_t writes = 0, soundBefore = 0;
   for (const CorpusItem& source : items) {
@@ -352,7 +403,8 @@ TEST(WriteCorpusItems, WritesOnAMissingTargetFailAndChangeNothing) {
       {"AppendRow", [](TorvoRTChunk* c) { return c->AppendRow(0, 1, nullptr); }},
       {"SortByRow", [](TorvoRTChunk* c) { return long(c->SortByRow(1, 0, 0, 0, "")); }},
   });
-  for (const char* missing : {"Text 999", "Table 99"}) {
+  // A text run has nothing inside it.
+  for (const char* missing : {"Text 999", "Table 99", "Inside Text 1"}) {
     for (const auto& [name, call] : calls) {
       SCOPED_TRACE(std::string(name) + " on " + missing);
       Workspace work(source);

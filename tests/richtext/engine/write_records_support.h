@@ -104,9 +104,11 @@ inline bool Pairs(uint16_t begin, uint16_t end) {
 }
 
 // What is wrong with the records' structure: BEGIN/END records that do not
-// pair up, paragraph references without their definition, tables whose
-// starts, cells and ends do not nest or whose row count disagrees with their
-// rows. Empty when sound.
+// pair up, paragraph references without their definition or their paragraph
+// start (outside groups and OLE objects, where no paragraph begins), a
+// hotspot begun inside another, tables whose starts, cells and ends do not
+// nest, whose signatures disagree with their depth, whose cells overlap or
+// whose row count disagrees with their rows. Empty when sound.
 inline std::string StructureProblems(const std::vector<Record>& records) {
   std::string problems;
   std::vector<uint16_t> groups;
@@ -121,10 +123,28 @@ inline std::string StructureProblems(const std::vector<Record>& records) {
     bool cellSeen = false;
   };
   std::vector<Table> tables;
-  int declared = -1;
+  int declared = -1, hotspots = 0, ole = 0;
+  bool head = true;  // in a paragraph's head: the item's start, or after 129
   for (size_t i = 0; i < records.size(); ++i) {
     const Record& r = records[i];
     const std::string at = " at record " + std::to_string(i + 1) + ";";
+    const bool nested = r.sig == 207 || r.sig == 208 || r.sig == 209;
+    const size_t depth = tables.size() + (r.sig == 163 || r.sig == 207);
+    if ((nested || r.sig == 163 || r.sig == 164 || r.sig == 165) && depth &&
+        nested != (depth > 1))
+      problems += " table record " + std::to_string(r.sig) + " at depth " +
+                  std::to_string(depth) + at;
+    ole += r.sig == 0xFFA7 ? 1 : r.sig == 0xFFA8 && ole ? -1 : 0;
+    if (r.sig == 131 && !head && groups.empty() && !ole)
+      problems += " paragraph reference without its paragraph start" + at;
+    head = r.sig == 129 || (head && (r.sig == 0xFF82 || r.sig == 0xFFBB || r.sig == 166 ||
+                                     r.sig == 183 || r.sig == 184 || r.sig == 186 ||
+                                     r.sig == 192 || r.sig == 194));
+    const bool legacyPair = r.sig == 0xFFA9 && i > 0 && records[i - 1].sig == 0xFFAD;
+    if ((r.sig == 0xFFA9 || r.sig == 0xFFAD || r.sig == 0xFF7E || r.sig == 0xFF74) && !legacyPair &&
+        hotspots++ > 0)
+      problems += " hotspot begun inside another" + at;
+    if ((r.sig == 0x7F || r.sig == 0xAA || r.sig == 0xAE) && hotspots > 0) --hotspots;
     switch (r.sig) {
       case 221:
         groups.push_back(Word(r.bytes, 4));
@@ -160,7 +180,10 @@ inline std::string StructureProblems(const std::vector<Record>& records) {
           for (int row = r.bytes[2]; row < r.bytes[2] + rowSpan; ++row) {
             std::vector<bool>& cols = t.grid[row];
             if (cols.size() < size_t(r.bytes[3] + colSpan)) cols.resize(r.bytes[3] + colSpan);
-            for (int c = r.bytes[3]; c < r.bytes[3] + colSpan; ++c) cols[c] = true;
+            for (int c = r.bytes[3]; c < r.bytes[3] + colSpan; ++c) {
+              if (cols[c]) problems += " cell over another" + at;
+              cols[c] = true;
+            }
           }
         }
         break;

@@ -353,6 +353,33 @@ TEST_F(ImportFiles, RecordFilesAreAppendedWithTheirParagraphsRenumbered) {
   EXPECT_EQ(Stored(), stored);
 }
 
+// A text file's paragraphs open as stored ones do (start, definition,
+// reference) and, in a cell, keep to the cell's own margins; a record file
+// whose structures do not close is refused and the item stays as it was.
+TEST_F(ImportFiles, ImportsKeepTheItemsStructure) {
+  using enginetest::Text;
+  const std::string txt = Write("import-lines.txt", Bytes{'h', 'i', '\n'});
+  Make({Para(), Pab(1, 0), PabRef(1), Text("one"), TableBegin(), Cell(0, 0), Para(), PabRef(1),
+        Text("a"), TableEnd()});
+  ASSERT_EQ(chunk->AppendImportFile(txt.c_str(), "LineLength=80"), 0);
+  ASSERT_EQ(Define("Table 1; Row 1; Column 1")->AppendImportFile(txt.c_str(), "LineLength=80"), 0);
+  const std::vector<Record> after = Now();
+  const std::vector<uint16_t> imported = {129, 0xFF82, 131, 0xFF85};
+  EXPECT_EQ(writecheck::Signatures({after.end() - 4, after.end()}), imported);
+  EXPECT_EQ(writecheck::Signatures({after.begin() + 9, after.begin() + 13}), imported);
+  EXPECT_EQ(writecheck::Word(after[10].bytes, 14), 0);  // the cell's left margin, not 1 inch
+  EXPECT_EQ(TextIn(Define(""), "Paragraph 4"), "hi");
+  ExpectSound();
+  const Bytes stored = Stored();
+  for (const Bytes& file : {Join({TableBegin(), Cell(0, 0), Text("x")}),
+                            Join({Text("imp"), TableEnd(), End(0xFF85), HotspotEnd(0xAE)})}) {
+    const std::string cd = Write("import-unbalanced.cd", file);
+    EXPECT_EQ(Define("Table 1; Row 1; Column 1")->AppendImportFile(cd.c_str(), nullptr),
+              NN_ERR_CD_STRUCTURE);
+    EXPECT_EQ(Stored(), stored);
+  }
+}
+
 // Each cell of the target gets one colour record, closing its content
 // (the cells of "Column 2" in both rows); the other cells none.
 TEST_F(WriteRecords, CellColourIsWrittenOncePerCell) {
