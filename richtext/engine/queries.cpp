@@ -29,7 +29,6 @@ constexpr auto L = kv::cd::U32;
 using kv::tables::IsCell;
 bool IsHotspotBegin(uint16_t sig) { return sig == 0xFFAD || sig == 0xFFA9; }
 
-
 // The result text as a writer's output, and back.
 struct ResultOut {
   LSXLsiSession* s;
@@ -218,13 +217,13 @@ void TargetProperties(const uint8_t* data, uint16_t sig, uint32_t len, RTProcess
       if (sig == 106) WriteLayerSizeProps(data, len, &r.out, sel, &flags);
       // Its background colour, in the form its setter takes; a colour that
       // does not show (none, the system's, a gradient) is not listed.
-      if (sig == 0x0072 && OpenElement(ctx) == 108 && len >= 8 && (W(data, len, 2) & 0x1D) == 1 &&
+      if (sig == 0x0072 && InnermostOpenObject(ctx) == 108 && len >= 8 && (W(data, len, 2) & 0x1D) == 1 &&
           (sel == 14 || sel == 17) && !flags.Test(14)) {
         r.out.Format("BackgroundColor='#%02x%02x%02x' ", data[4], data[5], data[6]);
         flags.Set(14);
       }
       // Its own attribute record, not that of a table or field inside it.
-      if (sig == 0xFF7A && OpenElement(ctx) == 108)
+      if (sig == 0xFF7A && InnermostOpenObject(ctx) == 108)
         WriteHtmlAttrProps(data, len, &r.out, "Layer", sel, 2, 17, &flags);
       break;
     case URLLink:
