@@ -98,8 +98,10 @@ check_rowtext() {
 }
 check_rowtext "$consumer/build/rowtext"
 
-# A render through the installed headers alone: an XHTML page, returned to the pool.
-cat > "$work/render.cpp" <<'CPP'
+# Two calls through the installed headers alone: "render", an XHTML page
+# returned to the pool; "misspelt", a write on a misspelt item, which fails
+# with 546 and leaves the note without such an item, even once stored.
+cat > "$work/probe.cpp" <<'CPP'
 #include <cstdio>
 #include <cstring>
 
@@ -108,74 +110,58 @@ cat > "$work/render.cpp" <<'CPP'
 #include "rtchunk.h"
 #include "rtitem.h"
 
+static int Render(LSXLsiSession* session, TorvoRTItem* item, NnHandle hDb, NnHandle hNote) {
+  TorvoRTChunk* all = item->ConnectBackend(hDb, hNote, "Body") == NN_OK ? item->DefineChunk("") : nullptr;
+  char* page = nullptr;
+  uint32_t length = 0;
+  int rc = 3;
+  if (all && all->GenerateXML(nullptr, "", &page, &length) == NN_OK && page) {
+    rc = std::strstr(page, "<td") && std::strncmp(page, "<?xml", 5) == 0 ? 0 : 4;
+    PoolFree(session, page);
+  }
+  delete all;
+  return rc;
+}
+
+static int Misspelt(TorvoRTItem* item, NnHandle hDb, NnHandle hNote) {
+  TorvoRTChunk* all = item->ConnectBackend(hDb, hNote, "Bodyy") == NN_OK ? item->DefineChunk("") : nullptr;
+  int rc = 3;
+  if (all && all->AppendText("hello", 0, "") == NN_ERR_ITEM_NOT_FOUND &&
+      all->lastStatus == NN_ERR_ITEM_NOT_FOUND && item->modified == 0 &&
+      NnNoteUpdate(hNote, 0) == NN_OK &&
+      NnItemInfo(hNote, "Bodyy", 5, nullptr, nullptr, nullptr, nullptr) == NN_ERR_ITEM_NOT_FOUND) {
+    char text[256];
+    NnLoadStatusText(all->lastStatus, text, sizeof text);
+    std::printf("%s\n", text);
+    rc = 0;
+  }
+  delete all;
+  return rc;
+}
+
 int main(int argc, char** argv) {
   NnHandle hDb = 0, hNote = 0;
   NOTEID id = 0;
-  if (argc != 2 || NnDbOpen(argv[1], 0, &hDb) != NN_OK || NnDbNoteIdAt(hDb, 0, &id) != NN_OK ||
+  if (argc != 3 || NnDbOpen(argv[1], 0, &hDb) != NN_OK || NnDbNoteIdAt(hDb, 0, &id) != NN_OK ||
       NnNoteOpen(hDb, id, 0, &hNote) != NN_OK)
     return 2;
-  int rc = 3;
+  int rc = 2;
   {
     LSXLsiSession session;
     TorvoRTItem item(&session);
-    TorvoRTChunk* all = item.ConnectBackend(hDb, hNote, "Body") == NN_OK ? item.DefineChunk("") : nullptr;
-    char* page = nullptr;
-    uint32_t length = 0;
-    if (all && all->GenerateXML(nullptr, "", &page, &length) == NN_OK && page) {
-      rc = std::strstr(page, "<td") && std::strncmp(page, "<?xml", 5) == 0 ? 0 : 4;
-      PoolFree(&session, page);
-    }
+    if (std::strcmp(argv[2], "render") == 0) rc = Render(&session, &item, hDb, hNote);
+    if (std::strcmp(argv[2], "misspelt") == 0) rc = Misspelt(&item, hDb, hNote);
   }
   NnNoteClose(hNote);
   NnDbClose(hDb);
   return rc;
 }
 CPP
-"$cxx" -std=c++20 $extra -I"$inc" "$work/render.cpp" -o "$work/render" -L"$libdir" -lnKestrelvaultEdit64 \
-  -Wl,-rpath,"$libdir" || fail "the render program does not build"
-"$work/render" "$source/examples/sample.dxl" || fail "the render program exited $?"
-
-# A misspelt item name: a write fails with 546 and the note keeps no such
-# item, even once stored.
-cat > "$work/misspelt.cpp" <<'CPP'
-#include <cstdio>
-
-#include "lsxsessi.h"
-#include "nn/nn.h"
-#include "rtchunk.h"
-#include "rtitem.h"
-
-int main(int argc, char** argv) {
-  NnHandle hDb = 0, hNote = 0;
-  NOTEID id = 0;
-  if (argc != 2 || NnDbOpen(argv[1], 0, &hDb) != NN_OK || NnDbNoteIdAt(hDb, 0, &id) != NN_OK ||
-      NnNoteOpen(hDb, id, 0, &hNote) != NN_OK)
-    return 2;
-  int rc = 3;
-  {
-    LSXLsiSession session;
-    TorvoRTItem item(&session);
-    TorvoRTChunk* all = item.ConnectBackend(hDb, hNote, "Bodyy") == NN_OK ? item.DefineChunk("") : nullptr;
-    if (all && all->AppendText("hello", 0, "") == NN_ERR_ITEM_NOT_FOUND &&
-        all->lastStatus == NN_ERR_ITEM_NOT_FOUND && item.modified == 0 &&
-        NnNoteUpdate(hNote, 0) == NN_OK &&
-        NnItemInfo(hNote, "Bodyy", 5, nullptr, nullptr, nullptr, nullptr) == NN_ERR_ITEM_NOT_FOUND) {
-      char text[256];
-      NnLoadStatusText(all->lastStatus, text, sizeof text);
-      std::printf("%s\n", text);
-      rc = 0;
-    }
-    delete all;
-  }
-  NnNoteClose(hNote);
-  NnDbClose(hDb);
-  return rc;
-}
-CPP
-"$cxx" -std=c++20 $extra -I"$inc" "$work/misspelt.cpp" -o "$work/misspelt" -L"$libdir" \
-  -lnKestrelvaultEdit64 -Wl,-rpath,"$libdir" || fail "the misspelt-item program does not build"
-"$work/misspelt" "$source/examples/sample.dxl" > "$work/misspelt.out" ||
-  fail "a write on a misspelt item: the program exited $?"
+"$cxx" -std=c++20 $extra -I"$inc" "$work/probe.cpp" -o "$work/probe" -L"$libdir" -lnKestrelvaultEdit64 \
+  -Wl,-rpath,"$libdir" || fail "the probe program does not build"
+"$work/probe" "$source/examples/sample.dxl" render || fail "the render probe exited $?"
+"$work/probe" "$source/examples/sample.dxl" misspelt > "$work/misspelt.out" ||
+  fail "a write on a misspelt item: the probe exited $?"
 [ -s "$work/misspelt.out" ] || fail "a write on a misspelt item: no status text"
 
 # The same program through pkg-config, as the README builds it.
