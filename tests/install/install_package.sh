@@ -110,47 +110,34 @@ cat > "$work/probe.cpp" <<'CPP'
 #include "rtchunk.h"
 #include "rtitem.h"
 
-static int Render(LSXLsiSession* session, TorvoRTItem* item, NnHandle hDb, NnHandle hNote) {
-  TorvoRTChunk* all = item->ConnectBackend(hDb, hNote, "Body") == NN_OK ? item->DefineChunk("") : nullptr;
-  char* page = nullptr;
-  uint32_t length = 0;
-  int rc = 3;
-  if (all && all->GenerateXML(nullptr, "", &page, &length) == NN_OK && page) {
-    rc = std::strstr(page, "<td") && std::strncmp(page, "<?xml", 5) == 0 ? 0 : 4;
-    PoolFree(session, page);
-  }
-  delete all;
-  return rc;
-}
-
-static int Misspelt(TorvoRTItem* item, NnHandle hDb, NnHandle hNote) {
-  TorvoRTChunk* all = item->ConnectBackend(hDb, hNote, "Bodyy") == NN_OK ? item->DefineChunk("") : nullptr;
-  int rc = 3;
-  if (all && all->AppendText("hello", 0, "") == NN_ERR_ITEM_NOT_FOUND &&
-      all->lastStatus == NN_ERR_ITEM_NOT_FOUND && item->modified == 0 &&
-      NnNoteUpdate(hNote, 0) == NN_OK &&
-      NnItemInfo(hNote, "Bodyy", 5, nullptr, nullptr, nullptr, nullptr) == NN_ERR_ITEM_NOT_FOUND) {
-    char text[256];
-    NnLoadStatusText(all->lastStatus, text, sizeof text);
-    std::printf("%s\n", text);
-    rc = 0;
-  }
-  delete all;
-  return rc;
-}
-
 int main(int argc, char** argv) {
   NnHandle hDb = 0, hNote = 0;
   NOTEID id = 0;
   if (argc != 3 || NnDbOpen(argv[1], 0, &hDb) != NN_OK || NnDbNoteIdAt(hDb, 0, &id) != NN_OK ||
       NnNoteOpen(hDb, id, 0, &hNote) != NN_OK)
     return 2;
-  int rc = 2;
+  const bool render = std::strcmp(argv[2], "render") == 0, misspelt = !std::strcmp(argv[2], "misspelt");
+  int rc = render || misspelt ? 3 : 2;
   {
     LSXLsiSession session;
     TorvoRTItem item(&session);
-    if (std::strcmp(argv[2], "render") == 0) rc = Render(&session, &item, hDb, hNote);
-    if (std::strcmp(argv[2], "misspelt") == 0) rc = Misspelt(&item, hDb, hNote);
+    const char* name = render ? "Body" : "Bodyy";
+    TorvoRTChunk* all = item.ConnectBackend(hDb, hNote, name) == NN_OK ? item.DefineChunk("") : nullptr;
+    char* page = nullptr;
+    uint32_t length = 0;
+    if (render && all && all->GenerateXML(nullptr, "", &page, &length) == NN_OK && page) {
+      rc = std::strstr(page, "<td") && std::strncmp(page, "<?xml", 5) == 0 ? 0 : 4;
+      PoolFree(&session, page);
+    } else if (misspelt && all && all->AppendText("hello", 0, "") == NN_ERR_ITEM_NOT_FOUND &&
+               all->lastStatus == NN_ERR_ITEM_NOT_FOUND && item.modified == 0 &&
+               NnNoteUpdate(hNote, 0) == NN_OK &&
+               NnItemInfo(hNote, name, 5, nullptr, nullptr, nullptr, nullptr) == NN_ERR_ITEM_NOT_FOUND) {
+      char text[256];
+      NnLoadStatusText(all->lastStatus, text, sizeof text);
+      std::printf("%s\n", text);
+      rc = 0;
+    }
+    delete all;
   }
   NnNoteClose(hNote);
   NnDbClose(hDb);
