@@ -65,7 +65,6 @@ TEST(EditTargets, DesignBodiesComeFromTheDatabase) {
   EXPECT_EQ(work.Reload(after), "");
 }
 
-
 // A copy lands as its place holds it: a table takes the signatures of its
 // new depth (a top-level one in a cell, a nested one at the top), a run the
 // target's face of its own face's name.
@@ -95,22 +94,16 @@ TEST(EditTargets, CopiesTakeTheirPlacesDepthAndFaces) {
             0);
   ASSERT_EQ(item->DefineChunk("")->AppendRTChunk("", date.c_str(), srcId, "$Body", "Table 2", 0),
             0);
-  NnHandle other = 0;
-  ASSERT_EQ(NnNoteCreate(work.db(), NN_CLASS_DOCUMENT, &other), NN_OK);
-  const Bytes table = fonts("Garamond"), body = Join({Para(), Pab(1), PabRef(1), Text("g", 9)});
-  ASSERT_EQ(NnItemAppend(other, 0, "$Fonts", 6, NN_TYPE_COMPOSITE, table.data(), 40), NN_OK);
-  ASSERT_EQ(NnItemAppend(other, 0, "Body", 4, NN_TYPE_COMPOSITE, body.data(), uint32_t(body.size())),
-            NN_OK);
-  TorvoRTItem source(item->session);
-  ASSERT_EQ(source.ConnectBackend(work.db(), other, "Body"), NN_OK);
-  ASSERT_EQ(item->DefineChunk("")->AppendRTItem(&source), 0);
+  Workspace other(CorpusItem{
+      "copied", "Body", {Join({Para(), Pab(1), PabRef(1), Text("g", 9)})}, {fonts("Garamond")}});
+  ASSERT_TRUE(other.ok());
+  ASSERT_EQ(item->DefineChunk("")->AppendRTItem(other.item()), 0);
   const std::vector<Record> after = work.Records();
   char face[64] = {};
   ASSERT_TRUE(item->FindFaceByID(after.back().bytes[4], face));
   EXPECT_STREQ(face, "Garamond");
   EXPECT_EQ(StructureProblems(after), "");  // every table at its depth
   EXPECT_EQ(work.Reload(after), "");
-  NnNoteClose(other);
 }
 }  // namespace
 

@@ -357,10 +357,6 @@ void Paragraphs(Workspace& ws, const std::string& where) {
       {0xFFCC, 0xFFCD}, 2 + markers);
 }
 
-const Setter kAddsHighlight = [](TorvoRTChunk* c) {
-  return c->ChangeFont("+HighlightYellow", nullptr, 0);
-};
-
 void TextRuns(Workspace& ws, const std::string& where) {
   const long runs = ws.item()->DefineChunk("")->GetCount("Text");
   for (long r = 1; r <= runs; ++r) {
@@ -418,7 +414,9 @@ void TextRuns(Workspace& ws, const std::string& where) {
           [&](TorvoRTChunk* c) { return Prop(c, f.name) == f.reads; }, {0xFF85, 221, 222, 210}, 4);
     // A highlight added to a run in an RGB colour keeps the colour: both read
     // back, and the page shows the colour on the run.
-    for (const auto& highlight : {Sets("TextAttributes", "Bold HighlightYellow"), kAddsHighlight})
+    for (const Setter& highlight :
+         {Sets("TextAttributes", "Bold HighlightYellow"),
+          Setter([](TorvoRTChunk* c) { return c->ChangeFont("+HighlightYellow", nullptr, 0); })})
       e.Change("HighlightYellow on RGB10,20,30", highlight, [&](TorvoRTChunk* c) {
         return Prop(c, "FontColor") == "RGB10,20,30" &&
                Prop(c, "TextAttributes").find("HighlightYellow") != std::string::npos &&
@@ -438,9 +436,8 @@ void Pictures(Workspace& ws, const std::string& where) {
         {"GraphicStorage", "GraphicWidth", "GraphicHeight", "ImageInPixels", "HideFormula"});
     e.Foreign({"SectionTitle", "RowLabel", "AnchorText", "ActionFormula", "CellColor",
                "LinkReplicaID"});
-    auto properties = [](const std::string& text) { return Options(GRAPHIC, text); };
     const std::string listing = Text(e.Chunk()->GetTargetProperties("Graphic", ""));
-    e.Same("its element properties", properties(listing.c_str()));
+    e.Same("its element properties", Options(GRAPHIC, listing));
     // Each property set reads back from the picture's own records (inside
     // the group it may have) and shows on the page (the alt text and class on
     // its img alone, with an alt text for a picture the page cannot show
@@ -454,7 +451,7 @@ void Pictures(Workspace& ws, const std::string& where) {
         return page.find("\">A&lt;&amp;</span>") != std::string::npos;
       };
       e.Change(
-          set, properties(set),
+          set, Options(GRAPHIC, set),
           [&](TorvoRTChunk* c) {
             return key == "BorderStyle" ||
                    (Text(c->GetTargetProperties("Graphic", key.c_str())) == "A<&" &&
@@ -462,12 +459,12 @@ void Pictures(Workspace& ws, const std::string& where) {
           },
           {153, 221, 222, 0xFFCA, 0xFF76, 0xFF7A, 0xFFFC}, 3,
           [&] {
-            EXPECT_TRUE(key != "GraphicHTMLClass" || properties("AltText=kv")(e.Chunk()) == 0);
+            EXPECT_TRUE(key != "GraphicHTMLClass" || Options(GRAPHIC, "AltText=kv")(e.Chunk()) == 0);
           });
-      e.Same(std::string(set) + " again", properties(set));
+      e.Same(std::string(set) + " again", Options(GRAPHIC, set));
     }
-    const std::string longCaption = "Caption='" + std::string(5000, 'c') + "'";
-    e.Refused("a caption of 5,000 characters", properties(longCaption.c_str()));
+    e.Refused("a caption of 5,000 characters",
+              Options(GRAPHIC, "Caption='" + std::string(5000, 'c') + "'"));
   }
 }
 
