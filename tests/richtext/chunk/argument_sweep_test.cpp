@@ -3,6 +3,7 @@
 // says (and the page saved, reloaded and rendered shows it where it is
 // visible), or the call fails with the item byte-identical and its status in
 // lastStatus.
+#include <array>
 #include <functional>
 
 #include "corpus_fixture.h"
@@ -20,6 +21,8 @@ constexpr const char* kCell = "Table 1; Row 1; Column 1; Paragraph 1";
 using RecordSet = std::vector<Record>;
 using Check = std::function<void(const RecordSet& before, const RecordSet& after, TorvoRTChunk*)>;
 #define CALL(expression) [&](TorvoRTChunk* c) { return NnStatus(expression); }
+// The matching methods' key view: server, database, view, key column, result.
+#define KEYS "", "keys.nsf", "Keys", "Subject", ""
 
 uint16_t Word(const Record& r, size_t at) {
   return r.bytes.size() < at + 2 ? 0 : uint16_t(uint8_t(r.bytes[at]) | uint8_t(r.bytes[at + 1]) << 8);
@@ -69,9 +72,11 @@ Check Holds(uint16_t sig, std::string text) {
     EXPECT_TRUE(found) << text.substr(0, 80);
   };
 }
-Check Reads(const char* definition, const char* property, std::string want) {
+// Each definition's property reads its value.
+Check Reads(std::vector<std::array<const char*, 3>> reads) {
   return [=](const RecordSet&, const RecordSet&, TorvoRTChunk* c) {
-    EXPECT_EQ(Property(c, definition, property), want);
+    for (const auto& [definition, property, want] : reads)
+      EXPECT_EQ(Property(c, definition, property), want);
   };
 }
 // The first cell's width (twips) and fixed-width bit.
@@ -102,6 +107,11 @@ NnStatus Table(TorvoRTChunk* c, const std::string& options, const char* column =
   const char* specs[] = {column, nullptr};
   return c->AppendTable(1, 1, 0, options.c_str(), specs);
 }
+// AlterRichText with its options, whose status is the chunk's.
+NnStatus Alter(TorvoRTChunk* c, uint16_t code, uint32_t type, const char* options) {
+  c->AlterRichText(code, type, 0, 0, 0, options, nullptr, nullptr, nullptr);
+  return c->lastStatus;
+}
 
 using ArgumentSweep = CorpusDoc;
 
@@ -109,7 +119,6 @@ TEST_F(ArgumentSweep, EachArgumentReachesTheRecordsOrTheCallFails) {
   // Addresses longer than an option value's 4,095 characters.
   const std::string url = "http://example.com/" + std::string(4100, 'u');
   const std::string stored = "https://example.com/" + std::string(4126, 's');
-  const char* const keys[] = {"", "keys.nsf", "Keys", "Subject", ""};
   const Row rows[] = {
       // Hide formulas of new paragraphs, tables and layers.
       {"AppendParagraph formula", kStyled, "Paragraph 1",
@@ -153,43 +162,32 @@ TEST_F(ArgumentSweep, EachArgumentReachesTheRecordsOrTheCallFails) {
       {"SetText font", kStyled, "", CALL(c->SetText("Text 1", "x", 0, "COLOR999")), nullptr},
       // A cell colour on a run in a cell, by any path.
       {"AlterRichText 2394 on a run", kAttendee, "Table 1; Row 1; Column 1; Text 1",
-       CALL((c->AlterRichText(2394, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr), c->lastStatus)),
-       nullptr},
+       CALL(Alter(c, 2394, 0, nullptr)), nullptr},
       // Sorting: by the rows' labels; options it cannot use are refused.
       {"SortByRow SortBy=TabLabel", kDate, "Table 8",
        CALL(c->SortByRow(1, 0, 0, 0, "SortBy=TabLabel TitleRows=0")),
-       [](const RecordSet&, const RecordSet&, TorvoRTChunk* c) {
-         EXPECT_EQ(Property(c, "Table 8; Row 1", "RowLabel") + "," +
-                       Property(c, "Table 8; Row 3", "RowLabel") + "," +
-                       Property(c, "Table 8; Row 7", "RowLabel"),
-                   "Calendar,Inbox,To Do");
-       }},
+       Reads({{"Table 8; Row 1", "RowLabel", "Calendar"}, {"Table 8; Row 3", "RowLabel", "Inbox"},
+              {"Table 8; Row 7", "RowLabel", "To Do"}})},
       {"SortByRow TitleRows= unusable", kAttendee, "Table 1",
        CALL(c->SortByRow(1, 0, 0, 0, "TitleRows=abc")), nullptr},
       {"SortByRow unknown key", kAttendee, "Table 1", CALL(c->SortByRow(1, 0, 0, 0, "TitleRow=0")),
        nullptr},
       // Matching: a target the item does not hold, properties it cannot use.
-      {"LinkMatching missing target", kStyled, "Table 9",
-       CALL(c->LinkMatching(keys[0], keys[1], keys[2], keys[3], keys[4], "", 0)), nullptr},
-      {"WikiMatching missing target", kStyled, "Table 9",
-       CALL(c->WikiMatching(keys[0], keys[1], keys[2], keys[3], keys[4], "")), nullptr},
-      {"LinkMatching unknown key", kStyled, "",
-       CALL(c->LinkMatching(keys[0], keys[1], keys[2], keys[3], keys[4], "MinLen=2", 0)), nullptr},
+      {"LinkMatching missing target", kStyled, "Table 9", CALL(c->LinkMatching(KEYS, "", 0)), nullptr},
+      {"WikiMatching missing target", kStyled, "Table 9", CALL(c->WikiMatching(KEYS, "")), nullptr},
+      {"LinkMatching unknown key", kStyled, "", CALL(c->LinkMatching(KEYS, "MinLen=2", 0)), nullptr},
       {"LinkMatching MatchText= unusable", kStyled, "",
-       CALL(c->LinkMatching(keys[0], keys[1], keys[2], keys[3], keys[4], "MatchText=Contains", 0)),
-       nullptr},
+       CALL(c->LinkMatching(KEYS, "MatchText=Contains", 0)), nullptr},
       {"WikiMatching OneWayOnly= unusable", kStyled, "",
-       CALL(c->WikiMatching(keys[0], keys[1], keys[2], keys[3], keys[4], "OneWayOnly=Maybe")),
-       nullptr},
-      {"ReplaceMatching without result", kStyled, "",
-       CALL(c->ReplaceMatching(keys[0], keys[1], keys[2], keys[3], keys[4], "")), nullptr},
+       CALL(c->WikiMatching(KEYS, "OneWayOnly=Maybe")), nullptr},
+      {"ReplaceMatching without result", kStyled, "", CALL(c->ReplaceMatching(KEYS, "")), nullptr},
       // Link targets: whole, however long, and only what names something.
       {"AppendLink URL=", kStyled, "Paragraph 1", CALL(Link(c, "URL='" + url + "'")),
        Holds(0xFFAD, url), "href=\"" + url + "\""},
       {"AppendLink address", kStyled, "Paragraph 1", CALL(Link(c, stored)), Holds(0xFFAD, stored),
        "href=\"" + stored + "\""},
       {"AppendLink replica", kStyled, "Paragraph 1", CALL(Link(c, "85257A0B00123456")),
-       Reads("Doclink 1", "LinkReplicaID", "85257A0B00123456")},
+       Reads({{"Doclink 1", "LinkReplicaID", "85257A0B00123456"}})},
       {"AppendLink names nothing", kStyled, "Paragraph 1", CALL(Link(c, "foo")), nullptr},
       {"AppendLink replica and more", kStyled, "Paragraph 1",
        CALL(Link(c, "85257A0B00123456/ZZZ")), nullptr},
@@ -247,23 +245,16 @@ TEST_F(ArgumentSweep, EachArgumentReachesTheRecordsOrTheCallFails) {
        nullptr},
       // A layer's element options.
       {"AlterRichText 2437 BackgroundColor=", kView, "Layer 1",
-       CALL((c->AlterRichText(2437, LAYER, 0, 0, 0, "BackgroundColor=#102030", nullptr, nullptr,
-                              nullptr),
-             c->lastStatus)),
+       CALL(Alter(c, 2437, LAYER, "BackgroundColor=#102030")),
        [](const RecordSet&, const RecordSet&, TorvoRTChunk* c) {
          EXPECT_STREQ(c->item->DefineChunk("Layer 1")->GetTargetProperties("Layer", "BackgroundColor"),
                       "#102030");
        },
        "background-color: rgb(16,32,48)"},
       {"AlterRichText 2437 Scheme= unusable", kView, "Layer 1",
-       CALL((c->AlterRichText(2437, LAYER, 0, 0, 0, "Scheme=floating", nullptr, nullptr, nullptr),
-             c->lastStatus)),
-       nullptr},
+       CALL(Alter(c, 2437, LAYER, "Scheme=floating")), nullptr},
       {"AlterRichText 2437 BackgroundColor= unusable", kView, "Layer 1",
-       CALL((c->AlterRichText(2437, LAYER, 0, 0, 0, "BackgroundColor=nocolour", nullptr, nullptr,
-                              nullptr),
-             c->lastStatus)),
-       nullptr},
+       CALL(Alter(c, 2437, LAYER, "BackgroundColor=nocolour")), nullptr},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
