@@ -228,13 +228,9 @@ TEST_F(DelimitedGenerateTest, NoScriptVectorIsLiveUnderAnyTypedTextOption) {
   ASSERT_EQ(NnItemSetText(other, "Secret", "TOPSECRET", 9), NN_OK);
   ASSERT_EQ(NnNoteAttachData(other, "secret.txt", "TOPSECRET", 9), NN_OK);
   ASSERT_EQ(NnNoteUpdate(other, 0), NN_OK);
-  ORIGINATORID_tag oid{};
-  ASSERT_EQ(NnNoteGetInfo(other, NN_NOTE_INFO_OID, &oid), NN_OK);
-  char db[200];
-  std::snprintf(db, sizeof db, "[<!--$hDB=%u$unid=%.8X%.8X%.8X%.8X--><a name='zavedodAvu1'></a>"
-                "<div id='zavedodAvu1'></div>]", unsigned(otherDb), oid.File.Innards[1],
-                oid.File.Innards[0], oid.Note.Innards[1], oid.Note.Innards[0]);
-  Open(VectorPage({db, "[<!--$hNote=" + std::to_string(other) + "-->]"}));
+  ASSERT_EQ(kvtest::UnidText(other).size(), 32u);
+  Open(VectorPage({kvtest::DocumentMarker(otherDb, other, 1),
+                   "[<!--$hNote=" + std::to_string(other) + "-->]"}));
   TorvoCollection collection(nullptr);
   const std::string disk = "AttachmentHandling=DISK AttachmentDirectory=" + dir_ + "/files";
   for (const std::string& o : std::vector<std::string>{"", "MarkDelimitedHTML=Yes", "SkipPassthru=Yes",

@@ -522,15 +522,7 @@ TEST_F(RenderWalkTest, NulInsideBracketTextBecomesBlank) {
   EXPECT_EQ(Walk(ctx), "<!-- a b -->");
 }
 
-// Universal ID text of a note: File then Note, each high word first.
-std::string UnidText(NnHandle note) {
-  ORIGINATORID_tag oid{};
-  if (NnNoteGetInfo(note, NN_NOTE_INFO_OID, &oid) != NN_OK) return "";
-  char text[40];
-  std::snprintf(text, sizeof text, "%.8X%.8X%.8X%.8X", oid.File.Innards[1], oid.File.Innards[0],
-                oid.Note.Innards[1], oid.Note.Innards[0]);
-  return text;
-}
+using kvtest::UnidText;
 
 class RenderMarkerTest : public RenderWalkTest {
  protected:
@@ -555,11 +547,7 @@ class RenderMarkerTest : public RenderWalkTest {
     std::remove((dir_ + "/rivuvedevuviz.jpg").c_str());
     ::rmdir(dir_.c_str());
   }
-  std::string Marker(NnHandle note, int number) {
-    return "[<!--$hDB=" + std::to_string(db_) + "$unid=" + UnidText(note) + "--><a name='zavedodAvu" +
-           std::to_string(number) + "'></a><div id='zavedodAvu" + std::to_string(number) +
-           "'></div>]";
-  }
+  std::string Marker(NnHandle note, int n) { return kvtest::DocumentMarker(db_, note, n); }
   // A context rendering for a collection that wrote `own` (each its first run of that text).
   RenderContext* MarkerContext(const std::vector<std::string>& own = {}) {
     RenderContext* ctx = Context();

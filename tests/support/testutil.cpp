@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -144,6 +145,21 @@ std::vector<RichTextItemRef> RichTextItems(NnHandle db) {
     NnNoteClose(note);
   }
   return items;
+}
+
+std::string UnidText(NnHandle note) {
+  ORIGINATORID_tag oid{};
+  if (NnNoteGetInfo(note, NN_NOTE_INFO_OID, &oid) != NN_OK) return "";
+  char text[40];
+  std::snprintf(text, sizeof text, "%.8X%.8X%.8X%.8X", oid.File.Innards[1], oid.File.Innards[0],
+                oid.Note.Innards[1], oid.Note.Innards[0]);
+  return text;
+}
+
+std::string DocumentMarker(NnHandle db, NnHandle note, int number) {
+  const std::string n = std::to_string(number);
+  return "[<!--$hDB=" + std::to_string(db) + "$unid=" + UnidText(note) + "--><a name='zavedodAvu" +
+         n + "'></a><div id='zavedodAvu" + n + "'></div>]";
 }
 
 std::string CompiledFormula(const std::string& text) {

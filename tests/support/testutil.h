@@ -69,6 +69,12 @@ const std::vector<std::string>& PageRangeDefinitions();
 // white space and "=" are skipped; false on any other stray character.
 bool DecodeBase64(const std::string& text, std::vector<uint8_t>* out);
 
+// A note's universal id as document markers write it (File then Note, each
+// high word first); empty when the note gives none.
+std::string UnidText(NnHandle note);
+// The marker a collection writes ahead of its document `number`, a note of `db`.
+std::string DocumentMarker(NnHandle db, NnHandle note, int number);
+
 // A rich-text item of a database: its note (position in document order and
 // id) and its name.
 struct RichTextItemRef {
