@@ -108,6 +108,9 @@ TEST_F(CollectionRender, NamesEventOfTheCollectionPlacesTheAttachment) {
   EXPECT_EQ(kvtest::ReadFile(dir + "/renamed.txt"), "attached text");
 }
 
+// Joined documents render in order, each after its marker; each attaches its
+// own "same.txt", which its link opens; the render gives the item back
+// reading its own note.
 TEST_F(CollectionRender, JoinedDocumentsRenderWithTheirMarkersInOrder) {
   // Two documents of the database, each with its own Body.
   std::vector<NOTEID> ids;
@@ -120,6 +123,13 @@ TEST_F(CollectionRender, JoinedDocumentsRenderWithTheirMarkersInOrder) {
     if (body.size() % 2) body.push_back(0);
     ASSERT_EQ(NnItemAppend(h, 0, "Body", 4, NN_TYPE_COMPOSITE, body.data(), uint32_t(body.size())),
               NN_OK);
+    kvtest::WriteFile(dir + "/source.txt", text + std::string("'s file"));
+    {
+      TorvoRTItem doc(session);
+      ASSERT_EQ(doc.ConnectBackend(db, h, "Body"), NN_OK);
+      std::unique_ptr<TorvoRTChunk> all(doc.DefineChunk("Everything"));
+      ASSERT_EQ(all->AppendFileAttachment((dir + "/source.txt").c_str(), "same.txt", 0, nullptr), 0);
+    }
     ASSERT_EQ(NnNoteUpdate(h, 0), NN_OK);
     NOTEID id = 0;
     ASSERT_EQ(NnNoteGetInfo(h, NN_NOTE_INFO_ID, &id), NN_OK);
@@ -153,39 +163,14 @@ TEST_F(CollectionRender, JoinedDocumentsRenderWithTheirMarkersInOrder) {
                 unsigned(oid.File.Innards[0]), unsigned(oid.Note.Innards[1]),
                 unsigned(oid.Note.Innards[0]));
   EXPECT_NE(page.find(unid), std::string::npos) << unid;
-}
 
-// Two documents each attach their own "same.txt": each link opens its own
-// document's file; the render gives the item back reading its own note.
-TEST_F(CollectionRender, EachDocumentKeepsItsOwnAttachmentOfOneName) {
-  std::vector<std::string> contents = {"first document's file", "second document's file"};
-  for (int d = 0; d < 2; ++d) {
-    NnHandle h = 0;
-    ASSERT_EQ(NnNoteCreate(db, NN_CLASS_DOCUMENT, &h), NN_OK);
-    const uint8_t body[] = {0x81, 2};
-    ASSERT_EQ(NnItemAppend(h, 0, "Body", 4, NN_TYPE_COMPOSITE, body, 2), NN_OK);
-    kvtest::WriteFile(dir + "/source.txt", contents[size_t(d)]);
-    {
-      TorvoRTItem doc(session);
-      ASSERT_EQ(doc.ConnectBackend(db, h, "Body"), NN_OK);
-      std::unique_ptr<TorvoRTChunk> all(doc.DefineChunk("Everything"));
-      ASSERT_EQ(all->AppendFileAttachment((dir + "/source.txt").c_str(), "same.txt", 0, nullptr), 0);
-    }
-    ASSERT_EQ(NnNoteUpdate(h, 0), NN_OK);
-    NOTEID id = 0;
-    ASSERT_EQ(NnNoteGetInfo(h, NN_NOTE_INFO_ID, &id), NN_OK);
-    NnNoteClose(h);
-    ASSERT_EQ(collection->AppendDocument(chunk, db, id, "Body", d + 1), 0);
-  }
   const std::string out = dir + "/out", options = "AttachmentHandling=DISK AttachmentDirectory=";
-  const std::string page = Render(options + out, collection);
   std::vector<std::string> links;
-  for (size_t at = page.find("<a href=\"./"); at != std::string::npos;
-       at = page.find("<a href=\"./", at + 1))
-    links.push_back(page.substr(at + 11, page.find('"', at + 11) - at - 11));
-  ASSERT_EQ(links.size(), 2u) << page;
-  EXPECT_EQ(kvtest::ReadFile(out + "/" + links[0]), contents[0]);
-  EXPECT_EQ(kvtest::ReadFile(out + "/" + links[1]), contents[1]);
+  for (const kvtest::PageElement& e : kvtest::PageElements(Render(options + out, collection)))
+    if (e.name == "a" && e.Attribute("href").rfind("./", 0) == 0) links.push_back(e.Attribute("href"));
+  ASSERT_EQ(links.size(), 2u);
+  EXPECT_EQ(kvtest::ReadFile(out + "/" + links[0]), "First document's file");
+  EXPECT_EQ(kvtest::ReadFile(out + "/" + links[1]), "Second document's file");
   EXPECT_EQ(item->hRenderNote, 0u);
   // A plain render reads the item's own note, which attaches nothing.
   Render(options + dir + "/plain", nullptr);
