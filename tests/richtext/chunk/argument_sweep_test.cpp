@@ -20,7 +20,8 @@ constexpr const char* kCell = "Table 1; Row 1; Column 1; Paragraph 1";
 
 using RecordSet = std::vector<Record>;
 using Check = std::function<void(const RecordSet& before, const RecordSet& after, TorvoRTChunk*)>;
-#define CALL(expression) [&](TorvoRTChunk* c) { return NnStatus(expression); }
+// A row's call, named by its own text.
+#define CALL(expression) #expression, [&](TorvoRTChunk* c) { return NnStatus(expression); }
 // The matching methods' key view: server, database, view, key column, result.
 #define KEYS "", "keys.nsf", "Keys", "Subject", ""
 
@@ -91,9 +92,9 @@ Check FirstCellWidth(uint16_t twips, bool fixed) {
 
 struct Row {
   const char* name;
+  std::function<NnStatus(TorvoRTChunk*)> call;
   const char* file;
   const char* definition;
-  std::function<NnStatus(TorvoRTChunk*)> call;
   Check stored;            // null: the call must fail
   std::string shows = {};  // in the page after the call
   std::string hides = {};  // not in the page after the call
@@ -120,144 +121,116 @@ TEST_F(ArgumentSweep, EachArgumentReachesTheRecordsOrTheCallFails) {
   const std::string url = "http://example.com/" + std::string(4100, 'u');
   const std::string stored = "https://example.com/" + std::string(4126, 's');
   const Row rows[] = {
-      // Hide formulas of new paragraphs, tables and layers.
-      {"AppendParagraph formula", kStyled, "Paragraph 1",
-       CALL(c->AppendParagraph("ZQX", "", "@True", 5)), HiddenBy("@True"), "", "ZQX"},
-      {"InsertParagraph formula", kStyled, "Paragraph 3",
-       CALL(c->InsertParagraph("ZQX", "", "@True", 5)), HiddenBy("@True")},
-      {"AppendParagraph bad formula", kStyled, "Paragraph 1",
-       CALL(c->AppendParagraph("ZQX", "", "@(", 2)), nullptr},
-      {"AppendTable HideFormula=", kStyled, "", CALL(Table(c, "HideFormula=@IsNewDoc")),
-       HiddenBy("@IsNewDoc")},
-      {"AppendLayer formula", kStyled, "",
-       CALL(c->AppendLayer(nullptr, nullptr, nullptr, nullptr, 0, "LayerZQX", nullptr, "@True", 5)),
-       HiddenBy("@True"), "", "LayerZQX"},
-      {"AppendLayer number", kStyled, "",
-       CALL(c->AppendLayer(nullptr, nullptr, nullptr, nullptr, 7, "t", "color:red", nullptr, 0)),
-       Holds(107, std::string("\x07\0\0\0", 4)), "z-index: 7;"},
-      // Paragraph margins alone, and paragraph strings.
-      {"ChangeParagraph LeftMargin=%", kStyled, "Paragraph 3",
-       CALL(c->ChangeParagraph("LeftMargin=50%", "", 0)), DefinitionWord("Paragraph 3", 74, 50),
-       "margin-left:50%"},
-      {"ChangeParagraph FirstLineLeftMargin=%", kStyled, "Paragraph 3",
-       CALL(c->ChangeParagraph("FirstLineLeftMargin=25%", "", 0)),
+      // Hide formulas of new paragraphs, tables and layers; one that does not compile.
+      {CALL(c->AppendParagraph("ZQX", "", "@True", 5)), kStyled, "Paragraph 1", HiddenBy("@True"),
+       "", "ZQX"},
+      {CALL(c->InsertParagraph("ZQX", "", "@True", 5)), kStyled, "Paragraph 3", HiddenBy("@True")},
+      {CALL(c->AppendParagraph("ZQX", "", "@(", 2)), kStyled, "Paragraph 1", nullptr},
+      {CALL(Table(c, "HideFormula=@IsNewDoc")), kStyled, "", HiddenBy("@IsNewDoc")},
+      {CALL(c->AppendLayer(nullptr, nullptr, nullptr, nullptr, 0, "LayerZQX", nullptr, "@True", 5)),
+       kStyled, "", HiddenBy("@True"), "", "LayerZQX"},
+      {CALL(c->AppendLayer(nullptr, nullptr, nullptr, nullptr, 7, "t", "color:red", nullptr, 0)),
+       kStyled, "", Holds(107, std::string("\x07\0\0\0", 4)), "z-index: 7;"},
+      // Paragraph margins alone (in a cell too) and paragraph strings; unknown keys refused.
+      {CALL(c->ChangeParagraph("LeftMargin=50%", "", 0)), kStyled, "Paragraph 3",
+       DefinitionWord("Paragraph 3", 74, 50), "margin-left:50%"},
+      {CALL(c->ChangeParagraph("FirstLineLeftMargin=25%", "", 0)), kStyled, "Paragraph 3",
        DefinitionWord("Paragraph 3", 78, 25), "text-indent:25%"},
-      {"ChangeParagraph RightMargin=%", kStyled, "Paragraph 3",
-       CALL(c->ChangeParagraph("RightMargin=10%", "", 0)), DefinitionWord("Paragraph 3", 82, 10)},
-      {"ChangeParagraph RightMargin= in a cell", kView, kCell,
-       CALL(c->ChangeParagraph("RightMargin=1in", "", 0)), DefinitionWord(kCell, 80, 1440)},
-      {"ChangeParagraph LeftMargin= in a cell", kView, kCell,
-       CALL(c->ChangeParagraph("LeftMargin=3in", "", 0)), DefinitionWord(kCell, 72, 4320)},
-      {"ChangeParagraph unknown key", kStyled, "Paragraph 3",
-       CALL(c->ChangeParagraph("LeftMargn=1in", "", 0)), nullptr},
-      {"AppendParagraph paragraph string", kStyled, "Paragraph 1",
-       CALL(c->AppendParagraph("ZQX", "Alignment=Center", nullptr, 0)),
+      {CALL(c->ChangeParagraph("RightMargin=10%", "", 0)), kStyled, "Paragraph 3",
+       DefinitionWord("Paragraph 3", 82, 10)},
+      {CALL(c->ChangeParagraph("RightMargin=1in", "", 0)), kView, kCell,
+       DefinitionWord(kCell, 80, 1440)},
+      {CALL(c->ChangeParagraph("LeftMargin=3in", "", 0)), kView, kCell,
+       DefinitionWord(kCell, 72, 4320)},
+      {CALL(c->ChangeParagraph("LeftMargn=1in", "", 0)), kStyled, "Paragraph 3", nullptr},
+      {CALL(c->AppendParagraph("ZQX", "Alignment=Center", nullptr, 0)), kStyled, "Paragraph 1",
        DefinitionWord("Paragraph 2", 6, 3)},
-      {"AppendParagraph paragraph string key", kStyled, "Paragraph 1",
-       CALL(c->AppendParagraph("ZQX", "Alignmant=Center", nullptr, 0)), nullptr},
+      {CALL(c->AppendParagraph("ZQX", "Alignmant=Center", nullptr, 0)), kStyled, "Paragraph 1",
+       nullptr},
       // Fonts of new text, read whole or refused.
-      {"AppendParagraph font", kStyled, "Paragraph 1",
-       CALL(c->AppendParagraph("x", "+Bogus", nullptr, 0)), nullptr},
-      {"AppendText font", kStyled, "Paragraph 1", CALL(c->AppendText("x", 0, "+Bogus")), nullptr},
-      {"SetText font", kStyled, "", CALL(c->SetText("Text 1", "x", 0, "COLOR999")), nullptr},
+      {CALL(c->AppendParagraph("x", "+Bogus", nullptr, 0)), kStyled, "Paragraph 1", nullptr},
+      {CALL(c->AppendText("x", 0, "+Bogus")), kStyled, "Paragraph 1", nullptr},
+      {CALL(c->SetText("Text 1", "x", 0, "COLOR999")), kStyled, "", nullptr},
       // A cell colour on a run in a cell, by any path.
-      {"AlterRichText 2394 on a run", kAttendee, "Table 1; Row 1; Column 1; Text 1",
-       CALL(Alter(c, 2394, 0, nullptr)), nullptr},
+      {CALL(Alter(c, 2394, 0, nullptr)), kAttendee, "Table 1; Row 1; Column 1; Text 1", nullptr},
       // Sorting: by the rows' labels; options it cannot use are refused.
-      {"SortByRow SortBy=TabLabel", kDate, "Table 8",
-       CALL(c->SortByRow(1, 0, 0, 0, "SortBy=TabLabel TitleRows=0")),
+      {CALL(c->SortByRow(1, 0, 0, 0, "SortBy=TabLabel TitleRows=0")), kDate, "Table 8",
        Reads({{"Table 8; Row 1", "RowLabel", "Calendar"}, {"Table 8; Row 3", "RowLabel", "Inbox"},
               {"Table 8; Row 7", "RowLabel", "To Do"}})},
-      {"SortByRow TitleRows= unusable", kAttendee, "Table 1",
-       CALL(c->SortByRow(1, 0, 0, 0, "TitleRows=abc")), nullptr},
-      {"SortByRow unknown key", kAttendee, "Table 1", CALL(c->SortByRow(1, 0, 0, 0, "TitleRow=0")),
-       nullptr},
+      {CALL(c->SortByRow(1, 0, 0, 0, "TitleRows=abc")), kAttendee, "Table 1", nullptr},
+      {CALL(c->SortByRow(1, 0, 0, 0, "TitleRow=0")), kAttendee, "Table 1", nullptr},
       // Matching: a target the item does not hold, properties it cannot use.
-      {"LinkMatching missing target", kStyled, "Table 9", CALL(c->LinkMatching(KEYS, "", 0)), nullptr},
-      {"WikiMatching missing target", kStyled, "Table 9", CALL(c->WikiMatching(KEYS, "")), nullptr},
-      {"LinkMatching unknown key", kStyled, "", CALL(c->LinkMatching(KEYS, "MinLen=2", 0)), nullptr},
-      {"LinkMatching MatchText= unusable", kStyled, "",
-       CALL(c->LinkMatching(KEYS, "MatchText=Contains", 0)), nullptr},
-      {"WikiMatching OneWayOnly= unusable", kStyled, "",
-       CALL(c->WikiMatching(KEYS, "OneWayOnly=Maybe")), nullptr},
-      {"ReplaceMatching without result", kStyled, "", CALL(c->ReplaceMatching(KEYS, "")), nullptr},
+      {CALL(c->LinkMatching(KEYS, "", 0)), kStyled, "Table 9", nullptr},
+      {CALL(c->WikiMatching(KEYS, "")), kStyled, "Table 9", nullptr},
+      {CALL(c->LinkMatching(KEYS, "MinLen=2", 0)), kStyled, "", nullptr},
+      {CALL(c->LinkMatching(KEYS, "MatchText=Contains", 0)), kStyled, "", nullptr},
+      {CALL(c->WikiMatching(KEYS, "OneWayOnly=Maybe")), kStyled, "", nullptr},
+      {CALL(c->ReplaceMatching(KEYS, "")), kStyled, "", nullptr},  // no result formula
       // Link targets: whole, however long, and only what names something.
-      {"AppendLink URL=", kStyled, "Paragraph 1", CALL(Link(c, "URL='" + url + "'")),
-       Holds(0xFFAD, url), "href=\"" + url + "\""},
-      {"AppendLink address", kStyled, "Paragraph 1", CALL(Link(c, stored)), Holds(0xFFAD, stored),
+      {CALL(Link(c, "URL='" + url + "'")), kStyled, "Paragraph 1", Holds(0xFFAD, url),
+       "href=\"" + url + "\""},
+      {CALL(Link(c, stored)), kStyled, "Paragraph 1", Holds(0xFFAD, stored),
        "href=\"" + stored + "\""},
-      {"AppendLink replica", kStyled, "Paragraph 1", CALL(Link(c, "85257A0B00123456")),
+      {CALL(Link(c, "85257A0B00123456")), kStyled, "Paragraph 1",
        Reads({{"Doclink 1", "LinkReplicaID", "85257A0B00123456"}})},
-      {"AppendLink names nothing", kStyled, "Paragraph 1", CALL(Link(c, "foo")), nullptr},
-      {"AppendLink replica and more", kStyled, "Paragraph 1",
-       CALL(Link(c, "85257A0B00123456/ZZZ")), nullptr},
-      // Table options and column widths: taken, or refused as ChangeTable refuses.
-      {"AppendTable unknown key", kStyled, "", CALL(Table(c, "BogusKey=1")), nullptr},
-      {"AppendTable TableHTMLClass=", kStyled, "", CALL(Table(c, "TableHTMLClass=grid")),
-       Holds(0xFF7A, "grid"), "class=\"grid\""},
-      {"AppendTable RowCycleMilliseconds=", kStyled, "", CALL(Table(c, "RowCycleMilliseconds=500")),
+      {CALL(Link(c, "foo")), kStyled, "Paragraph 1", nullptr},
+      {CALL(Link(c, "85257A0B00123456/ZZZ")), kStyled, "Paragraph 1", nullptr},
+      // Table options and column widths: taken, or refused as ChangeTable refuses (a
+      // tab font where there are no tabs, a value longer than an option's).
+      {CALL(Table(c, "BogusKey=1")), kStyled, "", nullptr},
+      {CALL(Table(c, "TableHTMLClass=grid")), kStyled, "", Holds(0xFF7A, "grid"),
+       "class=\"grid\""},
+      {CALL(Table(c, "RowCycleMilliseconds=500")), kStyled, "",
        [](const RecordSet&, const RecordSet&, TorvoRTChunk* c) {
          EXPECT_STREQ(c->item->DefineChunk("Table 1")->GetTableProperties("RowCycleMilliseconds"),
                       "RowCycleMilliseconds=500 ");
        }},
-      {"AppendTable TabFont= (no tabs)", kStyled, "", CALL(Table(c, "TabFont=Bold")), nullptr},
-      {"AppendTable BorderStyle= unknown", kStyled, "", CALL(Table(c, "BorderStyle=wavy")), nullptr},
-      {"AppendTable long value", kStyled, "", CALL(Table(c, "TableHTMLClass=" + url)), nullptr},
-      {"AppendTable PixelMultiplier= unusable", kStyled, "", CALL(Table(c, "PixelMultiplier=abc")),
-       nullptr},
-      {"AppendTable Width= unusable", kStyled, "", CALL(Table(c, "", "Width=abc")), nullptr},
-      {"AppendTable column key unknown", kStyled, "", CALL(Table(c, "", "Wide=2in")), nullptr},
-      {"AppendTable Width= inches", kStyled, "", CALL(Table(c, "", "Width=1.5in")),
-       FirstCellWidth(2160, false)},
-      {"AppendTable Width= negative", kStyled, "", CALL(Table(c, "", "Width=-50px")),
-       FirstCellWidth(750, true)},
-      {"AppendTable DefaultWidthUnit=", kStyled, "",
-       CALL(Table(c, "DefaultWidthUnit=px", "Width=96")), FirstCellWidth(1440, false)},
+      {CALL(Table(c, "TabFont=Bold")), kStyled, "", nullptr},
+      {CALL(Table(c, "BorderStyle=wavy")), kStyled, "", nullptr},
+      {CALL(Table(c, "TableHTMLClass=" + url)), kStyled, "", nullptr},
+      {CALL(Table(c, "PixelMultiplier=abc")), kStyled, "", nullptr},
+      {CALL(Table(c, "", "Width=abc")), kStyled, "", nullptr},
+      {CALL(Table(c, "", "Wide=2in")), kStyled, "", nullptr},
+      {CALL(Table(c, "", "Width=1.5in")), kStyled, "", FirstCellWidth(2160, false)},
+      {CALL(Table(c, "", "Width=-50px")), kStyled, "", FirstCellWidth(750, true)},
+      {CALL(Table(c, "DefaultWidthUnit=px", "Width=96")), kStyled, "", FirstCellWidth(1440, false)},
       // Import options.
-      {"AppendHTML unknown key", kStyled, "Paragraph 1",
-       CALL(c->AppendHTML("IN", "<p>hi</p>", "IgnoreImage=1")), nullptr},
-      {"AppendHTML IgnoreLinks= unusable", kStyled, "Paragraph 1",
-       CALL(c->AppendHTML("IN", "<p>hi</p>", "IgnoreLinks=2")), nullptr},
-      {"AppendHTML IgnoreLinks=", kStyled, "Paragraph 1",
-       CALL(c->AppendHTML("IN", "<p><a href='http://x.example/'>LinkZQX</a></p>", "IgnoreLinks=1")),
+      {CALL(c->AppendHTML("IN", "<p>hi</p>", "IgnoreImage=1")), kStyled, "Paragraph 1", nullptr},
+      {CALL(c->AppendHTML("IN", "<p>hi</p>", "IgnoreLinks=2")), kStyled, "Paragraph 1", nullptr},
+      {CALL(c->AppendHTML("IN", "<p><a href='http://x.example/'>LinkZQX</a></p>", "IgnoreLinks=1")),
+       kStyled, "Paragraph 1",
        [](const RecordSet& before, const RecordSet& after, TorvoRTChunk*) {
          EXPECT_TRUE(Added(before, after, 0xFFAD).empty());
        },
        "LinkZQX", "x.example"},
-      {"AppendHTML Package= missing", kStyled, "Paragraph 1",
-       CALL(c->AppendHTML("IN", "<p>hi</p>", "Package=/no/such.epub")), nullptr},
-      {"AppendImportFile LineLength= unusable", kStyled, "Paragraph 1",
-       CALL(c->AppendImportFile(KV_SOURCE_DIR "/CMakeLists.txt", "LineLength=0")), nullptr},
-      // Attachments and pictures: what the target holds, or a failure.
-      {"RenameAttachment empty name", kStyled, "", CALL(c->RenameAttachment("", 0, "")), nullptr},
-      {"RenameAttachment no attachment", kStyled, "", CALL(c->RenameAttachment("new.txt", 0, "")),
+      {CALL(c->AppendHTML("IN", "<p>hi</p>", "Package=/no/such.epub")), kStyled, "Paragraph 1",
        nullptr},
-      {"RenameAttachment", kStyled, "Paragraph 1",
+      {CALL(c->AppendImportFile(KV_SOURCE_DIR "/CMakeLists.txt", "LineLength=0")), kStyled,
+       "Paragraph 1", nullptr},
+      // Attachments and pictures: what the target holds, or a failure.
+      {CALL(c->RenameAttachment("", 0, "")), kStyled, "", nullptr},
+      {CALL(c->RenameAttachment("new.txt", 0, "")), kStyled, "", nullptr},
+      {"RenameAttachment",
        [](TorvoRTChunk* c) {
          const NnStatus st = c->AppendFileAttachment(KV_SOURCE_DIR "/README.md", nullptr, 0, "");
          return st ? st : c->item->DefineChunk("File 1")->RenameAttachment("ZQX.txt", 0, "");
        },
-       Holds(0xFFA9, "ZQX.txt")},
-      {"AppendFileAttachment long name", kStyled, "Paragraph 1",
-       CALL(c->AppendFileAttachment(KV_SOURCE_DIR "/README.md", std::string(300, 'n').c_str(), 0, "")),
-       nullptr},
-      {"ResetGraphicDimensions no graphic", kStyled, "", CALL(c->ResetGraphicDimensions(0, "")),
-       nullptr},
+       kStyled, "Paragraph 1", Holds(0xFFA9, "ZQX.txt")},
+      {CALL(c->AppendFileAttachment(KV_SOURCE_DIR "/README.md", std::string(300, 'n').c_str(), 0, "")),
+       kStyled, "Paragraph 1", nullptr},
+      {CALL(c->ResetGraphicDimensions(0, "")), kStyled, "", nullptr},
       // A layer's element options.
-      {"AlterRichText 2437 BackgroundColor=", kView, "Layer 1",
-       CALL(Alter(c, 2437, LAYER, "BackgroundColor=#102030")),
+      {CALL(Alter(c, 2437, LAYER, "BackgroundColor=#102030")), kView, "Layer 1",
        [](const RecordSet&, const RecordSet&, TorvoRTChunk* c) {
          EXPECT_STREQ(c->item->DefineChunk("Layer 1")->GetTargetProperties("Layer", "BackgroundColor"),
                       "#102030");
        },
        "background-color: rgb(16,32,48)"},
-      {"AlterRichText 2437 Scheme= unusable", kView, "Layer 1",
-       CALL(Alter(c, 2437, LAYER, "Scheme=floating")), nullptr},
-      {"AlterRichText 2437 BackgroundColor= unusable", kView, "Layer 1",
-       CALL(Alter(c, 2437, LAYER, "BackgroundColor=nocolour")), nullptr},
+      {CALL(Alter(c, 2437, LAYER, "Scheme=floating")), kView, "Layer 1", nullptr},
+      {CALL(Alter(c, 2437, LAYER, "BackgroundColor=nocolour")), kView, "Layer 1", nullptr},
   };
   for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
+    SCOPED_TRACE(std::string(row.name) + " on \"" + row.definition + "\" of " + row.file);
     if (!Open(row.file, row.file == kStyled ? "Body" : "$Body")) GTEST_SKIP() << "no corpus";
     const RecordSet before = Records();
     TorvoRTChunk* chunk = Chunk(row.definition);
