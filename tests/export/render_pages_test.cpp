@@ -65,15 +65,14 @@ std::string TextContent(xmlDoc* doc) {
   return out;
 }
 
-// The text a reader sees: every text but that of scripts and styles.
+// The text a reader sees, in lower case: every text but that of scripts and styles.
 void AppendShownText(xmlNode* node, std::string* out) {
   for (; node; node = node->next) {
-    if (node->type == XML_TEXT_NODE || node->type == XML_CDATA_SECTION_NODE) {
-      if (node->content) *out += reinterpret_cast<const char*>(node->content);
-    } else if (node->type == XML_ELEMENT_NODE && !xmlStrEqual(node->name, BAD_CAST "script") &&
-               !xmlStrEqual(node->name, BAD_CAST "style")) {
+    if ((node->type == XML_TEXT_NODE || node->type == XML_CDATA_SECTION_NODE) && node->content)
+      for (const xmlChar* c = node->content; *c; ++c) *out += char(std::tolower(*c));
+    else if (node->type == XML_ELEMENT_NODE && !xmlStrEqual(node->name, BAD_CAST "script") &&
+             !xmlStrEqual(node->name, BAD_CAST "style"))
       AppendShownText(node->children, out);
-    }
   }
 }
 
@@ -145,6 +144,19 @@ class OpenItem {
   // The definition names a target of the item (the whole item always exists).
   bool exists() const { return exists_; }
 
+  // The texts of the runs in the pass-through blocks of the item as the
+  // render loaded it, as Visible().
+  std::vector<std::string> PassthruRuns() {
+    std::vector<std::string> out;
+    bool inside = false;
+    for (const RTRecordNode* n = item_->context->records ? item_->context->records->first : nullptr;
+         n; n = n->next) {
+      inside = n->signature == 0xFFCC || (inside && n->signature != 0xFFCD);
+      if (inside && n->signature == 0xFF85 && n->length > 8)
+        out.push_back(Visible(NnLmbcsToUtf8(reinterpret_cast<const char*>(n->data) + 8, n->length - 8)));
+    }
+    return out;
+  }
   // Every text run of the item, in order, as UTF-8.
   std::string Runs() {
     std::vector<char> buffer(kResultTextSize + 1);
@@ -171,25 +183,6 @@ std::vector<ItemRef> RichTextItems(NnHandle db, const std::string& file) {
   for (const kvtest::RichTextItemRef& r : kvtest::RichTextItems(db))
     items.push_back({file, r.noteId, r.name});
   return items;
-}
-
-// The texts of the item's runs that lie in pass-through blocks, as Visible().
-std::vector<std::string> PassthruRuns(NnHandle db, const ItemRef& ref) {
-  std::vector<std::string> out;
-  LSXLsiSession session;
-  NnHandle note = 0;
-  if (NnNoteOpen(db, ref.id, 0, &note) != NN_OK) return out;
-  if (RecordList* list = RecordListLoadFromNote(&session, note, ref.name.c_str(), nullptr)) {
-    bool inside = false;
-    for (const RTRecordNode* n = list->first; n; n = n->next) {
-      inside = n->signature == 0xFFCC || (inside && n->signature != 0xFFCD);
-      if (inside && n->signature == 0xFF85 && n->length > 8)
-        out.push_back(Visible(NnLmbcsToUtf8(reinterpret_cast<const char*>(n->data) + 8, n->length - 8)));
-    }
-    RecordListFreeWithAllocator(&session, list);
-  }
-  NnNoteClose(note);
-  return out;
 }
 
 // Renders one item (or one of its sub-ranges) both ways and checks the pages:
@@ -228,12 +221,11 @@ void CheckRange(NnHandle db, const ItemRef& ref, const std::string& definition,
   // Markup of the document is never shown to the reader as code.
   std::string shown;
   AppendShownText(xmlDocGetRootElement(doc.get()), &shown);
-  for (char& c : shown) c = char(std::tolower(static_cast<unsigned char>(c)));
   for (const char* code : {"<div", "<label", "<table"})
     EXPECT_EQ(shown.find(code), std::string::npos) << where << ": shows " << code;
   std::string runs = Visible(open.Runs());
   // Pass-through runs are markup, not text: they are left out of the order.
-  for (const std::string& markup : PassthruRuns(db, ref)) {
+  for (const std::string& markup : open.PassthruRuns()) {
     const size_t at = runs.find(markup);
     if (at != std::string::npos) runs.erase(at, markup.size());
   }
