@@ -104,7 +104,10 @@ struct SessionGlobals {
   uint16_t parsedColorIndex = 0;
   uint32_t parsedColor = 0;       // 0x00BBGGRR
   uint16_t CellColorIndex = 0;    // palette index, 0 = none
-  uint32_t CellColorRgb = 0;      // 24-bit 0xBBGGRR, 0 = none
+  // 0xBBGGRR with kCellColorRgbGiven set when the colour is an RGB value
+  // (black included); 0 = none, the palette index holds.
+  uint32_t CellColorRgb = 0;
+  static constexpr uint32_t kCellColorRgbGiven = 0x1000000;
   uint16_t CellMargins[2] = {};
 
   // ---- link matching ------------------------------------------------------

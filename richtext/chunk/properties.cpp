@@ -221,7 +221,7 @@ void CellColorText(LSXLsiSession* s) {
   SessionGlobals* g = s->globals;
   char text[64] = {};
   const uint32_t rgb = g->CellColorRgb & 0xFFFFFF;
-  if (rgb) {
+  if (g->CellColorRgb & SessionGlobals::kCellColorRgbGiven) {
     std::snprintf(text, sizeof text, "RGB%u,%u,%u", unsigned(rgb & 0xFF),
                   unsigned(rgb >> 8 & 0xFF), unsigned(rgb >> 16 & 0xFF));
   } else if (g->CellColorIndex < kPaletteSize) {
@@ -297,10 +297,11 @@ int SetCellColor(TorvoRTChunk* c, const char* value, uint16_t length) {
   const char* p = text;
   while (*p == ' ' || *p == '\t') ++p;
   const bool rgbForm = strncasecmp(p, "RGB", 3) == 0;
-  const bool standard = !rgbForm && index > 0 && index < 16 && PaletteColor(index) == rgb;
+  const bool standard = !rgbForm && index < 16 && PaletteColor(index) == rgb;
   g->CellColorIndex = standard ? index : 0;
-  g->CellColorRgb =
-      standard ? 0 : uint32_t(rgb.red) | uint32_t(rgb.green) << 8 | uint32_t(rgb.blue) << 16;
+  g->CellColorRgb = standard ? 0
+                              : uint32_t(rgb.red) | uint32_t(rgb.green) << 8 |
+                                    uint32_t(rgb.blue) << 16 | SessionGlobals::kCellColorRgbGiven;
   const NnStatus st =
       c->RunFrame(2394, kCodeCellColor, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
   g->CellColorIndex = 0;

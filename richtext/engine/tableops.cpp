@@ -289,7 +289,7 @@ void CellColorGet(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessCont
     if (U16(data, len, 2) & kColorNone)
       g->CellColorIndex = kNoCellColor;
     else
-      g->CellColorRgb = RecordRgb(data);
+      g->CellColorRgb = RecordRgb(data) | SessionGlobals::kCellColorRgbGiven;
     gCellColorMarker = 1;
   }
 }
@@ -300,11 +300,11 @@ void CellColorGet(const uint8_t* data, uint16_t sig, uint32_t len, RTProcessCont
 // value by its own colour record (its palette word, a stored approximation,
 // stays), a palette colour by its word without a colour record. Such a cell
 // is left as it is, so that a colour read and set back changes nothing.
-bool CellShowsColor(const RTRecordNode* cell, uint32_t rgb, uint16_t index) {
+bool CellShowsColor(const RTRecordNode* cell, bool rgbGiven, uint32_t rgb, uint16_t index) {
   if (!cell || cell->length < kCellLength || !(cell->data[kCellFlags] & kCellHasColor))
     return false;
   const RTRecordNode* color = OwnColorRecord(cell);
-  if (!rgb) return !color && U16(cell->data, cell->length, kCellBackground) == index;
+  if (!rgbGiven) return !color && U16(cell->data, cell->length, kCellBackground) == index;
   return color && color->length >= 8 && !(U16(color->data, color->length, 2) & kColorNone) &&
          RecordRgb(color->data) == rgb;
 }
@@ -315,8 +315,10 @@ bool CellShowsColor(const RTRecordNode* cell, uint32_t rgb, uint16_t index) {
 // gets one, before what follows it.
 NnStatus CloseCellColor(RTProcessContext* ctx) {
   TableTextOpsState& t = ctx->TableText;
-  const uint32_t rgb = ctx->Session->globals->CellColorRgb & 0xFFFFFF;
-  const bool compose = t.CellColorOpen && !t.CellColorKept && !t.CellColorRecordMet && rgb;
+  const uint32_t given = ctx->Session->globals->CellColorRgb;
+  const uint32_t rgb = given & 0xFFFFFF;
+  const bool compose = t.CellColorOpen && !t.CellColorKept && !t.CellColorRecordMet &&
+                       (given & SessionGlobals::kCellColorRgbGiven);
   t.CellColorOpen = 0;
   if (!compose) return 0;
   NnStatus st = EmitRecord8(211, rgb, 0, &ctx->Compose);
@@ -333,8 +335,9 @@ NnStatus CellColorSet(const uint8_t* data, uint16_t sig, uint32_t len, RTProcess
                       RecordEmission* out) {
   SessionGlobals* g = ctx->Session->globals;
   TableTextOpsState& t = ctx->TableText;
+  const bool rgbGiven = g->CellColorRgb & SessionGlobals::kCellColorRgbGiven;
   const uint32_t rgb = g->CellColorRgb & 0xFFFFFF;
-  const uint16_t index = rgb ? 0 : g->CellColorIndex;
+  const uint16_t index = rgbGiven ? 0 : g->CellColorIndex;
   if (!OwnCellRecord(sig, ctx)) return 0;
   if (IsTableEnd(sig)) return CloseCellColor(ctx);
   if (IsCell(sig)) {
@@ -345,7 +348,7 @@ NnStatus CellColorSet(const uint8_t* data, uint16_t sig, uint32_t len, RTProcess
     t.CellColorOpen = 1;
     t.CellColorRecordMet = 0;
     const RTRecordNode* node = ctx->CurrentNode;
-    t.CellColorKept = node && node->data == data && CellShowsColor(node, rgb, index);
+    t.CellColorKept = node && node->data == data && CellShowsColor(node, rgbGiven, rgb, index);
     if (t.CellColorKept) return 0;
     uint8_t* cell = SmallCopy(data, sig, len, ctx, out);
     if (!cell) return 0;
@@ -357,7 +360,7 @@ NnStatus CellColorSet(const uint8_t* data, uint16_t sig, uint32_t len, RTProcess
   if (sig != 211 || !t.CellColorOpen) return 0;
   t.CellColorRecordMet = 1;
   if (t.CellColorKept) return 0;
-  if (rgb && len >= 8) {
+  if (rgbGiven && len >= 8) {
     uint8_t* rec = SmallCopy(data, sig, len, ctx, out);
     if (!rec) return 0;
     rec[4] = uint8_t(rgb);

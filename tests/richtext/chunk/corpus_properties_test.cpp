@@ -424,6 +424,15 @@ TEST_F(CorpusProperties, CellColorSetIsReadBackAndRendered) {
   ASSERT_EQ(cell->SetPropertyText("CellColor", "Red", 0), 1);
   EXPECT_EQ(Prop(cell, "CellColor"), "Red");
   EXPECT_NE(Records(), before);
+  // Black given as RGB is a colour record as any other RGB, and set back
+  // it stays one; named, it is the palette's.
+  ASSERT_EQ(cell->SetPropertyText("CellColor", "RGB0,0,0", 0), 1);
+  EXPECT_EQ(Prop(cell, "CellColor"), "RGB0,0,0");
+  const auto black = Records();
+  ASSERT_EQ(cell->SetPropertyText("CellColor", "RGB0,0,0", 0), 1);
+  EXPECT_EQ(Records(), black);
+  ASSERT_EQ(cell->SetPropertyText("CellColor", "Black", 0), 1);
+  EXPECT_EQ(Prop(cell, "CellColor"), "Black");
   ASSERT_EQ(cell->SetPropertyText("CellColor", "#123456", 0), 1);
   EXPECT_EQ(Prop(cell, "CellColor"), "RGB18,52,86");
   // A text that is no colour is refused and changes nothing.

@@ -186,7 +186,7 @@ TEST_F(TableOps, UnmergeResetsFlagsAndSpans) {
 TEST_F(TableOps, CellColorRgbWritesColourRecordsButNotForTheTopLeftCell) {
   Make(PlainGrid(), Chain({Node(REL_CONTAINS, TABLE, {1})}));
   session->globals->CellColorIndex = 0;
-  session->globals->CellColorRgb = 0x30201F;  // R 0x1F, G 0x20, B 0x30
+  session->globals->CellColorRgb = 0x30201F | SessionGlobals::kCellColorRgbGiven;  // R 0x1F, G 0x20, B 0x30
   ASSERT_EQ(Run(2394), 0);
   auto recs = Split(Stored());
   auto sigs = Sigs(recs);

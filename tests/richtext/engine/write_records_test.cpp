@@ -387,7 +387,7 @@ TEST_F(WriteRecords, CellColourIsWrittenOncePerCell) {
         enginetest::Text("b"), Cell(1, 0), enginetest::Text("c"), Cell(1, 1),
         enginetest::Text("d"), TableEnd()},
        Chain({Node(REL_CONTAINS, TABLE, {1}), Node(REL_CONTAINS, COLUMN, {2})}));
-  session->globals->CellColorRgb = 0x00FF00;
+  session->globals->CellColorRgb = 0x00FF00 | SessionGlobals::kCellColorRgbGiven;
   session->globals->CellColorIndex = 0;
   ASSERT_EQ(Run(2394), 0);
   std::string closed;  // the text each colour record follows
