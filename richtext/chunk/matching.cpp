@@ -152,15 +152,18 @@ struct KeyBuilder {
 bool YesOrNo(const std::string& v) { return !strcasecmp(v.c_str(), "Yes") || !strcasecmp(v.c_str(), "No"); }
 
 // Every key of the matching's option string is one it reads, with a value it
-// can use; a value it would read as another is refused. "MinLength=" and
-// "WikiDelimiters=" keep their own rules (a bound, a length to ignore).
+// can use; a value it would read as another is refused. "WikiDelimiters="
+// keeps its own rule (a length to ignore).
 bool MatchOptionsUsable(const char* props, TorvoRTItem* item) {
   if (!OptionKeysAmong(props, {"MinLength", "WikiDelimiters", "MatchText", "ReplaceExtra",
                                "SingleMatch", "Separator", "Hotspot", "MatchFont"}))
     return false;
   std::string v;
+  // A key is at most 132 characters: a longer least length would be read as
+  // the default.
   if (GetOptionValueString(props, "MinLength=", &v) &&
-      (v.empty() || v.find_first_not_of("0123456789") != std::string::npos))
+      (v.empty() || v.size() > 3 || v.find_first_not_of("0123456789") != std::string::npos ||
+       std::stoul(v) > 132))
     return false;
   if (GetOptionValueString(props, "MatchText=", &v)) {
     bool known = false;

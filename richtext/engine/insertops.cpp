@@ -34,7 +34,6 @@ using namespace kv::compose;
 namespace {
 
 constexpr uint16_t kInternalImportFailed = 20014;
-constexpr uint32_t kMaxRepeat = 32;
 constexpr uint16_t kSigRowHeight = 226;
 constexpr uint32_t kAwaitingCell = 2;  // LeadTextPending: the cell record is still to come
 
@@ -87,12 +86,12 @@ NnStatus EnsureDefinitionInForce(RTProcessContext* ctx);
 const RTRecordNode* EndingRecord(const uint8_t* data, const RTProcessContext* ctx,
                                  bool* beforeEnding);
 
+// Every one of the line breaks or tabs asked for is written (a long run goes
+// into as many text records as it needs).
 NnStatus Repeated(const uint8_t* data, uint16_t sig, RTProcessContext* ctx) {
-  char buf[kMaxRepeat];
-  const uint32_t count = ctx->SubCode < kMaxRepeat ? ctx->SubCode : kMaxRepeat;
-  std::memset(buf, ctx->OperationCode == 2360 ? '\t' : 0, sizeof buf);
+  const std::string run(ctx->SubCode & 0xFFFF, ctx->OperationCode == 2360 ? '\t' : '\0');
   uint32_t font = CallFont(ctx, false);
-  NnStatus st = EmitTextRecord(buf, count, &font, &ctx->Compose);
+  NnStatus st = EmitTextRecord(run.data(), uint32_t(run.size()), &font, &ctx->Compose);
   if (st == 0 && ctx->OperationCode == 2354 && ctx->Number1) {
     bool beforeEnding = false;
     EndingRecord(data, ctx, &beforeEnding);

@@ -163,6 +163,7 @@ TEST_F(ArgumentSweep, EachArgumentReachesTheRecordsOrTheCallFails) {
       {CALL(c->LinkMatching(KEYS, "", 0)), kStyled, "Table 9", nullptr},
       {CALL(c->WikiMatching(KEYS, "")), kStyled, "Table 9", nullptr},
       {CALL(c->LinkMatching(KEYS, "MinLen=2", 0)), kStyled, "", nullptr},
+      {CALL(c->LinkMatching(KEYS, "MinLength=500", 0)), kStyled, "", nullptr},  // past a key's 132
       {CALL(c->LinkMatching(KEYS, "MatchText=Contains", 0)), kStyled, "", nullptr},
       {CALL(c->WikiMatching(KEYS, "OneWayOnly=Maybe")), kStyled, "", nullptr},
       {CALL(c->ReplaceMatching(KEYS, "")), kStyled, "", nullptr},  // no result formula

@@ -100,9 +100,8 @@ TEST_F(LinkMatching, MinimumLengthDropsShortValues) {
   Make({Para(), Text("((ab))"), Para(), Text("((abc))")});
   EXPECT_EQ(Match(nullptr, 2804), 0);
   EXPECT_EQ(std::string(session->ResultText), "abc");
-  // A value above 132 counts as the default 3.
-  EXPECT_EQ(Match("MinLength=200", 2804), 0);
-  EXPECT_EQ(std::string(session->ResultText), "abc");
+  // A value above a key's 132 characters is refused, not read as the default.
+  EXPECT_EQ(Match("MinLength=200", 2804), 1028);
   EXPECT_EQ(Match("MinLength=2", 2804), 0);
   EXPECT_EQ(std::string(session->ResultText), "ab,abc");
 }

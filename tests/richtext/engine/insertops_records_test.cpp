@@ -49,14 +49,19 @@ TEST_F(InsertOps, AppendAndInsertTextPlaceContentAfterAndBefore) {
   EXPECT_EQ(chunk->insertPosition, 0u);
 }
 
-TEST_F(InsertOps, NewLinesAreCutAtThirtyTwo) {
+TEST_F(InsertOps, EveryNewLineAndTabAskedForIsWritten) {
   Make({Para(), PabRef(1), Text("a")});
   ASSERT_EQ(chunk->AppendNewLines(40, 0), 0);
-  bool found = false;
+  ASSERT_EQ(chunk->AppendTabs(33), 0);
+  size_t breaks = 0, tabs = 0;
   item->LoadRecords();
   for (RTRecordNode* n = item->context->records->first; n; n = n->next)
-    if (n->signature == 0xFF85 && n->length == 8 + 32) found = true;
-  EXPECT_TRUE(found);
+    for (uint32_t i = 8; n->signature == 0xFF85 && i < n->length; ++i) {
+      breaks += n->data[i] == 0;
+      tabs += n->data[i] == '\t';
+    }
+  EXPECT_EQ(breaks, 40u);
+  EXPECT_EQ(tabs, 33u);
 }
 
 TEST_F(InsertOps, TextAfterTableEndStartsNewParagraph) {
