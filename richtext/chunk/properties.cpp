@@ -164,6 +164,7 @@ void ParseUnid(const char* text, UNIVERSALNOTEID_tag* out) {
 uint32_t Len(const char* t) { return t ? uint32_t(std::strlen(t)) : 0; }
 
 constexpr uint16_t kCodeCellColor = 2606;
+constexpr size_t kRowLabelMax = 127;
 constexpr uint16_t kCodeFontColor = 2318;
 constexpr uint16_t kCodeTextAttributes = 2333;
 constexpr uint16_t kCodeExists = 2315;
@@ -624,6 +625,8 @@ int TorvoRTChunk::SetPropertyText(const char* name, const char* value, uint16_t 
   const bool storage = row->code == kCodeGraphicStorage && !is("inline") && !is("storage");
   const std::string given(value, strnlen(value, length));
   value = given.c_str();  // the reading below may reuse the buffer the value came in
+  // A row label record holds 127 characters: a longer label would be cut.
+  if (row->code == kCodeRowLabel && given.size() > kRowLabelMax) return 0;
   if (storage || row->code == kCodeRowLabel) {
     char now[kTextBufferSize] = {};
     GetPropertyText(row->name, now, sizeof now);

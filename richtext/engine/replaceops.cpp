@@ -274,14 +274,15 @@ NnStatus ReplaceRecord(const uint8_t* data, uint16_t sig, uint32_t len, RTProces
       if (!(scope & kScopeNonText) || len < 16) return 0;
       return ReplaceIn(data, sig, len, 16, len - 16, false, 0, ctx, out);
     case 0xFFE3: {
-      // The label is replaced in place and cut to 127 characters.
+      // The label is replaced in place; one that would pass its record's 127
+      // characters fails the call rather than be cut.
       constexpr uint32_t kMaxLabel = 127;
       if (!(scope & kScopeNonText) || len <= 4) return 0;
       uint32_t n = 0;
       while (4 + n < len && data[4 + n]) ++n;
       std::string result;
       if (!ReplaceText(reinterpret_cast<const char*>(data) + 4, n, ctx, &result)) return 0;
-      if (result.size() > kMaxLabel) result.resize(kMaxLabel);
+      if (result.size() > kMaxLabel) return NN_ERR_INVALID_ARG;
       uint32_t room = len - 4;
       auto* copy = static_cast<uint8_t*>(POOL_ALLOC(ctx->Session, len, false));
       if (!copy) return NN_ERR_MEMORY;

@@ -158,6 +158,9 @@ TEST_F(ArgumentSweep, EachArgumentReachesTheRecordsOrTheCallFails) {
        Reads({{"Table 8; Row 1", "RowLabel", "Calendar"}, {"Table 8; Row 3", "RowLabel", "Inbox"},
               {"Table 8; Row 7", "RowLabel", "To Do"}})},
       {CALL(c->SortByRow(1, 0, 0, 0, "TitleRows=abc")), kAttendee, "Table 1", nullptr},
+      // A label past its record's 127 characters would be cut.
+      {CALL(c->SetPropertyText("RowLabel", std::string(128, 'L').c_str(), 0) ? 0 : c->lastStatus),
+       kDate, "Table 8; Row 1", nullptr},
       {CALL(c->SortByRow(1, 0, 0, 0, "TitleRow=0")), kAttendee, "Table 1", nullptr},
       // Matching: a target the item does not hold, properties it cannot use.
       {CALL(c->LinkMatching(KEYS, "", 0)), kStyled, "Table 9", nullptr},

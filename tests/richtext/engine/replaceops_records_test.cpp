@@ -58,11 +58,13 @@ Bytes Label(const std::string& text) {
   return b;
 }
 
-TEST_F(ReplaceQ, CaptionLabelIsCutAt127Characters) {
+TEST_F(ReplaceQ, CaptionLabelTakesItsWholeReplacementOrTheCallFails) {
   Make({Label("abc")});
-  std::string many(200, 'x');
-  ASSERT_EQ(Q("b", many.c_str(), 2), 0);
-  EXPECT_EQ(Stored(), Join({Label("a" + std::string(126, 'x'))}));
+  ASSERT_EQ(Q("b", std::string(125, 'x').c_str(), 2), 0);
+  EXPECT_EQ(Stored(), Join({Label("a" + std::string(125, 'x') + "c")}));
+  // One character more would be cut: the call fails and the label stays.
+  EXPECT_NE(Q("a", "yy", 2), 0);
+  EXPECT_EQ(Stored(), Join({Label("a" + std::string(125, 'x') + "c")}));
 }
 
 Bytes HideWhen(const std::string& formula) {
