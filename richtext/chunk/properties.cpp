@@ -165,6 +165,7 @@ uint32_t Len(const char* t) { return t ? uint32_t(std::strlen(t)) : 0; }
 
 constexpr uint16_t kCodeCellColor = 2606;
 constexpr size_t kRowLabelMax = 127;
+constexpr uint16_t kTextValue = 5;  // a row's valueType for a text
 constexpr uint16_t kCodeFontColor = 2318;
 constexpr uint16_t kCodeTextAttributes = 2333;
 constexpr uint16_t kCodeExists = 2315;
@@ -482,6 +483,9 @@ int TorvoRTChunk::SetPropertyNumber(const char* name, double value) {
     Refuse(session, "%s: No handler enabled to set property '%s'", row->name);
     return 0;
   }
+  // A number sets a number: a text property given one would be emptied (the
+  // font colour alone takes a palette number, below).
+  if ((row->valueType == kTextValue && row->setStep != 2363) || !std::isfinite(value)) return 0;
   if (row->group >= 1 && row->group <= 3)
     std::strcpy(GroupBuffer(session, row->group), value == 0 ? "TRUE" : "FALSE");
   if (row->setStep == 2363) {

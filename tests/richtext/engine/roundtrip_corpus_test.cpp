@@ -130,6 +130,12 @@ class Element {
         Same(name + (": " + value), [&](TorvoRTChunk* c) {
           return Status(c, c->SetPropertyText(name, value.c_str(), 0));
         });
+        // A number is no text (the font colour takes a palette number).
+        if (row->code != 2318)
+          Refused(
+              name + std::string(" as a number"),
+              [&](TorvoRTChunk* c) { return Status(c, c->SetPropertyNumber(name, 5)); },
+              NN_ERR_INVALID_ARG);
       }
     }
   }
