@@ -12,11 +12,13 @@
 #include <string>
 
 #include "host/color.h"
+#include "host/fonts.h"
 #include "host/logging.h"
 #include "host/options.h"
 #include "lsxsessi.h"
 #include "richtext/engine/opcodes.h"
 #include "richtext/engine/properties.h"
+#include "richtext/engine/propwriters.h"
 #include "richtext/item/recordlist.h"
 #include "rtchunk.h"
 #include "rtitem.h"
@@ -309,6 +311,21 @@ int SetCellColor(TorvoRTChunk* c, const char* value, uint16_t length) {
   g->CellColorIndex = 0;
   g->CellColorRgb = 0;
   return st == 0 ? 1 : 0;
+}
+
+// A font property takes the words of its own part and nothing else: a colour
+// for the font colour, attributes and highlights for the text attributes. A
+// face or a size given there would be dropped; a word that reads as nothing
+// would leave the run as it was.
+bool FontPartOnly(TorvoRTChunk* c, uint16_t code, const char* value, uint16_t length) {
+  const std::string text(value, strnlen(value, length));
+  FontState state;
+  uint32_t mask = 0;
+  const ColorNames names = ItemColorNaming(c->item) ? ColorNames::Standard : ColorNames::Web;
+  if (ParseFontSpec(text.c_str(), nullptr, c->item, &state, &mask, names) != 0) return false;
+  const uint32_t own =
+      code == kCodeFontColor ? FONT_MASK_COLOR : FONT_MASK_STYLES | FONT_MASK_HIGHLIGHT;
+  return (mask & ~own) == 0 && (mask != 0 || code == kCodeTextAttributes);
 }
 
 }  // namespace
@@ -610,6 +627,7 @@ int TorvoRTChunk::SetPropertyText(const char* name, const char* value, uint16_t 
                ? 1
                : 0;
   }
+  if (row->setStep == 2363 && !FontPartOnly(this, row->code, value, length)) return 0;
   if (row->setStep == 2363 && row->code == kCodeTextAttributes) {
     // The attributes are the whole set the run takes, as the property reads
     // them: those not named go ("Bold" on an italic run gives bold alone).
@@ -634,7 +652,7 @@ int TorvoRTChunk::SetPropertyText(const char* name, const char* value, uint16_t 
   if (storage || row->code == kCodeRowLabel) {
     char now[kTextBufferSize] = {};
     GetPropertyText(row->name, now, sizeof now);
-    if (storage ? strcasecmp(now, value) == 0 : now[0] && given == now) return lastStatus = 0, 1;
+    if (now[0] && (storage ? strcasecmp(now, value) == 0 : given == now)) return lastStatus = 0, 1;
   }
   // The URL (read-only by name, reached through an option string) is set by
   // the step that follows the link change: the link change itself takes

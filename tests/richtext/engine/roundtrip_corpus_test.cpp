@@ -130,6 +130,12 @@ class Element {
         Same(name + (": " + value), [&](TorvoRTChunk* c) {
           return Status(c, c->SetPropertyText(name, value.c_str(), 0));
         });
+        // A font part takes its own words: a face and a size would be dropped.
+        if (row->setStep == 2363)
+          Refused(
+              name + std::string(" with a face"),
+              [&](TorvoRTChunk* c) { return Status(c, c->SetPropertyText(name, "Courier 9", 0)); },
+              NN_ERR_INVALID_ARG);
         // A number is no text (the font colour takes a palette number).
         if (row->code != 2318)
           Refused(
