@@ -211,7 +211,8 @@ class TorvoRTChunk : public SessionListed {
   // `number3` are the operation's numbers and `text`, `text2` its texts (0
   // and null where the operation takes none); `other` a second chunk for
   // the operations that copy from one (else null). No result: the status is
-  // in lastStatus. Callers use the named methods, which pass these for them.
+  // in lastStatus (1028 for a code the engine has no operation for). Callers
+  // use the named methods, which pass these for them.
   void AlterRichText(uint16_t code, uint32_t subCode, uint32_t number1, uint32_t number2,
                      uint32_t number3, const char* text, const char* text2,
                      const char* definition, TorvoRTChunk* other);
@@ -251,7 +252,7 @@ class TorvoRTChunk : public SessionListed {
   // with `text` (LMBCS; `length` characters, 0 for all of it); `options` may
   // give a font ("+Bold Red"). 0 on success (the item is written back into
   // the note; store the note with NnNoteUpdate), else the failure status. A
-  // null or empty definition does nothing and returns 0.
+  // null or empty definition names no target: 1028.
   uint16_t SetText(const char* definition, const char* text, uint16_t length,
                    const char* options);
   // Copies the text of the chunk (with `definition` appended, when not
@@ -437,7 +438,8 @@ class TorvoRTChunk : public SessionListed {
   // `count` line breaks; with `newParagraph` non-zero a new paragraph begins
   // after them (0: they stay in the paragraph).
   NnStatus AppendNewLines(uint16_t count, int newParagraph);
-  // Append the body ("$Body") of the subform, page or form of that name.
+  // Append the body ("$Body") of the subform, page or form of that name
+  // (a null name: 1028).
   NnStatus AppendSubformBody(const char* name);
   NnStatus AppendPageBody(const char* name);
   NnStatus AppendFormBody(const char* name);
@@ -477,7 +479,8 @@ class TorvoRTChunk : public SessionListed {
   NnStatus SwitchRTFieldsToHTMLEditor(int keepData, const char* options, const char* unused);
   NnStatus SwitchRTFieldToNotSaveAsMIME(const char* field);
   // Replaces every `find` in the chunk by `replace`, in the parts `scope`
-  // names (ReplaceScopeBits; empty: the text).
+  // names (ReplaceScopeBits; empty: the text; a word that names no scope
+  // gives 1028).
   NnStatus ReplaceTextQuick(const char* find, uint16_t findLength, const char* replace,
                             uint16_t replaceLength, const char* scope);
   // Kept for callers of the MIME form; does nothing but the frame's auto-save.
@@ -488,7 +491,8 @@ class TorvoRTChunk : public SessionListed {
                      const char* unusedText2, const char* definition, TorvoRTChunk* unusedOther);
   NnStatus AppendField();  // allocates the three field work blocks
   // Scope bits of ReplaceTextQuick's scope text (1 text, 2 non-text, 4
-  // formulas, 8 hide-when, 16 URLs; "EVERYTHING" 31).
+  // formulas, 8 hide-when, 16 URLs; "EVERYTHING" 31); 0 when a word of it
+  // names no scope.
   static uint32_t ReplaceScopeBits(const char* scope);
   // (richtext/chunk/appending.cpp)
   // Appends a table of `rows` (1-255) by `columns` (1-64); `columnSpecs`
@@ -528,6 +532,7 @@ class TorvoRTChunk : public SessionListed {
   NnStatus AppendHTML(const char* source, const char* html, const char* options);
   // Appends a picture from a file ("FILE") or a link to one ("URL"); with
   // "Attach=yes" in the options the file is also attached to the note.
+  // "ATTACHMENT" and "BUFFER" sources are not read here: 1028.
   NnStatus AppendGraphic(const char* source, const char* file, const char* options);
   // Appends the chunk `definition` of the item `itemName` of another note.
   // With `keepParagraphIds` non-zero the copied paragraphs keep their

@@ -107,7 +107,7 @@ NnStatus TorvoRTChunk::AppendTable(uint16_t rows, uint16_t columns, int flag, co
   lastStatus = 0;
   if (rows < 1 || rows > 255 || columns < 1 || columns > kMaxTableColumns)
     return lastStatus = kStatusMissingText;
-  if (!Usable(this)) return NN_ERR_INVALID_ARG;
+  if (!Usable(this)) return lastStatus = NN_ERR_INVALID_ARG;
   LSXLsiSession* s = session;
   SessionGlobals* g = s->globals;
   g->tableMethodFlag = uint32_t(flag);
@@ -184,7 +184,7 @@ NnStatus TorvoRTChunk::AppendTable(uint16_t rows, uint16_t columns, int flag, co
 }
 
 NnStatus TorvoRTChunk::AppendRow(int flag, uint16_t row, const char* const* cellTexts) {
-  if (!Usable(this)) return NN_ERR_INVALID_ARG;
+  if (!Usable(this)) return lastStatus = NN_ERR_INVALID_ARG;
   LSXLsiSession* s = session;
   SessionGlobals* g = s->globals;
   for (int i = 1; i <= 6; ++i) {
@@ -198,7 +198,7 @@ NnStatus TorvoRTChunk::AppendRow(int flag, uint16_t row, const char* const* cell
       g->cellText[i] = CopyText(s, cellTexts[i] ? cellTexts[i] : "", 0);
       if (!g->cellText[i]) {
         ReleaseCellTexts(s);
-        return NN_ERR_MEMORY;
+        return lastStatus = NN_ERR_MEMORY;
       }
     }
   }
@@ -208,7 +208,7 @@ NnStatus TorvoRTChunk::AppendRow(int flag, uint16_t row, const char* const* cell
   } else if (targetType != ROW) {
     ReleaseCellTexts(s);
     lastInternalError = kStatusWrongTarget;
-    return kStatusWrongTarget;
+    return lastStatus = kStatusWrongTarget;
   }
   g->FirstMatchRecord = 0;
   g->LastMatchRecord = 0;
@@ -234,14 +234,14 @@ NnStatus TorvoRTChunk::AppendRow(int flag, uint16_t row, const char* const* cell
   delete whole;
   ReleaseCellTexts(s);
   lastStatus = st;
-  return st;
+  return lastStatus = st;
 }
 
 NnStatus TorvoRTChunk::AppendLayer(const char* top, const char* left, const char* height,
                                    const char* width, uint16_t number, const char* text,
                                    const char* style, const char* formula,
                                    uint16_t formulaLength) {
-  if (!Usable(this)) return NN_ERR_INVALID_ARG;
+  if (!Usable(this)) return lastStatus = NN_ERR_INVALID_ARG;
   LSXLsiSession* s = session;
   const char* values[4] = {top && *top ? top : "auto", left && *left ? left : "auto",
                            height && *height ? height : "150px",
@@ -272,7 +272,7 @@ NnStatus TorvoRTChunk::AppendLayer(const char* top, const char* left, const char
   const size_t size = std::strlen(values[0]) + std::strlen(values[1]) + std::strlen(values[2]) +
                       std::strlen(values[3]) + std::strlen(st) + 8;
   char* position = static_cast<char*>(POOL_ALLOC(s, size, true));
-  if (!position) return NN_ERR_MEMORY;
+  if (!position) return lastStatus = NN_ERR_MEMORY;
   std::snprintf(position, size, "%s;%s;%s;%s;%s", values[0], values[1], values[3], values[2], st);
   // The engine's failure is the caller's too: a layer that was not added
   // must not read as added.
@@ -292,8 +292,8 @@ NnStatus TorvoRTChunk::AppendHTML(const char* source, const char* html, const ch
   else if (WordIs(source, "BodyContext")) kind = 4;
   else if (!strncasecmp(source, "IN", 2)) kind = 3;
   else if (WordIs(source, "NONE")) kind = 0;
-  else return NN_ERR_INVALID_ARG;
-  if (!Usable(this)) return NN_ERR_INVALID_ARG;
+  else return lastStatus = NN_ERR_INVALID_ARG;
+  if (!Usable(this)) return lastStatus = NN_ERR_INVALID_ARG;
   SessionGlobals* g = session->globals;
   lastStatus = 0;
   char* packageName = session->OptionValue;
@@ -327,12 +327,11 @@ NnStatus TorvoRTChunk::AppendGraphic(const char* source, const char* file, const
   else if (WordIs(source, "URL")) kind = 2;
   else if (WordIs(source, "ATTACHMENT")) kind = 4;
   else if (WordIs(source, "BUFFER")) kind = 5;
-  else return NN_ERR_INVALID_ARG;
-  if (!Usable(this)) return NN_ERR_INVALID_ARG;
-  if (kind == 4 || kind == 5) {
-    lastStatus = 0;
-    return 0;
-  }
+  else return lastStatus = NN_ERR_INVALID_ARG;
+  if (!Usable(this)) return lastStatus = NN_ERR_INVALID_ARG;
+  // Pictures from an attachment or a buffer are not read here: refused
+  // rather than reported as appended.
+  if (kind == 4 || kind == 5) return lastStatus = NN_ERR_INVALID_ARG;
   if (kind == 2) return RunFrame(2438, 2, 0, 0, 0, file, options, nullptr, nullptr);
   char attach[kOptionValueMax + 1] = {};
   if (!GetOptionValue(options, "Attach=", attach) || !strcasecmp(attach, "no")) {
@@ -344,45 +343,45 @@ NnStatus TorvoRTChunk::AppendGraphic(const char* source, const char* file, const
       return RunFrame(2352, 1, 0, 0, 1, file, nullptr, nullptr, nullptr);
     });
     item->imageSwitch = imageSwitch;
-    return st;
+    return lastStatus = st;
   }
-  if (!file || !*file) return NN_ERR_INVALID_ARG;
+  if (!file || !*file) return lastStatus = NN_ERR_INVALID_ARG;
   char name[256] = {};
   if (!kv::NoteFreeAttachmentName(item->hNote, kv::compose::FileBaseName(file),
                                   kv::compose::FileExtension(file), name, sizeof name))
-    return NN_ERR_INVALID_ARG;
+    return lastStatus = NN_ERR_INVALID_ARG;
   FILE* f = std::fopen(file, "rb");
-  if (!f) return NN_ERR_FILE_NOT_FOUND;
+  if (!f) return lastStatus = NN_ERR_FILE_NOT_FOUND;
   std::string bytes;
   char buf[65536];
   size_t n;
   while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes.append(buf, n);
   const bool readError = std::ferror(f) != 0;
   std::fclose(f);
-  if (readError) return NN_ERR_FILE_IO;
+  if (readError) return lastStatus = NN_ERR_FILE_IO;
   NnStatus st = NnNoteAttachData(item->hNote, name, bytes.data(), uint32_t(bytes.size()));
-  if (st) return st;
+  if (st) return lastStatus = st;
   st = RunFrame(2438, 1, 0, 0, 0, name, options, nullptr, nullptr);
   // A picture that found no place in the item leaves no attachment behind.
   if (st) kv::NoteRemoveAttachment(item->hNote, name);
-  return st;
+  return lastStatus = st;
 }
 
 NnStatus TorvoRTChunk::AppendRTChunk(const char* server, const char* database,
                                      unsigned long noteId, const char* itemName,
                                      const char* definition, int flag) {
-  if (!Usable(this)) return NN_ERR_INVALID_ARG;
+  if (!Usable(this)) return lastStatus = NN_ERR_INVALID_ARG;
   TorvoRTItem* source = new (std::nothrow) TorvoRTItem(session);
-  if (!source) return NN_ERR_MEMORY;
+  if (!source) return lastStatus = NN_ERR_MEMORY;
   NnStatus st = source->Connect(server ? server : "", database, NOTEID(noteId), itemName, 0);
   if (st) {
     delete source;
-    return st;
+    return lastStatus = st;
   }
   TorvoRTChunk* other = source->DefineChunk(definition);
   if (!other) {
     delete source;
-    return NN_ERR_INVALID_ARG;
+    return lastStatus = NN_ERR_INVALID_ARG;
   }
   linkKind = 0;
   SessionGlobals* g = session->globals;

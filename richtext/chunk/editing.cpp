@@ -98,7 +98,7 @@ NnStatus TorvoRTChunk::Highlight(int flag) {
 }
 
 NnStatus TorvoRTChunk::HighlightText(const char* text, uint16_t length) {
-  if (!text) return kStatusMissingText;
+  if (!text) return lastStatus = kStatusMissingText;
   uint32_t bytes = 0;
   const uint32_t whole = uint32_t(std::strlen(text));
   NnStatus st = NnCharsetByteSize(text, length ? length : 65535u, whole + 1, &bytes, nullptr);
@@ -130,8 +130,8 @@ NnStatus TorvoRTChunk::ExtractOLEFile(const char* a, const char* b) {
 }
 
 NnStatus TorvoRTChunk::ExportGraphic(const char* file, const char* options) {
-  if (!file) return NN_ERR_INVALID_ARG;
-  if (!Usable(this)) return NN_ERR_INVALID_ARG;
+  if (!file) return lastStatus = NN_ERR_INVALID_ARG;
+  if (!Usable(this)) return lastStatus = NN_ERR_INVALID_ARG;
   RunFrame(STEP_GRAPHIC_EXPORT, 2367, 0, 0, 0, "inline", nullptr, nullptr, nullptr);
   if (NoteHasFileItem(item)) {
     RunFrame(STEP_GRAPHIC_EXPORT, 2367, 0, 0, 0, "inline", nullptr, nullptr, nullptr);
@@ -163,7 +163,7 @@ NnStatus TorvoRTChunk::ChangeFont(const char* font, const char* b, int flag) {
 }
 
 NnStatus TorvoRTChunk::Remove() {
-  if (!Usable(this)) return NN_ERR_INVALID_ARG;
+  if (!Usable(this)) return lastStatus = NN_ERR_INVALID_ARG;
   SessionGlobals* g = session->globals;
   g->FirstMatchRecord = 0;
   g->LastMatchRecord = 0;
@@ -178,7 +178,7 @@ NnStatus TorvoRTChunk::InsertText(const char* text, uint16_t length, const char*
 }
 
 NnStatus TorvoRTChunk::AppendText(const char* text, uint16_t length, const char* font) {
-  if (!Usable(this)) return NN_ERR_INVALID_ARG;
+  if (!Usable(this)) return lastStatus = NN_ERR_INVALID_ARG;
   RTItemContext* ic = item->context;
   if (ic) ic->textFollowUp = 0;
   // The insertion and the tidying of its runs are one change: both passes
@@ -203,15 +203,15 @@ NnStatus TorvoRTChunk::AppendText(const char* text, uint16_t length, const char*
   if (st != 0 && (!savedDefer || !modifiedBefore)) item->ReleaseRecords();
   item->modified = uint16_t(modifiedBefore || (st == 0 && changedHere));
   if (st != 0) lastStatus = st;
-  return st;
+  return lastStatus = st;
 }
 
 NnStatus TorvoRTChunk::InsertRTItem(TorvoRTItem* other) { return AppendRTItemInternal(other, 0); }
 NnStatus TorvoRTChunk::AppendRTItem(TorvoRTItem* other) { return AppendRTItemInternal(other, 1); }
 
 NnStatus TorvoRTChunk::AppendRTItemInternal(TorvoRTItem* other, int position) {
-  if (!Usable(this)) return NN_ERR_INVALID_ARG;
-  if (!other || !other->connected || !other->hDb || !other->hNote) return kStatusMissingText;
+  if (!Usable(this)) return lastStatus = NN_ERR_INVALID_ARG;
+  if (!other || !other->connected || !other->hDb || !other->hNote) return lastStatus = kStatusMissingText;
   insertPosition = uint32_t(position);
   SessionGlobals* g = session->globals;
   g->srcDb = other->hDb;
@@ -223,12 +223,12 @@ NnStatus TorvoRTChunk::AppendRTItemInternal(TorvoRTItem* other, int position) {
 
 NnStatus TorvoRTChunk::AppendRTItem(const char* server, const char* database, unsigned long noteId,
                                     const char* itemName) {
-  if (!database || !itemName) return kStatusMissingText;
-  if (!Usable(this)) return NN_ERR_INVALID_ARG;
+  if (!database || !itemName) return lastStatus = kStatusMissingText;
+  if (!Usable(this)) return lastStatus = NN_ERR_INVALID_ARG;
   SessionGlobals* g = session->globals;
   NnHandle hDb = 0, hNote = 0;
   NnStatus st = kv::OpenDbAndDesignNote(server, database, NOTEID(noteId), &hDb, &hNote);
-  if (st) return st;
+  if (st) return lastStatus = st;
   std::strncpy(g->srcItemName, itemName, sizeof g->srcItemName - 1);
   g->srcItemName[sizeof g->srcItemName - 1] = 0;
   g->srcDb = hDb;
@@ -239,7 +239,7 @@ NnStatus TorvoRTChunk::AppendRTItem(const char* server, const char* database, un
   g->srcDb = 0;
   g->srcNote = 0;
   kv::CloseNoteAndDatabase(hNote, hDb);
-  return st;
+  return lastStatus = st;
 }
 
 NnStatus TorvoRTChunk::InsertParagraph(const char* text, const char* font, const char* formula,
@@ -254,7 +254,7 @@ NnStatus TorvoRTChunk::AppendParagraph(const char* text, const char* font, const
 NnStatus TorvoRTChunk::AppendParagraphInternal(const char* text, const char* font,
                                                const char* formula, uint16_t formulaLength,
                                                int position) {
-  if (!Usable(this)) return NN_ERR_INVALID_ARG;
+  if (!Usable(this)) return lastStatus = NN_ERR_INVALID_ARG;
   insertPosition = uint32_t(position);
   session->ClearResultText();
   if (formula && formulaLength > 0) {
@@ -269,7 +269,7 @@ NnStatus TorvoRTChunk::AppendParagraphInternal(const char* text, const char* fon
   const NnStatus st =
       RunFrame(2417, 0, session->ResultTextLength, 0, 0, text, font, nullptr, nullptr);
   session->ClearResultText();
-  return st;
+  return lastStatus = st;
 }
 
 NnStatus TorvoRTChunk::AppendTabs(uint16_t count) {
@@ -288,8 +288,8 @@ namespace {
 // database's other notes of the form class: shared actions, resources), is a
 // failure, with the item unchanged.
 NnStatus AppendBody(TorvoRTChunk* c, uint16_t code, const char* kind, const char* name) {
-  if (!name) return 0;
-  if (!Usable(c)) return NN_ERR_INVALID_ARG;
+  // No name names no design element: nothing to copy is a failure.
+  if (!name || !Usable(c)) return c->lastStatus = NN_ERR_INVALID_ARG;
   NOTEID id = 0;
   NnHandle source = 0;
   if (NnDesignFindByNameFlags(c->item->hDb, NN_CLASS_FORM, name, uint16_t(strnlen(name, 0xFFFF)),
@@ -327,15 +327,15 @@ NnStatus TorvoRTChunk::AppendFormBody(const char* name) {
 }
 
 NnStatus TorvoRTChunk::AppendImportFile(const char* file, const char* filter) {
-  if (!Usable(this)) return NN_ERR_INVALID_ARG;
+  if (!Usable(this)) return lastStatus = NN_ERR_INVALID_ARG;
   NnStatus st = RunFrame(STEP_NEXT_PARAGRAPH_ID, 3, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
-  if (st) return st;
+  if (st) return lastStatus = st;
   // A GIF, JPEG or PNG file comes in as a picture.
   const uint16_t imageSwitch = item->imageSwitch;
   item->imageSwitch = 1;
   st = RunFrame(2352, session->globals->stepResult, 0, 0, 0, file, filter, nullptr, nullptr);
   item->imageSwitch = imageSwitch;
-  return st;
+  return lastStatus = st;
 }
 
 NnStatus TorvoRTChunk::AppendAnchor(const char* name, uint16_t flag) {
@@ -346,10 +346,10 @@ NnStatus TorvoRTChunk::AppendAnchor(const char* name, uint16_t flag) {
 NnStatus TorvoRTChunk::AppendLink(const char* a, uint16_t n1, const char* target, const char* s2,
                                   const char* s3, const char* s4, uint16_t n2, const char* s5,
                                   uint16_t n3, const char* s6, uint16_t n4) {
-  if (!Usable(this)) return NN_ERR_INVALID_ARG;
+  if (!Usable(this)) return lastStatus = NN_ERR_INVALID_ARG;
   ReleaseEventStrings(this);
   session->globals->optionString = nullptr;
-  if (!target || !*target) return NN_ERR_INVALID_ARG;
+  if (!target || !*target) return lastStatus = NN_ERR_INVALID_ARG;
   linkKind = a && *a ? 3 : 1;
   if (std::strchr(target, ':')) linkKind = 4;
   // The slots borrow the caller's texts for the one call; they are cleared,
@@ -359,19 +359,19 @@ NnStatus TorvoRTChunk::AppendLink(const char* a, uint16_t n1, const char* target
   // The frame's failure (a target the item does not hold) is the caller's.
   const NnStatus st = RunFrame(2353, n1, n2, n3, n4, a, nullptr, nullptr, nullptr);
   for (int i = 1; i <= 6; ++i) eventReturn[i] = nullptr;
-  return st;
+  return lastStatus = st;
 }
 
 NnStatus TorvoRTChunk::AppendFileAttachment(const char* file, const char* name, int flag,
                                             const char* options) {
-  if (!Usable(this)) return NN_ERR_INVALID_ARG;
+  if (!Usable(this)) return lastStatus = NN_ERR_INVALID_ARG;
   return RunWithOptions(this, options, [&] {
     return RunFrame(2812, uint32_t(flag), 0, 0, 0, file, name, nullptr, nullptr);
   });
 }
 
 NnStatus TorvoRTChunk::RenameAttachment(const char* name, int flag, const char* options) {
-  if (!Usable(this)) return NN_ERR_INVALID_ARG;
+  if (!Usable(this)) return lastStatus = NN_ERR_INVALID_ARG;
   // A missing name would blank the display name, a longer one than the
   // icon's caption holds would be cut: both are refused.
   constexpr size_t kDisplayNameMax = 130;
@@ -383,28 +383,28 @@ NnStatus TorvoRTChunk::RenameAttachment(const char* name, int flag, const char* 
 }
 
 NnStatus TorvoRTChunk::ResetGraphicDimensions(int flag, const char* options) {
-  if (!Usable(this)) return NN_ERR_INVALID_ARG;
+  if (!Usable(this)) return lastStatus = NN_ERR_INVALID_ARG;
   return RunWithOptions(this, options, [&] {
     return RunFrame(2827, uint32_t(flag), 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
   });
 }
 
 NnStatus TorvoRTChunk::RefreshAttachmentIcon(int flag, const char* options) {
-  if (!Usable(this)) return NN_ERR_INVALID_ARG;
+  if (!Usable(this)) return lastStatus = NN_ERR_INVALID_ARG;
   return RunWithOptions(this, options, [&] {
     return RunFrame(2814, uint32_t(flag), 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
   });
 }
 
 NnStatus TorvoRTChunk::SwitchRTFieldsToHTMLEditor(int flag, const char* options, const char*) {
-  if (!Usable(this)) return NN_ERR_INVALID_ARG;
+  if (!Usable(this)) return lastStatus = NN_ERR_INVALID_ARG;
   return RunWithOptions(this, options, [&] {
     return RunFrame(71, uint32_t(flag), 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
   });
 }
 
 NnStatus TorvoRTChunk::SwitchRTFieldToNotSaveAsMIME(const char* field) {
-  if (!field || !*field) return NN_ERR_INVALID_ARG;
+  if (!field || !*field) return lastStatus = NN_ERR_INVALID_ARG;
   return RunFrame(72, uint32_t(std::strlen(field)), 0, 0, 0, field, nullptr, nullptr, nullptr);
 }
 
@@ -422,29 +422,37 @@ uint32_t TorvoRTChunk::ReplaceScopeBits(const char* scope) {
     const char* start = p;
     while (std::isalpha(static_cast<unsigned char>(*p))) ++p;
     const size_t n = size_t(p - start);
+    if (n == 0) break;
+    bool known = false;
     for (const auto& w : kWords)
-      if (n == std::strlen(w.word) && std::strncmp(start, w.word, n) == 0) bits |= w.bits;
+      if (n == std::strlen(w.word) && std::strncmp(start, w.word, n) == 0) {
+        bits |= w.bits;
+        known = true;
+      }
+    // A word that names no scope would be dropped: the scope is refused.
+    if (!known) return 0;
   }
   return bits;
 }
 
 NnStatus TorvoRTChunk::ReplaceTextQuick(const char* find, uint16_t findLength, const char* replace,
                                         uint16_t replaceLength, const char* scope) {
-  if (!find || !replace) return kStatusMissingText;
+  if (!find || !replace) return lastStatus = kStatusMissingText;
   // A length of 0 means the text's own length, for the replacement as for the
   // find text: a caller who means to delete passes an empty replacement.
   if (replaceLength == 0) {
     size_t own = std::strlen(replace);
     replaceLength = uint16_t(own < 0xFFFF ? own : 0xFFFF);
   }
-  return RunFrame(2392, replaceLength, findLength, ReplaceScopeBits(scope), 0, replace, find,
-                  nullptr, nullptr);
+  const uint32_t scopeBits = ReplaceScopeBits(scope);
+  if (scopeBits == 0) return lastStatus = NN_ERR_INVALID_ARG;
+  return RunFrame(2392, replaceLength, findLength, scopeBits, 0, replace, find, nullptr, nullptr);
 }
 
 NnStatus TorvoRTChunk::AlterMIME(uint16_t, uint16_t, uint16_t, uint16_t, uint16_t, const char*,
                                  const char*, const char* definition, TorvoRTChunk*) {
   lastStatus = 0;
-  if (!Usable(this)) return NN_ERR_INVALID_ARG;
+  if (!Usable(this)) return lastStatus = NN_ERR_INVALID_ARG;
   if (definition && *definition) {
     uint32_t simple = 0;
     chunkdef_info* extra = ParseChunkDefinition(session, InnermostNode(), definition, &simple);
@@ -458,13 +466,13 @@ NnStatus TorvoRTChunk::AlterMIME(uint16_t, uint16_t, uint16_t, uint16_t, uint16_
 }
 
 NnStatus TorvoRTChunk::AppendField() {
-  if (!internal) return NN_ERR_INVALID_ARG;
+  if (!internal) return lastStatus = NN_ERR_INVALID_ARG;
   NnStatus st = 0;
   for (int i = 0; i < 3; ++i) {
     if (internal->workBlocks[i]) continue;  // kept from an earlier call
     NnHandle h = 0;
     st = NnMemAlloc(kWorkBlockSize, 0x8000, &h);
-    if (st) return st;
+    if (st) return lastStatus = st;
     internal->workBlocks[i] = h;
     if (i < 2) {
       void* p = NnMemLock(h);
@@ -472,5 +480,5 @@ NnStatus TorvoRTChunk::AppendField() {
       if (p) std::memset(p, 0, kWorkBlockSize);
     }
   }
-  return st;
+  return lastStatus = st;
 }

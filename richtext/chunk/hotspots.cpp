@@ -242,7 +242,7 @@ uint16_t TorvoRTChunk::SetImageHotspot(const char* language, const char* code,
   auto finish = [&](uint16_t status) -> uint16_t {
     g->hotspotLanguage = nullptr;
     PoolFree(session, languageCopy);
-    return status;
+    return lastStatus = status;
   };
 
   // 2.

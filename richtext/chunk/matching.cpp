@@ -199,7 +199,7 @@ const char* MethodName(uint16_t mode) {
 uint16_t TorvoRTChunk::LinkMatching(const char* server, const char* database, const char* view,
                                     const char* referenceField, const char* resultField,
                                     const char* properties, uint16_t mode) {
-  if (!session || !session->globals || !item) return NN_ERR_INVALID_ARG;
+  if (!session || !session->globals || !item) return lastStatus = NN_ERR_INVALID_ARG;
   LSXLsiSession* s = session;
   SessionGlobals* g = s->globals;
 
@@ -209,7 +209,7 @@ uint16_t TorvoRTChunk::LinkMatching(const char* server, const char* database, co
   char* keywords = nullptr;
   if (mode == 2804) {
     keywords = static_cast<char*>(POOL_ALLOC(s, kKeywordBufferSize, true));
-    if (!keywords) return NN_ERR_MEMORY;
+    if (!keywords) return lastStatus = NN_ERR_MEMORY;
   }
   NnHandle hReference = 0;
   // Everything a failure before the passes must release.
@@ -258,7 +258,7 @@ uint16_t TorvoRTChunk::LinkMatching(const char* server, const char* database, co
       lastStatus = st;
       g->lookupBuildTime = {};
       release();
-      return kStatusMissingArgument;
+      return lastStatus = kStatusMissingArgument;
     }
   }
   // 4.
@@ -268,7 +268,7 @@ uint16_t TorvoRTChunk::LinkMatching(const char* server, const char* database, co
       SendMessage(s, "ZELKO: %s properties formula failed to compile.", name);
       lastStatus = st;
       release();
-      return kStatusFormula;
+      return lastStatus = kStatusFormula;
     }
   }
   // 5.
@@ -279,13 +279,13 @@ uint16_t TorvoRTChunk::LinkMatching(const char* server, const char* database, co
         LogMessage(s, "ZELKO: LinkMatching properties formula failed to compile.");
         lastStatus = st;
         release();
-        return kStatusFormula;
+        return lastStatus = kStatusFormula;
       }
     } else {
       g->propertiesText = POOL_STRDUP(s, properties);
       if (!g->propertiesText) {
         release();
-        return NN_ERR_MEMORY;
+        return lastStatus = NN_ERR_MEMORY;
       }
     }
   }
@@ -361,7 +361,7 @@ uint16_t TorvoRTChunk::LinkMatching(const char* server, const char* database, co
     TextWildcards = savedWildcards;
     restoreItem();
     release();
-    return st;
+    return lastStatus = st;
   }
   g->hDb = hDb;
   auto fail = [&](NnStatus status) {
@@ -376,7 +376,7 @@ uint16_t TorvoRTChunk::LinkMatching(const char* server, const char* database, co
     TextWildcards = savedWildcards;
     restoreItem();
     release();
-    return status;
+    return lastStatus = status;
   };
 
   // 10.

@@ -115,6 +115,14 @@ NnStatus TorvoRTChunk::RunFrame(uint16_t code, uint32_t subCode, uint32_t n1, ui
 void TorvoRTChunk::AlterRichText(uint16_t code, uint32_t n1, uint32_t n2, uint32_t n3, uint32_t n4,
                                  const char* text, const char* text2, const char* definition,
                                  TorvoRTChunk* other) {
+  // A code the engine has no operation or step for would walk the item,
+  // change nothing and report success.
+  const bool known = (code >= 1 && code <= 77) || (code >= 2351 && code <= 2449) ||
+                     (code >= 2801 && code <= 2827);
+  if (!known) {
+    lastStatus = NN_ERR_INVALID_ARG;
+    return;
+  }
   RunFrame(code, n1, n2, n3, n4, text, text2, definition, other);
 }
 
@@ -343,8 +351,8 @@ unsigned long TorvoRTChunk::FindNamedChunk(int inside, const char* typeName, con
 
 uint16_t TorvoRTChunk::SetText(const char* definition, const char* text, uint16_t length,
                                const char* options) {
-  if (!definition || !*definition) return 0;
-  if (!session) return lastStatus = NN_ERR_INVALID_ARG;
+  // A definition that names no target sets nothing: a failure, not a success.
+  if (!definition || !*definition || !session) return lastStatus = NN_ERR_INVALID_ARG;
   if (!text) text = "";
   const uint32_t available = uint32_t(std::strlen(text));
   uint32_t bytes = available;

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -75,6 +76,13 @@ bool SortOptionsUsable(const char* options) {
     if (!usable) return false;
   }
   return true;
+}
+
+// Whether the chunk's table has the column (from 1) in its first row.
+bool HasColumn(TorvoRTChunk* table, uint32_t column) {
+  const std::string cell = "Row 1; Column " + std::to_string(column);
+  std::unique_ptr<TorvoRTChunk> sub(table->DefineSubChunk(cell.c_str()));
+  return sub && sub->Exists();
 }
 
 // ---- the engine side: re-emission at the target ------------------------------
@@ -222,6 +230,17 @@ uint16_t TorvoRTChunk::SortByRow(uint16_t column, int flag, int numeric, int rev
   // An option or a column that cannot be used is refused rather than read
   // as another: nothing is sorted then.
   if (column == 0 || !SortOptionsUsable(opts)) return lastStatus = NN_ERR_INVALID_ARG;
+  // A column the table does not have holds no key: sorting by it would
+  // change nothing and report success.
+  if (!HasColumn(this, column)) return lastStatus = NN_ERR_INVALID_ARG;
+  for (int i = 1; i <= 5; ++i)
+    for (const char* form : {"SecondaryCol%d=", "SecondaryRow%d="}) {
+      char key[32], value[kOptionValueMax + 1];
+      std::snprintf(key, sizeof key, form, i);
+      if (GetOptionValue(opts, key, value) &&
+          !HasColumn(this, uint32_t(std::strtoul(value, nullptr, 10))))
+        return lastStatus = NN_ERR_INVALID_ARG;
+    }
 
   // 2.
   char value[kOptionValueMax + 1];
@@ -240,7 +259,7 @@ uint16_t TorvoRTChunk::SortByRow(uint16_t column, int flag, int numeric, int rev
     if (st == 0)
       st = RunFrame(kOpSortRows, 0, 0, 0, 0, ModeWord(passNumeric, passReverse), opts, "Row *",
                     this);
-    return st;
+    return lastStatus = st;
   };
 
   // 3. Least significant key first: a later pass decides, an earlier one

@@ -146,7 +146,7 @@ void ElementsBackToText(TorvoRTChunk* chunk, const char* definition, bool links,
 uint16_t TorvoRTChunk::WikiMatching(const char* server, const char* database, const char* view,
                                     const char* referenceField, const char* resultField,
                                     const char* properties) {
-  if (!session || !session->globals || !item) return NN_ERR_INVALID_ARG;
+  if (!session || !session->globals || !item) return lastStatus = NN_ERR_INVALID_ARG;
   LSXLsiSession* s = session;
   SessionGlobals* g = s->globals;
 
@@ -218,7 +218,7 @@ uint16_t TorvoRTChunk::WikiMatching(const char* server, const char* database, co
     lastStatus = st;
     g->lookupBuildTime = {};
     freeProperties();
-    return st;
+    return lastStatus = st;
   }
   if (!hasResult) {
     NOTEID viewId = 0;
@@ -235,7 +235,7 @@ uint16_t TorvoRTChunk::WikiMatching(const char* server, const char* database, co
       }
       lastStatus = st;
       freeProperties();
-      return st;
+      return lastStatus = st;
     }
     g->lookupViewId = viewId;
   }

@@ -162,6 +162,8 @@ TEST_F(ArgumentSweep, EachArgumentReachesTheRecordsOrTheCallFails) {
       {CALL(c->SetPropertyText("RowLabel", std::string(128, 'L').c_str(), 0) ? 0 : c->lastStatus),
        kDate, "Table 8; Row 1", nullptr},
       {CALL(c->SortByRow(1, 0, 0, 0, "TitleRow=0")), kAttendee, "Table 1", nullptr},
+      {CALL(c->SortByRow(60, 0, 0, 0, "")), kAttendee, "Table 1", nullptr},  // no such column
+      {CALL(c->ReplaceTextQuick("e", 0, "E", 0, "TEXT BOGUS")), kAttendee, "", nullptr},
       // Matching: a target the item does not hold, properties it cannot use.
       {CALL(c->LinkMatching(KEYS, "", 0)), kStyled, "Table 9", nullptr},
       {CALL(c->WikiMatching(KEYS, "")), kStyled, "Table 9", nullptr},

@@ -37,7 +37,7 @@ TEST_F(EditingMethods, RefusedArguments) {
             1028);
   EXPECT_EQ(chunk->AppendRTItem(static_cast<TorvoRTItem*>(nullptr)), 20017);
   EXPECT_EQ(chunk->AppendRTItem("", nullptr, 1, "Body"), 20017);
-  EXPECT_EQ(chunk->AppendSubformBody(nullptr), 0);
+  EXPECT_EQ(chunk->AppendSubformBody(nullptr), 1028);
   EXPECT_EQ(chunk->FontInUse(nullptr), 0);
 }
 
@@ -55,7 +55,11 @@ TEST_F(EditingMethods, TableAndLayerRefusals) {
   EXPECT_EQ(chunk->AppendHTML("XML", "<p>x</p>", nullptr), 1028);
   EXPECT_EQ(chunk->AppendHTML("URL", "http://x", nullptr), 0);
   EXPECT_EQ(chunk->AppendGraphic("PICTURE", "x.gif", nullptr), 1028);
-  EXPECT_EQ(chunk->AppendGraphic("BUFFER", "x.gif", nullptr), 0);
+  EXPECT_EQ(chunk->AppendGraphic("BUFFER", "x.gif", nullptr), 1028);
+  EXPECT_EQ(chunk->AppendGraphic("ATTACHMENT", "x.gif", nullptr), 1028);
+  EXPECT_EQ(chunk->ReplaceTextQuick("a", 1, "b", 1, "TEXT BOGUS"), 1028);
+  chunk->AlterRichText(9999, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+  EXPECT_EQ(chunk->lastStatus, 1028);
   // Everything is neither a table nor a row.
   EXPECT_EQ(chunk->AppendRow(0, 1, nullptr), 20016);
   EXPECT_EQ(Stored(), before);

@@ -187,8 +187,9 @@ TEST(NavigationFrame, UnparsableSubDefinitionIsRefused) {
   EXPECT_EQ(doc.Body(), before);
   EXPECT_EQ(Def(all), "Everything");
   EXPECT_EQ(all->internal->chain->next, nullptr);
-  // An empty definition means the chunk itself; SetText needs one.
-  EXPECT_EQ(all->SetText("", "x", 0, nullptr), 0);
+  // SetText needs a definition: an empty one names no target.
+  EXPECT_EQ(all->SetText("", "x", 0, nullptr), NN_ERR_INVALID_ARG);
+  EXPECT_EQ(all->lastStatus, NN_ERR_INVALID_ARG);
   EXPECT_EQ(doc.Body(), before);
 }
 

@@ -50,11 +50,15 @@ TEST_F(SortByRowTest, AChunkThatIsNotATableIsRefused) {
   EXPECT_EQ(text->SortByRow(1, 1, 0, 0, ""), 20020);
 }
 
-TEST_F(SortByRowTest, ATableChunkSucceedsEvenWhenNoKeyIsFound) {
+TEST_F(SortByRowTest, AColumnTheTableLacksIsRefused) {
   TorvoRTChunk* table = item->DefineChunk("Table 1");
   ASSERT_NE(table, nullptr);
-  EXPECT_EQ(table->SortByRow(2, 1, 0, 0, "TitleRows=0 SecondaryCol2=1 SecondaryNumeric2=yes"), 0);
+  EXPECT_EQ(table->SortByRow(1, 1, 0, 0, "TitleRows=0 SecondaryCol2=1 SecondaryNumeric2=yes"), 0);
   EXPECT_EQ(table->lastStatus, 0);
+  // The table is one column wide.
+  EXPECT_EQ(table->SortByRow(2, 1, 0, 0, "TitleRows=0"), NN_ERR_INVALID_ARG);
+  EXPECT_EQ(table->SortByRow(1, 1, 0, 0, "TitleRows=0 SecondaryCol1=2"), NN_ERR_INVALID_ARG);
+  EXPECT_EQ(table->lastStatus, NN_ERR_INVALID_ARG);
 }
 
 }  // namespace
