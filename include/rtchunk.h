@@ -538,13 +538,19 @@ class TorvoRTChunk : public SessionListed {
   // ---- hotspots with code, sorting, comparison (richtext/chunk/hotspots.cpp, sorting.cpp) ----
   // Wraps the chunk in a new hotspot (action, button, popup, mouse-over, computed
   // text, subform, file upload) carrying a formula, KvScript or JavaScript;
-  // `type` names both ("Button JavaScript"). 0 on success; refusals: 1028
-  // (a formula that does not compile among them; one that compiles is
-  // stored, whatever functions it calls).
+  // `type` names both ("Button JavaScript"). `options` are the hotspot's
+  // HTML attributes: "HotspotHTMLID=", "HotspotHTMLClass=",
+  // "HotspotHTMLStyle=" (or "HotspotStyle=", not both), "HotspotHTMLTitle=",
+  // "HotspotHTMLOther=", "HotspotHTMLName=". 0 on success; refusals: 1028
+  // (another key, or a formula that does not compile, among them; one that
+  // compiles is stored, whatever functions it calls).
   uint16_t AppendHotspot(const char* type, const char* code, uint16_t codeLength,
                          const char* options, const char* label, uint16_t labelLength);
   // Gives the chunk's image a click action in `language` ("Formula",
-  // "KvScript", "JavaScript"; else 257). 0 on success.
+  // "KvScript", "JavaScript"; else 257), opening in the frame `target` (null
+  // or "Default": the picture's own) or the options' "Target=". 0 on
+  // success; 1028 for another key, two different frames, or a frame name
+  // over 1,024 characters.
   uint16_t SetImageHotspot(const char* language, const char* code, uint16_t codeLength,
                            const char* options, const char* target, uint16_t number);
   // Sorts the rows of the addressed table by column `column` (from 1), after up

@@ -16,6 +16,7 @@ constexpr const char* kStyled = "jnx/testConvertAndOpenMimeItem/styledtext.xml";
 constexpr const char* kView = "jnx/testDbDesignEmbedded/embedded_view.xml";
 constexpr const char* kDate = "jnx/testDbDesignEmbedded/embedded_date.xml";
 constexpr const char* kAttendee = "ukl/Forms/Attendee.form";
+constexpr const char* kBadge = "ukl/Forms/Badge.form";
 constexpr const char* kCell = "Table 1; Row 1; Column 1; Paragraph 1";
 
 using RecordSet = std::vector<Record>;
@@ -219,6 +220,15 @@ TEST_F(ArgumentSweep, EachArgumentReachesTheRecordsOrTheCallFails) {
       {CALL(c->AppendFileAttachment(KV_SOURCE_DIR "/README.md", std::string(300, 'n').c_str(), 0, "")),
        kStyled, "Paragraph 1", nullptr},
       {CALL(c->ResetGraphicDimensions(0, "")), kStyled, "", nullptr},
+      // Option keys: the ones each call reads reach the records, any other is refused.
+      {CALL(c->AppendHotspot("Action Formula", "@Now", 4, "HotspotHTMLClass=zqx", "L", 1)), kStyled,
+       "Paragraph 1", Holds(0xFF7A, "zqx")},
+      {CALL(c->AppendHotspot("Action Formula", "@Now", 4, "Label=zqx", "L", 1)), kStyled,
+       "Paragraph 1", nullptr},
+      {CALL(c->SetImageHotspot("Formula", "1", 0, "Target=zqx", nullptr, 0)), kBadge, "Graphic 1",
+       Holds(0xFFF2, "zqx")},
+      {CALL(c->SetImageHotspot("Formula", "1", 0, "Frame=zqx", nullptr, 0)), kBadge, "Graphic 1",
+       nullptr},
       // A layer's element options.
       {CALL(Alter(c, 2437, LAYER, "BackgroundColor=#102030")), kView, "Layer 1",
        [](const RecordSet&, const RecordSet&, TorvoRTChunk* c) {
