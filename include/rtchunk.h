@@ -441,7 +441,10 @@ class TorvoRTChunk : public SessionListed {
   NnStatus AppendSubformBody(const char* name);
   NnStatus AppendPageBody(const char* name);
   NnStatus AppendFormBody(const char* name);
-  // Appends a file (HTML, text, GIF, JPEG or PNG).
+  // Appends a file (HTML, text, GIF, JPEG or PNG, or a file of records).
+  // `filter` gives a text file "LineLength=", an HTML file the import keys of
+  // AppendHTML but "Package="; a picture or a file of records takes none
+  // (null or ""). Another key, or a filter name, gives 1028.
   NnStatus AppendImportFile(const char* file, const char* filter);
   // An anchor named `name`; `unusedFlag` is not read (pass 0).
   NnStatus AppendAnchor(const char* name, uint16_t unusedFlag);
@@ -524,10 +527,16 @@ class TorvoRTChunk : public SessionListed {
   // character set "Charset=" of the options names ("utf-8", "iso-8859-1",
   // "windows-1252", "us-ascii", "iso-8859-15", "macintosh"; another name
   // gives 1028), else in the one the document declares in a meta element,
-  // else as UTF-8.
+  // else as UTF-8. The options' other keys: "Package=" (an epub or zip file
+  // whose entries FILE names), "IgnoreImages=", "IgnoreTables=",
+  // "IgnoreLinks=" (1 or 0) and "Font="; "URL" and "NONE" import nothing and
+  // take "Package=" alone. Another key gives 1028.
   NnStatus AppendHTML(const char* source, const char* html, const char* options);
   // Appends a picture from a file ("FILE") or a link to one ("URL"); with
-  // "Attach=yes" in the options the file is also attached to the note.
+  // "Attach=Yes" in the options the file is also attached to the note
+  // ("Attach=No": it is not). "AltText=" is the picture's alternate text (a
+  // link's shown text). "ATTACHMENT" and "BUFFER" add nothing and take no
+  // option. Another key, or another value of "Attach=", gives 1028.
   NnStatus AppendGraphic(const char* source, const char* file, const char* options);
   // Appends the chunk `definition` of the item `itemName` of another note.
   // With `keepParagraphIds` non-zero the copied paragraphs keep their

@@ -296,6 +296,10 @@ NnStatus TorvoRTChunk::AppendHTML(const char* source, const char* html, const ch
   if (!Usable(this)) return NN_ERR_INVALID_ARG;
   SessionGlobals* g = session->globals;
   lastStatus = 0;
+  // With nothing to import (no source, an address) only the package is read;
+  // an import's own keys are the importer's to check.
+  if ((kind == 0 || kind == 2) && !OptionKeysAmong(options, {"Package"}))
+    return lastStatus = NN_ERR_INVALID_ARG;
   char* packageName = session->OptionValue;
   if (!GetOptionValue(options, "Package=", packageName)) {
     CloseSessionPackage(g);
@@ -321,6 +325,22 @@ NnStatus TorvoRTChunk::AppendHTML(const char* source, const char* html, const ch
   return RunFrame(OP_APPEND_HTML, kind, 0, 0, 0, html, options, nullptr, nullptr);
 }
 
+namespace {
+
+// The keys AppendGraphic's sources read: a file "Attach=" (Yes or No, here)
+// and, as an address does, "AltText=" (the picture's, read by ImportFile or
+// ComposeImage). The sources that add nothing read none.
+bool GraphicOptionsUsable(const char* options, uint32_t kind) {
+  std::string attach;
+  if (kind == 1)
+    return OptionKeysAmong(options, {"Attach", "AltText"}) &&
+           (!GetOptionValueString(options, "Attach=", &attach) ||
+            !strcasecmp(attach.c_str(), "Yes") || !strcasecmp(attach.c_str(), "No"));
+  return kind == 2 ? OptionKeysAmong(options, {"AltText"}) : OptionKeysAmong(options, {});
+}
+
+}  // namespace
+
 NnStatus TorvoRTChunk::AppendGraphic(const char* source, const char* file, const char* options) {
   uint32_t kind;
   if (!source || !*source || WordIs(source, "FILE")) kind = 1;
@@ -329,6 +349,7 @@ NnStatus TorvoRTChunk::AppendGraphic(const char* source, const char* file, const
   else if (WordIs(source, "BUFFER")) kind = 5;
   else return NN_ERR_INVALID_ARG;
   if (!Usable(this)) return NN_ERR_INVALID_ARG;
+  if (!GraphicOptionsUsable(options, kind)) return lastStatus = NN_ERR_INVALID_ARG;
   if (kind == 4 || kind == 5) {
     lastStatus = 0;
     return 0;

@@ -229,6 +229,19 @@ TEST_F(ArgumentSweep, EachArgumentReachesTheRecordsOrTheCallFails) {
        Holds(0xFFF2, "zqx")},
       {CALL(c->SetImageHotspot("Formula", "1", 0, "Frame=zqx", nullptr, 0)), kBadge, "Graphic 1",
        nullptr},
+      {CALL(c->AppendGraphic("URL", "http://x.example/p.gif", "AltText=ZQX")), kStyled,
+       "Paragraph 1", Holds(0xFF85, "ZQX"), "ZQX"},
+      {CALL(c->AppendGraphic("URL", "http://x.example/p.gif", "Width=10")), kStyled, "Paragraph 1",
+       nullptr},
+      {CALL(c->AppendImportFile(KV_SOURCE_DIR "/CMakeLists.txt", "LineLength=12")), kStyled,
+       "Paragraph 1",
+       [](const RecordSet& before, const RecordSet& after, TorvoRTChunk*) {
+         for (const Record& r : Added(before, after, 0xFF85)) EXPECT_LE(r.bytes.size(), 8u + 12u);
+       }},
+      {CALL(c->AppendImportFile(KV_SOURCE_DIR "/CMakeLists.txt", "Wrap=12")), kStyled,
+       "Paragraph 1", nullptr},
+      {CALL(c->AppendHTML("URL", "http://x.example/", "IgnoreLinks=1")), kStyled, "Paragraph 1",
+       nullptr},
       // A layer's element options.
       {CALL(Alter(c, 2437, LAYER, "BackgroundColor=#102030")), kView, "Layer 1",
        [](const RecordSet&, const RecordSet&, TorvoRTChunk* c) {
