@@ -467,8 +467,14 @@ class TorvoRTChunk : public SessionListed {
   // `name` (its icon follows; a missing name, or one over 130 characters,
   // 1028); reset a picture's size; redraw an attachment's icon. A chunk
   // without an attachment (or picture) to act on gives 546. `options` is an
-  // option string ("AlreadyAttached=Yes": the note holds the file already);
-  // `unusedFlag` is not read (pass 0).
+  // option string: the attachment takes "AlreadyAttached=" (Yes: the note
+  // holds the file already; or No); the icon's redraw (refresh and rename)
+  // "FileIcon=" (an image resource of the database), else "PrefixText=" and
+  // "SuffixText=" drawn around the caption, and for a refresh the background
+  // of the one given with its text, "PrefixColor=" or "SuffixColor=" (as
+  // "rgba(r,g,b,a)"); the reset takes none. Another key, a value of another
+  // form, texts beside "FileIcon=" (or a resource of the extension), or two
+  // colours give 1028. `unusedFlag` is not read (pass 0).
   NnStatus AppendFileAttachment(const char* file, const char* name, int unusedFlag,
                                 const char* options);
   NnStatus RenameAttachment(const char* name, int unusedFlag, const char* options);

@@ -630,9 +630,14 @@ NnStatus Attachment(RTProcessContext* ctx) {
   std::snprintf(name, sizeof name, "%s", FileBaseName(source));
   if (!*name) return NN_ERR_INVALID_ARG;
   const char* options = ctx->Session->globals->optionString;
+  // The one key an attachment reads (here and in ComposeAttachmentIcon):
+  // "AlreadyAttached=", Yes or No.
   char already[kOptionValueMax + 1] = {};
-  const bool attached =
-      GetOptionValue(options, "AlreadyAttached=", already) && !strcasecmp(already, "Yes");
+  if (!OptionKeysAmong(options, {"AlreadyAttached"}) ||
+      (GetOptionValue(options, "AlreadyAttached=", already) && strcasecmp(already, "Yes") &&
+       strcasecmp(already, "No")))
+    return NN_ERR_INVALID_ARG;
+  const bool attached = !strcasecmp(already, "Yes");
   // A name the note already has gives way to the first free "Att<n><ext>".
   if (!attached &&
       !kv::NoteFreeAttachmentName(ctx->Item->hNote, FileBaseName(source), FileExtension(path),
