@@ -1125,6 +1125,7 @@ NnStatus ConvertHtml(const char* text, size_t length, const char* options, Compo
 }  // namespace kv::import
 
 using kv::import::ConvertHtml;
+using kv::import::ImportOptionsUsable;
 
 NnStatus ImportHTMLFromBuffer(const char* text, uint32_t length, const char* options,
                               ComposeContext* ctx, const HtmlMimeBody* mimePart, int mode) {
@@ -1164,7 +1165,8 @@ NnStatus ImportHTMLFromFile(const char* file, const char* options, ComposeContex
 
 NnStatus ImportPendingMimeBodies(const HtmlMimeBody* bodies, const HtmlMimeBody* related,
                                  const char* options, ComposeContext* ctx) {
-  if (!ctx || !ctx->session) return NN_ERR_INVALID_ARG;
+  // Checked before the bodies: without an HTML body none would read them.
+  if (!ctx || !ctx->session || !ImportOptionsUsable(options, ctx)) return NN_ERR_INVALID_ARG;
   // Either all bodies are imported or none: one writer's save point would
   // not cover several conversions, so the first failure takes back what the
   // earlier ones appended.

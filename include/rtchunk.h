@@ -443,7 +443,10 @@ class TorvoRTChunk : public SessionListed {
   NnStatus AppendSubformBody(const char* name);
   NnStatus AppendPageBody(const char* name);
   NnStatus AppendFormBody(const char* name);
-  // Appends a file (HTML, text, GIF, JPEG or PNG).
+  // Appends a file (HTML, text, GIF, JPEG or PNG, or a file of records).
+  // `filter` gives a text file "LineLength=", an HTML file the import keys of
+  // AppendHTML but "Package="; a picture or a file of records takes none
+  // (null or ""). Another key, or a filter name, gives 1028.
   NnStatus AppendImportFile(const char* file, const char* filter);
   // An anchor named `name`; `unusedFlag` is not read (pass 0).
   NnStatus AppendAnchor(const char* name, uint16_t unusedFlag);
@@ -466,8 +469,14 @@ class TorvoRTChunk : public SessionListed {
   // `name` (its icon follows; a missing name, or one over 130 characters,
   // 1028); reset a picture's size; redraw an attachment's icon. A chunk
   // without an attachment (or picture) to act on gives 546. `options` is an
-  // option string ("AlreadyAttached=Yes": the note holds the file already);
-  // `unusedFlag` is not read (pass 0).
+  // option string: the attachment takes "AlreadyAttached=" (Yes: the note
+  // holds the file already; or No); the icon's redraw (refresh and rename)
+  // "FileIcon=" (an image resource of the database), else "PrefixText=" and
+  // "SuffixText=" drawn around the caption, and for a refresh the background
+  // of the one given with its text, "PrefixColor=" or "SuffixColor=" (as
+  // "rgba(r,g,b,a)"); the reset takes none. Another key, a value of another
+  // form, texts beside "FileIcon=" (or a resource of the extension), or two
+  // colours give 1028. `unusedFlag` is not read (pass 0).
   NnStatus AppendFileAttachment(const char* file, const char* name, int unusedFlag,
                                 const char* options);
   NnStatus RenameAttachment(const char* name, int unusedFlag, const char* options);
@@ -528,11 +537,17 @@ class TorvoRTChunk : public SessionListed {
   // character set "Charset=" of the options names ("utf-8", "iso-8859-1",
   // "windows-1252", "us-ascii", "iso-8859-15", "macintosh"; another name
   // gives 1028), else in the one the document declares in a meta element,
-  // else as UTF-8.
+  // else as UTF-8. The options' other keys: "Package=" (an epub or zip file
+  // whose entries FILE names), "IgnoreImages=", "IgnoreTables=",
+  // "IgnoreLinks=" (1 or 0) and "Font="; "NONE" imports nothing and takes
+  // "Package=" alone. Another key gives 1028; so does "URL" (an address is
+  // not fetched).
   NnStatus AppendHTML(const char* source, const char* html, const char* options);
   // Appends a picture from a file ("FILE") or a link to one ("URL"); with
-  // "Attach=yes" in the options the file is also attached to the note.
-  // "ATTACHMENT" and "BUFFER" sources are not read here: 1028.
+  // "Attach=Yes" in the options the file is also attached to the note
+  // ("Attach=No": it is not). "AltText=" is the picture's alternate text (a
+  // link's shown text). Another key, or another value of "Attach=", gives
+  // 1028. "ATTACHMENT" and "BUFFER" sources are not read here: 1028.
   NnStatus AppendGraphic(const char* source, const char* file, const char* options);
   // Appends the chunk `definition` of the item `itemName` of another note.
   // With `keepParagraphIds` non-zero the copied paragraphs keep their
@@ -543,13 +558,19 @@ class TorvoRTChunk : public SessionListed {
   // ---- hotspots with code, sorting, comparison (richtext/chunk/hotspots.cpp, sorting.cpp) ----
   // Wraps the chunk in a new hotspot (action, button, popup, mouse-over, computed
   // text, subform, file upload) carrying a formula, KvScript or JavaScript;
-  // `type` names both ("Button JavaScript"). 0 on success; refusals: 1028
-  // (a formula that does not compile among them; one that compiles is
-  // stored, whatever functions it calls).
+  // `type` names both ("Button JavaScript"). `options` are the hotspot's
+  // HTML attributes: "HotspotHTMLID=", "HotspotHTMLClass=",
+  // "HotspotHTMLStyle=" (or "HotspotStyle=", not both), "HotspotHTMLTitle=",
+  // "HotspotHTMLOther=", "HotspotHTMLName=". 0 on success; refusals: 1028
+  // (another key, or a formula that does not compile, among them; one that
+  // compiles is stored, whatever functions it calls).
   uint16_t AppendHotspot(const char* type, const char* code, uint16_t codeLength,
                          const char* options, const char* label, uint16_t labelLength);
   // Gives the chunk's image a click action in `language` ("Formula",
-  // "KvScript", "JavaScript"; else 257). 0 on success.
+  // "KvScript", "JavaScript"; else 257), opening in the frame `target` (null
+  // or "Default": the picture's own) or the options' "Target=". 0 on
+  // success; 1028 for another key, two different frames, or a frame name
+  // over 1,024 characters.
   uint16_t SetImageHotspot(const char* language, const char* code, uint16_t codeLength,
                            const char* options, const char* target, uint16_t number);
   // Sorts the rows of the addressed table by column `column` (from 1), after up

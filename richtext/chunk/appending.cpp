@@ -293,9 +293,14 @@ NnStatus TorvoRTChunk::AppendHTML(const char* source, const char* html, const ch
   else if (!strncasecmp(source, "IN", 2)) kind = 3;
   else if (WordIs(source, "NONE")) kind = 0;
   else return lastStatus = NN_ERR_INVALID_ARG;
-  if (!Usable(this)) return lastStatus = NN_ERR_INVALID_ARG;
+  // An address is not fetched here: refused rather than reported as imported.
+  if (kind == 2 || !Usable(this)) return lastStatus = NN_ERR_INVALID_ARG;
   SessionGlobals* g = session->globals;
   lastStatus = 0;
+  // With nothing to import only the package is read;
+  // an import's own keys are the importer's to check.
+  if ((kind == 0 || kind == 2) && !OptionKeysAmong(options, {"Package"}))
+    return lastStatus = NN_ERR_INVALID_ARG;
   char* packageName = session->OptionValue;
   if (!GetOptionValue(options, "Package=", packageName)) {
     CloseSessionPackage(g);
@@ -321,6 +326,22 @@ NnStatus TorvoRTChunk::AppendHTML(const char* source, const char* html, const ch
   return RunFrame(OP_APPEND_HTML, kind, 0, 0, 0, html, options, nullptr, nullptr);
 }
 
+namespace {
+
+// The keys AppendGraphic's sources read: a file "Attach=" (Yes or No, here)
+// and, as an address does, "AltText=" (the picture's, read by ImportFile or
+// ComposeImage). The sources that add nothing read none.
+bool GraphicOptionsUsable(const char* options, uint32_t kind) {
+  std::string attach;
+  if (kind == 1)
+    return OptionKeysAmong(options, {"Attach", "AltText"}) &&
+           (!GetOptionValueString(options, "Attach=", &attach) ||
+            !strcasecmp(attach.c_str(), "Yes") || !strcasecmp(attach.c_str(), "No"));
+  return kind == 2 ? OptionKeysAmong(options, {"AltText"}) : OptionKeysAmong(options, {});
+}
+
+}  // namespace
+
 NnStatus TorvoRTChunk::AppendGraphic(const char* source, const char* file, const char* options) {
   uint32_t kind;
   if (!source || !*source || WordIs(source, "FILE")) kind = 1;
@@ -331,7 +352,8 @@ NnStatus TorvoRTChunk::AppendGraphic(const char* source, const char* file, const
   if (!Usable(this)) return lastStatus = NN_ERR_INVALID_ARG;
   // Pictures from an attachment or a buffer are not read here: refused
   // rather than reported as appended.
-  if (kind == 4 || kind == 5) return lastStatus = NN_ERR_INVALID_ARG;
+  if (kind == 4 || kind == 5 || !GraphicOptionsUsable(options, kind))
+    return lastStatus = NN_ERR_INVALID_ARG;
   if (kind == 2) return RunFrame(2438, 2, 0, 0, 0, file, options, nullptr, nullptr);
   char attach[kOptionValueMax + 1] = {};
   if (!GetOptionValue(options, "Attach=", attach) || !strcasecmp(attach, "no")) {

@@ -600,11 +600,22 @@ NnStatus EmitCodeHotspot(uint16_t type, uint32_t flags, const uint8_t* code, uin
   return EmitScriptEvent(code, codeLength, ctx);
 }
 
+// The keys a hotspot's options take: its HTML attributes as EmitCodeHotspot
+// reads them. "HotspotStyle=" is read only without "HotspotHTMLStyle=", so
+// the two together would drop one.
+bool HotspotOptionsUsable(const char* options) {
+  return OptionKeysAmong(options, {"HotspotHTMLID", "HotspotHTMLClass", "HotspotHTMLStyle",
+                                   "HotspotHTMLTitle", "HotspotHTMLOther", "HotspotHTMLName",
+                                   "HotspotStyle"}) &&
+         !(GetOptionValue(options, "HotspotHTMLStyle=", nullptr) &&
+           GetOptionValue(options, "HotspotStyle=", nullptr));
+}
+
 }  // namespace
 
 NnStatus ComposeButton(const char* label, uint32_t labelLength, const char* options,
                        uint32_t /*codeLength*/, RTProcessContext* ctx) {
-  if (!ctx || !ctx->Session) return NN_ERR_INVALID_ARG;
+  if (!ctx || !ctx->Session || !HotspotOptionsUsable(options)) return NN_ERR_INVALID_ARG;
   // A hotspot begun inside another would take the outer one's action and
   // end: where a hotspot is open, none is added.
   if (ctx->Compose.composedHotspots) return NN_ERR_CD_STRUCTURE;
@@ -761,21 +772,21 @@ NnStatus ComposeImageMap(const char* options, uint32_t /*codeLength*/, uint32_t 
   // frame's name ("Default" is the frame the link is in: no record).
   char target[kOptionValueMax + 1] = {};
   if (IsOptionString(options)) {
+    if (!ImageTargetOptionsKnown(options)) return NN_ERR_INVALID_ARG;
     GetOptionValue(options, "Target=", target);
   } else if (options && strcasecmp(options, "Default") != 0) {
     std::snprintf(target, sizeof target, "%s", options);
   }
-  if (*target) {
-    const uint32_t n = uint32_t(std::strlen(target));
-    if (n <= 1024) {
-      uint8_t rec[12 + 1024 + 1] = {};
-      PutU16(rec, 0, 0xFFF2);
-      PutU16(rec, 2, uint16_t(12 + n));
-      PutU16(rec, 4, uint16_t(n));
-      std::memcpy(rec + 12, target, n);
-      st = AppendRecord(rec, 0xFFF2, 12 + n, &ctx->Compose);
-      if (st) return st;
-    }
-  }
-  return 0;
+  if (!*target) return 0;
+  // A name longer than the record holds is refused, not left out.
+  const uint32_t n = uint32_t(std::strlen(target));
+  if (n > 1024) return NN_ERR_INVALID_ARG;
+  uint8_t rec[12 + 1024 + 1] = {};
+  PutU16(rec, 0, 0xFFF2);
+  PutU16(rec, 2, uint16_t(12 + n));
+  PutU16(rec, 4, uint16_t(n));
+  std::memcpy(rec + 12, target, n);
+  return AppendRecord(rec, 0xFFF2, 12 + n, &ctx->Compose);
 }
+
+bool ImageTargetOptionsKnown(const char* options) { return OptionKeysAmong(options, {"Target"}); }

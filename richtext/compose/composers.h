@@ -172,7 +172,8 @@ NnStatus ComposeHtmlAttributesFromOptions(uint16_t signature, const char* option
 // `labelLength` bytes; a button record 0xFFAB for type 3, else a text run).
 // The options' "HotspotHTMLID=", "HotspotHTMLClass=", "HotspotHTMLStyle=" (or
 // "HotspotStyle="), "HotspotHTMLTitle=", "HotspotHTMLOther=" and
-// "HotspotHTMLName=" are the hotspot's HTML attributes (0xFF7A after its begin).
+// "HotspotHTMLName=" are the hotspot's HTML attributes (0xFF7A after its begin);
+// options with another key (or both style keys) are refused (1028).
 // The code lies 16 bytes into the session's result text, ResultTextLength
 // bytes long: a formula (flag 0x10, with 0x40000 for computed text),
 // KvScript (0x100) or text is the hotspot's data; JavaScript (0x200000)
@@ -190,9 +191,12 @@ NnStatus ComposeField(const char* fieldOptions, const char* text2, int flag, con
 // the session's code (at the start of the result text) of `kind` 1 formula
 // (flag 0x10), 3 KvScript (0x100) or 4 JavaScript (0x200000, as a click
 // event). `options` is the frame: an option string's "Target=", else the
-// frame's name itself ("Default": none).
+// frame's name itself ("Default": none). An option string with another key,
+// or a name over 1,024 characters, is refused (1028).
 NnStatus ComposeImageMap(const char* options, uint32_t codeLength, uint32_t kind,
                          RTProcessContext* ctx);
+// Whether an image hotspot's option string holds no key but "Target=".
+bool ImageTargetOptionsKnown(const char* options);
 
 // ---- graphics kept as attachments, graphics written to files -----------------
 struct RTRecordNode;

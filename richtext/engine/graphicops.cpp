@@ -50,6 +50,7 @@ constexpr size_t kCaptionMax = 130;
 // State bits kept in RTProcessContext::GraphicDropPicture.
 constexpr uint32_t kDropPicture = 1;      // the icon was redrawn: its old picture goes
 constexpr uint32_t kInAttachment = 2;     // inside an attachment hotspot of the target
+constexpr uint32_t kPictureMet = 4;       // that hotspot's picture was met and redrawn (or tried)
 
 using kv::cd::U16;
 using kv::cd::U32;
@@ -301,23 +302,51 @@ bool RgbaValue(const char* text, uint32_t* rgb) {
   return true;
 }
 
+// The keys an icon's redraw reads: the image resource ("FileIcon="), else
+// the texts drawn around the caption ("PrefixText=", "SuffixText=") and, for
+// a refresh, the background the one given with its text names
+// ("PrefixColor=" or "SuffixColor=", an rgba value). The drawing has a font
+// of its own, and a resource's picture no caption: a font, a colour without
+// its text or beside another, or texts beside a resource would be dropped.
+bool IconOptionsUsable(const char* options, bool rename) {
+  if (rename ? !OptionKeysAmong(options, {"FileIcon", "PrefixText", "SuffixText"})
+             : !OptionKeysAmong(options, {"FileIcon", "PrefixText", "SuffixText", "PrefixColor",
+                                          "SuffixColor"}))
+    return false;
+  std::string fileIcon, prefix, suffix, prefixColor, suffixColor;
+  GetOptionValueString(options, "FileIcon=", &fileIcon);
+  GetOptionValueString(options, "PrefixText=", &prefix);
+  GetOptionValueString(options, "SuffixText=", &suffix);
+  const bool hasPrefixColor = GetOptionValueString(options, "PrefixColor=", &prefixColor);
+  const bool hasSuffixColor = GetOptionValueString(options, "SuffixColor=", &suffixColor);
+  uint32_t rgb = 0;
+  if (hasPrefixColor && (prefix.empty() || hasSuffixColor || !RgbaValue(prefixColor.c_str(), &rgb)))
+    return false;
+  if (hasSuffixColor && (suffix.empty() || !RgbaValue(suffixColor.c_str(), &rgb))) return false;
+  return fileIcon.empty() || (prefix.empty() && suffix.empty());
+}
+
 // Draws the icon of the current caption in place of the graphic. *drawn is
 // set when the graphic was replaced; without a picture it stays as it was.
 // The picture is the image resource "FileIcon=" names, else the resource
 // "custom/fileicon/<extension>.gif" (either in its own image type), else the
 // sibling library's drawing of the extension with the caption; the prefix
-// and suffix texts join the caption in their fonts' stead, on the background
-// their colours give. A refresh whose resource is missing or holds no
-// picture fails; a rename goes on without the icon (the name is the call's
-// work, the icon only follows it).
+// and suffix texts join the caption, on the background their colours give.
+// A refresh whose resource is missing or holds no picture fails; a rename
+// goes on without the icon (the name is the call's work, the icon only
+// follows it). Texts for a caption that a resource's picture stands in for
+// are refused.
 NnStatus RedrawIcon(RTProcessContext* ctx, bool* drawn) {
   *drawn = false;
   const char* options = ctx->Session->globals->optionString;
   const char* dot = std::strrchr(ctx->GraphicCaption, '.');
   const char* extension = dot ? dot + 1 : "";
   std::vector<uint8_t> picture;
-  char fileIcon[kOptionValueMax + 1] = {};
+  char fileIcon[kOptionValueMax + 1] = {}, prefix[kOptionValueMax + 1] = "",
+       suffix[kOptionValueMax + 1] = "";
   const bool named = GetOptionValue(options, "FileIcon=", fileIcon) && *fileIcon;
+  const bool hasPrefix = GetOptionValue(options, "PrefixText=", prefix) && *prefix;
+  const bool hasSuffix = GetOptionValue(options, "SuffixText=", suffix) && *suffix;
   if (named) {
     LoadImageResource(ctx, fileIcon, &picture);
   } else {
@@ -326,6 +355,7 @@ NnStatus RedrawIcon(RTProcessContext* ctx, bool* drawn) {
     LoadImageResource(ctx, resource, &picture);
   }
   if (named || !picture.empty()) {
+    if (hasPrefix || hasSuffix) return NN_ERR_INVALID_ARG;
     uint16_t width = 0, height = 0;
     const uint16_t type = PictureType(picture.data(), picture.size(), &width, &height);
     if (!type) {
@@ -338,21 +368,15 @@ NnStatus RedrawIcon(RTProcessContext* ctx, bool* drawn) {
     ctx->Item->modified = 1;
     return 0;
   }
-  char font[132] = "", prefix[kOptionValueMax + 1] = "", suffix[kOptionValueMax + 1] = "";
   char color[kOptionValueMax + 1] = "";
-  GetOptionValueN(options, "IconFont=", font, 131);
-  const bool hasPrefix = GetOptionValue(options, "PrefixText=", prefix) && *prefix;
-  const bool hasSuffix = GetOptionValue(options, "SuffixText=", suffix) && *suffix;
-  if (hasPrefix && !*font) GetOptionValueN(options, "PreviewFont=", font, 131);
-  if (hasSuffix && !*font) GetOptionValueN(options, "SuffixFont=", font, 131);
   // The background: for a rename a light grey; otherwise the colour the
-  // prefix or suffix names when it is an rgba value.
+  // prefix or suffix names (an rgba value, IconOptionsUsable).
   uint32_t background = 0;
   if (ctx->OperationCode == kOpRenameAttachment) {
     if (hasPrefix || hasSuffix) RgbaValue("rgba(239,239,239,0)", &background);
   } else if ((hasPrefix && GetOptionValue(options, "PrefixColor=", color)) ||
              (hasSuffix && GetOptionValue(options, "SuffixColor=", color))) {
-    if (!RgbaValue(color, &background)) RgbaValue("rgba(239,239,239,1)", &background);
+    RgbaValue(color, &background);
   }
   std::string caption;
   if (hasPrefix) caption.append(prefix).append(" ");
@@ -362,7 +386,7 @@ NnStatus RedrawIcon(RTProcessContext* ctx, bool* drawn) {
   if (!block) return NN_ERR_MEMORY;
   uint32_t size = kWorkBlockSize;
   uint16_t width = 0, height = 0;
-  NnStatus st = AnnotateGifToBuffer(caption.c_str(), font, 12, extension, background, block,
+  NnStatus st = AnnotateGifToBuffer(caption.c_str(), "", 12, extension, background, block,
                                     &size, &width, &height);
   NnStatus result = 0;
   if (st == 0 && size > 0 && size <= kWorkBlockSize) {
@@ -398,13 +422,19 @@ NnStatus AttachmentIconRecord(uint8_t* data, uint16_t sig, uint32_t length, RTPr
     return 0;
   }
   if (IsHotspotEnd(sig)) {
+    // An attachment shown without a picture has no icon to redraw: the
+    // options' keys (icon keys alone, the setup saw to that) would be dropped.
+    const bool noPicture =
+        (ctx->GraphicDropPicture & (kInAttachment | kPictureMet)) == kInAttachment;
     ctx->GraphicDropPicture = 0;
-    return 0;
+    const bool keysGiven = !OptionKeysAmong(ctx->Session->globals->optionString, {});
+    return noPicture && keysGiven ? NnStatus(NN_ERR_INVALID_ARG) : NnStatus(0);
   }
   if (!(ctx->GraphicDropPicture & kInAttachment)) return 0;
   if (sig == kSigGraphic) {
     ctx->GraphicDropPicture &= ~kDropPicture;
     if (!ctx->GraphicCaption[0]) return 0;
+    ctx->GraphicDropPicture |= kPictureMet;
     bool drawn = false;
     NnStatus st = RedrawIcon(ctx, &drawn);
     if (st) return st;
@@ -633,12 +663,20 @@ void AttachmentItemStep(const uint8_t* data, uint16_t sig, uint32_t length,
 
 // ---- the family ----------------------------------------------------------------------
 
-bool GraphicSetup(RTProcessContext* ctx, NnStatus*) {
+bool GraphicSetup(RTProcessContext* ctx, NnStatus* status) {
   switch (ctx->OperationCode) {
     case kOpRefreshIcon:
     case kOpRenameAttachment:
       ctx->GraphicCaption[0] = 0;
       ctx->GraphicDropPicture = 0;
+      *status = IconOptionsUsable(ctx->Session->globals->optionString,
+                                  ctx->OperationCode == kOpRenameAttachment)
+                    ? 0
+                    : NN_ERR_INVALID_ARG;
+      return true;
+    case kOpResetGraphic:
+      // The reset reads no option.
+      *status = OptionKeysAmong(ctx->Session->globals->optionString, {}) ? 0 : NN_ERR_INVALID_ARG;
       return true;
     default:
       return false;

@@ -4,7 +4,10 @@
 // record (sub-code and first number); an action hotspot already around the
 // picture (an earlier call's, or a form's picture button) takes the new
 // action: hotspots are never stacked.
+#include <strings.h>
+
 #include <cstring>
+#include <string>
 
 #include "host/options.h"
 #include "lsxsessi.h"
@@ -212,9 +215,19 @@ NnStatus ImageHotspotRecord(uint16_t sig, RTProcessContext* ctx, RecordEmission*
   return 0;
 }
 
+// The options name the frame alone ("Target="); a frame named there and
+// another by the argument would leave one of them unused.
+bool ImageOptionsUsable(const RTProcessContext* ctx) {
+  std::string target;
+  if (!ImageTargetOptionsKnown(ctx->Text1)) return false;
+  if (!GetOptionValueString(ctx->Text1, "Target=", &target) || target.empty()) return true;
+  const char* given = ctx->Text2 ? ctx->Text2 : "";
+  return !*given || !strcasecmp(given, "Default") || target == given;
+}
+
 bool ImagePreWalk(RTProcessContext* ctx, NnStatus* status) {
   if (ctx->OperationCode != kOpImageHotspot) return false;
-  *status = PlanImageHotspot(ctx);
+  *status = ImageOptionsUsable(ctx) ? PlanImageHotspot(ctx) : NnStatus(NN_ERR_INVALID_ARG);
   return true;
 }
 

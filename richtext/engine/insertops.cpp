@@ -506,11 +506,16 @@ NnStatus ImportFile(RTProcessContext* ctx) {
                     : (!strcasecmp(ext, ".jpg") || !strcasecmp(ext, ".jpeg")) ? 2
                     : !strcasecmp(ext, ".png") ? 3 : 0;
     if (kind) {
+      // A picture is read as it is: a filter or option given would be dropped.
+      if (options && *options) return ImportFailed(ctx, NN_ERR_INVALID_ARG);
       char alt[kOptionValueMax + 1] = {};
       if (ctx->Number3) GetOptionValue(g->optionString, "AltText=", alt);
       return ImportFailed(ctx, ComposeImageFromFile(file, kind, ctx, *alt ? alt : nullptr));
     }
   }
+  // Alternate text (AppendGraphic's) is a picture's; a file of records has none.
+  if (ctx->Number3 && GetOptionValue(g->optionString, "AltText=", nullptr))
+    return ImportFailed(ctx, NN_ERR_INVALID_ARG);
   NnStatus st;
   if (options && *options && strncasecmp(options, "Torvo", 5) != 0) {
     // In a cell the new paragraphs keep to the cell's margins, as its own do.
@@ -521,6 +526,8 @@ NnStatus ImportFile(RTProcessContext* ctx) {
     ctx->Compose.marginDefinition = own ? own->data : nullptr;
     ctx->Compose.marginDefinitionLength = own ? own->length : 0;
     if (!strcasecmp(ext, ".txt")) {
+      // A text file reads its line length alone.
+      if (!OptionKeysAmong(options, {"LineLength"})) return ImportFailed(ctx, NN_ERR_INVALID_ARG);
       char value[kOptionValueMax + 1] = {};
       uint32_t lineLength = kDefaultTextLineLength;
       if (GetOptionValue(options, "LineLength=", value)) {
@@ -533,13 +540,20 @@ NnStatus ImportFile(RTProcessContext* ctx) {
       }
       st = EmitTextParagraph(file, lineLength, &ctx->Compose);
     } else if (!strncasecmp(ext, ".htm", 4)) {
-      st = ImportHTMLFromFile(file, options, &ctx->Compose);
+      // The importer checks its own keys; a package is opened by AppendHTML
+      // alone, so a file import would drop one.
+      st = GetOptionValue(options, "Package=", nullptr)
+               ? NnStatus(NN_ERR_INVALID_ARG)
+               : ImportHTMLFromFile(file, options, &ctx->Compose);
     } else {
       st = NN_ERR_INVALID_ARG;
     }
     ctx->Compose.marginDefinition = nullptr;
     return ImportFailed(ctx, st);
   }
+  // The filter is found by the file's kind: a filter named by the caller
+  // would be dropped.
+  if (options && *options) return ImportFailed(ctx, NN_ERR_INVALID_ARG);
   char filter[256] = {}, name[256] = {};
   if (!FindEditFilter(ctx->Session, file, filter, sizeof filter, name, sizeof name, 0)) {
     // Without a filter only a file of records is taken.
@@ -615,9 +629,14 @@ NnStatus Attachment(RTProcessContext* ctx) {
   std::snprintf(name, sizeof name, "%s", FileBaseName(source));
   if (!*name) return NN_ERR_INVALID_ARG;
   const char* options = ctx->Session->globals->optionString;
+  // The one key an attachment reads (here and in ComposeAttachmentIcon):
+  // "AlreadyAttached=", Yes or No.
   char already[kOptionValueMax + 1] = {};
-  const bool attached =
-      GetOptionValue(options, "AlreadyAttached=", already) && !strcasecmp(already, "Yes");
+  if (!OptionKeysAmong(options, {"AlreadyAttached"}) ||
+      (GetOptionValue(options, "AlreadyAttached=", already) && strcasecmp(already, "Yes") &&
+       strcasecmp(already, "No")))
+    return NN_ERR_INVALID_ARG;
+  const bool attached = !strcasecmp(already, "Yes");
   // A name the note already has gives way to the first free "Att<n><ext>".
   if (!attached &&
       !kv::NoteFreeAttachmentName(ctx->Item->hNote, FileBaseName(source), FileExtension(path),

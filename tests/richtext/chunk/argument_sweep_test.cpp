@@ -16,6 +16,8 @@ constexpr const char* kStyled = "jnx/testConvertAndOpenMimeItem/styledtext.xml";
 constexpr const char* kView = "jnx/testDbDesignEmbedded/embedded_view.xml";
 constexpr const char* kDate = "jnx/testDbDesignEmbedded/embedded_date.xml";
 constexpr const char* kAttendee = "ukl/Forms/Attendee.form";
+constexpr const char* kBadge = "ukl/Forms/Badge.form";
+constexpr const char* kReadme = KV_SOURCE_DIR "/README.md";
 constexpr const char* kCell = "Table 1; Row 1; Column 1; Paragraph 1";
 
 using RecordSet = std::vector<Record>;
@@ -98,7 +100,10 @@ struct Row {
   Check stored;            // null: the call must fail
   std::string shows = {};  // in the page after the call
   std::string hides = {};  // not in the page after the call
+  std::function<NnStatus(TorvoRTChunk*)> prepare = {};  // at "Paragraph 1", before the call
 };
+
+NnStatus AttachReadme(TorvoRTChunk* c) { return c->AppendFileAttachment(kReadme, nullptr, 0, ""); }
 
 NnStatus Link(TorvoRTChunk* c, const std::string& target) {
   return c->AppendLink(nullptr, 0, target.c_str(), "shown", nullptr, nullptr, 0, nullptr, 0,
@@ -225,6 +230,45 @@ TEST_F(ArgumentSweep, EachArgumentReachesTheRecordsOrTheCallFails) {
       {CALL(c->AppendFileAttachment(KV_SOURCE_DIR "/README.md", std::string(300, 'n').c_str(), 0, "")),
        kStyled, "Paragraph 1", nullptr},
       {CALL(c->ResetGraphicDimensions(0, "")), kStyled, "", nullptr},
+      // Option keys: the ones each call reads reach the records, any other is refused.
+      {CALL(c->AppendFileAttachment(kReadme, nullptr, 0, "AlreadyAttached=Yes")), kStyled,
+       "Paragraph 1",
+       [](const RecordSet&, const RecordSet& after, TorvoRTChunk*) {  // not a second "Att0.md"
+         EXPECT_EQ(std::count_if(after.begin(), after.end(), [](const Record& r) {
+                     return r.signature == 0xFFA9 && r.bytes.find("README.md") != std::string::npos;
+                   }), 2);
+       }, "", "", AttachReadme},
+      {CALL(c->AppendFileAttachment(kReadme, nullptr, 0, "Hidden=Yes")), kStyled, "Paragraph 1",
+       nullptr},
+      {CALL(c->RenameAttachment("ZQX.txt", 0, "IconFont=Arial")), kStyled, "File 1", nullptr, "",
+       "", AttachReadme},
+      {CALL(c->RefreshAttachmentIcon(0, "PrefixText=a PrefixColor=red")), kStyled, "File 1",
+       nullptr, "", "", AttachReadme},
+      {CALL(c->RefreshAttachmentIcon(0, "PrefixText=a")), kStyled, "File 1", nullptr, "", "",
+       AttachReadme},  // an icon without a picture: nothing to draw the prefix on
+      {CALL(c->ResetGraphicDimensions(0, "Width=10")), kBadge, "Graphic 1", nullptr},
+      {CALL(c->AppendHotspot("Action Formula", "@Now", 4, "HotspotHTMLClass=zqx", "L", 1)), kStyled,
+       "Paragraph 1", Holds(0xFF7A, "zqx")},
+      {CALL(c->AppendHotspot("Action Formula", "@Now", 4, "Label=zqx", "L", 1)), kStyled,
+       "Paragraph 1", nullptr},
+      {CALL(c->SetImageHotspot("Formula", "1", 0, "Target=zqx", nullptr, 0)), kBadge, "Graphic 1",
+       Holds(0xFFF2, "zqx")},
+      {CALL(c->SetImageHotspot("Formula", "1", 0, "Frame=zqx", nullptr, 0)), kBadge, "Graphic 1",
+       nullptr},
+      {CALL(c->AppendGraphic("URL", "http://x.example/p.gif", "AltText=ZQX")), kStyled,
+       "Paragraph 1", Holds(0xFF85, "ZQX"), "ZQX"},
+      {CALL(c->AppendGraphic("URL", "http://x.example/p.gif", "Width=10")), kStyled, "Paragraph 1",
+       nullptr},
+      {CALL(c->AppendImportFile(KV_SOURCE_DIR "/CMakeLists.txt", "LineLength=12")), kStyled,
+       "Paragraph 1",
+       [](const RecordSet& before, const RecordSet& after, TorvoRTChunk*) {
+         for (const Record& r : Added(before, after, 0xFF85)) EXPECT_LE(r.bytes.size(), 8u + 12u);
+       }},
+      {CALL(c->AppendImportFile(KV_SOURCE_DIR "/CMakeLists.txt", "Wrap=12")), kStyled,
+       "Paragraph 1", nullptr},
+      {CALL(c->AppendHTML("NONE", "", "IgnoreLinks=1")), kStyled, "Paragraph 1", nullptr},
+      {CALL(c->AppendHTML("URL", "http://x.example/", "")), kStyled, "Paragraph 1",
+       nullptr},
       // A layer's element options.
       {CALL(Alter(c, 2437, LAYER, "BackgroundColor=#102030")), kView, "Layer 1",
        [](const RecordSet&, const RecordSet&, TorvoRTChunk* c) {
@@ -238,6 +282,9 @@ TEST_F(ArgumentSweep, EachArgumentReachesTheRecordsOrTheCallFails) {
   for (const Row& row : rows) {
     SCOPED_TRACE(std::string(row.name) + " on \"" + row.definition + "\" of " + row.file);
     if (!Open(row.file, row.file == kStyled ? "Body" : "$Body")) GTEST_SKIP() << "no corpus";
+    if (row.prepare) {
+      ASSERT_EQ(row.prepare(Chunk("Paragraph 1")), 0);
+    }
     const RecordSet before = Records();
     TorvoRTChunk* chunk = Chunk(row.definition);
     const NnStatus status = row.call(chunk);

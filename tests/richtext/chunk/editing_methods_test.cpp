@@ -53,7 +53,7 @@ TEST_F(EditingMethods, TableAndLayerRefusals) {
             20017);
   EXPECT_NE(messages.back().find("'height'"), std::string::npos);
   EXPECT_EQ(chunk->AppendHTML("XML", "<p>x</p>", nullptr), 1028);
-  EXPECT_EQ(chunk->AppendHTML("URL", "http://x", nullptr), 0);
+  EXPECT_EQ(chunk->AppendHTML("URL", "http://x", nullptr), 1028);
   EXPECT_EQ(chunk->AppendGraphic("PICTURE", "x.gif", nullptr), 1028);
   EXPECT_EQ(chunk->AppendGraphic("BUFFER", "x.gif", nullptr), 1028);
   EXPECT_EQ(chunk->AppendGraphic("ATTACHMENT", "x.gif", nullptr), 1028);

@@ -138,7 +138,7 @@ TEST_F(ComposeDoc, JavaScriptActionTravelsAsAClickEvent) {
 }
 
 TEST_F(ComposeDoc, EmptyLabelIsActionHotspot) {
-  ASSERT_EQ(chunk->AppendHotspot("Action Formula", "@Now", 4, "Label='ignored'", nullptr, 0), 0);
+  ASSERT_EQ(chunk->AppendHotspot("Action Formula", "@Now", 4, "", nullptr, 0), 0);
   bool found = false;
   for (const Rec& r : Records()) found |= r.sig == 0xFF85 && r.Text(8, 64) == "Action Hotspot";
   EXPECT_TRUE(found);

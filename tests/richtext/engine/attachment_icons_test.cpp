@@ -123,6 +123,9 @@ TEST_F(AttachmentIcons, RenameShowsTheNewNameInTheHotspotAndTheIcon) {
   EXPECT_EQ(data.substr(0, data.find('\0')), "report.pdf");
   EXPECT_NE(data.find("summary.pdf"), std::string::npos);
   EXPECT_NE(IconPicture(after), IconPicture(before));
+  // A prefix joins the caption drawn: a wider icon.
+  ASSERT_EQ(all->RenameAttachment("summary.pdf", 0, "PrefixText=Draft"), 0);
+  EXPECT_GT(Word(Records()[4].bytes, 6), Word(after[4].bytes, 6));  // display width
   ExpectSound();
   ReloadAndRender();
 }
