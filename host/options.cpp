@@ -49,11 +49,14 @@ bool FindOptionValue(const char* optionString, const char* key, const char** val
       found = p;
       break;
     }
-    // A quoted value runs to its closing quote: nothing inside it is a key.
+    // A value runs to its closing quote, or unquoted to the next blank:
+    // nothing inside it is a key ("AltText=Attach=Yes" names no Attach).
     if (*p == '=' && IsQuote(p[1])) {
       const char* close = std::strchr(p + 2, p[1]);
       if (!close) break;
       p = close;
+    } else if (*p == '=') {
+      while (p[1] && !IsBlank(p[1])) ++p;
     }
   }
   if (!found) return false;
@@ -144,8 +147,17 @@ bool OptionKeysAmong(const char* optionString, std::initializer_list<const char*
   const char* p = optionString;
   OptionPair pair;
   int r;
-  while ((r = NextOptionPair(&p, &pair)) != 0)
+  while ((r = NextOptionPair(&p, &pair)) != 0) {
     if (r < 0 || !OptionKeyAmong(pair.key, pair.keyLength, keys)) return false;
+    // A key given twice: its reader takes the first value and drops the other.
+    const char* rest = p;
+    OptionPair later{};
+    int q;
+    while ((q = NextOptionPair(&rest, &later)) != 0)
+      if (q > 0 && later.keyLength == pair.keyLength &&
+          MatchesAt(later.key, pair.key, pair.keyLength))
+        return false;
+  }
   return true;
 }
 

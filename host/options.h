@@ -57,8 +57,8 @@ int NextOptionPair(const char** cursor, OptionPair* pair);
 // without regard to case.
 bool OptionKeyAmong(const char* key, size_t length, std::initializer_list<const char*> keys);
 // Whether every word of the option string is a pair whose key is one of
-// `keys`: the keys its reader takes (a caller refuses the others rather than
-// drop them).
+// `keys`, each given once: the keys its reader takes (a caller refuses the
+// others, and a second value of one, rather than drop them).
 bool OptionKeysAmong(const char* optionString, std::initializer_list<const char*> keys);
 
 // Whether every value of the option string fits an option value (at most

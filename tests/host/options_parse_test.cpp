@@ -63,6 +63,19 @@ TEST(OptionString, NoKeyIsFoundInsideAQuotedValue) {
   EXPECT_EQ(Value("Title='never closed Key=1", "Key="), "<absent>");
   // A quote that does not open a value leaves the scan as it was.
   EXPECT_EQ(Value("Text=It's Key=1", "Key="), "1");
+  // Nor inside an unquoted one.
+  EXPECT_EQ(Value("AltText=Attach=Yes", "Attach="), "<absent>");
+  EXPECT_EQ(Value("URL=http://x/?a=b a=c", "a="), "c");
+}
+
+// A reader's keys, each once: another key, or a second value of one, would
+// be dropped.
+TEST(OptionString, KeysAmongTheReadersOnce) {
+  EXPECT_TRUE(OptionKeysAmong("Width=2in CellHTMLID='a b'", {"Width", "CellHTMLID"}));
+  EXPECT_TRUE(OptionKeysAmong("", {"Width"}));
+  EXPECT_FALSE(OptionKeysAmong("Wide=2in", {"Width"}));
+  EXPECT_FALSE(OptionKeysAmong("Width=2in width=3in", {"Width"}));
+  EXPECT_FALSE(OptionKeysAmong("Width", {"Width"}));
 }
 
 // A cut value is counted, for the call that read it to refuse; the whole
