@@ -212,17 +212,23 @@ class Reader {
     return false;
   }
   const char* Raw() const { return raw_; }
-  // Whether every word of `text` is a pair whose key the parse asked for.
+  // Whether every word of `text` is a pair whose key the parse asked for,
+  // each given once (a second value of a key would be dropped).
   bool OnlyKeysAsked(const char* text) const {
     const char* p = text;
     OptionPair pair;
     int r;
+    std::vector<std::string> seen;
     while ((r = NextOptionPair(&p, &pair)) != 0) {
       if (r < 0) return false;
       bool asked = false;
       for (const std::string& k : asked_)
         asked |= k.size() == pair.keyLength && strncasecmp(k.c_str(), pair.key, k.size()) == 0;
       if (!asked) return false;
+      for (const std::string& k : seen)
+        if (k.size() == pair.keyLength && strncasecmp(k.c_str(), pair.key, k.size()) == 0)
+          return false;
+      seen.emplace_back(pair.key, pair.keyLength);
     }
     return true;
   }

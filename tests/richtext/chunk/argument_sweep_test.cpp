@@ -141,6 +141,7 @@ TEST_F(ArgumentSweep, EachArgumentReachesTheRecordsOrTheCallFails) {
        DefinitionWord("Paragraph 3", 74, 50), "margin-left:50%"},
       {CALL(c->ChangeParagraph("FirstLineLeftMargin=25%", "", 0)), kStyled, "Paragraph 3",
        DefinitionWord("Paragraph 3", 78, 25), "text-indent:25%"},
+      {CALL(c->ChangeParagraph("LeftMargin=1in LeftMargin=2in", "", 0)), kStyled, "Paragraph 3", nullptr},
       {CALL(c->ChangeParagraph("RightMargin=10%", "", 0)), kStyled, "Paragraph 3",
        DefinitionWord("Paragraph 3", 82, 10)},
       {CALL(c->ChangeParagraph("RightMargin=1in", "", 0)), kView, kCell,
