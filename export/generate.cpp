@@ -10,6 +10,7 @@
 #include "host/base64.h"
 #include "host/options.h"
 #include "host/pool.h"
+#include "host/renderoptions.h"
 #include "lsxsessi.h"
 #include "render/render.h"
 #include "render/rendercontext.h"
@@ -301,6 +302,9 @@ NnStatus GeneratePage(TorvoRTChunk* chunk, const PageRequest& request, std::stri
   // A render option whose value was cut would shape the page by something
   // else than the caller gave: the render is refused instead.
   const uint64_t valuesCutBefore = OptionValuesCut();
+  // So would a value its key cannot use (a word it does not know, a number
+  // out of its range): refused before anything is rendered.
+  if (!RenderOptionsUsable(options)) return NN_ERR_INVALID_ARG;
   std::string title = PageTitle(chunk->item, options);
   const DelimitedMarking marking(chunk, options);
   if (marking.status() != NN_OK) return marking.status();
@@ -442,30 +446,34 @@ NnStatus PooledPage(TorvoRTChunk* chunk, const PageRequest& request, char** page
 
 NnStatus TorvoRTChunk::GenerateHTML(const char* fileName, const char* options, char** page,
                                     uint32_t* length, TorvoCollection* collection) {
+  lastStatus = 0;
   PageRequest request{kOutputHtml, fileName, options, collection, false};
-  return PooledPage(this, request, page, length);
+  return lastStatus = PooledPage(this, request, page, length);
 }
 
 NnStatus TorvoRTChunk::GenerateXML(const char* fileName, const char* options, char** page,
                                    uint32_t* length, TorvoCollection* collection) {
+  lastStatus = 0;
   PageRequest request{kOutputXhtml, fileName, options, collection, false};
-  return PooledPage(this, request, page, length);
+  return lastStatus = PooledPage(this, request, page, length);
 }
 
 NnStatus TorvoRTChunk::GenerateHTMLToEPub(const char* fileName, const char* options, char** page,
                                           uint32_t* length, TorvoCollection* collection) {
-  if (!page) return NN_ERR_INVALID_ARG;
+  lastStatus = 0;
+  if (!page) return lastStatus = NN_ERR_INVALID_ARG;
   *page = nullptr;
   if (length) *length = 0;
   PageRequest request{kOutputXhtml, fileName, options, collection, false, true};
   std::string text;
   NnStatus st = GeneratePage(this, request, &text);
   if (st == 0) st = PoolText(session, text, page, length);
-  return st;
+  return lastStatus = st;
 }
 
 NnStatus TorvoRTChunk::GenerateHTMLToMime(const char* options, char** message, uint32_t* length) {
-  if (!message) return NN_ERR_INVALID_ARG;
+  lastStatus = 0;
+  if (!message) return lastStatus = NN_ERR_INVALID_ARG;
   *message = nullptr;
   if (length) *length = 0;
   std::vector<ImagePart> images;
@@ -473,7 +481,7 @@ NnStatus TorvoRTChunk::GenerateHTMLToMime(const char* options, char** message, u
   request.images = &images;
   std::string page;
   NnStatus st = GeneratePage(this, request, &page);
-  if (st) return st;
+  if (st) return lastStatus = st;
   // Pictures are parts already; images typed as data URLs join them.
   std::string html = ExtractImages(page, &images);
   // A boundary that the parts cannot contain: base64 and the page are
@@ -497,5 +505,5 @@ NnStatus TorvoRTChunk::GenerateHTMLToMime(const char* options, char** message, u
     out += Wrapped(image.base64);
   }
   out += "--" + boundary + "--\r\n";
-  return PoolText(session, out, message, length);
+  return lastStatus = PoolText(session, out, message, length);
 }

@@ -4,10 +4,13 @@
 // characters only, and URL options that would run script are refused.
 #include <strings.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <utility>
 
 #include "host/options.h"
 #include "host/pool.h"
@@ -195,6 +198,7 @@ NnStatus LSXLsiSession::PreprocessXMLProperties(RenderContext* ctx, uint16_t out
   if (!ctx) return NN_ERR_INVALID_ARG;
   const char* o = optionString ? optionString : "";
   char v[kOptionValueMax + 1];
+  NnStatus status = 0;
 
   ctx->session = this;
   ctx->optionString = o;
@@ -250,9 +254,10 @@ NnStatus LSXLsiSession::PreprocessXMLProperties(RenderContext* ctx, uint16_t out
   ctx->styleDelimiterClose = curly ? "}" : "";
   ctx->css3Features = 0;
   if (GetOptionValue(o, "CSS3=", v))
-    ctx->css3Features = (IsYes(v) || strcasecmp(v, "All") == 0)
-                            ? 31u
-                            : uint32_t(ClampedNumber(v, 0, 31, 0));
+    // A number is the sum of its features ("1" is rgba alone, not a yes).
+    ctx->css3Features = std::isdigit(static_cast<unsigned char>(v[0]))
+                            ? uint32_t(ClampedNumber(v, 0, 31, 0))
+                            : (IsYes(v) || strcasecmp(v, "All") == 0) ? 31u : 0u;
   // "ForceFontSize=": a point size for all text, or "Yes" to state every
   // paragraph's size (kForcedFontSizeStated).
   ctx->forcedFontSize = 0;
@@ -271,7 +276,11 @@ NnStatus LSXLsiSession::PreprocessXMLProperties(RenderContext* ctx, uint16_t out
       if (id >= 0) ctx->forcedFontFace = kForcedFontFaceSet | uint32_t(id);
     } else if (ctx->item) {
       int id = ctx->item->FindFaceByName(v, false);
-      if (id >= 0 && id < 256) ctx->forcedFontFace = kForcedFontFaceSet | uint32_t(id);
+      // A face the item does not have would force nothing: refused.
+      if (id >= 0 && id < 256)
+        ctx->forcedFontFace = kForcedFontFaceSet | uint32_t(id);
+      else
+        status = NN_ERR_INVALID_ARG;
     }
   }
   ctx->forcedFontColour = GetOptionValue(o, "ForceFontColor=", v) ? ColourOption(v) : 0;
@@ -344,247 +353,255 @@ NnStatus LSXLsiSession::PreprocessXMLProperties(RenderContext* ctx, uint16_t out
 
   if (GetOptionValue(o, "DebugLevel=", v)) ctx->debugLevel = uint16_t(ClampedNumber(v, 0, 9, 0));
   FillFaceNames(ctx);
-  return 0;
+  return status;
 }
 
 // ---- the keys, for the reference page ------------------------------------------
 //
 // One row per key the renderer reads. A yes/no key is on for "Yes", "True",
-// "On" or "1" (the first letter decides, Y, T or 1) unless its row says it
-// takes "Yes" alone. tools/kvref writes the rows into reference.md and fails
-// the build when the renderer reads a key the table lacks, or a row's example
-// does not change the example page as the row says.
+// "On" or "1" and off for "No", "False", "Off" or "0"; a row's `takes` says
+// what else it lets through, and a render given any other value for the key
+// fails (RenderOptionsUsable). tools/kvref writes the rows into reference.md
+// and fails the build when the renderer reads a key the table lacks, a row's
+// example does not change the example page as the row says, or holds a value
+// its key refuses.
 
 namespace {
 
 using S = RenderOptionShows;
+using K = RenderOptionKind;
 
 constexpr const char* kYesNo = "Yes or No";
 constexpr const char* kNo = "No";
 constexpr const char* kNone = "none";
 constexpr const char* kText = "a text";
-constexpr const char* kUrl = "a URL (javascript:, vbscript:, livescript: and data: are refused)";
-constexpr const char* kDir = "a folder path";
+constexpr const char* kUrl =
+    "a URL (javascript:, vbscript:, livescript:, data: and control characters are refused)";
+constexpr const char* kDir = "a folder path (control characters are refused)";
 
 constexpr RenderOptionKey kRenderOptionKeys[] = {
     // ---- the page as a whole
-    {"Generation=", "Fragment, or anything else for a whole page", "a whole page",
+    {"Generation=", "Fragment, or Page (a whole page)", "a whole page",
      "Fragment: the page has no head, style sheet link, scripts or body tag; it opens with the "
      "AjaxID= division, or <body>",
-     "Generation=Fragment", S::kExamplePage},
-    {"AjaxID=", "an element id (no blanks, quotes, <, > or &; anything else is ignored)", kNone,
+     "Generation=Fragment", S::kExamplePage, {K::kWords, "Fragment|Page"}},
+    {"AjaxID=", "an element id (one with blanks, quotes, <, > or & is refused)", kNone,
      "with Generation=Fragment, the fragment is a <div id='...'> holding the content",
-     "Generation=Fragment AjaxID=box1", S::kExamplePage},
+     "Generation=Fragment AjaxID=box1", S::kExamplePage, {K::kElementId}},
     {"OpeningBody=", "one <body ...> or <div ...> start tag", "the body tag the renderer writes",
-     "the tag opens the content instead of the renderer's body tag (anything else: the body "
-     "tag as without the key)",
-     "OpeningBody=\"<body class='note'>\"", S::kExamplePage},
+     "the tag opens the content instead of the renderer's body tag",
+     "OpeningBody=\"<body class='note'>\"", S::kExamplePage, {K::kStartTag}},
     {"bgcolor=", "#RRGGBB, or a colour name", "the note's page colour (#ffffff without one)",
-     "the page background in the body tag's style", "bgcolor=#ffeecc", S::kExamplePage},
-    {"HeadTag=", "head markup (elements only; a </head> in it ends it)", kNone,
+     "the page background in the body tag's style", "bgcolor=#ffeecc", S::kExamplePage,
+     {K::kColour}},
+    {"HeadTag=", "head markup: meta, link and style elements (a </head> in it ends it)", kNone,
      "the markup goes into the head before the scripts", "HeadTag=\"<meta name='a' content='b'>\"",
-     S::kExamplePage},
-    {"AddStyleSheetInfo=", "style rules, or head markup (a link or style element)", kNone,
+     S::kExamplePage, {K::kHeadMarkup}},
+    {"AddStyleSheetInfo=", "style rules, or head markup (meta, link and style elements)", kNone,
      "added to the head: rules inside the style element, markup as it stands",
-     "AddStyleSheetInfo=\"p {margin: 0}\"", S::kExamplePage},
+     "AddStyleSheetInfo=\"p {margin: 0}\"", S::kExamplePage, {K::kStyleSheet}},
     {"ExportStylesheet=", kUrl, kNone, "a <link rel=\"stylesheet\"> to the URL in the head",
-     "ExportStylesheet=site.css", S::kExamplePage},
+     "ExportStylesheet=site.css", S::kExamplePage, {K::kUrl}},
     {"OpeningGlobalStyle=", "head markup", "a body style from the most used font",
      "written in the head in place of the body style the renderer makes from the most used font",
-     "OpeningGlobalStyle=\"<style>body {margin: 0}</style>\"", S::kExamplePage},
+     "OpeningGlobalStyle=\"<style>body {margin: 0}</style>\"", S::kExamplePage, {K::kText}},
     {"FormName=", kText, kNone,
      "the page gets a form element of that name, posting to FormPath= in the database",
-     "FormName=Entry", S::kExamplePage},
+     "FormName=Entry", S::kExamplePage, {K::kText}},
     {"FormPath=", kUrl, "the database's own path", "where the FormName= form posts to",
-     "FormName=Entry FormPath=forms/entry", S::kExamplePage},
+     "FormName=Entry FormPath=forms/entry", S::kExamplePage, {K::kUrl}},
     {"Charset=", "UTF-8, ISO-8859-1 (Latin1), Unicode (UTF-16), or a platform character set "
-     "number", "32 (ISO-8859-1) when Translation= is on; the page is UTF-8 otherwise",
+     "number (0 to 65535)", "32 (ISO-8859-1) when Translation= is on; the page is UTF-8 otherwise",
      "with Translation=Yes, the character set the page is translated into and declares",
-     "Translation=Yes Charset=UTF-8", S::kExamplePage},
+     "Translation=Yes Charset=UTF-8", S::kExamplePage,
+     {K::kWords, "UTF-8|UTF8|ISO-8859-1|Latin1|Unicode|UTF-16", 0, 65535}},
     {"Translation=", kYesNo, kNo,
      "the page is translated from the platform's character set into the Charset= one "
      "(UTF-8 otherwise)",
-     "Translation=Yes", S::kExamplePage},
-    {"AddNewlines=", "Yes or NL (a line feed), CRLF", kNo,
+     "Translation=Yes", S::kExamplePage, {K::kYesNo}},
+    {"AddNewlines=", "Yes or NL (a line feed), CRLF, or No", kNo,
      "a line break after the head and after each paragraph class rule", "AddNewlines=Yes",
-     S::kExamplePage},
+     S::kExamplePage, {K::kYesNo, "NL|CRLF"}},
     {"OutputToEvent=", kYesNo, kNo,
      "the page goes out in parts of about 8 KB as it grows (to the MIME writer) instead of "
      "in one piece; the page is the same",
-     "OutputToEvent=Yes", S::kElsewhere},
+     "OutputToEvent=Yes", S::kElsewhere, {K::kYesNo}},
     {"DebugLevel=", "0 to 9", "0",
      "above 0, the renderer notes in the platform log what it leaves out and why",
-     "DebugLevel=3", S::kElsewhere},
+     "DebugLevel=3", S::kElsewhere, {K::kNumber, nullptr, 0, 9}},
     {"XPage=", kYesNo, kNo,
      "check-box bullets are the server's icon files instead of data: images; lists get the "
      "kv-par-list class; attachments link to the server's attachment URL",
-     "XPage=Yes", S::kElsewhere},
+     "XPage=Yes", S::kElsewhere, {K::kYesNo}},
 
     // ---- paragraphs and styles
     {"MoveStylesInline=", kYesNo, "Yes",
      "No: paragraph styles go into class rules of a style element in the head (pabid "
      "classes); Yes: each paragraph carries its style",
-     "MoveStylesInline=No", S::kExamplePage},
+     "MoveStylesInline=No", S::kExamplePage, {K::kYesNo}},
     {"UsePTags=", kYesNo, kNo, "paragraphs are p elements instead of div elements",
-     "UsePTags=Yes", S::kExamplePage},
+     "UsePTags=Yes", S::kExamplePage, {K::kYesNo}},
     {"ForceParagraphs=", kYesNo, kNo,
      "an open p element closes before a paragraph without a style mapping opens",
-     "ForceParagraphs=Yes UsePTags=Yes", S::kElsewhere},
+     "ForceParagraphs=Yes UsePTags=Yes", S::kElsewhere, {K::kYesNo}},
     {"SuppressDivInfo=", kYesNo, kNo, "no paragraph element carries a pabid class",
-     "SuppressDivInfo=Yes MoveStylesInline=No", S::kExamplePage},
+     "SuppressDivInfo=Yes MoveStylesInline=No", S::kExamplePage, {K::kYesNo}},
     {"StandardFontTags=", kYesNo, kNo,
      "fonts are written as font elements, with no paragraph classes and no style element",
-     "StandardFontTags=Yes", S::kExamplePage},
+     "StandardFontTags=Yes", S::kExamplePage, {K::kYesNo}},
     {"HybridFontTags=", kYesNo, kNo,
      "with StandardFontTags=Yes, an empty style element left in the head is removed",
-     "HybridFontTags=Yes StandardFontTags=Yes", S::kElsewhere},
+     "HybridFontTags=Yes StandardFontTags=Yes", S::kElsewhere, {K::kYesNo}},
     {"AllowEmptyDivs=", "any value (its presence counts)", "align='left' on plain paragraphs",
      "a left-aligned paragraph without a style opens as a bare <div> (or <p>)",
-     "AllowEmptyDivs=Yes", S::kExamplePage},
+     "AllowEmptyDivs=Yes", S::kExamplePage, {K::kAny}},
     {"RelativeIndents=", kYesNo, kNo, "first-line indents are written in percent, not inches",
-     "RelativeIndents=Yes", S::kElsewhere},
-    {"RelativePtSize=", "E or Yes (em), P or a value starting with % (percent)", "points",
-     "font sizes of paragraph styles in em or percent", "RelativePtSize=E", S::kExamplePage},
-    {"ForceFontSize=", "a point size (0 to 255), or Yes to state every paragraph's size",
+     "RelativeIndents=Yes", S::kElsewhere, {K::kYesNo}},
+    {"RelativePtSize=", "E or Yes (em), P or a value starting with % (percent), or No", "points",
+     "font sizes of paragraph styles in em or percent", "RelativePtSize=E", S::kExamplePage,
+     {K::kYesNo, "E|P|%*"}},
+    {"ForceFontSize=", "a point size (0 to 255), Yes to state every paragraph's size, or No",
      kNone, "all text in that size, or each paragraph's size written out",
-     "ForceFontSize=14", S::kExamplePage},
-    {"ForceFontFace=", "a face number or a face name of the item", kNone,
-     "all text in that face", "ForceFontFace=4", S::kExamplePage},
-    {"ForceFontColor=", "#RRGGBB or a number", kNone, "all text in that colour",
-     "ForceFontColor=#123456", S::kExamplePage},
-    {"ForceDirection=", "RTL, or anything else", "left to right",
+     "ForceFontSize=14", S::kExamplePage, {K::kYesNo, nullptr, 0, 255}},
+    {"ForceFontFace=", "a face number (0 to 255) or a face name of the item", kNone,
+     "all text in that face", "ForceFontFace=4", S::kExamplePage, {K::kFaceName}},
+    {"ForceFontColor=", "#RRGGBB or a number (0 to 16777215)", kNone, "all text in that colour",
+     "ForceFontColor=#123456", S::kExamplePage, {K::kRgb}},
+    {"ForceDirection=", "RTL or LTR", "left to right",
      "RTL: left-to-right paragraph styles state \"direction: ltr;\"", "ForceDirection=RTL",
-     S::kExamplePage},
+     S::kExamplePage, {K::kWords, "RTL|LTR"}},
     {"UseCurlyBracesInline=", kYesNo, kNo, "style attribute values are wrapped in { }",
-     "UseCurlyBracesInline=Yes", S::kExamplePage},
-    {"CSS3=", "Yes or All, or a number: 1 rgba, 2 text, 4 box, 8 radius (sums)", "0",
-     "read and kept; no writer uses it yet", "CSS3=All", S::kNothing},
+     "UseCurlyBracesInline=Yes", S::kExamplePage, {K::kYesNo}},
+    {"CSS3=", "Yes or All, No, or a number: 1 rgba, 2 text, 4 box, 8 radius (sums)", "0",
+     "read and kept; no writer uses it yet", "CSS3=All", S::kNothing, {K::kYesNo, "All", 0, 31}},
     {"RestoreCSSRefs=", kYesNo, "Yes",
      "the class rules stored in the rich text's style records are collected and a paragraph "
      "followed by a style record gets no class of its own",
-     "RestoreCSSRefs=No", S::kElsewhere},
+     "RestoreCSSRefs=No", S::kElsewhere, {K::kYesNo}},
     {"SupportOutlook=", kYesNo, kNo, "list paragraphs keep their top and bottom margins",
-     "SupportOutlook=Yes", S::kElsewhere},
+     "SupportOutlook=Yes", S::kElsewhere, {K::kYesNo}},
     {"CSSBorders=", kYesNo, kNo, "table cell borders become td.brdr classes in the head",
-     "CSSBorders=Yes MoveStylesInline=No", S::kExamplePage},
+     "CSSBorders=Yes MoveStylesInline=No", S::kExamplePage, {K::kYesNo}},
     {"RespectHiddenFormulas=", kYesNo, kNo,
      "paragraphs hidden by their hide-when settings (and formulas) are left out",
-     "RespectHiddenFormulas=Yes", S::kElsewhere},
+     "RespectHiddenFormulas=Yes", S::kElsewhere, {K::kYesNo}},
     {"PreviewMode=", kYesNo, kNo,
      "with RespectHiddenFormulas=Yes, the hide-in-preview setting applies instead of the "
      "hide-in-read one",
-     "PreviewMode=Yes RespectHiddenFormulas=Yes", S::kElsewhere},
+     "PreviewMode=Yes RespectHiddenFormulas=Yes", S::kElsewhere, {K::kYesNo}},
     {"WebMode=", kYesNo, kNo,
      "with RespectHiddenFormulas=Yes, the hide-from-web setting applies", 
-     "WebMode=Yes RespectHiddenFormulas=Yes", S::kElsewhere},
+     "WebMode=Yes RespectHiddenFormulas=Yes", S::kElsewhere, {K::kYesNo}},
     {"LogImprovements=", kYesNo, kNo, "read and kept; no writer uses it yet",
-     "LogImprovements=Yes", S::kNothing},
+     "LogImprovements=Yes", S::kNothing, {K::kYesNo}},
     {"NewlineOnParagraph=", kYesNo, kNo, "plain-text output: a line break for every paragraph",
-     "NewlineOnParagraph=Yes", S::kElsewhere},
+     "NewlineOnParagraph=Yes", S::kElsewhere, {K::kYesNo}},
 
     // ---- text
     {"PreserveSpaces=", kYesNo, kNo, "runs of spaces are kept (as non-breaking spaces)",
-     "PreserveSpaces=Yes", S::kElsewhere},
+     "PreserveSpaces=Yes", S::kElsewhere, {K::kYesNo}},
     {"TabSpaces=", "0 to 32", "0", "a tab is written as that many non-breaking spaces",
-     "TabSpaces=4", S::kElsewhere},
+     "TabSpaces=4", S::kElsewhere, {K::kNumber, nullptr, 0, 32}},
     {"UseXMLEntities=", kYesNo, "No (always on in XHTML)",
      "characters are written as numeric entities instead of named HTML ones",
-     "UseXMLEntities=Yes", S::kElsewhere},
-    {"SkipPassthru=", "Yes (that word alone)", kNo,
+     "UseXMLEntities=Yes", S::kElsewhere, {K::kYesNo}},
+    {"SkipPassthru=", "Yes or No (no other word)", kNo,
      "pass-through HTML is written as ordinary, escaped text", "SkipPassthru=Yes",
-     S::kElsewhere},
-    {"MarkDelimitedHTML=", "Yes (that word alone)", kNo,
+     S::kElsewhere, {K::kWords, "Yes|No"}},
+    {"MarkDelimitedHTML=", "Yes or No (no other word)", kNo,
      "text between DelimitedHTMLStart= and DelimitedHTMLEnd= goes into the page as HTML",
-     "MarkDelimitedHTML=Yes", S::kElsewhere},
+     "MarkDelimitedHTML=Yes", S::kElsewhere, {K::kWords, "Yes|No"}},
     {"DelimitedHTMLStart=", kText, "[<", "where delimited HTML starts (MarkDelimitedHTML=Yes)",
-     "MarkDelimitedHTML=Yes DelimitedHTMLStart=[[", S::kElsewhere},
+     "MarkDelimitedHTML=Yes DelimitedHTMLStart=[[", S::kElsewhere, {K::kText}},
     {"DelimitedHTMLEnd=", kText, ">]", "where delimited HTML ends (MarkDelimitedHTML=Yes)",
-     "MarkDelimitedHTML=Yes DelimitedHTMLEnd=]]", S::kElsewhere},
+     "MarkDelimitedHTML=Yes DelimitedHTMLEnd=]]", S::kElsewhere, {K::kText}},
 
     // ---- sections
-    {"SectionIncludeTitle=", "Yes (that word alone)", kNo,
+    {"SectionIncludeTitle=", "Yes or No (no other word)", kNo,
      "a section's title is shown (in an h3 after the section's rule); without it a section "
      "shows as a bare rule",
-     "SectionIncludeTitle=Yes", S::kElsewhere},
+     "SectionIncludeTitle=Yes", S::kElsewhere, {K::kWords, "Yes|No"}},
     {"SectionOpenTag=", "markup", "<hr /> (with the title: <hr /><h3>)",
      "written where a section opens, instead of the rule", "SectionOpenTag=<details>",
-     S::kElsewhere},
+     S::kElsewhere, {K::kText}},
     {"SectionCloseTag=", "markup", "</h3> after a title",
      "written after the section's title, in place of what the renderer closes it with",
-     "SectionCloseTag=</details>", S::kElsewhere},
+     "SectionCloseTag=</details>", S::kElsewhere, {K::kText}},
     {"SectionsInCSS=", kYesNo, kNo,
      "sections expand and collapse in the browser: the script goes into the head and each "
      "section gets its expand and collapse parts",
-     "SectionsInCSS=Yes", S::kExamplePage},
+     "SectionsInCSS=Yes", S::kExamplePage, {K::kYesNo}},
     {"SectionCSSHeader=", "any value (its presence counts)", kNone,
      "with SectionsInCSS=Yes, the expand/collapse script is not written (the caller's page "
      "has its own)",
-     "SectionCSSHeader=own SectionsInCSS=Yes", S::kExamplePage},
+     "SectionCSSHeader=own SectionsInCSS=Yes", S::kExamplePage, {K::kAny}},
     {"ExpandGraphic=", kUrl, "/icons/expand.gif", "the picture of a collapsed section's twistie",
-     "ExpandGraphic=plus.gif SectionsInCSS=Yes", S::kElsewhere},
+     "ExpandGraphic=plus.gif SectionsInCSS=Yes", S::kElsewhere, {K::kUrl}},
     {"CollapseGraphic=", kUrl, "/icons/collapse.gif",
      "the picture of an expanded section's twistie", "CollapseGraphic=minus.gif SectionsInCSS=Yes",
-     S::kElsewhere},
+     S::kElsewhere, {K::kUrl}},
     {"LocalKvSymbols=", kYesNo, kNo,
      "icon paths (section twisties) are written without their leading /, relative to the page",
-     "LocalKvSymbols=Yes", S::kElsewhere},
+     "LocalKvSymbols=Yes", S::kElsewhere, {K::kYesNo}},
     {"SuppressSectionLines=", kYesNo, kNo, "styled sections are drawn without their lines",
-     "SuppressSectionLines=Yes WrenlatchSections=Yes", S::kElsewhere},
+     "SuppressSectionLines=Yes WrenlatchSections=Yes", S::kElsewhere, {K::kYesNo}},
     {"WrenlatchSections=", kYesNo, kNo,
      "sections are written in their styled form (bar, border and colours as stored)",
-     "WrenlatchSections=Yes", S::kElsewhere},
+     "WrenlatchSections=Yes", S::kElsewhere, {K::kYesNo}},
 
     // ---- tables
     {"TabbedTablesInCSS=", kYesNo, kNo,
      "tabbed tables switch tabs in the browser: the script and the tab style sheet go into "
      "the head",
-     "TabbedTablesInCSS=Yes", S::kExamplePage},
+     "TabbedTablesInCSS=Yes", S::kExamplePage, {K::kYesNo}},
     {"TabbedCSSHeader=", "any value (its presence counts)", kNone,
      "with TabbedTablesInCSS=Yes, the tab script and style sheet are not written",
-     "TabbedCSSHeader=own TabbedTablesInCSS=Yes", S::kExamplePage},
-    {"CSSTabNoSelBackgroundColor=", "a CSS colour", "#999966",
+     "TabbedCSSHeader=own TabbedTablesInCSS=Yes", S::kExamplePage, {K::kAny}},
+    {"CSSTabNoSelBackgroundColor=", "#RRGGBB or a colour name", "#999966",
      "the background of a tab not selected (TabbedTablesInCSS=Yes)",
-     "CSSTabNoSelBackgroundColor=#010203 TabbedTablesInCSS=Yes", S::kExamplePage},
-    {"CSSTabNoSelTextColor=", "a CSS colour", "#333333",
+     "CSSTabNoSelBackgroundColor=#010203 TabbedTablesInCSS=Yes", S::kExamplePage, {K::kColour}},
+    {"CSSTabNoSelTextColor=", "#RRGGBB or a colour name", "#333333",
      "the text colour of a tab not selected (TabbedTablesInCSS=Yes)",
-     "CSSTabNoSelTextColor=#010203 TabbedTablesInCSS=Yes", S::kExamplePage},
-    {"CSSTabSelBackgroundColor=", "a CSS colour", "#cccc99",
+     "CSSTabNoSelTextColor=#010203 TabbedTablesInCSS=Yes", S::kExamplePage, {K::kColour}},
+    {"CSSTabSelBackgroundColor=", "#RRGGBB or a colour name", "#cccc99",
      "the background of the selected tab (TabbedTablesInCSS=Yes)",
-     "CSSTabSelBackgroundColor=#010203 TabbedTablesInCSS=Yes", S::kExamplePage},
-    {"CSSTabSelTextColor=", "a CSS colour", "#ffffcc",
+     "CSSTabSelBackgroundColor=#010203 TabbedTablesInCSS=Yes", S::kExamplePage, {K::kColour}},
+    {"CSSTabSelTextColor=", "#RRGGBB or a colour name", "#ffffcc",
      "the text colour of the selected tab (TabbedTablesInCSS=Yes)",
-     "CSSTabSelTextColor=#010203 TabbedTablesInCSS=Yes", S::kExamplePage},
+     "CSSTabSelTextColor=#010203 TabbedTablesInCSS=Yes", S::kExamplePage, {K::kColour}},
 
     // ---- lists
     {"CSSBulletGraphic=", kUrl, "a disc", "the picture of a bullet", "CSSBulletGraphic=dot.gif",
-     S::kElsewhere},
+     S::kElsewhere, {K::kUrl}},
     {"CSSCircleBulletGraphic=", kUrl, "a circle", "the picture of a circle bullet",
-     "CSSCircleBulletGraphic=ring.gif", S::kElsewhere},
+     "CSSCircleBulletGraphic=ring.gif", S::kElsewhere, {K::kUrl}},
     {"CSSSquareBulletGraphic=", kUrl, "a square", "the picture of a square bullet",
-     "CSSSquareBulletGraphic=box.gif", S::kElsewhere},
+     "CSSSquareBulletGraphic=box.gif", S::kElsewhere, {K::kUrl}},
     {"CSSCheckBulletGraphic=", kUrl, "built-in check-box pictures",
-     "the picture of a check-box bullet", "CSSCheckBulletGraphic=tick.gif", S::kElsewhere},
+     "the picture of a check-box bullet", "CSSCheckBulletGraphic=tick.gif", S::kElsewhere,
+     {K::kUrl}},
 
     // ---- images
-    {"DataImages=", "Yes (up to 8 KB), Max (any size), or a byte count (at least 256)",
+    {"DataImages=", "Yes (up to 8 KB), Max (any size), a byte count (at least 256), or No",
      "No: pictures go to ImageDirectory= when one is given",
      "pictures up to that size are written into the page as data: URLs even when "
      "ImageDirectory= is given",
-     "DataImages=Max ImageDirectory=/nonexistent-kvref/images", S::kExamplePage},
+     "DataImages=Max ImageDirectory=/nonexistent-kvref/images", S::kExamplePage,
+     {K::kYesNo, "Max", 0, 2147483647}},
     {"ImageDirectory=", kDir, "none: pictures are written into the page as data: URLs",
      "pictures are written as files into the folder and the page refers to them",
-     "ImageDirectory=/nonexistent-kvref/images", S::kExamplePage},
+     "ImageDirectory=/nonexistent-kvref/images", S::kExamplePage, {K::kFolder}},
     {"ImageURLDirectory=", kUrl, "none: the file name alone",
      "the URL folder before the file name of a picture written to ImageDirectory=",
-     "ImageURLDirectory=/img ImageDirectory=/nonexistent-kvref/images", S::kExamplePage},
+     "ImageURLDirectory=/img ImageDirectory=/nonexistent-kvref/images", S::kExamplePage, {K::kUrl}},
     {"ImageFilePath=", kDir, kNone, "read and kept; no writer uses it yet",
-     "ImageFilePath=/nonexistent-kvref/images", S::kNothing},
+     "ImageFilePath=/nonexistent-kvref/images", S::kNothing, {K::kFolder}},
     {"DBResource=", kUrl, "none: the resource name alone",
      "the URL folder before the name of a picture stored as a shared image resource",
-     "DBResource=/db.nsf", S::kElsewhere},
+     "DBResource=/db.nsf", S::kElsewhere, {K::kUrl}},
     {"BasePathname=", kDir, "the file name given to the render, if any",
      "the folder that navigation pictures and, in MIME renders, attachments are written to",
-     "BasePathname=/nonexistent-kvref/base", S::kElsewhere},
+     "BasePathname=/nonexistent-kvref/base", S::kElsewhere, {K::kFolder}},
 
     // ---- attachments
     {"AttachmentHandling=", "IGNORE, DISK, NAME, REF",
@@ -592,79 +609,82 @@ constexpr RenderOptionKey kRenderOptionKeys[] = {
      "IGNORE: attachments are left out; DISK: each is written to AttachmentDirectory= and "
      "linked there; NAME: a note \"See attached file: 'name'\"; REF: a note \"Attached "
      "file: 'name'\" (in MIME renders with XPage=Yes, a link to the server's attachment URL)",
-     "AttachmentHandling=IGNORE", S::kElsewhere},
+     "AttachmentHandling=IGNORE", S::kElsewhere, {K::kWords, "IGNORE|DISK|NAME|REF"}},
     {"AttachmentDirectory=", kDir, kNone,
      "with AttachmentHandling=DISK, the folder the files are written to",
-     "AttachmentHandling=DISK AttachmentDirectory=/nonexistent-kvref/files", S::kElsewhere},
+     "AttachmentHandling=DISK AttachmentDirectory=/nonexistent-kvref/files", S::kElsewhere,
+     {K::kFolder}},
     {"AttachmentURLDirectory=", kUrl, ". (the page's folder)",
      "with AttachmentHandling=DISK, the URL folder of the files' links",
      "AttachmentURLDirectory=files AttachmentHandling=DISK",
-     S::kElsewhere},
+     S::kElsewhere, {K::kUrl}},
     {"InPlaceAttachmentURLDirectory=", kUrl, "the database's path",
      "the URL folder that links to files stored in the note start with",
      "InPlaceAttachmentURLDirectory=att",
-     S::kElsewhere},
+     S::kElsewhere, {K::kUrl}},
     {"AttachmentUNIDAsFolder=", kYesNo, kNo,
      "with AttachmentHandling=DISK, each note's files go into a folder named by its "
      "universal id",
-     "AttachmentUNIDAsFolder=Yes AttachmentHandling=DISK", S::kElsewhere},
+     "AttachmentUNIDAsFolder=Yes AttachmentHandling=DISK", S::kElsewhere, {K::kYesNo}},
     {"AttachmentUNIDAsPrefix=", kYesNo, kNo,
      "with AttachmentHandling=DISK, file names start with the note's universal id",
-     "AttachmentUNIDAsPrefix=Yes AttachmentHandling=DISK", S::kElsewhere},
+     "AttachmentUNIDAsPrefix=Yes AttachmentHandling=DISK", S::kElsewhere, {K::kYesNo}},
     {"AttachmentGraphic=", kUrl, kNone,
      "with AttachmentHandling=DISK, a picture shown in each file's link",
-     "AttachmentGraphic=clip.gif AttachmentHandling=DISK", S::kElsewhere},
+     "AttachmentGraphic=clip.gif AttachmentHandling=DISK", S::kElsewhere, {K::kUrl}},
     {"AttachmentTextInLink=", kYesNo, kNo,
      "with AttachmentHandling=DISK, each file's link shows its name",
-     "AttachmentTextInLink=Yes AttachmentHandling=DISK", S::kElsewhere},
+     "AttachmentTextInLink=Yes AttachmentHandling=DISK", S::kElsewhere, {K::kYesNo}},
     {"AttachmentLinks=", kYesNo, kNo,
      "with AttachmentHandling=REF in MIME renders of XPage=Yes, attachments link to their "
      "parts",
-     "AttachmentLinks=Yes AttachmentHandling=REF XPage=Yes", S::kElsewhere},
+     "AttachmentLinks=Yes AttachmentHandling=REF XPage=Yes", S::kElsewhere, {K::kYesNo}},
     {"SeeAttachedMsg=", kText, "Attached file: (REF), See attached file: (NAME)",
      "the words before an attachment's name where it is noted instead of linked",
-     "SeeAttachedMsg=See AttachmentHandling=REF", S::kElsewhere},
+     "SeeAttachedMsg=See AttachmentHandling=REF", S::kElsewhere, {K::kText}},
     {"SuppressAttachments=", kYesNo, kNo, "attachments are left out of the page",
-     "SuppressAttachments=Yes", S::kElsewhere},
+     "SuppressAttachments=Yes", S::kElsewhere, {K::kYesNo}},
     {"ExtraFileHotspotParams=", "attribute text", kNone,
      "added to the attributes of an attachment's link",
      "ExtraFileHotspotParams=\"title='file'\"",
-     S::kElsewhere},
+     S::kElsewhere, {K::kText}},
     {"FileNamesFld=", "an item name", kNone,
      "the names of the attachments linked are added to that text-list item of the note",
-     "FileNamesFld=LinkedFiles", S::kElsewhere},
-    {"IconFont=", "a font family", "Arial", "the font of an attachment icon's caption",
-     "IconFont=Verdana", S::kElsewhere},
+     "FileNamesFld=LinkedFiles", S::kElsewhere, {K::kText}},
+    {"IconFont=", "a font family (letters, digits, blanks and - _ . , only)", "Arial",
+     "the font of an attachment icon's caption",
+     "IconFont=Verdana", S::kElsewhere, {K::kFamily}},
     {"IconPtSize=", "8 to 72", "12", "the point size of an attachment icon's caption",
-     "IconPtSize=20", S::kElsewhere},
+     "IconPtSize=20", S::kElsewhere, {K::kNumber, nullptr, 8, 72}},
 
     // ---- links and events
     {"SuppressLinks=", kYesNo, kNo, "links render as their content alone, without an anchor",
-     "SuppressLinks=Yes", S::kExamplePage},
+     "SuppressLinks=Yes", S::kExamplePage, {K::kYesNo}},
     {"URLEncodeFilenames=", kYesNo, kNo,
      "in link URLs, backslashes become / and blanks %20", "URLEncodeFilenames=Yes",
-     S::kElsewhere},
-    {"RaiseLinkEvent=", "URL, or anything else", kNone,
+     S::kElsewhere, {K::kYesNo}},
+    {"RaiseLinkEvent=", "URL or No", kNone,
      "URL: each URL link is handed to the chunk's QueryLinkData handler, which answers the "
      "URL to write (no answer: no anchor)",
-     "RaiseLinkEvent=URL", S::kExamplePage},
-    {"RaiseNamesEvent=", "File or Att, or anything else", kNone,
+     "RaiseLinkEvent=URL", S::kExamplePage, {K::kWords, "URL|No"}},
+    {"RaiseNamesEvent=", "File or Att, or No", kNone,
      "with AttachmentHandling=DISK, the chunk's QueryExportNames handler may answer each "
      "file's path and URL",
-     "RaiseNamesEvent=File AttachmentHandling=DISK", S::kElsewhere},
-    {"WikiURLPrefix=", "a network-path reference (\"//host/wiki.nsf/Page?OpenForm&Subject=\")",
+     "RaiseNamesEvent=File AttachmentHandling=DISK", S::kElsewhere, {K::kWords, "File|Att|No"}},
+    {"WikiURLPrefix=", "a network-path reference (\"//host/wiki.nsf/Page?OpenForm&Subject=\") of "
+     "under 1,024 characters",
      kNone, "links of wiki pages not made yet go to http: followed by this and the title",
-     "WikiURLPrefix=//host/wiki", S::kElsewhere},
-    {"UseJavaScript=", "No, or anything else", "No",
-     "anything but No: a link to a wiki page not made yet opens a window through a script",
-     "UseJavaScript=Yes", S::kElsewhere},
+     "WikiURLPrefix=//host/wiki", S::kElsewhere, {K::kNetPath}},
+    {"UseJavaScript=", "Yes or No", "No",
+     "Yes: a link to a wiki page not made yet opens a window through a script",
+     "UseJavaScript=Yes", S::kElsewhere, {K::kWords, "Yes|No"}},
 
     // ---- script libraries
     {"SupportRico=", kYesNo, kNo, "the two script references of the Rico library go into the head",
-     "SupportRico=Yes", S::kExamplePage},
+     "SupportRico=Yes", S::kExamplePage, {K::kYesNo}},
     {"RicoHeader=", "any value (its presence counts)", kNone,
      "with SupportRico=Yes, the Rico script references are not written",
-     "RicoHeader=own SupportRico=Yes", S::kExamplePage},
+     "RicoHeader=own SupportRico=Yes", S::kExamplePage, {K::kAny}},
 };
 
 }  // namespace
@@ -672,4 +692,128 @@ constexpr RenderOptionKey kRenderOptionKeys[] = {
 const RenderOptionKey* RenderOptionKeys(size_t* count) {
   if (count) *count = sizeof kRenderOptionKeys / sizeof kRenderOptionKeys[0];
   return kRenderOptionKeys;
+}
+
+namespace {
+
+bool SameWord(const char* value, size_t length, const char* word, size_t wordLength) {
+  return length == wordLength && strncasecmp(value, word, length) == 0;
+}
+
+// Whether the value is one of the "|"-separated words (a word ending in "*"
+// takes any value starting with it).
+bool AmongWords(const char* words, const char* value, size_t length) {
+  for (const char* w = words; w && *w;) {
+    const char* bar = std::strchr(w, '|');
+    const size_t n = bar ? size_t(bar - w) : std::strlen(w);
+    if (n && w[n - 1] == '*' ? length >= n - 1 && strncasecmp(value, w, n - 1) == 0
+                             : SameWord(value, length, w, n))
+      return true;
+    w = bar ? bar + 1 : w + n;
+  }
+  return false;
+}
+
+// A whole decimal number in [low, high], digits only.
+bool NumberIn(const char* value, size_t length, long low, long high) {
+  if (length == 0 || length > 18) return false;
+  long v = 0;
+  for (size_t i = 0; i < length; ++i) {
+    if (!std::isdigit(static_cast<unsigned char>(value[i]))) return false;
+    v = v * 10 + (value[i] - '0');
+  }
+  return v >= low && v <= high;
+}
+
+bool Printable(const std::string& text) {
+  for (unsigned char c : text)
+    if (c < 0x20 || c == 0x7F) return false;
+  return true;
+}
+
+}  // namespace
+
+bool RenderOptionValueUsable(const RenderOptionValue& takes, const char* value, size_t length) {
+  if (!value) return false;
+  if (AmongWords(takes.words, value, length)) return true;
+  if (takes.low <= takes.high && NumberIn(value, length, takes.low, takes.high)) return true;
+  const std::string v(value, length);
+  switch (takes.kind) {
+    case RenderOptionKind::kYesNo:
+      return AmongWords("Yes|True|On|1|No|False|Off|0", value, length);
+    case RenderOptionKind::kWords:
+    case RenderOptionKind::kNumber:
+      return false;
+    case RenderOptionKind::kRgb:
+      return (length == 7 && v[0] == '#' &&
+              std::all_of(v.begin() + 1, v.end(),
+                          [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); })) ||
+             NumberIn(value, length, 0, 0xFFFFFF);
+    case RenderOptionKind::kColour: {
+      char colour[8];
+      return Printable(v) && ColourOption(v.c_str(), colour);
+    }
+    case RenderOptionKind::kFaceName:
+      // A name is looked up in the item as the render reads it.
+      return std::isdigit(static_cast<unsigned char>(v[0])) ? NumberIn(value, length, 0, 255)
+                                                             : !v.empty() && Printable(v);
+    case RenderOptionKind::kFamily: {
+      char family[kOptionValueMax + 1];
+      CopyFamilyName(family, sizeof family, v.c_str());
+      return !v.empty() && v == family;
+    }
+    case RenderOptionKind::kUrl:
+      return Printable(v) && !IsScriptUrl(v.c_str());
+    case RenderOptionKind::kFolder:
+      return Printable(v);
+    case RenderOptionKind::kNetPath:
+      return Printable(v) && v.compare(0, 2, "//") == 0 &&
+             length < sizeof(std::declval<RenderContext&>().hotspot.wikiUrlPrefixOption);
+    case RenderOptionKind::kElementId:
+      return !v.empty() && std::none_of(v.begin(), v.end(), [](char c) {
+        return static_cast<unsigned char>(c) <= 0x20 || c == '"' || c == '\'' || c == '&' ||
+               c == '<' || c == '>';
+      });
+    case RenderOptionKind::kStartTag:
+      return OpeningBodyTag(v.c_str(), nullptr);
+    case RenderOptionKind::kHeadMarkup: {
+      std::string markup = v;
+      const char* close = strcasestr(markup.c_str(), "</head>");
+      if (close) markup.resize(size_t(close - markup.c_str()));
+      std::string written;
+      return markup.empty() || SafeHeadMarkup(markup.c_str(), &written);
+    }
+    case RenderOptionKind::kStyleSheet: {
+      const size_t first = v.find_first_not_of(" \t\r\n");
+      std::string written;
+      return first == std::string::npos || v[first] != '<' ||
+             SafeHeadMarkup(v.c_str() + first, &written);
+    }
+    case RenderOptionKind::kText:
+    case RenderOptionKind::kAny:
+      return true;
+  }
+  return false;
+}
+
+bool RenderOptionsUsable(const char* optionString, std::string* refused) {
+  size_t count = 0;
+  const RenderOptionKey* rows = RenderOptionKeys(&count);
+  const char* cursor = optionString ? optionString : "";
+  OptionPair pair;
+  for (int r; (r = NextOptionPair(&cursor, &pair)) != 0;) {
+    if (r < 0) continue;
+    for (size_t i = 0; i < count; ++i) {
+      const size_t n = std::strlen(rows[i].key) - 1;  // without its "="
+      if (!SameWord(pair.key, pair.keyLength, rows[i].key, n)) continue;
+      if (!RenderOptionValueUsable(rows[i].takes, pair.value, pair.valueLength)) {
+        if (refused)
+          *refused = std::string(pair.key, pair.keyLength) + "=" +
+                     std::string(pair.value, pair.valueLength);
+        return false;
+      }
+      break;
+    }
+  }
+  return true;
 }

@@ -287,6 +287,9 @@ class TorvoRTChunk : public SessionListed {
   // success. A chunk whose definition names nothing the item holds ("Table 9"
   // of an item with one table) gives NN_ERR_ITEM_NOT_FOUND and no page; the
   // whole item (an empty definition, "Everything") always renders, even empty.
+  // A render key given a value it cannot use (reference.md, Render options)
+  // gives 1028 and no page; keys the renderer does not know are passed over.
+  // The status of every render is also left in lastStatus.
   NnStatus GenerateHTML(const char* fileName, const char* options, char** page, uint32_t* length,
                         TorvoCollection* collection = nullptr);
   NnStatus GenerateXML(const char* fileName, const char* options, char** page, uint32_t* length,

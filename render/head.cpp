@@ -103,6 +103,8 @@ std::string AttributeText(const char* text) {
   return out;
 }
 
+}  // namespace
+
 // Head markup an option brings ("AddStyleSheetInfo=", "HeadTag="): only
 // meta and link elements and style elements holding style text are taken,
 // rewritten so that every element is closed; anything else (scripts, event
@@ -177,6 +179,8 @@ bool SafeHeadMarkup(const char* value, std::string* out) {
   return true;
 }
 
+namespace {
+
 // A path for a URL: backslashes become slashes; anything outside the
 // unreserved set and "/" is percent-encoded.
 std::string UrlPath(const char* text) {
@@ -203,7 +207,8 @@ bool IsHexColour(const char* v) {
   return true;
 }
 
-// A colour option as "#rrggbb"; false when the value is not a colour.
+}  // namespace
+
 bool ColourOption(const char* value, char out[8]) {
   if (!value || !value[0]) return false;
   if (IsHexColour(value)) {
@@ -216,6 +221,23 @@ bool ColourOption(const char* value, char out[8]) {
   std::snprintf(out, 8, "#%02x%02x%02x", rgb.red, rgb.green, rgb.blue);
   return true;
 }
+
+bool OpeningBodyTag(const char* value, bool* body) {
+  const size_t n = std::strlen(value);
+  const bool isBody = strncasecmp(value, "<body", 5) == 0 &&
+                      (value[5] == '>' || value[5] == ' ' || value[5] == '\t');
+  const bool division = strncasecmp(value, "<div", 4) == 0 &&
+                        (value[4] == '>' || value[4] == ' ' || value[4] == '\t');
+  const bool tagOnly = n > 2 && value[0] == '<' && value[n - 1] == '>' && (isBody || division) &&
+                       std::strchr(value + 1, '<') == nullptr &&
+                       std::strchr(value, '>') == value + n - 1 && value[n - 2] != '/';
+  size_t quotes = 0, apostrophes = 0;
+  for (const char* p = value; *p; ++p) quotes += *p == '"', apostrophes += *p == '\'';
+  if (body) *body = isBody;
+  return tagOnly && quotes % 2 == 0 && apostrophes % 2 == 0;
+}
+
+namespace {
 
 bool Fragment(const RenderContext* ctx) { return (ctx->renderFlagsA & 0x2) != 0; }
 
@@ -821,17 +843,9 @@ NnStatus WriteBodyOpening(RenderContext* ctx) {
   bool opened = false;
   // 1. "OpeningBody=": a single body or div start tag, nothing else.
   if (GetOptionValue(ctx->optionString, "OpeningBody=", value)) {
-    const size_t n = std::strlen(value);
-    const bool body = strncasecmp(value, "<body", 5) == 0 &&
-                      (value[5] == '>' || value[5] == ' ' || value[5] == '\t');
-    const bool division = strncasecmp(value, "<div", 4) == 0 &&
-                          (value[4] == '>' || value[4] == ' ' || value[4] == '\t');
-    const bool tagOnly = n > 2 && value[0] == '<' && value[n - 1] == '>' && (body || division) &&
-                         std::strchr(value + 1, '<') == nullptr &&
-                         std::strchr(value, '>') == value + n - 1 && value[n - 2] != '/';
-    size_t quotes = 0, apostrophes = 0;
-    for (const char* p = value; *p; ++p) quotes += *p == '"', apostrophes += *p == '\'';
-    if (tagOnly && quotes % 2 == 0 && apostrophes % 2 == 0) {
+    bool body = false;
+    if (OpeningBodyTag(value, &body)) {
+      const bool division = !body;
       // A division opening a whole page stands inside a body of its own.
       if (division && !fragment) ok &= RenderAppend(ctx, "<body>");
       ok &= RenderAppend(ctx, value);

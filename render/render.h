@@ -67,6 +67,17 @@ void RenderColorName(uint16_t index, char* out, size_t outSize);
 // Steps 3 and 4 of the depth-0 start: head, style sheet, body opening.
 NnStatus WriteDocumentHead(RenderContext* ctx);
 NnStatus WriteBodyOpening(RenderContext* ctx);
+// The checks of option values the head takes, shared with the option
+// validator so that a value the head would drop is refused before a render.
+// Head markup ("HeadTag=", "AddStyleSheetInfo="): meta, link and style
+// elements only, written back closed into *out; false refuses the value.
+bool SafeHeadMarkup(const char* value, std::string* out);
+// A colour option ("bgcolor=", the tab colours) as "#rrggbb"; false when the
+// value is no colour.
+bool ColourOption(const char* value, char out[8]);
+// Whether "OpeningBody=" is one <body ...> or <div ...> start tag; *body
+// (when given) tells which.
+bool OpeningBodyTag(const char* value, bool* body);
 // Closes what the body opening left open (form, fragment division or body).
 bool WritePageClosings(RenderContext* ctx);
 // The CSS family list of a face (its name quoted and escaped); false when the

@@ -468,6 +468,11 @@ void RenderOptions(std::ostream& page, const std::string& sourceDir) {
     char value[kOptionValueMax + 1];
     if (!GetOptionValue(row.example, row.key, value))
       Fail(std::string("the example of ") + row.key + " does not hold it");
+    // The example's values are ones the keys can use.
+    std::string refused;
+    if (!RenderOptionsUsable(row.example, &refused))
+      disagree.push_back(std::string("\"") + row.example + "\" has a value its key refuses: " +
+                         refused);
     // What the row says it changes on the example page, it changes; what
     // it says nothing depends on, changes nothing.
     if (row.shows == RenderOptionShows::kElsewhere) continue;
@@ -485,8 +490,10 @@ void RenderOptions(std::ostream& page, const std::string& sourceDir) {
           "The render methods (`GenerateHTML`, `GenerateXML`, `GenerateHTMLToMime`, "
           "`GenerateHTMLToEPub`, `kvedit render --options`) take an option string of these "
           "keys (the grammar is under Option strings). A key the renderer does not know is "
-          "passed over. Yes/no keys are on for `Yes`, `True`, `On` or `1` unless the row says "
-          "otherwise.\n\n"
+          "passed over. Yes/no keys are on for `Yes`, `True`, `On` or `1` and off for `No`, "
+          "`False`, `Off` or `0`. A value its key cannot use (a word the row does not list, a "
+          "number out of its range, a colour, URL, tag or name of the wrong form) fails the "
+          "render with 1028 and gives no page.\n\n"
           "| key | values | without it | what it changes |\n|---|---|---|---|\n";
   // Markup in a cell is code, and a "|" does not end the cell.
   auto cell = [](const std::string& text) {

@@ -318,9 +318,28 @@ TEST_F(ArgumentSweep, RenderOptionsArriveWholeOrTheRenderIsRefused) {
             std::string::npos);
   char* page = nullptr;
   uint32_t length = 0;
-  const std::string head = "HeadTag='<meta name=x content=" + rule + ">'";
-  EXPECT_EQ(Chunk("")->GenerateXML(nullptr, head.c_str(), &page, &length), NN_ERR_INVALID_ARG);
-  EXPECT_EQ(page, nullptr);
+  // Values their keys cannot use, one of each kind; a key the table lacks is
+  // another reader's and passes.
+  for (const std::string& options :
+       {"HeadTag='<meta name=x content=" + rule + ">'", std::string("AttachmentHandling=BOGUS"),
+        std::string("XPage=maybe"), std::string("SectionIncludeTitle=perhaps"),
+        std::string("TabSpaces=33"), std::string("ForceFontSize=abc"),
+        std::string("ForceFontColor=#12345"), std::string("bgcolor=nocolour"),
+        std::string("ForceFontFace=NoSuchFace"), std::string("IconFont='a;b'"),
+        std::string("ImageURLDirectory=javascript:x"), std::string("AjaxID='a b'"),
+        std::string("OpeningBody='<p>'"), std::string("HeadTag='<script>'"),
+        std::string("WikiURLPrefix=wiki"), std::string("Generation=Bogus UsePTags=Yes")}) {
+    TorvoRTChunk* chunk = Chunk("");
+    EXPECT_EQ(chunk->GenerateXML(nullptr, options.c_str(), &page, &length), NN_ERR_INVALID_ARG)
+        << options.substr(0, 40);
+    EXPECT_EQ(chunk->lastStatus, NN_ERR_INVALID_ARG);
+    EXPECT_EQ(page, nullptr);
+  }
+  TorvoRTChunk* chunk = Chunk("");
+  ASSERT_EQ(chunk->GenerateXML(nullptr, "OutputCharset=klingon Generation=Page", &page, &length),
+            NN_OK);
+  EXPECT_EQ(chunk->lastStatus, NN_OK);
+  PoolFree(session, page);
 }
 
 }  // namespace
