@@ -108,76 +108,130 @@ bool LengthFits(HeaderKind kind, uint64_t length) {
   return false;
 }
 
-// The one converter. `toHost` picks the direction; the field list is walked
-// the same way both ways, only source and destination offsets swap.
-// Converts the record at rec into out from byte `at` on (out grows to hold
-// it). Nothing is written when the record does not convert.
-NnStatus ConvertInto(const uint8_t* rec, uint32_t avail, bool toHost, std::vector<uint8_t>* out,
-                     size_t at) {
-  if (out == nullptr) return NN_ERR_CD_STRUCTURE;
+// How the fixed part of a record moves one way: runs of bytes that lie
+// together in both layouts, merged from the field list once. The header is
+// not among them: it is written anew.
+struct Span {
+  uint16_t from, to, size;
+};
+struct Moves {
+  bool sound = true;  // every field lies inside both fixed parts
+  std::vector<Span> spans;
+};
+
+Moves PlanMoves(const RecordLayout& layout, bool toHost) {
+  Moves m;
+  const uint32_t canonHeader = CanonicalHeaderSize(layout.kind);
+  const uint32_t srcFixed = toHost ? layout.canonicalFixed : layout.hostFixed;
+  const uint32_t dstFixed = toHost ? layout.hostFixed : layout.canonicalFixed;
+  for (const FieldLayout& f : layout.Fields()) {
+    if (f.canonicalOffset < canonHeader) continue;  // the header is rewritten
+    const uint32_t from = toHost ? f.canonicalOffset : f.hostOffset;
+    const uint32_t to = toHost ? f.hostOffset : f.canonicalOffset;
+    const uint32_t size = f.ByteSize();
+    // The table keeps fields inside both fixed parts; checked here so that a
+    // bad table row can never move bytes out of bounds.
+    if (from + size > srcFixed || to + size > dstFixed) {
+      m.sound = false;
+      m.spans.clear();
+      return m;
+    }
+    if (size == 0) continue;
+    if (!m.spans.empty()) {
+      Span& last = m.spans.back();
+      if (last.from + last.size == from && last.to + last.size == to) {
+        last.size = uint16_t(last.size + size);
+        continue;
+      }
+    }
+    m.spans.push_back({uint16_t(from), uint16_t(to), uint16_t(size)});
+  }
+  return m;
+}
+
+// The moves of a layout one way, planned for every layout of the table at once.
+const Moves& MovesOf(const RecordLayout* layout, bool toHost) {
+  static const std::vector<Moves> plans[2] = {
+      [] {
+        std::vector<Moves> v;
+        for (const RecordLayout& l : AllRecordLayouts()) v.push_back(PlanMoves(l, false));
+        return v;
+      }(),
+      [] {
+        std::vector<Moves> v;
+        for (const RecordLayout& l : AllRecordLayouts()) v.push_back(PlanMoves(l, true));
+        return v;
+      }()};
+  return plans[toHost ? 1 : 0][size_t(layout - AllRecordLayouts().data())];
+}
+
+// A record's conversion one way, read from its header and its layout.
+struct Conversion {
   uint16_t sig = 0;
   HeaderKind kind = HeaderKind::Byte;
-  uint32_t length = 0;
-  uint32_t headerSize = 0;
-  if (!ReadHeader(rec, avail, !toHost, &sig, &kind, &length, &headerSize))
-    return NN_ERR_CD_STRUCTURE;
-  if (length < headerSize || length > avail) return NN_ERR_CD_STRUCTURE;
+  uint32_t length = 0;   // as stated by the source
+  uint32_t srcFixed = 0, dstFixed = 0;
+  uint32_t newLength = 0;
+  const Moves* moves = nullptr;  // null for a record the table does not know
+};
 
-  const RecordLayout* layout = FindRecordLayout(sig);
+NnStatus PlanConversion(const uint8_t* rec, uint32_t avail, bool toHost, Conversion* c) {
+  uint32_t headerSize = 0;
+  if (!ReadHeader(rec, avail, !toHost, &c->sig, &c->kind, &c->length, &headerSize))
+    return NN_ERR_CD_STRUCTURE;
+  if (c->length < headerSize || c->length > avail) return NN_ERR_CD_STRUCTURE;
+
+  const RecordLayout* layout = FindRecordLayout(c->sig);
   // A known signature stored with another header kind is not the record the
   // table describes (e.g. a byte signature behind a long header).
-  if (layout != nullptr && layout->kind != kind) return NN_ERR_CD_STRUCTURE;
+  if (layout != nullptr && layout->kind != c->kind) return NN_ERR_CD_STRUCTURE;
 
   // An unknown record is its header plus opaque bytes.
-  const uint32_t canonFixed = layout ? layout->canonicalFixed : CanonicalHeaderSize(kind);
-  const uint32_t hostFixed = layout ? layout->hostFixed : HostHeaderSize(kind);
-  const uint32_t srcFixed = toHost ? canonFixed : hostFixed;
-  const uint32_t dstFixed = toHost ? hostFixed : canonFixed;
-  if (length < srcFixed) return NN_ERR_CD_STRUCTURE;
+  const uint32_t canonFixed = layout ? layout->canonicalFixed : CanonicalHeaderSize(c->kind);
+  const uint32_t hostFixed = layout ? layout->hostFixed : HostHeaderSize(c->kind);
+  c->srcFixed = toHost ? canonFixed : hostFixed;
+  c->dstFixed = toHost ? hostFixed : canonFixed;
+  if (c->length < c->srcFixed) return NN_ERR_CD_STRUCTURE;
 
-  const uint64_t newLength = uint64_t{length} - srcFixed + dstFixed;
-  if (!LengthFits(kind, newLength)) return NN_ERR_CD_STRUCTURE;
+  const uint64_t newLength = uint64_t{c->length} - c->srcFixed + c->dstFixed;
+  if (!LengthFits(c->kind, newLength)) return NN_ERR_CD_STRUCTURE;
+  c->newLength = static_cast<uint32_t>(newLength);
 
-  const uint32_t canonHeader = CanonicalHeaderSize(kind);
   if (layout != nullptr) {
-    // The table keeps fields inside both fixed parts; checked again here so
-    // that a bad table row can never move bytes out of bounds.
-    for (const FieldLayout& f : layout->Fields()) {
-      if (f.canonicalOffset < canonHeader) continue;
-      const uint32_t from = toHost ? f.canonicalOffset : f.hostOffset;
-      const uint32_t to = toHost ? f.hostOffset : f.canonicalOffset;
-      if (from + f.ByteSize() > srcFixed || to + f.ByteSize() > dstFixed) return NN_ERR_CD_STRUCTURE;
-    }
+    c->moves = &MovesOf(layout, toHost);
+    if (!c->moves->sound) return NN_ERR_CD_STRUCTURE;
   }
-
-  try {
-    out->resize(at + static_cast<size_t>(newLength));
-  } catch (const std::bad_alloc&) {
-    return NN_ERR_MEMORY;
-  }
-  uint8_t* dst = out->data() + at;
-  // Bytes no field covers (padding of the fixed part) are zero.
-  std::memset(dst, 0, dstFixed);
-  StoreHeader(dst, toHost, sig, kind, static_cast<uint32_t>(newLength));
-  if (layout != nullptr) {
-    for (const FieldLayout& f : layout->Fields()) {
-      if (f.canonicalOffset < canonHeader) continue;  // the header is rewritten above
-      const uint32_t from = toHost ? f.canonicalOffset : f.hostOffset;
-      const uint32_t to = toHost ? f.hostOffset : f.canonicalOffset;
-      std::memcpy(dst + to, rec + from, f.ByteSize());
-    }
-  }
-  const uint32_t variable = length - srcFixed;
-  if (variable != 0) std::memcpy(dst + dstFixed, rec + srcFixed, variable);
   return NN_OK;
 }
 
+// Writes the planned record (newLength bytes) at dst.
+void WriteConversion(const Conversion& c, const uint8_t* rec, bool toHost, uint8_t* dst) {
+  // Bytes no field covers (padding of the fixed part) are zero.
+  std::memset(dst, 0, c.dstFixed);
+  StoreHeader(dst, toHost, c.sig, c.kind, c.newLength);
+  if (c.moves != nullptr)
+    for (const Span& span : c.moves->spans) std::memcpy(dst + span.to, rec + span.from, span.size);
+  const uint32_t variable = c.length - c.srcFixed;
+  if (variable != 0) std::memcpy(dst + c.dstFixed, rec + c.srcFixed, variable);
+}
+
+// The one converter. `toHost` picks the direction; the field list is walked
+// the same way both ways, only source and destination offsets swap. *out is
+// left as it was when the record does not convert.
 NnStatus Convert(const uint8_t* rec, uint32_t avail, bool toHost, std::vector<uint8_t>* out) {
   if (out == nullptr) return NN_ERR_CD_STRUCTURE;
+  Conversion c;
+  const NnStatus st = PlanConversion(rec, avail, toHost, &c);
+  if (st != NN_OK) return st;
   std::vector<uint8_t> buf;
-  NnStatus st = ConvertInto(rec, avail, toHost, &buf, 0);
-  if (st == NN_OK) out->swap(buf);
-  return st;
+  try {
+    buf.resize(c.newLength);
+  } catch (const std::bad_alloc&) {
+    return NN_ERR_MEMORY;
+  }
+  WriteConversion(c, rec, toHost, buf.data());
+  out->swap(buf);
+  return NN_OK;
 }
 
 bool ReadScalar(const uint8_t* p, size_t avail, uint32_t offset, size_t size, void* value) {
@@ -250,9 +304,14 @@ NnStatus CanonicalToHost(const uint8_t* rec, uint32_t canonicalLength, std::vect
   return Convert(rec, canonicalLength, true, out);
 }
 
-NnStatus CanonicalToHostAt(const uint8_t* rec, uint32_t canonicalLength, std::vector<uint8_t>* out,
-                           size_t at) {
-  return ConvertInto(rec, canonicalLength, true, out, at);
+NnStatus CanonicalToHostIn(const uint8_t* rec, uint32_t canonicalLength, uint8_t* out, size_t room,
+                           uint32_t* hostLength) {
+  Conversion c;
+  const NnStatus st = PlanConversion(rec, canonicalLength, true, &c);
+  if (st != NN_OK) return st;
+  *hostLength = c.newLength;
+  if (c.newLength <= room) WriteConversion(c, rec, true, out);
+  return NN_OK;
 }
 
 NnStatus HostToCanonical(const uint8_t* rec, uint32_t hostLength, std::vector<uint8_t>* out) {

@@ -119,11 +119,12 @@ bool SetHostRecordLength(uint8_t* p, size_t avail, uint32_t length);
 // be stored in the header. NN_ERR_MEMORY when out of memory. On failure *out
 // is left as it was.
 NnStatus CanonicalToHost(const uint8_t* rec, uint32_t canonicalLength, std::vector<uint8_t>* out);
-// The same written into out from byte `at` on, out grown (zero-filled up to
-// `at`) to end with the record; out stays as it was when the record does not
-// convert. Lets a loader convert many records into one area.
-NnStatus CanonicalToHostAt(const uint8_t* rec, uint32_t canonicalLength, std::vector<uint8_t>* out,
-                           size_t at);
+// The same written at out, which has `room` bytes: *hostLength is the
+// converted record's length, and the record is written only when that fits
+// (a loader then grows its area and asks again). Nothing is written when the
+// record does not convert. Lets a loader convert many records into one area.
+NnStatus CanonicalToHostIn(const uint8_t* rec, uint32_t canonicalLength, uint8_t* out, size_t room,
+                           uint32_t* hostLength);
 
 // The exact inverse: CanonicalToHost followed by HostToCanonical gives back the
 // original bytes. Host padding bytes are dropped.
