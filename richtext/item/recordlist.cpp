@@ -387,7 +387,22 @@ RTRecordNode* RecordHotspotEnd(RTRecordNode* begin) {
 
 void RecordListFreeWithAllocator(LSXLsiSession* session, RecordList* list) {
   if (!list) return;
-  while (list->first) RecordListUnlink(session, list, list->first);
+  // Every node goes: each gives back what RecordListUnlink would free, without
+  // relinking its neighbours first.
+  for (RTRecordNode* node = list->first; node;) {
+    RTRecordNode* next = node->next;
+    if ((node->flags & kNodeAuxHandle) && node->aux) {
+      NnMemFree(static_cast<NnHandle>(reinterpret_cast<uintptr_t>(node->aux)));
+      node->aux = nullptr;
+    }
+    if (!(node->flags & kNodeInBlock)) {
+      node->~RTRecordNode();
+      PoolFree(session, node);
+    }
+    node = next;
+  }
+  list->first = list->last = nullptr;
+  list->count = 0;
   if (list->nodeBlock) PoolFree(session, list->nodeBlock);
   if (list->loadArea) PoolFree(session, list->loadArea);
   for (NnHandle h : list->segments) {
