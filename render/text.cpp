@@ -470,6 +470,11 @@ struct RunMarkupKey {
   std::string face, open, close;
 };
 
+// A style delimiter against the one a key kept; mostly both are empty.
+bool SameDelimiter(const std::string& kept, const char* text) {
+  return text[0] == 0 ? kept.empty() : kept == text;
+}
+
 const FontMarkup& RunFontMarkup(const RenderContext* ctx, const uint8_t* font) {
   struct Entry {
     bool used = false;
@@ -498,7 +503,7 @@ const FontMarkup& RunFontMarkup(const RenderContext* ctx, const uint8_t* font) {
       e.key.forcedSize == uint64_t(ctx->forcedFontSize) &&
       e.key.forcedColour == uint64_t(ctx->forcedFontColour) &&
       std::memcmp(e.key.thresholds, ctx->fontSizeThresholds, sizeof e.key.thresholds) == 0 &&
-      e.key.face == face && e.key.open == open && e.key.close == close)
+      e.key.face == face && SameDelimiter(e.key.open, open) && SameDelimiter(e.key.close, close))
     return e.markup;
   RunMarkupKey key;
   std::memcpy(key.font, font, 4);
