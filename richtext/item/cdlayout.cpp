@@ -17,58 +17,13 @@ namespace {
 // word would make a reader take the record for a word-header record.
 constexpr uint32_t kMaxByteLength = 0xFE;
 
-uint16_t LoadU16(const uint8_t* p) {
-  uint16_t v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-uint32_t LoadU32(const uint8_t* p) {
-  uint32_t v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
 void StoreU16(uint8_t* p, uint16_t v) { std::memcpy(p, &v, sizeof v); }
 void StoreU32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, sizeof v); }
 
-HeaderKind KindOfFirstWord(uint16_t word) {
-  switch (word >> 8) {
-    case 0xFF: return HeaderKind::Word;
-    case 0x00: return HeaderKind::Long;
-    default: return HeaderKind::Byte;
-  }
-}
-
-// Reads a header in either layout; the long header's length sits at 2
-// (canonical) or 4 (host).
+// Reads a header in either layout (see detail::ReadHeader in the header).
 bool ReadHeader(const uint8_t* p, size_t avail, bool hostLayout, uint16_t* signature,
                 HeaderKind* kind, uint32_t* length, uint32_t* headerSize) {
-  if (p == nullptr || avail < 2) return false;
-  const uint16_t word = LoadU16(p);
-  const HeaderKind k = KindOfFirstWord(word);
-  const uint32_t size = hostLayout ? HostHeaderSize(k) : CanonicalHeaderSize(k);
-  if (avail < size) return false;
-  uint16_t sig;
-  uint32_t len;
-  switch (k) {
-    case HeaderKind::Byte:
-      sig = static_cast<uint16_t>(word & 0xFF);
-      len = word >> 8;
-      break;
-    case HeaderKind::Word:
-      sig = word;
-      len = LoadU16(p + 2);
-      break;
-    case HeaderKind::Long:
-    default:
-      sig = word;
-      len = LoadU32(p + (hostLayout ? 4 : 2));
-      break;
-  }
-  if (signature) *signature = sig;
-  if (kind) *kind = k;
-  if (length) *length = len;
-  if (headerSize) *headerSize = size;
-  return true;
+  return detail::ReadHeader(p, avail, hostLayout, signature, kind, length, headerSize);
 }
 
 bool SignatureSuitsKind(uint16_t signature, HeaderKind kind) {
@@ -117,6 +72,9 @@ struct Span {
 struct Moves {
   bool sound = true;  // every field lies inside both fixed parts
   std::vector<Span> spans;
+  // The bytes of the written fixed part after its header that no field
+  // covers (padding): they are zero.
+  std::vector<Span> padding;
 };
 
 Moves PlanMoves(const RecordLayout& layout, bool toHost) {
@@ -146,23 +104,49 @@ Moves PlanMoves(const RecordLayout& layout, bool toHost) {
     }
     m.spans.push_back({uint16_t(from), uint16_t(to), uint16_t(size)});
   }
+  const uint32_t dstHeader = toHost ? HostHeaderSize(layout.kind) : canonHeader;
+  std::vector<bool> covered(dstFixed, false);
+  for (const Span& span : m.spans)
+    for (uint32_t i = span.to; i < uint32_t(span.to) + span.size; ++i) covered[i] = true;
+  for (uint32_t i = dstHeader; i < dstFixed;) {
+    if (covered[i]) {
+      ++i;
+      continue;
+    }
+    uint32_t end = i;
+    while (end < dstFixed && !covered[end]) ++end;
+    m.padding.push_back({0, uint16_t(i), uint16_t(end - i)});
+    i = end;
+  }
   return m;
 }
 
-// The moves of a layout one way, planned for every layout of the table at once.
-const Moves& MovesOf(const RecordLayout* layout, bool toHost) {
-  static const std::vector<Moves> plans[2] = {
-      [] {
-        std::vector<Moves> v;
-        for (const RecordLayout& l : AllRecordLayouts()) v.push_back(PlanMoves(l, false));
-        return v;
-      }(),
-      [] {
-        std::vector<Moves> v;
-        for (const RecordLayout& l : AllRecordLayouts()) v.push_back(PlanMoves(l, true));
-        return v;
-      }()};
-  return plans[toHost ? 1 : 0][size_t(layout - AllRecordLayouts().data())];
+// Every record of every item asks for its layout and moves: an index by
+// signature answers at once, with the moves of every layout planned both ways.
+struct LayoutIndex {
+  std::vector<const RecordLayout*> bySignature;
+  const RecordLayout* first = nullptr;  // of the table
+  std::vector<Moves> moves[2];          // canonical, then host, by layout
+  const Moves& MovesOf(const RecordLayout* layout, bool toHost) const {
+    return moves[toHost ? 1 : 0][size_t(layout - first)];
+  }
+};
+
+const LayoutIndex& Index() {
+  static const LayoutIndex index = [] {
+    LayoutIndex x;
+    x.bySignature.assign(0x10000, nullptr);
+    const std::span<const RecordLayout> all = AllRecordLayouts();
+    x.first = all.data();
+    // The first of equal signatures wins, as the search of the sorted table found it.
+    for (auto it = all.rbegin(); it != all.rend(); ++it) x.bySignature[it->signature] = &*it;
+    for (const RecordLayout& l : all) {
+      x.moves[0].push_back(PlanMoves(l, false));
+      x.moves[1].push_back(PlanMoves(l, true));
+    }
+    return x;
+  }();
+  return index;
 }
 
 // A record's conversion one way, read from its header and its layout.
@@ -181,7 +165,8 @@ NnStatus PlanConversion(const uint8_t* rec, uint32_t avail, bool toHost, Convers
     return NN_ERR_CD_STRUCTURE;
   if (c->length < headerSize || c->length > avail) return NN_ERR_CD_STRUCTURE;
 
-  const RecordLayout* layout = FindRecordLayout(c->sig);
+  const LayoutIndex& index = Index();
+  const RecordLayout* layout = index.bySignature[c->sig];
   // A known signature stored with another header kind is not the record the
   // table describes (e.g. a byte signature behind a long header).
   if (layout != nullptr && layout->kind != c->kind) return NN_ERR_CD_STRUCTURE;
@@ -198,7 +183,7 @@ NnStatus PlanConversion(const uint8_t* rec, uint32_t avail, bool toHost, Convers
   c->newLength = static_cast<uint32_t>(newLength);
 
   if (layout != nullptr) {
-    c->moves = &MovesOf(layout, toHost);
+    c->moves = &index.MovesOf(layout, toHost);
     if (!c->moves->sound) return NN_ERR_CD_STRUCTURE;
   }
   return NN_OK;
@@ -206,11 +191,13 @@ NnStatus PlanConversion(const uint8_t* rec, uint32_t avail, bool toHost, Convers
 
 // Writes the planned record (newLength bytes) at dst.
 void WriteConversion(const Conversion& c, const uint8_t* rec, bool toHost, uint8_t* dst) {
-  // Bytes no field covers (padding of the fixed part) are zero.
-  std::memset(dst, 0, c.dstFixed);
+  // The header is written whole; bytes no field covers (padding of the fixed
+  // part) are zero.
   StoreHeader(dst, toHost, c.sig, c.kind, c.newLength);
-  if (c.moves != nullptr)
+  if (c.moves != nullptr) {
+    for (const Span& pad : c.moves->padding) std::memset(dst + pad.to, 0, pad.size);
     for (const Span& span : c.moves->spans) std::memcpy(dst + span.to, rec + span.from, span.size);
+  }
   const uint32_t variable = c.length - c.srcFixed;
   if (variable != 0) std::memcpy(dst + c.dstFixed, rec + c.srcFixed, variable);
 }
@@ -243,15 +230,7 @@ bool ReadScalar(const uint8_t* p, size_t avail, uint32_t offset, size_t size, vo
 }  // namespace
 
 const RecordLayout* FindRecordLayout(uint16_t signature) {
-  // Every record of every item asks: an index by signature answers at once.
-  static const std::vector<const RecordLayout*> bySignature = [] {
-    std::vector<const RecordLayout*> index(0x10000, nullptr);
-    const std::span<const RecordLayout> all = AllRecordLayouts();
-    // The first of equal signatures wins, as the search of the sorted table found it.
-    for (auto it = all.rbegin(); it != all.rend(); ++it) index[it->signature] = &*it;
-    return index;
-  }();
-  return bySignature[signature];
+  return Index().bySignature[signature];
 }
 
 const FieldLayout* FindField(const RecordLayout& layout, std::string_view name) {
@@ -272,11 +251,6 @@ int32_t CanonicalFieldOffset(uint16_t signature, std::string_view name) {
   const RecordLayout* layout = FindRecordLayout(signature);
   const FieldLayout* f = layout ? FindField(*layout, name) : nullptr;
   return f ? int32_t{f->canonicalOffset} : -1;
-}
-
-bool ReadCanonicalHeader(const uint8_t* p, size_t avail, uint16_t* signature, HeaderKind* kind,
-                         uint32_t* length, uint32_t* headerSize) {
-  return ReadHeader(p, avail, false, signature, kind, length, headerSize);
 }
 
 bool ReadHostHeader(const uint8_t* p, size_t avail, uint16_t* signature, HeaderKind* kind,

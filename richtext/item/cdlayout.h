@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -90,8 +91,8 @@ constexpr uint32_t HostHeaderSize(HeaderKind kind) {
 // else a byte header (signature in the low byte, length in the high byte).
 // `length` is the record length the header states (header included). False
 // when the header does not fit in `avail` bytes.
-bool ReadCanonicalHeader(const uint8_t* p, size_t avail, uint16_t* signature, HeaderKind* kind,
-                         uint32_t* length, uint32_t* headerSize);
+inline bool ReadCanonicalHeader(const uint8_t* p, size_t avail, uint16_t* signature,
+                                HeaderKind* kind, uint32_t* length, uint32_t* headerSize);
 
 // The same for a host-layout record (long header: sig u16, 2 pad bytes, len u32).
 bool ReadHostHeader(const uint8_t* p, size_t avail, uint16_t* signature, HeaderKind* kind,
@@ -202,6 +203,56 @@ inline void Put16(uint8_t* p, uint32_t offset, uint16_t v) {
 }
 inline void Put32(uint8_t* p, uint32_t offset, uint32_t v) {
   for (int i = 0; i < 4; ++i) p[offset + i] = uint8_t(v >> (8 * i));
+}
+
+// Canonical headers are read for every record of every item loaded: the
+// reader is inline.
+namespace detail {
+
+// Reads a header in either layout; the long header's length sits at 2
+// (canonical) or 4 (host).
+inline bool ReadHeader(const uint8_t* p, size_t avail, bool hostLayout, uint16_t* signature,
+                       HeaderKind* kind, uint32_t* length, uint32_t* headerSize) {
+  if (p == nullptr || avail < 2) return false;
+  uint16_t word;
+  std::memcpy(&word, p, sizeof word);
+  const HeaderKind k = (word >> 8) == 0xFF ? HeaderKind::Word
+                       : (word >> 8) == 0x00 ? HeaderKind::Long
+                                             : HeaderKind::Byte;
+  const uint32_t size = hostLayout ? HostHeaderSize(k) : CanonicalHeaderSize(k);
+  if (avail < size) return false;
+  uint16_t sig;
+  uint32_t len;
+  switch (k) {
+    case HeaderKind::Byte:
+      sig = static_cast<uint16_t>(word & 0xFF);
+      len = word >> 8;
+      break;
+    case HeaderKind::Word: {
+      uint16_t w;
+      std::memcpy(&w, p + 2, sizeof w);
+      sig = word;
+      len = w;
+      break;
+    }
+    case HeaderKind::Long:
+    default:
+      sig = word;
+      std::memcpy(&len, p + (hostLayout ? 4 : 2), sizeof len);
+      break;
+  }
+  if (signature) *signature = sig;
+  if (kind) *kind = k;
+  if (length) *length = len;
+  if (headerSize) *headerSize = size;
+  return true;
+}
+
+}  // namespace detail
+
+inline bool ReadCanonicalHeader(const uint8_t* p, size_t avail, uint16_t* signature,
+                                HeaderKind* kind, uint32_t* length, uint32_t* headerSize) {
+  return detail::ReadHeader(p, avail, false, signature, kind, length, headerSize);
 }
 
 }  // namespace kv::cd

@@ -78,8 +78,25 @@ class LoadArea {
   LoadArea(const LoadArea&) = delete;
   LoadArea& operator=(const LoadArea&) = delete;
 
-  // Where the next record goes: the 8-byte boundary after the last one.
-  size_t Next() const { return (used_ + 7) & ~size_t(7); }
+  // Where the next record goes: the 8-byte boundary after the last one, the
+  // bytes before it zeroed.
+  size_t Next() {
+    const size_t at = Aligned();
+    ZeroGap(at);
+    return at;
+  }
+  size_t Aligned() const { return (used_ + 7) & ~size_t(7); }
+  // Zeroes the bytes from the last record's end to `at` (the record written
+  // at `at` then covers what else is zeroed).
+  void ZeroGap(size_t at) {
+    if (!data_) return;
+    if (used_ + 8 <= capacity_) {
+      const uint64_t zero = 0;
+      std::memcpy(data_ + used_, &zero, sizeof zero);
+      return;
+    }
+    for (size_t i = used_; i < at && i < capacity_; ++i) data_[i] = 0;
+  }
   uint8_t* At(size_t at) { return data_ ? data_ + at : nullptr; }
   size_t RoomAt(size_t at) const { return data_ && at <= capacity_ ? capacity_ - at : 0; }
   // Makes room for `need` bytes in all.
@@ -94,13 +111,11 @@ class LoadArea {
     }
     data_ = bigger;
     capacity_ = grown;
+    ZeroGap(Aligned());
     return true;
   }
-  // Takes the record written at `at` (from Next()); the bytes before it are zero.
-  void Commit(size_t at, size_t size) {
-    for (size_t i = used_; i < at; ++i) data_[i] = 0;
-    used_ = at + size;
-  }
+  // Takes the record written at `at` (from Next()).
+  void Commit(size_t at, size_t size) { used_ = at + size; }
   size_t used() const { return used_; }
   // Hands the block over (null when nothing was appended).
   uint8_t* Take() {
