@@ -13,9 +13,17 @@
 #include "lsxsessi.h"
 #include "nn/nn.h"
 
+// The free blocks of one size, oldest first: the oldest is reused first.
+struct FreeList {
+  PoolBlock* first = nullptr;
+  PoolBlock* last = nullptr;
+};
+
 struct MemoryPool {
   std::unordered_map<const void*, PoolBlock*> byData;  // every block but the shared one
-  std::multimap<size_t, PoolBlock*> freeBySize;        // blocks held for reuse
+  // Blocks held for reuse, by size. A size keeps its (possibly empty) list:
+  // blocks come and go without allocating.
+  std::map<size_t, FreeList> freeBySize;
   PoolBlock sharedBlock;
   char sharedByte[1] = {0};
   PoolStats stats;
@@ -127,11 +135,19 @@ PoolBlock* PoolAllocBlock(MemoryPool* pool, uint32_t line, const char* file, siz
   PoolBlock* block = nullptr;
   bool reused = false;
   if (cls <= kPoolLargestClass) {
-    // Reuse a free block of this size or of up to twice it.
-    auto it = pool->freeBySize.lower_bound(cls);
-    if (it != pool->freeBySize.end() && it->first <= 2 * cls) {
-      block = it->second;
-      pool->freeBySize.erase(it);
+    // Reuse a free block of this size or of up to twice it: the oldest of
+    // the smallest size that has one.
+    for (auto it = pool->freeBySize.lower_bound(cls);
+         it != pool->freeBySize.end() && it->first <= 2 * cls; ++it) {
+      FreeList& list = it->second;
+      if (!list.first) continue;
+      block = list.first;
+      list.first = block->nextFree;
+      if (!list.first) list.last = nullptr;
+      block->nextFree = nullptr;
+      break;
+    }
+    if (block) {
       pool->stats.freeBlocks--;
       pool->stats.freeBytes -= block->size;
       pool->stats.reuses++;
@@ -202,7 +218,13 @@ void PoolFreeBlock(MemoryPool* pool, PoolBlock* block) {
     return;
   }
   try {
-    pool->freeBySize.emplace(block->size, block);
+    FreeList& list = pool->freeBySize[block->size];
+    block->nextFree = nullptr;
+    if (list.last)
+      list.last->nextFree = block;
+    else
+      list.first = block;
+    list.last = block;
   } catch (...) {
     Destroy(pool, block);  // cannot keep it; give it back instead
     return;
@@ -240,11 +262,14 @@ uint32_t PoolTrim(MemoryPool* pool) {
   if (!pool) return 0;
   uint32_t released = 0;
   for (auto& entry : pool->freeBySize) {
-    PoolBlock* block = entry.second;
-    pool->byData.erase(block->data);
-    std::free(block->data);
-    delete block;
-    released++;
+    for (PoolBlock* block = entry.second.first; block;) {
+      PoolBlock* next = block->nextFree;
+      pool->byData.erase(block->data);
+      std::free(block->data);
+      delete block;
+      released++;
+      block = next;
+    }
   }
   pool->freeBySize.clear();
   pool->stats.freeBlocks = 0;

@@ -32,6 +32,7 @@ struct PoolBlock {
   bool inUse = false;
   bool own = false;         // an allocation of its own (above 65,406 bytes)
   bool shared = false;      // the shared one-byte block
+  PoolBlock* nextFree = nullptr;  // the block freed after it, of its size (while free)
 };
 
 // Largest class block; larger requests get their own allocation.

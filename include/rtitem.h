@@ -126,6 +126,9 @@ class TorvoRTItem : public SessionListed {
   // Copies the face name of the id into name (kFaceNameSize + 1 bytes); 0 when
   // the id is absent (name untouched).
   int FindFaceByID(uint8_t faceId, char* name) const;
+  // The face name of the id where the table keeps it (NUL-terminated, at most
+  // kFaceNameSize characters); null when the id is absent.
+  const char* FaceNameOf(uint8_t faceId) const;
   // The id of a face name (case-insensitive), adding it to the table when
   // `add` and absent; -1 when absent and not added (or the table is full).
   int FindFaceByName(const char* name, bool add);

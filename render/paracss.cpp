@@ -465,10 +465,17 @@ size_t FormatParagraphCss(RenderContext* ctx, const RTRecordNode* definition, ch
   };
   constexpr size_t kEntries = 64;
   thread_local std::vector<Entry> entries(kEntries);
-  uint32_t hash = 2166136261u;
-  for (uint32_t i = 0; i < key.length; ++i) hash = (hash ^ key.bytes[i]) * 16777619u;
-  hash = (hash ^ (key.inTable ? 1u : 0u) ^ (key.inCell ? 2u : 0u)) * 16777619u;
-  Entry& e = entries[hash % kEntries];
+  // The slot, from the definition's bytes a word at a time (the key's bytes
+  // past its length are zero).
+  uint64_t hash = 0xCBF29CE484222325ull;
+  for (uint32_t i = 0; i < key.length; i += 8) {
+    uint64_t word;
+    std::memcpy(&word, key.bytes + i, sizeof word);
+    hash = (hash ^ word) * 0x100000001B3ull;
+    hash ^= hash >> 29;
+  }
+  hash = (hash ^ (key.inTable ? 1u : 0u) ^ (key.inCell ? 2u : 0u)) * 0x100000001B3ull;
+  Entry& e = entries[(hash ^ (hash >> 32)) % kEntries];
   if (e.used && e.key == key) {
     std::memcpy(out, e.css.c_str(), e.css.size() + 1);
     ctx->rightToLeftSeen = e.rightToLeftSeenAfter;

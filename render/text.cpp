@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "host/color.h"
@@ -259,17 +260,19 @@ void CopyFaceName(const char* from, char* name, size_t nameSize) {
   name[n] = 0;
 }
 
+// The face's name in place: the item's, else the one the options gave; null
+// when neither has one.
+const char* FaceNameSource(const RenderContext* ctx, uint8_t face) {
+  const char* name = ctx->item != nullptr ? ctx->item->FaceNameOf(face) : nullptr;
+  if (name != nullptr && name[0] != 0) return name;
+  return ctx->faceNames[face][0] != 0 ? ctx->faceNames[face] : nullptr;
+}
+
 bool FaceName(const RenderContext* ctx, uint8_t face, char* name, size_t nameSize) {
-  char buffer[kFaceNameSize + 32] = {};
-  if (ctx->item != nullptr && ctx->item->FindFaceByID(face, buffer) && buffer[0] != 0) {
-    CopyFaceName(buffer, name, nameSize);
-    return true;
-  }
-  if (ctx->faceNames[face][0] != 0) {
-    CopyFaceName(ctx->faceNames[face], name, nameSize);
-    return true;
-  }
-  return false;
+  const char* from = FaceNameSource(ctx, face);
+  if (from == nullptr) return false;
+  CopyFaceName(from, name, nameSize);
+  return true;
 }
 
 bool IsGenericFamily(const char* name, size_t n) {
@@ -465,14 +468,12 @@ struct RunMarkupKey {
   uint16_t thresholds[6] = {};
   uint64_t forcedFace = 0, forcedSize = 0, forcedColour = 0;
   std::string face, open, close;
-  bool operator==(const RunMarkupKey& o) const {
-    return std::memcmp(font, o.font, 4) == 0 && std::memcmp(base, o.base, 4) == 0 &&
-           standardFonts == o.standardFonts && forcedFace == o.forcedFace &&
-           forcedSize == o.forcedSize && forcedColour == o.forcedColour &&
-           std::memcmp(thresholds, o.thresholds, sizeof thresholds) == 0 && face == o.face &&
-           open == o.open && close == o.close;
-  }
 };
+
+// A style delimiter against the one a key kept; mostly both are empty.
+bool SameDelimiter(const std::string& kept, const char* text) {
+  return text[0] == 0 ? kept.empty() : kept == text;
+}
 
 const FontMarkup& RunFontMarkup(const RenderContext* ctx, const uint8_t* font) {
   struct Entry {
@@ -482,6 +483,28 @@ const FontMarkup& RunFontMarkup(const RenderContext* ctx, const uint8_t* font) {
   };
   constexpr size_t kEntries = 256;
   thread_local std::vector<Entry> entries(kEntries);
+  // The face name as FaceName gives it: at most kFaceNameSize characters.
+  const char* faceSource = FaceNameSource(ctx, font[0]);
+  const std::string_view face(faceSource ? faceSource : "",
+                              faceSource ? strnlen(faceSource, kFaceNameSize) : 0);
+  const char* open = ctx->styleDelimiterOpen ? ctx->styleDelimiterOpen : "";
+  const char* close = ctx->styleDelimiterClose ? ctx->styleDelimiterClose : "";
+  // The slot: the font against the base font.
+  uint32_t hash = 2166136261u;
+  for (int i = 0; i < 4; ++i) hash = (hash ^ font[i]) * 16777619u;
+  for (int i = 0; i < 4; ++i) hash = (hash ^ ctx->baseFont[i]) * 16777619u;
+  Entry& e = entries[hash % kEntries];
+  // Most runs find their entry: it is compared with the inputs as they stand,
+  // and a key is built only for a new one.
+  if (e.used && std::memcmp(e.key.font, font, 4) == 0 &&
+      std::memcmp(e.key.base, ctx->baseFont, 4) == 0 &&
+      e.key.standardFonts == (ctx->renderFlagsA & 0x8) &&
+      e.key.forcedFace == uint64_t(ctx->forcedFontFace) &&
+      e.key.forcedSize == uint64_t(ctx->forcedFontSize) &&
+      e.key.forcedColour == uint64_t(ctx->forcedFontColour) &&
+      std::memcmp(e.key.thresholds, ctx->fontSizeThresholds, sizeof e.key.thresholds) == 0 &&
+      e.key.face == face && SameDelimiter(e.key.open, open) && SameDelimiter(e.key.close, close))
+    return e.markup;
   RunMarkupKey key;
   std::memcpy(key.font, font, 4);
   std::memcpy(key.base, ctx->baseFont, 4);
@@ -490,16 +513,9 @@ const FontMarkup& RunFontMarkup(const RenderContext* ctx, const uint8_t* font) {
   key.forcedFace = uint64_t(ctx->forcedFontFace);
   key.forcedSize = uint64_t(ctx->forcedFontSize);
   key.forcedColour = uint64_t(ctx->forcedFontColour);
-  char face[kFaceNameSize + 32] = {};
-  if (FaceName(ctx, font[0], face, sizeof face)) key.face = face;
-  key.open = ctx->styleDelimiterOpen ? ctx->styleDelimiterOpen : "";
-  key.close = ctx->styleDelimiterClose ? ctx->styleDelimiterClose : "";
-  // The slot: the font against the base font.
-  uint32_t hash = 2166136261u;
-  for (int i = 0; i < 4; ++i) hash = (hash ^ font[i]) * 16777619u;
-  for (int i = 0; i < 4; ++i) hash = (hash ^ key.base[i]) * 16777619u;
-  Entry& e = entries[hash % kEntries];
-  if (e.used && e.key == key) return e.markup;
+  key.face = face;
+  key.open = open;
+  key.close = close;
   e.markup = FontMarkup();
   BuildFontMarkup(ctx, font, ctx->baseFont, nullptr, 0, &e.markup);
   e.key = std::move(key);
@@ -568,40 +584,45 @@ NnStatus ProcessXMLText(RenderContext* ctx, uint16_t /*endType*/, uint32_t blank
   if (ctx->outputCursor == nullptr) return NN_ERR_MEMORY;
   const uint8_t* font = node->data + 4;
 
-  // The run: this record and the text records after it in the same font.
-  struct Piece {
-    const char* text;
-    size_t length;
-  };
-  // Kept from run to run: a run costs no allocation once the longest is met.
-  thread_local std::vector<Piece> pieces;
-  pieces.clear();
+  // The run: this record and the text records after it in the same font (or
+  // the substituted text), each record's text one piece.
   RTRecordNode* last = node;
+  const char* substitute = nullptr;
+  size_t substituteLength = 0;
   if (ctx->substituteText) {
     if (ctx->session != nullptr && ctx->session->globals != nullptr) {
       const char* block = ctx->session->globals->workBuffer1;
       uint16_t length = 0;
       std::memcpy(&length, block + 16, 2);
       if (length > kWorkBlockSize - 18) length = uint16_t(kWorkBlockSize - 18);
-      pieces.push_back({block + 18, length});
+      substitute = block + 18;
+      substituteLength = length;
     }
   } else {
-    pieces.push_back({reinterpret_cast<const char*>(node->data) + 8, node->length - 8});
     for (RTRecordNode* n = node->next; n != nullptr; n = n->next) {
       // A record with a colour of its own starts a run of its own.
       if (n->signature != node->signature || n->data == nullptr || n->length < 8 ||
           std::memcmp(n->data + 4, font, 4) != 0 || (n->next && n->next->signature == 0x00D2))
         break;
       if (ctx->lastRecord != nullptr && n->sequence > ctx->lastRecord->sequence) break;
-      pieces.push_back({reinterpret_cast<const char*>(n->data) + 8, n->length - 8});
       last = n;
     }
   }
+  // Calls `f(text, length)` for each piece in order while it returns true.
+  const auto eachPiece = [&](auto f) {
+    if (ctx->substituteText) return substitute == nullptr || f(substitute, substituteLength);
+    for (RTRecordNode* n = node;; n = n->next) {
+      if (!f(reinterpret_cast<const char*>(n->data) + 8, size_t(n->length - 8))) return false;
+      if (n == last) return true;
+    }
+  };
 
   bool blank = true;
-  for (const Piece& p : pieces)
-    for (size_t i = 0; i < p.length && blank; ++i)
-      if (p.text[i] != ' ' && p.text[i] != '\t') blank = false;
+  eachPiece([&](const char* text, size_t length) {
+    for (size_t i = 0; i < length && blank; ++i)
+      if (text[i] != ' ' && text[i] != '\t') blank = false;
+    return blank;
+  });
 
   char* const start = ctx->outputCursor;
   bool ok = true;
@@ -612,15 +633,18 @@ NnStatus ProcessXMLText(RenderContext* ctx, uint16_t /*endType*/, uint32_t blank
     FontMarkup coloured;
     if (rgb) BuildFontMarkup(ctx, font, ctx->baseFont, rgb, 0, &coloured);
     const FontMarkup& m = rgb ? coloured : RunFontMarkup(ctx, font);
-    ok = m.open.empty() || RenderAppend(ctx, m.open.c_str());
-    for (size_t k = 0; ok && k < pieces.size(); ++k) {
-      size_t written = 0;
-      ok = RenderTextCharacters(ctx, pieces[k].text, pieces[k].length, nullptr, 0, 0, 0, 1,
-                                ctx->outputCursor, RenderRoom(ctx) + 1, &written);
-      if (ok) ctx->outputCursor += written;
+    ok = m.open.empty() || RenderAppendN(ctx, m.open.data(), m.open.size());
+    if (ok) {
+      ok = eachPiece([&](const char* text, size_t length) {
+        size_t written = 0;
+        const bool fitted = RenderTextCharacters(ctx, text, length, nullptr, 0, 0, 0, 1,
+                                                 ctx->outputCursor, RenderRoom(ctx) + 1, &written);
+        if (fitted) ctx->outputCursor += written;
+        return fitted;
+      });
     }
     for (auto it = m.closings.rbegin(); ok && it != m.closings.rend(); ++it)
-      ok = RenderAppend(ctx, it->c_str());
+      ok = RenderAppendN(ctx, it->data(), it->size());
   }
   char* note = ctx->hotspot.disabledActionNote;
   if (ok && note[0] != 0) {

@@ -1,8 +1,13 @@
 // The text-or-formula writers: platform text, or the result of a compiled
 // formula, written as HTML text with character references.
+#include <bit>
 #include <cstdio>
 #include <cstring>
 #include <string>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "lsxsessi.h"
 #include "render/render.h"
@@ -59,6 +64,57 @@ struct Sink {
     return Put(buffer, size_t(n));
   }
 };
+
+// Characters that go out as they stand: printable ASCII but for the markup
+// characters, with the ampersand and the space by the caller's choice.
+struct PlainTables {
+  bool byte[4][256];
+  constexpr PlainTables() : byte() {
+    for (int t = 0; t < 4; ++t) {
+      for (int c = 33; c <= 126; ++c) byte[t][c] = true;
+      byte[t][uint8_t('&')] = (t & 1) != 0;
+      byte[t][uint8_t('<')] = byte[t][uint8_t('>')] = false;
+      byte[t][uint8_t('"')] = byte[t][uint8_t('\'')] = false;
+      byte[t][uint8_t(' ')] = (t & 2) != 0;
+    }
+  }
+};
+constexpr PlainTables kPlain;
+
+// Where the stretch of plain characters from `from` ends. Text is mostly
+// plain: sixteen bytes are tested at once where the processor allows.
+size_t PlainEnd(const char* text, size_t from, size_t length, bool ampersand, bool space) {
+  const bool* plain = kPlain.byte[(ampersand ? 1 : 0) | (space ? 2 : 0)];
+  size_t i = from;
+#if defined(__SSE2__)
+  // Signed bytes: one comparison keeps 0x21..0x7F (0x20..0x7F with the
+  // space), then the delete and the markup characters are taken out.
+  const __m128i above = _mm_set1_epi8(space ? 0x1F : 0x20);
+  const __m128i del = _mm_set1_epi8(0x7F), lt = _mm_set1_epi8('<'), gt = _mm_set1_epi8('>');
+  const __m128i quot = _mm_set1_epi8('"'), apos = _mm_set1_epi8('\'');
+  const __m128i amp = _mm_set1_epi8(ampersand ? '<' : '&');  // '<' again: no ampersand test
+  // A bit for each of the sixteen bytes at `at` that is not plain.
+  const auto others = [&](size_t at) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + at));
+    const __m128i special =
+        _mm_or_si128(_mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(x, del), _mm_cmpeq_epi8(x, lt)),
+                                  _mm_or_si128(_mm_cmpeq_epi8(x, gt), _mm_cmpeq_epi8(x, quot))),
+                     _mm_or_si128(_mm_cmpeq_epi8(x, apos), _mm_cmpeq_epi8(x, amp)));
+    const __m128i ok = _mm_andnot_si128(special, _mm_cmpgt_epi8(x, above));
+    return ~unsigned(_mm_movemask_epi8(ok)) & 0xFFFFu;
+  };
+  for (; i + 16 <= length; i += 16)
+    if (const unsigned mask = others(i)) return i + size_t(std::countr_zero(mask));
+  if (i < length && length >= 16) {
+    // The last bytes: the sixteen that end the text, those already seen left out.
+    const size_t at = length - 16;
+    const unsigned mask = others(at) & (0xFFFFu << (i - at));
+    return mask ? at + size_t(std::countr_zero(mask)) : length;
+  }
+#endif
+  while (i < length && plain[uint8_t(text[i])]) ++i;
+  return i;
+}
 
 uint32_t ReadSettingsU16(const void* settings, size_t offset) {
   uint16_t value = 0;
@@ -151,28 +207,13 @@ bool RenderTextCharacters(const RenderContext* ctx, const char* text, size_t len
   const char* lineBreak = ctx->outputKind == kOutputXhtml ? "<br />" : "<br>";
   Tables tables;
 
-  // Characters that go out as they stand are copied a stretch at a time; the
-  // table of them depends on how ampersands and spaces are written.
-  struct PlainTables {
-    bool byte[4][256] = {};
-    PlainTables() {
-      for (int t = 0; t < 4; ++t) {
-        for (int c = 33; c <= 126; ++c) byte[t][c] = true;
-        byte[t][uint8_t('&')] = (t & 1) != 0;
-        byte[t][uint8_t('<')] = byte[t][uint8_t('>')] = false;
-        byte[t][uint8_t('"')] = byte[t][uint8_t('\'')] = false;
-        byte[t][uint8_t(' ')] = (t & 2) != 0;
-      }
-    }
-  };
-  static const PlainTables kPlain;
+  // Characters that go out as they stand are copied a stretch at a time;
+  // which they are depends on how ampersands and spaces are written.
   const bool plainSpace = keepAmpersands || (!allSpaces && !preserve);
-  const bool* plainByte = kPlain.byte[(keepAmpersands ? 1 : 0) | (plainSpace ? 2 : 0)];
 
   size_t i = 0;
   while (i < length && !sink.full) {
-    size_t plain = i;
-    while (plain < length && plainByte[uint8_t(text[plain])]) ++plain;
+    const size_t plain = PlainEnd(text, i, length, keepAmpersands != 0, plainSpace);
     if (plain > i) {
       size_t n = plain - i;
       const size_t room = sink.capacity - sink.used;

@@ -17,58 +17,13 @@ namespace {
 // word would make a reader take the record for a word-header record.
 constexpr uint32_t kMaxByteLength = 0xFE;
 
-uint16_t LoadU16(const uint8_t* p) {
-  uint16_t v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-uint32_t LoadU32(const uint8_t* p) {
-  uint32_t v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
 void StoreU16(uint8_t* p, uint16_t v) { std::memcpy(p, &v, sizeof v); }
 void StoreU32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, sizeof v); }
 
-HeaderKind KindOfFirstWord(uint16_t word) {
-  switch (word >> 8) {
-    case 0xFF: return HeaderKind::Word;
-    case 0x00: return HeaderKind::Long;
-    default: return HeaderKind::Byte;
-  }
-}
-
-// Reads a header in either layout; the long header's length sits at 2
-// (canonical) or 4 (host).
+// Reads a header in either layout (see detail::ReadHeader in the header).
 bool ReadHeader(const uint8_t* p, size_t avail, bool hostLayout, uint16_t* signature,
                 HeaderKind* kind, uint32_t* length, uint32_t* headerSize) {
-  if (p == nullptr || avail < 2) return false;
-  const uint16_t word = LoadU16(p);
-  const HeaderKind k = KindOfFirstWord(word);
-  const uint32_t size = hostLayout ? HostHeaderSize(k) : CanonicalHeaderSize(k);
-  if (avail < size) return false;
-  uint16_t sig;
-  uint32_t len;
-  switch (k) {
-    case HeaderKind::Byte:
-      sig = static_cast<uint16_t>(word & 0xFF);
-      len = word >> 8;
-      break;
-    case HeaderKind::Word:
-      sig = word;
-      len = LoadU16(p + 2);
-      break;
-    case HeaderKind::Long:
-    default:
-      sig = word;
-      len = LoadU32(p + (hostLayout ? 4 : 2));
-      break;
-  }
-  if (signature) *signature = sig;
-  if (kind) *kind = k;
-  if (length) *length = len;
-  if (headerSize) *headerSize = size;
-  return true;
+  return detail::ReadHeader(p, avail, hostLayout, signature, kind, length, headerSize);
 }
 
 bool SignatureSuitsKind(uint16_t signature, HeaderKind kind) {
@@ -108,76 +63,162 @@ bool LengthFits(HeaderKind kind, uint64_t length) {
   return false;
 }
 
-// The one converter. `toHost` picks the direction; the field list is walked
-// the same way both ways, only source and destination offsets swap.
-// Converts the record at rec into out from byte `at` on (out grows to hold
-// it). Nothing is written when the record does not convert.
-NnStatus ConvertInto(const uint8_t* rec, uint32_t avail, bool toHost, std::vector<uint8_t>* out,
-                     size_t at) {
-  if (out == nullptr) return NN_ERR_CD_STRUCTURE;
+// How the fixed part of a record moves one way: runs of bytes that lie
+// together in both layouts, merged from the field list once. The header is
+// not among them: it is written anew.
+struct Span {
+  uint16_t from, to, size;
+};
+struct Moves {
+  bool sound = true;  // every field lies inside both fixed parts
+  std::vector<Span> spans;
+  // The bytes of the written fixed part after its header that no field
+  // covers (padding): they are zero.
+  std::vector<Span> padding;
+};
+
+Moves PlanMoves(const RecordLayout& layout, bool toHost) {
+  Moves m;
+  const uint32_t canonHeader = CanonicalHeaderSize(layout.kind);
+  const uint32_t srcFixed = toHost ? layout.canonicalFixed : layout.hostFixed;
+  const uint32_t dstFixed = toHost ? layout.hostFixed : layout.canonicalFixed;
+  for (const FieldLayout& f : layout.Fields()) {
+    if (f.canonicalOffset < canonHeader) continue;  // the header is rewritten
+    const uint32_t from = toHost ? f.canonicalOffset : f.hostOffset;
+    const uint32_t to = toHost ? f.hostOffset : f.canonicalOffset;
+    const uint32_t size = f.ByteSize();
+    // The table keeps fields inside both fixed parts; checked here so that a
+    // bad table row can never move bytes out of bounds.
+    if (from + size > srcFixed || to + size > dstFixed) {
+      m.sound = false;
+      m.spans.clear();
+      return m;
+    }
+    if (size == 0) continue;
+    if (!m.spans.empty()) {
+      Span& last = m.spans.back();
+      if (last.from + last.size == from && last.to + last.size == to) {
+        last.size = uint16_t(last.size + size);
+        continue;
+      }
+    }
+    m.spans.push_back({uint16_t(from), uint16_t(to), uint16_t(size)});
+  }
+  const uint32_t dstHeader = toHost ? HostHeaderSize(layout.kind) : canonHeader;
+  std::vector<bool> covered(dstFixed, false);
+  for (const Span& span : m.spans)
+    for (uint32_t i = span.to; i < uint32_t(span.to) + span.size; ++i) covered[i] = true;
+  for (uint32_t i = dstHeader; i < dstFixed;) {
+    if (covered[i]) {
+      ++i;
+      continue;
+    }
+    uint32_t end = i;
+    while (end < dstFixed && !covered[end]) ++end;
+    m.padding.push_back({0, uint16_t(i), uint16_t(end - i)});
+    i = end;
+  }
+  return m;
+}
+
+// Every record of every item asks for its layout and moves: an index by
+// signature answers at once, with the moves of every layout planned both ways.
+struct LayoutIndex {
+  std::vector<const RecordLayout*> bySignature;
+  const RecordLayout* first = nullptr;  // of the table
+  std::vector<Moves> moves[2];          // canonical, then host, by layout
+  const Moves& MovesOf(const RecordLayout* layout, bool toHost) const {
+    return moves[toHost ? 1 : 0][size_t(layout - first)];
+  }
+};
+
+const LayoutIndex& Index() {
+  static const LayoutIndex index = [] {
+    LayoutIndex x;
+    x.bySignature.assign(0x10000, nullptr);
+    const std::span<const RecordLayout> all = AllRecordLayouts();
+    x.first = all.data();
+    // The first of equal signatures wins, as the search of the sorted table found it.
+    for (auto it = all.rbegin(); it != all.rend(); ++it) x.bySignature[it->signature] = &*it;
+    for (const RecordLayout& l : all) {
+      x.moves[0].push_back(PlanMoves(l, false));
+      x.moves[1].push_back(PlanMoves(l, true));
+    }
+    return x;
+  }();
+  return index;
+}
+
+// A record's conversion one way, read from its header and its layout.
+struct Conversion {
   uint16_t sig = 0;
   HeaderKind kind = HeaderKind::Byte;
-  uint32_t length = 0;
-  uint32_t headerSize = 0;
-  if (!ReadHeader(rec, avail, !toHost, &sig, &kind, &length, &headerSize))
-    return NN_ERR_CD_STRUCTURE;
-  if (length < headerSize || length > avail) return NN_ERR_CD_STRUCTURE;
+  uint32_t length = 0;   // as stated by the source
+  uint32_t srcFixed = 0, dstFixed = 0;
+  uint32_t newLength = 0;
+  const Moves* moves = nullptr;  // null for a record the table does not know
+};
 
-  const RecordLayout* layout = FindRecordLayout(sig);
+NnStatus PlanConversion(const uint8_t* rec, uint32_t avail, bool toHost, Conversion* c) {
+  uint32_t headerSize = 0;
+  if (!ReadHeader(rec, avail, !toHost, &c->sig, &c->kind, &c->length, &headerSize))
+    return NN_ERR_CD_STRUCTURE;
+  if (c->length < headerSize || c->length > avail) return NN_ERR_CD_STRUCTURE;
+
+  const LayoutIndex& index = Index();
+  const RecordLayout* layout = index.bySignature[c->sig];
   // A known signature stored with another header kind is not the record the
   // table describes (e.g. a byte signature behind a long header).
-  if (layout != nullptr && layout->kind != kind) return NN_ERR_CD_STRUCTURE;
+  if (layout != nullptr && layout->kind != c->kind) return NN_ERR_CD_STRUCTURE;
 
   // An unknown record is its header plus opaque bytes.
-  const uint32_t canonFixed = layout ? layout->canonicalFixed : CanonicalHeaderSize(kind);
-  const uint32_t hostFixed = layout ? layout->hostFixed : HostHeaderSize(kind);
-  const uint32_t srcFixed = toHost ? canonFixed : hostFixed;
-  const uint32_t dstFixed = toHost ? hostFixed : canonFixed;
-  if (length < srcFixed) return NN_ERR_CD_STRUCTURE;
+  const uint32_t canonFixed = layout ? layout->canonicalFixed : CanonicalHeaderSize(c->kind);
+  const uint32_t hostFixed = layout ? layout->hostFixed : HostHeaderSize(c->kind);
+  c->srcFixed = toHost ? canonFixed : hostFixed;
+  c->dstFixed = toHost ? hostFixed : canonFixed;
+  if (c->length < c->srcFixed) return NN_ERR_CD_STRUCTURE;
 
-  const uint64_t newLength = uint64_t{length} - srcFixed + dstFixed;
-  if (!LengthFits(kind, newLength)) return NN_ERR_CD_STRUCTURE;
+  const uint64_t newLength = uint64_t{c->length} - c->srcFixed + c->dstFixed;
+  if (!LengthFits(c->kind, newLength)) return NN_ERR_CD_STRUCTURE;
+  c->newLength = static_cast<uint32_t>(newLength);
 
-  const uint32_t canonHeader = CanonicalHeaderSize(kind);
   if (layout != nullptr) {
-    // The table keeps fields inside both fixed parts; checked again here so
-    // that a bad table row can never move bytes out of bounds.
-    for (const FieldLayout& f : layout->Fields()) {
-      if (f.canonicalOffset < canonHeader) continue;
-      const uint32_t from = toHost ? f.canonicalOffset : f.hostOffset;
-      const uint32_t to = toHost ? f.hostOffset : f.canonicalOffset;
-      if (from + f.ByteSize() > srcFixed || to + f.ByteSize() > dstFixed) return NN_ERR_CD_STRUCTURE;
-    }
+    c->moves = &index.MovesOf(layout, toHost);
+    if (!c->moves->sound) return NN_ERR_CD_STRUCTURE;
   }
-
-  try {
-    out->resize(at + static_cast<size_t>(newLength));
-  } catch (const std::bad_alloc&) {
-    return NN_ERR_MEMORY;
-  }
-  uint8_t* dst = out->data() + at;
-  // Bytes no field covers (padding of the fixed part) are zero.
-  std::memset(dst, 0, dstFixed);
-  StoreHeader(dst, toHost, sig, kind, static_cast<uint32_t>(newLength));
-  if (layout != nullptr) {
-    for (const FieldLayout& f : layout->Fields()) {
-      if (f.canonicalOffset < canonHeader) continue;  // the header is rewritten above
-      const uint32_t from = toHost ? f.canonicalOffset : f.hostOffset;
-      const uint32_t to = toHost ? f.hostOffset : f.canonicalOffset;
-      std::memcpy(dst + to, rec + from, f.ByteSize());
-    }
-  }
-  const uint32_t variable = length - srcFixed;
-  if (variable != 0) std::memcpy(dst + dstFixed, rec + srcFixed, variable);
   return NN_OK;
 }
 
+// Writes the planned record (newLength bytes) at dst.
+void WriteConversion(const Conversion& c, const uint8_t* rec, bool toHost, uint8_t* dst) {
+  // The header is written whole; bytes no field covers (padding of the fixed
+  // part) are zero.
+  StoreHeader(dst, toHost, c.sig, c.kind, c.newLength);
+  if (c.moves != nullptr) {
+    for (const Span& pad : c.moves->padding) std::memset(dst + pad.to, 0, pad.size);
+    for (const Span& span : c.moves->spans) std::memcpy(dst + span.to, rec + span.from, span.size);
+  }
+  const uint32_t variable = c.length - c.srcFixed;
+  if (variable != 0) std::memcpy(dst + c.dstFixed, rec + c.srcFixed, variable);
+}
+
+// The one converter. `toHost` picks the direction; the field list is walked
+// the same way both ways, only source and destination offsets swap. *out is
+// left as it was when the record does not convert.
 NnStatus Convert(const uint8_t* rec, uint32_t avail, bool toHost, std::vector<uint8_t>* out) {
   if (out == nullptr) return NN_ERR_CD_STRUCTURE;
+  Conversion c;
+  const NnStatus st = PlanConversion(rec, avail, toHost, &c);
+  if (st != NN_OK) return st;
   std::vector<uint8_t> buf;
-  NnStatus st = ConvertInto(rec, avail, toHost, &buf, 0);
-  if (st == NN_OK) out->swap(buf);
-  return st;
+  try {
+    buf.resize(c.newLength);
+  } catch (const std::bad_alloc&) {
+    return NN_ERR_MEMORY;
+  }
+  WriteConversion(c, rec, toHost, buf.data());
+  out->swap(buf);
+  return NN_OK;
 }
 
 bool ReadScalar(const uint8_t* p, size_t avail, uint32_t offset, size_t size, void* value) {
@@ -189,15 +230,7 @@ bool ReadScalar(const uint8_t* p, size_t avail, uint32_t offset, size_t size, vo
 }  // namespace
 
 const RecordLayout* FindRecordLayout(uint16_t signature) {
-  // Every record of every item asks: an index by signature answers at once.
-  static const std::vector<const RecordLayout*> bySignature = [] {
-    std::vector<const RecordLayout*> index(0x10000, nullptr);
-    const std::span<const RecordLayout> all = AllRecordLayouts();
-    // The first of equal signatures wins, as the search of the sorted table found it.
-    for (auto it = all.rbegin(); it != all.rend(); ++it) index[it->signature] = &*it;
-    return index;
-  }();
-  return bySignature[signature];
+  return Index().bySignature[signature];
 }
 
 const FieldLayout* FindField(const RecordLayout& layout, std::string_view name) {
@@ -218,11 +251,6 @@ int32_t CanonicalFieldOffset(uint16_t signature, std::string_view name) {
   const RecordLayout* layout = FindRecordLayout(signature);
   const FieldLayout* f = layout ? FindField(*layout, name) : nullptr;
   return f ? int32_t{f->canonicalOffset} : -1;
-}
-
-bool ReadCanonicalHeader(const uint8_t* p, size_t avail, uint16_t* signature, HeaderKind* kind,
-                         uint32_t* length, uint32_t* headerSize) {
-  return ReadHeader(p, avail, false, signature, kind, length, headerSize);
 }
 
 bool ReadHostHeader(const uint8_t* p, size_t avail, uint16_t* signature, HeaderKind* kind,
@@ -250,9 +278,14 @@ NnStatus CanonicalToHost(const uint8_t* rec, uint32_t canonicalLength, std::vect
   return Convert(rec, canonicalLength, true, out);
 }
 
-NnStatus CanonicalToHostAt(const uint8_t* rec, uint32_t canonicalLength, std::vector<uint8_t>* out,
-                           size_t at) {
-  return ConvertInto(rec, canonicalLength, true, out, at);
+NnStatus CanonicalToHostIn(const uint8_t* rec, uint32_t canonicalLength, uint8_t* out, size_t room,
+                           uint32_t* hostLength) {
+  Conversion c;
+  const NnStatus st = PlanConversion(rec, canonicalLength, true, &c);
+  if (st != NN_OK) return st;
+  *hostLength = c.newLength;
+  if (c.newLength <= room) WriteConversion(c, rec, true, out);
+  return NN_OK;
 }
 
 NnStatus HostToCanonical(const uint8_t* rec, uint32_t hostLength, std::vector<uint8_t>* out) {

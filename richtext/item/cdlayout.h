@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -90,8 +91,8 @@ constexpr uint32_t HostHeaderSize(HeaderKind kind) {
 // else a byte header (signature in the low byte, length in the high byte).
 // `length` is the record length the header states (header included). False
 // when the header does not fit in `avail` bytes.
-bool ReadCanonicalHeader(const uint8_t* p, size_t avail, uint16_t* signature, HeaderKind* kind,
-                         uint32_t* length, uint32_t* headerSize);
+inline bool ReadCanonicalHeader(const uint8_t* p, size_t avail, uint16_t* signature,
+                                HeaderKind* kind, uint32_t* length, uint32_t* headerSize);
 
 // The same for a host-layout record (long header: sig u16, 2 pad bytes, len u32).
 bool ReadHostHeader(const uint8_t* p, size_t avail, uint16_t* signature, HeaderKind* kind,
@@ -119,11 +120,12 @@ bool SetHostRecordLength(uint8_t* p, size_t avail, uint32_t length);
 // be stored in the header. NN_ERR_MEMORY when out of memory. On failure *out
 // is left as it was.
 NnStatus CanonicalToHost(const uint8_t* rec, uint32_t canonicalLength, std::vector<uint8_t>* out);
-// The same written into out from byte `at` on, out grown (zero-filled up to
-// `at`) to end with the record; out stays as it was when the record does not
-// convert. Lets a loader convert many records into one area.
-NnStatus CanonicalToHostAt(const uint8_t* rec, uint32_t canonicalLength, std::vector<uint8_t>* out,
-                           size_t at);
+// The same written at out, which has `room` bytes: *hostLength is the
+// converted record's length, and the record is written only when that fits
+// (a loader then grows its area and asks again). Nothing is written when the
+// record does not convert. Lets a loader convert many records into one area.
+NnStatus CanonicalToHostIn(const uint8_t* rec, uint32_t canonicalLength, uint8_t* out, size_t room,
+                           uint32_t* hostLength);
 
 // The exact inverse: CanonicalToHost followed by HostToCanonical gives back the
 // original bytes. Host padding bytes are dropped.
@@ -201,6 +203,56 @@ inline void Put16(uint8_t* p, uint32_t offset, uint16_t v) {
 }
 inline void Put32(uint8_t* p, uint32_t offset, uint32_t v) {
   for (int i = 0; i < 4; ++i) p[offset + i] = uint8_t(v >> (8 * i));
+}
+
+// Canonical headers are read for every record of every item loaded: the
+// reader is inline.
+namespace detail {
+
+// Reads a header in either layout; the long header's length sits at 2
+// (canonical) or 4 (host).
+inline bool ReadHeader(const uint8_t* p, size_t avail, bool hostLayout, uint16_t* signature,
+                       HeaderKind* kind, uint32_t* length, uint32_t* headerSize) {
+  if (p == nullptr || avail < 2) return false;
+  uint16_t word;
+  std::memcpy(&word, p, sizeof word);
+  const HeaderKind k = (word >> 8) == 0xFF ? HeaderKind::Word
+                       : (word >> 8) == 0x00 ? HeaderKind::Long
+                                             : HeaderKind::Byte;
+  const uint32_t size = hostLayout ? HostHeaderSize(k) : CanonicalHeaderSize(k);
+  if (avail < size) return false;
+  uint16_t sig;
+  uint32_t len;
+  switch (k) {
+    case HeaderKind::Byte:
+      sig = static_cast<uint16_t>(word & 0xFF);
+      len = word >> 8;
+      break;
+    case HeaderKind::Word: {
+      uint16_t w;
+      std::memcpy(&w, p + 2, sizeof w);
+      sig = word;
+      len = w;
+      break;
+    }
+    case HeaderKind::Long:
+    default:
+      sig = word;
+      std::memcpy(&len, p + (hostLayout ? 4 : 2), sizeof len);
+      break;
+  }
+  if (signature) *signature = sig;
+  if (kind) *kind = k;
+  if (length) *length = len;
+  if (headerSize) *headerSize = size;
+  return true;
+}
+
+}  // namespace detail
+
+inline bool ReadCanonicalHeader(const uint8_t* p, size_t avail, uint16_t* signature,
+                                HeaderKind* kind, uint32_t* length, uint32_t* headerSize) {
+  return detail::ReadHeader(p, avail, false, signature, kind, length, headerSize);
 }
 
 }  // namespace kv::cd

@@ -78,26 +78,44 @@ class LoadArea {
   LoadArea(const LoadArea&) = delete;
   LoadArea& operator=(const LoadArea&) = delete;
 
-  // Appends the record at an 8-byte boundary; its offset in *at.
-  bool Append(const std::vector<uint8_t>& record, size_t* at) {
-    *at = (used_ + 7) & ~size_t(7);
-    const size_t need = *at + record.size();
-    if (need > capacity_ || !data_) {
-      const size_t grown = std::max(need, data_ ? capacity_ + capacity_ / 2 : capacity_);
-      auto* bigger = static_cast<uint8_t*>(POOL_ALLOC(session_, grown, false));
-      if (!bigger) return false;
-      if (data_) {
-        std::memcpy(bigger, data_, used_);
-        PoolFree(session_, data_);
-      }
-      data_ = bigger;
-      capacity_ = grown;
+  // Where the next record goes: the 8-byte boundary after the last one, the
+  // bytes before it zeroed.
+  size_t Next() {
+    const size_t at = Aligned();
+    ZeroGap(at);
+    return at;
+  }
+  size_t Aligned() const { return (used_ + 7) & ~size_t(7); }
+  // Zeroes the bytes from the last record's end to `at` (the record written
+  // at `at` then covers what else is zeroed).
+  void ZeroGap(size_t at) {
+    if (!data_) return;
+    if (used_ + 8 <= capacity_) {
+      const uint64_t zero = 0;
+      std::memcpy(data_ + used_, &zero, sizeof zero);
+      return;
     }
-    std::memset(data_ + used_, 0, *at - used_);
-    std::memcpy(data_ + *at, record.data(), record.size());
-    used_ = need;
+    for (size_t i = used_; i < at && i < capacity_; ++i) data_[i] = 0;
+  }
+  uint8_t* At(size_t at) { return data_ ? data_ + at : nullptr; }
+  size_t RoomAt(size_t at) const { return data_ && at <= capacity_ ? capacity_ - at : 0; }
+  // Makes room for `need` bytes in all.
+  bool Reserve(size_t need) {
+    if (need <= capacity_ && data_) return true;
+    const size_t grown = std::max(need, data_ ? capacity_ + capacity_ / 2 : capacity_);
+    auto* bigger = static_cast<uint8_t*>(POOL_ALLOC(session_, grown, false));
+    if (!bigger) return false;
+    if (data_) {
+      std::memcpy(bigger, data_, used_);
+      PoolFree(session_, data_);
+    }
+    data_ = bigger;
+    capacity_ = grown;
+    ZeroGap(Aligned());
     return true;
   }
+  // Takes the record written at `at` (from Next()).
+  void Commit(size_t at, size_t size) { used_ = at + size; }
   size_t used() const { return used_; }
   // Hands the block over (null when nothing was appended).
   uint8_t* Take() {
@@ -165,7 +183,6 @@ RecordList* LoadFromSegments(LSXLsiSession* session, const std::string& itemName
     }
   }
   size_t count = 0;
-  std::vector<uint8_t> host;
   for (size_t s = 0; s < segments.size(); ++s) {
     const uint8_t* seg = segments[s].data;
     const size_t size = segments[s].size;
@@ -188,19 +205,26 @@ RecordList* LoadFromSegments(LSXLsiSession* session, const std::string& itemName
         *status = Refuse(itemName, uint16_t(s), pos, "the record runs past the end of the item");
         return nullptr;
       }
-      NnStatus st = kv::cd::CanonicalToHostAt(seg + pos, len, &host, 0);
+      // Host records stay aligned for the handlers that read them in place;
+      // each is converted straight into the area, which grows when it must.
+      const size_t at = area.Next();
+      uint32_t hostLength = 0;
+      NnStatus st = kv::cd::CanonicalToHostIn(seg + pos, len, area.At(at), area.RoomAt(at),
+                                              &hostLength);
+      if (st == NN_OK && hostLength > area.RoomAt(at)) {
+        if (!area.Reserve(at + hostLength)) {
+          *status = NN_ERR_MEMORY;
+          return nullptr;
+        }
+        st = kv::cd::CanonicalToHostIn(seg + pos, len, area.At(at), area.RoomAt(at), &hostLength);
+      }
       if (st != NN_OK) {
         *status = st == NN_ERR_MEMORY ? st
                                       : Refuse(itemName, uint16_t(s), pos,
                                                "the record is shorter than its fixed part");
         return nullptr;
       }
-      // Host records stay aligned for the handlers that read them in place.
-      size_t at = 0;
-      if (!area.Append(host, &at)) {
-        *status = NN_ERR_MEMORY;
-        return nullptr;
-      }
+      area.Commit(at, hostLength);
       if (count == expected) {  // cannot happen: the count saw every record that converts
         *status = NN_ERR_CD_STRUCTURE;
         return nullptr;
@@ -208,7 +232,7 @@ RecordList* LoadFromSegments(LSXLsiSession* session, const std::string& itemName
       RTRecordNode* node = new (block.nodes + count) RTRecordNode();
       node->signature = sig;
       node->aux = reinterpret_cast<void*>(uintptr_t(at));
-      node->length = uint32_t(host.size());
+      node->length = hostLength;
       node->flags = kNodeInBlock;
       node->sequence = uint32_t(++count);
       node->position = uint32_t(pos);
@@ -378,7 +402,22 @@ RTRecordNode* RecordHotspotEnd(RTRecordNode* begin) {
 
 void RecordListFreeWithAllocator(LSXLsiSession* session, RecordList* list) {
   if (!list) return;
-  while (list->first) RecordListUnlink(session, list, list->first);
+  // Every node goes: each gives back what RecordListUnlink would free, without
+  // relinking its neighbours first.
+  for (RTRecordNode* node = list->first; node;) {
+    RTRecordNode* next = node->next;
+    if ((node->flags & kNodeAuxHandle) && node->aux) {
+      NnMemFree(static_cast<NnHandle>(reinterpret_cast<uintptr_t>(node->aux)));
+      node->aux = nullptr;
+    }
+    if (!(node->flags & kNodeInBlock)) {
+      node->~RTRecordNode();
+      PoolFree(session, node);
+    }
+    node = next;
+  }
+  list->first = list->last = nullptr;
+  list->count = 0;
   if (list->nodeBlock) PoolFree(session, list->nodeBlock);
   if (list->loadArea) PoolFree(session, list->loadArea);
   for (NnHandle h : list->segments) {

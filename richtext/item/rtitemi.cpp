@@ -356,11 +356,16 @@ NnStatus TorvoRTItem::Commit() {
 }
 
 int TorvoRTItem::FindFaceByID(uint8_t faceId, char* name) const {
-  if (!context || !name) return 0;
-  const FontFace& f = context->faces[faceId];
-  if (!f.inUse) return 0;
-  std::strcpy(name, f.name);
+  const char* face = name ? FaceNameOf(faceId) : nullptr;
+  if (!face) return 0;
+  std::strcpy(name, face);
   return 1;
+}
+
+const char* TorvoRTItem::FaceNameOf(uint8_t faceId) const {
+  if (!context) return nullptr;
+  const FontFace& f = context->faces[faceId];
+  return f.inUse ? f.name : nullptr;
 }
 
 int TorvoRTItem::FindFaceByName(const char* name, bool add) {
