@@ -12,11 +12,6 @@
 namespace corpustest {
 namespace {
 
-constexpr const char* kStyled = "jnx/testConvertAndOpenMimeItem/styledtext.xml";
-constexpr const char* kView = "jnx/testDbDesignEmbedded/embedded_view.xml";
-constexpr const char* kDate = "jnx/testDbDesignEmbedded/embedded_date.xml";
-constexpr const char* kAttendee = "ukl/Forms/Attendee.form";
-constexpr const char* kBadge = "ukl/Forms/Badge.form";
 constexpr const char* kReadme = KV_SOURCE_DIR "/README.md";
 constexpr const char* kCell = "Table 1; Row 1; Column 1; Paragraph 1";
 

@@ -24,6 +24,13 @@
 
 namespace corpustest {
 
+// Corpus items the chunk tests share.
+inline constexpr const char* kStyled = "jnx/testConvertAndOpenMimeItem/styledtext.xml";
+inline constexpr const char* kView = "jnx/testDbDesignEmbedded/embedded_view.xml";
+inline constexpr const char* kDate = "jnx/testDbDesignEmbedded/embedded_date.xml";
+inline constexpr const char* kAttendee = "ukl/Forms/Attendee.form";
+inline constexpr const char* kBadge = "ukl/Forms/Badge.form";
+
 struct Record {
   uint16_t signature;
   std::string bytes;  // host layout

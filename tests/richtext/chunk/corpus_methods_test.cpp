@@ -8,8 +8,6 @@
 namespace corpustest {
 namespace {
 
-constexpr const char* kStyled = "jnx/testConvertAndOpenMimeItem/styledtext.xml";
-constexpr const char* kAttendee = "ukl/Forms/Attendee.form";
 
 std::string Text(TorvoRTChunk* c, const char* definition) {
   char buffer[512] = {};

@@ -12,10 +12,7 @@ namespace corpustest {
 namespace {
 
 constexpr const char* kCert = "jnx/testCertStore/certstore-exportable.xml";
-constexpr const char* kStyled = "jnx/testConvertAndOpenMimeItem/styledtext.xml";
 constexpr const char* kSpan = "jnx/testDbDesignForms/doc-span.xml";
-constexpr const char* kBadge = "ukl/Forms/Badge.form";
-constexpr const char* kDate = "jnx/testDbDesignEmbedded/embedded_date.xml";
 constexpr const char* kDefault = "jnx/testDbDesignForms/form-default.xml";
 constexpr const char* kLsForm = "jnx/testCompileLotusScript/Test_LS_Form.xml";
 
