@@ -15,38 +15,6 @@
 
 // ---- bounded output ---------------------------------------------------------
 
-size_t RenderRoom(const RenderContext* ctx) {
-  if (!ctx || !ctx->outputBuffer || !ctx->outputCursor) return 0;
-  if (ctx->outputCapacity <= kOutputReserve) return 0;
-  size_t limit = ctx->outputCapacity - kOutputReserve;
-  if (ctx->outputCursor < ctx->outputBuffer) return 0;
-  size_t used = static_cast<size_t>(ctx->outputCursor - ctx->outputBuffer);
-  // One byte stays for the terminating NUL.
-  if (used + 1 >= limit) return 0;
-  return limit - used - 1;
-}
-
-bool RenderAppendN(RenderContext* ctx, const char* text, size_t length) {
-  if (!ctx || !text) return false;
-  // An earlier append that did not fit makes every later one fail too, so a
-  // truncated text never continues with later pieces.
-  if (ctx->driver.outputFull) return length == 0;
-  if (length == 0) return true;
-  if (length > RenderRoom(ctx)) {
-    ctx->driver.outputFull = 1;
-    return false;
-  }
-  std::memmove(ctx->outputCursor, text, length);
-  ctx->outputCursor += length;
-  *ctx->outputCursor = 0;
-  return true;
-}
-
-bool RenderAppend(RenderContext* ctx, const char* text) {
-  if (!text) return false;
-  return RenderAppendN(ctx, text, std::strlen(text));
-}
-
 bool RenderAppendf(RenderContext* ctx, const char* format, ...) {
   if (!ctx || !format) return false;
   if (ctx->driver.outputFull) return false;

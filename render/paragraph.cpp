@@ -481,9 +481,17 @@ NnStatus WriteParagraphStart(RenderContext* ctx, uint16_t /*endType*/, uint16_t 
       std::string style = ctx->clearNextParagraph ? "clear:both;" : "";
       style += css;
       style += ParagraphFontStyle(ctx, node);
+      // Every paragraph comes here: the tag is built in place, without
+      // intermediate strings.
+      open.reserve(64);
+      open = "<";
+      open += element;
       if (!style.empty()) {
-        open = std::string("<") + element + " style=\"" + pre + AttributeText(style.c_str()) +
-               post + "\"";
+        open += " style=\"";
+        open += pre;
+        open += AttributeText(style.c_str());
+        open += post;
+        open += "\"";
         if (!(ctx->renderFlagsE & 0x200)) {
           if (justify == 1) open += " align='right'";
           else if (justify == 3) open += " align='center'";
@@ -491,20 +499,19 @@ NnStatus WriteParagraphStart(RenderContext* ctx, uint16_t /*endType*/, uint16_t 
         }
         open += ">";
       } else if (rtl) {
-        open = std::string("<") + element + " style='direction: rtl;' align='right'>";
+        open += " style='direction: rtl;' align='right'>";
       } else if (justify == 1 || justify == 2 || justify == 3) {
-        open = std::string("<") + element +
-               (justify == 1 ? " align='right'" : justify == 3 ? " align='center'" : " align='justify'") +
-               ">";
+        open += justify == 1 ? " align='right'>" : justify == 3 ? " align='center'>" : " align='justify'>";
       } else {
         const bool bare = GetOptionValue(ctx->optionString, "AllowEmptyDivs=", nullptr) &&
                           !(ctx->renderFlagsE & 0x200);
-        open = std::string("<") + element + (bare ? ">" : " align='left'>");
+        open += bare ? ">" : " align='left'>";
       }
     }
     ctx->clearNextParagraph = 0;
     if (empty && !mapping) {
-      ok &= RenderAppend(ctx, (open + closing).c_str());
+      open += closing;
+      ok &= RenderAppend(ctx, open.c_str());
     } else {
       ok &= RenderAppend(ctx, open.c_str());
       if (ok) PushOpenTag(ctx, 0, closing.c_str());

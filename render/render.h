@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "nn/nn.h"
@@ -18,11 +19,38 @@ struct _StyleMapping_Info;
 // further range follows, 2 the finishing call.
 NnStatus PrXMLStr(RenderContext* ctx, uint16_t endType, uint16_t depth, uint32_t mode);
 // Output room left before the writers must stop (capacity less the reserve
-// less what is written); 0 when none.
-size_t RenderRoom(const RenderContext* ctx);
+// less what is written); 0 when none. Inline, with the appends: every writer
+// asks, many times a record.
+inline size_t RenderRoom(const RenderContext* ctx) {
+  if (!ctx || !ctx->outputBuffer || !ctx->outputCursor) return 0;
+  if (ctx->outputCapacity <= kOutputReserve) return 0;
+  size_t limit = ctx->outputCapacity - kOutputReserve;
+  if (ctx->outputCursor < ctx->outputBuffer) return 0;
+  size_t used = static_cast<size_t>(ctx->outputCursor - ctx->outputBuffer);
+  // One byte stays for the terminating NUL.
+  if (used + 1 >= limit) return 0;
+  return limit - used - 1;
+}
 // Appends text at the cursor when it fits the room; false (nothing written) when not.
-bool RenderAppend(RenderContext* ctx, const char* text);
-bool RenderAppendN(RenderContext* ctx, const char* text, size_t length);
+inline bool RenderAppendN(RenderContext* ctx, const char* text, size_t length) {
+  if (!ctx || !text) return false;
+  // An earlier append that did not fit makes every later one fail too, so a
+  // truncated text never continues with later pieces.
+  if (ctx->driver.outputFull) return length == 0;
+  if (length == 0) return true;
+  if (length > RenderRoom(ctx)) {
+    ctx->driver.outputFull = 1;
+    return false;
+  }
+  std::memmove(ctx->outputCursor, text, length);
+  ctx->outputCursor += length;
+  *ctx->outputCursor = 0;
+  return true;
+}
+inline bool RenderAppend(RenderContext* ctx, const char* text) {
+  if (!text) return false;
+  return RenderAppendN(ctx, text, std::strlen(text));
+}
 bool RenderAppendf(RenderContext* ctx, const char* format, ...) __attribute__((format(printf, 2, 3)));
 // Driver internals shared by render/driver.cpp, handlers.cpp, textrun.cpp and
 // rules.cpp. A failed append sets ctx->driver.outputFull, after which every

@@ -221,11 +221,6 @@ NnStatus Convert(const uint8_t* rec, uint32_t avail, bool toHost, std::vector<ui
   return NN_OK;
 }
 
-bool ReadScalar(const uint8_t* p, size_t avail, uint32_t offset, size_t size, void* value) {
-  if (p == nullptr || value == nullptr || offset > avail || avail - offset < size) return false;
-  std::memcpy(value, p + offset, size);
-  return true;
-}
 
 }  // namespace
 
@@ -256,6 +251,10 @@ int32_t CanonicalFieldOffset(uint16_t signature, std::string_view name) {
 bool ReadHostHeader(const uint8_t* p, size_t avail, uint16_t* signature, HeaderKind* kind,
                     uint32_t* length, uint32_t* headerSize) {
   return ReadHeader(p, avail, true, signature, kind, length, headerSize);
+}
+
+bool ReadU32(const uint8_t* p, size_t avail, uint32_t offset, uint32_t* value) {
+  return detail::ReadScalar(p, avail, offset, sizeof *value, value);
 }
 
 bool WriteHostHeader(uint8_t* p, size_t avail, uint16_t signature, HeaderKind kind,
@@ -292,14 +291,5 @@ NnStatus HostToCanonical(const uint8_t* rec, uint32_t hostLength, std::vector<ui
   return Convert(rec, hostLength, false, out);
 }
 
-bool ReadU8(const uint8_t* p, size_t avail, uint32_t offset, uint8_t* value) {
-  return ReadScalar(p, avail, offset, sizeof *value, value);
-}
-bool ReadU16(const uint8_t* p, size_t avail, uint32_t offset, uint16_t* value) {
-  return ReadScalar(p, avail, offset, sizeof *value, value);
-}
-bool ReadU32(const uint8_t* p, size_t avail, uint32_t offset, uint32_t* value) {
-  return ReadScalar(p, avail, offset, sizeof *value, value);
-}
 
 }  // namespace kv::cd

@@ -176,8 +176,21 @@ inline constexpr uint32_t kFieldFixed = 40;
 
 // Bounds-checked little-endian reads of a host or canonical record; false when
 // the value does not lie inside `avail`.
-bool ReadU8(const uint8_t* p, size_t avail, uint32_t offset, uint8_t* value);
-bool ReadU16(const uint8_t* p, size_t avail, uint32_t offset, uint16_t* value);
+// The byte and word readers are inline: handlers read fields of every record
+// they meet.
+namespace detail {
+inline bool ReadScalar(const uint8_t* p, size_t avail, uint32_t offset, size_t size, void* value) {
+  if (p == nullptr || value == nullptr || offset > avail || avail - offset < size) return false;
+  std::memcpy(value, p + offset, size);
+  return true;
+}
+}  // namespace detail
+inline bool ReadU8(const uint8_t* p, size_t avail, uint32_t offset, uint8_t* value) {
+  return detail::ReadScalar(p, avail, offset, sizeof *value, value);
+}
+inline bool ReadU16(const uint8_t* p, size_t avail, uint32_t offset, uint16_t* value) {
+  return detail::ReadScalar(p, avail, offset, sizeof *value, value);
+}
 bool ReadU32(const uint8_t* p, size_t avail, uint32_t offset, uint32_t* value);
 
 // The same as values: 0 when the field does not lie inside `avail`.
