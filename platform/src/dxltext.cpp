@@ -89,7 +89,7 @@ __attribute__((target("ssse3"))) size_t decodeBlocksSsse3(const uint8_t* p, size
 }
 
 bool hasSsse3() {
-  static const bool has = __builtin_cpu_supports("ssse3");
+  static const bool has = (__builtin_cpu_init(), __builtin_cpu_supports("ssse3"));
   return has;
 }
 #endif
