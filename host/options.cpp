@@ -143,13 +143,12 @@ bool OptionKeyAmong(const char* key, size_t length, std::initializer_list<const 
   return false;
 }
 
-bool OptionKeysAmong(const char* optionString, std::initializer_list<const char*> keys) {
+bool OptionKeysDistinct(const char* optionString) {
   const char* p = optionString;
   OptionPair pair;
   int r;
   while ((r = NextOptionPair(&p, &pair)) != 0) {
-    if (r < 0 || !OptionKeyAmong(pair.key, pair.keyLength, keys)) return false;
-    // A key given twice: its reader takes the first value and drops the other.
+    if (r < 0) continue;
     const char* rest = p;
     OptionPair later{};
     int q;
@@ -159,6 +158,15 @@ bool OptionKeysAmong(const char* optionString, std::initializer_list<const char*
         return false;
   }
   return true;
+}
+
+bool OptionKeysAmong(const char* optionString, std::initializer_list<const char*> keys) {
+  const char* p = optionString;
+  OptionPair pair;
+  int r;
+  while ((r = NextOptionPair(&p, &pair)) != 0)
+    if (r < 0 || !OptionKeyAmong(pair.key, pair.keyLength, keys)) return false;
+  return OptionKeysDistinct(optionString);
 }
 
 bool OptionValuesFit(const char* optionString) {

@@ -60,6 +60,9 @@ bool OptionKeyAmong(const char* key, size_t length, std::initializer_list<const 
 // `keys`, each given once: the keys its reader takes (a caller refuses the
 // others, and a second value of one, rather than drop them).
 bool OptionKeysAmong(const char* optionString, std::initializer_list<const char*> keys);
+// Whether no key stands twice in the option string (without regard to case):
+// its reader would take the first value and drop the other.
+bool OptionKeysDistinct(const char* optionString);
 
 // Whether every value of the option string fits an option value (at most
 // kOptionValueMax characters): a longer one would reach its reader cut.

@@ -218,19 +218,14 @@ class Reader {
     const char* p = text;
     OptionPair pair;
     int r;
-    std::vector<std::string> seen;
     while ((r = NextOptionPair(&p, &pair)) != 0) {
       if (r < 0) return false;
       bool asked = false;
       for (const std::string& k : asked_)
         asked |= k.size() == pair.keyLength && strncasecmp(k.c_str(), pair.key, k.size()) == 0;
       if (!asked) return false;
-      for (const std::string& k : seen)
-        if (k.size() == pair.keyLength && strncasecmp(k.c_str(), pair.key, k.size()) == 0)
-          return false;
-      seen.emplace_back(pair.key, pair.keyLength);
     }
-    return true;
+    return OptionKeysDistinct(text);
   }
   // The length of the key's whole value, up to `limit` + 1: values longer
   // than the reading buffer are cut there, and some keys must refuse them.
